@@ -1,0 +1,66 @@
+#include "modbus/ImpostazioniLinea.h"
+
+#include <charconv>
+#include <vector>
+
+#include "settings/Numero.h"
+
+namespace tarvel {
+namespace {
+
+std::vector<std::string_view> splitCommas(std::string_view text) {
+    std::vector<std::string_view> parts;
+    for (;;) {
+        auto pos = text.find(',');
+        parts.push_back(Trim(text.substr(0, pos)));
+        if (pos == std::string_view::npos) return parts;
+        text.remove_prefix(pos + 1);
+    }
+}
+
+std::optional<int> wholeNumber(std::string_view text) {
+    int value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<ImpostazioniLinea> LeggiImpostazioniLinea(std::string_view text) {
+    auto parts = splitCommas(text);
+    if (parts.size() != 4) return std::nullopt;
+    ImpostazioniLinea linea;
+    auto baud = wholeNumber(parts[0]);
+    if (!baud || *baud <= 0) return std::nullopt;
+    linea.baud = *baud;
+
+    if (parts[1].size() != 1) return std::nullopt;
+    switch (parts[1][0]) {
+        case 'N': case 'n': linea.parita = Parita::Nessuna; break;
+        case 'E': case 'e': linea.parita = Parita::Pari; break;
+        case 'O': case 'o': linea.parita = Parita::Dispari; break;
+        case 'M': case 'm': linea.parita = Parita::Mark; break;
+        case 'S': case 's': linea.parita = Parita::Space; break;
+        default: return std::nullopt;
+    }
+
+    auto data = wholeNumber(parts[2]);
+    if (!data || *data < 5 || *data > 8) return std::nullopt;
+    linea.bitDati = *data;
+
+    if (parts[3] == "1") linea.bitStop = BitStop::Uno;
+    else if (parts[3] == "1.5") linea.bitStop = BitStop::UnoEMezzo;
+    else if (parts[3] == "2") linea.bitStop = BitStop::Due;
+    else return std::nullopt;
+    return linea;
+}
+
+std::string TestoImpostazioniLinea(const ImpostazioniLinea& linea) {
+    static const char letters[] = {'n', 'e', 'o', 'm', 's'};
+    static const char* stops[] = {"1", "1.5", "2"};
+    return std::to_string(linea.baud) + "," + letters[static_cast<int>(linea.parita)] + "," +
+           std::to_string(linea.bitDati) + "," + stops[static_cast<int>(linea.bitStop)];
+}
+
+}  // namespace tarvel

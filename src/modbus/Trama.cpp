@@ -1,0 +1,68 @@
+#include "modbus/Trama.h"
+
+namespace tarvel {
+
+std::uint16_t CalcolaCRC(const Bytes& bytes) {
+    std::uint16_t crc = 0xFFFF;
+    for (std::uint8_t byte : bytes) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
+}
+
+Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati) {
+    Bytes frame{nodo, funzione};
+    for (int i = 0; i < lunghezza - 4 && i < static_cast<int>(dati.size()); ++i)
+        frame.push_back(dati[i]);
+    std::uint16_t crc = CalcolaCRC(frame);
+    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return frame;
+}
+
+Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::int16_t indirizzo) {
+    auto address = static_cast<std::uint16_t>(indirizzo);
+    return CostruisciTrama(8, nodo, funzione,
+                           {static_cast<std::uint8_t>(address >> 8),
+                            static_cast<std::uint8_t>(address & 0xFF), 0, 1});
+}
+
+int LunghezzaRisposta(int funzione) {
+    switch (funzione) {
+        case 1:
+        case 2: return 6;
+        case 3:
+        case 4: return 7;
+        default: return 0;
+    }
+}
+
+namespace {
+bool crcMatches(const Bytes& frame) {
+    if (frame.size() < 3) return false;
+    Bytes body(frame.begin(), frame.end() - 2);
+    std::uint16_t crc = CalcolaCRC(body);
+    return frame[frame.size() - 2] == (crc & 0xFF) && frame[frame.size() - 1] == (crc >> 8);
+}
+}  // namespace
+
+EsitoRisposta ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
+    int expected = richiesta.size() >= 2 ? LunghezzaRisposta(richiesta[1]) : 0;
+    if (expected == 0 || static_cast<int>(ricevuti.size()) < expected)
+        return EsitoRisposta::RispostaErrata;
+    // Bytes after the expected length are not part of the answer.
+    Bytes risposta(ricevuti.begin(), ricevuti.begin() + expected);
+    if (!crcMatches(risposta)) return EsitoRisposta::ErroreCRC;
+    bool same = 
+                risposta[0] == richiesta[0] && risposta[1] == richiesta[1] &&
+                risposta[2] == expected - 5;
+    return same ? EsitoRisposta::Valida : EsitoRisposta::RispostaErrata;
+}
+
+bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta) {
+    return richiesta.size() >= 2 && risposta.size() == 5 && risposta[0] == richiesta[0] &&
+           risposta[1] == (richiesta[1] | 0x80) && crcMatches(risposta);
+}
+
+}  // namespace tarvel

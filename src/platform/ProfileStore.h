@@ -1,0 +1,22 @@
+#pragma once
+// The settings file: INI sections and keys, read and written one value at a
+// time, with the behaviour of the classic profile functions.
+
+#include <string>
+
+namespace tarvel {
+
+class ProfileStore {
+public:
+    virtual ~ProfileStore() = default;
+    // The value of section/key in the file; the default when the file, the
+    // section or the key is absent. Never fails visibly.
+    virtual std::string read(const std::string& file, const std::string& section,
+                             const std::string& key, const std::string& fallback) = 0;
+    // Writes one value; creates the file, section and key when absent. False
+    // when the file could not be written (it is then left as it was).
+    virtual bool write(const std::string& file, const std::string& section, const std::string& key,
+                       const std::string& value) = 0;
+};
+
+}  // namespace tarvel

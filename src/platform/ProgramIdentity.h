@@ -1,0 +1,24 @@
+#pragma once
+// Where the program lives and what it is called.
+
+#include <string>
+
+namespace tarvel {
+
+class ProgramIdentity {
+public:
+    virtual ~ProgramIdentity() = default;
+    // The folder that holds the executable, without a trailing separator.
+    virtual std::string programFolder() const = 0;
+    // The executable's file name without folder ("Tarvel").
+    virtual std::string executableName() const = 0;
+    // The executable's full path.
+    virtual std::string executablePath() const = 0;
+    virtual int versionMajor() const = 0;
+    virtual int versionMinor() const = 0;
+    virtual int versionRevision() const = 0;
+    // "holder - rest"; the holder is the text before the first "-".
+    virtual std::string copyright() const = 0;
+};
+
+}  // namespace tarvel

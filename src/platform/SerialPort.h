@@ -1,0 +1,56 @@
+#pragma once
+// The one serial line. Settings are given to the closed port and take effect
+// when it opens, like the port control the program was designed around.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class Handshake { None = 0, XonXoff = 1, RtsCts = 2, RtsCtsXonXoff = 3 };
+
+class SerialPort {
+public:
+    virtual ~SerialPort() = default;
+
+    // COM number, 1 and up; false when the number is impossible.
+    virtual bool setPortNumber(int number) = 0;
+    virtual int portNumber() const = 0;
+    // "9600,N,8,1": baud, parity N/E/O/M/S (any case), data bits 5-8, stop
+    // bits 1, 1.5 or 2. False for an invalid text (nothing changes then).
+    virtual bool setSettings(const std::string& text) = 0;
+    // What the port accepted, in its own form: "9600,n,8,1".
+    virtual std::string settings() const = 0;
+    virtual void setHandshake(Handshake handshake) = 0;
+    virtual void setNullDiscard(bool on) = 0;
+    virtual void setDtr(bool on) = 0;
+    virtual void setRts(bool on) = 0;
+
+    // Opening a missing device, or one that another program holds, fails.
+    virtual bool open() = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // True once the device went away while open (a USB adapter unplugged).
+    virtual bool deviceLost() const = 0;
+
+    // Empties the receive buffer; does not fail on a closed port.
+    virtual void discardInput() = 0;
+    virtual std::size_t bytesWaiting() = 0;
+    // False when the port is closed or the write failed.
+    virtual bool write(const Bytes& bytes) = 0;
+    // Every byte waiting, removed from the buffer; nothing when none wait.
+    virtual Bytes readAll() = 0;
+    // Lets events run while it waits, without spinning, until new bytes
+    // arrive, the device is lost, or the deadline passes.
+    virtual void waitForInput(TimePoint deadline) = 0;
+
+    // Text of the last error, for messages.
+    virtual std::string errorText() const = 0;
+};
+
+}  // namespace tarvel

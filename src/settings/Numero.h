@@ -1,0 +1,24 @@
+#pragma once
+// The leading number of a text, the one rule every setting and request field
+// is read with: blanks are ignored, a decimal point and an exponent are
+// allowed, "&H" introduces hexadecimal digits, and a text that does not
+// start with a number gives 0.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace tarvel {
+
+double NumeroIniziale(std::string_view text);
+
+// Rounds to the nearest integer, halves to the even neighbour; nothing when
+// the result does not fit the width (or the number is not finite).
+std::optional<std::int16_t> ArrotondaInt16(double value);
+std::optional<std::int32_t> ArrotondaInt32(double value);
+
+// Blanks (space, tab, CR, LF) removed from both ends.
+std::string_view Trim(std::string_view text);
+std::string Maiuscolo(std::string_view text);
+
+}  // namespace tarvel

@@ -1,0 +1,107 @@
+#pragma once
+// In-memory stand-ins for the platform services, and one bundle of all of
+// them for the core under test.
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "FakeClock.h"
+#include "FakeSerialPort.h"
+#include "acquisition/Programma.h"
+#include "platform/DesktopShell.h"
+#include "platform/Dialogs.h"
+#include "platform/OutputFiles.h"
+#include "platform/ProfileStore.h"
+#include "platform/ProgramIdentity.h"
+
+namespace tarvel::fakes {
+
+// Settings held in memory: names without regard to case, values as given.
+class FakeProfileStore : public ProfileStore {
+public:
+    std::string read(const std::string& file, const std::string& section, const std::string& key,
+                     const std::string& fallback) override;
+    bool write(const std::string& file, const std::string& section, const std::string& key,
+               const std::string& value) override;
+    void set(const std::string& section, const std::string& key, const std::string& value);
+    // The value as stored, or nothing.
+    std::optional<std::string> get(const std::string& section, const std::string& key) const;
+    void clear() { values_.clear(); }
+    bool failWrites = false;
+    int reads = 0;
+
+private:
+    std::map<std::pair<std::string, std::string>, std::string> values_;
+};
+
+struct ShownMessage {
+    std::string title, text;
+    Icon icon;
+    Buttons buttons;
+    Answer defaultButton;
+};
+
+struct AskedInput {
+    std::string prompt, title, proposed;
+};
+
+class FakeDialogs : public Dialogs {
+public:
+    Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
+                      Answer defaultButton) override;
+    std::string inputBox(const std::string& prompt, const std::string& title,
+                         const std::string& proposed) override;
+    std::vector<ShownMessage> messages;
+    std::vector<AskedInput> inputs;
+    Answer answer = Answer::No;       // for Yes/No questions
+    std::string typed;                // what the input box returns
+};
+
+class FakeIdentity : public ProgramIdentity {
+public:
+    std::string programFolder() const override { return folder; }
+    std::string executableName() const override { return "Tarvel"; }
+    std::string executablePath() const override { return folder + "/Tarvel"; }
+    int versionMajor() const override { return 1; }
+    int versionMinor() const override { return 0; }
+    int versionRevision() const override { return 0; }
+    std::string copyright() const override { return "Tarvel team - all rights reserved"; }
+    std::string folder = "/opt/tarvel";
+};
+
+class FakeShell : public DesktopShell {
+public:
+    bool openInEditor(const std::string& path) override {
+        opened.push_back(path);
+        return works;
+    }
+    std::vector<std::string> opened;
+    bool works = true;
+};
+
+// Output files in memory; a path can be made to fail.
+class FakeOutputFiles : public OutputFiles {
+public:
+    bool exists(const std::string& path) override { return files.count(path) > 0; }
+    bool remove(const std::string& path) override;
+    bool replace(const std::string& path, const std::string& content, std::string& error) override;
+    std::map<std::string, std::string> files;
+    std::vector<std::string> failing;  // paths whose writes fail
+    std::vector<std::string> log;      // "remove path" / "write path"
+};
+
+// Every fake, wired into one Piattaforma.
+struct FakePlatform {
+    FakeClock clock;
+    FakeSerialPort port{clock};
+    FakeProfileStore ini;
+    FakeDialogs dialogs;
+    FakeIdentity identity;
+    FakeShell shell;
+    FakeOutputFiles files;
+    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, shell, port, files}; }
+};
+
+}  // namespace tarvel::fakes
