@@ -21,6 +21,7 @@ struct MainState {
     std::vector<std::string> risposte;       // answer lines of the cycle (Lst_Risposte)
     int selezione = -1;                      // selected request line, -1 for none
     Chiamata chiamata;                       // the five detail fields
+    TipoRiga tipoChiamata = TipoRiga::Vuota; // what executing them does
     std::string risultato;                   // LabRisultato
     bool acquisisciAuto = false;             // "Automatica"
     bool minimizzaPartenza = false;          // "Avvio ridotto ad icona"

@@ -102,10 +102,12 @@ public:
 
 private:
     void notifica(void (MainView::*evento)());
+    // The serial set-up's failure: its message, then false.
+    bool erroreImpostazionePorta();
     void impostaDettagli(const Chiamata& chiamata);
     void impostaRisultato(const std::string& risultato);
     std::string eseguiLettura(Chiamata& chiamata, double& valore);
-    void chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
+    bool chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
                      const char* suggerimento, const char* titolo, bool chiocciolaAzzera);
 
     Piattaforma p_;

@@ -1,0 +1,14 @@
+#pragma once
+// How a value read is written into its answer line.
+
+#include <string>
+
+namespace tarvel {
+
+// 15 significant digits, exponent notation outside that range (1E+16,
+// 1.5E-05), no trailing zeros, a point as decimal separator whatever the
+// locale, and no "0" before the point (.5, -.25). The failure value 99999
+// gives the empty text.
+std::string TestoValore(double valore);
+
+}  // namespace tarvel

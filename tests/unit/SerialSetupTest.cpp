@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include "Banco.h"
+
+namespace tarvel::test {
+namespace {
+
+TEST(SerialSetup, AppliesAProfileAndShowsIt) {
+    Banco b;
+    b.ini({{"Serial_2/COM", " 3 "}, {"Serial_2/Settings", "19200,e,8,1"},
+           {"Serial_2/Handshaking", "7"}, {"Serial_2/NullDiscard", "yes"}, {"Serial_2/DTR", "1"},
+           {"Serial_2/RTS", "0"}, {"Serial_2/TimeOut", "1500"}, {"Serial_2/Retry", "3"}});
+    const Millis before = b.fp.clock.elapsed();
+    ASSERT_TRUE(b.prog.ImpostaPortaSeriale(2));
+    EXPECT_TRUE(b.fp.port.isOpen());
+    EXPECT_EQ(b.fp.port.portNumber(), 3);
+    EXPECT_EQ(b.fp.port.handshake(), Handshake::None);
+    EXPECT_FALSE(b.fp.port.nullDiscard());
+    EXPECT_TRUE(b.fp.port.dtr());
+    EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 1500);
+    EXPECT_EQ(b.prog.mbus().LeggiRetry(), 3);
+    const MainState& s = b.prog.stato();
+    EXPECT_EQ(s.statusBar, (std::array<std::string, 6>{"COM 3", "19200,E,8,1", "Handshaking: None",
+                                                        "Null Discard: Off", "DTR: On", "RTS: Off"}));
+    EXPECT_EQ(s.didascaliaMonitor, "Monitor RS232 [Porta COM3 attiva]");
+    EXPECT_EQ(b.fp.clock.elapsed() - before, Millis(100));
+    EXPECT_TRUE(b.fp.dialogs.messages.empty());
+}
+
+TEST(SerialSetup, DefaultsForTimeOutAndRetry) {
+    for (const char* retry : {"0", "-3", ""}) {
+        Banco b;
+        b.profilo(0, "Retry", retry);
+        b.ini({{"Serial_0/TimeOut", ""}});
+        ASSERT_TRUE(b.prog.ImpostaPortaSeriale(0)) << retry;
+        EXPECT_EQ(b.prog.mbus().LeggiRetry(), 1);
+        EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 800);
+    }
+}
+
+TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
+    struct Case {
+        const char* key;
+        const char* value;
+    };
+    const Case cases[] = {{"COM", "*"},           {"COM", ""},           {"COM", "COM1"},
+                          {"COM", "01"},          {"COM", "123"},        {"COM", "0"},
+                          {"Settings", "*"},      {"Settings", "9600"},  {"Settings", "9600,X,8,1"},
+                          {"TimeOut", "10001"},   {"TimeOut", "2.5"},    {"Retry", "2.5"},
+                          {"Handshaking", "70000"}, {"COM", "7"}};
+    for (const auto& c : cases) {
+        Banco b;
+        b.fp.port.missingPorts = {7};
+        b.ini({{"General/Title", "Roof"}});
+        b.richieste({"NEXT"});
+        b.prog.CaricaParametri();
+        b.profilo(4, c.key, c.value);
+        EXPECT_FALSE(b.prog.ImpostaPortaSeriale(4)) << c.key << "=" << c.value;
+        EXPECT_FALSE(b.fp.port.isOpen());
+        ASSERT_EQ(b.fp.dialogs.messages.size(), 1u);
+        EXPECT_EQ(b.fp.dialogs.messages[0].text, "Errore nell'impostazione della porta seriale.");
+        EXPECT_EQ(b.fp.dialogs.messages[0].title, "Tarvel [Roof]");
+        EXPECT_EQ(b.fp.dialogs.messages[0].icon, Icon::Exclamation);
+        EXPECT_EQ(b.view.splashNascosto, 1);
+    }
+    // A profile that is not there at all.
+    Banco b;
+    EXPECT_FALSE(b.prog.ImpostaPortaSeriale(5));
+    EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
+}
+
+TEST(SerialSetup, TimeOutAcceptsExactlyTheWholeNumbersUpToTenSeconds) {
+    for (const char* ok : {"0", "10000", "abc"}) {
+        Banco b;
+        b.profilo(0, "TimeOut", ok);
+        EXPECT_TRUE(b.prog.ImpostaPortaSeriale(0)) << ok;
+    }
+}
+
+}  // namespace
+}  // namespace tarvel::test

@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include "Banco.h"
+
+namespace tarvel::test {
+namespace {
+
+TEST(Settings, LoadsCaptionIntervalAndRequestList) {
+    Banco b;
+    b.ini({{"General/Title", "Plant"}, {"Parameters/Firt", "-1"}, {"Parameters/Last", "6"},
+           {"Parameters/Interval", "60000"}, {"Parameters/001", "  SERIAL_1  "},
+           {"Parameters/002", "1,4,12,1;Vac"}, {"Parameters/004", "rem off"},
+           {"Parameters/005", "Remote"}, {"Parameters/006", "NEXT"}});
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    const MainState& s = b.prog.stato();
+    EXPECT_EQ(s.didascalia, "Tarvel [Plant]");
+    EXPECT_EQ(s.intervallo, Millis(60000));
+    // 003 is missing (an empty line); 004 and 005 start with "REM".
+    EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
+    EXPECT_EQ(s.selezione, -1);
+    EXPECT_TRUE(b.fp.dialogs.messages.empty());
+}
+
+TEST(Settings, IntervalOutsideItsRangeMeansOneSecond) {
+    for (const char* value : {"60001", "0", "-5", "abc", "", "99999999999"}) {
+        Banco b;
+        b.richieste({"NEXT"}, value);
+        ASSERT_TRUE(b.prog.CaricaParametri());
+        EXPECT_EQ(b.prog.stato().intervallo, Millis(1000)) << value;
+    }
+    Banco b;
+    b.richieste({"NEXT"}, "1");
+    b.prog.CaricaParametri();
+    EXPECT_EQ(b.prog.stato().intervallo, Millis(1));
+}
+
+TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
+    Banco b;
+    b.richieste({"NEXT", "SLEEP 1"});
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    for (const char* firt : {"0", "", "word", "40000"}) {
+        b.ini({{"Parameters/Firt", firt}, {"General/Title", "New"}});
+        b.fp.dialogs.messages.clear();
+        EXPECT_FALSE(b.prog.MenuRicarica_Click()) << firt;
+        ASSERT_EQ(b.fp.dialogs.messages.size(), 1u);
+        const auto& m = b.fp.dialogs.messages[0];
+        EXPECT_EQ(m.title, "Tarvel");
+        EXPECT_EQ(m.text, "Impostazioni errate nel file Tarvel.INI");
+        EXPECT_EQ(m.icon, Icon::Critical);
+        EXPECT_EQ(m.buttons, Buttons::Ok);
+        // The caption is already new; the list stays as it was.
+        EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [New]");
+        EXPECT_EQ(b.prog.stato().chiamate.size(), 2u);
+    }
+    EXPECT_EQ(b.view.ricaricate, 0);
+    b.ini({{"Parameters/Firt", "2"}});
+    EXPECT_TRUE(b.prog.MenuRicarica_Click());
+    EXPECT_EQ(b.view.ricaricate, 1);
+    EXPECT_EQ(b.prog.stato().chiamate, (std::vector<std::string>{"SLEEP 1"}));
+}
+
+TEST(Settings, CheckMarksAreOnOnlyForExactlyOne) {
+    Banco b;
+    b.richieste({"NEXT"});
+    b.ini({{"Start/Auto", "true"}, {"Start/Min", "1"}, {"Export/Kill", "2"}});
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    EXPECT_FALSE(b.prog.stato().acquisisciAuto);
+    EXPECT_TRUE(b.prog.stato().minimizzaPartenza);
+    EXPECT_FALSE(b.prog.stato().killFileOut);
+
+    // Toggling writes "1" or "0" back.
+    b.prog.MenuKillfileOut_Click();
+    EXPECT_EQ(b.fp.ini.get("Export", "Kill"), "1");
+    b.prog.MenuKillfileOut_Click();
+    EXPECT_EQ(b.fp.ini.get("Export", "Kill"), "0");
+    b.prog.MenuMinimizzaPartenza_Click();
+    EXPECT_EQ(b.fp.ini.get("Start", "Min"), "0");
+    EXPECT_EQ(b.view.tray, std::vector<bool>{false});
+
+    // A failed load leaves the marks as they were.
+    b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}});
+    EXPECT_FALSE(b.prog.CaricaImpostazioni());
+    EXPECT_FALSE(b.prog.stato().minimizzaPartenza);
+}
+
+TEST(Settings, ReloadPutsRetryAndTimeOutBackToDefaults) {
+    Banco b;
+    b.profilo(0, "TimeOut", "1500");
+    b.ini({{"Serial_0/Retry", "3"}});
+    b.richieste({"NEXT"});
+    ASSERT_TRUE(b.prog.ImpostaPortaSeriale(0));
+    EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 1500);
+    EXPECT_EQ(b.prog.mbus().LeggiRetry(), 3);
+    ASSERT_TRUE(b.prog.MenuRicarica_Click());
+    EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 800);
+    EXPECT_EQ(b.prog.mbus().LeggiRetry(), 1);
+}
+
+TEST(Settings, EditOpensTheFileInTheEditor) {
+    Banco b;
+    b.fp.shell.works = false;
+    b.prog.ModificaIni();
+    EXPECT_EQ(b.fp.shell.opened, std::vector<std::string>{"/opt/tarvel/Tarvel.INI"});
+    EXPECT_TRUE(b.fp.dialogs.messages.empty());
+}
+
+TEST(OptionMenus, TextCommandsAskStoreAndClear) {
+    Banco b;
+    b.richieste({"NEXT"});
+    b.ini({{"Export/Out", "old.xml"}});
+    b.fp.dialogs.typed = "/data/out.xml";
+    b.prog.MenuNomeFileOut_Click();
+    ASSERT_EQ(b.fp.dialogs.inputs.size(), 1u);
+    EXPECT_EQ(b.fp.dialogs.inputs[0].prompt,
+              "File di uscita generale:\n\nInserire il carattere @ per lasciare indefinito questo "
+              "campo");
+    EXPECT_EQ(b.fp.dialogs.inputs[0].title, "Definizione file di uscita");
+    EXPECT_EQ(b.fp.dialogs.inputs[0].proposed, "old.xml");
+    EXPECT_EQ(b.fp.ini.get("Export", "Out"), "/data/out.xml");
+
+    // Cancel (empty text) changes nothing; "@" clears, keeping the key.
+    b.fp.dialogs.typed = "";
+    b.prog.MenuNomeFileOut_Click();
+    EXPECT_EQ(b.fp.ini.get("Export", "Out"), "/data/out.xml");
+    b.fp.dialogs.typed = "@";
+    b.prog.MenuNomeFileOut_Click();
+    EXPECT_EQ(b.fp.ini.get("Export", "Out"), "");
+
+    // The title changes the caption at once; "@" gives the bare name.
+    b.fp.dialogs.typed = "Roof";
+    b.prog.MenuTitoloGenerale_Click();
+    EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [Roof]");
+    b.fp.dialogs.typed = "@";
+    b.prog.MenuTitoloGenerale_Click();
+    EXPECT_EQ(b.prog.stato().didascalia, "Tarvel");
+    EXPECT_EQ(b.fp.dialogs.inputs.back().title, "Definizione titolo generale");
+
+    // The encoding has no "@" rule.
+    b.prog.MenuEncodingXML_Click();
+    EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "@");
+    EXPECT_EQ(b.fp.dialogs.inputs.back().prompt, "Encoding XML:\n\nValore predefinito: UTF-8");
+}
+
+TEST(OptionMenus, SwitchingAutomaticOnStartsAcquisition) {
+    Banco b;
+    b.richieste({"NEXT"});
+    b.prog.CaricaImpostazioni();
+    b.prog.MenuAcquisisciAuto_Click();
+    EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "1");
+    EXPECT_TRUE(b.prog.stato().acquisizioneAttiva);
+    EXPECT_EQ(b.view.cicli.size(), 1u);
+    b.prog.MenuFerma_Click();
+    b.prog.MenuAcquisisciAuto_Click();
+    EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "0");
+    EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
+}
+
+}  // namespace
+}  // namespace tarvel::test
