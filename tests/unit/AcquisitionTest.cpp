@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "Banco.h"
+
+namespace tarvel::test {
+namespace {
+
+struct Impianto : Banco {
+    Impianto() {
+        profilo(0);
+        profilo(1);
+        EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
+        device.values[{4, 12}] = 0x08FD;
+        device.values[{3, 100}] = 0x0001;
+        device.values[{3, 101}] = 0x0000;
+        device.values[{3, 40}] = 0xFFFF;
+        device.values[{3, 41}] = 0xFFFE;
+        device.values[{3, 5}] = 5;
+        device.values[{3, 6}] = static_cast<std::uint16_t>(-5);
+    }
+};
+
+TEST(Execution, AnswersEveryKindOfLine) {
+    Impianto b;
+    EXPECT_EQ(b.esegui("1,4,12,1;Vac"), "<Vac>230.1</Vac>");
+    EXPECT_EQ(b.esegui("1,3,100+&,0;Energia"), "<Energia>65536</Energia>");
+    EXPECT_EQ(b.prog.stato().chiamata.Registro, "100");  // markers removed from the field
+    EXPECT_EQ(b.esegui("0,0,Roof A,0;Impianto"), "<Impianto>Roof A</Impianto>");
+    EXPECT_EQ(b.esegui("0,0,R&D,0;Nome"), "<Nome>RD</Nome>");
+    EXPECT_EQ(b.esegui("1,3,40,0;A"), "<A>-1</A>");
+    EXPECT_EQ(b.esegui("1,3,40&,0;A"), "<A>65535</A>");
+    EXPECT_EQ(b.esegui("1,3,40+,0;A"), "<A>-2</A>");
+    EXPECT_EQ(b.esegui("1,3,&40+,0;A"), "<A>4294967294</A>");
+    EXPECT_EQ(b.esegui("1,3,41-,0;A"), "<A>-65537</A>");  // high word 41, low word 40
+    EXPECT_EQ(b.esegui("1,3,5,1;A"), "<A>.5</A>");
+    EXPECT_EQ(b.esegui("1,3,6,1;A"), "<A>-.5</A>");
+    EXPECT_EQ(b.esegui("1,3,5,2;A"), "<A>.05</A>");
+    EXPECT_EQ(b.esegui("1,3,40000,0;A"), "<A>-99999</A>");  // register beyond 16 bits: no read
+    EXPECT_EQ(b.esegui("1,16,5,0;A"), "<A></A>");
+    EXPECT_EQ(b.esegui("NEXT"), "%Next device");
+    EXPECT_EQ(b.esegui(""), "#Empty line");
+    EXPECT_EQ(b.esegui("1,3,5;A"), "#Invalid line");
+    b.device.silent = true;
+    EXPECT_EQ(b.esegui("1,4,12,1;Vac"), "<Vac></Vac>");
+}
+
+TEST(Execution, WaitLinesBlockForTheirTime) {
+    Impianto b;
+    Millis t0 = b.fp.clock.elapsed();
+    EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
+    EXPECT_EQ(b.fp.clock.elapsed() - t0, Millis(1500));
+    EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));  // blocked, not waited
+    t0 = b.fp.clock.elapsed();
+    EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
+    EXPECT_EQ(b.fp.clock.elapsed(), t0);
+    // Executed by hand while stopped, the lamp is left alone.
+    EXPECT_TRUE(b.view.lampade.empty());
+}
+
+TEST(Execution, SerialLinesApplyTheirProfile) {
+    Impianto b;
+    EXPECT_EQ(b.esegui("SERIAL_1"), "Serial_1");
+    EXPECT_EQ(b.esegui("SERIAL"), "Serial_SERIAL");  // profile 0
+    EXPECT_TRUE(b.fp.dialogs.messages.empty());
+    b.richieste({"SERIAL_9", "1,4,12,1;Vac"});
+    b.prog.CaricaParametri();
+    b.prog.MenuAvvio_Click();
+    EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"Serial__0"});
+    EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
+    EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
+}
+
+TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
+    Impianto b;
+    b.device.delay = Millis(0);
+    b.richieste({"1,4,12,1;Vac", "NEXT", "SLEEP 500"}, "5000");
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    const Millis start = b.fp.clock.elapsed();
+    b.prog.MenuAvvio_Click();
+    const MainState& s = b.prog.stato();
+    EXPECT_EQ(s.risposte,
+              (std::vector<std::string>{"<Vac>230.1</Vac>", "%Next device", "#Sleep 500"}));
+    // Two pauses of 200 ms and the wait line; no pause after the last line.
+    EXPECT_EQ(b.fp.clock.elapsed() - start, Millis(900));
+    EXPECT_EQ(b.view.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo,
+                                                     Lampada::Verde, Lampada::Rossa}));
+    EXPECT_EQ(s.selezione, -1);
+    EXPECT_TRUE(s.listeAbilitate);
+    ASSERT_EQ(b.view.cicli.size(), 1u);
+    EXPECT_EQ(b.view.cicli[0].righeEseguite, 3);
+    EXPECT_EQ(b.view.cicli[0].fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+
+    // The next cycle starts the interval after the end of this one.
+    b.fp.clock.advance(Millis(4999));
+    EXPECT_EQ(b.view.cicli.size(), 1u);
+    b.fp.clock.advance(Millis(1));
+    EXPECT_EQ(b.view.cicli.size(), 2u);
+
+    // Starting again while on does nothing; stopping while waiting ends it.
+    b.prog.MenuAvvio_Click();
+    EXPECT_EQ(b.view.cicli.size(), 2u);
+    b.prog.MenuFerma_Click();
+    EXPECT_EQ(s.lampada, Lampada::Spenta);
+    b.fp.clock.advance(Millis(60000));
+    EXPECT_EQ(b.view.cicli.size(), 2u);
+}
+
+TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
+    Impianto b;
+    b.device.delay = Millis(10);
+    b.richieste({"1,4,12,1;Vac", "1,3,5,0;B", "1,3,6,0;C"});
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    // The stop arrives while the second request waits for its answer.
+    b.fp.clock.after(Millis(215), [&] { b.prog.MenuFerma_Click(); });
+    b.prog.MenuAvvio_Click();
+    const MainState& s = b.prog.stato();
+    EXPECT_EQ(s.risposte, (std::vector<std::string>{"<Vac>230.1</Vac>", "<B>5</B>"}));
+    EXPECT_EQ(s.lampada, Lampada::Spenta);
+    EXPECT_FALSE(s.acquisizioneAttiva);
+    EXPECT_NE(b.file("/opt/tarvel/NoName.xml").find("<B>5</B>"), std::string::npos);
+    b.fp.clock.advance(Millis(10000));
+    EXPECT_EQ(b.view.cicli.size(), 1u);
+}
+
+TEST(Cycle, AStopRightAfterASelectionSkipsThatLine) {
+    Impianto b;
+    b.richieste({"NEXT", "1,4,12,1;Vac"});
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    struct StopOnSecond : ViewSpy {
+        Programma* prog = nullptr;
+        void selezioneCambiata() override {
+            if (stato->selezione == 1 && stato->acquisizioneAttiva) prog->MenuFerma_Click();
+        }
+    } view;
+    view.stato = &b.prog.stato();
+    view.prog = &b.prog;
+    b.prog.setView(&view);
+    b.prog.MenuAvvio_Click();
+    EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"%Next device"});
+    EXPECT_EQ(b.device.requests, 0);
+}
+
+TEST(Cycle, AnEmptyListStillWritesTheOutput) {
+    Impianto b;
+    b.ini({{"Parameters/Firt", "2"}, {"Parameters/Last", "1"}});
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    b.prog.MenuAvvio_Click();
+    EXPECT_EQ(b.file("/opt/tarvel/NoName.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
+              "    <Dispositivo>\r\n    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n");
+}
+
+}  // namespace
+}  // namespace tarvel::test

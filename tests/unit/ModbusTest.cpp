@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "Banco.h"
+#include "modbus/Trama.h"
+
+namespace tarvel::test {
+namespace {
+
+// The master on a fake port with a scripted device; the monitor is shown.
+struct Linea : Banco {
+    MBus& m = prog.mbus();
+    Linea() {
+        profilo(0);
+        EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
+        m.MonitorAttivo = true;
+    }
+    const std::vector<std::string>& tx() { return m.monitor().richieste(); }
+    const std::vector<std::string>& rx() { return m.monitor().risposte(); }
+};
+
+TEST(Modbus, ReadsSixteenBitValuesSignedUnsignedAndScaled) {
+    Linea l;
+    l.device.values[{3, 12}] = 0xFFFF;
+    l.device.values[{4, 12}] = 2301;
+    l.device.values[{1, 0}] = 1;
+    EXPECT_EQ(l.m.LeggiHex(3, 0, 12, 1), "FFFF");
+    EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, false), -1);
+    EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, true), 65535);
+    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(3, 12, 1, 1, false), -0.1);
+    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(3, 12, 1, 1, true), 6553.5);
+    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(4, 12, 1, 1, false), 230.1);
+    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(4, 12, 1, -1, false), 23010);
+    EXPECT_EQ(l.m.LeggiHex(1, 0, 0, 1), "1");
+    EXPECT_EQ(l.m.LeggiValore16(1, 0, 1, 0, false), 1);
+    // The monitor shows each frame as it went on the line.
+    EXPECT_EQ(l.tx()[0], "01 03 00 0C 00 01 44 09");
+    EXPECT_EQ(l.rx()[0], "01 03 02 FF FF B9 F4");
+    l.m.ImpostaNotazione(0);
+    l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.tx().back(), "001 003 000 000 000 001 132 010");
+    l.m.ImpostaNotazione(7);  // other values change nothing
+    EXPECT_TRUE(l.m.NotazioneDec);
+    EXPECT_FALSE(l.m.NotazioneHex);
+}
+
+TEST(Modbus, ReadsThirtyTwoBitValuesInBothWordOrders) {
+    Linea l;
+    l.device.values[{3, 100}] = 0xFFFF;
+    l.device.values[{3, 101}] = 0xFFFE;
+    l.device.values[{3, 99}] = 0x0002;
+    EXPECT_EQ(l.m.LeggiValore32(3, 100, 1, 0, true, false), -2);
+    EXPECT_EQ(l.m.LeggiValore32(3, 100, 1, 0, true, true), 4294967294.0);
+    EXPECT_EQ(l.m.LeggiValore32(3, 100, 1, 0, false, false), -65534);  // low word from 99
+    EXPECT_EQ(l.tx().back(), "01 03 00 63 00 01 74 14");
+    l.device.values[{3, 32767}] = 0x0001;
+    l.device.values[{3, 32768}] = 0x0002;
+    EXPECT_EQ(l.m.LeggiValore32(3, 32767, 1, 0, true, false), 65538);
+    l.device.values[{3, 0x8000}] = 0x0001;
+    l.device.values[{3, 0x7FFF}] = 0x0003;
+    EXPECT_EQ(l.m.LeggiValore32(3, -32768, 1, 1, false, false), 6553.9);
+}
+
+TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
+    Linea l;
+    // An unsupported function sends nothing.
+    EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), ValoreFallito);
+    EXPECT_TRUE(l.fp.port.written().empty());
+    EXPECT_TRUE(l.tx().empty());
+
+    // Nobody answers node 0.
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 0, 0, false), ValoreFallito);
+    EXPECT_EQ(l.rx().back(), "Broadcast");
+
+    // Three attempts: three requests, three time-outs, 3 x 800 ms.
+    l.m.Retry = 3;
+    l.device.silent = true;
+    const Millis before = l.fp.clock.elapsed();
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.fp.clock.elapsed() - before, Millis(2400));
+    EXPECT_EQ(l.tx().size(), 4u);
+    EXPECT_EQ(std::vector<std::string>(l.rx().end() - 3, l.rx().end()),
+              std::vector<std::string>(3, "Time out"));
+    EXPECT_EQ(l.m.esito(), EsitoTransazione::TimeOut);
+}
+
+TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
+    Linea l;
+    l.m.Retry = 2;
+    l.device.values[{3, 0}] = 7;
+
+    // An exception answer ends the wait as soon as it is complete.
+    l.device.exception = 2;
+    TimePoint start = l.fp.clock.now();
+    EXPECT_FALSE(l.m.EseguiTransazione(1, 7, TramaLettura(1, 3, 0)));
+    EXPECT_LT(l.fp.clock.now() - start, Millis(50));
+    EXPECT_EQ(l.rx().back(), "01 83 02 C0 F1 (Exception)");
+    l.device.exception.reset();
+
+    // A partial answer is an exception at the time-out.
+    l.device.partialBytes = 4;
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.rx().back(), "01 03 02 00 (Exception)");
+    l.device.partialBytes = 0;
+
+    // A single stray byte counts as nothing.
+    l.device.partialBytes = 1;
+    EXPECT_FALSE(l.m.EseguiTransazione(1, 7, TramaLettura(1, 3, 0)));
+    EXPECT_EQ(l.rx().back(), "Time out");
+    l.device.partialBytes = 0;
+
+    // Wrong CRC and foreign answers make the attempt fail, and are retried.
+    l.device.badCrc = true;
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.esito(), EsitoTransazione::ErroreCRC);
+    EXPECT_NE(l.rx().back().find(" (CRC error)"), std::string::npos);
+    l.device.badCrc = false;
+    l.device.wrongNode = true;
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.rx().back(), "02 03 02 00 07 BD 86 (Wrong answer)");
+    l.device.wrongNode = false;
+
+    // A stray leading byte spoils one attempt; the retry reads the value.
+    int calls = 0;
+    l.fp.port.setDevice([&](const Bytes& request) {
+        l.device.strayByte = calls++ == 0;
+        return l.device(request);
+    });
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 7);
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(Modbus, ALateAnswerDoesNotPolluteTheNextRead) {
+    Linea l;
+    l.device.values[{3, 0}] = 1;
+    l.device.values[{3, 1}] = 2;
+    l.device.delay = Millis(900);  // after the 800 ms time-out
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    l.fp.clock.sleep(Millis(200));  // the pause before the next line: the answer arrives
+    l.device.delay = Millis(5);
+    EXPECT_EQ(l.m.LeggiValore16(3, 1, 1, 0, false), 2);
+}
+
+TEST(Modbus, TimeOutZeroEndsAtOnce) {
+    Linea l;
+    l.m.ImpostaTimeOut(0);
+    EXPECT_FALSE(l.m.EseguiTransazione(1, 7, TramaLettura(1, 3, 0)));
+    EXPECT_EQ(l.fp.clock.elapsed(), Millis(100));  // only the set-up's pause
+}
+
+TEST(Modbus, TheMonitorEmptiesBothListsAtItsCapacity) {
+    Linea l;
+    l.device.silent = true;
+    l.m.ImpostaTimeOut(0);
+    for (std::size_t i = 0; i < MonitorLog::Capacita; ++i) l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.tx().size(), MonitorLog::Capacita);
+    EXPECT_EQ(l.rx().size(), MonitorLog::Capacita);
+    l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.tx().size(), 1u);
+    EXPECT_EQ(l.rx().size(), 1u);
+    // Nothing is logged while the monitor is hidden.
+    l.m.MonitorAttivo = false;
+    l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.tx().size(), 1u);
+}
+
+TEST(Modbus, AnUnpluggedDeviceIsReopenedAtMostOnceASecond) {
+    Linea l;
+    l.device.values[{3, 0}] = 42;
+    ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
+    l.fp.port.unplug();
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.rx().back(), "Time out");
+    EXPECT_FALSE(l.fp.port.isOpen());
+    const int opens = l.fp.port.openCount();
+    // Reads keep failing without spinning: each wait sleeps to its deadline.
+    l.m.ImpostaTimeOut(100);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_LT(l.fp.port.waits(), 200);
+    EXPECT_EQ(l.fp.port.openCount(), opens);  // still unplugged: opening fails
+    EXPECT_LE(l.m.contatori().riaperture, 3u);  // 2 seconds of reads
+    l.fp.port.plug();
+    l.fp.clock.advance(Millis(1000));
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
+    EXPECT_TRUE(l.fp.port.isOpen());
+    // A new profile clears the lost state.
+    EXPECT_TRUE(l.prog.ImpostaPortaSeriale(0));
+}
+
+}  // namespace
+}  // namespace tarvel::test
