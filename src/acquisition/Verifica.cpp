@@ -1,0 +1,63 @@
+#include "acquisition/Verifica.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "acquisition/Chiamata.h"
+#include "settings/Numero.h"
+
+namespace tarvel {
+namespace {
+
+bool nameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == ':' || c >= 0x80; }
+bool nameChar(unsigned char c) {
+    return nameStart(c) || std::isdigit(c) || c == '-' || c == '.';
+}
+
+std::string withoutMarkers(std::string text) {
+    text.erase(std::remove_if(text.begin(), text.end(),
+                              [](char c) { return c == '&' || c == '+' || c == '-'; }),
+               text.end());
+    return text;
+}
+
+}  // namespace
+
+bool NomeElementoValido(std::string_view nome) {
+    if (nome.empty() || !nameStart(static_cast<unsigned char>(nome[0]))) return false;
+    if (nome.size() >= 3 && Maiuscolo(nome.substr(0, 3)) == "XML") return false;
+    return std::all_of(nome.begin(), nome.end(),
+                       [](char c) { return nameChar(static_cast<unsigned char>(c)); });
+}
+
+std::vector<std::string> ProblemiRiga(std::string_view riga) {
+    std::vector<std::string> problemi;
+    TipoRiga tipo = TipoDiRiga(riga);
+    if (tipo == TipoRiga::NonValida) {
+        problemi.push_back("riga incompleta: servono tre virgole e un punto e virgola");
+        return problemi;
+    }
+    if (tipo != TipoRiga::Lettura && tipo != TipoRiga::Costante) return problemi;
+    Chiamata c = TagliaRiga(riga);
+    if (!NomeElementoValido(c.Descrizione))
+        problemi.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
+    if (tipo == TipoRiga::Costante) return problemi;
+    struct Campo {
+        const char* nome;
+        std::string testo;
+    };
+    const Campo campi[] = {{"nodo", c.Nodo},
+                           {"codice", c.Codice},
+                           {"registro", withoutMarkers(c.Registro)},
+                           {"decimali", c.Decimali}};
+    for (const auto& campo : campi)
+        if (!ArrotondaInt16(NumeroIniziale(campo.testo)))
+            problemi.push_back(std::string(campo.nome) + " fuori dall'intervallo a 16 bit");
+    auto funzione = ArrotondaInt16(NumeroIniziale(c.Codice));
+    if (funzione && (*funzione < 1 || *funzione > 4))
+        problemi.push_back("codice funzione " + std::string(Trim(c.Codice)) +
+                           " non supportato (1-4)");
+    return problemi;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,47 @@
+#include "ConsolePlatform.h"
+
+#include <cstdio>
+
+#include "modbus/ImpostazioniLinea.h"
+
+namespace tarvel {
+
+Answer ConsoleDialogs::messageBox(const std::string& title, const std::string& text, Icon,
+                                  Buttons, Answer defaultButton) {
+    if (quiet)
+        messages.push_back(text);
+    else
+        std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+    return defaultButton;
+}
+
+std::string ConsoleDialogs::inputBox(const std::string&, const std::string&, const std::string&) {
+    return {};
+}
+
+ConsoleIdentity::ConsoleIdentity(std::string folder, std::string executablePath)
+    : folder_(std::move(folder)), executable_(std::move(executablePath)) {
+    while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
+}
+
+std::string ConsoleIdentity::executableName() const {
+    auto slash = executable_.rfind('/');
+    return slash == std::string::npos ? executable_ : executable_.substr(slash + 1);
+}
+
+std::string ConsoleIdentity::copyright() const { return "Tarvel - Modbus-RTU data logger"; }
+
+bool DryRunPort::setPortNumber(int number) {
+    if (number < 1 || number > 255) return false;
+    number_ = number;
+    return true;
+}
+
+bool DryRunPort::setSettings(const std::string& text) {
+    auto parsed = LeggiImpostazioniLinea(text);
+    if (!parsed) return false;
+    settings_ = TestoImpostazioniLinea(*parsed);
+    return true;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,87 @@
+#pragma once
+// The platform services that have no window: messages on stderr, no editor,
+// a program folder given on the command line, and a serial port that only
+// checks its settings.
+
+#include <string>
+#include <vector>
+
+#include "platform/DesktopShell.h"
+#include "platform/Dialogs.h"
+#include "platform/ProgramIdentity.h"
+#include "platform/SerialPort.h"
+
+namespace tarvel {
+
+// Messages go to stderr; questions take their default answer.
+class ConsoleDialogs : public Dialogs {
+public:
+    Answer messageBox(const std::string& title, const std::string& text, Icon icon,
+                      Buttons buttons, Answer defaultButton) override;
+    std::string inputBox(const std::string& prompt, const std::string& title,
+                         const std::string& proposed) override;
+    // Keeps messages instead of printing them.
+    bool quiet = false;
+    std::vector<std::string> messages;
+};
+
+class ConsoleIdentity : public ProgramIdentity {
+public:
+    ConsoleIdentity(std::string folder, std::string executablePath);
+    std::string programFolder() const override { return folder_; }
+    std::string executableName() const override;
+    std::string executablePath() const override { return executable_; }
+    int versionMajor() const override { return 1; }
+    int versionMinor() const override { return 0; }
+    int versionRevision() const override { return 0; }
+    std::string copyright() const override;
+
+private:
+    std::string folder_;
+    std::string executable_;
+};
+
+// A server has no desktop: every operation fails without doing anything.
+class NoDesktop : public DesktopShell {
+public:
+    bool openInEditor(const std::string&) override { return false; }
+    std::string autostartCommand(const std::string&) override { return {}; }
+    bool writeAutostart(const std::string&, const std::string&) override { return false; }
+    bool removeAutostart(const std::string&) override { return false; }
+    bool createDesktopShortcut(const std::string&, const std::string&,
+                               const std::string&) override {
+        return false;
+    }
+    bool deleteDesktopShortcut(const std::string&) override { return false; }
+    bool openMailLink(const std::string&) override { return false; }
+};
+
+// Accepts and keeps settings like a real port, but never opens a device:
+// for checking a settings file without touching the line.
+class DryRunPort : public SerialPort {
+public:
+    bool setPortNumber(int number) override;
+    int portNumber() const override { return number_; }
+    bool setSettings(const std::string& text) override;
+    std::string settings() const override { return settings_; }
+    void setHandshake(Handshake) override {}
+    void setNullDiscard(bool) override {}
+    void setDtr(bool) override {}
+    void setRts(bool) override {}
+    bool open() override { return true; }
+    void close() override {}
+    bool isOpen() const override { return false; }
+    bool deviceLost() const override { return false; }
+    void discardInput() override {}
+    std::size_t bytesWaiting() override { return 0; }
+    bool write(const Bytes&) override { return false; }
+    Bytes readAll() override { return {}; }
+    void waitForInput(TimePoint) override {}
+    std::string errorText() const override { return {}; }
+
+private:
+    int number_ = 1;
+    std::string settings_ = "9600,n,8,1";
+};
+
+}  // namespace tarvel

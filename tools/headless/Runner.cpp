@@ -1,0 +1,155 @@
+#include "Runner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <set>
+
+#include "acquisition/Verifica.h"
+#include "settings/Numero.h"
+
+namespace tarvel {
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void onSignal(int number) {
+    unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+bool Runner::installaSegnali() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : {SIGTERM, SIGINT, SIGHUP})
+        if (sigaction(number, &action, nullptr) != 0) return false;
+    return true;
+}
+
+Runner::Runner(Programma& programma, OpzioniRunner opzioni)
+    : prog_(programma), opzioni_(std::move(opzioni)) {
+    if (signalPipe[0] >= 0) {
+        notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { segnale(); });
+    }
+    prog_.setView(this);
+    if (opzioni_.monitor) {
+        prog_.mbus().MonitorAttivo = true;
+        prog_.mbus().onMonitorChanged([this] { stampaMonitor(); });
+    }
+}
+
+Runner::~Runner() { prog_.setView(nullptr); }
+
+int Runner::avvia() {
+    prog_.setAvvioInCorso(true);
+    if (!prog_.CaricaImpostazioni()) return 2;
+    if (!prog_.ImpostaPortaSeriale(0)) return 3;
+    prog_.AggiornaMenu();
+    prog_.setAvvioInCorso(false);
+    prog_.MenuAvvio_Click();
+    return 0;
+}
+
+void Runner::segnale() {
+    unsigned char byte = 0;
+    while (::read(signalPipe[0], &byte, 1) == 1) {
+        if (byte == SIGHUP)
+            ricaricaRichiesta_ = true;
+        else
+            fermata_ = true;
+    }
+    if (fermata_) {
+        prog_.MenuFerma_Click();
+        // Between cycles there is nothing to finish; during one, the cycle
+        // ends at its next stop test and the end comes with its report.
+        if (!prog_.stato().cicloInCorso) fine();
+        return;
+    }
+    if (ricaricaRichiesta_ && !prog_.stato().cicloInCorso) {
+        ricaricaRichiesta_ = false;
+        // A failed reload keeps the list it had, as answering No to the
+        // exit question does.
+        if (prog_.MenuRicarica_Click()) std::fprintf(stderr, "Impostazioni ricaricate\n");
+    }
+}
+
+void Runner::cicloTerminato(const RapportoCiclo& r) {
+    std::string files;
+    for (const auto& f : r.fileScritti) files += (files.empty() ? "" : ", ") + f;
+    std::printf("Ciclo %ld: righe eseguite %d, letture fallite %d, durata %lld ms, file scritti: %s\n",
+                r.numero, r.righeEseguite, r.lettureFallite,
+                static_cast<long long>(r.durata.count()), files.empty() ? "-" : files.c_str());
+    std::fflush(stdout);
+    for (const auto& e : r.erroriUscita) std::fprintf(stderr, "Errore di scrittura: %s\n", e.c_str());
+    if (opzioni_.cicli > 0 && r.numero >= opzioni_.cicli) {
+        prog_.MenuFerma_Click();
+        fermata_ = true;
+    }
+    if (fermata_) {
+        fine();
+        return;
+    }
+    if (ricaricaRichiesta_) {
+        ricaricaRichiesta_ = false;
+        if (prog_.MenuRicarica_Click()) std::fprintf(stderr, "Impostazioni ricaricate\n");
+    }
+}
+
+void Runner::stampaMonitor() {
+    const MonitorLog& log = prog_.mbus().monitor();
+    if (log.richieste().size() < tx_ || log.risposte().size() < rx_) tx_ = rx_ = 0;
+    for (; tx_ < log.richieste().size(); ++tx_) std::printf("TX %s\n", log.richieste()[tx_].c_str());
+    for (; rx_ < log.risposte().size(); ++rx_) std::printf("RX %s\n", log.risposte()[rx_].c_str());
+    std::fflush(stdout);
+}
+
+void Runner::fine() {
+    prog_.ChiudiPorta();
+    codice_ = 0;
+    QCoreApplication::exit(0);
+}
+
+int VerificaImpostazioni(Programma& prog, std::FILE* out) {
+    if (!prog.CaricaImpostazioni()) return 2;
+    const MainState& s = prog.stato();
+    std::fprintf(out, "caption\t%s\n", s.didascalia.c_str());
+    std::fprintf(out, "interval\t%lld\n", static_cast<long long>(s.intervallo.count()));
+    std::vector<std::string> avvisi;
+    std::set<int> controllati;
+    auto profilo = [&](std::int16_t n) {
+        if (controllati.insert(n).second && !prog.ImpostaPortaSeriale(n))
+            avvisi.push_back("profilo Serial_" + std::to_string(n) +
+                             ": Errore nell'impostazione della porta seriale.");
+    };
+    profilo(0);
+    for (std::size_t i = 0; i < s.chiamate.size(); ++i) {
+        const std::string& riga = s.chiamate[i];
+        Chiamata c = TagliaRiga(riga);
+        TipoRiga tipo = TipoDiRiga(riga);
+        std::fprintf(out, "line\t%zu\t%s\t%s\t%s\t%s\t%s\t%s\n", i, NomeTipoRiga(tipo),
+                     c.Nodo.c_str(), c.Codice.c_str(), c.Registro.c_str(), c.Decimali.c_str(),
+                     c.Descrizione.c_str());
+        if (tipo == TipoRiga::Seriale) {
+            auto n = ArrotondaInt16(NumeroIniziale(c.Codice));
+            if (n)
+                profilo(*n);
+            else
+                avvisi.push_back("riga " + std::to_string(i) + ": profilo fuori intervallo");
+        }
+        for (const auto& p : ProblemiRiga(riga))
+            avvisi.push_back("riga " + std::to_string(i) + ": " + p);
+    }
+    for (const auto& a : avvisi) std::fprintf(out, "warning\t%s\n", a.c_str());
+    return 0;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,53 @@
+#pragma once
+// The core without windows: acquisition from the start, one line per cycle
+// on stdout, signals to stop and to reload.
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <memory>
+#include <string>
+
+#include "acquisition/Programma.h"
+
+namespace tarvel {
+
+struct OpzioniRunner {
+    std::string cartella;
+    long cicli = 0;  // 0: until stopped
+    bool monitor = false;
+};
+
+class Runner : public MainView {
+public:
+    Runner(Programma& programma, OpzioniRunner opzioni);
+    ~Runner() override;
+
+    // Loads the settings, sets up profile 0 and starts the acquisition;
+    // returns the exit code when it cannot start, 0 when it runs.
+    int avvia();
+    // The exit code once the event loop ended.
+    int codiceUscita() const { return codice_; }
+
+    // Routes SIGTERM, SIGINT and SIGHUP into the event loop.
+    static bool installaSegnali();
+
+    void cicloTerminato(const RapportoCiclo& rapporto) override;
+
+private:
+    void segnale();
+    void stampaMonitor();
+    void fine();
+
+    Programma& prog_;
+    OpzioniRunner opzioni_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    bool fermata_ = false;
+    bool ricaricaRichiesta_ = false;
+    int codice_ = 0;
+    std::size_t tx_ = 0, rx_ = 0;
+};
+
+// Prints the check of a settings file; returns the exit code.
+int VerificaImpostazioni(Programma& programma, std::FILE* out);
+
+}  // namespace tarvel

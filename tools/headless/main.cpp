@@ -1,0 +1,111 @@
+// tarvel-headless: the logger without windows, for servers and scripts.
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "ConsolePlatform.h"
+#include "Runner.h"
+#include "platform/posix/IniFileStore.h"
+#include "platform/posix/PosixOutputFiles.h"
+#include "platform/qt/QtClock.h"
+#include "platform/qt/QtSerialPort.h"
+
+namespace {
+
+const char* const Usage =
+    "Usage: tarvel-headless [--folder DIR] [--cycles N] [--monitor] [--check]\n"
+    "\n"
+    "Runs the Tarvel Modbus-RTU data logger without windows. Settings come from\n"
+    "DIR/Tarvel.INI (default: the folder of this executable); DIR is the program\n"
+    "folder for every setting that names it (the default output is DIR/NoName.xml).\n"
+    "Acquisition starts at once; one line per cycle is printed on stdout.\n"
+    "\n"
+    "  --folder DIR   the program folder\n"
+    "  --cycles N     end after N cycles (exit code 0)\n"
+    "  --monitor      print every frame sent (TX) and received (RX)\n"
+    "  --check        check the settings without touching any port, print one\n"
+    "                 record a line (caption, interval, line, warning) and exit\n"
+    "  --help         this text\n"
+    "\n"
+    "Signals: SIGTERM and SIGINT stop after the running request, write the output\n"
+    "and exit 0; SIGHUP reloads the settings.\n"
+    "Exit codes: 0 done, 1 bad arguments, 2 settings unusable, 3 serial profile 0\n"
+    "cannot be set up.\n";
+
+struct Argomenti {
+    std::string cartella;
+    long cicli = 0;
+    bool monitor = false;
+    bool verifica = false;
+};
+
+bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--folder" && i + 1 < argc) {
+            a.cartella = argv[++i];
+        } else if (arg == "--cycles" && i + 1 < argc) {
+            char* end = nullptr;
+            a.cicli = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || a.cicli < 1) return false;
+        } else if (arg == "--monitor") {
+            a.monitor = true;
+        } else if (arg == "--check") {
+            a.verifica = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+    Argomenti args;
+    if (!leggiArgomenti(argc, argv, args)) {
+        std::fputs(Usage, stderr);
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    std::string exe = QCoreApplication::applicationFilePath().toStdString();
+    if (args.cartella.empty()) args.cartella = QCoreApplication::applicationDirPath().toStdString();
+
+    using namespace tarvel;
+    IniFileStore ini;
+    QtClock clock;
+    ConsoleDialogs dialogs;
+    ConsoleIdentity identity(args.cartella, exe);
+    NoDesktop shell;
+    PosixOutputFiles files;
+
+    if (args.verifica) {
+        DryRunPort dry;
+        dialogs.quiet = true;
+        Programma prog({ini, clock, dialogs, identity, shell, dry, files});
+        int code = VerificaImpostazioni(prog, stdout);
+        if (code != 0) std::fprintf(stderr, "Tarvel: Impostazioni errate nel file Tarvel.INI\n");
+        return code;
+    }
+
+    QtSerialPort port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni));
+    Programma prog({ini, clock, dialogs, identity, shell, port, files});
+    Runner::installaSegnali();
+    Runner runner(prog, {args.cartella, args.cicli, args.monitor});
+    if (int code = runner.avvia(); code != 0) return code;
+    if (!prog.stato().acquisizioneAttiva) {
+        // The first cycle already ended the run (a stop, or --cycles 1).
+        return runner.codiceUscita();
+    }
+    app.exec();
+    return runner.codiceUscita();
+}
