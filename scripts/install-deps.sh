@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, the Debian 12 packages Tarvel needs to build, test
+# and run its demo. Packages already present are left alone. Run as root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qt6-base-dev qt6-serialport-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libmodbus-dev
+  clang libclang-rt-14-dev
+  xvfb xauth x11-apps imagemagick fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
