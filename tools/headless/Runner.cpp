@@ -71,7 +71,7 @@ void Runner::segnale() {
         prog_.MenuFerma_Click();
         // Between cycles there is nothing to finish; during one, the cycle
         // ends at its next stop test and the end comes with its report.
-        if (!prog_.stato().cicloInCorso) fine();
+        if (!prog_.stato().cicloInCorso) fine(0);
         return;
     }
     if (ricaricaRichiesta_ && !prog_.stato().cicloInCorso) {
@@ -95,7 +95,14 @@ void Runner::cicloTerminato(const RapportoCiclo& r) {
         fermata_ = true;
     }
     if (fermata_) {
-        fine();
+        fine(0);
+        return;
+    }
+    if (!prog_.stato().acquisizioneAttiva) {
+        // A serial profile of the list could not be applied: acquisition
+        // stopped by itself. Without a window nobody could start it again.
+        std::fprintf(stderr, "Acquisizione fermata: profilo seriale non applicabile\n");
+        fine(3);
         return;
     }
     if (ricaricaRichiesta_) {
@@ -112,10 +119,10 @@ void Runner::stampaMonitor() {
     std::fflush(stdout);
 }
 
-void Runner::fine() {
+void Runner::fine(int codice) {
     prog_.ChiudiPorta();
-    codice_ = 0;
-    QCoreApplication::exit(0);
+    codice_ = codice;
+    QCoreApplication::exit(codice);
 }
 
 int VerificaImpostazioni(Programma& prog, std::FILE* out) {

@@ -36,7 +36,7 @@ public:
 private:
     void segnale();
     void stampaMonitor();
-    void fine();
+    void fine(int codice);
 
     Programma& prog_;
     OpzioniRunner opzioni_;

@@ -33,8 +33,8 @@ const char* const Usage =
     "\n"
     "Signals: SIGTERM and SIGINT stop after the running request, write the output\n"
     "and exit 0; SIGHUP reloads the settings.\n"
-    "Exit codes: 0 done, 1 bad arguments, 2 settings unusable, 3 serial profile 0\n"
-    "cannot be set up.\n";
+    "Exit codes: 0 done, 1 bad arguments, 2 settings unusable, 3 a serial profile\n"
+    "cannot be set up (profile 0 at start, or one the request list switches to).\n";
 
 struct Argomenti {
     std::string cartella;
