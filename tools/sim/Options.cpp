@@ -1,0 +1,178 @@
+#include "Options.h"
+
+#include <charconv>
+#include <string_view>
+
+namespace tarvel::sim {
+
+const char* const kHelpText = R"(Usage: tarvel-sim [OPTIONS]
+
+Simulates Modbus-RTU slave devices on a pseudo-terminal. The first line on
+stdout is the path of the pty's slave side (/dev/pts/N): open it as the
+serial port. Messages go to stderr.
+
+Options:
+  --map FILE         register map and faults (format below)
+  --node N           a node (1-247) answering with all items 0; may be
+                     repeated; added to the nodes of --map
+  --link PATH        make PATH a symlink to the pty (replaced if present,
+                     removed at exit and on unplug)
+  --control FIFO     create a named pipe that takes one command per line:
+                       unplug   close the pty (an open port sees hang-up)
+                       plug     open a new pty, point --link at it and
+                                print its path on stdout
+                       reload   read the map file again
+  --seed N           seed of the random parts of live values (default 1)
+  --baud N           emulate wire time: each answer leaves
+                     (request bytes + answer bytes) * bits / N seconds
+                     after the request arrived
+  --bits 10|11       bits per byte on the wire for --baud (default 10)
+  --hour H           use hour H (0-24) for the daily power curve instead of
+                     the local clock
+  --verbose          log every request and answer in hex on stderr
+  --help             this text
+
+Signals: SIGUSR1 reads the map file again; SIGTERM and SIGINT end the
+simulator (exit code 0, link and control pipe removed).
+
+Requests with a bad CRC, for nodes not served, or broadcast (node 0) get no
+answer. Function codes 1, 2, 3, 4, 5, 6, 15 and 16 are served from the map;
+writes change the value until the next reload (live values ignore them).
+
+Map file: one statement per line; '#' starts a comment; numbers are decimal
+or 0x hex.
+  node N                 the table lines below belong to node N (1-247)
+  coil ADDR VALUE        coil (functions 1, 5, 15)
+  discrete ADDR VALUE    discrete input (function 2)
+  holding ADDR VALUE     holding register (functions 3, 6, 16)
+  input ADDR VALUE       input register (function 4)
+      ADDR: 0-65535. VALUE: -32768..65535 for registers (negative values are
+      stored as two's complement), 0 or 1 for coils and discrete inputs, or:
+      live:voltage[:CENTRE[:SPREAD]]  CENTRE +- SPREAD at random, new at
+                                      every read (default 2300 and 20)
+      live:power[:PEAK]               PEAK * sin(pi * (h - 6) / 12) for the
+                                      hour h between 6 and 18, +-1 % noise,
+                                      0 at night (default PEAK 3000); PEAK is
+                                      the node's, also for status and energy
+      live:energy_hi[:RATE[:START]]   high word of the node's 32-bit counter
+      live:energy_lo[:RATE[:START]]   low word of the same counter; it only
+                                      grows. RATE: "solar" (default, Wh of
+                                      the node's power curve) or units per
+                                      second. START: first value (default
+                                      1000000-1999999, from --seed and node).
+                                      A read of the high word latches the
+                                      value for a low word read within 2 s.
+      live:status                     1 while the node's power curve is
+                                      above 0, else 0
+  fault N [TABLE ADDR] KIND [ARG]
+      Fault of node N; with TABLE (coil, discrete, holding, input) and ADDR
+      only for requests whose range covers that item. A fault line also
+      makes node N answer. KIND:
+      silent             no answer
+      exception CODE     answer N, function + 0x80, CODE (1-255), valid CRC
+      badcrc             the normal answer with its two CRC bytes inverted
+      wrongnode [M]      the answer from node M (default N + 1), valid CRC
+      partial K          only the first K bytes of the answer
+      delay MS           wait MS ms more before answering (delays add up)
+      stray [BYTE]       one byte (default 0xFF) before the answer
+      Damage is applied in this order: exception, wrongnode, badcrc,
+      partial, stray. For each kind the last matching line wins.
+
+Example:
+  node 1
+  input 12 live:voltage      # 230.0 V with decimals 1
+  input 14 live:power:4500   # W
+  holding 100 live:energy_hi
+  holding 101 live:energy_lo
+  coil 0 live:status
+  holding 40 0x08FD
+  fault 1 holding 40 exception 2
+  fault 2 silent
+)";
+
+namespace {
+
+bool ToInteger(std::string_view text, long min, long max, long& out) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && out >= min && out <= max;
+}
+
+bool ToReal(std::string_view text, double min, double max, double& out) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && out >= min && out <= max;
+}
+
+// An option that takes a value; false when the value is wrong.
+bool TakeValue(std::string_view name, std::string_view value, Options& options) {
+    long number = 0;
+    if (name == "--map")
+        options.mapPath = value;
+    else if (name == "--link")
+        options.link = value;
+    else if (name == "--control")
+        options.control = value;
+    else if (name == "--node") {
+        if (!ToInteger(value, 1, 247, number)) return false;
+        options.nodes.push_back(static_cast<int>(number));
+    } else if (name == "--seed") {
+        if (!ToInteger(value, 0, 0xFFFFFFFFL, number)) return false;
+        options.seed = static_cast<std::uint32_t>(number);
+    } else if (name == "--baud") {
+        if (!ToInteger(value, 1, 10000000, number)) return false;
+        options.baud = static_cast<int>(number);
+    } else if (name == "--bits") {
+        if (!ToInteger(value, 10, 11, number)) return false;
+        options.bitsPerByte = static_cast<int>(number);
+    } else if (name == "--hour") {
+        double hour = 0;
+        if (!ToReal(value, 0, 24, hour)) return false;
+        options.hour = hour;
+    } else {
+        return false;
+    }
+    return !value.empty();
+}
+
+bool TakesValue(std::string_view name) {
+    for (std::string_view option :
+         {"--map", "--link", "--control", "--node", "--seed", "--baud", "--bits", "--hour"}) {
+        if (name == option) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string_view argument = argv[i];
+        std::string_view value;
+        bool inlineValue = false;
+        if (auto equals = argument.find('='); equals != std::string_view::npos) {
+            value = argument.substr(equals + 1);
+            argument = argument.substr(0, equals);
+            inlineValue = true;
+        }
+        if (argument == "--verbose" && !inlineValue) {
+            options.verbose = true;
+        } else if (argument == "--help" && !inlineValue) {
+            options.help = true;
+        } else if (TakesValue(argument)) {
+            if (!inlineValue && i + 1 < argc) value = argv[++i];
+            if (!TakeValue(argument, value, options)) {
+                error = "bad value for " + std::string(argument);
+                return false;
+            }
+        } else {
+            error = "unknown option " + std::string(argv[i]);
+            return false;
+        }
+    }
+    if (!options.help && options.mapPath.empty() && options.nodes.empty()) {
+        error = "give --map FILE or at least one --node N";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tarvel::sim

@@ -1,0 +1,29 @@
+#pragma once
+// Command line of tarvel-sim.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvel::sim {
+
+struct Options {
+    std::string mapPath;
+    std::vector<int> nodes;
+    std::string link;
+    std::string control;
+    std::uint32_t seed = 1;
+    int baud = 0;  // 0: no wire time
+    int bitsPerByte = 10;
+    std::optional<double> hour;
+    bool verbose = false;
+    bool help = false;
+};
+
+// False with a message in `error` for a wrong command line.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error);
+
+extern const char* const kHelpText;
+
+}  // namespace tarvel::sim

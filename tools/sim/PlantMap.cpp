@@ -1,0 +1,341 @@
+// Map file format (one statement per line, blank lines ignored, '#' starts a
+// comment that runs to the end of the line; numbers are decimal or 0x hex):
+//
+//   node N                  the table lines below belong to node N (1-247)
+//   coil ADDR VALUE         coil (functions 1, 5, 15)
+//   discrete ADDR VALUE     discrete input (function 2)
+//   holding ADDR VALUE      holding register (functions 3, 6, 16)
+//   input ADDR VALUE        input register (function 4)
+//       ADDR 0-65535. VALUE: -32768..65535 for registers (negative values are
+//       stored as their two's complement), 0 or 1 for coils and inputs, or a
+//       live value:
+//       live:voltage[:CENTRE[:SPREAD]]  CENTRE +- SPREAD, new at every read
+//                                       (2300 and 20: 230.0 V with decimals 1)
+//       live:power[:PEAK]               PEAK * sin(pi * (h - 6) / 12) W for the
+//                                       local hour h between 6 and 18, +-1 %
+//                                       noise, 0 at night (PEAK 3000)
+//       live:energy_hi[:RATE[:START]]   high word of the node's 32-bit counter
+//       live:energy_lo[:RATE[:START]]   low word of the same counter
+//                                       RATE "solar" (default): Wh of the
+//                                       node's power curve; a number: units
+//                                       per second. START: first value.
+//       live:status                     1 while the power curve is above 0
+//   fault N [TABLE ADDR] KIND [ARG]     TABLE is coil, discrete, holding or
+//       input; with it the fault applies only to requests whose range covers
+//       ADDR in that table. KIND: silent | exception CODE | badcrc |
+//       wrongnode [NODE] | partial BYTES | delay MS | stray [BYTE]
+//
+// Every node has all 65536 items of each table; items not listed read 0.
+
+#include "PlantMap.h"
+
+#include <charconv>
+#include <fstream>
+#include <sstream>
+
+namespace tarvel::sim {
+
+namespace {
+
+using Tokens = std::vector<std::string>;
+
+Tokens SplitLine(const std::string& line) {
+    std::string text = line.substr(0, line.find('#'));
+    std::istringstream stream(text);
+    Tokens tokens;
+    std::string token;
+    while (stream >> token) tokens.push_back(token);
+    return tokens;
+}
+
+bool ParseInteger(std::string_view text, long min, long max, long& out) {
+    bool negative = !text.empty() && text.front() == '-';
+    if (negative) text.remove_prefix(1);
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    long value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
+    if (negative) value = -value;
+    if (value < min || value > max) return false;
+    out = value;
+    return true;
+}
+
+bool ParseReal(std::string_view text, double& out) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+std::optional<Table> ParseTable(const std::string& word) {
+    if (word == "coil") return Table::Coil;
+    if (word == "discrete") return Table::Discrete;
+    if (word == "holding") return Table::Holding;
+    if (word == "input") return Table::Input;
+    return std::nullopt;
+}
+
+std::vector<std::string_view> SplitColons(std::string_view text) {
+    std::vector<std::string_view> parts;
+    while (true) {
+        auto colon = text.find(':');
+        parts.push_back(text.substr(0, colon));
+        if (colon == std::string_view::npos) return parts;
+        text.remove_prefix(colon + 1);
+    }
+}
+
+bool ParseCounter(const std::vector<std::string_view>& parts, CounterSpec& counter) {
+    if (parts.size() > 4) return false;
+    if (parts.size() >= 3 && parts[2] != "solar") {
+        if (!ParseReal(parts[2], counter.rate) || counter.rate < 0) return false;
+        counter.solar = false;
+    }
+    if (parts.size() == 4) {
+        long start = 0;
+        if (!ParseInteger(parts[3], 0, 0xFFFFFFFFL, start)) return false;
+        counter.start = static_cast<std::uint32_t>(start);
+    }
+    return true;
+}
+
+// "live:KIND[:ARG...]" for the table entry `entry` of `node`.
+bool ParseLive(std::string_view text, LiveRegister entry, NodeMap& node) {
+    auto parts = SplitColons(text);
+    if (parts.size() < 2 || parts[0] != "live") return false;
+    const std::string_view kind = parts[1];
+    if (kind == "voltage") {
+        entry.kind = LiveKind::Voltage;
+        if (parts.size() > 4) return false;
+        if (parts.size() >= 3 && !ParseReal(parts[2], entry.centre)) return false;
+        if (parts.size() == 4 && !ParseReal(parts[3], entry.spread)) return false;
+    } else if (kind == "power") {
+        entry.kind = LiveKind::Power;
+        if (parts.size() > 3) return false;
+        if (parts.size() == 3 && (!ParseReal(parts[2], node.peakPower) || node.peakPower < 0))
+            return false;
+    } else if (kind == "energy_hi" || kind == "energy_lo") {
+        entry.kind = kind == "energy_hi" ? LiveKind::EnergyHigh : LiveKind::EnergyLow;
+        if (!ParseCounter(parts, node.counter)) return false;
+    } else if (kind == "status") {
+        entry.kind = LiveKind::Status;
+        if (parts.size() != 2) return false;
+    } else {
+        return false;
+    }
+    node.live.push_back(entry);
+    return true;
+}
+
+bool ParseTableLine(const Tokens& tokens, Table table, NodeMap& node, std::string& error) {
+    long address = 0;
+    if (tokens.size() != 3 || !ParseInteger(tokens[1], 0, 0xFFFF, address)) {
+        error = "expected: " + tokens[0] + " ADDRESS VALUE";
+        return false;
+    }
+    const auto at = static_cast<std::uint16_t>(address);
+    if (tokens[2].starts_with("live:")) {
+        if (ParseLive(tokens[2], LiveRegister{table, at}, node)) return true;
+        error = "bad live value '" + tokens[2] + "'";
+        return false;
+    }
+    const bool bit = table == Table::Coil || table == Table::Discrete;
+    long value = 0;
+    if (!ParseInteger(tokens[2], bit ? 0 : -32768, bit ? 1 : 0xFFFF, value)) {
+        error = "bad value '" + tokens[2] + "'";
+        return false;
+    }
+    node.fixed.push_back(FixedValue{table, at, static_cast<std::uint16_t>(value & 0xFFFF)});
+    return true;
+}
+
+struct FaultWord {
+    const char* word;
+    FaultKind kind;
+    bool takesArgument;
+    bool needsArgument;
+    long min;
+    long max;
+};
+
+constexpr FaultWord kFaultWords[] = {
+    {"silent", FaultKind::Silent, false, false, 0, 0},
+    {"exception", FaultKind::Exception, true, true, 1, 255},
+    {"badcrc", FaultKind::BadCrc, false, false, 0, 0},
+    {"wrongnode", FaultKind::WrongNode, true, false, 0, 255},
+    {"partial", FaultKind::Partial, true, true, 0, 255},
+    {"delay", FaultKind::Delay, true, true, 0, 60000},
+    {"stray", FaultKind::Stray, true, false, 0, 255},
+};
+
+// KIND [ARG] from tokens[first]; the fault's node is already set.
+bool ParseFaultKind(const Tokens& tokens, std::size_t first, Fault& fault) {
+    if (first >= tokens.size()) return false;
+    for (const auto& word : kFaultWords) {
+        if (tokens[first] != word.word) continue;
+        fault.kind = word.kind;
+        const std::size_t arguments = tokens.size() - first - 1;
+        if (arguments > (word.takesArgument ? 1u : 0u)) return false;
+        if (arguments == 0) {
+            if (word.needsArgument) return false;
+            fault.argument = fault.kind == FaultKind::WrongNode ? fault.node % 247 + 1 : 0xFF;
+            return true;
+        }
+        long value = 0;
+        if (!ParseInteger(tokens[first + 1], word.min, word.max, value)) return false;
+        fault.argument = static_cast<int>(value);
+        return true;
+    }
+    return false;
+}
+
+bool ParseFaultLine(const Tokens& tokens, PlantMap& map, std::string& error) {
+    error = "expected: fault NODE [TABLE ADDRESS] KIND [ARGUMENT]";
+    Fault fault;
+    long node = 0;
+    if (tokens.size() < 3 || !ParseInteger(tokens[1], 1, 247, node)) return false;
+    fault.node = static_cast<int>(node);
+    std::size_t kindAt = 2;
+    if (auto table = ParseTable(tokens[2])) {
+        long address = 0;
+        if (tokens.size() < 5 || !ParseInteger(tokens[3], 0, 0xFFFF, address)) return false;
+        fault.table = table;
+        fault.address = static_cast<std::uint16_t>(address);
+        kindAt = 4;
+    }
+    if (!ParseFaultKind(tokens, kindAt, fault)) return false;
+    map.nodes[fault.node];  // a node with faults answers, all zeros unless described
+    map.faults.push_back(fault);
+    return true;
+}
+
+bool ParseStatement(const Tokens& tokens, PlantMap& map, NodeMap*& current, std::string& error) {
+    if (tokens[0] == "node") {
+        long node = 0;
+        if (tokens.size() != 2 || !ParseInteger(tokens[1], 1, 247, node)) {
+            error = "expected: node NUMBER (1-247)";
+            return false;
+        }
+        current = &map.nodes[static_cast<int>(node)];
+        return true;
+    }
+    if (tokens[0] == "fault") return ParseFaultLine(tokens, map, error);
+    auto table = ParseTable(tokens[0]);
+    if (!table) {
+        error = "unknown statement '" + tokens[0] + "'";
+        return false;
+    }
+    if (current == nullptr) {
+        error = "a 'node' line must come first";
+        return false;
+    }
+    return ParseTableLine(tokens, *table, *current, error);
+}
+
+bool Covers(const Fault& fault, std::optional<Table> table, std::uint16_t address, int quantity) {
+    if (!fault.table) return true;
+    if (fault.table != table) return false;
+    return fault.address >= address && fault.address < address + quantity;
+}
+
+}  // namespace
+
+std::optional<Table> TableOfFunction(int function) {
+    switch (function) {
+        case 1:
+        case 5:
+        case 15:
+            return Table::Coil;
+        case 2:
+            return Table::Discrete;
+        case 3:
+        case 6:
+        case 16:
+            return Table::Holding;
+        case 4:
+            return Table::Input;
+        default:
+            return std::nullopt;
+    }
+}
+
+const char* TableName(Table table) {
+    switch (table) {
+        case Table::Coil:
+            return "coil";
+        case Table::Discrete:
+            return "discrete";
+        case Table::Holding:
+            return "holding";
+        case Table::Input:
+            return "input";
+    }
+    return "?";
+}
+
+FaultSet FaultsFor(const PlantMap& map, int node, std::optional<Table> table, std::uint16_t address,
+                   int quantity) {
+    FaultSet set;
+    for (const auto& fault : map.faults) {
+        if (fault.node != node || !Covers(fault, table, address, quantity)) continue;
+        switch (fault.kind) {
+            case FaultKind::Silent:
+                set.silent = true;
+                break;
+            case FaultKind::Exception:
+                set.exception = fault.argument;
+                break;
+            case FaultKind::BadCrc:
+                set.badCrc = true;
+                break;
+            case FaultKind::WrongNode:
+                set.wrongNode = fault.argument;
+                break;
+            case FaultKind::Partial:
+                set.partial = fault.argument;
+                break;
+            case FaultKind::Delay:
+                set.delayMs += fault.argument;
+                break;
+            case FaultKind::Stray:
+                set.stray = fault.argument;
+                break;
+        }
+    }
+    return set;
+}
+
+bool ParsePlantMap(const std::string& text, PlantMap& map, std::string& error) {
+    PlantMap parsed;
+    NodeMap* current = nullptr;
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        const Tokens tokens = SplitLine(line);
+        if (tokens.empty()) continue;
+        if (!ParseStatement(tokens, parsed, current, error)) {
+            error = "line " + std::to_string(number) + ": " + error;
+            return false;
+        }
+    }
+    map = std::move(parsed);
+    return true;
+}
+
+bool LoadPlantMap(const std::string& path, PlantMap& map, std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (ParsePlantMap(text.str(), map, error)) return true;
+    error = path + ": " + error;
+    return false;
+}
+
+}  // namespace tarvel::sim
