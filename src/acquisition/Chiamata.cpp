@@ -71,13 +71,20 @@ TipoRiga TipoDiRiga(std::string_view riga) {
 
 const char* NomeTipoRiga(TipoRiga tipo) {
     switch (tipo) {
-        case TipoRiga::Lettura: return "read";
-        case TipoRiga::Costante: return "constant";
-        case TipoRiga::Seriale: return "serial";
-        case TipoRiga::Attesa: return "wait";
-        case TipoRiga::Prossimo: return "next";
-        case TipoRiga::Vuota: return "empty";
-        case TipoRiga::NonValida: return "invalid";
+        case TipoRiga::Lettura:
+            return "read";
+        case TipoRiga::Costante:
+            return "constant";
+        case TipoRiga::Seriale:
+            return "serial";
+        case TipoRiga::Attesa:
+            return "wait";
+        case TipoRiga::Prossimo:
+            return "next";
+        case TipoRiga::Vuota:
+            return "empty";
+        case TipoRiga::NonValida:
+            return "invalid";
     }
     return "invalid";
 }

@@ -93,11 +93,9 @@ void Programma::TmrLettura_Timer() {
 }
 
 EsitoEsportazione Programma::Esporta() {
-    ContestoEsportazione ctx{
-        [this](const std::string& s, const std::string& k, const std::string& d) {
-            return LeggiIni(s, k, d);
-        },
-        p_.files, p_.clock, p_.identity.programFolder()};
+    ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
+                                    const std::string& d) { return LeggiIni(s, k, d); },
+                             p_.files, p_.clock, p_.identity.programFolder()};
     return EsportaXML(stato_.risposte, ctx);
 }
 

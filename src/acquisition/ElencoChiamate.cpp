@@ -35,8 +35,8 @@ bool Programma::CaricaParametri() {
     if (prima == 0 || ultima == 0) return false;
 
     auto intervallo = ArrotondaInt32(NumeroIniziale(LeggiIni("Parameters", "Interval", "0")));
-    stato_.intervallo = Millis(intervallo && *intervallo >= 1 && *intervallo <= 60000 ? *intervallo
-                                                                                       : 1000);
+    stato_.intervallo =
+        Millis(intervallo && *intervallo >= 1 && *intervallo <= 60000 ? *intervallo : 1000);
     tmrLettura_->setInterval(stato_.intervallo);
 
     stato_.chiamate.clear();

@@ -52,9 +52,10 @@ std::string Programma::eseguiLettura(Chiamata& c, double& valore) {
     auto nodo = ArrotondaInt16(NumeroIniziale(c.Nodo));
     auto decimali = ArrotondaInt16(NumeroIniziale(c.Decimali));
     if (funzione && registro && nodo && decimali) {
-        valore = parole == 1 ? mbus_.LeggiValore16(*funzione, *registro, *nodo, *decimali, senzaSegno)
-                             : mbus_.LeggiValore32(*funzione, *registro, *nodo, *decimali,
-                                                   bassoSuccessivo, senzaSegno);
+        valore = parole == 1
+                     ? mbus_.LeggiValore16(*funzione, *registro, *nodo, *decimali, senzaSegno)
+                     : mbus_.LeggiValore32(*funzione, *registro, *nodo, *decimali, bassoSuccessivo,
+                                           senzaSegno);
     }
     if (valore == ValoreFallito || valore == NonLetto) ++lettureFalliteCiclo_;
     return TestoValore(valore);

@@ -16,23 +16,23 @@ namespace tarvel {
 enum class Lampada { Spenta, Verde, Giallo, Rossa };
 
 struct MainState {
-    std::string didascalia = "Tarvel";       // window caption
-    std::vector<std::string> chiamate;       // request lines (Lst_Chiamate)
-    std::vector<std::string> risposte;       // answer lines of the cycle (Lst_Risposte)
-    int selezione = -1;                      // selected request line, -1 for none
-    Chiamata chiamata;                       // the five detail fields
-    TipoRiga tipoChiamata = TipoRiga::Vuota; // what executing them does
-    std::string risultato;                   // LabRisultato
-    bool acquisisciAuto = false;             // "Automatica"
-    bool minimizzaPartenza = false;          // "Avvio ridotto ad icona"
-    bool killFileOut = false;                // "Cancella i file di uscita prima di aggiornare"
-    Millis intervallo{1000};                 // interval of the acquisition timer
+    std::string didascalia = "Tarvel";        // window caption
+    std::vector<std::string> chiamate;        // request lines (Lst_Chiamate)
+    std::vector<std::string> risposte;        // answer lines of the cycle (Lst_Risposte)
+    int selezione = -1;                       // selected request line, -1 for none
+    Chiamata chiamata;                        // the five detail fields
+    TipoRiga tipoChiamata = TipoRiga::Vuota;  // what executing them does
+    std::string risultato;                    // LabRisultato
+    bool acquisisciAuto = false;              // "Automatica"
+    bool minimizzaPartenza = false;           // "Avvio ridotto ad icona"
+    bool killFileOut = false;                 // "Cancella i file di uscita prima di aggiornare"
+    Millis intervallo{1000};                  // interval of the acquisition timer
     Lampada lampada = Lampada::Spenta;
-    bool acquisizioneAttiva = false;         // AcquisizioneAttiva
-    bool avvioInCorso = false;               // AvvioInCorso
+    bool acquisizioneAttiva = false;  // AcquisizioneAttiva
+    bool avvioInCorso = false;        // AvvioInCorso
     bool listeAbilitate = true;
     bool cicloInCorso = false;
-    std::array<std::string, 6> statusBar;    // the six panels
+    std::array<std::string, 6> statusBar;  // the six panels
     std::string didascaliaMonitor = "Monitor RS232";
 };
 
@@ -47,16 +47,16 @@ struct RapportoCiclo {
 };
 
 class MainView {
-public:
+  public:
     virtual ~MainView() = default;
     virtual void didascaliaCambiata() {}
     virtual void chiamateCambiate() {}
     virtual void risposteCambiate() {}
     virtual void selezioneCambiata() {}
-    virtual void dettagliCambiati() {}       // the five fields or the result
-    virtual void opzioniCambiate() {}        // the three check marks
+    virtual void dettagliCambiati() {}  // the five fields or the result
+    virtual void opzioniCambiate() {}   // the three check marks
     virtual void lampadaCambiata() {}
-    virtual void acquisizioneCambiata() {}   // menus and lists enabled or not
+    virtual void acquisizioneCambiata() {}  // menus and lists enabled or not
     virtual void statusBarCambiata() {}
     virtual void didascaliaMonitorCambiata() {}
     virtual void nascondiSplash() {}

@@ -35,7 +35,7 @@ inline constexpr const char* NomeProdotto = "Tarvel";
 inline constexpr const char* NomeFileIni = "Tarvel.INI";
 
 class Programma {
-public:
+  public:
     explicit Programma(Piattaforma piattaforma);
     ~Programma();
     Programma(const Programma&) = delete;
@@ -100,7 +100,7 @@ public:
     // Marks the start-up as running or finished.
     void setAvvioInCorso(bool inCorso);
 
-private:
+  private:
     void notifica(void (MainView::*evento)());
     // The serial set-up's failure: its message, then false.
     bool erroreImpostazionePorta();

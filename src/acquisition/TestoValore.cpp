@@ -15,8 +15,10 @@ std::string TestoValore(double valore) {
     std::string text(buffer, end);
     for (char& c : text)
         if (c == 'e') c = 'E';
-    if (text.rfind("0.", 0) == 0) text.erase(0, 1);
-    else if (text.rfind("-0.", 0) == 0) text.erase(1, 1);
+    if (text.rfind("0.", 0) == 0)
+        text.erase(0, 1);
+    else if (text.rfind("-0.", 0) == 0)
+        text.erase(1, 1);
     return text;
 }
 

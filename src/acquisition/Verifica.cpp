@@ -10,9 +10,7 @@ namespace tarvel {
 namespace {
 
 bool nameStart(unsigned char c) { return std::isalpha(c) || c == '_' || c == ':' || c >= 0x80; }
-bool nameChar(unsigned char c) {
-    return nameStart(c) || std::isdigit(c) || c == '-' || c == '.';
-}
+bool nameChar(unsigned char c) { return nameStart(c) || std::isdigit(c) || c == '-' || c == '.'; }
 
 std::string withoutMarkers(std::string text) {
     text.erase(std::remove_if(text.begin(), text.end(),

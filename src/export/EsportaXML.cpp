@@ -21,7 +21,7 @@ TipoRisposta tipoRisposta(const std::string& riga) {
 
 // One output file being put together; it reaches the disk whole at close.
 class FileUscita {
-public:
+  public:
     FileUscita(std::string path, const std::string& dichiarazione) : path_(std::move(path)) {
         riga(dichiarazione);
         riga("  <Dispositivi>");
@@ -45,7 +45,7 @@ public:
             esito.errori.push_back(path_ + ": " + errore);
     }
 
-private:
+  private:
     void riga(const std::string& text) {
         testo_ += text;
         testo_ += FineRiga;
@@ -100,10 +100,17 @@ EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoE
         FileUscita file = apri(imp.generale);
         for (std::size_t i = 0; i < risposte.size(); ++i) {
             switch (tipoRisposta(risposte[i])) {
-                case TipoRisposta::Valore: file.valore(risposte[i]); break;
-                case TipoRisposta::Prossimo: file.prossimo(); break;
-                case TipoRisposta::Profilo: if (i > 0) file.prossimo(); break;
-                case TipoRisposta::Altro: break;
+                case TipoRisposta::Valore:
+                    file.valore(risposte[i]);
+                    break;
+                case TipoRisposta::Prossimo:
+                    file.prossimo();
+                    break;
+                case TipoRisposta::Profilo:
+                    if (i > 0) file.prossimo();
+                    break;
+                case TipoRisposta::Altro:
+                    break;
             }
         }
         file.chiudi(ctx, esito);
@@ -123,8 +130,10 @@ EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoE
             continue;
         }
         if (!file) file.emplace(apri(imp.generale));
-        if (tipo == TipoRisposta::Valore) file->valore(riga);
-        else file->prossimo();
+        if (tipo == TipoRisposta::Valore)
+            file->valore(riga);
+        else
+            file->prossimo();
     }
     if (file) file->chiudi(ctx, esito);
     return esito;

@@ -11,8 +11,8 @@
 namespace tarvel {
 
 // Reads one setting: section, key, default.
-using LettoreIni = std::function<std::string(const std::string&, const std::string&,
-                                             const std::string&)>;
+using LettoreIni =
+    std::function<std::string(const std::string&, const std::string&, const std::string&)>;
 
 struct EsitoEsportazione {
     std::vector<std::string> scritti;  // files written whole

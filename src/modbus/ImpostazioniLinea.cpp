@@ -37,22 +37,42 @@ std::optional<ImpostazioniLinea> LeggiImpostazioniLinea(std::string_view text) {
 
     if (parts[1].size() != 1) return std::nullopt;
     switch (parts[1][0]) {
-        case 'N': case 'n': linea.parita = Parita::Nessuna; break;
-        case 'E': case 'e': linea.parita = Parita::Pari; break;
-        case 'O': case 'o': linea.parita = Parita::Dispari; break;
-        case 'M': case 'm': linea.parita = Parita::Mark; break;
-        case 'S': case 's': linea.parita = Parita::Space; break;
-        default: return std::nullopt;
+        case 'N':
+        case 'n':
+            linea.parita = Parita::Nessuna;
+            break;
+        case 'E':
+        case 'e':
+            linea.parita = Parita::Pari;
+            break;
+        case 'O':
+        case 'o':
+            linea.parita = Parita::Dispari;
+            break;
+        case 'M':
+        case 'm':
+            linea.parita = Parita::Mark;
+            break;
+        case 'S':
+        case 's':
+            linea.parita = Parita::Space;
+            break;
+        default:
+            return std::nullopt;
     }
 
     auto data = wholeNumber(parts[2]);
     if (!data || *data < 5 || *data > 8) return std::nullopt;
     linea.bitDati = *data;
 
-    if (parts[3] == "1") linea.bitStop = BitStop::Uno;
-    else if (parts[3] == "1.5") linea.bitStop = BitStop::UnoEMezzo;
-    else if (parts[3] == "2") linea.bitStop = BitStop::Due;
-    else return std::nullopt;
+    if (parts[3] == "1")
+        linea.bitStop = BitStop::Uno;
+    else if (parts[3] == "1.5")
+        linea.bitStop = BitStop::UnoEMezzo;
+    else if (parts[3] == "2")
+        linea.bitStop = BitStop::Due;
+    else
+        return std::nullopt;
     return linea;
 }
 

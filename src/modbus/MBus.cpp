@@ -42,12 +42,18 @@ double scala(double raw, std::int16_t decimali) { return raw / std::pow(10.0, de
 
 const char* TestoEsito(EsitoTransazione esito) {
     switch (esito) {
-        case EsitoTransazione::Completa: return "";
-        case EsitoTransazione::TimeOut: return " Time out";
-        case EsitoTransazione::Broadcast: return " Broadcast";
-        case EsitoTransazione::Eccezione: return " (Exception)";
-        case EsitoTransazione::ErroreCRC: return " (CRC error)";
-        case EsitoTransazione::RispostaErrata: return " (Wrong answer)";
+        case EsitoTransazione::Completa:
+            return "";
+        case EsitoTransazione::TimeOut:
+            return " Time out";
+        case EsitoTransazione::Broadcast:
+            return " Broadcast";
+        case EsitoTransazione::Eccezione:
+            return " (Exception)";
+        case EsitoTransazione::ErroreCRC:
+            return " (CRC error)";
+        case EsitoTransazione::RispostaErrata:
+            return " (Wrong answer)";
     }
     return "";
 }
@@ -193,9 +199,15 @@ bool MBus::EseguiTransazione(std::int16_t nodo, int lunghezzaAttesa, const Bytes
     if (completa) {
         BufferRisposta = ricevuti;
         switch (ControllaRisposta(trama, ricevuti)) {
-            case EsitoRisposta::Valida: esito_ = EsitoTransazione::Completa; break;
-            case EsitoRisposta::ErroreCRC: esito_ = EsitoTransazione::ErroreCRC; break;
-            case EsitoRisposta::RispostaErrata: esito_ = EsitoTransazione::RispostaErrata; break;
+            case EsitoRisposta::Valida:
+                esito_ = EsitoTransazione::Completa;
+                break;
+            case EsitoRisposta::ErroreCRC:
+                esito_ = EsitoTransazione::ErroreCRC;
+                break;
+            case EsitoRisposta::RispostaErrata:
+                esito_ = EsitoTransazione::RispostaErrata;
+                break;
         }
     } else if (ricevuti.size() >= 2) {
         BufferRisposta = ricevuti;
@@ -217,9 +229,9 @@ std::string MBus::LeggiHex(std::int16_t funzione, std::int32_t alto, std::int32_
                            std::int16_t nodo) {
     int lunghezza = LunghezzaRisposta(funzione);
     if (lunghezza == 0) return Fallito;
-    Bytes trama = CostruisciTrama(8, static_cast<std::uint8_t>(nodo),
-                                  static_cast<std::uint8_t>(funzione),
-                                  {lowByte(alto), lowByte(basso), 0, 1});
+    Bytes trama =
+        CostruisciTrama(8, static_cast<std::uint8_t>(nodo), static_cast<std::uint8_t>(funzione),
+                        {lowByte(alto), lowByte(basso), 0, 1});
     if (!EseguiTransazione(nodo, lunghezza, trama)) return Fallito;
     if (funzione <= 2) return hexByte(BufferRisposta[3], false);
     return hexByte(BufferRisposta[3], true) + hexByte(BufferRisposta[4], true);

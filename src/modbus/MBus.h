@@ -30,7 +30,7 @@ const char* TestoEsito(EsitoTransazione esito);
 inline constexpr double ValoreFallito = 99999;
 
 class MBus {
-public:
+  public:
     MBus(SerialPort& port, Clock& clock);
 
     // Port configuration: each returns false when the port refuses a value.
@@ -83,7 +83,7 @@ public:
     };
     const Contatori& contatori() const { return contatori_; }
 
-private:
+  private:
     std::string notazione(const Bytes& bytes) const;
     void registraRichiesta(const Bytes& trama);
     void registraRisposta(const Bytes& bytes, EsitoTransazione esito);

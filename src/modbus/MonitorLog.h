@@ -11,7 +11,7 @@
 namespace tarvel {
 
 class MonitorLog {
-public:
+  public:
     static constexpr std::size_t Capacita = 10000;
 
     const std::vector<std::string>& richieste() const { return richieste_; }
@@ -29,7 +29,7 @@ public:
     // Grows when the lists were emptied or lines removed, not appended.
     std::uint64_t versioneAzzeramento() const { return azzeramento_; }
 
-private:
+  private:
     std::vector<std::string> richieste_;
     std::vector<std::string> risposte_;
     std::uint64_t versione_ = 0;

@@ -23,18 +23,21 @@ Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, c
 
 Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::int16_t indirizzo) {
     auto address = static_cast<std::uint16_t>(indirizzo);
-    return CostruisciTrama(8, nodo, funzione,
-                           {static_cast<std::uint8_t>(address >> 8),
-                            static_cast<std::uint8_t>(address & 0xFF), 0, 1});
+    return CostruisciTrama(
+        8, nodo, funzione,
+        {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF), 0, 1});
 }
 
 int LunghezzaRisposta(int funzione) {
     switch (funzione) {
         case 1:
-        case 2: return 6;
+        case 2:
+            return 6;
         case 3:
-        case 4: return 7;
-        default: return 0;
+        case 4:
+            return 7;
+        default:
+            return 0;
     }
 }
 
@@ -54,9 +57,8 @@ EsitoRisposta ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
     // Bytes after the expected length are not part of the answer.
     Bytes risposta(ricevuti.begin(), ricevuti.begin() + expected);
     if (!crcMatches(risposta)) return EsitoRisposta::ErroreCRC;
-    bool same = 
-                risposta[0] == richiesta[0] && risposta[1] == richiesta[1] &&
-                risposta[2] == expected - 5;
+    bool same =
+        risposta[0] == richiesta[0] && risposta[1] == richiesta[1] && risposta[2] == expected - 5;
     return same ? EsitoRisposta::Valida : EsitoRisposta::RispostaErrata;
 }
 

@@ -15,7 +15,7 @@ using TimePoint = std::chrono::steady_clock::time_point;
 // A timer that fires again and again while it is enabled, every interval.
 // Enabling it (again) starts the interval from now.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     virtual void setInterval(Millis interval) = 0;
     virtual Millis interval() const = 0;
@@ -25,7 +25,7 @@ public:
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Monotonic: a change of the wall clock or midnight never moves it.
     virtual TimePoint now() const = 0;

@@ -10,7 +10,7 @@ enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
 
 class Dialogs {
-public:
+  public:
     virtual ~Dialogs() = default;
     virtual Answer messageBox(const std::string& title, const std::string& text, Icon icon,
                               Buttons buttons, Answer defaultButton) = 0;

@@ -6,7 +6,7 @@
 namespace tarvel {
 
 class OutputFiles {
-public:
+  public:
     virtual ~OutputFiles() = default;
     virtual bool exists(const std::string& path) = 0;
     // Deletes the file; false when it could not be deleted.

@@ -7,7 +7,7 @@
 namespace tarvel {
 
 class ProfileStore {
-public:
+  public:
     virtual ~ProfileStore() = default;
     // The value of section/key in the file; the default when the file, the
     // section or the key is absent. Never fails visibly.

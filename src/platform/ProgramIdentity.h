@@ -6,7 +6,7 @@
 namespace tarvel {
 
 class ProgramIdentity {
-public:
+  public:
     virtual ~ProgramIdentity() = default;
     // The folder that holds the executable, without a trailing separator.
     virtual std::string programFolder() const = 0;

@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 enum class Handshake { None = 0, XonXoff = 1, RtsCts = 2, RtsCtsXonXoff = 3 };
 
 class SerialPort {
-public:
+  public:
     virtual ~SerialPort() = default;
 
     // COM number, 1 and up; false when the number is impossible.

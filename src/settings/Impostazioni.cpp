@@ -35,7 +35,8 @@ void Programma::PredefinitiModbus() {
 bool Programma::CaricaImpostazioni() {
     PredefinitiModbus();
     if (!CaricaParametri()) {
-        p_.dialogs.messageBox(NomeProdotto, std::string("Impostazioni errate nel file ") + NomeFileIni,
+        p_.dialogs.messageBox(NomeProdotto,
+                              std::string("Impostazioni errate nel file ") + NomeFileIni,
                               Icon::Critical, Buttons::Ok, Answer::Ok);
         return false;
     }
@@ -72,9 +73,7 @@ void Programma::LeggiCancellaFileUscita() {
     notifica(&MainView::opzioniCambiate);
 }
 
-void Programma::SalvaCancellaFileUscita() {
-    ScriviIni("Export", "Kill", SiNo[stato_.killFileOut]);
-}
+void Programma::SalvaCancellaFileUscita() { ScriviIni("Export", "Kill", SiNo[stato_.killFileOut]); }
 
 // --- Option menus ------------------------------------------------------------
 

@@ -13,7 +13,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Reads characters of the number, skipping blanks between them.
 class Cursor {
-public:
+  public:
     explicit Cursor(std::string_view text) : text_(text) {}
     char peek() {
         skipBlanks();
@@ -21,7 +21,7 @@ public:
     }
     void next() { ++pos_; }
 
-private:
+  private:
     void skipBlanks() {
         while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
     }

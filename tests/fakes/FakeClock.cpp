@@ -5,7 +5,7 @@
 namespace tarvel::fakes {
 
 class FakeClock::FakeTimer : public Timer {
-public:
+  public:
     FakeTimer(FakeClock& clock, std::shared_ptr<TimerState> state)
         : clock_(clock), state_(std::move(state)) {}
     ~FakeTimer() override {
@@ -24,7 +24,7 @@ public:
     bool enabled() const override { return state_->enabled; }
     void onTimeout(std::function<void()> handler) override { state_->handler = std::move(handler); }
 
-private:
+  private:
     FakeClock& clock_;
     std::shared_ptr<TimerState> state_;
 };

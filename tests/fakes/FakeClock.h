@@ -13,7 +13,7 @@
 namespace tarvel::fakes {
 
 class FakeClock : public Clock {
-public:
+  public:
     TimePoint now() const override { return now_; }
     void sleep(Millis duration) override;
     void processEvents() override;
@@ -28,13 +28,11 @@ public:
     void at(TimePoint when, std::function<void()> event);
     void after(Millis delay, std::function<void()> event) { at(now_ + delay, std::move(event)); }
 
-    Millis elapsed() const {
-        return std::chrono::duration_cast<Millis>(now_.time_since_epoch());
-    }
+    Millis elapsed() const { return std::chrono::duration_cast<Millis>(now_.time_since_epoch()); }
     Millis totalSlept() const { return slept_; }
     int processEventsCalls() const { return processCalls_; }
 
-private:
+  private:
     class FakeTimer;
     struct TimerState {
         Millis interval{0};

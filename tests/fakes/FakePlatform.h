@@ -77,7 +77,36 @@ public:
         opened.push_back(path);
         return works;
     }
+    std::string autostartCommand(const std::string& name) override {
+        auto it = autostart.find(name);
+        return it == autostart.end() ? std::string() : it->second;
+    }
+    bool writeAutostart(const std::string& name, const std::string& executable) override {
+        calls.push_back("writeAutostart " + name);
+        if (works) autostart[name] = executable;
+        return works;
+    }
+    bool removeAutostart(const std::string& name) override {
+        calls.push_back("removeAutostart " + name);
+        if (works) autostart.erase(name);
+        return works;
+    }
+    bool createDesktopShortcut(const std::string& name, const std::string& executable,
+                               const std::string& workingFolder) override {
+        calls.push_back("createDesktopShortcut " + name + " " + executable + " " + workingFolder);
+        return works;
+    }
+    bool deleteDesktopShortcut(const std::string& name) override {
+        calls.push_back("deleteDesktopShortcut " + name);
+        return works;
+    }
+    bool openMailLink(const std::string& link) override {
+        calls.push_back("openMailLink " + link);
+        return works;
+    }
     std::vector<std::string> opened;
+    std::vector<std::string> calls;                // every other operation, in order
+    std::map<std::string, std::string> autostart;  // name -> command
     bool works = true;
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 // A serial port with a scripted device on the other end, in virtual time.
 
-#include <map>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,7 +23,7 @@ struct Delivery {
 using Device = std::function<std::vector<Delivery>(const Bytes& request)>;
 
 class FakeSerialPort : public SerialPort {
-public:
+  public:
     explicit FakeSerialPort(FakeClock& clock) : clock_(clock) {}
 
     bool setPortNumber(int number) override;
@@ -52,7 +52,10 @@ public:
     int highestPort = 99;
     // The device goes away while the port is open; plugging it back lets the
     // port open again.
-    void unplug() { lost_ = true; pending_.clear(); }
+    void unplug() {
+        lost_ = true;
+        pending_.clear();
+    }
     void plug() { lost_ = false; }
     // Bytes that arrive at a given time whatever was asked.
     void deliverAt(TimePoint when, Bytes bytes) { pending_.push_back({when, std::move(bytes)}); }
@@ -65,7 +68,7 @@ public:
     int openCount() const { return opens_; }
     int waits() const { return waits_; }
 
-private:
+  private:
     struct Pending {
         TimePoint when;
         Bytes bytes;

@@ -82,8 +82,8 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
               (std::vector<std::string>{"<Vac>230.1</Vac>", "%Next device", "#Sleep 500"}));
     // Two pauses of 200 ms and the wait line; no pause after the last line.
     EXPECT_EQ(b.fp.clock.elapsed() - start, Millis(900));
-    EXPECT_EQ(b.view.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo,
-                                                     Lampada::Verde, Lampada::Rossa}));
+    EXPECT_EQ(b.view.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo, Lampada::Verde,
+                                                    Lampada::Rossa}));
     EXPECT_EQ(s.selezione, -1);
     EXPECT_TRUE(s.listeAbilitate);
     ASSERT_EQ(b.view.cicli.size(), 1u);

@@ -18,7 +18,8 @@ TEST(Check, FindsProblemsOfRequestLinesWithoutTheLine) {
     };
     EXPECT_EQ(one("1,5,12,1;Vac"), "codice funzione 5 non supportato (1-4)");
     EXPECT_EQ(one("1,3,40000,0;A"), "registro fuori dall'intervallo a 16 bit");
-    EXPECT_EQ(one("1,3,4,0;Temp inverter"), "descrizione \"Temp inverter\" non valida come nome XML");
+    EXPECT_EQ(one("1,3,4,0;Temp inverter"),
+              "descrizione \"Temp inverter\" non valida come nome XML");
     EXPECT_EQ(one("0,0,x,0;1st"), "descrizione \"1st\" non valida come nome XML");
     EXPECT_EQ(one("1,3,4;A"), "riga incompleta: servono tre virgole e un punto e virgola");
 }

@@ -26,10 +26,10 @@ TEST(Frame, ReadRequestsMatchReferenceFrames) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.node * 1000 + c.function * 100 + c.address);
-        EXPECT_EQ(TramaLettura(static_cast<std::uint8_t>(c.node),
-                               static_cast<std::uint8_t>(c.function),
-                               static_cast<std::int16_t>(c.address)),
-                  c.frame);
+        EXPECT_EQ(
+            TramaLettura(static_cast<std::uint8_t>(c.node), static_cast<std::uint8_t>(c.function),
+                         static_cast<std::int16_t>(c.address)),
+            c.frame);
         Bytes data{static_cast<std::uint8_t>(c.address >> 8),
                    static_cast<std::uint8_t>(c.address & 0xFF), 0, 1};
         EXPECT_EQ(CostruisciTrama(8, static_cast<std::uint8_t>(c.node),

@@ -176,7 +176,7 @@ TEST(Modbus, AnUnpluggedDeviceIsReopenedAtMostOnceASecond) {
     l.m.ImpostaTimeOut(100);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
     EXPECT_LT(l.fp.port.waits(), 200);
-    EXPECT_EQ(l.fp.port.openCount(), opens);  // still unplugged: opening fails
+    EXPECT_EQ(l.fp.port.openCount(), opens);    // still unplugged: opening fails
     EXPECT_LE(l.m.contatori().riaperture, 3u);  // 2 seconds of reads
     l.fp.port.plug();
     l.fp.clock.advance(Millis(1000));

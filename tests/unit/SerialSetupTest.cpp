@@ -7,9 +7,14 @@ namespace {
 
 TEST(SerialSetup, AppliesAProfileAndShowsIt) {
     Banco b;
-    b.ini({{"Serial_2/COM", " 3 "}, {"Serial_2/Settings", "19200,e,8,1"},
-           {"Serial_2/Handshaking", "7"}, {"Serial_2/NullDiscard", "yes"}, {"Serial_2/DTR", "1"},
-           {"Serial_2/RTS", "0"}, {"Serial_2/TimeOut", "1500"}, {"Serial_2/Retry", "3"}});
+    b.ini({{"Serial_2/COM", " 3 "},
+           {"Serial_2/Settings", "19200,e,8,1"},
+           {"Serial_2/Handshaking", "7"},
+           {"Serial_2/NullDiscard", "yes"},
+           {"Serial_2/DTR", "1"},
+           {"Serial_2/RTS", "0"},
+           {"Serial_2/TimeOut", "1500"},
+           {"Serial_2/Retry", "3"}});
     const Millis before = b.fp.clock.elapsed();
     ASSERT_TRUE(b.prog.ImpostaPortaSeriale(2));
     EXPECT_TRUE(b.fp.port.isOpen());
@@ -20,8 +25,9 @@ TEST(SerialSetup, AppliesAProfileAndShowsIt) {
     EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 1500);
     EXPECT_EQ(b.prog.mbus().LeggiRetry(), 3);
     const MainState& s = b.prog.stato();
-    EXPECT_EQ(s.statusBar, (std::array<std::string, 6>{"COM 3", "19200,E,8,1", "Handshaking: None",
-                                                        "Null Discard: Off", "DTR: On", "RTS: Off"}));
+    EXPECT_EQ(s.statusBar,
+              (std::array<std::string, 6>{"COM 3", "19200,E,8,1", "Handshaking: None",
+                                          "Null Discard: Off", "DTR: On", "RTS: Off"}));
     EXPECT_EQ(s.didascaliaMonitor, "Monitor RS232 [Porta COM3 attiva]");
     EXPECT_EQ(b.fp.clock.elapsed() - before, Millis(100));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
@@ -43,11 +49,20 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
         const char* key;
         const char* value;
     };
-    const Case cases[] = {{"COM", "*"},           {"COM", ""},           {"COM", "COM1"},
-                          {"COM", "01"},          {"COM", "123"},        {"COM", "0"},
-                          {"Settings", "*"},      {"Settings", "9600"},  {"Settings", "9600,X,8,1"},
-                          {"TimeOut", "10001"},   {"TimeOut", "2.5"},    {"Retry", "2.5"},
-                          {"Handshaking", "70000"}, {"COM", "7"}};
+    const Case cases[] = {{"COM", "*"},
+                          {"COM", ""},
+                          {"COM", "COM1"},
+                          {"COM", "01"},
+                          {"COM", "123"},
+                          {"COM", "0"},
+                          {"Settings", "*"},
+                          {"Settings", "9600"},
+                          {"Settings", "9600,X,8,1"},
+                          {"TimeOut", "10001"},
+                          {"TimeOut", "2.5"},
+                          {"Retry", "2.5"},
+                          {"Handshaking", "70000"},
+                          {"COM", "7"}};
     for (const auto& c : cases) {
         Banco b;
         b.fp.port.missingPorts = {7};

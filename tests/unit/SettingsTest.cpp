@@ -7,10 +7,15 @@ namespace {
 
 TEST(Settings, LoadsCaptionIntervalAndRequestList) {
     Banco b;
-    b.ini({{"General/Title", "Plant"}, {"Parameters/Firt", "-1"}, {"Parameters/Last", "6"},
-           {"Parameters/Interval", "60000"}, {"Parameters/001", "  SERIAL_1  "},
-           {"Parameters/002", "1,4,12,1;Vac"}, {"Parameters/004", "rem off"},
-           {"Parameters/005", "Remote"}, {"Parameters/006", "NEXT"}});
+    b.ini({{"General/Title", "Plant"},
+           {"Parameters/Firt", "-1"},
+           {"Parameters/Last", "6"},
+           {"Parameters/Interval", "60000"},
+           {"Parameters/001", "  SERIAL_1  "},
+           {"Parameters/002", "1,4,12,1;Vac"},
+           {"Parameters/004", "rem off"},
+           {"Parameters/005", "Remote"},
+           {"Parameters/006", "NEXT"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     const MainState& s = b.prog.stato();
     EXPECT_EQ(s.didascalia, "Tarvel [Plant]");

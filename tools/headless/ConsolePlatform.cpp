@@ -6,8 +6,8 @@
 
 namespace tarvel {
 
-Answer ConsoleDialogs::messageBox(const std::string& title, const std::string& text, Icon,
-                                  Buttons, Answer defaultButton) {
+Answer ConsoleDialogs::messageBox(const std::string& title, const std::string& text, Icon, Buttons,
+                                  Answer defaultButton) {
     if (quiet)
         messages.push_back(text);
     else

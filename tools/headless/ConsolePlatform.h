@@ -15,9 +15,9 @@ namespace tarvel {
 
 // Messages go to stderr; questions take their default answer.
 class ConsoleDialogs : public Dialogs {
-public:
-    Answer messageBox(const std::string& title, const std::string& text, Icon icon,
-                      Buttons buttons, Answer defaultButton) override;
+  public:
+    Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
+                      Answer defaultButton) override;
     std::string inputBox(const std::string& prompt, const std::string& title,
                          const std::string& proposed) override;
     // Keeps messages instead of printing them.
@@ -26,7 +26,7 @@ public:
 };
 
 class ConsoleIdentity : public ProgramIdentity {
-public:
+  public:
     ConsoleIdentity(std::string folder, std::string executablePath);
     std::string programFolder() const override { return folder_; }
     std::string executableName() const override;
@@ -36,14 +36,14 @@ public:
     int versionRevision() const override { return 0; }
     std::string copyright() const override;
 
-private:
+  private:
     std::string folder_;
     std::string executable_;
 };
 
 // A server has no desktop: every operation fails without doing anything.
 class NoDesktop : public DesktopShell {
-public:
+  public:
     bool openInEditor(const std::string&) override { return false; }
     std::string autostartCommand(const std::string&) override { return {}; }
     bool writeAutostart(const std::string&, const std::string&) override { return false; }
@@ -59,7 +59,7 @@ public:
 // Accepts and keeps settings like a real port, but never opens a device:
 // for checking a settings file without touching the line.
 class DryRunPort : public SerialPort {
-public:
+  public:
     bool setPortNumber(int number) override;
     int portNumber() const override { return number_; }
     bool setSettings(const std::string& text) override;
@@ -79,7 +79,7 @@ public:
     void waitForInput(TimePoint) override {}
     std::string errorText() const override { return {}; }
 
-private:
+  private:
     int number_ = 1;
     std::string settings_ = "9600,n,8,1";
 };

@@ -85,11 +85,13 @@ void Runner::segnale() {
 void Runner::cicloTerminato(const RapportoCiclo& r) {
     std::string files;
     for (const auto& f : r.fileScritti) files += (files.empty() ? "" : ", ") + f;
-    std::printf("Ciclo %ld: righe eseguite %d, letture fallite %d, durata %lld ms, file scritti: %s\n",
-                r.numero, r.righeEseguite, r.lettureFallite,
-                static_cast<long long>(r.durata.count()), files.empty() ? "-" : files.c_str());
+    std::printf(
+        "Ciclo %ld: righe eseguite %d, letture fallite %d, durata %lld ms, file scritti: %s\n",
+        r.numero, r.righeEseguite, r.lettureFallite, static_cast<long long>(r.durata.count()),
+        files.empty() ? "-" : files.c_str());
     std::fflush(stdout);
-    for (const auto& e : r.erroriUscita) std::fprintf(stderr, "Errore di scrittura: %s\n", e.c_str());
+    for (const auto& e : r.erroriUscita)
+        std::fprintf(stderr, "Errore di scrittura: %s\n", e.c_str());
     if (opzioni_.cicli > 0 && r.numero >= opzioni_.cicli) {
         prog_.MenuFerma_Click();
         fermata_ = true;
@@ -114,7 +116,8 @@ void Runner::cicloTerminato(const RapportoCiclo& r) {
 void Runner::stampaMonitor() {
     const MonitorLog& log = prog_.mbus().monitor();
     if (log.richieste().size() < tx_ || log.risposte().size() < rx_) tx_ = rx_ = 0;
-    for (; tx_ < log.richieste().size(); ++tx_) std::printf("TX %s\n", log.richieste()[tx_].c_str());
+    for (; tx_ < log.richieste().size(); ++tx_)
+        std::printf("TX %s\n", log.richieste()[tx_].c_str());
     for (; rx_ < log.risposte().size(); ++rx_) std::printf("RX %s\n", log.risposte()[rx_].c_str());
     std::fflush(stdout);
 }

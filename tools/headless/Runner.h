@@ -18,7 +18,7 @@ struct OpzioniRunner {
 };
 
 class Runner : public MainView {
-public:
+  public:
     Runner(Programma& programma, OpzioniRunner opzioni);
     ~Runner() override;
 
@@ -33,7 +33,7 @@ public:
 
     void cicloTerminato(const RapportoCiclo& rapporto) override;
 
-private:
+  private:
     void segnale();
     void stampaMonitor();
     void fine(int codice);
