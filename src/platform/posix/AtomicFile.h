@@ -1,0 +1,22 @@
+#pragma once
+// Replacing a file in one step on POSIX systems: the new content goes into a
+// temporary file in the same folder, is flushed to the disk and renamed over
+// the old file, so that readers see the old file or the whole new one.
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace tarvel::posix {
+
+// Puts content at path. An existing file keeps its permissions (and, where
+// the process may set it, its owner); a new file gets 0666 less the umask. A
+// symbolic link is followed: the file it points to is replaced. On failure
+// the old file is untouched, the temporary file is removed and error says
+// which step failed and why. writtenInode, when given, receives the inode of
+// the new file.
+bool ReplaceFile(const std::string& path, std::string_view content, std::string& error,
+                 ino_t* writtenInode = nullptr);
+
+}  // namespace tarvel::posix
