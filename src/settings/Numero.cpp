@@ -50,7 +50,8 @@ double NumeroIniziale(std::string_view text) {
         char h = in.peek();
         if (h == 'h' || h == 'H') {
             in.next();
-            return readHex(in);
+            double value = readHex(in);
+            return std::isfinite(value) ? value : 0;
         }
         return 0;
     }

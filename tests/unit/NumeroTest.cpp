@@ -21,6 +21,7 @@ TEST(LeadingNumber, ReadsTheNumberATextStartsWith) {
     EXPECT_EQ(NumeroIniziale(""), 0);
     EXPECT_EQ(NumeroIniziale("-"), 0);
     EXPECT_EQ(NumeroIniziale("1e999"), 0);  // out of range is not a number
+    EXPECT_EQ(NumeroIniziale("&H" + std::string(300, 'F')), 0);
 }
 
 TEST(LeadingNumber, RoundsHalvesToEvenAndRefusesOutOfWidth) {
