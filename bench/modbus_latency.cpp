@@ -1,0 +1,225 @@
+// One register read after another against the device simulator on a
+// pseudo-terminal: the program's master (MBus over the Qt serial port)
+// against a libmodbus master on a second simulator of the same kind,
+// alternated in the same run. Also the CPU spent while waiting through the
+// time-outs of a silent node and through an unplugged device.
+//
+// Counters: *_median_us median latency of one read, *_cpu_us process CPU
+// time per read (median over blocks of reads; *_cpu_mean_us the mean), ratios Tarvel / libmodbus,
+// cpu_percent of one core while waiting. qtport_* is the bare exchange on
+// the Qt serial port (discard, write, wait, read) without the master's
+// logic. Argument: the emulated baud rate (0: no wire time).
+
+#include <benchmark/benchmark.h>
+#include <modbus.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "../tests/integration/SimProcess.h"
+#include "modbus/MBus.h"
+#include "modbus/Trama.h"
+#include "platform/qt/QtClock.h"
+#include "platform/qt/QtSerialPort.h"
+
+namespace tarvel::bench {
+namespace {
+
+using integration::SimProcess;
+
+const char* const Plant = "node 1\nholding 0 1234\nnode 2\nholding 0 1\nfault 2 silent\n";
+
+// The simulator is built next to the benchmarks.
+std::string simProgram() {
+    char path[4096];
+    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    std::string self(path, static_cast<std::size_t>(n));
+    return self.substr(0, self.rfind('/')) + "/tarvel-sim";
+}
+
+double processCpuSeconds() { return integration::secondsOf(CLOCK_PROCESS_CPUTIME_ID); }
+double wallSeconds() { return integration::secondsOf(CLOCK_MONOTONIC); }
+
+std::vector<std::string> wireOptions(int baud) {
+    if (baud == 0) return {};
+    return {"--baud", std::to_string(baud)};
+}
+
+// The program's master on its own simulator.
+struct TarvelMaster {
+    explicit TarvelMaster(int baud) {
+        if (!sim.start(simProgram(), Plant, wireOptions(baud))) return;
+        ok = bus.ConfiguraPorta("1", "19200,N,8,1", 0, false, false, false) && bus.ApriPorta(true);
+        bus.ImpostaTimeOut(500);
+    }
+    double read(int node) {
+        return bus.LeggiValore16(3, 0, static_cast<std::int16_t>(node), 0, false);
+    }
+    // The same exchange on the bare port, without the master's logic.
+    double exchange() {
+        port.discardInput();
+        port.write(request);
+        auto deadline = std::chrono::steady_clock::now() + Millis(500);
+        while (port.bytesWaiting() < 7 && std::chrono::steady_clock::now() < deadline)
+            port.waitForInput(deadline);
+        Bytes answer = port.readAll();
+        return answer.size() == 7 ? answer[3] * 256 + answer[4] : ValoreFallito;
+    }
+
+    SimProcess sim;
+    QtSerialPort port{[this](int) { return sim.linkPath(); }};
+    QtClock clock;
+    MBus bus{port, clock};
+    Bytes request = TramaLettura(1, 3, 0);
+    bool ok = false;
+};
+
+// libmodbus's master on a simulator of its own.
+struct LibmodbusMaster {
+    explicit LibmodbusMaster(int baud) {
+        if (!sim.start(simProgram(), Plant, wireOptions(baud))) return;
+        ctx = modbus_new_rtu(sim.devicePath().c_str(), 19200, 'N', 8, 1);
+        ok = ctx && modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0;
+        if (ok) modbus_set_response_timeout(ctx, 0, 500000);
+    }
+    ~LibmodbusMaster() {
+        if (!ctx) return;
+        modbus_close(ctx);
+        modbus_free(ctx);
+    }
+    double read() {
+        std::uint16_t value = 0;
+        return modbus_read_registers(ctx, 0, 1, &value) == 1 ? value : ValoreFallito;
+    }
+
+    SimProcess sim;
+    modbus_t* ctx = nullptr;
+    bool ok = false;
+};
+
+// Reads go in blocks, one master after the other, so that each block runs
+// with its own code warm in the caches; CPU time is taken per block.
+constexpr int BlockReads = 20;
+
+struct Samples {
+    std::vector<double> latency, cpu;  // per read; per read of a block
+    int wrong = 0;
+    template <class Read>
+    void measureBlock(Read read) {
+        double cpu0 = processCpuSeconds();
+        for (int i = 0; i < BlockReads; ++i) {
+            double wall = wallSeconds();
+            wrong += read() != 1234;
+            latency.push_back((wallSeconds() - wall) * 1e6);
+        }
+        cpu.push_back((processCpuSeconds() - cpu0) * 1e6 / BlockReads);
+    }
+};
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+double mean(const std::vector<double>& values) {
+    double sum = 0;
+    for (double v : values) sum += v;
+    return values.empty() ? 0 : sum / static_cast<double>(values.size());
+}
+
+void AlternatedReads(benchmark::State& state) {
+    int baud = static_cast<int>(state.range(0));
+    TarvelMaster tarvel(baud);
+    LibmodbusMaster libmodbus(baud);
+    if (!tarvel.ok || !libmodbus.ok) {
+        state.SkipWithError("simulator or port could not be set up");
+        return;
+    }
+    Samples ours, bare, theirs;
+    for (auto _ : state) {
+        ours.measureBlock([&] { return tarvel.read(1); });
+        theirs.measureBlock([&] { return libmodbus.read(); });
+        bare.measureBlock([&] { return tarvel.exchange(); });
+    }
+    auto& c = state.counters;
+    c["tarvel_median_us"] = median(ours.latency);
+    c["libmodbus_median_us"] = median(theirs.latency);
+    c["qtport_median_us"] = median(bare.latency);
+    c["latency_ratio"] = median(ours.latency) / median(theirs.latency);
+    c["tarvel_cpu_us"] = median(ours.cpu);
+    c["libmodbus_cpu_us"] = median(theirs.cpu);
+    c["qtport_cpu_us"] = median(bare.cpu);
+    c["cpu_ratio"] = median(ours.cpu) / median(theirs.cpu);
+    c["tarvel_cpu_mean_us"] = mean(ours.cpu);
+    c["libmodbus_cpu_mean_us"] = mean(theirs.cpu);
+    c["wrong_reads"] = ours.wrong + theirs.wrong + bare.wrong;
+}
+
+// Reads of a node that never answers, back to back: the process should
+// sleep through every time-out.
+void SilentNodeWait(benchmark::State& state) {
+    TarvelMaster tarvel(0);
+    if (!tarvel.ok) {
+        state.SkipWithError("simulator or port could not be set up");
+        return;
+    }
+    tarvel.bus.ImpostaTimeOut(100);
+    double wall = wallSeconds(), cpu = processCpuSeconds();
+    for (auto _ : state) benchmark::DoNotOptimize(tarvel.read(2));
+    state.counters["cpu_percent"] = 100 * (processCpuSeconds() - cpu) / (wallSeconds() - wall);
+}
+
+// Reads while the device is unplugged, as a cycle makes them (a pause
+// between lines): failing transactions and reopen attempts once a second.
+void UnpluggedWait(benchmark::State& state) {
+    TarvelMaster tarvel(0);
+    if (!tarvel.ok || tarvel.read(1) != 1234 || !tarvel.sim.control("unplug")) {
+        state.SkipWithError("simulator or port could not be set up");
+        return;
+    }
+    tarvel.bus.ImpostaTimeOut(100);
+    double wall = wallSeconds(), cpu = processCpuSeconds();
+    int succeeded = 0;
+    for (auto _ : state) {
+        succeeded += tarvel.read(1) == 1234;
+        tarvel.clock.sleep(Millis(200));
+    }
+    state.counters["cpu_percent"] = 100 * (processCpuSeconds() - cpu) / (wallSeconds() - wall);
+    state.counters["reopen_attempts"] = static_cast<double>(tarvel.bus.contatori().riaperture);
+    state.counters["reads_while_away_ok"] = succeeded;
+}
+
+// Blocks of BlockReads reads per master: 1000 reads each without wire time,
+// 400 at 19200 baud.
+BENCHMARK(AlternatedReads)
+    ->Arg(0)
+    ->Iterations(50)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(AlternatedReads)
+    ->Arg(19200)
+    ->Iterations(20)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+BENCHMARK(SilentNodeWait)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(UnpluggedWait)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace tarvel::bench
+
+// The Qt serial port needs an application object for its event loop.
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

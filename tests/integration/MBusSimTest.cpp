@@ -1,0 +1,234 @@
+// The Modbus master over the Qt serial port, against the device simulator
+// on a pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include "SimProcess.h"
+#include "Support.h"
+#include "modbus/MBus.h"
+#include "platform/qt/QtClock.h"
+#include "platform/qt/QtSerialPort.h"
+
+namespace tarvel::integration {
+namespace {
+
+#ifdef TARVEL_SIM_PATH
+const char* const SimProgram = TARVEL_SIM_PATH;
+#else
+const char* const SimProgram = "";
+#endif
+
+const char* const Plant = R"(
+node 1
+holding 12 2301
+holding 13 0xFFFF
+holding 99 7
+holding 100 0xFFFF
+holding 101 0xFFFE
+holding 200 0x0001
+holding 201 0x0002
+holding 32767 0x1234
+holding 32768 0x5678
+input 12 0x08FD
+input 30 -5
+coil 0 1
+coil 1 0
+discrete 3 1
+fault 1 holding 40 exception 2
+fault 1 holding 41 badcrc
+fault 1 holding 42 wrongnode 5
+fault 1 holding 43 partial 4
+fault 1 holding 44 stray 0xAA
+fault 1 holding 45 delay 100
+fault 1 holding 46 partial 1
+holding 47 0x1234
+fault 1 holding 47 stray 0
+node 2
+holding 0 1
+fault 2 silent
+node 3
+holding 0 42
+fault 3 delay 300
+)";
+
+class MBusSim : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (std::string(SimProgram).empty()) GTEST_SKIP() << "tarvel-sim is not built";
+        ASSERT_TRUE(sim.start(SimProgram, Plant)) << sim.messages();
+        ASSERT_TRUE(bus.ConfiguraPorta("1", "19200,N,8,1", 0, false, false, false));
+        ASSERT_TRUE(bus.ApriPorta(true)) << port.errorText();
+        bus.ImpostaTimeOut(300);
+        bus.MonitorAttivo = true;
+    }
+
+    double read16(int function, int reg, int node, int decimals = 0, bool unsignedValue = false) {
+        return bus.LeggiValore16(static_cast<std::int16_t>(function),
+                                 static_cast<std::int16_t>(reg), static_cast<std::int16_t>(node),
+                                 static_cast<std::int16_t>(decimals), unsignedValue);
+    }
+    double read32(int reg, bool lowNext, bool unsignedValue) {
+        return bus.LeggiValore32(3, static_cast<std::int16_t>(reg), 1, 0, lowNext, unsignedValue);
+    }
+    std::string lastAnswer() const {
+        const auto& lines = bus.monitor().risposte();
+        return lines.empty() ? "" : lines.back();
+    }
+    // Milliseconds one 16-bit read of holding register `reg` takes.
+    double timedRead(int reg, int node) {
+        Stopwatch watch;
+        read16(3, reg, node);
+        return watch.wallMs();
+    }
+
+    SimProcess sim;
+    QtSerialPort port{[this](int) { return sim.linkPath(); }};
+    QtClock clock;
+    MBus bus{port, clock};
+};
+
+TEST_F(MBusSim, EveryFunctionCodeReadsItsItem) {
+    EXPECT_EQ(read16(1, 0, 1), 1);
+    EXPECT_EQ(read16(1, 1, 1), 0);
+    EXPECT_EQ(read16(2, 3, 1), 1);
+    EXPECT_DOUBLE_EQ(read16(3, 12, 1, 1), 230.1);
+    EXPECT_EQ(lastAnswer().rfind("01 03 02 08 FD ", 0), 0u) << lastAnswer();
+    EXPECT_DOUBLE_EQ(read16(4, 12, 1, 1), 230.1);
+    EXPECT_EQ(read16(4, 30, 1), -5);
+    EXPECT_EQ(read16(4, 30, 1, 0, true), 65531);
+    EXPECT_DOUBLE_EQ(read16(3, 13, 1, 1), -0.1);
+    EXPECT_DOUBLE_EQ(read16(3, 13, 1, 1, true), 6553.5);
+    EXPECT_EQ(bus.esito(), EsitoTransazione::Completa);
+
+    // A code that is not a read touches neither the line nor the monitor.
+    auto lines = bus.monitor().richieste().size();
+    EXPECT_EQ(read16(5, 0, 1), ValoreFallito);
+    EXPECT_EQ(bus.monitor().richieste().size(), lines);
+}
+
+TEST_F(MBusSim, ThirtyTwoBitValuesInBothWordOrders) {
+    EXPECT_EQ(read32(100, true, false), -2);
+    EXPECT_EQ(read32(100, true, true), 4294967294.0);
+    EXPECT_EQ(read32(200, true, false), 65538);
+    EXPECT_EQ(read32(201, false, false), 0x00020001);
+    EXPECT_EQ(read32(100, false, false), static_cast<std::int32_t>(0xFFFF0007));
+    EXPECT_EQ(read32(32767, true, false), 0x12345678);
+    EXPECT_EQ(read32(-32768, false, false), 0x56781234);
+}
+
+TEST_F(MBusSim, InjectedFaultsGiveTheirStatus) {
+    struct Case {
+        int reg, node;
+        EsitoTransazione esito;
+        std::string start, end;
+    };
+    const Case cases[] = {
+        {40, 1, EsitoTransazione::Eccezione, "01 83 02 C0 F1", " (Exception)"},
+        {41, 1, EsitoTransazione::ErroreCRC, "01 03 02 00 00", " (CRC error)"},
+        {42, 1, EsitoTransazione::RispostaErrata, "05 03 02 00 00", " (Wrong answer)"},
+        {43, 1, EsitoTransazione::Eccezione, "01 03 02 00 (Exception)", ""},
+        {44, 1, EsitoTransazione::ErroreCRC, "AA 01 03 02 00 00 ", " (CRC error)"},
+        {47, 1, EsitoTransazione::ErroreCRC, "00 01 03 02 12 34 ", " (CRC error)"},
+        {46, 1, EsitoTransazione::TimeOut, "Time out", ""},
+        {0, 2, EsitoTransazione::TimeOut, "Time out", ""},
+        {0, 0, EsitoTransazione::Broadcast, "Broadcast", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reg * 10 + c.node);
+        EXPECT_EQ(read16(3, c.reg, c.node), ValoreFallito);
+        EXPECT_EQ(bus.esito(), c.esito);
+        std::string line = lastAnswer();
+        EXPECT_EQ(line.rfind(c.start, 0), 0u) << line;
+        EXPECT_TRUE(line.size() >= c.end.size() &&
+                    line.compare(line.size() - c.end.size(), c.end.size(), c.end) == 0)
+            << line;
+    }
+    // A delay shorter than the time-out is only a slow answer.
+    EXPECT_EQ(read16(3, 45, 1), 0);
+    EXPECT_EQ(bus.esito(), EsitoTransazione::Completa);
+
+    // Every attempt is a request line and an answer line.
+    bus.monitor().pulisci();
+    bus.ImpostaRetry(3);
+    EXPECT_EQ(read16(3, 0, 2), ValoreFallito);
+    EXPECT_EQ(bus.monitor().richieste().size(), 3u);
+    EXPECT_EQ(bus.monitor().risposte(), std::vector<std::string>(3, "Time out"));
+}
+
+TEST_F(MBusSim, ZeroByteFilterDropsAStrayZero) {
+    bus.ApriPorta(false);
+    ASSERT_TRUE(bus.ConfiguraPorta("1", "19200,N,8,1", 0, true, false, false));
+    ASSERT_TRUE(bus.ApriPorta(true)) << port.errorText();
+    EXPECT_EQ(read16(3, 47, 1), 0x1234);
+    EXPECT_EQ(lastAnswer(), "01 03 02 12 34 B5 33");
+}
+
+TEST_F(MBusSim, WaitsEndOnTime) {
+    bus.ImpostaTimeOut(200);
+    double shortest = 1e9;
+    double ms = middleOfThree([&] {
+        double one = timedRead(0, 2);
+        EXPECT_EQ(bus.esito(), EsitoTransazione::TimeOut);
+        shortest = std::min(shortest, one);
+        return one;
+    });
+    EXPECT_GE(shortest, 199.5);
+    EXPECT_LT(ms, 210);
+
+    // An exception answer is complete at five bytes; a time-out of a second
+    // does not hold it up.
+    bus.ImpostaTimeOut(1000);
+    ms = middleOfThree([&] {
+        double one = timedRead(40, 1);
+        EXPECT_EQ(bus.esito(), EsitoTransazione::Eccezione);
+        return one;
+    });
+    EXPECT_LT(ms, 30);
+}
+
+TEST_F(MBusSim, LateAnswerDoesNotPolluteTheNextRead) {
+    bus.ImpostaTimeOut(200);
+    EXPECT_EQ(read16(3, 0, 3), ValoreFallito);
+    EXPECT_EQ(bus.esito(), EsitoTransazione::TimeOut);
+    // The answer arrives during the pause between two lines of a cycle.
+    clock.sleep(Millis(200));
+    EXPECT_EQ(read16(3, 12, 1), 2301);
+    EXPECT_EQ(bus.esito(), EsitoTransazione::Completa);
+    EXPECT_EQ(lastAnswer().rfind("01 03 02 08 FD ", 0), 0u) << lastAnswer();
+}
+
+TEST_F(MBusSim, UnpluggedDeviceIdlesAndComesBack) {
+    bus.ImpostaTimeOut(100);
+    ASSERT_EQ(read16(3, 12, 1), 2301);
+    ASSERT_TRUE(sim.control("unplug"));
+
+    // Reads fail while the device is away, and the process stays idle.
+    Stopwatch away;
+    int reads = 0;
+    while (away.wallMs() < 1500) {
+        EXPECT_EQ(read16(3, 12, 1), ValoreFallito);
+        EXPECT_EQ(bus.esito(), EsitoTransazione::TimeOut);
+        clock.sleep(Millis(50));
+        ++reads;
+    }
+    EXPECT_GE(reads, 5);
+    EXPECT_LT(away.load(), 0.1);
+    EXPECT_LE(bus.contatori().riaperture, 2u);
+
+    // Plugged back at the same path: reads succeed again within about a
+    // second, on the same line settings.
+    ASSERT_TRUE(sim.control("plug"));
+    Stopwatch back;
+    double value = ValoreFallito;
+    while (value == ValoreFallito && back.wallMs() < 3000) {
+        value = read16(3, 12, 1);
+        clock.sleep(Millis(50));
+    }
+    EXPECT_EQ(value, 2301);
+    EXPECT_LT(back.wallMs(), 1500);
+    EXPECT_EQ(bus.LeggiSettings(), "19200,n,8,1");
+    EXPECT_TRUE(port.isOpen());
+}
+
+}  // namespace
+}  // namespace tarvel::integration
