@@ -163,6 +163,10 @@ std::optional<int> ChildProcess::waitExit(Millis timeout) {
         std::this_thread::sleep_for(5ms);
     }
     if (pid_ <= 0) return std::nullopt;
+    // The output is complete only once both pipes reached their end, which
+    // can be a moment after the exit.
+    std::unique_lock lock(mutex_);
+    changed_.wait_until(lock, end, [this] { return closed_; });
     return exitCode_;
 }
 
