@@ -1,0 +1,110 @@
+#include "about/AboutForm.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include "about/Versione.h"
+#include "acquisition/Programma.h"
+#include "mainwindow/Disegni.h"
+#include "mainwindow/LineaDoppia.h"
+
+namespace tarvel {
+namespace {
+
+const char* const Avvertenza =
+    "Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore e dalle "
+    "convenzioni internazionali. La riproduzione o la distribuzione non autorizzata di questo "
+    "programma, o di parte di esso, è perseguibile civilmente e penalmente.";
+
+QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto) {
+    auto* label = new QLabel(testo, padre);
+    label->setObjectName(QString::fromLatin1(nome));
+    label->setGeometry(posto);
+    return label;
+}
+
+}  // namespace
+
+AboutForm::AboutForm(const ProgramIdentity& identity, DesktopShell& shell) : shell_(shell) {
+    setObjectName(QStringLiteral("Frm_About"));
+    setWindowTitle(QStringLiteral("Informazioni su..."));
+    setWindowIcon(IconaProgramma());
+    setFont(FontFinestre());
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(400, 270);
+    creaControlli(identity);
+}
+
+void AboutForm::creaControlli(const ProgramIdentity& identity) {
+    auto* logo = Etichetta(this, "Img_Logo", QString(), QRect(16, 16, 48, 48));
+    logo->setPixmap(DisegnaIcona(48));
+    QLabel* nome = Etichetta(this, "lblProductName", QString::fromLatin1(NomeProdotto),
+                             QRect(80, 12, 300, 30));
+    QFont grande = nome->font();
+    grande.setPointSize(grande.pointSize() + 6);
+    grande.setBold(true);
+    nome->setFont(grande);
+    Etichetta(this, "lblVersion", QString::fromStdString(TestoVersione(identity)),
+              QRect(80, 44, 300, 17));
+    Etichetta(this, "Lab_copy", QString::fromStdString(identity.copyright()),
+              QRect(80, 64, 300, 17));
+    (new LineaDoppia(this))->setGeometry(16, 92, 368, 2);
+    QLabel* avvertenza =
+        Etichetta(this, "Lab_Warning", QString::fromUtf8(Avvertenza), QRect(16, 102, 368, 80));
+    avvertenza->setWordWrap(true);
+    avvertenza->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    (new LineaDoppia(this))->setGeometry(16, 190, 368, 2);
+
+    imgEMail_ = Etichetta(this, "Img_EMail", QString(), QRect(16, 206, 20, 14));
+    imgEMail_->setPixmap(DisegnaBusta(20, 14));
+    imgEMail_->setMouseTracking(true);
+    imgEMail_->installEventFilter(this);
+    labEMail_ = Etichetta(this, "Lab_EMail", QString::fromLatin1(IndirizzoContatto),
+                          QRect(42, 204, 220, 17));
+    QPalette blu = labEMail_->palette();
+    blu.setColor(QPalette::WindowText, QColor(0, 0, 200));
+    labEMail_->setPalette(blu);
+    labEMail_->setCursor(Qt::PointingHandCursor);
+    labEMail_->setMouseTracking(true);
+    labEMail_->installEventFilter(this);
+
+    cmdOK_ = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK_->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK_->setGeometry(304, 232, 80, 26);
+    cmdOK_->setDefault(true);
+    connect(cmdOK_, &QPushButton::clicked, this, [this] { cmdOK_Click(); });
+}
+
+void AboutForm::cmdOK_Click() {
+    hide();
+    emit chiuso();
+}
+
+void AboutForm::Lab_EMail_Click() {
+    // The mail program gets the subject as it stands.
+    shell_.openMailLink(std::string("mailto:") + IndirizzoContatto + "?subject=" + OggettoContatto);
+}
+
+bool AboutForm::indirizzoSottolineato() const { return labEMail_->font().underline(); }
+
+void AboutForm::sottolinea(bool si) {
+    if (labEMail_->font().underline() == si) return;
+    QFont font = labEMail_->font();
+    font.setUnderline(si);
+    labEMail_->setFont(font);
+}
+
+void AboutForm::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    cmdOK_Click();
+}
+
+bool AboutForm::eventFilter(QObject* oggetto, QEvent* evento) {
+    const auto tipo = evento->type();
+    if (tipo == QEvent::MouseMove || tipo == QEvent::Enter) sottolinea(oggetto == labEMail_);
+    if (oggetto == labEMail_ && tipo == QEvent::MouseButtonRelease) Lab_EMail_Click();
+    return QWidget::eventFilter(oggetto, evento);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,47 @@
+#pragma once
+// The About window: product name, version, legal notice, warning and the
+// contact address as a link that opens a new mail. Closing it in any way
+// acts as its OK button.
+
+#include <QWidget>
+
+#include "platform/DesktopShell.h"
+#include "platform/ProgramIdentity.h"
+
+class QLabel;
+class QPushButton;
+
+namespace tarvel {
+
+inline constexpr const char* IndirizzoContatto = "info@tarvel.example";
+inline constexpr const char* OggettoContatto = "Richiesta informazioni";
+
+class AboutForm : public QWidget {
+    Q_OBJECT
+
+  public:
+    AboutForm(const ProgramIdentity& identity, DesktopShell& shell);
+
+    void cmdOK_Click();
+    void Lab_EMail_Click();
+    bool indirizzoSottolineato() const;
+
+  signals:
+    // The window was hidden: the main window takes input again.
+    void chiuso();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* oggetto, QEvent* evento) override;
+
+  private:
+    void creaControlli(const ProgramIdentity& identity);
+    void sottolinea(bool si);
+
+    DesktopShell& shell_;
+    QLabel* labEMail_ = nullptr;
+    QLabel* imgEMail_ = nullptr;
+    QPushButton* cmdOK_ = nullptr;
+};
+
+}  // namespace tarvel

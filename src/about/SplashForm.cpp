@@ -1,0 +1,91 @@
+#include "about/SplashForm.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+
+#include "about/Versione.h"
+#include "acquisition/Programma.h"
+#include "mainwindow/Disegni.h"
+
+namespace tarvel {
+namespace {
+
+QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto) {
+    auto* label = new QLabel(testo, padre);
+    label->setObjectName(QString::fromLatin1(nome));
+    label->setGeometry(posto);
+    return label;
+}
+
+QPixmap TreLampade() {
+    QPixmap pixmap(84, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    const QColor colori[] = {QColor(0, 190, 0), QColor(240, 200, 0), QColor(220, 0, 0)};
+    for (int i = 0; i < 3; ++i) p.drawPixmap(i * 30, 0, DisegnaLampada(colori[i], 24));
+    return pixmap;
+}
+
+}  // namespace
+
+SplashForm::SplashForm(const ProgramIdentity& identity, Clock& clock)
+    : identity_(identity), timer1_(clock.createTimer()) {
+    setObjectName(QStringLiteral("Frm_Splash"));
+    setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowIcon(IconaProgramma());
+    setFont(FontFinestre());
+    setFixedSize(420, 200);
+    setFocusPolicy(Qt::StrongFocus);
+    creaControlli();
+    timer1_->setInterval(IntervalloTimer1);
+    timer1_->onTimeout([this] { Chiudi(); });
+}
+
+void SplashForm::creaControlli() {
+    auto* frame = new QFrame(this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    frame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    frame->setGeometry(6, 6, 408, 188);
+    Etichetta(frame, "ImgSplash0", QString(), QRect(18, 22, 64, 64))->setPixmap(DisegnaIcona(64));
+    Etichetta(frame, "ImgSplash1", QString(), QRect(10, 120, 84, 24))->setPixmap(TreLampade());
+    QLabel* nome = Etichetta(frame, "lblProductName", QString(), QRect(104, 18, 290, 48));
+    QFont grande = nome->font();
+    grande.setPointSize(grande.pointSize() + 14);
+    grande.setBold(true);
+    nome->setFont(grande);
+    Etichetta(frame, "lblVersion", QStringLiteral("Versione X.XX"), QRect(106, 70, 290, 20));
+    Etichetta(frame, "Lab_copy", QString(), QRect(106, 150, 290, 20));
+}
+
+void SplashForm::Form_Load() {
+    findChild<QLabel*>(QStringLiteral("lblProductName"))
+        ->setText(QString::fromLatin1(NomeProdotto));
+    findChild<QLabel*>(QStringLiteral("lblVersion"))
+        ->setText(QString::fromStdString(TestoVersione(identity_)));
+    findChild<QLabel*>(QStringLiteral("Lab_copy"))
+        ->setText(QString::fromStdString(identity_.copyright()));
+    if (const QScreen* schermo = screen())
+        move(schermo->availableGeometry().center() - rect().center());
+    show();
+    raise();
+    activateWindow();
+    setFocus();
+    repaint();
+    timer1_->setEnabled(true);
+}
+
+void SplashForm::Chiudi() {
+    // A key or a click during the start-up must not start it again.
+    if (chiusa_) return;
+    chiusa_ = true;
+    timer1_->setEnabled(false);
+    emit chiusura();
+    hide();
+}
+
+void SplashForm::keyPressEvent(QKeyEvent*) { Chiudi(); }
+void SplashForm::mousePressEvent(QMouseEvent*) { Chiudi(); }
+
+}  // namespace tarvel

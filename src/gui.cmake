@@ -1,0 +1,24 @@
+# The desktop program: the windows, the platform services that need Qt Gui
+# or Widgets, and the executable Tarvel. Included when TARVEL_GUI is on.
+
+include(GNUInstallDirs)
+
+file(GLOB TARVEL_GUI_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/monitor/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/tray/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/about/*.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/platform/qtgui/*.cpp)
+list(REMOVE_ITEM TARVEL_GUI_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/main.cpp)
+add_library(tarvel_gui STATIC ${TARVEL_GUI_SOURCES})
+target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform Qt6::Gui Qt6::Widgets)
+set_target_properties(tarvel_gui PROPERTIES AUTOMOC ON)
+
+add_executable(Tarvel ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/main.cpp)
+target_link_libraries(Tarvel PRIVATE tarvel_gui)
+
+# Installed: the program, its launcher and its icon. The headless runner and
+# the simulator install themselves from their own folders.
+install(TARGETS Tarvel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/data/tarvel.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/data/tarvel.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

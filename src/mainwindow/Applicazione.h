@@ -1,0 +1,71 @@
+#pragma once
+// The desktop program put together: the core, the four windows, the tray
+// icon and the program's life. It answers the start-up's requests to the
+// windows and wires each window's commands to their handlers.
+
+#include <QObject>
+#include <functional>
+#include <memory>
+
+#include "acquisition/Programma.h"
+#include "mainwindow/Avvio.h"
+#include "tray/AvvioAutomatico.h"
+
+namespace tarvel {
+
+class AboutForm;
+class MainForm;
+class MonitorForm;
+class SplashForm;
+class TrayIcona;
+
+class Applicazione : public QObject, public Finestre {
+    Q_OBJECT
+
+  public:
+    // termina ends the process at once with the given code.
+    Applicazione(Piattaforma piattaforma, IstanzaProgramma& istanza,
+                 std::function<void(int)> termina);
+    ~Applicazione() override;
+
+    // Shows the splash; the start-up runs when the splash closes.
+    void avvia();
+    // Disables the main window and shows the About window.
+    void MenuAbout_Click();
+
+    void PreparaMonitor() override;
+    void PreparaTray() override;
+    void RimuoviIconaTray() override;
+    void RiduciInTray(bool riduci) override;
+    bool monitorVisibile() const override;
+    void MenuMonitor_Click() override;
+    void mostraAvvisoRicarica(bool visibile) override;
+    void termina(int codice) override;
+
+    Programma& programma() { return *programma_; }
+    Avvio& avvio() { return *avvio_; }
+    AvvioAutomatico& autoAvvio() { return *autoAvvio_; }
+    MainForm& mainForm() { return *mainForm_; }
+    MonitorForm& monitor() { return *monitor_; }
+    AboutForm& about() { return *about_; }
+    SplashForm& splash() { return *splash_; }
+    TrayIcona& tray() { return *tray_; }
+
+  private:
+    void collegaMainForm();
+    void collegaAltri();
+    void chiudiSplash();
+    void chiudiAbout();
+
+    std::function<void(int)> termina_;
+    std::unique_ptr<Programma> programma_;
+    std::unique_ptr<AvvioAutomatico> autoAvvio_;
+    std::unique_ptr<MainForm> mainForm_;
+    std::unique_ptr<MonitorForm> monitor_;
+    std::unique_ptr<AboutForm> about_;
+    std::unique_ptr<SplashForm> splash_;
+    std::unique_ptr<TrayIcona> tray_;
+    std::unique_ptr<Avvio> avvio_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,101 @@
+#include "mainwindow/Avvio.h"
+
+namespace tarvel {
+
+Avvio::Avvio(Programma& programma, Clock& clock, Dialogs& dialogs, Finestre& finestre,
+             IstanzaProgramma& istanza, AvvioAutomatico& autoAvvio)
+    : programma_(programma),
+      dialogs_(dialogs),
+      finestre_(finestre),
+      istanza_(istanza),
+      autoAvvio_(autoAvvio),
+      tmrPrimaVolta_(clock.createTimer()),
+      tmrRimuoviMessaggi_(clock.createTimer()) {
+    tmrPrimaVolta_->setInterval(IntervalloPrimaVolta);
+    tmrPrimaVolta_->onTimeout([this] { Tmr_PrimaVolta_Timer(); });
+    tmrRimuoviMessaggi_->setInterval(DurataAvvisoRicarica);
+    tmrRimuoviMessaggi_->onTimeout([this] { Tmr_RimuoviMessaggi_Timer(); });
+}
+
+void Avvio::Form_Load() {
+    if (!istanza_.acquisisci()) {
+        termina(UscitaNormale);
+        return;
+    }
+    programma_.setAvvioInCorso(true);
+    DisattivaTimer();
+    if (!programma_.CaricaImpostazioni()) MenuFine_Click();
+    if (terminato_) return;
+    if (!programma_.ImpostaPortaSeriale(0)) MenuFine_Click();
+    if (terminato_) return;
+    autoAvvio_.LeggiAvvioAutomatico();
+    programma_.AggiornaMenu();
+    Tmr_RimuoviMessaggi_Timer();
+    finestre_.PreparaMonitor();
+    finestre_.PreparaTray();
+    programma_.ImpostaLampada("");
+    finestre_.RiduciInTray(programma_.stato().minimizzaPartenza);
+    programma_.setAvvioInCorso(false);
+    tmrPrimaVolta_->setEnabled(programma_.stato().acquisisciAuto);
+}
+
+void Avvio::DisattivaTimer() {
+    // The acquisition timer is the core's; it is disabled until a start.
+    tmrPrimaVolta_->setEnabled(false);
+    tmrRimuoviMessaggi_->setEnabled(false);
+}
+
+void Avvio::Tmr_PrimaVolta_Timer() {
+    tmrPrimaVolta_->setEnabled(false);
+    programma_.MenuAvvio_Click();
+}
+
+void Avvio::Tmr_RimuoviMessaggi_Timer() {
+    tmrRimuoviMessaggi_->setEnabled(false);
+    finestre_.mostraAvvisoRicarica(false);
+}
+
+void Avvio::MostraAvvisoRicarica() {
+    finestre_.mostraAvvisoRicarica(true);
+    tmrRimuoviMessaggi_->setEnabled(true);
+}
+
+void Avvio::MenuRicarica_Click() {
+    if (programma_.MenuRicarica_Click())
+        MostraAvvisoRicarica();
+    else
+        MenuFine_Click();
+}
+
+void Avvio::MenuFine_Click() { ConfermaUscita(); }
+
+void Avvio::ConfermaUscita() {
+    if (programma_.stato().avvioInCorso) {
+        termina(UscitaAvvioFallito);
+        return;
+    }
+    const Answer risposta = dialogs_.messageBox(NomeProdotto, "Uscire dal programma ?",
+                                                Icon::Question, Buttons::YesNo, Answer::No);
+    if (risposta != Answer::Yes) return;
+    finestre_.RimuoviIconaTray();
+    programma_.ChiudiPorta();
+    termina(UscitaNormale);
+}
+
+void Avvio::Form_QueryUnload() {
+    if (programma_.stato().acquisizioneAttiva) {
+        if (finestre_.monitorVisibile()) finestre_.MenuMonitor_Click();
+        finestre_.RiduciInTray(true);
+        return;
+    }
+    ConfermaUscita();
+}
+
+void Avvio::termina(int codice) {
+    terminato_ = true;
+    tmrPrimaVolta_->setEnabled(false);
+    tmrRimuoviMessaggi_->setEnabled(false);
+    finestre_.termina(codice);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,348 @@
+#include "mainwindow/MainForm.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "mainwindow/Disegni.h"
+#include "mainwindow/LineaDoppia.h"
+
+namespace tarvel {
+namespace {
+
+constexpr int Larghezza = 490;  // 7350 twips
+constexpr int Altezza = 380;    // 5700 twips
+constexpr int AltezzaStatusBar = 17;
+
+QRect Twips(int left, int top, int width, int height) {
+    return {Px(left), Px(top), Px(width), Px(height)};
+}
+
+QString Testo(const std::string& text) { return QString::fromStdString(text); }
+
+QLabel* Etichetta(QWidget* area, const char* nome, const QString& testo, const QRect& posto) {
+    auto* label = new QLabel(testo, area);
+    label->setObjectName(QString::fromLatin1(nome));
+    label->setGeometry(posto);
+    return label;
+}
+
+// A field: a label on white background in a sunken frame.
+QLabel* Campo(QWidget* area, const char* nome, const QRect& posto) {
+    QLabel* label = Etichetta(area, nome, QString(), posto);
+    label->setAutoFillBackground(true);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, Qt::black);
+    label->setPalette(palette);
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setIndent(2);
+    return label;
+}
+
+QListWidget* Lista(QWidget* area, const char* nome, const QRect& posto) {
+    auto* lista = new QListWidget(area);
+    lista->setObjectName(QString::fromLatin1(nome));
+    lista->setGeometry(posto);
+    lista->setSelectionMode(QAbstractItemView::SingleSelection);
+    lista->setUniformItemSizes(true);
+    return lista;
+}
+
+void Sostituisci(QListWidget* lista, const std::vector<std::string>& righe) {
+    QStringList testi;
+    testi.reserve(static_cast<qsizetype>(righe.size()));
+    for (const auto& riga : righe) testi << Testo(riga);
+    lista->clear();
+    lista->addItems(testi);
+}
+
+}  // namespace
+
+MainForm::MainForm(Programma& programma) : programma_(programma) {
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowIcon(IconaProgramma());
+    setFont(FontFinestre());
+    setCentralWidget(creaControlli());
+    creaMenu();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    aggiornaTutto();
+}
+
+QWidget* MainForm::creaControlli() {
+    auto* area = new QWidget(this);
+    area->setFixedSize(Larghezza, Altezza);
+    Etichetta(area, "Lab_Lista0", QStringLiteral("Elenco chiamate"), Twips(120, 360, 1575, 255));
+    lstChiamate_ = Lista(area, "Lst_Chiamate", Twips(120, 600, 3135, 3180));
+    Etichetta(area, "Lab_Lista1", QStringLiteral("Elenco risposte"), Twips(3360, 360, 1575, 255));
+    lstRisposte_ = Lista(area, "Lst_Risposte", Twips(3360, 600, 3855, 3180));
+    connect(lstChiamate_, &QListWidget::currentRowChanged, this,
+            [this](int riga) { Lst_Chiamate_Click(riga); });
+
+    auto* linea = new LineaDoppia(area);
+    linea->setObjectName(QStringLiteral("Lin_Elenco"));
+    linea->setGeometry(Px(120), Px(3950), Px(7200) - Px(120), 2);
+
+    creaDettagli(area);
+
+    const QColor colori[] = {QColor(0, 190, 0), QColor(240, 200, 0), QColor(220, 0, 0)};
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray nome = "Img_Lettura" + QByteArray::number(i);
+        lampade_[i] = Etichetta(area, nome.constData(), QString(), Twips(6800, 50, 480, 480));
+        lampade_[i]->setPixmap(DisegnaLampada(colori[i]));
+        lampade_[i]->hide();
+    }
+
+    avvisoRicarica_ =
+        Etichetta(area, "Lab_ImpostazioniRicaricate", QStringLiteral("Impostazioni ricaricate"),
+                  Twips(120, 50, 1815, 285));
+    avvisoRicarica_->setAlignment(Qt::AlignCenter);
+    avvisoRicarica_->setAutoFillBackground(true);
+    QPalette palette = avvisoRicarica_->palette();
+    palette.setColor(QPalette::Window, QColor(192, 64, 0));
+    palette.setColor(QPalette::WindowText, Qt::white);
+    avvisoRicarica_->setPalette(palette);
+    avvisoRicarica_->hide();
+
+    creaStatusBar(area);
+    return area;
+}
+
+void MainForm::creaDettagli(QWidget* area) {
+    struct Colonna {
+        const char* titolo;
+        const char* campo;
+        int left, width;
+    };
+    static constexpr Colonna colonne[] = {{"Nodo", "LabNodo", 120, 735},
+                                          {"Codice", "LabCodice", 960, 735},
+                                          {"Registro", "LabParametro", 1800, 975},
+                                          {"Decimali", "LabDecimali", 2880, 975},
+                                          {"Descrizione", "LabDescrizione", 3960, 2760}};
+    for (int i = 0; i < 5; ++i) {
+        const Colonna& c = colonne[i];
+        const QByteArray nome = "Lab_Lista" + QByteArray::number(i + 2);
+        Etichetta(area, nome.constData(), QString::fromLatin1(c.titolo),
+                  Twips(c.left, 4080, c.width, 255));
+        dettagli_[i] = Campo(area, c.campo, Twips(c.left, 4440, c.width, 255));
+    }
+    cmdLeggi_ = new QPushButton(QStringLiteral("..."), area);
+    cmdLeggi_->setObjectName(QStringLiteral("Cmd_Leggi"));
+    cmdLeggi_->setGeometry(Twips(6840, 4440, 400, 255));
+    connect(cmdLeggi_, &QPushButton::clicked, this, [this] { programma_.Cmd_Leggi_Click(); });
+
+    Etichetta(area, "Lab_Lista7", QStringLiteral("Risultato"), Twips(120, 4920, 1095, 255));
+    labRisultato_ = Campo(area, "LabRisultato", Twips(120, 5160, 7095, 255));
+}
+
+void MainForm::creaStatusBar(QWidget* area) {
+    static constexpr int larghezze[6] = {46, 84, 134, 96, 65, 65};
+    auto* barra = new QWidget(area);
+    barra->setObjectName(QStringLiteral("StatusBar"));
+    barra->setGeometry(0, Altezza - AltezzaStatusBar, Larghezza, AltezzaStatusBar);
+    int x = 0;
+    for (int i = 0; i < 6; ++i) {
+        pannelli_[i] = new QLabel(barra);
+        pannelli_[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        pannelli_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        pannelli_[i]->setIndent(2);
+        pannelli_[i]->setGeometry(x, 0, larghezze[i] - 1, AltezzaStatusBar);
+        x += larghezze[i];
+    }
+}
+
+QAction* MainForm::voce(QMenu* menu, const char* nome, const QString& testo,
+                        std::function<void()> comando, bool spunta) {
+    QAction* azione = menu->addAction(testo);
+    azione->setObjectName(QString::fromLatin1(nome));
+    azione->setCheckable(spunta);
+    connect(azione, &QAction::triggered, this, [this, comando = std::move(comando)] {
+        comando();
+        opzioniCambiate();  // the core decides the check marks, not the click
+    });
+    return azione;
+}
+
+void MainForm::creaMenu() {
+    creaMenuFile();
+    creaMenuAcquisizione();
+    creaMenuOpzioni();
+    QMenu* about = menuBar()->addMenu(QStringLiteral("&?"));
+    about->setObjectName(QStringLiteral("MenuAbout0"));
+    voce(about, "MenuAbout", QStringLiteral("Informazioni su..."),
+         [this] { emit aboutRichiesto(); });
+}
+
+void MainForm::creaMenuFile() {
+    menuFile_ = menuBar()->addMenu(QStringLiteral("&File"));
+    menuFile_->setObjectName(QStringLiteral("MenuFile"));
+    voce(menuFile_, "MenuEdita", QStringLiteral("Edita impostazioni"),
+         [this] { programma_.ModificaIni(); });
+    voce(menuFile_, "MenuRicarica", QStringLiteral("Ricarica impostazioni"),
+         [this] { emit ricaricaRichiesta(); });
+    menuFile_->addSeparator()->setObjectName(QStringLiteral("MenuNull"));
+    voce(menuFile_, "MenuFine", QStringLiteral("Fine Programma"), [this] { emit fineRichiesta(); });
+}
+
+void MainForm::creaMenuAcquisizione() {
+    menuAcquisisci_ = menuBar()->addMenu(QStringLiteral("&Acquisizione"));
+    menuAcquisisci_->setObjectName(QStringLiteral("MenuAcquisisci"));
+    QMenu* m = menuAcquisisci_;
+    menuAcquisisciAuto_ = voce(
+        m, "MenuAcquisisciAuto", QStringLiteral("Automatica"),
+        [this] { programma_.MenuAcquisisciAuto_Click(); }, true);
+    m->addSeparator()->setObjectName(QStringLiteral("MenuNull0"));
+    voce(m, "MenuAvvio", QStringLiteral("Avvia acquisizione"),
+         [this] { programma_.MenuAvvio_Click(); });
+    voce(m, "MenuFerma", QStringLiteral("Ferma acquisizione"),
+         [this] { programma_.MenuFerma_Click(); });
+    m->addSeparator()->setObjectName(QStringLiteral("MenuNull1"));
+    voce(m, "MenuNomeFileOut", QStringLiteral("Definizione file di uscita (generale) ..."),
+         [this] { programma_.MenuNomeFileOut_Click(); });
+    menuKillfileOut_ = voce(
+        m, "MenuKillfileOut", QStringLiteral("Cancella i file di uscita prima di aggiornare"),
+        [this] { programma_.MenuKillfileOut_Click(); }, true);
+    m->addSeparator()->setObjectName(QStringLiteral("MenuNull2"));
+    voce(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRichiesto(); });
+}
+
+void MainForm::creaMenuOpzioni() {
+    menuOpzioni_ = menuBar()->addMenu(QStringLiteral("&Opzioni"));
+    menuOpzioni_->setObjectName(QStringLiteral("MenuOpzioni"));
+    QMenu* m = menuOpzioni_;
+    menuAvvioAuto_ = voce(
+        m, "MenuAvvioAuto", QStringLiteral("Avvio Automatico"),
+        [this] { emit avvioAutoRichiesto(); }, true);
+    m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt0"));
+    menuMinimizzaPartenza_ = voce(
+        m, "MenuMinimizzaPartenza", QStringLiteral("Avvio ridotto ad icona"),
+        [this] { programma_.MenuMinimizzaPartenza_Click(); }, true);
+    m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt1"));
+    voce(m, "MenuCreaCollegamento", QStringLiteral("Crea collegamento sul desktop"),
+         [this] { emit creaCollegamentoRichiesto(); });
+    voce(m, "MenuEliminaCollegamento", QStringLiteral("Elimina collegamento dal desktop"),
+         [this] { emit eliminaCollegamentoRichiesto(); });
+    m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt2"));
+    voce(m, "MenuTitoloGenerale", QStringLiteral("Titolo generale"),
+         [this] { programma_.MenuTitoloGenerale_Click(); });
+    voce(m, "MenuEncodingXML", QStringLiteral("Encoding XML"),
+         [this] { programma_.MenuEncodingXML_Click(); });
+}
+
+void MainForm::aggiornaTutto() {
+    didascaliaCambiata();
+    chiamateCambiate();
+    risposteCambiate();
+    dettagliCambiati();
+    opzioniCambiate();
+    lampadaCambiata();
+    acquisizioneCambiata();
+    statusBarCambiata();
+}
+
+void MainForm::didascaliaCambiata() { setWindowTitle(Testo(programma_.stato().didascalia)); }
+
+void MainForm::chiamateCambiate() {
+    aggiornando_ = true;
+    Sostituisci(lstChiamate_, programma_.stato().chiamate);
+    aggiornando_ = false;
+    selezioneCambiata();
+}
+
+void MainForm::risposteCambiate() { mostraRisposte(); }
+
+void MainForm::mostraRisposte() {
+    // The cycle appends one line at a time; anything else redraws the list.
+    const auto& risposte = programma_.stato().risposte;
+    const int mostrate = lstRisposte_->count();
+    const bool soloAggiunte = static_cast<int>(risposte.size()) >= mostrate &&
+                              (mostrate == 0 || lstRisposte_->item(mostrate - 1)->text() ==
+                                                    Testo(risposte[mostrate - 1]));
+    if (!soloAggiunte) {
+        Sostituisci(lstRisposte_, risposte);
+        return;
+    }
+    for (std::size_t i = static_cast<std::size_t>(mostrate); i < risposte.size(); ++i)
+        lstRisposte_->addItem(Testo(risposte[i]));
+}
+
+void MainForm::selezioneCambiata() {
+    const int riga = programma_.stato().selezione;
+    if (lstChiamate_->currentRow() == riga) return;
+    aggiornando_ = true;
+    lstChiamate_->setCurrentRow(riga);
+    aggiornando_ = false;
+}
+
+void MainForm::Lst_Chiamate_Click(int riga) {
+    if (aggiornando_) return;
+    programma_.SelezionaChiamata(riga);
+}
+
+void MainForm::dettagliCambiati() {
+    const Chiamata& c = programma_.stato().chiamata;
+    const std::string* campi[] = {&c.Nodo, &c.Codice, &c.Registro, &c.Decimali, &c.Descrizione};
+    for (int i = 0; i < 5; ++i) dettagli_[i]->setText(Testo(*campi[i]));
+    labRisultato_->setText(Testo(programma_.stato().risultato));
+}
+
+void MainForm::opzioniCambiate() {
+    const MainState& s = programma_.stato();
+    menuAcquisisciAuto_->setChecked(s.acquisisciAuto);
+    menuMinimizzaPartenza_->setChecked(s.minimizzaPartenza);
+    menuKillfileOut_->setChecked(s.killFileOut);
+    menuAvvioAuto_->setChecked(spuntaAvvioAuto_);
+}
+
+void MainForm::impostaSpuntaAvvioAuto(bool spunta) {
+    spuntaAvvioAuto_ = spunta;
+    menuAvvioAuto_->setChecked(spunta);
+}
+
+void MainForm::lampadaCambiata() {
+    const Lampada lampada = programma_.stato().lampada;
+    lampade_[0]->setVisible(lampada == Lampada::Verde);
+    lampade_[1]->setVisible(lampada == Lampada::Giallo);
+    lampade_[2]->setVisible(lampada == Lampada::Rossa);
+}
+
+void MainForm::acquisizioneCambiata() {
+    const MainState& s = programma_.stato();
+    menuOpzioni_->menuAction()->setEnabled(!s.acquisizioneAttiva);
+    menuFile_->menuAction()->setEnabled(!s.acquisizioneAttiva);
+    menuAcquisisciAuto_->setEnabled(!s.acquisizioneAttiva);
+    lstChiamate_->setEnabled(s.listeAbilitate);
+    lstRisposte_->setEnabled(s.listeAbilitate);
+    cmdLeggi_->setEnabled(!s.cicloInCorso);
+}
+
+void MainForm::statusBarCambiata() {
+    for (int i = 0; i < 6; ++i) pannelli_[i]->setText(Testo(programma_.stato().statusBar[i]));
+}
+
+void MainForm::didascaliaMonitorCambiata() { emit didascaliaMonitorDaAggiornare(); }
+void MainForm::nascondiSplash() { emit splashDaNascondere(); }
+void MainForm::riduciInTray(bool riduci) { emit riduzioneRichiesta(riduci); }
+
+void MainForm::mostraAvvisoRicarica(bool visibile) {
+    avvisoRicarica_->setVisible(visibile);
+    avvisoRicarica_->repaint();
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    // The window never closes by itself: the program decides what a close
+    // request means.
+    event->ignore();
+    emit chiusuraRichiesta();
+}
+
+void MainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) cmdLeggi_->setFocus();
+}
+
+}  // namespace tarvel

@@ -1,0 +1,96 @@
+#pragma once
+// The main window: the request and answer lists, the fields of the request,
+// the result, the status lamp, the status bar and the menus. It shows the
+// core's state and forwards every command; the work is elsewhere.
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+
+#include "acquisition/MainView.h"
+#include "acquisition/Programma.h"
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QMenu;
+class QPushButton;
+
+namespace tarvel {
+
+class MainForm : public QMainWindow, public MainView {
+    Q_OBJECT
+
+  public:
+    explicit MainForm(Programma& programma);
+
+    // What the core reports.
+    void didascaliaCambiata() override;
+    void chiamateCambiate() override;
+    void risposteCambiate() override;
+    void selezioneCambiata() override;
+    void dettagliCambiati() override;
+    void opzioniCambiate() override;
+    void lampadaCambiata() override;
+    void acquisizioneCambiata() override;
+    void statusBarCambiata() override;
+    void didascaliaMonitorCambiata() override;
+    void nascondiSplash() override;
+    void riduciInTray(bool riduci) override;
+
+    void impostaSpuntaAvvioAuto(bool spunta);
+    void mostraAvvisoRicarica(bool visibile);
+    // Shows the whole state at once.
+    void aggiornaTutto();
+
+  signals:
+    void ricaricaRichiesta();
+    void fineRichiesta();
+    void monitorRichiesto();
+    void avvioAutoRichiesto();
+    void creaCollegamentoRichiesto();
+    void eliminaCollegamentoRichiesto();
+    void aboutRichiesto();
+    void chiusuraRichiesta();
+    void riduzioneRichiesta(bool riduci);
+    void splashDaNascondere();
+    void didascaliaMonitorDaAggiornare();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    QWidget* creaControlli();
+    void creaDettagli(QWidget* area);
+    void creaStatusBar(QWidget* area);
+    void creaMenu();
+    void creaMenuFile();
+    void creaMenuAcquisizione();
+    void creaMenuOpzioni();
+    QAction* voce(QMenu* menu, const char* nome, const QString& testo,
+                  std::function<void()> comando, bool spunta = false);
+    void Lst_Chiamate_Click(int riga);
+    void mostraRisposte();
+
+    Programma& programma_;
+    QListWidget* lstChiamate_ = nullptr;
+    QListWidget* lstRisposte_ = nullptr;
+    std::array<QLabel*, 5> dettagli_{};
+    QLabel* labRisultato_ = nullptr;
+    QPushButton* cmdLeggi_ = nullptr;
+    std::array<QLabel*, 3> lampade_{};
+    QLabel* avvisoRicarica_ = nullptr;
+    std::array<QLabel*, 6> pannelli_{};
+    QMenu* menuFile_ = nullptr;
+    QMenu* menuAcquisisci_ = nullptr;
+    QMenu* menuOpzioni_ = nullptr;
+    QAction* menuAcquisisciAuto_ = nullptr;
+    QAction* menuKillfileOut_ = nullptr;
+    QAction* menuAvvioAuto_ = nullptr;
+    QAction* menuMinimizzaPartenza_ = nullptr;
+    bool spuntaAvvioAuto_ = false;
+    bool aggiornando_ = false;
+};
+
+}  // namespace tarvel

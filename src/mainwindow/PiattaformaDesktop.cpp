@@ -1,0 +1,9 @@
+#include "mainwindow/PiattaformaDesktop.h"
+
+namespace tarvel {
+
+// COM n is the device of key "COM" + n in section "Ports" of the settings.
+PiattaformaDesktop::PiattaformaDesktop()
+    : port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni)) {}
+
+}  // namespace tarvel

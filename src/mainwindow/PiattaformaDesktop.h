@@ -1,0 +1,30 @@
+#pragma once
+// The platform services of the desktop program, owned together: the real
+// clock, serial port, settings file, output files, dialogs and desktop.
+
+#include "acquisition/Programma.h"
+#include "platform/posix/IniFileStore.h"
+#include "platform/posix/PosixOutputFiles.h"
+#include "platform/qt/QtClock.h"
+#include "platform/qt/QtProgramIdentity.h"
+#include "platform/qt/QtSerialPort.h"
+#include "platform/qtgui/QtDesktopShell.h"
+#include "platform/qtgui/QtDialogs.h"
+
+namespace tarvel {
+
+struct PiattaformaDesktop {
+    // Needs the application object: the program's folder comes from it.
+    PiattaformaDesktop();
+    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, shell, port, files}; }
+
+    QtProgramIdentity identity;
+    IniFileStore ini;
+    QtClock clock;
+    QtSerialPort port;
+    PosixOutputFiles files;
+    QtDialogs dialogs;
+    QtDesktopShell shell;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,224 @@
+#include "monitor/MonitorForm.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+
+#include "mainwindow/Disegni.h"
+#include "mainwindow/LineaDoppia.h"
+
+namespace tarvel {
+namespace {
+
+QRect Twips(int left, int top, int width, int height) {
+    return {Px(left), Px(top), Px(width), Px(height)};
+}
+
+// A list follows its last line unless the user scrolled away from it.
+bool InFondo(const QListWidget* lista) {
+    const QScrollBar* barra = lista->verticalScrollBar();
+    return barra->value() >= barra->maximum();
+}
+
+QStringList Testi(const std::vector<std::string>& righe, std::size_t da) {
+    QStringList testi;
+    if (righe.size() > da) testi.reserve(static_cast<qsizetype>(righe.size() - da));
+    for (std::size_t i = da; i < righe.size(); ++i) testi << QString::fromStdString(righe[i]);
+    return testi;
+}
+
+}  // namespace
+
+MonitorForm::MonitorForm(MBus& mbus, Clock& clock)
+    : mbus_(mbus), tmrAggiorna_(clock.createTimer()) {
+    setObjectName(QStringLiteral("Monitor"));
+    setWindowTitle(QStringLiteral("Monitor RS232"));
+    setWindowIcon(IconaProgramma());
+    setFont(FontFinestre());
+    setFixedSize(Px(9015), Px(7170));
+    creaControlli();
+    tmrAggiorna_->setInterval(IntervalloAggiornamento);
+    tmrAggiorna_->onTimeout([this] {
+        tmrAggiorna_->setEnabled(false);
+        aggiorna();
+    });
+    mbus_.onMonitorChanged([this] {
+        if (!tmrAggiorna_->enabled()) tmrAggiorna_->setEnabled(true);
+    });
+}
+
+void MonitorForm::creaControlli() {
+    static const char* const titoli[] = {"TX (Comunicazioni da PC a Inverter)",
+                                         "RX (Comunicazioni da Inverter a PC)"};
+    static const char* const suggerimenti[] = {"Data sent from PC to device",
+                                               "Data sent from device to PC"};
+    const QRect postiTitoli[] = {Twips(120, 120, 3105, 195), Twips(4560, 120, 3120, 195)};
+    const QRect postiListe[] = {Twips(120, 480, 4335, 5910), Twips(4560, 480, 4335, 5910)};
+    for (int i = 0; i < 2; ++i) {
+        auto* titolo = new QLabel(QString::fromLatin1(titoli[i]), this);
+        titolo->setObjectName(QStringLiteral("Lbl_Attivita%1").arg(i));
+        QFont grassetto = titolo->font();
+        grassetto.setBold(true);
+        titolo->setFont(grassetto);
+        titolo->setGeometry(postiTitoli[i]);
+        liste_[i] = new QListWidget(this);
+        liste_[i]->setObjectName(QStringLiteral("LstAttivita%1").arg(i));
+        liste_[i]->setToolTip(QString::fromLatin1(suggerimenti[i]));
+        liste_[i]->setGeometry(postiListe[i]);
+        liste_[i]->setSelectionMode(QAbstractItemView::SingleSelection);
+        liste_[i]->setUniformItemSizes(true);
+        connect(liste_[i], &QListWidget::currentRowChanged, this, [this, i] {
+            if (!aggiornando_) LstAttivita_Click(i);
+        });
+        connect(liste_[i], &QListWidget::itemDoubleClicked, this,
+                [this, i] { LstAttivita_DblClick(i); });
+    }
+    auto* linea = new LineaDoppia(this);
+    linea->setObjectName(QStringLiteral("Lin_Monitor"));
+    linea->setGeometry(Px(120), Px(6600), Px(8880) - Px(120), 2);
+
+    auto* formato = new QLabel(QStringLiteral("Formato dati:"), this);
+    formato->setObjectName(QStringLiteral("Lab_Monitor"));
+    formato->setGeometry(Twips(120, 6720, 975, 255));
+    static const char* const notazioni[] = {"DEC", "HEX"};
+    static const char* const suggerimentiNotazione[] = {"Add data in decimal notation",
+                                                        "Add data in hexadecimal notation"};
+    const QRect postiNotazioni[] = {Twips(1200, 6720, 735, 255), Twips(2040, 6720, 735, 255)};
+    for (int i = 0; i < 2; ++i) {
+        opzioni_[i] = new QRadioButton(QString::fromLatin1(notazioni[i]), this);
+        opzioni_[i]->setObjectName(QStringLiteral("Opt_Notazione%1").arg(i));
+        opzioni_[i]->setToolTip(QString::fromLatin1(suggerimentiNotazione[i]));
+        opzioni_[i]->setGeometry(postiNotazioni[i]);
+        connect(opzioni_[i], &QRadioButton::clicked, this, [this, i] { Opt_Notazione_Click(i); });
+    }
+    cmdClear_ = new QPushButton(QStringLiteral("Pulisci"), this);
+    cmdClear_->setObjectName(QStringLiteral("Cmd_Clear"));
+    cmdClear_->setGeometry(Twips(7800, 6720, 1095, 285));
+    connect(cmdClear_, &QPushButton::clicked, this, [this] { Cmd_Clear_Click(); });
+}
+
+void MonitorForm::PreparaMonitor() {
+    Cmd_Clear_Click();
+    mbus_.MonitorAttivo = false;
+    mbus_.NotazioneHex = true;
+    mbus_.NotazioneDec = false;
+    opzioni_[1]->setChecked(true);
+    Opt_Notazione_Click(1);
+    setWindowTitle(QStringLiteral("Monitor RS232"));
+    hide();
+}
+
+void MonitorForm::MenuMonitor_Click() {
+    if (isVisible()) {
+        mbus_.MonitorAttivo = false;
+        hide();
+    } else {
+        mbus_.MonitorAttivo = true;
+        mbus_.monitor().pulisci();
+        aggiorna();
+        show();
+        raise();
+        activateWindow();
+    }
+    update();
+}
+
+void MonitorForm::impostaDidascalia(const std::string& didascalia) {
+    setWindowTitle(QString::fromStdString(didascalia));
+}
+
+void MonitorForm::Cmd_Clear_Click() {
+    mbus_.monitor().pulisci();
+    aggiorna();
+}
+
+void MonitorForm::Opt_Notazione_Click(int indice) {
+    mbus_.ImpostaNotazione(static_cast<std::int16_t>(indice));
+}
+
+void MonitorForm::LstAttivita_Click(int indice) {
+    const int riga = liste_[indice]->currentRow();
+    QListWidget* altra = liste_[1 - indice];
+    if (riga < 0 || riga >= altra->count()) return;
+    aggiornando_ = true;
+    altra->setCurrentRow(riga);
+    aggiornando_ = false;
+}
+
+void MonitorForm::LstAttivita_DblClick(int indice) {
+    MonitorLog& log = mbus_.monitor();
+    if (log.richieste().empty()) return;
+    const int riga = liste_[indice]->currentRow();
+    if (riga < 0) return;
+    log.rimuoviCoppia(static_cast<std::size_t>(riga));
+    aggiorna();
+}
+
+void MonitorForm::aggiorna() {
+    const MonitorLog& log = mbus_.monitor();
+    if (log.versioneAzzeramento() != azzeramentoVisto_) {
+        ricarica();
+    } else if (log.versione() != versioneVista_) {
+        appendi(0, log.richieste());
+        appendi(1, log.risposte());
+    }
+    versioneVista_ = log.versione();
+    azzeramentoVisto_ = log.versioneAzzeramento();
+}
+
+void MonitorForm::ricarica() {
+    // Lines went away: both lists are drawn again, at the place the user was
+    // looking at, or at the end when the list was following it.
+    const MonitorLog& log = mbus_.monitor();
+    const std::vector<std::string>* righe[] = {&log.richieste(), &log.risposte()};
+    aggiornando_ = true;
+    for (int i = 0; i < 2; ++i) {
+        QListWidget* lista = liste_[i];
+        const bool segui = InFondo(lista);
+        const int posizione = lista->verticalScrollBar()->value();
+        const int corrente = lista->currentRow();
+        lista->clear();
+        lista->addItems(Testi(*righe[i], 0));
+        if (segui) {
+            mostraUltima(lista);
+        } else {
+            if (corrente >= 0 && corrente < lista->count()) lista->setCurrentRow(corrente);
+            lista->doItemsLayout();  // the scroll range of the new lines
+            lista->verticalScrollBar()->setValue(posizione);
+        }
+    }
+    aggiornando_ = false;
+}
+
+void MonitorForm::appendi(int indice, const std::vector<std::string>& righe) {
+    QListWidget* lista = liste_[indice];
+    const auto mostrate = static_cast<std::size_t>(lista->count());
+    if (righe.size() <= mostrate) return;
+    const bool segui = InFondo(lista);
+    const bool prima = aggiornando_;
+    aggiornando_ = true;
+    lista->addItems(Testi(righe, mostrate));
+    if (segui) mostraUltima(lista);
+    aggiornando_ = prima;
+}
+
+void MonitorForm::mostraUltima(QListWidget* lista) {
+    lista->setCurrentRow(lista->count() - 1);
+    lista->scrollToBottom();
+}
+
+void MonitorForm::closeEvent(QCloseEvent* event) {
+    mbus_.MonitorAttivo = false;
+    event->ignore();
+    hide();
+}
+
+void MonitorForm::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) cmdClear_->setFocus();
+}
+
+}  // namespace tarvel

@@ -1,0 +1,15 @@
+#include "tray/TestoTray.h"
+
+#include "about/Versione.h"
+#include "acquisition/Programma.h"
+
+namespace tarvel {
+
+std::string TestoSuggerimentoTray(const ProgramIdentity& identity) {
+    return std::string(NomeProdotto) + " " + NumeroVersione(identity) + "\n" +
+           Titolare(identity.copyright());
+}
+
+std::string TestoApriTray() { return std::string("Apri ") + NomeProdotto; }
+
+}  // namespace tarvel

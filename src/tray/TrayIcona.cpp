@@ -1,0 +1,75 @@
+#include "tray/TrayIcona.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QWidget>
+
+#include "mainwindow/Disegni.h"
+#include "tray/TestoTray.h"
+
+namespace tarvel {
+
+TrayIcona::TrayIcona(const ProgramIdentity& identity) : identity_(identity) {}
+
+TrayIcona::~TrayIcona() = default;
+
+void TrayIcona::PreparaTray() {
+    CreaMenuTray();
+    AggiungiIconaTray();
+}
+
+void TrayIcona::CreaMenuTray() {
+    menu_ = std::make_unique<QMenu>();
+    menu_->setObjectName(QStringLiteral("MenuTray"));
+    QAction* apri = menu_->addAction(QString::fromStdString(TestoApriTray()));
+    apri->setObjectName(QStringLiteral("MenuTray70"));
+    connect(apri, &QAction::triggered, this, &TrayIcona::apriRichiesto);
+    menu_->addSeparator()->setObjectName(QStringLiteral("MenuTray71"));
+    QAction* fine = menu_->addAction(QString::fromLatin1(TestoFineTray));
+    fine->setObjectName(QStringLiteral("MenuTray72"));
+    connect(fine, &QAction::triggered, this, &TrayIcona::fineRichiesta);
+}
+
+void TrayIcona::AggiungiIconaTray() {
+    icona_ = std::make_unique<QSystemTrayIcon>(IconaProgramma());
+    icona_->setToolTip(QString::fromStdString(TestoSuggerimentoTray(identity_)));
+    connect(icona_.get(), &QSystemTrayIcon::activated, this, &TrayIcona::notifica);
+    icona_->show();
+}
+
+void TrayIcona::RimuoviIconaTray() {
+    if (icona_) icona_->hide();
+    icona_.reset();
+    menu_.reset();
+}
+
+void TrayIcona::MostraMenuTray(const QPoint& posizione) {
+    if (menu_) menu_->popup(posizione);
+}
+
+void TrayIcona::notifica(QSystemTrayIcon::ActivationReason motivo) {
+    if (motivo == QSystemTrayIcon::Trigger) emit apriRichiesto();
+    if (motivo == QSystemTrayIcon::Context) MostraMenuTray(QCursor::pos());
+    emit notificaRicevuta();
+}
+
+bool TrayIcona::disponibile() const {
+    return disponibile_.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void TrayIcona::RiduciInTray(QWidget* finestra, bool riduci) {
+    if (riduci && disponibile()) {
+        finestra->setWindowState(finestra->windowState() | Qt::WindowMinimized);
+        finestra->hide();
+    } else if (riduci) {
+        finestra->showMinimized();
+    } else {
+        finestra->setWindowState(finestra->windowState() & ~Qt::WindowMinimized);
+        finestra->show();
+        finestra->raise();
+        finestra->activateWindow();
+    }
+    finestra->update();
+}
+
+}  // namespace tarvel

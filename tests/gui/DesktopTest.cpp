@@ -1,0 +1,169 @@
+// Start at log-on and the desktop shortcut: the menu logic with a fake
+// desktop, and the freedesktop files in a scratch home.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "Impianto.h"
+#include "platform/qtgui/QtDesktopShell.h"
+#include "tray/AvvioAutomatico.h"
+
+namespace tarvel {
+namespace {
+
+using ::testing::ElementsAre;
+
+TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
+    fakes::FakePlatform p;
+    AvvioAutomatico autoAvvio(p.shell, p.dialogs, p.identity);
+    int cambi = 0;
+    autoAvvio.onSpuntaCambiata([&] { ++cambi; });
+
+    autoAvvio.MenuAvvioAuto_Click(true);  // during the start-up: ignored
+    EXPECT_TRUE(p.shell.calls.empty());
+
+    autoAvvio.MenuAvvioAuto_Click(false);
+    EXPECT_EQ(p.shell.autostart["Tarvel"], "/opt/tarvel/Tarvel");
+    EXPECT_TRUE(autoAvvio.spunta());
+    autoAvvio.MenuAvvioAuto_Click(false);
+    EXPECT_FALSE(autoAvvio.spunta());
+    EXPECT_EQ(p.shell.autostart.count("Tarvel"), 0u);
+    EXPECT_EQ(cambi, 2);
+
+    // An entry that starts nothing counts as off and is written anew.
+    p.shell.autostart["Tarvel"] = "";
+    autoAvvio.AttivaAutoAvvio();
+    EXPECT_EQ(p.shell.autostart["Tarvel"], "/opt/tarvel/Tarvel");
+    // Already on: nothing is written.
+    p.shell.calls.clear();
+    autoAvvio.AttivaAutoAvvio();
+    EXPECT_TRUE(p.shell.calls.empty());
+    EXPECT_TRUE(p.dialogs.messages.empty());
+}
+
+TEST(AvvioAutomaticoTest, FailuresShowTheirMessagesAndKeepTheMark) {
+    fakes::FakePlatform p;
+    AvvioAutomatico autoAvvio(p.shell, p.dialogs, p.identity);
+    p.shell.works = false;
+    autoAvvio.MenuAvvioAuto_Click(false);
+    ASSERT_EQ(p.dialogs.messages.size(), 1u);
+    EXPECT_EQ(p.dialogs.messages[0].text,
+              "Attenzione: Il programma non può essere inserito nella tray bar.");
+    EXPECT_EQ(p.dialogs.messages[0].icon, Icon::Exclamation);
+    EXPECT_FALSE(autoAvvio.spunta());
+
+    p.shell.autostart["Tarvel"] = "/opt/tarvel/Tarvel";
+    autoAvvio.LeggiAvvioAutomatico();
+    autoAvvio.MenuAvvioAuto_Click(false);
+    ASSERT_EQ(p.dialogs.messages.size(), 2u);
+    EXPECT_EQ(p.dialogs.messages[1].text,
+              "Attenzione: Il programma è già stato inserito nella tray bar.");
+    EXPECT_EQ(p.dialogs.messages[1].icon, Icon::Critical);
+    EXPECT_EQ(p.dialogs.messages[1].title, "Tarvel");
+    EXPECT_TRUE(autoAvvio.spunta());
+
+    autoAvvio.MenuCreaCollegamento_Click();
+    autoAvvio.MenuEliminaCollegamento_Click();
+    EXPECT_THAT(p.shell.calls,
+                ElementsAre("writeAutostart Tarvel", "removeAutostart Tarvel",
+                            "createDesktopShortcut Tarvel /opt/tarvel/Tarvel /opt/tarvel/",
+                            "deleteDesktopShortcut Tarvel"));
+    EXPECT_EQ(p.dialogs.messages.size(), 2u) << "shortcut failures show nothing";
+}
+
+TEST(DesktopEntryTest, QuotesTheExecutableAsTheFormatAsks) {
+    EXPECT_EQ(DesktopExecValue("/opt/tarvel/Tarvel"), "\"/opt/tarvel/Tarvel\"");
+    EXPECT_EQ(DesktopExecValue("/home/a b/$x`y\"z/100%"),
+              "\"/home/a b/\\\\$x\\\\`y\\\\\"z/100%%\"");
+    EXPECT_EQ(DesktopExecValue("/a\\b"), "\"/a\\\\\\\\b\"");
+    const std::string file =
+        "[Other]\nExec=no\n[Desktop Entry]\r\nName=Tarvel\r\nExec = \"/x y/Tarvel\"\r\n";
+    EXPECT_EQ(DesktopEntryValue(file, "Exec"), "\"/x y/Tarvel\"");
+    EXPECT_EQ(DesktopEntryValue("[Desktop Entry]\nExec=\n", "Exec"), "");
+}
+
+// A scratch home: HOME and XDG_CONFIG_HOME point into a temporary folder
+// while the test runs.
+class CasaTemporanea : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(casa.isValid());
+        vecchiaCasa = qgetenv("HOME");
+        vecchiaConfig = qgetenv("XDG_CONFIG_HOME");
+        qputenv("HOME", casa.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (casa.path() + "/config").toUtf8());
+    }
+    void TearDown() override {
+        qputenv("HOME", vecchiaCasa);
+        if (vecchiaConfig.isEmpty())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", vecchiaConfig);
+    }
+    QString leggi(const QString& percorso) {
+        QFile file(percorso);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QTemporaryDir casa;
+    QByteArray vecchiaCasa, vecchiaConfig;
+};
+
+TEST_F(CasaTemporanea, AutostartEntryIsAnXdgFileWithTheQuotedPath) {
+    QtDesktopShell shell;
+    const QString voce = casa.path() + "/config/autostart/Tarvel.desktop";
+    EXPECT_EQ(QString::fromStdString(QtDesktopShell::autostartFolder()),
+              casa.path() + "/config/autostart");
+    EXPECT_EQ(shell.autostartCommand("Tarvel"), "");
+
+    ASSERT_TRUE(shell.writeAutostart("Tarvel", "/opt/my tools/Tarvel"));
+    const QString testo = leggi(voce);
+    EXPECT_TRUE(testo.startsWith("[Desktop Entry]\n")) << testo.toStdString();
+    EXPECT_TRUE(testo.contains("\nExec=\"/opt/my tools/Tarvel\"\n")) << testo.toStdString();
+    EXPECT_EQ(shell.autostartCommand("Tarvel"), "\"/opt/my tools/Tarvel\"");
+
+    ASSERT_TRUE(shell.removeAutostart("Tarvel"));
+    EXPECT_FALSE(QFileInfo::exists(voce));
+    EXPECT_TRUE(shell.removeAutostart("Tarvel")) << "nothing to remove is no failure";
+
+    // The menu commands over the real files.
+    fakes::FakePlatform p;
+    AvvioAutomatico autoAvvio(shell, p.dialogs, p.identity);
+    autoAvvio.MenuAvvioAuto_Click(false);
+    EXPECT_TRUE(autoAvvio.spunta());
+    EXPECT_TRUE(leggi(voce).contains("Exec=\"/opt/tarvel/Tarvel\""));
+    autoAvvio.MenuAvvioAuto_Click(false);
+    EXPECT_FALSE(autoAvvio.spunta());
+    EXPECT_FALSE(QFileInfo::exists(voce));
+    EXPECT_TRUE(p.dialogs.messages.empty());
+}
+
+TEST_F(CasaTemporanea, DesktopShortcutIsAnExecutableLauncherRewrittenInPlace) {
+    QtDesktopShell shell;
+    EXPECT_FALSE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"))
+        << "no desktop folder";
+    ASSERT_TRUE(QDir(casa.path()).mkdir("Desktop"));
+    const QString collegamento = casa.path() + "/Desktop/Tarvel.desktop";
+
+    ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/old/Tarvel", "/opt/old/"));
+    ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"));
+    EXPECT_EQ(QDir(casa.path() + "/Desktop").entryList(QDir::Files).size(), 1);
+    const QString testo = leggi(collegamento);
+    for (const char* riga : {"\nName=Tarvel\n", "\nComment=Tarvel\n",
+                             "\nExec=\"/opt/tarvel/Tarvel\"\n", "\nPath=/opt/tarvel/\n"})
+        EXPECT_TRUE(testo.contains(riga)) << riga << " in " << testo.toStdString();
+    EXPECT_FALSE(testo.contains("old"));
+    EXPECT_TRUE(QFile::permissions(collegamento) & QFileDevice::ExeOwner);
+
+    EXPECT_TRUE(shell.deleteDesktopShortcut("Tarvel"));
+    EXPECT_FALSE(QFileInfo::exists(collegamento));
+    EXPECT_TRUE(shell.deleteDesktopShortcut("Tarvel"));
+}
+
+}  // namespace
+}  // namespace tarvel

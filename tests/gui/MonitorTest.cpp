@@ -1,0 +1,141 @@
+// The serial monitor window over the Modbus layer's two lists: opening and
+// hiding, notation, paired selection and removal, capacity, and keeping the
+// last line in view.
+
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include "FakePlatform.h"
+#include "modbus/Trama.h"
+#include "monitor/MonitorForm.h"
+
+namespace tarvel {
+namespace {
+
+class MonitorTest : public ::testing::Test {
+  protected:
+    MonitorTest() {
+        dispositivo.values[{3, 0}] = 10;
+        p.port.setDevice([this](const Bytes& richiesta) { return dispositivo(richiesta); });
+        p.port.open();
+        monitor.PreparaMonitor();
+    }
+    QListWidget* lista(int i) {
+        return monitor.findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(i));
+    }
+    QString riga(int i, int r) { return lista(i)->item(r)->text(); }
+    // One read of holding register 0 of node 1, then the monitor's refresh.
+    void leggi() {
+        mbus.LeggiValore16(3, 0, 1, 0, false);
+        p.clock.advance(MonitorForm::IntervalloAggiornamento);
+    }
+
+    fakes::FakePlatform p;
+    fakes::ScriptedDevice dispositivo;
+    MBus mbus{p.port, p.clock};
+    MonitorForm monitor{mbus, p.clock};
+};
+
+TEST_F(MonitorTest, OpensEmptyLogsInTheChosenNotationAndHidesOnClose) {
+    EXPECT_FALSE(monitor.isVisible());
+    EXPECT_EQ(monitor.windowTitle(), "Monitor RS232");
+    EXPECT_EQ(monitor.size(), QSize(601, 478));
+    EXPECT_EQ(lista(1)->toolTip(), "Data sent from device to PC");
+    leggi();
+    EXPECT_EQ(lista(0)->count(), 0) << "nothing is logged while hidden";
+
+    monitor.MenuMonitor_Click();
+    ASSERT_TRUE(monitor.isVisible());
+    EXPECT_TRUE(mbus.MonitorAttivo);
+    leggi();
+    ASSERT_EQ(lista(0)->count(), 1);
+    EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(riga(1, 0), "01 03 02 00 0A 38 43");
+
+    QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione0"), Qt::LeftButton);
+    leggi();
+    EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A") << "old lines keep their notation";
+    EXPECT_EQ(riga(0, 1), "001 003 000 000 000 001 132 010");
+
+    monitor.close();
+    EXPECT_FALSE(monitor.isVisible());
+    EXPECT_FALSE(mbus.MonitorAttivo);
+    monitor.MenuMonitor_Click();
+    EXPECT_EQ(lista(0)->count(), 0);
+    EXPECT_EQ(lista(1)->count(), 0);
+    EXPECT_TRUE(monitor.findChild<QRadioButton*>("Opt_Notazione0")->isChecked());
+    EXPECT_TRUE(mbus.NotazioneDec);
+
+    leggi();
+    QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);
+    EXPECT_EQ(lista(0)->count(), 0);
+    EXPECT_TRUE(mbus.monitor().risposte().empty());
+}
+
+TEST_F(MonitorTest, SelectionIsPairedAndADoubleClickRemovesThePair) {
+    monitor.MenuMonitor_Click();
+    for (int i = 0; i < 3; ++i) leggi();
+    dispositivo.silent = true;
+    leggi();
+    ASSERT_EQ(lista(1)->count(), 4);
+    EXPECT_EQ(riga(1, 3), "Time out");
+
+    lista(1)->setCurrentRow(1);
+    EXPECT_EQ(lista(0)->currentRow(), 1);
+    lista(0)->setCurrentRow(3);
+    EXPECT_EQ(lista(1)->currentRow(), 3);
+
+    monitor.LstAttivita_DblClick(1);
+    ASSERT_EQ(lista(0)->count(), 3);
+    EXPECT_EQ(lista(1)->count(), 3);
+    EXPECT_EQ(riga(1, 2), "01 03 02 00 0A 38 43");
+
+    // Without request lines a double-click does nothing.
+    mbus.monitor().pulisci();
+    mbus.monitor().aggiungiRisposta("Time out");
+    monitor.aggiorna();
+    lista(1)->setCurrentRow(0);
+    monitor.LstAttivita_DblClick(1);
+    EXPECT_EQ(lista(1)->count(), 1);
+}
+
+TEST_F(MonitorTest, CapacityEmptiesBothListsAndTheViewFollowsTheEnd) {
+    monitor.MenuMonitor_Click();
+    MonitorLog& log = mbus.monitor();
+    for (std::size_t i = 0; i < MonitorLog::Capacita; ++i) {
+        log.aggiungiRichiesta("R" + std::to_string(i));
+        log.aggiungiRisposta("A" + std::to_string(i));
+    }
+    monitor.aggiorna();
+    ASSERT_EQ(lista(0)->count(), 10000);
+    EXPECT_EQ(lista(0)->currentRow(), 9999);
+    QScrollBar* barra = lista(0)->verticalScrollBar();
+    EXPECT_EQ(barra->value(), barra->maximum());
+
+    leggi();
+    ASSERT_EQ(lista(0)->count(), 1);
+    EXPECT_EQ(lista(1)->count(), 1);
+    EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A");
+
+    // Scrolled away by the user: new lines do not move the view.
+    for (int i = 0; i < 200; ++i) log.aggiungiRichiesta("R");
+    monitor.aggiorna();
+    QCoreApplication::processEvents();
+    barra->setValue(0);
+    leggi();
+    EXPECT_EQ(barra->value(), 0);
+    EXPECT_EQ(lista(0)->count(), 202);
+    QCoreApplication::processEvents();
+    barra->setValue(barra->maximum());
+    leggi();
+    EXPECT_EQ(barra->value(), barra->maximum());
+    EXPECT_EQ(lista(0)->currentRow(), 202);
+}
+
+}  // namespace
+}  // namespace tarvel

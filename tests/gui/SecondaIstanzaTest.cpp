@@ -1,0 +1,75 @@
+// A second start of the real program while one runs: it ends by itself,
+// silently, and the running instance goes on.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "mainwindow/BloccoIstanza.h"
+
+namespace tarvel {
+namespace {
+
+TEST(BloccoIstanzaTest, OnlyOneHolderAndALockLeftBehindIsTakenOver) {
+    QTemporaryDir cartella;
+    const QString percorso = cartella.filePath("Tarvel.lock");
+    BloccoIstanza prima(percorso);
+    BloccoIstanza seconda(percorso);
+    EXPECT_TRUE(prima.acquisisci());
+    EXPECT_TRUE(prima.acquisisci()) << "the holder keeps it";
+    EXPECT_FALSE(seconda.acquisisci());
+    prima.rilascia();
+    EXPECT_TRUE(seconda.acquisisci());
+    seconda.rilascia();
+
+    // A lock file whose program is gone.
+    QFile vecchio(percorso);
+    ASSERT_TRUE(vecchio.open(QIODevice::WriteOnly));
+    vecchio.write("999999999\nTarvel\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    vecchio.close();
+    EXPECT_TRUE(prima.acquisisci());
+}
+
+TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
+    // The program lives in a folder of its own without settings, so the
+    // first instance stops at its error message and stays there, holding
+    // the single-instance lock.
+    QTemporaryDir cartella;
+    ASSERT_TRUE(QDir(cartella.path()).mkdir("run"));
+    QFile::setPermissions(cartella.filePath("run"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString programma = cartella.filePath("Tarvel");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), programma));
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    ambiente.insert("XDG_RUNTIME_DIR", cartella.filePath("run"));
+    ambiente.insert("QT_QPA_PLATFORM", "offscreen");
+
+    QProcess prima;
+    prima.setProcessEnvironment(ambiente);
+    prima.start(programma, {});
+    ASSERT_TRUE(prima.waitForStarted());
+    const QString lock = cartella.filePath("run/Tarvel.lock");
+    for (int i = 0; i < 200 && !QFileInfo::exists(lock); ++i) QThread::msleep(50);
+    ASSERT_TRUE(QFileInfo::exists(lock)) << "the first instance took the lock";
+
+    QProcess seconda;
+    seconda.setProcessEnvironment(ambiente);
+    seconda.start(programma, {});
+    ASSERT_TRUE(seconda.waitForFinished(20000)) << "the second instance ended by itself";
+    EXPECT_EQ(seconda.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(seconda.exitCode(), 0);
+    EXPECT_EQ(prima.state(), QProcess::Running);
+    EXPECT_TRUE(QFileInfo::exists(lock));
+
+    prima.kill();
+    prima.waitForFinished();
+}
+
+}  // namespace
+}  // namespace tarvel

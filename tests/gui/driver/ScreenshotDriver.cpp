@@ -1,0 +1,64 @@
+// The desktop program as it runs from its own folder, driven through its
+// menus for screenshots: after the automatic start it opens the serial
+// monitor, then the About box. Before each picture it prints
+// "SHOT name x y width height" (the window on the screen) and holds still
+// for two seconds.
+
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "about/AboutForm.h"
+#include "mainwindow/Applicazione.h"
+#include "mainwindow/BloccoIstanza.h"
+#include "mainwindow/Disegni.h"
+#include "mainwindow/MainForm.h"
+#include "mainwindow/PiattaformaDesktop.h"
+#include "monitor/MonitorForm.h"
+
+namespace {
+
+void Foto(const char* nome, const QWidget& finestra) {
+    const QRect g = finestra.frameGeometry();
+    std::printf("SHOT %s %d %d %d %d\n", nome, g.x(), g.y(), g.width(), g.height());
+    std::fflush(stdout);
+}
+
+void Esegui(tarvel::Applicazione& app, const char* azione) {
+    app.mainForm().findChild<QAction*>(QString::fromLatin1(azione))->trigger();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication qapp(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(tarvel::IconaProgramma());
+    tarvel::PiattaformaDesktop piattaforma;
+    tarvel::BloccoIstanza blocco;
+    auto termina = [&blocco](int codice) {
+        blocco.rilascia();
+        std::fflush(nullptr);
+        std::_Exit(codice);
+    };
+    tarvel::Applicazione app(piattaforma.piattaforma(), blocco, termina);
+    app.avvia();
+
+    // Splash 1.5 s, automatic start 2 s later: the monitor opens during the
+    // acquisition and fills for a few cycles.
+    QTimer::singleShot(4500, &app, [&app] {
+        Esegui(app, "MenuMonitor");
+        app.monitor().move(app.mainForm().frameGeometry().right() + 12, 0);
+    });
+    QTimer::singleShot(8000, &app, [&app] { Foto("monitor", app.monitor()); });
+    QTimer::singleShot(10000, &app, [&app] {
+        Esegui(app, "MenuMonitor");
+        Esegui(app, "MenuAbout");
+        app.about().move(60, 60);
+    });
+    QTimer::singleShot(11000, &app, [&app] { Foto("about", app.about()); });
+    QTimer::singleShot(13000, &app, [&termina] { termina(0); });
+    return QApplication::exec();
+}
