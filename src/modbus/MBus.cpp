@@ -165,8 +165,8 @@ Bytes MBus::attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& compl
     Bytes ricevuti;
     const TimePoint scadenza = clock_.now() + Millis(TimeOutMs);
     completa = false;
+    // Pending events run inside each wait: the loop never spins.
     for (;;) {
-        clock_.processEvents();
         Bytes nuovi = port_.readAll();
         ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
         if (static_cast<int>(ricevuti.size()) >= lunghezzaAttesa) {
