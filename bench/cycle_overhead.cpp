@@ -14,6 +14,8 @@
 // overhead_no_device_per_line_ms, which counts the device time as overhead.
 // Argument: N. Both programs are taken from the folder of this benchmark.
 
+#include "TempFolder.h"
+
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <modbus.h>
@@ -102,22 +104,7 @@ class Child {
     std::FILE* out_ = nullptr;
 };
 
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvel-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    std::string operator/(const char* name) const { return (path_ / name).string(); }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
+using ScratchFolder = tarvel::test::TempFolder;
 
 // Device 1 holds N input registers; line i reads register i.
 void writePlant(const ScratchFolder& folder, int lines, const std::string& link) {

@@ -16,16 +16,6 @@
 
 namespace e2e {
 
-TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "tarvel-e2e-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-}
-
 std::optional<std::string> TryReadFile(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;

@@ -3,6 +3,8 @@
 // output is collected line by line, the device simulator, settings files and
 // the output documents the logger is expected to write.
 
+#include "TempFolder.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -22,19 +24,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Millis = std::chrono::milliseconds;
 
-// A folder made with mkdtemp, removed with its content at the end.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const fs::path& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    fs::path path_;
-};
+using TempFolder = tarvel::test::TempFolder;
 
 std::string ReadFile(const fs::path& path);
 // Reads the file; nothing when it cannot be opened.

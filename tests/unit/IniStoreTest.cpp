@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "TempFolder.h"
 #include "platform/posix/IniFileStore.h"
 #include "settings/IniDocument.h"
 
@@ -17,26 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvel-ini-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), {}));
-    }
-
-  private:
-    std::string path_;
-};
+using test::TempFolder;
 
 void save(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;

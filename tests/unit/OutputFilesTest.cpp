@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "TempFolder.h"
 #include "platform/posix/PosixOutputFiles.h"
 
 namespace tarvel {
@@ -15,24 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvel-out-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), {}));
-    }
-
-  private:
-    std::string path_;
-};
+using test::TempFolder;
 
 std::string load(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -19,18 +19,6 @@ std::string ConsoleDialogs::inputBox(const std::string&, const std::string&, con
     return {};
 }
 
-ConsoleIdentity::ConsoleIdentity(std::string folder, std::string executablePath)
-    : folder_(std::move(folder)), executable_(std::move(executablePath)) {
-    while (folder_.size() > 1 && folder_.back() == '/') folder_.pop_back();
-}
-
-std::string ConsoleIdentity::executableName() const {
-    auto slash = executable_.rfind('/');
-    return slash == std::string::npos ? executable_ : executable_.substr(slash + 1);
-}
-
-std::string ConsoleIdentity::copyright() const { return "Tarvel - Modbus-RTU data logger"; }
-
 bool DryRunPort::setPortNumber(int number) {
     if (number < 1 || number > 255) return false;
     number_ = number;

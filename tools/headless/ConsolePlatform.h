@@ -1,14 +1,12 @@
 #pragma once
 // The platform services that have no window: messages on stderr, no editor,
-// a program folder given on the command line, and a serial port that only
-// checks its settings.
+// and a serial port that only checks its settings.
 
 #include <string>
 #include <vector>
 
 #include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
-#include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
 
 namespace tarvel {
@@ -25,23 +23,6 @@ class ConsoleDialogs : public Dialogs {
     std::vector<std::string> messages;
 };
 
-class ConsoleIdentity : public ProgramIdentity {
-  public:
-    ConsoleIdentity(std::string folder, std::string executablePath);
-    std::string programFolder() const override { return folder_; }
-    std::string executableName() const override;
-    std::string executablePath() const override { return executable_; }
-    int versionMajor() const override { return 1; }
-    int versionMinor() const override { return 0; }
-    int versionRevision() const override { return 0; }
-    std::string copyright() const override;
-
-  private:
-    std::string folder_;
-    std::string executable_;
-};
-
-// A server has no desktop: every operation fails without doing anything.
 class NoDesktop : public DesktopShell {
   public:
     bool openInEditor(const std::string&) override { return false; }

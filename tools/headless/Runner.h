@@ -12,7 +12,6 @@
 namespace tarvel {
 
 struct OpzioniRunner {
-    std::string cartella;
     long cicli = 0;  // 0: until stopped
     bool monitor = false;
 };

@@ -12,6 +12,7 @@
 #include "platform/posix/IniFileStore.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/qt/QtClock.h"
+#include "platform/qt/QtProgramIdentity.h"
 #include "platform/qt/QtSerialPort.h"
 
 namespace {
@@ -77,14 +78,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     QCoreApplication app(argc, argv);
-    std::string exe = QCoreApplication::applicationFilePath().toStdString();
-    if (args.cartella.empty()) args.cartella = QCoreApplication::applicationDirPath().toStdString();
 
     using namespace tarvel;
     IniFileStore ini;
     QtClock clock;
     ConsoleDialogs dialogs;
-    ConsoleIdentity identity(args.cartella, exe);
+    QtProgramIdentity identity(args.cartella);
     NoDesktop shell;
     PosixOutputFiles files;
 
@@ -100,7 +99,7 @@ int main(int argc, char** argv) {
     QtSerialPort port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni));
     Programma prog({ini, clock, dialogs, identity, shell, port, files});
     Runner::installaSegnali();
-    Runner runner(prog, {args.cartella, args.cicli, args.monitor});
+    Runner runner(prog, {args.cicli, args.monitor});
     if (int code = runner.avvia(); code != 0) return code;
     if (!prog.stato().acquisizioneAttiva) {
         // The first cycle already ended the run (a stop, or --cycles 1).
