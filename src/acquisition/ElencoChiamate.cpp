@@ -2,7 +2,6 @@
 // line into the detail fields.
 
 #include <cmath>
-#include <cstdio>
 
 #include "acquisition/Programma.h"
 #include "settings/Numero.h"
@@ -17,15 +16,18 @@ int numeroRiga(const std::string& testo) {
     return ArrotondaInt16(std::fabs(NumeroIniziale(testo))).value_or(0);
 }
 
+// The key of line n: at least three digits, with leading zeros.
 std::string chiaveRiga(int n) {
-    char key[16];
-    std::snprintf(key, sizeof key, "%03d", n);
+    std::string key = std::to_string(n);
+    if (key.size() < 3) key.insert(0, 3 - key.size(), '0');
     return key;
 }
 
 }  // namespace
 
 bool Programma::CaricaParametri() {
+    // One load reads one version of the file.
+    HeldVersion versione(p_.ini);
     std::string titolo = LeggiIni("General", "Title", "");
     stato_.didascalia = std::string(NomeProdotto) + (titolo.empty() ? "" : " [" + titolo + "]");
     notifica(&MainView::didascaliaCambiata);

@@ -17,6 +17,22 @@ class ProfileStore {
     // when the file could not be written (it is then left as it was).
     virtual bool write(const std::string& file, const std::string& section, const std::string& key,
                        const std::string& value) = 0;
+    // While held, reads of a file reuse the version that the first of them
+    // found instead of checking the file again: one load of many keys reads
+    // one version of the file, even when an editor saves it meanwhile.
+    virtual void holdVersion(bool hold) { (void)hold; }
+};
+
+// Holds the file's version for the life of the object.
+class HeldVersion {
+  public:
+    explicit HeldVersion(ProfileStore& store) : store_(store) { store_.holdVersion(true); }
+    ~HeldVersion() { store_.holdVersion(false); }
+    HeldVersion(const HeldVersion&) = delete;
+    HeldVersion& operator=(const HeldVersion&) = delete;
+
+  private:
+    ProfileStore& store_;
 };
 
 }  // namespace tarvel

@@ -38,7 +38,23 @@ IniFileStore::Identity IniFileStore::identityOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
 }
 
+void IniFileStore::holdVersion(bool hold) {
+    held_ = hold;
+    checkedWhileHeld_ = false;
+}
+
 IniFileStore::FileState IniFileStore::refresh(const std::string& file) {
+    if (held_ && checkedWhileHeld_ && path_ == file) return heldState_;
+    FileState state = check(file);
+    if (held_) {
+        checkedWhileHeld_ = true;
+        heldState_ = state;
+        path_ = file;
+    }
+    return state;
+}
+
+IniFileStore::FileState IniFileStore::check(const std::string& file) {
     struct stat st {};
     if (::stat(file.c_str(), &st) != 0) {
         valid_ = false;
@@ -85,6 +101,7 @@ bool IniFileStore::write(const std::string& file, const std::string& section,
             return false;
     }
     valid_ = false;
+    checkedWhileHeld_ = false;
     if (!document_.set(section, key, value)) return false;
     std::string error;
     ino_t inode = 0;

@@ -20,6 +20,7 @@ class IniFileStore : public ProfileStore {
                      const std::string& fallback) override;
     bool write(const std::string& file, const std::string& section, const std::string& key,
                const std::string& value) override;
+    void holdVersion(bool hold) override;
 
   private:
     struct Identity {
@@ -34,10 +35,15 @@ class IniFileStore : public ProfileStore {
 
     // Brings the kept document up to date with the file.
     FileState refresh(const std::string& file);
+    FileState check(const std::string& file);
     bool load(const std::string& file);
     static Identity identityOf(const struct stat& st);
 
     bool valid_ = false;
+    // Set while a version is held and the file was checked once since.
+    bool held_ = false;
+    bool checkedWhileHeld_ = false;
+    FileState heldState_ = FileState::Missing;
     std::string path_;
     Identity identity_;
     IniDocument document_;
