@@ -14,29 +14,22 @@
 // overhead_no_device_per_line_ms, which counts the device time as overhead.
 // Argument: N. Both programs are taken from the folder of this benchmark.
 
-#include "TempFolder.h"
-
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <modbus.h>
-#include <signal.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "SimProcess.h"
+
 namespace {
 
-namespace fs = std::filesystem;
+using namespace tarvel::test;
 
 constexpr int kBaud = 9600;
 constexpr int kBitsPerByte = 10;
@@ -44,83 +37,26 @@ constexpr int kRequestBytes = 8;  // node, function, address, count, CRC
 constexpr int kAnswerBytes = 7;   // node, function, byte count, one register, CRC
 constexpr double kPauseMs = 200.0;
 
-std::string siblingProgram(const char* name) {
-    char path[4096];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "";
-    std::string self(path, static_cast<std::size_t>(n));
-    return self.substr(0, self.rfind('/') + 1) + name;
+// Device 1 holds N input registers.
+std::string plantMap(int lines) {
+    std::string map = "node 1\n";
+    for (int i = 0; i < lines; ++i)
+        map += "input " + std::to_string(i) + ' ' + std::to_string(1000 + i) + '\n';
+    return map;
 }
 
-// A child whose stdout is read line by line; killed and reaped at the end.
-class Child {
-  public:
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ != nullptr) std::fclose(out_);
-    }
-
-    bool start(const std::string& program, const std::vector<std::string>& arguments) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out_ = ::fdopen(fds[0], "r");
-        return pid_ > 0 && out_ != nullptr;
-    }
-
-    std::optional<std::string> readLine() {
-        char* line = nullptr;
-        std::size_t size = 0;
-        ssize_t n = ::getline(&line, &size, out_);
-        std::optional<std::string> text;
-        if (n >= 0) text = std::string(line, static_cast<std::size_t>(n));
-        std::free(line);
-        if (text && !text->empty() && text->back() == '\n') text->pop_back();
-        return text;
-    }
-
-    // Asks the child to end and waits for it.
-    void stop() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    std::FILE* out_ = nullptr;
-};
-
-using ScratchFolder = tarvel::test::TempFolder;
-
-// Device 1 holds N input registers; line i reads register i.
-void writePlant(const ScratchFolder& folder, int lines, const std::string& link) {
-    std::ofstream map(folder / "plant.map");
-    map << "node 1\n";
-    for (int i = 0; i < lines; ++i) map << "input " << i << ' ' << 1000 + i << '\n';
-
-    std::ofstream ini(folder / "Tarvel.INI");
-    ini << "[Ports]\nCOM1=" << link << "\n\n"
-        << "[Serial_0]\nCOM=1\nSettings=" << kBaud << ",N,8,1\nTimeOut=1000\nRetry=1\n\n"
-        << "[Parameters]\nFirt=1\nLast=" << lines << "\nInterval=1\n";
+// Line i reads register i.
+void writeSettings(const TempFolder& folder, int lines, const std::string& link) {
+    std::string ini = "[Ports]\nCOM1=" + link +
+                      "\n\n[Serial_0]\nCOM=1\nSettings=" + std::to_string(kBaud) +
+                      ",N,8,1\nTimeOut=1000\nRetry=1\n\n" +
+                      "[Parameters]\nFirt=1\nLast=" + std::to_string(lines) + "\nInterval=1\n";
     for (int i = 0; i < lines; ++i) {
-        char key[16];
-        std::snprintf(key, sizeof key, "%03d", i + 1);
-        ini << key << "=1,4," << i << ",0;V" << i << '\n';
+        char line[48];
+        std::snprintf(line, sizeof line, "%03d=1,4,%d,0;V%d\n", i + 1, i, i);
+        ini += line;
     }
+    WriteFile(folder / "Tarvel.INI", ini);
 }
 
 double wireMsPerRead() { return (kRequestBytes + kAnswerBytes) * kBitsPerByte * 1000.0 / kBaud; }
@@ -158,38 +94,34 @@ std::optional<std::pair<long, int>> parseCycle(const std::string& line) {
 
 void BM_CycleOverhead(benchmark::State& state) {
     const int lines = static_cast<int>(state.range(0));
-    ScratchFolder folder;
-    const std::string link = folder / "ttySIM";
-    writePlant(folder, lines, link);
-
-    Child sim;
-    if (!sim.start(siblingProgram("tarvel-sim"),
-                   {"--map", folder / "plant.map", "--link", link, "--baud", std::to_string(kBaud),
-                    "--bits", std::to_string(kBitsPerByte)}) ||
-        !sim.readLine()) {
+    SimProcess sim;
+    if (!sim.start(plantMap(lines),
+                   {"--baud", std::to_string(kBaud), "--bits", std::to_string(kBitsPerByte)})) {
         state.SkipWithError("tarvel-sim did not start");
         return;
     }
-    auto referenceMs = referenceReadMs(link, lines);
+    auto referenceMs = referenceReadMs(sim.link(), lines);
     if (!referenceMs) {
         state.SkipWithError("the libmodbus master could not read from tarvel-sim");
         return;
     }
-    Child runner;
-    if (!runner.start(siblingProgram("tarvel-headless"), {"--folder", folder.path().string()})) {
+    TempFolder folder;
+    writeSettings(folder, lines, sim.link());
+    ChildProcess runner;
+    if (!runner.start(ProgramBeside("tarvel-headless"), {"--folder", folder.path().string()})) {
         state.SkipWithError("tarvel-headless did not start");
         return;
     }
 
     double totalMs = 0;
     int cycles = 0;
+    std::size_t next = 0;
     for (auto _ : state) {
-        std::optional<std::pair<long, int>> cycle;
-        while (!cycle) {
-            auto line = runner.readLine();
-            if (!line) break;
-            cycle = parseCycle(*line);
-        }
+        auto line = runner.waitForLine(
+            ChildProcess::Out, [](const std::string& text) { return parseCycle(text).has_value(); },
+            std::chrono::minutes(5), next, &next);
+        auto cycle = line ? parseCycle(*line) : std::nullopt;
+        ++next;
         if (!cycle || cycle->second != 0) {
             state.SkipWithError(cycle ? "reads failed" : "tarvel-headless ended");
             break;
@@ -199,7 +131,6 @@ void BM_CycleOverhead(benchmark::State& state) {
         ++cycles;
     }
     runner.stop();
-    sim.stop();
     if (cycles == 0) return;
 
     const double cycleMs = totalMs / cycles;

@@ -12,14 +12,14 @@
 
 #include <benchmark/benchmark.h>
 #include <modbus.h>
-#include <unistd.h>
+#include <time.h>
 
 #include <QCoreApplication>
 #include <algorithm>
 #include <memory>
 #include <vector>
 
-#include "../tests/integration/SimProcess.h"
+#include "SimProcess.h"
 #include "modbus/MBus.h"
 #include "modbus/Trama.h"
 #include "platform/qt/QtClock.h"
@@ -28,21 +28,17 @@
 namespace tarvel::bench {
 namespace {
 
-using integration::SimProcess;
+using test::SimProcess;
 
 const char* const Plant = "node 1\nholding 0 1234\nnode 2\nholding 0 1\nfault 2 silent\n";
 
-// The simulator is built next to the benchmarks.
-std::string simProgram() {
-    char path[4096];
-    ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "";
-    std::string self(path, static_cast<std::size_t>(n));
-    return self.substr(0, self.rfind('/')) + "/tarvel-sim";
+double secondsOf(clockid_t id) {
+    timespec t{};
+    ::clock_gettime(id, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
-
-double processCpuSeconds() { return integration::secondsOf(CLOCK_PROCESS_CPUTIME_ID); }
-double wallSeconds() { return integration::secondsOf(CLOCK_MONOTONIC); }
+double processCpuSeconds() { return secondsOf(CLOCK_PROCESS_CPUTIME_ID); }
+double wallSeconds() { return secondsOf(CLOCK_MONOTONIC); }
 
 std::vector<std::string> wireOptions(int baud) {
     if (baud == 0) return {};
@@ -52,7 +48,7 @@ std::vector<std::string> wireOptions(int baud) {
 // The program's master on its own simulator.
 struct TarvelMaster {
     explicit TarvelMaster(int baud) {
-        if (!sim.start(simProgram(), Plant, wireOptions(baud))) return;
+        if (!sim.start(Plant, wireOptions(baud))) return;
         ok = bus.ConfiguraPorta("1", "19200,N,8,1", 0, false, false, false) && bus.ApriPorta(true);
         bus.ImpostaTimeOut(500);
     }
@@ -71,7 +67,7 @@ struct TarvelMaster {
     }
 
     SimProcess sim;
-    QtSerialPort port{[this](int) { return sim.linkPath(); }};
+    QtSerialPort port{[this](int) { return sim.link(); }};
     QtClock clock;
     MBus bus{port, clock};
     Bytes request = TramaLettura(1, 3, 0);
@@ -81,8 +77,8 @@ struct TarvelMaster {
 // libmodbus's master on a simulator of its own.
 struct LibmodbusMaster {
     explicit LibmodbusMaster(int baud) {
-        if (!sim.start(simProgram(), Plant, wireOptions(baud))) return;
-        ctx = modbus_new_rtu(sim.devicePath().c_str(), 19200, 'N', 8, 1);
+        if (!sim.start(Plant, wireOptions(baud))) return;
+        ctx = modbus_new_rtu(sim.device().c_str(), 19200, 'N', 8, 1);
         ok = ctx && modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0;
         if (ok) modbus_set_response_timeout(ctx, 0, 500000);
     }

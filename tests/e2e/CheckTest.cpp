@@ -3,42 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "Support.h"
 
 namespace e2e {
 namespace {
 
-using Stream = ChildProcess::Stream;
-
-struct Outcome {
-    std::optional<int> code;
-    std::vector<std::string> out;
-    std::vector<std::string> err;
-};
-
-Outcome RunRunner(const TempFolder& folder, const std::vector<std::string>& arguments) {
-    Runner runner;
-    Outcome outcome;
-    if (!runner.start(folder, arguments)) return outcome;
-    outcome.code = runner.process().waitExit(10s);
-    outcome.out = runner.process().lines(Stream::Out);
-    outcome.err = runner.process().lines(Stream::Err);
-    return outcome;
-}
-
-std::vector<std::string> Warnings(const std::vector<std::string>& lines) {
-    std::vector<std::string> warnings;
-    for (const auto& line : lines)
-        if (StartsWith(line, "warning\t")) warnings.push_back(line);
-    return warnings;
-}
-
-bool AnyContains(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-        return line.find(part) != std::string::npos;
-    });
+// The lines of the stream that hold the part.
+std::vector<std::string> With(const Runner& runner, Stream stream, const std::string& part) {
+    std::vector<std::string> found;
+    for (const auto& line : runner.process.lines(stream))
+        if (line.find(part) != std::string::npos) found.push_back(line);
+    return found;
 }
 
 TEST(CheckOption, GoodFileGivesItsRecords) {
@@ -50,68 +25,60 @@ TEST(CheckOption, GoodFileGivesItsRecords) {
                        "0,0,Roof A,0;Impianto"},
                       2000)
         .writeTo(folder);
-
-    auto outcome = RunRunner(folder, {"--check"});
-
-    EXPECT_EQ(outcome.code, 0);
-    EXPECT_EQ(outcome.out, (std::vector<std::string>{
-                               "caption\tTarvel [Impianto]",
-                               "interval\t2000",
-                               "line\t0\tserial\t*\t1\t*\t*\tSerial settings",
-                               "line\t1\tread\t1\t4\t12\t1\tVac",
-                               "line\t2\twait\t#\t250\t*\t*\tWait",
-                               "line\t3\tnext\t%\t*\t*\t*\tNext device",
-                               "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto",
-                           }));
+    Runner runner;
+    EXPECT_EQ(runner.run(folder, {"--check"}), 0);
+    EXPECT_EQ(runner.process.lines(Stream::Out), (std::vector<std::string>{
+                                                     "caption\tTarvel [Impianto]",
+                                                     "interval\t2000",
+                                                     "line\t0\tserial\t*\t1\t*\t*\tSerial settings",
+                                                     "line\t1\tread\t1\t4\t12\t1\tVac",
+                                                     "line\t2\twait\t#\t250\t*\t*\tWait",
+                                                     "line\t3\tnext\t%\t*\t*\t*\tNext device",
+                                                     "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto",
+                                                 }));
 }
 
 TEST(CheckOption, WarnsOfProblemsFoundWithoutThePort) {
     TempFolder folder;
     Settings(folder / "no-port-here")
         .requestLines({"1,5,0,0;Bobina", "1,3,12,0;Bad Name", "1,3,40000,0;Alto", "SERIAL_7",
-                       "1,3,12,0;Buono"})
+                       "1,3,&100+,0;Energia", "0,0,x,0;1st", "1,3,4;A"})
         .writeTo(folder);
-
-    auto outcome = RunRunner(folder, {"--check"});
-
-    EXPECT_EQ(outcome.code, 0) << "warnings leave the settings usable";
-    auto warnings = Warnings(outcome.out);
-    EXPECT_EQ(warnings.size(), 4u) << testing::PrintToString(warnings);
-    EXPECT_TRUE(AnyContains(warnings, "riga 0")) << "function code 5";
-    EXPECT_TRUE(AnyContains(warnings, "riga 1")) << "element name with a blank";
-    EXPECT_TRUE(AnyContains(warnings, "riga 2")) << "register beyond 16 bits";
-    EXPECT_TRUE(AnyContains(warnings, "Serial_7")) << "profile without a section";
-    EXPECT_FALSE(AnyContains(warnings, "riga 4"));
+    Runner runner;
+    EXPECT_EQ(runner.run(folder, {"--check"}), 0) << "warnings leave the settings usable";
+    EXPECT_EQ(With(runner, Stream::Out, "warning\t"),
+              (std::vector<std::string>{
+                  "warning\triga 0: codice funzione 5 non supportato (1-4)",
+                  "warning\triga 1: descrizione \"Bad Name\" non valida come nome XML",
+                  "warning\triga 2: registro fuori dall'intervallo a 16 bit",
+                  "warning\tprofilo Serial_7: Errore nell'impostazione della porta seriale.",
+                  "warning\triga 5: descrizione \"1st\" non valida come nome XML",
+                  "warning\triga 6: riga incompleta: servono tre virgole e un punto e virgola",
+              }));
 }
 
-TEST(CheckOption, UnusableSettings) {
-    TempFolder folder;
-    auto missing = RunRunner(folder, {"--check"});
-    EXPECT_EQ(missing.code, 2);
-    EXPECT_TRUE(AnyContains(missing.err, "Impostazioni errate nel file Tarvel.INI"));
-
-    Settings(folder / "no-port-here")
-        .requestLines({"1,4,12,1;Vac"})
-        .set("Parameters", "Firt", "0")
-        .writeTo(folder);
-    EXPECT_EQ(RunRunner(folder, {"--check"}).code, 2);
-}
-
-// Without --check: unusable settings end with 2, a profile 0 that cannot be
-// set up with 3, each after its message.
+// Unusable settings end with 2, with --check or without; a profile 0 that
+// cannot be set up ends with 3. Each after its message.
 TEST(StartUp, ExitCodesWhenItCannotStart) {
     TempFolder folder;
+    Runner missing;
+    EXPECT_EQ(missing.run(folder, {"--check"}), 2);
+    EXPECT_EQ(With(missing, Stream::Err, "Impostazioni errate nel file Tarvel.INI").size(), 1u);
+
     Settings settings(folder / "no-port-here");
-    settings.requestLines({"1,4,12,1;Vac"}).set("Parameters", "Last", "x").writeTo(folder);
-    auto unusable = RunRunner(folder, {});
-    EXPECT_EQ(unusable.code, 2);
-    EXPECT_TRUE(AnyContains(unusable.err, "Impostazioni errate nel file Tarvel.INI"));
+    settings.requestLines({"1,4,12,1;Vac"}).set("Parameters", "Firt", "0").writeTo(folder);
+    EXPECT_EQ(Runner().run(folder, {"--check"}), 2);
+    settings.set("Parameters", "Firt", "1").set("Parameters", "Last", "x").writeTo(folder);
+    Runner unusable;
+    EXPECT_EQ(unusable.run(folder, {}), 2);
+    EXPECT_EQ(With(unusable, Stream::Err, "Impostazioni errate nel file Tarvel.INI").size(), 1u);
 
     settings.set("Parameters", "Last", "1").writeTo(folder);
-    auto noPort = RunRunner(folder, {});
-    EXPECT_EQ(noPort.code, 3);
-    EXPECT_TRUE(AnyContains(noPort.err, "Errore nell'impostazione della porta seriale."));
-    EXPECT_TRUE(noPort.out.empty()) << "no cycle ran";
+    Runner noPort;
+    EXPECT_EQ(noPort.run(folder, {}), 3);
+    EXPECT_EQ(With(noPort, Stream::Err, "Errore nell'impostazione della porta seriale.").size(),
+              1u);
+    EXPECT_TRUE(noPort.process.lines(Stream::Out).empty()) << "no cycle ran";
 }
 
 }  // namespace

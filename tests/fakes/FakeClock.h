@@ -2,6 +2,7 @@
 // A virtual clock: sleeps, waits and timers move virtual time, so a test of
 // "two seconds later" takes microseconds.
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,40 +16,99 @@ namespace tarvel::fakes {
 class FakeClock : public Clock {
   public:
     TimePoint now() const override { return now_; }
-    void sleep(Millis duration) override;
-    void processEvents() override;
-    std::unique_ptr<Timer> createTimer() override;
+    // A blocking sleep: time passes, nothing runs.
+    void sleep(Millis duration) override {
+        now_ += duration;
+        slept_ += duration;
+    }
+    void processEvents() override { runDue(); }
+    std::unique_ptr<Timer> createTimer() override {
+        timers_.push_back(std::make_shared<TimerState>());
+        return std::make_unique<FakeTimer>(*this, timers_.back());
+    }
 
     // Moves time on to the given point, running timers and scheduled events
     // at their times on the way.
-    void advanceTo(TimePoint when);
+    void advanceTo(TimePoint when) {
+        for (auto next = earliestDue(); next && *next <= when; next = earliestDue()) {
+            now_ = std::max(now_, *next);
+            runDue();
+        }
+        now_ = std::max(now_, when);
+    }
     void advance(Millis duration) { advanceTo(now_ + duration); }
     // Something that happens at a time, such as a user's command. It runs the
     // next time events are let run at or after that time.
-    void at(TimePoint when, std::function<void()> event);
-    void after(Millis delay, std::function<void()> event) { at(now_ + delay, std::move(event)); }
+    void after(Millis delay, std::function<void()> event) {
+        events_.emplace(now_ + delay, std::move(event));
+    }
 
     Millis elapsed() const { return std::chrono::duration_cast<Millis>(now_.time_since_epoch()); }
     Millis totalSlept() const { return slept_; }
-    int processEventsCalls() const { return processCalls_; }
 
   private:
-    class FakeTimer;
     struct TimerState {
         Millis interval{0};
         bool enabled = false;
         TimePoint due{};
         std::function<void()> handler;
     };
-    std::optional<TimePoint> earliestDue() const;
-    void runDue();
+    class FakeTimer : public Timer {
+      public:
+        FakeTimer(FakeClock& clock, std::shared_ptr<TimerState> state)
+            : clock_(clock), state_(std::move(state)) {}
+        ~FakeTimer() override {
+            state_->enabled = false;
+            state_->handler = nullptr;
+        }
+        void setInterval(Millis interval) override {
+            state_->interval = interval;
+            if (state_->enabled) state_->due = clock_.now() + interval;
+        }
+        Millis interval() const override { return state_->interval; }
+        void setEnabled(bool enabled) override {
+            state_->enabled = enabled;
+            if (enabled) state_->due = clock_.now() + state_->interval;
+        }
+        bool enabled() const override { return state_->enabled; }
+        void onTimeout(std::function<void()> handler) override {
+            state_->handler = std::move(handler);
+        }
+
+      private:
+        FakeClock& clock_;
+        std::shared_ptr<TimerState> state_;
+    };
+
+    std::optional<TimePoint> earliestDue() const {
+        std::optional<TimePoint> next;
+        for (const auto& t : timers_)
+            if (t->enabled && t->handler && (!next || t->due < *next)) next = t->due;
+        if (!events_.empty() && (!next || events_.begin()->first < *next))
+            next = events_.begin()->first;
+        return next;
+    }
+    // Events and timers may start nested waits; each due item runs once.
+    void runDue() {
+        while (!events_.empty() && events_.begin()->first <= now_) {
+            auto event = std::move(events_.begin()->second);
+            events_.erase(events_.begin());
+            event();
+        }
+        for (const auto& t : std::vector(timers_)) {
+            if (t->enabled && t->handler && t->due <= now_) {
+                // Like a window timer: late ticks are merged into one.
+                t->due = now_ + std::max(t->interval, Millis(1));
+                auto handler = t->handler;
+                handler();
+            }
+        }
+    }
 
     TimePoint now_{};
     Millis slept_{0};
-    int processCalls_ = 0;
     std::vector<std::shared_ptr<TimerState>> timers_;
     std::multimap<TimePoint, std::function<void()>> events_;
-    bool running_ = false;
 };
 
 }  // namespace tarvel::fakes

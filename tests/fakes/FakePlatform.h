@@ -2,7 +2,9 @@
 // In-memory stand-ins for the platform services, and one bundle of all of
 // them for the core under test.
 
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,24 +17,34 @@
 #include "platform/OutputFiles.h"
 #include "platform/ProfileStore.h"
 #include "platform/ProgramIdentity.h"
+#include "settings/Numero.h"
 
 namespace tarvel::fakes {
 
 // Settings held in memory: names without regard to case, values as given.
 class FakeProfileStore : public ProfileStore {
-public:
-    std::string read(const std::string& file, const std::string& section, const std::string& key,
-                     const std::string& fallback) override;
-    bool write(const std::string& file, const std::string& section, const std::string& key,
-               const std::string& value) override;
-    void set(const std::string& section, const std::string& key, const std::string& value);
+  public:
+    std::string read(const std::string&, const std::string& section, const std::string& key,
+                     const std::string& fallback) override {
+        ++reads;
+        return get(section, key).value_or(fallback).substr(0, 254);
+    }
+    bool write(const std::string&, const std::string& section, const std::string& key,
+               const std::string& value) override {
+        set(section, key, value);
+        return true;
+    }
+    void set(const std::string& section, const std::string& key, const std::string& value) {
+        values_[{Maiuscolo(section), Maiuscolo(key)}] = value;
+    }
     // The value as stored, or nothing.
-    std::optional<std::string> get(const std::string& section, const std::string& key) const;
-    void clear() { values_.clear(); }
-    bool failWrites = false;
+    std::optional<std::string> get(const std::string& section, const std::string& key) const {
+        auto it = values_.find({Maiuscolo(section), Maiuscolo(key)});
+        return it == values_.end() ? std::nullopt : std::optional(it->second);
+    }
     int reads = 0;
 
-private:
+  private:
     std::map<std::pair<std::string, std::string>, std::string> values_;
 };
 
@@ -48,19 +60,25 @@ struct AskedInput {
 };
 
 class FakeDialogs : public Dialogs {
-public:
+  public:
     Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
-                      Answer defaultButton) override;
+                      Answer defaultButton) override {
+        messages.push_back({title, text, icon, buttons, defaultButton});
+        return buttons == Buttons::Ok ? Answer::Ok : answer;
+    }
     std::string inputBox(const std::string& prompt, const std::string& title,
-                         const std::string& proposed) override;
+                         const std::string& proposed) override {
+        inputs.push_back({prompt, title, proposed});
+        return typed;
+    }
     std::vector<ShownMessage> messages;
     std::vector<AskedInput> inputs;
-    Answer answer = Answer::No;       // for Yes/No questions
-    std::string typed;                // what the input box returns
+    Answer answer = Answer::No;  // for Yes/No questions
+    std::string typed;           // what the input box returns
 };
 
 class FakeIdentity : public ProgramIdentity {
-public:
+  public:
     std::string programFolder() const override { return folder; }
     std::string executableName() const override { return "Tarvel"; }
     std::string executablePath() const override { return folder + "/Tarvel"; }
@@ -72,50 +90,59 @@ public:
 };
 
 class FakeShell : public DesktopShell {
-public:
+  public:
     bool openInEditor(const std::string& path) override {
         opened.push_back(path);
         return works;
     }
     std::string autostartCommand(const std::string& name) override {
-        auto it = autostart.find(name);
-        return it == autostart.end() ? std::string() : it->second;
+        return autostart.count(name) ? autostart[name] : std::string();
     }
     bool writeAutostart(const std::string& name, const std::string& executable) override {
-        calls.push_back("writeAutostart " + name);
-        if (works) autostart[name] = executable;
+        if (record("writeAutostart " + name)) autostart[name] = executable;
         return works;
     }
     bool removeAutostart(const std::string& name) override {
-        calls.push_back("removeAutostart " + name);
-        if (works) autostart.erase(name);
+        if (record("removeAutostart " + name)) autostart.erase(name);
         return works;
     }
     bool createDesktopShortcut(const std::string& name, const std::string& executable,
                                const std::string& workingFolder) override {
-        calls.push_back("createDesktopShortcut " + name + " " + executable + " " + workingFolder);
-        return works;
+        return record("createDesktopShortcut " + name + " " + executable + " " + workingFolder);
     }
     bool deleteDesktopShortcut(const std::string& name) override {
-        calls.push_back("deleteDesktopShortcut " + name);
-        return works;
+        return record("deleteDesktopShortcut " + name);
     }
-    bool openMailLink(const std::string& link) override {
-        calls.push_back("openMailLink " + link);
-        return works;
-    }
+    bool openMailLink(const std::string& link) override { return record("openMailLink " + link); }
     std::vector<std::string> opened;
     std::vector<std::string> calls;                // every other operation, in order
     std::map<std::string, std::string> autostart;  // name -> command
     bool works = true;
+
+  private:
+    bool record(std::string call) {
+        calls.push_back(std::move(call));
+        return works;
+    }
 };
 
 // Output files in memory; a path can be made to fail.
 class FakeOutputFiles : public OutputFiles {
-public:
+  public:
     bool exists(const std::string& path) override { return files.count(path) > 0; }
-    bool remove(const std::string& path) override;
-    bool replace(const std::string& path, const std::string& content, std::string& error) override;
+    bool remove(const std::string& path) override {
+        log.push_back("remove " + path);
+        return files.erase(path) > 0;
+    }
+    bool replace(const std::string& path, const std::string& content, std::string& error) override {
+        if (std::count(failing.begin(), failing.end(), path) > 0) {
+            error = "Permission denied";
+            return false;
+        }
+        log.push_back("write " + path);
+        files[path] = content;
+        return true;
+    }
     std::map<std::string, std::string> files;
     std::vector<std::string> failing;  // paths whose writes fail
     std::vector<std::string> log;      // "remove path" / "write path"

@@ -1,14 +1,17 @@
 #pragma once
 // A serial port with a scripted device on the other end, in virtual time.
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakeClock.h"
 #include "modbus/ImpostazioniLinea.h"
+#include "modbus/Trama.h"
 #include "platform/SerialPort.h"
 
 namespace tarvel::fakes {
@@ -26,30 +29,62 @@ class FakeSerialPort : public SerialPort {
   public:
     explicit FakeSerialPort(FakeClock& clock) : clock_(clock) {}
 
-    bool setPortNumber(int number) override;
+    bool setPortNumber(int number) override {
+        if (number < 1 || number > 99) return fail("invalid port number");
+        port_ = number;
+        return true;
+    }
     int portNumber() const override { return port_; }
-    bool setSettings(const std::string& text) override;
+    bool setSettings(const std::string& text) override {
+        auto parsed = LeggiImpostazioniLinea(text);
+        if (!parsed) return fail("invalid settings");
+        line_ = *parsed;
+        return true;
+    }
     std::string settings() const override { return TestoImpostazioniLinea(line_); }
     void setHandshake(Handshake handshake) override { handshake_ = handshake; }
     void setNullDiscard(bool on) override { nullDiscard_ = on; }
     void setDtr(bool on) override { dtr_ = on; }
-    void setRts(bool on) override { rts_ = on; }
-    bool open() override;
+    void setRts(bool) override {}
+    bool open() override {
+        if (open_) return fail("port already open");
+        if (lost_ || std::count(missingPorts.begin(), missingPorts.end(), port_) > 0)
+            return fail("No such file or directory");
+        ++opens_;
+        return open_ = true;
+    }
     void close() override { open_ = false; }
     bool isOpen() const override { return open_; }
     bool deviceLost() const override { return open_ && lost_; }
-    void discardInput() override;
-    std::size_t bytesWaiting() override;
-    bool write(const Bytes& bytes) override;
-    Bytes readAll() override;
-    void waitForInput(TimePoint deadline) override;
+    void discardInput() override { readAll(); }
+    std::size_t bytesWaiting() override {
+        collectArrived();
+        return buffer_.size();
+    }
+    bool write(const Bytes& bytes) override {
+        if (!open_ || lost_) return fail("port not open");
+        written_.push_back(bytes);
+        if (device_)
+            for (auto& d : device_(bytes)) pending_.push_back({clock_.now() + d.delay, d.bytes});
+        return true;
+    }
+    Bytes readAll() override {
+        collectArrived();
+        return std::exchange(buffer_, {});
+    }
+    void waitForInput(TimePoint deadline) override {
+        ++waits_;
+        TimePoint until = deadline;
+        if (open_ && !lost_)
+            for (const auto& p : pending_) until = std::min(until, std::max(p.when, clock_.now()));
+        clock_.advanceTo(until);
+    }
     std::string errorText() const override { return error_; }
 
     // Test controls.
     void setDevice(Device device) { device_ = std::move(device); }
-    // Ports that do not exist (open fails) and the highest valid number.
+    // Ports that do not exist: opening them fails.
     std::vector<int> missingPorts;
-    int highestPort = 99;
     // The device goes away while the port is open; plugging it back lets the
     // port open again.
     void unplug() {
@@ -57,14 +92,11 @@ class FakeSerialPort : public SerialPort {
         pending_.clear();
     }
     void plug() { lost_ = false; }
-    // Bytes that arrive at a given time whatever was asked.
-    void deliverAt(TimePoint when, Bytes bytes) { pending_.push_back({when, std::move(bytes)}); }
 
     const std::vector<Bytes>& written() const { return written_; }
     Handshake handshake() const { return handshake_; }
     bool nullDiscard() const { return nullDiscard_; }
     bool dtr() const { return dtr_; }
-    bool rts() const { return rts_; }
     int openCount() const { return opens_; }
     int waits() const { return waits_; }
 
@@ -73,14 +105,28 @@ class FakeSerialPort : public SerialPort {
         TimePoint when;
         Bytes bytes;
     };
-    void collectArrived();
+    bool fail(const char* why) {
+        error_ = why;
+        return false;
+    }
+    // Moves what has arrived by now into the receive buffer.
+    void collectArrived() {
+        if (!open_ || lost_) return;
+        std::stable_sort(pending_.begin(), pending_.end(),
+                         [](const Pending& a, const Pending& b) { return a.when < b.when; });
+        while (!pending_.empty() && pending_.front().when <= clock_.now()) {
+            for (std::uint8_t b : pending_.front().bytes)
+                if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
+            pending_.erase(pending_.begin());
+        }
+    }
 
     FakeClock& clock_;
     Device device_;
     int port_ = 1;
     ImpostazioniLinea line_;
     Handshake handshake_ = Handshake::None;
-    bool nullDiscard_ = false, dtr_ = false, rts_ = false;
+    bool nullDiscard_ = false, dtr_ = false;
     bool open_ = false;
     bool lost_ = false;
     int opens_ = 0;
@@ -105,7 +151,29 @@ struct ScriptedDevice {
     bool strayByte = false;
     int requests = 0;
 
-    std::vector<Delivery> operator()(const Bytes& request);
+    std::vector<Delivery> operator()(const Bytes& request) {
+        ++requests;
+        if (silent || request.size() != 8 || request[0] != node) return {};
+        const int function = request[1];
+        const std::uint16_t value = values[{function, (request[2] << 8) | request[3]}];
+        Bytes answer{wrongNode ? static_cast<std::uint8_t>(node + 1) : node, request[1]};
+        if (exception) {
+            answer[1] |= 0x80;
+            answer.push_back(*exception);
+        } else if (function <= 2) {
+            answer.insert(answer.end(), {1, static_cast<std::uint8_t>(value & 0xFF)});
+        } else {
+            answer.insert(answer.end(), {2, static_cast<std::uint8_t>(value >> 8),
+                                         static_cast<std::uint8_t>(value & 0xFF)});
+        }
+        std::uint16_t crc = CalcolaCRC(answer);
+        if (badCrc) crc ^= 0x0101;
+        answer.insert(answer.end(),
+                      {static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)});
+        if (partialBytes > 0) answer.resize(static_cast<std::size_t>(partialBytes));
+        if (strayByte) answer.insert(answer.begin(), 0x5A);
+        return {{delay, answer}};
+    }
 };
 
 }  // namespace tarvel::fakes

@@ -1,16 +1,22 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with all its
-// content at the end.
+// Scratch files of the tests: a fresh folder under the system's temporary
+// folder, removed with all its content at the end; whole-file reads and
+// writes; and a limit on the size of written files, as on a full disk.
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 
 namespace tarvel::test {
 
 class TempFolder {
-public:
+  public:
     explicit TempFolder(const char* prefix = "tarvel") {
         std::string pattern =
             (std::filesystem::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
@@ -31,8 +37,50 @@ public:
             std::distance(std::filesystem::directory_iterator(path_), {}));
     }
 
-private:
+  private:
     std::filesystem::path path_;
+};
+
+// The file's bytes; nothing when it cannot be opened.
+inline std::optional<std::string> TryReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+inline std::string ReadFile(const std::filesystem::path& path) {
+    return TryReadFile(path).value_or("");
+}
+inline void WriteFile(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+// The permission bits, as chmod sets them.
+inline unsigned ModeOf(const std::filesystem::path& path) {
+    return static_cast<unsigned>(std::filesystem::status(path).permissions());
+}
+
+// While it lives, this process's files can hold at most `bytes`: a write
+// beyond fails as on a full disk, also for root.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        oldHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        ::signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit saved_{};
+    void (*oldHandler_)(int) = nullptr;
 };
 
 }  // namespace tarvel::test

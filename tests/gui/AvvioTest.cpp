@@ -1,5 +1,6 @@
 // The program's life with fakes: the start-up order and its failures, the
-// first automatic start, the reload notice, the close request and the exit.
+// first automatic start and the reload. The close request and the exit are
+// tested through the real windows.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,174 +11,132 @@
 namespace tarvel {
 namespace {
 
-using fakes::Impianto;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 struct IstanzaFinta : IstanzaProgramma {
     bool libera = true;
     bool acquisisci() override { return libera; }
 };
 
-// Records what the start-up and the exit ask of the windows, with the state
-// of the core at that moment.
+// Records what the start-up asks of the windows, with the state of the core
+// at that moment.
 struct FinestreRegistrate : Finestre {
     Programma* programma = nullptr;
     fakes::FakeSerialPort* porta = nullptr;
     std::vector<std::string> chiamate;
-    bool monitor = false;
 
-    void registra(const std::string& cosa) { chiamate.push_back(cosa); }
+    std::string porta01() const { return porta->isOpen() ? " porta=1" : " porta=0"; }
     void PreparaMonitor() override {
-        registra(std::string("PreparaMonitor avvio=") +
-                 (programma->stato().avvioInCorso ? "1" : "0") +
-                 " porta=" + (porta->isOpen() ? "1" : "0"));
+        chiamate.push_back(std::string("PreparaMonitor avvio=") +
+                           (programma->stato().avvioInCorso ? "1" : "0") + porta01());
     }
-    void PreparaTray() override { registra("PreparaTray"); }
-    void RimuoviIconaTray() override {
-        registra(std::string("RimuoviIconaTray porta=") + (porta->isOpen() ? "1" : "0"));
-    }
+    void PreparaTray() override { chiamate.push_back("PreparaTray"); }
+    void RimuoviIconaTray() override { chiamate.push_back("RimuoviIconaTray" + porta01()); }
     void RiduciInTray(bool riduci) override {
-        registra(std::string("RiduciInTray ") + (riduci ? "1" : "0") + " lampada=" +
-                 (programma->stato().lampada == Lampada::Spenta ? "spenta" : "accesa"));
+        chiamate.push_back(std::string("RiduciInTray ") + (riduci ? "1" : "0") + " lampada=" +
+                           (programma->stato().lampada == Lampada::Spenta ? "spenta" : "accesa"));
     }
-    bool monitorVisibile() const override { return monitor; }
-    void MenuMonitor_Click() override {
-        monitor = !monitor;
-        registra("MenuMonitor_Click");
-    }
+    bool monitorVisibile() const override { return false; }
+    void MenuMonitor_Click() override { chiamate.push_back("MenuMonitor_Click"); }
     void mostraAvvisoRicarica(bool visibile) override {
-        registra(std::string("avviso ") + (visibile ? "1" : "0"));
+        chiamate.push_back(std::string("avviso ") + (visibile ? "1" : "0"));
     }
     void termina(int codice) override {
-        registra(std::string("termina ") + std::to_string(codice) +
-                 " porta=" + (porta->isOpen() ? "1" : "0"));
+        chiamate.push_back("termina " + std::to_string(codice) + porta01());
     }
 };
 
-class AvvioTest : public ::testing::Test {
-  protected:
-    AvvioTest() {
+// The start-up over the plant, its windows recorded.
+struct Vita {
+    Vita() {
         finestre.programma = &programma;
-        finestre.porta = &impianto.piattaforma.port;
+        finestre.porta = &p().port;
     }
     fakes::FakePlatform& p() { return impianto.piattaforma; }
 
-    Impianto impianto;
-    Programma programma{impianto.piattaforma.piattaforma()};
+    fakes::Impianto impianto;
+    Programma programma{p().piattaforma()};
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
-    AvvioAutomatico autoAvvio{impianto.piattaforma.shell, impianto.piattaforma.dialogs,
-                              impianto.piattaforma.identity};
-    Avvio avvio{
-        programma, impianto.piattaforma.clock, impianto.piattaforma.dialogs, finestre, istanza,
-        autoAvvio};
+    AvvioAutomatico autoAvvio{p().shell, p().dialogs, p().identity};
+    Avvio avvio{programma, p().clock, p().dialogs, finestre, istanza, autoAvvio};
 };
 
-TEST_F(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
-    p().ini.set("Start", "Auto", "1");
-    p().shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
-    avvio.Form_Load();
+TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
+    Vita v;
+    v.p().ini.set("Start", "Auto", "1");
+    v.p().shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
+    v.avvio.Form_Load();
 
-    EXPECT_THAT(finestre.chiamate, ElementsAre("avviso 0", "PreparaMonitor avvio=1 porta=1",
-                                               "PreparaTray", "RiduciInTray 0 lampada=spenta"));
-    EXPECT_FALSE(programma.stato().avvioInCorso);
-    EXPECT_EQ(programma.stato().chiamate.size(), 2u);
-    EXPECT_TRUE(autoAvvio.spunta()) << "the check mark follows the autostart entry";
-    EXPECT_TRUE(p().dialogs.messages.empty());
+    EXPECT_THAT(v.finestre.chiamate, ElementsAre("avviso 0", "PreparaMonitor avvio=1 porta=1",
+                                                 "PreparaTray", "RiduciInTray 0 lampada=spenta"));
+    EXPECT_FALSE(v.programma.stato().avvioInCorso);
+    EXPECT_EQ(v.programma.stato().chiamate.size(), 2u);
+    EXPECT_TRUE(v.autoAvvio.spunta()) << "the check mark follows the autostart entry";
+    EXPECT_TRUE(v.p().dialogs.messages.empty());
 
     // Two seconds after the start-up, not before.
-    p().clock.advance(Millis(1999));
-    EXPECT_TRUE(p().port.written().empty());
-    EXPECT_FALSE(programma.stato().acquisizioneAttiva);
-    p().clock.advance(Millis(1));
-    EXPECT_TRUE(programma.stato().acquisizioneAttiva);
-    EXPECT_FALSE(p().port.written().empty());
-    EXPECT_FALSE(avvio.primaVoltaAttivo());
+    v.p().clock.advance(Millis(1999));
+    EXPECT_TRUE(v.p().port.written().empty());
+    v.p().clock.advance(Millis(1));
+    EXPECT_TRUE(v.programma.stato().acquisizioneAttiva);
+    EXPECT_FALSE(v.p().port.written().empty());
+    EXPECT_FALSE(v.avvio.primaVoltaAttivo());
 }
 
-TEST_F(AvvioTest, WithoutAutomaticAcquisitionNothingStartsAndTheTrayOptionHides) {
-    p().ini.set("Start", "Auto", "true");
-    p().ini.set("Start", "Min", "1");
-    avvio.Form_Load();
-    EXPECT_EQ(finestre.chiamate.back(), "RiduciInTray 1 lampada=spenta");
-    EXPECT_FALSE(avvio.primaVoltaAttivo());
-    p().clock.advance(Millis(10000));
-    EXPECT_TRUE(p().port.written().empty());
+// Unusable settings and a profile that cannot be set up end the start-up
+// after their message only, with no exit question; a second instance ends
+// silently without reading anything.
+TEST(AvvioTest, FailedStartUpsEndTheProgram) {
+    const struct {
+        const char *section, *key, *value;
+        bool libera;
+        std::vector<std::string> messaggi;
+        const char* fine;
+    } casi[] = {
+        {"Parameters",
+         "Firt",
+         "0",
+         true,
+         {"Impostazioni errate nel file Tarvel.INI"},
+         "termina 1 porta=0"},
+        {"Serial_0",
+         "COM",
+         "*",
+         true,
+         {"Errore nell'impostazione della porta seriale."},
+         "termina 1 porta=0"},
+        {"General", "Title", "", false, {}, "termina 0 porta=0"},
+    };
+    for (const auto& caso : casi) {
+        Vita v;
+        v.p().ini.set(caso.section, caso.key, caso.value);
+        v.istanza.libera = caso.libera;
+        v.avvio.Form_Load();
+        EXPECT_THAT(v.impianto.testiMessaggi(), ElementsAreArray(caso.messaggi));
+        EXPECT_THAT(v.finestre.chiamate, ElementsAre(caso.fine));
+        EXPECT_TRUE(v.avvio.terminato());
+        EXPECT_FALSE(v.avvio.primaVoltaAttivo());
+        EXPECT_EQ(v.p().port.openCount(), 0);
+        EXPECT_EQ(v.p().ini.reads == 0, !caso.libera);
+    }
 }
 
-TEST_F(AvvioTest, UnusableSettingsEndTheStartUpAfterTheirMessageOnly) {
-    p().ini.set("Parameters", "Firt", "0");
-    avvio.Form_Load();
-    EXPECT_THAT(impianto.testiMessaggi(), ElementsAre("Impostazioni errate nel file Tarvel.INI"));
-    EXPECT_THAT(finestre.chiamate, ElementsAre("termina 1 porta=0"));
-    EXPECT_TRUE(avvio.terminato());
-    EXPECT_EQ(p().port.openCount(), 0);
-}
-
-TEST_F(AvvioTest, AProfileThatCannotBeSetUpEndsTheStartUpAfterItsMessageOnly) {
-    p().ini.set("Serial_0", "COM", "*");
-    avvio.Form_Load();
-    EXPECT_THAT(impianto.testiMessaggi(),
-                ElementsAre("Errore nell'impostazione della porta seriale."));
-    EXPECT_THAT(finestre.chiamate, ElementsAre("termina 1 porta=0"));
-    EXPECT_FALSE(avvio.primaVoltaAttivo());
-}
-
-TEST_F(AvvioTest, ASecondInstanceEndsSilentlyWithoutReadingAnything) {
-    istanza.libera = false;
-    avvio.Form_Load();
-    EXPECT_THAT(finestre.chiamate, ElementsAre("termina 0 porta=0"));
-    EXPECT_TRUE(p().dialogs.messages.empty());
-    EXPECT_EQ(p().ini.reads, 0);
-    EXPECT_EQ(p().port.openCount(), 0);
-}
-
-TEST_F(AvvioTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
-    avvio.Form_Load();
-    finestre.chiamate.clear();
-    programma.MenuAvvio_Click();
-    finestre.monitor = true;
-    avvio.Form_QueryUnload();
-    EXPECT_THAT(finestre.chiamate,
-                ElementsAre("MenuMonitor_Click", "RiduciInTray 1 lampada=accesa"));
-    EXPECT_TRUE(p().dialogs.messages.empty());
-
-    programma.MenuFerma_Click();
-    finestre.chiamate.clear();
-    p().dialogs.answer = Answer::No;
-    avvio.Form_QueryUnload();
-    ASSERT_EQ(p().dialogs.messages.size(), 1u);
-    const fakes::ShownMessage& domanda = p().dialogs.messages[0];
-    EXPECT_EQ(domanda.title, "Tarvel");
-    EXPECT_EQ(domanda.text, "Uscire dal programma ?");
-    EXPECT_EQ(domanda.icon, Icon::Question);
-    EXPECT_EQ(domanda.buttons, Buttons::YesNo);
-    EXPECT_EQ(domanda.defaultButton, Answer::No);
-    EXPECT_TRUE(finestre.chiamate.empty());
-    EXPECT_TRUE(p().port.isOpen());
-
-    p().dialogs.answer = Answer::Yes;
-    avvio.MenuFine_Click();
-    EXPECT_THAT(finestre.chiamate, ElementsAre("RimuoviIconaTray porta=1", "termina 0 porta=0"));
-}
-
-TEST_F(AvvioTest, ReloadShowsTheNoticeForTwoSecondsAndAFailedOneAsksToEnd) {
-    avvio.Form_Load();
-    finestre.chiamate.clear();
-    avvio.MenuRicarica_Click();
-    EXPECT_THAT(finestre.chiamate, ElementsAre("avviso 1"));
-    p().clock.advance(Millis(1999));
-    EXPECT_EQ(finestre.chiamate.size(), 1u);
-    p().clock.advance(Millis(1));
-    EXPECT_THAT(finestre.chiamate, ElementsAre("avviso 1", "avviso 0"));
-
-    p().ini.set("Parameters", "Last", "0");
-    p().dialogs.answer = Answer::No;
-    avvio.MenuRicarica_Click();
-    EXPECT_THAT(impianto.testiMessaggi(),
+TEST(AvvioTest, ReloadShowsItsNoticeAndAFailedOneAsksToEnd) {
+    Vita v;
+    v.avvio.Form_Load();
+    v.finestre.chiamate.clear();
+    v.avvio.MenuRicarica_Click();
+    v.p().clock.advance(Avvio::DurataAvvisoRicarica);
+    EXPECT_THAT(v.finestre.chiamate, ElementsAre("avviso 1", "avviso 0"));
+    v.p().ini.set("Parameters", "Last", "0");
+    v.p().dialogs.answer = Answer::No;
+    v.avvio.MenuRicarica_Click();
+    EXPECT_THAT(v.impianto.testiMessaggi(),
                 ElementsAre("Impostazioni errate nel file Tarvel.INI", "Uscire dal programma ?"));
-    EXPECT_FALSE(avvio.terminato());
-    EXPECT_EQ(programma.stato().chiamate.size(), 2u) << "the old request list stays";
+    EXPECT_FALSE(v.avvio.terminato());
+    EXPECT_EQ(v.programma.stato().chiamate.size(), 2u) << "the old request list stays";
 }
 
 }  // namespace

@@ -3,18 +3,14 @@
 // plays the device, stopwatches for wall and CPU time, and event-loop waits.
 
 #include <fcntl.h>
-#include <poll.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
+#include <ctime>
 #include <string>
-
-#include "platform/SerialPort.h"
 
 namespace tarvel::integration {
 
@@ -37,45 +33,27 @@ class PtyPair {
         if (master_ >= 0) ::close(master_);
         master_ = -1;
     }
-    bool send(const Bytes& bytes) const {
-        return ::write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    // What the port wrote, waiting up to the given time for it.
-    Bytes receive(int waitMs) const {
-        Bytes out;
-        pollfd p{master_, POLLIN, 0};
-        while (::poll(&p, 1, waitMs) > 0 && (p.revents & POLLIN)) {
-            std::uint8_t chunk[256];
-            ssize_t n = ::read(master_, chunk, sizeof chunk);
-            if (n <= 0) break;
-            out.insert(out.end(), chunk, chunk + n);
-            waitMs = 20;
-        }
-        return out;
-    }
 
   private:
     int master_ = -1;
     std::string slave_;
 };
 
-inline double secondsOf(clockid_t id) {
-    timespec t{};
-    ::clock_gettime(id, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // Wall time and this process's CPU time since it was made.
 class Stopwatch {
   public:
-    double wallMs() const { return (secondsOf(CLOCK_MONOTONIC) - wall_) * 1000; }
-    double cpuMs() const { return (secondsOf(CLOCK_PROCESS_CPUTIME_ID) - cpu_) * 1000; }
+    double wallMs() const {
+        return std::chrono::duration<double, std::milli>(Steady::now() - wall_).count();
+    }
     // CPU time as a share of wall time.
-    double load() const { return cpuMs() / wallMs(); }
+    double load() const {
+        return static_cast<double>(std::clock() - cpu_) * 1000 / CLOCKS_PER_SEC / wallMs();
+    }
 
   private:
-    double wall_ = secondsOf(CLOCK_MONOTONIC);
-    double cpu_ = secondsOf(CLOCK_PROCESS_CPUTIME_ID);
+    using Steady = std::chrono::steady_clock;
+    Steady::time_point wall_ = Steady::now();
+    std::clock_t cpu_ = std::clock();
 };
 
 // The middle one of three measurements, so that one late wake-up of a busy
@@ -91,12 +69,6 @@ inline void runEventLoopFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-inline std::string temporaryFolder() {
-    char pattern[] = "/tmp/tarvel-it-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    return made ? made : "";
 }
 
 }  // namespace tarvel::integration

@@ -20,26 +20,23 @@ struct Impianto : Banco {
     }
 };
 
+// Register 40 holds FFFF, 41 FFFE; "+" takes the low word from the next
+// register, "-" from the one before; a register beyond 16 bits is not read.
 TEST(Execution, AnswersEveryKindOfLine) {
     Impianto b;
-    EXPECT_EQ(b.esegui("1,4,12,1;Vac"), "<Vac>230.1</Vac>");
-    EXPECT_EQ(b.esegui("1,3,100+&,0;Energia"), "<Energia>65536</Energia>");
+    using A = std::pair<const char*, const char*>;
+    for (const auto& [line, answer] :
+         {A{"1,4,12,1;Vac", "<Vac>230.1</Vac>"},
+          A{"0,0,Roof A,0;Impianto", "<Impianto>Roof A</Impianto>"},
+          A{"0,0,R&D,0;Nome", "<Nome>RD</Nome>"}, A{"1,3,40,0;A", "<A>-1</A>"},
+          A{"1,3,40&,0;A", "<A>65535</A>"}, A{"1,3,40+,0;A", "<A>-2</A>"},
+          A{"1,3,&40+,0;A", "<A>4294967294</A>"}, A{"1,3,41-,0;A", "<A>-65537</A>"},
+          A{"1,3,5,1;A", "<A>.5</A>"}, A{"1,3,6,1;A", "<A>-.5</A>"}, A{"1,3,5,2;A", "<A>.05</A>"},
+          A{"1,3,40000,0;A", "<A>-99999</A>"}, A{"1,16,5,0;A", "<A></A>"},
+          A{"NEXT", "%Next device"}, A{"", "#Empty line"}, A{"1,3,5;A", "#Invalid line"},
+          A{"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}})
+        EXPECT_EQ(b.esegui(line), answer) << line;
     EXPECT_EQ(b.prog.stato().chiamata.Registro, "100");  // markers removed from the field
-    EXPECT_EQ(b.esegui("0,0,Roof A,0;Impianto"), "<Impianto>Roof A</Impianto>");
-    EXPECT_EQ(b.esegui("0,0,R&D,0;Nome"), "<Nome>RD</Nome>");
-    EXPECT_EQ(b.esegui("1,3,40,0;A"), "<A>-1</A>");
-    EXPECT_EQ(b.esegui("1,3,40&,0;A"), "<A>65535</A>");
-    EXPECT_EQ(b.esegui("1,3,40+,0;A"), "<A>-2</A>");
-    EXPECT_EQ(b.esegui("1,3,&40+,0;A"), "<A>4294967294</A>");
-    EXPECT_EQ(b.esegui("1,3,41-,0;A"), "<A>-65537</A>");  // high word 41, low word 40
-    EXPECT_EQ(b.esegui("1,3,5,1;A"), "<A>.5</A>");
-    EXPECT_EQ(b.esegui("1,3,6,1;A"), "<A>-.5</A>");
-    EXPECT_EQ(b.esegui("1,3,5,2;A"), "<A>.05</A>");
-    EXPECT_EQ(b.esegui("1,3,40000,0;A"), "<A>-99999</A>");  // register beyond 16 bits: no read
-    EXPECT_EQ(b.esegui("1,16,5,0;A"), "<A></A>");
-    EXPECT_EQ(b.esegui("NEXT"), "%Next device");
-    EXPECT_EQ(b.esegui(""), "#Empty line");
-    EXPECT_EQ(b.esegui("1,3,5;A"), "#Invalid line");
     b.device.silent = true;
     EXPECT_EQ(b.esegui("1,4,12,1;Vac"), "<Vac></Vac>");
 }

@@ -53,16 +53,6 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     EXPECT_EQ(u.files.files.size(), 2u);
 }
 
-TEST(Export, AnswersBeforeTheFirstProfileGoToTheGeneralFile) {
-    Uscita u;
-    u.ini.set("Export", "Out", "/data/all.xml");
-    u.ini.set("Serial_2", "Out", "/data/two.xml");
-    u.esporta({"<A>1</A>", "Serial_2", "<B>2</B>"});
-    EXPECT_NE(u.files.files["/data/all.xml"].find("      <A>1</A>\r\n"), std::string::npos);
-    EXPECT_NE(u.files.files["/data/two.xml"].find("      <B>2</B>\r\n"), std::string::npos);
-    EXPECT_EQ(u.files.files["/data/two.xml"].find("<A>"), std::string::npos);
-}
-
 TEST(Export, EncodingLabelAndSeparators) {
     Uscita u;
     u.ini.set("XML", "Encoding", "ISO-8859-1");

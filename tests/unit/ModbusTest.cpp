@@ -24,14 +24,14 @@ TEST(Modbus, ReadsSixteenBitValuesSignedUnsignedAndScaled) {
     l.device.values[{4, 12}] = 2301;
     l.device.values[{1, 0}] = 1;
     EXPECT_EQ(l.m.LeggiHex(3, 0, 12, 1), "FFFF");
-    EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, false), -1);
-    EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, true), 65535);
-    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(3, 12, 1, 1, false), -0.1);
-    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(3, 12, 1, 1, true), 6553.5);
-    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(4, 12, 1, 1, false), 230.1);
-    EXPECT_DOUBLE_EQ(l.m.LeggiValore16(4, 12, 1, -1, false), 23010);
+    // Function, decimals, unsigned, value; register 12, or 0 for the coil.
+    using R = std::tuple<std::int16_t, std::int16_t, bool, double>;
+    for (const auto& [function, decimals, unsignedValue, value] :
+         {R{3, 0, false, -1}, R{3, 0, true, 65535}, R{3, 1, false, -0.1}, R{3, 1, true, 6553.5},
+          R{4, 1, false, 230.1}, R{4, -1, false, 23010}, R{1, 0, false, 1}})
+        EXPECT_DOUBLE_EQ(
+            l.m.LeggiValore16(function, function == 1 ? 0 : 12, 1, decimals, unsignedValue), value);
     EXPECT_EQ(l.m.LeggiHex(1, 0, 0, 1), "1");
-    EXPECT_EQ(l.m.LeggiValore16(1, 0, 1, 0, false), 1);
     // The monitor shows each frame as it went on the line.
     EXPECT_EQ(l.tx()[0], "01 03 00 0C 00 01 44 09");
     EXPECT_EQ(l.rx()[0], "01 03 02 FF FF B9 F4");

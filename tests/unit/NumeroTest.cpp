@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "acquisition/Chiamata.h"
 #include "acquisition/TestoValore.h"
 #include "settings/Numero.h"
@@ -8,48 +10,32 @@ namespace tarvel {
 namespace {
 
 TEST(LeadingNumber, ReadsTheNumberATextStartsWith) {
-    EXPECT_EQ(NumeroIniziale("12"), 12);
-    EXPECT_EQ(NumeroIniziale("  -2"), -2);
-    EXPECT_EQ(NumeroIniziale("1 2 3"), 123);  // blanks inside are ignored too
-    EXPECT_EQ(NumeroIniziale("12.5abc"), 12.5);
-    EXPECT_EQ(NumeroIniziale(".5"), 0.5);
-    EXPECT_EQ(NumeroIniziale("1.5E3"), 1500);
-    EXPECT_EQ(NumeroIniziale("&H1F"), 31);
-    EXPECT_EQ(NumeroIniziale("&hffff"), 65535);
-    EXPECT_EQ(NumeroIniziale("100+&"), 100);
-    EXPECT_EQ(NumeroIniziale("abc"), 0);
-    EXPECT_EQ(NumeroIniziale(""), 0);
-    EXPECT_EQ(NumeroIniziale("-"), 0);
-    EXPECT_EQ(NumeroIniziale("1e999"), 0);  // out of range is not a number
-    EXPECT_EQ(NumeroIniziale("&H" + std::string(300, 'F')), 0);
+    // Blanks inside are ignored too; out of range is not a number.
+    using N = std::pair<std::string, double>;
+    for (const auto& [text, value] :
+         {N{"12", 12}, N{"  -2", -2}, N{"1 2 3", 123}, N{"12.5abc", 12.5}, N{".5", 0.5},
+          N{"1.5E3", 1500}, N{"&H1F", 31}, N{"&hffff", 65535}, N{"100+&", 100}, N{"abc", 0},
+          N{"", 0}, N{"-", 0}, N{"1e999", 0}, N{"&H" + std::string(300, 'F'), 0}})
+        EXPECT_EQ(NumeroIniziale(text), value) << text;
 }
 
 TEST(LeadingNumber, RoundsHalvesToEvenAndRefusesOutOfWidth) {
-    EXPECT_EQ(ArrotondaInt16(2.5), 2);
-    EXPECT_EQ(ArrotondaInt16(3.5), 4);
-    EXPECT_EQ(ArrotondaInt16(-2.5), -2);
-    EXPECT_EQ(ArrotondaInt16(32767.4), 32767);
-    EXPECT_EQ(ArrotondaInt16(-32768), -32768);
-    EXPECT_FALSE(ArrotondaInt16(32767.5));
-    EXPECT_FALSE(ArrotondaInt16(40000));
+    using R = std::pair<double, std::optional<std::int16_t>>;
+    for (const auto& [value, rounded] :
+         {R{2.5, 2}, R{3.5, 4}, R{-2.5, -2}, R{32767.4, 32767}, R{-32768, -32768},
+          R{32767.5, std::nullopt}, R{40000, std::nullopt}})
+        EXPECT_EQ(ArrotondaInt16(value), rounded) << value;
     EXPECT_EQ(ArrotondaInt32(2147483647.0), 2147483647);
     EXPECT_FALSE(ArrotondaInt32(2147483648.0));
 }
 
 TEST(ValueText, WritesNumbersTheWayTheOutputExpects) {
-    EXPECT_EQ(TestoValore(230.1), "230.1");
-    EXPECT_EQ(TestoValore(2301), "2301");
-    EXPECT_EQ(TestoValore(0.5), ".5");
-    EXPECT_EQ(TestoValore(-0.25), "-.25");
-    EXPECT_EQ(TestoValore(-0.1), "-.1");
-    EXPECT_EQ(TestoValore(6553.5), "6553.5");
-    EXPECT_EQ(TestoValore(4294967294.0), "4294967294");
-    EXPECT_EQ(TestoValore(1e16), "1E+16");
-    EXPECT_EQ(TestoValore(1.5e-5), "1.5E-05");
-    EXPECT_EQ(TestoValore(0), "0");
-    EXPECT_EQ(TestoValore(-99999), "-99999");
-    EXPECT_EQ(TestoValore(99999), "");
-    EXPECT_EQ(TestoValore(23.01), "23.01");
+    using T = std::pair<double, const char*>;
+    for (const auto& [value, text] :
+         {T{230.1, "230.1"}, T{2301, "2301"}, T{0.5, ".5"}, T{-0.25, "-.25"}, T{-0.1, "-.1"},
+          T{6553.5, "6553.5"}, T{4294967294.0, "4294967294"}, T{1e16, "1E+16"},
+          T{1.5e-5, "1.5E-05"}, T{0, "0"}, T{-99999, "-99999"}, T{99999, ""}, T{23.01, "23.01"}})
+        EXPECT_EQ(TestoValore(value), text) << value;
 }
 
 TEST(RequestLine, CutsEveryKindOfLine) {
@@ -64,17 +50,14 @@ TEST(RequestLine, CutsEveryKindOfLine) {
     // A read line without all of its separators is cut as far as it goes.
     EXPECT_EQ(TagliaRiga("1,3,40"), (Chiamata{"1", "3", "40", "", ""}));
     EXPECT_EQ(TagliaRiga(""), Chiamata{});
-}
 
-TEST(RequestLine, TellsTheKindOfLine) {
-    EXPECT_EQ(TipoDiRiga("1,4,12,1;Vac"), TipoRiga::Lettura);
-    EXPECT_EQ(TipoDiRiga("0,0,Roof A,0;Impianto"), TipoRiga::Costante);
-    EXPECT_EQ(TipoDiRiga("SERIAL_1"), TipoRiga::Seriale);
-    EXPECT_EQ(TipoDiRiga("SLEEP 5"), TipoRiga::Attesa);
-    EXPECT_EQ(TipoDiRiga("NEXT"), TipoRiga::Prossimo);
-    EXPECT_EQ(TipoDiRiga("   "), TipoRiga::Vuota);
-    EXPECT_EQ(TipoDiRiga("1,4,12;Vac"), TipoRiga::NonValida);
-    EXPECT_EQ(TipoDiRiga("1,4,12,1 Vac"), TipoRiga::NonValida);
+    using K = std::pair<const char*, TipoRiga>;
+    for (const auto& [line, kind] :
+         {K{"1,4,12,1;Vac", TipoRiga::Lettura}, K{"0,0,Roof A,0;Impianto", TipoRiga::Costante},
+          K{"SERIAL_1", TipoRiga::Seriale}, K{"SLEEP 5", TipoRiga::Attesa},
+          K{"NEXT", TipoRiga::Prossimo}, K{"   ", TipoRiga::Vuota},
+          K{"1,4,12;Vac", TipoRiga::NonValida}, K{"1,4,12,1 Vac", TipoRiga::NonValida}})
+        EXPECT_EQ(TipoDiRiga(line), kind) << line;
     EXPECT_STREQ(NomeTipoRiga(TipoRiga::NonValida), "invalid");
 }
 

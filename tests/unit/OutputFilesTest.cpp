@@ -1,12 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "TempFolder.h"
 #include "platform/posix/PosixOutputFiles.h"
@@ -14,22 +7,7 @@
 namespace tarvel {
 namespace {
 
-namespace fs = std::filesystem;
-
-using test::TempFolder;
-
-std::string load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-mode_t modeOf(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st.st_mode & 07777;
-}
+using namespace test;
 
 TEST(PosixOutputFiles, ReplacePutsTheWholeContentAndKeepsTheMode) {
     TempFolder folder;
@@ -40,15 +18,15 @@ TEST(PosixOutputFiles, ReplacePutsTheWholeContentAndKeepsTheMode) {
 
     ASSERT_TRUE(files.replace(path, "<a>1</a>\r\n", error)) << error;
     EXPECT_TRUE(files.exists(path));
-    EXPECT_EQ(load(path), "<a>1</a>\r\n");
+    EXPECT_EQ(ReadFile(path), "<a>1</a>\r\n");
 
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     const std::string bigger(100000, 'x');
     ASSERT_TRUE(files.replace(path, bigger, error)) << error;
-    EXPECT_EQ(load(path), bigger);
-    EXPECT_EQ(modeOf(path), 0640u);
+    EXPECT_EQ(ReadFile(path), bigger);
+    EXPECT_EQ(ModeOf(path), 0640u);
     ASSERT_TRUE(files.replace(path, "", error)) << error;
-    EXPECT_EQ(load(path), "");
+    EXPECT_EQ(ReadFile(path), "");
     EXPECT_EQ(folder.entries(), 1u);
 
     EXPECT_TRUE(files.remove(path));
@@ -70,19 +48,14 @@ TEST(PosixOutputFiles, FailedReplaceKeepsTheOldFileAndSaysWhy) {
     EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
 
     // A write that runs out of room, as on a full disk.
-    rlimit saved{};
-    ::getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 64;
-    ::setrlimit(RLIMIT_FSIZE, &limited);
-    bool replaced = files.replace(path, std::string(1000, 'n'), error);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
+    bool replaced = false;
+    {
+        FileSizeLimit limit(64);
+        replaced = files.replace(path, std::string(1000, 'n'), error);
+    }
     EXPECT_FALSE(replaced);
     EXPECT_NE(error.find("File too large"), std::string::npos) << error;
-    EXPECT_EQ(load(path), "<old/>");
+    EXPECT_EQ(ReadFile(path), "<old/>");
     EXPECT_EQ(folder.entries(), 1u);  // the temporary file is gone
 }
 

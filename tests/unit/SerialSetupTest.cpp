@@ -45,32 +45,20 @@ TEST(SerialSetup, DefaultsForTimeOutAndRetry) {
 }
 
 TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
-    struct Case {
-        const char* key;
-        const char* value;
-    };
-    const Case cases[] = {{"COM", "*"},
-                          {"COM", ""},
-                          {"COM", "COM1"},
-                          {"COM", "01"},
-                          {"COM", "123"},
-                          {"COM", "0"},
-                          {"Settings", "*"},
-                          {"Settings", "9600"},
-                          {"Settings", "9600,X,8,1"},
-                          {"TimeOut", "10001"},
-                          {"TimeOut", "2.5"},
-                          {"Retry", "2.5"},
-                          {"Handshaking", "70000"},
-                          {"COM", "7"}};
-    for (const auto& c : cases) {
+    // Key and value; COM 7 is missing.
+    using C = std::pair<const char*, const char*>;
+    for (const auto& [key, value] :
+         {C{"COM", "*"}, C{"COM", ""}, C{"COM", "COM1"}, C{"COM", "01"}, C{"COM", "123"},
+          C{"COM", "0"}, C{"Settings", "*"}, C{"Settings", "9600"}, C{"Settings", "9600,X,8,1"},
+          C{"TimeOut", "10001"}, C{"TimeOut", "2.5"}, C{"Retry", "2.5"}, C{"Handshaking", "70000"},
+          C{"COM", "7"}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});
         b.richieste({"NEXT"});
         b.prog.CaricaParametri();
-        b.profilo(4, c.key, c.value);
-        EXPECT_FALSE(b.prog.ImpostaPortaSeriale(4)) << c.key << "=" << c.value;
+        b.profilo(4, key, value);
+        EXPECT_FALSE(b.prog.ImpostaPortaSeriale(4)) << key << "=" << value;
         EXPECT_FALSE(b.fp.port.isOpen());
         ASSERT_EQ(b.fp.dialogs.messages.size(), 1u);
         EXPECT_EQ(b.fp.dialogs.messages[0].text, "Errore nell'impostazione della porta seriale.");

@@ -101,14 +101,6 @@ TEST(Settings, ReloadPutsRetryAndTimeOutBackToDefaults) {
     EXPECT_EQ(b.prog.mbus().LeggiRetry(), 1);
 }
 
-TEST(Settings, EditOpensTheFileInTheEditor) {
-    Banco b;
-    b.fp.shell.works = false;
-    b.prog.ModificaIni();
-    EXPECT_EQ(b.fp.shell.opened, std::vector<std::string>{"/opt/tarvel/Tarvel.INI"});
-    EXPECT_TRUE(b.fp.dialogs.messages.empty());
-}
-
 TEST(OptionMenus, TextCommandsAskStoreAndClear) {
     Banco b;
     b.richieste({"NEXT"});
@@ -144,20 +136,6 @@ TEST(OptionMenus, TextCommandsAskStoreAndClear) {
     b.prog.MenuEncodingXML_Click();
     EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "@");
     EXPECT_EQ(b.fp.dialogs.inputs.back().prompt, "Encoding XML:\n\nValore predefinito: UTF-8");
-}
-
-TEST(OptionMenus, SwitchingAutomaticOnStartsAcquisition) {
-    Banco b;
-    b.richieste({"NEXT"});
-    b.prog.CaricaImpostazioni();
-    b.prog.MenuAcquisisciAuto_Click();
-    EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "1");
-    EXPECT_TRUE(b.prog.stato().acquisizioneAttiva);
-    EXPECT_EQ(b.view.cicli.size(), 1u);
-    b.prog.MenuFerma_Click();
-    b.prog.MenuAcquisisciAuto_Click();
-    EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "0");
-    EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
 }
 
 }  // namespace

@@ -1,0 +1,200 @@
+#pragma once
+// Child processes of the tests and benchmarks. A child's output is read
+// line by line from pipes while the test waits, so no reader thread is
+// needed; a child still running at the end is asked to end, then killed,
+// and it dies with the test process. tarvel-sim runs in a temporary folder
+// of its own, with its map, the link to its pseudo-terminal and its control
+// pipe.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TempFolder.h"
+
+namespace tarvel::test {
+
+using namespace std::chrono_literals;
+
+// Polls the condition until it holds or the time is up.
+inline bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// A program in the folder of the running executable, where the build puts
+// every program.
+inline std::string ProgramBeside(const std::string& name) {
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
+}
+
+struct SpawnOptions {
+    std::string workingFolder;  // empty: the test's own
+    bool ignoreFileSizeSignal = false;
+};
+
+class ChildProcess {
+  public:
+    enum Stream { Out, Err };
+
+    ChildProcess() = default;
+    ~ChildProcess() { stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool start(const std::string& program, const std::vector<std::string>& arguments,
+               const SpawnOptions& options = {}) {
+        int pipes[2][2];
+        for (int i : {Out, Err}) {
+            if (::pipe2(pipes[i], O_CLOEXEC) != 0) return false;
+            // Read without blocking; room for a long output between reads.
+            streams_[i].fd = pipes[i][0];
+            ::fcntl(pipes[i][0], F_SETFL, O_NONBLOCK);
+            ::fcntl(pipes[i][0], F_SETPIPE_SZ, 1 << 20);
+        }
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        const char* folder =
+            options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
+        pid_ = ::fork();
+        if (pid_ != 0) {
+            for (auto& p : pipes) ::close(p[1]);
+            return pid_ > 0;
+        }
+        // Only async-signal-safe calls from here to exec.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (options.ignoreFileSizeSignal) ::signal(SIGXFSZ, SIG_IGN);
+        if (folder != nullptr && ::chdir(folder) != 0) ::_exit(126);
+        ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
+        ::dup2(pipes[Out][1], STDOUT_FILENO);
+        ::dup2(pipes[Err][1], STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+
+    pid_t pid() const { return pid_; }
+    // Also takes in what the child wrote, so that its pipes never fill up.
+    bool running() {
+        pull(Out);
+        pull(Err);
+        int status = 0;
+        if (pid_ > 0 && !code_ && ::waitpid(pid_, &status, WNOHANG) == pid_)
+            code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return pid_ > 0 && !code_;
+    }
+    bool signal(int number) { return running() && ::kill(pid_, number) == 0; }
+    // The exit code (128 + the signal when killed by one); nothing when the
+    // child still runs at the end of the time.
+    std::optional<int> waitExit(std::chrono::milliseconds timeout) {
+        Eventually([this] { return !running(); }, timeout);
+        return code_;
+    }
+    // Asks the child to end; kills it when it does not within a second.
+    void stop() {
+        if (signal(SIGTERM) && !waitExit(1s)) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // The lines written so far.
+    std::vector<std::string> lines(Stream stream) const { return pull(stream).lines; }
+    // The first line from index `from` on that passes the test, waiting for
+    // it; its index goes to `index` when given.
+    std::optional<std::string> waitForLine(Stream stream,
+                                           const std::function<bool(const std::string&)>& test,
+                                           std::chrono::milliseconds timeout, std::size_t from = 0,
+                                           std::size_t* index = nullptr) {
+        std::optional<std::string> found;
+        Eventually(
+            [&] {
+                const bool alive = running();
+                const auto& all = pull(stream).lines;
+                for (; from < all.size() && !found; ++from)
+                    if (test(all[from])) found = all[from];
+                if (found && index != nullptr) *index = from - 1;
+                return found || !alive;
+            },
+            timeout);
+        return found;
+    }
+
+  private:
+    struct Output {
+        int fd = -1;
+        std::string partial;
+        std::vector<std::string> lines;
+        ~Output() {
+            if (fd >= 0) ::close(fd);
+        }
+    };
+    // Reads what the child wrote since the last call.
+    Output& pull(Stream stream) const {
+        Output& s = streams_[stream];
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(s.fd, buffer, sizeof buffer)) > 0;)
+            s.partial.append(buffer, static_cast<std::size_t>(n));
+        for (auto end = s.partial.find('\n'); end != std::string::npos;
+             end = s.partial.find('\n')) {
+            s.lines.push_back(s.partial.substr(0, end));
+            s.partial.erase(0, end + 1);
+        }
+        return s;
+    }
+
+    pid_t pid_ = -1;
+    std::optional<int> code_;
+    mutable Output streams_[2];
+};
+
+// The device simulator on a map; ended with the object.
+class SimProcess {
+  public:
+    bool start(const std::string& map, std::vector<std::string> extra = {}) {
+        WriteFile(folder_ / "plant.map", map);
+        std::vector<std::string> arguments{"--map", folder_ / "plant.map", "--link",
+                                           link(),  "--control",           folder_ / "control"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        if (!process_.start(ProgramBeside("tarvel-sim"), arguments)) return false;
+        auto first = process_.waitForLine(
+            ChildProcess::Out, [](const std::string&) { return true; }, 5s);
+        device_ = first.value_or("");
+        return first && std::filesystem::exists(link());
+    }
+    // "unplug", "plug" or "reload".
+    bool control(const std::string& command) const {
+        const int fd = ::open(folder_.file("control").c_str(), O_WRONLY | O_NONBLOCK);
+        const std::string line = command + "\n";
+        const bool ok = fd >= 0 && ::write(fd, line.data(), line.size()) == ssize_t(line.size());
+        if (fd >= 0) ::close(fd);
+        return ok;
+    }
+    std::string link() const { return folder_ / "ttySIM"; }
+    // The pseudo-terminal itself.
+    const std::string& device() const { return device_; }
+    ChildProcess& process() { return process_; }
+
+  private:
+    TempFolder folder_{"tarvel-sim"};
+    ChildProcess process_;
+    std::string device_;
+};
+
+}  // namespace tarvel::test
