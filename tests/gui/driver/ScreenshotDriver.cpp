@@ -8,14 +8,11 @@
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
-#include <cstdlib>
 
 #include "about/AboutForm.h"
 #include "mainwindow/Applicazione.h"
-#include "mainwindow/BloccoIstanza.h"
-#include "mainwindow/Disegni.h"
 #include "mainwindow/MainForm.h"
-#include "mainwindow/PiattaformaDesktop.h"
+#include "mainwindow/ProgrammaDesktop.h"
 #include "monitor/MonitorForm.h"
 
 namespace {
@@ -34,16 +31,8 @@ void Esegui(tarvel::Applicazione& app, const char* azione) {
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(tarvel::IconaProgramma());
-    tarvel::PiattaformaDesktop piattaforma;
-    tarvel::BloccoIstanza blocco;
-    auto termina = [&blocco](int codice) {
-        blocco.rilascia();
-        std::fflush(nullptr);
-        std::_Exit(codice);
-    };
-    tarvel::Applicazione app(piattaforma.piattaforma(), blocco, termina);
+    tarvel::ProgrammaDesktop programma;
+    tarvel::Applicazione& app = programma.applicazione();
     app.avvia();
 
     // Splash 1.5 s, automatic start 2 s later: the monitor opens during the
@@ -59,6 +48,6 @@ int main(int argc, char** argv) {
         app.about().move(60, 60);
     });
     QTimer::singleShot(11000, &app, [&app] { Foto("about", app.about()); });
-    QTimer::singleShot(13000, &app, [&termina] { termina(0); });
+    QTimer::singleShot(13000, &app, [&programma] { programma.termina(0); });
     return QApplication::exec();
 }

@@ -1,0 +1,24 @@
+#include "mainwindow/ProgrammaDesktop.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "mainwindow/Disegni.h"
+
+namespace tarvel {
+
+ProgrammaDesktop::ProgrammaDesktop()
+    : applicazione_(piattaforma_.piattaforma(), blocco_, [this](int codice) { termina(codice); }) {
+    // Hiding the last window into the tray must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(IconaProgramma());
+}
+
+void ProgrammaDesktop::termina(int codice) {
+    blocco_.rilascia();
+    std::fflush(nullptr);
+    std::_Exit(codice);
+}
+
+}  // namespace tarvel

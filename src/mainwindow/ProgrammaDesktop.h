@@ -1,0 +1,25 @@
+#pragma once
+// The desktop program as it runs: the real platform services, the lock that
+// keeps a second instance out, and the windows. Made once the QApplication
+// exists.
+
+#include "mainwindow/Applicazione.h"
+#include "mainwindow/BloccoIstanza.h"
+#include "mainwindow/PiattaformaDesktop.h"
+
+namespace tarvel {
+
+class ProgrammaDesktop {
+  public:
+    ProgrammaDesktop();
+    Applicazione& applicazione() { return applicazione_; }
+    // Ends the program at once: no window event runs any more.
+    void termina(int codice);
+
+  private:
+    PiattaformaDesktop piattaforma_;
+    BloccoIstanza blocco_;
+    Applicazione applicazione_;
+};
+
+}  // namespace tarvel
