@@ -8,11 +8,17 @@
 // time per read (median over blocks of reads; *_cpu_mean_us the mean), ratios Tarvel / libmodbus,
 // cpu_percent of one core while waiting. qtport_* is the bare exchange on
 // the Qt serial port (discard, write, wait, read) without the master's
-// logic. Argument: the emulated baud rate (0: no wire time).
+// logic; raw_* the same exchange in plain system calls (write, poll, read)
+// on a third simulator, the floor that any master on this machine pays.
+// Argument: the emulated baud rate (0: no wire time).
 
 #include <benchmark/benchmark.h>
 #include <modbus.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -97,6 +103,38 @@ struct LibmodbusMaster {
     bool ok = false;
 };
 
+// The exchange in plain system calls, with nothing around it.
+struct RawMaster {
+    explicit RawMaster(int baud) {
+        if (!sim.start(Plant, wireOptions(baud))) return;
+        fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios tio{};
+        ok = fd >= 0 && ::tcgetattr(fd, &tio) == 0;
+        ::cfmakeraw(&tio);
+        ok = ok && ::tcsetattr(fd, TCSANOW, &tio) == 0;
+    }
+    ~RawMaster() {
+        if (fd >= 0) ::close(fd);
+    }
+    double read() {
+        if (::write(fd, request.data(), request.size()) != ssize_t(request.size())) return ValoreFallito;
+        std::uint8_t answer[16];
+        std::size_t got = 0;
+        while (got < 7) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 500) <= 0) return ValoreFallito;
+            ssize_t n = ::read(fd, answer + got, sizeof answer - got);
+            if (n > 0) got += static_cast<std::size_t>(n);
+        }
+        return got == 7 ? answer[3] * 256 + answer[4] : ValoreFallito;
+    }
+
+    SimProcess sim;
+    Bytes request = TramaLettura(1, 3, 0);
+    int fd = -1;
+    bool ok = false;
+};
+
 // Reads go in blocks, one master after the other, so that each block runs
 // with its own code warm in the caches; CPU time is taken per block.
 constexpr int BlockReads = 20;
@@ -132,15 +170,17 @@ void AlternatedReads(benchmark::State& state) {
     int baud = static_cast<int>(state.range(0));
     TarvelMaster tarvel(baud);
     LibmodbusMaster libmodbus(baud);
-    if (!tarvel.ok || !libmodbus.ok) {
+    RawMaster raw(baud);
+    if (!tarvel.ok || !libmodbus.ok || !raw.ok) {
         state.SkipWithError("simulator or port could not be set up");
         return;
     }
-    Samples ours, bare, theirs;
+    Samples ours, bare, theirs, plain;
     for (auto _ : state) {
         ours.measureBlock([&] { return tarvel.read(1); });
         theirs.measureBlock([&] { return libmodbus.read(); });
         bare.measureBlock([&] { return tarvel.exchange(); });
+        plain.measureBlock([&] { return raw.read(); });
     }
     auto& c = state.counters;
     c["tarvel_median_us"] = median(ours.latency);
@@ -150,10 +190,12 @@ void AlternatedReads(benchmark::State& state) {
     c["tarvel_cpu_us"] = median(ours.cpu);
     c["libmodbus_cpu_us"] = median(theirs.cpu);
     c["qtport_cpu_us"] = median(bare.cpu);
+    c["raw_cpu_us"] = median(plain.cpu);
     c["cpu_ratio"] = median(ours.cpu) / median(theirs.cpu);
+    c["raw_cpu_ratio"] = median(plain.cpu) / median(theirs.cpu);
     c["tarvel_cpu_mean_us"] = mean(ours.cpu);
     c["libmodbus_cpu_mean_us"] = mean(theirs.cpu);
-    c["wrong_reads"] = ours.wrong + theirs.wrong + bare.wrong;
+    c["wrong_reads"] = ours.wrong + theirs.wrong + bare.wrong + plain.wrong;
 }
 
 // Reads of a node that never answers, back to back: the process should

@@ -7,6 +7,7 @@
 #include <termios.h>
 
 #include <QTimer>
+#include <thread>
 
 #include "FakePlatform.h"
 #include "Support.h"
@@ -130,6 +131,32 @@ TEST(QtSerialPortPty, DeviceIsTakenExclusively) {
     EXPECT_TRUE(viaLink.open()) << viaLink.errorText();
     viaLink.close();
     EXPECT_TRUE(openInChildProcess(pty.slavePath()));
+}
+
+// Bytes left over from an earlier answer are dropped whether they still sit
+// in the terminal or were already taken in by the event loop.
+TEST(QtSerialPortPty, DiscardDropsLeftoversWhereverTheyWait) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    QtSerialPort port(always(pty.slavePath()));
+    ASSERT_TRUE(port.open()) << port.errorText();
+    auto send = [&](const std::string& bytes) {
+        ASSERT_EQ(::write(pty.master(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    };
+    for (bool eventLoopRan : {false, true}) {
+        SCOPED_TRACE(eventLoopRan ? "taken in by the event loop" : "still in the terminal");
+        send("late");
+        if (eventLoopRan)
+            runEventLoopFor(50);
+        else
+            std::this_thread::sleep_for(50ms);
+        port.discardInput();
+        send("next");
+        port.waitForInput(in(200ms));
+        runEventLoopFor(20);
+        Bytes got = port.readAll();
+        EXPECT_EQ(std::string(got.begin(), got.end()), "next");
+    }
 }
 
 // The device goes away during a wait, or while the program idles in its

@@ -254,9 +254,16 @@ void QtSerialPort::pullReceived() {
     }
 }
 
+// Flushing a terminal's input also restarts the kernel's receive worker, a
+// task switch on every transaction: flush only when bytes are waiting.
 void QtSerialPort::discardInput() {
     buffer_.clear();
-    if (live()) port_->clear(QSerialPort::Input);
+    if (!live()) return;
+    int waiting = 0;
+    if (port_->bytesAvailable() == 0 &&
+        ::ioctl(static_cast<int>(port_->handle()), FIONREAD, &waiting) == 0 && waiting == 0)
+        return;
+    port_->clear(QSerialPort::Input);
 }
 
 std::size_t QtSerialPort::bytesWaiting() {
