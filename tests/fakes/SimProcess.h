@@ -168,9 +168,9 @@ class ChildProcess {
 class SimProcess {
   public:
     bool start(const std::string& map, std::vector<std::string> extra = {}) {
-        WriteFile(folder_ / "plant.map", map);
-        std::vector<std::string> arguments{"--map", folder_ / "plant.map", "--link",
-                                           link(),  "--control",           folder_ / "control"};
+        WriteFile(mapPath(), map);
+        std::vector<std::string> arguments{"--map",     mapPath(),    "--link",
+                                           link(),      "--control", controlPath()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         if (!process_.start(ProgramBeside("tarvel-sim"), arguments)) return false;
         auto first = process_.waitForLine(
@@ -180,13 +180,15 @@ class SimProcess {
     }
     // "unplug", "plug" or "reload".
     bool control(const std::string& command) const {
-        const int fd = ::open(folder_.file("control").c_str(), O_WRONLY | O_NONBLOCK);
+        const int fd = ::open(controlPath().c_str(), O_WRONLY | O_NONBLOCK);
         const std::string line = command + "\n";
         const bool ok = fd >= 0 && ::write(fd, line.data(), line.size()) == ssize_t(line.size());
         if (fd >= 0) ::close(fd);
         return ok;
     }
     std::string link() const { return folder_ / "ttySIM"; }
+    std::string mapPath() const { return folder_ / "plant.map"; }
+    std::string controlPath() const { return folder_ / "control"; }
     // The pseudo-terminal itself.
     const std::string& device() const { return device_; }
     ChildProcess& process() { return process_; }

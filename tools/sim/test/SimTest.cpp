@@ -1,29 +1,23 @@
 // Runs tarvel-sim and talks to it with the libmodbus RTU master, through the
 // pty it prints and the symlink it makes.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <modbus.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <optional>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
+
+#include "SimProcess.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using tarvel::test::ChildProcess;
+using tarvel::test::ReadFile;
+using tarvel::test::SimProcess;
+using tarvel::test::WriteFile;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -52,109 +46,15 @@ node 2
 holding 0 22
 )";
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream file(path);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+// Processor time the process used so far, in clock ticks.
+long CpuTicks(pid_t pid) {
+    std::istringstream stat(ReadFile("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i)
+        if (i >= 14) ticks += std::stol(field);
+    return ticks;
 }
-
-void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
-
-// A folder for the map, the link and the control pipe, removed at the end.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tarvel-sim-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!path_.empty()) fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-  private:
-    fs::path path_;
-};
-
-// The simulator process; killed if still running when the guard ends.
-class SimProcess {
-  public:
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-
-    bool start(const std::vector<std::string>& arguments, const fs::path& errorLog) {
-        int fds[2];
-        if (::pipe(fds) != 0) return false;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            const int log = ::open(errorLog.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            if (log >= 0) ::dup2(log, STDERR_FILENO);
-            std::vector<char*> argv{const_cast<char*>(TARVEL_SIM_PATH)};
-            for (const auto& argument : arguments)
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            ::execv(TARVEL_SIM_PATH, argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out_ = fds[0];
-        return pid_ > 0;
-    }
-
-    // The next line of stdout, or nothing after `timeout`.
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout) {
-        const auto end = Clock::now() + timeout;
-        std::string line;
-        while (Clock::now() < end) {
-            pollfd fd{out_, POLLIN, 0};
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-            if (::poll(&fd, 1, static_cast<int>(left.count()) + 1) <= 0) continue;
-            char c;
-            if (::read(out_, &c, 1) != 1) return std::nullopt;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return std::nullopt;
-    }
-
-    void signal(int number) const { ::kill(pid_, number); }
-
-    // The exit code, or nothing when the process is still running after `timeout`.
-    std::optional<int> waitExit(std::chrono::milliseconds timeout) {
-        const auto end = Clock::now() + timeout;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > end) return std::nullopt;
-            std::this_thread::sleep_for(10ms);
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    // Processor time used so far, in clock ticks.
-    long cpuTicks() const {
-        std::istringstream stat(ReadText("/proc/" + std::to_string(pid_) + "/stat"));
-        std::string field;
-        long ticks = 0;
-        for (int i = 1; i <= 15 && stat >> field; ++i) {
-            if (i >= 14) ticks += std::stol(field);
-        }
-        return ticks;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
 
 // A libmodbus RTU master on a path.
 class Master {
@@ -191,39 +91,27 @@ class Master {
 
 class SimTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_FALSE(folder_.path().empty());
-        WriteText(mapPath(), kTestMap);
-    }
     void TearDown() override {
-        if (HasFailure()) std::cerr << "simulator log:\n" << ReadText(folder_.path() / "sim.log");
+        if (!HasFailure()) return;
+        std::cerr << "simulator log:\n";
+        for (const auto& line : sim.process().lines(ChildProcess::Err)) std::cerr << line << '\n';
     }
 
-    fs::path mapPath() const { return folder_.path() / "plant.map"; }
-    fs::path linkPath() const { return folder_.path() / "port"; }
-    fs::path fifoPath() const { return folder_.path() / "control"; }
-
-    // Starts the simulator and returns the pty path it printed.
-    std::string startSim(SimProcess& sim, std::vector<std::string> extra = {}) {
-        std::vector<std::string> arguments{
-            "--map",     mapPath().string(),  "--link", linkPath().string(),
-            "--control", fifoPath().string(), "--hour", "12"};
-        arguments.insert(arguments.end(), extra.begin(), extra.end());
-        if (!sim.start(arguments, folder_.path() / "sim.log")) return {};
-        return sim.readLine(3s).value_or("");
+    // Starts the simulator at noon; the pty path it printed.
+    std::string startSim(std::vector<std::string> extra = {}, const std::string& map = kTestMap) {
+        extra.insert(extra.end(), {"--hour", "12"});
+        return sim.start(map, extra) ? sim.device() : "";
     }
+    std::string linkPath() const { return sim.link(); }
 
-    void command(const std::string& line) const { WriteText(fifoPath(), line + "\n"); }
-
-    TempFolder folder_;
+    SimProcess sim;
 };
 
 TEST_F(SimTest, ServesEveryFunctionCodeFromTheMap) {
-    SimProcess sim;
-    const std::string pty = startSim(sim);
+    const std::string pty = startSim();
     ASSERT_TRUE(pty.starts_with("/dev/pts/")) << pty;
     EXPECT_EQ(fs::read_symlink(linkPath()).string(), pty);
-    Master master(linkPath().string());
+    Master master(linkPath());
     ASSERT_TRUE(master.connected());
 
     std::uint8_t bits[3] = {};
@@ -251,9 +139,8 @@ TEST_F(SimTest, ServesEveryFunctionCodeFromTheMap) {
 }
 
 TEST_F(SimTest, LiveValuesMoveWithinTheirBoundsAndTheCounterOnlyGrows) {
-    SimProcess sim;
-    ASSERT_FALSE(startSim(sim).empty());
-    Master master(linkPath().string());
+    ASSERT_FALSE(startSim().empty());
+    Master master(linkPath());
     ASSERT_TRUE(master.connected());
 
     std::uint16_t inputs[2] = {};
@@ -278,11 +165,11 @@ TEST_F(SimTest, LiveValuesMoveWithinTheirBoundsAndTheCounterOnlyGrows) {
 }
 
 TEST_F(SimTest, SameSeedGivesTheSameValues) {
-    auto voltages = [this](const std::string& seed) {
+    auto voltages = [](const std::string& seed) {
         SimProcess sim;
         std::vector<int> values;
-        if (startSim(sim, {"--seed", seed}).empty()) return values;
-        Master master(linkPath().string());
+        if (!sim.start(kTestMap, {"--seed", seed, "--hour", "12"})) return values;
+        Master master(sim.link());
         for (int i = 0; i < 6 && master.connected(); ++i) {
             std::uint16_t value = 0;
             if (modbus_read_input_registers(master.context(1), 20, 1, &value) == 1) {
@@ -298,9 +185,8 @@ TEST_F(SimTest, SameSeedGivesTheSameValues) {
 }
 
 TEST_F(SimTest, FaultsGiveTheirErrors) {
-    SimProcess sim;
-    ASSERT_FALSE(startSim(sim).empty());
-    Master master(linkPath().string());
+    ASSERT_FALSE(startSim().empty());
+    Master master(linkPath());
     ASSERT_TRUE(master.connected());
     int error = 0;
 
@@ -331,9 +217,8 @@ TEST_F(SimTest, FaultsGiveTheirErrors) {
 }
 
 TEST_F(SimTest, BaudRateAddsTheWireTime) {
-    SimProcess sim;
-    ASSERT_FALSE(startSim(sim, {"--baud", "1200", "--bits", "11"}).empty());
-    Master master(linkPath().string());
+    ASSERT_FALSE(startSim({"--baud", "1200", "--bits", "11"}).empty());
+    Master master(linkPath());
     ASSERT_TRUE(master.connected());
     int error = 0;
     // 8 request bytes and 7 answer bytes of 11 bits at 1200 baud: 137.5 ms.
@@ -343,56 +228,53 @@ TEST_F(SimTest, BaudRateAddsTheWireTime) {
 }
 
 TEST_F(SimTest, ControlPipeAndSignalsReloadUnplugAndEnd) {
-    SimProcess sim;
-    ASSERT_FALSE(startSim(sim).empty());
+    ASSERT_FALSE(startSim().empty());
     int error = 0;
     {
-        Master master(linkPath().string());
+        Master master(linkPath());
         ASSERT_TRUE(master.connected());
         ASSERT_EQ(master.readHolding(2, 0, error), 22);
 
-        WriteText(mapPath(), std::string(kTestMap) + "fault 2 silent\n");
-        command("reload");
+        WriteFile(sim.mapPath(), std::string(kTestMap) + "fault 2 silent\n");
+        ASSERT_TRUE(sim.control("reload"));
         std::optional<int> value = 22;
         for (int i = 0; i < 10 && value; ++i) value = master.readHolding(2, 0, error);
         EXPECT_FALSE(value);
         EXPECT_EQ(error, ETIMEDOUT);
 
-        WriteText(mapPath(), std::string(kTestMap) + "fault 2 holding 0 exception 4\n");
-        sim.signal(SIGUSR1);
+        WriteFile(sim.mapPath(), std::string(kTestMap) + "fault 2 holding 0 exception 4\n");
+        sim.process().signal(SIGUSR1);
         for (int i = 0; i < 10 && error != EMBXSFAIL; ++i) master.readHolding(2, 0, error);
         EXPECT_EQ(error, EMBXSFAIL);
 
-        command("unplug");
+        ASSERT_TRUE(sim.control("unplug"));
         value = 0;
         for (int i = 0; i < 10 && value; ++i) value = master.readHolding(1, 12, error);
         EXPECT_FALSE(value);
     }
-    command("plug");
-    const auto pty = sim.readLine(3s);
+    ASSERT_TRUE(sim.control("plug"));
+    const auto pty = sim.process().waitForLine(
+        ChildProcess::Out, [](const std::string&) { return true; }, 3s, 1);
     ASSERT_TRUE(pty);
     EXPECT_EQ(fs::read_symlink(linkPath()).string(), *pty);
-    Master again(linkPath().string());
+    Master again(linkPath());
     ASSERT_TRUE(again.connected());
     EXPECT_EQ(again.readHolding(1, 12, error), 2301);
 
     // Idle means asleep: no more than a few clock ticks in 300 ms.
-    const long ticks = sim.cpuTicks();
+    const long ticks = CpuTicks(sim.process().pid());
     std::this_thread::sleep_for(300ms);
-    EXPECT_LE(sim.cpuTicks() - ticks, 3);
+    EXPECT_LE(CpuTicks(sim.process().pid()) - ticks, 3);
 
-    sim.signal(SIGTERM);
-    EXPECT_EQ(sim.waitExit(3s), 0);
+    sim.process().signal(SIGTERM);
+    EXPECT_EQ(sim.process().waitExit(3s), 0);
     EXPECT_FALSE(fs::exists(fs::symlink_status(linkPath())));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(fifoPath())));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sim.controlPath())));
 }
 
 TEST_F(SimTest, DemoPlantMapLoadsAndAnswers) {
-    SimProcess sim;
-    std::vector<std::string> arguments{"--map", TARVEL_DEMO_MAP, "--link", linkPath().string()};
-    ASSERT_TRUE(sim.start(arguments, folder_.path() / "sim.log"));
-    ASSERT_TRUE(sim.readLine(3s));
-    Master master(linkPath().string());
+    ASSERT_FALSE(startSim({}, ReadFile(TARVEL_DEMO_MAP)).empty());
+    Master master(linkPath());
     ASSERT_TRUE(master.connected());
     for (int node : {1, 2}) {
         std::uint16_t voltage = 0;
@@ -402,8 +284,8 @@ TEST_F(SimTest, DemoPlantMapLoadsAndAnswers) {
     std::uint16_t words[2] = {};
     ASSERT_EQ(modbus_read_registers(master.context(3), 200, 2, words), 2);
     EXPECT_GT((static_cast<std::uint32_t>(words[0]) << 16) | words[1], 0u);
-    sim.signal(SIGINT);
-    EXPECT_EQ(sim.waitExit(3s), 0);
+    sim.process().signal(SIGINT);
+    EXPECT_EQ(sim.process().waitExit(3s), 0);
 }
 
 }  // namespace
