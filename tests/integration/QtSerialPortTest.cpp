@@ -159,6 +159,31 @@ TEST(QtSerialPortPty, DiscardDropsLeftoversWhereverTheyWait) {
     }
 }
 
+// Each wait ends on bytes or at its own deadline, whatever timer an earlier
+// wait left behind.
+TEST(QtSerialPortPty, WaitsEndAtTheirOwnDeadline) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    QtSerialPort port(always(pty.slavePath()));
+    ASSERT_TRUE(port.open()) << port.errorText();
+
+    // Ended by bytes well before its deadline.
+    QTimer::singleShot(20, [&] { ASSERT_EQ(::write(pty.master(), "x", 1), 1); });
+    Stopwatch early;
+    port.waitForInput(in(300ms));
+    EXPECT_LT(early.wallMs(), 200);
+    EXPECT_EQ(port.readAll(), Bytes{'x'});
+
+    // A longer wait, then a shorter one, with nothing coming.
+    for (auto wait : {500ms, 60ms}) {
+        Stopwatch watch;
+        port.waitForInput(in(wait));
+        EXPECT_GE(watch.wallMs(), wait.count() - 1);
+        EXPECT_LT(watch.wallMs(), wait.count() + 15);
+        EXPECT_LT(watch.load(), 0.1);
+    }
+}
+
 // The device goes away during a wait, or while the program idles in its
 // event loop between waits.
 TEST(QtSerialPortPty, HangUpIsNoticedWithoutSpinning) {

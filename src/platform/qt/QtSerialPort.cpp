@@ -86,7 +86,7 @@ QtSerialPort::QtSerialPort(ComDeviceResolver resolver)
     waitTimer_->setSingleShot(true);
     waitTimer_->setTimerType(Qt::PreciseTimer);
     QObject::connect(waitTimer_.get(), &QTimer::timeout, waitTimer_.get(),
-                     [this] { waitOver_ = true; });
+                     [this] { timerFired_ = true; });
 }
 
 QtSerialPort::~QtSerialPort() { close(); }
@@ -313,23 +313,34 @@ Bytes QtSerialPort::readAll() {
 // deadline passes: each round blocks in the event dispatcher until something
 // happens. The timer is precise so that a time-out ends on time; a closed or
 // lost port just lets events run until the deadline.
+//
+// The timer is left running after a wait and kept by the next one when it
+// fires no later than that one's deadline: a master that polls faster than
+// its time-out registers a timer about once per time-out instead of once per
+// request. A timer that fires early just starts the next round.
 void QtSerialPort::waitForInput(TimePoint deadline) {
     if (live() && port_->bytesAvailable() > 0) return;
     if (!QCoreApplication::instance()) {  // no event loop to wait in
         std::this_thread::sleep_until(deadline);
         return;
     }
-    auto remaining = std::chrono::ceil<Millis>(deadline - std::chrono::steady_clock::now()).count();
-    if (remaining <= 0) {
-        QCoreApplication::processEvents();
-        return;
-    }
-    // A wait started by an event inside this one ends this one too; the
-    // caller then simply waits again.
+    // A wait started by an event inside this one ends this one too when
+    // bytes came; the caller then simply waits again.
     waitOver_ = false;
-    waitTimer_->start(static_cast<int>(remaining));
-    while (!waitOver_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    waitTimer_->stop();
+    for (;;) {
+        auto remaining =
+            std::chrono::ceil<Millis>(deadline - std::chrono::steady_clock::now()).count();
+        if (remaining <= 0) {
+            QCoreApplication::processEvents();
+            break;
+        }
+        if (!waitTimer_->isActive() || waitTimer_->remainingTime() > remaining)
+            waitTimer_->start(static_cast<int>(remaining));
+        timerFired_ = false;
+        while (!waitOver_ && !timerFired_)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (waitOver_) break;
+    }
     if (lost_) releaseHandle();
 }
 

@@ -77,7 +77,8 @@ class QtSerialPort : public SerialPort {
     ComDeviceResolver resolver_;
     std::unique_ptr<QSerialPort> port_;
     std::unique_ptr<QTimer> waitTimer_;
-    bool waitOver_ = false;  // the wait under way can end
+    bool waitOver_ = false;    // bytes came or the device went: the wait can end
+    bool timerFired_ = false;  // the wait's timer fired: check the deadline
     int number_ = 1;
     ImpostazioniLinea line_;
     Handshake handshake_ = Handshake::None;
