@@ -36,6 +36,9 @@ namespace {
 
 using test::SimProcess;
 
+// What a read gives here when it failed.
+constexpr double ValoreFallito = 99999;
+
 const char* const Plant = "node 1\nholding 0 1234\nnode 2\nholding 0 1\nfault 2 silent\n";
 
 double secondsOf(clockid_t id) {
@@ -59,7 +62,7 @@ struct TarvelMaster {
         bus.ImpostaTimeOut(500);
     }
     double read(int node) {
-        return bus.LeggiValore16(3, 0, static_cast<std::int16_t>(node), 0, false);
+        return bus.LeggiValore16(3, 0, static_cast<std::int16_t>(node), 0, false).value_or(ValoreFallito);
     }
     // The same exchange on the bare port, without the master's logic.
     double exchange() {

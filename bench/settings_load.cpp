@@ -17,7 +17,7 @@
 #include <string>
 
 #include "FakePlatform.h"
-#include "acquisition/Programma.h"
+#include "app/Programma.h"
 #include "platform/posix/IniFileStore.h"
 
 namespace {
@@ -105,7 +105,7 @@ void BM_CaricaParametri(benchmark::State& state) {
     tarvel::fakes::FakePlatform fake;
     fake.identity.folder = settings.folder();
     IniFileStore store;
-    Programma programma(Piattaforma{store, fake.clock, fake.dialogs, fake.identity, fake.shell,
+    Programma programma(Piattaforma{store, fake.clock, fake.dialogs, fake.identity,
                                     fake.port, fake.files});
     // Every 50 lines one is a remark, which the list leaves out.
     const std::size_t expected = static_cast<std::size_t>(lines - (lines + 20) / 50);

@@ -3,11 +3,22 @@
 
 include(GNUInstallDirs)
 
-file(GLOB TARVEL_GUI_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/monitor/*.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/tray/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/about/*.cpp
-  ${CMAKE_CURRENT_SOURCE_DIR}/platform/qtgui/*.cpp)
-list(REMOVE_ITEM TARVEL_GUI_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/main.cpp)
+set(TARVEL_GUI_SOURCES
+  about/AboutForm.cpp
+  about/SplashForm.cpp
+  about/Versione.cpp
+  mainwindow/Applicazione.cpp
+  mainwindow/BloccoIstanza.cpp
+  mainwindow/Disegni.cpp
+  mainwindow/MainForm.cpp
+  mainwindow/PiattaformaDesktop.cpp
+  mainwindow/ProgrammaDesktop.cpp
+  monitor/MonitorForm.cpp
+  platform/qtgui/QtDesktopShell.cpp
+  platform/qtgui/QtDialogs.cpp
+  tray/TestoTray.cpp
+  tray/TrayIcona.cpp)
+list(TRANSFORM TARVEL_GUI_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 add_library(tarvel_gui STATIC ${TARVEL_GUI_SOURCES})
 target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform Qt6::Gui Qt6::Widgets)
 set_target_properties(tarvel_gui PROPERTIES AUTOMOC ON)

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "about/Versione.h"
-#include "acquisition/Programma.h"
+#include "Prodotto.h"
 #include "mainwindow/Disegni.h"
 #include "mainwindow/LineaDoppia.h"
 

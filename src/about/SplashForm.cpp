@@ -6,7 +6,7 @@
 #include <QScreen>
 
 #include "about/Versione.h"
-#include "acquisition/Programma.h"
+#include "Prodotto.h"
 #include "mainwindow/Disegni.h"
 
 namespace tarvel {

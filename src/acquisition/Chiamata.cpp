@@ -1,5 +1,7 @@
 #include "acquisition/Chiamata.h"
 
+#include <algorithm>
+
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -47,26 +49,90 @@ Cut cutReadLine(std::string_view line) {
     return cut;
 }
 
-}  // namespace
-
-Chiamata TagliaRiga(std::string_view riga) {
-    std::string_view line = Trim(riga);
-    if (startsWithWord(line, "SERIAL"))
-        return {"*", afterLast(line, '_'), "*", "*", "Serial settings"};
-    if (startsWithWord(line, "SLEEP")) return {"#", afterLast(line, ' '), "*", "*", "Wait"};
-    if (startsWithWord(line, "NEXT")) return {"%", "*", "*", "*", "Next device"};
-    return cutReadLine(line).record;
+// Removes every c from text and trims it; false when there was none.
+bool takeMarker(std::string& text, char c) {
+    if (text.find(c) == std::string::npos) return false;
+    text.erase(std::remove(text.begin(), text.end(), c), text.end());
+    text = std::string(Trim(text));
+    return true;
 }
 
-TipoRiga TipoDiRiga(std::string_view riga) {
-    std::string_view line = Trim(riga);
+std::optional<std::int16_t> leadingInt16(const std::string& text) {
+    return ArrotondaInt16(NumeroIniziale(text));
+}
+
+// The register markers and the four numbers of a read or constant line.
+void cutValueFields(Riga& riga) {
+    Chiamata& c = riga.campiEseguiti;
+    c = riga.campi;
+    ParametriLettura p;
+    p.senzaSegno = takeMarker(c.Registro, '&');
+    // A constant keeps its register field, "&" taken out, as its value.
+    if (riga.tipo == TipoRiga::Costante) return;
+    // "+" wins over "-".
+    if (takeMarker(c.Registro, '+')) {
+        p.trentaDueBit = p.bassoSuccessivo = true;
+    } else if (takeMarker(c.Registro, '-')) {
+        p.trentaDueBit = true;
+    }
+    auto funzione = leadingInt16(c.Codice);
+    auto registro = leadingInt16(c.Registro);
+    auto nodo = leadingInt16(c.Nodo);
+    auto decimali = leadingInt16(c.Decimali);
+    if (!funzione || !registro || !nodo || !decimali) return;
+    p.funzione = *funzione;
+    p.registro = *registro;
+    p.nodo = *nodo;
+    p.decimali = *decimali;
+    riga.lettura = p;
+}
+
+TipoRiga kindOf(std::string_view line, const Chiamata& c, bool complete) {
     if (line.empty()) return TipoRiga::Vuota;
-    Chiamata c = TagliaRiga(line);
     if (c.Nodo == "*") return TipoRiga::Seriale;
     if (c.Nodo == "#") return TipoRiga::Attesa;
     if (c.Nodo == "%") return TipoRiga::Prossimo;
-    if (!cutReadLine(line).complete) return TipoRiga::NonValida;
+    if (!complete) return TipoRiga::NonValida;
     return NumeroIniziale(c.Nodo) == 0 ? TipoRiga::Costante : TipoRiga::Lettura;
+}
+
+Cut cut(std::string_view line) {
+    if (startsWithWord(line, "SERIAL"))
+        return {{"*", afterLast(line, '_'), "*", "*", "Serial settings"}, true};
+    if (startsWithWord(line, "SLEEP")) return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true};
+    if (startsWithWord(line, "NEXT")) return {{"%", "*", "*", "*", "Next device"}, true};
+    return cutReadLine(line);
+}
+
+}  // namespace
+
+Chiamata TagliaRiga(std::string_view riga) { return cut(Trim(riga)).record; }
+
+TipoRiga TipoDiRiga(std::string_view riga) { return CaricaRiga(riga).tipo; }
+
+Riga CaricaRiga(std::string_view testo) {
+    Riga riga;
+    riga.testo = std::string(testo);
+    const std::string_view line = Trim(testo);
+    Cut c = cut(line);
+    riga.campi = std::move(c.record);
+    riga.tipo = kindOf(line, riga.campi, c.complete);
+    switch (riga.tipo) {
+        case TipoRiga::Lettura:
+        case TipoRiga::Costante:
+            cutValueFields(riga);
+            break;
+        case TipoRiga::Seriale:
+            riga.profilo = leadingInt16(riga.campi.Codice);
+            break;
+        case TipoRiga::Attesa:
+            riga.attesa = std::chrono::milliseconds(
+                ArrotondaInt32(std::max(NumeroIniziale(riga.campi.Codice), 0.0)).value_or(0));
+            break;
+        default:
+            break;
+    }
+    return riga;
 }
 
 const char* NomeTipoRiga(TipoRiga tipo) {

@@ -1,6 +1,9 @@
 #pragma once
 // A request line of the list and the record it is cut into.
 
+#include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,5 +31,34 @@ Chiamata TagliaRiga(std::string_view riga);
 // separator are not executed as reads.
 TipoRiga TipoDiRiga(std::string_view riga);
 const char* NomeTipoRiga(TipoRiga tipo);
+
+// The numbers of a read line, taken when the list is loaded.
+struct ParametriLettura {
+    std::int16_t nodo = 0;
+    std::int16_t funzione = 0;
+    std::int16_t registro = 0;
+    std::int16_t decimali = 0;
+    bool trentaDueBit = false;     // "+" or "-": two registers
+    bool bassoSuccessivo = false;  // "+": the low word in the register after
+    bool senzaSegno = false;       // "&"
+};
+
+// One request line, cut once when the list is loaded.
+struct Riga {
+    std::string testo;  // the line as the list shows it
+    TipoRiga tipo = TipoRiga::Vuota;
+    Chiamata campi;     // the five fields as cut
+    // Reads and constants: the fields with the register markers taken out,
+    // as the detail fields show them while the line runs.
+    Chiamata campiEseguiti;
+    // Reads whose four numbers fit 16 bits; nothing means no read is made.
+    std::optional<ParametriLettura> lettura;
+    // Serial lines: the profile number; nothing when out of range.
+    std::optional<std::int16_t> profilo;
+    // Wait lines: how long; a negative wait counts as none.
+    std::chrono::milliseconds attesa{0};
+};
+
+Riga CaricaRiga(std::string_view testo);
 
 }  // namespace tarvel

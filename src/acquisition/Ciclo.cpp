@@ -1,102 +1,84 @@
-// Timed acquisition: start, stop, one cycle over the request list, and the
-// status lamp.
-
-#include "acquisition/Programma.h"
-#include "settings/Numero.h"
+#include "acquisition/Ciclo.h"
 
 namespace tarvel {
-namespace {
-constexpr Millis PausaTraRighe{200};
+
+Ciclo::Ciclo(Clock& clock, Passi& passi)
+    : clock_(clock), passi_(passi), tmrLettura_(clock.createTimer()) {
+    tmrLettura_->setInterval(Millis(1000));
+    tmrLettura_->onTimeout([this] { TmrLettura_Timer(); });
 }
 
-void Programma::ImpostaLampada(const std::string& colore) {
-    std::string c = Maiuscolo(Trim(colore));
-    Lampada lampada = c == "VERDE"    ? Lampada::Verde
-                      : c == "GIALLO" ? Lampada::Giallo
-                      : c == "ROSSO"  ? Lampada::Rossa
-                                      : Lampada::Spenta;
-    stato_.lampada = lampada;
-    notifica(&MainView::lampadaCambiata);
+Ciclo::~Ciclo() = default;
+
+void Ciclo::impostaIntervallo(Millis intervallo) { tmrLettura_->setInterval(intervallo); }
+
+void Ciclo::AggiornaMenu() {
+    if (!attiva_) passi_.impostaLampada(Lampada::Spenta);
+    passi_.statoCambiato();
 }
 
-void Programma::AggiornaMenu() {
-    if (!stato_.acquisizioneAttiva) ImpostaLampada("");
-    notifica(&MainView::acquisizioneCambiata);
-}
-
-void Programma::AbilitaListe(bool abilita) {
-    stato_.listeAbilitate = abilita;
-    notifica(&MainView::acquisizioneCambiata);
-}
-
-void Programma::MenuAvvio_Click() {
+void Ciclo::MenuAvvio_Click() {
     // Starting while acquisition is on would nest a cycle inside the
     // running one: the command does nothing then.
-    if (stato_.acquisizioneAttiva) return;
-    stato_.risposte.clear();
-    notifica(&MainView::risposteCambiate);
-    AzzeraDettagli();
-    stato_.acquisizioneAttiva = true;
+    if (attiva_) return;
+    passi_.svuotaRisposte();
+    passi_.azzeraDettagli();
+    attiva_ = true;
     AggiornaMenu();
     TmrLettura_Timer();
 }
 
-void Programma::MenuFerma_Click() {
-    stato_.acquisizioneAttiva = false;
+void Ciclo::MenuFerma_Click() {
+    attiva_ = false;
     tmrLettura_->setEnabled(false);
     AggiornaMenu();
 }
 
-void Programma::TmrLettura_Timer() {
-    if (stato_.cicloInCorso) return;
+void Ciclo::TmrLettura_Timer() {
+    if (inCorso_) return;
     tmrLettura_->setEnabled(false);
-    const TimePoint inizio = p_.clock.now();
-    stato_.cicloInCorso = true;
-    lettureFalliteCiclo_ = 0;
-    AbilitaListe(false);
-    ImpostaLampada("VERDE");
-    stato_.risposte.clear();
-    notifica(&MainView::risposteCambiate);
+    const TimePoint inizio = clock_.now();
+    inCorso_ = true;
+    passi_.statoCambiato();
+    passi_.abilitaListe(false);
+    passi_.impostaLampada(Lampada::Verde);
+    passi_.svuotaRisposte();
 
     int eseguite = 0;
-    const int righe = static_cast<int>(stato_.chiamate.size());
-    for (int i = 0; i < righe; ++i) {
-        SelezionaChiamata(i);
-        p_.clock.processEvents();
-        if (!stato_.acquisizioneAttiva) break;
-        Cmd_Leggi_Click();
+    int fallite = 0;
+    for (int i = 0; i < passi_.numeroRighe(); ++i) {
+        passi_.selezionaRiga(i);
+        clock_.processEvents();
+        if (!attiva_) break;
+        Risposta risposta = passi_.eseguiRiga();
         ++eseguite;
-        p_.clock.processEvents();
-        stato_.risposte.push_back(stato_.risultato);
-        notifica(&MainView::risposteCambiate);
-        p_.clock.processEvents();
-        if (!stato_.acquisizioneAttiva) break;
-        if (i < static_cast<int>(stato_.chiamate.size()) - 1) p_.clock.sleep(PausaTraRighe);
+        if (risposta.letturaFallita) ++fallite;
+        clock_.processEvents();
+        passi_.aggiungiRisposta(risposta.testo);
+        clock_.processEvents();
+        if (!attiva_) break;
+        if (i < passi_.numeroRighe() - 1) clock_.sleep(PausaTraRighe);
     }
+    finisci(inizio, eseguite, fallite);
+}
 
-    EsitoEsportazione uscita = Esporta();
-    AbilitaListe(true);
-    AzzeraDettagli();
-    ImpostaLampada(stato_.acquisizioneAttiva ? "ROSSO" : "");
-    if (stato_.acquisizioneAttiva) tmrLettura_->setEnabled(true);
-    stato_.cicloInCorso = false;
-    notifica(&MainView::acquisizioneCambiata);
+void Ciclo::finisci(TimePoint inizio, int eseguite, int fallite) {
+    EsitoEsportazione uscita = passi_.esporta();
+    passi_.abilitaListe(true);
+    passi_.azzeraDettagli();
+    passi_.impostaLampada(attiva_ ? Lampada::Rossa : Lampada::Spenta);
+    if (attiva_) tmrLettura_->setEnabled(true);
+    inCorso_ = false;
+    passi_.statoCambiato();
 
     RapportoCiclo rapporto;
     rapporto.numero = ++cicli_;
     rapporto.righeEseguite = eseguite;
-    rapporto.lettureFallite = lettureFalliteCiclo_;
+    rapporto.lettureFallite = fallite;
     rapporto.fileScritti = std::move(uscita.scritti);
     rapporto.erroriUscita = std::move(uscita.errori);
-    rapporto.durata = std::chrono::duration_cast<Millis>(p_.clock.now() - inizio);
-    if (view_) view_->cicloTerminato(rapporto);
-}
-
-EsitoEsportazione Programma::Esporta() {
-    ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
-                                    const std::string& d) { return LeggiIni(s, k, d); },
-                             p_.files, p_.clock, p_.identity.programFolder()};
-    return EsportaXML(stato_.risposte, ctx);
+    rapporto.durata = std::chrono::duration_cast<Millis>(clock_.now() - inizio);
+    passi_.cicloTerminato(rapporto);
 }
 
 }  // namespace tarvel

@@ -1,9 +1,9 @@
-// The request list: loading it from the settings, and cutting the selected
-// line into the detail fields.
+#include "acquisition/ElencoChiamate.h"
 
 #include <cmath>
 
-#include "acquisition/Programma.h"
+#include "Prodotto.h"
+#include "settings/Impostazioni.h"
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -25,60 +25,28 @@ std::string chiaveRiga(int n) {
 
 }  // namespace
 
-bool Programma::CaricaParametri() {
+std::string DidascaliaPerTitolo(const std::string& titolo) {
+    return std::string(NomeProdotto) + (titolo.empty() ? "" : " [" + titolo + "]");
+}
+
+std::optional<ElencoChiamate> LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) {
     // One load reads one version of the file.
-    HeldVersion versione(p_.ini);
-    std::string titolo = LeggiIni("General", "Title", "");
-    stato_.didascalia = std::string(NomeProdotto) + (titolo.empty() ? "" : " [" + titolo + "]");
-    notifica(&MainView::didascaliaCambiata);
+    HeldVersion versione(imp.store());
+    titolo = imp.LeggiIni("General", "Title", "");
+    const int prima = numeroRiga(imp.LeggiIni("Parameters", "Firt", "0"));
+    const int ultima = numeroRiga(imp.LeggiIni("Parameters", "Last", "0"));
+    if (prima == 0 || ultima == 0) return std::nullopt;
 
-    int prima = numeroRiga(LeggiIni("Parameters", "Firt", "0"));
-    int ultima = numeroRiga(LeggiIni("Parameters", "Last", "0"));
-    if (prima == 0 || ultima == 0) return false;
-
-    auto intervallo = ArrotondaInt32(NumeroIniziale(LeggiIni("Parameters", "Interval", "0")));
-    stato_.intervallo =
+    ElencoChiamate elenco;
+    elenco.titolo = titolo;
+    auto intervallo = ArrotondaInt32(NumeroIniziale(imp.LeggiIni("Parameters", "Interval", "0")));
+    elenco.intervallo =
         Millis(intervallo && *intervallo >= 1 && *intervallo <= 60000 ? *intervallo : 1000);
-    tmrLettura_->setInterval(stato_.intervallo);
-
-    stato_.chiamate.clear();
-    stato_.risposte.clear();
     for (int n = prima; n <= ultima; ++n) {
-        std::string riga(Trim(LeggiIni("Parameters", chiaveRiga(n), "")));
-        if (Maiuscolo(riga.substr(0, 3)) != "REM") stato_.chiamate.push_back(std::move(riga));
+        std::string riga(Trim(imp.LeggiIni("Parameters", chiaveRiga(n), "")));
+        if (Maiuscolo(riga.substr(0, 3)) != "REM") elenco.righe.push_back(CaricaRiga(riga));
     }
-    AzzeraDettagli();
-    notifica(&MainView::chiamateCambiate);
-    notifica(&MainView::risposteCambiate);
-    return true;
-}
-
-void Programma::SelezionaChiamata(int indice) {
-    if (indice < -1 || indice >= static_cast<int>(stato_.chiamate.size())) return;
-    stato_.selezione = indice;
-    notifica(&MainView::selezioneCambiata);
-    if (indice >= 0) Lst_Chiamate_Click();
-}
-
-void Programma::Lst_Chiamate_Click() {
-    if (stato_.selezione < 0 || stato_.selezione >= static_cast<int>(stato_.chiamate.size()))
-        return;
-    const std::string& riga = stato_.chiamate[static_cast<std::size_t>(stato_.selezione)];
-    stato_.chiamata = TagliaRiga(riga);
-    stato_.tipoChiamata = TipoDiRiga(riga);
-    stato_.risultato.clear();
-    notifica(&MainView::dettagliCambiati);
-}
-
-void Programma::AzzeraDettagli() {
-    if (!stato_.chiamate.empty()) {
-        stato_.selezione = -1;
-        notifica(&MainView::selezioneCambiata);
-    }
-    stato_.chiamata = Chiamata{};
-    stato_.tipoChiamata = TipoRiga::Vuota;
-    stato_.risultato.clear();
-    notifica(&MainView::dettagliCambiati);
+    return elenco;
 }
 
 }  // namespace tarvel

@@ -2,9 +2,11 @@
 
 #include <charconv>
 
-#include "modbus/MBus.h"
 
 namespace tarvel {
+namespace {
+constexpr double ValoreFallito = 99999;
+}
 
 std::string TestoValore(double valore) {
     if (valore == ValoreFallito) return "";

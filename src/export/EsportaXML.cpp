@@ -54,14 +54,14 @@ class FileUscita {
     std::string testo_;
 };
 
-struct Impostazioni {
+struct ImpostazioniUscita {
     bool kill = false;
     std::string dichiarazione;
     std::string generale;
 };
 
-Impostazioni leggiImpostazioni(ContestoEsportazione& ctx) {
-    Impostazioni imp;
+ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
+    ImpostazioniUscita imp;
     std::string kill = ctx.leggiIni("Export", "Kill", "0");
     imp.kill = !kill.empty() && kill != "0";
     std::string encoding = ctx.leggiIni("XML", "Encoding", "UTF-8");
@@ -85,7 +85,7 @@ void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
 
 EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoEsportazione& ctx) {
     EsitoEsportazione esito;
-    Impostazioni imp = leggiImpostazioni(ctx);
+    ImpostazioniUscita imp = leggiImpostazioni(ctx);
     auto apri = [&](const std::string& path) {
         if (imp.kill) CancellaFile(path, ctx);
         return FileUscita(path, imp.dichiarazione);

@@ -10,19 +10,20 @@
 
 namespace tarvel {
 
-Applicazione::Applicazione(Piattaforma piattaforma, IstanzaProgramma& istanza,
-                           std::function<void(int)> termina)
+Applicazione::Applicazione(Piattaforma piattaforma, DesktopShell& shell,
+                           IstanzaProgramma& istanza, std::function<void(int)> termina)
     : termina_(std::move(termina)),
+      shell_(shell),
       programma_(std::make_unique<Programma>(piattaforma)),
-      autoAvvio_(std::make_unique<AvvioAutomatico>(piattaforma.shell, piattaforma.dialogs,
+      autoAvvio_(std::make_unique<AvvioAutomatico>(shell, piattaforma.dialogs,
                                                    piattaforma.identity)),
       mainForm_(std::make_unique<MainForm>(*programma_)),
       monitor_(std::make_unique<MonitorForm>(programma_->mbus(), piattaforma.clock)),
-      about_(std::make_unique<AboutForm>(piattaforma.identity, piattaforma.shell)),
+      about_(std::make_unique<AboutForm>(piattaforma.identity, shell)),
       splash_(std::make_unique<SplashForm>(piattaforma.identity, piattaforma.clock)),
       tray_(std::make_unique<TrayIcona>(piattaforma.identity)),
       avvio_(std::make_unique<Avvio>(*programma_, piattaforma.clock, piattaforma.dialogs, *this,
-                                     istanza, *autoAvvio_)) {
+                                     &istanza, autoAvvio_.get())) {
     programma_->setView(mainForm_.get());
     collegaMainForm();
     collegaAltri();
@@ -35,6 +36,9 @@ Applicazione::~Applicazione() {
 
 void Applicazione::collegaMainForm() {
     MainForm* m = mainForm_.get();
+    // The editor runs on its own; a failure to start it shows nothing.
+    connect(m, &MainForm::modificaIniRichiesta, this,
+            [this] { shell_.openInEditor(programma_->PercorsoIni()); });
     connect(m, &MainForm::ricaricaRichiesta, this, [this] { avvio_->MenuRicarica_Click(); });
     connect(m, &MainForm::fineRichiesta, this, [this] { avvio_->MenuFine_Click(); });
     connect(m, &MainForm::chiusuraRichiesta, this, [this] { avvio_->Form_QueryUnload(); });

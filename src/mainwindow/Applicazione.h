@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-#include "acquisition/Programma.h"
-#include "mainwindow/Avvio.h"
-#include "tray/AvvioAutomatico.h"
+#include "app/Programma.h"
+#include "app/Avvio.h"
+#include "app/AvvioAutomatico.h"
 
 namespace tarvel {
 
@@ -24,7 +24,7 @@ class Applicazione : public QObject, public Finestre {
 
   public:
     // termina ends the process at once with the given code.
-    Applicazione(Piattaforma piattaforma, IstanzaProgramma& istanza,
+    Applicazione(Piattaforma piattaforma, DesktopShell& shell, IstanzaProgramma& istanza,
                  std::function<void(int)> termina);
     ~Applicazione() override;
 
@@ -58,6 +58,7 @@ class Applicazione : public QObject, public Finestre {
     void chiudiAbout();
 
     std::function<void(int)> termina_;
+    DesktopShell& shell_;
     std::unique_ptr<Programma> programma_;
     std::unique_ptr<AvvioAutomatico> autoAvvio_;
     std::unique_ptr<MainForm> mainForm_;

@@ -6,7 +6,7 @@
 #include <QLockFile>
 #include <QString>
 
-#include "mainwindow/Avvio.h"
+#include "app/Avvio.h"
 
 namespace tarvel {
 

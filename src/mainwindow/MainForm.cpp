@@ -181,7 +181,7 @@ void MainForm::creaMenuFile() {
     menuFile_ = menuBar()->addMenu(QStringLiteral("&File"));
     menuFile_->setObjectName(QStringLiteral("MenuFile"));
     voce(menuFile_, "MenuEdita", QStringLiteral("Edita impostazioni"),
-         [this] { programma_.ModificaIni(); });
+         [this] { emit modificaIniRichiesta(); });
     voce(menuFile_, "MenuRicarica", QStringLiteral("Ricarica impostazioni"),
          [this] { emit ricaricaRichiesta(); });
     menuFile_->addSeparator()->setObjectName(QStringLiteral("MenuNull"));

@@ -7,8 +7,8 @@
 #include <array>
 #include <functional>
 
-#include "acquisition/MainView.h"
-#include "acquisition/Programma.h"
+#include "app/MainView.h"
+#include "app/Programma.h"
 
 class QAction;
 class QLabel;
@@ -44,6 +44,7 @@ class MainForm : public QMainWindow, public MainView {
     void aggiornaTutto();
 
   signals:
+    void modificaIniRichiesta();
     void ricaricaRichiesta();
     void fineRichiesta();
     void monitorRichiesto();

@@ -2,7 +2,7 @@
 // The platform services of the desktop program, owned together: the real
 // clock, serial port, settings file, output files, dialogs and desktop.
 
-#include "acquisition/Programma.h"
+#include "app/Programma.h"
 #include "platform/posix/IniFileStore.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/qt/QtClock.h"
@@ -16,7 +16,7 @@ namespace tarvel {
 struct PiattaformaDesktop {
     // Needs the application object: the program's folder comes from it.
     PiattaformaDesktop();
-    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, shell, port, files}; }
+    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, port, files}; }
 
     QtProgramIdentity identity;
     IniFileStore ini;

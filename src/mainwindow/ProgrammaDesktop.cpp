@@ -9,7 +9,7 @@
 namespace tarvel {
 
 ProgrammaDesktop::ProgrammaDesktop()
-    : applicazione_(piattaforma_.piattaforma(), blocco_, [this](int codice) { termina(codice); }) {
+    : applicazione_(piattaforma_.piattaforma(), piattaforma_.shell, blocco_, [this](int codice) { termina(codice); }) {
     // Hiding the last window into the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(IconaProgramma());

@@ -10,8 +10,6 @@ namespace tarvel {
 namespace {
 
 constexpr Millis IntervalloRiapertura{1000};
-const std::string Fallito = "99999";
-
 std::uint8_t highByte(std::int32_t value) {
     return static_cast<std::uint8_t>((static_cast<std::uint32_t>(value) >> 8) & 0xFF);
 }
@@ -39,24 +37,6 @@ std::string joinBytes(const Bytes& bytes, const char* format) {
 double scala(double raw, std::int16_t decimali) { return raw / std::pow(10.0, decimali); }
 
 }  // namespace
-
-const char* TestoEsito(EsitoTransazione esito) {
-    switch (esito) {
-        case EsitoTransazione::Completa:
-            return "";
-        case EsitoTransazione::TimeOut:
-            return " Time out";
-        case EsitoTransazione::Broadcast:
-            return " Broadcast";
-        case EsitoTransazione::Eccezione:
-            return " (Exception)";
-        case EsitoTransazione::ErroreCRC:
-            return " (CRC error)";
-        case EsitoTransazione::RispostaErrata:
-            return " (Wrong answer)";
-    }
-    return "";
-}
 
 MBus::MBus(SerialPort& port, Clock& clock) : port_(port), clock_(clock) {}
 
@@ -94,20 +74,19 @@ bool MBus::ApriPorta(bool apri) {
 }
 
 bool MBus::ImpostaTimeOut(std::int32_t millisecondi) {
-    if (millisecondi < 0 || millisecondi > 10000) return false;
-    TimeOutMs = millisecondi;
+    if (millisecondi < 0 || millisecondi > TimeOutMassimo) return false;
+    timeOutMs_ = millisecondi;
     return true;
 }
 
-std::int32_t MBus::LeggiTimeOut() const { return TimeOutMs; }
-
 bool MBus::ImpostaRetry(std::int32_t tentativi) {
-    if (tentativi < 1) {
-        Retry = 1;
-        return false;
-    }
-    Retry = tentativi;
-    return true;
+    retry_ = tentativi < 1 ? 1 : tentativi;
+    return tentativi >= 1;
+}
+
+void MBus::PredefinitiModbus() {
+    retry_ = 1;
+    timeOutMs_ = TimeOutPredefinito;
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }
@@ -119,40 +98,38 @@ std::string MBus::TestoHex(const Bytes& bytes) { return joinBytes(bytes, "%02X")
 std::string MBus::TestoDec(const Bytes& bytes) { return joinBytes(bytes, "%03u"); }
 
 void MBus::ImpostaNotazione(std::int16_t indice) {
-    if (indice == 0) {
-        NotazioneDec = true;
-        NotazioneHex = false;
-    } else if (indice == 1) {
-        NotazioneHex = true;
-        NotazioneDec = false;
-    }
+    if (indice == 0 || indice == 1) notazione_ = static_cast<Notazione>(indice);
 }
 
-std::string MBus::notazione(const Bytes& bytes) const {
-    return NotazioneHex ? TestoHex(bytes) : TestoDec(bytes);
+std::string MBus::testoBytes(const Bytes& bytes) const {
+    return notazione_ == Notazione::Esadecimale ? TestoHex(bytes) : TestoDec(bytes);
 }
 
 void MBus::registraRichiesta(const Bytes& trama) {
-    if (!MonitorAttivo) return;
-    monitor_.aggiungiRichiesta(notazione(trama));
+    if (!monitorAttivo_) return;
+    monitor_.aggiungiRichiesta(testoBytes(trama));
     if (monitorChanged_) monitorChanged_();
 }
 
 void MBus::registraRisposta(const Bytes& bytes, EsitoTransazione esito) {
-    if (!MonitorAttivo) return;
-    monitor_.aggiungiRisposta(std::string(Trim(notazione(bytes) + TestoEsito(esito))));
+    if (!monitorAttivo_) return;
+    monitor_.aggiungiRisposta(std::string(Trim(testoBytes(bytes) + TestoEsito(esito))));
     if (monitorChanged_) monitorChanged_();
 }
 
 // --- The exchange -----------------------------------------------------------
 
+void MBus::segnaPerso() {
+    // The device went away under the open port: close it, so that it can be
+    // opened again when the device is back.
+    port_.close();
+    portaPersa_ = true;
+    ultimoTentativo_ = clock_.now();
+}
+
 void MBus::riapriSePerso() {
     if (port_.deviceLost()) {
-        // The device went away under the open port: close it, so that it can
-        // be opened again when the device is back.
-        port_.close();
-        portaPersa_ = true;
-        ultimoTentativo_ = clock_.now();
+        segnaPerso();
         return;
     }
     if (!portaPersa_ || clock_.now() - ultimoTentativo_ < IntervalloRiapertura) return;
@@ -163,7 +140,7 @@ void MBus::riapriSePerso() {
 
 Bytes MBus::attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa) {
     Bytes ricevuti;
-    const TimePoint scadenza = clock_.now() + Millis(TimeOutMs);
+    const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
     completa = false;
     // Pending events run inside each wait: the loop never spins.
     for (;;) {
@@ -176,77 +153,80 @@ Bytes MBus::attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& compl
         // An exception answer is complete at five bytes: no need to wait on.
         if (RispostaEccezione(trama, ricevuti)) return ricevuti;
         if (clock_.now() >= scadenza) return ricevuti;
-        if (port_.deviceLost()) {
-            port_.close();
-            portaPersa_ = true;
-            ultimoTentativo_ = clock_.now();
-        }
+        if (port_.deviceLost()) segnaPerso();
         port_.waitForInput(scadenza);
     }
 }
 
-bool MBus::EseguiTransazione(std::int16_t nodo, int lunghezzaAttesa, const Bytes& trama) {
+EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, bool completa,
+                               std::uint8_t nodo) {
+    if (completa) {
+        bufferRisposta_ = ricevuti;
+        return ControllaRisposta(trama, ricevuti);
+    }
+    if (RispostaEccezione(trama, ricevuti)) {
+        bufferRisposta_ = ricevuti;
+        codiceEccezione_ = ricevuti[2];
+        return EsitoTransazione::Eccezione;
+    }
+    if (ricevuti.size() >= 2) {
+        bufferRisposta_ = ricevuti;
+        return EsitoTransazione::Parziale;
+    }
+    // Nothing, or one stray byte: nothing came.
+    ricevuti.clear();
+    return nodo == 0 ? EsitoTransazione::Broadcast : EsitoTransazione::TimeOut;
+}
+
+bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes& trama) {
     ++contatori_.transazioni;
     riapriSePerso();
     // A late answer to an earlier request must not be taken for this one.
     port_.discardInput();
-    port_.write(trama);
+    const bool scritta = port_.write(trama);
     registraRichiesta(trama);
 
+    // A request that could not be written still waits out its time-out, so
+    // that the cycle keeps the pace of a silent device. A device known to
+    // be away ends as a time-out, as a silent one does; a write that an
+    // open port refuses is a port error.
     bool completa = false;
     Bytes ricevuti = attendiRisposta(trama, lunghezzaAttesa, completa);
-
-    if (completa) {
-        BufferRisposta = ricevuti;
-        switch (ControllaRisposta(trama, ricevuti)) {
-            case EsitoRisposta::Valida:
-                esito_ = EsitoTransazione::Completa;
-                break;
-            case EsitoRisposta::ErroreCRC:
-                esito_ = EsitoTransazione::ErroreCRC;
-                break;
-            case EsitoRisposta::RispostaErrata:
-                esito_ = EsitoTransazione::RispostaErrata;
-                break;
-        }
-    } else if (ricevuti.size() >= 2) {
-        BufferRisposta = ricevuti;
-        esito_ = EsitoTransazione::Eccezione;
-    } else {
-        // Nothing, or one stray byte: nothing came.
-        ricevuti.clear();
-        esito_ = nodo == 0 ? EsitoTransazione::Broadcast : EsitoTransazione::TimeOut;
-    }
+    esito_ = giudica(trama, ricevuti, completa, nodo);
+    if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
+        esito_ = EsitoTransazione::ErrorePorta;
     registraRisposta(ricevuti, esito_);
-    bool ok = esito_ == EsitoTransazione::Completa;
+    const bool ok = esito_ == EsitoTransazione::Completa;
     if (!ok) ++contatori_.fallite;
     return ok;
 }
 
 // --- Value reads ------------------------------------------------------------
 
-std::string MBus::LeggiHex(std::int16_t funzione, std::int32_t alto, std::int32_t basso,
-                           std::int16_t nodo) {
-    int lunghezza = LunghezzaRisposta(funzione);
-    if (lunghezza == 0) return Fallito;
-    Bytes trama =
-        CostruisciTrama(8, static_cast<std::uint8_t>(nodo), static_cast<std::uint8_t>(funzione),
-                        {lowByte(alto), lowByte(basso), 0, 1});
-    if (!EseguiTransazione(nodo, lunghezza, trama)) return Fallito;
-    if (funzione <= 2) return hexByte(BufferRisposta[3], false);
-    return hexByte(BufferRisposta[3], true) + hexByte(BufferRisposta[4], true);
+std::optional<std::string> MBus::LeggiHex(std::int16_t funzione, std::int32_t alto,
+                                          std::int32_t basso, std::int16_t nodo) {
+    const int lunghezza = LunghezzaRisposta(funzione);
+    if (lunghezza == 0) return std::nullopt;
+    const auto indirizzo = static_cast<std::uint16_t>(lowByte(alto) << 8 | lowByte(basso));
+    const auto node = static_cast<std::uint8_t>(nodo);
+    if (!EseguiTransazione(node, lunghezza,
+                           TramaLettura(node, static_cast<std::uint8_t>(funzione), indirizzo)))
+        return std::nullopt;
+    if (funzione <= 2) return hexByte(bufferRisposta_[3], false);
+    return hexByte(bufferRisposta_[3], true) + hexByte(bufferRisposta_[4], true);
 }
 
-double MBus::LeggiValore16(std::int16_t funzione, std::int16_t registro, std::int16_t nodo,
-                           std::int16_t decimali, bool senzaSegno) {
+std::optional<double> MBus::LeggiValore16(std::int16_t funzione, std::int16_t registro,
+                                          std::int16_t nodo, std::int16_t decimali,
+                                          bool senzaSegno) {
     clock_.processEvents();
-    double risultato = ValoreFallito;
-    std::string testo = Fallito;
-    for (int tentativo = 0; tentativo < Retry && testo == Fallito; ++tentativo)
+    std::optional<std::string> testo;
+    for (int tentativo = 0; tentativo < retry_ && !testo; ++tentativo)
         testo = LeggiHex(funzione, highByte(registro), lowByte(registro), nodo);
-    if (testo != Fallito) {
-        auto raw = static_cast<std::uint32_t>(std::stoul(testo, nullptr, 16));
-        double valore = (!senzaSegno && testo.size() == 4)
+    std::optional<double> risultato;
+    if (testo) {
+        auto raw = static_cast<std::uint32_t>(std::stoul(*testo, nullptr, 16));
+        double valore = (!senzaSegno && testo->size() == 4)
                             ? static_cast<std::int16_t>(static_cast<std::uint16_t>(raw))
                             : static_cast<double>(raw);
         risultato = scala(valore, decimali);
@@ -255,22 +235,23 @@ double MBus::LeggiValore16(std::int16_t funzione, std::int16_t registro, std::in
     return risultato;
 }
 
-double MBus::LeggiValore32(std::int16_t funzione, std::int16_t registro, std::int16_t nodo,
-                           std::int16_t decimali, bool bassoSuccessivo, bool senzaSegno) {
+std::optional<double> MBus::LeggiValore32(std::int16_t funzione, std::int16_t registro,
+                                          std::int16_t nodo, std::int16_t decimali,
+                                          bool bassoSuccessivo, bool senzaSegno) {
     clock_.processEvents();
-    double risultato = ValoreFallito;
     auto primo = static_cast<std::uint16_t>(registro);
     auto secondo = static_cast<std::uint16_t>(bassoSuccessivo ? primo + 1 : primo - 1);
-    std::string testo1 = Fallito, testo2 = Fallito;
-    for (int tentativo = 0; tentativo < Retry; ++tentativo) {
+    std::optional<std::string> testo1, testo2;
+    for (int tentativo = 0; tentativo < retry_; ++tentativo) {
         testo1 = LeggiHex(funzione, primo >> 8, primo & 0xFF, nodo);
         clock_.processEvents();
         testo2 = LeggiHex(funzione, secondo >> 8, secondo & 0xFF, nodo);
-        if (testo1 != Fallito && testo2 != Fallito) break;
+        if (testo1 && testo2) break;
     }
-    if (testo1 != Fallito && testo2 != Fallito) {
+    std::optional<double> risultato;
+    if (testo1 && testo2) {
         // The two texts written one after the other, read as one number.
-        std::uint64_t raw = std::stoull(testo1 + testo2, nullptr, 16) & 0xFFFFFFFFull;
+        std::uint64_t raw = std::stoull(*testo1 + *testo2, nullptr, 16) & 0xFFFFFFFFull;
         double valore = senzaSegno ? static_cast<double>(raw)
                                    : static_cast<std::int32_t>(static_cast<std::uint32_t>(raw));
         risultato = scala(valore, decimali);

@@ -5,75 +5,77 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "modbus/Esito.h"
 #include "modbus/MonitorLog.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
 
 namespace tarvel {
 
-// What became of one exchange on the line.
-enum class EsitoTransazione {
-    Completa,        // the expected answer, checked
-    TimeOut,         // nothing (or one stray byte) before the time-out
-    Broadcast,       // the same for node 0, which never answers
-    Eccezione,       // an exception answer, or a partial one
-    ErroreCRC,       // a complete-length answer whose CRC is wrong
-    RispostaErrata,  // right CRC, but node, function or byte count differ
-};
-
-// The status text the monitor appends to the answer line.
-const char* TestoEsito(EsitoTransazione esito);
-
-// The value a read gives when every attempt failed.
-inline constexpr double ValoreFallito = 99999;
+// How the monitor writes bytes: "001 003" or "01 03".
+enum class Notazione : std::uint8_t { Decimale = 0, Esadecimale = 1 };
 
 class MBus {
   public:
+    static constexpr std::int32_t TimeOutPredefinito = 800;
+    static constexpr std::int32_t TimeOutMassimo = 10000;
+
     MBus(SerialPort& port, Clock& clock);
 
     // Port configuration: each returns false when the port refuses a value.
     bool ConfiguraPorta(const std::string& com, const std::string& settings, int handshaking,
                         bool nullDiscard, bool dtr, bool rts);
     bool ApriPorta(bool apri);
+    // Whole milliseconds 0 to TimeOutMassimo; false (nothing changes) otherwise.
     bool ImpostaTimeOut(std::int32_t millisecondi);
-    std::int32_t LeggiTimeOut() const;
+    std::int32_t LeggiTimeOut() const { return timeOutMs_; }
+    // At least 1; a smaller count sets 1 and gives false.
     bool ImpostaRetry(std::int32_t tentativi);
-    std::int32_t LeggiRetry() const { return Retry; }
+    std::int32_t LeggiRetry() const { return retry_; }
+    // One attempt and 800 ms, as at every settings load.
+    void PredefinitiModbus();
     std::string LeggiCommPort() const;
     std::string LeggiSettings() const;
+    // Text of the port's last error, for messages.
+    std::string errorePorta() const { return port_.errorText(); }
 
     // One exchange: true when the expected answer arrived in time and passed
     // its checks. The last esito() tells what happened.
-    bool EseguiTransazione(std::int16_t nodo, int lunghezzaAttesa, const Bytes& trama);
+    bool EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes& trama);
     EsitoTransazione esito() const { return esito_; }
+    // The code of the last exception answer (with esito() Eccezione).
+    std::uint8_t codiceEccezione() const { return codiceEccezione_; }
+    // The bytes of the last answer that came whole or in part.
+    const Bytes& BufferRisposta() const { return bufferRisposta_; }
 
-    // The data of one item as hexadecimal text, or "99999".
-    std::string LeggiHex(std::int16_t funzione, std::int32_t alto, std::int32_t basso,
-                         std::int16_t nodo);
-    // Scaled values, or ValoreFallito after Retry failed attempts.
-    double LeggiValore16(std::int16_t funzione, std::int16_t registro, std::int16_t nodo,
-                         std::int16_t decimali, bool senzaSegno);
-    double LeggiValore32(std::int16_t funzione, std::int16_t registro, std::int16_t nodo,
-                         std::int16_t decimali, bool bassoSuccessivo, bool senzaSegno);
+    // The data of one item at address alto * 256 + basso as hexadecimal text;
+    // nothing when the exchange failed or the function code is not 1 to 4.
+    std::optional<std::string> LeggiHex(std::int16_t funzione, std::int32_t alto,
+                                        std::int32_t basso, std::int16_t nodo);
+    // Scaled values; nothing after Retry failed attempts.
+    std::optional<double> LeggiValore16(std::int16_t funzione, std::int16_t registro,
+                                        std::int16_t nodo, std::int16_t decimali,
+                                        bool senzaSegno);
+    std::optional<double> LeggiValore32(std::int16_t funzione, std::int16_t registro,
+                                        std::int16_t nodo, std::int16_t decimali,
+                                        bool bassoSuccessivo, bool senzaSegno);
 
     static std::string TestoHex(const Bytes& bytes);
     static std::string TestoDec(const Bytes& bytes);
+    // 0: decimal, 1: hexadecimal; any other index changes nothing.
     void ImpostaNotazione(std::int16_t indice);
+    Notazione notazione() const { return notazione_; }
 
+    // While on, every request and answer goes into the monitor's lists.
+    void ImpostaMonitorAttivo(bool attivo) { monitorAttivo_ = attivo; }
+    bool monitorAttivo() const { return monitorAttivo_; }
     MonitorLog& monitor() { return monitor_; }
     const MonitorLog& monitor() const { return monitor_; }
     // Called after every change of the monitor's lists.
     void onMonitorChanged(std::function<void()> handler) { monitorChanged_ = std::move(handler); }
-
-    // Module state, as the rest of the program reads and sets it.
-    std::int32_t Retry = 1;
-    std::int32_t TimeOutMs = 800;
-    bool MonitorAttivo = false;
-    bool NotazioneHex = true;
-    bool NotazioneDec = false;
-    Bytes BufferRisposta;
 
     // Counters that only grow, for reports.
     struct Contatori {
@@ -84,17 +86,26 @@ class MBus {
     const Contatori& contatori() const { return contatori_; }
 
   private:
-    std::string notazione(const Bytes& bytes) const;
+    std::string testoBytes(const Bytes& bytes) const;
     void registraRichiesta(const Bytes& trama);
     void registraRisposta(const Bytes& bytes, EsitoTransazione esito);
+    void segnaPerso();
     void riapriSePerso();
     Bytes attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa);
+    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, bool completa,
+                             std::uint8_t nodo);
 
     SerialPort& port_;
     Clock& clock_;
+    std::int32_t retry_ = 1;
+    std::int32_t timeOutMs_ = TimeOutPredefinito;
+    Notazione notazione_ = Notazione::Esadecimale;
+    bool monitorAttivo_ = false;
+    Bytes bufferRisposta_;
     MonitorLog monitor_;
     std::function<void()> monitorChanged_;
     EsitoTransazione esito_ = EsitoTransazione::Completa;
+    std::uint8_t codiceEccezione_ = 0;
     Contatori contatori_;
     // A device that went away while open: reopened at most once a second.
     bool portaPersa_ = false;

@@ -21,8 +21,7 @@ Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, c
     return frame;
 }
 
-Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::int16_t indirizzo) {
-    auto address = static_cast<std::uint16_t>(indirizzo);
+Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t address) {
     return CostruisciTrama(
         8, nodo, funzione,
         {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF), 0, 1});
@@ -50,16 +49,16 @@ bool crcMatches(const Bytes& frame) {
 }
 }  // namespace
 
-EsitoRisposta ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
+EsitoTransazione ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
     int expected = richiesta.size() >= 2 ? LunghezzaRisposta(richiesta[1]) : 0;
     if (expected == 0 || static_cast<int>(ricevuti.size()) < expected)
-        return EsitoRisposta::RispostaErrata;
+        return EsitoTransazione::RispostaErrata;
     // Bytes after the expected length are not part of the answer.
     Bytes risposta(ricevuti.begin(), ricevuti.begin() + expected);
-    if (!crcMatches(risposta)) return EsitoRisposta::ErroreCRC;
+    if (!crcMatches(risposta)) return EsitoTransazione::ErroreCRC;
     bool same =
         risposta[0] == richiesta[0] && risposta[1] == richiesta[1] && risposta[2] == expected - 5;
-    return same ? EsitoRisposta::Valida : EsitoRisposta::RispostaErrata;
+    return same ? EsitoTransazione::Completa : EsitoTransazione::RispostaErrata;
 }
 
 bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta) {

@@ -102,9 +102,8 @@ void MonitorForm::creaControlli() {
 
 void MonitorForm::PreparaMonitor() {
     Cmd_Clear_Click();
-    mbus_.MonitorAttivo = false;
-    mbus_.NotazioneHex = true;
-    mbus_.NotazioneDec = false;
+    mbus_.ImpostaMonitorAttivo(false);
+    mbus_.ImpostaNotazione(static_cast<std::int16_t>(Notazione::Esadecimale));
     opzioni_[1]->setChecked(true);
     Opt_Notazione_Click(1);
     setWindowTitle(QStringLiteral("Monitor RS232"));
@@ -113,10 +112,10 @@ void MonitorForm::PreparaMonitor() {
 
 void MonitorForm::MenuMonitor_Click() {
     if (isVisible()) {
-        mbus_.MonitorAttivo = false;
+        mbus_.ImpostaMonitorAttivo(false);
         hide();
     } else {
-        mbus_.MonitorAttivo = true;
+        mbus_.ImpostaMonitorAttivo(true);
         mbus_.monitor().pulisci();
         aggiorna();
         show();
@@ -211,7 +210,7 @@ void MonitorForm::mostraUltima(QListWidget* lista) {
 }
 
 void MonitorForm::closeEvent(QCloseEvent* event) {
-    mbus_.MonitorAttivo = false;
+    mbus_.ImpostaMonitorAttivo(false);
     event->ignore();
     hide();
 }

@@ -1,130 +1,87 @@
-// The settings file: access, loading and reloading, and the options the
-// menus change.
-
-#include "acquisition/Programma.h"
+#include "settings/Impostazioni.h"
 
 namespace tarvel {
 namespace {
 const char* const SiNo[] = {"0", "1"};
+const char* const SuggerimentoChiocciola =
+    "Inserire il carattere @ per lasciare indefinito questo campo";
+}  // namespace
+
+Impostazioni::Impostazioni(ProfileStore& store, Dialogs& dialogs, std::string cartellaProgramma)
+    : store_(store), dialogs_(dialogs), cartella_(std::move(cartellaProgramma)) {}
+
+std::string Impostazioni::PercorsoIni() const { return cartella_ + "/" + NomeFileIni; }
+
+std::string Impostazioni::LeggiIni(const std::string& sezione, const std::string& chiave,
+                                   const std::string& predefinito) const {
+    return store_.read(PercorsoIni(), sezione, chiave, predefinito);
 }
 
-std::string Programma::PercorsoIni() const {
-    return p_.identity.programFolder() + "/" + NomeFileIni;
+bool Impostazioni::ScriviIni(const std::string& sezione, const std::string& chiave,
+                             const std::string& valore) {
+    return store_.write(PercorsoIni(), sezione, chiave, valore);
 }
 
-std::string Programma::LeggiIni(const std::string& sezione, const std::string& chiave,
-                                const std::string& predefinito) {
-    return p_.ini.read(PercorsoIni(), sezione, chiave, predefinito);
+void Impostazioni::LeggiAcquisizioneAutomatica() {
+    opzioni_.acquisisciAuto = LeggiIni("Start", "Auto", "0") == "1";
+}
+void Impostazioni::LeggiAvvioRidotto() {
+    opzioni_.minimizzaPartenza = LeggiIni("Start", "Min", "0") == "1";
+}
+void Impostazioni::LeggiCancellaFileUscita() {
+    opzioni_.killFileOut = LeggiIni("Export", "Kill", "0") == "1";
 }
 
-bool Programma::ScriviIni(const std::string& sezione, const std::string& chiave,
-                          const std::string& valore) {
-    return p_.ini.write(PercorsoIni(), sezione, chiave, valore);
+void Impostazioni::SalvaAcquisizioneAutomatica() {
+    ScriviIni("Start", "Auto", SiNo[opzioni_.acquisisciAuto]);
+}
+void Impostazioni::SalvaAvvioRidotto() { ScriviIni("Start", "Min", SiNo[opzioni_.minimizzaPartenza]); }
+void Impostazioni::SalvaCancellaFileUscita() {
+    ScriviIni("Export", "Kill", SiNo[opzioni_.killFileOut]);
 }
 
-void Programma::ModificaIni() {
-    // The editor runs on its own; a failure to start it shows nothing.
-    p_.shell.openInEditor(PercorsoIni());
-}
-
-void Programma::PredefinitiModbus() {
-    mbus_.Retry = 1;
-    mbus_.TimeOutMs = 800;
-}
-
-bool Programma::CaricaImpostazioni() {
-    PredefinitiModbus();
-    if (!CaricaParametri()) {
-        p_.dialogs.messageBox(NomeProdotto,
-                              std::string("Impostazioni errate nel file ") + NomeFileIni,
-                              Icon::Critical, Buttons::Ok, Answer::Ok);
-        return false;
-    }
-    LeggiAcquisizioneAutomatica();
-    LeggiAvvioRidotto();
-    LeggiCancellaFileUscita();
-    return true;
-}
-
-bool Programma::MenuRicarica_Click() {
-    if (!CaricaImpostazioni()) return false;
-    if (view_) view_->impostazioniRicaricate();
-    return true;
-}
-
-void Programma::LeggiAcquisizioneAutomatica() {
-    stato_.acquisisciAuto = LeggiIni("Start", "Auto", "0") == "1";
-    notifica(&MainView::opzioniCambiate);
-}
-
-void Programma::SalvaAcquisizioneAutomatica() {
-    ScriviIni("Start", "Auto", SiNo[stato_.acquisisciAuto]);
-}
-
-void Programma::LeggiAvvioRidotto() {
-    stato_.minimizzaPartenza = LeggiIni("Start", "Min", "0") == "1";
-    notifica(&MainView::opzioniCambiate);
-}
-
-void Programma::SalvaAvvioRidotto() { ScriviIni("Start", "Min", SiNo[stato_.minimizzaPartenza]); }
-
-void Programma::LeggiCancellaFileUscita() {
-    stato_.killFileOut = LeggiIni("Export", "Kill", "0") == "1";
-    notifica(&MainView::opzioniCambiate);
-}
-
-void Programma::SalvaCancellaFileUscita() { ScriviIni("Export", "Kill", SiNo[stato_.killFileOut]); }
-
-// --- Option menus ------------------------------------------------------------
-
-void Programma::MenuAcquisisciAuto_Click() {
-    stato_.acquisisciAuto = !stato_.acquisisciAuto;
+bool Impostazioni::CommutaAcquisizioneAutomatica() {
+    opzioni_.acquisisciAuto = !opzioni_.acquisisciAuto;
     SalvaAcquisizioneAutomatica();
-    notifica(&MainView::opzioniCambiate);
-    if (stato_.acquisisciAuto) MenuAvvio_Click();
+    return opzioni_.acquisisciAuto;
 }
-
-void Programma::MenuMinimizzaPartenza_Click() {
-    stato_.minimizzaPartenza = !stato_.minimizzaPartenza;
+bool Impostazioni::CommutaAvvioRidotto() {
+    opzioni_.minimizzaPartenza = !opzioni_.minimizzaPartenza;
     SalvaAvvioRidotto();
-    notifica(&MainView::opzioniCambiate);
-    if (view_) view_->riduciInTray(stato_.minimizzaPartenza);
+    return opzioni_.minimizzaPartenza;
 }
-
-void Programma::MenuKillfileOut_Click() {
-    stato_.killFileOut = !stato_.killFileOut;
+bool Impostazioni::CommutaCancellaFileUscita() {
+    opzioni_.killFileOut = !opzioni_.killFileOut;
     SalvaCancellaFileUscita();
-    notifica(&MainView::opzioniCambiate);
+    return opzioni_.killFileOut;
 }
 
-bool Programma::chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
-                            const char* suggerimento, const char* titolo, bool chiocciolaAzzera) {
+bool Impostazioni::chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
+                               const char* suggerimento, const char* titolo,
+                               bool chiocciolaAzzera) {
     std::string attuale = LeggiIni(sezione, chiave, "");
     // The first line, one empty line, then the hint.
     std::string prompt = std::string(primaRiga) + "\n\n" + suggerimento;
-    std::string risposta = p_.dialogs.inputBox(prompt, titolo, attuale);
+    std::string risposta = dialogs_.inputBox(prompt, titolo, attuale);
     if (risposta.empty()) return false;
     if (chiocciolaAzzera && risposta == "@") risposta.clear();
     ScriviIni(sezione, chiave, risposta);
     return true;
 }
 
-void Programma::MenuNomeFileOut_Click() {
-    chiediTesto("Export", "Out", "File di uscita generale:",
-                "Inserire il carattere @ per lasciare indefinito questo campo",
-                "Definizione file di uscita", true);
+bool Impostazioni::MenuNomeFileOut_Click() {
+    return chiediTesto("Export", "Out", "File di uscita generale:", SuggerimentoChiocciola,
+                       "Definizione file di uscita", true);
 }
 
-void Programma::MenuTitoloGenerale_Click() {
-    if (chiediTesto("General", "Title", "Titolo generale:",
-                    "Inserire il carattere @ per lasciare indefinito questo campo",
-                    "Definizione titolo generale", true))
-        CaricaParametri();
+bool Impostazioni::MenuTitoloGenerale_Click() {
+    return chiediTesto("General", "Title", "Titolo generale:", SuggerimentoChiocciola,
+                       "Definizione titolo generale", true);
 }
 
-void Programma::MenuEncodingXML_Click() {
-    chiediTesto("XML", "Encoding", "Encoding XML:", "Valore predefinito: UTF-8",
-                "Definizione encoding XML", false);
+bool Impostazioni::MenuEncodingXML_Click() {
+    return chiediTesto("XML", "Encoding", "Encoding XML:", "Valore predefinito: UTF-8",
+                       "Definizione encoding XML", false);
 }
 
 }  // namespace tarvel

@@ -1,7 +1,7 @@
 #include "tray/TestoTray.h"
 
 #include "about/Versione.h"
-#include "acquisition/Programma.h"
+#include "Prodotto.h"
 
 namespace tarvel {
 

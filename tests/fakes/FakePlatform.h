@@ -11,7 +11,7 @@
 
 #include "FakeClock.h"
 #include "FakeSerialPort.h"
-#include "acquisition/Programma.h"
+#include "app/Programma.h"
 #include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
@@ -157,7 +157,7 @@ struct FakePlatform {
     FakeIdentity identity;
     FakeShell shell;
     FakeOutputFiles files;
-    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, shell, port, files}; }
+    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, port, files}; }
 };
 
 }  // namespace tarvel::fakes

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "Impianto.h"
-#include "mainwindow/Avvio.h"
+#include "app/Avvio.h"
 
 namespace tarvel {
 namespace {
@@ -60,7 +60,7 @@ struct Vita {
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
     AvvioAutomatico autoAvvio{p().shell, p().dialogs, p().identity};
-    Avvio avvio{programma, p().clock, p().dialogs, finestre, istanza, autoAvvio};
+    Avvio avvio{programma, p().clock, p().dialogs, finestre, &istanza, &autoAvvio};
 };
 
 TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {

@@ -11,7 +11,7 @@
 
 #include "Impianto.h"
 #include "platform/qtgui/QtDesktopShell.h"
-#include "tray/AvvioAutomatico.h"
+#include "app/AvvioAutomatico.h"
 
 namespace tarvel {
 namespace {

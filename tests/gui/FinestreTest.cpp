@@ -56,7 +56,7 @@ class FinestreTest : public ::testing::Test {
     fakes::Impianto impianto;
     IstanzaLibera istanza;
     std::vector<int> fine;
-    Applicazione app{impianto.piattaforma.piattaforma(), istanza,
+    Applicazione app{impianto.piattaforma.piattaforma(), impianto.piattaforma.shell, istanza,
                      [this](int codice) { fine.push_back(codice); }};
 };
 
@@ -179,7 +179,7 @@ TEST_F(FinestreTest, CloseRequestWhileAcquiringHidesWindowAndMonitorWithoutAskin
     main().close();
     EXPECT_TRUE(!main().isVisible() || main().isMinimized());
     EXPECT_FALSE(app.monitor().isVisible());
-    EXPECT_FALSE(app.programma().mbus().MonitorAttivo);
+    EXPECT_FALSE(app.programma().mbus().monitorAttivo());
     EXPECT_TRUE(p().dialogs.messages.empty());
     EXPECT_TRUE(fine.empty());
 

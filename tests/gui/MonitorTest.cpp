@@ -49,7 +49,7 @@ TEST_F(MonitorTest, OpensEmptyLogsInTheChosenNotationAndHidesOnClose) {
 
     monitor.MenuMonitor_Click();
     ASSERT_TRUE(monitor.isVisible());
-    EXPECT_TRUE(mbus.MonitorAttivo);
+    EXPECT_TRUE(mbus.monitorAttivo());
     leggi();
     ASSERT_EQ(lista(0)->count(), 1);
     EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A");
@@ -62,11 +62,11 @@ TEST_F(MonitorTest, OpensEmptyLogsInTheChosenNotationAndHidesOnClose) {
 
     monitor.close();
     EXPECT_FALSE(monitor.isVisible());
-    EXPECT_FALSE(mbus.MonitorAttivo);
+    EXPECT_FALSE(mbus.monitorAttivo());
     monitor.MenuMonitor_Click();
     EXPECT_EQ(lista(0)->count() + lista(1)->count(), 0);
     EXPECT_TRUE(monitor.findChild<QRadioButton*>("Opt_Notazione0")->isChecked());
-    EXPECT_TRUE(mbus.NotazioneDec);
+    EXPECT_EQ(mbus.notazione(), Notazione::Decimale);
 
     leggi();
     QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FakePlatform.h"
-#include "acquisition/Programma.h"
+#include "app/Programma.h"
 
 namespace tarvel::test {
 

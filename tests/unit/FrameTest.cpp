@@ -37,10 +37,10 @@ TEST(Frame, ReadRequestsMatchReferenceFrames) {
                   c.frame);
     }
     // Addresses held as negative 16-bit numbers go out as two's complement.
-    Bytes minusOne = TramaLettura(1, 3, -1);
+    Bytes minusOne = TramaLettura(1, 3, static_cast<std::uint16_t>(-1));
     EXPECT_EQ(minusOne[2], 0xFF);
     EXPECT_EQ(minusOne[3], 0xFF);
-    Bytes other = TramaLettura(1, 3, -25535);
+    Bytes other = TramaLettura(1, 3, static_cast<std::uint16_t>(-25535));
     EXPECT_EQ(other[2], 0x9C);
     EXPECT_EQ(other[3], 0x41);
 }
@@ -48,15 +48,15 @@ TEST(Frame, ReadRequestsMatchReferenceFrames) {
 TEST(Frame, AnswersAreCheckedBeforeUse) {
     Bytes request = TramaLettura(1, 3, 0);
     Bytes good = hex({0x01, 0x03, 0x02, 0xFF, 0xFF, 0xB9, 0xF4});
-    EXPECT_EQ(ControllaRisposta(request, good), EsitoRisposta::Valida);
+    EXPECT_EQ(ControllaRisposta(request, good), EsitoTransazione::Completa);
     // Trailing noise after a complete answer does not spoil it.
     Bytes longer = good;
     longer.push_back(0x00);
-    EXPECT_EQ(ControllaRisposta(request, longer), EsitoRisposta::Valida);
+    EXPECT_EQ(ControllaRisposta(request, longer), EsitoTransazione::Completa);
 
     Bytes corrupted = good;
     corrupted[4] = 0xFE;
-    EXPECT_EQ(ControllaRisposta(request, corrupted), EsitoRisposta::ErroreCRC);
+    EXPECT_EQ(ControllaRisposta(request, corrupted), EsitoTransazione::ErroreCRC);
 
     // Right CRC, but from node 2, for function 4, or with a wrong byte count.
     auto withCrc = [](Bytes body) {
@@ -66,11 +66,11 @@ TEST(Frame, AnswersAreCheckedBeforeUse) {
         return body;
     };
     EXPECT_EQ(ControllaRisposta(request, withCrc(hex({0x02, 0x03, 0x02, 0x00, 0x01}))),
-              EsitoRisposta::RispostaErrata);
+              EsitoTransazione::RispostaErrata);
     EXPECT_EQ(ControllaRisposta(request, withCrc(hex({0x01, 0x04, 0x02, 0x00, 0x01}))),
-              EsitoRisposta::RispostaErrata);
+              EsitoTransazione::RispostaErrata);
     EXPECT_EQ(ControllaRisposta(request, withCrc(hex({0x01, 0x03, 0x03, 0x00, 0x01}))),
-              EsitoRisposta::RispostaErrata);
+              EsitoTransazione::RispostaErrata);
 
     Bytes exception = hex({0x01, 0x83, 0x02, 0xC0, 0xF1});
     EXPECT_TRUE(RispostaEccezione(request, exception));

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <gtest/gtest.h>
 
 #include "Banco.h"
@@ -12,7 +13,7 @@ struct Linea : Banco {
     Linea() {
         profilo(0);
         EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
-        m.MonitorAttivo = true;
+        m.ImpostaMonitorAttivo(true);
     }
     const std::vector<std::string>& tx() { return m.monitor().richieste(); }
     const std::vector<std::string>& rx() { return m.monitor().risposte(); }
@@ -30,7 +31,9 @@ TEST(Modbus, ReadsSixteenBitValuesSignedUnsignedAndScaled) {
          {R{3, 0, false, -1}, R{3, 0, true, 65535}, R{3, 1, false, -0.1}, R{3, 1, true, 6553.5},
           R{4, 1, false, 230.1}, R{4, -1, false, 23010}, R{1, 0, false, 1}})
         EXPECT_DOUBLE_EQ(
-            l.m.LeggiValore16(function, function == 1 ? 0 : 12, 1, decimals, unsignedValue), value);
+            l.m.LeggiValore16(function, function == 1 ? 0 : 12, 1, decimals, unsignedValue)
+                .value_or(NAN),
+            value);
     EXPECT_EQ(l.m.LeggiHex(1, 0, 0, 1), "1");
     // The monitor shows each frame as it went on the line.
     EXPECT_EQ(l.tx()[0], "01 03 00 0C 00 01 44 09");
@@ -39,8 +42,7 @@ TEST(Modbus, ReadsSixteenBitValuesSignedUnsignedAndScaled) {
     l.m.LeggiHex(3, 0, 0, 1);
     EXPECT_EQ(l.tx().back(), "001 003 000 000 000 001 132 010");
     l.m.ImpostaNotazione(7);  // other values change nothing
-    EXPECT_TRUE(l.m.NotazioneDec);
-    EXPECT_FALSE(l.m.NotazioneHex);
+    EXPECT_EQ(l.m.notazione(), Notazione::Decimale);
 }
 
 TEST(Modbus, ReadsThirtyTwoBitValuesInBothWordOrders) {
@@ -63,19 +65,19 @@ TEST(Modbus, ReadsThirtyTwoBitValuesInBothWordOrders) {
 TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
     Linea l;
     // An unsupported function sends nothing.
-    EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), std::nullopt);
     EXPECT_TRUE(l.fp.port.written().empty());
     EXPECT_TRUE(l.tx().empty());
 
     // Nobody answers node 0.
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 0, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 0, 0, false), std::nullopt);
     EXPECT_EQ(l.rx().back(), "Broadcast");
 
     // Three attempts: three requests, three time-outs, 3 x 800 ms.
-    l.m.Retry = 3;
+    l.m.ImpostaRetry(3);
     l.device.silent = true;
     const Millis before = l.fp.clock.elapsed();
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(l.fp.clock.elapsed() - before, Millis(2400));
     EXPECT_EQ(l.tx().size(), 4u);
     EXPECT_EQ(std::vector<std::string>(l.rx().end() - 3, l.rx().end()),
@@ -85,7 +87,7 @@ TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
 
 TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
     Linea l;
-    l.m.Retry = 2;
+    l.m.ImpostaRetry(2);
     l.device.values[{3, 0}] = 7;
 
     // An exception answer ends the wait as soon as it is complete.
@@ -98,7 +100,7 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
 
     // A partial answer is an exception at the time-out.
     l.device.partialBytes = 4;
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(l.rx().back(), "01 03 02 00 (Exception)");
     l.device.partialBytes = 0;
 
@@ -110,12 +112,12 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
 
     // Wrong CRC and foreign answers make the attempt fail, and are retried.
     l.device.badCrc = true;
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(l.m.esito(), EsitoTransazione::ErroreCRC);
     EXPECT_NE(l.rx().back().find(" (CRC error)"), std::string::npos);
     l.device.badCrc = false;
     l.device.wrongNode = true;
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(l.rx().back(), "02 03 02 00 07 BD 86 (Wrong answer)");
     l.device.wrongNode = false;
 
@@ -134,7 +136,7 @@ TEST(Modbus, ALateAnswerDoesNotPolluteTheNextRead) {
     l.device.values[{3, 0}] = 1;
     l.device.values[{3, 1}] = 2;
     l.device.delay = Millis(900);  // after the 800 ms time-out
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     l.fp.clock.sleep(Millis(200));  // the pause before the next line: the answer arrives
     l.device.delay = Millis(5);
     EXPECT_EQ(l.m.LeggiValore16(3, 1, 1, 0, false), 2);
@@ -158,7 +160,7 @@ TEST(Modbus, TheMonitorEmptiesBothListsAtItsCapacity) {
     EXPECT_EQ(l.tx().size(), 1u);
     EXPECT_EQ(l.rx().size(), 1u);
     // Nothing is logged while the monitor is hidden.
-    l.m.MonitorAttivo = false;
+    l.m.ImpostaMonitorAttivo(false);
     l.m.LeggiHex(3, 0, 0, 1);
     EXPECT_EQ(l.tx().size(), 1u);
 }
@@ -168,13 +170,13 @@ TEST(Modbus, AnUnpluggedDeviceIsReopenedAtMostOnceASecond) {
     l.device.values[{3, 0}] = 42;
     ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
     l.fp.port.unplug();
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(l.rx().back(), "Time out");
     EXPECT_FALSE(l.fp.port.isOpen());
     const int opens = l.fp.port.openCount();
     // Reads keep failing without spinning: each wait sleeps to its deadline.
     l.m.ImpostaTimeOut(100);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), ValoreFallito);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_LT(l.fp.port.waits(), 200);
     EXPECT_EQ(l.fp.port.openCount(), opens);    // still unplugged: opening fails
     EXPECT_LE(l.m.contatori().riaperture, 3u);  // 2 seconds of reads

@@ -1,11 +1,10 @@
 #pragma once
-// The platform services that have no window: messages on stderr, no editor,
-// and a serial port that only checks its settings.
+// The platform services that have no window: messages on stderr, and a
+// serial port that only checks its settings.
 
 #include <string>
 #include <vector>
 
-#include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
 #include "platform/SerialPort.h"
 
@@ -21,20 +20,6 @@ class ConsoleDialogs : public Dialogs {
     // Keeps messages instead of printing them.
     bool quiet = false;
     std::vector<std::string> messages;
-};
-
-class NoDesktop : public DesktopShell {
-  public:
-    bool openInEditor(const std::string&) override { return false; }
-    std::string autostartCommand(const std::string&) override { return {}; }
-    bool writeAutostart(const std::string&, const std::string&) override { return false; }
-    bool removeAutostart(const std::string&) override { return false; }
-    bool createDesktopShortcut(const std::string&, const std::string&,
-                               const std::string&) override {
-        return false;
-    }
-    bool deleteDesktopShortcut(const std::string&) override { return false; }
-    bool openMailLink(const std::string&) override { return false; }
 };
 
 // Accepts and keeps settings like a real port, but never opens a device:

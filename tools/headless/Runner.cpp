@@ -9,7 +9,7 @@
 #include <set>
 
 #include "acquisition/Verifica.h"
-#include "settings/Numero.h"
+#include "app/Avvio.h"
 
 namespace tarvel {
 namespace {
@@ -42,7 +42,7 @@ Runner::Runner(Programma& programma, OpzioniRunner opzioni)
     }
     prog_.setView(this);
     if (opzioni_.monitor) {
-        prog_.mbus().MonitorAttivo = true;
+        prog_.mbus().ImpostaMonitorAttivo(true);
         prog_.mbus().onMonitorChanged([this] { stampaMonitor(); });
     }
 }
@@ -50,10 +50,14 @@ Runner::Runner(Programma& programma, OpzioniRunner opzioni)
 Runner::~Runner() { prog_.setView(nullptr); }
 
 int Runner::avvia() {
-    prog_.setAvvioInCorso(true);
-    if (!prog_.CaricaImpostazioni()) return 2;
-    if (!prog_.ImpostaPortaSeriale(0)) return 3;
-    prog_.AggiornaMenu();
+    switch (PreparaAcquisizione(prog_)) {
+        case EsitoAvvio::ImpostazioniErrate:
+            return 2;
+        case EsitoAvvio::PortaNonImpostata:
+            return 3;
+        case EsitoAvvio::Pronto:
+            break;
+    }
     prog_.setAvvioInCorso(false);
     prog_.MenuAvvio_Click();
     return 0;
@@ -141,21 +145,20 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
                              ": Errore nell'impostazione della porta seriale.");
     };
     profilo(0);
-    for (std::size_t i = 0; i < s.chiamate.size(); ++i) {
-        const std::string& riga = s.chiamate[i];
-        Chiamata c = TagliaRiga(riga);
-        TipoRiga tipo = TipoDiRiga(riga);
-        std::fprintf(out, "line\t%zu\t%s\t%s\t%s\t%s\t%s\t%s\n", i, NomeTipoRiga(tipo),
+    const std::vector<Riga>& righe = prog.righe();
+    for (std::size_t i = 0; i < righe.size(); ++i) {
+        const Riga& riga = righe[i];
+        const Chiamata& c = riga.campi;
+        std::fprintf(out, "line\t%zu\t%s\t%s\t%s\t%s\t%s\t%s\n", i, NomeTipoRiga(riga.tipo),
                      c.Nodo.c_str(), c.Codice.c_str(), c.Registro.c_str(), c.Decimali.c_str(),
                      c.Descrizione.c_str());
-        if (tipo == TipoRiga::Seriale) {
-            auto n = ArrotondaInt16(NumeroIniziale(c.Codice));
-            if (n)
-                profilo(*n);
+        if (riga.tipo == TipoRiga::Seriale) {
+            if (riga.profilo)
+                profilo(*riga.profilo);
             else
                 avvisi.push_back("riga " + std::to_string(i) + ": profilo fuori intervallo");
         }
-        for (const auto& p : ProblemiRiga(riga))
+        for (const auto& p : ProblemiRiga(riga.testo))
             avvisi.push_back("riga " + std::to_string(i) + ": " + p);
     }
     for (const auto& a : avvisi) std::fprintf(out, "warning\t%s\n", a.c_str());

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "acquisition/Programma.h"
+#include "app/Programma.h"
 
 namespace tarvel {
 

@@ -84,20 +84,19 @@ int main(int argc, char** argv) {
     QtClock clock;
     ConsoleDialogs dialogs;
     QtProgramIdentity identity(args.cartella);
-    NoDesktop shell;
     PosixOutputFiles files;
 
     if (args.verifica) {
         DryRunPort dry;
         dialogs.quiet = true;
-        Programma prog({ini, clock, dialogs, identity, shell, dry, files});
+        Programma prog({ini, clock, dialogs, identity, dry, files});
         int code = VerificaImpostazioni(prog, stdout);
         if (code != 0) std::fprintf(stderr, "Tarvel: Impostazioni errate nel file Tarvel.INI\n");
         return code;
     }
 
     QtSerialPort port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni));
-    Programma prog({ini, clock, dialogs, identity, shell, port, files});
+    Programma prog({ini, clock, dialogs, identity, port, files});
     Runner::installaSegnali();
     Runner runner(prog, {args.cicli, args.monitor});
     if (int code = runner.avvia(); code != 0) return code;

@@ -1,9 +1,17 @@
-#include "mainwindow/Avvio.h"
+#include "app/Avvio.h"
 
 namespace tarvel {
 
+EsitoAvvio PreparaAcquisizione(Programma& programma) {
+    programma.setAvvioInCorso(true);
+    if (!programma.CaricaImpostazioni()) return EsitoAvvio::ImpostazioniErrate;
+    if (!programma.ImpostaPortaSeriale(0)) return EsitoAvvio::PortaNonImpostata;
+    programma.AggiornaMenu();
+    return EsitoAvvio::Pronto;
+}
+
 Avvio::Avvio(Programma& programma, Clock& clock, Dialogs& dialogs, Finestre& finestre,
-             IstanzaProgramma& istanza, AvvioAutomatico& autoAvvio)
+             IstanzaProgramma* istanza, AvvioAutomatico* autoAvvio)
     : programma_(programma),
       dialogs_(dialogs),
       finestre_(finestre),
@@ -18,18 +26,14 @@ Avvio::Avvio(Programma& programma, Clock& clock, Dialogs& dialogs, Finestre& fin
 }
 
 void Avvio::Form_Load() {
-    if (!istanza_.acquisisci()) {
+    if (istanza_ && !istanza_->acquisisci()) {
         termina(UscitaNormale);
         return;
     }
-    programma_.setAvvioInCorso(true);
     DisattivaTimer();
-    if (!programma_.CaricaImpostazioni()) MenuFine_Click();
+    if (PreparaAcquisizione(programma_) != EsitoAvvio::Pronto) MenuFine_Click();
     if (terminato_) return;
-    if (!programma_.ImpostaPortaSeriale(0)) MenuFine_Click();
-    if (terminato_) return;
-    autoAvvio_.LeggiAvvioAutomatico();
-    programma_.AggiornaMenu();
+    if (autoAvvio_) autoAvvio_->LeggiAvvioAutomatico();
     Tmr_RimuoviMessaggi_Timer();
     finestre_.PreparaMonitor();
     finestre_.PreparaTray();

@@ -1,6 +1,6 @@
-#include "tray/AvvioAutomatico.h"
+#include "app/AvvioAutomatico.h"
 
-#include "acquisition/Programma.h"
+#include "Prodotto.h"
 
 namespace tarvel {
 

@@ -1,32 +1,30 @@
 #pragma once
-// What the main window shows, kept by the program's core, and the view that
-// is told when it changes. The desktop window and the headless runner each
-// implement the view; every notification has an empty default.
+// What the main window shows, kept by the program's façade, and the view
+// that is told when it changes. The desktop window and the headless runner
+// each implement the view; every notification has an empty default.
 
 #include <array>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "acquisition/Chiamata.h"
+#include "acquisition/Ciclo.h"
+#include "acquisition/Lampada.h"
 #include "platform/Clock.h"
 
 namespace tarvel {
 
-enum class Lampada { Spenta, Verde, Giallo, Rossa };
-
 struct MainState {
-    std::string didascalia = "Tarvel";        // window caption
-    std::vector<std::string> chiamate;        // request lines (Lst_Chiamate)
-    std::vector<std::string> risposte;        // answer lines of the cycle (Lst_Risposte)
-    int selezione = -1;                       // selected request line, -1 for none
-    Chiamata chiamata;                        // the five detail fields
-    TipoRiga tipoChiamata = TipoRiga::Vuota;  // what executing them does
-    std::string risultato;                    // LabRisultato
-    bool acquisisciAuto = false;              // "Automatica"
-    bool minimizzaPartenza = false;           // "Avvio ridotto ad icona"
-    bool killFileOut = false;                 // "Cancella i file di uscita prima di aggiornare"
-    Millis intervallo{1000};                  // interval of the acquisition timer
+    std::string didascalia = "Tarvel";  // window caption
+    std::vector<std::string> chiamate;  // request lines (Lst_Chiamate)
+    std::vector<std::string> risposte;  // answer lines of the cycle (Lst_Risposte)
+    int selezione = -1;                 // selected request line, -1 for none
+    Chiamata chiamata;                  // the five detail fields
+    std::string risultato;              // LabRisultato
+    bool acquisisciAuto = false;        // "Automatica"
+    bool minimizzaPartenza = false;     // "Avvio ridotto ad icona"
+    bool killFileOut = false;           // "Cancella i file di uscita prima di aggiornare"
+    Millis intervallo{1000};            // interval of the acquisition timer
     Lampada lampada = Lampada::Spenta;
     bool acquisizioneAttiva = false;  // AcquisizioneAttiva
     bool avvioInCorso = false;        // AvvioInCorso
@@ -34,16 +32,6 @@ struct MainState {
     bool cicloInCorso = false;
     std::array<std::string, 6> statusBar;  // the six panels
     std::string didascaliaMonitor = "Monitor RS232";
-};
-
-// One finished acquisition cycle.
-struct RapportoCiclo {
-    long numero = 0;
-    int righeEseguite = 0;
-    int lettureFallite = 0;
-    std::vector<std::string> fileScritti;
-    std::vector<std::string> erroriUscita;
-    Millis durata{0};
 };
 
 class MainView {

@@ -2,14 +2,15 @@
 // The program's life around the main window: the start-up, the first
 // automatic start, the reload notice, the close request and the exit
 // routine. Plain C++: the windows are reached through Finestre, time through
-// the Clock, so every path runs with fakes.
+// the Clock, so every path runs with fakes. The steps of the start-up that
+// need no window are shared with the headless runner.
 
 #include <memory>
 
-#include "acquisition/Programma.h"
+#include "app/Programma.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
-#include "tray/AvvioAutomatico.h"
+#include "app/AvvioAutomatico.h"
 
 namespace tarvel {
 
@@ -40,6 +41,14 @@ class Finestre {
     virtual void termina(int codice) = 0;
 };
 
+// How the start-up steps that need no window ended.
+enum class EsitoAvvio { Pronto, ImpostazioniErrate, PortaNonImpostata };
+
+// Marks the start-up as running, loads the settings, sets up serial profile
+// 0 and updates the menus. The start-up stays marked as running: the caller
+// ends it once its own steps are done.
+EsitoAvvio PreparaAcquisizione(Programma& programma);
+
 // Exit codes: 0 for a confirmed exit and a second instance, 1 for a start-up
 // that failed.
 inline constexpr int UscitaNormale = 0;
@@ -50,8 +59,10 @@ class Avvio {
     static constexpr Millis IntervalloPrimaVolta{2000};
     static constexpr Millis DurataAvvisoRicarica{2000};
 
+    // Without an instance mark every start runs; without autostart the
+    // check mark is not read.
     Avvio(Programma& programma, Clock& clock, Dialogs& dialogs, Finestre& finestre,
-          IstanzaProgramma& istanza, AvvioAutomatico& autoAvvio);
+          IstanzaProgramma* istanza, AvvioAutomatico* autoAvvio);
 
     // The load handler of the main window: the whole start-up.
     void Form_Load();
@@ -77,8 +88,8 @@ class Avvio {
     Programma& programma_;
     Dialogs& dialogs_;
     Finestre& finestre_;
-    IstanzaProgramma& istanza_;
-    AvvioAutomatico& autoAvvio_;
+    IstanzaProgramma* istanza_;
+    AvvioAutomatico* autoAvvio_;
     std::unique_ptr<Timer> tmrPrimaVolta_;
     std::unique_ptr<Timer> tmrRimuoviMessaggi_;
     bool terminato_ = false;

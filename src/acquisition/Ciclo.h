@@ -1,0 +1,77 @@
+#pragma once
+// Timed acquisition: start, stop, and one cycle over the request list,
+// with its own timer between cycles.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "acquisition/Esecuzione.h"
+#include "acquisition/Lampada.h"
+#include "export/EsportaXML.h"
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+// One finished acquisition cycle.
+struct RapportoCiclo {
+    long numero = 0;
+    int righeEseguite = 0;
+    int lettureFallite = 0;
+    std::vector<std::string> fileScritti;
+    std::vector<std::string> erroriUscita;
+    Millis durata{0};
+};
+
+class Ciclo {
+  public:
+    static constexpr Millis PausaTraRighe{200};
+
+    // The steps of a cycle that belong to the program around it.
+    class Passi {
+      public:
+        virtual ~Passi() = default;
+        virtual int numeroRighe() const = 0;
+        // Selects line i and shows its fields.
+        virtual void selezionaRiga(int indice) = 0;
+        // Executes the selected line.
+        virtual Risposta eseguiRiga() = 0;
+        virtual void svuotaRisposte() = 0;
+        virtual void aggiungiRisposta(const std::string& risposta) = 0;
+        virtual EsitoEsportazione esporta() = 0;
+        virtual void abilitaListe(bool abilita) = 0;
+        virtual void azzeraDettagli() = 0;
+        virtual void impostaLampada(Lampada lampada) = 0;
+        // Acquisition was switched on or off, or a cycle began or ended.
+        virtual void statoCambiato() = 0;
+        virtual void cicloTerminato(const RapportoCiclo& rapporto) = 0;
+    };
+
+    Ciclo(Clock& clock, Passi& passi);
+    ~Ciclo();
+    Ciclo(const Ciclo&) = delete;
+    Ciclo& operator=(const Ciclo&) = delete;
+
+    void MenuAvvio_Click();
+    void MenuFerma_Click();
+    void TmrLettura_Timer();
+    // Switches the lamp off when acquisition is off; the menus follow.
+    void AggiornaMenu();
+
+    void impostaIntervallo(Millis intervallo);
+    bool acquisizioneAttiva() const { return attiva_; }
+    bool inCorso() const { return inCorso_; }
+    const Timer& timer() const { return *tmrLettura_; }
+
+  private:
+    void finisci(TimePoint inizio, int eseguite, int fallite);
+
+    Clock& clock_;
+    Passi& passi_;
+    std::unique_ptr<Timer> tmrLettura_;
+    bool attiva_ = false;
+    bool inCorso_ = false;
+    long cicli_ = 0;
+};
+
+}  // namespace tarvel

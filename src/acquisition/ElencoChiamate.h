@@ -1,0 +1,30 @@
+#pragma once
+// The request list: the lines of section "Parameters" from "Firt" to
+// "Last", each cut once into its line value, and the cycle interval.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "acquisition/Chiamata.h"
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+class Impostazioni;
+
+struct ElencoChiamate {
+    std::string titolo;            // "General"/"Title"
+    std::vector<Riga> righe;       // REM lines left out
+    Millis intervallo{1000};       // "Parameters"/"Interval", 1 to 60000
+};
+
+// The caption of the main window for a title: "Tarvel [title]".
+std::string DidascaliaPerTitolo(const std::string& titolo);
+
+// Reads the list from one version of the settings file; nothing when
+// "Firt" or "Last" gives no line number. The title is read either way.
+std::optional<ElencoChiamate> LeggiElencoChiamate(const Impostazioni& impostazioni,
+                                                  std::string& titolo);
+
+}  // namespace tarvel

@@ -1,0 +1,224 @@
+#include "app/Programma.h"
+
+#include "acquisition/ElencoChiamate.h"
+
+namespace tarvel {
+
+Programma::Programma(Piattaforma piattaforma)
+    : p_(piattaforma),
+      impostazioni_(piattaforma.ini, piattaforma.dialogs, piattaforma.identity.programFolder()),
+      mbus_(piattaforma.port, piattaforma.clock),
+      esecuzione_(mbus_, piattaforma.clock, *this),
+      ciclo_(piattaforma.clock, *this) {}
+
+Programma::~Programma() = default;
+
+void Programma::notifica(void (MainView::*evento)()) {
+    if (view_) (view_->*evento)();
+}
+
+// --- Settings ---------------------------------------------------------------
+
+std::string Programma::LeggiIni(const std::string& sezione, const std::string& chiave,
+                                const std::string& predefinito) const {
+    return impostazioni_.LeggiIni(sezione, chiave, predefinito);
+}
+
+bool Programma::ScriviIni(const std::string& sezione, const std::string& chiave,
+                          const std::string& valore) {
+    return impostazioni_.ScriviIni(sezione, chiave, valore);
+}
+
+void Programma::aggiornaOpzioni() {
+    const Impostazioni::Opzioni& o = impostazioni_.opzioni();
+    stato_.acquisisciAuto = o.acquisisciAuto;
+    stato_.minimizzaPartenza = o.minimizzaPartenza;
+    stato_.killFileOut = o.killFileOut;
+    notifica(&MainView::opzioniCambiate);
+}
+
+bool Programma::CaricaImpostazioni() {
+    PredefinitiModbus();
+    if (!CaricaParametri()) {
+        p_.dialogs.messageBox(NomeProdotto,
+                              std::string("Impostazioni errate nel file ") + NomeFileIni,
+                              Icon::Critical, Buttons::Ok, Answer::Ok);
+        return false;
+    }
+    impostazioni_.LeggiAcquisizioneAutomatica();
+    impostazioni_.LeggiAvvioRidotto();
+    impostazioni_.LeggiCancellaFileUscita();
+    aggiornaOpzioni();
+    return true;
+}
+
+bool Programma::MenuRicarica_Click() {
+    if (!CaricaImpostazioni()) return false;
+    if (view_) view_->impostazioniRicaricate();
+    return true;
+}
+
+void Programma::MenuAcquisisciAuto_Click() {
+    const bool attiva = impostazioni_.CommutaAcquisizioneAutomatica();
+    aggiornaOpzioni();
+    if (attiva) MenuAvvio_Click();
+}
+
+void Programma::MenuMinimizzaPartenza_Click() {
+    const bool riduci = impostazioni_.CommutaAvvioRidotto();
+    aggiornaOpzioni();
+    if (view_) view_->riduciInTray(riduci);
+}
+
+void Programma::MenuKillfileOut_Click() {
+    impostazioni_.CommutaCancellaFileUscita();
+    aggiornaOpzioni();
+}
+
+void Programma::MenuTitoloGenerale_Click() {
+    if (impostazioni_.MenuTitoloGenerale_Click()) CaricaParametri();
+}
+
+// --- Request list -------------------------------------------------------------
+
+bool Programma::CaricaParametri() {
+    std::string titolo;
+    std::optional<ElencoChiamate> elenco = LeggiElencoChiamate(impostazioni_, titolo);
+    stato_.didascalia = DidascaliaPerTitolo(titolo);
+    notifica(&MainView::didascaliaCambiata);
+    if (!elenco) return false;
+
+    stato_.intervallo = elenco->intervallo;
+    ciclo_.impostaIntervallo(elenco->intervallo);
+    righe_ = std::move(elenco->righe);
+    stato_.chiamate.clear();
+    for (const Riga& riga : righe_) stato_.chiamate.push_back(riga.testo);
+    stato_.risposte.clear();
+    AzzeraDettagli();
+    notifica(&MainView::chiamateCambiate);
+    notifica(&MainView::risposteCambiate);
+    return true;
+}
+
+void Programma::SelezionaChiamata(int indice) {
+    if (indice < -1 || indice >= numeroRighe()) return;
+    stato_.selezione = indice;
+    notifica(&MainView::selezioneCambiata);
+    if (indice >= 0) Lst_Chiamate_Click();
+}
+
+void Programma::Lst_Chiamate_Click() {
+    if (stato_.selezione < 0 || stato_.selezione >= numeroRighe()) return;
+    stato_.chiamata = righe_[static_cast<std::size_t>(stato_.selezione)].campi;
+    stato_.risultato.clear();
+    notifica(&MainView::dettagliCambiati);
+}
+
+void Programma::AzzeraDettagli() {
+    if (!stato_.chiamate.empty()) {
+        stato_.selezione = -1;
+        notifica(&MainView::selezioneCambiata);
+    }
+    stato_.chiamata = Chiamata{};
+    stato_.risultato.clear();
+    notifica(&MainView::dettagliCambiati);
+}
+
+// --- Serial line --------------------------------------------------------------
+
+bool Programma::erroreImpostazionePorta(ErroreProfilo errore) {
+    erroreProfilo_ = std::move(errore);
+    notifica(&MainView::nascondiSplash);
+    p_.dialogs.messageBox(stato_.didascalia, "Errore nell'impostazione della porta seriale.",
+                          Icon::Exclamation, Buttons::Ok, Answer::Ok);
+    return false;
+}
+
+bool Programma::ImpostaPortaSeriale(std::int16_t n) {
+    const std::string sezione = "Serial_" + std::to_string(n);
+    mbus_.ApriPorta(false);
+    LetturaProfilo lettura = LeggiProfilo([&](const char* chiave, const char* predefinito) {
+        return LeggiIni(sezione, chiave, predefinito);
+    });
+    if (!lettura.profilo) return erroreImpostazionePorta(std::move(lettura.errore));
+    const ProfiloSeriale& profilo = *lettura.profilo;
+    if (ErroreProfilo e = ConfiguraProfilo(mbus_, profilo); e.causa != CausaProfilo::Nessuna)
+        return erroreImpostazionePorta(std::move(e));
+
+    stato_.didascaliaMonitor = "Monitor RS232 [Porta COM" + profilo.com + " attiva]";
+    notifica(&MainView::didascaliaMonitorCambiata);
+    stato_.statusBar = PannelliProfilo(profilo);
+    notifica(&MainView::statusBarCambiata);
+
+    if (!mbus_.ApriPorta(true))
+        return erroreImpostazionePorta(
+            {CausaProfilo::PortaNonAperta, "COM", profilo.com, mbus_.errorePorta()});
+    erroreProfilo_ = {};
+    p_.clock.sleep(Millis(100));
+    return true;
+}
+
+bool Programma::applicaProfilo(std::optional<std::int16_t> profilo) {
+    if (!profilo) return erroreImpostazionePorta({CausaProfilo::ValoreNonValido, "SERIAL", "", ""});
+    return ImpostaPortaSeriale(*profilo);
+}
+
+// --- Execution and the cycle ------------------------------------------------
+
+void Programma::mostraCampi(const Chiamata& campi) {
+    stato_.chiamata = campi;
+    notifica(&MainView::dettagliCambiati);
+}
+
+void Programma::mostraRisultato(const std::string& risultato) {
+    stato_.risultato = risultato;
+    notifica(&MainView::dettagliCambiati);
+}
+
+Risposta Programma::eseguiRiga() {
+    static const Riga nessuna;
+    const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
+    return esecuzione_.Esegui(scelta ? righe_[static_cast<std::size_t>(stato_.selezione)]
+                                     : nessuna);
+}
+
+void Programma::Cmd_Leggi_Click() { eseguiRiga(); }
+
+void Programma::ImpostaLampada(Lampada lampada) {
+    stato_.lampada = lampada;
+    notifica(&MainView::lampadaCambiata);
+}
+
+void Programma::AbilitaListe(bool abilita) {
+    stato_.listeAbilitate = abilita;
+    notifica(&MainView::acquisizioneCambiata);
+}
+
+void Programma::svuotaRisposte() {
+    stato_.risposte.clear();
+    notifica(&MainView::risposteCambiate);
+}
+
+void Programma::aggiungiRisposta(const std::string& risposta) {
+    stato_.risposte.push_back(risposta);
+    notifica(&MainView::risposteCambiate);
+}
+
+void Programma::statoCambiato() {
+    stato_.acquisizioneAttiva = ciclo_.acquisizioneAttiva();
+    stato_.cicloInCorso = ciclo_.inCorso();
+    notifica(&MainView::acquisizioneCambiata);
+}
+
+void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
+    if (view_) view_->cicloTerminato(rapporto);
+}
+
+EsitoEsportazione Programma::Esporta() {
+    ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
+                                    const std::string& d) { return LeggiIni(s, k, d); },
+                             p_.files, p_.clock, impostazioni_.cartellaProgramma()};
+    return EsportaXML(stato_.risposte, ctx);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,140 @@
+#pragma once
+// The program's façade: the handlers the windows and the headless runner
+// call, each forwarding to the subsystem that does the work (settings,
+// request list, serial line, execution, cycle, output), with the state the
+// main window shows. Views learn of changes through MainView.
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Prodotto.h"
+#include "acquisition/Chiamata.h"
+#include "acquisition/Ciclo.h"
+#include "acquisition/Esecuzione.h"
+#include "app/MainView.h"
+#include "export/EsportaXML.h"
+#include "modbus/MBus.h"
+#include "modbus/Profilo.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/OutputFiles.h"
+#include "platform/ProfileStore.h"
+#include "platform/ProgramIdentity.h"
+#include "platform/SerialPort.h"
+#include "settings/Impostazioni.h"
+
+namespace tarvel {
+
+// The platform services the logic reaches the outside world through.
+struct Piattaforma {
+    ProfileStore& ini;
+    Clock& clock;
+    Dialogs& dialogs;
+    ProgramIdentity& identity;
+    SerialPort& port;
+    OutputFiles& files;
+};
+
+class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
+  public:
+    explicit Programma(Piattaforma piattaforma);
+    ~Programma() override;
+    Programma(const Programma&) = delete;
+    Programma& operator=(const Programma&) = delete;
+
+    void setView(MainView* view) { view_ = view; }
+    const MainState& stato() const { return stato_; }
+    MBus& mbus() { return mbus_; }
+    Impostazioni& impostazioni() { return impostazioni_; }
+    // The request list as loaded, one line value each.
+    const std::vector<Riga>& righe() const { return righe_; }
+
+    // Settings file.
+    std::string PercorsoIni() const { return impostazioni_.PercorsoIni(); }
+    std::string LeggiIni(const std::string& sezione, const std::string& chiave,
+                         const std::string& predefinito) const;
+    bool ScriviIni(const std::string& sezione, const std::string& chiave,
+                   const std::string& valore);
+    bool CaricaImpostazioni();
+    void PredefinitiModbus() { mbus_.PredefinitiModbus(); }
+    // True when the settings were reloaded; false means they are unusable
+    // and the caller asks whether to end the program.
+    bool MenuRicarica_Click();
+
+    // Option menus.
+    void MenuAcquisisciAuto_Click();
+    void MenuMinimizzaPartenza_Click();
+    void MenuKillfileOut_Click();
+    void MenuNomeFileOut_Click() { impostazioni_.MenuNomeFileOut_Click(); }
+    void MenuTitoloGenerale_Click();
+    void MenuEncodingXML_Click() { impostazioni_.MenuEncodingXML_Click(); }
+
+    // Request list.
+    bool CaricaParametri();
+    // Selects a request line (or none with -1) and cuts it into the detail
+    // fields, as a click on the line does.
+    void SelezionaChiamata(int indice);
+    void Lst_Chiamate_Click();
+    void AzzeraDettagli();
+
+    // Serial line: applies profile n, or shows the message and gives false.
+    bool ImpostaPortaSeriale(std::int16_t profilo);
+    // Why the last profile failed (causa Nessuna after a success).
+    const ErroreProfilo& erroreProfilo() const { return erroreProfilo_; }
+    // Closes the port, for the end of the program.
+    void ChiudiPorta() { mbus_.ApriPorta(false); }
+
+    // Request execution and the acquisition cycle.
+    void Cmd_Leggi_Click();
+    void MenuAvvio_Click() { ciclo_.MenuAvvio_Click(); }
+    void MenuFerma_Click() override { ciclo_.MenuFerma_Click(); }
+    void TmrLettura_Timer() { ciclo_.TmrLettura_Timer(); }
+    void ImpostaLampada(const std::string& colore) { ImpostaLampada(LampadaDaColore(colore)); }
+    void AggiornaMenu() { ciclo_.AggiornaMenu(); }
+    void AbilitaListe(bool abilita);
+
+    // Writes the output from the answer list.
+    EsitoEsportazione Esporta();
+
+    // Marks the start-up as running or finished.
+    void setAvvioInCorso(bool inCorso) { stato_.avvioInCorso = inCorso; }
+
+  private:
+    void notifica(void (MainView::*evento)());
+    bool erroreImpostazionePorta(ErroreProfilo errore);
+    void aggiornaOpzioni();
+
+    // The execution's context.
+    bool applicaProfilo(std::optional<std::int16_t> profilo) override;
+    bool acquisizioneAttiva() const override { return ciclo_.acquisizioneAttiva(); }
+    void ImpostaLampada(Lampada lampada) override;
+    void mostraCampi(const Chiamata& campi) override;
+    void mostraRisultato(const std::string& risultato) override;
+
+    // The cycle's steps.
+    int numeroRighe() const override { return static_cast<int>(righe_.size()); }
+    void selezionaRiga(int indice) override { SelezionaChiamata(indice); }
+    Risposta eseguiRiga() override;
+    void svuotaRisposte() override;
+    void aggiungiRisposta(const std::string& risposta) override;
+    EsitoEsportazione esporta() override { return Esporta(); }
+    void abilitaListe(bool abilita) override { AbilitaListe(abilita); }
+    void azzeraDettagli() override { AzzeraDettagli(); }
+    void impostaLampada(Lampada lampada) override { ImpostaLampada(lampada); }
+    void statoCambiato() override;
+    void cicloTerminato(const RapportoCiclo& rapporto) override;
+
+    Piattaforma p_;
+    Impostazioni impostazioni_;
+    MBus mbus_;
+    Esecuzione esecuzione_;
+    Ciclo ciclo_;
+    std::vector<Riga> righe_;
+    ErroreProfilo erroreProfilo_;
+    MainState stato_;
+    MainView* view_ = nullptr;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,110 @@
+#include "modbus/Profilo.h"
+
+#include "modbus/MBus.h"
+#include "settings/Numero.h"
+
+namespace tarvel {
+namespace {
+
+const char* const TestiHandshaking[] = {"None", "XonXoff", "RTS", "RTSXonXoff"};
+const char* OnOff(bool on) { return on ? "On" : "Off"; }
+
+ErroreProfilo errore(CausaProfilo causa, std::string chiave = {}, std::string valore = {}) {
+    return {causa, std::move(chiave), std::move(valore), {}};
+}
+
+// A whole number from minimo to massimo, as the text's leading number.
+std::optional<std::int32_t> intero(const std::string& testo, std::int32_t minimo,
+                                   std::int32_t massimo) {
+    const double numero = NumeroIniziale(testo);
+    auto intero = ArrotondaInt32(numero);
+    if (!intero || *intero != numero || *intero < minimo || *intero > massimo)
+        return std::nullopt;
+    return intero;
+}
+
+}  // namespace
+
+LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
+    auto valore = [&](const char* chiave, const char* predefinito) {
+        return Maiuscolo(Trim(leggi(chiave, predefinito)));
+    };
+    auto fallita = [](ErroreProfilo e) { return LetturaProfilo{std::nullopt, std::move(e)}; };
+    ProfiloSeriale p;
+    p.com = valore("COM", "*");
+    if (p.com == "*" || p.com.empty()) return fallita(errore(CausaProfilo::ChiaveMancante, "COM"));
+    p.settings = valore("Settings", "*");
+    if (p.settings == "*" || p.settings.empty())
+        return fallita(errore(CausaProfilo::ChiaveMancante, "Settings"));
+    const std::string handshaking = valore("Handshaking", "0");
+    auto h = ArrotondaInt16(NumeroIniziale(handshaking));
+    if (!h) return fallita(errore(CausaProfilo::ValoreNonValido, "Handshaking", handshaking));
+    // A number outside 0 to 3 means no flow control.
+    p.handshaking = *h >= 0 && *h <= 3 ? *h : 0;
+    p.nullDiscard = valore("NullDiscard", "0") == "1";
+    p.dtr = valore("DTR", "0") == "1";
+    p.rts = valore("RTS", "0") == "1";
+
+    std::string timeout = valore("TimeOut", "");
+    if (timeout.empty()) timeout = "800";
+    auto t = intero(timeout, 0, MBus::TimeOutMassimo);
+    if (!t) return fallita(errore(CausaProfilo::ValoreNonValido, "TimeOut", timeout));
+    p.timeOutMs = *t;
+
+    std::string retry = valore("Retry", "1");
+    if (retry.empty() || NumeroIniziale(retry) <= 0) retry = "1";
+    auto r = intero(retry, 1, INT32_MAX);
+    if (!r) return fallita(errore(CausaProfilo::ValoreNonValido, "Retry", retry));
+    p.retry = *r;
+    return {p, {}};
+}
+
+ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
+    auto rifiutata = [&](const char* chiave, const std::string& valore) {
+        ErroreProfilo e = errore(CausaProfilo::PortaRifiutata, chiave, valore);
+        e.dettaglio = mbus.errorePorta();
+        return e;
+    };
+    if (!mbus.ConfiguraPorta(p.com, p.settings, p.handshaking, p.nullDiscard, p.dtr, p.rts))
+        return rifiutata("COM", p.com + " / " + p.settings);
+    mbus.ImpostaTimeOut(p.timeOutMs);
+    mbus.ImpostaRetry(p.retry);
+    // The port keeps the number of the text's last two characters.
+    if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
+    if (Maiuscolo(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);
+    return {};
+}
+
+std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& p) {
+    return {"COM " + p.com,
+            p.settings,
+            std::string("Handshaking: ") + TestiHandshaking[p.handshaking],
+            std::string("Null Discard: ") + OnOff(p.nullDiscard),
+            std::string("DTR: ") + OnOff(p.dtr),
+            std::string("RTS: ") + OnOff(p.rts)};
+}
+
+std::string DescriviErroreProfilo(const std::string& sezione, const ErroreProfilo& e) {
+    std::string dove = "[" + sezione + "]" + (e.chiave.empty() ? "" : " " + e.chiave);
+    std::string testo;
+    switch (e.causa) {
+        case CausaProfilo::Nessuna:
+            return {};
+        case CausaProfilo::ChiaveMancante:
+            testo = dove + ": chiave mancante o vuota";
+            break;
+        case CausaProfilo::ValoreNonValido:
+            testo = dove + ": valore non valido \"" + e.valore + "\"";
+            break;
+        case CausaProfilo::PortaRifiutata:
+            testo = dove + ": valore non accettato dalla porta \"" + e.valore + "\"";
+            break;
+        case CausaProfilo::PortaNonAperta:
+            testo = dove + ": impossibile aprire la porta";
+            break;
+    }
+    if (!e.dettaglio.empty()) testo += " (" + e.dettaglio + ")";
+    return testo;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,63 @@
+#pragma once
+// A serial profile: the keys of one "Serial_n" section of the settings, read
+// and checked into a plain value, and the step that applies it to the master.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tarvel {
+
+class MBus;
+
+struct ProfiloSeriale {
+    std::string com;       // as written, upper case: the port number's text
+    std::string settings;  // as written, upper case: "9600,N,8,1"
+    int handshaking = 0;   // 0 to 3
+    bool nullDiscard = false;
+    bool dtr = false;
+    bool rts = false;
+    std::int32_t timeOutMs = 800;
+    std::int32_t retry = 1;
+};
+
+// Why a profile cannot be used.
+enum class CausaProfilo : std::uint8_t {
+    Nessuna,
+    ChiaveMancante,     // COM or Settings absent or empty
+    ValoreNonValido,    // a key whose value is not a number in its range
+    PortaRifiutata,     // the port refused the number or the line settings
+    PortaNonAperta,     // the device could not be opened
+};
+
+struct ErroreProfilo {
+    CausaProfilo causa = CausaProfilo::Nessuna;
+    std::string chiave;     // the key at fault, when one is
+    std::string valore;     // its value as written
+    std::string dettaglio;  // the port's own reason, when it gave one
+};
+
+// Reads one key of the section: key, default -> the value as written.
+using LettoreChiave = std::function<std::string(const char* chiave, const char* predefinito)>;
+
+struct LetturaProfilo {
+    std::optional<ProfiloSeriale> profilo;
+    ErroreProfilo errore;  // when there is no profile
+};
+
+// Reads and checks every key; touches nothing.
+LetturaProfilo LeggiProfilo(const LettoreChiave& leggi);
+
+// Configures the closed port and the master from the profile and checks
+// that the port took each value as written. Does not open the port.
+ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& profilo);
+
+// The six status-bar panels that show an applied profile.
+std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& profilo);
+
+// The cause in Italian, naming the section and the key: for messages.
+std::string DescriviErroreProfilo(const std::string& sezione, const ErroreProfilo& errore);
+
+}  // namespace tarvel
