@@ -1,5 +1,6 @@
 #include "modbus/Profilo.h"
 
+#include "modbus/ImpostazioniLinea.h"
 #include "modbus/MBus.h"
 #include "settings/Numero.h"
 
@@ -65,8 +66,10 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
         e.dettaglio = mbus.errorePorta();
         return e;
     };
-    if (!mbus.ConfiguraPorta(p.com, p.settings, p.handshaking, p.nullDiscard, p.dtr, p.rts))
-        return rifiutata("COM", p.com + " / " + p.settings);
+    if (!mbus.ConfiguraPorta(p.com, p.settings, p.handshaking, p.nullDiscard, p.dtr, p.rts)) {
+        if (!LeggiImpostazioniLinea(p.settings)) return rifiutata("Settings", p.settings);
+        return rifiutata("COM", p.com);
+    }
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
     // The port keeps the number of the text's last two characters.

@@ -61,8 +61,11 @@ class FakeSerialPort : public SerialPort {
         collectArrived();
         return buffer_.size();
     }
+    // An open port that refuses every write, as a failing adapter does.
+    bool refuseWrites = false;
     bool write(const Bytes& bytes) override {
         if (!open_ || lost_) return fail("port not open");
+        if (refuseWrites) return fail("Input/output error");
         written_.push_back(bytes);
         if (device_)
             for (auto& d : device_(bytes)) pending_.push_back({clock_.now() + d.delay, d.bytes});

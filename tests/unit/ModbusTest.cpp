@@ -83,6 +83,17 @@ TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
     EXPECT_EQ(std::vector<std::string>(l.rx().end() - 3, l.rx().end()),
               std::vector<std::string>(3, "Time out"));
     EXPECT_EQ(l.m.esito(), EsitoTransazione::TimeOut);
+
+    // A write that the open port refuses is a port error; the attempt still
+    // takes its time-out, so the cycle keeps its pace.
+    l.device.silent = false;
+    l.fp.port.refuseWrites = true;
+    l.m.ImpostaRetry(1);
+    const Millis prima = l.fp.clock.elapsed();
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
+    EXPECT_EQ(l.m.esito(), EsitoTransazione::ErrorePorta);
+    EXPECT_EQ(l.rx().back(), "(Port error)");
+    EXPECT_EQ(l.fp.clock.elapsed() - prima, Millis(800));
 }
 
 TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
@@ -96,12 +107,15 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
     EXPECT_FALSE(l.m.EseguiTransazione(1, 7, TramaLettura(1, 3, 0)));
     EXPECT_LT(l.fp.clock.now() - start, Millis(50));
     EXPECT_EQ(l.rx().back(), "01 83 02 C0 F1 (Exception)");
+    EXPECT_EQ(l.m.esito(), EsitoTransazione::Eccezione);
+    EXPECT_EQ(l.m.codiceEccezione(), 2);
     l.device.exception.reset();
 
-    // A partial answer is an exception at the time-out.
+    // A partial answer shows as an exception at the time-out.
     l.device.partialBytes = 4;
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(l.rx().back(), "01 03 02 00 (Exception)");
+    EXPECT_EQ(l.m.esito(), EsitoTransazione::Parziale);
     l.device.partialBytes = 0;
 
     // A single stray byte counts as nothing.

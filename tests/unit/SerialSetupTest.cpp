@@ -45,13 +45,22 @@ TEST(SerialSetup, DefaultsForTimeOutAndRetry) {
 }
 
 TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
-    // Key and value; COM 7 is missing.
-    using C = std::pair<const char*, const char*>;
-    for (const auto& [key, value] :
-         {C{"COM", "*"}, C{"COM", ""}, C{"COM", "COM1"}, C{"COM", "01"}, C{"COM", "123"},
-          C{"COM", "0"}, C{"Settings", "*"}, C{"Settings", "9600"}, C{"Settings", "9600,X,8,1"},
-          C{"TimeOut", "10001"}, C{"TimeOut", "2.5"}, C{"Retry", "2.5"}, C{"Handshaking", "70000"},
-          C{"COM", "7"}}) {
+    // Key, value and the cause the failure names; COM 7 is missing.
+    using C = std::tuple<const char*, const char*, CausaProfilo>;
+    for (const auto& [key, value, cause] :
+         {C{"COM", "*", CausaProfilo::ChiaveMancante}, C{"COM", "", CausaProfilo::ChiaveMancante},
+          C{"COM", "COM1", CausaProfilo::PortaRifiutata},
+          C{"COM", "01", CausaProfilo::PortaRifiutata},
+          C{"COM", "123", CausaProfilo::PortaRifiutata},
+          C{"COM", "0", CausaProfilo::PortaRifiutata},
+          C{"Settings", "*", CausaProfilo::ChiaveMancante},
+          C{"Settings", "9600", CausaProfilo::PortaRifiutata},
+          C{"Settings", "9600,X,8,1", CausaProfilo::PortaRifiutata},
+          C{"TimeOut", "10001", CausaProfilo::ValoreNonValido},
+          C{"TimeOut", "2.5", CausaProfilo::ValoreNonValido},
+          C{"Retry", "2.5", CausaProfilo::ValoreNonValido},
+          C{"Handshaking", "70000", CausaProfilo::ValoreNonValido},
+          C{"COM", "7", CausaProfilo::PortaNonAperta}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});
@@ -65,6 +74,11 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
         EXPECT_EQ(b.fp.dialogs.messages[0].title, "Tarvel [Roof]");
         EXPECT_EQ(b.fp.dialogs.messages[0].icon, Icon::Exclamation);
         EXPECT_EQ(b.view.splashNascosto, 1);
+        const ErroreProfilo& e = b.prog.erroreProfilo();
+        EXPECT_EQ(e.causa, cause) << key << "=" << value;
+        EXPECT_EQ(e.chiave, key) << value;
+        EXPECT_NE(DescriviErroreProfilo("Serial_4", e).find(std::string("[Serial_4] ") + key),
+                  std::string::npos);
     }
     // A profile that is not there at all.
     Banco b;
