@@ -54,7 +54,7 @@ Risposta Esecuzione::Esegui(const Riga& riga) {
 }
 
 std::string Esecuzione::eseguiAttesa(const Riga& riga) {
-    const std::string testo = "#Sleep " + riga.campi.Codice;
+    std::string testo = "#Sleep " + riga.campi.Codice;
     if (contesto_.acquisizioneAttiva()) contesto_.ImpostaLampada(Lampada::Giallo);
     mostraRisultato(testo);
     clock_.sleep(riga.attesa);

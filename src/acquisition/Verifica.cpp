@@ -32,7 +32,7 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
     std::vector<std::string> problemi;
     TipoRiga tipo = TipoDiRiga(riga);
     if (tipo == TipoRiga::NonValida) {
-        problemi.push_back("riga incompleta: servono tre virgole e un punto e virgola");
+        problemi.emplace_back("riga incompleta: servono tre virgole e un punto e virgola");
         return problemi;
     }
     if (tipo != TipoRiga::Lettura && tipo != TipoRiga::Costante) return problemi;

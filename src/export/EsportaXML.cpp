@@ -66,7 +66,7 @@ ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
     imp.kill = !kill.empty() && kill != "0";
     std::string encoding = ctx.leggiIni("XML", "Encoding", "UTF-8");
     if (encoding.empty()) encoding = "UTF-8";
-    std::string modello = "<?xml version=\"1.0\" encoding=\"@\"?>";
+    std::string modello = R"(<?xml version="1.0" encoding="@"?>)";
     for (char c : modello) imp.dichiarazione += c == '@' ? encoding : std::string(1, c);
     imp.generale = ctx.leggiIni("Export", "Out", "");
     if (imp.generale.empty()) imp.generale = ctx.cartellaProgramma + "/NoName.xml";
