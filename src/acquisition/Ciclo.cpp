@@ -43,6 +43,7 @@ void Ciclo::TmrLettura_Timer() {
     passi_.abilitaListe(false);
     passi_.impostaLampada(Lampada::Verde);
     passi_.svuotaRisposte();
+    passi_.inizioCiclo();
 
     int eseguite = 0;
     int fallite = 0;
@@ -57,7 +58,7 @@ void Ciclo::TmrLettura_Timer() {
         passi_.aggiungiRisposta(risposta.testo);
         clock_.processEvents();
         if (!attiva_) break;
-        if (i < passi_.numeroRighe() - 1) clock_.sleep(PausaTraRighe);
+        if (i < passi_.numeroRighe() - 1) clock_.sleep(passi_.pausaTraRighe());
     }
     finisci(inizio, eseguite, fallite);
 }

@@ -25,13 +25,14 @@ struct RapportoCiclo {
 
 class Ciclo {
   public:
-    static constexpr Millis PausaTraRighe{200};
-
     // The steps of a cycle that belong to the program around it.
     class Passi {
       public:
         virtual ~Passi() = default;
         virtual int numeroRighe() const = 0;
+        // The pause after a line: the one of the profile in force.
+        virtual Millis pausaTraRighe() const = 0;
+        virtual void inizioCiclo() = 0;
         // Selects line i and shows its fields.
         virtual void selezionaRiga(int indice) = 0;
         // Executes the selected line.

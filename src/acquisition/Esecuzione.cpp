@@ -68,11 +68,18 @@ Risposta Esecuzione::eseguiLettura(const Riga& riga) {
     if (riga.tipo == TipoRiga::Costante) return {elemento(c.Descrizione, c.Registro), false};
     if (!riga.lettura) return {elemento(c.Descrizione, NonLetto), true};
     const ParametriLettura& p = *riga.lettura;
+    int& fallite = falliteDiFila_[static_cast<std::uint8_t>(p.nodo)];
+    const int salta = contesto_.saltaDopo();
+    if (salta > 0 && fallite >= salta) {
+        mbus_.RegistraSaltata();
+        return {elemento(c.Descrizione, ""), true};
+    }
     std::optional<double> valore =
         p.trentaDueBit ? mbus_.LeggiValore32(p.funzione, p.registro, p.nodo, p.decimali,
                                              p.bassoSuccessivo, p.senzaSegno)
                        : mbus_.LeggiValore16(p.funzione, p.registro, p.nodo, p.decimali,
                                              p.senzaSegno);
+    fallite = valore ? 0 : fallite + 1;
     return {elemento(c.Descrizione, valore ? TestoValore(*valore) : std::string()), !valore};
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Executing one request line into its answer line.
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ class Esecuzione {
         virtual bool applicaProfilo(std::optional<std::int16_t> profilo) = 0;
         virtual void MenuFerma_Click() = 0;
         virtual bool acquisizioneAttiva() const = 0;
+        // Failed reads of one node in a row after which the node's other
+        // lines of the cycle are skipped; 0: never.
+        virtual int saltaDopo() const = 0;
         virtual void ImpostaLampada(Lampada lampada) = 0;
         // The detail fields and the answer field show what runs.
         virtual void mostraCampi(const Chiamata& campi) = 0;
@@ -37,6 +41,8 @@ class Esecuzione {
     Esecuzione(MBus& mbus, Clock& clock, Contesto& contesto);
 
     Risposta Esegui(const Riga& riga);
+    // A new cycle: skipped nodes are tried again.
+    void NuovoCiclo() { falliteDiFila_.fill(0); }
 
   private:
     Risposta eseguiLettura(const Riga& riga);
@@ -46,6 +52,8 @@ class Esecuzione {
     MBus& mbus_;
     Clock& clock_;
     Contesto& contesto_;
+    // Failed reads in a row, by node, within the cycle.
+    std::array<int, 256> falliteDiFila_{};
 };
 
 }  // namespace tarvel

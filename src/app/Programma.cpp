@@ -37,6 +37,11 @@ void Programma::aggiornaOpzioni() {
     notifica(&MainView::opzioniCambiate);
 }
 
+void Programma::PredefinitiModbus() {
+    mbus_.PredefinitiModbus();
+    profiloAttivo_ = {};
+}
+
 bool Programma::CaricaImpostazioni() {
     PredefinitiModbus();
     if (!CaricaParametri()) {
@@ -154,6 +159,7 @@ bool Programma::ImpostaPortaSeriale(std::int16_t n) {
         return erroreImpostazionePorta(
             {CausaProfilo::PortaNonAperta, "COM", profilo.com, mbus_.errorePorta()});
     erroreProfilo_ = {};
+    profiloAttivo_ = profilo;
     p_.clock.sleep(Millis(100));
     return true;
 }
@@ -192,6 +198,11 @@ void Programma::ImpostaLampada(Lampada lampada) {
 void Programma::AbilitaListe(bool abilita) {
     stato_.listeAbilitate = abilita;
     notifica(&MainView::acquisizioneCambiata);
+}
+
+void Programma::inizioCiclo() {
+    esecuzione_.NuovoCiclo();
+    mbus_.NuovoCiclo();
 }
 
 void Programma::svuotaRisposte() {

@@ -58,7 +58,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     bool ScriviIni(const std::string& sezione, const std::string& chiave,
                    const std::string& valore);
     bool CaricaImpostazioni();
-    void PredefinitiModbus() { mbus_.PredefinitiModbus(); }
+    void PredefinitiModbus();
     // True when the settings were reloaded; false means they are unusable
     // and the caller asks whether to end the program.
     bool MenuRicarica_Click();
@@ -109,12 +109,15 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // The execution's context.
     bool applicaProfilo(std::optional<std::int16_t> profilo) override;
     bool acquisizioneAttiva() const override { return ciclo_.acquisizioneAttiva(); }
+    int saltaDopo() const override { return profiloAttivo_.saltaDopo; }
     void ImpostaLampada(Lampada lampada) override;
     void mostraCampi(const Chiamata& campi) override;
     void mostraRisultato(const std::string& risultato) override;
 
     // The cycle's steps.
     int numeroRighe() const override { return static_cast<int>(righe_.size()); }
+    Millis pausaTraRighe() const override { return Millis(profiloAttivo_.pausaMs); }
+    void inizioCiclo() override;
     void selezionaRiga(int indice) override { SelezionaChiamata(indice); }
     Risposta eseguiRiga() override;
     void svuotaRisposte() override;
@@ -133,6 +136,8 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Ciclo ciclo_;
     std::vector<Riga> righe_;
     ErroreProfilo erroreProfilo_;
+    // The pause and the skip count of the last profile applied.
+    ProfiloSeriale profiloAttivo_;
     MainState stato_;
     MainView* view_ = nullptr;
 };

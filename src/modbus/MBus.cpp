@@ -162,7 +162,13 @@ EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, bool complet
                                std::uint8_t nodo) {
     if (completa) {
         bufferRisposta_ = ricevuti;
-        return ControllaRisposta(trama, ricevuti);
+        const EsitoTransazione esito = ControllaRisposta(trama, ricevuti);
+        // More bytes behind a whole answer: two answers back to back, and
+        // which one belongs to this request cannot be told.
+        if (esito == EsitoTransazione::Completa &&
+            ricevuti.size() > static_cast<std::size_t>(LunghezzaRisposta(trama[1])))
+            return EsitoTransazione::RispostaErrata;
+        return esito;
     }
     if (RispostaEccezione(trama, ricevuti)) {
         bufferRisposta_ = ricevuti;
@@ -178,9 +184,51 @@ EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, bool complet
     return nodo == 0 ? EsitoTransazione::Broadcast : EsitoTransazione::TimeOut;
 }
 
+void MBus::NuovoCiclo() { silenziosi_.fill(false); }
+
+void MBus::RegistraSaltata() {
+    if (!monitorAttivo_) return;
+    monitor_.aggiungiRichiesta("");
+    monitor_.aggiungiRisposta("Skipped");
+    if (monitorChanged_) monitorChanged_();
+}
+
+void MBus::armaGuardia(std::uint8_t nodo, const Bytes& trama) {
+    if (nodo == 0 || silenziosi_[nodo]) return;
+    guardia_ = {true, nodo, trama, clock_.now() + Millis(timeOutMs_)};
+}
+
+void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& trama) {
+    if (!guardia_.attiva) return;
+    // Another node, or the same request again: a late answer cannot be
+    // taken for a different request of the node.
+    if (guardia_.nodo != nodo || guardia_.trama == trama) {
+        if (guardia_.nodo != nodo) guardia_.attiva = false;
+        return;
+    }
+    guardia_.attiva = false;
+    Bytes tardivi = port_.readAll();
+    while (clock_.now() < guardia_.fine && !port_.deviceLost()) {
+        port_.waitForInput(guardia_.fine);
+        Bytes nuovi = port_.readAll();
+        tardivi.insert(tardivi.end(), nuovi.begin(), nuovi.end());
+    }
+    Bytes nuovi = port_.readAll();
+    tardivi.insert(tardivi.end(), nuovi.begin(), nuovi.end());
+    if (tardivi.empty()) {
+        silenziosi_[nodo] = true;
+        return;
+    }
+    if (!monitorAttivo_) return;
+    monitor_.aggiungiRichiesta("");
+    monitor_.aggiungiRisposta(testoBytes(tardivi) + " (Late answer)");
+    if (monitorChanged_) monitorChanged_();
+}
+
 bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes& trama) {
     ++contatori_.transazioni;
     riapriSePerso();
+    attendiGuardia(nodo, trama);
     // A late answer to an earlier request must not be taken for this one.
     port_.discardInput();
     const bool scritta = port_.write(trama);
@@ -196,6 +244,7 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
         esito_ = EsitoTransazione::ErrorePorta;
     registraRisposta(ricevuti, esito_);
+    if (esito_ == EsitoTransazione::TimeOut) armaGuardia(nodo, trama);
     const bool ok = esito_ == EsitoTransazione::Completa;
     if (!ok) ++contatori_.fallite;
     return ok;

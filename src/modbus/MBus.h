@@ -3,6 +3,7 @@
 // request/answer exchange, and the 16-bit and 32-bit value reads with their
 // retries and scaling.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -63,6 +64,12 @@ class MBus {
                                         std::int16_t nodo, std::int16_t decimali,
                                         bool bassoSuccessivo, bool senzaSegno);
 
+    // A new cycle: every node counts as able to answer again.
+    void NuovoCiclo();
+    // A read that is not sent because its node is skipped: the monitor
+    // shows it.
+    void RegistraSaltata();
+
     static std::string TestoHex(const Bytes& bytes);
     static std::string TestoDec(const Bytes& bytes);
     // 0: decimal, 1: hexadecimal; any other index changes nothing.
@@ -94,6 +101,8 @@ class MBus {
     Bytes attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa);
     EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, bool completa,
                              std::uint8_t nodo);
+    void attendiGuardia(std::uint8_t nodo, const Bytes& trama);
+    void armaGuardia(std::uint8_t nodo, const Bytes& trama);
 
     SerialPort& port_;
     Clock& clock_;
@@ -107,6 +116,18 @@ class MBus {
     EsitoTransazione esito_ = EsitoTransazione::Completa;
     std::uint8_t codiceEccezione_ = 0;
     Contatori contatori_;
+    // After a time-out, the node's answer may still come: a different request
+    // to it waits until one more time-out has passed, and what arrives
+    // meanwhile is dropped as a late answer.
+    struct Guardia {
+        bool attiva = false;
+        std::uint8_t nodo = 0;
+        Bytes trama;
+        TimePoint fine{};
+    };
+    Guardia guardia_;
+    // Nodes whose guard saw nothing in this cycle: silent, not slow.
+    std::array<bool, 256> silenziosi_{};
     // A device that went away while open: reopened at most once a second.
     bool portaPersa_ = false;
     TimePoint ultimoTentativo_{};

@@ -57,6 +57,19 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
     auto r = intero(retry, 1, INT32_MAX);
     if (!r) return fallita(errore(CausaProfilo::ValoreNonValido, "Retry", retry));
     p.retry = *r;
+
+    const std::string pausa = valore("Pause", "");
+    if (!pausa.empty()) {
+        auto ms = intero(pausa, 0, 60000);
+        if (!ms) return fallita(errore(CausaProfilo::ValoreNonValido, "Pause", pausa));
+        p.pausaMs = *ms;
+    }
+    const std::string salta = valore("Skip", "");
+    if (!salta.empty()) {
+        auto n = intero(salta, 0, INT32_MAX);
+        if (!n) return fallita(errore(CausaProfilo::ValoreNonValido, "Skip", salta));
+        p.saltaDopo = *n;
+    }
     return {p, {}};
 }
 

@@ -21,6 +21,11 @@ struct ProfiloSeriale {
     bool rts = false;
     std::int32_t timeOutMs = 800;
     std::int32_t retry = 1;
+    // Pause between two lines of a cycle, 0 to 60000 ms.
+    std::int32_t pausaMs = 200;
+    // Failed reads of one node in a row after which its other lines of the
+    // cycle are skipped; 0: never.
+    std::int32_t saltaDopo = 0;
 };
 
 // Why a profile cannot be used.
