@@ -4,6 +4,7 @@ namespace tarvel {
 
 // COM n is the device of key "COM" + n in section "Ports" of the settings.
 PiattaformaDesktop::PiattaformaDesktop()
-    : port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni)) {}
+    : port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni,
+                                DefaultComDevice)) {}
 
 }  // namespace tarvel

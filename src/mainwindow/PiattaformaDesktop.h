@@ -7,6 +7,7 @@
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtProgramIdentity.h"
+#include "modbus/PorteCom.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"

@@ -39,23 +39,23 @@ std::optional<ImpostazioniLinea> LeggiImpostazioniLinea(std::string_view text) {
     switch (parts[1][0]) {
         case 'N':
         case 'n':
-            linea.parita = Parita::Nessuna;
+            linea.parity = Parity::None;
             break;
         case 'E':
         case 'e':
-            linea.parita = Parita::Pari;
+            linea.parity = Parity::Even;
             break;
         case 'O':
         case 'o':
-            linea.parita = Parita::Dispari;
+            linea.parity = Parity::Odd;
             break;
         case 'M':
         case 'm':
-            linea.parita = Parita::Mark;
+            linea.parity = Parity::Mark;
             break;
         case 'S':
         case 's':
-            linea.parita = Parita::Space;
+            linea.parity = Parity::Space;
             break;
         default:
             return std::nullopt;
@@ -63,15 +63,18 @@ std::optional<ImpostazioniLinea> LeggiImpostazioniLinea(std::string_view text) {
 
     auto data = wholeNumber(parts[2]);
     if (!data || *data < 5 || *data > 8) return std::nullopt;
-    linea.bitDati = *data;
+    linea.dataBits = *data;
 
     if (parts[3] == "1")
-        linea.bitStop = BitStop::Uno;
+        linea.stopBits = StopBits::One;
     else if (parts[3] == "1.5")
-        linea.bitStop = BitStop::UnoEMezzo;
+        linea.stopBits = StopBits::OneAndHalf;
     else if (parts[3] == "2")
-        linea.bitStop = BitStop::Due;
+        linea.stopBits = StopBits::Two;
     else
+        return std::nullopt;
+    const bool five = linea.dataBits == 5;
+    if ((linea.stopBits == StopBits::OneAndHalf) != five && linea.stopBits != StopBits::One)
         return std::nullopt;
     return linea;
 }
@@ -79,8 +82,8 @@ std::optional<ImpostazioniLinea> LeggiImpostazioniLinea(std::string_view text) {
 std::string TestoImpostazioniLinea(const ImpostazioniLinea& linea) {
     static const char letters[] = {'n', 'e', 'o', 'm', 's'};
     static const char* stops[] = {"1", "1.5", "2"};
-    return std::to_string(linea.baud) + "," + letters[static_cast<int>(linea.parita)] + "," +
-           std::to_string(linea.bitDati) + "," + stops[static_cast<int>(linea.bitStop)];
+    return std::to_string(linea.baud) + "," + letters[static_cast<int>(linea.parity)] + "," +
+           std::to_string(linea.dataBits) + "," + stops[static_cast<int>(linea.stopBits)];
 }
 
 }  // namespace tarvel

@@ -5,21 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "platform/SerialPort.h"
+
 namespace tarvel {
 
-enum class Parita { Nessuna, Pari, Dispari, Mark, Space };
-enum class BitStop { Uno, UnoEMezzo, Due };
-
-struct ImpostazioniLinea {
-    int baud = 9600;
-    Parita parita = Parita::Nessuna;
-    int bitDati = 8;
-    BitStop bitStop = BitStop::Uno;
-    bool operator==(const ImpostazioniLinea&) const = default;
-};
+using ImpostazioniLinea = LineSettings;
 
 // Baud rate (a positive whole number), parity N, E, O, M or S in either
-// case, data bits 5 to 8, stop bits 1, 1.5 or 2, separated by commas.
+// case, data bits 5 to 8, stop bits 1, 1.5 or 2, separated by commas. A
+// UART has 1.5 stop bits only with 5 data bits, and 5 data bits never with
+// 2: those texts are refused too.
 std::optional<ImpostazioniLinea> LeggiImpostazioniLinea(std::string_view text);
 
 // The port's own form, parity in lower case: "9600,n,8,1".

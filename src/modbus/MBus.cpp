@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "modbus/ImpostazioniLinea.h"
 #include "modbus/Trama.h"
 #include "settings/Numero.h"
 
@@ -53,7 +54,8 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
     // no longer waited for.
     portaPersa_ = false;
     if (!port_.setPortNumber(std::stoi(digits))) return false;
-    if (!port_.setSettings(settings)) return false;
+    auto linea = LeggiImpostazioniLinea(settings);
+    if (!linea || !port_.setSettings(*linea)) return false;
     port_.discardInput();
     port_.setHandshake(handshaking >= 0 && handshaking <= 3 ? static_cast<Handshake>(handshaking)
                                                             : Handshake::None);
@@ -90,7 +92,7 @@ void MBus::PredefinitiModbus() {
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }
-std::string MBus::LeggiSettings() const { return port_.settings(); }
+std::string MBus::LeggiSettings() const { return TestoImpostazioniLinea(port_.settings()); }
 
 // --- Monitor ----------------------------------------------------------------
 

@@ -12,6 +12,19 @@ namespace tarvel {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Line settings as the port applies them; the settings text is read by the
+// logic.
+enum class Parity { None, Even, Odd, Mark, Space };
+enum class StopBits { One, OneAndHalf, Two };
+
+struct LineSettings {
+    int baud = 9600;
+    Parity parity = Parity::None;
+    int dataBits = 8;
+    StopBits stopBits = StopBits::One;
+    bool operator==(const LineSettings&) const = default;
+};
+
 enum class Handshake { None = 0, XonXoff = 1, RtsCts = 2, RtsCtsXonXoff = 3 };
 
 class SerialPort {
@@ -21,11 +34,10 @@ class SerialPort {
     // COM number, 1 and up; false when the number is impossible.
     virtual bool setPortNumber(int number) = 0;
     virtual int portNumber() const = 0;
-    // "9600,N,8,1": baud, parity N/E/O/M/S (any case), data bits 5-8, stop
-    // bits 1, 1.5 or 2. False for an invalid text (nothing changes then).
-    virtual bool setSettings(const std::string& text) = 0;
-    // What the port accepted, in its own form: "9600,n,8,1".
-    virtual std::string settings() const = 0;
+    // False when the port cannot apply them (nothing changes then).
+    virtual bool setSettings(const LineSettings& settings) = 0;
+    // What the port accepted.
+    virtual LineSettings settings() const = 0;
     virtual void setHandshake(Handshake handshake) = 0;
     virtual void setNullDiscard(bool on) = 0;
     virtual void setDtr(bool on) = 0;

@@ -30,18 +30,16 @@ class FakeSerialPort : public SerialPort {
     explicit FakeSerialPort(FakeClock& clock) : clock_(clock) {}
 
     bool setPortNumber(int number) override {
-        if (number < 1 || number > 99) return fail("invalid port number");
+        if (number < 1 || number > 255) return fail("invalid port number");
         port_ = number;
         return true;
     }
     int portNumber() const override { return port_; }
-    bool setSettings(const std::string& text) override {
-        auto parsed = LeggiImpostazioniLinea(text);
-        if (!parsed) return fail("invalid settings");
-        line_ = *parsed;
+    bool setSettings(const LineSettings& line) override {
+        line_ = line;
         return true;
     }
-    std::string settings() const override { return TestoImpostazioniLinea(line_); }
+    LineSettings settings() const override { return line_; }
     void setHandshake(Handshake handshake) override { handshake_ = handshake; }
     void setNullDiscard(bool on) override { nullDiscard_ = on; }
     void setDtr(bool on) override { dtr_ = on; }
@@ -127,7 +125,7 @@ class FakeSerialPort : public SerialPort {
     FakeClock& clock_;
     Device device_;
     int port_ = 1;
-    ImpostazioniLinea line_;
+    LineSettings line_;
     Handshake handshake_ = Handshake::None;
     bool nullDiscard_ = false, dtr_ = false;
     bool open_ = false;

@@ -12,6 +12,8 @@
 #include "FakePlatform.h"
 #include "Support.h"
 #include "TempFolder.h"
+#include "modbus/ImpostazioniLinea.h"
+#include "modbus/PorteCom.h"
 #include "platform/qt/QtSerialPort.h"
 
 namespace tarvel::integration {
@@ -39,13 +41,18 @@ TEST(QtSerialPortPty, SettingsAreKeptAsAcceptedAndAppliedAtOpening) {
     EXPECT_TRUE(port.setPortNumber(255));
     EXPECT_TRUE(port.setPortNumber(7));
     EXPECT_EQ(port.portNumber(), 7);
-    EXPECT_TRUE(port.setSettings("1200,m,5,1.5"));
-    EXPECT_TRUE(port.setSettings("19200,E,7,2"));
-    EXPECT_EQ(port.settings(), "19200,e,7,2");
+    EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("1200,m,5,1.5")));
+    EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("19200,E,7,2")));
+    EXPECT_EQ(TestoImpostazioniLinea(port.settings()), "19200,e,7,2");
     for (const char* bad :
-         {"", "9600,X,8,1", "9600,N,9,1", "9600,N,8,3", "0,N,8,1", "9600,N,8,1.5", "9600,N,5,2"}) {
-        EXPECT_FALSE(port.setSettings(bad)) << bad;
-        EXPECT_EQ(port.settings(), "19200,e,7,2") << bad;
+         {"", "9600,X,8,1", "9600,N,9,1", "9600,N,8,3", "0,N,8,1", "9600,N,8,1.5", "9600,N,5,2"})
+        EXPECT_FALSE(LeggiImpostazioniLinea(bad)) << bad;
+    // Values the port cannot apply leave what it had.
+    for (LineSettings bad : {LineSettings{9600, Parity::None, 8, StopBits::OneAndHalf},
+                             LineSettings{9600, Parity::None, 5, StopBits::Two},
+                             LineSettings{0, Parity::None, 8, StopBits::One}}) {
+        EXPECT_FALSE(port.setSettings(bad));
+        EXPECT_EQ(TestoImpostazioniLinea(port.settings()), "19200,e,7,2");
     }
 
     // Modem lines a pseudo-terminal does not have are no reason to fail. The
@@ -70,14 +77,14 @@ TEST(QtSerialPortPty, SettingsAreKeptAsAcceptedAndAppliedAtOpening) {
         EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
         EXPECT_EQ((tio.c_cflag & CRTSCTS) != 0, flow.rtsCts);
         EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), flow.xonXoff ? IXON | IXOFF : 0u);
-        EXPECT_EQ(port.settings(), "19200,e,7,2");
+        EXPECT_EQ(TestoImpostazioniLinea(port.settings()), "19200,e,7,2");
         port.close();
     }
 
     // COM n is the key "COMn" of the section Ports, or /dev/ttyS(n-1).
     fakes::FakeProfileStore ini;
     ini.set("Ports", "COM3", " /dev/ttyUSB0 ");
-    auto resolve = ComDeviceFromSettings(ini, "Tarvel.INI");
+    auto resolve = ComDeviceFromSettings(ini, "Tarvel.INI", DefaultComDevice);
     EXPECT_EQ(resolve(3), "/dev/ttyUSB0");
     EXPECT_EQ(resolve(1), "/dev/ttyS0");
     EXPECT_EQ(resolve(12), "/dev/ttyS11");

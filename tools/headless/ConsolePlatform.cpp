@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "modbus/ImpostazioniLinea.h"
 
 namespace tarvel {
 
@@ -25,10 +24,8 @@ bool DryRunPort::setPortNumber(int number) {
     return true;
 }
 
-bool DryRunPort::setSettings(const std::string& text) {
-    auto parsed = LeggiImpostazioniLinea(text);
-    if (!parsed) return false;
-    settings_ = TestoImpostazioniLinea(*parsed);
+bool DryRunPort::setSettings(const LineSettings& line) {
+    settings_ = line;
     return true;
 }
 

@@ -28,8 +28,8 @@ class DryRunPort : public SerialPort {
   public:
     bool setPortNumber(int number) override;
     int portNumber() const override { return number_; }
-    bool setSettings(const std::string& text) override;
-    std::string settings() const override { return settings_; }
+    bool setSettings(const LineSettings& line) override;
+    LineSettings settings() const override { return settings_; }
     void setHandshake(Handshake) override {}
     void setNullDiscard(bool) override {}
     void setDtr(bool) override {}
@@ -47,7 +47,7 @@ class DryRunPort : public SerialPort {
 
   private:
     int number_ = 1;
-    std::string settings_ = "9600,n,8,1";
+    LineSettings settings_;
 };
 
 }  // namespace tarvel

@@ -13,6 +13,7 @@
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtProgramIdentity.h"
+#include "modbus/PorteCom.h"
 #include "platform/qt/QtSerialPort.h"
 
 namespace {
@@ -95,7 +96,8 @@ int main(int argc, char** argv) {
         return code;
     }
 
-    QtSerialPort port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni));
+    QtSerialPort port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni,
+                                            DefaultComDevice));
     Programma prog({ini, clock, dialogs, identity, port, files});
     Runner::installaSegnali();
     Runner runner(prog, {args.cicli, args.monitor});

@@ -17,7 +17,6 @@
 #include <cstring>
 #include <thread>
 
-#include "settings/Numero.h"
 
 namespace tarvel {
 namespace {
@@ -25,17 +24,17 @@ namespace {
 constexpr int HighestPortNumber = 255;
 const char* const DeviceGone = "Device disappeared from the system";
 
-QSerialPort::Parity qtParity(Parita parita) {
-    switch (parita) {
-        case Parita::Pari:
+QSerialPort::Parity qtParity(Parity parity) {
+    switch (parity) {
+        case Parity::Even:
             return QSerialPort::EvenParity;
-        case Parita::Dispari:
+        case Parity::Odd:
             return QSerialPort::OddParity;
-        case Parita::Mark:
+        case Parity::Mark:
             return QSerialPort::MarkParity;
-        case Parita::Space:
+        case Parity::Space:
             return QSerialPort::SpaceParity;
-        case Parita::Nessuna:
+        case Parity::None:
             break;
     }
     return QSerialPort::NoParity;
@@ -43,8 +42,8 @@ QSerialPort::Parity qtParity(Parita parita) {
 
 // A UART sends 1.5 stop bits when asked for two with 5-bit characters, which
 // is the only combination where 1.5 exists.
-QSerialPort::StopBits qtStopBits(BitStop stop) {
-    return stop == BitStop::Uno ? QSerialPort::OneStop : QSerialPort::TwoStop;
+QSerialPort::StopBits qtStopBits(StopBits stop) {
+    return stop == StopBits::One ? QSerialPort::OneStop : QSerialPort::TwoStop;
 }
 
 QSerialPort::FlowControl qtFlowControl(Handshake handshake) {
@@ -67,13 +66,6 @@ bool usesRtsLine(Handshake handshake) {
 }  // namespace
 
 std::string DefaultComDevice(int com) { return "/dev/ttyS" + std::to_string(com - 1); }
-
-ComDeviceResolver ComDeviceFromSettings(ProfileStore& store, std::string settingsFile) {
-    return [&store, file = std::move(settingsFile)](int com) {
-        std::string device(Trim(store.read(file, "Ports", "COM" + std::to_string(com), "")));
-        return device.empty() ? DefaultComDevice(com) : device;
-    };
-}
 
 QtSerialPort::QtSerialPort(ComDeviceResolver resolver)
     : resolver_(std::move(resolver)),
@@ -104,17 +96,17 @@ bool QtSerialPort::setPortNumber(int number) {
     return true;
 }
 
-bool QtSerialPort::setSettings(const std::string& text) {
-    auto parsed = LeggiImpostazioniLinea(text);
+bool QtSerialPort::setSettings(const LineSettings& line) {
     // 1.5 stop bits exist only with 5 data bits, and 5 data bits cannot
     // have 2.
-    bool five = parsed && parsed->bitDati == 5;
-    if (!parsed || (parsed->bitStop == BitStop::UnoEMezzo && !five) ||
-        (parsed->bitStop == BitStop::Due && five)) {
+    const bool five = line.dataBits == 5;
+    if (line.baud <= 0 || line.dataBits < 5 || line.dataBits > 8 ||
+        (line.stopBits == StopBits::OneAndHalf && !five) ||
+        (line.stopBits == StopBits::Two && five)) {
         fail("Invalid property value");
         return false;
     }
-    line_ = *parsed;
+    line_ = line;
     return true;
 }
 
@@ -144,9 +136,9 @@ bool QtSerialPort::openDevice(const std::string& path) {
     QString target = QFileInfo(name).canonicalFilePath();
     port_->setPortName(target.isEmpty() ? name : target);
     port_->setBaudRate(line_.baud);
-    port_->setDataBits(static_cast<QSerialPort::DataBits>(line_.bitDati));
-    port_->setParity(qtParity(line_.parita));
-    port_->setStopBits(qtStopBits(line_.bitStop));
+    port_->setDataBits(static_cast<QSerialPort::DataBits>(line_.dataBits));
+    port_->setParity(qtParity(line_.parity));
+    port_->setStopBits(qtStopBits(line_.stopBits));
     port_->setFlowControl(qtFlowControl(handshake_));
     if (!port_->open(QIODevice::ReadWrite)) {
         fail(path + ": " + port_->errorString().toStdString());

@@ -9,8 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "modbus/ImpostazioniLinea.h"
-#include "platform/ProfileStore.h"
 #include "platform/SerialPort.h"
 
 class QSerialPort;
@@ -24,10 +22,6 @@ using ComDeviceResolver = std::function<std::string(int com)>;
 // COM n is /dev/ttyS(n-1), as Windows programs on Linux see it.
 std::string DefaultComDevice(int com);
 
-// Key "COM" + n of section "Ports" in the settings file, or the default.
-// The store must outlive the resolver.
-ComDeviceResolver ComDeviceFromSettings(ProfileStore& store, std::string settingsFile);
-
 class QtSerialPort : public SerialPort {
   public:
     explicit QtSerialPort(ComDeviceResolver resolver = DefaultComDevice);
@@ -37,8 +31,8 @@ class QtSerialPort : public SerialPort {
 
     bool setPortNumber(int number) override;
     int portNumber() const override { return number_; }
-    bool setSettings(const std::string& text) override;
-    std::string settings() const override { return TestoImpostazioniLinea(line_); }
+    bool setSettings(const LineSettings& line) override;
+    LineSettings settings() const override { return line_; }
     void setHandshake(Handshake handshake) override { handshake_ = handshake; }
     void setNullDiscard(bool on) override { nullDiscard_ = on; }
     void setDtr(bool on) override { dtr_ = on; }
@@ -80,7 +74,7 @@ class QtSerialPort : public SerialPort {
     bool waitOver_ = false;    // bytes came or the device went: the wait can end
     bool timerFired_ = false;  // the wait's timer fired: check the deadline
     int number_ = 1;
-    ImpostazioniLinea line_;
+    LineSettings line_;
     Handshake handshake_ = Handshake::None;
     bool nullDiscard_ = false;
     bool dtr_ = false;
