@@ -14,7 +14,7 @@
 #include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
-#include "platform/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
 

@@ -3,13 +3,14 @@
 // clock, serial port, settings file, output files, dialogs and desktop.
 
 #include "acquisition/Programma.h"
-#include "platform/posix/IniFileStore.h"
 #include "platform/posix/PosixOutputFiles.h"
+#include "platform/posix/PosixTextFiles.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtProgramIdentity.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
+#include "settings/IniFileStore.h"
 
 namespace tarvel {
 
@@ -19,7 +20,8 @@ struct PiattaformaDesktop {
     Piattaforma piattaforma() { return {ini, clock, dialogs, identity, shell, port, files}; }
 
     QtProgramIdentity identity;
-    IniFileStore ini;
+    PosixTextFiles textFiles;
+    IniFileStore ini{textFiles};
     QtClock clock;
     QtSerialPort port;
     PosixOutputFiles files;

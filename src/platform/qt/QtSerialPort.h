@@ -10,7 +10,7 @@
 #include <string>
 
 #include "modbus/ImpostazioniLinea.h"
-#include "platform/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/SerialPort.h"
 
 class QSerialPort;
