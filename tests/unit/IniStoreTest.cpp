@@ -12,6 +12,7 @@
 #include "platform/posix/PosixTextFiles.h"
 #include "settings/IniDocument.h"
 #include "settings/IniFileStore.h"
+#include "settings/Numero.h"
 
 namespace tarvel {
 namespace {
@@ -47,6 +48,14 @@ TEST(IniDocument, MatchesNamesWithoutCaseAndTheFirstOneWins) {
     EXPECT_EQ(mixed.get("a", "x", "-"), "1");
     EXPECT_EQ(mixed.get("a", "y", "-"), "two words");
     EXPECT_EQ(mixed.get("b", "z", "-"), "3");
+
+    // Blanks are space, tab, CR, LF, vertical tab and form feed, in the text
+    // and in the names and defaults a caller gives.
+    const IniDocument blanks("[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n");
+    EXPECT_EQ(blanks.get("all blanks", "key", "-"), "value one");
+    EXPECT_EQ(blanks.get("\n\vAll Blanks\f\r\n", "\t\nKEY\n", "-"), "value one");
+    EXPECT_EQ(blanks.get("All blanks", "Other", " x\t\n\v\f\r "), " x");
+    EXPECT_EQ(Trim(" \t\r\n\v\fa b\f\v\n\r\t "), "a b");
 }
 
 TEST(IniDocument, AbsentGivesTheDefaultAndEmptyGivesEmptyText) {
