@@ -18,12 +18,14 @@
 
 #include "FakePlatform.h"
 #include "app/Programma.h"
-#include "platform/posix/IniFileStore.h"
+#include "platform/posix/PosixTextFiles.h"
+#include "settings/IniFileStore.h"
 
 namespace {
 
 using tarvel::IniFileStore;
 using tarvel::Piattaforma;
+using tarvel::PosixTextFiles;
 using tarvel::Programma;
 
 // The request lines of a plant: mostly reads, with a profile switch, a wait,
@@ -104,7 +106,8 @@ void BM_CaricaParametri(benchmark::State& state) {
     }
     tarvel::fakes::FakePlatform fake;
     fake.identity.folder = settings.folder();
-    IniFileStore store;
+    PosixTextFiles files;
+    IniFileStore store(files);
     Programma programma(Piattaforma{store, fake.clock, fake.dialogs, fake.identity,
                                     fake.port, fake.files});
     // Every 50 lines one is a remark, which the list leaves out.

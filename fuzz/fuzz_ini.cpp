@@ -21,7 +21,9 @@ void require(bool holds) {
     if (!holds) std::abort();
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 std::string trimmed(std::string text) {
     while (!text.empty() && isBlank(text.back())) text.pop_back();

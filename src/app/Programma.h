@@ -20,7 +20,7 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
-#include "platform/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
 #include "settings/Impostazioni.h"

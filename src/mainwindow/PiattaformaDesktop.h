@@ -3,14 +3,15 @@
 // clock, serial port, settings file, output files, dialogs and desktop.
 
 #include "app/Programma.h"
-#include "platform/posix/IniFileStore.h"
 #include "platform/posix/PosixOutputFiles.h"
+#include "platform/posix/PosixTextFiles.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtProgramIdentity.h"
 #include "modbus/PorteCom.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
+#include "settings/IniFileStore.h"
 
 namespace tarvel {
 
@@ -20,7 +21,8 @@ struct PiattaformaDesktop {
     Piattaforma piattaforma() { return {ini, clock, dialogs, identity, port, files}; }
 
     QtProgramIdentity identity;
-    IniFileStore ini;
+    PosixTextFiles textFiles;
+    IniFileStore ini{textFiles};
     QtClock clock;
     QtSerialPort port;
     PosixOutputFiles files;

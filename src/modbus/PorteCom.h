@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/ProfileStore.h"
+#include "settings/ProfileStore.h"
 
 namespace tarvel {
 

@@ -7,7 +7,7 @@
 
 #include "Prodotto.h"
 #include "platform/Dialogs.h"
-#include "platform/ProfileStore.h"
+#include "settings/ProfileStore.h"
 
 namespace tarvel {
 

@@ -2,21 +2,17 @@
 
 #include <utility>
 
+#include "settings/Numero.h"
+
 namespace tarvel {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
 // Moves begin and end inward past blanks.
 void trimRange(const std::string& text, std::size_t& begin, std::size_t& end) {
-    while (begin < end && isBlank(text[begin])) ++begin;
-    while (end > begin && isBlank(text[end - 1])) --end;
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
+    const std::string_view whole(text);
+    const std::string_view inner = Trim(whole.substr(begin, end - begin));
+    begin = static_cast<std::size_t>(inner.data() - whole.data());
+    end = begin + inner.size();
 }
 
 std::string folded(std::string_view name) {
@@ -90,9 +86,9 @@ std::string_view IniDocument::text(Span span) const {
 
 const IniDocument::Entry* IniDocument::lookup(std::string_view section,
                                               std::string_view key) const {
-    auto s = sections_.find(folded(trimmed(section)));
+    auto s = sections_.find(folded(Trim(section)));
     if (s == sections_.end()) return nullptr;
-    auto k = s->second.keys.find(folded(trimmed(key)));
+    auto k = s->second.keys.find(folded(Trim(key)));
     return k == s->second.keys.end() ? nullptr : &k->second;
 }
 
@@ -107,7 +103,7 @@ std::string IniDocument::get(std::string_view section, std::string_view key,
                              std::string_view fallback) const {
     std::optional<std::string_view> found = find(section, key);
     if (!found) {
-        while (!fallback.empty() && isBlank(fallback.back())) fallback.remove_suffix(1);
+        while (!fallback.empty() && IsBlank(fallback.back())) fallback.remove_suffix(1);
         return std::string(fallback.substr(0, MaxValueLength));
     }
     std::string_view value = *found;
@@ -127,8 +123,8 @@ void IniDocument::insertLine(std::size_t at, std::string line) {
 }
 
 bool IniDocument::set(std::string_view section, std::string_view key, std::string_view value) {
-    section = trimmed(section);
-    key = trimmed(key);
+    section = Trim(section);
+    key = Trim(key);
     if (hasLineBreak(section) || !isWritableKey(key)) return false;
     value = value.substr(0, value.find_first_of("\r\n"));
 

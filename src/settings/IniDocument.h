@@ -6,8 +6,9 @@
 //   "]" of the line. A key line is "key=value", cut at its first "=". Lines
 //   whose first non-blank character is ";" are comments. Lines without "="
 //   and text before the first section are not looked at.
-// - Section and key names match without regard to ASCII case; blanks (space,
-//   tab, CR, vertical tab, form feed) around names and values do not count.
+// - Section and key names match without regard to ASCII case; blanks (as
+//   Trim has them: space, tab, CR, LF, vertical tab, form feed) around names
+//   and values do not count.
 //   For a duplicated section or key the first one wins: the keys of a later
 //   copy of a section are not seen.
 // - Reading: an absent section or key gives the caller's default (without

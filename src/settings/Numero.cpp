@@ -9,7 +9,8 @@
 namespace tarvel {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+// The blanks a number may have between its characters.
+bool isSkippedInNumber(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Reads characters of the number, skipping blanks between them.
 class Cursor {
@@ -23,7 +24,7 @@ class Cursor {
 
   private:
     void skipBlanks() {
-        while (pos_ < text_.size() && isBlank(text_[pos_])) ++pos_;
+        while (pos_ < text_.size() && isSkippedInNumber(text_[pos_])) ++pos_;
     }
     std::string_view text_;
     std::size_t pos_ = 0;
@@ -115,9 +116,13 @@ std::optional<Int> roundTo(double value) {
 std::optional<std::int16_t> ArrotondaInt16(double value) { return roundTo<std::int16_t>(value); }
 std::optional<std::int32_t> ArrotondaInt32(double value) { return roundTo<std::int32_t>(value); }
 
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
 }
 

@@ -17,7 +17,10 @@ double NumeroIniziale(std::string_view text);
 std::optional<std::int16_t> ArrotondaInt16(double value);
 std::optional<std::int32_t> ArrotondaInt32(double value);
 
-// Blanks (space, tab, CR, LF) removed from both ends.
+// The blanks around names, values and fields: space, tab, CR, LF, vertical
+// tab and form feed.
+bool IsBlank(char c);
+// Blanks removed from both ends.
 std::string_view Trim(std::string_view text);
 std::string Maiuscolo(std::string_view text);
 

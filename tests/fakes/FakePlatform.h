@@ -15,7 +15,7 @@
 #include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
-#include "platform/ProfileStore.h"
+#include "settings/ProfileStore.h"
 #include "platform/ProgramIdentity.h"
 #include "settings/Numero.h"
 

@@ -2,9 +2,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "TempFolder.h"
-#include "platform/posix/IniFileStore.h"
+#include "platform/posix/PosixTextFiles.h"
 #include "settings/IniDocument.h"
+#include "settings/IniFileStore.h"
+#include "settings/Numero.h"
 
 namespace tarvel {
 namespace {
@@ -40,6 +48,14 @@ TEST(IniDocument, MatchesNamesWithoutCaseAndTheFirstOneWins) {
     EXPECT_EQ(mixed.get("a", "x", "-"), "1");
     EXPECT_EQ(mixed.get("a", "y", "-"), "two words");
     EXPECT_EQ(mixed.get("b", "z", "-"), "3");
+
+    // Blanks are space, tab, CR, LF, vertical tab and form feed, in the text
+    // and in the names and defaults a caller gives.
+    const IniDocument blanks("[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n");
+    EXPECT_EQ(blanks.get("all blanks", "key", "-"), "value one");
+    EXPECT_EQ(blanks.get("\n\vAll Blanks\f\r\n", "\t\nKEY\n", "-"), "value one");
+    EXPECT_EQ(blanks.get("All blanks", "Other", " x\t\n\v\f\r "), " x");
+    EXPECT_EQ(Trim(" \t\r\n\v\fa b\f\v\n\r\t "), "a b");
 }
 
 TEST(IniDocument, AbsentGivesTheDefaultAndEmptyGivesEmptyText) {
@@ -72,7 +88,8 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     const std::string head = "; settings\n[Start]\nauto = ";
     const std::string tail = "Min=0\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1";
     WriteFile(path, head + "0   ; not a comment\n" + tail);
-    IniFileStore store;
+    PosixTextFiles files;
+    IniFileStore store(files);
     ASSERT_TRUE(store.write(path, "START", "Auto", "1"));
     EXPECT_EQ(ReadFile(path), head + "1\n" + tail);
 
@@ -107,7 +124,8 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
 TEST(IniFileStore, SeesEditsMadeByAnotherWriter) {
     TempFolder folder;
     const std::string path = folder.file("Tarvel.INI");
-    IniFileStore store;
+    PosixTextFiles files;
+    IniFileStore store(files);
     EXPECT_EQ(store.read(path, "General", "Title", "none"), "none");
 
     WriteFile(path, "[General]\nTitle=Plant\n");
@@ -148,7 +166,8 @@ TEST(IniFileStore, FailedWriteLeavesTheFileAsItWas) {
     const std::string original =
         "[Start]\r\nAuto=0\r\n[General]\r\nTitle=" + std::string(200, 't') + "\r\n";
     WriteFile(path, original);
-    IniFileStore store;
+    PosixTextFiles files;
+    IniFileStore store(files);
     EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "0");
     {
         FileSizeLimit limit(100);  // as a full disk
@@ -175,11 +194,167 @@ TEST(IniFileStore, WriteKeepsPermissionsAndFollowsLinks) {
     const std::string link = folder.file("link.INI");
     fs::create_symlink(path, link);
 
-    IniFileStore store;
+    PosixTextFiles files;
+    IniFileStore store(files);
     ASSERT_TRUE(store.write(link, "Start", "Auto", "1"));
     EXPECT_TRUE(fs::is_symlink(link));
     EXPECT_EQ(ReadFile(path), "[Start]\nAuto=1\n");
     EXPECT_EQ(ModeOf(path), 0604u);
+}
+
+// One file in memory that counts how often the store looks at it and reads
+// it; every write puts the bytes in place as a new version.
+class CountingFiles : public TextFiles {
+  public:
+    FileLookup identify(const std::string&) override {
+        ++looks;
+        return found;
+    }
+    FileLookup read(const std::string&, std::string& bytes) override {
+        ++reads;
+        bytes = found.kind == FileKind::Present ? content : std::string();
+        return found;
+    }
+    FileWrite write(const std::string&, std::string_view bytes) override {
+        if (refuseWrites) return {false, std::nullopt, "disk full"};
+        content = bytes;
+        found = {FileKind::Present, nextVersion(), {}};
+        written.push_back(content);
+        return {true, reportWritten ? std::optional(found.identity) : std::nullopt, {}};
+    }
+    // Another writer saves the file.
+    void edit(std::string bytes) {
+        content = std::move(bytes);
+        found = {FileKind::Present, nextVersion(), {}};
+    }
+    FileIdentity nextVersion() {
+        ++version;
+        return {1, 7, content.size(), {1000, version}, {1000, version}};
+    }
+
+    FileLookup found;
+    std::string content;
+    std::vector<std::string> written;
+    bool refuseWrites = false;
+    bool reportWritten = true;
+    int looks = 0;
+    int reads = 0;
+    std::int64_t version = 0;
+};
+
+TEST(IniFileStore, ReadsEachVersionOnceAndLooksAgainAtEveryRead) {
+    CountingFiles files;
+    IniFileStore store(files);
+    const std::string path = "Tarvel.INI";
+    files.edit("[Start]\r\nAuto=1\r\nMin=0\r\n");
+    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "1");
+    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "0");
+    EXPECT_EQ(store.read(path, "Start", "Other", "-"), "-");
+    EXPECT_EQ(files.looks, 3);
+    EXPECT_EQ(files.reads, 1);
+
+    // Only the identity tells one version from the next.
+    files.edit("[Start]\r\nAuto=2\r\n");
+    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "2");
+    EXPECT_EQ(files.reads, 2);
+    files.content = "[Start]\r\nAuto=3\r\n";
+    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "2");
+
+    // A held version is looked at once, at its first read.
+    {
+        HeldVersion held(store);
+        files.edit("[Start]\r\nAuto=4\r\n");
+        const int looks = files.looks;
+        EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "4");
+        files.edit("[Start]\r\nAuto=5\r\n");
+        EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "4");
+        EXPECT_EQ(files.looks, looks + 1);
+    }
+    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "5");
+
+    // The store's own write needs no second reading of the file, unless the
+    // file in place is no longer the one written.
+    const int reads = files.reads;
+    ASSERT_TRUE(store.write(path, "Start", "Min", "1"));
+    EXPECT_EQ(files.written.back(), "[Start]\r\nAuto=5\r\nMin=1\r\n");
+    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "1");
+    EXPECT_EQ(files.reads, reads);
+    files.reportWritten = false;
+    ASSERT_TRUE(store.write(path, "Start", "Min", "0"));
+    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "0");
+    EXPECT_EQ(files.reads, reads + 1);
+
+    // A failed write changes nothing, and the next read reads the file.
+    files.refuseWrites = true;
+    EXPECT_FALSE(store.write(path, "Start", "Min", "9"));
+    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "0");
+    EXPECT_EQ(files.reads, reads + 2);
+}
+
+TEST(IniFileStore, AFolderOrAnUnreadableFileGivesDefaultsAndIsNotOverwritten) {
+    for (FileKind kind : {FileKind::Folder, FileKind::Unreadable}) {
+        CountingFiles files;
+        files.edit("[Start]\r\nAuto=1\r\n");
+        IniFileStore store(files);
+        EXPECT_EQ(store.read("Tarvel.INI", "Start", "Auto", "0"), "1");
+        files.found = {kind, {}, "no way in"};
+        EXPECT_EQ(store.read("Tarvel.INI", "Start", "Auto", "0"), "0");
+        EXPECT_FALSE(store.write("Tarvel.INI", "Start", "Auto", "1"));
+        EXPECT_TRUE(files.written.empty());
+    }
+    // A missing file is written from nothing.
+    CountingFiles files;
+    IniFileStore store(files);
+    ASSERT_TRUE(store.write("Tarvel.INI", "Start", "Auto", "1"));
+    EXPECT_EQ(files.written, std::vector<std::string>{"[Start]\r\nAuto=1\r\n"});
+    EXPECT_EQ(files.reads, 0);
+}
+
+TEST(PosixTextFiles, TellsWhatIsAtAPathAndWhy) {
+    TempFolder folder;
+    PosixTextFiles files;
+    std::string bytes = "left over";
+    const std::string missing = folder.file("missing.INI");
+    EXPECT_EQ(files.identify(missing).kind, FileKind::Missing);
+    EXPECT_EQ(files.read(missing, bytes).kind, FileKind::Missing);
+    EXPECT_EQ(bytes, "");
+    EXPECT_EQ(files.identify(folder.file("missing/Tarvel.INI")).kind, FileKind::Missing);
+    EXPECT_EQ(files.identify(folder.path().string()).kind, FileKind::Folder);
+    EXPECT_EQ(files.read(folder.path().string(), bytes).kind, FileKind::Folder);
+
+    // A loop of links cannot be read: the system says why.
+    const std::string loop = folder.file("loop.INI");
+    fs::create_symlink(loop, loop);
+    const FileLookup looped = files.identify(loop);
+    EXPECT_EQ(looped.kind, FileKind::Unreadable);
+    EXPECT_NE(looped.reason.find(loop), std::string::npos) << looped.reason;
+    EXPECT_NE(looped.reason.find(std::strerror(ELOOP)), std::string::npos) << looped.reason;
+    // A named pipe is no file to read, and reading it does not wait.
+    const std::string pipe = folder.file("pipe.INI");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_EQ(files.read(pipe, bytes).kind, FileKind::Unreadable);
+
+    // A file's identity is the same whether looked at or read, and a write
+    // reports the identity of the file it put in place.
+    const std::string path = folder.file("Tarvel.INI");
+    WriteFile(path, "[Start]\nAuto=0\n");
+    const FileLookup looked = files.identify(path);
+    ASSERT_EQ(looked.kind, FileKind::Present);
+    EXPECT_EQ(looked.identity.size, 15u);
+    const FileLookup read = files.read(path, bytes);
+    EXPECT_EQ(read.kind, FileKind::Present);
+    EXPECT_EQ(read.identity, looked.identity);
+    EXPECT_EQ(bytes, "[Start]\nAuto=0\n");
+    const FileWrite write = files.write(path, "[Start]\r\nAuto=1\r\n");
+    ASSERT_TRUE(write.written);
+    ASSERT_TRUE(write.identity);
+    EXPECT_EQ(*write.identity, files.identify(path).identity);
+    EXPECT_NE(write.identity->inode, looked.identity.inode);
+    EXPECT_EQ(ReadFile(path), "[Start]\r\nAuto=1\r\n");
+
+    const FileWrite failed = files.write(folder.file("missing/Tarvel.INI"), "x");
+    EXPECT_FALSE(failed.written);
+    EXPECT_NE(failed.error.find(std::strerror(ENOENT)), std::string::npos) << failed.error;
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ TEST(RequestLine, CutsEveryKindOfLine) {
     EXPECT_EQ(TagliaRiga("SERIAL").Codice, "SERIAL");
     EXPECT_EQ(TagliaRiga("  SLEEP  250   "), (Chiamata{"#", "250", "*", "*", "Wait"}));
     EXPECT_EQ(TagliaRiga("Next"), (Chiamata{"%", "*", "*", "*", "Next device"}));
+    EXPECT_EQ(TagliaRiga("\v\f NEXT\f\v").Nodo, "%");
     // A read line without all of its separators is cut as far as it goes.
     EXPECT_EQ(TagliaRiga("1,3,40"), (Chiamata{"1", "3", "40", "", ""}));
     EXPECT_EQ(TagliaRiga(""), Chiamata{});
@@ -57,7 +58,8 @@ TEST(RequestLine, CutsEveryKindOfLine) {
          {K{"1,4,12,1;Vac", TipoRiga::Lettura}, K{"0,0,Roof A,0;Impianto", TipoRiga::Costante},
           K{"SERIAL_1", TipoRiga::Seriale}, K{"SLEEP 5", TipoRiga::Attesa},
           K{"NEXT", TipoRiga::Prossimo}, K{"   ", TipoRiga::Vuota},
-          K{"1,4,12;Vac", TipoRiga::NonValida}, K{"1,4,12,1 Vac", TipoRiga::NonValida}})
+          K{" \t\r\n\v\f", TipoRiga::Vuota}, K{"1,4,12;Vac", TipoRiga::NonValida},
+          K{"1,4,12,1 Vac", TipoRiga::NonValida}})
         EXPECT_EQ(TipoDiRiga(line), kind) << line;
     EXPECT_STREQ(NomeTipoRiga(TipoRiga::NonValida), "invalid");
 }

@@ -9,12 +9,13 @@
 
 #include "ConsolePlatform.h"
 #include "Runner.h"
-#include "platform/posix/IniFileStore.h"
 #include "platform/posix/PosixOutputFiles.h"
+#include "platform/posix/PosixTextFiles.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtProgramIdentity.h"
 #include "modbus/PorteCom.h"
 #include "platform/qt/QtSerialPort.h"
+#include "settings/IniFileStore.h"
 
 namespace {
 
@@ -81,7 +82,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
 
     using namespace tarvel;
-    IniFileStore ini;
+    PosixTextFiles textFiles;
+    IniFileStore ini(textFiles);
     QtClock clock;
     ConsoleDialogs dialogs;
     QtProgramIdentity identity(args.cartella);
