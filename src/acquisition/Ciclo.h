@@ -62,7 +62,6 @@ class Ciclo {
     void impostaIntervallo(Millis intervallo);
     bool acquisizioneAttiva() const { return attiva_; }
     bool inCorso() const { return inCorso_; }
-    const Timer& timer() const { return *tmrLettura_; }
 
   private:
     void finisci(TimePoint inizio, int eseguite, int fallite);

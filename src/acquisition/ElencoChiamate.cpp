@@ -38,7 +38,6 @@ std::optional<ElencoChiamate> LeggiElencoChiamate(const Impostazioni& imp, std::
     if (prima == 0 || ultima == 0) return std::nullopt;
 
     ElencoChiamate elenco;
-    elenco.titolo = titolo;
     auto intervallo = ArrotondaInt32(NumeroIniziale(imp.LeggiIni("Parameters", "Interval", "0")));
     elenco.intervallo =
         Millis(intervallo && *intervallo >= 1 && *intervallo <= 60000 ? *intervallo : 1000);

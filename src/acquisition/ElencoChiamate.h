@@ -14,7 +14,6 @@ namespace tarvel {
 class Impostazioni;
 
 struct ElencoChiamate {
-    std::string titolo;            // "General"/"Title"
     std::vector<Riga> righe;       // REM lines left out
     Millis intervallo{1000};       // "Parameters"/"Interval", 1 to 60000
 };
