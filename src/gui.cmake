@@ -9,7 +9,7 @@ set(TARVEL_GUI_SOURCES
   about/Versione.cpp
   mainwindow/Applicazione.cpp
   mainwindow/BloccoIstanza.cpp
-  mainwindow/Disegni.cpp
+  mainwindow/Widgets.cpp
   mainwindow/MainForm.cpp
   mainwindow/PiattaformaDesktop.cpp
   mainwindow/ProgrammaDesktop.cpp

@@ -6,8 +6,7 @@
 
 #include "about/Versione.h"
 #include "Prodotto.h"
-#include "mainwindow/Disegni.h"
-#include "mainwindow/LineaDoppia.h"
+#include "mainwindow/Widgets.h"
 
 namespace tarvel {
 namespace {
@@ -16,13 +15,6 @@ const char* const Avvertenza =
     "Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore e dalle "
     "convenzioni internazionali. La riproduzione o la distribuzione non autorizzata di questo "
     "programma, o di parte di esso, è perseguibile civilmente e penalmente.";
-
-QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto) {
-    auto* label = new QLabel(testo, padre);
-    label->setObjectName(QString::fromLatin1(nome));
-    label->setGeometry(posto);
-    return label;
-}
 
 }  // namespace
 

@@ -7,24 +7,17 @@
 
 #include "about/Versione.h"
 #include "Prodotto.h"
-#include "mainwindow/Disegni.h"
+#include "mainwindow/Widgets.h"
 
 namespace tarvel {
 namespace {
-
-QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto) {
-    auto* label = new QLabel(testo, padre);
-    label->setObjectName(QString::fromLatin1(nome));
-    label->setGeometry(posto);
-    return label;
-}
 
 QPixmap TreLampade() {
     QPixmap pixmap(84, 24);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
-    const QColor colori[] = {QColor(0, 190, 0), QColor(240, 200, 0), QColor(220, 0, 0)};
-    for (int i = 0; i < 3; ++i) p.drawPixmap(i * 30, 0, DisegnaLampada(colori[i], 24));
+    for (int i = 0; i < 3; ++i)
+        p.drawPixmap(i * 30, 0, DisegnaLampada(ColoreLampada(LampadeAccese[i]), 24));
     return pixmap;
 }
 

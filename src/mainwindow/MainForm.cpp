@@ -8,8 +8,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 
-#include "mainwindow/Disegni.h"
-#include "mainwindow/LineaDoppia.h"
+#include "mainwindow/Widgets.h"
 
 namespace tarvel {
 namespace {
@@ -18,18 +17,7 @@ constexpr int Larghezza = 490;  // 7350 twips
 constexpr int Altezza = 380;    // 5700 twips
 constexpr int AltezzaStatusBar = 17;
 
-QRect Twips(int left, int top, int width, int height) {
-    return {Px(left), Px(top), Px(width), Px(height)};
-}
-
 QString Testo(const std::string& text) { return QString::fromStdString(text); }
-
-QLabel* Etichetta(QWidget* area, const char* nome, const QString& testo, const QRect& posto) {
-    auto* label = new QLabel(testo, area);
-    label->setObjectName(QString::fromLatin1(nome));
-    label->setGeometry(posto);
-    return label;
-}
 
 // A field: a label on white background in a sunken frame.
 QLabel* Campo(QWidget* area, const char* nome, const QRect& posto) {
@@ -42,15 +30,6 @@ QLabel* Campo(QWidget* area, const char* nome, const QRect& posto) {
     label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     label->setIndent(2);
     return label;
-}
-
-QListWidget* Lista(QWidget* area, const char* nome, const QRect& posto) {
-    auto* lista = new QListWidget(area);
-    lista->setObjectName(QString::fromLatin1(nome));
-    lista->setGeometry(posto);
-    lista->setSelectionMode(QAbstractItemView::SingleSelection);
-    lista->setUniformItemSizes(true);
-    return lista;
 }
 
 void Sostituisci(QListWidget* lista, const std::vector<std::string>& righe) {
@@ -89,11 +68,10 @@ QWidget* MainForm::creaControlli() {
 
     creaDettagli(area);
 
-    const QColor colori[] = {QColor(0, 190, 0), QColor(240, 200, 0), QColor(220, 0, 0)};
     for (int i = 0; i < 3; ++i) {
         const QByteArray nome = "Img_Lettura" + QByteArray::number(i);
         lampade_[i] = Etichetta(area, nome.constData(), QString(), Twips(6800, 50, 480, 480));
-        lampade_[i]->setPixmap(DisegnaLampada(colori[i]));
+        lampade_[i]->setPixmap(DisegnaLampada(ColoreLampada(LampadeAccese[i])));
         lampade_[i]->hide();
     }
 
@@ -305,9 +283,7 @@ void MainForm::impostaSpuntaAvvioAuto(bool spunta) {
 
 void MainForm::lampadaCambiata() {
     const Lampada lampada = programma_.stato().lampada;
-    lampade_[0]->setVisible(lampada == Lampada::Verde);
-    lampade_[1]->setVisible(lampada == Lampada::Giallo);
-    lampade_[2]->setVisible(lampada == Lampada::Rossa);
+    for (int i = 0; i < 3; ++i) lampade_[i]->setVisible(lampada == LampadeAccese[i]);
 }
 
 void MainForm::acquisizioneCambiata() {

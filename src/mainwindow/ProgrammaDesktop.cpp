@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "mainwindow/Disegni.h"
+#include "mainwindow/Widgets.h"
 
 namespace tarvel {
 

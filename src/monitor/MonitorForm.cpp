@@ -7,15 +7,10 @@
 #include <QRadioButton>
 #include <QScrollBar>
 
-#include "mainwindow/Disegni.h"
-#include "mainwindow/LineaDoppia.h"
+#include "mainwindow/Widgets.h"
 
 namespace tarvel {
 namespace {
-
-QRect Twips(int left, int top, int width, int height) {
-    return {Px(left), Px(top), Px(width), Px(height)};
-}
 
 // A list follows its last line unless the user scrolled away from it.
 bool InFondo(const QListWidget* lista) {
@@ -58,18 +53,15 @@ void MonitorForm::creaControlli() {
     const QRect postiTitoli[] = {Twips(120, 120, 3105, 195), Twips(4560, 120, 3120, 195)};
     const QRect postiListe[] = {Twips(120, 480, 4335, 5910), Twips(4560, 480, 4335, 5910)};
     for (int i = 0; i < 2; ++i) {
-        auto* titolo = new QLabel(QString::fromLatin1(titoli[i]), this);
-        titolo->setObjectName(QStringLiteral("Lbl_Attivita%1").arg(i));
+        const QByteArray nomeTitolo = "Lbl_Attivita" + QByteArray::number(i);
+        QLabel* titolo =
+            Etichetta(this, nomeTitolo.constData(), QString::fromLatin1(titoli[i]), postiTitoli[i]);
         QFont grassetto = titolo->font();
         grassetto.setBold(true);
         titolo->setFont(grassetto);
-        titolo->setGeometry(postiTitoli[i]);
-        liste_[i] = new QListWidget(this);
-        liste_[i]->setObjectName(QStringLiteral("LstAttivita%1").arg(i));
+        const QByteArray nomeLista = "LstAttivita" + QByteArray::number(i);
+        liste_[i] = Lista(this, nomeLista.constData(), postiListe[i]);
         liste_[i]->setToolTip(QString::fromLatin1(suggerimenti[i]));
-        liste_[i]->setGeometry(postiListe[i]);
-        liste_[i]->setSelectionMode(QAbstractItemView::SingleSelection);
-        liste_[i]->setUniformItemSizes(true);
         connect(liste_[i], &QListWidget::currentRowChanged, this, [this, i] {
             if (!aggiornando_) LstAttivita_Click(i);
         });
@@ -80,9 +72,7 @@ void MonitorForm::creaControlli() {
     linea->setObjectName(QStringLiteral("Lin_Monitor"));
     linea->setGeometry(Px(120), Px(6600), Px(8880) - Px(120), 2);
 
-    auto* formato = new QLabel(QStringLiteral("Formato dati:"), this);
-    formato->setObjectName(QStringLiteral("Lab_Monitor"));
-    formato->setGeometry(Twips(120, 6720, 975, 255));
+    Etichetta(this, "Lab_Monitor", QStringLiteral("Formato dati:"), Twips(120, 6720, 975, 255));
     static const char* const notazioni[] = {"DEC", "HEX"};
     static const char* const suggerimentiNotazione[] = {"Add data in decimal notation",
                                                         "Add data in hexadecimal notation"};

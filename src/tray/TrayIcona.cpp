@@ -4,7 +4,7 @@
 #include <QMenu>
 #include <QWidget>
 
-#include "mainwindow/Disegni.h"
+#include "mainwindow/Widgets.h"
 #include "tray/TestoTray.h"
 
 namespace tarvel {

@@ -1,10 +1,16 @@
-#include "mainwindow/Disegni.h"
+#include "mainwindow/Widgets.h"
 
+#include <QLabel>
+#include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 
 namespace tarvel {
+
+QRect Twips(int left, int top, int width, int height) {
+    return {Px(left), Px(top), Px(width), Px(height)};
+}
 
 QFont FontFinestre() {
     // Arial-like metrics, as the layouts were drawn for; the desktop's own
@@ -51,6 +57,20 @@ QIcon IconaProgramma() {
     return icona;
 }
 
+QColor ColoreLampada(Lampada lampada) {
+    switch (lampada) {
+        case Lampada::Verde:
+            return QColor(0, 190, 0);
+        case Lampada::Giallo:
+            return QColor(240, 200, 0);
+        case Lampada::Rossa:
+            return QColor(220, 0, 0);
+        case Lampada::Spenta:
+            break;
+    }
+    return QColor(128, 128, 128);
+}
+
 QPixmap DisegnaLampada(const QColor& colore, int lato) {
     QPixmap pixmap(lato, lato);
     pixmap.fill(Qt::transparent);
@@ -79,6 +99,30 @@ QPixmap DisegnaBusta(int larghezza, int altezza) {
     p.drawLine(busta.topLeft(), QPointF(busta.center().x(), busta.center().y() + 1));
     p.drawLine(busta.topRight(), QPointF(busta.center().x(), busta.center().y() + 1));
     return pixmap;
+}
+
+QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto) {
+    auto* label = new QLabel(testo, padre);
+    label->setObjectName(QString::fromLatin1(nome));
+    label->setGeometry(posto);
+    return label;
+}
+
+QListWidget* Lista(QWidget* padre, const char* nome, const QRect& posto) {
+    auto* lista = new QListWidget(padre);
+    lista->setObjectName(QString::fromLatin1(nome));
+    lista->setGeometry(posto);
+    lista->setSelectionMode(QAbstractItemView::SingleSelection);
+    lista->setUniformItemSizes(true);
+    return lista;
+}
+
+void LineaDoppia::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawLine(0, 0, width() - 1, 0);
+    p.setPen(Qt::white);
+    p.drawLine(0, 1, width() - 1, 1);
 }
 
 }  // namespace tarvel

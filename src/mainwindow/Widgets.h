@@ -1,0 +1,58 @@
+#pragma once
+// The pieces every window is built from: the twips of the layouts, the
+// font, the pictures drawn in code (the program's icon, the lamps of the
+// status lamp, the envelope beside the mail address), labels and lists
+// placed by name, and the double separator line.
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <array>
+
+#include "acquisition/Lampada.h"
+
+class QLabel;
+class QListWidget;
+
+namespace tarvel {
+
+// Twips, the unit of the window layouts, at 15 per pixel.
+constexpr int Px(int twips) { return (twips + 7) / 15; }
+// A place given in twips: left, top, width, height.
+QRect Twips(int left, int top, int width, int height);
+
+// The font of the windows: small enough for their fixed layouts.
+QFont FontFinestre();
+
+QIcon IconaProgramma();
+QPixmap DisegnaIcona(int lato);
+
+// The lit lamps of the status lamp, in the order of their pictures, and
+// the colour each one shines in.
+inline constexpr std::array<Lampada, 3> LampadeAccese = {Lampada::Verde, Lampada::Giallo,
+                                                         Lampada::Rossa};
+QColor ColoreLampada(Lampada lampada);
+// A lamp of the given colour, lit, side by side pixels.
+QPixmap DisegnaLampada(const QColor& colore, int lato = 32);
+QPixmap DisegnaBusta(int larghezza, int altezza);
+
+// A label with its object name, text and place.
+QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto);
+// A list with its object name and place, one line selected at a time.
+QListWidget* Lista(QWidget* padre, const char* nome, const QRect& posto);
+
+// A separator drawn as two lines: the upper one in the frame's shadow
+// colour, the lower one white.
+class LineaDoppia : public QWidget {
+  public:
+    using QWidget::QWidget;
+
+  protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+}  // namespace tarvel
