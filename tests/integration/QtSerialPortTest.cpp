@@ -81,6 +81,11 @@ TEST(QtSerialPortPty, SettingsAreKeptAsAcceptedAndAppliedAtOpening) {
         port.close();
     }
 
+    // A rate termios has no constant for goes through the kernel's own.
+    ASSERT_TRUE(port.setSettings(*LeggiImpostazioniLinea("250000,N,8,1")));
+    ASSERT_TRUE(port.open()) << port.errorText();
+    port.close();
+
     // COM n is the key "COMn" of the section Ports, or /dev/ttyS(n-1).
     fakes::FakeProfileStore ini;
     ini.set("Ports", "COM3", " /dev/ttyUSB0 ");
@@ -225,6 +230,43 @@ TEST(QtSerialPortPty, HangUpIsNoticedWithoutSpinning) {
         EXPECT_FALSE(port.deviceLost());
         EXPECT_FALSE(port.open());  // the terminal is gone with its master
     }
+}
+
+// Without an event loop (a program with no application object) the wait
+// blocks on the descriptor itself: it ends on bytes, on a hang-up, or at its
+// deadline, idle.
+TEST(QtSerialPortPty, WaitsWithoutAnEventLoopBlockOnTheDevice) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    PosixSerialPort port(always(pty.slavePath()));
+    ASSERT_TRUE(port.open()) << port.errorText();
+
+    std::thread sender([&] {
+        std::this_thread::sleep_for(20ms);
+        ASSERT_EQ(::write(pty.master(), "x", 1), 1);
+    });
+    Stopwatch early;
+    port.waitForInput(in(300ms));
+    sender.join();
+    EXPECT_LT(early.wallMs(), 200);
+    EXPECT_EQ(port.readAll(), Bytes{'x'});
+
+    Stopwatch quiet;
+    port.waitForInput(in(100ms));
+    EXPECT_GE(quiet.wallMs(), 99);
+    EXPECT_LT(quiet.wallMs(), 115);
+    EXPECT_LT(quiet.load(), 0.1);
+
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(30ms);
+        pty.closeMaster();
+    });
+    Stopwatch gone;
+    port.waitForInput(in(400ms));
+    unplug.join();
+    EXPECT_LT(gone.wallMs(), 300);
+    EXPECT_TRUE(port.deviceLost());
+    EXPECT_FALSE(port.write({1}));
 }
 
 }  // namespace

@@ -1,0 +1,325 @@
+#include "platform/posix/PosixSerialPort.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+#include "platform/posix/BaudRate.h"
+
+namespace tarvel {
+namespace {
+
+constexpr int HighestPortNumber = 255;
+// How long a write may wait for a device that does not take bytes (flow
+// control held) before it fails.
+constexpr int WriteStallMs = 1000;
+const char* const DeviceGone = "Device disappeared from the system";
+
+struct Speed {
+    int baud;
+    speed_t constant;
+};
+constexpr std::array<Speed, 19> StandardSpeeds = {{
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},
+}};
+
+bool StandardSpeed(int baud, speed_t& constant) {
+    for (const Speed& s : StandardSpeeds) {
+        if (s.baud == baud) {
+            constant = s.constant;
+            return true;
+        }
+    }
+    return false;
+}
+
+tcflag_t DataBitsFlag(int bits) {
+    switch (bits) {
+        case 5:
+            return CS5;
+        case 6:
+            return CS6;
+        case 7:
+            return CS7;
+        default:
+            return CS8;
+    }
+}
+
+tcflag_t ParityFlags(Parity parity) {
+    switch (parity) {
+        case Parity::Even:
+            return PARENB;
+        case Parity::Odd:
+            return PARENB | PARODD;
+        case Parity::Mark:
+            return PARENB | PARODD | CMSPAR;
+        case Parity::Space:
+            return PARENB | CMSPAR;
+        case Parity::None:
+            break;
+    }
+    return 0;
+}
+
+bool UsesRtsLine(Handshake handshake) {
+    return handshake == Handshake::RtsCts || handshake == Handshake::RtsCtsXonXoff;
+}
+
+bool UsesXonXoff(Handshake handshake) {
+    return handshake == Handshake::XonXoff || handshake == Handshake::RtsCtsXonXoff;
+}
+
+// The errors of a descriptor whose device has gone.
+bool DeviceGoneError(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
+}
+
+int MillisUntil(TimePoint deadline) {
+    auto ms = std::chrono::ceil<Millis>(deadline - std::chrono::steady_clock::now()).count();
+    return ms <= 0 ? 0 : static_cast<int>(ms > INT_MAX ? INT_MAX : ms);
+}
+
+}  // namespace
+
+std::string DefaultComDevice(int com) { return "/dev/ttyS" + std::to_string(com - 1); }
+
+PosixSerialPort::PosixSerialPort(ComDeviceResolver resolver) : resolver_(std::move(resolver)) {}
+
+PosixSerialPort::~PosixSerialPort() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool PosixSerialPort::setPortNumber(int number) {
+    if (open_) {
+        fail("Port already open");
+        return false;
+    }
+    if (number < 1 || number > HighestPortNumber || !resolver_ || resolver_(number).empty()) {
+        fail("Invalid port number");
+        return false;
+    }
+    number_ = number;
+    return true;
+}
+
+bool PosixSerialPort::setSettings(const LineSettings& line) {
+    // 1.5 stop bits exist only with 5 data bits, and 5 data bits cannot
+    // have 2.
+    const bool five = line.dataBits == 5;
+    if (line.baud <= 0 || line.dataBits < 5 || line.dataBits > 8 ||
+        (line.stopBits == StopBits::OneAndHalf && !five) ||
+        (line.stopBits == StopBits::Two && five)) {
+        fail("Invalid property value");
+        return false;
+    }
+    line_ = line;
+    return true;
+}
+
+std::string PosixSerialPort::devicePath() const { return resolver_ ? resolver_(number_) : ""; }
+
+// Lock files keep out programs that honour them, the exclusive mode keeps
+// out other users, and an exclusive lock on the device keeps out every
+// other opener that locks, root included. The device itself is opened
+// rather than a link to it, so that the lock holds whatever name reached it.
+bool PosixSerialPort::open() {
+    if (open_) {
+        fail("Port already open");
+        return false;
+    }
+    const std::string path = devicePath();
+    if (path.empty()) {
+        fail("Invalid port number");
+        return false;
+    }
+    char* real = ::realpath(path.c_str(), nullptr);
+    const std::string target = real ? real : path;
+    std::free(real);
+    fd_ = ::open(target.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) {
+        fail(path + ": " + std::strerror(errno));
+        return false;
+    }
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        fail(target + ": Device in use by another program");
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    ::ioctl(fd_, TIOCEXCL);
+    if (!configure()) {
+        fail(path + ": " + std::strerror(errno));
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    applyModemLines();
+    open_ = true;
+    lost_ = false;
+    buffer_.clear();
+    return true;
+}
+
+// Raw bytes, no echo, reads that never block; the 1.5 stop bits of 5-bit
+// characters are what a UART sends when asked for two.
+bool PosixSerialPort::configure() {
+    termios tio{};
+    if (::tcgetattr(fd_, &tio) != 0) return false;
+    ::cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CLOCAL | CREAD | DataBitsFlag(line_.dataBits) | ParityFlags(line_.parity);
+    if (line_.stopBits != StopBits::One) tio.c_cflag |= CSTOPB;
+    if (UsesRtsLine(handshake_)) tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (UsesXonXoff(handshake_)) tio.c_iflag |= IXON | IXOFF;
+    // With one byte asked for, a read of a descriptor that does not block
+    // gives EAGAIN when nothing waits, and end of file only on a hang-up.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    speed_t speed = B9600;
+    const bool standard = StandardSpeed(line_.baud, speed);
+    if (standard) ::cfsetspeed(&tio, speed);
+    if (::tcsetattr(fd_, TCSANOW, &tio) != 0) return false;
+    return standard || SetCustomBaudRate(fd_, line_.baud);
+}
+
+// A device without modem lines (a pseudo-terminal) refuses them; that is
+// not a failure of the port.
+void PosixSerialPort::applyModemLines() {
+    int dtr = TIOCM_DTR;
+    ::ioctl(fd_, dtr_ ? TIOCMBIS : TIOCMBIC, &dtr);
+    if (UsesRtsLine(handshake_)) return;
+    int rts = TIOCM_RTS;
+    ::ioctl(fd_, rts_ ? TIOCMBIS : TIOCMBIC, &rts);
+}
+
+void PosixSerialPort::close() {
+    release();
+    open_ = false;
+    lost_ = false;
+    buffer_.clear();
+}
+
+void PosixSerialPort::release() {
+    if (fd_ < 0) return;
+    descriptorClosing();
+    ::close(fd_);
+    fd_ = -1;
+}
+
+// The one place where a device that went away is noticed: its descriptor
+// is released at once, so that a device that comes back under the same
+// name can be opened again.
+void PosixSerialPort::markLost(const std::string& reason) {
+    lost_ = true;
+    error_ = reason.empty() ? DeviceGone : reason;
+    release();
+}
+
+bool PosixSerialPort::hungUp() const {
+    pollfd p{fd_, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+bool PosixSerialPort::inputPending() const {
+    int waiting = 0;
+    return fd_ >= 0 && ::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+void PosixSerialPort::takeIn() {
+    std::array<std::uint8_t, 512> chunk{};
+    while (fd_ >= 0) {
+        const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
+        if (n > 0) {
+            for (ssize_t i = 0; i < n; ++i) {
+                const std::uint8_t b = chunk[static_cast<std::size_t>(i)];
+                if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n == 0 && !hungUp()) return;
+        markLost(n == 0 || DeviceGoneError(errno) ? DeviceGone : std::strerror(errno));
+        return;
+    }
+}
+
+// Flushing a terminal's input also restarts the kernel's receive worker, a
+// task switch on every transaction: flush only when bytes are waiting.
+void PosixSerialPort::discardInput() {
+    buffer_.clear();
+    if (fd_ >= 0 && inputPending()) ::tcflush(fd_, TCIFLUSH);
+}
+
+std::size_t PosixSerialPort::bytesWaiting() {
+    takeIn();
+    return buffer_.size();
+}
+
+bool PosixSerialPort::write(const Bytes& bytes) {
+    if (!open_ || fd_ < 0) {
+        if (!open_) fail("Port not open");
+        return false;
+    }
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd_, POLLOUT, 0};
+            if (::poll(&p, 1, WriteStallMs) > 0 && (p.revents & POLLOUT) != 0) continue;
+            fail("Write timed out: the device does not take bytes");
+            return false;
+        }
+        const int error = errno;
+        if (DeviceGoneError(error))
+            markLost(DeviceGone);
+        else
+            fail(std::strerror(error));
+        return false;
+    }
+    return true;
+}
+
+Bytes PosixSerialPort::readAll() {
+    takeIn();
+    Bytes out;
+    out.swap(buffer_);
+    return out;
+}
+
+// Blocks until the device has bytes, goes away, or the deadline passes; a
+// closed or lost port just sleeps until the deadline.
+void PosixSerialPort::waitForInput(TimePoint deadline) {
+    while (fd_ >= 0) {
+        pollfd p{fd_, POLLIN, 0};
+        const int n = ::poll(&p, 1, MillisUntil(deadline));
+        if (n < 0 && errno == EINTR) continue;
+        if (n > 0) takeIn();
+        return;
+    }
+    std::this_thread::sleep_until(deadline);
+}
+
+}  // namespace tarvel

@@ -1,0 +1,87 @@
+#pragma once
+// The serial line on the device's descriptor and termios. Settings are kept
+// while the port is closed and applied when it opens; received bytes pass
+// through an internal buffer that drops zero bytes when the filter is on.
+// The device is taken exclusively, and a device that goes away while open
+// (an adapter unplugged, a hung-up terminal) is noticed in one place and
+// released. Waits block in poll(2) on the descriptor.
+
+#include <functional>
+#include <string>
+
+#include "platform/SerialPort.h"
+
+namespace tarvel {
+
+// Gives the device behind a COM number ("/dev/ttyUSB0"); empty when none.
+using ComDeviceResolver = std::function<std::string(int com)>;
+
+// COM n is /dev/ttyS(n-1), as Windows programs on Linux see it.
+std::string DefaultComDevice(int com);
+
+class PosixSerialPort : public SerialPort {
+  public:
+    explicit PosixSerialPort(ComDeviceResolver resolver = DefaultComDevice);
+    ~PosixSerialPort() override;
+    PosixSerialPort(const PosixSerialPort&) = delete;
+    PosixSerialPort& operator=(const PosixSerialPort&) = delete;
+
+    bool setPortNumber(int number) override;
+    int portNumber() const override { return number_; }
+    bool setSettings(const LineSettings& line) override;
+    LineSettings settings() const override { return line_; }
+    void setHandshake(Handshake handshake) override { handshake_ = handshake; }
+    void setNullDiscard(bool on) override { nullDiscard_ = on; }
+    void setDtr(bool on) override { dtr_ = on; }
+    void setRts(bool on) override { rts_ = on; }
+
+    bool open() override;
+    void close() override;
+    bool isOpen() const override { return open_; }
+    bool deviceLost() const override { return open_ && lost_; }
+
+    void discardInput() override;
+    std::size_t bytesWaiting() override;
+    bool write(const Bytes& bytes) override;
+    Bytes readAll() override;
+    void waitForInput(TimePoint deadline) override;
+
+    std::string errorText() const override { return error_; }
+
+    // The device the current port number names.
+    std::string devicePath() const;
+
+  protected:
+    // The open device's descriptor; -1 when closed or lost.
+    int descriptor() const { return fd_; }
+    // True when the device holds bytes not yet taken in.
+    bool inputPending() const;
+    // Takes in every byte the device holds; notices a device that went away.
+    void takeIn();
+    // Called just before the descriptor is closed, for a subclass that
+    // watches it.
+    virtual void descriptorClosing() {}
+
+  private:
+    bool configure();
+    void applyModemLines();
+    bool hungUp() const;
+    void markLost(const std::string& reason);
+    void release();
+    void fail(const std::string& text) { error_ = text; }
+
+    ComDeviceResolver resolver_;
+    int fd_ = -1;
+    int number_ = 1;
+    LineSettings line_;
+    Handshake handshake_ = Handshake::None;
+    bool nullDiscard_ = false;
+    bool dtr_ = false;
+    bool rts_ = false;
+    bool open_ = false;
+    bool lost_ = false;
+    Bytes buffer_;
+    std::string error_;
+};
+
+}  // namespace tarvel
