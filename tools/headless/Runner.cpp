@@ -1,8 +1,6 @@
 #include "Runner.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
+#include <csignal>
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -10,34 +8,18 @@
 
 #include "acquisition/Verifica.h"
 #include "app/Avvio.h"
+#include "platform/posix/SignalPipe.h"
 
 namespace tarvel {
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-extern "C" void onSignal(int number) {
-    unsigned char byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] auto written = ::write(signalPipe[1], &byte, 1);
-}
-
-}  // namespace
 
 bool Runner::installaSegnali() {
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int number : {SIGTERM, SIGINT, SIGHUP})
-        if (sigaction(number, &action, nullptr) != 0) return false;
-    return true;
+    return SignalPipe::Install({SIGTERM, SIGINT, SIGHUP});
 }
 
 Runner::Runner(Programma& programma, OpzioniRunner opzioni)
     : prog_(programma), opzioni_(std::move(opzioni)) {
-    if (signalPipe[0] >= 0) {
-        notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    if (SignalPipe::fd() >= 0) {
+        notifier_ = std::make_unique<QSocketNotifier>(SignalPipe::fd(), QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { segnale(); });
     }
     prog_.setView(this);
@@ -64,9 +46,8 @@ int Runner::avvia() {
 }
 
 void Runner::segnale() {
-    unsigned char byte = 0;
-    while (::read(signalPipe[0], &byte, 1) == 1) {
-        if (byte == SIGHUP)
+    while (const std::optional<int> number = SignalPipe::Next()) {
+        if (*number == SIGHUP)
             ricaricaRichiesta_ = true;
         else
             fermata_ = true;

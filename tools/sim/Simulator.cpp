@@ -10,8 +10,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "Answers.h"
+#include "platform/posix/SignalPipe.h"
 
 namespace tarvel::sim {
 
@@ -22,33 +24,6 @@ using std::chrono::milliseconds;
 
 // Silence after which the bytes received so far are taken as one frame.
 constexpr microseconds kMinimumGap{2000};
-
-int gSignalPipe[2] = {-1, -1};
-
-extern "C" void OnSignal(int number) {
-    const int saved = errno;
-    const auto byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] auto written = ::write(gSignalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool InstallSignals() {
-    if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    for (int number : {SIGTERM, SIGINT, SIGUSR1}) sigaction(number, &action, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-    return true;
-}
-
-void RemoveSignals() {
-    for (int number : {SIGTERM, SIGINT, SIGUSR1}) std::signal(number, SIG_DFL);
-    for (int& fd : gSignalPipe) {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-}
 
 void Store(modbus_mapping_t* mapping, Table table, std::uint16_t address, std::uint16_t value) {
     switch (table) {
@@ -95,7 +70,9 @@ int Simulator::run() {
 
 bool Simulator::setUp() {
     std::string error;
-    if (!InstallSignals() || !bridge_.open(error)) {
+    // A test that stops reading the pty must not end the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!SignalPipe::Install({SIGTERM, SIGINT, SIGUSR1}) || !bridge_.open(error)) {
         log(error.empty() ? std::string("signal set-up failed") : error);
         return false;
     }
@@ -111,7 +88,7 @@ void Simulator::tearDown() {
     pty_.close();
     if (!options_.link.empty()) RemoveLink(options_.link);
     control_.remove();
-    RemoveSignals();
+    SignalPipe::Remove();
 }
 
 bool Simulator::loadMap() {
@@ -171,7 +148,7 @@ void Simulator::serve() {
     while (!stopping_) {
         pollfd fds[3];
         nfds_t count = 0;
-        fds[count++] = {gSignalPipe[0], POLLIN, 0};
+        fds[count++] = {SignalPipe::fd(), POLLIN, 0};
         const int controlAt = control_.fd() >= 0 ? static_cast<int>(count) : -1;
         if (controlAt >= 0) fds[count++] = {control_.fd(), POLLIN, 0};
         const int ptyAt = pty_.isOpen() ? static_cast<int>(count) : -1;
@@ -230,12 +207,11 @@ void Simulator::readPty(SteadyTime now) {
 }
 
 void Simulator::readSignals() {
-    unsigned char number;
-    while (::read(gSignalPipe[0], &number, 1) == 1) {
-        if (number == SIGUSR1) {
+    while (const std::optional<int> number = SignalPipe::Next()) {
+        if (*number == SIGUSR1) {
             loadMap();
         } else {
-            log(number == SIGINT ? "SIGINT: ending" : "SIGTERM: ending");
+            log(*number == SIGINT ? "SIGINT: ending" : "SIGTERM: ending");
             stopping_ = true;
         }
     }
