@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "acquisition/Chiamata.h"
 #include "acquisition/Lampada.h"
 #include "modbus/MBus.h"
+#include "modbus/Profilo.h"
 #include "platform/Clock.h"
 
 namespace tarvel {
@@ -29,9 +31,8 @@ class Esecuzione {
         virtual bool applicaProfilo(std::optional<std::int16_t> profilo) = 0;
         virtual void MenuFerma_Click() = 0;
         virtual bool acquisizioneAttiva() const = 0;
-        // Failed reads of one node in a row after which the node's other
-        // lines of the cycle are skipped; 0: never.
-        virtual int saltaDopo() const = 0;
+        // The profile in force: its Skip, Block and Gap.
+        virtual const ProfiloSeriale& profiloInUso() const = 0;
         virtual void ImpostaLampada(Lampada lampada) = 0;
         // The detail fields and the answer field show what runs.
         virtual void mostraCampi(const Chiamata& campi) = 0;
@@ -40,12 +41,21 @@ class Esecuzione {
 
     Esecuzione(MBus& mbus, Clock& clock, Contesto& contesto);
 
+    // A line run by hand: it reads only itself.
     Risposta Esegui(const Riga& riga);
-    // A new cycle: skipped nodes are tried again.
-    void NuovoCiclo() { falliteDiFila_.fill(0); }
+    // Line `indice` of a cycle over `righe`: with block reads on, a read
+    // line may be served by one request for it and the lines after it.
+    Risposta Esegui(const std::vector<Riga>& righe, std::size_t indice);
+    // A new cycle: skipped nodes are tried again, blocks are read afresh.
+    void NuovoCiclo();
 
   private:
-    Risposta eseguiLettura(const Riga& riga);
+    Risposta esegui(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice);
+    Risposta eseguiLettura(const Riga& riga, const std::vector<Riga>* righe,
+                           std::size_t indice);
+    std::optional<double> leggi(const ParametriLettura& p, const std::vector<Riga>* righe,
+                                std::size_t indice);
+    void preparaBlocco(const std::vector<Riga>& righe, std::size_t indice);
     std::string eseguiAttesa(const Riga& riga);
     void mostraRisultato(const std::string& risultato);
 
@@ -54,6 +64,11 @@ class Esecuzione {
     Contesto& contesto_;
     // Failed reads in a row, by node, within the cycle.
     std::array<int, 256> falliteDiFila_{};
+    // The last block read in this cycle and the lines it serves; lines of
+    // a block that failed read on their own.
+    std::optional<Blocco> blocco_;
+    std::vector<std::size_t> serviteDalBlocco_;
+    std::vector<std::size_t> daSole_;
 };
 
 }  // namespace tarvel

@@ -182,13 +182,16 @@ void Programma::mostraRisultato(const std::string& risultato) {
 }
 
 Risposta Programma::eseguiRiga() {
-    static const Riga nessuna;
     const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
-    return esecuzione_.Esegui(scelta ? righe_[static_cast<std::size_t>(stato_.selezione)]
-                                     : nessuna);
+    if (!scelta) return esecuzione_.Esegui(Riga{});
+    return esecuzione_.Esegui(righe_, static_cast<std::size_t>(stato_.selezione));
 }
 
-void Programma::Cmd_Leggi_Click() { eseguiRiga(); }
+// A line run by hand reads only itself.
+void Programma::Cmd_Leggi_Click() {
+    const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
+    esecuzione_.Esegui(scelta ? righe_[static_cast<std::size_t>(stato_.selezione)] : Riga{});
+}
 
 void Programma::ImpostaLampada(Lampada lampada) {
     stato_.lampada = lampada;

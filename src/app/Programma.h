@@ -109,7 +109,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // The execution's context.
     bool applicaProfilo(std::optional<std::int16_t> profilo) override;
     bool acquisizioneAttiva() const override { return ciclo_.acquisizioneAttiva(); }
-    int saltaDopo() const override { return profiloAttivo_.saltaDopo; }
+    const ProfiloSeriale& profiloInUso() const override { return profiloAttivo_; }
     void ImpostaLampada(Lampada lampada) override;
     void mostraCampi(const Chiamata& campi) override;
     void mostraRisultato(const std::string& risultato) override;

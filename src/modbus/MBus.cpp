@@ -1,6 +1,5 @@
 #include "modbus/MBus.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include "modbus/ImpostazioniLinea.h"
@@ -34,8 +33,6 @@ std::string joinBytes(const Bytes& bytes, const char* format) {
     }
     return out;
 }
-
-double scala(double raw, std::int16_t decimali) { return raw / std::pow(10.0, decimali); }
 
 }  // namespace
 
@@ -168,7 +165,7 @@ EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, bool complet
         // More bytes behind a whole answer: two answers back to back, and
         // which one belongs to this request cannot be told.
         if (esito == EsitoTransazione::Completa &&
-            ricevuti.size() > static_cast<std::size_t>(LunghezzaRisposta(trama[1])))
+            ricevuti.size() > static_cast<std::size_t>(LunghezzaRispostaA(trama)))
             return EsitoTransazione::RispostaErrata;
         return esito;
     }
@@ -274,16 +271,9 @@ std::optional<double> MBus::LeggiValore16(std::int16_t funzione, std::int16_t re
     std::optional<std::string> testo;
     for (int tentativo = 0; tentativo < retry_ && !testo; ++tentativo)
         testo = LeggiHex(funzione, highByte(registro), lowByte(registro), nodo);
-    std::optional<double> risultato;
-    if (testo) {
-        auto raw = static_cast<std::uint32_t>(std::stoul(*testo, nullptr, 16));
-        double valore = (!senzaSegno && testo->size() == 4)
-                            ? static_cast<std::int16_t>(static_cast<std::uint16_t>(raw))
-                            : static_cast<double>(raw);
-        risultato = scala(valore, decimali);
-    }
     clock_.processEvents();
-    return risultato;
+    if (!testo) return std::nullopt;
+    return Valore16(*testo, decimali, senzaSegno);
 }
 
 std::optional<double> MBus::LeggiValore32(std::int16_t funzione, std::int16_t registro,
@@ -299,16 +289,24 @@ std::optional<double> MBus::LeggiValore32(std::int16_t funzione, std::int16_t re
         testo2 = LeggiHex(funzione, secondo >> 8, secondo & 0xFF, nodo);
         if (testo1 && testo2) break;
     }
-    std::optional<double> risultato;
-    if (testo1 && testo2) {
-        // The two texts written one after the other, read as one number.
-        std::uint64_t raw = std::stoull(*testo1 + *testo2, nullptr, 16) & 0xFFFFFFFFull;
-        double valore = senzaSegno ? static_cast<double>(raw)
-                                   : static_cast<std::int32_t>(static_cast<std::uint32_t>(raw));
-        risultato = scala(valore, decimali);
-    }
     clock_.processEvents();
-    return risultato;
+    if (!testo1 || !testo2) return std::nullopt;
+    return Valore32(*testo1, *testo2, decimali, senzaSegno);
+}
+
+std::optional<Blocco> MBus::LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio,
+                                        std::uint16_t quantita, std::uint8_t nodo) {
+    const int lunghezza = LunghezzaRisposta(funzione, quantita);
+    if (lunghezza == 0 || quantita == 0) return std::nullopt;
+    const Bytes trama = TramaLettura(nodo, funzione, inizio, quantita);
+    clock_.processEvents();
+    bool ok = false;
+    for (int tentativo = 0; tentativo < retry_ && !ok; ++tentativo)
+        ok = EseguiTransazione(nodo, lunghezza, trama);
+    clock_.processEvents();
+    if (!ok) return std::nullopt;
+    return Blocco{nodo, funzione, inizio, quantita,
+                  Bytes(bufferRisposta_.begin() + 3, bufferRisposta_.begin() + lunghezza - 2)};
 }
 
 }  // namespace tarvel

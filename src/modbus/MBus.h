@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "modbus/Blocco.h"
 #include "modbus/Esito.h"
 #include "modbus/MonitorLog.h"
 #include "platform/Clock.h"
@@ -63,6 +64,11 @@ class MBus {
     std::optional<double> LeggiValore32(std::int16_t funzione, std::int16_t registro,
                                         std::int16_t nodo, std::int16_t decimali,
                                         bool bassoSuccessivo, bool senzaSegno);
+
+    // One request for `quantita` items from `inizio`, with the Retry
+    // attempts; nothing when all failed or the function code is not 1 to 4.
+    std::optional<Blocco> LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio,
+                                      std::uint16_t quantita, std::uint8_t nodo);
 
     // A new cycle: every node counts as able to answer again.
     void NuovoCiclo();

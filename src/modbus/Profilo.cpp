@@ -1,5 +1,6 @@
 #include "modbus/Profilo.h"
 
+#include "modbus/Blocco.h"
 #include "modbus/ImpostazioniLinea.h"
 #include "modbus/MBus.h"
 #include "settings/Numero.h"
@@ -69,6 +70,18 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
         auto n = intero(salta, 0, INT32_MAX);
         if (!n) return fallita(errore(CausaProfilo::ValoreNonValido, "Skip", salta));
         p.saltaDopo = *n;
+    }
+    const std::string blocco = valore("Block", "");
+    if (!blocco.empty()) {
+        auto n = intero(blocco, 0, MassimoBloccoBit);
+        if (!n || *n == 1) return fallita(errore(CausaProfilo::ValoreNonValido, "Block", blocco));
+        p.blocco = *n;
+    }
+    const std::string lacuna = valore("Gap", "");
+    if (!lacuna.empty()) {
+        auto n = intero(lacuna, 0, MassimoBloccoBit - 2);
+        if (!n) return fallita(errore(CausaProfilo::ValoreNonValido, "Gap", lacuna));
+        p.lacuna = *n;
     }
     return {p, {}};
 }

@@ -26,6 +26,11 @@ struct ProfiloSeriale {
     // Failed reads of one node in a row after which its other lines of the
     // cycle are skipped; 0: never.
     std::int32_t saltaDopo = 0;
+    // The most items one request may read for several lines (registers
+    // capped at 125); 0: every line its own request.
+    std::int32_t blocco = 0;
+    // The most addresses in a row that no line asks for inside a block.
+    std::int32_t lacuna = 0;
 };
 
 // Why a profile cannot be used.

@@ -21,23 +21,31 @@ Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, c
     return frame;
 }
 
-Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t address) {
-    return CostruisciTrama(
-        8, nodo, funzione,
-        {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF), 0, 1});
+Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t address,
+                   std::uint16_t quantita) {
+    return CostruisciTrama(8, nodo, funzione,
+                           {static_cast<std::uint8_t>(address >> 8),
+                            static_cast<std::uint8_t>(address & 0xFF),
+                            static_cast<std::uint8_t>(quantita >> 8),
+                            static_cast<std::uint8_t>(quantita & 0xFF)});
 }
 
-int LunghezzaRisposta(int funzione) {
+int LunghezzaRisposta(int funzione, int quantita) {
     switch (funzione) {
         case 1:
         case 2:
-            return 6;
+            return 5 + (quantita + 7) / 8;
         case 3:
         case 4:
-            return 7;
+            return 5 + 2 * quantita;
         default:
             return 0;
     }
+}
+
+int LunghezzaRispostaA(const Bytes& richiesta) {
+    if (richiesta.size() < 8) return 0;
+    return LunghezzaRisposta(richiesta[1], richiesta[4] << 8 | richiesta[5]);
 }
 
 namespace {
@@ -50,7 +58,7 @@ bool crcMatches(const Bytes& frame) {
 }  // namespace
 
 EsitoTransazione ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
-    int expected = richiesta.size() >= 2 ? LunghezzaRisposta(richiesta[1]) : 0;
+    const int expected = LunghezzaRispostaA(richiesta);
     if (expected == 0 || static_cast<int>(ricevuti.size()) < expected)
         return EsitoTransazione::RispostaErrata;
     // Bytes after the expected length are not part of the answer.

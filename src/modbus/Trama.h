@@ -16,12 +16,16 @@ std::uint16_t CalcolaCRC(const Bytes& bytes);
 // node, function, data[0 .. length-5], CRC low, CRC high.
 Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati);
 
-// The read request for one item at a 16-bit address.
-Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo);
+// The read request for `quantita` items from a 16-bit address.
+Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
+                   std::uint16_t quantita = 1);
 
-// Length of the answer to a read of one item: 6 for functions 1 and 2, 7 for
-// 3 and 4, 0 for any other code.
-int LunghezzaRisposta(int funzione);
+// Length of the answer to a read of `quantita` items: 5 bytes around the
+// data, one data byte per 8 bits (functions 1 and 2) or two per register (3
+// and 4); 0 for any other code. One item: 6 and 7.
+int LunghezzaRisposta(int funzione, int quantita = 1);
+// Length of the answer the read request asks for; 0 when it is not one.
+int LunghezzaRispostaA(const Bytes& richiesta);
 
 // Checks a complete-length answer against its request: CRC, node, function
 // code and byte count. Completa, ErroreCRC or RispostaErrata.

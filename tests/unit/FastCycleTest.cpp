@@ -1,9 +1,11 @@
-// The pause between lines, skipping a dead node, and the guard that keeps a
-// late answer from becoming another line's value.
+// The pause between lines, block reads, skipping a dead node, and the guard
+// that keeps a late answer from becoming another line's value.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <map>
 
 #include "Banco.h"
 
@@ -139,6 +141,137 @@ TEST(FastCycle, ASilentNodeNeedsTheGuardOnlyOncePerCycle) {
     // Three time-outs and one guard of one time-out before B.
     EXPECT_EQ(c.ciclo(), Millis(4 * 300));
     EXPECT_EQ(c.ciclo(), Millis(4 * 300));  // the next cycle waits once again
+}
+
+// A device that answers reads of any number of items from its map, written
+// out as the Modbus answer layout has it: coils packed eight to a byte from
+// the lowest bit, registers high byte first.
+struct DispositivoBlocchi {
+    std::map<std::pair<int, int>, std::uint16_t> valori;
+    bool rifiutaBlocchi = false;  // exception 2 to any read of more than one item
+
+    std::vector<fakes::Delivery> operator()(const Bytes& r) {
+        const int funzione = r[1], inizio = r[2] << 8 | r[3], quantita = r[4] << 8 | r[5];
+        Bytes risposta{r[0], r[1]};
+        if (rifiutaBlocchi && quantita > 1) {
+            risposta = {r[0], static_cast<std::uint8_t>(r[1] | 0x80), 2};
+        } else if (funzione <= 2) {
+            Bytes bit(static_cast<std::size_t>((quantita + 7) / 8), 0);
+            for (int i = 0; i < quantita; ++i)
+                if (valori[{funzione, inizio + i}] != 0)
+                    bit[static_cast<std::size_t>(i / 8)] |= static_cast<std::uint8_t>(1 << (i % 8));
+            risposta.push_back(static_cast<std::uint8_t>(bit.size()));
+            risposta.insert(risposta.end(), bit.begin(), bit.end());
+        } else {
+            risposta.push_back(static_cast<std::uint8_t>(2 * quantita));
+            for (int i = 0; i < quantita; ++i) {
+                const std::uint16_t v = valori[{funzione, inizio + i}];
+                risposta.insert(risposta.end(), {static_cast<std::uint8_t>(v >> 8),
+                                                 static_cast<std::uint8_t>(v & 0xFF)});
+            }
+        }
+        const std::uint16_t crc = CalcolaCRC(risposta);
+        risposta.insert(risposta.end(), {static_cast<std::uint8_t>(crc & 0xFF),
+                                         static_cast<std::uint8_t>(crc >> 8)});
+        return {{Millis(5), risposta}};
+    }
+};
+
+struct Blocchi : Ciclo {
+    DispositivoBlocchi dispositivo;
+    explicit Blocchi(std::vector<std::string> righe, const char* block, const char* gap = "")
+        : Ciclo(std::move(righe)) {
+        profilo(0, "Block", block);
+        fp.ini.set("Serial_0", "Gap", gap);
+        profilo(1);
+        int v = 1;
+        for (int funzione = 1; funzione <= 4; ++funzione)
+            for (int indirizzo = 0; indirizzo < 40; ++indirizzo)
+                dispositivo.valori[{funzione, indirizzo}] =
+                    static_cast<std::uint16_t>(funzione <= 2 ? indirizzo % 3 == 0 : 1000 + v++);
+        dispositivo.valori[{3, 12}] = 0xFFFE;  // a negative low word in a 32-bit value
+        fp.port.setDevice([this](const Bytes& r) { return dispositivo(r); });
+        EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
+    }
+    // Function, first address and count of every request sent so far.
+    std::vector<std::array<int, 3>> richiesteInviate() const {
+        std::vector<std::array<int, 3>> out;
+        for (const Bytes& r : fp.port.written())
+            out.push_back({r[1], r[2] << 8 | r[3], r[4] << 8 | r[5]});
+        return out;
+    }
+};
+
+const std::vector<std::string> RigheMiste = {
+    "1,3,10,0;A",   "NEXT",       "0,0,Roof,0;K", "1,3,11+,0;B", "1,3,14,1;C",
+    "1,4,14,0;D",   "1,4,15-,0;E", "SLEEP 10",    "1,4,16,0;F",  "1,1,3,0;G",
+    "1,1,9,0;H",    "1,2,0,0;I",  "1,2,1,0;J",    "2,3,10,0;L",  "SERIAL_1",
+    "1,3,20,0;M",   "1,3,21,0;N"};
+
+TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
+    Blocchi singole(RigheMiste, "");
+    singole.ciclo();
+    ASSERT_EQ(singole.richiesteInviate().size(), 15u);  // B and E take two requests each
+
+    using R = std::vector<std::array<int, 3>>;
+    const struct {
+        const char* block;
+        const char* gap;
+        R richieste;
+    } casi[] = {
+        // A and B's pair 11-12; C at 14 leaves a hole of one. D with E's
+        // pair 15/14; F after the wait; the coils 3 and 9 are six apart; I
+        // and J; L is another node; after the serial line, no blocks.
+        {"10", "0",
+         R{{3, 10, 3}, {3, 14, 1}, {4, 14, 2}, {4, 16, 1}, {1, 3, 1}, {1, 9, 1}, {2, 0, 2},
+           {3, 10, 1}, {3, 20, 1}, {3, 21, 1}}},
+        // A hole of one item joins C; one of five joins the coils.
+        {"10", "5",
+         R{{3, 10, 5}, {4, 14, 2}, {4, 16, 1}, {1, 3, 7}, {2, 0, 2}, {3, 10, 1}, {3, 20, 1},
+           {3, 21, 1}}},
+        // A window of two: B's pair would reach past it, so A reads alone.
+        {"2", "5",
+         R{{3, 10, 1}, {3, 11, 2}, {3, 14, 1}, {4, 14, 2}, {4, 16, 1}, {1, 3, 1}, {1, 9, 1},
+           {2, 0, 2}, {3, 10, 1}, {3, 20, 1}, {3, 21, 1}}},
+    };
+    for (const auto& caso : casi) {
+        SCOPED_TRACE(std::string("Block=") + caso.block + " Gap=" + caso.gap);
+        Blocchi b(RigheMiste, caso.block, caso.gap);
+        b.ciclo();
+        EXPECT_EQ(b.richiesteInviate(), caso.richieste);
+        // The monitor shows each request once, at the first line of its group.
+        EXPECT_EQ(b.prog.mbus().monitor().richieste().size(), caso.richieste.size());
+        EXPECT_EQ(b.prog.stato().risposte, singole.prog.stato().risposte);
+        EXPECT_EQ(b.fp.files.files, singole.fp.files.files);
+    }
+    EXPECT_EQ(singole.prog.stato().risposte[3], "<B>66387966</B>");  // 1012 * 65536 + 0xFFFE
+
+    // Values out of range fail the profile, naming the key.
+    for (auto [chiave, cattivo] : {std::pair{"Block", "1"}, {"Block", "2001"}, {"Block", "-2"},
+                                   {"Gap", "-1"}, {"Gap", "1.5"}}) {
+        Ciclo e({"NEXT"});
+        e.profilo(0, chiave, cattivo);
+        EXPECT_FALSE(e.prog.ImpostaPortaSeriale(0)) << chiave << "=" << cattivo;
+        EXPECT_EQ(e.prog.erroreProfilo().chiave, chiave);
+    }
+}
+
+TEST(FastCycle, AFailedBlockLetsItsLinesReadOnTheirOwn) {
+    Blocchi b({"1,3,0,0;A", "1,3,1,0;B", "1,3,3+,0;C"}, "125", "1");
+    b.dispositivo.rifiutaBlocchi = true;
+    b.ciclo();
+    using R = std::vector<std::array<int, 3>>;
+    EXPECT_EQ(b.richiesteInviate(), (R{{3, 0, 5}, {3, 0, 1}, {3, 1, 1}, {3, 3, 1}, {3, 4, 1}}));
+    EXPECT_EQ(b.contaRisposte("(Exception)"), 1);
+    EXPECT_EQ(b.prog.stato().risposte,
+              (std::vector<std::string>{"<A>1001</A>", "<B>1002</B>", "<C>65799149</C>"}));
+
+    // A line run by hand reads only itself.
+    b.dispositivo.rifiutaBlocchi = false;
+    b.prog.SelezionaChiamata(0);
+    b.prog.Cmd_Leggi_Click();
+    EXPECT_EQ(b.richiesteInviate().back(), (std::array<int, 3>{3, 0, 1}));
+    EXPECT_EQ(b.prog.stato().risultato, "<A>1001</A>");
 }
 
 }  // namespace
