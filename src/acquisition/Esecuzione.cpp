@@ -136,7 +136,7 @@ Risposta Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* ri
     int& fallite = falliteDiFila_[static_cast<std::uint8_t>(p.nodo)];
     const int salta = contesto_.profiloInUso().saltaDopo;
     if (salta > 0 && fallite >= salta) {
-        mbus_.RegistraSaltata();
+        mbus_.RegistraSaltata(static_cast<std::uint8_t>(p.nodo));
         return {elemento(c.Descrizione, ""), true};
     }
     std::optional<double> valore = leggi(p, righe, indice);

@@ -54,6 +54,8 @@ bool Programma::CaricaImpostazioni() {
     impostazioni_.LeggiAvvioRidotto();
     impostazioni_.LeggiCancellaFileUscita();
     aggiornaOpzioni();
+    // The devices' health counts from the settings in use.
+    mbus_.AzzeraSalute();
     return true;
 }
 

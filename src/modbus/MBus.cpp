@@ -185,7 +185,8 @@ EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, bool complet
 
 void MBus::NuovoCiclo() { silenziosi_.fill(false); }
 
-void MBus::RegistraSaltata() {
+void MBus::RegistraSaltata(std::uint8_t nodo) {
+    salute_.saltata(nodo);
     if (!monitorAttivo_) return;
     monitor_.aggiungiRichiesta("");
     monitor_.aggiungiRisposta("Skipped");
@@ -231,6 +232,7 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     // A late answer to an earlier request must not be taken for this one.
     port_.discardInput();
     const bool scritta = port_.write(trama);
+    const TimePoint inviata = clock_.now();
     registraRichiesta(trama);
 
     // A request that could not be written still waits out its time-out, so
@@ -242,6 +244,9 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     esito_ = giudica(trama, ricevuti, completa, nodo);
     if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
         esito_ = EsitoTransazione::ErrorePorta;
+    salute_.registra(nodo, esito_, codiceEccezione_,
+                     std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata),
+                     clock_.now());
     registraRisposta(ricevuti, esito_);
     if (esito_ == EsitoTransazione::TimeOut) armaGuardia(nodo, trama);
     const bool ok = esito_ == EsitoTransazione::Completa;

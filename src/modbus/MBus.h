@@ -12,6 +12,7 @@
 #include "modbus/Blocco.h"
 #include "modbus/Esito.h"
 #include "modbus/MonitorLog.h"
+#include "modbus/Salute.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
 
@@ -73,8 +74,12 @@ class MBus {
     // A new cycle: every node counts as able to answer again.
     void NuovoCiclo();
     // A read that is not sent because its node is skipped: the monitor
-    // shows it.
-    void RegistraSaltata();
+    // shows it, the node's health counts it.
+    void RegistraSaltata(std::uint8_t nodo);
+
+    // Each node's health since start-up or the last AzzeraSalute.
+    const Salute& salute() const { return salute_; }
+    void AzzeraSalute() { salute_.azzera(); }
 
     static std::string TestoHex(const Bytes& bytes);
     static std::string TestoDec(const Bytes& bytes);
@@ -122,6 +127,7 @@ class MBus {
     EsitoTransazione esito_ = EsitoTransazione::Completa;
     std::uint8_t codiceEccezione_ = 0;
     Contatori contatori_;
+    Salute salute_;
     // After a time-out, the node's answer may still come: a different request
     // to it waits until one more time-out has passed, and what arrives
     // meanwhile is dropped as a late answer.
