@@ -4,6 +4,7 @@
 
 #include "acquisition/Chiamata.h"
 #include "acquisition/TestoValore.h"
+#include "acquisition/Verifica.h"
 #include "platform/Clock.h"
 #include "settings/Numero.h"
 
@@ -95,6 +96,14 @@ TEST(RequestLine, IsCutOnceIntoWhatItsExecutionNeeds) {
     EXPECT_EQ(CaricaRiga("SLEEP 250").attesa, Millis(250));
     EXPECT_EQ(CaricaRiga("SLEEP -5").attesa, Millis(0));
     EXPECT_EQ(CaricaRiga(" NEXT ").testo, " NEXT ");
+}
+
+// The warnings of --check are tested through tarvel-headless.
+TEST(Check, ElementNames) {
+    for (const char* good : {"Vac", "_a", "a.b-c", "Pot1", "\xC3\xA8nergia"})
+        EXPECT_TRUE(NomeElementoValido(good)) << good;
+    for (const char* bad : {"", "1a", "a b", "a&b", "<a>", "xmlData", "-a"})
+        EXPECT_FALSE(NomeElementoValido(bad)) << bad;
 }
 
 }  // namespace
