@@ -1,5 +1,6 @@
-#include <cmath>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "Banco.h"
 #include "modbus/Trama.h"
@@ -109,7 +110,8 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
         {{.partialBytes = 4}, EsitoTransazione::Parziale, "01 03 02 00 (Exception)"},
         {{.partialBytes = 1}, EsitoTransazione::TimeOut, "Time out"},
         {{.badCrc = true}, EsitoTransazione::ErroreCRC, "01 03 02 00 07 F8 87 (CRC error)"},
-        {{.wrongNode = true}, EsitoTransazione::RispostaErrata,
+        {{.wrongNode = true},
+         EsitoTransazione::RispostaErrata,
          "02 03 02 00 07 BD 86 (Wrong answer)"},
     };
     for (const auto& c : cases) {
