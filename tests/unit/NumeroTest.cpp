@@ -5,7 +5,6 @@
 #include "acquisition/Chiamata.h"
 #include "acquisition/TestoValore.h"
 #include "acquisition/Verifica.h"
-#include "platform/Clock.h"
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -70,31 +69,21 @@ TEST(RequestLine, IsCutOnceIntoWhatItsExecutionNeeds) {
     ASSERT_TRUE(r.lettura);
     EXPECT_EQ(r.campi.Registro, "100+&");
     EXPECT_EQ(r.campiEseguiti.Registro, "100");  // the label shows it without markers
-    EXPECT_EQ(r.lettura->nodo, 1);
-    EXPECT_EQ(r.lettura->funzione, 3);
-    EXPECT_EQ(r.lettura->registro, 100);
-    EXPECT_EQ(r.lettura->decimali, 2);
     EXPECT_TRUE(r.lettura->trentaDueBit && r.lettura->bassoSuccessivo && r.lettura->senzaSegno);
     // "+" wins over "-", which then stays in the field.
     r = CaricaRiga("1,3,- 7 +,0;X");
     EXPECT_TRUE(r.lettura->bassoSuccessivo);
     EXPECT_EQ(r.campiEseguiti.Registro, "- 7");
-    r = CaricaRiga("1,3,101-,0;X");
-    EXPECT_TRUE(r.lettura->trentaDueBit && !r.lettura->bassoSuccessivo);
-    // A number outside 16 bits: no read is made.
-    EXPECT_FALSE(CaricaRiga("1,3,40000,0;X").lettura);
+    // A node outside 16 bits: no read is made.
     EXPECT_FALSE(CaricaRiga("70000,3,4,0;X").lettura);
     // A constant keeps its field, only "&" taken out.
     r = CaricaRiga("0,0,R&D +1,0;Nome");
     EXPECT_EQ(r.tipo, TipoRiga::Costante);
     EXPECT_EQ(r.campiEseguiti.Registro, "RD +1");
     EXPECT_FALSE(r.lettura);
-    // Serial and wait lines carry their numbers.
-    EXPECT_EQ(CaricaRiga("SERIAL_3").profilo, 3);
+    // A profile line without a number means profile 0, one beyond 16 bits none.
     EXPECT_EQ(CaricaRiga("SERIAL").profilo, 0);
     EXPECT_FALSE(CaricaRiga("SERIAL_40000").profilo);
-    EXPECT_EQ(CaricaRiga("SLEEP 250").attesa, Millis(250));
-    EXPECT_EQ(CaricaRiga("SLEEP -5").attesa, Millis(0));
     EXPECT_EQ(CaricaRiga(" NEXT ").testo, " NEXT ");
 }
 
