@@ -30,7 +30,9 @@ TEST(Frame, ReadRequestsMatchReferenceFrames) {
                                   static_cast<std::uint8_t>(c.function), data),
                   c.frame);
     }
-    // Addresses held as negative 16-bit numbers go out as two's complement.
+    // Addresses held as negative 16-bit numbers go out as two's complement
+    // (these CRCs and the ones below worked out with a separate bit-wise
+    // CRC-16 in Python).
     EXPECT_EQ(TramaLettura(1, 3, static_cast<std::uint16_t>(-1)),
               (Bytes{0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01, 0x84, 0x2E}));
     EXPECT_EQ(TramaLettura(1, 3, static_cast<std::uint16_t>(-25535)),
