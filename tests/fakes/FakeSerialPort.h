@@ -142,10 +142,10 @@ class FakeSerialPort : public SerialPort {
 // item correctly, built on the frame code under test only for its CRC.
 struct ScriptedDevice {
     std::uint8_t node = 1;
-    std::map<std::pair<int, int>, std::uint16_t> values;  // (function, address) -> value
+    std::map<std::pair<int, int>, std::uint16_t> values{};  // (function, address) -> value
     Millis delay{5};
     bool silent = false;
-    std::optional<std::uint8_t> exception;
+    std::optional<std::uint8_t> exception{};
     bool badCrc = false;
     bool wrongNode = false;
     int partialBytes = 0;  // send only this many bytes of the answer

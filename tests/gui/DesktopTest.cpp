@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 
 #include "Impianto.h"
-#include "platform/qtgui/QtDesktopShell.h"
 #include "app/AvvioAutomatico.h"
+#include "platform/qtgui/QtDesktopShell.h"
 
 namespace tarvel {
 namespace {
@@ -96,17 +96,6 @@ TEST_F(CasaTemporanea, AutostartEntryIsAnXdgFileWithTheQuotedPath) {
     ASSERT_TRUE(shell.removeAutostart("Tarvel"));
     EXPECT_FALSE(QFileInfo::exists(voce));
     EXPECT_TRUE(shell.removeAutostart("Tarvel")) << "nothing to remove is no failure";
-
-    // The menu commands over the real files.
-    fakes::FakePlatform p;
-    AvvioAutomatico autoAvvio(shell, p.dialogs, p.identity);
-    autoAvvio.MenuAvvioAuto_Click(false);
-    EXPECT_TRUE(autoAvvio.spunta());
-    EXPECT_TRUE(leggi(voce).contains("Exec=\"/opt/tarvel/Tarvel\""));
-    autoAvvio.MenuAvvioAuto_Click(false);
-    EXPECT_FALSE(autoAvvio.spunta());
-    EXPECT_FALSE(QFileInfo::exists(voce));
-    EXPECT_TRUE(p.dialogs.messages.empty());
 }
 
 TEST_F(CasaTemporanea, DesktopShortcutIsAnExecutableLauncherRewrittenInPlace) {

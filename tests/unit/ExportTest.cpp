@@ -67,21 +67,18 @@ TEST(Export, EncodingLabelAndSeparators) {
 }
 
 TEST(Export, KillDeletesFirstAndPauses) {
-    for (const char* kill : {"1", "yes", "2"}) {
+    using K = std::pair<const char*, bool>;
+    for (const auto& [kill, kills] :
+         {K{"1", true}, K{"yes", true}, K{"2", true}, K{"0", false}, K{"", false}}) {
+        SCOPED_TRACE(kill);
         Uscita u;
         u.ini.set("Export", "Kill", kill);
         u.files.files["/opt/tarvel/NoName.xml"] = "old";
         u.esporta({"<A>1</A>"});
-        EXPECT_EQ(u.files.log, (std::vector<std::string>{"remove /opt/tarvel/NoName.xml",
-                                                         "write /opt/tarvel/NoName.xml"}));
-        EXPECT_EQ(u.clock.totalSlept(), Millis(100));
-    }
-    for (const char* kill : {"0", ""}) {
-        Uscita u;
-        u.ini.set("Export", "Kill", kill);
-        u.files.files["/opt/tarvel/NoName.xml"] = "old";
-        u.esporta({"<A>1</A>"});
-        EXPECT_EQ(u.files.log, std::vector<std::string>{"write /opt/tarvel/NoName.xml"});
+        std::vector<std::string> log{"write /opt/tarvel/NoName.xml"};
+        if (kills) log.insert(log.begin(), "remove /opt/tarvel/NoName.xml");
+        EXPECT_EQ(u.files.log, log);
+        EXPECT_EQ(u.clock.totalSlept(), Millis(kills ? 100 : 0));
     }
 }
 

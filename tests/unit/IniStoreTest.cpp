@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "TempFolder.h"
+#include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "settings/IniDocument.h"
 #include "settings/IniFileStore.h"
@@ -88,10 +89,16 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     const std::string head = "; settings\n[Start]\nauto = ";
     const std::string tail = "Min=0\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1";
     WriteFile(path, head + "0   ; not a comment\n" + tail);
+    // A write through a link changes the file linked to, keeping its mode.
+    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
+    const std::string link = folder.file("link.INI");
+    fs::create_symlink(path, link);
     PosixTextFiles files;
     IniFileStore store(files);
-    ASSERT_TRUE(store.write(path, "START", "Auto", "1"));
+    ASSERT_TRUE(store.write(link, "START", "Auto", "1"));
     EXPECT_EQ(ReadFile(path), head + "1\n" + tail);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ModeOf(path), 0604u);
 
     // A new key goes after the last key line of its section.
     ASSERT_TRUE(store.write(path, "Start", "Extra", "x"));
@@ -118,7 +125,7 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(ModeOf(fresh), 0666 & ~mask);
-    EXPECT_EQ(folder.entries(), 2u);  // no temporary file left behind
+    EXPECT_EQ(folder.entries(), 3u);  // no temporary file left behind
 }
 
 TEST(IniFileStore, SeesEditsMadeByAnotherWriter) {
@@ -145,16 +152,6 @@ TEST(IniFileStore, SeesEditsMadeByAnotherWriter) {
     EXPECT_EQ(store.read(path, "General", "Title", "none"), "Own");
     WriteFile(path, "[General]\nTitle=Other\n");
     EXPECT_EQ(store.read(path, "General", "Title", "none"), "Other");
-
-    // While a version is held, one load sees one version of the file; the
-    // edit shows at the first read after it.
-    {
-        HeldVersion held(store);
-        EXPECT_EQ(store.read(path, "General", "Title", "none"), "Other");
-        WriteFile(path, "[General]\nTitle=Saved meanwhile, longer\n");
-        EXPECT_EQ(store.read(path, "General", "Title", "none"), "Other");
-    }
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "Saved meanwhile, longer");
 
     fs::remove(path);
     EXPECT_EQ(store.read(path, "General", "Title", "none"), "none");
@@ -186,22 +183,6 @@ TEST(IniFileStore, FailedWriteLeavesTheFileAsItWas) {
     EXPECT_EQ(ReadFile(path), original);
 }
 
-TEST(IniFileStore, WriteKeepsPermissionsAndFollowsLinks) {
-    TempFolder folder;
-    const std::string path = folder.file("Tarvel.INI");
-    WriteFile(path, "[Start]\nAuto=0\n");
-    ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
-    const std::string link = folder.file("link.INI");
-    fs::create_symlink(path, link);
-
-    PosixTextFiles files;
-    IniFileStore store(files);
-    ASSERT_TRUE(store.write(link, "Start", "Auto", "1"));
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadFile(path), "[Start]\nAuto=1\n");
-    EXPECT_EQ(ModeOf(path), 0604u);
-}
-
 // One file in memory that counts how often the store looks at it and reads
 // it; every write puts the bytes in place as a new version.
 class CountingFiles : public TextFiles {
@@ -217,19 +198,15 @@ class CountingFiles : public TextFiles {
     }
     FileWrite write(const std::string&, std::string_view bytes) override {
         if (refuseWrites) return {false, std::nullopt, "disk full"};
-        content = bytes;
-        found = {FileKind::Present, nextVersion(), {}};
+        edit(std::string(bytes));
         written.push_back(content);
         return {true, reportWritten ? std::optional(found.identity) : std::nullopt, {}};
     }
-    // Another writer saves the file.
+    // Another writer saves the file: a new version.
     void edit(std::string bytes) {
         content = std::move(bytes);
-        found = {FileKind::Present, nextVersion(), {}};
-    }
-    FileIdentity nextVersion() {
         ++version;
-        return {1, 7, content.size(), {1000, version}, {1000, version}};
+        found = {FileKind::Present, {1, 7, content.size(), {1000, version}, {1000, version}}, {}};
     }
 
     FileLookup found;
@@ -355,6 +332,51 @@ TEST(PosixTextFiles, TellsWhatIsAtAPathAndWhy) {
     const FileWrite failed = files.write(folder.file("missing/Tarvel.INI"), "x");
     EXPECT_FALSE(failed.written);
     EXPECT_NE(failed.error.find(std::strerror(ENOENT)), std::string::npos) << failed.error;
+}
+
+TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
+    TempFolder folder;
+    const std::string path = folder.file("NoName.xml");
+    PosixOutputFiles files;
+    std::string error;
+    EXPECT_FALSE(files.exists(path));
+
+    ASSERT_TRUE(files.replace(path, "<a>1</a>\r\n", error)) << error;
+    EXPECT_TRUE(files.exists(path));
+    EXPECT_EQ(ReadFile(path), "<a>1</a>\r\n");
+
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const std::string bigger(100000, 'x');
+    ASSERT_TRUE(files.replace(path, bigger, error)) << error;
+    EXPECT_EQ(ReadFile(path), bigger);
+    EXPECT_EQ(ModeOf(path), 0640u);
+    ASSERT_TRUE(files.replace(path, "", error)) << error;
+    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_EQ(folder.entries(), 1u);
+
+    EXPECT_TRUE(files.remove(path));
+    EXPECT_FALSE(files.exists(path));
+    EXPECT_FALSE(files.remove(path));
+    EXPECT_FALSE(files.exists(folder.file("")));  // a folder is not a file
+
+    // A failed replace keeps the old file and says why.
+    ASSERT_TRUE(files.replace(path, "<old/>", error));
+
+    EXPECT_FALSE(files.replace(folder.file("missing/NoName.xml"), "<new/>", error));
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_FALSE(files.replace(path + "/NoName.xml", "<new/>", error));
+    EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
+
+    // A write that runs out of room, as on a full disk.
+    bool replaced = false;
+    {
+        FileSizeLimit limit(64);
+        replaced = files.replace(path, std::string(1000, 'n'), error);
+    }
+    EXPECT_FALSE(replaced);
+    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(path), "<old/>");
+    EXPECT_EQ(folder.entries(), 1u);  // the temporary file is gone
 }
 
 }  // namespace

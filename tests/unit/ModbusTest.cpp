@@ -1,5 +1,6 @@
-#include <cmath>
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include "Banco.h"
 #include "modbus/Trama.h"
@@ -97,45 +98,43 @@ TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
 }
 
 TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
+    // A partial answer shows as an exception at the time-out; a single stray
+    // byte counts as nothing; wrong CRC and foreign answers fail the attempt.
+    struct Case {
+        fakes::ScriptedDevice device;
+        EsitoTransazione esito;
+        const char* answer;
+    };
+    const Case cases[] = {
+        {{.exception = 2}, EsitoTransazione::Eccezione, "01 83 02 C0 F1 (Exception)"},
+        {{.partialBytes = 4}, EsitoTransazione::Parziale, "01 03 02 00 (Exception)"},
+        {{.partialBytes = 1}, EsitoTransazione::TimeOut, "Time out"},
+        {{.badCrc = true}, EsitoTransazione::ErroreCRC, "01 03 02 00 07 F8 87 (CRC error)"},
+        {{.wrongNode = true},
+         EsitoTransazione::RispostaErrata,
+         "02 03 02 00 07 BD 86 (Wrong answer)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer);
+        Linea l;
+        l.m.ImpostaRetry(2);
+        l.device = c.device;
+        l.device.values[{3, 0}] = 7;
+        const TimePoint start = l.fp.clock.now();
+        EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
+        EXPECT_EQ(l.device.requests, 2) << "every failure is retried";
+        EXPECT_EQ(l.rx().back(), c.answer);
+        EXPECT_EQ(l.m.esito(), c.esito);
+        if (c.esito != EsitoTransazione::Eccezione) continue;
+        // An exception answer ends the wait as soon as it is complete.
+        EXPECT_LT(l.fp.clock.now() - start, Millis(50));
+        EXPECT_EQ(l.m.codiceEccezione(), 2);
+    }
+
+    // A stray leading byte spoils one attempt; the retry reads the value.
     Linea l;
     l.m.ImpostaRetry(2);
     l.device.values[{3, 0}] = 7;
-
-    // An exception answer ends the wait as soon as it is complete.
-    l.device.exception = 2;
-    TimePoint start = l.fp.clock.now();
-    EXPECT_FALSE(l.m.EseguiTransazione(1, 7, TramaLettura(1, 3, 0)));
-    EXPECT_LT(l.fp.clock.now() - start, Millis(50));
-    EXPECT_EQ(l.rx().back(), "01 83 02 C0 F1 (Exception)");
-    EXPECT_EQ(l.m.esito(), EsitoTransazione::Eccezione);
-    EXPECT_EQ(l.m.codiceEccezione(), 2);
-    l.device.exception.reset();
-
-    // A partial answer shows as an exception at the time-out.
-    l.device.partialBytes = 4;
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(l.rx().back(), "01 03 02 00 (Exception)");
-    EXPECT_EQ(l.m.esito(), EsitoTransazione::Parziale);
-    l.device.partialBytes = 0;
-
-    // A single stray byte counts as nothing.
-    l.device.partialBytes = 1;
-    EXPECT_FALSE(l.m.EseguiTransazione(1, 7, TramaLettura(1, 3, 0)));
-    EXPECT_EQ(l.rx().back(), "Time out");
-    l.device.partialBytes = 0;
-
-    // Wrong CRC and foreign answers make the attempt fail, and are retried.
-    l.device.badCrc = true;
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(l.m.esito(), EsitoTransazione::ErroreCRC);
-    EXPECT_NE(l.rx().back().find(" (CRC error)"), std::string::npos);
-    l.device.badCrc = false;
-    l.device.wrongNode = true;
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(l.rx().back(), "02 03 02 00 07 BD 86 (Wrong answer)");
-    l.device.wrongNode = false;
-
-    // A stray leading byte spoils one attempt; the retry reads the value.
     int calls = 0;
     l.fp.port.setDevice([&](const Bytes& request) {
         l.device.strayByte = calls++ == 0;
@@ -145,29 +144,12 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
     EXPECT_EQ(calls, 2);
 }
 
-TEST(Modbus, ALateAnswerDoesNotPolluteTheNextRead) {
-    Linea l;
-    l.device.values[{3, 0}] = 1;
-    l.device.values[{3, 1}] = 2;
-    l.device.delay = Millis(900);  // after the 800 ms time-out
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    l.fp.clock.sleep(Millis(200));  // the pause before the next line: the answer arrives
-    l.device.delay = Millis(5);
-    EXPECT_EQ(l.m.LeggiValore16(3, 1, 1, 0, false), 2);
-}
-
-TEST(Modbus, TimeOutZeroEndsAtOnce) {
-    Linea l;
-    l.m.ImpostaTimeOut(0);
-    EXPECT_FALSE(l.m.EseguiTransazione(1, 7, TramaLettura(1, 3, 0)));
-    EXPECT_EQ(l.fp.clock.elapsed(), Millis(100));  // only the set-up's pause
-}
-
 TEST(Modbus, TheMonitorEmptiesBothListsAtItsCapacity) {
     Linea l;
     l.device.silent = true;
     l.m.ImpostaTimeOut(0);
     for (std::size_t i = 0; i < MonitorLog::Capacita; ++i) l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.fp.clock.elapsed(), Millis(100)) << "time-out zero ends at once";
     EXPECT_EQ(l.tx().size(), MonitorLog::Capacita);
     EXPECT_EQ(l.rx().size(), MonitorLog::Capacita);
     l.m.LeggiHex(3, 0, 0, 1);

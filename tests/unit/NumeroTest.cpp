@@ -4,7 +4,7 @@
 
 #include "acquisition/Chiamata.h"
 #include "acquisition/TestoValore.h"
-#include "platform/Clock.h"
+#include "acquisition/Verifica.h"
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -33,9 +33,9 @@ TEST(LeadingNumber, RoundsHalvesToEvenAndRefusesOutOfWidth) {
 TEST(ValueText, WritesNumbersTheWayTheOutputExpects) {
     using T = std::pair<double, const char*>;
     for (const auto& [value, text] :
-         {T{230.1, "230.1"}, T{2301, "2301"}, T{0.5, ".5"}, T{-0.25, "-.25"}, T{-0.1, "-.1"},
-          T{6553.5, "6553.5"}, T{4294967294.0, "4294967294"}, T{1e16, "1E+16"},
-          T{1.5e-5, "1.5E-05"}, T{0, "0"}, T{-99999, "-99999"}, T{99999, ""}, T{23.01, "23.01"}})
+         {T{230.1, "230.1"}, T{2301, "2301"}, T{0.5, ".5"}, T{-0.25, "-.25"}, T{6553.5, "6553.5"},
+          T{4294967294.0, "4294967294"}, T{1e16, "1E+16"}, T{1.5e-5, "1.5E-05"}, T{0, "0"},
+          T{-99999, "-99999"}, T{99999, ""}, T{23.01, "23.01"}})
         EXPECT_EQ(TestoValore(value), text) << value;
 }
 
@@ -69,32 +69,30 @@ TEST(RequestLine, IsCutOnceIntoWhatItsExecutionNeeds) {
     ASSERT_TRUE(r.lettura);
     EXPECT_EQ(r.campi.Registro, "100+&");
     EXPECT_EQ(r.campiEseguiti.Registro, "100");  // the label shows it without markers
-    EXPECT_EQ(r.lettura->nodo, 1);
-    EXPECT_EQ(r.lettura->funzione, 3);
-    EXPECT_EQ(r.lettura->registro, 100);
-    EXPECT_EQ(r.lettura->decimali, 2);
     EXPECT_TRUE(r.lettura->trentaDueBit && r.lettura->bassoSuccessivo && r.lettura->senzaSegno);
     // "+" wins over "-", which then stays in the field.
     r = CaricaRiga("1,3,- 7 +,0;X");
     EXPECT_TRUE(r.lettura->bassoSuccessivo);
     EXPECT_EQ(r.campiEseguiti.Registro, "- 7");
-    r = CaricaRiga("1,3,101-,0;X");
-    EXPECT_TRUE(r.lettura->trentaDueBit && !r.lettura->bassoSuccessivo);
-    // A number outside 16 bits: no read is made.
-    EXPECT_FALSE(CaricaRiga("1,3,40000,0;X").lettura);
+    // A node outside 16 bits: no read is made.
     EXPECT_FALSE(CaricaRiga("70000,3,4,0;X").lettura);
     // A constant keeps its field, only "&" taken out.
     r = CaricaRiga("0,0,R&D +1,0;Nome");
     EXPECT_EQ(r.tipo, TipoRiga::Costante);
     EXPECT_EQ(r.campiEseguiti.Registro, "RD +1");
     EXPECT_FALSE(r.lettura);
-    // Serial and wait lines carry their numbers.
-    EXPECT_EQ(CaricaRiga("SERIAL_3").profilo, 3);
+    // A profile line without a number means profile 0, one beyond 16 bits none.
     EXPECT_EQ(CaricaRiga("SERIAL").profilo, 0);
     EXPECT_FALSE(CaricaRiga("SERIAL_40000").profilo);
-    EXPECT_EQ(CaricaRiga("SLEEP 250").attesa, Millis(250));
-    EXPECT_EQ(CaricaRiga("SLEEP -5").attesa, Millis(0));
     EXPECT_EQ(CaricaRiga(" NEXT ").testo, " NEXT ");
+}
+
+// The warnings of --check are tested through tarvel-headless.
+TEST(Check, ElementNames) {
+    for (const char* good : {"Vac", "_a", "a.b-c", "Pot1", "\xC3\xA8nergia"})
+        EXPECT_TRUE(NomeElementoValido(good)) << good;
+    for (const char* bad : {"", "1a", "a b", "a&b", "<a>", "xmlData", "-a"})
+        EXPECT_FALSE(NomeElementoValido(bad)) << bad;
 }
 
 }  // namespace

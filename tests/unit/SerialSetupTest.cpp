@@ -33,14 +33,19 @@ TEST(SerialSetup, AppliesAProfileAndShowsIt) {
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
 }
 
-TEST(SerialSetup, DefaultsForTimeOutAndRetry) {
-    for (const char* retry : {"0", "-3", ""}) {
+// Time-out: whole milliseconds up to ten seconds, empty for 800, a text
+// without a number for 0. Retry: less than one or empty for one.
+TEST(SerialSetup, DefaultsAndLimitsOfTimeOutAndRetry) {
+    using D = std::tuple<const char*, const char*, int, int>;
+    for (const auto& [key, value, timeOut, retry] :
+         {D{"Retry", "0", 800, 1}, D{"Retry", "-3", 800, 1}, D{"Retry", "", 800, 1},
+          D{"TimeOut", "0", 0, 1}, D{"TimeOut", "10000", 10000, 1}, D{"TimeOut", "abc", 0, 1}}) {
         Banco b;
-        b.profilo(0, "Retry", retry);
         b.ini({{"Serial_0/TimeOut", ""}});
-        ASSERT_TRUE(b.prog.ImpostaPortaSeriale(0)) << retry;
-        EXPECT_EQ(b.prog.mbus().LeggiRetry(), 1);
-        EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 800);
+        b.profilo(0, key, value);
+        ASSERT_TRUE(b.prog.ImpostaPortaSeriale(0)) << key << "=" << value;
+        EXPECT_EQ(b.prog.mbus().LeggiRetry(), retry);
+        EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), timeOut);
     }
 }
 
@@ -84,14 +89,6 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
     Banco b;
     EXPECT_FALSE(b.prog.ImpostaPortaSeriale(5));
     EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
-}
-
-TEST(SerialSetup, TimeOutAcceptsExactlyTheWholeNumbersUpToTenSeconds) {
-    for (const char* ok : {"0", "10000", "abc"}) {
-        Banco b;
-        b.profilo(0, "TimeOut", ok);
-        EXPECT_TRUE(b.prog.ImpostaPortaSeriale(0)) << ok;
-    }
 }
 
 }  // namespace
