@@ -1,10 +1,10 @@
 #pragma once
-// Child processes of the tests and benchmarks. A child's output is read
-// line by line from pipes while the test waits, so no reader thread is
-// needed; a child still running at the end is asked to end, then killed,
-// and it dies with the test process. tarvel-sim runs in a temporary folder
-// of its own, with its map, the link to its pseudo-terminal and its control
-// pipe.
+// Child processes and pseudo-terminals of the tests and benchmarks. A
+// child's output is read line by line from pipes while the test waits, so no
+// reader thread is needed; a child still running at the end is asked to end,
+// then killed, and it dies with the test process. tarvel-sim runs in a
+// temporary folder of its own, with its map, the link to its pseudo-terminal
+// and its control pipe.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -41,11 +41,6 @@ inline std::string ProgramBeside(const std::string& name) {
     return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
 }
 
-struct SpawnOptions {
-    std::string workingFolder;  // empty: the test's own
-    bool ignoreFileSizeSignal = false;
-};
-
 class ChildProcess {
   public:
     enum Stream { Out, Err };
@@ -55,8 +50,9 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
+    // Runs the program in the working folder (empty: the test's own).
     bool start(const std::string& program, const std::vector<std::string>& arguments,
-               const SpawnOptions& options = {}) {
+               const std::string& workingFolder = {}) {
         int pipes[2][2];
         for (int i : {Out, Err}) {
             if (::pipe2(pipes[i], O_CLOEXEC) != 0) return false;
@@ -68,8 +64,6 @@ class ChildProcess {
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        const char* folder =
-            options.workingFolder.empty() ? nullptr : options.workingFolder.c_str();
         pid_ = ::fork();
         if (pid_ != 0) {
             for (auto& p : pipes) ::close(p[1]);
@@ -80,8 +74,7 @@ class ChildProcess {
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (options.ignoreFileSizeSignal) ::signal(SIGXFSZ, SIG_IGN);
-        if (folder != nullptr && ::chdir(folder) != 0) ::_exit(126);
+        if (!workingFolder.empty() && ::chdir(workingFolder.c_str()) != 0) ::_exit(126);
         ::dup2(::open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
         ::dup2(pipes[Out][1], STDOUT_FILENO);
         ::dup2(pipes[Err][1], STDERR_FILENO);
@@ -162,6 +155,31 @@ class ChildProcess {
     pid_t pid_ = -1;
     std::optional<int> code_;
     mutable Output streams_[2];
+};
+
+// The master side of a pseudo-terminal; the slave path is the port's device.
+class PtyPair {
+  public:
+    PtyPair() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
+            slave_ = ::ptsname(master_);
+    }
+    ~PtyPair() { closeMaster(); }
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    bool ok() const { return master_ >= 0 && !slave_.empty(); }
+    const std::string& slavePath() const { return slave_; }
+    int master() const { return master_; }
+    void closeMaster() {
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+    }
+
+  private:
+    int master_ = -1;
+    std::string slave_;
 };
 
 // The device simulator on a map; ended with the object.

@@ -1,43 +1,18 @@
 #pragma once
-// Helpers of the real-port tests: a pseudo-terminal pair whose master side
-// plays the device, stopwatches for wall and CPU time, and event-loop waits.
-
-#include <fcntl.h>
-#include <unistd.h>
+// Helpers of the real-port tests: the pseudo-terminal pair of SimProcess.h,
+// stopwatches for wall and CPU time, and event-loop waits.
 
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <string>
+
+#include "SimProcess.h"
 
 namespace tarvel::integration {
 
-// The master side of a pseudo-terminal; the slave path is the port's device.
-class PtyPair {
-  public:
-    PtyPair() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ >= 0 && ::grantpt(master_) == 0 && ::unlockpt(master_) == 0)
-            slave_ = ::ptsname(master_);
-    }
-    ~PtyPair() { closeMaster(); }
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
-
-    bool ok() const { return master_ >= 0 && !slave_.empty(); }
-    const std::string& slavePath() const { return slave_; }
-    int master() const { return master_; }
-    void closeMaster() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
-
-  private:
-    int master_ = -1;
-    std::string slave_;
-};
+using test::PtyPair;
 
 // Wall time and this process's CPU time since it was made.
 class Stopwatch {
