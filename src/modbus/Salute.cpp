@@ -1,6 +1,7 @@
 #include "modbus/Salute.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 namespace tarvel {
@@ -50,6 +51,36 @@ void Salute::registra(std::uint8_t nodo, EsitoTransazione esito, std::uint8_t co
 
 void Salute::saltata(std::uint8_t nodo) {
     if (nodo != 0) ++nodi_[nodo].saltate;
+}
+
+std::vector<std::string> CampiSalute(std::uint8_t nodo, const SaluteNodo& salute) {
+    std::string eccezioni;
+    for (const auto& [codice, quante] : salute.eccezioni) {
+        if (!eccezioni.empty()) eccezioni += ' ';
+        eccezioni += std::to_string(codice) + ':' + std::to_string(quante);
+    }
+    std::string mediano = "-";
+    if (const auto t = salute.tempoMediano()) {
+        char testo[32];
+        std::snprintf(testo, sizeof testo, "%.1f", static_cast<double>(t->count()) / 1000.0);
+        mediano = testo;
+    }
+    return {std::to_string(nodo),
+            std::to_string(salute.richieste),
+            std::to_string(salute.buone),
+            std::to_string(salute.timeOut),
+            std::to_string(salute.erroriCRC),
+            std::to_string(salute.risposteErrate),
+            eccezioni.empty() ? std::string("-") : eccezioni,
+            std::to_string(salute.saltate),
+            mediano};
+}
+
+const std::vector<std::string>& IntestazioniSalute() {
+    static const std::vector<std::string> intestazioni{
+        "Nodo",      "Richieste", "Buone",   "Time-out",          "Errori CRC",
+        "Risposte errate", "Eccezioni", "Saltate", "Tempo mediano (ms)"};
+    return intestazioni;
 }
 
 }  // namespace tarvel

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "modbus/Esito.h"
 #include "platform/Clock.h"
@@ -49,5 +51,14 @@ class Salute {
   private:
     std::map<std::uint8_t, SaluteNodo> nodi_;
 };
+
+// One node's counters as the texts of a table row, in the order of
+// `IntestazioniSalute()`: node, requests, good answers, time-outs, CRC
+// errors, wrong answers, exceptions ("2:3 4:1", code and count, or "-"),
+// skipped lines, median answer time in milliseconds with one decimal ("-"
+// before the first good answer). The time of the last good answer is left
+// to the caller, which knows the wall clock.
+std::vector<std::string> CampiSalute(std::uint8_t nodo, const SaluteNodo& salute);
+const std::vector<std::string>& IntestazioniSalute();
 
 }  // namespace tarvel
