@@ -1,8 +1,7 @@
 #include "Runner.h"
 
-#include <csignal>
-
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
 #include <set>
 
@@ -12,9 +11,7 @@
 
 namespace tarvel {
 
-bool Runner::installaSegnali() {
-    return SignalPipe::Install({SIGTERM, SIGINT, SIGHUP});
-}
+bool Runner::installaSegnali() { return SignalPipe::Install({SIGTERM, SIGINT, SIGHUP}); }
 
 Runner::Runner(Programma& programma, OpzioniRunner opzioni)
     : prog_(programma), opzioni_(std::move(opzioni)) {
@@ -45,7 +42,7 @@ int Runner::avvia() {
     return 0;
 }
 
-void Runner::segnale() {
+bool Runner::segnale() {
     while (const std::optional<int> number = SignalPipe::Next()) {
         if (*number == SIGHUP)
             ricaricaRichiesta_ = true;
@@ -57,7 +54,7 @@ void Runner::segnale() {
         // Between cycles there is nothing to finish; during one, the cycle
         // ends at its next stop test and the end comes with its report.
         if (!prog_.stato().cicloInCorso) fine(0);
-        return;
+        return true;
     }
     if (ricaricaRichiesta_ && !prog_.stato().cicloInCorso) {
         ricaricaRichiesta_ = false;
@@ -65,6 +62,7 @@ void Runner::segnale() {
         // exit question does.
         if (prog_.MenuRicarica_Click()) std::fprintf(stderr, "Impostazioni ricaricate\n");
     }
+    return false;
 }
 
 void Runner::cicloTerminato(const RapportoCiclo& r) {

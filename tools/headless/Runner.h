@@ -32,8 +32,12 @@ class Runner : public MainView {
 
     void cicloTerminato(const RapportoCiclo& rapporto) override;
 
+    // Takes the signals that came: a stop stops the acquisition (the
+    // running request ends first), a reload waits for the end of the cycle.
+    // True once a stop came.
+    bool segnale();
+
   private:
-    void segnale();
     void stampaMonitor();
     void fine(int codice);
 

@@ -9,12 +9,12 @@
 
 #include "ConsolePlatform.h"
 #include "Runner.h"
-#include "platform/posix/PosixOutputFiles.h"
-#include "platform/posix/PosixTextFiles.h"
-#include "platform/qt/QtClock.h"
-#include "platform/qt/QtProgramIdentity.h"
 #include "modbus/PorteCom.h"
-#include "platform/qt/QtSerialPort.h"
+#include "platform/posix/PosixOutputFiles.h"
+#include "platform/posix/PosixSerialPort.h"
+#include "platform/posix/PosixTextFiles.h"
+#include "platform/posix/SignalPipe.h"
+#include "platform/qt/QtProgramIdentity.h"
 #include "settings/IniFileStore.h"
 
 namespace {
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     using namespace tarvel;
     PosixTextFiles textFiles;
     IniFileStore ini(textFiles);
-    QtClock clock;
+    ConsoleClock clock;
     ConsoleDialogs dialogs;
     QtProgramIdentity identity(args.cartella);
     PosixOutputFiles files;
@@ -98,11 +98,15 @@ int main(int argc, char** argv) {
         return code;
     }
 
-    QtSerialPort port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni,
-                                            DefaultComDevice));
+    // No window must stay responsive: a wait blocks on the port and the
+    // signal pipe together, and no event loop runs inside a cycle.
+    PosixSerialPort port(
+        ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni, DefaultComDevice));
     Programma prog({ini, clock, dialogs, identity, port, files});
     Runner::installaSegnali();
     Runner runner(prog, {args.cicli, args.monitor});
+    clock.watch(SignalPipe::fd(), [&runner] { return runner.segnale(); });
+    port.watchAlso(SignalPipe::fd(), [&runner] { runner.segnale(); });
     if (int code = runner.avvia(); code != 0) return code;
     if (!prog.stato().acquisizioneAttiva) {
         // The first cycle already ended the run (a stop, or --cycles 1).

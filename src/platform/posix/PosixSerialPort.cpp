@@ -31,11 +31,10 @@ struct Speed {
     speed_t constant;
 };
 constexpr std::array<Speed, 19> StandardSpeeds = {{
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},
+    {50, B50},       {75, B75},         {110, B110},       {134, B134},       {150, B150},
+    {200, B200},     {300, B300},       {600, B600},       {1200, B1200},     {1800, B1800},
+    {2400, B2400},   {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+    {57600, B57600}, {115200, B115200}, {230400, B230400}, {460800, B460800},
 }};
 
 bool StandardSpeed(int baud, speed_t& constant) {
@@ -311,15 +310,26 @@ Bytes PosixSerialPort::readAll() {
 
 // Blocks until the device has bytes, goes away, or the deadline passes; a
 // closed or lost port just sleeps until the deadline.
+void PosixSerialPort::watchAlso(int fd, std::function<void()> onReadable) {
+    alsoFd_ = fd;
+    onAlsoReadable_ = std::move(onReadable);
+}
+
 void PosixSerialPort::waitForInput(TimePoint deadline) {
-    while (fd_ >= 0) {
-        pollfd p{fd_, POLLIN, 0};
-        const int n = ::poll(&p, 1, MillisUntil(deadline));
-        if (n < 0 && errno == EINTR) continue;
-        if (n > 0) takeIn();
+    if (fd_ < 0 && alsoFd_ < 0) {
+        std::this_thread::sleep_until(deadline);
         return;
     }
-    std::this_thread::sleep_until(deadline);
+    // A closed port leaves a negative descriptor, which poll(2) skips.
+    pollfd p[2] = {{fd_, POLLIN, 0}, {alsoFd_, POLLIN, 0}};
+    const nfds_t count = alsoFd_ >= 0 ? 2 : 1;
+    int n = 0;
+    do {
+        n = ::poll(p, count, MillisUntil(deadline));
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0) return;
+    if (count == 2 && p[1].revents != 0 && onAlsoReadable_) onAlsoReadable_();
+    if (fd_ >= 0 && p[0].revents != 0) takeIn();
 }
 
 }  // namespace tarvel

@@ -4,7 +4,8 @@
 // through an internal buffer that drops zero bytes when the filter is on.
 // The device is taken exclusively, and a device that goes away while open
 // (an adapter unplugged, a hung-up terminal) is noticed in one place and
-// released. Waits block in poll(2) on the descriptor.
+// released. Waits block in poll(2) on the descriptor, and on one more
+// descriptor when asked.
 
 #include <functional>
 #include <string>
@@ -51,6 +52,11 @@ class PosixSerialPort : public SerialPort {
     // The device the current port number names.
     std::string devicePath() const;
 
+    // A second descriptor that a wait watches too (a signal pipe): when it
+    // becomes readable, `onReadable` runs, which must drain it, and the
+    // wait returns. -1 watches nothing more.
+    void watchAlso(int fd, std::function<void()> onReadable);
+
   protected:
     // The open device's descriptor; -1 when closed or lost.
     int descriptor() const { return fd_; }
@@ -82,6 +88,8 @@ class PosixSerialPort : public SerialPort {
     bool lost_ = false;
     Bytes buffer_;
     std::string error_;
+    int alsoFd_ = -1;
+    std::function<void()> onAlsoReadable_;
 };
 
 }  // namespace tarvel
