@@ -339,7 +339,8 @@ TEST(CheckOption, RecordsThenWarnings) {
                        "warning\triga 5: codice funzione 5 non supportato (1-4)",
                        "warning\triga 6: descrizione \"Bad Name\" non valida come nome XML",
                        "warning\triga 7: registro fuori dall'intervallo a 16 bit",
-                       "warning\tprofilo Serial_7: Errore nell'impostazione della porta seriale.",
+                       "warning\tprofilo Serial_7: Errore nell'impostazione della porta seriale. "
+                       "([Serial_7] COM: chiave mancante o vuota)",
                        "warning\triga 10: descrizione \"1st\" non valida come nome XML",
                        "warning\triga 11: riga incompleta: servono tre virgole e un punto e virgola",
                    }));

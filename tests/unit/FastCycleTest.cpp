@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <optional>
 
 #include "Banco.h"
 
@@ -108,8 +109,7 @@ TEST(FastCycle, ALateAnswerNeverBecomesTheNextLinesValue) {
                 return c.device(request);
             });
             c.ciclo();
-            EXPECT_EQ(c.prog.stato().risposte,
-                      (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
+            EXPECT_EQ(c.prog.stato().risposte, (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
             EXPECT_EQ(c.contaRisposte("(Late answer)"), 1);
         }
     }
@@ -141,6 +141,52 @@ TEST(FastCycle, ASilentNodeNeedsTheGuardOnlyOncePerCycle) {
     // Three time-outs and one guard of one time-out before B.
     EXPECT_EQ(c.ciclo(), Millis(4 * 300));
     EXPECT_EQ(c.ciclo(), Millis(4 * 300));  // the next cycle waits once again
+}
+
+TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
+    // Node 1 answers, refuses, or garbles by register, never twice in a row;
+    // node 2 is silent and its third line is skipped.
+    Ciclo c({"1,3,0,0;A", "1,3,1,0;B", "1,3,0,0;C", "1,3,2,0;D", "1,3,0,0;E", "1,3,3,0;F",
+             "1,3,0,0;G", "1,3,4,0;H", "2,3,0,0;I", "2,3,1,0;J", "2,3,2,0;K"});
+    c.profilo(0, "Skip", "2");
+    ASSERT_TRUE(c.prog.ImpostaPortaSeriale(0));
+    c.fp.port.setDevice([&](const Bytes& r) {
+        const int indirizzo = r[3];
+        c.device.exception = indirizzo == 1   ? std::optional<std::uint8_t>(2)
+                             : indirizzo == 4 ? std::optional<std::uint8_t>(4)
+                                              : std::nullopt;
+        c.device.badCrc = indirizzo == 2;
+        c.device.wrongNode = indirizzo == 3;
+        return c.device(r);
+    });
+    const auto campi = [&](int nodo) {
+        return CampiSalute(static_cast<std::uint8_t>(nodo),
+                           c.prog.mbus().salute().nodi().at(static_cast<std::uint8_t>(nodo)));
+    };
+    using Campi = std::vector<std::string>;
+    c.device.delay = Millis(5);
+    c.ciclo();
+    EXPECT_EQ(campi(1), (Campi{"1", "8", "4", "0", "1", "1", "2:1 4:1", "0", "5.0"}));
+    EXPECT_EQ(campi(2), (Campi{"2", "2", "0", "2", "0", "0", "-", "1", "-"}));
+    EXPECT_FALSE(c.prog.mbus().salute().nodi().at(2).ultimaBuona);
+
+    // The median of the last answer times, four a cycle: of 5 and 9 ms, then
+    // of 5, 9 and 20 ms.
+    c.device.delay = Millis(9);
+    c.ciclo();
+    EXPECT_EQ(campi(1)[8], "7.0");
+    c.device.delay = Millis(20);
+    const TimePoint prima = c.fp.clock.now();
+    c.ciclo();
+    EXPECT_EQ(campi(1)[8], "9.0");
+    const auto& nodo1 = c.prog.mbus().salute().nodi().at(1);
+    EXPECT_EQ(nodo1.buone, 12u);
+    ASSERT_TRUE(nodo1.ultimaBuona);
+    EXPECT_GT(*nodo1.ultimaBuona, prima);
+
+    // A reload starts again from nothing.
+    ASSERT_TRUE(c.prog.CaricaImpostazioni());
+    EXPECT_TRUE(c.prog.mbus().salute().nodi().empty());
 }
 
 // A device that answers reads of any number of items from its map, written
@@ -203,10 +249,9 @@ struct Blocchi : Ciclo {
 };
 
 const std::vector<std::string> RigheMiste = {
-    "1,3,10,0;A",   "NEXT",       "0,0,Roof,0;K", "1,3,11+,0;B", "1,3,14,1;C",
-    "1,4,14,0;D",   "1,4,15-,0;E", "SLEEP 10",    "1,4,16,0;F",  "1,1,3,0;G",
-    "1,1,9,0;H",    "1,2,0,0;I",  "1,2,1,0;J",    "2,3,10,0;L",  "SERIAL_1",
-    "1,3,20,0;M",   "1,3,21,0;N"};
+    "1,3,10,0;A",  "NEXT",       "0,0,Roof,0;K", "1,3,11+,0;B", "1,3,14,1;C", "1,4,14,0;D",
+    "1,4,15-,0;E", "SLEEP 10",   "1,4,16,0;F",   "1,1,3,0;G",   "1,1,9,0;H",  "1,2,0,0;I",
+    "1,2,1,0;J",   "2,3,10,0;L", "SERIAL_1",     "1,3,20,0;M",  "1,3,21,0;N"};
 
 TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
     Blocchi singole(RigheMiste, "");
@@ -223,16 +268,39 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
         // pair 15/14; F after the wait; the coils 3 and 9 are six apart; I
         // and J; L is another node; after the serial line, no blocks.
         {"10", "0",
-         R{{3, 10, 3}, {3, 14, 1}, {4, 14, 2}, {4, 16, 1}, {1, 3, 1}, {1, 9, 1}, {2, 0, 2},
-           {3, 10, 1}, {3, 20, 1}, {3, 21, 1}}},
+         R{{3, 10, 3},
+           {3, 14, 1},
+           {4, 14, 2},
+           {4, 16, 1},
+           {1, 3, 1},
+           {1, 9, 1},
+           {2, 0, 2},
+           {3, 10, 1},
+           {3, 20, 1},
+           {3, 21, 1}}},
         // A hole of one item joins C; one of five joins the coils.
         {"10", "5",
-         R{{3, 10, 5}, {4, 14, 2}, {4, 16, 1}, {1, 3, 7}, {2, 0, 2}, {3, 10, 1}, {3, 20, 1},
+         R{{3, 10, 5},
+           {4, 14, 2},
+           {4, 16, 1},
+           {1, 3, 7},
+           {2, 0, 2},
+           {3, 10, 1},
+           {3, 20, 1},
            {3, 21, 1}}},
         // A window of two: B's pair would reach past it, so A reads alone.
         {"2", "5",
-         R{{3, 10, 1}, {3, 11, 2}, {3, 14, 1}, {4, 14, 2}, {4, 16, 1}, {1, 3, 1}, {1, 9, 1},
-           {2, 0, 2}, {3, 10, 1}, {3, 20, 1}, {3, 21, 1}}},
+         R{{3, 10, 1},
+           {3, 11, 2},
+           {3, 14, 1},
+           {4, 14, 2},
+           {4, 16, 1},
+           {1, 3, 1},
+           {1, 9, 1},
+           {2, 0, 2},
+           {3, 10, 1},
+           {3, 20, 1},
+           {3, 21, 1}}},
     };
     for (const auto& caso : casi) {
         SCOPED_TRACE(std::string("Block=") + caso.block + " Gap=" + caso.gap);
@@ -247,8 +315,11 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
     EXPECT_EQ(singole.prog.stato().risposte[3], "<B>66387966</B>");  // 1012 * 65536 + 0xFFFE
 
     // Values out of range fail the profile, naming the key.
-    for (auto [chiave, cattivo] : {std::pair{"Block", "1"}, {"Block", "2001"}, {"Block", "-2"},
-                                   {"Gap", "-1"}, {"Gap", "1.5"}}) {
+    for (auto [chiave, cattivo] : {std::pair{"Block", "1"},
+                                   {"Block", "2001"},
+                                   {"Block", "-2"},
+                                   {"Gap", "-1"},
+                                   {"Gap", "1.5"}}) {
         Ciclo e({"NEXT"});
         e.profilo(0, chiave, cattivo);
         EXPECT_FALSE(e.prog.ImpostaPortaSeriale(0)) << chiave << "=" << cattivo;

@@ -7,6 +7,7 @@
 
 #include "acquisition/Verifica.h"
 #include "app/Avvio.h"
+#include "modbus/Profilo.h"
 #include "platform/posix/SignalPipe.h"
 
 namespace tarvel {
@@ -72,6 +73,7 @@ void Runner::cicloTerminato(const RapportoCiclo& r) {
         "Ciclo %ld: righe eseguite %d, letture fallite %d, durata %lld ms, file scritti: %s\n",
         r.numero, r.righeEseguite, r.lettureFallite, static_cast<long long>(r.durata.count()),
         files.empty() ? "-" : files.c_str());
+    if (opzioni_.stats) stampaSalute();
     std::fflush(stdout);
     for (const auto& e : r.erroriUscita)
         std::fprintf(stderr, "Errore di scrittura: %s\n", e.c_str());
@@ -105,6 +107,31 @@ void Runner::stampaMonitor() {
     std::fflush(stdout);
 }
 
+namespace {
+
+// The wall-clock time of a monotonic instant, local, to the second.
+std::string oraLocale(TimePoint istante) {
+    using namespace std::chrono;
+    const auto eta = duration_cast<system_clock::duration>(steady_clock::now() - istante);
+    const std::time_t t = system_clock::to_time_t(system_clock::now() - eta);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char testo[32];
+    std::strftime(testo, sizeof testo, "%Y-%m-%dT%H:%M:%S", &tm);
+    return testo;
+}
+
+}  // namespace
+
+void Runner::stampaSalute() {
+    for (const auto& [nodo, salute] : prog_.mbus().salute().nodi()) {
+        std::string riga = "stats";
+        for (const auto& campo : CampiSalute(nodo, salute)) riga += '\t' + campo;
+        riga += '\t' + (salute.ultimaBuona ? oraLocale(*salute.ultimaBuona) : std::string("-"));
+        std::printf("%s\n", riga.c_str());
+    }
+}
+
 void Runner::fine(int codice) {
     prog_.ChiudiPorta();
     codice_ = codice;
@@ -120,8 +147,10 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     std::set<int> controllati;
     auto profilo = [&](std::int16_t n) {
         if (controllati.insert(n).second && !prog.ImpostaPortaSeriale(n))
-            avvisi.push_back("profilo Serial_" + std::to_string(n) +
-                             ": Errore nell'impostazione della porta seriale.");
+            avvisi.push_back(
+                "profilo Serial_" + std::to_string(n) +
+                ": Errore nell'impostazione della porta seriale. (" +
+                DescriviErroreProfilo("Serial_" + std::to_string(n), prog.erroreProfilo()) + ")");
     };
     profilo(0);
     const std::vector<Riga>& righe = prog.righe();

@@ -14,6 +14,7 @@ namespace tarvel {
 struct OpzioniRunner {
     long cicli = 0;  // 0: until stopped
     bool monitor = false;
+    bool stats = false;  // one line per node after each cycle
 };
 
 class Runner : public MainView {
@@ -39,6 +40,7 @@ class Runner : public MainView {
 
   private:
     void stampaMonitor();
+    void stampaSalute();
     void fine(int codice);
 
     Programma& prog_;

@@ -20,7 +20,7 @@
 namespace {
 
 const char* const Usage =
-    "Usage: tarvel-headless [--folder DIR] [--cycles N] [--monitor] [--check]\n"
+    "Usage: tarvel-headless [--folder DIR] [--cycles N] [--monitor] [--stats] [--check]\n"
     "\n"
     "Runs the Tarvel Modbus-RTU data logger without windows. Settings come from\n"
     "DIR/Tarvel.INI (default: the folder of this executable); DIR is the program\n"
@@ -30,6 +30,10 @@ const char* const Usage =
     "  --folder DIR   the program folder\n"
     "  --cycles N     end after N cycles (exit code 0)\n"
     "  --monitor      print every frame sent (TX) and received (RX)\n"
+    "  --stats        after each cycle, one line per node: \"stats\", node, requests,\n"
+    "                 good answers, time-outs, CRC errors, wrong answers, exceptions\n"
+    "                 (code:count ...), skipped lines, median answer time in ms,\n"
+    "                 time of the last good answer, tab-separated\n"
     "  --check        check the settings without touching any port, print one\n"
     "                 record a line (caption, interval, line, warning) and exit\n"
     "  --help         this text\n"
@@ -43,6 +47,7 @@ struct Argomenti {
     std::string cartella;
     long cicli = 0;
     bool monitor = false;
+    bool stats = false;
     bool verifica = false;
 };
 
@@ -57,6 +62,8 @@ bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
             if (*end != '\0' || a.cicli < 1) return false;
         } else if (arg == "--monitor") {
             a.monitor = true;
+        } else if (arg == "--stats") {
+            a.stats = true;
         } else if (arg == "--check") {
             a.verifica = true;
         } else {
@@ -104,7 +111,7 @@ int main(int argc, char** argv) {
         ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni, DefaultComDevice));
     Programma prog({ini, clock, dialogs, identity, port, files});
     Runner::installaSegnali();
-    Runner runner(prog, {args.cicli, args.monitor});
+    Runner runner(prog, {args.cicli, args.monitor, args.stats});
     clock.watch(SignalPipe::fd(), [&runner] { return runner.segnale(); });
     port.watchAlso(SignalPipe::fd(), [&runner] { runner.segnale(); });
     if (int code = runner.avvia(); code != 0) return code;
