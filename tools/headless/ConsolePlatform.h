@@ -1,15 +1,12 @@
 #pragma once
-// The platform services that have no window: messages on stderr, a clock
-// that watches one descriptor instead of running the event loop, and a
+// The platform services that have no window: messages on stderr, and a
 // serial port that only checks its settings.
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/Dialogs.h"
 #include "platform/SerialPort.h"
-#include "platform/qt/QtClock.h"
 
 namespace tarvel {
 
@@ -23,26 +20,6 @@ class ConsoleDialogs : public Dialogs {
     // Keeps messages instead of printing them.
     bool quiet = false;
     std::vector<std::string> messages;
-};
-
-// Time as on Qt, but inside a cycle nothing runs the event loop: letting
-// events run and sleeping only watch one descriptor (the signal pipe) and
-// call `onReadable` when it is readable, which must drain it. A sleep ends
-// early when `onReadable` returns true (a stop). The timers still run on the
-// event loop, between cycles.
-class ConsoleClock : public QtClock {
-  public:
-    void watch(int fd, std::function<bool()> onReadable);
-    void sleep(Millis duration) override;
-    void processEvents() override;
-
-  private:
-    // Waits until the descriptor is readable or the deadline; true when
-    // `onReadable` asked to stop.
-    bool waitUntil(TimePoint deadline);
-
-    int fd_ = -1;
-    std::function<bool()> onReadable_;
 };
 
 // Accepts and keeps settings like a real port, but never opens a device:

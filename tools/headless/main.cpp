@@ -14,6 +14,7 @@
 #include "platform/posix/PosixSerialPort.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/SignalPipe.h"
+#include "platform/qt/ConsoleClock.h"
 #include "platform/qt/QtProgramIdentity.h"
 #include "settings/IniFileStore.h"
 
