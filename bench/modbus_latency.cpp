@@ -1,11 +1,14 @@
 // One register read after another against the device simulator on a
-// pseudo-terminal: the program's master (MBus over the Qt serial port)
-// against a libmodbus master on a second simulator of the same kind,
-// alternated in the same run. Also the CPU spent while waiting through the
+// pseudo-terminal: the program's master as the desktop program runs it
+// (MBus over the Qt serial port, waits that let events run) and as the
+// headless runner runs it (the POSIX port and a clock that watch a signal
+// pipe, no event loop), against a libmodbus master on a simulator of the
+// same kind, alternated in the same run. Also the CPU spent while waiting through the
 // time-outs of a silent node and through an unplugged device.
 //
 // Counters: *_median_us median latency of one read, *_cpu_us process CPU
-// time per read (median over blocks of reads; *_cpu_mean_us the mean), ratios Tarvel / libmodbus,
+// time per read (median over blocks of reads; *_cpu_mean_us the mean);
+// cpu_ratio (desktop) and headless_cpu_ratio against libmodbus,
 // cpu_percent of one core while waiting. qtport_* is the bare exchange on
 // the Qt serial port (discard, write, wait, read) without the master's
 // logic; raw_* the same exchange in plain system calls (write, poll, read)
@@ -13,8 +16,8 @@
 // Argument: the emulated baud rate (0: no wire time).
 
 #include <benchmark/benchmark.h>
-#include <modbus.h>
 #include <fcntl.h>
+#include <modbus.h>
 #include <poll.h>
 #include <termios.h>
 #include <time.h>
@@ -28,6 +31,8 @@
 #include "SimProcess.h"
 #include "modbus/MBus.h"
 #include "modbus/Trama.h"
+#include "platform/posix/PosixSerialPort.h"
+#include "platform/qt/ConsoleClock.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtSerialPort.h"
 
@@ -62,7 +67,8 @@ struct TarvelMaster {
         bus.ImpostaTimeOut(500);
     }
     double read(int node) {
-        return bus.LeggiValore16(3, 0, static_cast<std::int16_t>(node), 0, false).value_or(ValoreFallito);
+        return bus.LeggiValore16(3, 0, static_cast<std::int16_t>(node), 0, false)
+            .value_or(ValoreFallito);
     }
     // The same exchange on the bare port, without the master's logic.
     double exchange() {
@@ -80,6 +86,30 @@ struct TarvelMaster {
     QtClock clock;
     MBus bus{port, clock};
     Bytes request = TramaLettura(1, 3, 0);
+    bool ok = false;
+};
+
+// The program's master as tarvel-headless runs it, on its own simulator:
+// waits block on the port and on a pipe that stands for the signal pipe.
+struct HeadlessMaster {
+    explicit HeadlessMaster(int baud) {
+        if (!sim.start(Plant, wireOptions(baud)) || ::pipe(wake) != 0) return;
+        clock.watch(wake[0], [] { return false; });
+        port.watchAlso(wake[0], [] {});
+        ok = bus.ConfiguraPorta("1", "19200,N,8,1", 0, false, false, false) && bus.ApriPorta(true);
+        bus.ImpostaTimeOut(500);
+    }
+    ~HeadlessMaster() {
+        for (int fd : wake)
+            if (fd >= 0) ::close(fd);
+    }
+    double read() { return bus.LeggiValore16(3, 0, 1, 0, false).value_or(ValoreFallito); }
+
+    SimProcess sim;
+    int wake[2] = {-1, -1};
+    PosixSerialPort port{[this](int) { return sim.link(); }};
+    ConsoleClock clock;
+    MBus bus{port, clock};
     bool ok = false;
 };
 
@@ -120,7 +150,8 @@ struct RawMaster {
         if (fd >= 0) ::close(fd);
     }
     double read() {
-        if (::write(fd, request.data(), request.size()) != ssize_t(request.size())) return ValoreFallito;
+        if (::write(fd, request.data(), request.size()) != ssize_t(request.size()))
+            return ValoreFallito;
         std::uint8_t answer[16];
         std::size_t got = 0;
         while (got < 7) {
@@ -172,15 +203,17 @@ double mean(const std::vector<double>& values) {
 void AlternatedReads(benchmark::State& state) {
     int baud = static_cast<int>(state.range(0));
     TarvelMaster tarvel(baud);
+    HeadlessMaster headless(baud);
     LibmodbusMaster libmodbus(baud);
     RawMaster raw(baud);
-    if (!tarvel.ok || !libmodbus.ok || !raw.ok) {
+    if (!tarvel.ok || !headless.ok || !libmodbus.ok || !raw.ok) {
         state.SkipWithError("simulator or port could not be set up");
         return;
     }
-    Samples ours, bare, theirs, plain;
+    Samples ours, console, bare, theirs, plain;
     for (auto _ : state) {
         ours.measureBlock([&] { return tarvel.read(1); });
+        console.measureBlock([&] { return headless.read(); });
         theirs.measureBlock([&] { return libmodbus.read(); });
         bare.measureBlock([&] { return tarvel.exchange(); });
         plain.measureBlock([&] { return raw.read(); });
@@ -195,10 +228,13 @@ void AlternatedReads(benchmark::State& state) {
     c["qtport_cpu_us"] = median(bare.cpu);
     c["raw_cpu_us"] = median(plain.cpu);
     c["cpu_ratio"] = median(ours.cpu) / median(theirs.cpu);
+    c["headless_median_us"] = median(console.latency);
+    c["headless_cpu_us"] = median(console.cpu);
+    c["headless_cpu_ratio"] = median(console.cpu) / median(theirs.cpu);
     c["raw_cpu_ratio"] = median(plain.cpu) / median(theirs.cpu);
     c["tarvel_cpu_mean_us"] = mean(ours.cpu);
     c["libmodbus_cpu_mean_us"] = mean(theirs.cpu);
-    c["wrong_reads"] = ours.wrong + theirs.wrong + bare.wrong + plain.wrong;
+    c["wrong_reads"] = ours.wrong + console.wrong + theirs.wrong + bare.wrong + plain.wrong;
 }
 
 // Reads of a node that never answers, back to back: the process should
