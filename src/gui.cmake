@@ -13,6 +13,7 @@ set(TARVEL_GUI_SOURCES
   mainwindow/MainForm.cpp
   mainwindow/PiattaformaDesktop.cpp
   mainwindow/ProgrammaDesktop.cpp
+  mainwindow/StatoDispositivi.cpp
   monitor/MonitorForm.cpp
   platform/qtgui/QtDesktopShell.cpp
   platform/qtgui/QtDialogs.cpp

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include "mainwindow/StatoDispositivi.h"
 #include "mainwindow/Widgets.h"
 
 namespace tarvel {
@@ -42,7 +43,8 @@ void Sostituisci(QListWidget* lista, const std::vector<std::string>& righe) {
 
 }  // namespace
 
-MainForm::MainForm(Programma& programma) : programma_(programma) {
+MainForm::MainForm(Programma& programma, const Clock& clock)
+    : programma_(programma), clock_(clock) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowIcon(IconaProgramma());
     setFont(FontFinestre());
@@ -186,6 +188,8 @@ void MainForm::creaMenuAcquisizione() {
         [this] { programma_.MenuKillfileOut_Click(); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull2"));
     voce(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRichiesto(); });
+    voce(m, "MenuStatoDispositivi", QStringLiteral("Stato dispositivi"),
+         [this] { MenuStatoDispositivi_Click(); });
 }
 
 void MainForm::creaMenuOpzioni() {
@@ -303,6 +307,22 @@ void MainForm::statusBarCambiata() {
 void MainForm::didascaliaMonitorCambiata() { emit didascaliaMonitorDaAggiornare(); }
 void MainForm::nascondiSplash() { emit splashDaNascondere(); }
 void MainForm::riduciInTray(bool riduci) { emit riduzioneRichiesta(riduci); }
+
+// One window, made when first asked for; asking again raises it.
+void MainForm::MenuStatoDispositivi_Click() {
+    if (!statoDispositivi_)
+        statoDispositivi_ = new StatoDispositivi(programma_.mbus().salute(), clock_, this);
+    statoDispositivi_->mostra();
+}
+
+// A hidden window catches up when it is shown.
+void MainForm::aggiornaStatoDispositivi() {
+    if (statoDispositivi_ && statoDispositivi_->isVisible()) statoDispositivi_->aggiorna();
+}
+
+void MainForm::impostazioniRicaricate() { aggiornaStatoDispositivi(); }
+
+void MainForm::cicloTerminato(const RapportoCiclo& /*rapporto*/) { aggiornaStatoDispositivi(); }
 
 void MainForm::mostraAvvisoRicarica(bool visibile) {
     avvisoRicarica_->setVisible(visibile);

@@ -18,11 +18,15 @@ class QPushButton;
 
 namespace tarvel {
 
+class StatoDispositivi;
+
 class MainForm : public QMainWindow, public MainView {
     Q_OBJECT
 
   public:
-    explicit MainForm(Programma& programma);
+    // The clock is the program's: the device window turns its times into
+    // wall-clock times.
+    MainForm(Programma& programma, const Clock& clock);
 
     // What the core reports.
     void didascaliaCambiata() override;
@@ -37,6 +41,8 @@ class MainForm : public QMainWindow, public MainView {
     void didascaliaMonitorCambiata() override;
     void nascondiSplash() override;
     void riduciInTray(bool riduci) override;
+    void impostazioniRicaricate() override;
+    void cicloTerminato(const RapportoCiclo& rapporto) override;
 
     void impostaSpuntaAvvioAuto(bool spunta);
     void mostraAvvisoRicarica(bool visibile);
@@ -73,8 +79,11 @@ class MainForm : public QMainWindow, public MainView {
                   std::function<void()> comando, bool spunta = false);
     void Lst_Chiamate_Click(int riga);
     void mostraRisposte();
+    void MenuStatoDispositivi_Click();
+    void aggiornaStatoDispositivi();
 
     Programma& programma_;
+    const Clock& clock_;
     QListWidget* lstChiamate_ = nullptr;
     QListWidget* lstRisposte_ = nullptr;
     std::array<QLabel*, 5> dettagli_{};
@@ -90,6 +99,7 @@ class MainForm : public QMainWindow, public MainView {
     QAction* menuKillfileOut_ = nullptr;
     QAction* menuAvvioAuto_ = nullptr;
     QAction* menuMinimizzaPartenza_ = nullptr;
+    StatoDispositivi* statoDispositivi_ = nullptr;  // made when first opened
     bool spuntaAvvioAuto_ = false;
     bool aggiornando_ = false;
 };
