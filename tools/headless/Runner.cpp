@@ -12,7 +12,22 @@
 
 namespace tarvel {
 
-bool Runner::installaSegnali() { return SignalPipe::Install({SIGTERM, SIGINT, SIGHUP}); }
+bool Runner::installaSegnali() {
+    // A reader of standard output that goes away must not end the logging:
+    // the failed write stops the printing instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    return SignalPipe::Install({SIGTERM, SIGINT, SIGHUP});
+}
+
+void Runner::stampa(const std::string& riga) {
+    if (!uscitaChiusa_ &&
+        (std::fputs(riga.c_str(), stdout) == EOF || std::fputc('\n', stdout) == EOF))
+        uscitaChiusa_ = true;
+}
+
+void Runner::svuota() {
+    if (!uscitaChiusa_ && std::fflush(stdout) == EOF) uscitaChiusa_ = true;
+}
 
 Runner::Runner(Programma& programma, OpzioniRunner opzioni)
     : prog_(programma), opzioni_(std::move(opzioni)) {
@@ -69,12 +84,12 @@ bool Runner::segnale() {
 void Runner::cicloTerminato(const RapportoCiclo& r) {
     std::string files;
     for (const auto& f : r.fileScritti) files += (files.empty() ? "" : ", ") + f;
-    std::printf(
-        "Ciclo %ld: righe eseguite %d, letture fallite %d, durata %lld ms, file scritti: %s\n",
-        r.numero, r.righeEseguite, r.lettureFallite, static_cast<long long>(r.durata.count()),
-        files.empty() ? "-" : files.c_str());
+    stampa("Ciclo " + std::to_string(r.numero) + ": righe eseguite " +
+           std::to_string(r.righeEseguite) + ", letture fallite " +
+           std::to_string(r.lettureFallite) + ", durata " + std::to_string(r.durata.count()) +
+           " ms, file scritti: " + (files.empty() ? "-" : files));
     if (opzioni_.stats) stampaSalute();
-    std::fflush(stdout);
+    svuota();
     for (const auto& e : r.erroriUscita)
         std::fprintf(stderr, "Errore di scrittura: %s\n", e.c_str());
     if (opzioni_.cicli > 0 && r.numero >= opzioni_.cicli) {
@@ -101,10 +116,9 @@ void Runner::cicloTerminato(const RapportoCiclo& r) {
 void Runner::stampaMonitor() {
     const MonitorLog& log = prog_.mbus().monitor();
     if (log.richieste().size() < tx_ || log.risposte().size() < rx_) tx_ = rx_ = 0;
-    for (; tx_ < log.richieste().size(); ++tx_)
-        std::printf("TX %s\n", log.richieste()[tx_].c_str());
-    for (; rx_ < log.risposte().size(); ++rx_) std::printf("RX %s\n", log.risposte()[rx_].c_str());
-    std::fflush(stdout);
+    for (; tx_ < log.richieste().size(); ++tx_) stampa("TX " + log.richieste()[tx_]);
+    for (; rx_ < log.risposte().size(); ++rx_) stampa("RX " + log.risposte()[rx_]);
+    svuota();
 }
 
 namespace {
@@ -128,7 +142,7 @@ void Runner::stampaSalute() {
         std::string riga = "stats";
         for (const auto& campo : CampiSalute(nodo, salute)) riga += '\t' + campo;
         riga += '\t' + (salute.ultimaBuona ? oraLocale(*salute.ultimaBuona) : std::string("-"));
-        std::printf("%s\n", riga.c_str());
+        stampa(riga);
     }
 }
 

@@ -28,7 +28,7 @@ class Runner : public MainView {
     // The exit code once the event loop ended.
     int codiceUscita() const { return codice_; }
 
-    // Routes SIGTERM, SIGINT and SIGHUP into the event loop.
+    // Routes SIGTERM, SIGINT and SIGHUP into the event loop; ignores SIGPIPE.
     static bool installaSegnali();
 
     void cicloTerminato(const RapportoCiclo& rapporto) override;
@@ -39,6 +39,10 @@ class Runner : public MainView {
     bool segnale();
 
   private:
+    // Lines on standard output; once a write fails (the reader went away),
+    // nothing more is printed.
+    void stampa(const std::string& riga);
+    void svuota();
     void stampaMonitor();
     void stampaSalute();
     void fine(int codice);
@@ -48,6 +52,7 @@ class Runner : public MainView {
     std::unique_ptr<QSocketNotifier> notifier_;
     bool fermata_ = false;
     bool ricaricaRichiesta_ = false;
+    bool uscitaChiusa_ = false;
     int codice_ = 0;
     std::size_t tx_ = 0, rx_ = 0;
 };
