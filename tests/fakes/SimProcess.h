@@ -109,20 +109,19 @@ class ChildProcess {
 
     // The lines written so far.
     std::vector<std::string> lines(Stream stream) const { return pull(stream).lines; }
-    // The first line from index `from` on that passes the test, waiting for
-    // it; its index goes to `index` when given.
+    // The first line that passes the test, waiting for it while the child
+    // runs.
     std::optional<std::string> waitForLine(Stream stream,
                                            const std::function<bool(const std::string&)>& test,
-                                           std::chrono::milliseconds timeout, std::size_t from = 0,
-                                           std::size_t* index = nullptr) {
+                                           std::chrono::milliseconds timeout) {
         std::optional<std::string> found;
+        std::size_t next = 0;
         Eventually(
             [&] {
                 const bool alive = running();
                 const auto& all = pull(stream).lines;
-                for (; from < all.size() && !found; ++from)
-                    if (test(all[from])) found = all[from];
-                if (found && index != nullptr) *index = from - 1;
+                for (; next < all.size() && !found; ++next)
+                    if (test(all[next])) found = all[next];
                 return found || !alive;
             },
             timeout);
