@@ -29,61 +29,48 @@ ComDeviceResolver always(const std::string& path) {
 
 TimePoint in(Millis ms) { return std::chrono::steady_clock::now() + ms; }
 
+// Settings are kept as accepted while the port is closed and applied when it
+// opens: the rate, also one termios has no constant for, and the flow
+// control. Modem lines a pseudo-terminal does not have are no reason to
+// fail; the terminal drops parity and keeps 8 bits, the port reports what it
+// accepted.
 TEST(SerialPortPty, SettingsAreKeptAsAcceptedAndAppliedAtOpening) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
-    std::vector<int> asked;
-    QtSerialPort port([&](int com) {
-        asked.push_back(com);
-        return pty.slavePath();
-    });
-
+    QtSerialPort port(always(pty.slavePath()));
     EXPECT_FALSE(port.setPortNumber(0));
     EXPECT_FALSE(port.setPortNumber(256));
     EXPECT_TRUE(port.setPortNumber(255));
-    EXPECT_TRUE(port.setPortNumber(7));
     EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("1200,m,5,1.5")));
     EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("19200,E,7,2")));
     for (const char* bad :
          {"", "9600,X,8,1", "9600,N,9,1", "9600,N,8,3", "0,N,8,1", "9600,N,8,1.5", "9600,N,5,2"})
         EXPECT_FALSE(LeggiImpostazioniLinea(bad)) << bad;
-    // Values the port cannot apply leave what it had.
     for (LineSettings bad : {LineSettings{9600, Parity::None, 8, StopBits::OneAndHalf},
                              LineSettings{9600, Parity::None, 5, StopBits::Two},
                              LineSettings{0, Parity::None, 8, StopBits::One}})
         EXPECT_FALSE(port.setSettings(bad));
-    EXPECT_EQ(TestoImpostazioniLinea(port.settings()), "19200,e,7,2");
 
-    // Modem lines a pseudo-terminal does not have are no reason to fail. The
-    // terminal drops parity and keeps 8 bits; the port reports what it
-    // accepted.
     port.setDtr(true);
     port.setRts(true);
-    const struct {
-        Handshake handshake;
-        bool rtsCts, xonXoff;
-    } flows[] = {{Handshake::XonXoff, false, true},
-                 {Handshake::RtsCts, true, false},
-                 {Handshake::RtsCtsXonXoff, true, true}};
-    for (const auto& flow : flows) {
-        port.setHandshake(flow.handshake);
+    using F = std::tuple<Handshake, tcflag_t, tcflag_t>;  // CRTSCTS, IXON | IXOFF
+    for (auto [handshake, rtsCts, xonXoff] :
+         {F{Handshake::XonXoff, 0, IXON | IXOFF}, F{Handshake::RtsCts, CRTSCTS, 0},
+          F{Handshake::RtsCtsXonXoff, CRTSCTS, IXON | IXOFF}}) {
+        port.setHandshake(handshake);
         ASSERT_TRUE(port.open()) << port.errorText();
-        EXPECT_EQ(asked.back(), 7);
         EXPECT_FALSE(port.setPortNumber(3));  // not while open
         EXPECT_FALSE(port.open());            // already open
         termios tio{};
         ::tcgetattr(pty.master(), &tio);  // the slave's settings
         EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
-        EXPECT_EQ((tio.c_cflag & CRTSCTS) != 0, flow.rtsCts);
-        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), flow.xonXoff ? IXON | IXOFF : 0u);
+        EXPECT_EQ(tio.c_cflag & CRTSCTS, rtsCts);
+        EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), xonXoff);
         EXPECT_EQ(TestoImpostazioniLinea(port.settings()), "19200,e,7,2");
         port.close();
     }
-
-    // A rate termios has no constant for goes through the kernel's own.
     ASSERT_TRUE(port.setSettings(*LeggiImpostazioniLinea("250000,N,8,1")));
-    ASSERT_TRUE(port.open()) << port.errorText();
-    port.close();
+    EXPECT_TRUE(port.open()) << port.errorText();
 
     // COM n is the key "COMn" of the section Ports, or /dev/ttyS(n-1).
     fakes::FakeProfileStore ini;
@@ -124,38 +111,13 @@ TEST(SerialPortPty, DeviceIsTakenExclusively) {
     EXPECT_TRUE(openInChildProcess(pty.slavePath()));
 }
 
-// Bytes left over from an earlier answer are dropped whether they still sit
-// in the terminal or were already taken in by the event loop.
-TEST(SerialPortPty, DiscardDropsLeftoversWhereverTheyWait) {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    QtSerialPort port(always(pty.slavePath()));
-    ASSERT_TRUE(port.open()) << port.errorText();
-    auto send = [&](const std::string& bytes) {
-        ASSERT_EQ(::write(pty.master(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    };
-    for (bool eventLoopRan : {false, true}) {
-        SCOPED_TRACE(eventLoopRan ? "taken in by the event loop" : "still in the terminal");
-        send("late");
-        if (eventLoopRan)
-            runEventLoopFor(50);
-        else
-            std::this_thread::sleep_for(50ms);
-        port.discardInput();
-        send("next");
-        port.waitForInput(in(200ms));
-        runEventLoopFor(20);
-        Bytes got = port.readAll();
-        EXPECT_EQ(std::string(got.begin(), got.end()), "next");
-    }
-}
-
 // The Qt port waits in the event loop, the plain one (a program without an
-// application object) blocks on the descriptor. A wait ends on bytes, or
-// when the device goes away, or at its own deadline whatever timer an
-// earlier wait left behind, idle; a lost or closed port sleeps through to
-// the deadline.
-TEST(SerialPortPty, WaitsEndOnBytesOnAHangUpOrAtTheirDeadline) {
+// application object) blocks on the descriptor. Bytes left over from an
+// earlier answer are dropped whether they still sit in the terminal or were
+// already taken in. A wait ends on bytes, or when the device goes away, or
+// at its own deadline whatever timer an earlier wait left behind, idle; a
+// lost or closed port sleeps through to the deadline.
+TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
     for (bool qt : {true, false}) {
         SCOPED_TRACE(qt ? "Qt port" : "plain port");
         PtyPair pty;
@@ -166,21 +128,36 @@ TEST(SerialPortPty, WaitsEndOnBytesOnAHangUpOrAtTheirDeadline) {
         else
             port = std::make_unique<PosixSerialPort>(always(pty.slavePath()));
         ASSERT_TRUE(port->open()) << port->errorText();
-        // Ends the wait that runs meanwhile after a short time.
+        // The device does this after a while, during the wait that runs then.
         auto after = [](Millis delay, const std::function<void()>& action) {
             return std::thread([=] {
                 std::this_thread::sleep_for(delay);
                 action();
             });
         };
+        auto send = [&](const std::string& bytes) {
+            ASSERT_EQ(::write(pty.master(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        };
 
-        std::thread sender = after(20ms, [&] { ASSERT_EQ(::write(pty.master(), "x", 1), 1); });
+        for (bool eventLoopRan : {false, true}) {
+            send("late");
+            if (eventLoopRan)
+                runEventLoopFor(50);
+            else
+                std::this_thread::sleep_for(50ms);
+            port->discardInput();
+            send("next");
+            port->waitForInput(in(200ms));
+            runEventLoopFor(20);
+            EXPECT_EQ(port->readAll(), (Bytes{'n', 'e', 'x', 't'})) << eventLoopRan;
+        }
+
+        std::thread sender = after(20ms, [&] { send("x"); });
         Stopwatch early;
         port->waitForInput(in(300ms));
         sender.join();
         EXPECT_LT(early.wallMs(), 200);
         EXPECT_EQ(port->readAll(), Bytes{'x'});
-
         for (auto wait : {500ms, 60ms}) {
             Stopwatch watch;
             port->waitForInput(in(wait));
@@ -196,10 +173,6 @@ TEST(SerialPortPty, WaitsEndOnBytesOnAHangUpOrAtTheirDeadline) {
         unplug.join();
         EXPECT_LT(gone.wallMs(), 300);
         EXPECT_TRUE(port->deviceLost());
-        Stopwatch lost;
-        port->waitForInput(in(100ms));
-        EXPECT_GE(lost.wallMs(), 99);
-        EXPECT_LT(lost.load(), 0.1);
         EXPECT_TRUE(port->isOpen());
         EXPECT_FALSE(port->write({1, 2}));
         EXPECT_TRUE(port->readAll().empty());
