@@ -64,22 +64,16 @@ struct Headless {
                            const std::string& workingFolder = {}) {
         return start(folder, arguments, workingFolder) ? process.waitExit(30s) : std::nullopt;
     }
-    // The lines "Ciclo n: ..." so far, their duration written as N.
-    std::vector<std::string> cycles() const {
+    // The lines so far that start with the text, their duration written as N.
+    std::vector<std::string> lines(Stream stream, const std::string& start) const {
         static const std::regex duration("durata [0-9]+ ms");
         std::vector<std::string> found;
-        for (const auto& line : process.lines(Stream::Out))
-            if (line.starts_with("Ciclo "))
+        for (const auto& line : process.lines(stream))
+            if (line.starts_with(start))
                 found.push_back(std::regex_replace(line, duration, "durata N ms"));
         return found;
     }
-    // How many lines of the stream hold the part.
-    long count(Stream stream, const std::string& part) const {
-        const auto all = process.lines(stream);
-        return std::count_if(all.begin(), all.end(), [&](const std::string& line) {
-            return line.find(part) != std::string::npos;
-        });
-    }
+    std::vector<std::string> cycles() const { return lines(Stream::Out, "Ciclo "); }
 
     ChildProcess process;
 };
@@ -164,14 +158,14 @@ TEST(Headless, BlockReadsWriteTheSameFileWithFewerRequests) {
                    "<Freq>50</Freq>", "<Pac>131070</Pac>"},
                   {"<Vac>229.8</Vac>", "<Energia>1234567</Energia>", "<Temp>-5</Temp>",
                    "<Freq>49.9</Freq>"}});
-    for (auto [blocks, requests] : {std::pair{"", 12}, {"Block=125\nGap=4\n", 5}}) {
+    for (auto [blocks, requests] : {std::pair{"", 12u}, {"Block=125\nGap=4\n", 5u}}) {
         SCOPED_TRACE(blocks);
         TempFolder folder;
         WriteSettings(folder, Settings(sim.link(), lines, blocks));
         Headless headless;
         EXPECT_EQ(headless.run(folder, {"--cycles", "1", "--monitor"}), 0);
         EXPECT_EQ(ReadFile(folder / "NoName.xml"), expected);
-        EXPECT_EQ(headless.count(Stream::Out, "TX "), requests);
+        EXPECT_EQ(headless.lines(Stream::Out, "TX ").size(), requests);
     }
 }
 
@@ -187,7 +181,7 @@ TEST(Headless, AStopSignalDuringARequestKeepsItsAnswer) {
                                    "", 1000, 3000));
     Headless headless;
     ASSERT_TRUE(headless.start(folder, {"--monitor"}));
-    ASSERT_TRUE(Eventually([&] { return headless.count(Stream::Out, "TX ") == 2; }, 10s));
+    ASSERT_TRUE(Eventually([&] { return headless.lines(Stream::Out, "TX ").size() == 2; }, 10s));
     std::this_thread::sleep_for(200ms);  // the request for Pac is on its way
     ASSERT_TRUE(headless.process.signal(SIGINT));
 
@@ -196,7 +190,7 @@ TEST(Headless, AStopSignalDuringARequestKeepsItsAnswer) {
               std::vector<std::string>{"Ciclo 1: righe eseguite 2, letture fallite 0, durata N "
                                        "ms, file scritti: " +
                                        folder / "NoName.xml"});
-    EXPECT_EQ(headless.count(Stream::Out, "TX "), 2);
+    EXPECT_EQ(headless.lines(Stream::Out, "TX ").size(), 2u);
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>230.1</Vac>", "<Pac>1520</Pac>"}}));
 }
 
@@ -252,7 +246,7 @@ TEST(Headless, ExitCodesAndMessages) {
     };
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\n"));
-    const std::string bad = "Impostazioni errate nel file Tarvel.INI";
+    const std::string bad = "Tarvel: Impostazioni errate nel file Tarvel.INI";
     const std::string noFolder = "/nonexistent/dati.xml";
     const std::string writeFails =
         Settings(sim.link(), {"0,0,1,0;A"}, "[Export]\nOut=" + noFolder + "\n");
@@ -265,7 +259,11 @@ TEST(Headless, ExitCodesAndMessages) {
              Case{"bad argument", "", {"--cycles", "0"}, 1, "Usage: tarvel-headless"},
              Case{"no settings file", "", {"--check"}, 2, bad},
              Case{"Last a word", "[Parameters]\nFirt=1\nLast=x\n001=0,0,1,0;A\n", {}, 2, bad},
-             Case{"port 1 missing", noPort, {}, 3, "Errore nell'impostazione della porta seriale."},
+             Case{"port 1 missing",
+                  noPort,
+                  {},
+                  3,
+                  "Tarvel: Errore nell'impostazione della porta seriale."},
              Case{"profile 7", profile7, {}, 3, stopped, "/NoName.xml"},
          }) {
         SCOPED_TRACE(c.name);
@@ -273,7 +271,7 @@ TEST(Headless, ExitCodesAndMessages) {
         if (!c.settings.empty()) WriteSettings(folder, c.settings);
         Headless headless;
         EXPECT_EQ(headless.run(folder, c.arguments), c.code);
-        EXPECT_EQ(headless.count(Stream::Err, c.message), 1)
+        EXPECT_EQ(headless.lines(Stream::Err, c.message).size(), 1u)
             << testing::PrintToString(headless.process.lines(Stream::Err));
         const auto out = headless.process.lines(Stream::Out);
         EXPECT_EQ(out.size(), c.cycleEnd.empty() ? 0u : 1u) << testing::PrintToString(out);
