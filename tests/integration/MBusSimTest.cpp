@@ -75,6 +75,8 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
         // From 3, so that the bits do not start on a byte boundary.
         const std::optional<Blocco> block = m.bus.LeggiBlocco(function, 3, 17, 1);
         ASSERT_TRUE(block);
+        const char* const third[] = {"1", "1", "03FD", "F003"};  // 1021 and 0xF003
+        EXPECT_EQ(TestoElemento(*block, 3), third[function - 1]);
         for (std::uint16_t address = 3; address < 20; ++address)
             EXPECT_EQ(TestoElemento(*block, address), m.bus.LeggiHex(function, 0, address, 1))
                 << address;

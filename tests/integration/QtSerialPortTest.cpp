@@ -37,10 +37,11 @@ TimePoint in(Millis ms) { return std::chrono::steady_clock::now() + ms; }
 TEST(SerialPortPty, SettingsAreKeptAsAcceptedAndAppliedAtOpening) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
-    QtSerialPort port(always(pty.slavePath()));
+    QtSerialPort port([&](int com) { return com == 7 ? pty.slavePath() : "/nonexistent/tty"; });
     EXPECT_FALSE(port.setPortNumber(0));
     EXPECT_FALSE(port.setPortNumber(256));
     EXPECT_TRUE(port.setPortNumber(255));
+    EXPECT_TRUE(port.setPortNumber(7));
     EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("1200,m,5,1.5")));
     EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("19200,E,7,2")));
     for (const char* bad :
@@ -116,7 +117,8 @@ TEST(SerialPortPty, DeviceIsTakenExclusively) {
 // earlier answer are dropped whether they still sit in the terminal or were
 // already taken in. A wait ends on bytes, or when the device goes away, or
 // at its own deadline whatever timer an earlier wait left behind, idle; a
-// lost or closed port sleeps through to the deadline.
+// lost or closed port sleeps through to the deadline, and a hung-up device
+// does not keep the event loop busy.
 TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
     for (bool qt : {true, false}) {
         SCOPED_TRACE(qt ? "Qt port" : "plain port");
@@ -173,6 +175,10 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
         unplug.join();
         EXPECT_LT(gone.wallMs(), 300);
         EXPECT_TRUE(port->deviceLost());
+        Stopwatch lost;
+        port->waitForInput(in(100ms));
+        EXPECT_GE(lost.wallMs(), 99);
+        EXPECT_LT(gone.load(), 0.1);
         EXPECT_TRUE(port->isOpen());
         EXPECT_FALSE(port->write({1, 2}));
         EXPECT_TRUE(port->readAll().empty());
@@ -199,9 +205,11 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
     ASSERT_TRUE(pty.ok());
     QtSerialPort port(always(pty.slavePath()));
     ASSERT_TRUE(port.open()) << port.errorText();
+    Stopwatch idle;
     pty.closeMaster();
     runEventLoopFor(300);
     EXPECT_TRUE(port.deviceLost());
+    EXPECT_LT(idle.load(), 0.1);
 }
 
 }  // namespace
