@@ -109,8 +109,10 @@ class ChildProcess {
 
     // The lines written so far.
     std::vector<std::string> lines(Stream stream) const { return pull(stream).lines; }
-    // The first line from index `from` on that passes the test, waiting for
-    // it; its index goes to `index` when given.
+    // The first line that passes the test, waiting for it while the child
+    // runs.
+    // The first line from index `from` on that passes `test`; its index in
+    // `*index` when given.
     std::optional<std::string> waitForLine(Stream stream,
                                            const std::function<bool(const std::string&)>& test,
                                            std::chrono::milliseconds timeout, std::size_t from = 0,

@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 
@@ -41,16 +40,11 @@ class TempFolder {
     std::filesystem::path path_;
 };
 
-// The file's bytes; nothing when it cannot be opened.
-inline std::optional<std::string> TryReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+// The file's bytes; empty when it cannot be opened.
 inline std::string ReadFile(const std::filesystem::path& path) {
-    return TryReadFile(path).value_or("");
+    std::ostringstream text;
+    if (std::ifstream file(path, std::ios::binary); file) text << file.rdbuf();
+    return text.str();
 }
 inline void WriteFile(const std::filesystem::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;

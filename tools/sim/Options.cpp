@@ -73,7 +73,9 @@ or 0x hex.
       badcrc             the normal answer with its two CRC bytes inverted
       wrongnode [M]      the answer from node M (default N + 1), valid CRC
       partial K          only the first K bytes of the answer
-      delay MS           wait MS ms more before answering (delays add up)
+      delay MS           wait MS ms more before answering (delays add up);
+                         a node answers in turn, so its answers to later
+                         requests wait for the delayed one
       stray [BYTE]       one byte (default 0xFF) before the answer
       Damage is applied in this order: exception, wrongnode, badcrc,
       partial, stray. For each kind the last matching line wins.

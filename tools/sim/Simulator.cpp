@@ -262,7 +262,7 @@ void Simulator::handleFrame(const Bytes& frame, SteadyTime arrived) {
         Bytes answer;
         int delayMs = 0;
         if (answerFor(node, request, answer, delayMs)) {
-            schedule(std::move(answer), request.size(), delayMs, arrived);
+            schedule(node, std::move(answer), request.size(), delayMs, arrived);
         }
     }
     if (!rest.empty()) trace("   ignored: " + HexText(rest));
@@ -326,12 +326,17 @@ std::uint16_t Simulator::liveValue(int node, const NodeMap& map, const LiveRegis
     return 0;
 }
 
-void Simulator::schedule(Bytes answer, std::size_t requestBytes, int delayMs, SteadyTime arrived) {
-    const SteadyTime due = arrived + milliseconds(delayMs) + wireTime(requestBytes + answer.size());
+// A node answers its requests in turn: an answer never leaves before the
+// node's answer to an earlier request, however long that one is delayed.
+void Simulator::schedule(int node, Bytes answer, std::size_t requestBytes, int delayMs,
+                         SteadyTime arrived) {
+    SteadyTime due = arrived + milliseconds(delayMs) + wireTime(requestBytes + answer.size());
+    for (const Outgoing& earlier : outgoing_)
+        if (earlier.node == node) due = std::max(due, earlier.due);
     auto at =
         std::upper_bound(outgoing_.begin(), outgoing_.end(), due,
                          [](SteadyTime when, const Outgoing& item) { return when < item.due; });
-    outgoing_.insert(at, Outgoing{due, std::move(answer)});
+    outgoing_.insert(at, Outgoing{due, node, std::move(answer)});
 }
 
 microseconds Simulator::wireTime(std::size_t bytes) const {

@@ -31,6 +31,7 @@ class Simulator {
   private:
     struct Outgoing {
         SteadyTime due;
+        int node;
         Bytes bytes;
     };
 
@@ -51,7 +52,8 @@ class Simulator {
     bool answerFor(int node, const Bytes& request, Bytes& answer, int& delayMs);
     void refreshLive(int node, Table table, std::uint16_t address, int quantity);
     std::uint16_t liveValue(int node, const NodeMap& map, const LiveRegister& item, SteadyTime now);
-    void schedule(Bytes answer, std::size_t requestBytes, int delayMs, SteadyTime arrived);
+    void schedule(int node, Bytes answer, std::size_t requestBytes, int delayMs,
+                  SteadyTime arrived);
     std::chrono::microseconds wireTime(std::size_t bytes) const;
 
     void log(const std::string& text) const;
