@@ -140,6 +140,7 @@ TEST(Headless, OneFilePerProfile) {
 // Reads of several nodes, functions 3 and 4, 16- and 32-bit values, holes
 // in the addresses and a next-device line: with Block=125 and Gap=4 the
 // output file is the one that reads of one item give, from fewer requests.
+// --stats shows the requests each node took.
 // Node 1's holding registers 10-16 and inputs 0-2 and node 2's holding
 // registers 10-12 take one request each; node 2's register 30 is too far
 // away and its input 0 is alone.
@@ -158,14 +159,30 @@ TEST(Headless, BlockReadsWriteTheSameFileWithFewerRequests) {
                    "<Freq>50</Freq>", "<Pac>131070</Pac>"},
                   {"<Vac>229.8</Vac>", "<Energia>1234567</Energia>", "<Temp>-5</Temp>",
                    "<Freq>49.9</Freq>"}});
-    for (auto [blocks, requests] : {std::pair{"", 12u}, {"Block=125\nGap=4\n", 5u}}) {
-        SCOPED_TRACE(blocks);
+    // --stats counts each node's requests, all answered, with a median time
+    // and the local time of the last good answer.
+    const struct {
+        const char* keys;
+        std::size_t requests;
+        std::regex node1, node2;
+    } runs[] = {
+        {"", 12, std::regex("stats\t1\t7\t7(\t0){3}\t-\t0\t[0-9]+\\.[0-9]\t[-0-9]{10}T[:0-9]{8}"),
+         std::regex("stats\t2\t5\t5(\t0){3}\t-\t0\t.*")},
+        {"Block=125\nGap=4\n", 5, std::regex("stats\t1\t2\t2(\t0){3}\t-\t0\t.*"),
+         std::regex("stats\t2\t3\t3(\t0){3}\t-\t0\t.*")},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.keys);
         TempFolder folder;
-        WriteSettings(folder, Settings(sim.link(), lines, blocks));
+        WriteSettings(folder, Settings(sim.link(), lines, run.keys));
         Headless headless;
-        EXPECT_EQ(headless.run(folder, {"--cycles", "1", "--monitor"}), 0);
+        EXPECT_EQ(headless.run(folder, {"--cycles", "1", "--monitor", "--stats"}), 0);
         EXPECT_EQ(ReadFile(folder / "NoName.xml"), expected);
-        EXPECT_EQ(headless.lines(Stream::Out, "TX ").size(), requests);
+        EXPECT_EQ(headless.lines(Stream::Out, "TX ").size(), run.requests);
+        const auto stats = headless.lines(Stream::Out, "stats\t");
+        ASSERT_EQ(stats.size(), 2u);
+        EXPECT_TRUE(std::regex_match(stats[0], run.node1)) << stats[0];
+        EXPECT_TRUE(std::regex_match(stats[1], run.node2)) << stats[1];
     }
 }
 

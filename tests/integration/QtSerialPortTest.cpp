@@ -118,7 +118,8 @@ TEST(SerialPortPty, DeviceIsTakenExclusively) {
 // already taken in. A wait ends on bytes, or when the device goes away, or
 // at its own deadline whatever timer an earlier wait left behind, idle; a
 // lost or closed port sleeps through to the deadline, and a hung-up device
-// does not keep the event loop busy.
+// does not keep the event loop busy. The plain port's wait also ends when a
+// second descriptor it watches becomes readable.
 TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
     for (bool qt : {true, false}) {
         SCOPED_TRACE(qt ? "Qt port" : "plain port");
@@ -160,6 +161,26 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
         sender.join();
         EXPECT_LT(early.wallMs(), 200);
         EXPECT_EQ(port->readAll(), Bytes{'x'});
+        if (!qt) {
+            // A second descriptor the wait watches (the signal pipe of the
+            // headless runner) ends it as bytes do.
+            int wake[2];
+            ASSERT_EQ(::pipe(wake), 0);
+            int woken = 0;
+            port->watchAlso(wake[0], [&] {
+                char byte;
+                woken += static_cast<int>(::read(wake[0], &byte, 1));
+            });
+            std::thread signal = after(20ms, [&] { ASSERT_EQ(::write(wake[1], "s", 1), 1); });
+            Stopwatch watch;
+            port->waitForInput(in(300ms));
+            signal.join();
+            EXPECT_LT(watch.wallMs(), 200);
+            EXPECT_EQ(woken, 1);
+            port->watchAlso(-1, {});
+            ::close(wake[0]);
+            ::close(wake[1]);
+        }
         for (auto wait : {500ms, 60ms}) {
             Stopwatch watch;
             port->waitForInput(in(wait));
