@@ -20,10 +20,10 @@
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
-#include "settings/ProfileStore.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
 #include "settings/Impostazioni.h"
+#include "settings/ProfileStore.h"
 
 namespace tarvel {
 
@@ -88,8 +88,18 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
 
     // Request execution and the acquisition cycle.
     void Cmd_Leggi_Click();
-    void MenuAvvio_Click() { ciclo_.MenuAvvio_Click(); }
+    void MenuAvvio_Click() {
+        mbus_.Riprendi();
+        ciclo_.MenuAvvio_Click();
+    }
     void MenuFerma_Click() override { ciclo_.MenuFerma_Click(); }
+    // A stop that does not wait for the running request: its wait ends at
+    // once and the line answers as a failed read; the cycle then ends at its
+    // stop test and writes the output.
+    void FermaSubito() {
+        mbus_.Interrompi();
+        ciclo_.MenuFerma_Click();
+    }
     void TmrLettura_Timer() { ciclo_.TmrLettura_Timer(); }
     void ImpostaLampada(const std::string& colore) { ImpostaLampada(LampadaDaColore(colore)); }
     void AggiornaMenu() { ciclo_.AggiornaMenu(); }

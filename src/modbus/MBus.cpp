@@ -151,7 +151,7 @@ Bytes MBus::attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& compl
         }
         // An exception answer is complete at five bytes: no need to wait on.
         if (RispostaEccezione(trama, ricevuti)) return ricevuti;
-        if (clock_.now() >= scadenza) return ricevuti;
+        if (clock_.now() >= scadenza || interrotta_) return ricevuti;
         if (port_.deviceLost()) segnaPerso();
         port_.waitForInput(scadenza);
     }
@@ -208,7 +208,7 @@ void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& trama) {
     }
     guardia_.attiva = false;
     Bytes tardivi = port_.readAll();
-    while (clock_.now() < guardia_.fine && !port_.deviceLost()) {
+    while (clock_.now() < guardia_.fine && !port_.deviceLost() && !interrotta_) {
         port_.waitForInput(guardia_.fine);
         Bytes nuovi = port_.readAll();
         tardivi.insert(tardivi.end(), nuovi.begin(), nuovi.end());
@@ -226,6 +226,10 @@ void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& trama) {
 }
 
 bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes& trama) {
+    if (interrotta_) {
+        esito_ = EsitoTransazione::TimeOut;
+        return false;
+    }
     ++contatori_.transazioni;
     riapriSePerso();
     attendiGuardia(nodo, trama);
@@ -244,9 +248,12 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     esito_ = giudica(trama, ricevuti, completa, nodo);
     if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
         esito_ = EsitoTransazione::ErrorePorta;
-    salute_.registra(nodo, esito_, codiceEccezione_,
-                     std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata),
-                     clock_.now());
+    // A wait cut short by a stop says nothing about the node.
+    if (!interrotta_)
+        salute_.registra(
+            nodo, esito_, codiceEccezione_,
+            std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata),
+            clock_.now());
     registraRisposta(ricevuti, esito_);
     if (esito_ == EsitoTransazione::TimeOut) armaGuardia(nodo, trama);
     const bool ok = esito_ == EsitoTransazione::Completa;

@@ -60,8 +60,7 @@ class MBus {
                                         std::int32_t basso, std::int16_t nodo);
     // Scaled values; nothing after Retry failed attempts.
     std::optional<double> LeggiValore16(std::int16_t funzione, std::int16_t registro,
-                                        std::int16_t nodo, std::int16_t decimali,
-                                        bool senzaSegno);
+                                        std::int16_t nodo, std::int16_t decimali, bool senzaSegno);
     std::optional<double> LeggiValore32(std::int16_t funzione, std::int16_t registro,
                                         std::int16_t nodo, std::int16_t decimali,
                                         bool bassoSuccessivo, bool senzaSegno);
@@ -73,6 +72,12 @@ class MBus {
 
     // A new cycle: every node counts as able to answer again.
     void NuovoCiclo();
+    // Ends the running wait for an answer at once and sends nothing more
+    // until Riprendi: every exchange fails as a time-out meanwhile. For a
+    // stop that must not wait for a long request.
+    void Interrompi() { interrotta_ = true; }
+    void Riprendi() { interrotta_ = false; }
+    bool interrotta() const { return interrotta_; }
     // A read that is not sent because its node is skipped: the monitor
     // shows it, the node's health counts it.
     void RegistraSaltata(std::uint8_t nodo);
@@ -110,8 +115,7 @@ class MBus {
     void segnaPerso();
     void riapriSePerso();
     Bytes attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa);
-    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, bool completa,
-                             std::uint8_t nodo);
+    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, bool completa, std::uint8_t nodo);
     void attendiGuardia(std::uint8_t nodo, const Bytes& trama);
     void armaGuardia(std::uint8_t nodo, const Bytes& trama);
 
@@ -121,6 +125,7 @@ class MBus {
     std::int32_t timeOutMs_ = TimeOutPredefinito;
     Notazione notazione_ = Notazione::Esadecimale;
     bool monitorAttivo_ = false;
+    bool interrotta_ = false;
     Bytes bufferRisposta_;
     MonitorLog monitor_;
     std::function<void()> monitorChanged_;

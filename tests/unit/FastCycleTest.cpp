@@ -166,6 +166,31 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
     EXPECT_TRUE(c.prog.mbus().salute().nodi().empty());
 }
 
+TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
+    Ciclo c({"1,3,0,0;A", "1,3,1,0;B"});
+    c.fp.ini.set("Serial_0", "Retry", "20");
+    c.fp.ini.set("Serial_0", "TimeOut", "1000");
+    ASSERT_TRUE(c.prog.ImpostaPortaSeriale(0));
+    // The stop comes while the device has not answered A's first attempt:
+    // A fails at once, B is not run, the output is written.
+    c.fp.port.setDevice([&](const Bytes&) {
+        c.prog.FermaSubito();
+        return std::vector<fakes::Delivery>{};
+    });
+    EXPECT_EQ(c.ciclo(), Millis(0));
+    EXPECT_EQ(c.fp.port.written().size(), 1u);
+    EXPECT_EQ(c.prog.stato().risposte, std::vector<std::string>{"<A></A>"});
+    EXPECT_FALSE(c.prog.stato().acquisizioneAttiva);
+    EXPECT_EQ(c.view.cicli.size(), 1u);
+    EXPECT_TRUE(c.prog.mbus().salute().nodi().empty());  // an interrupted wait is not counted
+
+    // Started again, the line is read as before.
+    c.device.values[{3, 0}] = 4;
+    c.fp.port.setDevice([&](const Bytes& r) { return c.device(r); });
+    c.ciclo();
+    EXPECT_EQ(c.prog.stato().risposte.front(), "<A>4</A>");
+}
+
 // A device that answers reads of any number of items from its map, written
 // out as the Modbus answer layout has it: coils packed eight to a byte from
 // the lowest bit, registers high byte first.

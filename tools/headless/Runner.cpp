@@ -66,7 +66,8 @@ bool Runner::segnale() {
             fermata_ = true;
     }
     if (fermata_) {
-        prog_.MenuFerma_Click();
+        // A wait for an answer or a wait line ends at once.
+        prog_.FermaSubito();
         // Between cycles there is nothing to finish; during one, the cycle
         // ends at its next stop test and the end comes with its report.
         if (!prog_.stato().cicloInCorso) fine(0);

@@ -39,8 +39,8 @@ const char* const Usage =
     "                 record a line (caption, interval, line, warning) and exit\n"
     "  --help         this text\n"
     "\n"
-    "Signals: SIGTERM and SIGINT stop after the running request, write the output\n"
-    "and exit 0; SIGHUP reloads the settings.\n"
+    "Signals: SIGTERM and SIGINT end the running wait at once, write the output\n"
+    "and exit 0; SIGHUP reloads the settings after the running cycle.\n"
     "Exit codes: 0 done, 1 bad arguments, 2 settings unusable, 3 a serial profile\n"
     "cannot be set up (profile 0 at start, or one the request list switches to).\n";
 
