@@ -1,8 +1,9 @@
 #include "acquisition/Esecuzione.h"
 
-#include "acquisition/TestoValore.h"
-
 #include <algorithm>
+#include <cmath>
+
+#include "acquisition/TestoValore.h"
 
 namespace tarvel {
 namespace {
@@ -39,8 +40,7 @@ class Finestra {
         if (chiesti.back() - chiesti.front() + 1 > static_cast<std::uint32_t>(massimo_))
             return false;
         for (std::size_t i = 1; i < chiesti.size(); ++i)
-            if (chiesti[i] - chiesti[i - 1] - 1 > static_cast<std::uint32_t>(lacuna_))
-                return false;
+            if (chiesti[i] - chiesti[i - 1] - 1 > static_cast<std::uint32_t>(lacuna_)) return false;
         chiesti_ = std::move(chiesti);
         return true;
     }
@@ -85,8 +85,7 @@ Risposta Esecuzione::Esegui(const std::vector<Riga>& righe, std::size_t indice) 
     return esegui(righe[indice], &righe, indice);
 }
 
-Risposta Esecuzione::esegui(const Riga& riga, const std::vector<Riga>* righe,
-                            std::size_t indice) {
+Risposta Esecuzione::esegui(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice) {
     mostraRisultato("");
     Risposta risposta;
     switch (riga.tipo) {
@@ -133,6 +132,8 @@ Risposta Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* ri
     if (riga.tipo == TipoRiga::Costante) return {elemento(c.Descrizione, c.Registro), false};
     if (!riga.lettura) return {elemento(c.Descrizione, NonLetto), true};
     const ParametriLettura& p = *riga.lettura;
+    // A node beyond one byte would go on the line as another node.
+    if (p.nodo < 0 || p.nodo > 255) return {elemento(c.Descrizione, ""), true};
     int& fallite = falliteDiFila_[static_cast<std::uint8_t>(p.nodo)];
     const int salta = contesto_.profiloInUso().saltaDopo;
     if (salta > 0 && fallite >= salta) {
@@ -141,11 +142,13 @@ Risposta Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* ri
     }
     std::optional<double> valore = leggi(p, righe, indice);
     fallite = valore ? 0 : fallite + 1;
+    // The device answered, but the decimals leave no finite number.
+    if (valore && !std::isfinite(*valore)) valore.reset();
     return {elemento(c.Descrizione, valore ? TestoValore(*valore) : std::string()), !valore};
 }
 
-std::optional<double> Esecuzione::leggi(const ParametriLettura& p,
-                                        const std::vector<Riga>* righe, std::size_t indice) {
+std::optional<double> Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe,
+                                        std::size_t indice) {
     auto serve = [](const std::vector<std::size_t>& elenco, std::size_t i) {
         return std::find(elenco.begin(), elenco.end(), i) != elenco.end();
     };

@@ -2,7 +2,6 @@
 
 #include <charconv>
 
-
 namespace tarvel {
 namespace {
 constexpr double ValoreFallito = 99999;

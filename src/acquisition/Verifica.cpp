@@ -51,6 +51,15 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
     for (const auto& campo : campi)
         if (!ArrotondaInt16(NumeroIniziale(campo.testo)))
             problemi.push_back(std::string(campo.nome) + " fuori dall'intervallo a 16 bit");
+    if (auto nodo = ArrotondaInt16(NumeroIniziale(c.Nodo))) {
+        if (*nodo < 0 || *nodo > 255)
+            problemi.emplace_back("nodo fuori dall'intervallo 0-255: la riga non viene letta");
+        else if (*nodo > 247)
+            problemi.emplace_back("nodo " + std::to_string(*nodo) + " riservato (1-247)");
+    }
+    if (auto decimali = ArrotondaInt16(NumeroIniziale(c.Decimali));
+        decimali && (*decimali < -15 || *decimali > 15))
+        problemi.emplace_back("decimali fuori dall'intervallo -15..15");
     auto funzione = ArrotondaInt16(NumeroIniziale(c.Codice));
     if (funzione && (*funzione < 1 || *funzione > 4))
         problemi.push_back("codice funzione " + std::string(Trim(c.Codice)) +

@@ -6,7 +6,13 @@
 namespace tarvel {
 namespace {
 
-double scala(double raw, std::int16_t decimali) { return raw / std::pow(10.0, decimali); }
+// Decimals beyond what a double can scale by give no number at all (NaN),
+// never a plausible 0 or an infinity.
+double scala(double raw, std::int16_t decimali) {
+    const double divisore = std::pow(10.0, decimali);
+    if (!std::isfinite(divisore) || divisore == 0) return std::nan("");
+    return raw / divisore;
+}
 
 }  // namespace
 

@@ -251,14 +251,15 @@ TEST(Headless, AClosedStandardOutputStopsOnlyThePrinting) {
 // port, and leaves the settings usable: exit code 0.
 TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
-    WriteSettings(folder, Settings(folder / "no-port-here",
-                                   {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line",
-                                    "NEXT", "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina",
-                                    "1,3,12,0;Bad Name", "1,3,40000,0;Alto", "SERIAL_7",
-                                    "1,3,&100+,0;Energia", "0,0,x,0;1st", "1,3,4;A"},
-                                   "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
-                                   "Settings=9600,N,8,1\n",
-                                   2000));
+    WriteSettings(folder,
+                  Settings(folder / "no-port-here",
+                           {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line", "NEXT",
+                            "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina", "1,3,12,0;Bad Name",
+                            "1,3,40000,0;Alto", "SERIAL_7", "1,3,&100+,0;Energia", "0,0,x,0;1st",
+                            "1,3,4;A", "300,3,1,0;Lontano", "250,3,1,20;Riservato"},
+                           "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
+                           "Settings=9600,N,8,1\n",
+                           2000));
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 0);
     // The records of the first lines, and every warning.
@@ -282,6 +283,9 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
                   "([Serial_7] COM: chiave mancante o vuota)",
                   "warning\triga 10: descrizione \"1st\" non valida come nome XML",
                   "warning\triga 11: riga incompleta: servono tre virgole e un punto e virgola",
+                  "warning\triga 12: nodo fuori dall'intervallo 0-255: la riga non viene letta",
+                  "warning\triga 13: nodo 250 riservato (1-247)",
+                  "warning\triga 13: decimali fuori dall'intervallo -15..15",
               }));
 }
 

@@ -34,9 +34,16 @@ TEST(Execution, AnswersEveryKindOfLine) {
           A{"1,3,6,1;A", "<A>-.5</A>"}, A{"1,3,5,2;A", "<A>.05</A>"},
           A{"1,3,40000,0;A", "<A>-99999</A>"}, A{"1,16,5,0;A", "<A></A>"},
           A{"NEXT", "%Next device"}, A{"", "#Empty line"}, A{"1,3,5;A", "#Invalid line"},
+          // A node beyond one byte is not read (it would reach node 1 as
+          // 257); decimals a double cannot scale by give no number.
+          A{"257,3,5,0;A", "<A></A>"}, A{"-255,3,5,0;A", "<A></A>"}, A{"1,3,5,309;A", "<A></A>"},
+          A{"1,3,5,-400;A", "<A></A>"}, A{"1,3,5,-3;A", "<A>5000</A>"},
           A{"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}})
         EXPECT_EQ(b.esegui(line), answer) << line;
     EXPECT_EQ(b.prog.stato().chiamata.Registro, "100");  // markers removed from the field
+    const auto sent = b.fp.port.written().size();
+    b.esegui("256,3,5,0;A");
+    EXPECT_EQ(b.fp.port.written().size(), sent);
     b.device.silent = true;
     EXPECT_EQ(b.esegui("1,4,12,1;Vac"), "<Vac></Vac>");
 }
