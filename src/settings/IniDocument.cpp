@@ -37,7 +37,9 @@ IniDocument::IniDocument(std::string bytes) : bytes_(std::move(bytes)) { buildIn
 void IniDocument::buildIndex() {
     sections_.clear();
     Section* current = nullptr;
-    std::size_t pos = 0;
+    // A UTF-8 byte order mark, as some editors write, is no part of the
+    // first line; it stays in the bytes, so a rewrite keeps it.
+    std::size_t pos = bytes_.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (pos < bytes_.size()) {
         std::size_t newline = bytes_.find('\n', pos);
         std::size_t end = newline == std::string::npos ? bytes_.size() : newline;

@@ -50,6 +50,13 @@ TEST(IniDocument, MatchesNamesWithoutCaseAndTheFirstOneWins) {
     EXPECT_EQ(mixed.get("a", "y", "-"), "two words");
     EXPECT_EQ(mixed.get("b", "z", "-"), "3");
 
+    // A UTF-8 byte order mark does not hide the first section, and a write
+    // keeps it.
+    IniDocument marked("\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/ttyUSB0\r\n");
+    EXPECT_EQ(marked.get("Ports", "COM1", "-"), "/dev/ttyUSB0");
+    ASSERT_TRUE(marked.set("Ports", "COM2", "x"));
+    EXPECT_EQ(marked.bytes(), "\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/ttyUSB0\r\nCOM2=x\r\n");
+
     // Blanks are space, tab, CR, LF, vertical tab and form feed, in the text
     // and in the names and defaults a caller gives.
     const IniDocument blanks("[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n");
