@@ -86,6 +86,7 @@ bool MBus::ImpostaRetry(std::int32_t tentativi) {
 void MBus::PredefinitiModbus() {
     retry_ = 1;
     timeOutMs_ = TimeOutPredefinito;
+    silenzio_ = std::chrono::microseconds(0);
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }
@@ -233,6 +234,10 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     ++contatori_.transazioni;
     riapriSePerso();
     attendiGuardia(nodo, trama);
+    if (silenzio_.count() > 0 && fineUltimoScambio_) {
+        const TimePoint libera = *fineUltimoScambio_ + silenzio_;
+        if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
+    }
     // A late answer to an earlier request must not be taken for this one.
     port_.discardInput();
     const bool scritta = port_.write(trama);
@@ -245,6 +250,7 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     // open port refuses is a port error.
     bool completa = false;
     Bytes ricevuti = attendiRisposta(trama, lunghezzaAttesa, completa);
+    fineUltimoScambio_ = clock_.now();
     esito_ = giudica(trama, ricevuti, completa, nodo);
     if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
         esito_ = EsitoTransazione::ErrorePorta;

@@ -4,6 +4,7 @@
 // retries and scaling.
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -38,6 +39,9 @@ class MBus {
     // At least 1; a smaller count sets 1 and gives false.
     bool ImpostaRetry(std::int32_t tentativi);
     std::int32_t LeggiRetry() const { return retry_; }
+    // The least time from the end of one exchange to the next request; 0
+    // (the default) sends at once.
+    void ImpostaSilenzio(std::chrono::microseconds silenzio) { silenzio_ = silenzio; }
     // One attempt and 800 ms, as at every settings load.
     void PredefinitiModbus();
     std::string LeggiCommPort() const;
@@ -126,6 +130,8 @@ class MBus {
     Notazione notazione_ = Notazione::Esadecimale;
     bool monitorAttivo_ = false;
     bool interrotta_ = false;
+    std::chrono::microseconds silenzio_{0};
+    std::optional<TimePoint> fineUltimoScambio_;
     Bytes bufferRisposta_;
     MonitorLog monitor_;
     std::function<void()> monitorChanged_;

@@ -20,8 +20,7 @@ std::optional<std::int32_t> intero(const std::string& testo, std::int32_t minimo
                                    std::int32_t massimo) {
     const double numero = NumeroIniziale(testo);
     auto intero = ArrotondaInt32(numero);
-    if (!intero || *intero != numero || *intero < minimo || *intero > massimo)
-        return std::nullopt;
+    if (!intero || *intero != numero || *intero < minimo || *intero > massimo) return std::nullopt;
     return intero;
 }
 
@@ -64,6 +63,7 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
         auto ms = intero(pausa, 0, 60000);
         if (!ms) return fallita(errore(CausaProfilo::ValoreNonValido, "Pause", pausa));
         p.pausaMs = *ms;
+        p.pausaImpostata = true;
     }
     const std::string salta = valore("Skip", "");
     if (!salta.empty()) {
@@ -86,6 +86,11 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
     return {p, {}};
 }
 
+std::chrono::microseconds SilenzioTraTrame(int baud) {
+    if (baud <= 0) return std::chrono::microseconds(0);
+    return std::chrono::microseconds(baud > 19200 ? 1750 : (38'500'000 + baud - 1) / baud);
+}
+
 ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
     auto rifiutata = [&](const char* chiave, const std::string& valore) {
         ErroreProfilo e = errore(CausaProfilo::PortaRifiutata, chiave, valore);
@@ -98,6 +103,9 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
     }
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
+    const std::optional<ImpostazioniLinea> linea = LeggiImpostazioniLinea(p.settings);
+    mbus.ImpostaSilenzio(p.pausaImpostata && linea ? SilenzioTraTrame(linea->baud)
+                                                   : std::chrono::microseconds(0));
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
     if (Maiuscolo(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);

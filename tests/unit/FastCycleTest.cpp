@@ -49,6 +49,26 @@ TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
     EXPECT_EQ(c.ciclo(), Millis(0 + 100 + 150 + 150));
     EXPECT_EQ(c.prog.stato().risposte.back(), "<C>.5</C>");
 
+    // With its own pause, a request follows the end of the last exchange
+    // only after the silence that ends a frame: 3.5 characters of 11 bits,
+    // 4.01 ms at 9600 baud (5 whole ms), 2.01 ms at 19200, 1.75 ms above;
+    // also between the two requests of a 32-bit value.
+    const struct {
+        const char* settings;
+        std::vector<std::string> righe;
+        Millis ciclo;
+    } silenzi[] = {{"9600,N,8,1", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(5)},
+                   {"19200,N,8,1", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(3)},
+                   {"115200,E,8,1", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(2)},
+                   {"9600,N,8,1", {"1,4,12+,1;A"}, Millis(5)}};
+    for (const auto& caso : silenzi) {
+        Ciclo d(caso.righe);
+        d.profilo(0, "Pause", "0");
+        d.fp.ini.set("Serial_0", "Settings", caso.settings);
+        ASSERT_TRUE(d.prog.ImpostaPortaSeriale(0));
+        EXPECT_EQ(d.ciclo(), caso.ciclo) << caso.settings << " " << caso.righe[0];
+    }
+
     // Without the key, and with an empty one, the pause is 200 ms.
     for (const char* pausa : {static_cast<const char*>(""), static_cast<const char*>(nullptr)}) {
         Ciclo d({"1,4,12,1;A", "1,4,12,1;B"});
@@ -115,9 +135,11 @@ TEST(FastCycle, ASilentNodeNeedsTheGuardOnlyOncePerCycle) {
     c.fp.ini.set("Serial_0", "TimeOut", "300");
     ASSERT_TRUE(c.prog.ImpostaPortaSeriale(0));
     c.device.silent = true;
-    // Three time-outs and one guard of one time-out before B.
-    EXPECT_EQ(c.ciclo(), Millis(4 * 300));
-    EXPECT_EQ(c.ciclo(), Millis(4 * 300));  // the next cycle waits once again
+    // Three time-outs and one guard of one time-out before B; C waits for
+    // the silence after B's time-out (5 ms at 9600 baud), and so does the
+    // next cycle's first request after C's.
+    EXPECT_EQ(c.ciclo(), Millis(4 * 300 + 5));
+    EXPECT_EQ(c.ciclo(), Millis(5 + 4 * 300 + 5));  // the next cycle waits once again
 }
 
 TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
