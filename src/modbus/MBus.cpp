@@ -1,5 +1,6 @@
 #include "modbus/MBus.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "modbus/ImpostazioniLinea.h"
@@ -226,6 +227,23 @@ void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& trama) {
     if (monitorChanged_) monitorChanged_();
 }
 
+// A node that timed out this cycle and stayed silent through its guard may
+// still send that late answer now, just ahead of this one: a whole answer is
+// taken only after the silence that ends a frame (3.5 characters of 11 bits,
+// 1.75 ms above 19200 baud), so that an answer with another right behind it
+// is seen as two.
+void MBus::attendiCoda(Bytes& ricevuti) {
+    const int baud = port_.settings().baud;
+    const long long silenzio = baud > 19200 ? 1750 : 38'500'000LL / std::max(baud, 1);
+    const TimePoint fine =
+        clock_.now() + std::chrono::ceil<Millis>(std::chrono::microseconds(silenzio));
+    while (clock_.now() < fine && !interrotta_ && !port_.deviceLost()) {
+        port_.waitForInput(fine);
+        Bytes nuovi = port_.readAll();
+        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
+    }
+}
+
 bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes& trama) {
     if (interrotta_) {
         esito_ = EsitoTransazione::TimeOut;
@@ -250,6 +268,7 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     // open port refuses is a port error.
     bool completa = false;
     Bytes ricevuti = attendiRisposta(trama, lunghezzaAttesa, completa);
+    if (completa && nodo != 0 && silenziosi_[nodo]) attendiCoda(ricevuti);
     fineUltimoScambio_ = clock_.now();
     esito_ = giudica(trama, ricevuti, completa, nodo);
     if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)

@@ -121,6 +121,7 @@ class MBus {
     Bytes attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa);
     EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, bool completa, std::uint8_t nodo);
     void attendiGuardia(std::uint8_t nodo, const Bytes& trama);
+    void attendiCoda(Bytes& ricevuti);
     void armaGuardia(std::uint8_t nodo, const Bytes& trama);
 
     SerialPort& port_;

@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -384,6 +386,64 @@ TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
     EXPECT_NE(error.find("File too large"), std::string::npos) << error;
     EXPECT_EQ(ReadFile(path), "<old/>");
     EXPECT_EQ(folder.entries(), 1u);  // the temporary file is gone
+}
+
+// Targets that are no plain file: a device or a named pipe is written into
+// in place and never deleted, a pipe without a reader fails at once, a
+// dangling link stays a link, and the settings file is never an output.
+// Temporary files that a killed writer left are removed.
+TEST(PosixOutputFiles, SpecialTargetsLinksAndTheSettingsFile) {
+    TempFolder folder;
+    PosixOutputFiles files;
+    std::string error;
+
+    // The null device made again in the folder (only root may): a fault
+    // here replaces the folder's node, never the system's.
+    const std::string device = folder.file("nul");
+    if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
+        EXPECT_TRUE(files.replace(device, "<a/>", error)) << error;
+        EXPECT_TRUE(files.remove(device));
+        EXPECT_TRUE(fs::is_character_file(device));
+    } else {
+        std::printf("[ NOTE     ] no device node without root: that case not run\n");
+    }
+
+    const std::string pipe = folder.file("pipe.xml");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(files.replace(pipe, "<a/>", error));
+    EXPECT_NE(error.find("no reader"), std::string::npos) << error;
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(files.replace(pipe, "<b/>", error)) << error;
+    char got[8] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 4);
+    EXPECT_STREQ(got, "<b/>");
+    ::close(reader);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+
+    const std::string link = folder.file("link.xml");
+    fs::create_symlink("later.xml", link);
+    EXPECT_TRUE(files.replace(link, "<c/>", error)) << error;
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(folder.file("later.xml")), "<c/>");
+
+    const std::string settings = folder.file("Tarvel.INI");
+    WriteFile(settings, "[Start]\r\n");
+    files.protect(settings);
+    const std::string alias = folder.file("alias.xml");
+    fs::create_symlink(settings, alias);
+    EXPECT_FALSE(files.replace(alias, "<d/>", error));
+    EXPECT_NE(error.find("settings file"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(settings), "[Start]\r\n");
+
+    // 99999999 is beyond any process id; the parent process runs.
+    const std::string stale = folder.file(".out.xml.99999999-0.tmp");
+    const std::string live = folder.file(".out.xml." + std::to_string(::getppid()) + "-0.tmp");
+    WriteFile(stale, "x");
+    WriteFile(live, "y");
+    EXPECT_TRUE(files.replace(folder.file("out.xml"), "<e/>", error)) << error;
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
 }
 
 }  // namespace

@@ -96,6 +96,8 @@ int main(int argc, char** argv) {
     ConsoleDialogs dialogs;
     QtProgramIdentity identity(args.cartella);
     PosixOutputFiles files;
+    // An output path that names the settings file would destroy the list.
+    files.protect(identity.programFolder() + "/" + NomeFileIni);
 
     if (args.verifica) {
         DryRunPort dry;

@@ -1,6 +1,8 @@
 #include "platform/posix/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace tarvel::posix {
 namespace {
@@ -16,15 +19,22 @@ std::string reason(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
-// The file a symbolic link points to; the path itself otherwise.
+std::string folderOf(const std::string& path);
+
+// The file a symbolic link points to, link after link, whether it exists or
+// not; the path itself otherwise. A loop ends at its fortieth link.
 std::string resolveTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    char* real = ::realpath(path.c_str(), nullptr);
-    if (real == nullptr) return path;
-    std::string target(real);
-    std::free(real);
-    return target;
+    std::string current = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n <= 0) return current;
+        target.resize(static_cast<std::size_t>(n));
+        current = target.front() == '/' ? target : folderOf(current) + "/" + target;
+    }
+    return current;
 }
 
 std::string folderOf(const std::string& path) {
@@ -36,6 +46,34 @@ std::string folderOf(const std::string& path) {
 std::string baseOf(const std::string& path) {
     std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Temporary files of the target that a process left behind when it was
+// killed while writing: our name pattern, with the id of a process that no
+// longer runs.
+void removeStaleTemporaries(const std::string& target) {
+    const std::string folder = folderOf(target);
+    const std::string prefix = "." + baseOf(target) + ".";
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (!name.starts_with(prefix) || !name.ends_with(".tmp")) continue;
+        const std::string_view rest = name.substr(prefix.size());
+        const std::size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos) continue;
+        pid_t pid = 0;
+        for (char c : rest.substr(0, dash)) {
+            if (c < '0' || c > '9' || pid > 100'000'000) {
+                pid = 0;
+                break;
+            }
+            pid = pid * 10 + (c - '0');
+        }
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(pid, 0) != 0 && errno == ESRCH) (void)::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 // A file next to the target, removed again unless it was renamed.
@@ -118,6 +156,7 @@ void syncFolder(const std::string& folder) {
 bool ReplaceFile(const std::string& path, std::string_view content, std::string& error,
                  ino_t* writtenInode) {
     const std::string target = resolveTarget(path);
+    removeStaleTemporaries(target);
     TemporaryFile temp;
     if (!temp.create(target)) {
         const int e = errno;

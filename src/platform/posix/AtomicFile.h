@@ -12,7 +12,9 @@ namespace tarvel::posix {
 
 // Puts content at path. An existing file keeps its permissions (and, where
 // the process may set it, its owner); a new file gets 0666 less the umask. A
-// symbolic link is followed: the file it points to is replaced. On failure
+// symbolic link is followed, dangling or not: the file it points to is
+// written and the link stays a link. Temporary files of the same target that
+// a killed process left behind are removed first. On failure
 // the old file is untouched, the temporary file is removed and error says
 // which step failed and why. writtenInode, when given, receives the inode of
 // the new file.
