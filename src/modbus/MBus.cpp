@@ -233,10 +233,8 @@ void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& trama) {
 // 1.75 ms above 19200 baud), so that an answer with another right behind it
 // is seen as two.
 void MBus::attendiCoda(Bytes& ricevuti) {
-    const int baud = port_.settings().baud;
-    const long long silenzio = baud > 19200 ? 1750 : 38'500'000LL / std::max(baud, 1);
     const TimePoint fine =
-        clock_.now() + std::chrono::ceil<Millis>(std::chrono::microseconds(silenzio));
+        clock_.now() + std::chrono::ceil<Millis>(SilenzioTraTrame(port_.settings().baud));
     while (clock_.now() < fine && !interrotta_ && !port_.deviceLost()) {
         port_.waitForInput(fine);
         Bytes nuovi = port_.readAll();

@@ -3,6 +3,7 @@
 #include "modbus/Blocco.h"
 #include "modbus/ImpostazioniLinea.h"
 #include "modbus/MBus.h"
+#include "modbus/Trama.h"
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -84,11 +85,6 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
         p.lacuna = *n;
     }
     return {p, {}};
-}
-
-std::chrono::microseconds SilenzioTraTrame(int baud) {
-    if (baud <= 0) return std::chrono::microseconds(0);
-    return std::chrono::microseconds(baud > 19200 ? 1750 : (38'500'000 + baud - 1) / baud);
 }
 
 ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {

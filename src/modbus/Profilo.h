@@ -3,7 +3,6 @@
 // and checked into a plain value, and the step that applies it to the master.
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -36,10 +35,6 @@ struct ProfiloSeriale {
     // The most addresses in a row that no line asks for inside a block.
     std::int32_t lacuna = 0;
 };
-
-// The silence that ends an RTU frame at `baud`: three and a half
-// characters of 11 bits, 1750 microseconds above 19200 baud.
-std::chrono::microseconds SilenzioTraTrame(int baud);
 
 // Why a profile cannot be used.
 enum class CausaProfilo : std::uint8_t {

@@ -23,11 +23,10 @@ Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, c
 
 Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t address,
                    std::uint16_t quantita) {
-    return CostruisciTrama(8, nodo, funzione,
-                           {static_cast<std::uint8_t>(address >> 8),
-                            static_cast<std::uint8_t>(address & 0xFF),
-                            static_cast<std::uint8_t>(quantita >> 8),
-                            static_cast<std::uint8_t>(quantita & 0xFF)});
+    return CostruisciTrama(
+        8, nodo, funzione,
+        {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF),
+         static_cast<std::uint8_t>(quantita >> 8), static_cast<std::uint8_t>(quantita & 0xFF)});
 }
 
 int LunghezzaRisposta(int funzione, int quantita) {
@@ -72,6 +71,11 @@ EsitoTransazione ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti
 bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta) {
     return richiesta.size() >= 2 && risposta.size() == 5 && risposta[0] == richiesta[0] &&
            risposta[1] == (richiesta[1] | 0x80) && crcMatches(risposta);
+}
+
+std::chrono::microseconds SilenzioTraTrame(int baud) {
+    if (baud <= 0) return std::chrono::microseconds(0);
+    return std::chrono::microseconds(baud > 19200 ? 1750 : (38'500'000 + baud - 1) / baud);
 }
 
 }  // namespace tarvel

@@ -2,6 +2,7 @@
 // Modbus-RTU frames: the read request with its CRC, and the check of an
 // answer before its data is used.
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,10 @@ namespace tarvel {
 
 // CRC-16/MODBUS of the bytes (reflected polynomial 0xA001, start 0xFFFF).
 std::uint16_t CalcolaCRC(const Bytes& bytes);
+
+// The silence that ends an RTU frame at `baud`: three and a half
+// characters of 11 bits, 1750 microseconds above 19200 baud; 0 for no baud.
+std::chrono::microseconds SilenzioTraTrame(int baud);
 
 // node, function, data[0 .. length-5], CRC low, CRC high.
 Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati);
