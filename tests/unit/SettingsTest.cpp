@@ -46,12 +46,10 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
         b.ini({{"Parameters/Firt", firt}, {"General/Title", "New"}});
         b.fp.dialogs.messages.clear();
         EXPECT_FALSE(b.prog.MenuRicarica_Click()) << firt;
-        ASSERT_EQ(b.fp.dialogs.messages.size(), 1u);
-        const auto& m = b.fp.dialogs.messages[0];
-        EXPECT_EQ(m.title, "Tarvel");
-        EXPECT_EQ(m.text, "Impostazioni errate nel file Tarvel.INI");
-        EXPECT_EQ(m.icon, Icon::Critical);
-        EXPECT_EQ(m.buttons, Buttons::Ok);
+        EXPECT_EQ(
+            b.fp.dialogs.messages,
+            (std::vector<fakes::ShownMessage>{{"Tarvel", "Impostazioni errate nel file Tarvel.INI",
+                                               Icon::Critical, Buttons::Ok}}));
         // The caption is already new; the list stays as it was.
         EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [New]");
         EXPECT_EQ(b.prog.stato().chiamate.size(), 2u);
@@ -80,6 +78,10 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOne) {
     b.prog.MenuMinimizzaPartenza_Click();
     EXPECT_EQ(b.fp.ini.get("Start", "Min"), "0");
     EXPECT_EQ(b.view.tray, std::vector<bool>{false});
+    // Switching the automatic acquisition on starts it.
+    b.prog.MenuAcquisisciAuto_Click();
+    EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "1");
+    EXPECT_TRUE(b.prog.stato().acquisizioneAttiva);
 
     // A failed load leaves the marks as they were.
     b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}});
