@@ -16,9 +16,9 @@
 #include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
-#include "settings/ProfileStore.h"
 #include "platform/ProgramIdentity.h"
 #include "settings/Numero.h"
+#include "settings/ProfileStore.h"
 
 namespace tarvel::fakes {
 

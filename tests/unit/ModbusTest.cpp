@@ -52,28 +52,14 @@ TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
     // An unsupported function sends nothing.
     EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), std::nullopt);
     EXPECT_TRUE(l.fp.port.written().empty());
-    EXPECT_TRUE(l.tx().empty());
 
     // Nobody answers node 0.
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 0, 0, false), std::nullopt);
     EXPECT_EQ(l.rx().back(), "Broadcast");
 
-    // Three attempts: three requests, three time-outs, 3 x 800 ms.
-    l.m.ImpostaRetry(3);
-    l.device.silent = true;
-    const Millis before = l.fp.clock.elapsed();
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(l.fp.clock.elapsed() - before, Millis(2400));
-    EXPECT_EQ(l.tx().size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(l.rx().end() - 3, l.rx().end()),
-              std::vector<std::string>(3, "Time out"));
-    EXPECT_EQ(l.m.esito(), EsitoTransazione::TimeOut);
-
     // A write that the open port refuses is a port error; the attempt still
     // takes its time-out, so the cycle keeps its pace.
-    l.device.silent = false;
     l.fp.port.refuseWrites = true;
-    l.m.ImpostaRetry(1);
     const Millis prima = l.fp.clock.elapsed();
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(l.m.esito(), EsitoTransazione::ErrorePorta);
