@@ -57,10 +57,7 @@ class FakeClock : public Clock {
       public:
         FakeTimer(FakeClock& clock, std::shared_ptr<TimerState> state)
             : clock_(clock), state_(std::move(state)) {}
-        ~FakeTimer() override {
-            state_->enabled = false;
-            state_->handler = nullptr;
-        }
+        ~FakeTimer() override { *state_ = {}; }  // disabled, without a handler
         void setInterval(Millis interval) override {
             state_->interval = interval;
             if (state_->enabled) state_->due = clock_.now() + interval;

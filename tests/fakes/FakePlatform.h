@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +16,9 @@
 #include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
-#include "settings/ProfileStore.h"
 #include "platform/ProgramIdentity.h"
 #include "settings/Numero.h"
+#include "settings/ProfileStore.h"
 
 namespace tarvel::fakes {
 
@@ -52,7 +53,11 @@ struct ShownMessage {
     std::string title, text;
     Icon icon;
     Buttons buttons;
-    Answer defaultButton;
+    Answer defaultButton = Answer::Ok;
+    bool operator==(const ShownMessage&) const = default;
+    friend std::ostream& operator<<(std::ostream& os, const ShownMessage& m) {
+        return os << m.title << ": " << m.text;
+    }
 };
 
 struct AskedInput {
@@ -91,10 +96,7 @@ class FakeIdentity : public ProgramIdentity {
 
 class FakeShell : public DesktopShell {
   public:
-    bool openInEditor(const std::string& path) override {
-        opened.push_back(path);
-        return works;
-    }
+    bool openInEditor(const std::string& path) override { return record("openInEditor " + path); }
     std::string autostartCommand(const std::string& name) override {
         return autostart.count(name) ? autostart[name] : std::string();
     }
@@ -114,8 +116,7 @@ class FakeShell : public DesktopShell {
         return record("deleteDesktopShortcut " + name);
     }
     bool openMailLink(const std::string& link) override { return record("openMailLink " + link); }
-    std::vector<std::string> opened;
-    std::vector<std::string> calls;                // every other operation, in order
+    std::vector<std::string> calls;                // every operation but the reads, in order
     std::map<std::string, std::string> autostart;  // name -> command
     bool works = true;
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "FakeClock.h"
-#include "modbus/ImpostazioniLinea.h"
 #include "modbus/Trama.h"
 #include "platform/SerialPort.h"
 
@@ -66,7 +65,7 @@ class FakeSerialPort : public SerialPort {
         if (refuseWrites) return fail("Input/output error");
         written_.push_back(bytes);
         if (device_)
-            for (auto& d : device_(bytes)) pending_.push_back({clock_.now() + d.delay, d.bytes});
+            for (auto& d : device_(bytes)) pending_.emplace(clock_.now() + d.delay, d.bytes);
         return true;
     }
     Bytes readAll() override {
@@ -75,10 +74,10 @@ class FakeSerialPort : public SerialPort {
     }
     void waitForInput(TimePoint deadline) override {
         ++waits_;
-        TimePoint until = deadline;
-        if (open_ && !lost_)
-            for (const auto& p : pending_) until = std::min(until, std::max(p.when, clock_.now()));
-        clock_.advanceTo(until);
+        const bool arriving = open_ && !lost_ && !pending_.empty();
+        clock_.advanceTo(arriving
+                             ? std::min(deadline, std::max(pending_.begin()->first, clock_.now()))
+                             : deadline);
     }
     std::string errorText() const override { return error_; }
 
@@ -102,10 +101,6 @@ class FakeSerialPort : public SerialPort {
     int waits() const { return waits_; }
 
   private:
-    struct Pending {
-        TimePoint when;
-        Bytes bytes;
-    };
     bool fail(const char* why) {
         error_ = why;
         return false;
@@ -113,10 +108,8 @@ class FakeSerialPort : public SerialPort {
     // Moves what has arrived by now into the receive buffer.
     void collectArrived() {
         if (!open_ || lost_) return;
-        std::stable_sort(pending_.begin(), pending_.end(),
-                         [](const Pending& a, const Pending& b) { return a.when < b.when; });
-        while (!pending_.empty() && pending_.front().when <= clock_.now()) {
-            for (std::uint8_t b : pending_.front().bytes)
+        while (!pending_.empty() && pending_.begin()->first <= clock_.now()) {
+            for (std::uint8_t b : pending_.begin()->second)
                 if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
             pending_.erase(pending_.begin());
         }
@@ -133,7 +126,7 @@ class FakeSerialPort : public SerialPort {
     int opens_ = 0;
     int waits_ = 0;
     std::string error_;
-    std::vector<Pending> pending_;
+    std::multimap<TimePoint, Bytes> pending_;  // by arrival, in order of sending
     Bytes buffer_;
     std::vector<Bytes> written_;
 };

@@ -1,8 +1,11 @@
 #pragma once
-// A small plant for the desktop tests: settings with two request lines on
-// profile 0, and one device that answers them.
+// A plant on the fakes: one scripted device on the fake port, and helpers
+// that write the settings it is polled with.
 
+#include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FakePlatform.h"
@@ -10,27 +13,49 @@
 namespace tarvel::fakes {
 
 struct Impianto {
-    FakePlatform piattaforma;
-    ScriptedDevice dispositivo;
+    FakePlatform fp;
+    ScriptedDevice device;
 
     Impianto() {
-        FakeProfileStore& ini = piattaforma.ini;
-        ini.set("Parameters", "Firt", "1");
-        ini.set("Parameters", "Last", "2");
-        ini.set("Parameters", "Interval", "1000");
-        ini.set("Parameters", "001", "1,3,0,0;Valore");
-        ini.set("Parameters", "002", "1,4,1,1;Tensione");
-        ini.set("Serial_0", "COM", "1");
-        ini.set("Serial_0", "Settings", "9600,N,8,1");
-        dispositivo.values[{3, 0}] = 42;
-        dispositivo.values[{4, 1}] = 2301;
-        piattaforma.port.setDevice(
-            [this](const Bytes& richiesta) { return dispositivo(richiesta); });
+        fp.port.setDevice([this](const Bytes& request) { return device(request); });
     }
 
+    // "Section/Key" = value pairs.
+    void ini(std::initializer_list<std::pair<const char*, const char*>> values) {
+        for (const auto& [path, value] : values) {
+            const std::string p(path);
+            const auto slash = p.find('/');
+            fp.ini.set(p.substr(0, slash), p.substr(slash + 1), value);
+        }
+    }
+    // A request list in "Parameters", lines 001.. in order.
+    void richieste(const std::vector<std::string>& righe, const char* intervallo = "1000") {
+        fp.ini.set("Parameters", "Firt", "1");
+        fp.ini.set("Parameters", "Last", std::to_string(righe.size()));
+        fp.ini.set("Parameters", "Interval", intervallo);
+        for (std::size_t i = 0; i < righe.size(); ++i) {
+            char key[24];
+            std::snprintf(key, sizeof key, "%03zu", i + 1);
+            fp.ini.set("Parameters", key, righe[i]);
+        }
+    }
+    // Profile n on COM 1 at 9600,N,8,1, with one more key if given.
+    void profilo(int n, const char* chiave = nullptr, const char* valore = nullptr) {
+        const std::string s = "Serial_" + std::to_string(n);
+        fp.ini.set(s, "COM", "1");
+        fp.ini.set(s, "Settings", "9600,N,8,1");
+        if (chiave) fp.ini.set(s, chiave, valore);
+    }
+    // The desktop's plant: two request lines on profile 0, both answered.
+    void dueRighe() {
+        richieste({"1,3,0,0;Valore", "1,4,1,1;Tensione"});
+        profilo(0);
+        device.values[{3, 0}] = 42;
+        device.values[{4, 1}] = 2301;
+    }
     std::vector<std::string> testiMessaggi() const {
         std::vector<std::string> testi;
-        for (const auto& m : piattaforma.dialogs.messages) testi.push_back(m.text);
+        for (const auto& m : fp.dialogs.messages) testi.push_back(m.text);
         return testi;
     }
 };

@@ -9,7 +9,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "Impianto.h"
+#include "FakePlatform.h"
 #include "app/AvvioAutomatico.h"
 #include "platform/qtgui/QtDesktopShell.h"
 
@@ -47,13 +47,12 @@ TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
     autoAvvio.MenuAvvioAuto_Click(false);
     autoAvvio.MenuCreaCollegamento_Click();
     autoAvvio.MenuEliminaCollegamento_Click();
-    ASSERT_EQ(p.dialogs.messages.size(), 2u);
-    EXPECT_EQ(p.dialogs.messages[0].text,
-              "Attenzione: Il programma è già stato inserito nella tray bar.");
-    EXPECT_EQ(p.dialogs.messages[0].icon, Icon::Critical);
-    EXPECT_EQ(p.dialogs.messages[1].text,
-              "Attenzione: Il programma non può essere inserito nella tray bar.");
-    EXPECT_EQ(p.dialogs.messages[1].icon, Icon::Exclamation);
+    EXPECT_EQ(p.dialogs.messages,
+              (std::vector<fakes::ShownMessage>{
+                  {"Tarvel", "Attenzione: Il programma è già stato inserito nella tray bar.",
+                   Icon::Critical, Buttons::Ok},
+                  {"Tarvel", "Attenzione: Il programma non può essere inserito nella tray bar.",
+                   Icon::Exclamation, Buttons::Ok}}));
     EXPECT_FALSE(autoAvvio.spunta());
     EXPECT_THAT(p.shell.calls,
                 ElementsAre("removeAutostart Tarvel", "writeAutostart Tarvel",

@@ -31,16 +31,17 @@ class StatoDispositiviTest : public ::testing::Test {
     StatoDispositiviTest() {
         // Node 1 answers its two lines after 12 ms; node 2 never answers,
         // and after its first failure in a cycle its next line is skipped.
-        fakes::FakeProfileStore& ini = impianto.piattaforma.ini;
+        impianto.dueRighe();
+        fakes::FakeProfileStore& ini = impianto.fp.ini;
         ini.set("Parameters", "Last", "4");
         ini.set("Parameters", "003", "2,3,0,0;Muto");
         ini.set("Parameters", "004", "2,4,1,0;Muto2");
         ini.set("Serial_0", "Skip", "1");
-        impianto.dispositivo.delay = Millis(12);
+        impianto.device.delay = Millis(12);
         app.avvia();
         clock().advance(SplashForm::IntervalloTimer1);
     }
-    fakes::FakeClock& clock() { return impianto.piattaforma.clock; }
+    fakes::FakeClock& clock() { return impianto.fp.clock; }
     void menu(const char* nome) {
         auto* azione = app.mainForm().findChild<QAction*>(QString::fromLatin1(nome));
         ASSERT_NE(azione, nullptr) << nome;
@@ -73,7 +74,7 @@ class StatoDispositiviTest : public ::testing::Test {
 
     fakes::Impianto impianto;
     IstanzaLibera istanza;
-    Applicazione app{impianto.piattaforma.piattaforma(), impianto.piattaforma.shell, istanza,
+    Applicazione app{impianto.fp.piattaforma(), impianto.fp.shell, istanza,
                      [](int) {}};
 };
 

@@ -5,11 +5,13 @@
 namespace tarvel::test {
 namespace {
 
-struct Impianto : Banco {
-    Impianto() {
+// Two profiles, and a device whose registers the lines below read.
+struct Registri : Banco {
+    Registri() {
         profilo(0);
         profilo(1);
         EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
+        device.values[{1, 0}] = 1;
         device.values[{4, 12}] = 0x08FD;
         device.values[{3, 100}] = 0x0001;
         device.values[{3, 101}] = 0x0000;
@@ -17,29 +19,50 @@ struct Impianto : Banco {
         device.values[{3, 41}] = 0xFFFE;
         device.values[{3, 5}] = 5;
         device.values[{3, 6}] = static_cast<std::uint16_t>(-5);
+        device.values[{3, 32767}] = 1;
+        device.values[{3, 32768}] = 2;
+        device.values[{3, 0xFFFF}] = 3;
     }
 };
 
-// Register 40 holds FFFF, 41 FFFE; "+" takes the low word from the next
-// register, "-" from the one before; a register beyond 16 bits is not read.
+// Register 40 holds FFFF, 41 FFFE; "&" reads without sign; "+" takes the
+// low word from the next register, "-" from the one before, with the
+// addresses wrapping at 16 bits ("+" wins, and a "-" left in the field is a
+// sign); a node or register beyond 16 bits is not read.
 TEST(Execution, AnswersEveryKindOfLine) {
-    Impianto b;
-    using A = std::pair<const char*, const char*>;
-    for (const auto& [line, answer] :
-         {A{"1,4,12,1;Vac", "<Vac>230.1</Vac>"},
-          A{"0,0,Roof A,0;Impianto", "<Impianto>Roof A</Impianto>"},
-          A{"0,0,R&D,0;Nome", "<Nome>RD</Nome>"}, A{"1,3,40,0;A", "<A>-1</A>"},
-          A{"1,3,40&,0;A", "<A>65535</A>"}, A{"1,3,40+,0;A", "<A>-2</A>"},
-          A{"1,3,&40+,0;A", "<A>4294967294</A>"}, A{"1,3,41-,0;A", "<A>-65537</A>"},
-          A{"1,3,6,1;A", "<A>-.5</A>"}, A{"1,3,5,2;A", "<A>.05</A>"},
-          A{"1,3,40000,0;A", "<A>-99999</A>"}, A{"1,16,5,0;A", "<A></A>"},
-          A{"NEXT", "%Next device"}, A{"", "#Empty line"}, A{"1,3,5;A", "#Invalid line"},
-          // A node beyond one byte is not read (it would reach node 1 as
-          // 257); decimals a double cannot scale by give no number.
-          A{"257,3,5,0;A", "<A></A>"}, A{"-255,3,5,0;A", "<A></A>"}, A{"1,3,5,309;A", "<A></A>"},
-          A{"1,3,5,-400;A", "<A></A>"}, A{"1,3,5,-3;A", "<A>5000</A>"},
-          A{"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}})
-        EXPECT_EQ(b.esegui(line), answer) << line;
+    Registri b;
+    const std::pair<const char*, const char*> cases[] = {
+        {"1,4,12,1;Vac", "<Vac>230.1</Vac>"},
+        {"1,4,12,-1;Vac", "<Vac>23010</Vac>"},
+        {"0,0,Roof A,0;Impianto", "<Impianto>Roof A</Impianto>"},
+        {"0,0,R&D +1,0;Nome", "<Nome>RD +1</Nome>"},
+        {"1,3,40,0;A", "<A>-1</A>"},
+        {"1,3,40&,0;A", "<A>65535</A>"},
+        {"1,1,0,0;A", "<A>1</A>"},
+        {"1,3,40+,0;A", "<A>-2</A>"},
+        {"1,3,&40+,0;A", "<A>4294967294</A>"},
+        {"1,3,41-,0;A", "<A>-65537</A>"},
+        {"1,3,32767+,0;A", "<A>65538</A>"},
+        {"1,3,-1 +,0;A", "<A>196608</A>"},
+        {"1,3,6,1;A", "<A>-.5</A>"},
+        {"1,3,5,2;A", "<A>.05</A>"},
+        {"1,3,40000,0;A", "<A>-99999</A>"},
+        {"70000,3,4,0;A", "<A>-99999</A>"},
+        {"1,16,5,0;A", "<A></A>"},
+        {"NEXT", "%Next device"},
+        {"", "#Empty line"},
+        {" \t\r\n\v\f", "#Empty line"},
+        {"1,3,5;A", "#Invalid line"},
+        {"1,4,12,1 Vac", "#Invalid line"},
+        // A node beyond one byte is not read (it would reach node 1 as
+        // 257); decimals a double cannot scale by give no number.
+        {"257,3,5,0;A", "<A></A>"},
+        {"-255,3,5,0;A", "<A></A>"},
+        {"1,3,5,309;A", "<A></A>"},
+        {"1,3,5,-400;A", "<A></A>"},
+        {"1,3,5,-3;A", "<A>5000</A>"},
+        {"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}};
+    for (const auto& [line, answer] : cases) EXPECT_EQ(b.esegui(line), answer) << line;
     EXPECT_EQ(b.prog.stato().chiamata.Registro, "100");  // markers removed from the field
     const auto sent = b.fp.port.written().size();
     b.esegui("256,3,5,0;A");
@@ -49,33 +72,35 @@ TEST(Execution, AnswersEveryKindOfLine) {
 }
 
 TEST(Execution, WaitLinesBlockForTheirTime) {
-    Impianto b;
-    Millis t0 = b.fp.clock.elapsed();
+    Registri b;
+    const Millis t0 = b.fp.clock.elapsed();
     EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
+    EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
     EXPECT_EQ(b.fp.clock.elapsed() - t0, Millis(1500));
     EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));  // blocked, not waited
-    t0 = b.fp.clock.elapsed();
-    EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
-    EXPECT_EQ(b.fp.clock.elapsed(), t0);
     // Executed by hand while stopped, the lamp is left alone.
     EXPECT_TRUE(b.view.lampade.empty());
 }
 
 TEST(Execution, SerialLinesApplyTheirProfile) {
-    Impianto b;
+    Registri b;
     EXPECT_EQ(b.esegui("SERIAL_1"), "Serial_1");
     EXPECT_EQ(b.esegui("SERIAL"), "Serial_SERIAL");  // profile 0
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
-    b.richieste({"SERIAL_9", "1,4,12,1;Vac"});
-    b.prog.CaricaParametri();
-    b.prog.MenuAvvio_Click();
-    EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"Serial__0"});
-    EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
-    EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
+    // A profile that cannot be applied stops the acquisition.
+    for (const char* riga : {"SERIAL_9", "SERIAL_40000"}) {
+        b.richieste({riga, "1,4,12,1;Vac"});
+        b.prog.CaricaParametri();
+        b.fp.dialogs.messages.clear();
+        b.prog.MenuAvvio_Click();
+        EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"Serial__0"}) << riga;
+        EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
+        EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
+    }
 }
 
 TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
-    Impianto b;
+    Registri b;
     b.device.delay = Millis(0);
     b.richieste({"1,4,12,1;Vac", "NEXT", "SLEEP 500"}, "5000");
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
@@ -109,43 +134,34 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     EXPECT_EQ(b.view.cicli.size(), 2u);
 }
 
+// The loop tests for a stop right after it selects a line, and after each
+// answer; the output is written all the same.
 TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
-    Impianto b;
-    b.device.delay = Millis(10);
-    b.richieste({"1,4,12,1;Vac", "1,3,5,0;B", "1,3,6,0;C"});
-    ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    // The stop arrives while the second request waits for its answer.
-    b.fp.clock.after(Millis(215), [&] { b.prog.MenuFerma_Click(); });
-    b.prog.MenuAvvio_Click();
-    const MainState& s = b.prog.stato();
-    EXPECT_EQ(s.risposte, (std::vector<std::string>{"<Vac>230.1</Vac>", "<B>5</B>"}));
-    EXPECT_EQ(s.lampada, Lampada::Spenta);
-    EXPECT_FALSE(s.acquisizioneAttiva);
-    EXPECT_NE(b.file("/opt/tarvel/NoName.xml").find("<B>5</B>"), std::string::npos);
-    b.fp.clock.advance(Millis(10000));
-    EXPECT_EQ(b.view.cicli.size(), 1u);
-}
-
-TEST(Cycle, AStopRightAfterASelectionSkipsThatLine) {
-    Impianto b;
-    b.richieste({"NEXT", "1,4,12,1;Vac"});
-    ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    struct StopOnSecond : ViewSpy {
-        Programma* prog = nullptr;
-        void selezioneCambiata() override {
-            if (stato->selezione == 1 && stato->acquisizioneAttiva) prog->MenuFerma_Click();
-        }
-    } view;
-    view.stato = &b.prog.stato();
-    view.prog = &b.prog;
-    b.prog.setView(&view);
-    b.prog.MenuAvvio_Click();
-    EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"%Next device"});
-    EXPECT_EQ(b.device.requests, 0);
+    using R = std::vector<std::string>;
+    // The first read ends at 10 ms, the pause at 210 ms; at 215 ms the
+    // second request waits for its answer.
+    for (const auto& [stop, risposte] : {std::pair{Millis(200), R{"<Vac>230.1</Vac>"}},
+                                         {Millis(215), R{"<Vac>230.1</Vac>", "<B>5</B>"}}}) {
+        SCOPED_TRACE(stop.count());
+        Registri b;
+        b.device.delay = Millis(10);
+        b.richieste({"1,4,12,1;Vac", "1,3,5,0;B", "1,3,6,0;C"});
+        ASSERT_TRUE(b.prog.CaricaImpostazioni());
+        b.fp.clock.after(stop, [&] { b.prog.MenuFerma_Click(); });
+        b.prog.MenuAvvio_Click();
+        const MainState& s = b.prog.stato();
+        EXPECT_EQ(s.risposte, risposte);
+        EXPECT_EQ(b.device.requests, static_cast<int>(risposte.size()));
+        EXPECT_EQ(s.lampada, Lampada::Spenta);
+        EXPECT_FALSE(s.acquisizioneAttiva);
+        EXPECT_NE(b.file("/opt/tarvel/NoName.xml").find(risposte.back()), std::string::npos);
+        b.fp.clock.advance(Millis(10000));
+        EXPECT_EQ(b.view.cicli.size(), 1u);
+    }
 }
 
 TEST(Cycle, AnEmptyListStillWritesTheOutput) {
-    Impianto b;
+    Registri b;
     b.ini({{"Parameters/Firt", "2"}, {"Parameters/Last", "1"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     b.prog.MenuAvvio_Click();

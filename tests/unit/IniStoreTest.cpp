@@ -8,14 +8,12 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "TempFolder.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "settings/IniDocument.h"
 #include "settings/IniFileStore.h"
-#include "settings/Numero.h"
 
 namespace tarvel {
 namespace {
@@ -24,62 +22,48 @@ namespace fs = std::filesystem;
 
 using namespace test;
 
-TEST(IniDocument, MatchesNamesWithoutCaseAndTheFirstOneWins) {
-    const IniDocument doc(
-        "Title=before any section\r\n"
-        "[General]\r\n"
-        "Title=Plant\r\n"
-        "; Title=commented\r\n"
-        "[ parameters ]\r\n"
-        "  FIRT  =  1  \r\n"
-        "firt=2\r\n"
-        "just a note\r\n"
-        "Last=7\r\n"
-        "[PARAMETERS]\r\n"
-        "Last=9\r\n"
-        "Interval=500\r\n");
-    EXPECT_EQ(doc.get("general", "TITLE", "-"), "Plant");
-    EXPECT_EQ(doc.get(" Parameters ", " Firt ", "-"), "1");
-    EXPECT_EQ(doc.get("Parameters", "Last", "-"), "7");
-    // The keys of a repeated section are not seen.
-    EXPECT_EQ(doc.get("Parameters", "Interval", "-"), "-");
-    EXPECT_EQ(doc.get("Parameters", "just a note", "-"), "-");
-    EXPECT_EQ(doc.get("", "Title", "-"), "-");
-
-    // LF and CR LF lines read alike, also mixed in one text.
-    const IniDocument mixed("[A]\nx=1\r\ny = two words \n[B]\r\nz=3");
-    EXPECT_EQ(mixed.get("a", "x", "-"), "1");
-    EXPECT_EQ(mixed.get("a", "y", "-"), "two words");
-    EXPECT_EQ(mixed.get("b", "z", "-"), "3");
-
+// Sections and keys match without regard to case or blanks (space, tab, CR,
+// LF, vertical tab, form feed), the first one wins, LF and CR LF lines read
+// alike, an empty value is empty text, and a default loses its trailing
+// blanks, as the classic read does.
+TEST(IniDocument, FindsTheValueAKeyHasOrTheDefault) {
+    const std::string plant =
+        "Title=before any section\r\n[General]\r\nTitle=Plant\r\n; Title=commented\r\n"
+        "[ parameters ]\r\n  FIRT  =  1  \r\nfirt=2\r\njust a note\r\n"
+        "[PARAMETERS]\r\nInterval=500\r\n[Export]\r\nKill=   \r\n";
+    const std::string mixed = "[A]\nx=1\r\ny = two words \n[B]\r\nz=3";
+    const std::string blanks = "[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n";
+    const struct {
+        const std::string& text;
+        const char *section, *key, *fallback, *value;
+    } cases[] = {
+        {plant, "general", "TITLE", "-", "Plant"},
+        {plant, " Parameters ", " Firt ", "-", "1"},
+        {plant, "Parameters", "Interval", "-", "-"},  // a repeated section is not seen
+        {plant, "Parameters", "just a note", "-", "-"},
+        {plant, "", "Title", "-", "-"},
+        {plant, "Export", "Kill", "0", ""},
+        {plant, "Export", "Missing", "0", "0"},
+        {plant, "XML", "Encoding", "UTF-8", "UTF-8"},
+        {plant, "Serial_0", "COM", "* ", "*"},
+        {mixed, "a", "x", "-", "1"},
+        {mixed, "a", "y", "-", "two words"},
+        {mixed, "b", "z", "-", "3"},
+        {blanks, "all blanks", "key", "-", "value one"},
+        {blanks, "\n\vAll Blanks\f\r\n", "\t\nKEY\n", "-", "value one"},
+        {blanks, "All blanks", "Other", " x\t\n\v\f\r ", " x"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(IniDocument(c.text).get(c.section, c.key, c.fallback), c.value)
+            << c.section << "/" << c.key;
     // A UTF-8 byte order mark does not hide the first section, and a write
     // keeps it.
     IniDocument marked("\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/ttyUSB0\r\n");
     EXPECT_EQ(marked.get("Ports", "COM1", "-"), "/dev/ttyUSB0");
     ASSERT_TRUE(marked.set("Ports", "COM2", "x"));
     EXPECT_EQ(marked.bytes(), "\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/ttyUSB0\r\nCOM2=x\r\n");
-
-    // Blanks are space, tab, CR, LF, vertical tab and form feed, in the text
-    // and in the names and defaults a caller gives.
-    const IniDocument blanks("[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n");
-    EXPECT_EQ(blanks.get("all blanks", "key", "-"), "value one");
-    EXPECT_EQ(blanks.get("\n\vAll Blanks\f\r\n", "\t\nKEY\n", "-"), "value one");
-    EXPECT_EQ(blanks.get("All blanks", "Other", " x\t\n\v\f\r "), " x");
-    EXPECT_EQ(Trim(" \t\r\n\v\fa b\f\v\n\r\t "), "a b");
-}
-
-TEST(IniDocument, AbsentGivesTheDefaultAndEmptyGivesEmptyText) {
-    const IniDocument doc("[Export]\r\nOut=\r\nKill=   \r\n");
-    EXPECT_EQ(doc.get("Export", "Out", "NoName.xml"), "");
-    EXPECT_EQ(doc.get("Export", "Kill", "0"), "");
-    EXPECT_EQ(doc.get("Export", "Missing", "0"), "0");
-    EXPECT_EQ(doc.get("XML", "Encoding", "UTF-8"), "UTF-8");
     EXPECT_EQ(IniDocument().get("Start", "Auto", "0"), "0");
-    // As the classic read does, a default loses its trailing blanks.
-    EXPECT_EQ(IniDocument().get("Serial_0", "COM", "* "), "*");
-}
 
-TEST(IniDocument, CutsLongValuesAndRemovesOneEnclosingPairOfQuotes) {
     // As written, as read: unquoted first, then cut; 8-bit bytes stay as
     // they are.
     const std::string longLine = "1,4,12,1;" + std::string(291, 'v');
@@ -119,13 +103,10 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     ASSERT_TRUE(store.write(path, "Export", "Mode", "a"));
     const std::string expected = start + "Out=\r\nKill=1\r\nMode=a\r\n";
     EXPECT_EQ(ReadFile(path), expected);
-    EXPECT_EQ(store.read(path, "Export", "Out", "NoName.xml"), "");
 
     // A new section goes at the end.
     ASSERT_TRUE(store.write(path, "General", "Title", "Plant"));
     EXPECT_EQ(ReadFile(path), expected + "[General]\r\nTitle=Plant\r\n");
-    EXPECT_EQ(store.read(path, "general", "title", ""), "Plant");
-    EXPECT_EQ(store.read(path, "Start", "Auto", "0"), "1");
 
     // A missing file is created, with CR LF lines and the usual mode.
     const std::string fresh = folder.file("New.INI");
@@ -135,165 +116,112 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     ::umask(mask);
     EXPECT_EQ(ModeOf(fresh), 0666 & ~mask);
     EXPECT_EQ(folder.entries(), 3u);  // no temporary file left behind
-}
 
-TEST(IniFileStore, SeesEditsMadeByAnotherWriter) {
-    TempFolder folder;
-    const std::string path = folder.file("Tarvel.INI");
-    PosixTextFiles files;
-    IniFileStore store(files);
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "none");
-
-    WriteFile(path, "[General]\nTitle=Plant\n");
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "Plant");
-    WriteFile(path, "[General]\nTitle=Roof B\n");
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "Roof B");
-
-    // Same size, same inode: the modification time tells the edit apart.
-    WriteFile(path, "[General]\nTitle=Roof C\n");
-    const struct timespec times[2] = {{1000, 1}, {1000, 2}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "Roof C");
-
-    // The store's own write is seen by the next read, and so is the edit
-    // that follows it.
-    ASSERT_TRUE(store.write(path, "General", "Title", "Own"));
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "Own");
-    WriteFile(path, "[General]\nTitle=Other\n");
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "Other");
-
-    fs::remove(path);
-    EXPECT_EQ(store.read(path, "General", "Title", "none"), "none");
-}
-
-TEST(IniFileStore, FailedWriteLeavesTheFileAsItWas) {
-    TempFolder folder;
-    const std::string path = folder.file("Tarvel.INI");
-    const std::string original =
-        "[Start]\r\nAuto=0\r\n[General]\r\nTitle=" + std::string(200, 't') + "\r\n";
-    WriteFile(path, original);
-    PosixTextFiles files;
-    IniFileStore store(files);
-    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "0");
-    {
-        FileSizeLimit limit(100);  // as a full disk
-        EXPECT_FALSE(store.write(path, "Start", "Auto", "1"));
-    }
-    EXPECT_EQ(ReadFile(path), original);
-    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "0");
-    EXPECT_EQ(folder.entries(), 1u);
-
-    EXPECT_FALSE(store.write(folder.file("missing/Tarvel.INI"), "Start", "Auto", "1"));
-    EXPECT_FALSE(store.write(path + "/Tarvel.INI", "Start", "Auto", "1"));
-    EXPECT_EQ(ReadFile(path), original);
     // Names that could not be read back are refused.
-    EXPECT_FALSE(store.write(path, "Start", "A=B", "1"));
-    EXPECT_FALSE(store.write(path, "Start\n[X]", "Auto", "1"));
-    EXPECT_EQ(ReadFile(path), original);
+    EXPECT_FALSE(store.write(fresh, "Start", "A=B", "1"));
+    EXPECT_FALSE(store.write(fresh, "Start\n[X]", "Auto", "1"));
+    EXPECT_EQ(ReadFile(fresh), "[Start]\r\nMin=1\r\n");
 }
 
-// One file in memory that counts how often the store looks at it and reads
-// it; every write puts the bytes in place as a new version.
-class CountingFiles : public TextFiles {
-  public:
-    FileLookup identify(const std::string&) override {
+// The files on disk, counting how often the store looks at the file and
+// reads it; a write can be refused, or leave the store without the identity
+// of the file it put in place, as when another writer replaced it at once.
+struct CountingFiles : PosixTextFiles {
+    FileLookup identify(const std::string& path) override {
         ++looks;
-        return found;
+        return PosixTextFiles::identify(path);
     }
-    FileLookup read(const std::string&, std::string& bytes) override {
+    FileLookup read(const std::string& path, std::string& bytes) override {
         ++reads;
-        bytes = found.kind == FileKind::Present ? content : std::string();
-        return found;
+        return PosixTextFiles::read(path, bytes);
     }
-    FileWrite write(const std::string&, std::string_view bytes) override {
+    FileWrite write(const std::string& path, std::string_view bytes) override {
+        ++writes;
         if (refuseWrites) return {false, std::nullopt, "disk full"};
-        edit(std::string(bytes));
-        written.push_back(content);
-        return {true, reportWritten ? std::optional(found.identity) : std::nullopt, {}};
+        FileWrite outcome = PosixTextFiles::write(path, bytes);
+        if (!reportWritten) outcome.identity.reset();
+        return outcome;
     }
-    // Another writer saves the file: a new version.
-    void edit(std::string bytes) {
-        content = std::move(bytes);
-        ++version;
-        found = {FileKind::Present, {1, 7, content.size(), {1000, version}, {1000, version}}, {}};
-    }
-
-    FileLookup found;
-    std::string content;
-    std::vector<std::string> written;
     bool refuseWrites = false;
     bool reportWritten = true;
     int looks = 0;
     int reads = 0;
-    std::int64_t version = 0;
+    int writes = 0;
 };
 
-TEST(IniFileStore, ReadsEachVersionOnceAndLooksAgainAtEveryRead) {
+TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
+    TempFolder folder;
+    const std::string path = folder.file("Tarvel.INI");
     CountingFiles files;
     IniFileStore store(files);
-    const std::string path = "Tarvel.INI";
-    files.edit("[Start]\r\nAuto=1\r\nMin=0\r\n");
-    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "1");
-    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "0");
-    EXPECT_EQ(store.read(path, "Start", "Other", "-"), "-");
-    EXPECT_EQ(files.looks, 3);
+    const auto value = [&](const char* key) { return store.read(path, "Start", key, "-"); };
+    EXPECT_EQ(value("Auto"), "-");
+
+    WriteFile(path, "[Start]\r\nAuto=1\r\nMin=0\r\n");
+    EXPECT_EQ(value("Auto"), "1");
+    EXPECT_EQ(value("Min"), "0");
+    EXPECT_EQ(value("Other"), "-");
+    EXPECT_EQ(files.looks, 4);
     EXPECT_EQ(files.reads, 1);
 
-    // Only the identity tells one version from the next.
-    files.edit("[Start]\r\nAuto=2\r\n");
-    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "2");
-    EXPECT_EQ(files.reads, 2);
-    files.content = "[Start]\r\nAuto=3\r\n";
-    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "2");
+    // Same size, same inode: the modification time tells the edit apart.
+    WriteFile(path, "[Start]\r\nAuto=2\r\nMin=0\r\n");
+    const struct timespec times[2] = {{1000, 1}, {1000, 2}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    EXPECT_EQ(value("Auto"), "2");
+    WriteFile(path, "[Start]\r\nAuto=3\r\n");
+    EXPECT_EQ(value("Auto"), "3");
+    EXPECT_EQ(files.reads, 3);
 
     // A held version is looked at once, at its first read.
     {
         HeldVersion held(store);
-        files.edit("[Start]\r\nAuto=4\r\n");
+        WriteFile(path, "[Start]\r\nAuto=4\r\n");
         const int looks = files.looks;
-        EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "4");
-        files.edit("[Start]\r\nAuto=5\r\n");
-        EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "4");
+        EXPECT_EQ(value("Auto"), "4");
+        WriteFile(path, "[Start]\r\nAuto=55\r\n");
+        EXPECT_EQ(value("Auto"), "4");
         EXPECT_EQ(files.looks, looks + 1);
     }
-    EXPECT_EQ(store.read(path, "Start", "Auto", "-"), "5");
+    EXPECT_EQ(value("Auto"), "55");
 
-    // The store's own write needs no second reading of the file, unless the
-    // file in place is no longer the one written.
+    // The store's own write needs no second reading of the file, and the
+    // edit that follows it is seen; without the identity of the file
+    // written, the next read reads the file.
     const int reads = files.reads;
     ASSERT_TRUE(store.write(path, "Start", "Min", "1"));
-    EXPECT_EQ(files.written.back(), "[Start]\r\nAuto=5\r\nMin=1\r\n");
-    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "1");
+    EXPECT_EQ(ReadFile(path), "[Start]\r\nAuto=55\r\nMin=1\r\n");
+    EXPECT_EQ(value("Min"), "1");
     EXPECT_EQ(files.reads, reads);
+    WriteFile(path, "[Start]\r\nAuto=6\r\nMin=1\r\n");
+    EXPECT_EQ(value("Auto"), "6");
     files.reportWritten = false;
     ASSERT_TRUE(store.write(path, "Start", "Min", "0"));
-    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "0");
-    EXPECT_EQ(files.reads, reads + 1);
+    EXPECT_EQ(value("Min"), "0");
+    EXPECT_EQ(files.reads, reads + 2);
 
     // A failed write changes nothing, and the next read reads the file.
     files.refuseWrites = true;
     EXPECT_FALSE(store.write(path, "Start", "Min", "9"));
-    EXPECT_EQ(store.read(path, "Start", "Min", "-"), "0");
-    EXPECT_EQ(files.reads, reads + 2);
-}
+    EXPECT_EQ(value("Min"), "0");
+    EXPECT_EQ(files.reads, reads + 3);
 
-TEST(IniFileStore, AFolderOrAnUnreadableFileGivesDefaultsAndIsNotOverwritten) {
-    for (FileKind kind : {FileKind::Folder, FileKind::Unreadable}) {
-        CountingFiles files;
-        files.edit("[Start]\r\nAuto=1\r\n");
-        IniFileStore store(files);
-        EXPECT_EQ(store.read("Tarvel.INI", "Start", "Auto", "0"), "1");
-        files.found = {kind, {}, "no way in"};
-        EXPECT_EQ(store.read("Tarvel.INI", "Start", "Auto", "0"), "0");
-        EXPECT_FALSE(store.write("Tarvel.INI", "Start", "Auto", "1"));
-        EXPECT_TRUE(files.written.empty());
-    }
-    // A missing file is written from nothing.
-    CountingFiles files;
-    IniFileStore store(files);
-    ASSERT_TRUE(store.write("Tarvel.INI", "Start", "Auto", "1"));
-    EXPECT_EQ(files.written, std::vector<std::string>{"[Start]\r\nAuto=1\r\n"});
-    EXPECT_EQ(files.reads, 0);
+    // A file that cannot be read, or a folder, gives the defaults and is not
+    // written; a removed file gives them too.
+    files.refuseWrites = false;
+    const int writes = files.writes;
+    fs::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    EXPECT_EQ(value("Min"), "-");
+    EXPECT_FALSE(store.write(path, "Start", "Min", "1"));
+    EXPECT_EQ(fs::status(path).type(), fs::file_type::fifo);
+    fs::remove(path);
+    fs::create_directory(path);
+    EXPECT_EQ(value("Min"), "-");
+    EXPECT_FALSE(store.write(path, "Start", "Min", "1"));
+    EXPECT_EQ(files.writes, writes);
+    fs::remove(path);
+    EXPECT_EQ(value("Min"), "-");
 }
 
 TEST(PosixTextFiles, TellsWhatIsAtAPathAndWhy) {
@@ -320,27 +248,18 @@ TEST(PosixTextFiles, TellsWhatIsAtAPathAndWhy) {
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_EQ(files.read(pipe, bytes).kind, FileKind::Unreadable);
 
-    // A file's identity is the same whether looked at or read, and a write
-    // reports the identity of the file it put in place.
+    // A write puts a new file in place (the identities it reports are
+    // tested through the store's reads).
     const std::string path = folder.file("Tarvel.INI");
     WriteFile(path, "[Start]\nAuto=0\n");
     const FileLookup looked = files.identify(path);
     ASSERT_EQ(looked.kind, FileKind::Present);
-    EXPECT_EQ(looked.identity.size, 15u);
-    const FileLookup read = files.read(path, bytes);
-    EXPECT_EQ(read.kind, FileKind::Present);
-    EXPECT_EQ(read.identity, looked.identity);
+    EXPECT_EQ(files.read(path, bytes).kind, FileKind::Present);
     EXPECT_EQ(bytes, "[Start]\nAuto=0\n");
-    const FileWrite write = files.write(path, "[Start]\r\nAuto=1\r\n");
-    ASSERT_TRUE(write.written);
-    ASSERT_TRUE(write.identity);
-    EXPECT_EQ(*write.identity, files.identify(path).identity);
-    EXPECT_NE(write.identity->inode, looked.identity.inode);
+    ASSERT_TRUE(files.write(path, "[Start]\r\nAuto=1\r\n").written);
+    EXPECT_NE(files.identify(path).identity.inode, looked.identity.inode);
     EXPECT_EQ(ReadFile(path), "[Start]\r\nAuto=1\r\n");
-
-    const FileWrite failed = files.write(folder.file("missing/Tarvel.INI"), "x");
-    EXPECT_FALSE(failed.written);
-    EXPECT_NE(failed.error.find(std::strerror(ENOENT)), std::string::npos) << failed.error;
+    EXPECT_FALSE(files.write(folder.file("missing/Tarvel.INI"), "x").written);
 }
 
 TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
@@ -350,15 +269,10 @@ TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
     std::string error;
     EXPECT_FALSE(files.exists(path));
 
-    ASSERT_TRUE(files.replace(path, "<a>1</a>\r\n", error)) << error;
-    EXPECT_TRUE(files.exists(path));
-    EXPECT_EQ(ReadFile(path), "<a>1</a>\r\n");
-
-    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     const std::string bigger(100000, 'x');
     ASSERT_TRUE(files.replace(path, bigger, error)) << error;
+    EXPECT_TRUE(files.exists(path));
     EXPECT_EQ(ReadFile(path), bigger);
-    EXPECT_EQ(ModeOf(path), 0640u);
     ASSERT_TRUE(files.replace(path, "", error)) << error;
     EXPECT_EQ(ReadFile(path), "");
     EXPECT_EQ(folder.entries(), 1u);

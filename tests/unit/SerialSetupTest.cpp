@@ -59,7 +59,6 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"COM", "123", CausaProfilo::PortaRifiutata},
           C{"COM", "0", CausaProfilo::PortaRifiutata},
           C{"Settings", "*", CausaProfilo::ChiaveMancante},
-          C{"Settings", "9600", CausaProfilo::PortaRifiutata},
           C{"Settings", "9600,X,8,1", CausaProfilo::PortaRifiutata},
           C{"TimeOut", "10001", CausaProfilo::ValoreNonValido},
           C{"TimeOut", "2.5", CausaProfilo::ValoreNonValido},

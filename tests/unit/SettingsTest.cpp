@@ -22,7 +22,6 @@ TEST(Settings, LoadsCaptionIntervalAndRequestList) {
     EXPECT_EQ(s.intervallo, Millis(60000));
     // 003 is missing (an empty line); 004 and 005 start with "REM".
     EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
-    EXPECT_EQ(s.selezione, -1);
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
 }
 
@@ -46,12 +45,10 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
         b.ini({{"Parameters/Firt", firt}, {"General/Title", "New"}});
         b.fp.dialogs.messages.clear();
         EXPECT_FALSE(b.prog.MenuRicarica_Click()) << firt;
-        ASSERT_EQ(b.fp.dialogs.messages.size(), 1u);
-        const auto& m = b.fp.dialogs.messages[0];
-        EXPECT_EQ(m.title, "Tarvel");
-        EXPECT_EQ(m.text, "Impostazioni errate nel file Tarvel.INI");
-        EXPECT_EQ(m.icon, Icon::Critical);
-        EXPECT_EQ(m.buttons, Buttons::Ok);
+        EXPECT_EQ(
+            b.fp.dialogs.messages,
+            (std::vector<fakes::ShownMessage>{{"Tarvel", "Impostazioni errate nel file Tarvel.INI",
+                                               Icon::Critical, Buttons::Ok}}));
         // The caption is already new; the list stays as it was.
         EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [New]");
         EXPECT_EQ(b.prog.stato().chiamate.size(), 2u);
@@ -75,11 +72,13 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOne) {
     // Toggling writes "1" or "0" back.
     b.prog.MenuKillfileOut_Click();
     EXPECT_EQ(b.fp.ini.get("Export", "Kill"), "1");
-    b.prog.MenuKillfileOut_Click();
-    EXPECT_EQ(b.fp.ini.get("Export", "Kill"), "0");
     b.prog.MenuMinimizzaPartenza_Click();
     EXPECT_EQ(b.fp.ini.get("Start", "Min"), "0");
     EXPECT_EQ(b.view.tray, std::vector<bool>{false});
+    // Switching the automatic acquisition on starts it.
+    b.prog.MenuAcquisisciAuto_Click();
+    EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "1");
+    EXPECT_TRUE(b.prog.stato().acquisizioneAttiva);
 
     // A failed load leaves the marks as they were.
     b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}});
@@ -126,10 +125,10 @@ TEST(OptionMenus, TextCommandsAskStoreAndClear) {
     b.fp.dialogs.typed = "Roof";
     b.prog.MenuTitoloGenerale_Click();
     EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [Roof]");
+    EXPECT_EQ(b.fp.dialogs.inputs.back().title, "Definizione titolo generale");
     b.fp.dialogs.typed = "@";
     b.prog.MenuTitoloGenerale_Click();
     EXPECT_EQ(b.prog.stato().didascalia, "Tarvel");
-    EXPECT_EQ(b.fp.dialogs.inputs.back().title, "Definizione titolo generale");
 
     // The encoding has no "@" rule.
     b.prog.MenuEncodingXML_Click();
