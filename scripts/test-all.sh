@@ -68,7 +68,7 @@ for step in "${steps[@]}"; do
     fuzz)
       echo "== Fuzzers (short run) =="
       bash scripts/fuzz.sh 15
-      passed=$((passed + 3))
+      passed=$((passed + 6))
       ;;
   esac
 done

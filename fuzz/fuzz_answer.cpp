@@ -1,0 +1,140 @@
+// The check of an answer against its read request. The first six bytes give
+// the request (node, function, address and quantity, big-endian; a quantity
+// outside 1 to 2000 is folded into it), the rest are the bytes received.
+// An answer is accepted exactly when its first LunghezzaRispostaA bytes
+// carry the request's node and function, the byte count of that length and
+// a right CRC; the master itself turns an accepted answer with more bytes
+// behind it into a wrong answer, so here more bytes are allowed. The CRC is
+// recomputed both with CalcolaCRC and with an independent nibble table. An
+// exception answer is recognised exactly when it is one. The data of an
+// accepted answer gives every item the request asked for, and nothing else.
+
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "modbus/Blocco.h"
+#include "modbus/Trama.h"
+
+namespace {
+
+using tarvel::Bytes;
+using tarvel::EsitoTransazione;
+
+void require(bool holds) {
+    if (!holds) std::abort();
+}
+
+// CRC-16/MODBUS four bits at a time, from the published nibble table of the
+// reflected polynomial 0xA001.
+std::uint16_t nibbleCrc(const std::uint8_t* bytes, std::size_t size) {
+    static const std::uint16_t table[16] = {0x0000, 0xCC01, 0xD801, 0x1400, 0xF001, 0x3C00,
+                                            0x2800, 0xE401, 0xA001, 0x6C00, 0x7800, 0xB401,
+                                            0x5000, 0x9C01, 0x8801, 0x4400};
+    std::uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc = static_cast<std::uint16_t>(table[(crc ^ bytes[i]) & 0x0F] ^ (crc >> 4));
+        crc = static_cast<std::uint16_t>(table[(crc ^ (bytes[i] >> 4)) & 0x0F] ^ (crc >> 4));
+    }
+    return crc;
+}
+
+// A frame whose last two bytes are the CRC of the others, low byte first.
+bool crcRight(const Bytes& frame, std::size_t length) {
+    if (length < 3 || frame.size() < length) return false;
+    const Bytes body(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length - 2));
+    const std::uint16_t crc = tarvel::CalcolaCRC(body);
+    require(crc == nibbleCrc(body.data(), body.size()));
+    return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == (crc >> 8);
+}
+
+// The length of the answer to a read: node, function, byte count, data and
+// CRC; the data is one byte per eight coils or inputs, two per register.
+int answerLength(int function, int quantity) {
+    if (function == 1 || function == 2) return 5 + (quantity + 7) / 8;
+    if (function == 3 || function == 4) return 5 + 2 * quantity;
+    return 0;
+}
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+void checkItems(const Bytes& answer, std::uint8_t node, std::uint8_t function,
+                std::uint16_t address, std::uint16_t quantity) {
+    tarvel::Blocco block;
+    block.nodo = node;
+    block.funzione = function;
+    block.inizio = address;
+    block.quantita = quantity;
+    block.dati.assign(answer.begin() + 3, answer.begin() + 3 + answer[2]);
+
+    const std::uint32_t first = address;
+    const std::uint32_t end = first + quantity;
+    if (first > 0) require(!tarvel::TestoElemento(block, first - 1));
+    require(!tarvel::TestoElemento(block, end));
+    std::optional<std::string> previous;
+    for (std::uint32_t item = first; item < end; ++item) {
+        const std::optional<std::string> text = tarvel::TestoElemento(block, item);
+        require(text.has_value());
+        const std::uint32_t k = item - first;
+        if (function <= 2) {
+            // Coils and inputs are packed from the low bit of the first byte.
+            const unsigned bit = (block.dati[k / 8] >> (k % 8)) & 1u;
+            require(*text == (bit ? "1" : "0"));
+            require(tarvel::Valore16(*text, 0, false) == bit);
+            continue;
+        }
+        require(text->size() == 4);
+        for (char c : *text) require(isHexDigit(c));
+        const unsigned raw = block.dati[2 * k] << 8 | block.dati[2 * k + 1];
+        require(tarvel::Valore16(*text, 0, true) == raw);
+        require(tarvel::Valore16(*text, 0, false) == static_cast<std::int16_t>(raw));
+        if (previous) {
+            const double pair = tarvel::Valore32(*previous, *text, 0, true);
+            require(pair >= 0 && pair <= 4294967295.0);
+            require(static_cast<std::uint32_t>(pair) % 65536 == raw);
+        }
+        previous = text;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 6) return 0;
+    const std::uint8_t node = data[0];
+    const std::uint8_t function = data[1];
+    const auto address = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
+    auto quantity = static_cast<std::uint16_t>(data[4] << 8 | data[5]);
+    if (quantity < 1 || quantity > tarvel::MassimoBloccoBit)
+        quantity = static_cast<std::uint16_t>(quantity % tarvel::MassimoBloccoBit + 1);
+    const Bytes answer(data + 6, data + size);
+
+    const Bytes request = tarvel::TramaLettura(node, function, address, quantity);
+    require(request.size() == 8 && crcRight(request, 8));
+    require(request[0] == node && request[1] == function);
+    require((request[2] << 8 | request[3]) == address && (request[4] << 8 | request[5]) == quantity);
+
+    const int expected = answerLength(function, quantity);
+    require(tarvel::LunghezzaRispostaA(request) == expected);
+
+    const EsitoTransazione result = tarvel::ControllaRisposta(request, answer);
+    const bool whole = expected > 0 && answer.size() >= static_cast<std::size_t>(expected);
+    const bool crc = whole && crcRight(answer, static_cast<std::size_t>(expected));
+    const bool matches = whole && answer[0] == node && answer[1] == function &&
+                         answer[2] == expected - 5;
+    if (!whole)
+        require(result == EsitoTransazione::RispostaErrata);
+    else if (!crc)
+        require(result == EsitoTransazione::ErroreCRC);
+    else
+        require(result == (matches ? EsitoTransazione::Completa
+                                   : EsitoTransazione::RispostaErrata));
+
+    const bool exception = answer.size() == 5 && answer[0] == node &&
+                           answer[1] == (function | 0x80) && crcRight(answer, 5);
+    require(tarvel::RispostaEccezione(request, answer) == exception);
+
+    if (result == EsitoTransazione::Completa) checkItems(answer, node, function, address, quantity);
+    return 0;
+}
