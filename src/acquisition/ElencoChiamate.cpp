@@ -23,19 +23,36 @@ std::string chiaveRiga(int n) {
     return key;
 }
 
+// Why "Firt" or "Last" gives no line number: the file gives no key at
+// all, or the key is absent, or its value is out of range.
+ErroreImpostazioni senzaIntervallo(const Impostazioni& imp, const char* chiave,
+                                   const std::string& valore) {
+    ErroreImpostazioni e = imp.store().problemaFile(imp.PercorsoIni());
+    if (e.causa != CausaImpostazioni::Nessuna) return e;
+    e.sezione = "Parameters";
+    e.chiave = chiave;
+    e.valore = valore;
+    e.causa = Trim(valore).empty() ? CausaImpostazioni::ChiaveMancante
+                                   : CausaImpostazioni::ValoreNonValido;
+    return e;
+}
+
 }  // namespace
 
 std::string DidascaliaPerTitolo(const std::string& titolo) {
     return std::string(NomeProdotto) + (titolo.empty() ? "" : " [" + titolo + "]");
 }
 
-std::optional<ElencoChiamate> LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) {
+LetturaElenco LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) {
     // One load reads one version of the file.
     HeldVersion versione(imp.store());
     titolo = imp.LeggiIni("General", "Title", "");
-    const int prima = numeroRiga(imp.LeggiIni("Parameters", "Firt", "0"));
-    const int ultima = numeroRiga(imp.LeggiIni("Parameters", "Last", "0"));
-    if (prima == 0 || ultima == 0) return std::nullopt;
+    const std::string primaTesto = imp.LeggiIni("Parameters", "Firt", "");
+    const std::string ultimaTesto = imp.LeggiIni("Parameters", "Last", "");
+    const int prima = numeroRiga(primaTesto);
+    const int ultima = numeroRiga(ultimaTesto);
+    if (prima == 0) return {std::nullopt, senzaIntervallo(imp, "Firt", primaTesto)};
+    if (ultima == 0) return {std::nullopt, senzaIntervallo(imp, "Last", ultimaTesto)};
 
     ElencoChiamate elenco;
     auto intervallo = ArrotondaInt32(NumeroIniziale(imp.LeggiIni("Parameters", "Interval", "0")));
@@ -45,7 +62,7 @@ std::optional<ElencoChiamate> LeggiElencoChiamate(const Impostazioni& imp, std::
         std::string riga(Trim(imp.LeggiIni("Parameters", chiaveRiga(n), "")));
         if (Maiuscolo(riga.substr(0, 3)) != "REM") elenco.righe.push_back(CaricaRiga(riga));
     }
-    return elenco;
+    return {std::move(elenco), {}};
 }
 
 }  // namespace tarvel

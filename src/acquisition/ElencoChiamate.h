@@ -8,6 +8,7 @@
 
 #include "acquisition/Chiamata.h"
 #include "platform/Clock.h"
+#include "settings/ErroreImpostazioni.h"
 
 namespace tarvel {
 
@@ -21,9 +22,14 @@ struct ElencoChiamate {
 // The caption of the main window for a title: "Tarvel [title]".
 std::string DidascaliaPerTitolo(const std::string& titolo);
 
-// Reads the list from one version of the settings file; nothing when
+// The list, or why there is none.
+struct LetturaElenco {
+    std::optional<ElencoChiamate> elenco;
+    ErroreImpostazioni errore;
+};
+
+// Reads the list from one version of the settings file; no list when
 // "Firt" or "Last" gives no line number. The title is read either way.
-std::optional<ElencoChiamate> LeggiElencoChiamate(const Impostazioni& impostazioni,
-                                                  std::string& titolo);
+LetturaElenco LeggiElencoChiamate(const Impostazioni& impostazioni, std::string& titolo);
 
 }  // namespace tarvel

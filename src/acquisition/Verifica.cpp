@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "acquisition/Chiamata.h"
 #include "settings/Numero.h"
@@ -39,7 +40,12 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
     Chiamata c = TagliaRiga(riga);
     if (!NomeElementoValido(c.Descrizione))
         problemi.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
-    if (tipo == TipoRiga::Costante) return problemi;
+    if (tipo == TipoRiga::Costante) {
+        // The constant goes into the output as it stands.
+        if (c.Registro.find_first_of(std::string_view("<\0", 2)) != std::string::npos)
+            problemi.emplace_back("costante con un carattere che rende l'XML non valido (< o NUL)");
+        return problemi;
+    }
     struct Campo {
         const char* nome;
         std::string testo;
@@ -64,6 +70,22 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
     if (funzione && (*funzione < 1 || *funzione > 4))
         problemi.push_back("codice funzione " + std::string(Trim(c.Codice)) +
                            " non supportato (1-4)");
+    return problemi;
+}
+
+std::vector<ProblemaElenco> ProblemiElenco(const std::vector<Riga>& righe) {
+    std::vector<ProblemaElenco> problemi;
+    std::map<std::string, std::size_t> viste;  // description -> first line
+    for (std::size_t i = 0; i < righe.size(); ++i) {
+        const Riga& riga = righe[i];
+        if (riga.tipo == TipoRiga::Prossimo) viste.clear();
+        if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
+        const auto [prima, nuova] = viste.emplace(riga.campi.Descrizione, i);
+        if (!nuova)
+            problemi.push_back({i, "descrizione \"" + riga.campi.Descrizione +
+                                       "\" già usata dalla riga " + std::to_string(prima->second) +
+                                       " dello stesso dispositivo"});
+    }
     return problemi;
 }
 

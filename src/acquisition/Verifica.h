@@ -1,9 +1,12 @@
 #pragma once
 // Problems a request line has that can be found without the serial line.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "acquisition/Chiamata.h"
 
 namespace tarvel {
 
@@ -12,5 +15,15 @@ bool NomeElementoValido(std::string_view nome);
 
 // The problems of one request line, one text each (empty: none found).
 std::vector<std::string> ProblemiRiga(std::string_view riga);
+
+struct ProblemaElenco {
+    std::size_t riga;  // index in the list
+    std::string testo;
+};
+
+// The problems between lines: two values of one device (the lines between
+// two next-device lines) with the same description, whose second element
+// hides the first for most readers of the output.
+std::vector<ProblemaElenco> ProblemiElenco(const std::vector<Riga>& righe);
 
 }  // namespace tarvel

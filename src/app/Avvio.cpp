@@ -79,7 +79,7 @@ void Avvio::ConfermaUscita() {
         return;
     }
     const Answer risposta = dialogs_.messageBox(NomeProdotto, "Uscire dal programma ?",
-                                                Icon::Question, Buttons::YesNo, Answer::No);
+                                                Icon::Question, Buttons::YesNo, Answer::No, {});
     if (risposta != Answer::Yes) return;
     finestre_.RimuoviIconaTray();
     programma_.ChiudiPorta();

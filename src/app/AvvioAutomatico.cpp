@@ -21,7 +21,7 @@ void AvvioAutomatico::AttivaAutoAvvio() {
     }
     dialogs_.messageBox(NomeProdotto,
                         "Attenzione: Il programma non può essere inserito nella tray bar.",
-                        Icon::Exclamation, Buttons::Ok, Answer::Ok);
+                        Icon::Exclamation, Buttons::Ok, Answer::Ok, {});
 }
 
 void AvvioAutomatico::DisattivaAutoAvvio() {
@@ -33,7 +33,7 @@ void AvvioAutomatico::DisattivaAutoAvvio() {
     }
     dialogs_.messageBox(NomeProdotto,
                         "Attenzione: Il programma è già stato inserito nella tray bar.",
-                        Icon::Critical, Buttons::Ok, Answer::Ok);
+                        Icon::Critical, Buttons::Ok, Answer::Ok, {});
 }
 
 void AvvioAutomatico::MenuAvvioAuto_Click(bool avvioInCorso) {

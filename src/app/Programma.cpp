@@ -47,7 +47,8 @@ bool Programma::CaricaImpostazioni() {
     if (!CaricaParametri()) {
         p_.dialogs.messageBox(NomeProdotto,
                               std::string("Impostazioni errate nel file ") + NomeFileIni,
-                              Icon::Critical, Buttons::Ok, Answer::Ok);
+                              Icon::Critical, Buttons::Ok, Answer::Ok,
+                              DescriviErroreImpostazioni(erroreImpostazioni_));
         return false;
     }
     impostazioni_.LeggiAcquisizioneAutomatica();
@@ -90,10 +91,12 @@ void Programma::MenuTitoloGenerale_Click() {
 
 bool Programma::CaricaParametri() {
     std::string titolo;
-    std::optional<ElencoChiamate> elenco = LeggiElencoChiamate(impostazioni_, titolo);
+    LetturaElenco lettura = LeggiElencoChiamate(impostazioni_, titolo);
     stato_.didascalia = DidascaliaPerTitolo(titolo);
     notifica(&MainView::didascaliaCambiata);
-    if (!elenco) return false;
+    erroreImpostazioni_ = std::move(lettura.errore);
+    if (!lettura.elenco) return false;
+    std::optional<ElencoChiamate>& elenco = lettura.elenco;
 
     stato_.intervallo = elenco->intervallo;
     ciclo_.impostaIntervallo(elenco->intervallo);
@@ -133,11 +136,13 @@ void Programma::AzzeraDettagli() {
 
 // --- Serial line --------------------------------------------------------------
 
-bool Programma::erroreImpostazionePorta(ErroreProfilo errore) {
+bool Programma::erroreImpostazionePorta(const std::string& sezione, ErroreProfilo errore) {
     erroreProfilo_ = std::move(errore);
+    sezioneProfilo_ = sezione;
     notifica(&MainView::nascondiSplash);
     p_.dialogs.messageBox(stato_.didascalia, "Errore nell'impostazione della porta seriale.",
-                          Icon::Exclamation, Buttons::Ok, Answer::Ok);
+                          Icon::Exclamation, Buttons::Ok, Answer::Ok,
+                          DescriviErroreProfilo(sezione, erroreProfilo_));
     return false;
 }
 
@@ -147,10 +152,10 @@ bool Programma::ImpostaPortaSeriale(std::int16_t n) {
     LetturaProfilo lettura = LeggiProfilo([&](const char* chiave, const char* predefinito) {
         return LeggiIni(sezione, chiave, predefinito);
     });
-    if (!lettura.profilo) return erroreImpostazionePorta(std::move(lettura.errore));
+    if (!lettura.profilo) return erroreImpostazionePorta(sezione, std::move(lettura.errore));
     const ProfiloSeriale& profilo = *lettura.profilo;
     if (ErroreProfilo e = ConfiguraProfilo(mbus_, profilo); e.causa != CausaProfilo::Nessuna)
-        return erroreImpostazionePorta(std::move(e));
+        return erroreImpostazionePorta(sezione, std::move(e));
 
     stato_.didascaliaMonitor = "Monitor RS232 [Porta COM" + profilo.com + " attiva]";
     notifica(&MainView::didascaliaMonitorCambiata);
@@ -158,16 +163,23 @@ bool Programma::ImpostaPortaSeriale(std::int16_t n) {
     notifica(&MainView::statusBarCambiata);
 
     if (!mbus_.ApriPorta(true))
-        return erroreImpostazionePorta(
-            {CausaProfilo::PortaNonAperta, "COM", profilo.com, mbus_.errorePorta()});
+        return erroreImpostazionePorta(sezione, {CausaProfilo::PortaNonAperta, "COM", profilo.com,
+                                                 mbus_.errorePorta(), mbus_.erroreApertura()});
     erroreProfilo_ = {};
+    sezioneProfilo_ = sezione;
     profiloAttivo_ = profilo;
     p_.clock.sleep(Millis(100));
     return true;
 }
 
 bool Programma::applicaProfilo(std::optional<std::int16_t> profilo) {
-    if (!profilo) return erroreImpostazionePorta({CausaProfilo::ValoreNonValido, "SERIAL", "", ""});
+    if (!profilo) {
+        const std::string testo =
+            stato_.selezione >= 0 && stato_.selezione < numeroRighe()
+                ? righe_[static_cast<std::size_t>(stato_.selezione)].testo
+                : std::string("SERIAL");
+        return erroreImpostazionePorta({}, {CausaProfilo::FuoriIntervallo, {}, testo, {}, {}});
+    }
     return ImpostaPortaSeriale(*profilo);
 }
 

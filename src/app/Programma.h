@@ -83,6 +83,11 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     bool ImpostaPortaSeriale(std::int16_t profilo);
     // Why the last profile failed (causa Nessuna after a success).
     const ErroreProfilo& erroreProfilo() const { return erroreProfilo_; }
+    // The section of the last profile tried ("Serial_0").
+    const std::string& sezioneProfilo() const { return sezioneProfilo_; }
+    // Why the last load found the settings unusable (causa Nessuna after a
+    // good load).
+    const ErroreImpostazioni& erroreImpostazioni() const { return erroreImpostazioni_; }
     // Closes the port, for the end of the program.
     void ChiudiPorta() { mbus_.ApriPorta(false); }
 
@@ -113,7 +118,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
 
   private:
     void notifica(void (MainView::*evento)());
-    bool erroreImpostazionePorta(ErroreProfilo errore);
+    bool erroreImpostazionePorta(const std::string& sezione, ErroreProfilo errore);
     void aggiornaOpzioni();
 
     // The execution's context.
@@ -146,6 +151,8 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Ciclo ciclo_;
     std::vector<Riga> righe_;
     ErroreProfilo erroreProfilo_;
+    std::string sezioneProfilo_;
+    ErroreImpostazioni erroreImpostazioni_;
     // The pause and the skip count of the last profile applied.
     ProfiloSeriale profiloAttivo_;
     MainState stato_;

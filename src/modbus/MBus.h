@@ -48,6 +48,7 @@ class MBus {
     std::string LeggiSettings() const;
     // Text of the port's last error, for messages.
     std::string errorePorta() const { return port_.errorText(); }
+    PortError erroreApertura() const { return port_.openError(); }
 
     // One exchange: true when the expected answer arrived in time and passed
     // its checks. The last esito() tells what happened.

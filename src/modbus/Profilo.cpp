@@ -13,7 +13,7 @@ const char* const TestiHandshaking[] = {"None", "XonXoff", "RTS", "RTSXonXoff"};
 const char* OnOff(bool on) { return on ? "On" : "Off"; }
 
 ErroreProfilo errore(CausaProfilo causa, std::string chiave = {}, std::string valore = {}) {
-    return {causa, std::move(chiave), std::move(valore), {}};
+    return {causa, std::move(chiave), std::move(valore), {}, {}};
 }
 
 // A whole number from minimo to massimo, as the text's leading number.
@@ -93,14 +93,17 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
         e.dettaglio = mbus.errorePorta();
         return e;
     };
+    // Settings the line cannot take are refused before the port is asked:
+    // its last reason would belong to an earlier request.
+    const std::optional<ImpostazioniLinea> linea = LeggiImpostazioniLinea(p.settings);
+    if (!linea) return errore(CausaProfilo::PortaRifiutata, "Settings", p.settings);
     if (!mbus.ConfiguraPorta(p.com, p.settings, p.handshaking, p.nullDiscard, p.dtr, p.rts)) {
-        if (!LeggiImpostazioniLinea(p.settings)) return rifiutata("Settings", p.settings);
-        return rifiutata("COM", p.com);
+        const bool numero = mbus.LeggiCommPort() != p.com;
+        return rifiutata(numero ? "COM" : "Settings", numero ? p.com : p.settings);
     }
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
-    const std::optional<ImpostazioniLinea> linea = LeggiImpostazioniLinea(p.settings);
-    mbus.ImpostaSilenzio(p.pausaImpostata && linea ? SilenzioTraTrame(linea->baud)
+    mbus.ImpostaSilenzio(p.pausaImpostata ? SilenzioTraTrame(linea->baud)
                                                    : std::chrono::microseconds(0));
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
@@ -115,6 +118,30 @@ std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& p) {
             std::string("Null Discard: ") + OnOff(p.nullDiscard),
             std::string("DTR: ") + OnOff(p.dtr),
             std::string("RTS: ") + OnOff(p.rts)};
+}
+
+std::string DescriviErrorePorta(const PortError& e) {
+    const std::string& d = e.device;
+    const std::string sistema = e.systemError.empty() ? "" : " (" + e.systemError + ")";
+    switch (e.fault) {
+        case PortFault::NoDevice:
+            return d.empty() ? "nessun dispositivo per questo numero di porta"
+                             : "il dispositivo " + d + " non esiste";
+        case PortFault::NotCharDevice:
+            return d + " non è un dispositivo seriale" + sistema;
+        case PortFault::AccessDenied:
+            return "accesso negato a " + d + sistema +
+                   (e.group.empty() ? std::string()
+                                    : ": l'utente deve appartenere al gruppo " + e.group +
+                                          " (sudo usermod -aG " + e.group +
+                                          " $USER, poi un nuovo accesso)");
+        case PortFault::InUse:
+            return d + " è già in uso da un altro programma";
+        case PortFault::None:
+        case PortFault::Other:
+            break;
+    }
+    return "impossibile aprire " + (d.empty() ? std::string("la porta") : d) + sistema;
 }
 
 std::string DescriviErroreProfilo(const std::string& sezione, const ErroreProfilo& e) {
@@ -133,8 +160,9 @@ std::string DescriviErroreProfilo(const std::string& sezione, const ErroreProfil
             testo = dove + ": valore non accettato dalla porta \"" + e.valore + "\"";
             break;
         case CausaProfilo::PortaNonAperta:
-            testo = dove + ": impossibile aprire la porta";
-            break;
+            return dove + " " + e.valore + ": " + DescriviErrorePorta(e.porta);
+        case CausaProfilo::FuoriIntervallo:
+            return "riga \"" + e.valore + "\": numero di profilo fuori dall'intervallo";
     }
     if (!e.dettaglio.empty()) testo += " (" + e.dettaglio + ")";
     return testo;

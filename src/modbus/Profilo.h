@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/SerialPort.h"
+
 namespace tarvel {
 
 class MBus;
@@ -43,6 +45,7 @@ enum class CausaProfilo : std::uint8_t {
     ValoreNonValido,  // a key whose value is not a number in its range
     PortaRifiutata,   // the port refused the number or the line settings
     PortaNonAperta,   // the device could not be opened
+    FuoriIntervallo,  // a serial line names no profile number
 };
 
 struct ErroreProfilo {
@@ -50,6 +53,7 @@ struct ErroreProfilo {
     std::string chiave;     // the key at fault, when one is
     std::string valore;     // its value as written
     std::string dettaglio;  // the port's own reason, when it gave one
+    PortError porta;        // PortaNonAperta: why
 };
 
 // Reads one key of the section: key, default -> the value as written.
@@ -69,6 +73,9 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& profilo);
 
 // The six status-bar panels that show an applied profile.
 std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& profilo);
+
+// Why a device could not be opened, in Italian.
+std::string DescriviErrorePorta(const PortError& errore);
 
 // The cause in Italian, naming the section and the key: for messages.
 std::string DescriviErroreProfilo(const std::string& sezione, const ErroreProfilo& errore);

@@ -27,6 +27,23 @@ struct LineSettings {
 
 enum class Handshake { None = 0, XonXoff = 1, RtsCts = 2, RtsCtsXonXoff = 3 };
 
+// Why the port could not be opened (or, without opening it, would not be).
+enum class PortFault {
+    None,
+    NoDevice,       // nothing at the device path
+    NotCharDevice,  // something that is no terminal device
+    AccessDenied,   // this user may not read and write it
+    InUse,          // another program holds it
+    Other,          // any other failure: see the system's words
+};
+
+struct PortError {
+    PortFault fault = PortFault::None;
+    std::string device;       // the device path, when one was involved
+    std::string systemError;  // the system's words, when it gave some
+    std::string group;        // AccessDenied: the group that owns the device
+};
+
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -63,6 +80,10 @@ class SerialPort {
 
     // Text of the last error, for messages.
     virtual std::string errorText() const = 0;
+    // Why the last opening failed.
+    virtual PortError openError() const {
+        return {PortFault::Other, {}, errorText(), {}};
+    }
 };
 
 }  // namespace tarvel

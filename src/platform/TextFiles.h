@@ -41,6 +41,8 @@ struct FileLookup {
     FileKind kind = FileKind::Missing;
     FileIdentity identity;
     std::string reason;
+    // The system's words for the error alone ("Permission denied").
+    std::string systemError;
 };
 
 // The outcome of a write. On success, the identity of the file now at the

@@ -3,6 +3,16 @@
 #include <utility>
 
 namespace tarvel {
+namespace {
+
+// A byte order mark, or text whose first character has a zero byte beside
+// it: what editors write when asked for "Unicode".
+bool LooksLikeUtf16(std::string_view bytes) {
+    if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) return true;
+    return bytes.size() >= 2 && (bytes[0] == '\0') != (bytes[1] == '\0');
+}
+
+}  // namespace
 
 void IniFileStore::holdVersion(bool hold) {
     held_ = hold;
@@ -22,18 +32,26 @@ IniFileStore::FileState IniFileStore::refresh(const std::string& file) {
 
 IniFileStore::FileState IniFileStore::check(const std::string& file) {
     const FileLookup found = files_.identify(file);
+    if (found.kind == FileKind::Present) {
+        if (valid_ && path_ == file && identity_ == found.identity) return loadedState_;
+        return load(file);
+    }
+    valid_ = false;
+    return stateOf(found);
+}
+
+IniFileStore::FileState IniFileStore::stateOf(const FileLookup& found) {
+    reason_ = found.systemError;
     switch (found.kind) {
         case FileKind::Present:
-            if (valid_ && path_ == file && identity_ == found.identity) return FileState::Loaded;
-            return load(file);
+            return FileState::Loaded;
         case FileKind::Missing:
-            valid_ = false;
             return FileState::Missing;
         case FileKind::Folder:
+            return FileState::Folder;
         case FileKind::Unreadable:
             break;
     }
-    valid_ = false;
     return FileState::Unreadable;
 }
 
@@ -41,13 +59,36 @@ IniFileStore::FileState IniFileStore::load(const std::string& file) {
     valid_ = false;
     std::string bytes;
     const FileLookup found = files_.read(file, bytes);
-    if (found.kind == FileKind::Missing) return FileState::Missing;
-    if (found.kind != FileKind::Present) return FileState::Unreadable;
-    document_ = IniDocument(std::move(bytes));
+    if (found.kind != FileKind::Present) return stateOf(found);
+    loadedState_ = LooksLikeUtf16(bytes) ? FileState::Utf16 : FileState::Loaded;
+    document_ = IniDocument(loadedState_ == FileState::Loaded ? std::move(bytes) : std::string());
     identity_ = found.identity;
     path_ = file;
     valid_ = true;
-    return FileState::Loaded;
+    return loadedState_;
+}
+
+ErroreImpostazioni IniFileStore::problemaFile(const std::string& file) {
+    ErroreImpostazioni e;
+    e.percorso = file;
+    switch (refresh(file)) {
+        case FileState::Loaded:
+            break;
+        case FileState::Missing:
+            e.causa = CausaImpostazioni::FileMancante;
+            break;
+        case FileState::Folder:
+            e.causa = CausaImpostazioni::Cartella;
+            break;
+        case FileState::Unreadable:
+            e.causa = CausaImpostazioni::Illeggibile;
+            e.motivo = reason_;
+            break;
+        case FileState::Utf16:
+            e.causa = CausaImpostazioni::Utf16;
+            break;
+    }
+    return e;
 }
 
 std::string IniFileStore::read(const std::string& file, const std::string& section,
@@ -64,8 +105,11 @@ bool IniFileStore::write(const std::string& file, const std::string& section,
         case FileState::Missing:
             document_ = IniDocument();
             break;
-        // A file that exists but cannot be read is not overwritten.
+        // A file that exists but cannot be read is not overwritten, nor a
+        // UTF-16 one, which a value in 8-bit text would damage.
+        case FileState::Folder:
         case FileState::Unreadable:
+        case FileState::Utf16:
             return false;
     }
     valid_ = false;
@@ -77,6 +121,7 @@ bool IniFileStore::write(const std::string& file, const std::string& section,
     if (outcome.identity) {
         identity_ = *outcome.identity;
         path_ = file;
+        loadedState_ = FileState::Loaded;
         valid_ = true;
     }
     return true;

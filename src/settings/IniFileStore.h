@@ -23,21 +23,28 @@ class IniFileStore : public ProfileStore {
     bool write(const std::string& file, const std::string& section, const std::string& key,
                const std::string& value) override;
     void holdVersion(bool hold) override;
+    ErroreImpostazioni problemaFile(const std::string& file) override;
 
   private:
-    enum class FileState { Loaded, Missing, Unreadable };
+    // Utf16: read, but a UTF-16 text, which gives no key and is never
+    // written into.
+    enum class FileState { Loaded, Missing, Folder, Unreadable, Utf16 };
 
     // Brings the kept document up to date with the file.
     FileState refresh(const std::string& file);
     FileState check(const std::string& file);
     FileState load(const std::string& file);
+    FileState stateOf(const FileLookup& found);
 
     TextFiles& files_;
     bool valid_ = false;
+    FileState loadedState_ = FileState::Loaded;  // of the kept document
     // Set while a version is held and the file was checked once since.
     bool held_ = false;
     bool checkedWhileHeld_ = false;
     FileState heldState_ = FileState::Missing;
+    // The system's reason when the file could not be read.
+    std::string reason_;
     std::string path_;
     FileIdentity identity_;
     IniDocument document_;

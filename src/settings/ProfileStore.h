@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "settings/ErroreImpostazioni.h"
+
 namespace tarvel {
 
 class ProfileStore {
@@ -21,6 +23,12 @@ class ProfileStore {
     // found instead of checking the file again: one load of many keys reads
     // one version of the file, even when an editor saves it meanwhile.
     virtual void holdVersion(bool hold) { (void)hold; }
+    // Why the file gives no keys at all (causa Nessuna when it can be read),
+    // for the message that comes with a settings file that cannot be used.
+    virtual ErroreImpostazioni problemaFile(const std::string& file) {
+        (void)file;
+        return {};
+    }
 };
 
 // Holds the file's version for the life of the object.

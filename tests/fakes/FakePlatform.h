@@ -67,8 +67,9 @@ struct AskedInput {
 class FakeDialogs : public Dialogs {
   public:
     Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
-                      Answer defaultButton) override {
+                      Answer defaultButton, const std::string& details) override {
         messages.push_back({title, text, icon, buttons, defaultButton});
+        this->details.push_back(details);
         return buttons == Buttons::Ok ? Answer::Ok : answer;
     }
     std::string inputBox(const std::string& prompt, const std::string& title,
@@ -77,6 +78,7 @@ class FakeDialogs : public Dialogs {
         return typed;
     }
     std::vector<ShownMessage> messages;
+    std::vector<std::string> details;  // of each message
     std::vector<AskedInput> inputs;
     Answer answer = Answer::No;  // for Yes/No questions
     std::string typed;           // what the input box returns

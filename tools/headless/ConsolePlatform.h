@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/Dialogs.h"
-#include "platform/SerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 
 namespace tarvel {
 
@@ -14,27 +14,25 @@ namespace tarvel {
 class ConsoleDialogs : public Dialogs {
   public:
     Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
-                      Answer defaultButton) override;
+                      Answer defaultButton, const std::string& details) override;
     std::string inputBox(const std::string& prompt, const std::string& title,
                          const std::string& proposed) override;
+    struct Message {
+        std::string title, text, details;
+    };
     // Keeps messages instead of printing them.
     bool quiet = false;
-    std::vector<std::string> messages;
+    std::vector<Message> messages;
+    static void print(const Message& message);
 };
 
-// Accepts and keeps settings like a real port, but never opens a device:
+// The real port's checks of numbers and line settings, and of the device
+// as an opening would find it, but the device is never opened or locked:
 // for checking a settings file without touching the line.
-class DryRunPort : public SerialPort {
+class DryRunPort : public PosixSerialPort {
   public:
-    bool setPortNumber(int number) override;
-    int portNumber() const override { return number_; }
-    bool setSettings(const LineSettings& line) override;
-    LineSettings settings() const override { return settings_; }
-    void setHandshake(Handshake) override {}
-    void setNullDiscard(bool) override {}
-    void setDtr(bool) override {}
-    void setRts(bool) override {}
-    bool open() override { return true; }
+    using PosixSerialPort::PosixSerialPort;
+    bool open() override { return checkDevice(); }
     void close() override {}
     bool isOpen() const override { return false; }
     bool deviceLost() const override { return false; }
@@ -43,11 +41,6 @@ class DryRunPort : public SerialPort {
     bool write(const Bytes&) override { return false; }
     Bytes readAll() override { return {}; }
     void waitForInput(TimePoint) override {}
-    std::string errorText() const override { return {}; }
-
-  private:
-    int number_ = 1;
-    LineSettings settings_;
 };
 
 }  // namespace tarvel

@@ -3,9 +3,7 @@
 #include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
-#include <set>
 
-#include "acquisition/Verifica.h"
 #include "app/Avvio.h"
 #include "modbus/Profilo.h"
 #include "platform/posix/SignalPipe.h"
@@ -151,41 +149,6 @@ void Runner::fine(int codice) {
     prog_.ChiudiPorta();
     codice_ = codice;
     QCoreApplication::exit(codice);
-}
-
-int VerificaImpostazioni(Programma& prog, std::FILE* out) {
-    if (!prog.CaricaImpostazioni()) return 2;
-    const MainState& s = prog.stato();
-    std::fprintf(out, "caption\t%s\n", s.didascalia.c_str());
-    std::fprintf(out, "interval\t%lld\n", static_cast<long long>(s.intervallo.count()));
-    std::vector<std::string> avvisi;
-    std::set<int> controllati;
-    auto profilo = [&](std::int16_t n) {
-        if (controllati.insert(n).second && !prog.ImpostaPortaSeriale(n))
-            avvisi.push_back(
-                "profilo Serial_" + std::to_string(n) +
-                ": Errore nell'impostazione della porta seriale. (" +
-                DescriviErroreProfilo("Serial_" + std::to_string(n), prog.erroreProfilo()) + ")");
-    };
-    profilo(0);
-    const std::vector<Riga>& righe = prog.righe();
-    for (std::size_t i = 0; i < righe.size(); ++i) {
-        const Riga& riga = righe[i];
-        const Chiamata& c = riga.campi;
-        std::fprintf(out, "line\t%zu\t%s\t%s\t%s\t%s\t%s\t%s\n", i, NomeTipoRiga(riga.tipo),
-                     c.Nodo.c_str(), c.Codice.c_str(), c.Registro.c_str(), c.Decimali.c_str(),
-                     c.Descrizione.c_str());
-        if (riga.tipo == TipoRiga::Seriale) {
-            if (riga.profilo)
-                profilo(*riga.profilo);
-            else
-                avvisi.push_back("riga " + std::to_string(i) + ": profilo fuori intervallo");
-        }
-        for (const auto& p : ProblemiRiga(riga.testo))
-            avvisi.push_back("riga " + std::to_string(i) + ": " + p);
-    }
-    for (const auto& a : avvisi) std::fprintf(out, "warning\t%s\n", a.c_str());
-    return 0;
 }
 
 }  // namespace tarvel

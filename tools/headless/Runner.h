@@ -57,7 +57,4 @@ class Runner : public MainView {
     std::size_t tx_ = 0, rx_ = 0;
 };
 
-// Prints the check of a settings file; returns the exit code.
-int VerificaImpostazioni(Programma& programma, std::FILE* out);
-
 }  // namespace tarvel

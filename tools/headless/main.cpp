@@ -5,10 +5,12 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "ConsolePlatform.h"
 #include "Runner.h"
+#include "VerificaImpostazioni.h"
 #include "modbus/PorteCom.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixSerialPort.h"
@@ -35,8 +37,11 @@ const char* const Usage =
     "                 good answers, time-outs, CRC errors, wrong answers, exceptions\n"
     "                 (code:count ...), skipped lines, median answer time in ms,\n"
     "                 time of the last good answer, tab-separated\n"
-    "  --check        check the settings without touching any port, print one\n"
-    "                 record a line (caption, interval, line, warning) and exit\n"
+    "  --check        check the settings and each profile's device without\n"
+    "                 opening it: a header line naming the columns, one record a\n"
+    "                 line (caption, interval, line, warning), then \"N righe,\n"
+    "                 N avvisi\"; exit code 0 no warning, 1 warnings only, 2\n"
+    "                 settings unusable, 3 profile 0 would fail\n"
     "  --help         this text\n"
     "\n"
     "Signals: SIGTERM and SIGINT end the running wait at once, write the output\n"
@@ -56,7 +61,13 @@ bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--folder" && i + 1 < argc) {
-            a.cartella = argv[++i];
+            // Absolute, so that every message names the file in full.
+            std::error_code e;
+            std::filesystem::path cartella = std::filesystem::absolute(argv[++i], e);
+            cartella = cartella.lexically_normal();
+            if (e || cartella.empty()) return false;
+            a.cartella = cartella.string();
+            while (a.cartella.size() > 1 && a.cartella.back() == '/') a.cartella.pop_back();
         } else if (arg == "--cycles" && i + 1 < argc) {
             char* end = nullptr;
             a.cicli = std::strtol(argv[++i], &end, 10);
@@ -99,19 +110,22 @@ int main(int argc, char** argv) {
     // An output path that names the settings file would destroy the list.
     files.protect(identity.programFolder() + "/" + NomeFileIni);
 
+    const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
     if (args.verifica) {
-        DryRunPort dry;
+        DryRunPort dry(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
         dialogs.quiet = true;
         Programma prog({ini, clock, dialogs, identity, dry, files});
-        int code = VerificaImpostazioni(prog, stdout);
-        if (code != 0) std::fprintf(stderr, "Tarvel: Impostazioni errate nel file Tarvel.INI\n");
+        const int code = VerificaImpostazioni(prog, stdout);
+        // The settings' message, or profile 0's: the first one shown.
+        if ((code == VerificaImpostazioniErrate || code == VerificaProfiloZeroErrato) &&
+            !dialogs.messages.empty())
+            ConsoleDialogs::print(dialogs.messages.front());
         return code;
     }
 
     // No window must stay responsive: a wait blocks on the port and the
     // signal pipe together, and no event loop runs inside a cycle.
-    PosixSerialPort port(
-        ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni, DefaultComDevice));
+    PosixSerialPort port(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
     Programma prog({ini, clock, dialogs, identity, port, files});
     Runner::installaSegnali();
     Runner runner(prog, {args.cicli, args.monitor, args.stats});

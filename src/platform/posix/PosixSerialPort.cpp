@@ -1,9 +1,11 @@
 #include "platform/posix/PosixSerialPort.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -94,6 +96,33 @@ int MillisUntil(TimePoint deadline) {
     return ms <= 0 ? 0 : static_cast<int>(ms > INT_MAX ? INT_MAX : ms);
 }
 
+// The name of the group that owns a device ("dialout"); its number when it
+// has no name.
+std::string GroupOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    std::array<char, 4096> buffer{};
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(st.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 && found)
+        return found->gr_name;
+    return std::to_string(st.st_gid);
+}
+
+// The cause of a failed open(2) or access(2) of a device.
+PortError DeviceError(const std::string& path, int error) {
+    PortError e{PortFault::Other, path, std::strerror(error), {}};
+    if (error == ENOENT || error == ENOTDIR) {
+        e.fault = PortFault::NoDevice;
+    } else if (error == EACCES || error == EPERM) {
+        e.fault = PortFault::AccessDenied;
+        e.group = GroupOf(path);
+    } else if (error == EBUSY) {
+        e.fault = PortFault::InUse;
+    }
+    return e;
+}
+
 }  // namespace
 
 std::string DefaultComDevice(int com) { return "/dev/ttyS" + std::to_string(com - 1); }
@@ -140,38 +169,72 @@ std::string PosixSerialPort::devicePath() const { return resolver_ ? resolver_(n
 bool PosixSerialPort::open() {
     if (open_) {
         fail("Port already open");
-        return false;
+        return failOpen({PortFault::Other, devicePath(), error_, {}});
     }
     const std::string path = devicePath();
     if (path.empty()) {
         fail("Invalid port number");
-        return false;
+        return failOpen({PortFault::NoDevice, {}, error_, {}});
     }
     char* real = ::realpath(path.c_str(), nullptr);
     const std::string target = real ? real : path;
     std::free(real);
     fd_ = ::open(target.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        fail(path + ": " + std::strerror(errno));
-        return false;
+        const int error = errno;
+        fail(path + ": " + std::strerror(error));
+        return failOpen(DeviceError(path, error));
     }
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
         fail(target + ": Device in use by another program");
         ::close(fd_);
         fd_ = -1;
-        return false;
+        return failOpen({PortFault::InUse, path, {}, {}});
     }
     ::ioctl(fd_, TIOCEXCL);
     if (!configure()) {
-        fail(path + ": " + std::strerror(errno));
+        const int error = errno;
+        fail(path + ": " + std::strerror(error));
         ::close(fd_);
         fd_ = -1;
-        return false;
+        return failOpen({error == ENOTTY ? PortFault::NotCharDevice : PortFault::Other, path,
+                         std::strerror(error), {}});
     }
     applyModemLines();
     open_ = true;
     lost_ = false;
+    openError_ = {};
     buffer_.clear();
+    return true;
+}
+
+bool PosixSerialPort::failOpen(PortError error) {
+    openError_ = std::move(error);
+    return false;
+}
+
+bool PosixSerialPort::checkDevice() {
+    const std::string path = devicePath();
+    if (path.empty()) {
+        fail("Invalid port number");
+        return failOpen({PortFault::NoDevice, {}, error_, {}});
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int error = errno;
+        fail(path + ": " + std::strerror(error));
+        return failOpen(DeviceError(path, error));
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        fail(path + ": not a character device");
+        return failOpen({PortFault::NotCharDevice, path, {}, {}});
+    }
+    if (::access(path.c_str(), R_OK | W_OK) != 0) {
+        const int error = errno;
+        fail(path + ": " + std::strerror(error));
+        return failOpen(DeviceError(path, error));
+    }
+    openError_ = {};
     return true;
 }
 

@@ -48,6 +48,12 @@ class PosixSerialPort : public SerialPort {
     void waitForInput(TimePoint deadline) override;
 
     std::string errorText() const override { return error_; }
+    PortError openError() const override { return openError_; }
+
+    // What opening the device would find, without opening or locking it:
+    // that it exists, is a terminal device and that this user may read and
+    // write it. False, with the cause as the open error, when it would fail.
+    bool checkDevice();
 
     // The device the current port number names.
     std::string devicePath() const;
@@ -75,6 +81,7 @@ class PosixSerialPort : public SerialPort {
     void markLost(const std::string& reason);
     void release();
     void fail(const std::string& text) { error_ = text; }
+    bool failOpen(PortError error);
 
     ComDeviceResolver resolver_;
     int fd_ = -1;
@@ -88,6 +95,7 @@ class PosixSerialPort : public SerialPort {
     bool lost_ = false;
     Bytes buffer_;
     std::string error_;
+    PortError openError_;
     int alsoFd_ = -1;
     std::function<void()> onAlsoReadable_;
 };

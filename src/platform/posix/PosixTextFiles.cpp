@@ -23,7 +23,8 @@ FileIdentity identityOf(const struct stat& st) {
 FileLookup failure(const std::string& what, const std::string& path, int error) {
     FileLookup found;
     found.kind = error == ENOENT || error == ENOTDIR ? FileKind::Missing : FileKind::Unreadable;
-    found.reason = what + " " + path + ": " + std::strerror(error);
+    found.systemError = std::strerror(error);
+    found.reason = what + " " + path + ": " + found.systemError;
     return found;
 }
 

@@ -38,9 +38,10 @@ void inPrimoPiano(QWidget& finestra) {
 }  // namespace
 
 Answer QtDialogs::messageBox(const std::string& title, const std::string& text, Icon icon,
-                             Buttons buttons, Answer defaultButton) {
+                             Buttons buttons, Answer defaultButton, const std::string& details) {
     QMessageBox box(iconaQt(icon), testo(title), testo(text));
     inPrimoPiano(box);
+    if (!details.empty()) box.setDetailedText(testo(details));
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(defaultButton == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);

@@ -9,7 +9,7 @@ namespace tarvel {
 class QtDialogs : public Dialogs {
   public:
     Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
-                      Answer defaultButton) override;
+                      Answer defaultButton, const std::string& details) override;
     std::string inputBox(const std::string& prompt, const std::string& title,
                          const std::string& proposed) override;
 };
