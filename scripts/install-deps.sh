@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  qt6-base-dev qt6-serialport-dev
+  qt6-base-dev qt6-serialport-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev
   clang libclang-rt-14-dev

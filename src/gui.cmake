@@ -17,6 +17,7 @@ set(TARVEL_GUI_SOURCES
   monitor/MonitorForm.cpp
   platform/qtgui/QtDesktopShell.cpp
   platform/qtgui/QtDialogs.cpp
+  platform/qtgui/QtTraduzione.cpp
   tray/TestoTray.cpp
   tray/TrayIcona.cpp)
 list(TRANSFORM TARVEL_GUI_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)

@@ -29,6 +29,7 @@ ErroreImpostazioni senzaIntervallo(const Impostazioni& imp, const char* chiave,
                                    const std::string& valore) {
     ErroreImpostazioni e = imp.store().problemaFile(imp.PercorsoIni());
     if (e.causa != CausaImpostazioni::Nessuna) return e;
+    e.percorso = imp.PercorsoIni();
     e.sezione = "Parameters";
     e.chiave = chiave;
     e.valore = valore;

@@ -4,9 +4,11 @@
 #include <QApplication>
 
 #include "mainwindow/ProgrammaDesktop.h"
+#include "platform/qtgui/QtTraduzione.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    tarvel::CaricaTraduzioneQt();
     tarvel::ProgrammaDesktop programma;
     programma.applicazione().avvia();
     return QApplication::exec();

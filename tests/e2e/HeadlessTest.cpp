@@ -253,17 +253,17 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
     // Profile 0 on a character device anyone may open; profile 1 with line
     // settings that read well but no port takes, profile 2 on no device.
-    WriteSettings(folder,
-                  Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
-                           {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line", "NEXT",
-                            "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina", "1,3,12,0;Bad Name",
-                            "1,3,70000,0;Alto", "SERIAL_2", "1,3,&100+,0;Energia", "0,0,x,0;1st",
-                            "1,3,4;A", "300,3,1,0;Lontano", "250,3,1,20;Riservato",
-                            "0,0,a<b,0;Testo", "1,4,13,1;Energia"},
-                           "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
-                               "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
-                               "Settings=9600,N,8,1\n",
-                           2000));
+    WriteSettings(
+        folder, Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
+                         {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line", "NEXT",
+                          "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina", "1,3,12,0;Bad Name",
+                          "1,3,70000,0;Alto", "SERIAL_2", "1,3,&100+,0;Energia", "0,0,x,0;1st",
+                          "1,3,4;A", "300,3,1,0;Lontano", "250,3,1,20;Riservato", "0,0,a<b,0;Testo",
+                          "1,4,13,1;Energia"},
+                         "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
+                         "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
+                         "Settings=9600,N,8,1\n",
+                         2000));
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 1);
     // The header, the records of the first lines, every warning, the summary.
@@ -273,50 +273,57 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     for (const auto& line : out)
         if (line.starts_with("warning\t")) shown.push_back(line);
     shown.push_back(out.back());
-    EXPECT_EQ(shown,
-              (std::vector<std::string>{
-                  "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
-                  "DECIMALS DESCRIPTION | warning TEXT",
-                  "caption\tTarvel [Impianto]",
-                  "interval\t2000",
-                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings",
-                  "line\t1\tread\t1\t4\t12\t1\tVac",
-                  "line\t2\twait\t#\t250\t*\t*\tWait",
-                  "line\t3\tnext\t%\t*\t*\t*\tNext device",
-                  "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto",
-                  "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
-                  "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
-                  "warning\triga 5: codice funzione 5 non supportato (1-4)",
-                  "warning\triga 6: descrizione \"Bad Name\" non valida come nome XML",
-                  "warning\triga 7: registro fuori dall'intervallo a 16 bit",
-                  "warning\tprofilo Serial_2: Errore nell'impostazione della porta seriale. "
-                  "([Serial_2] COM 2: il dispositivo " +
-                      (folder / "no-port-here") + " non esiste)",
-                  "warning\triga 10: descrizione \"1st\" non valida come nome XML",
-                  "warning\triga 11: riga incompleta: servono tre virgole e un punto e virgola",
-                  "warning\triga 12: nodo fuori dall'intervallo 0-255: la riga non viene letta",
-                  "warning\triga 13: nodo 250 riservato (1-247)",
-                  "warning\triga 13: decimali fuori dall'intervallo -15..15",
-                  "warning\triga 14: costante con un carattere che rende l'XML non valido (< o NUL)",
-                  "warning\triga 15: descrizione \"Energia\" già usata dalla riga 9 dello stesso "
-                  "dispositivo",
-                  "16 righe, 12 avvisi",
-              }));
+    EXPECT_EQ(
+        shown,
+        (std::vector<std::string>{
+            "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
+            "DECIMALS DESCRIPTION | warning TEXT",
+            "caption\tTarvel [Impianto]",
+            "interval\t2000",
+            "line\t0\tserial\t*\t1\t*\t*\tSerial settings",
+            "line\t1\tread\t1\t4\t12\t1\tVac",
+            "line\t2\twait\t#\t250\t*\t*\tWait",
+            "line\t3\tnext\t%\t*\t*\t*\tNext device",
+            "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto",
+            "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
+            "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
+            "warning\triga 5: codice funzione 5 non supportato (1-4)",
+            "warning\triga 6: descrizione \"Bad Name\" non valida come nome XML",
+            "warning\triga 7: registro fuori dall'intervallo a 16 bit",
+            "warning\tprofilo Serial_2: Errore nell'impostazione della porta seriale. "
+            "([Serial_2] COM 2: il dispositivo " +
+                (folder / "no-port-here") + " non esiste)",
+            "warning\triga 10: descrizione \"1st\" non valida come nome XML",
+            "warning\triga 11: riga incompleta: servono tre virgole e un punto e virgola",
+            "warning\triga 12: nodo fuori dall'intervallo 0-255: la riga non viene letta",
+            "warning\triga 13: nodo 250 riservato (1-247)",
+            "warning\triga 13: decimali fuori dall'intervallo -15..15",
+            "warning\triga 14: costante con un carattere che rende l'XML non valido (< o NUL)",
+            "warning\triga 15: descrizione \"Energia\" già usata dalla riga 9 dello stesso "
+            "dispositivo",
+            "16 righe, 12 avvisi",
+        }));
 }
 
-// How a run ends, after its one message: a failed write of the output is
-// reported at each cycle and the run goes on (0); 1 for bad arguments, 2 for
-// unusable settings (with --check or without), 3 for a serial profile that
-// cannot be set up, at the start or when the request list switches to it.
+// How a run ends, after its one message and the line that names its cause
+// (DIR: the program folder): a failed write of the output is reported at
+// each cycle and the run goes on (0); 1 for bad arguments, 2 for unusable
+// settings (with --check or without), 3 for a serial profile that cannot be
+// set up, at the start or when the request list switches to it. --check
+// exits 0 when it finds nothing and 3 when profile 0 would fail.
 TEST(Headless, ExitCodesAndMessages) {
+    enum class Form { Text, Folder, Utf16, Loop };
     struct Case {
         const char* name;
         std::string settings;  // empty: no settings file
         std::vector<std::string> arguments;
         int code;
         std::string message;
+        std::string cause = {};     // the next line on standard error, if any; ending in "(",
+                                    // its start, the system's reason following
         std::string cycleEnd = {};  // the end of each line on standard output, if any
         std::size_t times = 1;      // the message, and the lines when cycleEnd is given
+        Form form = Form::Text;
     };
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\n"));
@@ -325,30 +332,99 @@ TEST(Headless, ExitCodesAndMessages) {
     const std::string writeFails =
         Settings(sim.link(), {"0,0,1,0;A"}, "[Export]\nOut=" + noFolder + "\n");
     const std::string writeError = "Errore di scrittura: " + noFolder + ": ";
+    const std::string good = Settings(sim.link(), {"0,0,1,0;A"});
     const std::string noPort = Settings("/nonexistent/tty", {"0,0,1,0;A"});
     const std::string portError = "Tarvel: Errore nell'impostazione della porta seriale.";
+    const std::string portCause = "[Serial_0] COM 1: il dispositivo /nonexistent/tty non esiste";
     const std::string profile7 = Settings(sim.link(), {"0,0,1,0;A", "SERIAL_7"});
     const std::string stopped = "Acquisizione fermata: profilo seriale non applicabile";
     for (const Case& c : {
-             Case{"no folder", writeFails, {"--cycles", "2"}, 0, writeError, "scritti: -", 2},
+             Case{"no folder", writeFails, {"--cycles", "2"}, 0, writeError, "", "scritti: -", 2},
              Case{"bad argument", "", {"--cycles", "0"}, 1, "Usage: tarvel-headless"},
-             Case{"no settings file", "", {"--check"}, 2, bad},
-             Case{"Last a word", "[Parameters]\nFirt=1\nLast=x\n001=0,0,1,0;A\n", {}, 2, bad},
-             Case{"port 1 missing", noPort, {}, 3, portError},
-             Case{"profile 7", profile7, {}, 3, stopped, "/NoName.xml"},
+             Case{"no settings file", "", {"--check"}, 2, bad, "il file DIR/Tarvel.INI non esiste"},
+             Case{"settings a folder",
+                  "-",
+                  {},
+                  2,
+                  bad,
+                  "DIR/Tarvel.INI è una cartella, non un file",
+                  "",
+                  1,
+                  Form::Folder},
+             Case{"settings unreadable",
+                  "-",
+                  {},
+                  2,
+                  bad,
+                  "impossibile leggere il file DIR/Tarvel.INI (",
+                  "",
+                  1,
+                  Form::Loop},
+             Case{"settings in UTF-16",
+                  good,
+                  {"--check"},
+                  2,
+                  bad,
+                  "il file DIR/Tarvel.INI è in UTF-16: salvarlo come UTF-8 o ANSI",
+                  "",
+                  1,
+                  Form::Utf16},
+             Case{"Last out of range",
+                  "[Parameters]\nFirt=1\nLast=32768\n001=0,0,1,0;A\n",
+                  {},
+                  2,
+                  bad,
+                  "DIR/Tarvel.INI: [Parameters] Last: valore non valido \"32768\", nessun "
+                  "intervallo di richieste (numero di riga da 1 a 32767)"},
+             Case{"port 1 missing", noPort, {}, 3, portError, portCause},
+             Case{"check, port 1 missing", noPort, {"--check"}, 3, portError, portCause},
+             Case{"profile 7", profile7, {}, 3, stopped, "", "/NoName.xml"},
          }) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
-        if (!c.settings.empty()) WriteSettings(folder, c.settings);
+        if (c.form == Form::Folder) {
+            fs::create_directory(folder / "Tarvel.INI");
+        } else if (c.form == Form::Loop) {
+            fs::create_symlink("Tarvel.INI", folder / "Tarvel.INI");
+        } else if (c.form == Form::Utf16) {
+            std::string utf16 = "\xFF\xFE";
+            for (const char byte : c.settings) utf16 += std::string{byte, '\0'};
+            WriteSettings(folder, utf16);
+        } else if (!c.settings.empty()) {
+            WriteSettings(folder, c.settings);
+        }
         Headless headless;
         EXPECT_EQ(headless.run(folder, c.arguments), c.code);
+        const auto err = headless.process.lines(Stream::Err);
         EXPECT_EQ(headless.lines(Stream::Err, c.message).size(), c.times)
-            << testing::PrintToString(headless.process.lines(Stream::Err));
+            << testing::PrintToString(err);
+        if (!c.cause.empty()) {
+            const auto at = std::find_if(err.begin(), err.end(),
+                                         [&](const auto& line) { return line == c.message; });
+            ASSERT_TRUE(at != err.end() && at + 1 != err.end()) << testing::PrintToString(err);
+            const std::string cause =
+                std::regex_replace(c.cause, std::regex("DIR"), folder.path().string());
+            if (cause.ends_with("("))
+                EXPECT_TRUE(at[1].starts_with(cause) && at[1].ends_with(")")) << at[1];
+            else
+                EXPECT_EQ(at[1], cause);
+        }
         const auto out = headless.process.lines(Stream::Out);
+        if (c.code == 3 && c.arguments == std::vector<std::string>{"--check"}) {
+            EXPECT_EQ(out.back(), "1 riga, 1 avviso");
+            continue;
+        }
         EXPECT_EQ(out.size(), c.cycleEnd.empty() ? 0u : c.times) << testing::PrintToString(out);
         for (const auto& line : out)
             EXPECT_TRUE(line.starts_with("Ciclo ") && line.ends_with(c.cycleEnd)) << line;
     }
+    // A clean --check: no warning, 0.
+    TempFolder folder;
+    WriteSettings(folder, Settings(sim.link(), {"1,3,0,0;A"}));
+    Headless headless;
+    EXPECT_EQ(headless.run(folder, {"--check"}), 0);
+    EXPECT_EQ(headless.process.lines(Stream::Out).back(), "1 riga, 0 avvisi");
+    EXPECT_TRUE(headless.process.lines(Stream::Err).empty());
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include "Impianto.h"
 #include "about/AboutForm.h"
@@ -18,6 +21,8 @@
 #include "mainwindow/Applicazione.h"
 #include "mainwindow/MainForm.h"
 #include "monitor/MonitorForm.h"
+#include "platform/qtgui/QtDialogs.h"
+#include "platform/qtgui/QtTraduzione.h"
 #include "tray/TrayIcona.h"
 
 namespace tarvel {
@@ -208,6 +213,31 @@ TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
     EXPECT_TRUE(main().isMinimized());
     app.tray().notifica(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(main().isMinimized());
+}
+
+// The real boxes: Qt's own buttons read as on an Italian desktop, and the
+// cause of a failure is the box's detailed text, behind "Mostra dettagli...".
+TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
+    ASSERT_TRUE(CaricaTraduzioneQt()) << "Qt's Italian translation is not installed";
+    QStringList pulsanti;
+    QString dettagli;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        dettagli = box->detailedText();
+        for (const auto* pulsante : box->findChildren<QAbstractButton*>())
+            pulsanti << pulsante->text().remove(QLatin1Char('&'));
+        box->button(QMessageBox::No)->click();
+    });
+    QtDialogs dialogs;
+    EXPECT_EQ(
+        dialogs.messageBox("Tarvel", "Impostazioni errate nel file Tarvel.INI", Icon::Critical,
+                           Buttons::YesNo, Answer::Yes, "il file /tmp/x/Tarvel.INI non esiste"),
+        Answer::No);
+    EXPECT_EQ(dettagli, QStringLiteral("il file /tmp/x/Tarvel.INI non esiste"));
+    pulsanti.sort();
+    EXPECT_EQ(pulsanti, (QStringList{QStringLiteral("Mostra dettagli..."), QStringLiteral("No"),
+                                     QStringLiteral("Sì")}));
 }
 
 }  // namespace

@@ -4,10 +4,14 @@
 // The zero-byte filter and unplugging the simulator are proven by the
 // master's tests against the simulator.
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <memory>
 #include <thread>
 
@@ -16,6 +20,7 @@
 #include "TempFolder.h"
 #include "modbus/ImpostazioniLinea.h"
 #include "modbus/PorteCom.h"
+#include "modbus/Profilo.h"
 #include "platform/qt/QtSerialPort.h"
 
 namespace tarvel::integration {
@@ -110,6 +115,43 @@ TEST(SerialPortPty, DeviceIsTakenExclusively) {
     EXPECT_TRUE(viaLink.open()) << viaLink.errorText();
     viaLink.close();
     EXPECT_TRUE(openInChildProcess(pty.slavePath()));
+}
+
+// A port that cannot be opened says why, in the words the messages show:
+// no device, no terminal, held by another opener; a device this user may not
+// open names its group (not testable as root, who may open anything).
+TEST(SerialPortPty, AFailedOpeningNamesItsCause) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    test::TempFolder folder;
+    const std::string missing = folder / "ttyNone", plain = folder / "plain";
+    test::WriteFile(plain, "x");
+    QtSerialPort holder(always(pty.slavePath()));
+    ASSERT_TRUE(holder.open()) << holder.errorText();
+    for (const auto& [path, cause] : {
+             std::pair{missing, "il dispositivo " + missing + " non esiste"},
+             std::pair{plain,
+                       plain + " non è un dispositivo seriale (" + std::strerror(ENOTTY) + ")"},
+             std::pair{pty.slavePath(), pty.slavePath() + " è già in uso da un altro programma"},
+         }) {
+        QtSerialPort port(always(path));
+        EXPECT_FALSE(port.open());
+        EXPECT_EQ(DescriviErrorePorta(port.openError()), cause);
+    }
+    holder.close();
+    if (::geteuid() == 0) GTEST_SKIP() << "root may open any device";
+    ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(pty.slavePath().c_str(), &st), 0);
+    const group* owner = ::getgrgid(st.st_gid);
+    const std::string name = owner ? owner->gr_name : std::to_string(st.st_gid);
+    QtSerialPort denied(always(pty.slavePath()));
+    EXPECT_FALSE(denied.open());
+    EXPECT_EQ(DescriviErrorePorta(denied.openError()),
+              "accesso negato a " + pty.slavePath() + " (" + std::strerror(EACCES) +
+                  "): l'utente deve "
+                  "appartenere al gruppo " +
+                  name + " (sudo usermod -aG " + name + " $USER, poi un nuovo accesso)");
 }
 
 // The Qt port waits in the event loop, the plain one (a program without an

@@ -87,18 +87,20 @@ TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
 
 // Unusable settings and a profile that cannot be set up end the start-up
 // after their message only, with no exit question; a second instance ends
-// silently without reading anything.
+// silently without reading anything. Each message names its cause in the box's details.
 TEST(AvvioTest, FailedStartUpsEndTheProgram) {
     const struct {
         const char *section, *key, *value;
         bool libera;
-        const char *messaggio, *fine;
+        const char *messaggio, *dettaglio, *fine;
     } casi[] = {
         {"Parameters", "Firt", "0", true, "Impostazioni errate nel file Tarvel.INI",
+         "/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun intervallo di "
+         "richieste (numero di riga da 1 a 32767)",
          "termina 1 porta=0"},
         {"Serial_0", "COM", "*", true, "Errore nell'impostazione della porta seriale.",
-         "termina 1 porta=0"},
-        {"General", "Title", "", false, nullptr, "termina 0 porta=0"},
+         "[Serial_0] COM: chiave mancante o vuota", "termina 1 porta=0"},
+        {"General", "Title", "", false, nullptr, nullptr, "termina 0 porta=0"},
     };
     for (const auto& caso : casi) {
         Vita v;
@@ -106,10 +108,12 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
         v.p().ini.set(caso.section, caso.key, caso.value);
         v.istanza.libera = caso.libera;
         v.avvio.Form_Load();
-        if (caso.messaggio)
+        if (caso.messaggio) {
             EXPECT_THAT(v.impianto.testiMessaggi(), ElementsAre(caso.messaggio));
-        else
+            EXPECT_THAT(v.p().dialogs.details, ElementsAre(caso.dettaglio));
+        } else {
             EXPECT_THAT(v.impianto.testiMessaggi(), IsEmpty());
+        }
         EXPECT_THAT(v.finestre.chiamate, ElementsAre(caso.fine));
         EXPECT_TRUE(v.avvio.terminato());
         EXPECT_FALSE(v.avvio.primaVoltaAttivo());
