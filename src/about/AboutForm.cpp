@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "about/Versione.h"
 #include "Prodotto.h"
+#include "about/Versione.h"
 #include "mainwindow/Widgets.h"
 
 namespace tarvel {
@@ -26,6 +26,7 @@ AboutForm::AboutForm(const ProgramIdentity& identity, DesktopShell& shell) : she
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(400, 270);
     creaControlli(identity);
+    AdattaTesti(*this);
 }
 
 void AboutForm::creaControlli(const ProgramIdentity& identity) {

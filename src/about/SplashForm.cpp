@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QScreen>
 
-#include "about/Versione.h"
 #include "Prodotto.h"
+#include "about/Versione.h"
 #include "mainwindow/Widgets.h"
 
 namespace tarvel {
@@ -32,6 +32,7 @@ SplashForm::SplashForm(const ProgramIdentity& identity, Clock& clock)
     setFixedSize(420, 200);
     setFocusPolicy(Qt::StrongFocus);
     creaControlli();
+    AdattaTesti(*this);
     timer1_->setInterval(IntervalloTimer1);
     timer1_->onTimeout([this] { Chiudi(); });
 }

@@ -51,6 +51,7 @@ MainForm::MainForm(Programma& programma, const Clock& clock)
     setCentralWidget(creaControlli());
     creaMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    AdattaTesti(*this);
     aggiornaTutto();
 }
 

@@ -1,10 +1,15 @@
 #include "mainwindow/Widgets.h"
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QRadialGradient>
+#include <QStyle>
+#include <algorithm>
+#include <vector>
 
 namespace tarvel {
 
@@ -106,6 +111,86 @@ QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const 
     label->setObjectName(QString::fromLatin1(nome));
     label->setGeometry(posto);
     return label;
+}
+
+int LarghezzaNecessaria(const QWidget& controllo) {
+    const QFontMetrics metriche = controllo.fontMetrics();
+    if (const auto* label = qobject_cast<const QLabel*>(&controllo)) {
+        if (label->wordWrap() || label->textFormat() == Qt::RichText) return 0;
+        int larghezza = 0;
+        for (const QString& riga : label->text().split(QLatin1Char('\n')))
+            larghezza = std::max(larghezza, metriche.horizontalAdvance(riga));
+        return larghezza == 0 ? 0 : larghezza + 2 * (label->margin() + label->frameWidth());
+    }
+    if (const auto* pulsante = qobject_cast<const QPushButton*>(&controllo)) {
+        // The style's least width of a push button is no part of its text.
+        if (pulsante->text().isEmpty()) return 0;
+        const QStyle* stile = pulsante->style();
+        return metriche.horizontalAdvance(QString(pulsante->text()).remove(QLatin1Char('&'))) +
+               2 * (stile->pixelMetric(QStyle::PM_ButtonMargin, nullptr, pulsante) +
+                    stile->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, pulsante));
+    }
+    if (const auto* pulsante = qobject_cast<const QAbstractButton*>(&controllo))
+        return pulsante->text().isEmpty() ? 0 : pulsante->sizeHint().width();
+    return 0;
+}
+
+namespace {
+
+// The controls beside one on its right (overlapping its height), from left
+// to right.
+std::vector<QWidget*> AllaDestra(const QWidget& controllo) {
+    const QRect posto = controllo.geometry();
+    std::vector<QWidget*> accanto;
+    for (QObject* figlio : controllo.parentWidget()->children()) {
+        auto* altro = qobject_cast<QWidget*>(figlio);
+        if (!altro || altro == &controllo || altro->isWindow()) continue;
+        const QRect r = altro->geometry();
+        if (r.left() > posto.right() && r.top() <= posto.bottom() && r.bottom() >= posto.top())
+            accanto.push_back(altro);
+    }
+    std::sort(accanto.begin(), accanto.end(),
+              [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
+    return accanto;
+}
+
+// Widens the control to its text, moving the controls beside it to the right
+// as far as the free space further on allows; the gaps between them shrink
+// to at most this, never to nothing.
+constexpr int MassimoSpazio = 6;
+
+void Allarga(QWidget& controllo, int serve) {
+    const std::vector<QWidget*> accanto = AllaDestra(controllo);
+    const int bordo = controllo.parentWidget()->width();
+    // Where each one would go: the first that need not move ends the push.
+    std::vector<int> sinistre;
+    int destra = controllo.x() + serve, destraPrima = controllo.geometry().right() + 1;
+    for (const QWidget* altro : accanto) {
+        if (altro->x() >= destra + std::min(MassimoSpazio, altro->x() - destraPrima)) break;
+        const int sinistra = destra + std::min(MassimoSpazio, altro->x() - destraPrima);
+        destraPrima = altro->geometry().right() + 1;
+        destra = sinistra + altro->width();
+        sinistre.push_back(sinistra);
+    }
+    if (destra > bordo) {
+        // No room for the push: as wide as the space up to the next control.
+        const int limite = accanto.empty() ? bordo : accanto.front()->x();
+        controllo.resize(std::max(controllo.width(), std::min(serve, limite - controllo.x())),
+                         controllo.height());
+        return;
+    }
+    for (std::size_t i = 0; i < sinistre.size(); ++i)
+        accanto[i]->move(sinistre[i], accanto[i]->y());
+    controllo.resize(serve, controllo.height());
+}
+
+}  // namespace
+
+void AdattaTesti(QWidget& finestra) {
+    for (QWidget* controllo : finestra.findChildren<QWidget*>()) {
+        const int serve = LarghezzaNecessaria(*controllo);
+        if (serve > controllo->width() && controllo->parentWidget()) Allarga(*controllo, serve);
+    }
 }
 
 QListWidget* Lista(QWidget* padre, const char* nome, const QRect& posto) {

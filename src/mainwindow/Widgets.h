@@ -45,6 +45,14 @@ QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const 
 // A list with its object name and place, one line selected at a time.
 QListWidget* Lista(QWidget* padre, const char* nome, const QRect& posto);
 
+// The width a label's or button's text needs in its font, with the
+// control's own margins; 0 for other controls and for labels that wrap.
+int LarghezzaNecessaria(const QWidget& controllo);
+// Widens each label and button of the window whose text does not fit, into
+// the free space to its right, up to the next control or the edge of its
+// parent; the window keeps its size. Called once the window is built.
+void AdattaTesti(QWidget& finestra);
+
 // A separator drawn as two lines: the upper one in the frame's shadow
 // colour, the lower one white.
 class LineaDoppia : public QWidget {

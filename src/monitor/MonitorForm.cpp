@@ -35,6 +35,7 @@ MonitorForm::MonitorForm(MBus& mbus, Clock& clock)
     setFont(FontFinestre());
     setFixedSize(Px(9015), Px(7170));
     creaControlli();
+    AdattaTesti(*this);
     tmrAggiorna_->setInterval(IntervalloAggiornamento);
     tmrAggiorna_->onTimeout([this] {
         tmrAggiorna_->setEnabled(false);

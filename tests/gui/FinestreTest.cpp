@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -213,6 +214,49 @@ TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
     EXPECT_TRUE(main().isMinimized());
     app.tray().notifica(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(main().isMinimized());
+}
+
+// Every text of every window fits its control in the windows' font, with
+// the control's margins, and no control with a text reaches into one that
+// starts to its right.
+TEST_F(FinestreTest, EveryTextFitsItsControl) {
+    avvia();
+    for (QWidget* finestra :
+         {static_cast<QWidget*>(&main()), static_cast<QWidget*>(&app.monitor()),
+          static_cast<QWidget*>(&app.about()), static_cast<QWidget*>(&app.splash())}) {
+        finestra->show();
+        for (QWidget* w : finestra->findChildren<QWidget*>()) {
+            const QFontMetrics m = w->fontMetrics();
+            QString testo;
+            int serve = 0;
+            if (auto* label = qobject_cast<QLabel*>(w); label && !label->wordWrap()) {
+                testo = label->text();
+                for (const QString& riga : testo.split(QLatin1Char('\n')))
+                    serve = std::max(serve, m.horizontalAdvance(riga) + 2 * label->frameWidth());
+            } else if (auto* pulsante = qobject_cast<QPushButton*>(w)) {
+                testo = pulsante->text().remove(QLatin1Char('&'));
+                serve = m.horizontalAdvance(testo) +
+                        2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
+            } else if (auto* scelta = qobject_cast<QAbstractButton*>(w)) {
+                testo = scelta->text();
+                serve = scelta->sizeHint().width();
+            }
+            if (testo.isEmpty()) continue;
+            const std::string dove = finestra->objectName().toStdString() + " " +
+                                     w->objectName().toStdString() + " \"" + testo.toStdString() +
+                                     "\"";
+            EXPECT_LE(serve, w->width()) << dove;
+            for (const QObject* figlio : w->parentWidget()->children()) {
+                const auto* altro = qobject_cast<const QWidget*>(figlio);
+                if (altro && altro != w && !altro->isWindow() && altro->x() > w->x() &&
+                    (qobject_cast<const QLabel*>(altro) ||
+                     qobject_cast<const QAbstractButton*>(altro) ||
+                     qobject_cast<const QListWidget*>(altro)))
+                    EXPECT_FALSE(altro->geometry().intersects(w->geometry()))
+                        << dove << " covers " << altro->objectName().toStdString();
+            }
+        }
+    }
 }
 
 // The real boxes: Qt's own buttons read as on an Italian desktop, and the
