@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-apps imagemagick fonts-dejavu-core
+  xvfb xauth x11-apps x11-utils openbox icewm imagemagick fonts-dejavu-core
 )
 
 missing=()

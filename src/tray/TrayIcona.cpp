@@ -59,8 +59,11 @@ bool TrayIcona::disponibile() const {
 
 void TrayIcona::RiduciInTray(QWidget* finestra, bool riduci) {
     if (riduci && disponibile()) {
-        finestra->setWindowState(finestra->windowState() | Qt::WindowMinimized);
+        // Hidden first, then marked minimised: a window manager asked to
+        // iconify a window that is being unmapped may finish after a later
+        // show, and leave the window minimised and unmapped.
         finestra->hide();
+        finestra->setWindowState(finestra->windowState() | Qt::WindowMinimized);
     } else if (riduci) {
         finestra->showMinimized();
     } else {

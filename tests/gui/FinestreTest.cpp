@@ -15,6 +15,7 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include "Impianto.h"
 #include "about/AboutForm.h"
@@ -205,6 +206,27 @@ TEST_F(FinestreTest, CloseRequestWhileIdleAsksAndTheTrayMenuEndsTheProgram) {
     EXPECT_THAT(fine, ElementsAre(0));
     EXPECT_EQ(app.tray().icona(), nullptr);
     EXPECT_FALSE(p().port.isOpen());
+}
+
+// Under X with a window manager (the script beside this test runs it under
+// several): a left click on the tray icon gives the hidden window back,
+// mapped and not minimised, at the first click, every time.
+TEST_F(FinestreTest, TheTrayGivesTheWindowBackEveryTime) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server with a window manager";
+    app.tray().setDisponibile(true);
+    avvia();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main()));
+    for (int volta = 0; volta < 10; ++volta) {
+        app.RiduciInTray(true);
+        QTest::qWait(100);
+        EXPECT_FALSE(main().isVisible());
+        app.tray().notifica(QSystemTrayIcon::Trigger);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&main(), 3000)) << "click " << volta;
+        QTest::qWait(100);
+        EXPECT_TRUE(main().windowHandle()->isExposed()) << "click " << volta;
+        EXPECT_FALSE(main().isMinimized()) << "click " << volta;
+    }
 }
 
 TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
