@@ -1,0 +1,45 @@
+#pragma once
+// The MQTT connection on libmosquitto, with the library's own network
+// thread: publishing only queues, callbacks only record.
+
+#include <condition_variable>
+#include <mutex>
+
+#include "platform/MqttClient.h"
+
+struct mosquitto;
+
+namespace tarvel {
+
+class MosquittoClient : public MqttClient {
+  public:
+    MosquittoClient();
+    ~MosquittoClient() override;
+    MosquittoClient(const MosquittoClient&) = delete;
+    MosquittoClient& operator=(const MosquittoClient&) = delete;
+
+    bool start(const MqttConnection& connection, std::string& error) override;
+    std::optional<int> publish(const MqttMessage& message) override;
+    std::vector<int> takeDelivered() override;
+    MqttStatus status() const override;
+    void onEvent(std::function<void()> wake) override;
+    void stop(const std::optional<MqttMessage>& last, int waitMs) override;
+
+  private:
+    static void connected(mosquitto*, void* self, int code);
+    static void disconnected(mosquitto*, void* self, int code);
+    static void published(mosquitto*, void* self, int id);
+    static void logged(mosquitto*, void* self, int level, const char* text);
+    void notify();
+
+    mosquitto* handle_ = nullptr;
+    std::optional<MqttMessage> greeting_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    MqttStatus status_;
+    std::vector<int> delivered_;
+    std::vector<int> seen_;  // delivered numbers, for stop()'s wait
+    std::function<void()> wake_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,183 @@
+#pragma once
+// A Mosquitto broker of the tests' own on a free loopback port, with a
+// configuration written for it (anonymous, or with one user; a second
+// listener with TLS when asked), and mosquitto_sub as the subscriber that
+// prints what the broker passes on.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+
+#include <cstdlib>
+
+#include "SimProcess.h"
+
+namespace tarvel::test {
+
+// A program on the search path, or in the folder where Debian puts the
+// broker, which is not on every user's path.
+inline std::string Installed(const std::string& name) {
+    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    path += ":/usr/sbin:/usr/bin";
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find(':', start), path.size());
+        const std::filesystem::path candidate =
+            std::filesystem::path(path.substr(start, end - start)) / name;
+        if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+        start = end + 1;
+    }
+    return {};
+}
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+inline int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+inline bool Accepts(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+// Runs a program to its end; true when it exits with 0.
+inline bool RunQuietly(const std::string& program, const std::vector<std::string>& arguments) {
+    ChildProcess child;
+    return child.start(program, arguments) && child.waitExit(30s) == 0;
+}
+
+class Broker {
+  public:
+    struct Options {
+        std::string user, password;  // set: only this user may connect
+        bool tls = false;            // a second listener with TLS
+    };
+
+    static bool available() { return !Installed("mosquitto").empty(); }
+
+    bool start() { return start(Options{}); }
+    bool start(const Options& options) {
+        options_ = options;
+        port_ = FreePort();
+        // Run by root, the broker would drop to a user of its own that
+        // cannot read the test's files.
+        const passwd* self = ::getpwuid(::geteuid());
+        std::string config = std::string("user ") + (self ? self->pw_name : "root") +
+                             "\nper_listener_settings true\nlistener " + std::to_string(port_) +
+                             " 127.0.0.1\n";
+        if (options.user.empty()) {
+            config += "allow_anonymous true\n";
+        } else {
+            const std::string passwords = folder_ / "passwords";
+            if (!RunQuietly(Installed("mosquitto_passwd"),
+                            {"-c", "-b", passwords, options.user, options.password}))
+                return false;
+            config += "allow_anonymous false\npassword_file " + passwords + "\n";
+        }
+        if (options.tls) {
+            if (!MakeCertificates()) return false;
+            tlsPort_ = FreePort();
+            config += "listener " + std::to_string(tlsPort_) + " 127.0.0.1\n" +
+                      "allow_anonymous true\ncafile " + caFile() + "\ncertfile " +
+                      (folder_ / "server.crt") + "\nkeyfile " + (folder_ / "server.key") + "\n";
+        }
+        WriteFile(folder_ / "mosquitto.conf", config);
+        return restart();
+    }
+    // Starts the broker again on the same ports, after stop().
+    bool restart() {
+        if (!process_.start(Installed("mosquitto"), {"-c", folder_ / "mosquitto.conf"}))
+            return false;
+        return Eventually([&] { return Accepts(port_) && (!options_.tls || Accepts(tlsPort_)); },
+                          10s);
+    }
+    void stop() { process_.stop(); }
+
+    int port() const { return port_; }
+    int tlsPort() const { return tlsPort_; }
+    std::string caFile() const { return folder_ / "ca.crt"; }
+    // A certificate authority the broker's certificate does not come from.
+    std::string otherCaFile() const { return folder_ / "other.crt"; }
+    ChildProcess& process() { return process_; }
+
+  private:
+    // A CA, and a server certificate it signs for localhost and 127.0.0.1.
+    bool MakeCertificates() {
+        const std::string openssl = Installed("openssl");
+        const auto f = [&](const char* name) { return folder_ / name; };
+        const std::string ext = f("server.ext");
+        WriteFile(ext, "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+        return RunQuietly(openssl,
+                          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                           "/CN=Test CA", "-keyout", f("ca.key"), "-out", f("ca.crt")}) &&
+               RunQuietly(openssl,
+                          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                           "/CN=Other CA", "-keyout", f("other.key"), "-out", f("other.crt")}) &&
+               RunQuietly(openssl,
+                          {"req", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost",
+                           "-keyout", f("server.key"), "-out", f("server.csr")}) &&
+               RunQuietly(openssl, {"x509", "-req", "-in", f("server.csr"), "-CA", f("ca.crt"),
+                                    "-CAkey", f("ca.key"), "-CAcreateserial", "-days", "2",
+                                    "-extfile", ext, "-out", f("server.crt")});
+    }
+
+    TempFolder folder_;
+    Options options_;
+    int port_ = 0, tlsPort_ = 0;
+    ChildProcess process_;
+};
+
+// mosquitto_sub on the broker: one line "topic payload" per message.
+class Subscriber {
+  public:
+    bool start(int port, const std::string& topic) {
+        if (!process_.start(
+                Installed("mosquitto_sub"),
+                {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-v", "-t", topic}))
+            return false;
+        // The subscription is in place once a retained probe comes back.
+        probe_ = "probe/" + std::to_string(::getpid()) + "/" + std::to_string(port);
+        return RunQuietly(Installed("mosquitto_pub"),
+                          {"-h", "127.0.0.1", "-p", std::to_string(port), "-t",
+                           topic_prefix(topic) + probe_, "-r", "-m", "x"}) &&
+               process_
+                   .waitForLine(
+                       ChildProcess::Out, [](const std::string&) { return true; }, 5s)
+                   .has_value();
+    }
+    // The messages so far, the probe left out.
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        for (const auto& line : process_.lines(ChildProcess::Out))
+            if (line.find(probe_) == std::string::npos) out.push_back(line);
+        return out;
+    }
+    bool waitFor(std::size_t count, std::chrono::milliseconds timeout) const {
+        return Eventually([&] { return lines().size() >= count; }, timeout);
+    }
+
+  private:
+    static std::string topic_prefix(const std::string& topic) {
+        return topic.ends_with("#") ? topic.substr(0, topic.size() - 1) : topic + "/";
+    }
+    mutable ChildProcess process_;
+    std::string probe_;
+};
+
+}  // namespace tarvel::test
