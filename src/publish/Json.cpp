@@ -1,0 +1,93 @@
+#include "publish/Json.h"
+
+#include <cctype>
+#include <cstdint>
+
+namespace tarvel {
+namespace {
+
+bool Digit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, no
+// surrogates).
+bool Utf8(std::string_view s) {
+    static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        // The bytes that follow the first one.
+        const std::size_t n = c < 0x80           ? 0
+                              : (c >> 5) == 0x6  ? 1
+                              : (c >> 4) == 0xE  ? 2
+                              : (c >> 3) == 0x1E ? 3
+                                                 : 4;
+        if (n == 4 || i + n >= s.size() + (n == 0)) return n == 0;
+        std::uint32_t code = n == 0 ? c : c & (0x3Fu >> n);
+        for (std::size_t k = 1; k <= n; ++k) {
+            const auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d >> 6) != 0x2) return false;
+            code = code << 6 | (d & 0x3Fu);
+        }
+        if (n > 0 && (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string StringaJson(std::string_view testo) {
+    const bool utf8 = Utf8(testo);
+    std::string out = "\"";
+    for (const char ch : testo) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c == 0x7F) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else if (c >= 0x80 && !utf8) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+std::optional<std::string> NumeroJson(std::string_view testo) {
+    std::string out;
+    std::size_t i = 0;
+    if (i < testo.size() && testo[i] == '-') out += testo[i++];
+    const std::size_t intero = i;
+    while (i < testo.size() && Digit(testo[i])) ++i;
+    std::string_view cifre = testo.substr(intero, i - intero);
+    // JSON wants one leading digit, and no zero before others.
+    if (cifre.size() > 1 && cifre[0] == '0') return std::nullopt;
+    out += cifre.empty() ? std::string_view("0") : cifre;
+    if (i < testo.size() && testo[i] == '.') {
+        const std::size_t inizio = ++i;
+        while (i < testo.size() && Digit(testo[i])) ++i;
+        if (i == inizio) return std::nullopt;
+        out += '.';
+        out += testo.substr(inizio, i - inizio);
+    } else if (cifre.empty()) {
+        return std::nullopt;
+    }
+    if (i < testo.size() && (testo[i] == 'E' || testo[i] == 'e')) {
+        out += testo[i++];
+        if (i < testo.size() && (testo[i] == '+' || testo[i] == '-')) out += testo[i++];
+        const std::size_t inizio = i;
+        while (i < testo.size() && Digit(testo[i])) ++i;
+        if (i == inizio) return std::nullopt;
+        out += testo.substr(inizio, i - inizio);
+    }
+    if (i != testo.size()) return std::nullopt;
+    return out;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,18 @@
+#pragma once
+// The few pieces of JSON the published messages are made of.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarvel {
+
+// The text as a JSON string, quotes included. Text that is not UTF-8 is
+// taken as Latin-1, the 8-bit text of the settings file.
+std::string StringaJson(std::string_view testo);
+
+// A value text as a JSON number with the same digits: ".5" is 0.5, "-.5"
+// is -0.5, "1E+20" stays. Nothing when the text is no number.
+std::optional<std::string> NumeroJson(std::string_view testo);
+
+}  // namespace tarvel

@@ -1,0 +1,235 @@
+#include "publish/Pubblicazione.h"
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+
+#include "publish/Json.h"
+
+namespace tarvel {
+namespace {
+
+std::optional<long> Intero(const std::string& testo, long minimo, long massimo) {
+    long valore = 0;
+    const char* fine = testo.data() + testo.size();
+    const auto [resto, errore] = std::from_chars(testo.data(), fine, valore);
+    if (errore != std::errc() || resto != fine || valore < minimo || valore > massimo)
+        return std::nullopt;
+    return valore;
+}
+
+// FNV-1a: a short, stable name for a folder.
+std::string Impronta(const std::string& testo) {
+    std::uint32_t h = 2166136261u;
+    for (const char c : testo) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", h);
+    return hex;
+}
+
+}  // namespace
+
+ImpostazioniMqtt LeggiImpostazioniMqtt(const LettoreMqtt& leggi, const std::string& nomeHost,
+                                       const std::string& cartellaProgramma,
+                                       std::vector<std::string>& problemi) {
+    ImpostazioniMqtt imp;
+    imp.host = leggi("Host");
+    if (imp.host.empty()) return imp;
+    imp.caFile = leggi("CAFile");
+    imp.port = imp.caFile.empty() ? 1883 : 8883;
+    const auto numero = [&](const char* chiave, long minimo, long massimo, auto& campo) {
+        const std::string testo = leggi(chiave);
+        if (testo.empty()) return;
+        if (const auto valore = Intero(testo, minimo, massimo))
+            campo = static_cast<std::remove_reference_t<decltype(campo)>>(*valore);
+        else
+            problemi.push_back("[MQTT] " + std::string(chiave) + ": valore non valido \"" + testo +
+                               "\" (da " + std::to_string(minimo) + " a " +
+                               std::to_string(massimo) + ")");
+    };
+    numero("Port", 1, 65535, imp.port);
+    numero("QoS", 0, 2, imp.qos);
+    int retain = 0;
+    numero("Retain", 0, 1, retain);
+    imp.retain = retain == 1;
+    numero("JournalMB", 1, 1000000, imp.journalMB);
+    imp.topic = leggi("Topic");
+    if (imp.topic.empty()) imp.topic = "tarvel/" + nomeHost;
+    while (imp.topic.ends_with('/')) imp.topic.pop_back();
+    if (imp.topic.find_first_of("#+") != std::string::npos) {
+        problemi.push_back("[MQTT] Topic: \"" + imp.topic + "\" non può contenere # o +");
+        imp.topic = "tarvel/" + nomeHost;
+    }
+    imp.clientId = leggi("ClientId");
+    if (imp.clientId.empty())
+        imp.clientId = "tarvel-" + nomeHost + "-" + Impronta(cartellaProgramma);
+    imp.user = leggi("User");
+    imp.password = leggi("Password");
+    imp.journal = leggi("Journal");
+    if (imp.journal.empty()) imp.journal = "Tarvel-journal.db";
+    if (!imp.journal.starts_with('/')) imp.journal = cartellaProgramma + "/" + imp.journal;
+    return imp;
+}
+
+std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::string& tempo,
+                                       long ciclo, const std::vector<ValoreCiclo>& valori) {
+    std::vector<MqttMessage> messaggi;
+    int dispositivo = 0;
+    std::string valoriJson;
+    const auto chiudi = [&] {
+        if (dispositivo == 0) return;
+        messaggi.push_back({imp.topic + "/" + std::to_string(dispositivo),
+                            "{\"time\": " + StringaJson(tempo) + ", \"cycle\": " +
+                                std::to_string(ciclo) + ", \"values\": {" + valoriJson + "}}",
+                            imp.qos, imp.retain});
+        valoriJson.clear();
+    };
+    for (const ValoreCiclo& v : valori) {
+        if (v.dispositivo != dispositivo) {
+            chiudi();
+            dispositivo = v.dispositivo;
+        }
+        if (!valoriJson.empty()) valoriJson += ", ";
+        valoriJson += StringaJson(v.nome) + ": ";
+        const std::optional<std::string> numero =
+            v.tipo == ValoreCiclo::Tipo::Numero ? NumeroJson(v.testo) : std::nullopt;
+        if (numero)
+            valoriJson += *numero;
+        else if (v.tipo == ValoreCiclo::Tipo::Mancante)
+            valoriJson += "null";
+        else
+            valoriJson += StringaJson(v.testo);
+    }
+    chiudi();
+    return messaggi;
+}
+
+Pubblicazione::Pubblicazione(Journal& journal, MqttClient& client, Clock& clock)
+    : journal_(journal), client_(client), clock_(clock) {}
+
+Pubblicazione::~Pubblicazione() {
+    {
+        std::lock_guard lock(mutex_);
+        fine_ = true;
+    }
+    risveglio_.notify_all();
+    if (filo_.joinable()) filo_.join();
+    client_.onEvent(nullptr);
+}
+
+bool Pubblicazione::Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool filo) {
+    imp_ = imp;
+    if (!journal_.open(imp.journal, imp.journalMB * 1024 * 1024, errore)) return false;
+    MqttConnection c;
+    c.host = imp.host;
+    c.port = imp.port;
+    c.clientId = imp.clientId;
+    c.user = imp.user;
+    c.password = imp.password;
+    c.caFile = imp.caFile;
+    c.will = MqttMessage{imp.topic + "/state", "offline", 1, true};
+    c.greeting = MqttMessage{imp.topic + "/state", "online", 1, true};
+    client_.onEvent([this] { sveglia(); });
+    if (!client_.start(c, errore)) return false;
+    attiva_ = true;
+    if (filo) filo_ = std::thread([this] { this->filo(); });
+    return true;
+}
+
+bool Pubblicazione::Accoda(const std::vector<MqttMessage>& messaggi, std::string& errore) {
+    if (!attiva_ || messaggi.empty()) return true;
+    const bool fatto = journal_.append(messaggi, errore);
+    {
+        std::lock_guard lock(mutex_);
+        erroreGiornale_ = fatto ? std::string() : errore;
+    }
+    sveglia();
+    return fatto;
+}
+
+void Pubblicazione::sveglia() {
+    {
+        std::lock_guard lock(mutex_);
+        svegliato_ = true;
+    }
+    risveglio_.notify_all();
+}
+
+void Pubblicazione::filo() {
+    std::unique_lock lock(mutex_);
+    while (!fine_) {
+        // Also once a second without news: a lost connection comes back.
+        risveglio_.wait_for(lock, std::chrono::seconds(1), [this] { return svegliato_ || fine_; });
+        if (fine_) break;
+        svegliato_ = false;
+        lock.unlock();
+        Passo();
+        lock.lock();
+    }
+}
+
+void Pubblicazione::Passo() {
+    std::vector<std::int64_t> presi;
+    for (const int numero : client_.takeDelivered()) {
+        const auto it = inViaggio_.find(numero);
+        if (it == inViaggio_.end()) continue;
+        presi.push_back(it->second.first);
+        inViaggio_.erase(it);
+    }
+    journal_.remove(presi);
+    if (client_.status().state != MqttState::Connected) return;
+    const TimePoint adesso = clock_.now();
+    // A message the broker never acknowledged, though connected all along:
+    // everything still in the journal is handed over again, in order.
+    for (const auto& [numero, voce] : inViaggio_) {
+        if (adesso - voce.second < AttesaConferma) continue;
+        inViaggio_.clear();
+        ultimoConsegnato_ = 0;
+        break;
+    }
+    if (inViaggio_.size() >= Finestra) return;
+    for (const JournalEntry& e : journal_.next(ultimoConsegnato_, Finestra - inViaggio_.size())) {
+        const std::optional<int> numero = client_.publish(e.message);
+        if (!numero) break;
+        inViaggio_[*numero] = {e.id, adesso};
+        ultimoConsegnato_ = e.id;
+    }
+}
+
+void Pubblicazione::Ferma(int attesaMs) {
+    if (!attiva_) return;
+    {
+        std::lock_guard lock(mutex_);
+        fine_ = true;
+    }
+    risveglio_.notify_all();
+    if (filo_.joinable()) filo_.join();
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(attesaMs);
+    for (;;) {
+        Passo();
+        if (journal_.size() == 0 || client_.status().state != MqttState::Connected ||
+            std::chrono::steady_clock::now() >= limite)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(
+        limite - std::chrono::steady_clock::now());
+    client_.stop(MqttMessage{imp_.topic + "/state", "offline", 1, true},
+                 static_cast<int>(std::max<long long>(0, resto.count())));
+    attiva_ = false;
+}
+
+StatoPubblicazione Pubblicazione::stato() {
+    StatoPubblicazione s;
+    s.connessione = client_.status();
+    s.inAttesa = journal_.size();
+    s.scartati = journal_.dropped();
+    std::lock_guard lock(mutex_);
+    s.erroreGiornale = erroreGiornale_;
+    return s;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,126 @@
+#pragma once
+// Publishing to an MQTT broker, with nothing lost: after every cycle each
+// device's values become one message, which goes to the journal on disk
+// first and leaves it only when the broker has it. A thread of its own hands
+// the journal to the broker, in order, whenever there is a connection; a
+// cycle never waits for the network.
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Journal.h"
+#include "platform/MqttClient.h"
+
+namespace tarvel {
+
+// The [MQTT] section as read and checked.
+struct ImpostazioniMqtt {
+    std::string host;  // empty: nothing is published
+    int port = 1883;
+    std::string topic;
+    std::string clientId;
+    std::string user;
+    std::string password;
+    std::string caFile;
+    int qos = 1;
+    bool retain = false;
+    std::string journal;  // the journal file, a full path
+    std::int64_t journalMB = 100;
+};
+
+// Reads a key of [MQTT]; empty when missing.
+using LettoreMqtt = std::function<std::string(const std::string& chiave)>;
+
+// The section with its defaults: the topic "tarvel/" and the host name,
+// the client identifier "tarvel-", the host name and a hash of the program
+// folder, the journal Tarvel-journal.db in the program folder. Each key
+// with a bad value keeps its default and adds a problem, naming it.
+ImpostazioniMqtt LeggiImpostazioniMqtt(const LettoreMqtt& leggi, const std::string& nomeHost,
+                                       const std::string& cartellaProgramma,
+                                       std::vector<std::string>& problemi);
+
+// One value of a finished cycle: the device is the group of lines between
+// next-device lines, counted from 1.
+struct ValoreCiclo {
+    enum class Tipo { Numero, Testo, Mancante };
+    int dispositivo = 1;
+    std::string nome;
+    Tipo tipo = Tipo::Mancante;
+    std::string testo;  // the value text as the output has it
+};
+
+// The messages of one cycle: one per device on <Topic>/<n>, in device
+// order, `tempo` being the cycle's start in UTC.
+std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::string& tempo,
+                                       long ciclo, const std::vector<ValoreCiclo>& valori);
+
+// What the publishing is doing, for the status bar and --stats.
+struct StatoPubblicazione {
+    MqttStatus connessione;
+    std::int64_t inAttesa = 0;   // messages in the journal
+    std::int64_t scartati = 0;   // dropped to keep the journal under its cap
+    std::string erroreGiornale;  // why the journal could not take a cycle
+};
+
+class Pubblicazione {
+  public:
+    // Messages handed to the connection and not yet acknowledged, at most.
+    static constexpr std::size_t Finestra = 100;
+    // A handed message still unacknowledged after this long, while
+    // connected, is handed again.
+    static constexpr Millis AttesaConferma{60000};
+
+    Pubblicazione(Journal& journal, MqttClient& client, Clock& clock);
+    ~Pubblicazione();
+    Pubblicazione(const Pubblicazione&) = delete;
+    Pubblicazione& operator=(const Pubblicazione&) = delete;
+
+    // Opens the journal and starts the connection; false, with the cause,
+    // when either cannot be done. `filo`: hand the journal over on a thread
+    // of its own (tests call Passo instead).
+    bool Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool filo = true);
+    bool attiva() const { return attiva_; }
+
+    // A cycle's messages to the journal; false, with the cause, when the
+    // disk refused them.
+    bool Accoda(const std::vector<MqttMessage>& messaggi, std::string& errore);
+    // One round: forgets what the broker took, hands over what waits.
+    void Passo();
+    // A clean end: waits up to `attesaMs` for the journal to empty, then
+    // publishes "offline" and closes the connection. What is left stays in
+    // the journal for the next start.
+    void Ferma(int attesaMs);
+
+    StatoPubblicazione stato();
+
+  private:
+    void filo();
+    void sveglia();
+
+    Journal& journal_;
+    MqttClient& client_;
+    Clock& clock_;
+    ImpostazioniMqtt imp_;
+    bool attiva_ = false;
+    // Handed over and not acknowledged: message number to journal id, and
+    // when it was handed.
+    std::map<int, std::pair<std::int64_t, TimePoint>> inViaggio_;
+    std::int64_t ultimoConsegnato_ = 0;  // the last journal id handed over
+    std::string erroreGiornale_;
+
+    std::mutex mutex_;
+    std::condition_variable risveglio_;
+    bool svegliato_ = false;
+    bool fine_ = false;
+    std::thread filo_;
+};
+
+}  // namespace tarvel

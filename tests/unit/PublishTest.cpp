@@ -1,0 +1,227 @@
+// The published messages and their way through the journal, on fakes of
+// the broker connection and the journal, with the virtual clock.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "FakeClock.h"
+#include "publish/Json.h"
+#include "publish/Pubblicazione.h"
+
+namespace tarvel::test {
+namespace {
+
+// JSON texts as Python's json.dumps gives them (ensure_ascii=False).
+TEST(Publish, ValuesBecomeJsonWithTheirDigits) {
+    using N = std::pair<const char*, std::optional<std::string>>;
+    for (const auto& [testo, json] :
+         {N{".5", "0.5"}, N{"-.5", "-0.5"}, N{"230.1", "230.1"}, N{"65536", "65536"}, N{"-2", "-2"},
+          N{"0", "0"}, N{"1E+20", "1E+20"}, N{"1.5E-07", "1.5E-07"}, N{"", std::nullopt},
+          N{"-", std::nullopt}, N{"1.", std::nullopt}, N{"1.2.3", std::nullopt},
+          N{"007", std::nullopt}, N{"1E", std::nullopt}, N{"inf", std::nullopt},
+          N{"12 ", std::nullopt}})
+        EXPECT_EQ(NumeroJson(testo), json) << testo;
+    EXPECT_EQ(StringaJson("Roof \"A\"\\\x01\x1f"), "\"Roof \\\"A\\\"\\\\\\u0001\\u001f\"");
+    EXPECT_EQ(StringaJson("Citt\xc3\xa0"), "\"Citt\xc3\xa0\"") << "UTF-8 stays";
+    EXPECT_EQ(StringaJson("Citt\xe0 \xe8"), "\"Citt\xc3\xa0 \xc3\xa8\"") << "Latin-1 becomes UTF-8";
+    EXPECT_EQ(StringaJson("\xc0\xaf"), "\"\xc3\x80\xc2\xaf\"") << "an overlong form is no UTF-8";
+
+    ImpostazioniMqtt imp;
+    imp.topic = "tarvel/roof";
+    using T = ValoreCiclo::Tipo;
+    const auto messaggi = MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12,
+                                        {{1, "Vac", T::Numero, "230.1"},
+                                         {1, "Pac", T::Mancante, ""},
+                                         {1, "Impianto", T::Testo, "Roof A"},
+                                         {1, "Codice", T::Testo, "12"},
+                                         {2, "Vac", T::Numero, ".5"}});
+    EXPECT_EQ(messaggi,
+              (std::vector<MqttMessage>{
+                  {"tarvel/roof/1",
+                   "{\"time\": \"2026-12-06T21:45:03.120Z\", \"cycle\": 12, \"values\": "
+                   "{\"Vac\": 230.1, \"Pac\": null, \"Impianto\": \"Roof A\", \"Codice\": \"12\"}}",
+                   1, false},
+                  {"tarvel/roof/2",
+                   "{\"time\": \"2026-12-06T21:45:03.120Z\", \"cycle\": 12, \"values\": "
+                   "{\"Vac\": 0.5}}",
+                   1, false}}));
+}
+
+TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
+    std::map<std::string, std::string> ini;
+    const auto leggi = [&](const std::string& k) { return ini.count(k) ? ini[k] : ""; };
+    std::vector<std::string> problemi;
+    EXPECT_EQ(LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi).host, "");
+    ini = {{"Host", "broker.lan"}};
+    const ImpostazioniMqtt a = LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi);
+    EXPECT_EQ(a.port, 1883);
+    EXPECT_EQ(a.topic, "tarvel/roof");
+    EXPECT_EQ(a.qos, 1);
+    EXPECT_FALSE(a.retain);
+    EXPECT_EQ(a.journal, "/srv/a/Tarvel-journal.db");
+    EXPECT_EQ(a.journalMB, 100);
+    EXPECT_TRUE(a.clientId.starts_with("tarvel-roof-"));
+    EXPECT_EQ(a.clientId, LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi).clientId)
+        << "the same at every start";
+    EXPECT_NE(a.clientId, LeggiImpostazioniMqtt(leggi, "roof", "/srv/b", problemi).clientId);
+    EXPECT_TRUE(problemi.empty());
+
+    ini = {{"Host", "b"}, {"CAFile", "/etc/ca.crt"}, {"Topic", "plant/7/"},
+           {"QoS", "2"},  {"Retain", "1"},           {"Journal", "j.db"}};
+    const ImpostazioniMqtt b = LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi);
+    EXPECT_EQ(b.port, 8883) << "the TLS port";
+    EXPECT_EQ(b.topic, "plant/7");
+    EXPECT_EQ(b.qos, 2);
+    EXPECT_TRUE(b.retain);
+    EXPECT_EQ(b.journal, "/srv/a/j.db");
+
+    ini = {{"Host", "b"},     {"Port", "70000"},  {"QoS", "3"},
+           {"Retain", "yes"}, {"JournalMB", "0"}, {"Topic", "a/#"}};
+    const ImpostazioniMqtt c = LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi);
+    EXPECT_EQ(problemi, (std::vector<std::string>{
+                            "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
+                            "[MQTT] QoS: valore non valido \"3\" (da 0 a 2)",
+                            "[MQTT] Retain: valore non valido \"yes\" (da 0 a 1)",
+                            "[MQTT] JournalMB: valore non valido \"0\" (da 1 a 1000000)",
+                            "[MQTT] Topic: \"a/#\" non può contenere # o +"}));
+    EXPECT_EQ(std::tuple(c.port, c.qos, c.journalMB, c.topic),
+              std::tuple(1883, 1, std::int64_t{100}, std::string("tarvel/roof")));
+}
+
+// The broker connection: up or down as the test says; messages get
+// increasing numbers and wait to be acknowledged by the test.
+struct ClientFinto : MqttClient {
+    bool start(const MqttConnection& c, std::string&) override {
+        connessione = c;
+        return true;
+    }
+    std::optional<int> publish(const MqttMessage& m) override {
+        if (!su) return std::nullopt;
+        consegnati.push_back(m);
+        return ++numero;
+    }
+    std::vector<int> takeDelivered() override { return std::exchange(confermati, {}); }
+    MqttStatus status() const override {
+        return {su ? MqttState::Connected : MqttState::Connecting, {}};
+    }
+    void onEvent(std::function<void()>) override {}
+    void stop(const std::optional<MqttMessage>& last, int) override {
+        if (last) ultimo = last;
+    }
+    // Acknowledges every message handed over so far.
+    void confermaTutti() {
+        for (int n = confermatoFinoA + 1; n <= numero; ++n) confermati.push_back(n);
+        confermatoFinoA = numero;
+    }
+    std::vector<std::string> payload() const {
+        std::vector<std::string> p;
+        for (const auto& m : consegnati) p.push_back(m.payload);
+        return p;
+    }
+
+    bool su = false;
+    int numero = 0, confermatoFinoA = 0;
+    std::vector<int> confermati;
+    std::vector<MqttMessage> consegnati;
+    std::optional<MqttMessage> ultimo;
+    MqttConnection connessione;
+};
+
+// The journal in memory, with its cap in messages.
+struct GiornaleFinto : Journal {
+    bool open(const std::string&, std::int64_t, std::string&) override { return true; }
+    bool append(const std::vector<MqttMessage>& ms, std::string& error) override {
+        if (pieno) {
+            error = "database or disk is full";
+            return false;
+        }
+        for (const auto& m : ms) voci.push_back({++ultimo, m});
+        while (voci.size() > cap) {
+            voci.erase(voci.begin());
+            ++scartati;
+        }
+        return true;
+    }
+    std::vector<JournalEntry> next(std::int64_t dopo, std::size_t n) override {
+        std::vector<JournalEntry> out;
+        for (const auto& v : voci)
+            if (v.id > dopo && out.size() < n) out.push_back(v);
+        return out;
+    }
+    void remove(const std::vector<std::int64_t>& ids) override {
+        std::erase_if(voci, [&](const JournalEntry& v) {
+            return std::find(ids.begin(), ids.end(), v.id) != ids.end();
+        });
+    }
+    std::int64_t size() override { return static_cast<std::int64_t>(voci.size()); }
+    std::int64_t dropped() override { return scartati; }
+
+    std::vector<JournalEntry> voci;
+    std::int64_t ultimo = 0, scartati = 0;
+    std::size_t cap = 1000;
+    bool pieno = false;
+};
+
+// While the broker is away the cycles wait in the journal, and go in their
+// order when it is back, no more than the window at a time; only what the
+// broker acknowledged leaves the journal; what it never acknowledges goes
+// again after a minute; a clean end sends what it can, then "offline".
+TEST(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
+    fakes::FakeClock clock;
+    ClientFinto client;
+    GiornaleFinto giornale;
+    Pubblicazione p(giornale, client, clock);
+    ImpostazioniMqtt imp;
+    imp.host = "b";
+    imp.topic = "t";
+    std::string errore;
+    ASSERT_TRUE(p.Avvia(imp, errore, false));
+    EXPECT_EQ(client.connessione.will, (MqttMessage{"t/state", "offline", 1, true}));
+    EXPECT_EQ(client.connessione.greeting, (MqttMessage{"t/state", "online", 1, true}));
+
+    for (int ciclo = 1; ciclo <= 150; ++ciclo) {
+        ASSERT_TRUE(p.Accoda({{"t/1", std::to_string(ciclo), 1, false}}, errore));
+        p.Passo();
+    }
+    EXPECT_TRUE(client.consegnati.empty());
+    EXPECT_EQ(p.stato().inAttesa, 150);
+
+    client.su = true;
+    p.Passo();
+    ASSERT_EQ(client.consegnati.size(), Pubblicazione::Finestra);
+    p.Passo();
+    EXPECT_EQ(client.consegnati.size(), Pubblicazione::Finestra) << "the window is full";
+    client.confermaTutti();
+    p.Passo();
+    EXPECT_EQ(giornale.size(), 50);
+    std::vector<std::string> attesi;
+    for (int ciclo = 1; ciclo <= 150; ++ciclo) attesi.push_back(std::to_string(ciclo));
+    EXPECT_EQ(client.payload(), attesi);
+
+    // Never acknowledged: handed again after a minute, from the oldest.
+    clock.advance(Pubblicazione::AttesaConferma);
+    p.Passo();
+    EXPECT_EQ(client.consegnati.size(), 200u);
+    EXPECT_EQ(client.consegnati[150].payload, "101");
+    client.confermaTutti();
+    p.Passo();
+    EXPECT_EQ(giornale.size(), 0);
+
+    // A full disk: the cycle's messages are lost, the cause told.
+    giornale.pieno = true;
+    EXPECT_FALSE(p.Accoda({{"t/1", "x", 1, false}}, errore));
+    EXPECT_EQ(p.stato().erroreGiornale, "database or disk is full");
+    giornale.pieno = false;
+    ASSERT_TRUE(p.Accoda({{"t/1", "last", 1, false}}, errore));
+    EXPECT_EQ(p.stato().erroreGiornale, "");
+
+    client.su = false;
+    p.Ferma(0);
+    EXPECT_EQ(giornale.size(), 1) << "kept for the next start";
+    EXPECT_EQ(client.ultimo, (MqttMessage{"t/state", "offline", 1, true}));
+    EXPECT_FALSE(p.attiva());
+}
+
+}  // namespace
+}  // namespace tarvel::test
