@@ -1,0 +1,158 @@
+// Publishing's cost, against a real Mosquitto broker on a loopback port and
+// a real journal file:
+//
+// PublishCycle: what a cycle of 100 values over 4 devices costs on the
+// cycle's own thread (the messages made and written to the journal); the
+// target is at most 1 ms median.
+//
+// Replay/journal: 100,000 journaled messages handed to the broker at QoS 1
+// until the journal is empty, in messages per second (target at least
+// 5,000/s), with the journal's size on disk per message.
+// Replay/reference: the same messages published with libmosquitto alone,
+// the same window of unacknowledged messages, no journal.
+
+#include <benchmark/benchmark.h>
+#include <mosquitto.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "Broker.h"
+#include "FakeClock.h"
+#include "platform/mosquitto/MosquittoClient.h"
+#include "platform/sqlite/SqliteJournal.h"
+#include "publish/Pubblicazione.h"
+
+namespace {
+
+using namespace tarvel;
+using namespace std::chrono_literals;
+
+constexpr int Messages = 100000;
+
+std::vector<ValoreCiclo> CycleValues() {
+    std::vector<ValoreCiclo> values;
+    for (int i = 0; i < 100; ++i)
+        values.push_back({i / 25 + 1, "Valore" + std::to_string(i),
+                          i % 10 == 9 ? ValoreCiclo::Tipo::Mancante : ValoreCiclo::Tipo::Numero,
+                          std::to_string(i * 7) + ".5"});
+    return values;
+}
+
+// A connection that is never up: the messages stay in the journal.
+struct Offline : MqttClient {
+    bool start(const MqttConnection&, std::string&) override { return true; }
+    std::optional<int> publish(const MqttMessage&) override { return std::nullopt; }
+    std::vector<int> takeDelivered() override { return {}; }
+    MqttStatus status() const override { return {MqttState::Connecting, {}}; }
+    void onEvent(std::function<void()>) override {}
+    void stop(const std::optional<MqttMessage>&, int) override {}
+};
+
+void PublishCycle(benchmark::State& state) {
+    test::TempFolder folder;
+    SqliteJournal journal;
+    Offline client;
+    fakes::FakeClock clock;
+    Pubblicazione publishing(journal, client, clock);
+    ImpostazioniMqtt settings;
+    settings.host = "127.0.0.1";
+    settings.topic = "tarvel/bench";
+    settings.journal = folder / "journal.db";
+    std::string error;
+    if (!publishing.Avvia(settings, error, false)) state.SkipWithError(error.c_str());
+    const auto values = CycleValues();
+    long cycle = 0;
+    for (auto _ : state) {
+        const auto messages = MessaggiCiclo(settings, "2026-12-07T12:00:00.000Z", ++cycle, values);
+        if (!publishing.Accoda(messages, error)) state.SkipWithError(error.c_str());
+    }
+}
+BENCHMARK(PublishCycle)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly();
+
+MqttMessage Message(int i) {
+    return {"tarvel/bench/1",
+            "{\"time\": \"2026-12-07T12:00:00.000Z\", \"cycle\": " + std::to_string(i) +
+                ", \"values\": {\"Vac\": 230.1, \"Pac\": 1520, \"Energia\": 1234567}}",
+            1, false};
+}
+
+void Replay(benchmark::State& state) {
+    if (!test::Broker::available()) {
+        state.SkipWithError("mosquitto is not installed");
+        return;
+    }
+    test::Broker broker;
+    if (!broker.start()) {
+        state.SkipWithError("the broker did not start");
+        return;
+    }
+    const bool journaled = state.range(0) == 1;
+    double bytesPerMessage = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        test::TempFolder folder;
+        SqliteJournal journal;
+        std::string error;
+        const std::string file = folder / "journal.db";
+        journal.open(file, 0, error);
+        std::vector<MqttMessage> batch;
+        for (int i = 0; i < Messages; ++i) batch.push_back(Message(i));
+        journal.append(batch, error);
+        struct stat st {};
+        ::stat(file.c_str(), &st);
+        bytesPerMessage = static_cast<double>(st.st_size) / Messages;
+        state.ResumeTiming();
+        if (journaled) {
+            MosquittoClient client;
+            fakes::FakeClock clock;
+            Pubblicazione publishing(journal, client, clock);
+            ImpostazioniMqtt settings;
+            settings.host = "127.0.0.1";
+            settings.port = broker.port();
+            settings.topic = "tarvel/bench";
+            settings.clientId = "bench-journal";
+            settings.journal = file;
+            publishing.Avvia(settings, error);
+            test::Eventually([&] { return journal.size() == 0; }, 120s);
+            publishing.Ferma(0);
+        } else {
+            // libmosquitto alone: the same window of unacknowledged messages.
+            mosquitto_lib_init();
+            mosquitto* m = mosquitto_new("bench-reference", true, nullptr);
+            std::atomic<int> acknowledged{0};
+            mosquitto_user_data_set(m, &acknowledged);
+            mosquitto_publish_callback_set(
+                m, [](mosquitto*, void* done, int) { ++*static_cast<std::atomic<int>*>(done); });
+            mosquitto_connect(m, "127.0.0.1", broker.port(), 30);
+            mosquitto_loop_start(m);
+            for (int i = 0; i < Messages; ++i) {
+                while (i - acknowledged.load() >= static_cast<int>(Pubblicazione::Finestra))
+                    std::this_thread::sleep_for(50us);
+                const MqttMessage msg = Message(i);
+                mosquitto_publish(m, nullptr, msg.topic.c_str(),
+                                  static_cast<int>(msg.payload.size()), msg.payload.data(), 1,
+                                  false);
+            }
+            test::Eventually([&] { return acknowledged.load() == Messages; }, 120s);
+            mosquitto_disconnect(m);
+            mosquitto_loop_stop(m, false);
+            mosquitto_destroy(m);
+        }
+    }
+    state.counters["messages_per_s"] =
+        benchmark::Counter(Messages, benchmark::Counter::kIsIterationInvariantRate);
+    if (journaled) state.counters["journal_bytes_per_message"] = bytesPerMessage;
+}
+BENCHMARK(Replay)
+    ->ArgName("journal")
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
