@@ -1,6 +1,9 @@
 #include "app/Programma.h"
 
+#include <tuple>
+
 #include "acquisition/ElencoChiamate.h"
+#include "publish/Json.h"
 
 namespace tarvel {
 
@@ -54,6 +57,7 @@ bool Programma::CaricaImpostazioni() {
     impostazioni_.LeggiAcquisizioneAutomatica();
     impostazioni_.LeggiAvvioRidotto();
     impostazioni_.LeggiCancellaFileUscita();
+    ConfiguraPubblicazione();
     aggiornaOpzioni();
     // The devices' health counts from the settings in use.
     mbus_.AzzeraSalute();
@@ -174,10 +178,9 @@ bool Programma::ImpostaPortaSeriale(std::int16_t n) {
 
 bool Programma::applicaProfilo(std::optional<std::int16_t> profilo) {
     if (!profilo) {
-        const std::string testo =
-            stato_.selezione >= 0 && stato_.selezione < numeroRighe()
-                ? righe_[static_cast<std::size_t>(stato_.selezione)].testo
-                : std::string("SERIAL");
+        const std::string testo = stato_.selezione >= 0 && stato_.selezione < numeroRighe()
+                                      ? righe_[static_cast<std::size_t>(stato_.selezione)].testo
+                                      : std::string("SERIAL");
         return erroreImpostazionePorta({}, {CausaProfilo::FuoriIntervallo, {}, testo, {}, {}});
     }
     return ImpostaPortaSeriale(*profilo);
@@ -220,6 +223,7 @@ void Programma::AbilitaListe(bool abilita) {
 void Programma::inizioCiclo() {
     esecuzione_.NuovoCiclo();
     mbus_.NuovoCiclo();
+    if (p_.wallClock) inizioCiclo_ = p_.wallClock->now();
 }
 
 void Programma::svuotaRisposte() {
@@ -239,7 +243,72 @@ void Programma::statoCambiato() {
 }
 
 void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
+    PubblicaCiclo(rapporto.numero);
     if (view_) view_->cicloTerminato(rapporto);
+}
+
+// --- Publishing ---------------------------------------------------------------
+
+void Programma::ConfiguraPubblicazione() {
+    problemiMqtt_.clear();
+    ImpostazioniMqtt nuove = LeggiImpostazioniMqtt(
+        [this](const std::string& chiave) { return LeggiIni("MQTT", chiave, ""); },
+        p_.identity.hostName(), impostazioni_.cartellaProgramma(), problemiMqtt_);
+    if (!p_.mqtt || !p_.journal || !p_.wallClock) {
+        mqtt_ = std::move(nuove);
+        return;
+    }
+    const auto uguali = [](const ImpostazioniMqtt& a, const ImpostazioniMqtt& b) {
+        return std::tie(a.host, a.port, a.topic, a.clientId, a.user, a.password, a.caFile, a.qos,
+                        a.retain, a.journal, a.journalMB) ==
+               std::tie(b.host, b.port, b.topic, b.clientId, b.user, b.password, b.caFile, b.qos,
+                        b.retain, b.journal, b.journalMB);
+    };
+    if (pubblicazione_ && uguali(nuove, mqtt_)) return;
+    if (pubblicazione_) pubblicazione_->Ferma(0);
+    pubblicazione_.reset();
+    mqtt_ = std::move(nuove);
+    avvisoPubblicazione_.clear();
+    if (mqtt_.host.empty()) return;
+    pubblicazione_ = std::make_unique<Pubblicazione>(*p_.journal, *p_.mqtt, p_.clock);
+    std::string errore;
+    if (!pubblicazione_->Avvia(mqtt_, errore)) {
+        pubblicazione_.reset();
+        avvisoPubblicazione_ = errore;
+        p_.dialogs.messageBox(NomeProdotto, "Pubblicazione MQTT non avviata.", Icon::Exclamation,
+                              Buttons::Ok, Answer::Ok, errore);
+    }
+}
+
+void Programma::PubblicaCiclo(long numero) {
+    if (!pubblicazione_) return;
+    std::string errore;
+    pubblicazione_->Accoda(
+        MessaggiCiclo(mqtt_, TestoUTC(inizioCiclo_), numero, ValoriCiclo(righe_, stato_.risposte)),
+        errore);
+    pubblicazione_->PubblicaStato(
+        MessaggiStato(mqtt_, mbus_.salute(), p_.clock.now(), p_.wallClock->now()));
+    avvisaPubblicazione();
+}
+
+// A trouble of the publishing is told once, until it changes; acquisition
+// goes on meanwhile.
+void Programma::avvisaPubblicazione() {
+    const StatoPubblicazione s = pubblicazione_->stato();
+    const std::string guaio = !s.erroreGiornale.empty()     ? "giornale: " + s.erroreGiornale
+                              : s.connessione.error.empty() ? std::string()
+                                                            : "broker: " + s.connessione.error;
+    if (guaio == avvisoPubblicazione_) return;
+    avvisoPubblicazione_ = guaio;
+    if (guaio.empty()) return;
+    p_.dialogs.messageBox(NomeProdotto, "Problema nella pubblicazione MQTT.", Icon::Exclamation,
+                          Buttons::Ok, Answer::Ok,
+                          mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + guaio);
+}
+
+void Programma::FinePubblicazione(int attesaMs) {
+    if (pubblicazione_) pubblicazione_->Ferma(attesaMs);
+    pubblicazione_.reset();
 }
 
 EsitoEsportazione Programma::Esporta() {

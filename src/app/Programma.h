@@ -22,6 +22,8 @@
 #include "platform/OutputFiles.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
+#include "platform/WallClock.h"
+#include "publish/Pubblicazione.h"
 #include "settings/Impostazioni.h"
 #include "settings/ProfileStore.h"
 
@@ -35,6 +37,11 @@ struct Piattaforma {
     ProgramIdentity& identity;
     SerialPort& port;
     OutputFiles& files;
+    // Publishing to a broker: without these nothing is published, whatever
+    // the settings say.
+    MqttClient* mqtt = nullptr;
+    Journal* journal = nullptr;
+    const WallClock* wallClock = nullptr;
 };
 
 class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
@@ -70,6 +77,15 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void MenuNomeFileOut_Click() { impostazioni_.MenuNomeFileOut_Click(); }
     void MenuTitoloGenerale_Click();
     void MenuEncodingXML_Click() { impostazioni_.MenuEncodingXML_Click(); }
+
+    // Publishing ([MQTT]): nothing when the section has no Host.
+    const Pubblicazione* pubblicazione() const { return pubblicazione_.get(); }
+    const ImpostazioniMqtt& impostazioniMqtt() const { return mqtt_; }
+    // The keys of [MQTT] with bad values, as the last load found them.
+    const std::vector<std::string>& problemiMqtt() const { return problemiMqtt_; }
+    // A clean end of the publishing: what waits goes to a reachable broker
+    // for at most `attesaMs`, the rest stays in the journal.
+    void FinePubblicazione(int attesaMs);
 
     // Request list.
     bool CaricaParametri();
@@ -144,6 +160,11 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void statoCambiato() override;
     void cicloTerminato(const RapportoCiclo& rapporto) override;
 
+    // [MQTT]: started, or started again when the section changed.
+    void ConfiguraPubblicazione();
+    void PubblicaCiclo(long numero);
+    void avvisaPubblicazione();
+
     Piattaforma p_;
     Impostazioni impostazioni_;
     MBus mbus_;
@@ -157,6 +178,12 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     ProfiloSeriale profiloAttivo_;
     MainState stato_;
     MainView* view_ = nullptr;
+    std::unique_ptr<Pubblicazione> pubblicazione_;
+    ImpostazioniMqtt mqtt_;
+    std::vector<std::string> problemiMqtt_;
+    WallTime inizioCiclo_{};
+    // The last trouble of the publishing told to the user.
+    std::string avvisoPubblicazione_;
 };
 
 }  // namespace tarvel

@@ -4,13 +4,16 @@
 
 #include "app/Programma.h"
 #include "platform/posix/PosixOutputFiles.h"
+#include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixTextFiles.h"
+#include "platform/posix/SystemWallClock.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtProgramIdentity.h"
 #include "modbus/PorteCom.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
+#include "platform/sqlite/SqliteJournal.h"
 #include "settings/IniFileStore.h"
 
 namespace tarvel {
@@ -18,7 +21,9 @@ namespace tarvel {
 struct PiattaformaDesktop {
     // Needs the application object: the program's folder comes from it.
     PiattaformaDesktop();
-    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, port, files}; }
+    Piattaforma piattaforma() {
+        return {ini, clock, dialogs, identity, port, files, &mqtt, &journal, &wall};
+    }
 
     QtProgramIdentity identity;
     PosixTextFiles textFiles;
@@ -28,6 +33,9 @@ struct PiattaformaDesktop {
     PosixOutputFiles files;
     QtDialogs dialogs;
     QtDesktopShell shell;
+    MosquittoClient mqtt;
+    SqliteJournal journal;
+    SystemWallClock wall;
 };
 
 }  // namespace tarvel

@@ -16,6 +16,9 @@ ProgrammaDesktop::ProgrammaDesktop()
 }
 
 void ProgrammaDesktop::termina(int codice) {
+    // The broker learns of the end; what it has not taken stays in the
+    // journal for the next start.
+    applicazione_.programma().FinePubblicazione(AttesaFinePubblicazione);
     blocco_.rilascia();
     std::fflush(nullptr);
     std::_Exit(codice);

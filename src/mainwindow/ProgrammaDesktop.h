@@ -15,6 +15,8 @@ class ProgrammaDesktop {
     Applicazione& applicazione() { return applicazione_; }
     // Ends the program at once: no window event runs any more.
     void termina(int codice);
+    // How long the end waits for the broker, at most.
+    static constexpr int AttesaFinePubblicazione = 1000;
 
   private:
     PiattaformaDesktop piattaforma_;

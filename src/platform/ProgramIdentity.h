@@ -19,6 +19,8 @@ class ProgramIdentity {
     virtual int versionRevision() const = 0;
     // "holder - rest"; the holder is the text before the first "-".
     virtual std::string copyright() const = 0;
+    // The machine's name on the network; empty when it has none.
+    virtual std::string hostName() const { return {}; }
 };
 
 }  // namespace tarvel

@@ -1,5 +1,6 @@
 #include "publish/Pubblicazione.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -107,6 +108,63 @@ std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::s
     return messaggi;
 }
 
+std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
+                                     const std::vector<std::string>& risposte) {
+    std::vector<ValoreCiclo> valori;
+    int dispositivo = 1;
+    for (std::size_t i = 0; i < risposte.size() && i < righe.size(); ++i) {
+        const Riga& riga = righe[i];
+        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
+        if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
+        // "<Name>text</Name>"
+        const std::string& r = risposte[i];
+        const std::size_t apre = r.find('>'), chiude = r.rfind("</");
+        const std::string testo =
+            apre != std::string::npos && chiude != std::string::npos && chiude > apre
+                ? r.substr(apre + 1, chiude - apre - 1)
+                : std::string();
+        ValoreCiclo v{dispositivo, riga.campiEseguiti.Descrizione, ValoreCiclo::Tipo::Testo, testo};
+        if (riga.tipo == TipoRiga::Lettura)
+            v.tipo = testo.empty() ? ValoreCiclo::Tipo::Mancante : ValoreCiclo::Tipo::Numero;
+        valori.push_back(std::move(v));
+    }
+    return valori;
+}
+
+std::vector<MqttMessage> MessaggiStato(const ImpostazioniMqtt& imp, const Salute& salute,
+                                       TimePoint adesso, WallTime ora) {
+    std::vector<MqttMessage> messaggi;
+    for (const auto& [nodo, s] : salute.nodi()) {
+        std::string eccezioni;
+        for (const auto& [codice, volte] : s.eccezioni)
+            eccezioni += (eccezioni.empty() ? "\"" : ", \"") + std::to_string(codice) +
+                         "\": " + std::to_string(volte);
+        std::string mediano = "null";
+        if (const auto t = s.tempoMediano()) {
+            char testo[32];
+            std::snprintf(testo, sizeof testo, "%.1f", static_cast<double>(t->count()) / 1000.0);
+            mediano = testo;
+        }
+        const std::string ultima =
+            s.ultimaBuona
+                ? StringaJson(TestoUTC(ora - std::chrono::duration_cast<WallTime::duration>(
+                                                 adesso - *s.ultimaBuona)))
+                : "null";
+        messaggi.push_back({imp.topic + "/status/" + std::to_string(nodo),
+                            "{\"time\": " + StringaJson(TestoUTC(ora)) +
+                                ", \"requests\": " + std::to_string(s.richieste) +
+                                ", \"good\": " + std::to_string(s.buone) +
+                                ", \"timeouts\": " + std::to_string(s.timeOut) +
+                                ", \"crc_errors\": " + std::to_string(s.erroriCRC) +
+                                ", \"wrong_answers\": " + std::to_string(s.risposteErrate) +
+                                ", \"exceptions\": {" + eccezioni +
+                                "}, \"skipped\": " + std::to_string(s.saltate) +
+                                ", \"median_ms\": " + mediano + ", \"last_good\": " + ultima + "}",
+                            imp.qos, true});
+    }
+    return messaggi;
+}
+
 Pubblicazione::Pubblicazione(Journal& journal, MqttClient& client, Clock& clock)
     : journal_(journal), client_(client), clock_(clock) {}
 
@@ -150,6 +208,22 @@ bool Pubblicazione::Accoda(const std::vector<MqttMessage>& messaggi, std::string
     return fatto;
 }
 
+void Pubblicazione::PubblicaStato(const std::vector<MqttMessage>& messaggi) {
+    if (!attiva_) return;
+    {
+        std::lock_guard lock(mutex_);
+        for (const MqttMessage& m : messaggi) {
+            const auto stesso = std::find_if(stati_.begin(), stati_.end(),
+                                             [&](const auto& s) { return s.topic == m.topic; });
+            if (stesso != stati_.end())
+                *stesso = m;
+            else
+                stati_.push_back(m);
+        }
+    }
+    sveglia();
+}
+
 void Pubblicazione::sveglia() {
     {
         std::lock_guard lock(mutex_);
@@ -181,6 +255,10 @@ void Pubblicazione::Passo() {
     }
     journal_.remove(presi);
     if (client_.status().state != MqttState::Connected) return;
+    {
+        std::lock_guard lock(mutex_);
+        while (!stati_.empty() && client_.publish(stati_.front())) stati_.erase(stati_.begin());
+    }
     const TimePoint adesso = clock_.now();
     // A message the broker never acknowledged, though connected all along:
     // everything still in the journal is handed over again, in order.
@@ -210,7 +288,9 @@ void Pubblicazione::Ferma(int attesaMs) {
     const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(attesaMs);
     for (;;) {
         Passo();
-        if (journal_.size() == 0 || client_.status().state != MqttState::Connected ||
+        const MqttStatus s = client_.status();
+        const bool irraggiungibile = s.state != MqttState::Connected && !s.error.empty();
+        if ((journal_.size() == 0 && s.state == MqttState::Connected) || irraggiungibile ||
             std::chrono::steady_clock::now() >= limite)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

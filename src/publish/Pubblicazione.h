@@ -15,9 +15,12 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/Chiamata.h"
+#include "modbus/Salute.h"
 #include "platform/Clock.h"
 #include "platform/Journal.h"
 #include "platform/MqttClient.h"
+#include "platform/WallClock.h"
 
 namespace tarvel {
 
@@ -57,12 +60,24 @@ struct ValoreCiclo {
     std::string testo;  // the value text as the output has it
 };
 
+// The values of a finished cycle from its answer lines, one per executed
+// line in list order: reads (an empty element is a failed read) and
+// constants; the other lines only count the devices.
+std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
+                                     const std::vector<std::string>& risposte);
+
 // The messages of one cycle: one per device on <Topic>/<n>, in device
 // order, `tempo` being the cycle's start in UTC.
 std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::string& tempo,
                                        long ciclo, const std::vector<ValoreCiclo>& valori);
 
-// What the publishing is doing, for the status bar and --stats.
+// One retained message per node on <Topic>/status/<node> with its health
+// counters; `adesso` and `ora` are the same moment on the monotonic clock
+// and the calendar.
+std::vector<MqttMessage> MessaggiStato(const ImpostazioniMqtt& imp, const Salute& salute,
+                                       TimePoint adesso, WallTime ora);
+
+// What the publishing is doing.
 struct StatoPubblicazione {
     MqttStatus connessione;
     std::int64_t inAttesa = 0;   // messages in the journal
@@ -94,7 +109,11 @@ class Pubblicazione {
     bool Accoda(const std::vector<MqttMessage>& messaggi, std::string& errore);
     // One round: forgets what the broker took, hands over what waits.
     void Passo();
-    // A clean end: waits up to `attesaMs` for the journal to empty, then
+    // What only tells the present state: not journaled, each replacing the
+    // one before it, sent at the next round with a connection.
+    void PubblicaStato(const std::vector<MqttMessage>& messaggi);
+    // A clean end: waits up to `attesaMs` for the journal to empty (and
+    // for the first connection, unless an attempt already failed), then
     // publishes "offline" and closes the connection. What is left stays in
     // the journal for the next start.
     void Ferma(int attesaMs);
@@ -115,6 +134,7 @@ class Pubblicazione {
     std::map<int, std::pair<std::int64_t, TimePoint>> inViaggio_;
     std::int64_t ultimoConsegnato_ = 0;  // the last journal id handed over
     std::string erroreGiornale_;
+    std::vector<MqttMessage> stati_;  // waiting for a connection, by mutex_
 
     std::mutex mutex_;
     std::condition_variable risveglio_;

@@ -67,6 +67,8 @@ class Broker {
     struct Options {
         std::string user, password;  // set: only this user may connect
         bool tls = false;            // a second listener with TLS
+        // Sessions and queued messages kept across a restart.
+        bool persistent = false;
     };
 
     static bool available() { return !Installed("mosquitto").empty(); }
@@ -90,6 +92,8 @@ class Broker {
                 return false;
             config += "allow_anonymous false\npassword_file " + passwords + "\n";
         }
+        if (options.persistent)
+            config += "persistence true\npersistence_location " + folder_.path().string() + "/\n";
         if (options.tls) {
             if (!MakeCertificates()) return false;
             tlsPort_ = FreePort();
@@ -146,16 +150,19 @@ class Broker {
 // mosquitto_sub on the broker: one line "topic payload" per message.
 class Subscriber {
   public:
-    bool start(int port, const std::string& topic) {
-        if (!process_.start(
-                Installed("mosquitto_sub"),
-                {"-h", "127.0.0.1", "-p", std::to_string(port), "-q", "1", "-v", "-t", topic}))
-            return false;
-        // The subscription is in place once a retained probe comes back.
+    // With a client id, its session outlives the connection and a restart
+    // of a persistent broker: nothing published meanwhile is missed.
+    bool start(int port, const std::string& topic, const std::string& clientId = {}) {
+        // The subscriptions are in place once a retained probe comes back.
         probe_ = "probe/" + std::to_string(::getpid()) + "/" + std::to_string(port);
-        return RunQuietly(Installed("mosquitto_pub"),
-                          {"-h", "127.0.0.1", "-p", std::to_string(port), "-t",
-                           topic_prefix(topic) + probe_, "-r", "-m", "x"}) &&
+        std::vector<std::string> arguments{"-h",  "127.0.0.1", "-p",  std::to_string(port),
+                                           "-q",  "1",         "-v",  "-t",
+                                           topic, "-t",        probe_};
+        if (!clientId.empty()) arguments.insert(arguments.end(), {"-c", "-i", clientId});
+        return process_.start(Installed("mosquitto_sub"), arguments) &&
+               RunQuietly(Installed("mosquitto_pub"),
+                          {"-h", "127.0.0.1", "-p", std::to_string(port), "-t", probe_, "-r", "-m",
+                           "x"}) &&
                process_
                    .waitForLine(
                        ChildProcess::Out, [](const std::string&) { return true; }, 5s)
@@ -173,9 +180,6 @@ class Subscriber {
     }
 
   private:
-    static std::string topic_prefix(const std::string& topic) {
-        return topic.ends_with("#") ? topic.substr(0, topic.size() - 1) : topic + "/";
-    }
     mutable ChildProcess process_;
     std::string probe_;
 };

@@ -273,9 +273,10 @@ TEST_F(FinestreTest, EveryTextFitsItsControl) {
                 if (altro && altro != w && !altro->isWindow() && altro->x() > w->x() &&
                     (qobject_cast<const QLabel*>(altro) ||
                      qobject_cast<const QAbstractButton*>(altro) ||
-                     qobject_cast<const QListWidget*>(altro)))
+                     qobject_cast<const QListWidget*>(altro))) {
                     EXPECT_FALSE(altro->geometry().intersects(w->geometry()))
                         << dove << " covers " << altro->objectName().toStdString();
+                }
             }
         }
     }

@@ -1,5 +1,9 @@
 #include "VerificaImpostazioni.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,6 +14,26 @@
 namespace tarvel {
 namespace {
 
+// The topics a run would publish on: each device's, the state, and each
+// node's health.
+std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt,
+                                       const std::vector<Riga>& righe) {
+    std::set<int> dispositivi, nodi;
+    int dispositivo = 1;
+    for (const Riga& riga : righe) {
+        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
+        if (riga.tipo == TipoRiga::Lettura || riga.tipo == TipoRiga::Costante)
+            dispositivi.insert(dispositivo);
+        if (riga.lettura && riga.lettura->nodo >= 1 && riga.lettura->nodo <= 255)
+            nodi.insert(riga.lettura->nodo);
+    }
+    std::vector<std::string> argomenti;
+    for (const int d : dispositivi) argomenti.push_back(mqtt.topic + "/" + std::to_string(d));
+    argomenti.push_back(mqtt.topic + "/state");
+    for (const int n : nodi) argomenti.push_back(mqtt.topic + "/status/" + std::to_string(n));
+    return argomenti;
+}
+
 std::string conteggio(std::size_t n, const char* uno, const char* molti) {
     return std::to_string(n) + " " + (n == 1 ? uno : molti);
 }
@@ -19,7 +43,8 @@ std::string conteggio(std::size_t n, const char* uno, const char* molti) {
 int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     if (!prog.CaricaImpostazioni()) return VerificaImpostazioniErrate;
     const MainState& s = prog.stato();
-    std::fprintf(out, "%s\n", IntestazioneVerifica);
+    const ImpostazioniMqtt& mqtt = prog.impostazioniMqtt();
+    std::fprintf(out, "%s%s\n", IntestazioneVerifica, mqtt.host.empty() ? "" : " | topic TEXT");
     std::fprintf(out, "caption\t%s\n", s.didascalia.c_str());
     std::fprintf(out, "interval\t%lld\n", static_cast<long long>(s.intervallo.count()));
     std::vector<std::string> avvisi;
@@ -51,6 +76,14 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     }
     for (const auto& p : ProblemiElenco(righe))
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);
+    if (!mqtt.host.empty()) {
+        for (const auto& t : ArgomentiMqtt(mqtt, righe))
+            std::fprintf(out, "topic\t%s\n", t.c_str());
+        for (const auto& p : prog.problemiMqtt()) avvisi.push_back(p);
+        if (!mqtt.caFile.empty() && ::access(mqtt.caFile.c_str(), R_OK) != 0)
+            avvisi.push_back("[MQTT] CAFile: impossibile leggere il file " + mqtt.caFile + " (" +
+                             std::strerror(errno) + ")");
+    }
     for (const auto& a : avvisi) std::fprintf(out, "warning\t%s\n", a.c_str());
     std::fprintf(out, "%s, %s\n", conteggio(righe.size(), "riga", "righe").c_str(),
                  conteggio(avvisi.size(), "avviso", "avvisi").c_str());

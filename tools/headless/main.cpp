@@ -12,12 +12,15 @@
 #include "Runner.h"
 #include "VerificaImpostazioni.h"
 #include "modbus/PorteCom.h"
+#include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixSerialPort.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/SignalPipe.h"
+#include "platform/posix/SystemWallClock.h"
 #include "platform/qt/ConsoleClock.h"
 #include "platform/qt/QtProgramIdentity.h"
+#include "platform/sqlite/SqliteJournal.h"
 #include "settings/IniFileStore.h"
 
 namespace {
@@ -87,6 +90,9 @@ bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
 
 }  // namespace
 
+// How long a clean end waits for the broker to take the last cycles.
+constexpr int AttesaFinePubblicazione = 5000;
+
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -126,16 +132,24 @@ int main(int argc, char** argv) {
     // No window must stay responsive: a wait blocks on the port and the
     // signal pipe together, and no event loop runs inside a cycle.
     PosixSerialPort port(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
-    Programma prog({ini, clock, dialogs, identity, port, files});
+    MosquittoClient mqtt;
+    SqliteJournal journal;
+    SystemWallClock wall;
+    Programma prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &wall});
+    // A clean end hands the last cycles to a reachable broker first.
+    const auto fine = [&prog](int code) {
+        prog.FinePubblicazione(AttesaFinePubblicazione);
+        return code;
+    };
     Runner::installaSegnali();
     Runner runner(prog, {args.cicli, args.monitor, args.stats});
     clock.watch(SignalPipe::fd(), [&runner] { return runner.segnale(); });
     port.watchAlso(SignalPipe::fd(), [&runner] { runner.segnale(); });
-    if (int code = runner.avvia(); code != 0) return code;
+    if (int code = runner.avvia(); code != 0) return fine(code);
     if (!prog.stato().acquisizioneAttiva) {
         // The first cycle already ended the run (a stop, or --cycles 1).
-        return runner.codiceUscita();
+        return fine(runner.codiceUscita());
     }
     app.exec();
-    return runner.codiceUscita();
+    return fine(runner.codiceUscita());
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSysInfo>
 
 namespace tarvel {
 
@@ -22,6 +23,10 @@ std::string QtProgramIdentity::executablePath() const {
 
 std::string QtProgramIdentity::copyright() const {
     return "Tarvel developers - Tutti i diritti riservati";
+}
+
+std::string QtProgramIdentity::hostName() const {
+    return QSysInfo::machineHostName().toStdString();
 }
 
 }  // namespace tarvel

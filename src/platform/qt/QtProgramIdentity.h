@@ -20,6 +20,7 @@ class QtProgramIdentity : public ProgramIdentity {
     int versionMinor() const override { return 0; }
     int versionRevision() const override { return 0; }
     std::string copyright() const override;
+    std::string hostName() const override;
 
   private:
     std::string folder_;

@@ -1,0 +1,226 @@
+// tarvel-headless publishing to a real Mosquitto broker, watched by
+// mosquitto_sub: the messages of a known cycle byte for byte, the state and
+// its last will, and nothing lost while the broker is away, across a
+// restart of the broker and a kill -9 of the logger.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstring>
+#include <regex>
+
+#include "Broker.h"
+
+namespace tarvel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Settings(const std::string& device, int brokerPort, int intervalMs,
+                     const std::vector<std::string>& lines) {
+    std::string text = "[Ports]\nCOM1=" + device +
+                       "\n[Serial_0]\nCOM=1\nSettings=9600,N,8,1\nTimeOut=200\n[MQTT]\n"
+                       "Host=127.0.0.1\nPort=" +
+                       std::to_string(brokerPort) + "\nTopic=plant/7\n[Parameters]\nFirt=1\nLast=" +
+                       std::to_string(lines.size()) + "\nInterval=" + std::to_string(intervalMs) +
+                       "\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        char key[24];
+        std::snprintf(key, sizeof key, "%03zu=", i + 1);
+        text += key + lines[i] + "\n";
+    }
+    return text;
+}
+
+bool StartLogger(ChildProcess& logger, const TempFolder& folder,
+                 std::vector<std::string> arguments = {}) {
+    arguments.insert(arguments.begin(), {"--folder", folder.path().string()});
+    return logger.start(ProgramBeside("tarvel-headless"), arguments);
+}
+
+// The lines with every time written as T.
+std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
+    static const std::regex time("\"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]{12}Z\"");
+    std::vector<std::string> out;
+    for (const auto& line : lines) out.push_back(std::regex_replace(line, time, "T"));
+    return out;
+}
+
+// A scaled value, a 32-bit value, a failed read, a constant and a second
+// device: one message per device and cycle, the node's health retained,
+// "online" first and "offline" at the end; a logger killed outright leaves
+// its last will.
+TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub;
+    ASSERT_TRUE(sub.start(broker.port(), "plant/7/#"));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\n"));
+    TempFolder folder;
+    WriteFile(folder / "Tarvel.INI",
+              Settings(sim.link(), broker.port(), 200,
+                       {"1,4,12,1;Vac", "1,3,100+&,0;Energia", "3,3,0,0;Muto",
+                        "0,0,Roof A,0;Impianto", "NEXT", "1,4,12,3;Vac"}));
+    ChildProcess logger;
+    ASSERT_TRUE(StartLogger(logger, folder, {"--cycles", "1"}));
+    EXPECT_EQ(logger.waitExit(20s), 0);
+    ASSERT_TRUE(sub.waitFor(6, 5s)) << testing::PrintToString(sub.lines());
+    const std::string status1 =
+        "plant/7/status/1 {\"time\": T, \"requests\": 4, \"good\": 4, \"timeouts\": 0, "
+        "\"crc_errors\": 0, \"wrong_answers\": 0, \"exceptions\": {}, \"skipped\": 0, ";
+    auto lines = Untimed(sub.lines());
+    ASSERT_EQ(lines.size(), 6u) << testing::PrintToString(lines);
+    // The health goes out at once, the cycle through the journal.
+    std::sort(lines.begin() + 1, lines.end() - 1);
+    EXPECT_EQ(lines[0], "plant/7/state online");
+    EXPECT_EQ(lines[1],
+              "plant/7/1 {\"time\": T, \"cycle\": 1, \"values\": {\"Vac\": 230.1, "
+              "\"Energia\": 65536, \"Muto\": null, \"Impianto\": \"Roof A\"}}");
+    EXPECT_EQ(lines[2], "plant/7/2 {\"time\": T, \"cycle\": 1, \"values\": {\"Vac\": 2.301}}");
+    EXPECT_TRUE(lines[3].starts_with(status1)) << lines[3];
+    EXPECT_TRUE(
+        lines[4].starts_with("plant/7/status/3 {\"time\": T, \"requests\": 1, \"good\": 0, "
+                             "\"timeouts\": 1,"))
+        << lines[4];
+    EXPECT_EQ(lines[5], "plant/7/state offline");
+
+    // --check names the topics a run uses, and the bad keys of the section.
+    const auto check = [&](const std::string& settings) {
+        WriteFile(folder / "Tarvel.INI", settings);
+        ChildProcess checker;
+        EXPECT_TRUE(StartLogger(checker, folder, {"--check"}));
+        const auto code = checker.waitExit(10s);
+        std::vector<std::string> found;
+        for (const auto& line : checker.lines(ChildProcess::Out))
+            if (line.starts_with("topic\t") || line.starts_with("warning\t")) found.push_back(line);
+        return std::pair{code, found};
+    };
+    const std::string settings = ReadFile(folder / "Tarvel.INI");
+    EXPECT_EQ(check(settings),
+              std::pair(std::optional<int>(0),
+                        std::vector<std::string>{"topic\tplant/7/1", "topic\tplant/7/2",
+                                                 "topic\tplant/7/state", "topic\tplant/7/status/1",
+                                                 "topic\tplant/7/status/3"}));
+    const auto bad = check(std::regex_replace(settings, std::regex("Topic=plant/7\n"),
+                                              "Topic=plant/7\nQoS=3\nCAFile=/nonexistent/ca\n"));
+    EXPECT_EQ(bad.first, 1);
+    EXPECT_EQ(std::vector<std::string>(bad.second.end() - 2, bad.second.end()),
+              (std::vector<std::string>{
+                  "warning\t[MQTT] QoS: valore non valido \"3\" (da 0 a 2)",
+                  "warning\t[MQTT] CAFile: impossibile leggere il file /nonexistent/ca (" +
+                      std::string(std::strerror(ENOENT)) + ")"}));
+    WriteFile(folder / "Tarvel.INI", settings);
+
+    ChildProcess killed;
+    ASSERT_TRUE(StartLogger(killed, folder));
+    ASSERT_TRUE(sub.waitFor(8, 10s));
+    ASSERT_TRUE(killed.signal(SIGKILL));
+    EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s))
+        << "the last will, after the broker's keep-alive";
+}
+
+// Where each cycle's message appears among the subscriber's lines: the
+// device messages' cycle numbers in arrival order, and the start time each
+// cycle number had.
+struct Arrivals {
+    std::vector<long> cycles;
+    std::vector<std::string> times;
+};
+Arrivals Parse(const std::vector<std::string>& lines) {
+    static const std::regex device(R"re(^plant/7/1 \{"time": "([^"]+)", "cycle": ([0-9]+), .*)re");
+    Arrivals a;
+    std::smatch m;
+    for (const auto& line : lines)
+        if (std::regex_match(line, m, device)) {
+            a.cycles.push_back(std::stol(m[2]));
+            a.times.push_back(m[1]);
+        }
+    return a;
+}
+
+// The cycles with what was sent again left out (a cycle's number and time
+// seen before): at least once, in the order they were made.
+std::vector<long> Once(const Arrivals& a) {
+    std::vector<std::pair<long, std::string>> seen;
+    std::vector<long> once;
+    for (std::size_t i = 0; i < a.cycles.size(); ++i) {
+        const std::pair<long, std::string> key{a.cycles[i], a.times[i]};
+        if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
+        seen.push_back(key);
+        once.push_back(a.cycles[i]);
+    }
+    return once;
+}
+
+std::vector<long> Range(long first, long last) {
+    std::vector<long> r;
+    for (long c = first; c <= last; ++c) r.push_back(c);
+    return r;
+}
+
+// The broker goes away for about twenty cycles and comes back: the cycles
+// meanwhile arrive with their own times, in order. Then the logger is
+// killed outright while the broker is away, and started again before the
+// broker: what the first run journaled comes first.
+TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    Broker::Options persistent;
+    persistent.persistent = true;
+    ASSERT_TRUE(broker.start(persistent));
+    Subscriber sub;
+    ASSERT_TRUE(sub.start(broker.port(), "plant/7/1", "watcher"));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\n"));
+    TempFolder folder;
+    WriteFile(folder / "Tarvel.INI", Settings(sim.link(), broker.port(), 100, {"0,0,x,0;A"}));
+    ChildProcess logger;
+    ASSERT_TRUE(StartLogger(logger, folder));
+    ASSERT_TRUE(Eventually([&] { return Parse(sub.lines()).cycles.size() >= 3; }, 10s));
+    broker.stop();
+    const auto cyclesSoFar = [&] { return logger.lines(ChildProcess::Out).size(); };
+    const std::size_t before = cyclesSoFar();
+    ASSERT_TRUE(Eventually([&] { return cyclesSoFar() >= before + 20; }, 20s));
+    ASSERT_TRUE(broker.restart());
+    const long target = static_cast<long>(cyclesSoFar());
+    ASSERT_TRUE(Eventually(
+        [&] {
+            const auto a = Parse(sub.lines());
+            return !a.cycles.empty() && a.cycles.back() >= target;
+        },
+        20s))
+        << testing::PrintToString(sub.lines());
+    broker.stop();
+    ASSERT_TRUE(logger.signal(SIGKILL));
+    const long lastOfFirstRun = static_cast<long>(logger.lines(ChildProcess::Out).size());
+    logger.waitExit(5s);
+
+    ChildProcess again;
+    ASSERT_TRUE(StartLogger(again, folder));
+    ASSERT_TRUE(Eventually([&] { return again.lines(ChildProcess::Out).size() >= 5; }, 10s));
+    ASSERT_TRUE(broker.restart());
+    ASSERT_TRUE(Eventually(
+        [&] {
+            const auto a = Parse(sub.lines());
+            return std::count(a.cycles.begin(), a.cycles.end(), 5) > 0 &&
+                   std::find(a.cycles.begin(), a.cycles.end(), lastOfFirstRun) != a.cycles.end();
+        },
+        20s))
+        << testing::PrintToString(sub.lines());
+    again.stop();
+    // The first run's cycles, a cycle journaled before its line was printed
+    // perhaps among them, then the second run's from 1 on.
+    const std::vector<long> once = Once(Parse(sub.lines()));
+    const auto second = std::find(once.begin() + 1, once.end(), 1);
+    ASSERT_NE(second, once.end()) << testing::PrintToString(once);
+    const std::vector<long> first(once.begin(), second), next(second, once.end());
+    ASSERT_GE(first.size(), static_cast<std::size_t>(lastOfFirstRun));
+    EXPECT_EQ(first, Range(1, static_cast<long>(first.size())));
+    EXPECT_EQ(next, Range(1, static_cast<long>(next.size())));
+    EXPECT_GE(next.size(), 5u);
+}
+
+}  // namespace
+}  // namespace tarvel::test
