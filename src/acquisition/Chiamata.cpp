@@ -61,6 +61,16 @@ std::optional<std::int16_t> leadingInt16(const std::string& text) {
     return ArrotondaInt16(NumeroIniziale(text));
 }
 
+}  // namespace
+
+std::optional<std::uint16_t> IndirizzoRegistro(std::string_view text) {
+    const auto n = ArrotondaInt32(NumeroIniziale(text));
+    if (!n || *n < -32768 || *n > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(*n & 0xFFFF);
+}
+
+namespace {
+
 // The register markers and the four numbers of a read or constant line.
 void cutValueFields(Riga& riga) {
     Chiamata& c = riga.campiEseguiti;
@@ -76,7 +86,7 @@ void cutValueFields(Riga& riga) {
         p.trentaDueBit = true;
     }
     auto funzione = leadingInt16(c.Codice);
-    auto registro = leadingInt16(c.Registro);
+    auto registro = IndirizzoRegistro(c.Registro);
     auto nodo = leadingInt16(c.Nodo);
     auto decimali = leadingInt16(c.Decimali);
     if (!funzione || !registro || !nodo || !decimali) return;

@@ -16,7 +16,7 @@ struct Indirizzi {
 };
 
 Indirizzi IndirizziDi(const ParametriLettura& p) {
-    const auto primo = static_cast<std::uint16_t>(p.registro);
+    const std::uint16_t primo = p.registro;
     if (!p.trentaDueBit) return {primo, primo, false};
     return {primo, p.bassoSuccessivo ? primo + 1u : primo - 1u, true};
 }
@@ -162,9 +162,10 @@ std::optional<double> Esecuzione::leggi(const ParametriLettura& p, const std::ve
         return Valore32(*primo, *TestoElemento(*blocco_, a.secondo), p.decimali, p.senzaSegno);
     }
     if (p.trentaDueBit)
-        return mbus_.LeggiValore32(p.funzione, p.registro, p.nodo, p.decimali, p.bassoSuccessivo,
-                                   p.senzaSegno);
-    return mbus_.LeggiValore16(p.funzione, p.registro, p.nodo, p.decimali, p.senzaSegno);
+        return mbus_.LeggiValore32(p.funzione, static_cast<std::int16_t>(p.registro), p.nodo,
+                                   p.decimali, p.bassoSuccessivo, p.senzaSegno);
+    return mbus_.LeggiValore16(p.funzione, static_cast<std::int16_t>(p.registro), p.nodo,
+                               p.decimali, p.senzaSegno);
 }
 
 // The group of the read line at `indice`: the read lines after it of the

@@ -46,17 +46,14 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
             problemi.emplace_back("costante con un carattere che rende l'XML non valido (< o NUL)");
         return problemi;
     }
-    struct Campo {
-        const char* nome;
-        std::string testo;
-    };
-    const Campo campi[] = {{"nodo", c.Nodo},
-                           {"codice", c.Codice},
-                           {"registro", withoutMarkers(c.Registro)},
-                           {"decimali", c.Decimali}};
-    for (const auto& campo : campi)
-        if (!ArrotondaInt16(NumeroIniziale(campo.testo)))
-            problemi.push_back(std::string(campo.nome) + " fuori dall'intervallo a 16 bit");
+    // The register is an address: up to 65535.
+    const bool entro[] = {ArrotondaInt16(NumeroIniziale(c.Nodo)).has_value(),
+                          ArrotondaInt16(NumeroIniziale(c.Codice)).has_value(),
+                          IndirizzoRegistro(withoutMarkers(c.Registro)).has_value(),
+                          ArrotondaInt16(NumeroIniziale(c.Decimali)).has_value()};
+    const char* const nomi[] = {"nodo", "codice", "registro", "decimali"};
+    for (std::size_t i = 0; i < 4; ++i)
+        if (!entro[i]) problemi.push_back(std::string(nomi[i]) + " fuori dall'intervallo a 16 bit");
     if (auto nodo = ArrotondaInt16(NumeroIniziale(c.Nodo))) {
         if (*nodo < 0 || *nodo > 255)
             problemi.emplace_back("nodo fuori dall'intervallo 0-255: la riga non viene letta");

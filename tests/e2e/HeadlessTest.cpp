@@ -253,17 +253,17 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
     // Profile 0 on a character device anyone may open; profile 1 with line
     // settings that read well but no port takes, profile 2 on no device.
-    WriteSettings(folder,
-                  Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
-                           {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line", "NEXT",
-                            "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina", "1,3,12,0;Bad Name",
-                            "1,3,70000,0;Alto", "SERIAL_2", "1,3,&100+,0;Energia", "0,0,x,0;1st",
-                            "1,3,4;A", "300,3,1,0;Lontano", "250,3,1,20;Riservato",
-                            "0,0,a<b,0;Testo", "1,4,13,1;Energia"},
-                           "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
-                               "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
-                               "Settings=9600,N,8,1\n",
-                           2000));
+    WriteSettings(
+        folder, Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
+                         {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line", "NEXT",
+                          "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina", "1,3,12,0;Bad Name",
+                          "1,3,70000,0;Alto", "SERIAL_2", "1,3,&100+,0;Energia", "0,0,x,0;1st",
+                          "1,3,4;A", "300,3,1,0;Lontano", "250,3,1,20;Riservato", "0,0,a<b,0;Testo",
+                          "1,4,13,1;Energia", "1,3,65535&,0;Cima"},
+                         "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
+                         "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
+                         "Settings=9600,N,8,1\n",
+                         2000));
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 1);
     // The header, the records of the first lines, every warning, the summary.
@@ -273,35 +273,36 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     for (const auto& line : out)
         if (line.starts_with("warning\t")) shown.push_back(line);
     shown.push_back(out.back());
-    EXPECT_EQ(shown,
-              (std::vector<std::string>{
-                  "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
-                  "DECIMALS DESCRIPTION | warning TEXT",
-                  "caption\tTarvel [Impianto]",
-                  "interval\t2000",
-                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings",
-                  "line\t1\tread\t1\t4\t12\t1\tVac",
-                  "line\t2\twait\t#\t250\t*\t*\tWait",
-                  "line\t3\tnext\t%\t*\t*\t*\tNext device",
-                  "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto",
-                  "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
-                  "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
-                  "warning\triga 5: codice funzione 5 non supportato (1-4)",
-                  "warning\triga 6: descrizione \"Bad Name\" non valida come nome XML",
-                  "warning\triga 7: registro fuori dall'intervallo a 16 bit",
-                  "warning\tprofilo Serial_2: Errore nell'impostazione della porta seriale. "
-                  "([Serial_2] COM 2: il dispositivo " +
-                      (folder / "no-port-here") + " non esiste)",
-                  "warning\triga 10: descrizione \"1st\" non valida come nome XML",
-                  "warning\triga 11: riga incompleta: servono tre virgole e un punto e virgola",
-                  "warning\triga 12: nodo fuori dall'intervallo 0-255: la riga non viene letta",
-                  "warning\triga 13: nodo 250 riservato (1-247)",
-                  "warning\triga 13: decimali fuori dall'intervallo -15..15",
-                  "warning\triga 14: costante con un carattere che rende l'XML non valido (< o NUL)",
-                  "warning\triga 15: descrizione \"Energia\" già usata dalla riga 9 dello stesso "
-                  "dispositivo",
-                  "16 righe, 12 avvisi",
-              }));
+    EXPECT_EQ(
+        shown,
+        (std::vector<std::string>{
+            "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
+            "DECIMALS DESCRIPTION | warning TEXT",
+            "caption\tTarvel [Impianto]",
+            "interval\t2000",
+            "line\t0\tserial\t*\t1\t*\t*\tSerial settings",
+            "line\t1\tread\t1\t4\t12\t1\tVac",
+            "line\t2\twait\t#\t250\t*\t*\tWait",
+            "line\t3\tnext\t%\t*\t*\t*\tNext device",
+            "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto",
+            "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
+            "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
+            "warning\triga 5: codice funzione 5 non supportato (1-4)",
+            "warning\triga 6: descrizione \"Bad Name\" non valida come nome XML",
+            "warning\triga 7: registro fuori dall'intervallo a 16 bit",
+            "warning\tprofilo Serial_2: Errore nell'impostazione della porta seriale. "
+            "([Serial_2] COM 2: il dispositivo " +
+                (folder / "no-port-here") + " non esiste)",
+            "warning\triga 10: descrizione \"1st\" non valida come nome XML",
+            "warning\triga 11: riga incompleta: servono tre virgole e un punto e virgola",
+            "warning\triga 12: nodo fuori dall'intervallo 0-255: la riga non viene letta",
+            "warning\triga 13: nodo 250 riservato (1-247)",
+            "warning\triga 13: decimali fuori dall'intervallo -15..15",
+            "warning\triga 14: costante con un carattere che rende l'XML non valido (< o NUL)",
+            "warning\triga 15: descrizione \"Energia\" già usata dalla riga 9 dello stesso "
+            "dispositivo",
+            "17 righe, 12 avvisi",
+        }));
 }
 
 // How a run ends, after its one message: a failed write of the output is

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Banco.h"
 
 namespace tarvel::test {
@@ -22,13 +24,15 @@ struct Registri : Banco {
         device.values[{3, 32767}] = 1;
         device.values[{3, 32768}] = 2;
         device.values[{3, 0xFFFF}] = 3;
+        device.values[{3, 40000}] = 7;
     }
 };
 
 // Register 40 holds FFFF, 41 FFFE; "&" reads without sign; "+" takes the
 // low word from the next register, "-" from the one before, with the
 // addresses wrapping at 16 bits ("+" wins, and a "-" left in the field is a
-// sign); a node or register beyond 16 bits is not read.
+// sign); a register is an address up to 65535, and a node or register
+// beyond 16 bits is not read.
 TEST(Execution, AnswersEveryKindOfLine) {
     Registri b;
     const std::pair<const char*, const char*> cases[] = {
@@ -46,7 +50,10 @@ TEST(Execution, AnswersEveryKindOfLine) {
         {"1,3,-1 +,0;A", "<A>196608</A>"},
         {"1,3,6,1;A", "<A>-.5</A>"},
         {"1,3,5,2;A", "<A>.05</A>"},
-        {"1,3,40000,0;A", "<A>-99999</A>"},
+        {"1,3,40000,0;A", "<A>7</A>"},
+        {"1,3,32768,0;A", "<A>2</A>"},
+        {"1,3,65535,0;A", "<A>3</A>"},
+        {"1,3,65536,0;A", "<A>-99999</A>"},
         {"70000,3,4,0;A", "<A>-99999</A>"},
         {"1,16,5,0;A", "<A></A>"},
         {"NEXT", "%Next device"},
@@ -64,6 +71,13 @@ TEST(Execution, AnswersEveryKindOfLine) {
         {"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}};
     for (const auto& [line, answer] : cases) EXPECT_EQ(b.esegui(line), answer) << line;
     EXPECT_EQ(b.prog.stato().chiamata.Registro, "100");  // markers removed from the field
+    // The upper half of the address space goes out as the same 16 bits
+    // (frames with the CRC of an independent implementation).
+    const std::vector<Bytes>& w = b.fp.port.written();
+    for (const Bytes& frame : {Bytes{0x01, 0x03, 0x80, 0x00, 0x00, 0x01, 0xAD, 0xCA},
+                               Bytes{0x01, 0x03, 0x9C, 0x40, 0x00, 0x01, 0xAB, 0x8E},
+                               Bytes{0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01, 0x84, 0x2E}})
+        EXPECT_NE(std::find(w.begin(), w.end(), frame), w.end()) << MBus::TestoHex(frame);
     const auto sent = b.fp.port.written().size();
     b.esegui("256,3,5,0;A");
     EXPECT_EQ(b.fp.port.written().size(), sent);
