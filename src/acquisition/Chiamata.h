@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "modbus/Valore.h"
+
 namespace tarvel {
 
 // The five fields of the request being executed, as the detail fields show
@@ -38,9 +40,15 @@ struct ParametriLettura {
     std::int16_t funzione = 0;
     std::uint16_t registro = 0;  // 0 to 65535 (-32768 to -1 wrap to the top)
     std::int16_t decimali = 0;
-    bool trentaDueBit = false;     // "+" or "-": two registers
-    bool bassoSuccessivo = false;  // "+": the low word in the register after
-    bool senzaSegno = false;       // "&"
+    // "@" and a register as decimals: the decimals are minus the signed
+    // contents of that register, read in the same cycle.
+    std::optional<std::uint16_t> registroScala;
+    // "+" or "-": 32 bits; "F", "D", "Q": float32, float64, 64 bits; "&"
+    // unsigned, "S" bytes swapped, "N" the "no value" pattern.
+    FormatoValore formato;
+    // The items upward from the register ("+", and F, D or Q without "-"),
+    // or downward; the most significant first either way.
+    bool bassoSuccessivo = false;
 };
 
 // One request line, cut once when the list is loaded.

@@ -15,9 +15,21 @@ bool nameChar(unsigned char c) { return nameStart(c) || std::isdigit(c) || c == 
 
 std::string withoutMarkers(std::string text) {
     text.erase(std::remove_if(text.begin(), text.end(),
-                              [](char c) { return c == '&' || c == '+' || c == '-'; }),
+                              [](char c) {
+                                  return std::string_view("&+-FDQSNfdqsn").find(c) !=
+                                         std::string_view::npos;
+                              }),
                text.end());
     return text;
+}
+
+int typeLetters(std::string_view text) {
+    int count = 0;
+    for (char letter : {'F', 'D', 'Q'})
+        count += std::any_of(text.begin(), text.end(), [letter](char c) {
+            return std::toupper(static_cast<unsigned char>(c)) == letter;
+        });
+    return count;
 }
 
 }  // namespace
@@ -47,11 +59,16 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
         return problemi;
     }
     // The register is an address: up to 65535.
+    // Decimals given as "@" and a register are that register's address.
+    const std::string_view decimali = Trim(c.Decimali);
+    const bool scala = decimali.starts_with('@');
     const bool entro[] = {ArrotondaInt16(NumeroIniziale(c.Nodo)).has_value(),
                           ArrotondaInt16(NumeroIniziale(c.Codice)).has_value(),
                           IndirizzoRegistro(withoutMarkers(c.Registro)).has_value(),
-                          ArrotondaInt16(NumeroIniziale(c.Decimali)).has_value()};
-    const char* const nomi[] = {"nodo", "codice", "registro", "decimali"};
+                          scala ? IndirizzoRegistro(decimali.substr(1)).has_value()
+                                : ArrotondaInt16(NumeroIniziale(c.Decimali)).has_value()};
+    const char* const nomi[] = {"nodo", "codice", "registro",
+                                scala ? "registro di scala" : "decimali"};
     for (std::size_t i = 0; i < 4; ++i)
         if (!entro[i]) problemi.push_back(std::string(nomi[i]) + " fuori dall'intervallo a 16 bit");
     if (auto nodo = ArrotondaInt16(NumeroIniziale(c.Nodo))) {
@@ -60,13 +77,17 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
         else if (*nodo > 247)
             problemi.emplace_back("nodo " + std::to_string(*nodo) + " riservato (1-247)");
     }
-    if (auto decimali = ArrotondaInt16(NumeroIniziale(c.Decimali));
-        decimali && (*decimali < -15 || *decimali > 15))
+    if (auto d = ArrotondaInt16(NumeroIniziale(c.Decimali)); !scala && d && (*d < -15 || *d > 15))
         problemi.emplace_back("decimali fuori dall'intervallo -15..15");
     auto funzione = ArrotondaInt16(NumeroIniziale(c.Codice));
     if (funzione && (*funzione < 1 || *funzione > 4))
         problemi.push_back("codice funzione " + std::string(Trim(c.Codice)) +
                            " non supportato (1-4)");
+    const int tipi = typeLetters(c.Registro);
+    if (tipi > 1)
+        problemi.emplace_back("più di un tipo tra F, D e Q: la riga non viene letta");
+    else if (tipi == 1 && funzione && *funzione >= 1 && *funzione <= 2)
+        problemi.emplace_back("F, D e Q leggono registri (codice 3 o 4): la riga non viene letta");
     return problemi;
 }
 

@@ -253,17 +253,33 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
     // Profile 0 on a character device anyone may open; profile 1 with line
     // settings that read well but no port takes, profile 2 on no device.
-    WriteSettings(
-        folder, Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
-                         {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line", "NEXT",
-                          "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina", "1,3,12,0;Bad Name",
-                          "1,3,70000,0;Alto", "SERIAL_2", "1,3,&100+,0;Energia", "0,0,x,0;1st",
-                          "1,3,4;A", "300,3,1,0;Lontano", "250,3,1,20;Riservato", "0,0,a<b,0;Testo",
-                          "1,4,13,1;Energia", "1,3,65535&,0;Cima"},
-                         "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
-                         "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
-                         "Settings=9600,N,8,1\n",
-                         2000));
+    WriteSettings(folder, Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
+                                   {"SERIAL_1",
+                                    "1,4,12,1;Vac",
+                                    "SLEEP 250",
+                                    "REM not a line",
+                                    "NEXT",
+                                    "0,0,Roof A,0;Impianto",
+                                    "1,5,0,0;Bobina",
+                                    "1,3,12,0;Bad Name",
+                                    "1,3,70000,0;Alto",
+                                    "SERIAL_2",
+                                    "1,3,&100+,0;Energia",
+                                    "0,0,x,0;1st",
+                                    "1,3,4;A",
+                                    "300,3,1,0;Lontano",
+                                    "250,3,1,20;Riservato",
+                                    "0,0,a<b,0;Testo",
+                                    "1,4,13,1;Energia",
+                                    "1,3,65535&,0;Cima",
+                                    "1,3,1D5,@70000;Scala",
+                                    "1,3,40000fD,0;Doppio",
+                                    "1,1,0F,0;Bobina2",
+                                    "1,4,40085SFN-,@40084;Ok"},
+                                   "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
+                                   "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
+                                   "Settings=9600,N,8,1\n",
+                                   2000));
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 1);
     // The header, the records of the first lines, every warning, the summary.
@@ -299,9 +315,12 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
             "warning\triga 13: nodo 250 riservato (1-247)",
             "warning\triga 13: decimali fuori dall'intervallo -15..15",
             "warning\triga 14: costante con un carattere che rende l'XML non valido (< o NUL)",
+            "warning\triga 17: registro di scala fuori dall'intervallo a 16 bit",
+            "warning\triga 18: più di un tipo tra F, D e Q: la riga non viene letta",
+            "warning\triga 19: F, D e Q leggono registri (codice 3 o 4): la riga non viene letta",
             "warning\triga 15: descrizione \"Energia\" già usata dalla riga 9 dello stesso "
             "dispositivo",
-            "17 righe, 12 avvisi",
+            "21 righe, 15 avvisi",
         }));
 }
 

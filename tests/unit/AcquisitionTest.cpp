@@ -85,6 +85,81 @@ TEST(Execution, AnswersEveryKindOfLine) {
     EXPECT_EQ(b.esegui("1,4,12,1;Vac"), "<Vac></Vac>");
 }
 
+// Values of every type and order from the bytes Python's struct module
+// packs them into (registers from the lowest address); a "-" names the
+// most significant register, the highest. The letters in either case,
+// anywhere in the field; floats and 64-bit values in one request.
+TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
+    struct Case {
+        const char* bytes;
+        int named;  // the register the line names, from the lowest
+        const char* markers;
+        const char* decimals;
+        const char* value;
+    };
+    const char* const avogadro = "-6.02214076E+23";
+    const Case cases[] = {
+        {"4366199a", 0, "F", "0", "230.1"},  // not 230.100006103516
+        {"4366199a", 0, " f+", "0", "230.1"},
+        {"199a4366", 1, "F-", "0", "230.1"},
+        {"66439a19", 0, "FS", "0", "230.1"},
+        {"9a196643", 1, "sF-", "0", "230.1"},
+        {"450fd000", 0, "F", "1", "230.1"},
+        {"3dcccccd", 0, "F", "0", ".1"},
+        {"7fc00000", 0, "F", "0", ""},  // NaN
+        {"7f800000", 0, "F", "0", ""},  // infinity
+        {"c4dfe185ca57c517", 0, "D", "0", avogadro},
+        {"c517ca57e185c4df", 3, "D-", "0", avogadro},
+        {"dfc485e157ca17c5", 0, "DS+", "0", avogadro},
+        {"17c557ca85e1dfc4", 3, "S-D", "0", avogadro},
+        {"40c81c8000000000", 0, "D", "2", "123.45"},
+        {"fff0000000000000", 0, "D", "0", ""},
+        {"fffffffffffffffe", 0, "Q", "0", "-2"},
+        {"fffffffffffffffe", 0, "Q&", "0", "18446744073709551614"},
+        {"0020000000000001", 0, "q", "0", "9007199254740993"},
+        {"ab54a98ceb1f0ad2", 0, "&Q", "3", "12345678901234567.89"},
+        {"ab54a98ceb1f0ad2", 0, "&Q", "-2", "1234567890123456789000"},
+        {"8000000000000001", 0, "Q", "0", "-9223372036854775807"},
+        {"8000000000000000", 0, "Q", "0", "-9223372036854775808"},
+        {"8000000000000000", 0, "QN", "0", ""},
+        {"ffffffffffffffff", 0, "Q&N", "0", ""},
+        {"ffffffffffffffff", 0, "QN", "0", "-1"},
+        {"8000", 0, "", "0", "-32768"},
+        {"8000", 0, "N", "0", ""},
+        {"ffff", 0, "&n", "0", ""},
+        {"80000000", 0, "N+", "0", ""},
+        {"ffffffff", 0, "+&N", "0", ""},
+        {"1234", 0, "S", "0", "13330"},
+        {"12345678", 0, "S+", "0", "873625686"},
+        {"4366199a", 0, "FD", "0", "-99999"},  // which type is meant cannot be told
+    };
+    Registri b;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const int base = 1000 + 100 * static_cast<int>(i);
+        const std::string hex = c.bytes;
+        for (std::size_t w = 0; w < hex.size() / 4; ++w)
+            b.device.values[{3, base + static_cast<int>(w)}] =
+                static_cast<std::uint16_t>(std::stoul(hex.substr(4 * w, 4), nullptr, 16));
+        const std::string line =
+            "1,3," + std::to_string(base + c.named) + c.markers + "," + c.decimals + ";A";
+        EXPECT_EQ(b.esegui(line), std::string("<A>") + c.value + "</A>") << line;
+    }
+    EXPECT_EQ(b.prog.stato().chiamata.Registro, "4200");  // the markers taken out
+    // One request for the whole value, from its lowest register (CRC of an
+    // independent implementation).
+    const std::vector<Bytes>& w = b.fp.port.written();
+    for (const Bytes& frame : {Bytes{0x01, 0x03, 0x03, 0xE8, 0x00, 0x02, 0x44, 0x7B},
+                               Bytes{0x01, 0x03, 0x07, 0xD0, 0x00, 0x04, 0x44, 0x84}})
+        EXPECT_NE(std::find(w.begin(), w.end(), frame), w.end()) << MBus::TestoHex(frame);
+    // Floats and 64-bit values are registers: on coils nothing is sent.
+    const auto sent = w.size();
+    EXPECT_EQ(b.esegui("1,1,0F,0;A"), "<A></A>");
+    EXPECT_EQ(w.size(), sent);
+    // A constant keeps its letters.
+    EXPECT_EQ(b.esegui("0,0,Fase SN&D,0;K"), "<K>Fase SND</K>");
+}
+
 TEST(Execution, WaitLinesBlockForTheirTime) {
     Registri b;
     const Millis t0 = b.fp.clock.elapsed();
