@@ -186,6 +186,32 @@ TEST(Headless, BlockReadsWriteTheSameFileWithFewerRequests) {
     }
 }
 
+// A float, a float64 and a 64-bit value in the orders the simulator's map
+// stores them in, and SunSpec scale
+// factors: the same file with and without block reads.
+TEST(Headless, FloatsAndScaleFactorsFromTheSimulator) {
+    SimProcess sim;
+    ASSERT_TRUE(
+        sim.start("node 1\ninput 10 float32:230.1:cdab\ninput 20 float64:-0.5\n"
+                  "input 30 int64:-9007199254740993:badc\nholding 40083 2301\nholding 40084 -1\n"
+                  "holding 40085 novalue:int16\nholding 40086 -2\n"));
+    const std::vector<std::string> lines{"1,4,11F-,0;V", "1,4,20D,0;Dbl", "1,4,30QS,0;Q",
+                                         "1,3,40083,@40084;W", "1,3,40085n,@40086;Hz"};
+    const std::string expected =
+        Document({{"<V>230.1</V>", "<Dbl>-.5</Dbl>", "<Q>-9007199254740993</Q>", "<W>230.1</W>",
+                   "<Hz></Hz>"}});
+    for (const auto& [keys, requests] :
+         {std::pair{"", std::size_t{7}}, {"Block=125\nGap=10\n", std::size_t{2}}}) {
+        SCOPED_TRACE(keys);
+        TempFolder folder;
+        WriteSettings(folder, Settings(sim.link(), lines, keys));
+        Headless headless;
+        EXPECT_EQ(headless.run(folder, {"--cycles", "1", "--monitor"}), 0);
+        EXPECT_EQ(ReadFile(folder / "NoName.xml"), expected);
+        EXPECT_EQ(headless.lines(Stream::Out, "TX ").size(), requests);
+    }
+}
+
 // A stop signal ends a running wait at once, whatever the list: a slow
 // device's answer, a wait line, a silent node with many long attempts. The
 // line that was running answers as when it fails, the next one is not run,
