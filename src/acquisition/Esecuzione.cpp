@@ -240,9 +240,10 @@ std::optional<std::string> Esecuzione::leggiScala(const ParametriLettura& p, boo
 // same node and function whose items, with it, fit one window of at most
 // Block items with no run of more than Gap items that no line asks for.
 // Next-device and constant lines may stand between them; any other line
-// ends the group. A group of two items or more (a 32-bit line alone is
-// one) is read with one request; when that fails, its lines read on their
-// own.
+// ends the group. A line's scale register joins the window when it fits
+// and was not read yet in this cycle. A group of two items or more (a
+// 32-bit line alone is one) is read with one request; when that fails, its
+// lines read on their own.
 void Esecuzione::preparaBlocco(const std::vector<Riga>& righe, std::size_t indice) {
     const ProfiloSeriale& profilo = contesto_.profiloInUso();
     const ParametriLettura& p = *righe[indice].lettura;
