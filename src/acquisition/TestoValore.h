@@ -17,7 +17,7 @@ namespace tarvel {
 std::string TestoValore(double valore);
 
 // The value text of a number read, divided by ten to the decimals: a
-// 64-bit integer beyond 2^53 with every digit, any other number as
+// 64-bit integer of 16 digits or more with every digit, any other number as
 // TestoValore writes it. Nothing when the decimals leave no finite number.
 std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali);
 

@@ -27,14 +27,15 @@ double decimaleDi(float valore) {
     return letto;
 }
 
-// The integer's value; its digits beyond what a double holds exactly.
+// The integer's value, and from 16 digits on (beyond 15 significant
+// digits, and beyond 2^53 what a double holds) its digits.
 template <typename Int>
 NumeroLetto intero(Int valore) {
     NumeroLetto numero{static_cast<double>(valore), {}};
-    constexpr Int Esatto = Int{1} << 53;
-    bool oltre = valore > Esatto;
-    if constexpr (std::is_signed_v<Int>) oltre = oltre || valore < -Esatto;
-    if (oltre) numero.cifre = std::to_string(valore);
+    constexpr Int Sedici = 1'000'000'000'000'000;
+    bool lungo = valore >= Sedici;
+    if constexpr (std::is_signed_v<Int>) lungo = lungo || valore <= -Sedici;
+    if (lungo) numero.cifre = std::to_string(valore);
     return numero;
 }
 

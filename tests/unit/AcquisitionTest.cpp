@@ -117,6 +117,9 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
         {"fffffffffffffffe", 0, "Q", "0", "-2"},
         {"fffffffffffffffe", 0, "Q&", "0", "18446744073709551614"},
         {"0020000000000001", 0, "q", "0", "9007199254740993"},
+        {"0020000000000000", 0, "Q", "0", "9007199254740992"},
+        {"00038d7ea4c67fff", 0, "Q", "0", "999999999999999"},
+        {"00038d7ea4c68000", 0, "Q", "1", "100000000000000"},
         {"ab54a98ceb1f0ad2", 0, "&Q", "3", "12345678901234567.89"},
         {"ab54a98ceb1f0ad2", 0, "&Q", "-2", "1234567890123456789000"},
         {"8000000000000001", 0, "Q", "0", "-9223372036854775807"},
@@ -145,7 +148,8 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
             "1,3," + std::to_string(base + c.named) + c.markers + "," + c.decimals + ";A";
         EXPECT_EQ(b.esegui(line), std::string("<A>") + c.value + "</A>") << line;
     }
-    EXPECT_EQ(b.prog.stato().chiamata.Registro, "4200");  // the markers taken out
+    b.esegui("1,3,1000 fS+N,0;A");
+    EXPECT_EQ(b.prog.stato().chiamata.Registro, "1000");  // the markers taken out
     // One request for the whole value, from its lowest register (CRC of an
     // independent implementation).
     const std::vector<Bytes>& w = b.fp.port.written();
@@ -156,6 +160,10 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
     const auto sent = w.size();
     EXPECT_EQ(b.esegui("1,1,0F,0;A"), "<A></A>");
     EXPECT_EQ(w.size(), sent);
+    // A failed read of any type leaves the element empty.
+    b.device.silent = true;
+    EXPECT_EQ(b.esegui("1,3,1000Q,0;A"), "<A></A>");
+    b.device.silent = false;
     // A constant keeps its letters.
     EXPECT_EQ(b.esegui("0,0,Fase SN&D,0;K"), "<K>Fase SND</K>");
 }
