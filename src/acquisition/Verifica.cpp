@@ -88,6 +88,13 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
         problemi.emplace_back("più di un tipo tra F, D e Q: la riga non viene letta");
     else if (tipi == 1 && funzione && *funzione >= 1 && *funzione <= 2)
         problemi.emplace_back("F, D e Q leggono registri (codice 3 o 4): la riga non viene letta");
+    // Their registers are read with one request, which cannot wrap around.
+    if (const Riga r = CaricaRiga(riga); tipi == 1 && r.lettura) {
+        const int ultimo = ParoleDi(r.lettura->formato.tipo) - 1;
+        if (r.lettura->bassoSuccessivo ? r.lettura->registro + ultimo > 65535
+                                       : r.lettura->registro < ultimo)
+            problemi.emplace_back("il valore esce dai registri 0-65535: la riga non viene letta");
+    }
     return problemi;
 }
 

@@ -301,7 +301,8 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
                                     "1,3,1D5,@70000;Scala",
                                     "1,3,40000fD,0;Doppio",
                                     "1,1,0F,0;Bobina2",
-                                    "1,4,40085SFN-,@40084;Ok"},
+                                    "1,4,40085SFN-,@40084;Ok",
+                                    "1,3,1D-,0;Basso"},
                                    "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
                                    "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
                                    "Settings=9600,N,8,1\n",
@@ -344,9 +345,10 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
             "warning\triga 17: registro di scala fuori dall'intervallo a 16 bit",
             "warning\triga 18: più di un tipo tra F, D e Q: la riga non viene letta",
             "warning\triga 19: F, D e Q leggono registri (codice 3 o 4): la riga non viene letta",
+            "warning\triga 21: il valore esce dai registri 0-65535: la riga non viene letta",
             "warning\triga 15: descrizione \"Energia\" già usata dalla riga 9 dello stesso "
             "dispositivo",
-            "21 righe, 15 avvisi",
+            "22 righe, 16 avvisi",
         }));
 }
 
