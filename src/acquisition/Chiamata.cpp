@@ -61,29 +61,65 @@ std::optional<std::int16_t> leadingInt16(const std::string& text) {
     return ArrotondaInt16(NumeroIniziale(text));
 }
 
+}  // namespace
+
+std::optional<std::uint16_t> IndirizzoRegistro(std::string_view text) {
+    const auto n = ArrotondaInt32(NumeroIniziale(text));
+    if (!n || *n < -32768 || *n > 65535) return std::nullopt;
+    return static_cast<std::uint16_t>(*n & 0xFFFF);
+}
+
+namespace {
+
+// Removes every letter c, in either case; false when there was none.
+bool takeLetter(std::string& text, char c) {
+    const bool upper = takeMarker(text, c);
+    return takeMarker(text, static_cast<char>(c - 'A' + 'a')) || upper;
+}
+
 // The register markers and the four numbers of a read or constant line.
+// Only "&" means something to a constant.
 void cutValueFields(Riga& riga) {
     Chiamata& c = riga.campiEseguiti;
     c = riga.campi;
     ParametriLettura p;
-    p.senzaSegno = takeMarker(c.Registro, '&');
+    p.formato.senzaSegno = takeMarker(c.Registro, '&');
     // A constant keeps its register field, "&" taken out, as its value.
     if (riga.tipo == TipoRiga::Costante) return;
-    // "+" wins over "-".
-    if (takeMarker(c.Registro, '+')) {
-        p.trentaDueBit = p.bassoSuccessivo = true;
-    } else if (takeMarker(c.Registro, '-')) {
-        p.trentaDueBit = true;
+    // "+" wins over "-", which is then a sign.
+    const bool su = takeMarker(c.Registro, '+');
+    const bool giu = !su && takeMarker(c.Registro, '-');
+    if (su || giu) p.formato.tipo = TipoValore::Intero32;
+    p.bassoSuccessivo = su;
+    const std::pair<char, TipoValore> tipi[] = {
+        {'F', TipoValore::Float32}, {'D', TipoValore::Float64}, {'Q', TipoValore::Intero64}};
+    int scelti = 0;
+    for (const auto& [lettera, tipo] : tipi) {
+        if (!takeLetter(c.Registro, lettera)) continue;
+        p.formato.tipo = tipo;
+        p.bassoSuccessivo = !giu;
+        ++scelti;
+    }
+    p.formato.scambiaByte = takeLetter(c.Registro, 'S');
+    p.formato.nessunValore = takeLetter(c.Registro, 'N');
+    // Two types at once: which one was meant cannot be told.
+    if (scelti > 1) return;
+    const std::string_view decimali = Trim(c.Decimali);
+    if (decimali.starts_with('@')) {
+        p.registroScala = IndirizzoRegistro(decimali.substr(1));
+        if (!p.registroScala) return;
+    } else if (auto d = leadingInt16(c.Decimali)) {
+        p.decimali = *d;
+    } else {
+        return;
     }
     auto funzione = leadingInt16(c.Codice);
-    auto registro = leadingInt16(c.Registro);
+    auto registro = IndirizzoRegistro(c.Registro);
     auto nodo = leadingInt16(c.Nodo);
-    auto decimali = leadingInt16(c.Decimali);
-    if (!funzione || !registro || !nodo || !decimali) return;
+    if (!funzione || !registro || !nodo) return;
     p.funzione = *funzione;
     p.registro = *registro;
     p.nodo = *nodo;
-    p.decimali = *decimali;
     riga.lettura = p;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "modbus/Valore.h"
+
 namespace tarvel {
 
 // The five fields of the request being executed, as the detail fields show
@@ -36,22 +38,29 @@ const char* NomeTipoRiga(TipoRiga tipo);
 struct ParametriLettura {
     std::int16_t nodo = 0;
     std::int16_t funzione = 0;
-    std::int16_t registro = 0;
+    std::uint16_t registro = 0;  // 0 to 65535 (-32768 to -1 wrap to the top)
     std::int16_t decimali = 0;
-    bool trentaDueBit = false;     // "+" or "-": two registers
-    bool bassoSuccessivo = false;  // "+": the low word in the register after
-    bool senzaSegno = false;       // "&"
+    // "@" and a register as decimals: the decimals are minus the signed
+    // contents of that register, read in the same cycle.
+    std::optional<std::uint16_t> registroScala;
+    // "+" or "-": 32 bits; "F", "D", "Q": float32, float64, 64 bits; "&"
+    // unsigned, "S" bytes swapped, "N" the "no value" pattern.
+    FormatoValore formato;
+    // The items upward from the register ("+", and F, D or Q without "-"),
+    // or downward; the most significant first either way.
+    bool bassoSuccessivo = false;
 };
 
 // One request line, cut once when the list is loaded.
 struct Riga {
     std::string testo;  // the line as the list shows it
     TipoRiga tipo = TipoRiga::Vuota;
-    Chiamata campi;     // the five fields as cut
+    Chiamata campi;  // the five fields as cut
     // Reads and constants: the fields with the register markers taken out,
     // as the detail fields show them while the line runs.
     Chiamata campiEseguiti;
-    // Reads whose four numbers fit 16 bits; nothing means no read is made.
+    // Reads whose node, function and decimals fit 16 bits and whose register
+    // is an address (-32768 to 65535); nothing means no read is made.
     std::optional<ParametriLettura> lettura;
     // Serial lines: the profile number; nothing when out of range.
     std::optional<std::int16_t> profilo;
@@ -60,5 +69,9 @@ struct Riga {
 };
 
 Riga CaricaRiga(std::string_view testo);
+
+// The register address a field's leading number names: 0 to 65535, and
+// -32768 to -1 as the same 16 bits; nothing beyond.
+std::optional<std::uint16_t> IndirizzoRegistro(std::string_view text);
 
 }  // namespace tarvel

@@ -4,21 +4,48 @@
 #include <cmath>
 
 #include "acquisition/TestoValore.h"
+#include "modbus/Valore.h"
 
 namespace tarvel {
 namespace {
 
-// The items a read line asks for: one, or the two of a 32-bit value.
-struct Indirizzi {
-    std::uint32_t primo = 0;
-    std::uint32_t secondo = 0;
-    bool due = false;
-};
+// The items a read line asks for, the most significant first. Those of a
+// value that would run past either end of the address space come out
+// beyond 0xFFFF.
+std::vector<std::uint32_t> ElementiDi(const ParametriLettura& p) {
+    std::vector<std::uint32_t> elementi;
+    for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(ParoleDi(p.formato.tipo)); ++i)
+        elementi.push_back(p.bassoSuccessivo ? p.registro + i : p.registro - i);
+    return elementi;
+}
 
-Indirizzi IndirizziDi(const ParametriLettura& p) {
-    const auto primo = static_cast<std::uint16_t>(p.registro);
-    if (!p.trentaDueBit) return {primo, primo, false};
-    return {primo, p.bassoSuccessivo ? primo + 1u : primo - 1u, true};
+// Floats and 64-bit integers are read with one request for the whole value.
+bool UnaRichiesta(TipoValore tipo) {
+    return tipo == TipoValore::Float32 || tipo == TipoValore::Float64 ||
+           tipo == TipoValore::Intero64;
+}
+
+Esecuzione::ChiaveScala chiaveScala(const ParametriLettura& p) {
+    return {static_cast<std::uint8_t>(p.nodo), static_cast<std::uint8_t>(p.funzione),
+            *p.registroScala};
+}
+
+// Such a value needs registers (functions 3 and 4), inside the address space.
+bool Leggibile(const ParametriLettura& p) {
+    if (!UnaRichiesta(p.formato.tipo)) return true;
+    const auto elementi = ElementiDi(p);
+    return (p.funzione == 3 || p.funzione == 4) &&
+           std::all_of(elementi.begin(), elementi.end(),
+                       [](std::uint32_t a) { return a <= 0xFFFF; });
+}
+
+// The decimals a scale register holds: minus its signed contents; nothing
+// for its "no value" pattern 0x8000.
+std::optional<std::int16_t> DecimaliDaScala(const std::string& testo) {
+    const auto grezzo = static_cast<std::uint16_t>(std::stoul(testo, nullptr, 16));
+    if (testo.size() < 4) return static_cast<std::int16_t>(-grezzo);  // a coil or input
+    if (grezzo == 0x8000) return std::nullopt;
+    return static_cast<std::int16_t>(-static_cast<std::int16_t>(grezzo));
 }
 
 // The window of a block being grouped: the items asked for, inside at most
@@ -28,13 +55,14 @@ class Finestra {
     Finestra(int massimo, int lacuna) : massimo_(massimo), lacuna_(lacuna) {}
 
     // Takes the line's items in when the window still holds; false (and
-    // nothing changes) otherwise. A 32-bit pair that would wrap around the
+    // nothing changes) otherwise. A value that would wrap around the
     // address space never joins.
-    bool aggiungi(const Indirizzi& a) {
-        if (a.secondo > 0xFFFF) return false;
+    bool aggiungi(const std::vector<std::uint32_t>& elementi) {
         std::vector<std::uint32_t> chiesti = chiesti_;
-        chiesti.push_back(a.primo);
-        if (a.due) chiesti.push_back(a.secondo);
+        for (std::uint32_t a : elementi) {
+            if (a > 0xFFFF) return false;
+            chiesti.push_back(a);
+        }
         std::sort(chiesti.begin(), chiesti.end());
         chiesti.erase(std::unique(chiesti.begin(), chiesti.end()), chiesti.end());
         if (chiesti.back() - chiesti.front() + 1 > static_cast<std::uint32_t>(massimo_))
@@ -77,6 +105,7 @@ void Esecuzione::NuovoCiclo() {
     blocco_.reset();
     serviteDalBlocco_.clear();
     daSole_.clear();
+    scale_.clear();
 }
 
 Risposta Esecuzione::Esegui(const Riga& riga) { return esegui(riga, nullptr, 0); }
@@ -140,40 +169,81 @@ Risposta Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* ri
         mbus_.RegistraSaltata(static_cast<std::uint8_t>(p.nodo));
         return {elemento(c.Descrizione, ""), true};
     }
-    std::optional<double> valore = leggi(p, righe, indice);
-    fallite = valore ? 0 : fallite + 1;
-    // The device answered, but the decimals leave no finite number.
-    if (valore && !std::isfinite(*valore)) valore.reset();
-    return {elemento(c.Descrizione, valore ? TestoValore(*valore) : std::string()), !valore};
+    const Letto letto = leggi(p, righe, indice);
+    fallite = letto.risposta ? 0 : fallite + 1;
+    return {elemento(c.Descrizione, letto.testo.value_or("")), !letto.testo};
 }
 
-std::optional<double> Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe,
-                                        std::size_t indice) {
+Esecuzione::Letto Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe,
+                                    std::size_t indice) {
+    if (!Leggibile(p)) return {};
     auto serve = [](const std::vector<std::size_t>& elenco, std::size_t i) {
         return std::find(elenco.begin(), elenco.end(), i) != elenco.end();
     };
     if (righe && !serve(serviteDalBlocco_, indice) && !serve(daSole_, indice))
         preparaBlocco(*righe, indice);
-    if (blocco_ && serve(serviteDalBlocco_, indice)) {
-        clock_.processEvents();
-        const Indirizzi a = IndirizziDi(p);
-        const std::optional<std::string> primo = TestoElemento(*blocco_, a.primo);
-        if (!p.trentaDueBit) return Valore16(*primo, p.decimali, p.senzaSegno);
-        return Valore32(*primo, *TestoElemento(*blocco_, a.secondo), p.decimali, p.senzaSegno);
+    std::int16_t decimali = p.decimali;
+    if (p.registroScala) {
+        const std::optional<std::string> scala = leggiScala(p, righe != nullptr);
+        if (!scala) return {};
+        const std::optional<std::int16_t> d = DecimaliDaScala(*scala);
+        if (!d) return {true, std::nullopt};
+        decimali = *d;
     }
-    if (p.trentaDueBit)
-        return mbus_.LeggiValore32(p.funzione, p.registro, p.nodo, p.decimali, p.bassoSuccessivo,
-                                   p.senzaSegno);
-    return mbus_.LeggiValore16(p.funzione, p.registro, p.nodo, p.decimali, p.senzaSegno);
+    const auto testi = leggiElementi(p, blocco_ && righe && serve(serviteDalBlocco_, indice));
+    if (!testi) return {};
+    const std::optional<NumeroLetto> numero = DecodificaValore(*testi, p.formato);
+    return {true, numero ? TestoNumero(*numero, decimali) : std::nullopt};
+}
+
+std::optional<std::vector<std::string>> Esecuzione::leggiElementi(const ParametriLettura& p,
+                                                                  bool dalBlocco) {
+    const std::vector<std::uint32_t> elementi = ElementiDi(p);
+    std::optional<Blocco> unico;
+    if (!dalBlocco && UnaRichiesta(p.formato.tipo)) {
+        const std::uint32_t inizio = *std::min_element(elementi.begin(), elementi.end());
+        unico = mbus_.LeggiBlocco(
+            static_cast<std::uint8_t>(p.funzione), static_cast<std::uint16_t>(inizio),
+            static_cast<std::uint16_t>(elementi.size()), static_cast<std::uint8_t>(p.nodo));
+        if (!unico) return std::nullopt;
+    } else if (!dalBlocco) {
+        // One request an item, the addresses wrapping at 16 bits.
+        std::vector<std::uint16_t> indirizzi;
+        for (std::uint32_t a : elementi) indirizzi.push_back(static_cast<std::uint16_t>(a));
+        return mbus_.LeggiElementi(p.funzione, indirizzi, p.nodo);
+    } else {
+        clock_.processEvents();
+    }
+    const Blocco& blocco = unico ? *unico : *blocco_;
+    std::vector<std::string> testi;
+    for (std::uint32_t a : elementi) testi.push_back(*TestoElemento(blocco, a));
+    return testi;
+}
+
+// The scale register of the line: once a cycle and node, from the block
+// that holds it or read alone; a line run by hand reads it again.
+std::optional<std::string> Esecuzione::leggiScala(const ParametriLettura& p, bool ciclo) {
+    const auto chiave = chiaveScala(p);
+    if (auto it = scale_.find(chiave); ciclo && it != scale_.end()) return it->second;
+    std::optional<std::string> testo;
+    if (ciclo && blocco_ && blocco_->nodo == p.nodo && blocco_->funzione == p.funzione)
+        testo = TestoElemento(*blocco_, *p.registroScala);
+    if (!testo) {
+        const auto letti = mbus_.LeggiElementi(p.funzione, {*p.registroScala}, p.nodo);
+        if (letti) testo = letti->front();
+    }
+    if (ciclo) scale_[chiave] = testo;
+    return testo;
 }
 
 // The group of the read line at `indice`: the read lines after it of the
 // same node and function whose items, with it, fit one window of at most
 // Block items with no run of more than Gap items that no line asks for.
 // Next-device and constant lines may stand between them; any other line
-// ends the group. A group of two items or more (a 32-bit line alone is
-// one) is read with one request; when that fails, its lines read on their
-// own.
+// ends the group. A line's scale register joins the window when it fits
+// and was not read yet in this cycle. A group of two items or more (a
+// 32-bit line alone is one) is read with one request; when that fails, its
+// lines read on their own.
 void Esecuzione::preparaBlocco(const std::vector<Riga>& righe, std::size_t indice) {
     const ProfiloSeriale& profilo = contesto_.profiloInUso();
     const ParametriLettura& p = *righe[indice].lettura;
@@ -181,12 +251,21 @@ void Esecuzione::preparaBlocco(const std::vector<Riga>& righe, std::size_t indic
     const int massimo =
         p.funzione <= 2 ? profilo.blocco : std::min(profilo.blocco, MassimoBloccoRegistri);
     Finestra finestra(massimo, profilo.lacuna);
+    auto aggiungi = [&](const ParametriLettura& q) {
+        const std::vector<std::uint32_t> elementi = ElementiDi(q);
+        if (q.registroScala && !scale_.contains(chiaveScala(q))) {
+            std::vector<std::uint32_t> conScala = elementi;
+            conScala.push_back(*q.registroScala);
+            if (finestra.aggiungi(conScala)) return true;
+        }
+        return finestra.aggiungi(elementi);
+    };
     std::vector<std::size_t> gruppo;
     for (std::size_t i = indice; i < righe.size(); ++i) {
         const Riga& r = righe[i];
         if (r.tipo == TipoRiga::Prossimo || r.tipo == TipoRiga::Costante) continue;
         if (r.tipo != TipoRiga::Lettura || !r.lettura || r.lettura->nodo != p.nodo ||
-            r.lettura->funzione != p.funzione || !finestra.aggiungi(IndirizziDi(*r.lettura)))
+            r.lettura->funzione != p.funzione || !Leggibile(*r.lettura) || !aggiungi(*r.lettura))
             break;
         gruppo.push_back(i);
     }

@@ -3,8 +3,10 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "acquisition/Chiamata.h"
@@ -16,7 +18,7 @@
 namespace tarvel {
 
 struct Risposta {
-    std::string testo;  // the answer line
+    std::string testo;            // the answer line
     bool letturaFallita = false;  // a read that gave no value
 };
 
@@ -46,15 +48,26 @@ class Esecuzione {
     // Line `indice` of a cycle over `righe`: with block reads on, a read
     // line may be served by one request for it and the lines after it.
     Risposta Esegui(const std::vector<Riga>& righe, std::size_t indice);
-    // A new cycle: skipped nodes are tried again, blocks are read afresh.
+    // A new cycle: skipped nodes are tried again, blocks and scale
+    // registers are read afresh.
     void NuovoCiclo();
 
+    // A scale register: node, function, address.
+    using ChiaveScala = std::tuple<std::uint8_t, std::uint8_t, std::uint16_t>;
+
   private:
+    // A read line's outcome: whether the device gave every read it needed,
+    // and the value text (nothing: the element stays empty).
+    struct Letto {
+        bool risposta = false;
+        std::optional<std::string> testo;
+    };
     Risposta esegui(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice);
-    Risposta eseguiLettura(const Riga& riga, const std::vector<Riga>* righe,
-                           std::size_t indice);
-    std::optional<double> leggi(const ParametriLettura& p, const std::vector<Riga>* righe,
-                                std::size_t indice);
+    Risposta eseguiLettura(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice);
+    Letto leggi(const ParametriLettura& p, const std::vector<Riga>* righe, std::size_t indice);
+    std::optional<std::vector<std::string>> leggiElementi(const ParametriLettura& p,
+                                                          bool dalBlocco);
+    std::optional<std::string> leggiScala(const ParametriLettura& p, bool ciclo);
     void preparaBlocco(const std::vector<Riga>& righe, std::size_t indice);
     std::string eseguiAttesa(const Riga& riga);
     void mostraRisultato(const std::string& risultato);
@@ -69,6 +82,8 @@ class Esecuzione {
     std::optional<Blocco> blocco_;
     std::vector<std::size_t> serviteDalBlocco_;
     std::vector<std::size_t> daSole_;
+    // The scale registers read in this cycle; nothing for a failed read.
+    std::map<ChiaveScala, std::optional<std::string>> scale_;
 };
 
 }  // namespace tarvel

@@ -1,6 +1,7 @@
 #include "acquisition/TestoValore.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace tarvel {
 namespace {
@@ -21,6 +22,35 @@ std::string TestoValore(double valore) {
     else if (text.rfind("-0.", 0) == 0)
         text.erase(1, 1);
     return text;
+}
+
+namespace {
+
+// The digits of an integer divided by ten to the decimals, exactly: a point
+// moved left or zeros appended, no trailing zeros, no "0" before the point.
+std::string cifreScalate(std::string cifre, std::int16_t decimali) {
+    const bool negativo = cifre.front() == '-';
+    if (negativo) cifre.erase(0, 1);
+    if (decimali < 0) {
+        cifre.append(static_cast<std::size_t>(-decimali), '0');
+    } else if (decimali > 0) {
+        const auto d = static_cast<std::size_t>(decimali);
+        if (cifre.size() <= d) cifre.insert(0, d - cifre.size() + 1, '0');
+        cifre.insert(cifre.size() - d, ".");
+        cifre.erase(cifre.find_last_not_of('0') + 1);
+        if (cifre.back() == '.') cifre.pop_back();
+        if (cifre.rfind("0.", 0) == 0) cifre.erase(0, 1);
+    }
+    return negativo ? "-" + cifre : cifre;
+}
+
+}  // namespace
+
+std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali) {
+    const double scalato = Scala(numero.valore, decimali);
+    if (!std::isfinite(scalato)) return std::nullopt;
+    if (!numero.cifre.empty()) return cifreScalate(numero.cifre, decimali);
+    return TestoValore(scalato);
 }
 
 }  // namespace tarvel

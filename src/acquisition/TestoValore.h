@@ -1,7 +1,11 @@
 #pragma once
 // How a value read is written into its answer line.
 
+#include <cstdint>
+#include <optional>
 #include <string>
+
+#include "modbus/Valore.h"
 
 namespace tarvel {
 
@@ -11,5 +15,10 @@ namespace tarvel {
 // the failed-read mark of the output, gives the empty text like a failed
 // read.
 std::string TestoValore(double valore);
+
+// The value text of a number read, divided by ten to the decimals: a
+// 64-bit integer of 16 digits or more with every digit, any other number as
+// TestoValore writes it. Nothing when the decimals leave no finite number.
+std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali);
 
 }  // namespace tarvel

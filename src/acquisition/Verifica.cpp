@@ -15,9 +15,21 @@ bool nameChar(unsigned char c) { return nameStart(c) || std::isdigit(c) || c == 
 
 std::string withoutMarkers(std::string text) {
     text.erase(std::remove_if(text.begin(), text.end(),
-                              [](char c) { return c == '&' || c == '+' || c == '-'; }),
+                              [](char c) {
+                                  return std::string_view("&+-FDQSNfdqsn").find(c) !=
+                                         std::string_view::npos;
+                              }),
                text.end());
     return text;
+}
+
+int typeLetters(std::string_view text) {
+    int count = 0;
+    for (char letter : {'F', 'D', 'Q'})
+        count += std::any_of(text.begin(), text.end(), [letter](char c) {
+            return std::toupper(static_cast<unsigned char>(c)) == letter;
+        });
+    return count;
 }
 
 }  // namespace
@@ -46,30 +58,43 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
             problemi.emplace_back("costante con un carattere che rende l'XML non valido (< o NUL)");
         return problemi;
     }
-    struct Campo {
-        const char* nome;
-        std::string testo;
-    };
-    const Campo campi[] = {{"nodo", c.Nodo},
-                           {"codice", c.Codice},
-                           {"registro", withoutMarkers(c.Registro)},
-                           {"decimali", c.Decimali}};
-    for (const auto& campo : campi)
-        if (!ArrotondaInt16(NumeroIniziale(campo.testo)))
-            problemi.push_back(std::string(campo.nome) + " fuori dall'intervallo a 16 bit");
+    // The register is an address: up to 65535.
+    // Decimals given as "@" and a register are that register's address.
+    const std::string_view decimali = Trim(c.Decimali);
+    const bool scala = decimali.starts_with('@');
+    const bool entro[] = {ArrotondaInt16(NumeroIniziale(c.Nodo)).has_value(),
+                          ArrotondaInt16(NumeroIniziale(c.Codice)).has_value(),
+                          IndirizzoRegistro(withoutMarkers(c.Registro)).has_value(),
+                          scala ? IndirizzoRegistro(decimali.substr(1)).has_value()
+                                : ArrotondaInt16(NumeroIniziale(c.Decimali)).has_value()};
+    const char* const nomi[] = {"nodo", "codice", "registro",
+                                scala ? "registro di scala" : "decimali"};
+    for (std::size_t i = 0; i < 4; ++i)
+        if (!entro[i]) problemi.push_back(std::string(nomi[i]) + " fuori dall'intervallo a 16 bit");
     if (auto nodo = ArrotondaInt16(NumeroIniziale(c.Nodo))) {
         if (*nodo < 0 || *nodo > 255)
             problemi.emplace_back("nodo fuori dall'intervallo 0-255: la riga non viene letta");
         else if (*nodo > 247)
             problemi.emplace_back("nodo " + std::to_string(*nodo) + " riservato (1-247)");
     }
-    if (auto decimali = ArrotondaInt16(NumeroIniziale(c.Decimali));
-        decimali && (*decimali < -15 || *decimali > 15))
+    if (auto d = ArrotondaInt16(NumeroIniziale(c.Decimali)); !scala && d && (*d < -15 || *d > 15))
         problemi.emplace_back("decimali fuori dall'intervallo -15..15");
     auto funzione = ArrotondaInt16(NumeroIniziale(c.Codice));
     if (funzione && (*funzione < 1 || *funzione > 4))
         problemi.push_back("codice funzione " + std::string(Trim(c.Codice)) +
                            " non supportato (1-4)");
+    const int tipi = typeLetters(c.Registro);
+    if (tipi > 1)
+        problemi.emplace_back("più di un tipo tra F, D e Q: la riga non viene letta");
+    else if (tipi == 1 && funzione && *funzione >= 1 && *funzione <= 2)
+        problemi.emplace_back("F, D e Q leggono registri (codice 3 o 4): la riga non viene letta");
+    // Their registers are read with one request, which cannot wrap around.
+    if (const Riga r = CaricaRiga(riga); tipi == 1 && r.lettura) {
+        const int ultimo = ParoleDi(r.lettura->formato.tipo) - 1;
+        if (r.lettura->bassoSuccessivo ? r.lettura->registro + ultimo > 65535
+                                       : r.lettura->registro < ultimo)
+            problemi.emplace_back("il valore esce dai registri 0-65535: la riga non viene letta");
+    }
     return problemi;
 }
 

@@ -11,9 +11,6 @@ namespace tarvel {
 namespace {
 
 constexpr Millis IntervalloRiapertura{1000};
-std::uint8_t highByte(std::int32_t value) {
-    return static_cast<std::uint8_t>((static_cast<std::uint32_t>(value) >> 8) & 0xFF);
-}
 std::uint8_t lowByte(std::int32_t value) {
     return static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFF);
 }
@@ -299,34 +296,41 @@ std::optional<std::string> MBus::LeggiHex(std::int16_t funzione, std::int32_t al
     return hexByte(bufferRisposta_[3], true) + hexByte(bufferRisposta_[4], true);
 }
 
+std::optional<std::vector<std::string>> MBus::LeggiElementi(
+    std::int16_t funzione, const std::vector<std::uint16_t>& indirizzi, std::int16_t nodo) {
+    clock_.processEvents();
+    std::vector<std::string> testi(indirizzi.size());
+    bool tutti = false;
+    for (int tentativo = 0; tentativo < retry_ && !tutti; ++tentativo) {
+        tutti = true;
+        for (std::size_t i = 0; i < indirizzi.size(); ++i) {
+            if (i > 0) clock_.processEvents();
+            auto testo = LeggiHex(funzione, indirizzi[i] >> 8, indirizzi[i] & 0xFF, nodo);
+            tutti = tutti && testo;
+            testi[i] = testo.value_or("");
+        }
+    }
+    clock_.processEvents();
+    if (!tutti) return std::nullopt;
+    return testi;
+}
+
 std::optional<double> MBus::LeggiValore16(std::int16_t funzione, std::int16_t registro,
                                           std::int16_t nodo, std::int16_t decimali,
                                           bool senzaSegno) {
-    clock_.processEvents();
-    std::optional<std::string> testo;
-    for (int tentativo = 0; tentativo < retry_ && !testo; ++tentativo)
-        testo = LeggiHex(funzione, highByte(registro), lowByte(registro), nodo);
-    clock_.processEvents();
-    if (!testo) return std::nullopt;
-    return Valore16(*testo, decimali, senzaSegno);
+    const auto testi = LeggiElementi(funzione, {static_cast<std::uint16_t>(registro)}, nodo);
+    if (!testi) return std::nullopt;
+    return Valore16(testi->front(), decimali, senzaSegno);
 }
 
 std::optional<double> MBus::LeggiValore32(std::int16_t funzione, std::int16_t registro,
                                           std::int16_t nodo, std::int16_t decimali,
                                           bool bassoSuccessivo, bool senzaSegno) {
-    clock_.processEvents();
-    auto primo = static_cast<std::uint16_t>(registro);
-    auto secondo = static_cast<std::uint16_t>(bassoSuccessivo ? primo + 1 : primo - 1);
-    std::optional<std::string> testo1, testo2;
-    for (int tentativo = 0; tentativo < retry_; ++tentativo) {
-        testo1 = LeggiHex(funzione, primo >> 8, primo & 0xFF, nodo);
-        clock_.processEvents();
-        testo2 = LeggiHex(funzione, secondo >> 8, secondo & 0xFF, nodo);
-        if (testo1 && testo2) break;
-    }
-    clock_.processEvents();
-    if (!testo1 || !testo2) return std::nullopt;
-    return Valore32(*testo1, *testo2, decimali, senzaSegno);
+    const auto primo = static_cast<std::uint16_t>(registro);
+    const auto secondo = static_cast<std::uint16_t>(bassoSuccessivo ? primo + 1 : primo - 1);
+    const auto testi = LeggiElementi(funzione, {primo, secondo}, nodo);
+    if (!testi) return std::nullopt;
+    return Valore32((*testi)[0], (*testi)[1], decimali, senzaSegno);
 }
 
 std::optional<Blocco> MBus::LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio,

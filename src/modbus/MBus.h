@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "modbus/Blocco.h"
 #include "modbus/Esito.h"
@@ -63,6 +64,11 @@ class MBus {
     // nothing when the exchange failed or the function code is not 1 to 4.
     std::optional<std::string> LeggiHex(std::int16_t funzione, std::int32_t alto,
                                         std::int32_t basso, std::int16_t nodo);
+    // The items at `indirizzi`, one request each and all of them in every
+    // attempt, up to Retry attempts: their texts as LeggiHex gives them;
+    // nothing when no attempt read them all.
+    std::optional<std::vector<std::string>> LeggiElementi(
+        std::int16_t funzione, const std::vector<std::uint16_t>& indirizzi, std::int16_t nodo);
     // Scaled values; nothing after Retry failed attempts.
     std::optional<double> LeggiValore16(std::int16_t funzione, std::int16_t registro,
                                         std::int16_t nodo, std::int16_t decimali, bool senzaSegno);

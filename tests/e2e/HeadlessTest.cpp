@@ -186,6 +186,32 @@ TEST(Headless, BlockReadsWriteTheSameFileWithFewerRequests) {
     }
 }
 
+// A float, a float64 and a 64-bit value in the orders the simulator's map
+// stores them in, and SunSpec scale
+// factors: the same file with and without block reads.
+TEST(Headless, FloatsAndScaleFactorsFromTheSimulator) {
+    SimProcess sim;
+    ASSERT_TRUE(
+        sim.start("node 1\ninput 10 float32:230.1:cdab\ninput 20 float64:-0.5\n"
+                  "input 30 int64:-9007199254740993:badc\nholding 40083 2301\nholding 40084 -1\n"
+                  "holding 40085 novalue:int16\nholding 40086 -2\n"));
+    const std::vector<std::string> lines{"1,4,11F-,0;V", "1,4,20D,0;Dbl", "1,4,30QS,0;Q",
+                                         "1,3,40083,@40084;W", "1,3,40085n,@40086;Hz"};
+    const std::string expected =
+        Document({{"<V>230.1</V>", "<Dbl>-.5</Dbl>", "<Q>-9007199254740993</Q>", "<W>230.1</W>",
+                   "<Hz></Hz>"}});
+    for (const auto& [keys, requests] :
+         {std::pair{"", std::size_t{7}}, {"Block=125\nGap=10\n", std::size_t{2}}}) {
+        SCOPED_TRACE(keys);
+        TempFolder folder;
+        WriteSettings(folder, Settings(sim.link(), lines, keys));
+        Headless headless;
+        EXPECT_EQ(headless.run(folder, {"--cycles", "1", "--monitor"}), 0);
+        EXPECT_EQ(ReadFile(folder / "NoName.xml"), expected);
+        EXPECT_EQ(headless.lines(Stream::Out, "TX ").size(), requests);
+    }
+}
+
 // A stop signal ends a running wait at once, whatever the list: a slow
 // device's answer, a wait line, a silent node with many long attempts. The
 // line that was running answers as when it fails, the next one is not run,
@@ -253,17 +279,34 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
     // Profile 0 on a character device anyone may open; profile 1 with line
     // settings that read well but no port takes, profile 2 on no device.
-    WriteSettings(
-        folder, Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
-                         {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line", "NEXT",
-                          "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina", "1,3,12,0;Bad Name",
-                          "1,3,70000,0;Alto", "SERIAL_2", "1,3,&100+,0;Energia", "0,0,x,0;1st",
-                          "1,3,4;A", "300,3,1,0;Lontano", "250,3,1,20;Riservato", "0,0,a<b,0;Testo",
-                          "1,4,13,1;Energia"},
-                         "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
-                         "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
-                         "Settings=9600,N,8,1\n",
-                         2000));
+    WriteSettings(folder, Settings("/dev/null\nCOM2=" + (folder / "no-port-here"),
+                                   {"SERIAL_1",
+                                    "1,4,12,1;Vac",
+                                    "SLEEP 250",
+                                    "REM not a line",
+                                    "NEXT",
+                                    "0,0,Roof A,0;Impianto",
+                                    "1,5,0,0;Bobina",
+                                    "1,3,12,0;Bad Name",
+                                    "1,3,70000,0;Alto",
+                                    "SERIAL_2",
+                                    "1,3,&100+,0;Energia",
+                                    "0,0,x,0;1st",
+                                    "1,3,4;A",
+                                    "300,3,1,0;Lontano",
+                                    "250,3,1,20;Riservato",
+                                    "0,0,a<b,0;Testo",
+                                    "1,4,13,1;Energia",
+                                    "1,3,65535&,0;Cima",
+                                    "1,3,1D5,@70000;Scala",
+                                    "1,3,40000fD,0;Doppio",
+                                    "1,1,0F,0;Bobina2",
+                                    "1,4,40085SFN-,@40084;Ok",
+                                    "1,3,1D-,0;Basso"},
+                                   "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
+                                   "Settings=9600,N,8,1.5\n[Serial_2]\nCOM=2\n"
+                                   "Settings=9600,N,8,1\n",
+                                   2000));
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 1);
     // The header, the records of the first lines, every warning, the summary.
@@ -299,9 +342,13 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
             "warning\triga 13: nodo 250 riservato (1-247)",
             "warning\triga 13: decimali fuori dall'intervallo -15..15",
             "warning\triga 14: costante con un carattere che rende l'XML non valido (< o NUL)",
+            "warning\triga 17: registro di scala fuori dall'intervallo a 16 bit",
+            "warning\triga 18: più di un tipo tra F, D e Q: la riga non viene letta",
+            "warning\triga 19: F, D e Q leggono registri (codice 3 o 4): la riga non viene letta",
+            "warning\triga 21: il valore esce dai registri 0-65535: la riga non viene letta",
             "warning\triga 15: descrizione \"Energia\" già usata dalla riga 9 dello stesso "
             "dispositivo",
-            "16 righe, 12 avvisi",
+            "22 righe, 16 avvisi",
         }));
 }
 

@@ -132,7 +132,8 @@ class FakeSerialPort : public SerialPort {
 };
 
 // A device with a register map that answers function 1 to 4 reads of one
-// item correctly, built on the frame code under test only for its CRC.
+// item, and reads of several registers, correctly, built on the frame code under test only for its
+// CRC.
 struct ScriptedDevice {
     std::uint8_t node = 1;
     std::map<std::pair<int, int>, std::uint16_t> values{};  // (function, address) -> value
@@ -149,7 +150,8 @@ struct ScriptedDevice {
         ++requests;
         if (silent || request.size() != 8 || request[0] != node) return {};
         const int function = request[1];
-        const std::uint16_t value = values[{function, (request[2] << 8) | request[3]}];
+        const int address = (request[2] << 8) | request[3];
+        const std::uint16_t value = values[{function, address}];
         Bytes answer{wrongNode ? static_cast<std::uint8_t>(node + 1) : node, request[1]};
         if (exception) {
             answer[1] |= 0x80;
@@ -157,8 +159,14 @@ struct ScriptedDevice {
         } else if (function <= 2) {
             answer.insert(answer.end(), {1, static_cast<std::uint8_t>(value & 0xFF)});
         } else {
-            answer.insert(answer.end(), {2, static_cast<std::uint8_t>(value >> 8),
-                                         static_cast<std::uint8_t>(value & 0xFF)});
+            // Registers: as many as asked for.
+            const int count = request[4] << 8 | request[5];
+            answer.push_back(static_cast<std::uint8_t>(2 * count));
+            for (int i = 0; i < count; ++i) {
+                const std::uint16_t v = i == 0 ? value : values[{function, address + i}];
+                answer.insert(answer.end(), {static_cast<std::uint8_t>(v >> 8),
+                                             static_cast<std::uint8_t>(v & 0xFF)});
+            }
         }
         std::uint16_t crc = CalcolaCRC(answer);
         if (badCrc) crc ^= 0x0101;

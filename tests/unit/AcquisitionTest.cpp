@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "Banco.h"
 
 namespace tarvel::test {
@@ -22,13 +24,15 @@ struct Registri : Banco {
         device.values[{3, 32767}] = 1;
         device.values[{3, 32768}] = 2;
         device.values[{3, 0xFFFF}] = 3;
+        device.values[{3, 40000}] = 7;
     }
 };
 
 // Register 40 holds FFFF, 41 FFFE; "&" reads without sign; "+" takes the
 // low word from the next register, "-" from the one before, with the
 // addresses wrapping at 16 bits ("+" wins, and a "-" left in the field is a
-// sign); a node or register beyond 16 bits is not read.
+// sign); a register is an address up to 65535, and a node or register
+// beyond 16 bits is not read.
 TEST(Execution, AnswersEveryKindOfLine) {
     Registri b;
     const std::pair<const char*, const char*> cases[] = {
@@ -46,7 +50,10 @@ TEST(Execution, AnswersEveryKindOfLine) {
         {"1,3,-1 +,0;A", "<A>196608</A>"},
         {"1,3,6,1;A", "<A>-.5</A>"},
         {"1,3,5,2;A", "<A>.05</A>"},
-        {"1,3,40000,0;A", "<A>-99999</A>"},
+        {"1,3,40000,0;A", "<A>7</A>"},
+        {"1,3,32768,0;A", "<A>2</A>"},
+        {"1,3,65535,0;A", "<A>3</A>"},
+        {"1,3,65536,0;A", "<A>-99999</A>"},
         {"70000,3,4,0;A", "<A>-99999</A>"},
         {"1,16,5,0;A", "<A></A>"},
         {"NEXT", "%Next device"},
@@ -64,11 +71,101 @@ TEST(Execution, AnswersEveryKindOfLine) {
         {"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}};
     for (const auto& [line, answer] : cases) EXPECT_EQ(b.esegui(line), answer) << line;
     EXPECT_EQ(b.prog.stato().chiamata.Registro, "100");  // markers removed from the field
+    // The upper half of the address space goes out as the same 16 bits
+    // (frames with the CRC of an independent implementation).
+    const std::vector<Bytes>& w = b.fp.port.written();
+    for (const Bytes& frame : {Bytes{0x01, 0x03, 0x80, 0x00, 0x00, 0x01, 0xAD, 0xCA},
+                               Bytes{0x01, 0x03, 0x9C, 0x40, 0x00, 0x01, 0xAB, 0x8E},
+                               Bytes{0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01, 0x84, 0x2E}})
+        EXPECT_NE(std::find(w.begin(), w.end(), frame), w.end()) << MBus::TestoHex(frame);
     const auto sent = b.fp.port.written().size();
     b.esegui("256,3,5,0;A");
     EXPECT_EQ(b.fp.port.written().size(), sent);
     b.device.silent = true;
     EXPECT_EQ(b.esegui("1,4,12,1;Vac"), "<Vac></Vac>");
+}
+
+// Values of every type and order from the bytes Python's struct module
+// packs them into (registers from the lowest address); a "-" names the
+// most significant register, the highest. The letters in either case,
+// anywhere in the field; floats and 64-bit values in one request.
+TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
+    struct Case {
+        const char* bytes;
+        int named;  // the register the line names, from the lowest
+        const char* markers;
+        const char* decimals;
+        const char* value;
+    };
+    const char* const avogadro = "-6.02214076E+23";
+    const Case cases[] = {
+        {"4366199a", 0, "F", "0", "230.1"},  // not 230.100006103516
+        {"4366199a", 0, " f+", "0", "230.1"},
+        {"199a4366", 1, "F-", "0", "230.1"},
+        {"66439a19", 0, "FS", "0", "230.1"},
+        {"9a196643", 1, "sF-", "0", "230.1"},
+        {"450fd000", 0, "F", "1", "230.1"},
+        {"3dcccccd", 0, "F", "0", ".1"},
+        {"7fc00000", 0, "F", "0", ""},  // NaN
+        {"7f800000", 0, "F", "0", ""},  // infinity
+        {"c4dfe185ca57c517", 0, "D", "0", avogadro},
+        {"c517ca57e185c4df", 3, "D-", "0", avogadro},
+        {"dfc485e157ca17c5", 0, "DS+", "0", avogadro},
+        {"17c557ca85e1dfc4", 3, "S-D", "0", avogadro},
+        {"40c81c8000000000", 0, "D", "2", "123.45"},
+        {"fff0000000000000", 0, "D", "0", ""},
+        {"fffffffffffffffe", 0, "Q", "0", "-2"},
+        {"fffffffffffffffe", 0, "Q&", "0", "18446744073709551614"},
+        {"0020000000000001", 0, "q", "0", "9007199254740993"},
+        {"0020000000000000", 0, "Q", "0", "9007199254740992"},
+        {"00038d7ea4c67fff", 0, "Q", "0", "999999999999999"},
+        {"00038d7ea4c68000", 0, "Q", "1", "100000000000000"},
+        {"ab54a98ceb1f0ad2", 0, "&Q", "3", "12345678901234567.89"},
+        {"ab54a98ceb1f0ad2", 0, "&Q", "-2", "1234567890123456789000"},
+        {"8000000000000001", 0, "Q", "0", "-9223372036854775807"},
+        {"8000000000000000", 0, "Q", "0", "-9223372036854775808"},
+        {"8000000000000000", 0, "QN", "0", ""},
+        {"ffffffffffffffff", 0, "Q&N", "0", ""},
+        {"ffffffffffffffff", 0, "QN", "0", "-1"},
+        {"8000", 0, "", "0", "-32768"},
+        {"8000", 0, "N", "0", ""},
+        {"ffff", 0, "&n", "0", ""},
+        {"80000000", 0, "N+", "0", ""},
+        {"ffffffff", 0, "+&N", "0", ""},
+        {"1234", 0, "S", "0", "13330"},
+        {"12345678", 0, "S+", "0", "873625686"},
+        {"4366199a", 0, "FD", "0", "-99999"},  // which type is meant cannot be told
+    };
+    Registri b;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const int base = 1000 + 100 * static_cast<int>(i);
+        const std::string hex = c.bytes;
+        for (std::size_t w = 0; w < hex.size() / 4; ++w)
+            b.device.values[{3, base + static_cast<int>(w)}] =
+                static_cast<std::uint16_t>(std::stoul(hex.substr(4 * w, 4), nullptr, 16));
+        const std::string line =
+            "1,3," + std::to_string(base + c.named) + c.markers + "," + c.decimals + ";A";
+        EXPECT_EQ(b.esegui(line), std::string("<A>") + c.value + "</A>") << line;
+    }
+    b.esegui("1,3,1000 fS+N,0;A");
+    EXPECT_EQ(b.prog.stato().chiamata.Registro, "1000");  // the markers taken out
+    // One request for the whole value, from its lowest register (CRC of an
+    // independent implementation).
+    const std::vector<Bytes>& w = b.fp.port.written();
+    for (const Bytes& frame : {Bytes{0x01, 0x03, 0x03, 0xE8, 0x00, 0x02, 0x44, 0x7B},
+                               Bytes{0x01, 0x03, 0x07, 0xD0, 0x00, 0x04, 0x44, 0x84}})
+        EXPECT_NE(std::find(w.begin(), w.end(), frame), w.end()) << MBus::TestoHex(frame);
+    // Floats and 64-bit values are registers: on coils nothing is sent.
+    const auto sent = w.size();
+    EXPECT_EQ(b.esegui("1,1,0F,0;A"), "<A></A>");
+    EXPECT_EQ(w.size(), sent);
+    // A failed read of any type leaves the element empty.
+    b.device.silent = true;
+    EXPECT_EQ(b.esegui("1,3,1000Q,0;A"), "<A></A>");
+    b.device.silent = false;
+    // A constant keeps its letters.
+    EXPECT_EQ(b.esegui("0,0,Fase SN&D,0;K"), "<K>Fase SND</K>");
 }
 
 TEST(Execution, WaitLinesBlockForTheirTime) {

@@ -370,6 +370,21 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
     }
     EXPECT_EQ(singole.prog.stato().risposte[3], "<B>66387966</B>");  // 1012 * 65536 + 0xFFFE
 
+    // Floats and 64-bit values join with all their registers: "-" reaches
+    // down from the register named. Alone, each is one request.
+    const std::vector<std::string> larghe = {"1,3,30F,0;P", "1,3,33D-,0;Q", "1,3,34Q&,0;R"};
+    Blocchi sole(larghe, "");
+    sole.ciclo();
+    EXPECT_EQ(sole.richiesteInviate(), (R{{3, 30, 2}, {3, 30, 4}, {3, 34, 4}}));
+    EXPECT_EQ(sole.prog.stato().risposte[2], "<R>291331050549609486</R>");  // 1035 to 1038
+    for (const auto& [block, richieste] :
+         {std::pair{"10", R{{3, 30, 8}}}, {"4", R{{3, 30, 4}, {3, 34, 4}}}}) {
+        Blocchi b(larghe, block);
+        b.ciclo();
+        EXPECT_EQ(b.richiesteInviate(), richieste) << block;
+        EXPECT_EQ(b.prog.stato().risposte, sole.prog.stato().risposte) << block;
+    }
+
     // Values out of range fail the profile, naming the key.
     for (auto [chiave, cattivo] : {std::pair{"Block", "1"},
                                    {"Block", "2001"},
@@ -399,6 +414,52 @@ TEST(FastCycle, AFailedBlockLetsItsLinesReadOnTheirOwn) {
     b.prog.Cmd_Leggi_Click();
     EXPECT_EQ(b.richiesteInviate().back(), (std::array<int, 3>{3, 0, 1}));
     EXPECT_EQ(b.prog.stato().risultato, "<A>1001</A>");
+}
+
+// Decimals given as "@" and a register take minus its signed contents
+// (SunSpec scale factors), read with the line's function once a cycle and
+// node, alone or in the block of the values; a failed or "no value"
+// (0x8000) scale read leaves the element empty and reads no value.
+TEST(FastCycle, ScaleFactorsAreReadOnceACycleAndNode) {
+    const std::vector<std::string> righe = {"1,3,40072,@40084;Vac", "1,3,40073,@40084;Vbc",
+                                            "1,4,40072,@40084;Iac", "1,4,40073,@40085;Nv",
+                                            "2,3,40072,@40084;Altro"};
+    using R = std::vector<std::array<int, 3>>;
+    const std::pair<const char*, R> casi[] = {
+        {"", R{{3, 40084, 1},
+               {3, 40072, 1},
+               {3, 40073, 1},
+               {4, 40084, 1},
+               {4, 40072, 1},
+               {4, 40085, 1},
+               {3, 40084, 1}}},
+        {"20", R{{3, 40072, 13}, {4, 40072, 14}, {3, 40072, 13}, {3, 40084, 1}}},
+    };
+    for (const auto& [block, richieste] : casi) {
+        SCOPED_TRACE(block);
+        Blocchi b(righe, block, "20");
+        b.dispositivo.valori = {{{3, 40072}, 2301}, {{3, 40073}, 4}, {{3, 40084}, 0xFFFF},
+                                {{4, 40072}, 5},    {{4, 40084}, 2}, {{4, 40085}, 0x8000},
+                                {{4, 40073}, 7}};
+        b.fp.port.setDevice([&](const Bytes& r) {
+            return r[0] == 2 ? std::vector<fakes::Delivery>{} : b.dispositivo(r);
+        });
+        b.ciclo();
+        EXPECT_EQ(b.prog.stato().risposte,
+                  (std::vector<std::string>{"<Vac>230.1</Vac>", "<Vbc>.4</Vbc>", "<Iac>500</Iac>",
+                                            "<Nv></Nv>", "<Altro></Altro>"}));
+        EXPECT_EQ(b.richiesteInviate(), richieste);
+        EXPECT_EQ(b.view.cicli.back().lettureFallite, 2);
+    }
+    // A line run by hand reads its scale register again.
+    Blocchi b(righe, "");
+    b.dispositivo.valori = {{{3, 40072}, 2301}, {{3, 40084}, 1}};
+    b.prog.SelezionaChiamata(0);
+    b.prog.Cmd_Leggi_Click();
+    b.prog.Cmd_Leggi_Click();
+    EXPECT_EQ(b.prog.stato().risultato, "<Vac>23010</Vac>");
+    EXPECT_EQ(b.richiesteInviate(),
+              (R{{3, 40084, 1}, {3, 40072, 1}, {3, 40084, 1}, {3, 40072, 1}}));
 }
 
 }  // namespace

@@ -64,6 +64,17 @@ or 0x hex.
                                       value for a low word read within 2 s.
       live:status                     1 while the node's power curve is
                                       above 0, else 0
+      TYPE:NUMBER[:ORDER]             registers only: one value in the
+                                      registers from ADDR upward. TYPE:
+                                      float32, float64 (2 and 4 registers),
+                                      int32, uint32, int64, uint64. ORDER:
+                                      abcd (most significant byte first,
+                                      default), cdab (words reversed), badc
+                                      (bytes swapped in each word), dcba
+      novalue:TYPE                    the "no value" pattern of int16
+                                      (0x8000), uint16 (0xFFFF), int32 or
+                                      uint32 (2 registers), int64 or uint64
+                                      (4 registers)
   fault N [TABLE ADDR] KIND [ARG]
       Fault of node N; with TABLE (coil, discrete, holding, input) and ADDR
       only for requests whose range covers that item. A fault line also

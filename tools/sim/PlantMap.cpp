@@ -20,6 +20,16 @@
 //                                       node's power curve; a number: units
 //                                       per second. START: first value.
 //       live:status                     1 while the power curve is above 0
+//       TYPE:NUMBER[:ORDER]             registers only: a value of several
+//                                       registers from ADDR upward; TYPE
+//                                       float32, float64, int32, uint32,
+//                                       int64 or uint64; ORDER abcd (most
+//                                       significant byte first, default),
+//                                       cdab (words reversed), badc (bytes
+//                                       swapped in each word) or dcba
+//       novalue:TYPE                    the "no value" pattern of int16
+//                                       (0x8000), uint16 (0xFFFF), int32,
+//                                       uint32, int64 or uint64
 //   fault N [TABLE ADDR] KIND [ARG]     TABLE is coil, discrete, holding or
 //       input; with it the fault applies only to requests whose range covers
 //       ADDR in that table. KIND: silent | exception CODE | badcrc |
@@ -29,7 +39,10 @@
 
 #include "PlantMap.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -130,6 +143,70 @@ bool ParseLive(std::string_view text, LiveRegister entry, NodeMap& node) {
     return true;
 }
 
+// The registers of a value of `bytes` bytes held most significant first,
+// in `order`; false for an order that is not one of the four.
+bool OrderWords(std::uint64_t value, int bytes, std::string_view order,
+                std::vector<std::uint16_t>& words) {
+    std::vector<std::uint16_t> big;
+    for (int shift = 8 * bytes - 16; shift >= 0; shift -= 16)
+        big.push_back(static_cast<std::uint16_t>(value >> shift));
+    const bool reversed = order == "cdab" || order == "dcba";
+    const bool swapped = order == "badc" || order == "dcba";
+    if (!reversed && !swapped && order != "abcd") return false;
+    if (reversed) std::reverse(big.begin(), big.end());
+    if (swapped)
+        for (auto& w : big) w = static_cast<std::uint16_t>(w << 8 | w >> 8);
+    words = std::move(big);
+    return true;
+}
+
+// "TYPE:NUMBER[:ORDER]" or "novalue:TYPE".
+bool ParseTyped(const std::vector<std::string_view>& parts, std::vector<std::uint16_t>& words) {
+    if (parts.size() == 2 && parts[0] == "novalue") {
+        const std::pair<std::string_view, std::pair<std::uint64_t, int>> patterns[] = {
+            {"int16", {0x8000, 2}},
+            {"uint16", {0xFFFF, 2}},
+            {"int32", {0x80000000, 4}},
+            {"uint32", {0xFFFFFFFF, 4}},
+            {"int64", {0x8000000000000000, 8}},
+            {"uint64", {0xFFFFFFFFFFFFFFFF, 8}}};
+        for (const auto& [type, pattern] : patterns)
+            if (parts[1] == type) return OrderWords(pattern.first, pattern.second, "abcd", words);
+        return false;
+    }
+    if (parts.size() < 2 || parts.size() > 3) return false;
+    const std::string_view order = parts.size() == 3 ? parts[2] : "abcd";
+    const std::string_view type = parts[0], number = parts[1];
+    // Not through libmodbus's modbus_set_float_* setters: those of 3.1.6
+    // swap the bytes of each word even for abcd (its getters are right).
+    if (type == "float32") {
+        double value = 0;
+        return ParseReal(number, value) &&
+               OrderWords(std::bit_cast<std::uint32_t>(static_cast<float>(value)), 4, order, words);
+    }
+    if (type == "float64") {
+        double value = 0;
+        return ParseReal(number, value) &&
+               OrderWords(std::bit_cast<std::uint64_t>(value), 8, order, words);
+    }
+    const bool is32 = type == "int32" || type == "uint32";
+    if (!is32 && type != "int64" && type != "uint64") return false;
+    const bool negative = number.starts_with('-');
+    if (negative && type.starts_with('u')) return false;
+    std::string_view digits = negative ? number.substr(1) : number;
+    std::uint64_t magnitude = 0;
+    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), magnitude);
+    if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty()) return false;
+    const std::uint64_t limit = type == "int32"    ? 0x7FFFFFFFull + negative
+                                : type == "uint32" ? 0xFFFFFFFFull
+                                : type == "int64"  ? 0x7FFFFFFFFFFFFFFFull + negative
+                                                   : ~0ull;
+    if (magnitude > limit) return false;
+    std::uint64_t value = negative ? 0 - magnitude : magnitude;
+    if (is32) value &= 0xFFFFFFFF;
+    return OrderWords(value, is32 ? 4 : 8, order, words);
+}
+
 bool ParseTableLine(const Tokens& tokens, Table table, NodeMap& node, std::string& error) {
     long address = 0;
     if (tokens.size() != 3 || !ParseInteger(tokens[1], 0, 0xFFFF, address)) {
@@ -143,6 +220,17 @@ bool ParseTableLine(const Tokens& tokens, Table table, NodeMap& node, std::strin
         return false;
     }
     const bool bit = table == Table::Coil || table == Table::Discrete;
+    if (!bit && tokens[2].find(':') != std::string::npos) {
+        std::vector<std::uint16_t> words;
+        if (!ParseTyped(SplitColons(tokens[2]), words) || address + words.size() > 0x10000) {
+            error = "bad value '" + tokens[2] + "'";
+            return false;
+        }
+        for (std::size_t i = 0; i < words.size(); ++i)
+            node.fixed.push_back(FixedValue{
+                table, static_cast<std::uint16_t>(address + static_cast<long>(i)), words[i]});
+        return true;
+    }
     long value = 0;
     if (!ParseInteger(tokens[2], bit ? 0 : -32768, bit ? 1 : 0xFFFF, value)) {
         error = "bad value '" + tokens[2] + "'";

@@ -1,0 +1,104 @@
+#include "modbus/Valore.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <type_traits>
+
+namespace tarvel {
+namespace {
+
+// The items' texts written one after the other, bytes swapped in each
+// register when asked, read as one hexadecimal number.
+std::uint64_t unisci(const std::vector<std::string>& testi, bool scambiaByte) {
+    std::string esadecimale;
+    for (const std::string& testo : testi)
+        esadecimale +=
+            scambiaByte && testo.size() == 4 ? testo.substr(2) + testo.substr(0, 2) : testo;
+    return std::stoull(esadecimale, nullptr, 16);
+}
+
+// A float32 as the shortest decimal that reads back as the same float32.
+double decimaleDi(float valore) {
+    char testo[32];
+    auto [fine, errore] = std::to_chars(testo, testo + sizeof testo, valore);
+    double letto = 0;
+    if (errore == std::errc()) std::from_chars(testo, fine, letto);
+    return letto;
+}
+
+// The integer's value, and from 16 digits on (beyond 15 significant
+// digits, and beyond 2^53 what a double holds) its digits.
+template <typename Int>
+NumeroLetto intero(Int valore) {
+    NumeroLetto numero{static_cast<double>(valore), {}};
+    constexpr Int Sedici = 1'000'000'000'000'000;
+    bool lungo = valore >= Sedici;
+    if constexpr (std::is_signed_v<Int>) lungo = lungo || valore <= -Sedici;
+    if (lungo) numero.cifre = std::to_string(valore);
+    return numero;
+}
+
+}  // namespace
+
+int ParoleDi(TipoValore tipo) {
+    switch (tipo) {
+        case TipoValore::Intero16:
+            return 1;
+        case TipoValore::Intero32:
+        case TipoValore::Float32:
+            return 2;
+        case TipoValore::Intero64:
+        case TipoValore::Float64:
+            return 4;
+    }
+    return 1;
+}
+
+double Scala(double valore, std::int16_t decimali) {
+    const double divisore = std::pow(10.0, decimali);
+    if (!std::isfinite(divisore) || divisore == 0) return std::nan("");
+    return valore / divisore;
+}
+
+std::optional<NumeroLetto> DecodificaValore(const std::vector<std::string>& testi,
+                                            const FormatoValore& f) {
+    const std::uint64_t grezzo = unisci(testi, f.scambiaByte);
+    const bool u = f.senzaSegno;
+    NumeroLetto numero;
+    switch (f.tipo) {
+        case TipoValore::Intero16: {
+            if (f.nessunValore && grezzo == (u ? 0xFFFFu : 0x8000u)) return std::nullopt;
+            // Coils and inputs (one or two digits) never have a sign.
+            const bool registro = testi.front().size() == 4;
+            numero.valore = !u && registro
+                                ? static_cast<std::int16_t>(static_cast<std::uint16_t>(grezzo))
+                                : static_cast<double>(grezzo);
+            return numero;
+        }
+        case TipoValore::Intero32: {
+            const auto bits = static_cast<std::uint32_t>(grezzo);
+            if (f.nessunValore && bits == (u ? 0xFFFFFFFFu : 0x80000000u)) return std::nullopt;
+            numero.valore = u ? static_cast<double>(bits) : static_cast<std::int32_t>(bits);
+            return numero;
+        }
+        case TipoValore::Intero64:
+            if (f.nessunValore && grezzo == (u ? ~std::uint64_t{0} : std::uint64_t{1} << 63))
+                return std::nullopt;
+            return u ? intero(grezzo) : intero(static_cast<std::int64_t>(grezzo));
+        case TipoValore::Float32: {
+            const float valore = std::bit_cast<float>(static_cast<std::uint32_t>(grezzo));
+            if (!std::isfinite(valore)) return std::nullopt;
+            numero.valore = decimaleDi(valore);
+            break;
+        }
+        case TipoValore::Float64:
+            numero.valore = std::bit_cast<double>(grezzo);
+            if (!std::isfinite(numero.valore)) return std::nullopt;
+            break;
+    }
+    numero.valore += 0.0;  // -0 is written 0
+    return numero;
+}
+
+}  // namespace tarvel

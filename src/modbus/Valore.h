@@ -1,0 +1,44 @@
+#pragma once
+// How the items of one value make its number: 16, 32 or 64-bit integers,
+// IEEE-754 floats of 32 and 64 bits, bytes swapped in each register, and the
+// patterns devices send for "no value".
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvel {
+
+enum class TipoValore : std::uint8_t { Intero16, Intero32, Intero64, Float32, Float64 };
+
+// The registers (or items) a value takes: 1, 2 or 4.
+int ParoleDi(TipoValore tipo);
+
+struct FormatoValore {
+    TipoValore tipo = TipoValore::Intero16;
+    bool senzaSegno = false;    // integers: unsigned
+    bool scambiaByte = false;   // the two bytes of each register swapped
+    bool nessunValore = false;  // the integer's "no value" pattern gives nothing
+};
+
+// The number of a value before its decimals. A 64-bit integer of 16 digits
+// or more, which 15 significant digits (and beyond 2^53 a double) would
+// round, keeps its digits.
+struct NumeroLetto {
+    double valore = 0;
+    std::string cifre;  // set from 16 digits on only: "-9223372036854775807"
+};
+
+// The number from the texts of the value's items, most significant first,
+// as a read of each item gives them (four hexadecimal digits a register; a
+// coil or input as its byte). Nothing for a "no value" pattern (with
+// nessunValore), a NaN or an infinity.
+std::optional<NumeroLetto> DecodificaValore(const std::vector<std::string>& testi,
+                                            const FormatoValore& formato);
+
+// The value divided by ten to the decimals; NaN for decimals a double cannot
+// scale by, never a plausible 0 or an infinity.
+double Scala(double valore, std::int16_t decimali);
+
+}  // namespace tarvel
