@@ -56,7 +56,11 @@ bool AvvioAutomatico::EliminaCollegamento(const std::string& nome) {
 }
 
 void AvvioAutomatico::MenuCreaCollegamento_Click() {
-    CreaCollegamento(NomeProdotto, identity_.programFolder() + "/", identity_.executableName());
+    // The executable's folder: an installed program keeps its settings
+    // elsewhere (the program folder), but the shortcut starts the executable.
+    const std::string eseguibile = identity_.executablePath();
+    const std::string cartella = eseguibile.substr(0, eseguibile.rfind('/') + 1);
+    CreaCollegamento(NomeProdotto, cartella, identity_.executableName());
 }
 
 void AvvioAutomatico::MenuEliminaCollegamento_Click() { EliminaCollegamento(NomeProdotto); }
