@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian 12 packages Tarvel needs to build, test
 # and run its demo. Packages already present are left alone. Run as root.
+# With --check it installs nothing and exits 1 when a package is missing.
 set -euo pipefail
 
 packages=(
@@ -19,6 +20,10 @@ for p in "${packages[@]}"; do
   fi
 done
 
+if [[ ${1:-} == --check ]]; then
+  ((${#missing[@]} == 0))
+  exit
+fi
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
