@@ -11,7 +11,7 @@ namespace tarvel {
 
 class QtProgramIdentity : public ProgramIdentity {
   public:
-    // An empty folder means the executable's own folder.
+    // The program folder; empty means the executable's own folder.
     explicit QtProgramIdentity(std::string folder = {});
 
     std::string programFolder() const override;
