@@ -398,7 +398,8 @@ TEST(Programs, VersionHelpAndUnknownOptions) {
 // An installed copy (cmake --install into a scratch root) with a home of
 // its own: --print-folder names the user's folder and makes nothing; the
 // first start copies the installed example there, says so and exits 2; the
-// next start reads that file. The units start the installed runner.
+// next start reads that file. The desktop program's first start makes the
+// same file before its box. The units start the installed runner.
 TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     TempFolder root, home;
     ChildProcess install;
@@ -439,6 +440,16 @@ TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
         EXPECT_TRUE(!line.starts_with("warning\t") ||
                     line.starts_with("warning\tprofilo Serial_0:"))
             << line;
+
+    if (const std::string desktop = root / "usr/bin/Tarvel"; fs::exists(desktop)) {
+        TempFolder otherHome;
+        ChildProcess tarvel;
+        ASSERT_TRUE(
+            tarvel.start("/usr/bin/env", {"-u", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM=offscreen",
+                                          "HOME=" + otherHome.path().string(), desktop}));
+        EXPECT_TRUE(Eventually(
+            [&] { return ReadFile(otherHome / ".config/tarvel/Tarvel.INI") == example; }, 20s));
+    }
 
     EXPECT_TRUE(fs::exists(root / "usr/share/tarvel/demo-plant.map"));
     for (const char* unit : {"tarvel-headless.service", "tarvel-headless@.service"})
