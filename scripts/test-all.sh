@@ -50,8 +50,8 @@ run_ctest() {
 }
 
 configure_build() {
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVEL_GUI=ON \
-    -DTARVEL_BENCH=ON -DTARVEL_SOAK=ON
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+    -DTARVEL_GUI=ON -DTARVEL_BENCH=ON -DTARVEL_SOAK=ON
   cmake --build build -j "$jobs"
 }
 
