@@ -1,36 +1,51 @@
 #!/usr/bin/env bash
 # The demo: installs what is missing, builds, starts the device simulator with
-# a demo plant, and runs the logger against it in a scratch folder.
+# a demo plant, and runs the logger against it in the demo folder, which stays.
 #
-#   sudo bash scripts/demo.sh [--headless]
+#   sudo bash scripts/demo.sh [--headless] [--monitor] [FOLDER]
 #
-# Without a display (or with --headless) tarvel-headless runs a few cycles and
-# the XML files it wrote are printed. With a display ($DISPLAY or
-# $WAYLAND_DISPLAY) and the desktop program built, the desktop program opens
-# on the same folder instead; the simulator stops when it is closed.
+# FOLDER (default: demo/ in the build folder) gets the demo's Tarvel.INI (kept
+# when it is already there, so that edits to it stay), the XML files and the
+# simulator's log. Without a display (or with --headless) tarvel-headless runs
+# a few cycles and the XML files it wrote are printed. With a display
+# ($DISPLAY or $WAYLAND_DISPLAY) the desktop program opens on the same folder
+# instead; the simulator stops when it is closed. --monitor prints every
+# frame of the headless run. At the end the demo says what to try next.
 #
-# Environment: TARVEL_BUILD_DIR (default: build), TARVEL_DEMO_CYCLES
-# (default: 3), TARVEL_SKIP_DEPS=1 (do not check the packages),
-# TARVEL_DEMO_KEEP=1 (keep the scratch folder).
+# The demo builds in a folder of its own (Release, without the tests), apart
+# from the test command's build folders.
+#
+# Environment: TARVEL_BUILD_DIR (default: build-demo), TARVEL_DEMO_CYCLES
+# (default: 3), TARVEL_SKIP_DEPS=1 (do not check the packages).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${TARVEL_BUILD_DIR:-$root/build}"
+build="${TARVEL_BUILD_DIR:-$root/build-demo}"
 cycles="${TARVEL_DEMO_CYCLES:-3}"
 headless=0
+monitor=()
+folder=""
+usage() { sed -n '2,/^set /p' "${BASH_SOURCE[0]}" | sed '$d' | sed 's/^# \{0,1\}//'; }
 for arg in "$@"; do
     case "$arg" in
         --headless) headless=1 ;;
-        -h | --help) sed -n '2,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'; exit 0 ;;
-        *) echo "demo: unknown option $arg" >&2; exit 1 ;;
+        --monitor) headless=1 monitor=(--monitor) ;;
+        -h | --help) usage; exit 0 ;;
+        -*) echo "demo: opzione sconosciuta: $arg" >&2; echo >&2; usage >&2; exit 2 ;;
+        *)
+            [[ -z "$folder" ]] || { echo "demo: one folder only" >&2; exit 2; }
+            folder="$arg"
+            ;;
     esac
 done
 
 # 1. Packages (as root), then the rest as the user who called sudo, so that
-#    the build folder does not end up owned by root.
+#    the build and demo folders do not end up owned by root.
 if [[ "${TARVEL_SKIP_DEPS:-0}" != 1 ]]; then
     if [[ $EUID -eq 0 ]]; then
         bash "$root/scripts/install-deps.sh"
+    elif bash "$root/scripts/install-deps.sh" --check; then
+        :
     elif command -v sudo >/dev/null; then
         sudo bash "$root/scripts/install-deps.sh"
     else
@@ -39,78 +54,97 @@ if [[ "${TARVEL_SKIP_DEPS:-0}" != 1 ]]; then
 fi
 if [[ $EUID -eq 0 && -n "${SUDO_USER:-}" && "$SUDO_USER" != root ]]; then
     exec sudo -u "$SUDO_USER" \
-        --preserve-env=DISPLAY,WAYLAND_DISPLAY,XAUTHORITY,XDG_RUNTIME_DIR,TARVEL_BUILD_DIR,TARVEL_DEMO_CYCLES,TARVEL_DEMO_KEEP \
+        --preserve-env=DISPLAY,WAYLAND_DISPLAY,XAUTHORITY,XDG_RUNTIME_DIR,TARVEL_BUILD_DIR,TARVEL_DEMO_CYCLES \
         TARVEL_SKIP_DEPS=1 bash "${BASH_SOURCE[0]}" "$@"
+fi
+# Qt wants a private runtime folder; without one it says so at every start.
+runtime=""
+if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+    runtime="$(mktemp -d)"
+    export XDG_RUNTIME_DIR="$runtime"
 fi
 
 # 2. Build what the demo runs.
 gui=0
 if [[ $headless == 0 && ( -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ) ]]; then gui=1; fi
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 targets=(tarvel-sim tarvel-headless)
-if [[ $gui == 1 ]] && cmake --build "$build" --target help | grep -qE '^Tarvel(:| )'; then
-    targets+=(Tarvel)
-fi
+if cmake --build "$build" --target help | grep -qE '^Tarvel(:| )'; then targets+=(Tarvel); fi
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 bin="$build/bin"
 if [[ $gui == 1 && ! -x "$bin/Tarvel" ]]; then gui=0; fi
 
-# 3. The scratch folder and the simulator; both go away at the end.
-scratch="$(mktemp -d)"
+# 3. The demo folder and the simulator; the simulator stops at the end.
+folder="${folder:-$build/demo}"
+mkdir -p "$folder"
+folder="$(cd "$folder" && pwd)"
 sim_pid=""
-cleanup() {
+stop_sim() {
     if [[ -n "$sim_pid" ]]; then
         kill "$sim_pid" 2>/dev/null || true
         wait "$sim_pid" 2>/dev/null || true
-    fi
-    if [[ "${TARVEL_DEMO_KEEP:-0}" == 1 ]]; then
-        echo "demo: the scratch folder stays: $scratch"
-    else
-        rm -rf "$scratch"
+        sim_pid=""
     fi
 }
-trap cleanup EXIT
+trap 'stop_sim; if [[ -n "$runtime" ]]; then rm -rf "$runtime"; fi' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # Outside 7:00-17:00 the simulated inverters would sleep: show them at noon.
-sim_args=(--map "$root/tools/sim/demo-plant.map" --link "$scratch/ttyDEMO")
+sim_args=(--map "$root/tools/sim/demo-plant.map" --link "$folder/ttyDEMO")
 hour=$((10#$(date +%H)))
 if ((hour < 7 || hour >= 17)); then sim_args+=(--hour 12); fi
-"$bin/tarvel-sim" "${sim_args[@]}" >"$scratch/sim.out" 2>"$scratch/sim.log" &
+rm -f "$folder/sim.out"
+"$bin/tarvel-sim" "${sim_args[@]}" >"$folder/sim.out" 2>"$folder/sim.log" &
 sim_pid=$!
 for _ in $(seq 50); do
-    [[ -s "$scratch/sim.out" && -e "$scratch/ttyDEMO" ]] && break
+    [[ -s "$folder/sim.out" && -e "$folder/ttyDEMO" ]] && break
     sleep 0.1
 done
-if [[ ! -e "$scratch/ttyDEMO" ]]; then
+if [[ ! -e "$folder/ttyDEMO" ]]; then
     echo "demo: the simulator did not start:" >&2
-    cat "$scratch/sim.log" >&2
+    cat "$folder/sim.log" >&2
     exit 1
 fi
-echo "demo: simulator on $(head -n 1 "$scratch/sim.out"), reached as $scratch/ttyDEMO"
+echo "demo: simulator on $(head -n 1 "$folder/sim.out"), reached as $folder/ttyDEMO"
 
-# 4. The settings: the template with the scratch folder put in.
-escaped="$(printf '%s' "$scratch" | sed 's/[&|\\]/\\&/g')"
-sed "s|@SCRATCH@|$escaped|g" "$root/tools/sim/demo-Tarvel.INI" >"$scratch/Tarvel.INI"
-
-# 5. The desktop program when there is a display: its program folder is the
-#    folder of its executable, so it runs from a copy in the scratch folder.
-if [[ $gui == 1 ]]; then
-    cp "$bin/Tarvel" "$scratch/Tarvel"
-    echo "demo: starting the desktop program on $scratch; close it to end the demo"
-    (cd "$scratch" && ./Tarvel) || true
-    exit 0
+# 4. The settings: the template with the demo folder put in, unless the
+#    folder has its own already.
+if [[ -e "$folder/Tarvel.INI" ]]; then
+    echo "demo: using the settings already in $folder/Tarvel.INI"
+else
+    escaped="$(printf '%s' "$folder" | sed 's/[&|\\]/\\&/g')"
+    sed "s|@SCRATCH@|$escaped|g" "$root/tools/sim/demo-Tarvel.INI" >"$folder/Tarvel.INI"
 fi
+# The desktop program beside the settings: a portable copy on this folder.
+if [[ -x "$bin/Tarvel" ]]; then cp "$bin/Tarvel" "$folder/Tarvel"; fi
 
-# 6. Otherwise the headless runner: check the settings, run, show the output.
-echo "demo: settings check"
-"$bin/tarvel-headless" --check --folder "$scratch" | sed 's/^/  /'
-echo "demo: $cycles acquisition cycles"
-(cd "$scratch" && "$bin/tarvel-headless" --folder "$scratch" --cycles "$cycles")
-for file in "$scratch"/*.xml; do
-    [[ -e "$file" ]] || continue
-    echo
-    echo "== $file"
-    tr -d '\r' <"$file"
-done
+# 5. The desktop program when there is a display; otherwise the headless
+#    runner: check the settings, run, show the output.
+if [[ $gui == 1 ]]; then
+    echo "demo: starting the desktop program on $folder; close it to end the demo"
+    (cd "$folder" && ./Tarvel) || true
+else
+    echo "demo: settings check"
+    "$bin/tarvel-headless" --check --folder "$folder" | sed 's/^/  /' || true
+    echo "demo: $cycles acquisition cycles"
+    "$bin/tarvel-headless" --folder "$folder" --cycles "$cycles" "${monitor[@]}"
+    for file in "$folder"/*.xml; do
+        [[ -e "$file" ]] || continue
+        echo
+        echo "== $file"
+        tr -d '\r' <"$file"
+    done
+fi
+stop_sim
+
+# 6. What stays, and what to try next.
+demo="bash scripts/demo.sh"
+if [[ "$folder" != "$build/demo" ]]; then demo+=" $folder"; fi
+echo
+echo "demo: the demo folder stays: $folder"
+echo "Try next:"
+echo "  open $folder/inverter.xml: the values of the last cycle"
+echo "  $demo --monitor: the same run, with every frame on the line"
+echo "  edit $folder/Tarvel.INI and run \"$demo\" again; with a display it opens the desktop"
+echo "  program on the folder ($folder/Tarvel)"

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian 12 packages Tarvel needs to build, test
 # and run its demo. Packages already present are left alone. Run as root.
+# With --check it installs nothing and exits 1 when a package is missing.
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
+  file  # the package's dependencies are computed from the binaries it finds
   qt6-base-dev qt6-serialport-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev
@@ -20,6 +22,10 @@ for p in "${packages[@]}"; do
   fi
 done
 
+if [[ ${1:-} == --check ]]; then
+  ((${#missing[@]} == 0))
+  exit
+fi
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive

@@ -46,9 +46,9 @@ void AvvioAutomatico::MenuAvvioAuto_Click(bool avvioInCorso) {
 
 void AvvioAutomatico::LeggiAvvioAutomatico() { impostaSpunta(AutoAvvioAttivo()); }
 
-bool AvvioAutomatico::CreaCollegamento(const std::string& nome, const std::string& cartella,
-                                       const std::string& file) {
-    return shell_.createDesktopShortcut(nome, cartella + file, cartella);
+bool AvvioAutomatico::CreaCollegamento(const std::string& nome, const std::string& eseguibile,
+                                       const std::string& cartella) {
+    return shell_.createDesktopShortcut(nome, eseguibile, cartella);
 }
 
 bool AvvioAutomatico::EliminaCollegamento(const std::string& nome) {
@@ -56,7 +56,9 @@ bool AvvioAutomatico::EliminaCollegamento(const std::string& nome) {
 }
 
 void AvvioAutomatico::MenuCreaCollegamento_Click() {
-    CreaCollegamento(NomeProdotto, identity_.programFolder() + "/", identity_.executableName());
+    // The executable, started in the program folder: for an installed
+    // program the two differ (its settings are the user's own).
+    CreaCollegamento(NomeProdotto, identity_.executablePath(), identity_.programFolder() + "/");
 }
 
 void AvvioAutomatico::MenuEliminaCollegamento_Click() { EliminaCollegamento(NomeProdotto); }

@@ -25,8 +25,10 @@ class AvvioAutomatico {
     // Sets the check mark from the entry, at start-up.
     void LeggiAvvioAutomatico();
 
-    bool CreaCollegamento(const std::string& nome, const std::string& cartella,
-                          const std::string& file);
+    // The shortcut called nome starts the executable (a full path) in the
+    // working folder cartella.
+    bool CreaCollegamento(const std::string& nome, const std::string& eseguibile,
+                          const std::string& cartella);
     bool EliminaCollegamento(const std::string& nome);
     void MenuCreaCollegamento_Click();
     void MenuEliminaCollegamento_Click();

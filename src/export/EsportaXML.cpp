@@ -60,6 +60,13 @@ struct ImpostazioniUscita {
     std::string generale;
 };
 
+// An output name without a folder, or with a relative one, is in the
+// program folder, whatever the working folder of the process.
+std::string nellaCartella(const std::string& path, const ContestoEsportazione& ctx) {
+    if (path.empty() || path.front() == '/' || ctx.cartellaProgramma.empty()) return path;
+    return ctx.cartellaProgramma + "/" + path;
+}
+
 ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
     ImpostazioniUscita imp;
     std::string kill = ctx.leggiIni("Export", "Kill", "0");
@@ -69,7 +76,8 @@ ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
     std::string modello = R"(<?xml version="1.0" encoding="@"?>)";
     for (char c : modello) imp.dichiarazione += c == '@' ? encoding : std::string(1, c);
     imp.generale = ctx.leggiIni("Export", "Out", "");
-    if (imp.generale.empty()) imp.generale = ctx.cartellaProgramma + "/NoName.xml";
+    if (imp.generale.empty()) imp.generale = "NoName.xml";
+    imp.generale = nellaCartella(imp.generale, ctx);
     return imp;
 }
 
@@ -126,7 +134,7 @@ EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoE
         if (tipo == TipoRisposta::Profilo) {
             if (file) file->chiudi(ctx, esito);
             std::string path = ctx.leggiIni(riga, "Out", "");
-            file.emplace(apri(path.empty() ? "NoName.xml" : path));
+            file.emplace(apri(nellaCartella(path.empty() ? "NoName.xml" : path, ctx)));
             continue;
         }
         if (!file) file.emplace(apri(imp.generale));

@@ -3,8 +3,9 @@
 namespace tarvel {
 
 // COM n is the device of key "COM" + n in section "Ports" of the settings.
-PiattaformaDesktop::PiattaformaDesktop()
-    : port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni,
+PiattaformaDesktop::PiattaformaDesktop(const std::string& cartellaProgramma)
+    : identity(cartellaProgramma),
+      port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni,
                                  DefaultComDevice)) {
     // An output path that names the settings file would destroy the list.
     files.protect(identity.programFolder() + "/" + NomeFileIni);

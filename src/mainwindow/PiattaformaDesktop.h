@@ -3,13 +3,13 @@
 // clock, serial port, settings file, output files, dialogs and desktop.
 
 #include "app/Programma.h"
+#include "modbus/PorteCom.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/SystemWallClock.h"
 #include "platform/qt/QtClock.h"
 #include "platform/qt/QtProgramIdentity.h"
-#include "modbus/PorteCom.h"
 #include "platform/qt/QtSerialPort.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
@@ -19,8 +19,9 @@
 namespace tarvel {
 
 struct PiattaformaDesktop {
-    // Needs the application object: the program's folder comes from it.
-    PiattaformaDesktop();
+    // Needs the application object. The settings live in the program
+    // folder (CercaCartellaProgramma).
+    explicit PiattaformaDesktop(const std::string& cartellaProgramma);
     Piattaforma piattaforma() {
         return {ini, clock, dialogs, identity, port, files, &mqtt, &journal, &wall};
     }

@@ -8,8 +8,10 @@
 
 namespace tarvel {
 
-ProgrammaDesktop::ProgrammaDesktop()
-    : applicazione_(piattaforma_.piattaforma(), piattaforma_.shell, blocco_, [this](int codice) { termina(codice); }) {
+ProgrammaDesktop::ProgrammaDesktop(const std::string& cartellaProgramma)
+    : piattaforma_(cartellaProgramma),
+      applicazione_(piattaforma_.piattaforma(), piattaforma_.shell, blocco_,
+                    [this](int codice) { termina(codice); }) {
     // Hiding the last window into the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(IconaProgramma());

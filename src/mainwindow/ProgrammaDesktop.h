@@ -11,7 +11,7 @@ namespace tarvel {
 
 class ProgrammaDesktop {
   public:
-    ProgrammaDesktop();
+    explicit ProgrammaDesktop(const std::string& cartellaProgramma);
     Applicazione& applicazione() { return applicazione_; }
     // Ends the program at once: no window event runs any more.
     void termina(int codice);

@@ -1,15 +1,91 @@
-// The desktop program. It takes no arguments: everything comes from
-// Tarvel.INI in the program's own folder.
+// The desktop program. Everything comes from Tarvel.INI in the program
+// folder: the executable's own folder when it holds one, else the user's
+// folder (CercaCartellaProgramma). Besides Qt's own options it takes only
+// --help and --version.
 
 #include <QApplication>
+#include <cstdio>
+#include <string>
 
+#include "Prodotto.h"
+#include "app/Avvio.h"
+#include "app/CartellaProgramma.h"
 #include "mainwindow/ProgrammaDesktop.h"
+#include "platform/posix/PosixTextFiles.h"
+#include "platform/posix/PosixUserFolders.h"
+#include "platform/qt/QtProgramIdentity.h"
+#include "platform/qtgui/QtDesktopShell.h"
+#include "platform/qtgui/QtDialogs.h"
 #include "platform/qtgui/QtTraduzione.h"
 
+namespace {
+
+const char* const Usage =
+    "Usage: Tarvel [--help | --version]\n"
+    "\n"
+    "The Tarvel Modbus-RTU data logger, with its windows. It reads Tarvel.INI in\n"
+    "the program folder: the folder of this executable when it holds a Tarvel.INI,\n"
+    "else $XDG_CONFIG_HOME/tarvel (default ~/.config/tarvel). At the first start\n"
+    "there, the installed example is copied in and opened in the text editor,\n"
+    "and the program ends: set the serial port, then start it again.\n"
+    "\n"
+    "  --version   print the name and version and exit\n"
+    "  --help      this text\n"
+    "\n"
+    "Qt's own options (such as -platform offscreen) are accepted.\n";
+
+// Qt's options that take a value, as QGuiApplication reads them.
+bool opzioneQtConValore(const std::string& arg) {
+    for (const char* o : {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
+                          "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-display",
+                          "-geometry", "-style", "-stylesheet", "-session"})
+        if (arg == o) return true;
+    return false;
+}
+
+bool opzioneQt(const std::string& arg) {
+    for (const char* o : {"-reverse", "-nograb", "-dograb", "-sync", "-widgetcount"})
+        if (arg == o) return true;
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    using namespace tarvel;
+    // Read before the application object, which needs a display.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("%s %s\n", NomeProdotto, VersioneProdotto().c_str());
+            return 0;
+        }
+        if (opzioneQtConValore(arg) && i + 1 < argc) {
+            ++i;
+        } else if (!opzioneQt(arg)) {
+            std::fprintf(stderr, "Tarvel: opzione sconosciuta: %s\n\n%s", arg.c_str(), Usage);
+            return 2;
+        }
+    }
     QApplication app(argc, argv);
-    tarvel::CaricaTraduzioneQt();
-    tarvel::ProgrammaDesktop programma;
+    CaricaTraduzioneQt();
+    PosixTextFiles files;
+    PosixUserFolders cartelle;
+    const CartellaProgramma trovata =
+        CercaCartellaProgramma(files, cartelle, QtProgramIdentity::executableFolder(),
+                               QtProgramIdentity::exampleSettings(), true);
+    if (trovata.esito != CartellaProgramma::Esito::Trovata) {
+        QtDialogs dialogs;
+        QtDesktopShell shell;
+        AnnunciaCartella(trovata, dialogs, &shell);
+        return trovata.esito == CartellaProgramma::Esito::Creata ? UscitaNormale
+                                                                 : UscitaAvvioFallito;
+    }
+    ProgrammaDesktop programma(trovata.cartella);
     programma.applicazione().avvia();
     return QApplication::exec();
 }

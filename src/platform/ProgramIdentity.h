@@ -8,7 +8,9 @@ namespace tarvel {
 class ProgramIdentity {
   public:
     virtual ~ProgramIdentity() = default;
-    // The folder that holds the executable, without a trailing separator.
+    // The program folder, which holds the settings file (the executable's
+    // own folder for a portable copy, else the user's settings folder),
+    // without a trailing separator.
     virtual std::string programFolder() const = 0;
     // The executable's file name without folder ("Tarvel").
     virtual std::string executableName() const = 0;

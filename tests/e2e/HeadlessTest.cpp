@@ -116,25 +116,28 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
 }
 
 // With a profile that has its own file, each profile line starts a file: a
-// profile without "Out" writes NoName.xml in the working folder, a profile
-// that comes twice keeps only its last part, and the answers before the
-// first profile line go to the general file.
+// profile without "Out" writes NoName.xml, a profile that comes twice keeps
+// only its last part, and the answers before the first profile line go to
+// the general file. Relative names are in the program folder, whatever the
+// working folder.
 TEST(Headless, OneFilePerProfile) {
     TempFolder folder, working;
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\n"));
-    const std::string own = folder / "linea1.xml";
     WriteSettings(folder,
                   Settings(sim.link(),
                            {"0,0,Roof A,0;Impianto", "SERIAL_1", "0,0,prima,0;Parte", "SERIAL_2",
                             "0,0,231.0,0;Vac", "SERIAL_1", "0,0,seconda,0;Parte"},
-                           "[Serial_1]\nCOM=1\nSettings=9600,N,8,1\nOut=" + own +
-                               "\n[Serial_2]\nCOM=1\nSettings=9600,N,8,1\n"));
+                           "[Serial_1]\nCOM=1\nSettings=9600,N,8,1\nOut=linee/../linea1.xml"
+                           "\n[Serial_2]\nCOM=1\nSettings=9600,N,8,1\n"
+                           "[Export]\nOut=generale.xml\n"));
+    fs::create_directory(folder / "linee");
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--cycles", "1"}, working.path().string()), 0);
-    EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Impianto>Roof A</Impianto>"}}));
-    EXPECT_EQ(ReadFile(own), Document({{"<Parte>seconda</Parte>"}}));
-    EXPECT_EQ(ReadFile(working / "NoName.xml"), Document({{"<Vac>231.0</Vac>"}}));
+    EXPECT_EQ(ReadFile(folder / "generale.xml"), Document({{"<Impianto>Roof A</Impianto>"}}));
+    EXPECT_EQ(ReadFile(folder / "linea1.xml"), Document({{"<Parte>seconda</Parte>"}}));
+    EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>231.0</Vac>"}}));
+    EXPECT_EQ(working.entries(), 0u);
 }
 
 // Reads of several nodes, functions 3 and 4, 16- and 32-bit values, holes
@@ -309,16 +312,18 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
                                    2000));
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 1);
-    // The header, the records of the first lines, every warning, the summary.
+    // The file, the header, the records of the first lines, every warning,
+    // the summary.
     const auto out = headless.process.lines(Stream::Out);
     ASSERT_FALSE(out.empty());
-    std::vector<std::string> shown(out.begin(), out.begin() + std::min<std::size_t>(8, out.size()));
+    std::vector<std::string> shown(out.begin(), out.begin() + std::min<std::size_t>(9, out.size()));
     for (const auto& line : out)
         if (line.starts_with("warning\t")) shown.push_back(line);
     shown.push_back(out.back());
     EXPECT_EQ(
         shown,
         (std::vector<std::string>{
+            "# " + (folder / "Tarvel.INI"),
             "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
             "DECIMALS DESCRIPTION | warning TEXT",
             "caption\tTarvel [Impianto]",
@@ -354,10 +359,11 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
 
 // How a run ends, after its one message and the line that names its cause
 // (DIR: the program folder): a failed write of the output is reported at
-// each cycle and the run goes on (0); 1 for bad arguments, 2 for unusable
-// settings (with --check or without), 3 for a serial profile that cannot be
-// set up, at the start or when the request list switches to it. --check
-// exits 0 when it finds nothing and 3 when profile 0 would fail.
+// each cycle and the run goes on (0); 2 for bad arguments (the usage follows
+// the message) and for unusable settings (with --check or without: --check
+// names the file first), 3 for a serial profile that cannot be set up, at
+// the start or when the request list switches to it. --check exits 0 when it
+// finds nothing and 3 when profile 0 would fail.
 TEST(Headless, ExitCodesAndMessages) {
     enum class Form { Text, Folder, Utf16, Loop };
     struct Case {
@@ -387,8 +393,13 @@ TEST(Headless, ExitCodesAndMessages) {
     const std::string stopped = "Acquisizione fermata: profilo seriale non applicabile";
     for (const Case& c : {
              Case{"no folder", writeFails, {"--cycles", "2"}, 0, writeError, "", "scritti: -", 2},
-             Case{"bad argument", "", {"--cycles", "0"}, 1, "Usage: tarvel-headless"},
-             Case{"no settings file", "", {"--check"}, 2, bad, "il file DIR/Tarvel.INI non esiste"},
+             Case{"bad value", "", {"--cycles", "0"}, 2,
+                  "tarvel-headless: valore non valido per --cycles: 0"},
+             Case{"unknown option", "", {"--bogus"}, 2,
+                  "tarvel-headless: opzione sconosciuta: --bogus"},
+             Case{"no value", "", {"--folder"}, 2, "Usage: tarvel-headless"},
+             Case{"no settings file", "", {"--check"}, 2, bad, "il file DIR/Tarvel.INI non esiste",
+                  "/Tarvel.INI"},
              Case{"settings a folder",
                   "-",
                   {},
@@ -413,7 +424,7 @@ TEST(Headless, ExitCodesAndMessages) {
                   2,
                   bad,
                   "il file DIR/Tarvel.INI è in UTF-16: salvarlo come UTF-8 o ANSI",
-                  "",
+                  "/Tarvel.INI",
                   1,
                   Form::Utf16},
              Case{"Last out of range",
@@ -463,7 +474,9 @@ TEST(Headless, ExitCodesAndMessages) {
         }
         EXPECT_EQ(out.size(), c.cycleEnd.empty() ? 0u : c.times) << testing::PrintToString(out);
         for (const auto& line : out)
-            EXPECT_TRUE(line.starts_with("Ciclo ") && line.ends_with(c.cycleEnd)) << line;
+            EXPECT_TRUE((line.starts_with("Ciclo ") || line.starts_with("# ")) &&
+                        line.ends_with(c.cycleEnd))
+                << line;
     }
     // A clean --check: no warning, 0.
     TempFolder folder;
@@ -472,6 +485,95 @@ TEST(Headless, ExitCodesAndMessages) {
     EXPECT_EQ(headless.run(folder, {"--check"}), 0);
     EXPECT_EQ(headless.process.lines(Stream::Out).back(), "1 riga, 0 avvisi");
     EXPECT_TRUE(headless.process.lines(Stream::Err).empty());
+}
+
+// The manners of the three programs: --version gives the name and the
+// version, --help the usage on standard output, and an unknown option is
+// named before the usage on standard error, with exit code 2.
+TEST(Programs, VersionHelpAndUnknownOptions) {
+    for (const std::string name : {"tarvel-headless", "tarvel-sim", "Tarvel"}) {
+        SCOPED_TRACE(name);
+        const std::string program = ProgramBeside(name);
+        if (!fs::exists(program)) continue;  // a build without the desktop program
+        ChildProcess version, help, bogus;
+        ASSERT_TRUE(version.start(program, {"--version"}) && help.start(program, {"--help"}) &&
+                    bogus.start(program, {"--bogus"}));
+        EXPECT_EQ(version.waitExit(10s), 0);
+        EXPECT_EQ(version.lines(Stream::Out), std::vector<std::string>{name + " " TARVEL_VERSION});
+        EXPECT_EQ(help.waitExit(10s), 0);
+        ASSERT_FALSE(help.lines(Stream::Out).empty());
+        EXPECT_TRUE(help.lines(Stream::Out)[0].starts_with("Usage: " + name));
+        EXPECT_EQ(bogus.waitExit(10s), 2);
+        const auto err = bogus.lines(Stream::Err);
+        ASSERT_GE(err.size(), 3u);
+        EXPECT_EQ(err[0], name + ": opzione sconosciuta: --bogus");
+        EXPECT_TRUE(err[2].starts_with("Usage: " + name)) << err[2];
+        EXPECT_TRUE(bogus.lines(Stream::Out).empty());
+    }
+}
+
+// An installed copy (cmake --install into a scratch root) with a home of
+// its own: --print-folder names the user's folder and makes nothing; the
+// first start copies the installed example there, says so and exits 2; the
+// next start reads that file. The desktop program's first start makes the
+// same file before its box. The units start the installed runner.
+TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
+    TempFolder root, home;
+    ChildProcess install;
+    ASSERT_TRUE(install.start("/usr/bin/env", {"DESTDIR=" + root.path().string(), TARVEL_CMAKE,
+                                               "--install", TARVEL_BUILD_DIR, "--prefix", "/usr"}));
+    ASSERT_EQ(install.waitExit(120s), 0) << testing::PrintToString(install.lines(Stream::Err));
+    const std::string headless = root / "usr/bin/tarvel-headless";
+    const std::string folder = home / ".config/tarvel";
+    auto run = [&](ChildProcess& p, const std::vector<std::string>& arguments) {
+        std::vector<std::string> all{"-u", "XDG_CONFIG_HOME", "HOME=" + home.path().string(),
+                                     headless};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return p.start("/usr/bin/env", all) ? p.waitExit(30s) : std::nullopt;
+    };
+
+    ChildProcess print, first, check;
+    EXPECT_EQ(run(print, {"--print-folder"}), 0);
+    EXPECT_EQ(print.lines(Stream::Out), std::vector<std::string>{folder});
+    EXPECT_EQ(home.entries(), 0u);
+
+    EXPECT_EQ(run(first, {"--cycles", "1"}), 2);
+    EXPECT_EQ(first.lines(Stream::Err),
+              (std::vector<std::string>{"Tarvel: Creato il file delle impostazioni " + folder +
+                                            "/Tarvel.INI dall'esempio installato.",
+                                        "Impostare la porta seriale (sezione [Ports], chiave "
+                                        "COM1) e avviare di nuovo il programma."}));
+    const std::string example = ReadFile(root / "usr/share/tarvel/Tarvel.INI");
+    EXPECT_NE(example.find("[Ports]"), std::string::npos);
+    EXPECT_EQ(ReadFile(folder + "/Tarvel.INI"), example);
+
+    run(check, {"--check"});
+    const auto out = check.lines(Stream::Out);
+    ASSERT_GE(out.size(), 3u) << testing::PrintToString(check.lines(Stream::Err));
+    EXPECT_EQ(out[0], "# " + folder + "/Tarvel.INI");
+    EXPECT_EQ(out[2], "caption\tTarvel [Impianto]");
+    // The example's only problem can be its port.
+    for (const auto& line : out)
+        EXPECT_TRUE(!line.starts_with("warning\t") ||
+                    line.starts_with("warning\tprofilo Serial_0:"))
+            << line;
+
+    if (const std::string desktop = root / "usr/bin/Tarvel"; fs::exists(desktop)) {
+        TempFolder otherHome;
+        ChildProcess tarvel;
+        ASSERT_TRUE(
+            tarvel.start("/usr/bin/env", {"-u", "XDG_CONFIG_HOME", "QT_QPA_PLATFORM=offscreen",
+                                          "HOME=" + otherHome.path().string(), desktop}));
+        EXPECT_TRUE(Eventually(
+            [&] { return ReadFile(otherHome / ".config/tarvel/Tarvel.INI") == example; }, 20s));
+    }
+
+    EXPECT_TRUE(fs::exists(root / "usr/share/tarvel/demo-plant.map"));
+    for (const char* unit : {"tarvel-headless.service", "tarvel-headless@.service"})
+        EXPECT_NE(ReadFile(root / ("usr/lib/systemd/user/" + std::string(unit)))
+                      .find("\nExecStart=/usr/bin/tarvel-headless"),
+                  std::string::npos)
+            << unit;
 }
 
 }  // namespace

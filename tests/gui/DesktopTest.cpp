@@ -35,7 +35,9 @@ TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
     EXPECT_EQ(cambi, 2);
 
     // Failures show their messages and keep the mark; an entry that starts
-    // nothing counts as off; shortcut failures show nothing.
+    // nothing counts as off; shortcut failures show nothing. The shortcut
+    // starts the executable in the program folder, wherever that is.
+    p.identity.folder = "/home/ada/.config/tarvel";
     p.shell.works = false;
     p.shell.calls.clear();
     p.shell.autostart["Tarvel"] = "/opt/tarvel/Tarvel";
@@ -54,10 +56,10 @@ TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
                   {"Tarvel", "Attenzione: Il programma non può essere inserito nella tray bar.",
                    Icon::Exclamation, Buttons::Ok}}));
     EXPECT_FALSE(autoAvvio.spunta());
-    EXPECT_THAT(p.shell.calls,
-                ElementsAre("removeAutostart Tarvel", "writeAutostart Tarvel",
-                            "createDesktopShortcut Tarvel /opt/tarvel/Tarvel /opt/tarvel/",
-                            "deleteDesktopShortcut Tarvel"));
+    EXPECT_THAT(p.shell.calls, ElementsAre("removeAutostart Tarvel", "writeAutostart Tarvel",
+                                           "createDesktopShortcut Tarvel /opt/tarvel/Tarvel "
+                                           "/home/ada/.config/tarvel/",
+                                           "deleteDesktopShortcut Tarvel"));
 }
 
 // A scratch home: HOME and XDG_CONFIG_HOME point into a temporary folder

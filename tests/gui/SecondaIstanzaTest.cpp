@@ -35,15 +35,18 @@ TEST(BloccoIstanzaTest, OnlyOneHolderAndALockLeftBehindIsTakenOver) {
 }
 
 TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
-    // The program lives in a folder of its own without settings, so the
-    // first instance stops at its error message and stays there, holding
-    // the single-instance lock.
+    // The program lives in a folder of its own with an empty settings file,
+    // so the first instance stops at its error message and stays there,
+    // holding the single-instance lock.
     QTemporaryDir cartella;
     ASSERT_TRUE(QDir(cartella.path()).mkdir("run"));
     QFile::setPermissions(cartella.filePath("run"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString programma = cartella.filePath("Tarvel");
     ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), programma));
+    QFile impostazioni(cartella.filePath("Tarvel.INI"));
+    ASSERT_TRUE(impostazioni.open(QIODevice::WriteOnly));
+    impostazioni.close();
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
     ambiente.insert("XDG_RUNTIME_DIR", cartella.filePath("run"));
     ambiente.insert("QT_QPA_PLATFORM", "offscreen");

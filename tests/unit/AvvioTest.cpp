@@ -4,9 +4,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "Impianto.h"
+#include "TempFolder.h"
 #include "app/Avvio.h"
+#include "app/CartellaProgramma.h"
+#include "platform/posix/PosixTextFiles.h"
+#include "platform/posix/PosixUserFolders.h"
 
 namespace tarvel {
 namespace {
@@ -135,6 +140,92 @@ TEST(AvvioTest, ReloadShowsItsNoticeAndAFailedOneAsksToEnd) {
     EXPECT_THAT(v.impianto.testiMessaggi(),
                 ElementsAre("Impostazioni errate nel file Tarvel.INI", "Uscire dal programma ?"));
     EXPECT_FALSE(v.avvio.terminato());
+}
+
+// Where the settings are, on real files: beside the executable for a
+// portable copy; otherwise in the user's folder, where the first start
+// copies the example in, says so, opens it and ends, and the next start
+// takes it as it is. A relative XDG_CONFIG_HOME counts as unset; an example
+// that cannot be read or a folder that cannot be made is a failure that
+// names its cause, and leaves nothing behind.
+TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
+    test::TempFolder t;
+    const std::string bin = t / "bin", esempio = t / "Tarvel.example";
+    std::filesystem::create_directory(bin);
+    test::WriteFile(esempio, "; esempio\n[Ports]\nCOM1=/dev/ttyUSB0\n");
+    const std::string home = getenv("HOME") ? getenv("HOME") : "";
+    const std::string xdg = getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : "";
+    setenv("HOME", (t / "home").c_str(), 1);
+    PosixTextFiles files;
+    PosixUserFolders cartelle;
+    using Esito = CartellaProgramma::Esito;
+    struct Avvio {
+        CartellaProgramma trovata;
+        fakes::FakeDialogs dialogs;
+        fakes::FakeShell shell;
+        bool avanti;
+    };
+    auto avvia = [&](const std::string& esempioUsato, bool crea = true) {
+        auto a = std::make_unique<Avvio>();
+        a->trovata = CercaCartellaProgramma(files, cartelle, bin, esempioUsato, crea);
+        a->avanti = AnnunciaCartella(a->trovata, a->dialogs, &a->shell);
+        return a;
+    };
+
+    setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    const std::string utente = t / "home/.config/tarvel";
+    auto solo = avvia(esempio, false);
+    EXPECT_EQ(solo->trovata.cartella, utente);
+    EXPECT_TRUE(solo->avanti);
+    EXPECT_FALSE(std::filesystem::exists(t / "home")) << "naming the folder creates nothing";
+
+    auto mancante = avvia(t / "no-example");
+    EXPECT_EQ(mancante->trovata.esito, Esito::Errore);
+    EXPECT_FALSE(mancante->avanti);
+    ASSERT_EQ(mancante->dialogs.messages.size(), 1u);
+    EXPECT_EQ(mancante->dialogs.messages[0].text,
+              "Impossibile preparare la cartella delle impostazioni " + utente + ".");
+    EXPECT_EQ(mancante->dialogs.messages[0].icon, Icon::Critical);
+    EXPECT_NE(mancante->dialogs.details[0].find(t / "no-example"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(t / "home"));
+
+    auto primo = avvia(esempio);
+    EXPECT_EQ(primo->trovata.esito, Esito::Creata);
+    EXPECT_FALSE(primo->avanti);
+    EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
+    EXPECT_EQ(primo->dialogs.messages,
+              (std::vector<fakes::ShownMessage>{
+                  {"Tarvel",
+                   "Creato il file delle impostazioni " + utente +
+                       "/Tarvel.INI dall'esempio installato.\nImpostare la porta seriale "
+                       "(sezione [Ports], chiave COM1) e avviare di nuovo il programma.",
+                   Icon::Information, Buttons::Ok, Answer::Ok}}));
+    EXPECT_THAT(primo->shell.calls, ElementsAre("openInEditor " + utente + "/Tarvel.INI"));
+
+    test::WriteFile(utente + "/Tarvel.INI", "[General]\nTitle=mio\n");
+    auto secondo = avvia(esempio);
+    EXPECT_EQ(secondo->trovata.esito, Esito::Trovata);
+    EXPECT_EQ(secondo->trovata.percorsoIni(), utente + "/Tarvel.INI");
+    EXPECT_TRUE(secondo->avanti);
+    EXPECT_TRUE(secondo->dialogs.messages.empty() && secondo->shell.calls.empty());
+    EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), "[General]\nTitle=mio\n");
+
+    // XDG_CONFIG_HOME names a file: no folder can be made under it.
+    test::WriteFile(t / "config", "");
+    setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
+    auto bloccato = avvia(esempio);
+    EXPECT_EQ(bloccato->trovata.cartella, t / "config/tarvel");
+    EXPECT_EQ(bloccato->trovata.esito, Esito::Errore);
+    EXPECT_NE(bloccato->dialogs.details[0].find(t / "config/tarvel"), std::string::npos);
+
+    // A Tarvel.INI beside the executable wins, with nothing made elsewhere.
+    test::WriteFile(bin + "/Tarvel.INI", "");
+    auto portatile = avvia(esempio);
+    EXPECT_EQ(portatile->trovata.cartella, bin);
+    EXPECT_TRUE(portatile->avanti);
+
+    for (const auto& [nome, valore] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}})
+        valore.empty() ? unsetenv(nome) : setenv(nome, valore.c_str(), 1);
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ TEST(Export, OneFilePerProfileWorkedExample) {
                      "    <Dispositivo>", "      <Vac>230.1</Vac>", "    </Dispositivo>", "",
                      "    <Dispositivo>", "      <Vac>229.8</Vac>", "    </Dispositivo>", "",
                      "  </Dispositivi>"}));
-    EXPECT_EQ(u.files.files["NoName.xml"],
+    // A profile without its own file writes NoName.xml in the program folder.
+    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
               lines({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "  <Dispositivi>", "",
                      "    <Dispositivo>", "      <Vac>231.0</Vac>", "    </Dispositivo>", "",
                      "  </Dispositivi>"}));

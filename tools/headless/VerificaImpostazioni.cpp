@@ -41,6 +41,7 @@ std::string conteggio(std::size_t n, const char* uno, const char* molti) {
 }  // namespace
 
 int VerificaImpostazioni(Programma& prog, std::FILE* out) {
+    std::fprintf(out, "# %s\n", prog.PercorsoIni().c_str());
     if (!prog.CaricaImpostazioni()) return VerificaImpostazioniErrate;
     const MainState& s = prog.stato();
     const ImpostazioniMqtt& mqtt = prog.impostazioniMqtt();

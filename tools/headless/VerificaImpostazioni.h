@@ -20,8 +20,9 @@ inline constexpr const char* IntestazioneVerifica =
     "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER DECIMALS "
     "DESCRIPTION | warning TEXT";
 
-// Prints the check on out; returns its exit code. Settings that cannot be
-// used print nothing: the message says why.
+// Prints the check on out; returns its exit code. The first line names the
+// settings file; settings that cannot be used print nothing more: the
+// message says why.
 int VerificaImpostazioni(Programma& programma, std::FILE* out);
 
 }  // namespace tarvel

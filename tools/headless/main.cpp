@@ -4,18 +4,19 @@
 
 #include <QCoreApplication>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "ConsolePlatform.h"
 #include "Runner.h"
 #include "VerificaImpostazioni.h"
+#include "app/CartellaProgramma.h"
 #include "modbus/PorteCom.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixSerialPort.h"
 #include "platform/posix/PosixTextFiles.h"
+#include "platform/posix/PosixUserFolders.h"
 #include "platform/posix/SignalPipe.h"
 #include "platform/posix/SystemWallClock.h"
 #include "platform/qt/ConsoleClock.h"
@@ -27,30 +28,39 @@ namespace {
 
 const char* const Usage =
     "Usage: tarvel-headless [--folder DIR] [--cycles N] [--monitor] [--stats] [--check]\n"
+    "       tarvel-headless --print-folder | --version | --help\n"
     "\n"
     "Runs the Tarvel Modbus-RTU data logger without windows. Settings come from\n"
-    "DIR/Tarvel.INI (default: the folder of this executable); DIR is the program\n"
-    "folder for every setting that names it (the default output is DIR/NoName.xml).\n"
+    "Tarvel.INI in the program folder: DIR when given; else the folder of this\n"
+    "executable when it holds a Tarvel.INI; else $XDG_CONFIG_HOME/tarvel (default\n"
+    "~/.config/tarvel), where the first start copies the installed example, says\n"
+    "so and exits 2. The program folder is the base of every setting that names\n"
+    "it (the default output is NoName.xml there, relative output names too).\n"
     "Acquisition starts at once; one line per cycle is printed on stdout.\n"
     "\n"
-    "  --folder DIR   the program folder\n"
-    "  --cycles N     end after N cycles (exit code 0)\n"
-    "  --monitor      print every frame sent (TX) and received (RX)\n"
-    "  --stats        after each cycle, one line per node: \"stats\", node, requests,\n"
-    "                 good answers, time-outs, CRC errors, wrong answers, exceptions\n"
-    "                 (code:count ...), skipped lines, median answer time in ms,\n"
-    "                 time of the last good answer, tab-separated\n"
-    "  --check        check the settings and each profile's device without\n"
-    "                 opening it: a header line naming the columns, one record a\n"
-    "                 line (caption, interval, line, warning), then \"N righe,\n"
-    "                 N avvisi\"; exit code 0 no warning, 1 warnings only, 2\n"
-    "                 settings unusable, 3 profile 0 would fail\n"
-    "  --help         this text\n"
+    "  --folder DIR     the program folder\n"
+    "  --cycles N       end after N cycles (exit code 0)\n"
+    "  --monitor        print every frame sent (TX) and received (RX)\n"
+    "  --stats          after each cycle, one line per node: \"stats\", node,\n"
+    "                   requests, good answers, time-outs, CRC errors, wrong\n"
+    "                   answers, exceptions (code:count ...), skipped lines, median\n"
+    "                   answer time in ms, time of the last good answer,\n"
+    "                   tab-separated\n"
+    "  --check          check the settings and each profile's device without\n"
+    "                   opening it: a line naming the settings file, a header\n"
+    "                   line naming the columns, one record a line (caption,\n"
+    "                   interval, line, warning), then \"N righe, N avvisi\"; exit\n"
+    "                   code 0 no warning, 1 warnings only, 2 settings unusable,\n"
+    "                   3 profile 0 would fail\n"
+    "  --print-folder   print the program folder and exit (nothing is created)\n"
+    "  --version        print the name and version and exit\n"
+    "  --help           this text\n"
     "\n"
     "Signals: SIGTERM and SIGINT end the running wait at once, write the output\n"
     "and exit 0; SIGHUP reloads the settings after the running cycle.\n"
-    "Exit codes: 0 done, 1 bad arguments, 2 settings unusable, 3 a serial profile\n"
-    "cannot be set up (profile 0 at start, or one the request list switches to).\n";
+    "Exit codes: 0 done, 2 bad arguments or settings unusable (also the first\n"
+    "start), 3 a serial profile cannot be set up (profile 0 at start, or one the\n"
+    "request list switches to).\n";
 
 struct Argomenti {
     std::string cartella;
@@ -58,34 +68,48 @@ struct Argomenti {
     bool monitor = false;
     bool stats = false;
     bool verifica = false;
+    bool stampaCartella = false;
+    bool aiuto = false;
+    bool versione = false;
 };
 
-bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
+// Empty when the arguments are good; otherwise what is wrong with them.
+std::string leggiArgomenti(int argc, char** argv, Argomenti& a) {
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--folder" && i + 1 < argc) {
+        const std::string arg = argv[i];
+        const bool valore = i + 1 < argc;
+        if ((arg == "--folder" || arg == "--cycles") && !valore)
+            return "valore mancante per " + arg;
+        if (arg == "--folder") {
             // Absolute, so that every message names the file in full.
             std::error_code e;
             std::filesystem::path cartella = std::filesystem::absolute(argv[++i], e);
             cartella = cartella.lexically_normal();
-            if (e || cartella.empty()) return false;
+            if (e || cartella.empty()) return "cartella non valida: " + std::string(argv[i]);
             a.cartella = cartella.string();
             while (a.cartella.size() > 1 && a.cartella.back() == '/') a.cartella.pop_back();
-        } else if (arg == "--cycles" && i + 1 < argc) {
+        } else if (arg == "--cycles") {
             char* end = nullptr;
             a.cicli = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || a.cicli < 1) return false;
+            if (*end != '\0' || a.cicli < 1)
+                return "valore non valido per --cycles: " + std::string(argv[i]);
         } else if (arg == "--monitor") {
             a.monitor = true;
         } else if (arg == "--stats") {
             a.stats = true;
         } else if (arg == "--check") {
             a.verifica = true;
+        } else if (arg == "--print-folder") {
+            a.stampaCartella = true;
+        } else if (arg == "--help" || arg == "-h") {
+            a.aiuto = true;
+        } else if (arg == "--version") {
+            a.versione = true;
         } else {
-            return false;
+            return "opzione sconosciuta: " + arg;
         }
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -94,23 +118,38 @@ bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
 constexpr int AttesaFinePubblicazione = 5000;
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(Usage, stdout);
-            return 0;
-        }
+    using namespace tarvel;
     Argomenti args;
-    if (!leggiArgomenti(argc, argv, args)) {
-        std::fputs(Usage, stderr);
-        return 1;
+    if (const std::string errore = leggiArgomenti(argc, argv, args); !errore.empty()) {
+        std::fprintf(stderr, "tarvel-headless: %s\n\n%s", errore.c_str(), Usage);
+        return 2;
+    }
+    if (args.aiuto) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (args.versione) {
+        std::printf("tarvel-headless %s\n", VersioneProdotto().c_str());
+        return 0;
     }
     QCoreApplication app(argc, argv);
 
-    using namespace tarvel;
     PosixTextFiles textFiles;
     IniFileStore ini(textFiles);
     ConsoleClock clock;
     ConsoleDialogs dialogs;
+    if (args.cartella.empty()) {
+        PosixUserFolders cartelle;
+        const CartellaProgramma trovata =
+            CercaCartellaProgramma(textFiles, cartelle, QtProgramIdentity::executableFolder(),
+                                   QtProgramIdentity::exampleSettings(), !args.stampaCartella);
+        if (!AnnunciaCartella(trovata, dialogs, nullptr)) return 2;
+        args.cartella = trovata.cartella;
+    }
+    if (args.stampaCartella) {
+        std::printf("%s\n", args.cartella.c_str());
+        return 0;
+    }
     QtProgramIdentity identity(args.cartella);
     PosixOutputFiles files;
     // An output path that names the settings file would destroy the list.

@@ -30,6 +30,7 @@ Options:
   --hour H           use hour H (0-24) for the daily power curve instead of
                      the local clock
   --verbose          log every request and answer in hex on stderr
+  --version          print the name and version and exit
   --help             this text
 
 Signals: SIGUSR1 reads the map file again; SIGTERM and SIGINT end the
@@ -168,20 +169,22 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
         if (argument == "--verbose" && !inlineValue) {
             options.verbose = true;
-        } else if (argument == "--help" && !inlineValue) {
+        } else if ((argument == "--help" || argument == "-h") && !inlineValue) {
             options.help = true;
+        } else if (argument == "--version" && !inlineValue) {
+            options.version = true;
         } else if (TakesValue(argument)) {
             if (!inlineValue && i + 1 < argc) value = argv[++i];
             if (!TakeValue(argument, value, options)) {
-                error = "bad value for " + std::string(argument);
+                error = "valore non valido per " + std::string(argument);
                 return false;
             }
         } else {
-            error = "unknown option " + std::string(argv[i]);
+            error = "opzione sconosciuta: " + std::string(argv[i]);
             return false;
         }
     }
-    if (!options.help && options.mapPath.empty() && options.nodes.empty()) {
+    if (!options.help && !options.version && options.mapPath.empty() && options.nodes.empty()) {
         error = "give --map FILE or at least one --node N";
         return false;
     }

@@ -19,6 +19,7 @@ struct Options {
     std::optional<double> hour;
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 // False with a message in `error` for a wrong command line.

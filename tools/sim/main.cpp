@@ -3,19 +3,30 @@
 // not its own code. See --help.
 
 #include <cstdio>
+#include <string_view>
 
 #include "Options.h"
+#include "Prodotto.h"
 #include "Simulator.h"
 
 int main(int argc, char** argv) {
     tarvel::sim::Options options;
     std::string error;
     if (!tarvel::sim::ParseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "tarvel-sim: %s (see --help)\n", error.c_str());
+        // The message, then the usage and the options (the map format is
+        // in --help).
+        const std::string_view help = tarvel::sim::kHelpText;
+        const std::string_view usage = help.substr(0, help.find("\nMap file:"));
+        std::fprintf(stderr, "tarvel-sim: %s\n\n%.*s\n", error.c_str(),
+                     static_cast<int>(usage.size()), usage.data());
         return 2;
     }
     if (options.help) {
         std::fputs(tarvel::sim::kHelpText, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("tarvel-sim %s\n", tarvel::VersioneProdotto().c_str());
         return 0;
     }
     tarvel::sim::Simulator simulator(std::move(options));

@@ -1,6 +1,7 @@
 #include "platform/qt/QtProgramIdentity.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QSysInfo>
 
@@ -10,7 +11,18 @@ QtProgramIdentity::QtProgramIdentity(std::string folder) : folder_(std::move(fol
 
 std::string QtProgramIdentity::programFolder() const {
     if (!folder_.empty()) return folder_;
+    return executableFolder();
+}
+
+std::string QtProgramIdentity::executableFolder() {
     return QCoreApplication::applicationDirPath().toStdString();
+}
+
+std::string QtProgramIdentity::exampleSettings() {
+    const QString data = QCoreApplication::applicationDirPath() + QStringLiteral("/") +
+                         QStringLiteral(TARVEL_DATA_FROM_BIN);
+    return (QDir::cleanPath(data) + QStringLiteral("/") + QString::fromUtf8(NomeFileIni))
+        .toStdString();
 }
 
 std::string QtProgramIdentity::executableName() const {

@@ -4,23 +4,30 @@
 
 #include <string>
 
+#include "Prodotto.h"
 #include "platform/ProgramIdentity.h"
 
 namespace tarvel {
 
 class QtProgramIdentity : public ProgramIdentity {
   public:
-    // An empty folder means the executable's own folder.
+    // The program folder; empty means the executable's own folder.
     explicit QtProgramIdentity(std::string folder = {});
 
     std::string programFolder() const override;
     std::string executableName() const override;
     std::string executablePath() const override;
-    int versionMajor() const override { return 1; }
-    int versionMinor() const override { return 0; }
-    int versionRevision() const override { return 0; }
+    int versionMajor() const override { return VersioneMaggiore; }
+    int versionMinor() const override { return VersioneMinore; }
+    int versionRevision() const override { return VersioneRevisione; }
     std::string copyright() const override;
     std::string hostName() const override;
+
+    // The folder of the executable, without a trailing separator.
+    static std::string executableFolder();
+    // The example settings file of the installation the executable belongs
+    // to (share/tarvel/Tarvel.INI beside its bin folder).
+    static std::string exampleSettings();
 
   private:
     std::string folder_;

@@ -14,6 +14,7 @@
 #include "mainwindow/MainForm.h"
 #include "mainwindow/ProgrammaDesktop.h"
 #include "monitor/MonitorForm.h"
+#include "platform/qt/QtProgramIdentity.h"
 
 namespace {
 
@@ -31,7 +32,8 @@ void Esegui(tarvel::Applicazione& app, const char* azione) {
 
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
-    tarvel::ProgrammaDesktop programma;
+    // Run from a copy beside its settings, as scripts/screenshots.sh does.
+    tarvel::ProgrammaDesktop programma(tarvel::QtProgramIdentity::executableFolder());
     tarvel::Applicazione& app = programma.applicazione();
     app.avvia();
 
