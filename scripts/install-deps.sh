@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-translations-l10n
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev
+  libsqlite3-dev sqlite3
   clang libclang-rt-14-dev
   xvfb xauth x11-apps x11-utils openbox icewm imagemagick fonts-dejavu-core
 )

@@ -22,7 +22,7 @@ set(TARVEL_GUI_SOURCES
   tray/TrayIcona.cpp)
 list(TRANSFORM TARVEL_GUI_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 add_library(tarvel_gui STATIC ${TARVEL_GUI_SOURCES})
-target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform Qt6::Gui Qt6::Widgets)
+target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform tarvel_sqlite Qt6::Gui Qt6::Widgets)
 set_target_properties(tarvel_gui PROPERTIES AUTOMOC ON)
 
 add_executable(Tarvel ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/main.cpp)

@@ -1,5 +1,7 @@
 #include "app/Programma.h"
 
+#include <algorithm>
+
 #include "acquisition/ElencoChiamate.h"
 
 namespace tarvel {
@@ -9,7 +11,9 @@ Programma::Programma(Piattaforma piattaforma)
       impostazioni_(piattaforma.ini, piattaforma.dialogs, piattaforma.identity.programFolder()),
       mbus_(piattaforma.port, piattaforma.clock),
       esecuzione_(mbus_, piattaforma.clock, *this),
-      ciclo_(piattaforma.clock, *this) {}
+      ciclo_(piattaforma.clock, *this),
+      storico_(piattaforma.history, piattaforma.wallClock, piattaforma.clock, piattaforma.dialogs) {
+}
 
 Programma::~Programma() = default;
 
@@ -54,6 +58,9 @@ bool Programma::CaricaImpostazioni() {
     impostazioni_.LeggiAcquisizioneAutomatica();
     impostazioni_.LeggiAvvioRidotto();
     impostazioni_.LeggiCancellaFileUscita();
+    storico_.Configura(LeggiIni("History", "File", ""), LeggiIni("History", "Days", ""),
+                       impostazioni_.cartellaProgramma());
+    stato_.storicoAttivo = storico_.attivo();
     aggiornaOpzioni();
     // The devices' health counts from the settings in use.
     mbus_.AzzeraSalute();
@@ -108,6 +115,17 @@ bool Programma::CaricaParametri() {
     notifica(&MainView::chiamateCambiate);
     notifica(&MainView::risposteCambiate);
     return true;
+}
+
+std::vector<std::string> Programma::NomiLetture() const {
+    std::vector<std::string> nomi;
+    for (const Riga& riga : righe_) {
+        const std::string& nome = riga.campiEseguiti.Descrizione;
+        if (riga.tipo == TipoRiga::Lettura &&
+            std::find(nomi.begin(), nomi.end(), nome) == nomi.end())
+            nomi.push_back(nome);
+    }
+    return nomi;
 }
 
 void Programma::SelezionaChiamata(int indice) {
@@ -198,7 +216,10 @@ void Programma::mostraRisultato(const std::string& risultato) {
 Risposta Programma::eseguiRiga() {
     const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
     if (!scelta) return esecuzione_.Esegui(Riga{});
-    return esecuzione_.Esegui(righe_, static_cast<std::size_t>(stato_.selezione));
+    const auto indice = static_cast<std::size_t>(stato_.selezione);
+    Risposta risposta = esecuzione_.Esegui(righe_, indice);
+    if (storico_.attivo()) risposteCiclo_.push_back({indice, risposta});
+    return risposta;
 }
 
 // A line run by hand reads only itself.
@@ -220,6 +241,8 @@ void Programma::AbilitaListe(bool abilita) {
 void Programma::inizioCiclo() {
     esecuzione_.NuovoCiclo();
     mbus_.NuovoCiclo();
+    risposteCiclo_.clear();
+    storico_.InizioCiclo();
 }
 
 void Programma::svuotaRisposte() {
@@ -238,7 +261,10 @@ void Programma::statoCambiato() {
     notifica(&MainView::acquisizioneCambiata);
 }
 
+// The history is written after the output, from the same answers.
 void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
+    storico_.RegistraCiclo(rapporto.numero, righe_, risposteCiclo_);
+    risposteCiclo_.clear();
     if (view_) view_->cicloTerminato(rapporto);
 }
 

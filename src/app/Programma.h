@@ -15,13 +15,16 @@
 #include "acquisition/Esecuzione.h"
 #include "app/MainView.h"
 #include "export/EsportaXML.h"
+#include "history/Storico.h"
 #include "modbus/MBus.h"
 #include "modbus/Profilo.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/HistoryStore.h"
 #include "platform/OutputFiles.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
+#include "platform/WallClock.h"
 #include "settings/Impostazioni.h"
 #include "settings/ProfileStore.h"
 
@@ -35,6 +38,10 @@ struct Piattaforma {
     ProgramIdentity& identity;
     SerialPort& port;
     OutputFiles& files;
+    // The history database and the calendar time it is written with;
+    // without them there is no history, whatever the settings say.
+    HistoryStore* history = nullptr;
+    const WallClock* wallClock = nullptr;
 };
 
 class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
@@ -70,6 +77,11 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void MenuNomeFileOut_Click() { impostazioni_.MenuNomeFileOut_Click(); }
     void MenuTitoloGenerale_Click();
     void MenuEncodingXML_Click() { impostazioni_.MenuEncodingXML_Click(); }
+
+    // The history database ([History]): written after every cycle.
+    const Storico& storico() const { return storico_; }
+    // The names of the read lines, each once, in the order of the list.
+    std::vector<std::string> NomiLetture() const;
 
     // Request list.
     bool CaricaParametri();
@@ -149,7 +161,10 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     MBus mbus_;
     Esecuzione esecuzione_;
     Ciclo ciclo_;
+    Storico storico_;
     std::vector<Riga> righe_;
+    // The answers of the running cycle with their lines, for the history.
+    std::vector<RispostaRiga> risposteCiclo_;
     ErroreProfilo erroreProfilo_;
     std::string sezioneProfilo_;
     ErroreImpostazioni erroreImpostazioni_;

@@ -6,24 +6,30 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ConsolePlatform.h"
 #include "Runner.h"
 #include "VerificaImpostazioni.h"
+#include "history/Storico.h"
 #include "modbus/PorteCom.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixSerialPort.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/SignalPipe.h"
+#include "platform/posix/SystemWallClock.h"
 #include "platform/qt/ConsoleClock.h"
 #include "platform/qt/QtProgramIdentity.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
 #include "settings/IniFileStore.h"
 
 namespace {
 
 const char* const Usage =
     "Usage: tarvel-headless [--folder DIR] [--cycles N] [--monitor] [--stats] [--check]\n"
+    "       tarvel-headless [--folder DIR] --export-csv NAME[,NAME...] [--from TIME] [--to TIME]\n"
     "\n"
     "Runs the Tarvel Modbus-RTU data logger without windows. Settings come from\n"
     "DIR/Tarvel.INI (default: the folder of this executable); DIR is the program\n"
@@ -42,6 +48,13 @@ const char* const Usage =
     "                 line (caption, interval, line, warning), then \"N righe,\n"
     "                 N avvisi\"; exit code 0 no warning, 1 warnings only, 2\n"
     "                 settings unusable, 3 profile 0 would fail\n"
+    "  --export-csv NAME[,NAME...]\n"
+    "                 write the history ([History] File) of the named values as\n"
+    "                 CSV on stdout: a header line, then one line per cycle, its\n"
+    "                 UTC time first, an empty cell for a failed read\n"
+    "  --from TIME, --to TIME\n"
+    "                 only the cycles from TIME on, and before TIME: UTC, as\n"
+    "                 2026-12-07, 2026-12-07T12:00 or 2026-12-07T12:00:30.250Z\n"
     "  --help         this text\n"
     "\n"
     "Signals: SIGTERM and SIGINT end the running wait at once, write the output\n"
@@ -55,7 +68,27 @@ struct Argomenti {
     bool monitor = false;
     bool stats = false;
     bool verifica = false;
+    std::vector<std::string> esporta;  // names for the CSV export
+    std::string da, a;
 };
+
+// "A,B,C" into its names; false when one is empty.
+bool leggiNomi(const std::string& testo, std::vector<std::string>& nomi) {
+    std::size_t inizio = 0;
+    for (;;) {
+        const std::size_t virgola = testo.find(',', inizio);
+        nomi.push_back(testo.substr(inizio, virgola - inizio));
+        if (nomi.back().empty()) return false;
+        if (virgola == std::string::npos) return true;
+        inizio = virgola + 1;
+    }
+}
+
+bool leggiTempo(const char* testo, std::string& tempo) {
+    const std::optional<std::string> t = tarvel::TempoUTC(testo);
+    if (t) tempo = *t;
+    return t.has_value();
+}
 
 bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
     for (int i = 1; i < argc; ++i) {
@@ -78,11 +111,38 @@ bool leggiArgomenti(int argc, char** argv, Argomenti& a) {
             a.stats = true;
         } else if (arg == "--check") {
             a.verifica = true;
+        } else if (arg == "--export-csv" && i + 1 < argc) {
+            if (!leggiNomi(argv[++i], a.esporta)) return false;
+        } else if (arg == "--from" && i + 1 < argc) {
+            if (!leggiTempo(argv[++i], a.da)) return false;
+        } else if (arg == "--to" && i + 1 < argc) {
+            if (!leggiTempo(argv[++i], a.a)) return false;
         } else {
             return false;
         }
     }
-    return true;
+    return a.esporta.empty() ? a.da.empty() && a.a.empty() : !a.verifica;
+}
+
+// The history of the names as CSV on stdout; 2 when there is none to read.
+int esportaCSV(const Argomenti& args, tarvel::ProfileStore& ini,
+               const tarvel::ProgramIdentity& identity, tarvel::Clock& clock,
+               tarvel::Dialogs& dialogs) {
+    using namespace tarvel;
+    const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
+    SqliteHistoryStore history;
+    SystemWallClock wall;
+    Storico storico(&history, &wall, clock, dialogs);
+    storico.Configura(ini.read(percorsoIni, "History", "File", ""),
+                      ini.read(percorsoIni, "History", "Days", ""), identity.programFolder());
+    std::string csv, errore;
+    if (!storico.EsportaCSV(args.esporta, args.da, args.a, csv, errore)) {
+        std::fprintf(stderr, "Tarvel: Impossibile leggere lo storico\n%s\n", errore.c_str());
+        return 2;
+    }
+    return std::fwrite(csv.data(), 1, csv.size(), stdout) == csv.size() && std::fflush(stdout) == 0
+               ? 0
+               : 1;
 }
 
 }  // namespace
@@ -111,6 +171,7 @@ int main(int argc, char** argv) {
     files.protect(identity.programFolder() + "/" + NomeFileIni);
 
     const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
+    if (!args.esporta.empty()) return esportaCSV(args, ini, identity, clock, dialogs);
     if (args.verifica) {
         DryRunPort dry(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
         dialogs.quiet = true;
@@ -126,7 +187,10 @@ int main(int argc, char** argv) {
     // No window must stay responsive: a wait blocks on the port and the
     // signal pipe together, and no event loop runs inside a cycle.
     PosixSerialPort port(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
-    Programma prog({ini, clock, dialogs, identity, port, files});
+    // Written off the cycle; what is left at the end is written before exit.
+    SqliteHistoryStore history;
+    SystemWallClock wallClock;
+    Programma prog({ini, clock, dialogs, identity, port, files, &history, &wallClock});
     Runner::installaSegnali();
     Runner runner(prog, {args.cicli, args.monitor, args.stats});
     clock.watch(SignalPipe::fd(), [&runner] { return runner.segnale(); });
