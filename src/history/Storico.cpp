@@ -1,6 +1,7 @@
 #include "history/Storico.h"
 
 #include <charconv>
+#include <utility>
 #include <cstdio>
 
 #include "Prodotto.h"
@@ -95,9 +96,15 @@ Storico::Storico(HistoryStore* store, const WallClock* wall, Clock& clock, Dialo
 
 void Storico::Configura(const std::string& file, const std::string& giorni,
                         const std::string& cartellaProgramma) {
-    percorso_.clear();
+    std::string percorso;
     if (store_ && wall_ && !file.empty())
-        percorso_ = file.front() == '/' ? file : cartellaProgramma + "/" + file;
+        percorso = file.front() == '/' ? file : cartellaProgramma + "/" + file;
+    // A reload that keeps the file keeps its hourly deletion and its message.
+    if (percorso != percorso_) {
+        ultimaPulizia_.reset();
+        avvisato_ = false;
+    }
+    percorso_ = std::move(percorso);
     giorni_ = GiorniPredefiniti;
     int valore = 0;
     const char* fine = giorni.data() + giorni.size();
@@ -105,8 +112,6 @@ void Storico::Configura(const std::string& file, const std::string& giorni,
         errore == std::errc() && ptr == fine && valore >= 1)
         giorni_ = valore;
     if (store_) store_->open(percorso_);
-    ultimaPulizia_.reset();
-    avvisato_ = false;
 }
 
 void Storico::InizioCiclo() {

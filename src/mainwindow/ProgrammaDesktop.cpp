@@ -16,6 +16,8 @@ ProgrammaDesktop::ProgrammaDesktop()
 }
 
 void ProgrammaDesktop::termina(int codice) {
+    // The last cycle's rows, written within two seconds at most.
+    piattaforma_.history.waitIdle(std::chrono::seconds(2));
     blocco_.rilascia();
     std::fflush(nullptr);
     std::_Exit(codice);
