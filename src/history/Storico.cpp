@@ -1,8 +1,8 @@
 #include "history/Storico.h"
 
 #include <charconv>
-#include <utility>
 #include <cstdio>
+#include <utility>
 
 #include "Prodotto.h"
 

@@ -307,6 +307,30 @@ TEST(Headless, HistoryRowsOfEachCycleAndTheirExport) {
                        times.substr(cut + 1, times.size() - cut - 2) + ",230.1,Roof A\n");
 }
 
+// A history file that cannot be opened is told once on standard error, with
+// the file and the reason on the next line; the cycles and the output go on.
+TEST(Headless, AnUnwritableHistoryIsToldOnceAndTheRunGoesOn) {
+    TempFolder folder;
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\n"));
+    WriteSettings(folder, Settings(sim.link(), {"1,4,12,1;Vac"},
+                                   "[History]\nFile=" + (folder / "none/storico.db") + "\n", 200));
+    Headless headless;
+    EXPECT_EQ(headless.run(folder, {"--cycles", "4"}), 0);
+    EXPECT_EQ(headless.cycles().size(), 4u);
+    EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>230.1</Vac>"}}));
+    // The system's reason is in the locale's language.
+    const auto err = headless.process.lines(Stream::Err);
+    ASSERT_EQ(err.size(), 2u) << testing::PrintToString(err);
+    EXPECT_EQ(err[0],
+              "Tarvel: Impossibile scrivere lo storico: i valori non vengono registrati "
+              "finché il file non torna scrivibile.");
+    EXPECT_TRUE(
+        err[1].starts_with(folder / "none/storico.db" + ": unable to open database file (") &&
+        err[1].ends_with(")"))
+        << err[1];
+}
+
 // The CSV export of a database made with the sqlite3 tool: rows in time
 // order whatever their order in the table, an empty cell for a failed read
 // or a name the cycle lacks, texts quoted when they hold a comma or a
