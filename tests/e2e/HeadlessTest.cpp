@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "SimProcess.h"
+#include "SqliteTool.h"
 
 namespace tarvel::test {
 namespace {
@@ -245,16 +246,6 @@ TEST(Headless, AClosedStandardOutputStopsOnlyThePrinting) {
                              ProgramBeside("tarvel-headless"), folder.path().string()}));
     EXPECT_EQ(shell.waitExit(30s), 0);
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>230.1</Vac>"}}));
-}
-
-// The answer of the sqlite3 tool to the statements, "|" between columns.
-std::string Sqlite(const std::string& file, const std::string& sql) {
-    ChildProcess tool;
-    if (!tool.start("/usr/bin/sqlite3", {"-batch", file, sql}) || tool.waitExit(10s) != 0)
-        return "sqlite3 failed";
-    std::string out;
-    for (const auto& line : tool.lines(Stream::Out)) out += line + "\n";
-    return out;
 }
 
 // The exact bytes the runner writes on standard output, and its exit code.

@@ -3,10 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "Banco.h"
 #include "FakeWallClock.h"
+#include "SqliteTool.h"
 #include "TempFolder.h"
 #include "platform/sqlite/SqliteHistoryStore.h"
 
@@ -17,19 +16,6 @@ using namespace std::chrono;
 
 // 2026-12-07T10:00:00.250Z
 const WallTime Start = sys_days(year(2026) / 12 / 7) + hours(10) + milliseconds(250);
-
-// The answer of the sqlite3 tool to one statement, "|" between columns.
-std::string Sqlite(const std::string& file, const std::string& sql) {
-    const std::string command = "sqlite3 -batch '" + file + "' \"" + sql + "\" 2>&1";
-    std::string out;
-    if (FILE* p = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;)
-            out.append(buffer, n);
-        ::pclose(p);
-    }
-    return out;
-}
 
 // The plant, with the history in `file` of a temporary program folder.
 struct Storia : fakes::Impianto {
