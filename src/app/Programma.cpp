@@ -263,8 +263,9 @@ void Programma::statoCambiato() {
 
 // The history is written after the output, from the same answers.
 void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
-    storico_.RegistraCiclo(rapporto.numero, righe_, risposteCiclo_);
+    const std::vector<RispostaRiga> risposte = std::move(risposteCiclo_);
     risposteCiclo_.clear();
+    storico_.RegistraCiclo(rapporto.numero, righe_, risposte);
     if (view_) view_->cicloTerminato(rapporto);
 }
 

@@ -145,9 +145,10 @@ std::vector<HistoryRow> Storico::righeDelCiclo(long numero, const std::vector<Ri
 void Storico::RegistraCiclo(long numero, const std::vector<Riga>& righe,
                             const std::vector<RispostaRiga>& risposte) {
     if (!attivo()) return;
-    controllaScrittura();
     store_->append(righeDelCiclo(numero, righe, risposte));
     pulisci();
+    // Last: a message box lets the next cycles run before it returns.
+    controllaScrittura();
 }
 
 // The database answers on its own thread: a failure shows at the cycle
@@ -178,13 +179,38 @@ std::vector<PuntoStorico> Storico::Curva(const std::string& nome,
     std::vector<PuntoStorico> punti;
     if (!attivo()) return punti;
     std::string errore;
-    const auto righe = store_->read({nome}, TestoUTC(wall_->now() - durata), {}, errore);
+    const WallTime da = wall_->now() - durata;
+    const auto righe = store_->read({nome}, TestoUTC(da), {}, errore);
     for (const HistoryRow& r : righe) {
         if (std::holds_alternative<std::string>(r.value)) continue;
         const double* valore = std::get_if<double>(&r.value);
         punti.push_back({DaTestoUTC(r.time), valore ? std::optional(*valore) : std::nullopt});
     }
-    return punti;
+    return punti.size() > MassimoPunti ? Riduci(punti, da, durata) : punti;
+}
+
+// At most MassimoPunti points: one per equal slice of the span, the mean of
+// its values at the slice's middle, a gap where the slice holds only failed
+// reads; a slice without rows gives nothing.
+std::vector<PuntoStorico> Storico::Riduci(const std::vector<PuntoStorico>& punti, WallTime da,
+                                          std::chrono::seconds durata) {
+    const auto fetta =
+        std::chrono::duration_cast<WallTime::duration>(durata) / static_cast<long>(MassimoPunti);
+    std::vector<PuntoStorico> ridotti;
+    for (std::size_t i = 0; i < punti.size();) {
+        const auto n = std::max<long>(0, (punti[i].quando - da) / fetta);
+        const WallTime fine = da + (n + 1) * fetta;
+        double somma = 0;
+        int quanti = 0;
+        for (; i < punti.size() && punti[i].quando < fine; ++i)
+            if (punti[i].valore) {
+                somma += *punti[i].valore;
+                ++quanti;
+            }
+        ridotti.push_back(
+            {fine - fetta / 2, quanti ? std::optional(somma / quanti) : std::nullopt});
+    }
+    return ridotti;
 }
 
 bool Storico::EsportaCSV(const std::vector<std::string>& nomi, const std::string& da,

@@ -61,8 +61,10 @@ class Storico {
     void RegistraCiclo(long numero, const std::vector<Riga>& righe,
                        const std::vector<RispostaRiga>& risposte);
 
-    // The values of one name over the last `durata`, in time order.
+    // The values of one name over the last `durata`, in time order; more
+    // than MassimoPunti are thinned to as many means of equal slices.
     std::vector<PuntoStorico> Curva(const std::string& nome, std::chrono::seconds durata) const;
+    static constexpr std::size_t MassimoPunti = 1000;
     // The names as columns, one row per cycle start in [da, a) (empty: no
     // bound), comma-separated with a header line; false with errore when the
     // database cannot be read.
@@ -72,6 +74,8 @@ class Storico {
   private:
     std::vector<HistoryRow> righeDelCiclo(long numero, const std::vector<Riga>& righe,
                                           const std::vector<RispostaRiga>& risposte) const;
+    static std::vector<PuntoStorico> Riduci(const std::vector<PuntoStorico>& punti, WallTime da,
+                                            std::chrono::seconds durata);
     void pulisci();
     void controllaScrittura();
 

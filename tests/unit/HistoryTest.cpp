@@ -7,6 +7,7 @@
 #include "FakeWallClock.h"
 #include "SqliteTool.h"
 #include "TempFolder.h"
+#include "platform/posix/SystemWallClock.h"
 #include "platform/sqlite/SqliteHistoryStore.h"
 
 namespace tarvel::test {
@@ -153,6 +154,44 @@ TEST(History, AnUnwritableFileIsToldOnceAndWritingResumes) {
                   "1,2,3,4,5\n");
         EXPECT_EQ(s.fp.dialogs.messages.size(), 1u);
     }
+}
+
+// A curve of more points than it draws gives one mean per slice of the span
+// (here 3.6 s), and a run of failed reads stays one gap: 7000 rows over the
+// last 3500 s, 5 and 7 by turns, failed for 180 s in the middle.
+TEST(History, AManyPointCurveIsThinnedKeepingItsGaps) {
+    TempFolder folder;
+    ASSERT_EQ(Sqlite(folder / "storico.db",
+                     "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
+                     "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
+                     "WITH RECURSIVE m(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM m WHERE i < "
+                     "7000) INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '-' "
+                     "|| (i * 0.5) || ' seconds'), i, 1, 'Vac', CASE WHEN i BETWEEN 3000 AND 3359 "
+                     "THEN NULL WHEN i % 2 THEN 5 ELSE 7 END, 0 FROM m;"),
+              "");
+    SqliteHistoryStore store;
+    SystemWallClock wall;
+    fakes::FakeClock clock;
+    fakes::FakeDialogs dialogs;
+    Storico storico(&store, &wall, clock, dialogs);
+    storico.Configura("storico.db", "", folder.path().string());
+    const auto punti = storico.Curva("Vac", hours(1));
+    EXPECT_GE(punti.size(), 960u);
+    EXPECT_LE(punti.size(), Storico::MassimoPunti);
+    std::string forma;  // one letter a run: V values, G gap
+    for (std::size_t i = 0; i < punti.size(); ++i) {
+        const char lettera = punti[i].valore ? 'V' : 'G';
+        if (forma.empty() || forma.back() != lettera) forma += lettera;
+        if (punti[i].valore) {
+            EXPECT_NEAR(*punti[i].valore, 6, 0.5) << i;
+        }
+        if (i > 0) {
+            EXPECT_NEAR(duration<double>(punti[i].quando - punti[i - 1].quando).count(), 3.6, 0.01);
+        }
+    }
+    EXPECT_EQ(forma, "VGV");
+    EXPECT_NEAR(std::count_if(punti.begin(), punti.end(), [](auto& p) { return !p.valore; }), 50,
+                1);
 }
 
 }  // namespace
