@@ -1,5 +1,6 @@
 #include "history/Storico.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <utility>
@@ -105,6 +106,7 @@ void Storico::Configura(const std::string& file, const std::string& giorni,
         avvisato_ = false;
     }
     percorso_ = std::move(percorso);
+    memoria_ = {};
     giorni_ = GiorniPredefiniti;
     int valore = 0;
     const char* fine = giorni.data() + giorni.size();
@@ -176,17 +178,25 @@ void Storico::pulisci() {
 
 std::vector<PuntoStorico> Storico::Curva(const std::string& nome,
                                          std::chrono::seconds durata) const {
-    std::vector<PuntoStorico> punti;
-    if (!attivo()) return punti;
-    std::string errore;
+    if (!attivo()) return {};
+    // The curve drawn last is kept: only the rows from its last time on are
+    // read again, so a week of one-second cycles is read once.
+    Memoria& m = memoria_;
+    if (m.nome != nome || m.durata != durata) m = {nome, durata, {}, {}};
     const WallTime da = wall_->now() - durata;
-    const auto righe = store_->read({nome}, TestoUTC(da), {}, errore);
+    while (!m.punti.empty() && m.punti.back().quando == DaTestoUTC(m.ultimo)) m.punti.pop_back();
+    std::string errore;
+    const auto righe = store_->read({nome}, m.ultimo.empty() ? TestoUTC(da) : m.ultimo, {}, errore);
     for (const HistoryRow& r : righe) {
+        m.ultimo = r.time;
         if (std::holds_alternative<std::string>(r.value)) continue;
         const double* valore = std::get_if<double>(&r.value);
-        punti.push_back({DaTestoUTC(r.time), valore ? std::optional(*valore) : std::nullopt});
+        m.punti.push_back({DaTestoUTC(r.time), valore ? std::optional(*valore) : std::nullopt});
     }
-    return punti.size() > MassimoPunti ? Riduci(punti, da, durata) : punti;
+    const auto primo = std::find_if(m.punti.begin(), m.punti.end(),
+                                    [da](const PuntoStorico& p) { return p.quando >= da; });
+    m.punti.erase(m.punti.begin(), primo);
+    return m.punti.size() > MassimoPunti ? Riduci(m.punti, da, durata) : m.punti;
 }
 
 // At most MassimoPunti points: one per equal slice of the span, the mean of

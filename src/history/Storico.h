@@ -88,6 +88,14 @@ class Storico {
     WallTime inizio_{};
     std::optional<TimePoint> ultimaPulizia_;
     bool avvisato_ = false;
+    // The last curve asked for, with the time of its last row.
+    struct Memoria {
+        std::string nome;
+        std::chrono::seconds durata{0};
+        std::vector<PuntoStorico> punti;
+        std::string ultimo;
+    };
+    mutable Memoria memoria_;
 };
 
 }  // namespace tarvel
