@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   file  # the package's dependencies are computed from the binaries it finds
-  qt6-base-dev qt6-serialport-dev qt6-translations-l10n
+  qt6-base-dev qt6-serialport-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev
   mosquitto mosquitto-clients libmosquitto-dev libsqlite3-dev sqlite3 openssl

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the desktop program for a reviewer: the splash, the main
-# window during an acquisition, the serial monitor and the About box, taken
+# window during an acquisition, the serial monitor, the trend window and the
+# About box, taken
 # under a virtual X server against the device simulator.
 #
 #   scripts/screenshots.sh [BUILD_DIR]      (default: build)
@@ -12,7 +13,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 bin="$build/bin"
 out="$build/screenshots"
-for tool in Xvfb import convert; do
+for tool in Xvfb import convert sqlite3; do
     command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing" >&2; exit 1; }
 done
 for program in Tarvel tarvel-sim tarvel_screenshot_driver; do
@@ -79,7 +80,19 @@ Kill=0
 [Start]
 Auto=1
 Min=0
+
+[History]
+File=storico.db
 INI
+
+# An hour of history for the trend window, with a gap of failed reads.
+sqlite3 "$scratch/programma/storico.db" \
+    "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device INTEGER NOT NULL,
+                          name TEXT NOT NULL, value, line INTEGER NOT NULL);
+     WITH RECURSIVE m(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM m WHERE i < 59)
+     INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '-' || (60 - i) || ' minutes'),
+         i, 1, 'Tensione_AC_1', CASE WHEN i BETWEEN 30 AND 33 THEN NULL ELSE 229 + (i % 12) * 0.25 END,
+         0 FROM m;"
 
 # A virtual screen of its own.
 Xvfb -displayfd 3 -screen 0 1280x800x24 -br -nolisten tcp 3>"$scratch/display" \
@@ -113,7 +126,8 @@ shot mainwindow-acquisition
 kill "$tarvel"
 wait "$tarvel" 2>/dev/null || true
 
-# The same program driven through its menus: the monitor, then the About box.
+# The same program driven through its menus: the monitor, the trend window,
+# then the About box.
 "$scratch/programma/tarvel_screenshot_driver" 2>"$scratch/driver.err" |
     while read -r word name; do  # name and the window's place
         [[ "$word" == SHOT ]] && shot $name

@@ -9,6 +9,7 @@ set(TARVEL_GUI_SOURCES
   about/Versione.cpp
   mainwindow/Applicazione.cpp
   mainwindow/BloccoIstanza.cpp
+  mainwindow/Grafico.cpp
   mainwindow/Widgets.cpp
   mainwindow/MainForm.cpp
   mainwindow/PiattaformaDesktop.cpp
@@ -22,8 +23,8 @@ set(TARVEL_GUI_SOURCES
   tray/TrayIcona.cpp)
 list(TRANSFORM TARVEL_GUI_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 add_library(tarvel_gui STATIC ${TARVEL_GUI_SOURCES})
-target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform tarvel_publishplatform Qt6::Gui
-                      Qt6::Widgets)
+target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform tarvel_sqlite tarvel_mosquitto Qt6::Gui
+                      Qt6::Widgets Qt6::Charts)
 set_target_properties(tarvel_gui PROPERTIES AUTOMOC ON)
 
 add_executable(Tarvel ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow/main.cpp)

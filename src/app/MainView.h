@@ -32,6 +32,7 @@ struct MainState {
     bool cicloInCorso = false;
     std::array<std::string, 6> statusBar;  // the six panels
     std::string didascaliaMonitor = "Monitor RS232";
+    bool storicoAttivo = false;  // [History] File set: "Grafico" enabled
 };
 
 class MainView {

@@ -1,5 +1,6 @@
 #include "app/Programma.h"
 
+#include <algorithm>
 #include <tuple>
 
 #include "acquisition/ElencoChiamate.h"
@@ -12,7 +13,9 @@ Programma::Programma(Piattaforma piattaforma)
       impostazioni_(piattaforma.ini, piattaforma.dialogs, piattaforma.identity.programFolder()),
       mbus_(piattaforma.port, piattaforma.clock),
       esecuzione_(mbus_, piattaforma.clock, *this),
-      ciclo_(piattaforma.clock, *this) {}
+      ciclo_(piattaforma.clock, *this),
+      storico_(piattaforma.history, piattaforma.wallClock, piattaforma.clock, piattaforma.dialogs) {
+}
 
 Programma::~Programma() = default;
 
@@ -57,6 +60,9 @@ bool Programma::CaricaImpostazioni() {
     impostazioni_.LeggiAcquisizioneAutomatica();
     impostazioni_.LeggiAvvioRidotto();
     impostazioni_.LeggiCancellaFileUscita();
+    storico_.Configura(LeggiIni("History", "File", ""), LeggiIni("History", "Days", ""),
+                       impostazioni_.cartellaProgramma());
+    stato_.storicoAttivo = storico_.attivo();
     ConfiguraPubblicazione();
     aggiornaOpzioni();
     // The devices' health counts from the settings in use.
@@ -112,6 +118,17 @@ bool Programma::CaricaParametri() {
     notifica(&MainView::chiamateCambiate);
     notifica(&MainView::risposteCambiate);
     return true;
+}
+
+std::vector<std::string> Programma::NomiLetture() const {
+    std::vector<std::string> nomi;
+    for (const Riga& riga : righe_) {
+        const std::string& nome = riga.campiEseguiti.Descrizione;
+        if (riga.tipo == TipoRiga::Lettura &&
+            std::find(nomi.begin(), nomi.end(), nome) == nomi.end())
+            nomi.push_back(nome);
+    }
+    return nomi;
 }
 
 void Programma::SelezionaChiamata(int indice) {
@@ -201,7 +218,10 @@ void Programma::mostraRisultato(const std::string& risultato) {
 Risposta Programma::eseguiRiga() {
     const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
     if (!scelta) return esecuzione_.Esegui(Riga{});
-    return esecuzione_.Esegui(righe_, static_cast<std::size_t>(stato_.selezione));
+    const auto indice = static_cast<std::size_t>(stato_.selezione);
+    Risposta risposta = esecuzione_.Esegui(righe_, indice);
+    if (storico_.attivo()) risposteCiclo_.push_back({indice, risposta});
+    return risposta;
 }
 
 // A line run by hand reads only itself.
@@ -224,6 +244,8 @@ void Programma::inizioCiclo() {
     esecuzione_.NuovoCiclo();
     mbus_.NuovoCiclo();
     if (p_.wallClock) inizioCiclo_ = p_.wallClock->now();
+    risposteCiclo_.clear();
+    storico_.InizioCiclo();
 }
 
 void Programma::svuotaRisposte() {
@@ -242,7 +264,11 @@ void Programma::statoCambiato() {
     notifica(&MainView::acquisizioneCambiata);
 }
 
+// The history is written after the output, from the same answers.
 void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
+    const std::vector<RispostaRiga> risposte = std::move(risposteCiclo_);
+    risposteCiclo_.clear();
+    storico_.RegistraCiclo(rapporto.numero, righe_, risposte);
     PubblicaCiclo(rapporto.numero);
     if (view_) view_->cicloTerminato(rapporto);
 }

@@ -15,10 +15,12 @@
 #include "acquisition/Esecuzione.h"
 #include "app/MainView.h"
 #include "export/EsportaXML.h"
+#include "history/Storico.h"
 #include "modbus/MBus.h"
 #include "modbus/Profilo.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
+#include "platform/HistoryStore.h"
 #include "platform/OutputFiles.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
@@ -41,6 +43,9 @@ struct Piattaforma {
     // the settings say.
     MqttClient* mqtt = nullptr;
     Journal* journal = nullptr;
+    // The history database and the calendar time it is written with;
+    // without them there is no history, whatever the settings say.
+    HistoryStore* history = nullptr;
     const WallClock* wallClock = nullptr;
 };
 
@@ -86,6 +91,11 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // A clean end of the publishing: what waits goes to a reachable broker
     // for at most `attesaMs`, the rest stays in the journal.
     void FinePubblicazione(int attesaMs);
+
+    // The history database ([History]): written after every cycle.
+    const Storico& storico() const { return storico_; }
+    // The names of the read lines, each once, in the order of the list.
+    std::vector<std::string> NomiLetture() const;
 
     // Request list.
     bool CaricaParametri();
@@ -170,7 +180,10 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     MBus mbus_;
     Esecuzione esecuzione_;
     Ciclo ciclo_;
+    Storico storico_;
     std::vector<Riga> righe_;
+    // The answers of the running cycle with their lines, for the history.
+    std::vector<RispostaRiga> risposteCiclo_;
     ErroreProfilo erroreProfilo_;
     std::string sezioneProfilo_;
     ErroreImpostazioni erroreImpostazioni_;

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 
+#include "mainwindow/Grafico.h"
 #include "mainwindow/StatoDispositivi.h"
 #include "mainwindow/Widgets.h"
 
@@ -191,6 +192,8 @@ void MainForm::creaMenuAcquisizione() {
     voce(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRichiesto(); });
     voce(m, "MenuStatoDispositivi", QStringLiteral("Stato dispositivi"),
          [this] { MenuStatoDispositivi_Click(); });
+    menuGrafico_ =
+        voce(m, "MenuGrafico", QStringLiteral("Grafico"), [this] { MenuGrafico_Click(); });
 }
 
 void MainForm::creaMenuOpzioni() {
@@ -279,6 +282,7 @@ void MainForm::opzioniCambiate() {
     menuMinimizzaPartenza_->setChecked(s.minimizzaPartenza);
     menuKillfileOut_->setChecked(s.killFileOut);
     menuAvvioAuto_->setChecked(spuntaAvvioAuto_);
+    menuGrafico_->setEnabled(s.storicoAttivo);
 }
 
 void MainForm::impostaSpuntaAvvioAuto(bool spunta) {
@@ -321,9 +325,22 @@ void MainForm::aggiornaStatoDispositivi() {
     if (statoDispositivi_ && statoDispositivi_->isVisible()) statoDispositivi_->aggiorna();
 }
 
-void MainForm::impostazioniRicaricate() { aggiornaStatoDispositivi(); }
+// One window, made when first asked for, with the names of the list.
+void MainForm::MenuGrafico_Click() {
+    if (!grafico_) grafico_ = new Grafico(programma_.storico(), this);
+    grafico_->impostaNomi(programma_.NomiLetture());
+    grafico_->mostra();
+}
 
-void MainForm::cicloTerminato(const RapportoCiclo& /*rapporto*/) { aggiornaStatoDispositivi(); }
+void MainForm::impostazioniRicaricate() {
+    aggiornaStatoDispositivi();
+    if (grafico_) grafico_->impostaNomi(programma_.NomiLetture());
+}
+
+void MainForm::cicloTerminato(const RapportoCiclo& /*rapporto*/) {
+    aggiornaStatoDispositivi();
+    if (grafico_ && grafico_->isVisible()) grafico_->aggiorna();
+}
 
 void MainForm::mostraAvvisoRicarica(bool visibile) {
     avvisoRicarica_->setVisible(visibile);

@@ -18,6 +18,7 @@ class QPushButton;
 
 namespace tarvel {
 
+class Grafico;
 class StatoDispositivi;
 
 class MainForm : public QMainWindow, public MainView {
@@ -81,6 +82,7 @@ class MainForm : public QMainWindow, public MainView {
     void mostraRisposte();
     void MenuStatoDispositivi_Click();
     void aggiornaStatoDispositivi();
+    void MenuGrafico_Click();
 
     Programma& programma_;
     const Clock& clock_;
@@ -99,7 +101,9 @@ class MainForm : public QMainWindow, public MainView {
     QAction* menuKillfileOut_ = nullptr;
     QAction* menuAvvioAuto_ = nullptr;
     QAction* menuMinimizzaPartenza_ = nullptr;
+    QAction* menuGrafico_ = nullptr;
     StatoDispositivi* statoDispositivi_ = nullptr;  // made when first opened
+    Grafico* grafico_ = nullptr;                    // made when first opened
     bool spuntaAvvioAuto_ = false;
     bool aggiornando_ = false;
 };

@@ -14,6 +14,7 @@
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
 #include "platform/sqlite/SqliteJournal.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
 #include "settings/IniFileStore.h"
 
 namespace tarvel {
@@ -23,7 +24,8 @@ struct PiattaformaDesktop {
     // folder (CercaCartellaProgramma).
     explicit PiattaformaDesktop(const std::string& cartellaProgramma);
     Piattaforma piattaforma() {
-        return {ini, clock, dialogs, identity, port, files, &mqtt, &journal, &wall};
+        return {ini,   clock,    dialogs,  identity, port,
+                files, &mqtt,    &journal, &history, &wall};
     }
 
     QtProgramIdentity identity;
@@ -37,6 +39,7 @@ struct PiattaformaDesktop {
     MosquittoClient mqtt;
     SqliteJournal journal;
     SystemWallClock wall;
+    SqliteHistoryStore history;
 };
 
 }  // namespace tarvel

@@ -18,6 +18,8 @@ ProgrammaDesktop::ProgrammaDesktop(const std::string& cartellaProgramma)
 }
 
 void ProgrammaDesktop::termina(int codice) {
+    // The last cycle's rows, written within two seconds at most.
+    piattaforma_.history.waitIdle(std::chrono::seconds(2));
     // The broker learns of the end; what it has not taken stays in the
     // journal for the next start.
     applicazione_.programma().FinePubblicazione(AttesaFinePubblicazione);

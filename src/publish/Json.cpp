@@ -1,9 +1,7 @@
 #include "publish/Json.h"
 
 #include <cctype>
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
 
 namespace tarvel {
 namespace {
@@ -59,24 +57,6 @@ std::string StringaJson(std::string_view testo) {
         }
     }
     return out + "\"";
-}
-
-std::string TestoUTC(WallTime quando) {
-    using namespace std::chrono;
-    const auto ms = floor<milliseconds>(quando);
-    const auto giorno = floor<days>(ms);
-    const year_month_day data(giorno);
-    const hh_mm_ss ora(ms - giorno);
-    char testo[32];
-    std::snprintf(testo, sizeof testo, "%04d-%02u-%02uT%02ld:%02ld:%02lldZ", int(data.year()),
-                  unsigned(data.month()), unsigned(data.day()), long(ora.hours().count()),
-                  long(ora.minutes().count()), static_cast<long long>(ora.seconds().count()));
-    std::string risultato(testo);
-    char millesimi[8];
-    std::snprintf(millesimi, sizeof millesimi, ".%03lld",
-                  static_cast<long long>(ora.subseconds().count()));
-    risultato.insert(risultato.size() - 1, millesimi);
-    return risultato;
 }
 
 std::optional<std::string> NumeroJson(std::string_view testo) {

@@ -5,8 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/WallClock.h"
-
 namespace tarvel {
 
 // The text as a JSON string, quotes included. Text that is not UTF-8 is
@@ -16,8 +14,5 @@ std::string StringaJson(std::string_view testo);
 // A value text as a JSON number with the same digits: ".5" is 0.5, "-.5"
 // is -0.5, "1E+20" stays. Nothing when the text is no number.
 std::optional<std::string> NumeroJson(std::string_view testo);
-
-// UTC with milliseconds: 2026-12-07T12:04:37.120Z.
-std::string TestoUTC(WallTime quando);
 
 }  // namespace tarvel

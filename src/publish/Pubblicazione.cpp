@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "history/Storico.h"
 #include "publish/Json.h"
 
 namespace tarvel {

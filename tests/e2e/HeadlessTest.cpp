@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "SimProcess.h"
+#include "SqliteTool.h"
 
 namespace tarvel::test {
 namespace {
@@ -274,6 +275,135 @@ TEST(Headless, AClosedStandardOutputStopsOnlyThePrinting) {
                              ProgramBeside("tarvel-headless"), folder.path().string()}));
     EXPECT_EQ(shell.waitExit(30s), 0);
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>230.1</Vac>"}}));
+}
+
+// The exact bytes the runner writes on standard output, and its exit code.
+std::pair<std::optional<int>, std::string> RunToFile(const TempFolder& folder,
+                                                     const std::vector<std::string>& arguments) {
+    std::string command = "\"$0\" --folder \"$1\"";
+    std::vector<std::string> args{"-c", "", ProgramBeside("tarvel-headless"),
+                                  folder.path().string()};
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        command += " \"$" + std::to_string(i + 2) + "\"";
+        args.push_back(arguments[i]);
+    }
+    args[1] = command + " >\"" + (folder / "stdout") + "\"";
+    ChildProcess shell;
+    if (!shell.start("/bin/bash", args)) return {};
+    const std::optional<int> code = shell.waitExit(30s);
+    return {code, ReadFile(folder / "stdout")};
+}
+
+// With [History] File, each cycle's values are rows of the database after
+// the output (which stays as it is): the cycle's UTC start with
+// milliseconds, the cycle, the device, the name, the value (NULL for a
+// failed read, text for a constant) and the line. --export-csv gives one
+// line per cycle with the first value of each name.
+TEST(Headless, HistoryRowsOfEachCycleAndTheirExport) {
+    TempFolder folder;
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nfault 2 silent\n"));
+    WriteSettings(
+        folder,
+        Settings(sim.link(), {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "NEXT", "2,4,12,1;Vac"},
+                 "[History]\nFile=storico.db\n", 200));
+    Headless headless;
+    EXPECT_EQ(headless.run(folder, {"--cycles", "2"}), 0);
+    EXPECT_EQ(ReadFile(folder / "NoName.xml"),
+              Document({{"<Vac>230.1</Vac>", "<Impianto>Roof A</Impianto>"}, {"<Vac></Vac>"}}));
+    const std::string db = folder / "storico.db";
+    EXPECT_EQ(Sqlite(db, "SELECT cycle, device, name, quote(value), line FROM history"),
+              "1|1|Vac|230.1|0\n1|1|Impianto|'Roof A'|1\n1|2|Vac|NULL|3\n"
+              "2|1|Vac|230.1|0\n2|1|Impianto|'Roof A'|1\n2|2|Vac|NULL|3\n");
+    const std::string times =
+        Sqlite(db,
+               "SELECT DISTINCT time FROM history WHERE time GLOB '[0-9][0-9][0-9][0-9]-[01][0-9]-"
+               "[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9].[0-9][0-9][0-9]Z' ORDER BY time");
+    const auto cut = times.find('\n');
+    ASSERT_EQ(std::count(times.begin(), times.end(), '\n'), 2) << times;
+    const auto [code, csv] = RunToFile(folder, {"--export-csv", "Vac,Impianto"});
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(csv, "time,Vac,Impianto\n" + times.substr(0, cut) + ",230.1,Roof A\n" +
+                       times.substr(cut + 1, times.size() - cut - 2) + ",230.1,Roof A\n");
+}
+
+// A history file that cannot be opened is told once on standard error, with
+// the file and the reason on the next line; the cycles and the output go on.
+TEST(Headless, AnUnwritableHistoryIsToldOnceAndTheRunGoesOn) {
+    TempFolder folder;
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\n"));
+    WriteSettings(folder, Settings(sim.link(), {"1,4,12,1;Vac"},
+                                   "[History]\nFile=" + (folder / "none/storico.db") + "\n", 200));
+    Headless headless;
+    EXPECT_EQ(headless.run(folder, {"--cycles", "4"}), 0);
+    EXPECT_EQ(headless.cycles().size(), 4u);
+    EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>230.1</Vac>"}}));
+    // The system's reason is in the locale's language.
+    const auto err = headless.process.lines(Stream::Err);
+    ASSERT_EQ(err.size(), 2u) << testing::PrintToString(err);
+    EXPECT_EQ(err[0],
+              "Tarvel: Impossibile scrivere lo storico: i valori non vengono registrati "
+              "finché il file non torna scrivibile.");
+    EXPECT_TRUE(
+        err[1].starts_with(folder / "none/storico.db" + ": unable to open database file (") &&
+        err[1].ends_with(")"))
+        << err[1];
+}
+
+// The CSV export of a database made with the sqlite3 tool: rows in time
+// order whatever their order in the table, an empty cell for a failed read
+// or a name the cycle lacks, texts quoted when they hold a comma or a
+// quote, --from inclusive and --to exclusive; a bad time is a bad argument,
+// a missing [History] File leaves nothing to read.
+TEST(Headless, CsvExportOfAPreparedHistory) {
+    TempFolder folder;
+    ASSERT_EQ(Sqlite(folder / "storico.db",
+                     "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
+                     "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
+                     "INSERT INTO history VALUES"
+                     "('2026-12-07T10:00:02.000Z', 2, 1, 'Vac', 229.8, 0),"
+                     "('2026-12-07T10:00:02.000Z', 2, 1, 'Pac', NULL, 1),"
+                     "('2026-12-07T10:00:02.000Z', 2, 2, 'Nome', 'Tetto, est', 2),"
+                     "('2026-12-07T10:00:01.000Z', 1, 1, 'Vac', 230.1, 0),"
+                     "('2026-12-07T10:00:01.000Z', 1, 1, 'Pac', 1520, 1),"
+                     "('2026-12-07T10:00:03.500Z', 3, 2, 'Vac', 231, 3),"
+                     "('2026-12-07T10:00:03.500Z', 3, 1, 'Vac', 0.5, 0),"
+                     "('2026-12-07T10:00:03.500Z', 3, 1, 'Nome', 'a \"b\"', 2);"),
+              "");
+    const struct {
+        std::vector<std::string> arguments;
+        int code;
+        std::string out;
+    } cases[] = {
+        {{"--export-csv", "Vac,Pac,Nome"},
+         0,
+         "time,Vac,Pac,Nome\n2026-12-07T10:00:01.000Z,230.1,1520,\n"
+         "2026-12-07T10:00:02.000Z,229.8,,\"Tetto, est\"\n"
+         "2026-12-07T10:00:03.500Z,0.5,,\"a \"\"b\"\"\"\n"},
+        {{"--export-csv", "Pac", "--from", "2026-12-07 10:00:02", "--to",
+          "2026-12-07T10:00:03.500Z"},
+         0,
+         "time,Pac\n2026-12-07T10:00:02.000Z,\n"},
+        {{"--export-csv", "Vac", "--from", "2026-12-07T10:00:01.001", "--to", "2026-12-08"},
+         0,
+         "time,Vac\n2026-12-07T10:00:02.000Z,229.8\n2026-12-07T10:00:03.500Z,0.5\n"},
+        {{"--export-csv", "Vac", "--from", "ieri"}, 2, ""},
+        {{"--export-csv", "Vac,"}, 2, ""},
+    };
+    WriteSettings(folder, "[History]\nFile=storico.db\n");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const auto [code, out] = RunToFile(folder, c.arguments);
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(out, c.out);
+    }
+    WriteSettings(folder, "[History]\nFile=\n");
+    Headless headless;
+    EXPECT_EQ(headless.run(folder, {"--export-csv", "Vac"}), 2);
+    EXPECT_EQ(headless.process.lines(Stream::Err),
+              (std::vector<std::string>{"Tarvel: Impossibile leggere lo storico",
+                                        "[History] File: chiave mancante o vuota"}));
 }
 
 // --check prints one record a line and the problems it finds without the

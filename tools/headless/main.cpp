@@ -5,12 +5,15 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "ConsolePlatform.h"
 #include "Runner.h"
 #include "VerificaImpostazioni.h"
 #include "app/CartellaProgramma.h"
+#include "history/Storico.h"
 #include "modbus/PorteCom.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixOutputFiles.h"
@@ -21,6 +24,7 @@
 #include "platform/posix/SystemWallClock.h"
 #include "platform/qt/ConsoleClock.h"
 #include "platform/qt/QtProgramIdentity.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
 #include "platform/sqlite/SqliteJournal.h"
 #include "settings/IniFileStore.h"
 
@@ -28,6 +32,7 @@ namespace {
 
 const char* const Usage =
     "Usage: tarvel-headless [--folder DIR] [--cycles N] [--monitor] [--stats] [--check]\n"
+    "       tarvel-headless [--folder DIR] --export-csv NAME[,NAME...] [--from TIME] [--to TIME]\n"
     "       tarvel-headless --print-folder | --version | --help\n"
     "\n"
     "Runs the Tarvel Modbus-RTU data logger without windows. Settings come from\n"
@@ -52,6 +57,13 @@ const char* const Usage =
     "                   interval, line, warning), then \"N righe, N avvisi\"; exit\n"
     "                   code 0 no warning, 1 warnings only, 2 settings unusable,\n"
     "                   3 profile 0 would fail\n"
+    "  --export-csv NAME[,NAME...]\n"
+    "                   write the history ([History] File) of the named values as\n"
+    "                   CSV on stdout: a header line, then one line per cycle, its\n"
+    "                   UTC time first, an empty cell for a failed read\n"
+    "  --from TIME, --to TIME\n"
+    "                   only the cycles from TIME on, and before TIME: UTC, as\n"
+    "                   2026-12-07, 2026-12-07T12:00 or 2026-12-07T12:00:30.250Z\n"
     "  --print-folder   print the program folder and exit (nothing is created)\n"
     "  --version        print the name and version and exit\n"
     "  --help           this text\n"
@@ -71,14 +83,36 @@ struct Argomenti {
     bool stampaCartella = false;
     bool aiuto = false;
     bool versione = false;
+    std::vector<std::string> esporta;  // names for the CSV export
+    std::string da, a;
 };
+
+// "A,B,C" into its names; false when one is empty.
+bool leggiNomi(const std::string& testo, std::vector<std::string>& nomi) {
+    std::size_t inizio = 0;
+    for (;;) {
+        const std::size_t virgola = testo.find(',', inizio);
+        nomi.push_back(testo.substr(inizio, virgola - inizio));
+        if (nomi.back().empty()) return false;
+        if (virgola == std::string::npos) return true;
+        inizio = virgola + 1;
+    }
+}
+
+bool leggiTempo(const char* testo, std::string& tempo) {
+    const std::optional<std::string> t = tarvel::TempoUTC(testo);
+    if (t) tempo = *t;
+    return t.has_value();
+}
 
 // Empty when the arguments are good; otherwise what is wrong with them.
 std::string leggiArgomenti(int argc, char** argv, Argomenti& a) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool valore = i + 1 < argc;
-        if ((arg == "--folder" || arg == "--cycles") && !valore)
+        if ((arg == "--folder" || arg == "--cycles" || arg == "--export-csv" || arg == "--from" ||
+             arg == "--to") &&
+            !valore)
             return "valore mancante per " + arg;
         if (arg == "--folder") {
             // Absolute, so that every message names the file in full.
@@ -99,6 +133,12 @@ std::string leggiArgomenti(int argc, char** argv, Argomenti& a) {
             a.stats = true;
         } else if (arg == "--check") {
             a.verifica = true;
+        } else if (arg == "--export-csv") {
+            if (!leggiNomi(argv[++i], a.esporta))
+                return "nomi non validi per --export-csv: " + std::string(argv[i]);
+        } else if (arg == "--from" || arg == "--to") {
+            if (!leggiTempo(argv[++i], arg == "--from" ? a.da : a.a))
+                return "tempo non valido per " + arg + ": " + std::string(argv[i]);
         } else if (arg == "--print-folder") {
             a.stampaCartella = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -109,7 +149,31 @@ std::string leggiArgomenti(int argc, char** argv, Argomenti& a) {
             return "opzione sconosciuta: " + arg;
         }
     }
+    if (a.esporta.empty() && !(a.da.empty() && a.a.empty()))
+        return "--from e --to valgono solo con --export-csv";
+    if (!a.esporta.empty() && a.verifica) return "--export-csv e --check non vanno insieme";
     return {};
+}
+
+// The history of the names as CSV on stdout; 2 when there is none to read.
+int esportaCSV(const Argomenti& args, tarvel::ProfileStore& ini,
+               const tarvel::ProgramIdentity& identity, tarvel::Clock& clock,
+               tarvel::Dialogs& dialogs) {
+    using namespace tarvel;
+    const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
+    SqliteHistoryStore history;
+    SystemWallClock wall;
+    Storico storico(&history, &wall, clock, dialogs);
+    storico.Configura(ini.read(percorsoIni, "History", "File", ""),
+                      ini.read(percorsoIni, "History", "Days", ""), identity.programFolder());
+    std::string csv, errore;
+    if (!storico.EsportaCSV(args.esporta, args.da, args.a, csv, errore)) {
+        std::fprintf(stderr, "Tarvel: Impossibile leggere lo storico\n%s\n", errore.c_str());
+        return 2;
+    }
+    return std::fwrite(csv.data(), 1, csv.size(), stdout) == csv.size() && std::fflush(stdout) == 0
+               ? 0
+               : 1;
 }
 
 }  // namespace
@@ -156,6 +220,7 @@ int main(int argc, char** argv) {
     files.protect(identity.programFolder() + "/" + NomeFileIni);
 
     const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
+    if (!args.esporta.empty()) return esportaCSV(args, ini, identity, clock, dialogs);
     if (args.verifica) {
         DryRunPort dry(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
         dialogs.quiet = true;
@@ -173,8 +238,10 @@ int main(int argc, char** argv) {
     PosixSerialPort port(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
     MosquittoClient mqtt;
     SqliteJournal journal;
+    // Written off the cycle; what is left at the end is written before exit.
+    SqliteHistoryStore history;
     SystemWallClock wall;
-    Programma prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &wall});
+    Programma prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall});
     // A clean end hands the last cycles to a reachable broker first.
     const auto fine = [&prog](int code) {
         prog.FinePubblicazione(AttesaFinePubblicazione);

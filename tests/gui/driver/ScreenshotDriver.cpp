@@ -1,8 +1,8 @@
 // The desktop program as it runs from its own folder, driven through its
 // menus for screenshots: after the automatic start it opens the serial
-// monitor, then the About box. Before each picture it prints
-// "SHOT name x y width height" (the window on the screen) and holds still
-// for two seconds.
+// monitor, the trend window of the first value, then the About box. Before
+// each picture it prints "SHOT name x y width height" (the window on the
+// screen) and holds still for two seconds.
 
 #include <QAction>
 #include <QApplication>
@@ -11,6 +11,7 @@
 
 #include "about/AboutForm.h"
 #include "mainwindow/Applicazione.h"
+#include "mainwindow/Grafico.h"
 #include "mainwindow/MainForm.h"
 #include "mainwindow/ProgrammaDesktop.h"
 #include "monitor/MonitorForm.h"
@@ -46,10 +47,17 @@ int main(int argc, char** argv) {
     QTimer::singleShot(8000, &app, [&app] { Foto("monitor", app.monitor()); });
     QTimer::singleShot(10000, &app, [&app] {
         Esegui(app, "MenuMonitor");
+        Esegui(app, "MenuGrafico");
+        app.mainForm().findChild<tarvel::Grafico*>()->move(60, 60);
+    });
+    QTimer::singleShot(12000, &app,
+                       [&app] { Foto("grafico", *app.mainForm().findChild<tarvel::Grafico*>()); });
+    QTimer::singleShot(14000, &app, [&app] {
+        app.mainForm().findChild<tarvel::Grafico*>()->hide();
         Esegui(app, "MenuAbout");
         app.about().move(60, 60);
     });
-    QTimer::singleShot(11000, &app, [&app] { Foto("about", app.about()); });
-    QTimer::singleShot(13000, &app, [&programma] { programma.termina(0); });
+    QTimer::singleShot(15000, &app, [&app] { Foto("about", app.about()); });
+    QTimer::singleShot(17000, &app, [&programma] { programma.termina(0); });
     return QApplication::exec();
 }

@@ -1,0 +1,253 @@
+#include "history/Storico.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <utility>
+
+#include "Prodotto.h"
+
+namespace tarvel {
+namespace {
+
+// The text between <name> and </name>, as the output has it.
+std::string_view TestoElemento(std::string_view risposta, const std::string& nome) {
+    const std::size_t apertura = nome.size() + 2;
+    const std::size_t chiusura = nome.size() + 3;
+    if (risposta.size() < apertura + chiusura) return {};
+    return risposta.substr(apertura, risposta.size() - apertura - chiusura);
+}
+
+std::optional<double> Numero(std::string_view testo) {
+    double valore = 0;
+    const char* fine = testo.data() + testo.size();
+    auto [ptr, errore] = std::from_chars(testo.data(), fine, valore);
+    if (testo.empty() || errore != std::errc() || ptr != fine) return std::nullopt;
+    return valore;
+}
+
+int Campo(std::string_view testo, std::size_t da, std::size_t quanti) {
+    int valore = 0;
+    std::from_chars(testo.data() + da, testo.data() + da + quanti, valore);
+    return valore;
+}
+
+// The stored form back into a time.
+WallTime DaTestoUTC(std::string_view t) {
+    using namespace std::chrono;
+    if (t.size() < 23) return {};
+    const year_month_day data{year(Campo(t, 0, 4)), month(static_cast<unsigned>(Campo(t, 5, 2))),
+                              day(static_cast<unsigned>(Campo(t, 8, 2)))};
+    return sys_days(data) + hours(Campo(t, 11, 2)) + minutes(Campo(t, 14, 2)) +
+           seconds(Campo(t, 17, 2)) + milliseconds(Campo(t, 20, 3));
+}
+
+// A CSV cell: quoted when it holds a comma, a quote or a line end.
+std::string Cella(const std::string& testo) {
+    if (testo.find_first_of(",\"\r\n") == std::string::npos) return testo;
+    std::string cella = "\"";
+    for (char c : testo) cella += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return cella + "\"";
+}
+
+std::string Cella(const HistoryValue& valore) {
+    if (const double* d = std::get_if<double>(&valore)) {
+        char testo[64];
+        auto [fine, errore] = std::to_chars(testo, testo + sizeof testo, *d);
+        return errore == std::errc() ? std::string(testo, fine) : std::string();
+    }
+    if (const std::string* t = std::get_if<std::string>(&valore)) return Cella(*t);
+    return {};
+}
+
+}  // namespace
+
+std::string TestoUTC(WallTime quando) {
+    using namespace std::chrono;
+    const auto ms = floor<milliseconds>(quando);
+    const auto giorno = floor<days>(ms);
+    const year_month_day data{giorno};
+    const hh_mm_ss ora{ms - giorno};
+    char testo[40];
+    std::snprintf(testo, sizeof testo, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+                  static_cast<int>(data.year()), static_cast<unsigned>(data.month()),
+                  static_cast<unsigned>(data.day()), static_cast<int>(ora.hours().count()),
+                  static_cast<int>(ora.minutes().count()), static_cast<int>(ora.seconds().count()),
+                  static_cast<int>(ora.subseconds().count()));
+    return testo;
+}
+
+std::optional<std::string> TempoUTC(std::string_view testo) {
+    static constexpr std::string_view Forma = "0000-00-00T00:00:00.000";
+    static constexpr std::string_view Zeri = "0000-01-01T00:00:00.000";
+    if (testo.ends_with('Z')) testo.remove_suffix(1);
+    const std::size_t n = testo.size();
+    if (n != 10 && n != 16 && n != 19 && n != 23) return std::nullopt;
+    std::string tempo(testo);
+    if (tempo.size() > 10 && tempo[10] == ' ') tempo[10] = 'T';
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool cifra = tempo[i] >= '0' && tempo[i] <= '9';
+        if (Forma[i] == '0' ? !cifra : tempo[i] != Forma[i]) return std::nullopt;
+    }
+    return tempo + std::string(Zeri.substr(n)) + "Z";
+}
+
+Storico::Storico(HistoryStore* store, const WallClock* wall, Clock& clock, Dialogs& dialogs)
+    : store_(store), wall_(wall), clock_(clock), dialogs_(dialogs) {}
+
+void Storico::Configura(const std::string& file, const std::string& giorni,
+                        const std::string& cartellaProgramma) {
+    std::string percorso;
+    if (store_ && wall_ && !file.empty())
+        percorso = file.front() == '/' ? file : cartellaProgramma + "/" + file;
+    // A reload that keeps the file keeps its hourly deletion and its message.
+    if (percorso != percorso_) {
+        ultimaPulizia_.reset();
+        avvisato_ = false;
+    }
+    percorso_ = std::move(percorso);
+    memoria_ = {};
+    giorni_ = GiorniPredefiniti;
+    int valore = 0;
+    const char* fine = giorni.data() + giorni.size();
+    if (auto [ptr, errore] = std::from_chars(giorni.data(), fine, valore);
+        errore == std::errc() && ptr == fine && valore >= 1)
+        giorni_ = valore;
+    if (store_) store_->open(percorso_);
+}
+
+void Storico::InizioCiclo() {
+    if (attivo()) inizio_ = wall_->now();
+}
+
+std::vector<HistoryRow> Storico::righeDelCiclo(long numero, const std::vector<Riga>& righe,
+                                               const std::vector<RispostaRiga>& risposte) const {
+    std::vector<HistoryRow> righeStorico;
+    const std::string tempo = TestoUTC(inizio_);
+    int dispositivo = 1;
+    for (const RispostaRiga& r : risposte) {
+        if (r.indice >= righe.size()) continue;
+        const Riga& riga = righe[r.indice];
+        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
+        if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
+        HistoryRow h{tempo,       numero,
+                     dispositivo, riga.campiEseguiti.Descrizione,
+                     {},          static_cast<int>(r.indice)};
+        const std::string_view testo = TestoElemento(r.risposta.testo, h.name);
+        if (riga.tipo == TipoRiga::Costante)
+            h.value = std::string(testo);
+        else if (const std::optional<double> valore = Numero(testo);
+                 valore && !r.risposta.letturaFallita)
+            h.value = *valore;
+        righeStorico.push_back(std::move(h));
+    }
+    return righeStorico;
+}
+
+void Storico::RegistraCiclo(long numero, const std::vector<Riga>& righe,
+                            const std::vector<RispostaRiga>& risposte) {
+    if (!attivo()) return;
+    store_->append(righeDelCiclo(numero, righe, risposte));
+    pulisci();
+    // Last: a message box lets the next cycles run before it returns.
+    controllaScrittura();
+}
+
+// The database answers on its own thread: a failure shows at the cycle
+// after it.
+void Storico::controllaScrittura() {
+    const HistoryState stato = store_->state();
+    if (!stato.failing) {
+        avvisato_ = false;
+        return;
+    }
+    if (avvisato_) return;
+    avvisato_ = true;
+    dialogs_.messageBox(NomeProdotto,
+                        "Impossibile scrivere lo storico: i valori non vengono registrati "
+                        "finché il file non torna scrivibile.",
+                        Icon::Exclamation, Buttons::Ok, Answer::Ok, stato.error);
+}
+
+void Storico::pulisci() {
+    const TimePoint adesso = clock_.now();
+    if (ultimaPulizia_ && adesso - *ultimaPulizia_ < IntervalloPulizia) return;
+    ultimaPulizia_ = adesso;
+    store_->deleteBefore(TestoUTC(wall_->now() - std::chrono::days(giorni_)));
+}
+
+std::vector<PuntoStorico> Storico::Curva(const std::string& nome,
+                                         std::chrono::seconds durata) const {
+    if (!attivo()) return {};
+    // The curve drawn last is kept: only the rows from its last time on are
+    // read again, so a week of one-second cycles is read once.
+    Memoria& m = memoria_;
+    if (m.nome != nome || m.durata != durata) m = {nome, durata, {}, {}};
+    const WallTime da = wall_->now() - durata;
+    while (!m.punti.empty() && m.punti.back().quando == DaTestoUTC(m.ultimo)) m.punti.pop_back();
+    std::string errore;
+    const auto righe = store_->read({nome}, m.ultimo.empty() ? TestoUTC(da) : m.ultimo, {}, errore);
+    for (const HistoryRow& r : righe) {
+        m.ultimo = r.time;
+        if (std::holds_alternative<std::string>(r.value)) continue;
+        const double* valore = std::get_if<double>(&r.value);
+        m.punti.push_back({DaTestoUTC(r.time), valore ? std::optional(*valore) : std::nullopt});
+    }
+    const auto primo = std::find_if(m.punti.begin(), m.punti.end(),
+                                    [da](const PuntoStorico& p) { return p.quando >= da; });
+    m.punti.erase(m.punti.begin(), primo);
+    return m.punti.size() > MassimoPunti ? Riduci(m.punti, da, durata) : m.punti;
+}
+
+// At most MassimoPunti points: one per equal slice of the span, the mean of
+// its values at the slice's middle, a gap where the slice holds only failed
+// reads; a slice without rows gives nothing.
+std::vector<PuntoStorico> Storico::Riduci(const std::vector<PuntoStorico>& punti, WallTime da,
+                                          std::chrono::seconds durata) {
+    const auto fetta =
+        std::chrono::duration_cast<WallTime::duration>(durata) / static_cast<long>(MassimoPunti);
+    std::vector<PuntoStorico> ridotti;
+    for (std::size_t i = 0; i < punti.size();) {
+        const auto n = std::max<long>(0, (punti[i].quando - da) / fetta);
+        const WallTime fine = da + (n + 1) * fetta;
+        double somma = 0;
+        int quanti = 0;
+        for (; i < punti.size() && punti[i].quando < fine; ++i)
+            if (punti[i].valore) {
+                somma += *punti[i].valore;
+                ++quanti;
+            }
+        ridotti.push_back(
+            {fine - fetta / 2, quanti ? std::optional(somma / quanti) : std::nullopt});
+    }
+    return ridotti;
+}
+
+bool Storico::EsportaCSV(const std::vector<std::string>& nomi, const std::string& da,
+                         const std::string& a, std::string& csv, std::string& errore) const {
+    if (!attivo()) {
+        errore = "[History] File: chiave mancante o vuota";
+        return false;
+    }
+    errore.clear();
+    const auto righe = store_->read(nomi, da, a, errore);
+    if (!errore.empty()) return false;
+    csv = "time";
+    for (const auto& nome : nomi) csv += "," + Cella(nome);
+    csv += "\n";
+    // One line per cycle start; a name twice in a cycle gives its first.
+    for (std::size_t i = 0; i < righe.size();) {
+        std::vector<std::optional<std::string>> celle(nomi.size());
+        std::size_t j = i;
+        for (; j < righe.size() && righe[j].time == righe[i].time; ++j)
+            for (std::size_t k = 0; k < nomi.size(); ++k)
+                if (nomi[k] == righe[j].name && !celle[k]) celle[k] = Cella(righe[j].value);
+        csv += righe[i].time;
+        for (const auto& cella : celle) csv += "," + cella.value_or("");
+        csv += "\n";
+        i = j;
+    }
+    return true;
+}
+
+}  // namespace tarvel

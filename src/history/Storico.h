@@ -1,0 +1,101 @@
+#pragma once
+// The history: after every cycle, once the output is written, one row per
+// value of the cycle goes to the history database ([History] File), old
+// rows are deleted after [History] Days, and the database is read back for
+// the trend window and the CSV export. The database works off the cycle's
+// thread; a cycle only hands its rows over.
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "acquisition/Chiamata.h"
+#include "acquisition/Esecuzione.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+#include "platform/HistoryStore.h"
+#include "platform/WallClock.h"
+
+namespace tarvel {
+
+// An answer of the cycle and the index of its request line.
+struct RispostaRiga {
+    std::size_t indice = 0;
+    Risposta risposta;
+};
+
+// One point of a curve: nothing for a failed read, drawn as a gap.
+struct PuntoStorico {
+    WallTime quando;
+    std::optional<double> valore;
+};
+
+// UTC with milliseconds: 2026-12-07T12:04:37.120Z.
+std::string TestoUTC(WallTime quando);
+// A time given by hand, UTC: 2026-12-07, 2026-12-07T12:04 (or with a
+// blank), with seconds and milliseconds, a "Z" at the end allowed; in the
+// stored form, the parts not given zero. Nothing when it is no such time.
+std::optional<std::string> TempoUTC(std::string_view testo);
+
+class Storico {
+  public:
+    static constexpr int GiorniPredefiniti = 90;
+    static constexpr std::chrono::hours IntervalloPulizia{1};
+
+    Storico(HistoryStore* store, const WallClock* wall, Clock& clock, Dialogs& dialogs);
+
+    // [History] File and Days as read from the settings: an empty file is
+    // off, a relative one is in the program folder; Days is a whole number
+    // of days from 1, anything else keeps 90.
+    void Configura(const std::string& file, const std::string& giorni,
+                   const std::string& cartellaProgramma);
+    bool attivo() const { return !percorso_.empty(); }
+    const std::string& percorso() const { return percorso_; }
+    int giorni() const { return giorni_; }
+
+    void InizioCiclo();
+    // The cycle's rows to the database; a history that stopped writing is
+    // told once, until it writes again.
+    void RegistraCiclo(long numero, const std::vector<Riga>& righe,
+                       const std::vector<RispostaRiga>& risposte);
+
+    // The values of one name over the last `durata`, in time order; more
+    // than MassimoPunti are thinned to as many means of equal slices.
+    std::vector<PuntoStorico> Curva(const std::string& nome, std::chrono::seconds durata) const;
+    static constexpr std::size_t MassimoPunti = 1000;
+    // The names as columns, one row per cycle start in [da, a) (empty: no
+    // bound), comma-separated with a header line; false with errore when the
+    // database cannot be read.
+    bool EsportaCSV(const std::vector<std::string>& nomi, const std::string& da,
+                    const std::string& a, std::string& csv, std::string& errore) const;
+
+  private:
+    std::vector<HistoryRow> righeDelCiclo(long numero, const std::vector<Riga>& righe,
+                                          const std::vector<RispostaRiga>& risposte) const;
+    static std::vector<PuntoStorico> Riduci(const std::vector<PuntoStorico>& punti, WallTime da,
+                                            std::chrono::seconds durata);
+    void pulisci();
+    void controllaScrittura();
+
+    HistoryStore* store_;
+    const WallClock* wall_;
+    Clock& clock_;
+    Dialogs& dialogs_;
+    std::string percorso_;
+    int giorni_ = GiorniPredefiniti;
+    WallTime inizio_{};
+    std::optional<TimePoint> ultimaPulizia_;
+    bool avvisato_ = false;
+    // The last curve asked for, with the time of its last row.
+    struct Memoria {
+        std::string nome;
+        std::chrono::seconds durata{0};
+        std::vector<PuntoStorico> punti;
+        std::string ultimo;
+    };
+    mutable Memoria memoria_;
+};
+
+}  // namespace tarvel

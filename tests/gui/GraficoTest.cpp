@@ -1,0 +1,155 @@
+// The window "Grafico" over the core with fakes and a history prepared
+// with the sqlite3 tool around the present time: the curve of one name per
+// span with its gaps, the time axis, the next cycle's point, and the menu
+// item without a history.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QLineSeries>
+
+#include "Impianto.h"
+#include "SqliteTool.h"
+#include "TempFolder.h"
+#include "about/SplashForm.h"
+#include "mainwindow/Applicazione.h"
+#include "mainwindow/Grafico.h"
+#include "mainwindow/MainForm.h"
+#include "platform/posix/SystemWallClock.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
+
+namespace tarvel {
+namespace {
+
+using test::Sqlite;
+
+struct IstanzaLibera : IstanzaProgramma {
+    bool acquisisci() override { return true; }
+};
+
+using Curva = std::vector<std::vector<std::pair<qint64, double>>>;
+
+class GraficoTest : public ::testing::Test {
+  protected:
+    GraficoTest() {
+        // Tensione 90 and 50 minutes ago, a failed read 40 minutes ago, 30
+        // and 20 minutes ago, and two days ago; Valore 10 minutes ago.
+        const char* const righe[][3] = {
+            {"-2 days", "Tensione", "7"},     {"-90 minutes", "Tensione", "5"},
+            {"-50 minutes", "Tensione", "1"}, {"-40 minutes", "Tensione", "NULL"},
+            {"-30 minutes", "Tensione", "3"}, {"-20 minutes", "Tensione", "4"},
+            {"-10 minutes", "Valore", "42"}};
+        std::string sql =
+            "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device INTEGER "
+            "NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);";
+        for (const auto& r : righe)
+            sql +=
+                std::string("INSERT INTO history VALUES(strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '") +
+                r[0] + "'), 1, 1, '" + r[1] + "', " + r[2] + ", 1);";
+        EXPECT_EQ(Sqlite(db(), sql), "");
+        // The times in ms since 1970, read back by the tool.
+        std::string tempi = Sqlite(db(),
+                                   "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
+                                   "FROM history WHERE name = 'Tensione' ORDER BY time");
+        for (std::size_t a = 0, b; (b = tempi.find('\n', a)) != std::string::npos; a = b + 1)
+            ms.push_back(std::stoll(tempi.substr(a, b - a)));
+        EXPECT_EQ(ms.size(), 6u);
+
+        impianto.dueRighe();
+        impianto.fp.ini.set("History", "File", "storico.db");
+        app.avvia();
+        impianto.fp.clock.advance(SplashForm::IntervalloTimer1);
+    }
+    // The program folder is taken when the program is made.
+    Piattaforma piattaforma() {
+        impianto.fp.identity.folder = folder.path().string();
+        Piattaforma p = impianto.fp.piattaforma();
+        p.history = &store;
+        p.wallClock = &wall;
+        return p;
+    }
+    std::string db() const { return folder / "storico.db"; }
+    QAction* menu(Applicazione& a, const char* nome) {
+        return a.mainForm().findChild<QAction*>(QString::fromLatin1(nome));
+    }
+    Grafico* finestra() { return app.mainForm().findChild<Grafico*>(); }
+    QComboBox* scelta(const char* nome) {
+        return finestra()->findChild<QComboBox*>(QString::fromLatin1(nome));
+    }
+    QChart* grafico() { return finestra()->findChild<QChartView*>()->chart(); }
+    Curva curva() {
+        Curva linee;
+        for (QAbstractSeries* serie : grafico()->series()) {
+            linee.emplace_back();
+            for (const QPointF& p : static_cast<QLineSeries*>(serie)->points())
+                linee.back().emplace_back(static_cast<qint64>(p.x()), p.y());
+        }
+        return linee;
+    }
+
+    test::TempFolder folder;
+    std::vector<qint64> ms;  // Tensione's times, oldest first
+    fakes::Impianto impianto;
+    SqliteHistoryStore store;
+    SystemWallClock wall;
+    IstanzaLibera istanza;
+    Applicazione app{piattaforma(), impianto.fp.shell, istanza, [](int) {}};
+};
+
+// Each span shows the points inside it, a line broken at each failed read,
+// on a time axis that ends now in local time; the open window draws the
+// point of the cycle that just ended. Without a history file the menu item
+// stays disabled.
+TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
+    ASSERT_TRUE(menu(app, "MenuGrafico")->isEnabled());
+    menu(app, "MenuGrafico")->trigger();
+    ASSERT_NE(finestra(), nullptr);
+    EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);
+    scelta("Cmb_Valore")->setCurrentIndex(scelta("Cmb_Valore")->findText("Tensione"));
+    const struct {
+        const char* span;
+        Curva curve;
+        const char* format;
+    } cases[] = {
+        {"1 ora", {{{ms[2], 1}}, {{ms[4], 3}, {ms[5], 4}}}, "HH:mm"},
+        {"24 ore", {{{ms[1], 5}, {ms[2], 1}}, {{ms[4], 3}, {ms[5], 4}}}, "HH:mm"},
+        {"7 giorni",
+         {{{ms[0], 7}, {ms[1], 5}, {ms[2], 1}}, {{ms[4], 3}, {ms[5], 4}}},
+         "dd/MM HH:mm"},
+    };
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(cases[i].span);
+        EXPECT_EQ(scelta("Cmb_Intervallo")->itemText(i), cases[i].span);
+        scelta("Cmb_Intervallo")->setCurrentIndex(i);
+        EXPECT_EQ(curva(), cases[i].curve);
+        auto* tempo = static_cast<QDateTimeAxis*>(grafico()->axes(Qt::Horizontal).at(0));
+        EXPECT_EQ(tempo->format(), cases[i].format);
+        EXPECT_LE(std::abs(tempo->max().msecsTo(QDateTime::currentDateTime())), 5000);
+        EXPECT_EQ(tempo->max().timeSpec(), Qt::LocalTime);
+    }
+
+    const qint64 prima = QDateTime::currentMSecsSinceEpoch();
+    menu(app, "MenuAvvio")->trigger();
+    menu(app, "MenuFerma")->trigger();
+    const Curva linee = curva();
+    ASSERT_EQ(linee.size(), 2u);
+    ASSERT_EQ(linee[1].size(), 3u);
+    EXPECT_EQ(linee[1][2].second, 230.1);
+    EXPECT_GE(linee[1][2].first, prima);
+    EXPECT_LE(linee[1][2].first, QDateTime::currentMSecsSinceEpoch());
+
+    fakes::Impianto senza;
+    senza.dueRighe();
+    Applicazione altra{senza.fp.piattaforma(), senza.fp.shell, istanza, [](int) {}};
+    altra.avvia();
+    senza.fp.clock.advance(SplashForm::IntervalloTimer1);
+    EXPECT_FALSE(menu(altra, "MenuGrafico")->isEnabled());
+}
+
+}  // namespace
+}  // namespace tarvel
