@@ -114,7 +114,10 @@ if [[ -e "$folder/Tarvel.INI" ]]; then
     echo "demo: using the settings already in $folder/Tarvel.INI"
 else
     escaped="$(printf '%s' "$folder" | sed 's/[&|\\]/\\&/g')"
-    sed "s|@SCRATCH@|$escaped|g" "$root/tools/sim/demo-Tarvel.INI" >"$folder/Tarvel.INI"
+    mqtt_host=""
+    if command -v mosquitto >/dev/null || [[ -x /usr/sbin/mosquitto ]]; then mqtt_host=127.0.0.1; fi
+    sed -e "s|@SCRATCH@|$escaped|g" -e "s|@MQTT_HOST@|$mqtt_host|" \
+        "$root/tools/sim/demo-Tarvel.INI" >"$folder/Tarvel.INI"
 fi
 # The desktop program beside the settings: a portable copy on this folder.
 if [[ -x "$bin/Tarvel" ]]; then cp "$bin/Tarvel" "$folder/Tarvel"; fi
@@ -127,8 +130,31 @@ if [[ $gui == 1 ]]; then
 else
     echo "demo: settings check"
     "$bin/tarvel-headless" --check --folder "$folder" | sed 's/^/  /' || true
+    # The demo's own broker and a subscriber, when the settings publish to
+    # it and Mosquitto is installed.
+    broker=""
+    if grep -q '^Host=127.0.0.1' "$folder/Tarvel.INI" && command -v mosquitto_sub >/dev/null &&
+        ! (exec 3<>/dev/tcp/127.0.0.1/18830) 2>/dev/null; then
+        mosquitto_bin="$(command -v mosquitto || echo /usr/sbin/mosquitto)"
+        printf 'listener 18830 127.0.0.1\nallow_anonymous true\n' >"$folder/mosquitto.conf"
+        if [[ $EUID -eq 0 ]]; then echo "user root" >>"$folder/mosquitto.conf"; fi
+        "$mosquitto_bin" -c "$folder/mosquitto.conf" 2>"$folder/mosquitto.log" &
+        broker=$!
+        for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/18830) 2>/dev/null && break; sleep 0.1; done
+        mosquitto_sub -h 127.0.0.1 -p 18830 -t 'tarvel/demo/#' -v >"$folder/mqtt.txt" 2>/dev/null &
+        subscriber=$!
+        sleep 0.3
+    fi
     echo "demo: $cycles acquisition cycles"
     "$bin/tarvel-headless" --folder "$folder" --cycles "$cycles" "${monitor[@]}"
+    if [[ -n "$broker" ]]; then
+        sleep 0.5
+        kill "$subscriber" "$broker" 2>/dev/null || true
+        wait "$subscriber" "$broker" 2>/dev/null || true
+        echo
+        echo "== published to the demo broker (mosquitto_sub -t 'tarvel/demo/#' -v), the first lines:"
+        grep -v '/status/' "$folder/mqtt.txt" | head -n 6 | cut -c 1-160
+    fi
     for file in "$folder"/*.xml; do
         [[ -e "$file" ]] || continue
         echo

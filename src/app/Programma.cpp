@@ -286,11 +286,14 @@ void Programma::ConfiguraPubblicazione() {
     }
     const auto uguali = [](const ImpostazioniMqtt& a, const ImpostazioniMqtt& b) {
         return std::tie(a.host, a.port, a.topic, a.clientId, a.user, a.password, a.caFile, a.qos,
-                        a.retain, a.journal, a.journalMB) ==
+                        a.retain, a.discovery, a.journal, a.journalMB) ==
                std::tie(b.host, b.port, b.topic, b.clientId, b.user, b.password, b.caFile, b.qos,
-                        b.retain, b.journal, b.journalMB);
+                        b.retain, b.discovery, b.journal, b.journalMB);
     };
-    if (pubblicazione_ && uguali(nuove, mqtt_)) return;
+    if (pubblicazione_ && uguali(nuove, mqtt_)) {
+        if (mqtt_.discovery) pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_));
+        return;
+    }
     if (pubblicazione_) pubblicazione_->Ferma(0);
     pubblicazione_.reset();
     mqtt_ = std::move(nuove);
@@ -303,7 +306,9 @@ void Programma::ConfiguraPubblicazione() {
         avvisoPubblicazione_ = errore;
         p_.dialogs.messageBox(NomeProdotto, "Pubblicazione MQTT non avviata.", Icon::Exclamation,
                               Buttons::Ok, Answer::Ok, errore);
+        return;
     }
+    if (mqtt_.discovery) pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_));
 }
 
 void Programma::PubblicaCiclo(long numero) {
@@ -321,15 +326,24 @@ void Programma::PubblicaCiclo(long numero) {
 // goes on meanwhile.
 void Programma::avvisaPubblicazione() {
     const StatoPubblicazione s = pubblicazione_->stato();
-    const std::string guaio = !s.erroreGiornale.empty()     ? "giornale: " + s.erroreGiornale
-                              : s.connessione.error.empty() ? std::string()
-                                                            : "broker: " + s.connessione.error;
+    // The journal at its cap: told when it begins to drop, with the count.
+    const bool scarta = s.scartati > scartatiVisti_;
+    scartatiVisti_ = s.scartati;
+    std::string guaio;
+    if (!s.erroreGiornale.empty())
+        guaio = "giornale: " + s.erroreGiornale;
+    else if (scarta)
+        guaio = "giornale pieno (JournalMB " + std::to_string(mqtt_.journalMB) +
+                "): i messaggi più vecchi vengono scartati";
+    else if (!s.connessione.error.empty())
+        guaio = "broker: " + s.connessione.error;
     if (guaio == avvisoPubblicazione_) return;
     avvisoPubblicazione_ = guaio;
     if (guaio.empty()) return;
     p_.dialogs.messageBox(NomeProdotto, "Problema nella pubblicazione MQTT.", Icon::Exclamation,
                           Buttons::Ok, Answer::Ok,
-                          mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + guaio);
+                          mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + guaio +
+                              (scarta ? " (" + std::to_string(s.scartati) + " finora)" : ""));
 }
 
 void Programma::FinePubblicazione(int attesaMs) {

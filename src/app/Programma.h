@@ -197,6 +197,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     WallTime inizioCiclo_{};
     // The last trouble of the publishing told to the user.
     std::string avvisoPubblicazione_;
+    std::int64_t scartatiVisti_ = 0;
 };
 
 }  // namespace tarvel

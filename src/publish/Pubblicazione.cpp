@@ -1,6 +1,7 @@
 #include "publish/Pubblicazione.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -57,6 +58,9 @@ ImpostazioniMqtt LeggiImpostazioniMqtt(const LettoreMqtt& leggi, const std::stri
     int retain = 0;
     numero("Retain", 0, 1, retain);
     imp.retain = retain == 1;
+    int discovery = 0;
+    numero("Discovery", 0, 1, discovery);
+    imp.discovery = discovery == 1;
     numero("JournalMB", 1, 1000000, imp.journalMB);
     imp.topic = leggi("Topic");
     if (imp.topic.empty()) imp.topic = "tarvel/" + nomeHost;
@@ -130,6 +134,41 @@ std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
         valori.push_back(std::move(v));
     }
     return valori;
+}
+
+std::vector<MqttMessage> MessaggiScoperta(const ImpostazioniMqtt& imp,
+                                          const std::vector<Riga>& righe) {
+    // Topic levels and identifiers keep to letters, digits, "_" and "-".
+    const auto pulito = [](std::string testo) {
+        for (char& c : testo)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
+        return testo;
+    };
+    const std::string cliente = pulito(imp.clientId);
+    std::vector<MqttMessage> messaggi;
+    std::vector<std::string> visti;
+    int dispositivo = 1;
+    for (const Riga& riga : righe) {
+        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
+        if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
+        const std::string& nome = riga.campiEseguiti.Descrizione;
+        const std::string oggetto = std::to_string(dispositivo) + "_" + pulito(nome);
+        if (std::find(visti.begin(), visti.end(), oggetto) != visti.end()) continue;
+        visti.push_back(oggetto);
+        const std::string n = std::to_string(dispositivo);
+        messaggi.push_back(
+            {"homeassistant/sensor/" + cliente + "/" + oggetto + "/config",
+             "{\"name\": " + StringaJson(nome) +
+                 ", \"unique_id\": " + StringaJson(cliente + "_" + oggetto) +
+                 ", \"state_topic\": " + StringaJson(imp.topic + "/" + n) +
+                 ", \"value_template\": " +
+                 StringaJson("{{ value_json['values'][" + StringaJson(nome) + "] }}") +
+                 ", \"availability_topic\": " + StringaJson(imp.topic + "/state") +
+                 ", \"device\": {\"identifiers\": [" + StringaJson(cliente + "_" + n) +
+                 "], \"name\": " + StringaJson(imp.topic + "/" + n) + ", \"model\": \"Tarvel\"}}",
+             1, true});
+    }
+    return messaggi;
 }
 
 std::vector<MqttMessage> MessaggiStato(const ImpostazioniMqtt& imp, const Salute& salute,

@@ -35,7 +35,8 @@ struct ImpostazioniMqtt {
     std::string caFile;
     int qos = 1;
     bool retain = false;
-    std::string journal;  // the journal file, a full path
+    bool discovery = false;  // Home Assistant's discovery configs
+    std::string journal;     // the journal file, a full path
     std::int64_t journalMB = 100;
 };
 
@@ -70,6 +71,12 @@ std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
 // order, `tempo` being the cycle's start in UTC.
 std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::string& tempo,
                                        long ciclo, const std::vector<ValoreCiclo>& valori);
+
+// With Discovery on: one retained Home Assistant discovery config per value
+// of each device, on homeassistant/sensor/<ClientId>/<device>_<name>/config,
+// pointing at the device's topic and the state topic.
+std::vector<MqttMessage> MessaggiScoperta(const ImpostazioniMqtt& imp,
+                                          const std::vector<Riga>& righe);
 
 // One retained message per node on <Topic>/status/<node> with its health
 // counters; `adesso` and `ora` are the same moment on the monotonic clock

@@ -121,6 +121,63 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
         << "the last will, after the broker's keep-alive";
 }
 
+// Wrong credentials are told once, with the broker's words, and acquisition
+// goes on; with the right ones and Discovery on, each value's discovery
+// config is retained on the broker.
+TEST(Publishing, WrongCredentialsAreToldAndDiscoveryDescribesTheValues) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    Broker::Options login;
+    login.user = "tarvel";
+    login.password = "s3cret";
+    ASSERT_TRUE(broker.start(login));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\n"));
+    TempFolder folder;
+    const std::string settings =
+        Settings(sim.link(), broker.port(), 100, {"0,0,x,0;A", "NEXT", "1,3,0,0;B"});
+    const auto with = [&](const std::string& keys) {
+        return std::regex_replace(settings, std::regex("Topic=plant/7\n"),
+                                  "Topic=plant/7\n" + keys);
+    };
+    WriteFile(folder / "Tarvel.INI", with("User=tarvel\nPassword=wrong\n"));
+    ChildProcess logger;
+    ASSERT_TRUE(StartLogger(logger, folder, {"--cycles", "6"}));
+    EXPECT_EQ(logger.waitExit(20s), 0);
+    EXPECT_EQ(logger.lines(ChildProcess::Out).size(), 6u) << "acquisition went on";
+    const auto err = logger.lines(ChildProcess::Err);
+    EXPECT_EQ(std::count(err.begin(), err.end(), "Tarvel: Problema nella pubblicazione MQTT."), 1)
+        << testing::PrintToString(err);
+    EXPECT_NE(std::find(err.begin(), err.end(),
+                        "127.0.0.1:" + std::to_string(broker.port()) +
+                            ": broker: Connection Refused: not authorised."),
+              err.end())
+        << testing::PrintToString(err);
+    EXPECT_EQ(err.end(), std::find_if(err.begin(), err.end(),
+                                      [](const std::string& l) {
+                                          return l.find("wrong") != std::string::npos;
+                                      }))
+        << "the password is never printed";
+
+    WriteFile(folder / "Tarvel.INI", with("User=tarvel\nPassword=s3cret\nDiscovery=1\n"));
+    ChildProcess right;
+    ASSERT_TRUE(StartLogger(right, folder, {"--cycles", "2"}));
+    EXPECT_EQ(right.waitExit(20s), 0);
+    EXPECT_TRUE(right.lines(ChildProcess::Err).empty())
+        << testing::PrintToString(right.lines(ChildProcess::Err));
+    Subscriber configs;
+    ASSERT_TRUE(
+        configs.start(broker.port(), "homeassistant/#", {}, {"-u", "tarvel", "-P", "s3cret"}));
+    ASSERT_TRUE(configs.waitFor(2, 5s));
+    auto lines = configs.lines();
+    std::sort(lines.begin(), lines.end());
+    ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
+    EXPECT_TRUE(lines[0].find("/1_A/config {\"name\": \"A\"") != std::string::npos &&
+                lines[0].find("\"state_topic\": \"plant/7/1\"") != std::string::npos)
+        << lines[0];
+    EXPECT_TRUE(lines[1].find("/2_B/config {\"name\": \"B\"") != std::string::npos) << lines[1];
+}
+
 // Where each cycle's message appears among the subscriber's lines: the
 // device messages' cycle numbers in arrival order, and the start time each
 // cycle number had.

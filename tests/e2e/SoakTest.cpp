@@ -69,7 +69,9 @@ TEST(Soak, ManyCyclesKeepMemoryAndDescriptorsFlat) {
     EXPECT_LT(lateKb - earlyKb, 1024)
         << earlyKb << " kB at cycle " << early << ", " << lateKb << " at " << cycles;
     EXPECT_LE(lateFds, earlyFds);
-    const auto out = headless.lines(ChildProcess::Out);
+    // The cycle that the stop ended fails its read by design: it is left out.
+    auto out = headless.lines(ChildProcess::Out);
+    if (!out.empty()) out.pop_back();
     const auto failing = std::count_if(out.begin(), out.end(), [](const std::string& l) {
         return l.starts_with("Ciclo ") && l.find(", letture fallite 0,") == std::string::npos;
     });

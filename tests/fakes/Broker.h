@@ -152,17 +152,20 @@ class Subscriber {
   public:
     // With a client id, its session outlives the connection and a restart
     // of a persistent broker: nothing published meanwhile is missed.
-    bool start(int port, const std::string& topic, const std::string& clientId = {}) {
+    bool start(int port, const std::string& topic, const std::string& clientId = {},
+               const std::vector<std::string>& login = {}) {
         // The subscriptions are in place once a retained probe comes back.
         probe_ = "probe/" + std::to_string(::getpid()) + "/" + std::to_string(port);
         std::vector<std::string> arguments{"-h",  "127.0.0.1", "-p",  std::to_string(port),
                                            "-q",  "1",         "-v",  "-t",
                                            topic, "-t",        probe_};
         if (!clientId.empty()) arguments.insert(arguments.end(), {"-c", "-i", clientId});
+        arguments.insert(arguments.end(), login.begin(), login.end());
+        std::vector<std::string> probe{"-h", "127.0.0.1", "-p", std::to_string(port), "-t", probe_,
+                                       "-r", "-m",        "x"};
+        probe.insert(probe.end(), login.begin(), login.end());
         return process_.start(Installed("mosquitto_sub"), arguments) &&
-               RunQuietly(Installed("mosquitto_pub"),
-                          {"-h", "127.0.0.1", "-p", std::to_string(port), "-t", probe_, "-r", "-m",
-                           "x"}) &&
+               RunQuietly(Installed("mosquitto_pub"), probe) &&
                process_
                    .waitForLine(
                        ChildProcess::Out, [](const std::string&) { return true; }, 5s)

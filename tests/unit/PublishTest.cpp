@@ -48,6 +48,31 @@ TEST(Publish, ValuesBecomeJsonWithTheirDigits) {
                    1, false}}));
 }
 
+// Home Assistant's discovery: one retained config per value of each device,
+// pointing at the device's topic; a name twice in a device once.
+TEST(Publish, DiscoveryDescribesEachValue) {
+    ImpostazioniMqtt imp;
+    imp.topic = "plant/7";
+    imp.clientId = "tarvel-roof-1a2b";
+    std::vector<Riga> righe;
+    for (const char* testo : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
+                              "NEXT", "2,3,0,0;Pac.L1"})
+        righe.push_back(CaricaRiga(testo));
+    const auto configs = MessaggiScoperta(imp, righe);
+    ASSERT_EQ(configs.size(), 3u);
+    EXPECT_EQ(configs[0],
+              (MqttMessage{"homeassistant/sensor/tarvel-roof-1a2b/1_Vac/config",
+                           "{\"name\": \"Vac\", \"unique_id\": \"tarvel-roof-1a2b_1_Vac\", "
+                           "\"state_topic\": \"plant/7/1\", \"value_template\": \"{{ "
+                           "value_json['values'][\\\"Vac\\\"] }}\", \"availability_topic\": "
+                           "\"plant/7/state\", \"device\": {\"identifiers\": "
+                           "[\"tarvel-roof-1a2b_1\"], \"name\": \"plant/7/1\", \"model\": "
+                           "\"Tarvel\"}}",
+                           1, true}));
+    EXPECT_EQ(configs[1].topic, "homeassistant/sensor/tarvel-roof-1a2b/1_Impianto/config");
+    EXPECT_EQ(configs[2].topic, "homeassistant/sensor/tarvel-roof-1a2b/2_Pac_L1/config");
+}
+
 TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     std::map<std::string, std::string> ini;
     const auto leggi = [&](const std::string& k) { return ini.count(k) ? ini[k] : ""; };
@@ -67,14 +92,16 @@ TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     EXPECT_NE(a.clientId, LeggiImpostazioniMqtt(leggi, "roof", "/srv/b", problemi).clientId);
     EXPECT_TRUE(problemi.empty());
 
-    ini = {{"Host", "b"}, {"CAFile", "/etc/ca.crt"}, {"Topic", "plant/7/"},
-           {"QoS", "2"},  {"Retain", "1"},           {"Journal", "j.db"}};
+    ini = {{"Host", "b"},   {"CAFile", "/etc/ca.crt"}, {"Topic", "plant/7/"}, {"QoS", "2"},
+           {"Retain", "1"}, {"Journal", "j.db"},       {"Discovery", "1"}};
     const ImpostazioniMqtt b = LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi);
     EXPECT_EQ(b.port, 8883) << "the TLS port";
     EXPECT_EQ(b.topic, "plant/7");
     EXPECT_EQ(b.qos, 2);
     EXPECT_TRUE(b.retain);
     EXPECT_EQ(b.journal, "/srv/a/j.db");
+    EXPECT_TRUE(b.discovery);
+    EXPECT_FALSE(a.discovery);
 
     ini = {{"Host", "b"},     {"Port", "70000"},  {"QoS", "3"},
            {"Retain", "yes"}, {"JournalMB", "0"}, {"Topic", "a/#"}};
