@@ -293,7 +293,7 @@ void Pubblicazione::Passo() {
         presi.push_back(it->second.first);
         inViaggio_.erase(it);
     }
-    journal_.remove(presi);
+    if (!presi.empty()) journal_.remove(presi);
     if (client_.status().state != MqttState::Connected) return;
     {
         std::lock_guard lock(mutex_);

@@ -6,6 +6,9 @@
 #include <algorithm>
 
 #include "FakeClock.h"
+#include "FakeWallClock.h"
+#include "Impianto.h"
+#include "app/Programma.h"
 #include "publish/Json.h"
 #include "publish/Pubblicazione.h"
 
@@ -130,7 +133,7 @@ struct ClientFinto : MqttClient {
     }
     std::vector<int> takeDelivered() override { return std::exchange(confermati, {}); }
     MqttStatus status() const override {
-        return {su ? MqttState::Connected : MqttState::Connecting, {}};
+        return {su ? MqttState::Connected : MqttState::Connecting, errore};
     }
     void onEvent(std::function<void()>) override {}
     void stop(const std::optional<MqttMessage>& last, int) override {
@@ -148,6 +151,7 @@ struct ClientFinto : MqttClient {
     }
 
     bool su = false;
+    std::string errore;  // why the broker cannot be reached
     int numero = 0, confermatoFinoA = 0;
     std::vector<int> confermati;
     std::vector<MqttMessage> consegnati;
@@ -248,6 +252,61 @@ TEST(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
     EXPECT_EQ(giornale.size(), 1) << "kept for the next start";
     EXPECT_EQ(client.ultimo, (MqttMessage{"t/state", "offline", 1, true}));
     EXPECT_FALSE(p.attiva());
+}
+
+// The program publishes each cycle and tells each trouble of the publishing
+// once, while the cycles and the output go on: a broker that refuses the
+// credentials, a journal at its cap (with the count), a disk that refuses
+// the journal.
+TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
+    fakes::Impianto plant;
+    ClientFinto client;
+    GiornaleFinto giornale;
+    giornale.cap = 3;
+    fakes::FakeWallClock wall{plant.fp.clock, WallTime{}};
+    plant.profilo(0);
+    plant.richieste({"1,4,12,1;Vac", "NEXT", "0,0,Roof,0;K"});
+    plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}});
+    plant.device.values[{4, 12}] = 2301;
+    Piattaforma p = plant.fp.piattaforma();
+    p.mqtt = &client;
+    p.journal = &giornale;
+    p.wallClock = &wall;
+    client.errore = "Connection Refused: not authorised.";
+    Programma prog(p);
+    ASSERT_TRUE(prog.CaricaImpostazioni());
+    ASSERT_TRUE(prog.ImpostaPortaSeriale(0));
+    EXPECT_EQ(client.connessione.host, "b");
+    const auto cicli = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            if (prog.stato().acquisizioneAttiva)
+                prog.TmrLettura_Timer();
+            else
+                prog.MenuAvvio_Click();
+    };
+    cicli(1);
+    EXPECT_EQ(giornale.voci[0].message,
+              (MqttMessage{"t/1",
+                           "{\"time\": \"1970-01-01T00:00:00.100Z\", \"cycle\": 1, \"values\": "
+                           "{\"Vac\": 230.1}}",
+                           1, false}));
+    cicli(3);
+    client.errore.clear();
+    cicli(1);
+    giornale.pieno = true;
+    cicli(2);
+    EXPECT_EQ(plant.fp.dialogs.details,
+              (std::vector<std::string>{
+                  "b:1883: broker: Connection Refused: not authorised.",
+                  "b:1883: giornale pieno (JournalMB 100): i messaggi più vecchi vengono scartati "
+                  "(1 finora)",
+                  "b:1883: giornale: database or disk is full"}));
+    EXPECT_EQ(plant.testiMessaggi(),
+              std::vector<std::string>(3, "Problema nella pubblicazione MQTT."));
+    EXPECT_EQ(plant.fp.files.files.size(), 1u) << "the output goes on";
+    prog.MenuFerma_Click();
+    prog.FinePubblicazione(0);
+    EXPECT_EQ(client.ultimo, (MqttMessage{"t/state", "offline", 1, true}));
 }
 
 }  // namespace
