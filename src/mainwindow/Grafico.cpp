@@ -96,7 +96,11 @@ void Grafico::showEvent(QShowEvent* event) {
 // One line per run of values between two gaps, all in one colour.
 void Grafico::aggiorna() {
     grafico_->removeAllSeries();
-    for (QAbstractAxis* asse : grafico_->axes()) grafico_->removeAxis(asse);
+    // The chart gives a removed axis back to its caller.
+    for (QAbstractAxis* asse : grafico_->axes()) {
+        grafico_->removeAxis(asse);
+        delete asse;
+    }
     const auto durata =
         Intervalli()[static_cast<std::size_t>(std::max(0, intervallo_->currentIndex()))].second;
     const QDateTime adesso = QDateTime::currentDateTime();
