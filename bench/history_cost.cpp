@@ -63,7 +63,7 @@ void BM_HistoryPerCycle(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = Steady::now();
         storico.InizioCiclo();
-        storico.RegistraCiclo(++cycle, righe, risposte);
+        storico.RegistraCiclo(++cycle, ValoriCiclo(righe, risposte));
         const auto handed = Steady::now();
         state.PauseTiming();
         store.waitIdle(std::chrono::seconds(10));

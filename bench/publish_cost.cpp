@@ -99,12 +99,10 @@ void CycleOutputs(benchmark::State& state) {
     // 100 values over 4 devices: reads, a failed one in ten, a constant.
     std::vector<Riga> righe;
     std::vector<RispostaRiga> risposte;
-    std::vector<std::string> testi;
     for (int i = 0; i < 100; ++i) {
         if (i > 0 && i % 25 == 0) {
             righe.push_back(CaricaRiga("NEXT"));
-            testi.push_back("%Next device");
-            risposte.push_back({righe.size() - 1, {testi.back(), false}});
+            risposte.push_back({righe.size() - 1, {"%Next device", false}});
         }
         const std::string nome = "V" + std::to_string(i);
         const bool costante = i % 20 == 19, fallita = i % 10 == 9 && !costante;
@@ -113,8 +111,8 @@ void CycleOutputs(benchmark::State& state) {
         const std::string valore = costante  ? "Roof A"
                                    : fallita ? ""
                                              : "230." + std::to_string(i % 10);
-        testi.push_back("<" + nome + ">" + valore + "</" + nome + ">");
-        risposte.push_back({righe.size() - 1, {testi.back(), fallita}});
+        risposte.push_back(
+            {righe.size() - 1, {"<" + nome + ">" + valore + "</" + nome + ">", fallita}});
     }
     Salute salute;
     for (std::uint8_t n = 1; n <= 4; ++n)
@@ -126,9 +124,9 @@ void CycleOutputs(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         storico.InizioCiclo();
-        storico.RegistraCiclo(++cycle, righe, risposte);
-        publishing.Accoda(
-            MessaggiCiclo(settings, TestoUTC(wall.now()), cycle, ValoriCiclo(righe, testi)), error);
+        const std::vector<ValoreCiclo> valori = ValoriCiclo(righe, risposte);
+        storico.RegistraCiclo(++cycle, valori);
+        publishing.Accoda(MessaggiCiclo(settings, TestoUTC(wall.now()), cycle, valori), error);
         publishing.PubblicaStato(MessaggiStato(settings, salute, clock.now(), wall.now()));
         cycleUs.push_back(
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)

@@ -1,7 +1,6 @@
 #include "app/Programma.h"
 
 #include <algorithm>
-#include <tuple>
 
 #include "acquisition/ElencoChiamate.h"
 #include "publish/Json.h"
@@ -220,7 +219,7 @@ Risposta Programma::eseguiRiga() {
     if (!scelta) return esecuzione_.Esegui(Riga{});
     const auto indice = static_cast<std::size_t>(stato_.selezione);
     Risposta risposta = esecuzione_.Esegui(righe_, indice);
-    if (storico_.attivo()) risposteCiclo_.push_back({indice, risposta});
+    risposteCiclo_.push_back({indice, risposta});
     return risposta;
 }
 
@@ -264,12 +263,13 @@ void Programma::statoCambiato() {
     notifica(&MainView::acquisizioneCambiata);
 }
 
-// The history is written after the output, from the same answers.
+// The history and the broker get the cycle after the output, from the same
+// answers.
 void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
-    const std::vector<RispostaRiga> risposte = std::move(risposteCiclo_);
+    const std::vector<ValoreCiclo> valori = ValoriCiclo(righe_, risposteCiclo_);
     risposteCiclo_.clear();
-    storico_.RegistraCiclo(rapporto.numero, righe_, risposte);
-    PubblicaCiclo(rapporto.numero);
+    storico_.RegistraCiclo(rapporto.numero, valori);
+    PubblicaCiclo(rapporto.numero, valori);
     if (view_) view_->cicloTerminato(rapporto);
 }
 
@@ -284,13 +284,7 @@ void Programma::ConfiguraPubblicazione() {
         mqtt_ = std::move(nuove);
         return;
     }
-    const auto uguali = [](const ImpostazioniMqtt& a, const ImpostazioniMqtt& b) {
-        return std::tie(a.host, a.port, a.topic, a.clientId, a.user, a.password, a.caFile, a.qos,
-                        a.retain, a.discovery, a.journal, a.journalMB) ==
-               std::tie(b.host, b.port, b.topic, b.clientId, b.user, b.password, b.caFile, b.qos,
-                        b.retain, b.discovery, b.journal, b.journalMB);
-    };
-    if (pubblicazione_ && uguali(nuove, mqtt_)) {
+    if (pubblicazione_ && nuove == mqtt_) {
         if (mqtt_.discovery) pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_));
         return;
     }
@@ -311,12 +305,10 @@ void Programma::ConfiguraPubblicazione() {
     if (mqtt_.discovery) pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_));
 }
 
-void Programma::PubblicaCiclo(long numero) {
+void Programma::PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori) {
     if (!pubblicazione_) return;
     std::string errore;
-    pubblicazione_->Accoda(
-        MessaggiCiclo(mqtt_, TestoUTC(inizioCiclo_), numero, ValoriCiclo(righe_, stato_.risposte)),
-        errore);
+    pubblicazione_->Accoda(MessaggiCiclo(mqtt_, TestoUTC(inizioCiclo_), numero, valori), errore);
     pubblicazione_->PubblicaStato(
         MessaggiStato(mqtt_, mbus_.salute(), p_.clock.now(), p_.wallClock->now()));
     avvisaPubblicazione();

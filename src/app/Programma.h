@@ -172,7 +172,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
 
     // [MQTT]: started, or started again when the section changed.
     void ConfiguraPubblicazione();
-    void PubblicaCiclo(long numero);
+    void PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori);
     void avvisaPubblicazione();
 
     Piattaforma p_;
@@ -182,7 +182,8 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Ciclo ciclo_;
     Storico storico_;
     std::vector<Riga> righe_;
-    // The answers of the running cycle with their lines, for the history.
+    // The answers of the running cycle with their lines, for the history
+    // and the broker.
     std::vector<RispostaRiga> risposteCiclo_;
     ErroreProfilo erroreProfilo_;
     std::string sezioneProfilo_;

@@ -10,14 +10,6 @@
 namespace tarvel {
 namespace {
 
-// The text between <name> and </name>, as the output has it.
-std::string_view TestoElemento(std::string_view risposta, const std::string& nome) {
-    const std::size_t apertura = nome.size() + 2;
-    const std::size_t chiusura = nome.size() + 3;
-    if (risposta.size() < apertura + chiusura) return {};
-    return risposta.substr(apertura, risposta.size() - apertura - chiusura);
-}
-
 std::optional<double> Numero(std::string_view testo) {
     double valore = 0;
     const char* fine = testo.data() + testo.size();
@@ -120,34 +112,25 @@ void Storico::InizioCiclo() {
     if (attivo()) inizio_ = wall_->now();
 }
 
-std::vector<HistoryRow> Storico::righeDelCiclo(long numero, const std::vector<Riga>& righe,
-                                               const std::vector<RispostaRiga>& risposte) const {
+std::vector<HistoryRow> Storico::righeDelCiclo(long numero,
+                                               const std::vector<ValoreCiclo>& valori) const {
     std::vector<HistoryRow> righeStorico;
     const std::string tempo = TestoUTC(inizio_);
-    int dispositivo = 1;
-    for (const RispostaRiga& r : risposte) {
-        if (r.indice >= righe.size()) continue;
-        const Riga& riga = righe[r.indice];
-        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
-        if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
-        HistoryRow h{tempo,       numero,
-                     dispositivo, riga.campiEseguiti.Descrizione,
-                     {},          static_cast<int>(r.indice)};
-        const std::string_view testo = TestoElemento(r.risposta.testo, h.name);
-        if (riga.tipo == TipoRiga::Costante)
-            h.value = std::string(testo);
-        else if (const std::optional<double> valore = Numero(testo);
-                 valore && !r.risposta.letturaFallita)
+    for (const ValoreCiclo& v : valori) {
+        HistoryRow h{tempo, numero, v.dispositivo, v.nome, {}, static_cast<int>(v.indice)};
+        if (v.tipo == ValoreCiclo::Tipo::Testo)
+            h.value = v.testo;
+        else if (const std::optional<double> valore = Numero(v.testo);
+                 valore && v.tipo == ValoreCiclo::Tipo::Numero)
             h.value = *valore;
         righeStorico.push_back(std::move(h));
     }
     return righeStorico;
 }
 
-void Storico::RegistraCiclo(long numero, const std::vector<Riga>& righe,
-                            const std::vector<RispostaRiga>& risposte) {
+void Storico::RegistraCiclo(long numero, const std::vector<ValoreCiclo>& valori) {
     if (!attivo()) return;
-    store_->append(righeDelCiclo(numero, righe, risposte));
+    store_->append(righeDelCiclo(numero, valori));
     pulisci();
     // Last: a message box lets the next cycles run before it returns.
     controllaScrittura();

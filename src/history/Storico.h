@@ -12,19 +12,13 @@
 #include <vector>
 
 #include "acquisition/Chiamata.h"
-#include "acquisition/Esecuzione.h"
+#include "acquisition/ValoriCiclo.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/HistoryStore.h"
 #include "platform/WallClock.h"
 
 namespace tarvel {
-
-// An answer of the cycle and the index of its request line.
-struct RispostaRiga {
-    std::size_t indice = 0;
-    Risposta risposta;
-};
 
 // One point of a curve: nothing for a failed read, drawn as a gap.
 struct PuntoStorico {
@@ -58,8 +52,7 @@ class Storico {
     void InizioCiclo();
     // The cycle's rows to the database; a history that stopped writing is
     // told once, until it writes again.
-    void RegistraCiclo(long numero, const std::vector<Riga>& righe,
-                       const std::vector<RispostaRiga>& risposte);
+    void RegistraCiclo(long numero, const std::vector<ValoreCiclo>& valori);
 
     // The values of one name over the last `durata`, in time order; more
     // than MassimoPunti are thinned to as many means of equal slices.
@@ -72,8 +65,8 @@ class Storico {
                     const std::string& a, std::string& csv, std::string& errore) const;
 
   private:
-    std::vector<HistoryRow> righeDelCiclo(long numero, const std::vector<Riga>& righe,
-                                          const std::vector<RispostaRiga>& risposte) const;
+    std::vector<HistoryRow> righeDelCiclo(long numero,
+                                          const std::vector<ValoreCiclo>& valori) const;
     static std::vector<PuntoStorico> Riduci(const std::vector<PuntoStorico>& punti, WallTime da,
                                             std::chrono::seconds durata);
     void pulisci();

@@ -113,29 +113,6 @@ std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::s
     return messaggi;
 }
 
-std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
-                                     const std::vector<std::string>& risposte) {
-    std::vector<ValoreCiclo> valori;
-    int dispositivo = 1;
-    for (std::size_t i = 0; i < risposte.size() && i < righe.size(); ++i) {
-        const Riga& riga = righe[i];
-        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
-        if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
-        // "<Name>text</Name>"
-        const std::string& r = risposte[i];
-        const std::size_t apre = r.find('>'), chiude = r.rfind("</");
-        const std::string testo =
-            apre != std::string::npos && chiude != std::string::npos && chiude > apre
-                ? r.substr(apre + 1, chiude - apre - 1)
-                : std::string();
-        ValoreCiclo v{dispositivo, riga.campiEseguiti.Descrizione, ValoreCiclo::Tipo::Testo, testo};
-        if (riga.tipo == TipoRiga::Lettura)
-            v.tipo = testo.empty() ? ValoreCiclo::Tipo::Mancante : ValoreCiclo::Tipo::Numero;
-        valori.push_back(std::move(v));
-    }
-    return valori;
-}
-
 std::vector<MqttMessage> MessaggiScoperta(const ImpostazioniMqtt& imp,
                                           const std::vector<Riga>& righe) {
     // Topic levels and identifiers keep to letters, digits, "_" and "-".

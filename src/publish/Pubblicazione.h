@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "acquisition/Chiamata.h"
+#include "acquisition/ValoriCiclo.h"
 #include "modbus/Salute.h"
 #include "platform/Clock.h"
 #include "platform/Journal.h"
@@ -38,6 +39,7 @@ struct ImpostazioniMqtt {
     bool discovery = false;  // Home Assistant's discovery configs
     std::string journal;     // the journal file, a full path
     std::int64_t journalMB = 100;
+    bool operator==(const ImpostazioniMqtt&) const = default;
 };
 
 // Reads a key of [MQTT]; empty when missing.
@@ -50,22 +52,6 @@ using LettoreMqtt = std::function<std::string(const std::string& chiave)>;
 ImpostazioniMqtt LeggiImpostazioniMqtt(const LettoreMqtt& leggi, const std::string& nomeHost,
                                        const std::string& cartellaProgramma,
                                        std::vector<std::string>& problemi);
-
-// One value of a finished cycle: the device is the group of lines between
-// next-device lines, counted from 1.
-struct ValoreCiclo {
-    enum class Tipo { Numero, Testo, Mancante };
-    int dispositivo = 1;
-    std::string nome;
-    Tipo tipo = Tipo::Mancante;
-    std::string testo;  // the value text as the output has it
-};
-
-// The values of a finished cycle from its answer lines, one per executed
-// line in list order: reads (an empty element is a failed read) and
-// constants; the other lines only count the devices.
-std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
-                                     const std::vector<std::string>& risposte);
 
 // The messages of one cycle: one per device on <Topic>/<n>, in device
 // order, `tempo` being the cycle's start in UTC.

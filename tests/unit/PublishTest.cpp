@@ -254,8 +254,9 @@ TEST(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
     EXPECT_FALSE(p.attiva());
 }
 
-// The program publishes each cycle and tells each trouble of the publishing
-// once, while the cycles and the output go on: a broker that refuses the
+// The program publishes each cycle (a read that is not made, whose output
+// shows -99999, is null) and tells each trouble of the publishing once,
+// while the cycles and the output go on: a broker that refuses the
 // credentials, a journal at its cap (with the count), a disk that refuses
 // the journal.
 TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
@@ -265,7 +266,7 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     giornale.cap = 3;
     fakes::FakeWallClock wall{plant.fp.clock, WallTime{}};
     plant.profilo(0);
-    plant.richieste({"1,4,12,1;Vac", "NEXT", "0,0,Roof,0;K"});
+    plant.richieste({"1,4,12,1;Vac", "1,3,70000,0;Alto", "NEXT", "0,0,Roof,0;K"});
     plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}});
     plant.device.values[{4, 12}] = 2301;
     Piattaforma p = plant.fp.piattaforma();
@@ -288,7 +289,7 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     EXPECT_EQ(giornale.voci[0].message,
               (MqttMessage{"t/1",
                            "{\"time\": \"1970-01-01T00:00:00.100Z\", \"cycle\": 1, \"values\": "
-                           "{\"Vac\": 230.1}}",
+                           "{\"Vac\": 230.1, \"Alto\": null}}",
                            1, false}));
     cicli(3);
     client.errore.clear();
