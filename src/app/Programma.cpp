@@ -179,7 +179,7 @@ bool Programma::ImpostaPortaSeriale(std::int16_t n) {
 
     stato_.didascaliaMonitor = "Monitor RS232 [Porta COM" + profilo.com + " attiva]";
     notifica(&MainView::didascaliaMonitorCambiata);
-    stato_.statusBar = PannelliProfilo(profilo);
+    stato_.statusBar = PannelliProfilo(profilo, mbus_.LeggiRete());
     notifica(&MainView::statusBarCambiata);
 
     if (!mbus_.ApriPorta(true))

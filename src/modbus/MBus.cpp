@@ -49,6 +49,7 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
     // no longer waited for.
     portaPersa_ = false;
     if (!port_.setPortNumber(std::stoi(digits))) return false;
+    framing_ = &FramingDi(port_.linkKind());
     auto linea = LeggiImpostazioniLinea(settings);
     if (!linea || !port_.setSettings(*linea)) return false;
     port_.discardInput();
@@ -73,6 +74,8 @@ bool MBus::ApriPorta(bool apri) {
 bool MBus::ImpostaTimeOut(std::int32_t millisecondi) {
     if (millisecondi < 0 || millisecondi > TimeOutMassimo) return false;
     timeOutMs_ = millisecondi;
+    // A network port is reached within the same time as an answer.
+    port_.setConnectTimeout(Millis(millisecondi));
     return true;
 }
 
@@ -83,12 +86,24 @@ bool MBus::ImpostaRetry(std::int32_t tentativi) {
 
 void MBus::PredefinitiModbus() {
     retry_ = 1;
-    timeOutMs_ = TimeOutPredefinito;
+    ImpostaTimeOut(TimeOutPredefinito);
     silenzio_ = std::chrono::microseconds(0);
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }
 std::string MBus::LeggiSettings() const { return TestoImpostazioniLinea(port_.settings()); }
+
+std::string MBus::LeggiRete() const {
+    switch (port_.linkKind()) {
+        case LinkKind::Serial:
+            break;
+        case LinkKind::RtuOverTcp:
+            return "tcp " + port_.linkAddress();
+        case LinkKind::ModbusTcp:
+            return "mbtcp " + port_.linkAddress();
+    }
+    return {};
+}
 
 // --- Monitor ----------------------------------------------------------------
 
@@ -148,29 +163,30 @@ Bytes MBus::attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& compl
             completa = true;
             return ricevuti;
         }
-        // An exception answer is complete at five bytes: no need to wait on.
-        if (RispostaEccezione(trama, ricevuti)) return ricevuti;
+        // An exception answer is complete at its short length: no need to
+        // wait on.
+        if (framing_->eccezione(trama, ricevuti)) return ricevuti;
         if (clock_.now() >= scadenza || interrotta_) return ricevuti;
         if (port_.deviceLost()) segnaPerso();
         port_.waitForInput(scadenza);
     }
 }
 
-EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, bool completa,
-                               std::uint8_t nodo) {
+EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa,
+                               bool completa, std::uint8_t nodo) {
     if (completa) {
         bufferRisposta_ = ricevuti;
-        const EsitoTransazione esito = ControllaRisposta(trama, ricevuti);
+        const EsitoTransazione esito = framing_->controlla(trama, ricevuti);
         // More bytes behind a whole answer: two answers back to back, and
         // which one belongs to this request cannot be told.
         if (esito == EsitoTransazione::Completa &&
-            ricevuti.size() > static_cast<std::size_t>(LunghezzaRispostaA(trama)))
+            ricevuti.size() > static_cast<std::size_t>(lunghezzaAttesa))
             return EsitoTransazione::RispostaErrata;
         return esito;
     }
-    if (RispostaEccezione(trama, ricevuti)) {
+    if (framing_->eccezione(trama, ricevuti)) {
         bufferRisposta_ = ricevuti;
-        codiceEccezione_ = ricevuti[2];
+        codiceEccezione_ = ricevuti[framing_->codice()];
         return EsitoTransazione::Eccezione;
     }
     if (ricevuti.size() >= 2) {
@@ -192,16 +208,16 @@ void MBus::RegistraSaltata(std::uint8_t nodo) {
     if (monitorChanged_) monitorChanged_();
 }
 
-void MBus::armaGuardia(std::uint8_t nodo, const Bytes& trama) {
+void MBus::armaGuardia(std::uint8_t nodo, const Bytes& pdu) {
     if (nodo == 0 || silenziosi_[nodo]) return;
-    guardia_ = {true, nodo, trama, clock_.now() + Millis(timeOutMs_)};
+    guardia_ = {true, nodo, pdu, clock_.now() + Millis(timeOutMs_)};
 }
 
-void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& trama) {
+void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& pdu) {
     if (!guardia_.attiva) return;
     // Another node, or the same request again: a late answer cannot be
     // taken for a different request of the node.
-    if (guardia_.nodo != nodo || guardia_.trama == trama) {
+    if (guardia_.nodo != nodo || guardia_.pdu == pdu) {
         if (guardia_.nodo != nodo) guardia_.attiva = false;
         return;
     }
@@ -239,20 +255,24 @@ void MBus::attendiCoda(Bytes& ricevuti) {
     }
 }
 
-bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes& trama) {
+bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
+                             std::uint16_t quantita) {
     if (interrotta_) {
         esito_ = EsitoTransazione::TimeOut;
         return false;
     }
     ++contatori_.transazioni;
     riapriSePerso();
-    attendiGuardia(nodo, trama);
+    const Bytes pdu = PduLettura(funzione, indirizzo, quantita);
+    attendiGuardia(nodo, pdu);
     if (silenzio_.count() > 0 && fineUltimoScambio_) {
         const TimePoint libera = *fineUltimoScambio_ + silenzio_;
         if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
     }
     // A late answer to an earlier request must not be taken for this one.
     port_.discardInput();
+    const int lunghezzaAttesa = framing_->lunghezzaRisposta(funzione, quantita);
+    const Bytes trama = framing_->richiesta(nodo, pdu, ++transazione_);
     const bool scritta = port_.write(trama);
     const TimePoint inviata = clock_.now();
     registraRichiesta(trama);
@@ -265,7 +285,7 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
     Bytes ricevuti = attendiRisposta(trama, lunghezzaAttesa, completa);
     if (completa && nodo != 0 && silenziosi_[nodo]) attendiCoda(ricevuti);
     fineUltimoScambio_ = clock_.now();
-    esito_ = giudica(trama, ricevuti, completa, nodo);
+    esito_ = giudica(trama, ricevuti, lunghezzaAttesa, completa, nodo);
     if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
         esito_ = EsitoTransazione::ErrorePorta;
     // A wait cut short by a stop says nothing about the node.
@@ -275,7 +295,7 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
             std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata),
             clock_.now());
     registraRisposta(ricevuti, esito_);
-    if (esito_ == EsitoTransazione::TimeOut) armaGuardia(nodo, trama);
+    if (esito_ == EsitoTransazione::TimeOut) armaGuardia(nodo, pdu);
     const bool ok = esito_ == EsitoTransazione::Completa;
     if (!ok) ++contatori_.fallite;
     return ok;
@@ -285,15 +305,14 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes
 
 std::optional<std::string> MBus::LeggiHex(std::int16_t funzione, std::int32_t alto,
                                           std::int32_t basso, std::int16_t nodo) {
-    const int lunghezza = LunghezzaRisposta(funzione);
-    if (lunghezza == 0) return std::nullopt;
+    if (LunghezzaRisposta(funzione) == 0) return std::nullopt;
     const auto indirizzo = static_cast<std::uint16_t>(lowByte(alto) << 8 | lowByte(basso));
-    const auto node = static_cast<std::uint8_t>(nodo);
-    if (!EseguiTransazione(node, lunghezza,
-                           TramaLettura(node, static_cast<std::uint8_t>(funzione), indirizzo)))
+    if (!EseguiTransazione(static_cast<std::uint8_t>(nodo), static_cast<std::uint8_t>(funzione),
+                           indirizzo, 1))
         return std::nullopt;
-    if (funzione <= 2) return hexByte(bufferRisposta_[3], false);
-    return hexByte(bufferRisposta_[3], true) + hexByte(bufferRisposta_[4], true);
+    const std::size_t dati = framing_->dati();
+    if (funzione <= 2) return hexByte(bufferRisposta_[dati], false);
+    return hexByte(bufferRisposta_[dati], true) + hexByte(bufferRisposta_[dati + 1], true);
 }
 
 std::optional<std::vector<std::string>> MBus::LeggiElementi(
@@ -335,17 +354,18 @@ std::optional<double> MBus::LeggiValore32(std::int16_t funzione, std::int16_t re
 
 std::optional<Blocco> MBus::LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio,
                                         std::uint16_t quantita, std::uint8_t nodo) {
-    const int lunghezza = LunghezzaRisposta(funzione, quantita);
+    const int lunghezza = framing_->lunghezzaRisposta(funzione, quantita);
     if (lunghezza == 0 || quantita == 0) return std::nullopt;
-    const Bytes trama = TramaLettura(nodo, funzione, inizio, quantita);
     clock_.processEvents();
     bool ok = false;
     for (int tentativo = 0; tentativo < retry_ && !ok; ++tentativo)
-        ok = EseguiTransazione(nodo, lunghezza, trama);
+        ok = EseguiTransazione(nodo, funzione, inizio, quantita);
     clock_.processEvents();
     if (!ok) return std::nullopt;
+    const auto dati = static_cast<std::ptrdiff_t>(framing_->dati());
+    const auto fine = static_cast<std::ptrdiff_t>(lunghezza - static_cast<int>(framing_->coda));
     return Blocco{nodo, funzione, inizio, quantita,
-                  Bytes(bufferRisposta_.begin() + 3, bufferRisposta_.begin() + lunghezza - 2)};
+                  Bytes(bufferRisposta_.begin() + dati, bufferRisposta_.begin() + fine)};
 }
 
 }  // namespace tarvel

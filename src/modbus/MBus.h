@@ -1,7 +1,7 @@
 #pragma once
-// The Modbus-RTU master on the serial line: port configuration, one
-// request/answer exchange, and the 16-bit and 32-bit value reads with their
-// retries and scaling.
+// The Modbus master on the line: port configuration, one request/answer
+// exchange in the line's framing (RTU, or Modbus TCP on a network port),
+// and the value reads with their retries and scaling.
 
 #include <array>
 #include <chrono>
@@ -13,6 +13,7 @@
 
 #include "modbus/Blocco.h"
 #include "modbus/Esito.h"
+#include "modbus/Framing.h"
 #include "modbus/MonitorLog.h"
 #include "modbus/Salute.h"
 #include "platform/Clock.h"
@@ -47,18 +48,25 @@ class MBus {
     void PredefinitiModbus();
     std::string LeggiCommPort() const;
     std::string LeggiSettings() const;
+    // "tcp host:port" or "mbtcp host:port" for a network port; empty for a
+    // serial line.
+    std::string LeggiRete() const;
     // Text of the port's last error, for messages.
     std::string errorePorta() const { return port_.errorText(); }
     PortError erroreApertura() const { return port_.openError(); }
 
-    // One exchange: true when the expected answer arrived in time and passed
+    // One exchange of the read request for `quantita` items from
+    // `indirizzo`: true when the expected answer arrived in time and passed
     // its checks. The last esito() tells what happened.
-    bool EseguiTransazione(std::uint8_t nodo, int lunghezzaAttesa, const Bytes& trama);
+    bool EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
+                           std::uint16_t quantita);
     EsitoTransazione esito() const { return esito_; }
     // The code of the last exception answer (with esito() Eccezione).
     std::uint8_t codiceEccezione() const { return codiceEccezione_; }
-    // The bytes of the last answer that came whole or in part.
+    // The bytes of the last answer that came whole or in part, and where its
+    // data starts.
     const Bytes& BufferRisposta() const { return bufferRisposta_; }
+    std::size_t inizioDati() const { return framing_->dati(); }
 
     // The data of one item at address alto * 256 + basso as hexadecimal text;
     // nothing when the exchange failed or the function code is not 1 to 4.
@@ -126,13 +134,16 @@ class MBus {
     void segnaPerso();
     void riapriSePerso();
     Bytes attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa);
-    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, bool completa, std::uint8_t nodo);
-    void attendiGuardia(std::uint8_t nodo, const Bytes& trama);
+    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa,
+                             bool completa, std::uint8_t nodo);
+    void attendiGuardia(std::uint8_t nodo, const Bytes& pdu);
     void attendiCoda(Bytes& ricevuti);
-    void armaGuardia(std::uint8_t nodo, const Bytes& trama);
+    void armaGuardia(std::uint8_t nodo, const Bytes& pdu);
 
     SerialPort& port_;
     Clock& clock_;
+    const Framing* framing_ = &FramingRtu;
+    std::uint16_t transazione_ = 0;  // Modbus TCP: of the last request
     std::int32_t retry_ = 1;
     std::int32_t timeOutMs_ = TimeOutPredefinito;
     Notazione notazione_ = Notazione::Esadecimale;
@@ -153,13 +164,14 @@ class MBus {
     struct Guardia {
         bool attiva = false;
         std::uint8_t nodo = 0;
-        Bytes trama;
+        Bytes pdu;
         TimePoint fine{};
     };
     Guardia guardia_;
     // Nodes whose guard saw nothing in this cycle: silent, not slow.
     std::array<bool, 256> silenziosi_{};
-    // A device that went away while open: reopened at most once a second.
+    // A device that went away while open, or a connection that dropped:
+    // reopened at most once a second.
     bool portaPersa_ = false;
     TimePoint ultimoTentativo_{};
 };

@@ -111,7 +111,8 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
     return {};
 }
 
-std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& p) {
+std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& p, const std::string& rete) {
+    if (!rete.empty()) return {"COM " + p.com, rete, "", "", "", ""};
     return {"COM " + p.com,
             p.settings,
             std::string("Handshaking: ") + TestiHandshaking[p.handshaking],
@@ -137,6 +138,8 @@ std::string DescriviErrorePorta(const PortError& e) {
                                           " $USER, poi un nuovo accesso)");
         case PortFault::InUse:
             return d + " è già in uso da un altro programma";
+        case PortFault::NoConnection:
+            return "nessuna connessione con " + d + sistema;
         case PortFault::None:
         case PortFault::Other:
             break;

@@ -71,8 +71,11 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi);
 // that the port took each value as written. Does not open the port.
 ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& profilo);
 
-// The six status-bar panels that show an applied profile.
-std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& profilo);
+// The six status-bar panels that show an applied profile; on a network
+// port (`rete`, "tcp host:port") it stands for the line settings, which do
+// not apply, nor do the handshaking and the modem lines.
+std::array<std::string, 6> PannelliProfilo(const ProfiloSeriale& profilo,
+                                           const std::string& rete = {});
 
 // Why a device could not be opened, in Italian.
 std::string DescriviErrorePorta(const PortError& errore);

@@ -21,12 +21,22 @@ Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, c
     return frame;
 }
 
+namespace {
+std::uint8_t alto(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
+std::uint8_t basso(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+std::uint16_t parola(const Bytes& b, std::size_t i) {
+    return static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]);
+}
+}  // namespace
+
+Bytes PduLettura(std::uint8_t funzione, std::uint16_t indirizzo, std::uint16_t quantita) {
+    return {funzione, alto(indirizzo), basso(indirizzo), alto(quantita), basso(quantita)};
+}
+
 Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t address,
                    std::uint16_t quantita) {
-    return CostruisciTrama(
-        8, nodo, funzione,
-        {static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF),
-         static_cast<std::uint8_t>(quantita >> 8), static_cast<std::uint8_t>(quantita & 0xFF)});
+    const Bytes pdu = PduLettura(funzione, address, quantita);
+    return CostruisciTrama(8, nodo, funzione, Bytes(pdu.begin() + 1, pdu.end()));
 }
 
 int LunghezzaRisposta(int funzione, int quantita) {
@@ -71,6 +81,42 @@ EsitoTransazione ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti
 bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta) {
     return richiesta.size() >= 2 && risposta.size() == 5 && risposta[0] == richiesta[0] &&
            risposta[1] == (richiesta[1] | 0x80) && crcMatches(risposta);
+}
+
+Bytes TramaTcp(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione) {
+    const auto lunghezza = static_cast<std::uint16_t>(pdu.size() + 1);
+    Bytes frame;
+    frame.reserve(7 + pdu.size());
+    for (std::uint8_t b : {alto(transazione), basso(transazione), std::uint8_t{0}, std::uint8_t{0},
+                           alto(lunghezza), basso(lunghezza), unita})
+        frame.push_back(b);
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    return frame;
+}
+
+namespace {
+// Header fields that an answer shares with its request; `seguono` is the
+// length the answer's header must give.
+bool stessaIntestazione(const Bytes& richiesta, const Bytes& risposta, int seguono) {
+    return richiesta.size() >= 12 && risposta.size() >= 9 &&
+           parola(risposta, 0) == parola(richiesta, 0) && parola(risposta, 2) == 0 &&
+           parola(risposta, 4) == seguono && risposta[6] == richiesta[6];
+}
+}  // namespace
+
+EsitoTransazione ControllaRispostaTcp(const Bytes& richiesta, const Bytes& risposta) {
+    if (richiesta.size() < 12) return EsitoTransazione::RispostaErrata;
+    // The same data as the RTU answer, between the header and no CRC.
+    const int dati = LunghezzaRisposta(richiesta[7], parola(richiesta, 10)) - 5;
+    if (dati < 0 || !stessaIntestazione(richiesta, risposta, dati + 3) ||
+        risposta[7] != richiesta[7] || risposta[8] != dati)
+        return EsitoTransazione::RispostaErrata;
+    return EsitoTransazione::Completa;
+}
+
+bool RispostaEccezioneTcp(const Bytes& richiesta, const Bytes& risposta) {
+    return risposta.size() == 9 && stessaIntestazione(richiesta, risposta, 3) &&
+           risposta[7] == (richiesta[7] | 0x80);
 }
 
 std::chrono::microseconds SilenzioTraTrame(int baud) {

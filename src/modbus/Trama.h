@@ -1,6 +1,6 @@
 #pragma once
-// Modbus-RTU frames: the read request with its CRC, and the check of an
-// answer before its data is used.
+// Modbus frames: the read request, RTU with its CRC or Modbus TCP with its
+// MBAP header, and the check of an answer before its data is used.
 
 #include <chrono>
 #include <cstdint>
@@ -21,7 +21,10 @@ std::chrono::microseconds SilenzioTraTrame(int baud);
 // node, function, data[0 .. length-5], CRC low, CRC high.
 Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati);
 
-// The read request for `quantita` items from a 16-bit address.
+// The protocol data unit of a read request: function, address, quantity.
+Bytes PduLettura(std::uint8_t funzione, std::uint16_t indirizzo, std::uint16_t quantita);
+
+// The RTU read request for `quantita` items from a 16-bit address.
 Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
                    std::uint16_t quantita = 1);
 
@@ -39,5 +42,15 @@ EsitoTransazione ControllaRisposta(const Bytes& richiesta, const Bytes& risposta
 // True for a complete exception answer to the request: node, function code
 // + 0x80, exception code, valid CRC.
 bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta);
+
+// Modbus TCP: transaction identifier, protocol 0, the length of what
+// follows, the unit identifier (the node), then the PDU; no CRC.
+Bytes TramaTcp(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione);
+// Checks a complete-length answer against its MBAP read request:
+// transaction, protocol, length, unit, function code and byte count.
+// Completa or RispostaErrata.
+EsitoTransazione ControllaRispostaTcp(const Bytes& richiesta, const Bytes& risposta);
+// True for a complete MBAP exception answer to the request.
+bool RispostaEccezioneTcp(const Bytes& richiesta, const Bytes& risposta);
 
 }  // namespace tarvel

@@ -1,6 +1,8 @@
 #pragma once
 // The one serial line. Settings are given to the closed port and take effect
-// when it opens, like the port control the program was designed around.
+// when it opens, like the port control the program was designed around. The
+// line may also be a network port that carries its frames (an Ethernet
+// gateway); the line settings do not apply to it.
 
 #include <cstdint>
 #include <string>
@@ -27,6 +29,10 @@ struct LineSettings {
 
 enum class Handshake { None = 0, XonXoff = 1, RtsCts = 2, RtsCtsXonXoff = 3 };
 
+// What carries the line: a serial device, a TCP connection with the bytes
+// of the serial line, or a TCP connection in the Modbus TCP framing.
+enum class LinkKind { Serial, RtuOverTcp, ModbusTcp };
+
 // Why the port could not be opened (or, without opening it, would not be).
 enum class PortFault {
     None,
@@ -34,6 +40,7 @@ enum class PortFault {
     NotCharDevice,  // something that is no terminal device
     AccessDenied,   // this user may not read and write it
     InUse,          // another program holds it
+    NoConnection,   // a network port that could not be reached
     Other,          // any other failure: see the system's words
 };
 
@@ -59,6 +66,13 @@ class SerialPort {
     virtual void setNullDiscard(bool on) = 0;
     virtual void setDtr(bool on) = 0;
     virtual void setRts(bool on) = 0;
+
+    // What the current port number names, and for a network port its
+    // "host:port".
+    virtual LinkKind linkKind() const { return LinkKind::Serial; }
+    virtual std::string linkAddress() const { return {}; }
+    // The longest a network port's opening may take, name lookup included.
+    virtual void setConnectTimeout(Millis) {}
 
     // Opening a missing device, or one that another program holds, fails.
     virtual bool open() = 0;

@@ -5,10 +5,12 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -18,6 +20,7 @@
 #include <utility>
 
 #include "platform/posix/BaudRate.h"
+#include "platform/posix/TcpConnection.h"
 
 namespace tarvel {
 namespace {
@@ -27,6 +30,10 @@ constexpr int HighestPortNumber = 255;
 // control held) before it fails.
 constexpr int WriteStallMs = 1000;
 const char* const DeviceGone = "Device disappeared from the system";
+const char* const ConnectionClosed = "Connection closed by the other end";
+// A time-out of 0 asks for no answer wait, not for a connection that can
+// never be made.
+constexpr Millis ShortestConnect{100};
 
 struct Speed {
     int baud;
@@ -142,8 +149,30 @@ bool PosixSerialPort::setPortNumber(int number) {
         fail("Invalid port number");
         return false;
     }
+    const std::string device = resolver_(number);
+    std::string error;
+    if (IsNetworkDevice(device) && !ParseNetworkAddress(device, error)) {
+        fail(error);
+        return false;
+    }
     number_ = number;
     return true;
+}
+
+LinkKind PosixSerialPort::linkKind() const {
+    std::string error;
+    const auto address = ParseNetworkAddress(devicePath(), error);
+    return address ? address->kind : LinkKind::Serial;
+}
+
+std::string PosixSerialPort::linkAddress() const {
+    std::string error;
+    const auto address = ParseNetworkAddress(devicePath(), error);
+    return address ? address->text() : std::string();
+}
+
+void PosixSerialPort::setConnectTimeout(Millis limit) {
+    connectTimeout_ = std::max(limit, ShortestConnect);
 }
 
 bool PosixSerialPort::setSettings(const LineSettings& line) {
@@ -176,6 +205,7 @@ bool PosixSerialPort::open() {
         fail("Invalid port number");
         return failOpen({PortFault::NoDevice, {}, error_, {}});
     }
+    if (IsNetworkDevice(path)) return openNetwork(path);
     char* real = ::realpath(path.c_str(), nullptr);
     const std::string target = real ? real : path;
     std::free(real);
@@ -208,6 +238,25 @@ bool PosixSerialPort::open() {
     return true;
 }
 
+// None of the line settings applies to a connection.
+bool PosixSerialPort::openNetwork(const std::string& device) {
+    std::string error;
+    const auto address = ParseNetworkAddress(device, error);
+    Connection connection;
+    if (address) connection = ConnectTcp(*address, connectTimeout_);
+    if (connection.fd < 0) {
+        fail(address ? connection.error : error);
+        return failOpen({PortFault::NoConnection, device, error_, {}});
+    }
+    fd_ = connection.fd;
+    open_ = true;
+    lost_ = false;
+    socket_ = true;
+    openError_ = {};
+    buffer_.clear();
+    return true;
+}
+
 bool PosixSerialPort::failOpen(PortError error) {
     openError_ = std::move(error);
     return false;
@@ -218,6 +267,12 @@ bool PosixSerialPort::checkDevice() {
     if (path.empty()) {
         fail("Invalid port number");
         return failOpen({PortFault::NoDevice, {}, error_, {}});
+    }
+    // A network port is only reached by connecting to it.
+    if (std::string error; IsNetworkDevice(path)) {
+        if (ParseNetworkAddress(path, error)) return true;
+        fail(error);
+        return failOpen({PortFault::NoConnection, path, error_, {}});
     }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
@@ -275,6 +330,7 @@ void PosixSerialPort::close() {
     release();
     open_ = false;
     lost_ = false;
+    socket_ = false;
     buffer_.clear();
 }
 
@@ -311,14 +367,19 @@ void PosixSerialPort::takeIn() {
         if (n > 0) {
             for (ssize_t i = 0; i < n; ++i) {
                 const std::uint8_t b = chunk[static_cast<std::size_t>(i)];
-                if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
+                if (!(nullDiscard_ && !socket_ && b == 0)) buffer_.push_back(b);
             }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        if (n == 0 && !hungUp()) return;
-        markLost(n == 0 || DeviceGoneError(errno) ? DeviceGone : std::strerror(errno));
+        // End of file on a socket is the other end closing; on a terminal
+        // it may be nothing.
+        if (n == 0 && !socket_ && !hungUp()) return;
+        if (n == 0)
+            markLost(socket_ ? ConnectionClosed : DeviceGone);
+        else
+            markLost(DeviceGoneError(errno) ? DeviceGone : std::strerror(errno));
         return;
     }
 }
@@ -326,8 +387,9 @@ void PosixSerialPort::takeIn() {
 // Flushing a terminal's input also restarts the kernel's receive worker, a
 // task switch on every transaction: flush only when bytes are waiting.
 void PosixSerialPort::discardInput() {
+    if (socket_) takeIn();
     buffer_.clear();
-    if (fd_ >= 0 && inputPending()) ::tcflush(fd_, TCIFLUSH);
+    if (fd_ >= 0 && !socket_ && inputPending()) ::tcflush(fd_, TCIFLUSH);
 }
 
 std::size_t PosixSerialPort::bytesWaiting() {
@@ -342,7 +404,10 @@ bool PosixSerialPort::write(const Bytes& bytes) {
     }
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+        // A socket whose other end has gone must not raise SIGPIPE.
+        const ssize_t n = socket_
+                              ? ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)
+                              : ::write(fd_, bytes.data() + sent, bytes.size() - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
@@ -357,6 +422,8 @@ bool PosixSerialPort::write(const Bytes& bytes) {
         const int error = errno;
         if (DeviceGoneError(error))
             markLost(DeviceGone);
+        else if (socket_ && (error == EPIPE || error == ECONNRESET))
+            markLost(std::strerror(error));
         else
             fail(std::strerror(error));
         return false;

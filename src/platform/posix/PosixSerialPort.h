@@ -1,11 +1,12 @@
 #pragma once
-// The serial line on the device's descriptor and termios. Settings are kept
+// The serial line on the device's descriptor and termios, or on a TCP
+// socket when the device text names a network port. Settings are kept
 // while the port is closed and applied when it opens; received bytes pass
 // through an internal buffer that drops zero bytes when the filter is on.
 // The device is taken exclusively, and a device that goes away while open
-// (an adapter unplugged, a hung-up terminal) is noticed in one place and
-// released. Waits block in poll(2) on the descriptor, and on one more
-// descriptor when asked.
+// (an adapter unplugged, a hung-up terminal, a connection closed by the
+// gateway) is noticed in one place and released. Waits block in poll(2) on
+// the descriptor, and on one more descriptor when asked.
 
 #include <functional>
 #include <string>
@@ -35,6 +36,10 @@ class PosixSerialPort : public SerialPort {
     void setNullDiscard(bool on) override { nullDiscard_ = on; }
     void setDtr(bool on) override { dtr_ = on; }
     void setRts(bool on) override { rts_ = on; }
+
+    LinkKind linkKind() const override;
+    std::string linkAddress() const override;
+    void setConnectTimeout(Millis limit) override;
 
     bool open() override;
     void close() override;
@@ -75,6 +80,7 @@ class PosixSerialPort : public SerialPort {
     virtual void descriptorClosing() {}
 
   private:
+    bool openNetwork(const std::string& device);
     bool configure();
     void applyModemLines();
     bool hungUp() const;
@@ -93,6 +99,8 @@ class PosixSerialPort : public SerialPort {
     bool rts_ = false;
     bool open_ = false;
     bool lost_ = false;
+    bool socket_ = false;  // open on a network port
+    Millis connectTimeout_{800};
     Bytes buffer_;
     std::string error_;
     PortError openError_;
