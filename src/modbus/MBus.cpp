@@ -53,11 +53,15 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
     auto linea = LeggiImpostazioniLinea(settings);
     if (!linea || !port_.setSettings(*linea)) return false;
     port_.discardInput();
-    port_.setHandshake(handshaking >= 0 && handshaking <= 3 ? static_cast<Handshake>(handshaking)
-                                                            : Handshake::None);
-    port_.setNullDiscard(nullDiscard);
-    port_.setDtr(dtr);
-    port_.setRts(rts);
+    // Flow control, the zero-byte filter and the modem lines belong to a
+    // serial line; on a network port zero bytes are data.
+    const bool seriale = port_.linkKind() == LinkKind::Serial;
+    port_.setHandshake(seriale && handshaking >= 0 && handshaking <= 3
+                           ? static_cast<Handshake>(handshaking)
+                           : Handshake::None);
+    port_.setNullDiscard(seriale && nullDiscard);
+    port_.setDtr(seriale && dtr);
+    port_.setRts(seriale && rts);
     return true;
 }
 

@@ -367,7 +367,7 @@ void PosixSerialPort::takeIn() {
         if (n > 0) {
             for (ssize_t i = 0; i < n; ++i) {
                 const std::uint8_t b = chunk[static_cast<std::size_t>(i)];
-                if (!(nullDiscard_ && !socket_ && b == 0)) buffer_.push_back(b);
+                if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
             }
             continue;
         }
