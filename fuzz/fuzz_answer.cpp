@@ -8,6 +8,8 @@
 // recomputed both with CalcolaCRC and with an independent nibble table. An
 // exception answer is recognised exactly when it is one. The data of an
 // accepted answer gives every item the request asked for, and nothing else.
+// The same bytes are checked as the answer to the request in the Modbus TCP
+// framing, with the address as its transaction identifier.
 
 #include <cstdint>
 #include <cstdlib>
@@ -136,5 +138,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(tarvel::RispostaEccezione(request, answer) == exception);
 
     if (result == EsitoTransazione::Completa) checkItems(answer, node, function, address, quantity);
+
+    const Bytes mbap = tarvel::TramaTcp(node, Bytes(request.begin() + 1, request.end() - 2), address);
+    require(mbap == Bytes({request[2], request[3], 0, 0, 0, 6, node, function, request[2],
+                           request[3], request[4], request[5]}));
+    auto header = [&](int follows) {
+        return answer.size() >= 9 && answer[0] == mbap[0] && answer[1] == mbap[1] &&
+               answer[2] == 0 && answer[3] == 0 && (answer[4] << 8 | answer[5]) == follows &&
+               answer[6] == node;
+    };
+    const int dataBytes = expected - 5;
+    const bool tcpMatches = expected > 0 && header(dataBytes + 3) && answer[7] == function &&
+                            answer[8] == dataBytes;
+    require(tarvel::ControllaRispostaTcp(mbap, answer) ==
+            (tcpMatches ? EsitoTransazione::Completa : EsitoTransazione::RispostaErrata));
+    require(tarvel::RispostaEccezioneTcp(mbap, answer) ==
+            (answer.size() == 9 && header(3) && answer[7] == (function | 0x80)));
     return 0;
 }
