@@ -79,7 +79,7 @@ AddressList Resolve(const NetworkAddress& address, std::chrono::steady_clock::ti
     // A numeric address needs no lookup and no thread.
     if (::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) == 0)
         return {found, ::freeaddrinfo};
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    hints.ai_flags = AI_NUMERICSERV;
     auto lookup = std::make_shared<Lookup>();
     std::thread([lookup, host = address.host, service, hints] {
         addrinfo* list = nullptr;
