@@ -1,6 +1,6 @@
 #pragma once
 // The named pipe through which a test drives the simulator, one command per
-// line ("unplug", "plug", "reload").
+// line ("unplug", "plug", "reload", "drop").
 
 #include <string>
 #include <vector>

@@ -27,7 +27,7 @@ ModbusBridge::~ModbusBridge() {
     if (ourEnd_ >= 0) ::close(ourEnd_);
 }
 
-bool ModbusBridge::open(std::string& error) {
+bool ModbusBridge::open(Framing framing, std::string& error) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         error = std::string("socketpair: ") + std::strerror(errno);
@@ -37,8 +37,10 @@ bool ModbusBridge::open(std::string& error) {
     ourEnd_ = ends[1];
     MakeNonBlocking(libraryEnd_);
     MakeNonBlocking(ourEnd_);
-    // The device name is never opened: the context works on the socket.
-    context_ = modbus_new_rtu("simulated-line", 9600, 'N', 8, 1);
+    // The device name and the address are never opened: the context works
+    // on the socket.
+    context_ = framing == Framing::Rtu ? modbus_new_rtu("simulated-line", 9600, 'N', 8, 1)
+                                       : modbus_new_tcp("127.0.0.1", MODBUS_TCP_DEFAULT_PORT);
     if (context_ == nullptr || modbus_set_socket(context_, libraryEnd_) != 0) {
         error = std::string("libmodbus: ") + modbus_strerror(errno);
         return false;
@@ -72,7 +74,7 @@ Bytes ModbusBridge::receive(std::uint8_t node, std::span<const std::uint8_t> fra
         error = std::strerror(errno);
         return {};
     }
-    std::uint8_t request[MODBUS_RTU_MAX_ADU_LENGTH];
+    std::uint8_t request[MODBUS_MAX_ADU_LENGTH];
     const int length = modbus_receive(context_, request);
     const int cause = errno;
     rest = take(libraryEnd_);
@@ -88,7 +90,7 @@ Bytes ModbusBridge::reply(const Bytes& request, modbus_mapping_t* mapping) {
     if (modbus_reply(context_, request.data(), static_cast<int>(request.size()), mapping) <= 0) {
         return {};
     }
-    Bytes answer(MODBUS_RTU_MAX_ADU_LENGTH);
+    Bytes answer(MODBUS_MAX_ADU_LENGTH);
     const ssize_t count = ::read(ourEnd_, answer.data(), answer.size());
     answer.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
     return answer;

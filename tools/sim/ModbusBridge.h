@@ -5,6 +5,8 @@
 // the simulator hands it one frame at a time through a socket pair, with the
 // frame's node set as the context's slave, and takes the answer back the
 // same way before it goes out on the pty (where faults and delays apply).
+// A bridge of Modbus TCP does the same with MBAP requests; its context
+// answers whatever unit a request names.
 
 #include <modbus.h>
 
@@ -17,6 +19,10 @@
 namespace tarvel::sim {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// How requests and answers are framed: RTU (node, PDU, CRC) or Modbus TCP
+// (MBAP header with the unit, PDU).
+enum class Framing { Rtu, Tcp };
 
 struct MappingDeleter {
     void operator()(modbus_mapping_t* mapping) const { modbus_mapping_free(mapping); }
@@ -33,7 +39,7 @@ class ModbusBridge {
     ModbusBridge& operator=(const ModbusBridge&) = delete;
     ~ModbusBridge();
 
-    bool open(std::string& error);
+    bool open(Framing framing, std::string& error);
 
     // Lets libmodbus receive `frame` as a request to `node`. Returns the
     // request it accepted or an empty vector, with the reason in `error`.

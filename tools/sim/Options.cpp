@@ -7,9 +7,11 @@ namespace tarvel::sim {
 
 const char* const kHelpText = R"(Usage: tarvel-sim [OPTIONS]
 
-Simulates Modbus-RTU slave devices on a pseudo-terminal. The first line on
-stdout is the path of the pty's slave side (/dev/pts/N): open it as the
-serial port. Messages go to stderr.
+Simulates Modbus-RTU slave devices on a pseudo-terminal and, when asked,
+over TCP. The first line on stdout is the path of the pty's slave side
+(/dev/pts/N): open it as the serial port. With --tcp and --rtu-tcp the lines
+"tcp 127.0.0.1:PORT" and "rtu-tcp 127.0.0.1:PORT" follow, in this order,
+with the port actually bound. Messages go to stderr.
 
 Options:
   --map FILE         register map and faults (format below)
@@ -22,8 +24,19 @@ Options:
                        plug     open a new pty, point --link at it and
                                 print its path on stdout
                        reload   read the map file again
+                       drop     close every network connection (the
+                                listeners stay open: clients may
+                                connect again at once)
+  --tcp PORT         also serve the nodes as a Modbus TCP server on
+                     127.0.0.1:PORT (0: a free port); the unit identifier
+                     of a request is its node
+  --rtu-tcp PORT     also take RTU frames over TCP on 127.0.0.1:PORT (0: a
+                     free port), as a serial device server passes them on:
+                     each connection is a line of its own, its frames
+                     delimited, damaged and timed as on the pty
   --seed N           seed of the random parts of live values (default 1)
-  --baud N           emulate wire time: each answer leaves
+  --baud N           emulate wire time on the pty and the --rtu-tcp
+                     connections (not on --tcp): each answer leaves
                      (request bytes + answer bytes) * bits / N seconds
                      after the request arrived
   --bits 10|11       bits per byte on the wire for --baud (default 10)
@@ -37,7 +50,9 @@ Signals: SIGUSR1 reads the map file again; SIGTERM and SIGINT end the
 simulator (exit code 0, link and control pipe removed).
 
 Requests with a bad CRC, for nodes not served, or broadcast (node 0) get no
-answer. Function codes 1, 2, 3, 4, 5, 6, 15 and 16 are served from the map;
+answer. Modbus TCP requests are delimited by the length in their header
+(several in one packet are each answered); a length below 2 or above 254
+closes the connection. Function codes 1, 2, 3, 4, 5, 6, 15 and 16 are served from the map;
 writes change the value until the next reload (live values ignore them).
 
 Map file: one statement per line; '#' starts a comment; numbers are decimal
@@ -87,10 +102,18 @@ or 0x hex.
       partial K          only the first K bytes of the answer
       delay MS           wait MS ms more before answering (delays add up);
                          a node answers in turn, so its answers to later
-                         requests wait for the delayed one
+                         requests on the same pty or connection wait for
+                         the delayed one
       stray [BYTE]       one byte (default 0xFF) before the answer
-      Damage is applied in this order: exception, wrongnode, badcrc,
-      partial, stray. For each kind the last matching line wins.
+      wrongtid           Modbus TCP only: the answer's transaction
+                         identifier is the request's + 1
+      Damage is applied in this order: exception, wrongnode, wrongtid,
+      badcrc, partial, stray. For each kind the last matching line wins.
+      On Modbus TCP (--tcp) the answer has an MBAP header and no CRC:
+      exception gives the header (same transaction identifier, length 3)
+      with unit N, function + 0x80, CODE; wrongnode puts M in the unit
+      identifier; partial keeps the first K bytes counted from the header;
+      stray goes before the header; badcrc is ignored there.
 
 Example:
   node 1
@@ -137,6 +160,9 @@ bool TakeValue(std::string_view name, std::string_view value, Options& options) 
     } else if (name == "--bits") {
         if (!ToInteger(value, 10, 11, number)) return false;
         options.bitsPerByte = static_cast<int>(number);
+    } else if (name == "--tcp" || name == "--rtu-tcp") {
+        if (!ToInteger(value, 0, 65535, number)) return false;
+        (name == "--tcp" ? options.tcpPort : options.rtuTcpPort) = static_cast<int>(number);
     } else if (name == "--hour") {
         double hour = 0;
         if (!ToReal(value, 0, 24, hour)) return false;
@@ -148,8 +174,8 @@ bool TakeValue(std::string_view name, std::string_view value, Options& options) 
 }
 
 bool TakesValue(std::string_view name) {
-    for (std::string_view option :
-         {"--map", "--link", "--control", "--node", "--seed", "--baud", "--bits", "--hour"}) {
+    for (std::string_view option : {"--map", "--link", "--control", "--node", "--seed", "--baud",
+                                    "--bits", "--hour", "--tcp", "--rtu-tcp"}) {
         if (name == option) return true;
     }
     return false;

@@ -17,6 +17,8 @@ struct Options {
     int baud = 0;  // 0: no wire time
     int bitsPerByte = 10;
     std::optional<double> hour;
+    std::optional<int> tcpPort;     // Modbus TCP server on 127.0.0.1
+    std::optional<int> rtuTcpPort;  // RTU frames over TCP on 127.0.0.1
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -33,7 +33,8 @@
 //   fault N [TABLE ADDR] KIND [ARG]     TABLE is coil, discrete, holding or
 //       input; with it the fault applies only to requests whose range covers
 //       ADDR in that table. KIND: silent | exception CODE | badcrc |
-//       wrongnode [NODE] | partial BYTES | delay MS | stray [BYTE]
+//       wrongnode [NODE] | partial BYTES | delay MS | stray [BYTE] |
+//       wrongtid (Modbus TCP answers only: transaction identifier + 1)
 //
 // Every node has all 65536 items of each table; items not listed read 0.
 
@@ -257,6 +258,7 @@ constexpr FaultWord kFaultWords[] = {
     {"partial", FaultKind::Partial, true, true, 0, 255},
     {"delay", FaultKind::Delay, true, true, 0, 60000},
     {"stray", FaultKind::Stray, true, false, 0, 255},
+    {"wrongtid", FaultKind::WrongTid, false, false, 0, 0},
 };
 
 // KIND [ARG] from tokens[first]; the fault's node is already set.
@@ -390,6 +392,9 @@ FaultSet FaultsFor(const PlantMap& map, int node, std::optional<Table> table, st
                 break;
             case FaultKind::Stray:
                 set.stray = fault.argument;
+                break;
+            case FaultKind::WrongTid:
+                set.wrongTid = true;
                 break;
         }
     }

@@ -48,7 +48,7 @@ struct NodeMap {
     CounterSpec counter;
 };
 
-enum class FaultKind { Silent, Exception, BadCrc, WrongNode, Partial, Delay, Stray };
+enum class FaultKind { Silent, Exception, BadCrc, WrongNode, Partial, Delay, Stray, WrongTid };
 
 struct Fault {
     int node = 0;
@@ -70,6 +70,7 @@ struct FaultSet {
     std::optional<int> exception;
     bool badCrc = false;
     std::optional<int> wrongNode;
+    bool wrongTid = false;  // Modbus TCP answers only
     std::optional<int> partial;
     std::optional<int> stray;
     int delayMs = 0;

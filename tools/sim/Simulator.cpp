@@ -42,11 +42,12 @@ void Store(modbus_mapping_t* mapping, Table table, std::uint16_t address, std::u
     }
 }
 
-// Quantity of items a request works on (function codes with a table).
-int QuantityOf(const Bytes& request) {
-    const int function = request[1];
+// Quantity of items a request works on (function codes with a table); its
+// PDU starts at `pdu`.
+int QuantityOf(const Bytes& request, std::size_t pdu) {
+    const int function = request[pdu];
     if (function == 5 || function == 6) return 1;
-    return (request[4] << 8) | request[5];
+    return (request[pdu + 3] << 8) | request[pdu + 4];
 }
 
 }  // namespace
@@ -70,9 +71,11 @@ int Simulator::run() {
 
 bool Simulator::setUp() {
     std::string error;
-    // A test that stops reading the pty must not end the simulator.
+    // A test that stops reading the pty, or closes its connection, must not
+    // end the simulator.
     std::signal(SIGPIPE, SIG_IGN);
-    if (!SignalPipe::Install({SIGTERM, SIGINT, SIGUSR1}) || !bridge_.open(error)) {
+    if (!SignalPipe::Install({SIGTERM, SIGINT, SIGUSR1}) || !bridge_.open(Framing::Rtu, error) ||
+        !tcpBridge_.open(Framing::Tcp, error)) {
         log(error.empty() ? std::string("signal set-up failed") : error);
         return false;
     }
@@ -81,10 +84,18 @@ bool Simulator::setUp() {
         log(error);
         return false;
     }
-    return plug();
+    // The listeners' lines follow the pty's, which tests read first.
+    return plug() && (!options_.tcpPort || listen(tcpListener_, *options_.tcpPort, "tcp")) &&
+           (!options_.rtuTcpPort || listen(rtuTcpListener_, *options_.rtuTcpPort, "rtu-tcp"));
 }
 
 void Simulator::tearDown() {
+    for (const auto& [number, line] : lines_) {
+        if (number != kPty) ::close(line.fd);
+    }
+    lines_.clear();
+    tcpListener_.close();
+    rtuTcpListener_.close();
     pty_.close();
     if (!options_.link.empty()) RemoveLink(options_.link);
     control_.remove();
@@ -129,6 +140,7 @@ bool Simulator::plug() {
         return false;
     }
     if (!options_.link.empty() && !PointLink(options_.link, pty_.slavePath(), error)) log(error);
+    lines_[kPty] = Line{pty_.master(), Framing::Rtu, "pty", {}, {}};
     std::printf("%s\n", pty_.slavePath().c_str());
     std::fflush(stdout);
     log("plugged in at " + pty_.slavePath());
@@ -139,37 +151,100 @@ void Simulator::unplug() {
     if (!pty_.isOpen()) return;
     pty_.close();
     if (!options_.link.empty()) RemoveLink(options_.link);
-    incoming_.clear();
-    outgoing_.clear();
+    forget(kPty);
     log("unplugged");
+}
+
+bool Simulator::listen(Listener& listener, int port, const char* kind) {
+    std::string error;
+    if (!listener.open(port, error)) {
+        log(error);
+        return false;
+    }
+    std::printf("%s 127.0.0.1:%d\n", kind, listener.port());
+    std::fflush(stdout);
+    log(std::string(kind) + ": listening on 127.0.0.1:" + std::to_string(listener.port()));
+    return true;
+}
+
+void Simulator::accept(const Listener& listener, Framing framing) {
+    for (int fd; (fd = listener.accept()) >= 0;) {
+        const int number = nextLine_++;
+        const std::string name =
+            (framing == Framing::Tcp ? "tcp " : "rtu-tcp ") + std::to_string(number);
+        lines_[number] = Line{fd, framing, name, {}, {}};
+        log(name + ": connected");
+    }
+}
+
+// The line goes with the answers still due on it.
+void Simulator::forget(int line) {
+    lines_.erase(line);
+    std::erase_if(outgoing_, [line](const Outgoing& item) { return item.line == line; });
+}
+
+void Simulator::closeConnection(int line, const std::string& why) {
+    log(lines_.at(line).name + ": " + why + ", connection closed");
+    ::close(lines_.at(line).fd);
+    forget(line);
+}
+
+void Simulator::drop() {
+    std::vector<int> connections;
+    for (const auto& [number, line] : lines_) {
+        if (number != kPty) connections.push_back(number);
+    }
+    for (int number : connections) closeConnection(number, "drop");
+    log("drop: " + std::to_string(connections.size()) + " network connection(s) closed");
 }
 
 void Simulator::serve() {
     while (!stopping_) {
-        pollfd fds[3];
-        nfds_t count = 0;
-        fds[count++] = {SignalPipe::fd(), POLLIN, 0};
-        const int controlAt = control_.fd() >= 0 ? static_cast<int>(count) : -1;
-        if (controlAt >= 0) fds[count++] = {control_.fd(), POLLIN, 0};
-        const int ptyAt = pty_.isOpen() ? static_cast<int>(count) : -1;
-        if (ptyAt >= 0) fds[count++] = {pty_.master(), POLLIN, 0};
+        std::vector<pollfd> fds;
+        const auto watch = [&fds](int fd) {
+            if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+        };
+        const auto ready = [&fds](int fd) {
+            return std::any_of(fds.begin(), fds.end(),
+                               [fd](const pollfd& p) { return p.fd == fd && p.revents != 0; });
+        };
+        watch(SignalPipe::fd());
+        watch(control_.fd());
+        watch(tcpListener_.fd());
+        watch(rtuTcpListener_.fd());
+        std::vector<std::pair<int, int>> polled;  // line number, fd
+        for (const auto& [number, line] : lines_) {
+            watch(line.fd);
+            polled.emplace_back(number, line.fd);
+        }
 
-        if (::poll(fds, count, pollTimeout(std::chrono::steady_clock::now())) < 0 &&
+        if (::poll(fds.data(), fds.size(), pollTimeout(std::chrono::steady_clock::now())) < 0 &&
             errno != EINTR) {
             log(std::string("poll: ") + std::strerror(errno));
             return;
         }
-        // The pty is read before commands run, while it is the one polled.
-        if (ptyAt >= 0 && fds[ptyAt].revents != 0) readPty(std::chrono::steady_clock::now());
-        if (fds[0].revents != 0) readSignals();
-        if (controlAt >= 0 && fds[controlAt].revents != 0) {
+        // The lines are read before commands run, while they are the ones
+        // polled; reading one closes no other.
+        for (const auto& [number, fd] : polled) {
+            if (ready(fd) && lines_.contains(number)) {
+                readLine(number, std::chrono::steady_clock::now());
+            }
+        }
+        if (ready(SignalPipe::fd())) readSignals();
+        if (ready(control_.fd())) {
             for (const auto& line : control_.readLines()) runCommand(line);
         }
+        if (ready(tcpListener_.fd())) accept(tcpListener_, Framing::Tcp);
+        if (ready(rtuTcpListener_.fd())) accept(rtuTcpListener_, Framing::Rtu);
         const auto now = std::chrono::steady_clock::now();
-        if (!incoming_.empty() && now - lastByte_ >= kMinimumGap) {
+        for (auto& [number, line] : lines_) {
+            if (line.framing != Framing::Rtu || line.incoming.empty() ||
+                now - line.lastByte < kMinimumGap) {
+                continue;
+            }
             Bytes frame;
-            frame.swap(incoming_);
-            handleFrame(frame, lastByte_);
+            frame.swap(line.incoming);
+            handleFrame(number, frame, line.lastByte);
         }
         sendDue(std::chrono::steady_clock::now());
     }
@@ -177,32 +252,67 @@ void Simulator::serve() {
 
 int Simulator::pollTimeout(SteadyTime now) const {
     std::optional<SteadyTime> next;
-    if (!incoming_.empty()) next = lastByte_ + kMinimumGap;
-    if (!outgoing_.empty()) {
-        next = next ? std::min(*next, outgoing_.front().due) : outgoing_.front().due;
+    const auto consider = [&next](SteadyTime when) { next = next ? std::min(*next, when) : when; };
+    for (const auto& [number, line] : lines_) {
+        if (line.framing == Framing::Rtu && !line.incoming.empty()) {
+            consider(line.lastByte + kMinimumGap);
+        }
     }
+    if (!outgoing_.empty()) consider(outgoing_.front().due);
     if (!next) return -1;
     const auto wait = std::chrono::ceil<milliseconds>(*next - now).count();
     return static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX));
 }
 
-void Simulator::readPty(SteadyTime now) {
+void Simulator::readLine(int number, SteadyTime now) {
+    Line& line = lines_.at(number);
     std::uint8_t buffer[512];
     ssize_t count;
-    while ((count = ::read(pty_.master(), buffer, sizeof buffer)) > 0) {
-        incoming_.insert(incoming_.end(), buffer, buffer + count);
-        lastByte_ = now;
+    while ((count = ::read(line.fd, buffer, sizeof buffer)) > 0) {
+        line.incoming.insert(line.incoming.end(), buffer, buffer + count);
+        line.lastByte = now;
+    }
+    // A socket reads end of file when its client has closed it.
+    if (count == 0 && number != kPty) {
+        closeConnection(number, "closed by the client");
+        return;
     }
     if (count < 0 && errno != EAGAIN && errno != EINTR) {
-        log(std::string("pty: ") + std::strerror(errno));
+        const std::string cause = std::strerror(errno);
+        if (number != kPty) {
+            closeConnection(number, cause);
+            return;
+        }
+        log("pty: " + cause);
         unplug();
         return;
     }
-    // A line that never falls silent still gets its frames looked at.
-    if (incoming_.size() >= MODBUS_RTU_MAX_ADU_LENGTH) {
+    if (line.framing == Framing::Tcp) {
+        takeTcpRequests(number, now);
+    } else if (line.incoming.size() >= MODBUS_RTU_MAX_ADU_LENGTH) {
+        // A line that never falls silent still gets its frames looked at.
         Bytes frame;
-        frame.swap(incoming_);
-        handleFrame(frame, now);
+        frame.swap(line.incoming);
+        handleFrame(number, frame, now);
+    }
+}
+
+// Modbus TCP requests are delimited by the length in their MBAP header,
+// however the bytes are split into packets.
+void Simulator::takeTcpRequests(int number, SteadyTime now) {
+    Bytes& incoming = lines_.at(number).incoming;
+    while (incoming.size() >= 6) {
+        const auto length = static_cast<std::size_t>((incoming[4] << 8) | incoming[5]);
+        if (length < 2 || length > MODBUS_TCP_MAX_ADU_LENGTH - 6) {
+            // No later request could be found in step again.
+            closeConnection(number, "MBAP length " + std::to_string(length) + " out of range");
+            return;
+        }
+        if (incoming.size() < 6 + length) return;
+        const auto end = incoming.begin() + static_cast<std::ptrdiff_t>(6 + length);
+        const Bytes request(incoming.begin(), end);
+        incoming.erase(incoming.begin(), end);
+        handleTcpRequest(number, request, now);
     }
 }
 
@@ -224,6 +334,8 @@ void Simulator::runCommand(const std::string& command) {
         plug();
     } else if (command == "reload") {
         loadMap();
+    } else if (command == "drop") {
+        drop();
     } else {
         log("unknown command '" + command + "'");
     }
@@ -231,18 +343,26 @@ void Simulator::runCommand(const std::string& command) {
 
 void Simulator::sendDue(SteadyTime now) {
     while (!outgoing_.empty() && outgoing_.front().due <= now) {
-        const Bytes bytes = std::move(outgoing_.front().bytes);
+        const Outgoing item = std::move(outgoing_.front());
         outgoing_.erase(outgoing_.begin());
-        if (!pty_.isOpen()) continue;
-        if (::write(pty_.master(), bytes.data(), bytes.size()) < 0) {
-            log(std::string("pty write: ") + std::strerror(errno));
+        const auto found = lines_.find(item.line);
+        if (found == lines_.end()) continue;
+        const ssize_t written = ::write(found->second.fd, item.bytes.data(), item.bytes.size());
+        const std::string cause = std::strerror(errno);
+        trace((item.line == kPty ? "" : found->second.name + " ") + "tx " + HexText(item.bytes));
+        if (item.line == kPty) {
+            if (written < 0) log("pty write: " + cause);
+        } else if (written != static_cast<ssize_t>(item.bytes.size())) {
+            // A client that leaves its answers unread would make the loop
+            // wait for it.
+            closeConnection(item.line, written < 0 ? "write: " + cause : "answers not read");
         }
-        trace("tx " + HexText(bytes));
     }
 }
 
-void Simulator::handleFrame(const Bytes& frame, SteadyTime arrived) {
-    trace("rx " + HexText(frame));
+void Simulator::handleFrame(int line, const Bytes& frame, SteadyTime arrived) {
+    const std::string prefix = line == kPty ? "" : lines_.at(line).name + " ";
+    trace(prefix + "rx " + HexText(frame));
     Bytes rest = frame;
     // Requests sent back to back, without a silence between them, are taken
     // one after the other, as libmodbus delimits them by their length.
@@ -261,32 +381,69 @@ void Simulator::handleFrame(const Bytes& frame, SteadyTime arrived) {
         }
         Bytes answer;
         int delayMs = 0;
-        if (answerFor(node, request, answer, delayMs)) {
-            schedule(node, std::move(answer), request.size(), delayMs, arrived);
+        if (answerFor(node, request, Framing::Rtu, answer, delayMs)) {
+            const auto wire = wireTime(request.size() + answer.size());
+            schedule(line, node, std::move(answer), milliseconds(delayMs) + wire, arrived);
         }
     }
     if (!rest.empty()) trace("   ignored: " + HexText(rest));
 }
 
-bool Simulator::answerFor(int node, const Bytes& request, Bytes& answer, int& delayMs) {
-    const int function = request[1];
+// No wire time here: the network's own delays are all there is.
+void Simulator::handleTcpRequest(int line, const Bytes& request, SteadyTime arrived) {
+    trace(lines_.at(line).name + " rx " + HexText(request));
+    const int node = request[6];
+    if (request[2] != 0 || request[3] != 0) {
+        trace("   no answer: protocol identifier not 0");
+        return;
+    }
+    if (!mappings_.contains(node)) {
+        trace("   no answer: node " + std::to_string(node) + " not served");
+        return;
+    }
+    std::string error;
+    Bytes rest;
+    const Bytes taken = tcpBridge_.receive(static_cast<std::uint8_t>(node), request, rest, error);
+    if (taken.empty()) {
+        trace("   no answer: " + error);
+        return;
+    }
+    if (!rest.empty()) trace("   ignored: " + HexText(rest));
+    Bytes answer;
+    int delayMs = 0;
+    if (answerFor(node, taken, Framing::Tcp, answer, delayMs)) {
+        schedule(line, node, std::move(answer), milliseconds(delayMs), arrived);
+    }
+}
+
+bool Simulator::answerFor(int node, const Bytes& request, Framing framing, Bytes& answer,
+                          int& delayMs) {
+    // The PDU follows the node of an RTU frame or the MBAP header.
+    const std::size_t pdu = framing == Framing::Rtu ? 1 : 7;
+    const int function = request[pdu];
     const auto table = TableOfFunction(function);
-    const auto address = static_cast<std::uint16_t>((request[2] << 8) | request[3]);
-    const int quantity = table && request.size() >= 8 ? QuantityOf(request) : 1;
+    const bool ranged = table && request.size() >= pdu + 5;
+    const auto address =
+        static_cast<std::uint16_t>(ranged ? (request[pdu + 1] << 8) | request[pdu + 2] : 0);
+    const int quantity = ranged ? QuantityOf(request, pdu) : 1;
     const FaultSet faults = FaultsFor(plant_, node, table, address, quantity);
     if (faults.silent) {
         trace("   no answer: fault silent");
         return false;
     }
     if (faults.exception) {
-        answer =
-            ExceptionAnswer(static_cast<std::uint8_t>(node), static_cast<std::uint8_t>(function),
-                            static_cast<std::uint8_t>(*faults.exception));
+        const auto code = static_cast<std::uint8_t>(*faults.exception);
+        answer = framing == Framing::Rtu
+                     ? ExceptionAnswer(static_cast<std::uint8_t>(node),
+                                       static_cast<std::uint8_t>(function), code)
+                     : MbapExceptionAnswer(request, code);
     } else {
         if (table && function <= 4) refreshLive(node, *table, address, quantity);
-        answer = bridge_.reply(request, mappings_.at(node).get());
+        answer = (framing == Framing::Rtu ? bridge_ : tcpBridge_)
+                     .reply(request, mappings_.at(node).get());
     }
-    answer = DamageAnswer(std::move(answer), faults);
+    answer = framing == Framing::Rtu ? DamageAnswer(std::move(answer), faults)
+                                     : DamageMbapAnswer(std::move(answer), faults);
     delayMs = faults.delayMs;
     if (answer.empty()) trace("   no answer");
     return !answer.empty();
@@ -326,17 +483,17 @@ std::uint16_t Simulator::liveValue(int node, const NodeMap& map, const LiveRegis
     return 0;
 }
 
-// A node answers its requests in turn: an answer never leaves before the
-// node's answer to an earlier request, however long that one is delayed.
-void Simulator::schedule(int node, Bytes answer, std::size_t requestBytes, int delayMs,
-                         SteadyTime arrived) {
-    SteadyTime due = arrived + milliseconds(delayMs) + wireTime(requestBytes + answer.size());
+// A node answers its requests on a line in turn: an answer never leaves
+// before the node's answer to an earlier request on the same line, however
+// long that one is delayed.
+void Simulator::schedule(int line, int node, Bytes answer, microseconds after, SteadyTime arrived) {
+    SteadyTime due = arrived + after;
     for (const Outgoing& earlier : outgoing_)
-        if (earlier.node == node) due = std::max(due, earlier.due);
+        if (earlier.line == line && earlier.node == node) due = std::max(due, earlier.due);
     auto at =
         std::upper_bound(outgoing_.begin(), outgoing_.end(), due,
                          [](SteadyTime when, const Outgoing& item) { return when < item.due; });
-    outgoing_.insert(at, Outgoing{due, node, std::move(answer)});
+    outgoing_.insert(at, Outgoing{due, line, node, std::move(answer)});
 }
 
 microseconds Simulator::wireTime(std::size_t bytes) const {

@@ -1,9 +1,13 @@
 // tarvel-sim on the demo map answers a libmodbus RTU master on its
-// pseudo-terminal, floats included, and leaves cleanly on SIGTERM. The faults it plays are
+// pseudo-terminal, floats included, and leaves cleanly on SIGTERM; so too a
+// TCP master and RTU frames over TCP, until "drop". The faults it plays are
 // proven by the integration tests of the Modbus master.
 
 #include <gtest/gtest.h>
 #include <modbus.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include "SimProcess.h"
 
@@ -11,6 +15,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace tarvel::test;
+
+// The port of the "KIND 127.0.0.1:PORT" line of a listener; 0 without one.
+int PortOf(SimProcess& sim, const std::string& kind) {
+    const std::string head = kind + " 127.0.0.1:";
+    const auto line = sim.process().waitForLine(
+        ChildProcess::Out, [&](const std::string& l) { return l.rfind(head, 0) == 0; }, 5s);
+    return line ? std::atoi(line->c_str() + head.size()) : 0;
+}
 
 TEST(Simulator, AnswersALibmodbusMasterAndLeavesOnSigterm) {
     SimProcess sim;
@@ -44,6 +56,41 @@ TEST(Simulator, AnswersALibmodbusMasterAndLeavesOnSigterm) {
     EXPECT_EQ(sim.process().waitExit(3s), 0);
     EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link())));
     EXPECT_FALSE(fs::exists(fs::symlink_status(sim.controlPath())));
+}
+
+TEST(Simulator, ServesModbusTcpAndRtuFramesOverTcpUntilDropped) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start(ReadFile(TARVEL_DEMO_MAP), {"--tcp", "0", "--rtu-tcp", "0"}));
+    const int tcpPort = PortOf(sim, "tcp"), rtuPort = PortOf(sim, "rtu-tcp");
+    modbus_t* master = modbus_new_tcp("127.0.0.1", tcpPort);
+    ASSERT_EQ(modbus_connect(master), 0) << modbus_strerror(errno) << " port " << tcpPort;
+    modbus_set_slave(master, 4);
+    std::uint16_t floats[2] = {}, value = 0;
+    EXPECT_EQ(modbus_read_input_registers(master, 0, 2, floats), 2) << modbus_strerror(errno);
+    EXPECT_EQ(modbus_get_float_abcd(floats), 230.1f);
+    // libmodbus's RTU master on a plain TCP connection: its frame, its checks.
+    const int line = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{
+        AF_INET, htons(static_cast<std::uint16_t>(rtuPort)), {htonl(INADDR_LOOPBACK)}, {}};
+    ASSERT_EQ(::connect(line, reinterpret_cast<sockaddr*>(&to), sizeof to), 0) << rtuPort;
+    modbus_t* rtu = modbus_new_rtu("tcp-line", 9600, 'N', 8, 1);
+    modbus_set_socket(rtu, line);
+    modbus_set_slave(rtu, 3);
+    EXPECT_EQ(modbus_read_input_registers(rtu, 2, 1, &value), 1) << modbus_strerror(errno);
+    EXPECT_EQ(value, 500);  // the meter's grid frequency
+    modbus_free(rtu);       // the socket stays open
+    // "drop" closes the connections (end of file within 2 s); the listeners stay.
+    ASSERT_TRUE(sim.control("drop"));
+    pollfd closed{line, POLLIN, 0};
+    char byte = 0;
+    EXPECT_TRUE(::poll(&closed, 1, 2000) == 1 && ::recv(line, &byte, 1, 0) == 0);
+    ::close(line);
+    modbus_close(master);
+    ASSERT_EQ(modbus_connect(master), 0) << modbus_strerror(errno);
+    modbus_set_slave(master, 5);
+    EXPECT_EQ(modbus_read_registers(master, 40000, 1, &value), 1) << modbus_strerror(errno);
+    EXPECT_EQ(value, 0x5375);  // "Su"
+    modbus_free(master);
 }
 
 }  // namespace
