@@ -209,6 +209,7 @@ std::optional<std::vector<std::string>> Esecuzione::leggiElementi(const Parametr
     } else if (!dalBlocco) {
         // One request an item, the addresses wrapping at 16 bits.
         std::vector<std::uint16_t> indirizzi;
+        indirizzi.reserve(elementi.size());
         for (std::uint32_t a : elementi) indirizzi.push_back(static_cast<std::uint16_t>(a));
         return mbus_.LeggiElementi(p.funzione, indirizzi, p.nodo);
     } else {
@@ -216,6 +217,7 @@ std::optional<std::vector<std::string>> Esecuzione::leggiElementi(const Parametr
     }
     const Blocco& blocco = unico ? *unico : *blocco_;
     std::vector<std::string> testi;
+    testi.reserve(elementi.size());
     for (std::uint32_t a : elementi) testi.push_back(*TestoElemento(blocco, a));
     return testi;
 }

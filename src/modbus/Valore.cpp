@@ -87,7 +87,7 @@ std::optional<NumeroLetto> DecodificaValore(const std::vector<std::string>& test
                 return std::nullopt;
             return u ? intero(grezzo) : intero(static_cast<std::int64_t>(grezzo));
         case TipoValore::Float32: {
-            const float valore = std::bit_cast<float>(static_cast<std::uint32_t>(grezzo));
+            const auto valore = std::bit_cast<float>(static_cast<std::uint32_t>(grezzo));
             if (!std::isfinite(valore)) return std::nullopt;
             numero.valore = decimaleDi(valore);
             break;

@@ -3,8 +3,10 @@
 // Python's struct.pack('>HHHBB...') of the MBAP fields.
 
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <sstream>
+#include <thread>
 
 #include "FakeSerialPort.h"
 #include "modbus/MBus.h"
@@ -137,6 +139,26 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPort) {
             EXPECT_NE(errore.find(c.testo), std::string::npos) << errore;
         }
     }
+}
+
+// A name server that takes a second to answer a name: the connection is
+// given up at its limit, and a numeric address needs no name server.
+int SlowLookup(const char*, const char*, const addrinfo* hints, addrinfo** result) {
+    *result = nullptr;
+    if (hints->ai_flags & AI_NUMERICHOST) return EAI_NONAME;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return EAI_AGAIN;
+}
+
+TEST(NetworkAddress, ANameThatIsNotResolvedInTimeIsGivenUp) {
+    std::string errore;
+    const auto a = ParseNetworkAddress("mbtcp://gateway.example", errore);
+    ASSERT_TRUE(a);
+    const auto start = std::chrono::steady_clock::now();
+    const Connection c = ConnectTcp(*a, Millis(30), SlowLookup);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, Millis(500));
+    EXPECT_EQ(c.fd, -1);
+    EXPECT_EQ(c.error, "gateway.example: name not resolved in time");
 }
 
 }  // namespace

@@ -69,7 +69,7 @@ struct Lookup {
 };
 
 AddressList Resolve(const NetworkAddress& address, std::chrono::steady_clock::time_point deadline,
-                    std::string& error) {
+                    NameLookup lookup, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -77,29 +77,29 @@ AddressList Resolve(const NetworkAddress& address, std::chrono::steady_clock::ti
     const std::string service = std::to_string(address.port);
     addrinfo* found = nullptr;
     // A numeric address needs no lookup and no thread.
-    if (::getaddrinfo(address.host.c_str(), service.c_str(), &hints, &found) == 0)
+    if (lookup(address.host.c_str(), service.c_str(), &hints, &found) == 0)
         return {found, ::freeaddrinfo};
     hints.ai_flags = AI_NUMERICSERV;
-    auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, host = address.host, service, hints] {
+    auto state = std::make_shared<Lookup>();
+    std::thread([state, lookup, host = address.host, service, hints] {
         addrinfo* list = nullptr;
-        const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
-        std::lock_guard lock(lookup->mutex);
-        lookup->status = status;
-        lookup->result = list;
-        lookup->finished = true;
-        lookup->done.notify_all();
+        const int status = lookup(host.c_str(), service.c_str(), &hints, &list);
+        std::lock_guard lock(state->mutex);
+        state->status = status;
+        state->result = list;
+        state->finished = true;
+        state->done.notify_all();
     }).detach();
-    std::unique_lock lock(lookup->mutex);
-    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+    std::unique_lock lock(state->mutex);
+    if (!state->done.wait_until(lock, deadline, [&] { return state->finished; })) {
         error = address.host + ": name not resolved in time";
         return {nullptr, ::freeaddrinfo};
     }
-    if (lookup->status != 0) {
-        error = address.host + ": " + ::gai_strerror(lookup->status);
+    if (state->status != 0) {
+        error = address.host + ": " + ::gai_strerror(state->status);
         return {nullptr, ::freeaddrinfo};
     }
-    return {std::exchange(lookup->result, nullptr), ::freeaddrinfo};
+    return {std::exchange(state->result, nullptr), ::freeaddrinfo};
 }
 
 int MillisLeft(std::chrono::steady_clock::time_point deadline) {
@@ -204,10 +204,11 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view device, std::
     return address;
 }
 
-Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds limit) {
+Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds limit,
+                      NameLookup lookup) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     Connection c;
-    AddressList list = Resolve(address, deadline, c.error);
+    AddressList list = Resolve(address, deadline, lookup ? lookup : ::getaddrinfo, c.error);
     if (!list) return c;
     int error = 0;
     for (const addrinfo* ai = list.get(); ai && c.fd < 0; ai = ai->ai_next)

@@ -12,6 +12,8 @@
 
 #include "platform/SerialPort.h"
 
+struct addrinfo;
+
 namespace tarvel {
 
 struct NetworkAddress {
@@ -34,8 +36,13 @@ struct Connection {
     std::string error;  // why it failed, in the system's words
 };
 
+// getaddrinfo(3) or a stand-in for it.
+using NameLookup = int (*)(const char* node, const char* service, const addrinfo* hints,
+                           addrinfo** result);
+
 // Resolves and connects within `limit`. A name that takes longer to resolve
 // is given up; its lookup ends by itself in the background.
-Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds limit);
+Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds limit,
+                      NameLookup lookup = nullptr);
 
 }  // namespace tarvel
