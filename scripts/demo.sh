@@ -91,14 +91,16 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 
 # Outside 7:00-17:00 the simulated inverters would sleep: show them at noon.
-sim_args=(--map "$root/tools/sim/demo-plant.map" --link "$folder/ttyDEMO")
+# The meter's line goes through the simulator's Modbus TCP server, as
+# through an Ethernet gateway.
+sim_args=(--map "$root/tools/sim/demo-plant.map" --link "$folder/ttyDEMO" --tcp 15020)
 hour=$((10#$(date +%H)))
 if ((hour < 7 || hour >= 17)); then sim_args+=(--hour 12); fi
 rm -f "$folder/sim.out"
 "$bin/tarvel-sim" "${sim_args[@]}" >"$folder/sim.out" 2>"$folder/sim.log" &
 sim_pid=$!
 for _ in $(seq 50); do
-    [[ -s "$folder/sim.out" && -e "$folder/ttyDEMO" ]] && break
+    [[ -e "$folder/ttyDEMO" ]] && grep -q '^tcp ' "$folder/sim.out" && break
     sleep 0.1
 done
 if [[ ! -e "$folder/ttyDEMO" ]]; then
@@ -106,7 +108,8 @@ if [[ ! -e "$folder/ttyDEMO" ]]; then
     cat "$folder/sim.log" >&2
     exit 1
 fi
-echo "demo: simulator on $(head -n 1 "$folder/sim.out"), reached as $folder/ttyDEMO"
+echo "demo: simulator on $(head -n 1 "$folder/sim.out"), reached as $folder/ttyDEMO," \
+    "and as Modbus TCP on 127.0.0.1:15020"
 
 # 4. The settings: the template with the demo folder put in, unless the
 #    folder has its own already.
