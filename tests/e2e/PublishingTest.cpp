@@ -7,29 +7,22 @@
 #include <signal.h>
 
 #include <cstring>
-#include <regex>
 
 #include "Broker.h"
+#include "Headless.h"
 
 namespace tarvel::test {
 namespace {
 
 namespace fs = std::filesystem;
 
+// The logger on the simulator, publishing to the broker on the port.
 std::string Settings(const std::string& device, int brokerPort, int intervalMs,
                      const std::vector<std::string>& lines) {
-    std::string text = "[Ports]\nCOM1=" + device +
-                       "\n[Serial_0]\nCOM=1\nSettings=9600,N,8,1\nTimeOut=200\n[MQTT]\n"
-                       "Host=127.0.0.1\nPort=" +
-                       std::to_string(brokerPort) + "\nTopic=plant/7\n[Parameters]\nFirt=1\nLast=" +
-                       std::to_string(lines.size()) + "\nInterval=" + std::to_string(intervalMs) +
-                       "\n";
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        char key[24];
-        std::snprintf(key, sizeof key, "%03zu=", i + 1);
-        text += key + lines[i] + "\n";
-    }
-    return text;
+    return test::Settings(device, lines,
+                          "[MQTT]\nHost=127.0.0.1\nPort=" + std::to_string(brokerPort) +
+                              "\nTopic=plant/7\n",
+                          intervalMs, 200);
 }
 
 bool StartLogger(ChildProcess& logger, const TempFolder& folder,
