@@ -56,9 +56,8 @@ struct Headless {
         return process.start(ProgramBeside("tarvel-headless"), arguments, workingFolder);
     }
     // Runs to the end; the exit code.
-    std::optional<int> run(const TempFolder& folder, const std::vector<std::string>& arguments,
-                           const std::string& workingFolder = {}) {
-        return start(folder, arguments, workingFolder) ? process.waitExit(30s) : std::nullopt;
+    std::optional<int> run(const TempFolder& folder, const std::vector<std::string>& arguments) {
+        return start(folder, arguments) ? process.waitExit(30s) : std::nullopt;
     }
     // The lines so far that start with the text, their duration written as N.
     std::vector<std::string> lines(Stream stream, const std::string& start = "") const {

@@ -22,9 +22,10 @@ namespace fs = std::filesystem;
 // each cycle's values are rows of the database after the output (which
 // stays as it is): the cycle's UTC start with milliseconds, the cycle, the
 // device, the name, the value (NULL for a failed read, text for a
-// constant) and the line.
+// constant) and the line. Relative names are in the program folder, whatever
+// the working folder.
 TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
-    TempFolder folder;
+    TempFolder folder, working;
     SimProcess sim;
     ASSERT_TRUE(sim.start(
         "node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\nfault 2 silent\n"));
@@ -33,7 +34,7 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     const std::string history = "[History]\nFile=storico.db\n";
     WriteSettings(folder, Settings(sim.link(), lines, history + "[XML]\nEncoding=\n", 200));
     Headless headless;
-    ASSERT_TRUE(headless.start(folder));
+    ASSERT_TRUE(headless.start(folder, {}, working.path().string()));
     ASSERT_TRUE(Eventually([&] { return !headless.cycles().empty(); }, 10s));
 
     EXPECT_EQ(headless.cycles()[0],
@@ -54,6 +55,7 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
         << ReadFile(folder / "NoName.xml");
     ASSERT_TRUE(headless.process.signal(SIGTERM));
     EXPECT_EQ(headless.process.waitExit(10s), 0);
+    EXPECT_EQ(working.entries(), 0u) << "relative names are in the program folder";
 
     const std::string db = folder / "storico.db";
     EXPECT_EQ(Sqlite(db,
@@ -75,31 +77,6 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     EXPECT_EQ(rows[0], "time,Vac,Impianto");
     EXPECT_EQ(rows[1], Sqlite(db, "SELECT time FROM history WHERE rowid = 1").substr(0, 24) +
                            ",230.1,Roof A");
-}
-
-// With a profile that has its own file, each profile line starts a file: a
-// profile without "Out" writes NoName.xml, a profile that comes twice keeps
-// only its last part, and the answers before the first profile line go to
-// the general file. Relative names are in the program folder, whatever the
-// working folder.
-TEST(Headless, OneFilePerProfile) {
-    TempFolder folder, working;
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\n"));
-    WriteSettings(folder,
-                  Settings(sim.link(),
-                           {"0,0,Roof A,0;Impianto", "SERIAL_1", "0,0,prima,0;Parte", "SERIAL_2",
-                            "0,0,231.0,0;Vac", "SERIAL_1", "0,0,seconda,0;Parte"},
-                           "[Serial_1]\nCOM=1\nSettings=9600,N,8,1\nOut=linee/../linea1.xml"
-                           "\n[Serial_2]\nCOM=1\nSettings=9600,N,8,1\n"
-                           "[Export]\nOut=generale.xml\n"));
-    fs::create_directory(folder / "linee");
-    Headless headless;
-    EXPECT_EQ(headless.run(folder, {"--cycles", "1"}, working.path().string()), 0);
-    EXPECT_EQ(ReadFile(folder / "generale.xml"), Document({{"<Impianto>Roof A</Impianto>"}}));
-    EXPECT_EQ(ReadFile(folder / "linea1.xml"), Document({{"<Parte>seconda</Parte>"}}));
-    EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>231.0</Vac>"}}));
-    EXPECT_EQ(working.entries(), 0u);
 }
 
 // Reads of several nodes, functions 3 and 4, 16- and 32-bit values, holes
