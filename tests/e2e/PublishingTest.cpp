@@ -7,6 +7,8 @@
 #include <signal.h>
 
 #include <cstring>
+#include <numeric>
+#include <set>
 
 #include "Broker.h"
 #include "Headless.h"
@@ -171,20 +173,16 @@ Arrivals Parse(const std::vector<std::string>& lines) {
 // The cycles with what was sent again left out (a cycle's number and time
 // seen before): at least once, in the order they were made.
 std::vector<long> Once(const Arrivals& a) {
-    std::vector<std::pair<long, std::string>> seen;
+    std::set<std::pair<long, std::string>> seen;
     std::vector<long> once;
-    for (std::size_t i = 0; i < a.cycles.size(); ++i) {
-        const std::pair<long, std::string> key{a.cycles[i], a.times[i]};
-        if (std::find(seen.begin(), seen.end(), key) != seen.end()) continue;
-        seen.push_back(key);
-        once.push_back(a.cycles[i]);
-    }
+    for (std::size_t i = 0; i < a.cycles.size(); ++i)
+        if (seen.insert({a.cycles[i], a.times[i]}).second) once.push_back(a.cycles[i]);
     return once;
 }
 
 std::vector<long> Range(long first, long last) {
-    std::vector<long> r;
-    for (long c = first; c <= last; ++c) r.push_back(c);
+    std::vector<long> r(static_cast<std::size_t>(last - first + 1));
+    std::iota(r.begin(), r.end(), first);
     return r;
 }
 
