@@ -10,7 +10,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "SimProcess.h"
+#include "Headless.h"
 
 namespace tarvel::test {
 namespace {
@@ -45,13 +45,10 @@ TEST(Soak, ManyCyclesKeepMemoryAndDescriptorsFlat) {
     TempFolder folder;
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\nholding 100 live:energy_hi:5\nholding 101 live:energy_lo\n"));
-    WriteFile(folder / "Tarvel.INI",
-              "[Ports]\nCOM1=" + sim.link() +
-                  "\n[Serial_0]\nCOM=1\nSettings=9600,N,8,1\nTimeOut=300\nRetry=1\n"
-                  "[Parameters]\nFirt=1\nLast=1\nInterval=1\n001=1,3,100+&,0;Energia\n");
-    ChildProcess headless;
-    ASSERT_TRUE(
-        headless.start(ProgramBeside("tarvel-headless"), {"--folder", folder.path().string()}));
+    WriteSettings(folder, Settings(sim.link(), {"1,3,100+&,0;Energia"}, "", 1));
+    Headless logger;
+    ASSERT_TRUE(logger.start(folder));
+    ChildProcess& headless = logger.process;
     auto waitForCycle = [&](long number, std::chrono::milliseconds timeout) {
         const std::string head = "Ciclo " + std::to_string(number) + ": ";
         return headless.waitForLine(

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 
 #include <cstdlib>
+#include <sstream>
 
 #include "SimProcess.h"
 
@@ -18,39 +19,35 @@ namespace tarvel::test {
 // A program on the search path, or in the folder where Debian puts the
 // broker, which is not on every user's path.
 inline std::string Installed(const std::string& name) {
-    std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    path += ":/usr/sbin:/usr/bin";
-    for (std::size_t start = 0; start <= path.size();) {
-        const std::size_t end = std::min(path.find(':', start), path.size());
-        const std::filesystem::path candidate =
-            std::filesystem::path(path.substr(start, end - start)) / name;
-        if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        start = end + 1;
-    }
+    std::istringstream path(std::string(std::getenv("PATH") ? std::getenv("PATH") : "") +
+                            ":/usr/sbin:/usr/bin");
+    for (std::string folder; std::getline(path, folder, ':');)
+        if (!folder.empty() && ::access((folder + "/" + name).c_str(), X_OK) == 0)
+            return folder + "/" + name;
     return {};
 }
 
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-inline int FreePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
-        port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
-
-inline bool Accepts(int port) {
-    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// 127.0.0.1 and the port, and a TCP socket to bind or connect it with.
+inline std::pair<int, sockaddr_in> Loopback(int port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
+    return {::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), a};
+}
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+inline int FreePort() {
+    auto [s, a] = Loopback(0);
+    socklen_t length = sizeof a;
+    const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                       ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0;
+    ::close(s);
+    return bound ? ntohs(a.sin_port) : 0;
+}
+
+inline bool Accepts(int port) {
+    auto [s, a] = Loopback(port);
     const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     ::close(s);
     return ok;

@@ -88,13 +88,12 @@ class FakeIdentity : public ProgramIdentity {
   public:
     std::string programFolder() const override { return folder; }
     std::string executableName() const override { return "Tarvel"; }
-    std::string executablePath() const override { return executable; }
+    std::string executablePath() const override { return "/opt/tarvel/Tarvel"; }
     int versionMajor() const override { return 1; }
     int versionMinor() const override { return 0; }
     int versionRevision() const override { return 0; }
     std::string copyright() const override { return "Tarvel team - all rights reserved"; }
     std::string folder = "/opt/tarvel";
-    std::string executable = "/opt/tarvel/Tarvel";
 };
 
 class FakeShell : public DesktopShell {

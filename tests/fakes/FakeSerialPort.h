@@ -131,11 +131,12 @@ class FakeSerialPort : public SerialPort {
     std::vector<Bytes> written_;
 };
 
-// A device with a register map that answers function 1 to 4 reads of one
-// item, and reads of several registers, correctly, built on the frame code under test only for its
-// CRC.
+// A device with a register map that answers reads of function 1 to 4 of
+// any number of items, laid out as the Modbus answers have them (coils
+// packed eight to a byte from the lowest bit, registers high byte first),
+// built on the frame code under test only for its CRC.
 struct ScriptedDevice {
-    std::uint8_t node = 1;
+    std::uint8_t node = 1;                                  // 0: answers every node
     std::map<std::pair<int, int>, std::uint16_t> values{};  // (function, address) -> value
     Millis delay{5};
     bool silent = false;
@@ -145,25 +146,29 @@ struct ScriptedDevice {
     int partialBytes = 0;  // send only this many bytes of the answer
     bool strayByte = false;
     int requests = 0;
+    bool refuseBlocks = false;  // exception 2 to any read of more than one item
 
     std::vector<Delivery> operator()(const Bytes& request) {
         ++requests;
-        if (silent || request.size() != 8 || request[0] != node) return {};
-        const int function = request[1];
-        const int address = (request[2] << 8) | request[3];
-        const std::uint16_t value = values[{function, address}];
-        Bytes answer{wrongNode ? static_cast<std::uint8_t>(node + 1) : node, request[1]};
-        if (exception) {
+        if (silent || request.size() != 8 || (node != 0 && request[0] != node)) return {};
+        const int function = request[1], address = (request[2] << 8) | request[3];
+        const int count = request[4] << 8 | request[5];
+        Bytes answer{static_cast<std::uint8_t>(request[0] + (wrongNode ? 1 : 0)), request[1]};
+        if (exception || (refuseBlocks && count > 1)) {
             answer[1] |= 0x80;
-            answer.push_back(*exception);
+            answer.push_back(exception.value_or(2));
         } else if (function <= 2) {
-            answer.insert(answer.end(), {1, static_cast<std::uint8_t>(value & 0xFF)});
+            Bytes bits(static_cast<std::size_t>((count + 7) / 8), 0);
+            for (int i = 0; i < count; ++i)
+                if (values[{function, address + i}] != 0)
+                    bits[static_cast<std::size_t>(i / 8)] |=
+                        static_cast<std::uint8_t>(1 << (i % 8));
+            answer.push_back(static_cast<std::uint8_t>(bits.size()));
+            answer.insert(answer.end(), bits.begin(), bits.end());
         } else {
-            // Registers: as many as asked for.
-            const int count = request[4] << 8 | request[5];
             answer.push_back(static_cast<std::uint8_t>(2 * count));
             for (int i = 0; i < count; ++i) {
-                const std::uint16_t v = i == 0 ? value : values[{function, address + i}];
+                const std::uint16_t v = values[{function, address + i}];
                 answer.insert(answer.end(), {static_cast<std::uint8_t>(v >> 8),
                                              static_cast<std::uint8_t>(v & 0xFF)});
             }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "Broker.h"
+#include "SqliteTool.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/sqlite/SqliteJournal.h"
 
@@ -15,6 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Broker;
 using test::Eventually;
+using test::Sqlite;
 using test::Subscriber;
 
 MqttConnection To(int port) {
@@ -124,14 +126,6 @@ TEST(MqttClientTest, ConnectionFailuresNameTheirCauseAndTheClientKeepsTrying) {
     tls.caFile = "/nonexistent/ca.crt";
     EXPECT_FALSE(client.start(tls, error));
     EXPECT_EQ(error, "impossibile leggere il file /nonexistent/ca.crt (No such file or directory)");
-}
-
-std::string Sqlite(const std::string& file, const std::string& sql) {
-    test::ChildProcess p;
-    if (!p.start(test::Installed("sqlite3"), {file, sql}) || p.waitExit(10s) != 0) return "?";
-    std::string out;
-    for (const auto& line : p.lines(test::ChildProcess::Out)) out += line + "\n";
-    return out;
 }
 
 // Messages come back oldest first, across a reopening, until removed; past

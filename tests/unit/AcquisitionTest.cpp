@@ -13,18 +13,10 @@ struct Registri : Banco {
         profilo(0);
         profilo(1);
         EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
-        device.values[{1, 0}] = 1;
-        device.values[{4, 12}] = 0x08FD;
-        device.values[{3, 100}] = 0x0001;
-        device.values[{3, 101}] = 0x0000;
-        device.values[{3, 40}] = 0xFFFF;
-        device.values[{3, 41}] = 0xFFFE;
-        device.values[{3, 5}] = 5;
-        device.values[{3, 6}] = static_cast<std::uint16_t>(-5);
-        device.values[{3, 32767}] = 1;
-        device.values[{3, 32768}] = 2;
-        device.values[{3, 0xFFFF}] = 3;
-        device.values[{3, 40000}] = 7;
+        device.values = {{{1, 0}, 1},        {{4, 12}, 0x08FD}, {{3, 100}, 0x0001},
+                         {{3, 101}, 0x0000}, {{3, 40}, 0xFFFF}, {{3, 41}, 0xFFFE},
+                         {{3, 5}, 5},        {{3, 6}, 0xFFFB},  {{3, 32767}, 1},
+                         {{3, 32768}, 2},    {{3, 0xFFFF}, 3},  {{3, 40000}, 7}};
     }
 };
 

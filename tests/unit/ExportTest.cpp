@@ -12,6 +12,17 @@ std::string lines(std::initializer_list<const char*> ls) {
     return out;
 }
 
+// A whole output file in UTF-8: one device for each list of elements.
+std::string Documento(const std::vector<std::vector<std::string>>& dispositivi) {
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n";
+    for (const auto& elementi : dispositivi) {
+        text += "\r\n    <Dispositivo>\r\n";
+        for (const auto& e : elementi) text += "      " + e + "\r\n";
+        text += "    </Dispositivo>\r\n";
+    }
+    return text + "\r\n  </Dispositivi>\r\n";
+}
+
 struct Uscita {
     fakes::FakeProfileStore ini;
     fakes::FakeOutputFiles files;
@@ -36,22 +47,30 @@ TEST(Export, SingleFileWorkedExample) {
                      "      <Pac></Pac>", "    </Dispositivo>", "", "  </Dispositivi>"}));
 }
 
+// With a profile that has its own file, each profile line starts a file: a
+// profile without "Out" writes NoName.xml, a profile that comes twice keeps
+// only its last part, and the answers before the first profile line go to
+// the general file. Relative names are in the program folder.
 TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita u;
     u.ini.set("Serial_1", "Out", "/data/linea1.xml");
     u.esporta({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>", "Serial_2",
                "<Vac>231.0</Vac>"});
     EXPECT_EQ(u.files.files["/data/linea1.xml"],
-              lines({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "  <Dispositivi>", "",
-                     "    <Dispositivo>", "      <Vac>230.1</Vac>", "    </Dispositivo>", "",
-                     "    <Dispositivo>", "      <Vac>229.8</Vac>", "    </Dispositivo>", "",
-                     "  </Dispositivi>"}));
-    // A profile without its own file writes NoName.xml in the program folder.
-    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
-              lines({"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "  <Dispositivi>", "",
-                     "    <Dispositivo>", "      <Vac>231.0</Vac>", "    </Dispositivo>", "",
-                     "  </Dispositivi>"}));
+              Documento({{"<Vac>230.1</Vac>"}, {"<Vac>229.8</Vac>"}}));
+    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"], Documento({{"<Vac>231.0</Vac>"}}));
     EXPECT_EQ(u.files.files.size(), 2u);
+
+    Uscita v;
+    v.ini.set("Serial_1", "Out", "linee/../linea1.xml");
+    v.ini.set("Export", "Out", "generale.xml");
+    v.esporta({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
+               "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"});
+    EXPECT_EQ(v.files.files,
+              (std::map<std::string, std::string>{
+                  {"/opt/tarvel/generale.xml", Documento({{"<Impianto>Roof A</Impianto>"}})},
+                  {"/opt/tarvel/linee/../linea1.xml", Documento({{"<Parte>seconda</Parte>"}})},
+                  {"/opt/tarvel/NoName.xml", Documento({{"<Vac>231.0</Vac>"}})}}));
 }
 
 TEST(Export, EncodingLabelAndSeparators) {

@@ -258,7 +258,8 @@ TEST(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
 // shows -99999, is null) and tells each trouble of the publishing once,
 // while the cycles and the output go on: a broker that refuses the
 // credentials, a journal at its cap (with the count), a disk that refuses
-// the journal.
+// the journal. The connection gets the user and the password of the
+// settings; the password is never shown.
 TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     fakes::Impianto plant;
     ClientFinto client;
@@ -267,7 +268,8 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     fakes::FakeWallClock wall{plant.fp.clock, WallTime{}};
     plant.profilo(0);
     plant.richieste({"1,4,12,1;Vac", "1,3,70000,0;Alto", "NEXT", "0,0,Roof,0;K"});
-    plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}});
+    plant.ini(
+        {{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}, {"MQTT/User", "u"}, {"MQTT/Password", "s3cret"}});
     plant.device.values[{4, 12}] = 2301;
     Piattaforma p = plant.fp.piattaforma();
     p.mqtt = &client;
@@ -277,7 +279,9 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     Programma prog(p);
     ASSERT_TRUE(prog.CaricaImpostazioni());
     ASSERT_TRUE(prog.ImpostaPortaSeriale(0));
-    EXPECT_EQ(client.connessione.host, "b");
+    EXPECT_EQ(
+        std::tie(client.connessione.host, client.connessione.user, client.connessione.password),
+        std::tie("b", "u", "s3cret"));
     const auto cicli = [&](int n) {
         for (int i = 0; i < n; ++i)
             if (prog.stato().acquisizioneAttiva)
@@ -304,6 +308,8 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
                   "b:1883: giornale: database or disk is full"}));
     EXPECT_EQ(plant.testiMessaggi(),
               std::vector<std::string>(3, "Problema nella pubblicazione MQTT."));
+    for (const auto& detail : plant.fp.dialogs.details)
+        EXPECT_EQ(detail.find("s3cret"), std::string::npos) << "the password is never shown";
     EXPECT_EQ(plant.fp.files.files.size(), 1u) << "the output goes on";
     prog.MenuFerma_Click();
     prog.FinePubblicazione(0);
