@@ -42,6 +42,7 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
                           bool nullDiscard, bool dtr, bool rts) {
     // The port number is the last two characters of the text.
     std::string digits = com.size() > 2 ? com.substr(com.size() - 2) : com;
+    numeroRifiutato_ = true;
     if (digits.empty()) return false;
     for (char c : digits)
         if (c < '0' || c > '9') return false;
@@ -49,6 +50,7 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
     // no longer waited for.
     portaPersa_ = false;
     if (!port_.setPortNumber(std::stoi(digits))) return false;
+    numeroRifiutato_ = false;
     framing_ = &FramingDi(port_.linkKind());
     auto linea = LeggiImpostazioniLinea(settings);
     if (!linea || !port_.setSettings(*linea)) return false;

@@ -34,6 +34,9 @@ class MBus {
     // Port configuration: each returns false when the port refuses a value.
     bool ConfiguraPorta(const std::string& com, const std::string& settings, int handshaking,
                         bool nullDiscard, bool dtr, bool rts);
+    // After a refused ConfiguraPorta: true when the port number (or the
+    // device it names) was refused, false when the line settings were.
+    bool numeroRifiutato() const { return numeroRifiutato_; }
     bool ApriPorta(bool apri);
     // Whole milliseconds 0 to TimeOutMassimo; false (nothing changes) otherwise.
     bool ImpostaTimeOut(std::int32_t millisecondi);
@@ -148,6 +151,7 @@ class MBus {
     std::int32_t timeOutMs_ = TimeOutPredefinito;
     Notazione notazione_ = Notazione::Esadecimale;
     bool monitorAttivo_ = false;
+    bool numeroRifiutato_ = false;
     bool interrotta_ = false;
     std::chrono::microseconds silenzio_{0};
     std::optional<TimePoint> fineUltimoScambio_;

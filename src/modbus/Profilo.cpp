@@ -98,7 +98,7 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
     const std::optional<ImpostazioniLinea> linea = LeggiImpostazioniLinea(p.settings);
     if (!linea) return errore(CausaProfilo::PortaRifiutata, "Settings", p.settings);
     if (!mbus.ConfiguraPorta(p.com, p.settings, p.handshaking, p.nullDiscard, p.dtr, p.rts)) {
-        const bool numero = mbus.LeggiCommPort() != p.com;
+        const bool numero = mbus.numeroRifiutato() || mbus.LeggiCommPort() != p.com;
         return rifiutata(numero ? "COM" : "Settings", numero ? p.com : p.settings);
     }
     mbus.ImpostaTimeOut(p.timeOutMs);

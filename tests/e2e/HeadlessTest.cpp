@@ -387,6 +387,12 @@ TEST(Headless, ExitCodesAndMessages) {
                        "intervallo di richieste (numero di riga da 1 a 32767)"},
              Case{"port 1 missing", noPort, {}, 3, portError, portCause},
              Case{"check, port 1 missing", noPort, {"--check"}, 3, portError, portCause},
+             Case{"gateway refuses", Settings("mbtcp://127.0.0.1:1", {"0,0,1,0;A"}), {}, 3,
+                  portError, "[Serial_0] COM 1: nessuna connessione con mbtcp://127.0.0.1:1 "
+                             "(127.0.0.1:1: Connection refused)"},
+             Case{"check, gateway without port", Settings("tcp://gw", {"0,0,1,0;A"}), {"--check"},
+                  3, portError, "[Serial_0] COM: valore non accettato dalla porta \"1\" (tcp://gw: "
+                                "port number 1 to 65535 missing or wrong)"},
              Case{"profile 7", profile7, {}, 3, stopped, "", "/NoName.xml"},
              Case{"history unwritable", noHistory, {"--cycles", "2"}, 0, historyError,
                   "DIR/none/storico.db: unable to open database file (", "/NoName.xml"},
