@@ -53,7 +53,8 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
     // Key, value and the cause the failure names; COM 7 is missing.
     using C = std::tuple<const char*, const char*, CausaProfilo>;
     for (const auto& [key, value, cause] :
-         {C{"COM", "*", CausaProfilo::ChiaveMancante}, C{"COM", "", CausaProfilo::ChiaveMancante},
+         {C{"COM", "*", CausaProfilo::ChiaveMancante},
+          C{"COM", "", CausaProfilo::ChiaveMancante},
           C{"COM", "COM1", CausaProfilo::PortaRifiutata},
           C{"COM", "01", CausaProfilo::PortaRifiutata},
           C{"COM", "123", CausaProfilo::PortaRifiutata},
@@ -64,6 +65,14 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"TimeOut", "2.5", CausaProfilo::ValoreNonValido},
           C{"Retry", "2.5", CausaProfilo::ValoreNonValido},
           C{"Handshaking", "70000", CausaProfilo::ValoreNonValido},
+          C{"Pause", "60001", CausaProfilo::ValoreNonValido},
+          C{"Pause", "-1", CausaProfilo::ValoreNonValido},
+          C{"Pause", "2.5", CausaProfilo::ValoreNonValido},
+          C{"Block", "1", CausaProfilo::ValoreNonValido},
+          C{"Block", "2001", CausaProfilo::ValoreNonValido},
+          C{"Block", "-2", CausaProfilo::ValoreNonValido},
+          C{"Gap", "-1", CausaProfilo::ValoreNonValido},
+          C{"Gap", "1.5", CausaProfilo::ValoreNonValido},
           C{"COM", "7", CausaProfilo::PortaNonAperta}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
