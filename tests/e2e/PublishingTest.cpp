@@ -44,23 +44,32 @@ std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
 // A scaled value, a 32-bit value, a failed read, a constant and a second
 // device: one message per device and cycle, the node's health retained,
 // "online" first and "offline" at the end; a logger killed outright leaves
-// its last will.
+// its last will. With the right credentials and Discovery on, each value's
+// discovery config is retained on the broker, and nothing is told. Wrong
+// ones are told once with the broker's words, the password never shown,
+// while the cycles go on: Publish.TheProgramTellsEachTroubleOnceAndGoesOn
+// and MqttClientTest.ConnectionFailuresNameTheirCauseAndTheClientKeepsTrying.
 TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
     Broker broker;
-    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(broker.start({"tarvel", "s3cret"}));
+    const std::vector<std::string> login{"-u", "tarvel", "-P", "s3cret"};
     Subscriber sub;
-    ASSERT_TRUE(sub.start(broker.port(), "plant/7/#"));
+    ASSERT_TRUE(sub.start(broker.port(), "plant/7/#", {}, login));
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\n"));
     TempFolder folder;
     WriteFile(folder / "Tarvel.INI",
-              Settings(sim.link(), broker.port(), 200,
-                       {"1,4,12,1;Vac", "1,3,100+&,0;Energia", "3,3,0,0;Muto",
-                        "0,0,Roof A,0;Impianto", "NEXT", "1,4,12,3;Vac"}));
+              std::regex_replace(Settings(sim.link(), broker.port(), 200,
+                                          {"1,4,12,1;Vac", "1,3,100+&,0;Energia", "3,3,0,0;Muto",
+                                           "0,0,Roof A,0;Impianto", "NEXT", "1,4,12,3;Vac"}),
+                                 std::regex("Topic=plant/7\n"),
+                                 "Topic=plant/7\nUser=tarvel\nPassword=s3cret\nDiscovery=1\n"));
     ChildProcess logger;
     ASSERT_TRUE(StartLogger(logger, folder, {"--cycles", "1"}));
     EXPECT_EQ(logger.waitExit(20s), 0);
+    EXPECT_TRUE(logger.lines(ChildProcess::Err).empty())
+        << testing::PrintToString(logger.lines(ChildProcess::Err));
     ASSERT_TRUE(sub.waitFor(6, 5s)) << testing::PrintToString(sub.lines());
     const std::string status1 =
         "plant/7/status/1 {\"time\": T, \"requests\": 4, \"good\": 4, \"timeouts\": 0, "
@@ -80,6 +89,16 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                              "\"timeouts\": 1,"))
         << lines[4];
     EXPECT_EQ(lines[5], "plant/7/state offline");
+    // The discovery configs, retained: one a value, each on its device's topic.
+    Subscriber configs;
+    ASSERT_TRUE(configs.start(broker.port(), "homeassistant/#", {}, login));
+    ASSERT_TRUE(configs.waitFor(5, 5s));
+    auto found = configs.lines();
+    std::sort(found.begin(), found.end());
+    ASSERT_EQ(found.size(), 5u) << testing::PrintToString(found);
+    EXPECT_TRUE(found[4].find("/2_Vac/config {\"name\": \"Vac\"") != std::string::npos &&
+                found[4].find("\"state_topic\": \"plant/7/2\"") != std::string::npos)
+        << found[4];
 
     // --check names the topics a run uses, and the bad keys of the section.
     const auto check = [&](const std::string& settings) {
@@ -114,41 +133,6 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     ASSERT_TRUE(killed.signal(SIGKILL));
     EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s))
         << "the last will, after the broker's keep-alive";
-}
-
-// With the right credentials and Discovery on, each value's discovery
-// config is retained on the broker, and nothing is told. Wrong ones are
-// told once with the broker's words, the password never shown, while the
-// cycles go on: Publish.TheProgramTellsEachTroubleOnceAndGoesOn and
-// MqttClientTest.ConnectionFailuresNameTheirCauseAndTheClientKeepsTrying.
-TEST(Publishing, DiscoveryDescribesTheValues) {
-    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
-    Broker broker;
-    ASSERT_TRUE(broker.start({"tarvel", "s3cret"}));
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\n"));
-    TempFolder folder;
-    WriteFile(folder / "Tarvel.INI",
-              std::regex_replace(
-                  Settings(sim.link(), broker.port(), 100, {"0,0,x,0;A", "NEXT", "1,3,0,0;B"}),
-                  std::regex("Topic=plant/7\n"),
-                  "Topic=plant/7\nUser=tarvel\nPassword=s3cret\nDiscovery=1\n"));
-    ChildProcess right;
-    ASSERT_TRUE(StartLogger(right, folder, {"--cycles", "2"}));
-    EXPECT_EQ(right.waitExit(20s), 0);
-    EXPECT_TRUE(right.lines(ChildProcess::Err).empty())
-        << testing::PrintToString(right.lines(ChildProcess::Err));
-    Subscriber configs;
-    ASSERT_TRUE(
-        configs.start(broker.port(), "homeassistant/#", {}, {"-u", "tarvel", "-P", "s3cret"}));
-    ASSERT_TRUE(configs.waitFor(2, 5s));
-    auto lines = configs.lines();
-    std::sort(lines.begin(), lines.end());
-    ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
-    EXPECT_TRUE(lines[0].find("/1_A/config {\"name\": \"A\"") != std::string::npos &&
-                lines[0].find("\"state_topic\": \"plant/7/1\"") != std::string::npos)
-        << lines[0];
-    EXPECT_TRUE(lines[1].find("/2_B/config {\"name\": \"B\"") != std::string::npos) << lines[1];
 }
 
 // Where each cycle's message appears among the subscriber's lines: the
