@@ -27,12 +27,6 @@ std::string Settings(const std::string& device, int brokerPort, int intervalMs,
         intervalMs, 200);
 }
 
-bool StartLogger(ChildProcess& logger, const TempFolder& folder,
-                 std::vector<std::string> arguments = {}) {
-    arguments.insert(arguments.begin(), {"--folder", folder.path().string()});
-    return logger.start(ProgramBeside("tarvel-headless"), arguments);
-}
-
 // The lines with every time written as T.
 std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
     static const std::regex time("\"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]{12}Z\"");
@@ -65,11 +59,10 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                                            "0,0,Roof A,0;Impianto", "NEXT", "1,4,12,3;Vac"}),
                                  std::regex("Topic=plant/7\n"),
                                  "Topic=plant/7\nUser=tarvel\nPassword=s3cret\nDiscovery=1\n"));
-    ChildProcess logger;
-    ASSERT_TRUE(StartLogger(logger, folder, {"--cycles", "1"}));
-    EXPECT_EQ(logger.waitExit(20s), 0);
-    EXPECT_TRUE(logger.lines(ChildProcess::Err).empty())
-        << testing::PrintToString(logger.lines(ChildProcess::Err));
+    Headless logger;
+    EXPECT_EQ(logger.run(folder, {"--cycles", "1"}), 0);
+    EXPECT_TRUE(logger.lines(Stream::Err).empty())
+        << testing::PrintToString(logger.lines(Stream::Err));
     ASSERT_TRUE(sub.waitFor(6, 5s)) << testing::PrintToString(sub.lines());
     const std::string status1 =
         "plant/7/status/1 {\"time\": T, \"requests\": 4, \"good\": 4, \"timeouts\": 0, "
@@ -103,12 +96,10 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     // --check names the topics a run uses, and the bad keys of the section.
     const auto check = [&](const std::string& settings) {
         WriteFile(folder / "Tarvel.INI", settings);
-        ChildProcess checker;
-        EXPECT_TRUE(StartLogger(checker, folder, {"--check"}));
-        const auto code = checker.waitExit(10s);
-        std::vector<std::string> found;
-        for (const auto& line : checker.lines(ChildProcess::Out))
-            if (line.starts_with("topic\t") || line.starts_with("warning\t")) found.push_back(line);
+        Headless checker;
+        const auto code = checker.run(folder, {"--check"});
+        auto found = checker.lines(Stream::Out, "topic\t");
+        for (const auto& line : checker.lines(Stream::Out, "warning\t")) found.push_back(line);
         return std::pair{code, found};
     };
     const std::string settings = ReadFile(folder / "Tarvel.INI");
@@ -127,41 +118,26 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                       std::string(std::strerror(ENOENT)) + ")"}));
     WriteFile(folder / "Tarvel.INI", settings);
 
-    ChildProcess killed;
-    ASSERT_TRUE(StartLogger(killed, folder));
+    Headless killed;
+    ASSERT_TRUE(killed.start(folder));
     ASSERT_TRUE(sub.waitFor(8, 10s));
-    ASSERT_TRUE(killed.signal(SIGKILL));
+    ASSERT_TRUE(killed.process.signal(SIGKILL));
     EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s))
         << "the last will, after the broker's keep-alive";
 }
 
-// Where each cycle's message appears among the subscriber's lines: the
-// device messages' cycle numbers in arrival order, and the start time each
-// cycle number had.
-struct Arrivals {
-    std::vector<long> cycles;
-    std::vector<std::string> times;
-};
-Arrivals Parse(const std::vector<std::string>& lines) {
+// The cycle numbers of the device messages in arrival order; with `once`,
+// what was sent again (a cycle's number and time seen before) left out.
+std::vector<long> Cycles(const std::vector<std::string>& lines, bool once = false) {
     static const std::regex device(R"re(^plant/7/1 \{"time": "([^"]+)", "cycle": ([0-9]+), .*)re");
-    Arrivals a;
+    std::set<std::pair<long, std::string>> seen;
+    std::vector<long> cycles;
     std::smatch m;
     for (const auto& line : lines)
-        if (std::regex_match(line, m, device)) {
-            a.cycles.push_back(std::stol(m[2]));
-            a.times.push_back(m[1]);
-        }
-    return a;
-}
-
-// The cycles with what was sent again left out (a cycle's number and time
-// seen before): at least once, in the order they were made.
-std::vector<long> Once(const Arrivals& a) {
-    std::set<std::pair<long, std::string>> seen;
-    std::vector<long> once;
-    for (std::size_t i = 0; i < a.cycles.size(); ++i)
-        if (seen.insert({a.cycles[i], a.times[i]}).second) once.push_back(a.cycles[i]);
-    return once;
+        if (std::regex_match(line, m, device) &&
+            (seen.insert({std::stol(m[2]), m[1]}).second || !once))
+            cycles.push_back(std::stol(m[2]));
+    return cycles;
 }
 
 std::vector<long> Range(long first, long last) {
@@ -186,9 +162,10 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     ASSERT_TRUE(sim.start("node 1\n"));
     TempFolder folder;
     WriteFile(folder / "Tarvel.INI", Settings(sim.link(), broker.port(), 100, {"0,0,x,0;A"}));
-    ChildProcess logger;
-    ASSERT_TRUE(StartLogger(logger, folder));
-    ASSERT_TRUE(Eventually([&] { return Parse(sub.lines()).cycles.size() >= 3; }, 10s));
+    Headless run;
+    ASSERT_TRUE(run.start(folder));
+    ChildProcess& logger = run.process;
+    ASSERT_TRUE(Eventually([&] { return Cycles(sub.lines()).size() >= 3; }, 10s));
     broker.stop();
     const auto cyclesSoFar = [&] { return logger.lines(ChildProcess::Out).size(); };
     const std::size_t before = cyclesSoFar();
@@ -197,8 +174,8 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     const long target = static_cast<long>(cyclesSoFar());
     ASSERT_TRUE(Eventually(
         [&] {
-            const auto a = Parse(sub.lines());
-            return !a.cycles.empty() && a.cycles.back() >= target;
+            const auto a = Cycles(sub.lines());
+            return !a.empty() && a.back() >= target;
         },
         20s))
         << testing::PrintToString(sub.lines());
@@ -207,22 +184,22 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     const long lastOfFirstRun = static_cast<long>(logger.lines(ChildProcess::Out).size());
     logger.waitExit(5s);
 
-    ChildProcess again;
-    ASSERT_TRUE(StartLogger(again, folder));
-    ASSERT_TRUE(Eventually([&] { return again.lines(ChildProcess::Out).size() >= 5; }, 10s));
+    Headless again;
+    ASSERT_TRUE(again.start(folder));
+    ASSERT_TRUE(Eventually([&] { return again.cycles().size() >= 5; }, 10s));
     ASSERT_TRUE(broker.restart());
     ASSERT_TRUE(Eventually(
         [&] {
-            const auto a = Parse(sub.lines());
-            return std::count(a.cycles.begin(), a.cycles.end(), 5) > 0 &&
-                   std::find(a.cycles.begin(), a.cycles.end(), lastOfFirstRun) != a.cycles.end();
+            const auto a = Cycles(sub.lines());
+            return std::count(a.begin(), a.end(), 5) > 0 &&
+                   std::find(a.begin(), a.end(), lastOfFirstRun) != a.end();
         },
         20s))
         << testing::PrintToString(sub.lines());
-    again.stop();
+    again.process.stop();
     // The first run's cycles, a cycle journaled before its line was printed
     // perhaps among them, then the second run's from 1 on.
-    const std::vector<long> once = Once(Parse(sub.lines()));
+    const std::vector<long> once = Cycles(sub.lines(), true);
     const auto second = std::find(once.begin() + 1, once.end(), 1);
     ASSERT_NE(second, once.end()) << testing::PrintToString(once);
     const std::vector<long> first(once.begin(), second), next(second, once.end());
