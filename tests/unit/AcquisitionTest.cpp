@@ -156,7 +156,7 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
     EXPECT_EQ(b.esegui("0,0,Fase SN&D,0;K"), "<K>Fase SND</K>");
 }
 
-TEST(Execution, WaitLinesBlockForTheirTime) {
+TEST(Execution, WaitAndSerialLines) {
     Registri b;
     const Millis t0 = b.fp.clock.elapsed();
     EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
@@ -165,10 +165,8 @@ TEST(Execution, WaitLinesBlockForTheirTime) {
     EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));  // blocked, not waited
     // Executed by hand while stopped, the lamp is left alone.
     EXPECT_TRUE(b.view.lampade.empty());
-}
 
-TEST(Execution, SerialLinesApplyTheirProfile) {
-    Registri b;
+    // A serial line applies its profile.
     EXPECT_EQ(b.esegui("SERIAL_1"), "Serial_1");
     EXPECT_EQ(b.esegui("SERIAL"), "Serial_SERIAL");  // profile 0
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
@@ -217,6 +215,12 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     EXPECT_EQ(s.lampada, Lampada::Spenta);
     b.fp.clock.advance(Millis(60000));
     EXPECT_EQ(b.view.cicli.size(), 2u);
+
+    // An empty list still writes the output.
+    b.ini({{"Parameters/Firt", "2"}, {"Parameters/Last", "1"}});
+    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    b.prog.MenuAvvio_Click();
+    EXPECT_EQ(b.file("/opt/tarvel/NoName.xml"), Documento({{}}));
 }
 
 // The loop tests for a stop right after it selects a line, and after each
@@ -243,14 +247,6 @@ TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
         b.fp.clock.advance(Millis(10000));
         EXPECT_EQ(b.view.cicli.size(), 1u);
     }
-}
-
-TEST(Cycle, AnEmptyListStillWritesTheOutput) {
-    Registri b;
-    b.ini({{"Parameters/Firt", "2"}, {"Parameters/Last", "1"}});
-    ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    b.prog.MenuAvvio_Click();
-    EXPECT_EQ(b.file("/opt/tarvel/NoName.xml"), Documento({{}}));
 }
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
     EXPECT_EQ(b.prog.stato().chiamate, (std::vector<std::string>{"SLEEP 1"}));
 }
 
-TEST(Settings, CheckMarksAreOnOnlyForExactlyOne) {
+TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) {
     Banco b;
     b.richieste({"NEXT"});
     b.ini({{"Start/Auto", "true"}, {"Start/Min", "1"}, {"Export/Kill", "2"}});
@@ -84,12 +84,9 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOne) {
     b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}});
     EXPECT_FALSE(b.prog.CaricaImpostazioni());
     EXPECT_FALSE(b.prog.stato().minimizzaPartenza);
-}
 
-TEST(OptionMenus, TextCommandsAskStoreAndClear) {
-    Banco b;
-    b.richieste({"NEXT"});
-    b.ini({{"Export/Out", "old.xml"}});
+    // The text commands ask, store and clear.
+    b.ini({{"Export/Out", "old.xml"}, {"Parameters/Last", "1"}});
     b.fp.dialogs.typed = "/data/out.xml";
     b.prog.MenuNomeFileOut_Click();
     ASSERT_EQ(b.fp.dialogs.inputs.size(), 1u);
