@@ -27,12 +27,6 @@ std::string Settings(const std::string& device, int brokerPort, int intervalMs,
         intervalMs, 200);
 }
 
-bool StartLogger(ChildProcess& logger, const TempFolder& folder,
-                 std::vector<std::string> arguments = {}) {
-    arguments.insert(arguments.begin(), {"--folder", folder.path().string()});
-    return logger.start(ProgramBeside("tarvel-headless"), arguments);
-}
-
 // The lines with every time written as T.
 std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
     static const std::regex time("\"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]{12}Z\"");
@@ -44,23 +38,31 @@ std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
 // A scaled value, a 32-bit value, a failed read, a constant and a second
 // device: one message per device and cycle, the node's health retained,
 // "online" first and "offline" at the end; a logger killed outright leaves
-// its last will.
+// its last will. With the right credentials and Discovery on, each value's
+// discovery config is retained on the broker, and nothing is told. Wrong
+// ones are told once with the broker's words, the password never shown,
+// while the cycles go on: Publish.TheProgramTellsEachTroubleOnceAndGoesOn
+// and MqttClientTest.ConnectionFailuresNameTheirCauseAndTheClientKeepsTrying.
 TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
     Broker broker;
-    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(broker.start({"tarvel", "s3cret"}));
+    const std::vector<std::string> login{"-u", "tarvel", "-P", "s3cret"};
     Subscriber sub;
-    ASSERT_TRUE(sub.start(broker.port(), "plant/7/#"));
+    ASSERT_TRUE(sub.start(broker.port(), "plant/7/#", {}, login));
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\n"));
     TempFolder folder;
     WriteFile(folder / "Tarvel.INI",
-              Settings(sim.link(), broker.port(), 200,
-                       {"1,4,12,1;Vac", "1,3,100+&,0;Energia", "3,3,0,0;Muto",
-                        "0,0,Roof A,0;Impianto", "NEXT", "1,4,12,3;Vac"}));
-    ChildProcess logger;
-    ASSERT_TRUE(StartLogger(logger, folder, {"--cycles", "1"}));
-    EXPECT_EQ(logger.waitExit(20s), 0);
+              std::regex_replace(Settings(sim.link(), broker.port(), 200,
+                                          {"1,4,12,1;Vac", "1,3,100+&,0;Energia", "3,3,0,0;Muto",
+                                           "0,0,Roof A,0;Impianto", "NEXT", "1,4,12,3;Vac"}),
+                                 std::regex("Topic=plant/7\n"),
+                                 "Topic=plant/7\nUser=tarvel\nPassword=s3cret\nDiscovery=1\n"));
+    Headless logger;
+    EXPECT_EQ(logger.run(folder, {"--cycles", "1"}), 0);
+    EXPECT_TRUE(logger.lines(Stream::Err).empty())
+        << testing::PrintToString(logger.lines(Stream::Err));
     ASSERT_TRUE(sub.waitFor(6, 5s)) << testing::PrintToString(sub.lines());
     const std::string status1 =
         "plant/7/status/1 {\"time\": T, \"requests\": 4, \"good\": 4, \"timeouts\": 0, "
@@ -80,16 +82,24 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                              "\"timeouts\": 1,"))
         << lines[4];
     EXPECT_EQ(lines[5], "plant/7/state offline");
+    // The discovery configs, retained: one a value, each on its device's topic.
+    Subscriber configs;
+    ASSERT_TRUE(configs.start(broker.port(), "homeassistant/#", {}, login));
+    ASSERT_TRUE(configs.waitFor(5, 5s));
+    auto found = configs.lines();
+    std::sort(found.begin(), found.end());
+    ASSERT_EQ(found.size(), 5u) << testing::PrintToString(found);
+    EXPECT_TRUE(found[4].find("/2_Vac/config {\"name\": \"Vac\"") != std::string::npos &&
+                found[4].find("\"state_topic\": \"plant/7/2\"") != std::string::npos)
+        << found[4];
 
     // --check names the topics a run uses, and the bad keys of the section.
     const auto check = [&](const std::string& settings) {
         WriteFile(folder / "Tarvel.INI", settings);
-        ChildProcess checker;
-        EXPECT_TRUE(StartLogger(checker, folder, {"--check"}));
-        const auto code = checker.waitExit(10s);
-        std::vector<std::string> found;
-        for (const auto& line : checker.lines(ChildProcess::Out))
-            if (line.starts_with("topic\t") || line.starts_with("warning\t")) found.push_back(line);
+        Headless checker;
+        const auto code = checker.run(folder, {"--check"});
+        auto found = checker.lines(Stream::Out, "topic\t");
+        for (const auto& line : checker.lines(Stream::Out, "warning\t")) found.push_back(line);
         return std::pair{code, found};
     };
     const std::string settings = ReadFile(folder / "Tarvel.INI");
@@ -108,76 +118,26 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                       std::string(std::strerror(ENOENT)) + ")"}));
     WriteFile(folder / "Tarvel.INI", settings);
 
-    ChildProcess killed;
-    ASSERT_TRUE(StartLogger(killed, folder));
+    Headless killed;
+    ASSERT_TRUE(killed.start(folder));
     ASSERT_TRUE(sub.waitFor(8, 10s));
-    ASSERT_TRUE(killed.signal(SIGKILL));
+    ASSERT_TRUE(killed.process.signal(SIGKILL));
     EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s))
         << "the last will, after the broker's keep-alive";
 }
 
-// With the right credentials and Discovery on, each value's discovery
-// config is retained on the broker, and nothing is told. Wrong ones are
-// told once with the broker's words, the password never shown, while the
-// cycles go on: Publish.TheProgramTellsEachTroubleOnceAndGoesOn and
-// MqttClientTest.ConnectionFailuresNameTheirCauseAndTheClientKeepsTrying.
-TEST(Publishing, DiscoveryDescribesTheValues) {
-    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
-    Broker broker;
-    ASSERT_TRUE(broker.start({"tarvel", "s3cret"}));
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\n"));
-    TempFolder folder;
-    WriteFile(folder / "Tarvel.INI",
-              std::regex_replace(
-                  Settings(sim.link(), broker.port(), 100, {"0,0,x,0;A", "NEXT", "1,3,0,0;B"}),
-                  std::regex("Topic=plant/7\n"),
-                  "Topic=plant/7\nUser=tarvel\nPassword=s3cret\nDiscovery=1\n"));
-    ChildProcess right;
-    ASSERT_TRUE(StartLogger(right, folder, {"--cycles", "2"}));
-    EXPECT_EQ(right.waitExit(20s), 0);
-    EXPECT_TRUE(right.lines(ChildProcess::Err).empty())
-        << testing::PrintToString(right.lines(ChildProcess::Err));
-    Subscriber configs;
-    ASSERT_TRUE(
-        configs.start(broker.port(), "homeassistant/#", {}, {"-u", "tarvel", "-P", "s3cret"}));
-    ASSERT_TRUE(configs.waitFor(2, 5s));
-    auto lines = configs.lines();
-    std::sort(lines.begin(), lines.end());
-    ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
-    EXPECT_TRUE(lines[0].find("/1_A/config {\"name\": \"A\"") != std::string::npos &&
-                lines[0].find("\"state_topic\": \"plant/7/1\"") != std::string::npos)
-        << lines[0];
-    EXPECT_TRUE(lines[1].find("/2_B/config {\"name\": \"B\"") != std::string::npos) << lines[1];
-}
-
-// Where each cycle's message appears among the subscriber's lines: the
-// device messages' cycle numbers in arrival order, and the start time each
-// cycle number had.
-struct Arrivals {
-    std::vector<long> cycles;
-    std::vector<std::string> times;
-};
-Arrivals Parse(const std::vector<std::string>& lines) {
+// The cycle numbers of the device messages in arrival order; with `once`,
+// what was sent again (a cycle's number and time seen before) left out.
+std::vector<long> Cycles(const std::vector<std::string>& lines, bool once = false) {
     static const std::regex device(R"re(^plant/7/1 \{"time": "([^"]+)", "cycle": ([0-9]+), .*)re");
-    Arrivals a;
+    std::set<std::pair<long, std::string>> seen;
+    std::vector<long> cycles;
     std::smatch m;
     for (const auto& line : lines)
-        if (std::regex_match(line, m, device)) {
-            a.cycles.push_back(std::stol(m[2]));
-            a.times.push_back(m[1]);
-        }
-    return a;
-}
-
-// The cycles with what was sent again left out (a cycle's number and time
-// seen before): at least once, in the order they were made.
-std::vector<long> Once(const Arrivals& a) {
-    std::set<std::pair<long, std::string>> seen;
-    std::vector<long> once;
-    for (std::size_t i = 0; i < a.cycles.size(); ++i)
-        if (seen.insert({a.cycles[i], a.times[i]}).second) once.push_back(a.cycles[i]);
-    return once;
+        if (std::regex_match(line, m, device) &&
+            (seen.insert({std::stol(m[2]), m[1]}).second || !once))
+            cycles.push_back(std::stol(m[2]));
+    return cycles;
 }
 
 std::vector<long> Range(long first, long last) {
@@ -202,9 +162,10 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     ASSERT_TRUE(sim.start("node 1\n"));
     TempFolder folder;
     WriteFile(folder / "Tarvel.INI", Settings(sim.link(), broker.port(), 100, {"0,0,x,0;A"}));
-    ChildProcess logger;
-    ASSERT_TRUE(StartLogger(logger, folder));
-    ASSERT_TRUE(Eventually([&] { return Parse(sub.lines()).cycles.size() >= 3; }, 10s));
+    Headless run;
+    ASSERT_TRUE(run.start(folder));
+    ChildProcess& logger = run.process;
+    ASSERT_TRUE(Eventually([&] { return Cycles(sub.lines()).size() >= 3; }, 10s));
     broker.stop();
     const auto cyclesSoFar = [&] { return logger.lines(ChildProcess::Out).size(); };
     const std::size_t before = cyclesSoFar();
@@ -213,8 +174,8 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     const long target = static_cast<long>(cyclesSoFar());
     ASSERT_TRUE(Eventually(
         [&] {
-            const auto a = Parse(sub.lines());
-            return !a.cycles.empty() && a.cycles.back() >= target;
+            const auto a = Cycles(sub.lines());
+            return !a.empty() && a.back() >= target;
         },
         20s))
         << testing::PrintToString(sub.lines());
@@ -223,22 +184,22 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     const long lastOfFirstRun = static_cast<long>(logger.lines(ChildProcess::Out).size());
     logger.waitExit(5s);
 
-    ChildProcess again;
-    ASSERT_TRUE(StartLogger(again, folder));
-    ASSERT_TRUE(Eventually([&] { return again.lines(ChildProcess::Out).size() >= 5; }, 10s));
+    Headless again;
+    ASSERT_TRUE(again.start(folder));
+    ASSERT_TRUE(Eventually([&] { return again.cycles().size() >= 5; }, 10s));
     ASSERT_TRUE(broker.restart());
     ASSERT_TRUE(Eventually(
         [&] {
-            const auto a = Parse(sub.lines());
-            return std::count(a.cycles.begin(), a.cycles.end(), 5) > 0 &&
-                   std::find(a.cycles.begin(), a.cycles.end(), lastOfFirstRun) != a.cycles.end();
+            const auto a = Cycles(sub.lines());
+            return std::count(a.begin(), a.end(), 5) > 0 &&
+                   std::find(a.begin(), a.end(), lastOfFirstRun) != a.end();
         },
         20s))
         << testing::PrintToString(sub.lines());
-    again.stop();
+    again.process.stop();
     // The first run's cycles, a cycle journaled before its line was printed
     // perhaps among them, then the second run's from 1 on.
-    const std::vector<long> once = Once(Parse(sub.lines()));
+    const std::vector<long> once = Cycles(sub.lines(), true);
     const auto second = std::find(once.begin() + 1, once.end(), 1);
     ASSERT_NE(second, once.end()) << testing::PrintToString(once);
     const std::vector<long> first(once.begin(), second), next(second, once.end());

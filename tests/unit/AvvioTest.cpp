@@ -171,27 +171,27 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
         a->avanti = AnnunciaCartella(a->trovata, a->dialogs, &a->shell);
         return a;
     };
+    // What the start found, where, and whether it goes on.
+    const auto esito = [](const std::unique_ptr<Avvio>& a) {
+        return std::tuple(a->trovata.esito, a->trovata.cartella, a->avanti);
+    };
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     const std::string utente = t / "home/.config/tarvel";
-    auto solo = avvia(esempio, false);
-    EXPECT_EQ(solo->trovata.cartella, utente);
-    EXPECT_TRUE(solo->avanti);
+    EXPECT_EQ(esito(avvia(esempio, false)), std::tuple(Esito::Trovata, utente, true));
     EXPECT_FALSE(std::filesystem::exists(t / "home")) << "naming the folder creates nothing";
 
     auto mancante = avvia(t / "no-example");
-    EXPECT_EQ(mancante->trovata.esito, Esito::Errore);
-    EXPECT_FALSE(mancante->avanti);
-    ASSERT_EQ(mancante->dialogs.messages.size(), 1u);
-    EXPECT_EQ(mancante->dialogs.messages[0].text,
-              "Impossibile preparare la cartella delle impostazioni " + utente + ".");
-    EXPECT_EQ(mancante->dialogs.messages[0].icon, Icon::Critical);
+    EXPECT_EQ(esito(mancante), std::tuple(Esito::Errore, utente, false));
+    EXPECT_EQ(mancante->dialogs.messages,
+              (std::vector<fakes::ShownMessage>{
+                  {"Tarvel", "Impossibile preparare la cartella delle impostazioni " + utente + ".",
+                   Icon::Critical, Buttons::Ok, Answer::Ok}}));
     EXPECT_NE(mancante->dialogs.details[0].find(t / "no-example"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "home"));
 
     auto primo = avvia(esempio);
-    EXPECT_EQ(primo->trovata.esito, Esito::Creata);
-    EXPECT_FALSE(primo->avanti);
+    EXPECT_EQ(esito(primo), std::tuple(Esito::Creata, utente, false));
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
     EXPECT_EQ(primo->dialogs.messages,
               (std::vector<fakes::ShownMessage>{
@@ -204,9 +204,8 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
 
     test::WriteFile(utente + "/Tarvel.INI", "[General]\nTitle=mio\n");
     auto secondo = avvia(esempio);
-    EXPECT_EQ(secondo->trovata.esito, Esito::Trovata);
+    EXPECT_EQ(esito(secondo), std::tuple(Esito::Trovata, utente, true));
     EXPECT_EQ(secondo->trovata.percorsoIni(), utente + "/Tarvel.INI");
-    EXPECT_TRUE(secondo->avanti);
     EXPECT_TRUE(secondo->dialogs.messages.empty() && secondo->shell.calls.empty());
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), "[General]\nTitle=mio\n");
 
@@ -214,15 +213,12 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
     test::WriteFile(t / "config", "");
     setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
     auto bloccato = avvia(esempio);
-    EXPECT_EQ(bloccato->trovata.cartella, t / "config/tarvel");
-    EXPECT_EQ(bloccato->trovata.esito, Esito::Errore);
+    EXPECT_EQ(esito(bloccato), std::tuple(Esito::Errore, t / "config/tarvel", false));
     EXPECT_NE(bloccato->dialogs.details[0].find(t / "config/tarvel"), std::string::npos);
 
     // A Tarvel.INI beside the executable wins, with nothing made elsewhere.
     test::WriteFile(bin + "/Tarvel.INI", "");
-    auto portatile = avvia(esempio);
-    EXPECT_EQ(portatile->trovata.cartella, bin);
-    EXPECT_TRUE(portatile->avanti);
+    EXPECT_EQ(esito(avvia(esempio)), std::tuple(Esito::Trovata, bin, true));
 
     for (const auto& [nome, valore] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}})
         valore.empty() ? unsetenv(nome) : setenv(nome, valore.c_str(), 1);

@@ -10,6 +10,19 @@
 
 namespace tarvel::test {
 
+// A whole output file: one device for each list of elements.
+inline std::string Documento(const std::vector<std::vector<std::string>>& dispositivi,
+                             const std::string& encoding = "UTF-8") {
+    std::string text =
+        "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\r\n  <Dispositivi>\r\n";
+    for (const auto& elementi : dispositivi) {
+        text += "\r\n    <Dispositivo>\r\n";
+        for (const auto& e : elementi) text += "      " + e + "\r\n";
+        text += "    </Dispositivo>\r\n";
+    }
+    return text + "\r\n  </Dispositivi>\r\n";
+}
+
 struct ViewSpy : MainView {
     std::vector<RapportoCiclo> cicli;
     std::vector<Lampada> lampade;

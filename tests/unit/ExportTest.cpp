@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "FakePlatform.h"
+#include "Banco.h"
 #include "export/EsportaXML.h"
 
 namespace tarvel {
@@ -12,16 +12,7 @@ std::string lines(std::initializer_list<const char*> ls) {
     return out;
 }
 
-// A whole output file in UTF-8: one device for each list of elements.
-std::string Documento(const std::vector<std::vector<std::string>>& dispositivi) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n";
-    for (const auto& elementi : dispositivi) {
-        text += "\r\n    <Dispositivo>\r\n";
-        for (const auto& e : elementi) text += "      " + e + "\r\n";
-        text += "    </Dispositivo>\r\n";
-    }
-    return text + "\r\n  </Dispositivi>\r\n";
-}
+using test::Documento;
 
 struct Uscita {
     fakes::FakeProfileStore ini;
@@ -80,10 +71,7 @@ TEST(Export, EncodingLabelAndSeparators) {
     // A profile line after only skipped lines still opens a new device.
     u.esporta({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"});
     EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
-              lines({"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>", "  <Dispositivi>", "",
-                     "    <Dispositivo>", "    </Dispositivo>", "", "    <Dispositivo>",
-                     "    </Dispositivo>", "", "    <Dispositivo>", "      <V>\xE8</V>",
-                     "    </Dispositivo>", "", "  </Dispositivi>"}));
+              Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
 }
 
 TEST(Export, KillDeletesFirstAndPauses) {

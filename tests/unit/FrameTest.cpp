@@ -6,7 +6,7 @@ namespace tarvel {
 namespace {
 
 // Frames whose bytes come from the protocol's published worked examples.
-TEST(Frame, ReadRequestsMatchReferenceFrames) {
+TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
     struct Case {
         int node, function, address;
         Bytes frame;
@@ -32,9 +32,8 @@ TEST(Frame, ReadRequestsMatchReferenceFrames) {
               (Bytes{0x01, 0x03, 0xFF, 0xFF, 0x00, 0x01, 0x84, 0x2E}));
     EXPECT_EQ(TramaLettura(1, 3, static_cast<std::uint16_t>(-25535)),
               (Bytes{0x01, 0x03, 0x9C, 0x41, 0x00, 0x01, 0xFA, 0x4E}));
-}
 
-TEST(Frame, AnswersAreCheckedBeforeUse) {
+    // Answers are checked before use.
     Bytes request = TramaLettura(1, 3, 0);
     Bytes good = Bytes{0x01, 0x03, 0x02, 0xFF, 0xFF, 0xB9, 0xF4};
     EXPECT_EQ(ControllaRisposta(request, good), EsitoTransazione::Completa);

@@ -90,10 +90,8 @@ TEST(History, OneRowPerValueOfEachCycle) {
                      "type = 'index' ORDER BY name"),
               "wal\nhistory_name_time\nhistory_time\n");
     EXPECT_EQ(s.fp.files.files[s.folder / "NoName.xml"],
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
-              "    <Dispositivo>\r\n      <Vac>230.1</Vac>\r\n      <Impianto>Roof A</Impianto>\r\n"
-              "    </Dispositivo>\r\n\r\n    <Dispositivo>\r\n      <Vac></Vac>\r\n"
-              "      <Alto>-99999</Alto>\r\n    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n");
+              Documento({{"<Vac>230.1</Vac>", "<Impianto>Roof A</Impianto>"},
+                         {"<Vac></Vac>", "<Alto>-99999</Alto>"}}));
     EXPECT_TRUE(s.fp.dialogs.messages.empty());
 }
 

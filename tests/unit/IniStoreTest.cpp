@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using namespace test;
+using ::testing::HasSubstr;
 
 // Sections and keys match without regard to case or blanks (space, tab, CR,
 // LF, vertical tab, form feed), the first one wins, LF and CR LF lines read
@@ -161,8 +163,7 @@ TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
     EXPECT_EQ(value("Auto"), "1");
     EXPECT_EQ(value("Min"), "0");
     EXPECT_EQ(value("Other"), "-");
-    EXPECT_EQ(files.looks, 4);
-    EXPECT_EQ(files.reads, 1);
+    EXPECT_EQ(std::pair(files.looks, files.reads), std::pair(4, 1));
 
     // Same size, same inode: the modification time tells the edit apart.
     WriteFile(path, "[Start]\r\nAuto=2\r\nMin=0\r\n");
@@ -210,16 +211,13 @@ TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
     // written; a removed file gives them too.
     files.refuseWrites = false;
     const int writes = files.writes;
-    fs::remove(path);
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    EXPECT_EQ(value("Min"), "-");
-    EXPECT_FALSE(store.write(path, "Start", "Min", "1"));
-    EXPECT_EQ(fs::status(path).type(), fs::file_type::fifo);
-    fs::remove(path);
-    fs::create_directory(path);
-    EXPECT_EQ(value("Min"), "-");
-    EXPECT_FALSE(store.write(path, "Start", "Min", "1"));
-    EXPECT_EQ(files.writes, writes);
+    for (const bool pipe : {true, false}) {
+        fs::remove(path);
+        ASSERT_TRUE(pipe ? ::mkfifo(path.c_str(), 0600) == 0 : fs::create_directory(path));
+        EXPECT_EQ(value("Min"), "-") << pipe;
+        EXPECT_FALSE(store.write(path, "Start", "Min", "1")) << pipe;
+    }
+    EXPECT_EQ(files.writes, writes);  // the pipe is no file to replace either
     fs::remove(path);
     EXPECT_EQ(value("Min"), "-");
 }
@@ -282,22 +280,16 @@ TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
     EXPECT_FALSE(files.remove(path));
     EXPECT_FALSE(files.exists(folder.file("")));  // a folder is not a file
 
-    // A failed replace keeps the old file and says why.
+    // A failed replace keeps the old file and says why; a write that runs
+    // out of room, as on a full disk.
     ASSERT_TRUE(files.replace(path, "<old/>", error));
-
-    EXPECT_FALSE(files.replace(folder.file("missing/NoName.xml"), "<new/>", error));
-    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
-    EXPECT_FALSE(files.replace(path + "/NoName.xml", "<new/>", error));
-    EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
-
-    // A write that runs out of room, as on a full disk.
-    bool replaced = false;
-    {
-        FileSizeLimit limit(64);
-        replaced = files.replace(path, std::string(1000, 'n'), error);
-    }
-    EXPECT_FALSE(replaced);
-    EXPECT_NE(error.find("File too large"), std::string::npos) << error;
+    const auto fallito = [&](const std::string& target, std::size_t limite = 1 << 20) {
+        FileSizeLimit limit(limite);
+        return files.replace(target, std::string(1000, 'n'), error) ? "replaced" : error;
+    };
+    EXPECT_THAT(fallito(folder.file("missing/NoName.xml")), HasSubstr("No such file or directory"));
+    EXPECT_THAT(fallito(path + "/NoName.xml"), HasSubstr("Not a directory"));
+    EXPECT_THAT(fallito(path, 64), HasSubstr("File too large"));
     EXPECT_EQ(ReadFile(path), "<old/>");
     EXPECT_EQ(folder.entries(), 1u);  // the temporary file is gone
 }

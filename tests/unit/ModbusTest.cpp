@@ -47,7 +47,7 @@ TEST(Modbus, TheMonitorShowsEveryFrameInItsNotationUpToItsCapacity) {
     EXPECT_EQ(l.tx().size(), 1u);
 }
 
-TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
+TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
     Linea l;
     // An unsupported function sends nothing.
     EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), std::nullopt);
@@ -65,6 +65,28 @@ TEST(Modbus, FailedExchangesGiveTheirStatusAndTheFailureValue) {
     EXPECT_EQ(l.m.esito(), EsitoTransazione::ErrorePorta);
     EXPECT_EQ(l.rx().back(), "(Port error)");
     EXPECT_EQ(l.fp.clock.elapsed() - prima, Millis(800));
+
+    // An unplugged device is reopened at most once a second.
+    l.fp.port.refuseWrites = false;
+    l.device.values[{3, 0}] = 42;
+    ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
+    l.fp.port.unplug();
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
+    EXPECT_EQ(l.rx().back(), "Time out");
+    EXPECT_FALSE(l.fp.port.isOpen());
+    const int opens = l.fp.port.openCount();
+    // Reads keep failing without spinning: each wait sleeps to its deadline.
+    l.m.ImpostaTimeOut(100);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
+    EXPECT_LT(l.fp.port.waits(), 200);
+    EXPECT_EQ(l.fp.port.openCount(), opens);    // still unplugged: opening fails
+    EXPECT_LE(l.m.contatori().riaperture, 3u);  // 2 seconds of reads
+    l.fp.port.plug();
+    l.fp.clock.advance(Millis(1000));
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
+    EXPECT_TRUE(l.fp.port.isOpen());
+    // A new profile clears the lost state.
+    EXPECT_TRUE(l.prog.ImpostaPortaSeriale(0));
 }
 
 TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
@@ -112,29 +134,6 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
     });
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 7);
     EXPECT_EQ(calls, 2);
-}
-
-TEST(Modbus, AnUnpluggedDeviceIsReopenedAtMostOnceASecond) {
-    Linea l;
-    l.device.values[{3, 0}] = 42;
-    ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
-    l.fp.port.unplug();
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(l.rx().back(), "Time out");
-    EXPECT_FALSE(l.fp.port.isOpen());
-    const int opens = l.fp.port.openCount();
-    // Reads keep failing without spinning: each wait sleeps to its deadline.
-    l.m.ImpostaTimeOut(100);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_LT(l.fp.port.waits(), 200);
-    EXPECT_EQ(l.fp.port.openCount(), opens);    // still unplugged: opening fails
-    EXPECT_LE(l.m.contatori().riaperture, 3u);  // 2 seconds of reads
-    l.fp.port.plug();
-    l.fp.clock.advance(Millis(1000));
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
-    EXPECT_TRUE(l.fp.port.isOpen());
-    // A new profile clears the lost state.
-    EXPECT_TRUE(l.prog.ImpostaPortaSeriale(0));
 }
 
 }  // namespace

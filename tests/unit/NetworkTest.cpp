@@ -21,7 +21,8 @@ using fakes::FakeClock;
 Bytes FromHex(const std::string& text) {
     std::istringstream in(text);
     Bytes bytes;
-    for (unsigned value = 0; in >> std::hex >> value;) bytes.push_back(static_cast<std::uint8_t>(value));
+    for (unsigned value = 0; in >> std::hex >> value;)
+        bytes.push_back(static_cast<std::uint8_t>(value));
     return bytes;
 }
 
@@ -106,7 +107,16 @@ TEST(ModbusTcp, AnAnswerIsUsedOnlyWhenEveryHeaderFieldMatches) {
     EXPECT_EQ(g.m.esito(), EsitoTransazione::RispostaErrata);
 }
 
-TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPort) {
+// A name server that takes a second to answer a name: the connection is
+// given up at its limit, and a numeric address needs no name server.
+int SlowLookup(const char*, const char*, const addrinfo* hints, addrinfo** result) {
+    *result = nullptr;
+    if (hints->ai_flags & AI_NUMERICHOST) return EAI_NONAME;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return EAI_AGAIN;
+}
+
+TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
     const struct {
         const char* testo;
         std::optional<LinkKind> tipo;
@@ -117,12 +127,12 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPort) {
         {"mbtcp://10.0.0.5", LinkKind::ModbusTcp, "10.0.0.5:502"},
         {"mbtcp://[::1]:1502", LinkKind::ModbusTcp, "[::1]:1502"},
         {"mbtcp://[fe80::1]", LinkKind::ModbusTcp, "[fe80::1]:502"},
-        {"tcp://host", std::nullopt, ""},          // a gateway's port has no default
+        {"tcp://host", std::nullopt, ""},  // a gateway's port has no default
         {"tcp://host:0", std::nullopt, ""},
         {"tcp://host:65536", std::nullopt, ""},
         {"mbtcp://host:", std::nullopt, ""},
         {"mbtcp://:502", std::nullopt, ""},
-        {"mbtcp://::1:502", std::nullopt, ""},     // IPv6 goes in brackets
+        {"mbtcp://::1:502", std::nullopt, ""},  // IPv6 goes in brackets
         {"tcp://a b:1", std::nullopt, ""},
         {"tcp://host:1;rm", std::nullopt, ""},
         {"/dev/ttyUSB0", std::nullopt, ""},
@@ -139,18 +149,7 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPort) {
             EXPECT_NE(errore.find(c.testo), std::string::npos) << errore;
         }
     }
-}
-
-// A name server that takes a second to answer a name: the connection is
-// given up at its limit, and a numeric address needs no name server.
-int SlowLookup(const char*, const char*, const addrinfo* hints, addrinfo** result) {
-    *result = nullptr;
-    if (hints->ai_flags & AI_NUMERICHOST) return EAI_NONAME;
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    return EAI_AGAIN;
-}
-
-TEST(NetworkAddress, ANameThatIsNotResolvedInTimeIsGivenUp) {
+    // A name that is not resolved in time is given up.
     std::string errore;
     const auto a = ParseNetworkAddress("mbtcp://gateway.example", errore);
     ASSERT_TRUE(a);

@@ -10,7 +10,7 @@
 namespace tarvel {
 namespace {
 
-TEST(LeadingNumber, ReadsTheNumberATextStartsWith) {
+TEST(LeadingNumber, ReadsTheNumberATextStartsWithAndRoundsIt) {
     // Blanks inside are ignored too; out of range is not a number.
     using N = std::pair<std::string, double>;
     for (const auto& [text, value] :
@@ -18,9 +18,7 @@ TEST(LeadingNumber, ReadsTheNumberATextStartsWith) {
           N{"1.5E3", 1500}, N{"&H1F", 31}, N{"&hffff", 65535}, N{"100+&", 100}, N{"abc", 0},
           N{"", 0}, N{"-", 0}, N{"1e999", 0}, N{"&H" + std::string(300, 'F'), 0}})
         EXPECT_EQ(NumeroIniziale(text), value) << text;
-}
-
-TEST(LeadingNumber, RoundsHalvesToEvenAndRefusesOutOfWidth) {
+    // Rounded, halves to even; out of width is no number.
     using R = std::pair<double, std::optional<std::int16_t>>;
     for (const auto& [value, rounded] :
          {R{2.5, 2}, R{3.5, 4}, R{-2.5, -2}, R{32767.4, 32767}, R{-32768, -32768},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "FakeClock.h"
 #include "FakeWallClock.h"
@@ -80,43 +81,40 @@ TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     std::map<std::string, std::string> ini;
     const auto leggi = [&](const std::string& k) { return ini.count(k) ? ini[k] : ""; };
     std::vector<std::string> problemi;
-    EXPECT_EQ(LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi).host, "");
+    const auto letto = [&](const char* cartella = "/srv/a") {
+        return LeggiImpostazioniMqtt(leggi, "roof", cartella, problemi);
+    };
+    // Host, port, topic, CA file, QoS, retain, discovery, journal and its cap.
+    const auto campi = [&] {
+        const ImpostazioniMqtt m = letto();
+        std::ostringstream out;
+        out << m.host << " " << m.port << " " << m.topic << " " << m.caFile << " " << m.qos << " "
+            << m.retain << " " << m.discovery << " " << m.journal << " " << m.journalMB;
+        return out.str();
+    };
+    EXPECT_EQ(letto().host, "");
     ini = {{"Host", "broker.lan"}};
-    const ImpostazioniMqtt a = LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi);
-    EXPECT_EQ(a.port, 1883);
-    EXPECT_EQ(a.topic, "tarvel/roof");
-    EXPECT_EQ(a.qos, 1);
-    EXPECT_FALSE(a.retain);
-    EXPECT_EQ(a.journal, "/srv/a/Tarvel-journal.db");
-    EXPECT_EQ(a.journalMB, 100);
-    EXPECT_TRUE(a.clientId.starts_with("tarvel-roof-"));
-    EXPECT_EQ(a.clientId, LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi).clientId)
-        << "the same at every start";
-    EXPECT_NE(a.clientId, LeggiImpostazioniMqtt(leggi, "roof", "/srv/b", problemi).clientId);
+    EXPECT_EQ(campi(), "broker.lan 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
+    const std::string id = letto().clientId;
+    EXPECT_TRUE(id.starts_with("tarvel-roof-"));
+    EXPECT_EQ(letto().clientId, id) << "the same at every start";
+    EXPECT_NE(letto("/srv/b").clientId, id);
     EXPECT_TRUE(problemi.empty());
 
+    // The TLS port, a topic without its last slash, a journal in the folder.
     ini = {{"Host", "b"},   {"CAFile", "/etc/ca.crt"}, {"Topic", "plant/7/"}, {"QoS", "2"},
            {"Retain", "1"}, {"Journal", "j.db"},       {"Discovery", "1"}};
-    const ImpostazioniMqtt b = LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi);
-    EXPECT_EQ(b.port, 8883) << "the TLS port";
-    EXPECT_EQ(b.topic, "plant/7");
-    EXPECT_EQ(b.qos, 2);
-    EXPECT_TRUE(b.retain);
-    EXPECT_EQ(b.journal, "/srv/a/j.db");
-    EXPECT_TRUE(b.discovery);
-    EXPECT_FALSE(a.discovery);
+    EXPECT_EQ(campi(), "b 8883 plant/7 /etc/ca.crt 2 1 1 /srv/a/j.db 100");
 
     ini = {{"Host", "b"},     {"Port", "70000"},  {"QoS", "3"},
            {"Retain", "yes"}, {"JournalMB", "0"}, {"Topic", "a/#"}};
-    const ImpostazioniMqtt c = LeggiImpostazioniMqtt(leggi, "roof", "/srv/a", problemi);
+    EXPECT_EQ(campi(), "b 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
     EXPECT_EQ(problemi, (std::vector<std::string>{
                             "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
                             "[MQTT] QoS: valore non valido \"3\" (da 0 a 2)",
                             "[MQTT] Retain: valore non valido \"yes\" (da 0 a 1)",
                             "[MQTT] JournalMB: valore non valido \"0\" (da 1 a 1000000)",
                             "[MQTT] Topic: \"a/#\" non può contenere # o +"}));
-    EXPECT_EQ(std::tuple(c.port, c.qos, c.journalMB, c.topic),
-              std::tuple(1883, 1, std::int64_t{100}, std::string("tarvel/roof")));
 }
 
 // The broker connection: up or down as the test says; messages get

@@ -17,13 +17,10 @@ TEST(SerialSetup, AppliesAProfileAndShowsIt) {
            {"Serial_2/Retry", "3"}});
     const Millis before = b.fp.clock.elapsed();
     ASSERT_TRUE(b.prog.ImpostaPortaSeriale(2));
-    EXPECT_TRUE(b.fp.port.isOpen());
-    EXPECT_EQ(b.fp.port.portNumber(), 3);
-    EXPECT_EQ(b.fp.port.handshake(), Handshake::None);
-    EXPECT_FALSE(b.fp.port.nullDiscard());
-    EXPECT_TRUE(b.fp.port.dtr());
-    EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 1500);
-    EXPECT_EQ(b.prog.mbus().LeggiRetry(), 3);
+    const auto& port = b.fp.port;
+    EXPECT_EQ(std::tuple(port.isOpen(), port.portNumber(), port.handshake(), port.nullDiscard(),
+                         port.dtr(), b.prog.mbus().LeggiTimeOut(), b.prog.mbus().LeggiRetry()),
+              std::tuple(true, 3, Handshake::None, false, true, 1500, 3));
     const MainState& s = b.prog.stato();
     EXPECT_EQ(s.statusBar,
               (std::array<std::string, 6>{"COM 3", "19200,E,8,1", "Handshaking: None",
@@ -31,6 +28,11 @@ TEST(SerialSetup, AppliesAProfileAndShowsIt) {
     EXPECT_EQ(s.didascaliaMonitor, "Monitor RS232 [Porta COM3 attiva]");
     EXPECT_EQ(b.fp.clock.elapsed() - before, Millis(100));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
+    // A reload puts the time-out and the tries back to their defaults.
+    b.richieste({"NEXT"});
+    ASSERT_TRUE(b.prog.MenuRicarica_Click());
+    EXPECT_EQ(std::pair(b.prog.mbus().LeggiTimeOut(), b.prog.mbus().LeggiRetry()),
+              std::pair(800, 1));
 }
 
 // Time-out: whole milliseconds up to ten seconds, empty for 800, a text
@@ -53,7 +55,8 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
     // Key, value and the cause the failure names; COM 7 is missing.
     using C = std::tuple<const char*, const char*, CausaProfilo>;
     for (const auto& [key, value, cause] :
-         {C{"COM", "*", CausaProfilo::ChiaveMancante}, C{"COM", "", CausaProfilo::ChiaveMancante},
+         {C{"COM", "*", CausaProfilo::ChiaveMancante},
+          C{"COM", "", CausaProfilo::ChiaveMancante},
           C{"COM", "COM1", CausaProfilo::PortaRifiutata},
           C{"COM", "01", CausaProfilo::PortaRifiutata},
           C{"COM", "123", CausaProfilo::PortaRifiutata},
@@ -64,6 +67,14 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"TimeOut", "2.5", CausaProfilo::ValoreNonValido},
           C{"Retry", "2.5", CausaProfilo::ValoreNonValido},
           C{"Handshaking", "70000", CausaProfilo::ValoreNonValido},
+          C{"Pause", "60001", CausaProfilo::ValoreNonValido},
+          C{"Pause", "-1", CausaProfilo::ValoreNonValido},
+          C{"Pause", "2.5", CausaProfilo::ValoreNonValido},
+          C{"Block", "1", CausaProfilo::ValoreNonValido},
+          C{"Block", "2001", CausaProfilo::ValoreNonValido},
+          C{"Block", "-2", CausaProfilo::ValoreNonValido},
+          C{"Gap", "-1", CausaProfilo::ValoreNonValido},
+          C{"Gap", "1.5", CausaProfilo::ValoreNonValido},
           C{"COM", "7", CausaProfilo::PortaNonAperta}}) {
         Banco b;
         b.fp.port.missingPorts = {7};

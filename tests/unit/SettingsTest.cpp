@@ -60,14 +60,14 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
     EXPECT_EQ(b.prog.stato().chiamate, (std::vector<std::string>{"SLEEP 1"}));
 }
 
-TEST(Settings, CheckMarksAreOnOnlyForExactlyOne) {
+TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) {
     Banco b;
     b.richieste({"NEXT"});
     b.ini({{"Start/Auto", "true"}, {"Start/Min", "1"}, {"Export/Kill", "2"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    EXPECT_FALSE(b.prog.stato().acquisisciAuto);
-    EXPECT_TRUE(b.prog.stato().minimizzaPartenza);
-    EXPECT_FALSE(b.prog.stato().killFileOut);
+    const MainState& s = b.prog.stato();
+    EXPECT_EQ(std::tuple(s.acquisisciAuto, s.minimizzaPartenza, s.killFileOut),
+              std::tuple(false, true, false));
 
     // Toggling writes "1" or "0" back.
     b.prog.MenuKillfileOut_Click();
@@ -84,25 +84,9 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOne) {
     b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}});
     EXPECT_FALSE(b.prog.CaricaImpostazioni());
     EXPECT_FALSE(b.prog.stato().minimizzaPartenza);
-}
 
-TEST(Settings, ReloadPutsRetryAndTimeOutBackToDefaults) {
-    Banco b;
-    b.profilo(0, "TimeOut", "1500");
-    b.ini({{"Serial_0/Retry", "3"}});
-    b.richieste({"NEXT"});
-    ASSERT_TRUE(b.prog.ImpostaPortaSeriale(0));
-    EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 1500);
-    EXPECT_EQ(b.prog.mbus().LeggiRetry(), 3);
-    ASSERT_TRUE(b.prog.MenuRicarica_Click());
-    EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), 800);
-    EXPECT_EQ(b.prog.mbus().LeggiRetry(), 1);
-}
-
-TEST(OptionMenus, TextCommandsAskStoreAndClear) {
-    Banco b;
-    b.richieste({"NEXT"});
-    b.ini({{"Export/Out", "old.xml"}});
+    // The text commands ask, store and clear.
+    b.ini({{"Export/Out", "old.xml"}, {"Parameters/Last", "1"}});
     b.fp.dialogs.typed = "/data/out.xml";
     b.prog.MenuNomeFileOut_Click();
     ASSERT_EQ(b.fp.dialogs.inputs.size(), 1u);
