@@ -147,9 +147,8 @@ TEST(SerialPortPty, AFailedOpeningNamesItsCause) {
     EXPECT_FALSE(denied.open());
     EXPECT_EQ(DescriviErrorePorta(denied.openError()),
               "accesso negato a " + pty.slavePath() + " (" + std::strerror(EACCES) +
-                  "): l'utente deve "
-                  "appartenere al gruppo " +
-                  name + " (sudo usermod -aG " + name + " $USER, poi un nuovo accesso)");
+                  "): l'utente deve appartenere al gruppo " + name + " (sudo usermod -aG " + name +
+                  " $USER, poi un nuovo accesso)");
 }
 
 // The Qt port waits in the event loop, the plain one (a program without an
