@@ -188,9 +188,10 @@ class PtyPair {
 class SimProcess {
   public:
     bool start(const std::string& map, std::vector<std::string> extra = {}) {
-        WriteFile(mapPath(), map);
-        std::vector<std::string> arguments{"--map",     mapPath(),    "--link",
-                                           link(),      "--control", controlPath()};
+        const std::string mapPath = folder_ / "plant.map";
+        WriteFile(mapPath, map);
+        std::vector<std::string> arguments{"--map", mapPath,     "--link",
+                                           link(),  "--control", controlPath()};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         if (!process_.start(ProgramBeside("tarvel-sim"), arguments)) return false;
         auto first = process_.waitForLine(
@@ -207,7 +208,6 @@ class SimProcess {
         return ok;
     }
     std::string link() const { return folder_ / "ttySIM"; }
-    std::string mapPath() const { return folder_ / "plant.map"; }
     std::string controlPath() const { return folder_ / "control"; }
     // The pseudo-terminal itself.
     const std::string& device() const { return device_; }

@@ -85,22 +85,21 @@ class CasaTemporanea : public ::testing::Test {
     QByteArray vecchiaCasa = qgetenv("HOME"), vecchiaConfig = qgetenv("XDG_CONFIG_HOME");
 };
 
-TEST_F(CasaTemporanea, AutostartEntryIsAnXdgFileWithTheQuotedPath) {
+// The autostart entry is an XDG file with the quoted path; the desktop
+// shortcut is an executable launcher, rewritten in place.
+TEST_F(CasaTemporanea, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
     QtDesktopShell shell;
     const QString voce = casa.path() + "/config/autostart/Tarvel.desktop";
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "");
     ASSERT_TRUE(shell.writeAutostart("Tarvel", "/opt/my tools/Tarvel"));
-    const QString testo = leggi(voce);
+    QString testo = leggi(voce);
     EXPECT_TRUE(testo.startsWith("[Desktop Entry]\n")) << testo.toStdString();
     EXPECT_TRUE(testo.contains("\nExec=\"/opt/my tools/Tarvel\"\n")) << testo.toStdString();
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "\"/opt/my tools/Tarvel\"");
     ASSERT_TRUE(shell.removeAutostart("Tarvel"));
     EXPECT_FALSE(QFileInfo::exists(voce));
     EXPECT_TRUE(shell.removeAutostart("Tarvel")) << "nothing to remove is no failure";
-}
 
-TEST_F(CasaTemporanea, DesktopShortcutIsAnExecutableLauncherRewrittenInPlace) {
-    QtDesktopShell shell;
     EXPECT_FALSE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"))
         << "no desktop folder";
     ASSERT_TRUE(QDir(casa.path()).mkdir("Desktop"));
@@ -109,7 +108,7 @@ TEST_F(CasaTemporanea, DesktopShortcutIsAnExecutableLauncherRewrittenInPlace) {
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/old/Tarvel", "/opt/old/"));
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"));
     EXPECT_EQ(QDir(casa.path() + "/Desktop").entryList(QDir::Files).size(), 1);
-    const QString testo = leggi(collegamento);
+    testo = leggi(collegamento);
     for (const char* riga : {"\nName=Tarvel\n", "\nComment=Tarvel\n",
                              "\nExec=\"/opt/tarvel/Tarvel\"\n", "\nPath=/opt/tarvel/\n"})
         EXPECT_TRUE(testo.contains(riga)) << riga << " in " << testo.toStdString();

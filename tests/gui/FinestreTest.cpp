@@ -17,11 +17,8 @@
 #include <QTimer>
 #include <QWindow>
 
-#include "Impianto.h"
+#include "Postazione.h"
 #include "about/AboutForm.h"
-#include "about/SplashForm.h"
-#include "mainwindow/Applicazione.h"
-#include "mainwindow/MainForm.h"
 #include "monitor/MonitorForm.h"
 #include "platform/qtgui/QtDialogs.h"
 #include "platform/qtgui/QtTraduzione.h"
@@ -31,39 +28,7 @@ namespace tarvel {
 namespace {
 
 using ::testing::ElementsAre;
-
-struct IstanzaLibera : IstanzaProgramma {
-    bool acquisisci() override { return true; }
-};
-
-class FinestreTest : public ::testing::Test {
-  protected:
-    FinestreTest() { impianto.dueRighe(); }
-    fakes::FakePlatform& p() { return impianto.fp; }
-    MainForm& main() { return app.mainForm(); }
-    template <typename T = QLabel>
-    T* controllo(const char* nome, QWidget* finestra = nullptr) {
-        auto* c = (finestra ? finestra : &main())->findChild<T*>(QString::fromLatin1(nome));
-        EXPECT_NE(c, nullptr) << nome;
-        return c;
-    }
-    QAction* azione(const char* nome) { return controllo<QAction>(nome); }
-    QString testo(const char* nome, QWidget* finestra = nullptr) {
-        return controllo(nome, finestra)->text();
-    }
-    // The splash, then its timer, then the start-up.
-    void avvia() {
-        app.avvia();
-        p().clock.advance(SplashForm::IntervalloTimer1);
-        ASSERT_TRUE(main().isVisible());
-    }
-
-    fakes::Impianto impianto;
-    IstanzaLibera istanza;
-    std::vector<int> fine;
-    Applicazione app{impianto.fp.piattaforma(), impianto.fp.shell, istanza,
-                     [this](int codice) { fine.push_back(codice); }};
-};
+using FinestreTest = test::Postazione;
 
 TEST_F(FinestreTest, TheSplashStaysForItsTimeOrUntilAKeyAndStartsOnce) {
     app.avvia();
@@ -79,28 +44,24 @@ TEST_F(FinestreTest, TheSplashStaysForItsTimeOrUntilAKeyAndStartsOnce) {
     EXPECT_EQ(p().ini.reads, letture) << "its timer never fires after the key";
 }
 
-TEST_F(FinestreTest, AboutDisablesTheMainWindowUntilItClosesLikeOk) {
+// The About box disables the main window until it closes (its close box
+// acts as OK); then a line read by hand, the menus during a cycle, and the
+// editor.
+TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
     avvia();
     azione("MenuAbout")->trigger();
     EXPECT_TRUE(app.about().isVisible());
     EXPECT_FALSE(main().isEnabled());
     EXPECT_EQ(testo("lblVersion", &app.about()), "Versione 1.00");
-    QTest::mouseClick(controllo("Lab_EMail", &app.about()), Qt::LeftButton);
-    EXPECT_THAT(
-        p().shell.calls,
-        ElementsAre("openMailLink mailto:info@tarvel.example?subject=Richiesta informazioni"));
-    app.about().close();  // the close box acts as OK
+    QTest::mouseClick(controllo("Lab_EMail", &app.about()), Qt::LeftButton);  // checked below
+    app.about().close();
     EXPECT_FALSE(app.about().isVisible());
     EXPECT_TRUE(main().isEnabled());
     azione("MenuAbout")->trigger();
     QTest::mouseClick(controllo<QPushButton>("cmdOK", &app.about()), Qt::LeftButton);
     EXPECT_FALSE(app.about().isVisible());
     EXPECT_TRUE(main().isEnabled());
-}
 
-// A line read by hand, the menus during a cycle, and the editor.
-TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
-    avvia();
     controllo<QListWidget>("Lst_Chiamate")->setCurrentRow(1);
     EXPECT_EQ(testo("LabDescrizione"), "Tensione");
     QTest::mouseClick(controllo<QPushButton>("Cmd_Leggi"), Qt::LeftButton);
@@ -128,7 +89,10 @@ TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
 
     p().shell.works = false;
     azione("MenuEdita")->trigger();
-    EXPECT_THAT(p().shell.calls, ElementsAre("openInEditor /opt/tarvel/Tarvel.INI"));
+    EXPECT_THAT(
+        p().shell.calls,
+        ElementsAre("openMailLink mailto:info@tarvel.example?subject=Richiesta informazioni",
+                    "openInEditor /opt/tarvel/Tarvel.INI"));
     EXPECT_TRUE(p().dialogs.messages.empty()) << "a failed editor shows nothing";
 }
 
@@ -152,7 +116,9 @@ TEST_F(FinestreTest, OptionMenusForwardAndShowTheirCheckMarks) {
     EXPECT_EQ(main().windowTitle(), "Tarvel [Tetto]");
 }
 
-TEST_F(FinestreTest, CloseRequestWhileAcquiringHidesWindowAndMonitorWithoutAsking) {
+// A close request while acquiring hides the window and the monitor without
+// asking; while idle it asks, and the tray menu ends the program.
+TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     avvia();
     azione("MenuMonitor")->trigger();
     ASSERT_TRUE(app.monitor().isVisible());
@@ -167,16 +133,13 @@ TEST_F(FinestreTest, CloseRequestWhileAcquiringHidesWindowAndMonitorWithoutAskin
     app.tray().notifica(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(main().isVisible());
     EXPECT_FALSE(main().isMinimized());
-}
+    azione("MenuFerma")->trigger();
 
-TEST_F(FinestreTest, CloseRequestWhileIdleAsksAndTheTrayMenuEndsTheProgram) {
-    avvia();
     ASSERT_NE(app.tray().menu(), nullptr);
     const auto voci = app.tray().menu()->actions();
-    ASSERT_EQ(voci.size(), 3);
-    EXPECT_EQ(voci[0]->text(), "Apri Tarvel");
-    EXPECT_TRUE(voci[1]->isSeparator());
-    EXPECT_EQ(voci[2]->text(), "Fine programma");
+    QStringList testi;
+    for (const QAction* voce : voci) testi << (voce->isSeparator() ? "-" : voce->text());
+    ASSERT_EQ(testi, (QStringList{"Apri Tarvel", "-", "Fine programma"}));
     EXPECT_EQ(app.tray().icona()->toolTip(), "Tarvel 1.00\nTarvel team");
 
     p().dialogs.answer = Answer::No;
@@ -244,8 +207,7 @@ TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
 TEST_F(FinestreTest, EveryTextFitsItsControl) {
     avvia();
     for (QWidget* finestra :
-         {static_cast<QWidget*>(&main()), static_cast<QWidget*>(&app.monitor()),
-          static_cast<QWidget*>(&app.about()), static_cast<QWidget*>(&app.splash())}) {
+         std::initializer_list<QWidget*>{&main(), &app.monitor(), &app.about(), &app.splash()}) {
         finestra->show();
         for (QWidget* w : finestra->findChildren<QWidget*>()) {
             const QFontMetrics m = w->fontMetrics();
@@ -264,20 +226,17 @@ TEST_F(FinestreTest, EveryTextFitsItsControl) {
                 serve = scelta->sizeHint().width();
             }
             if (testo.isEmpty()) continue;
-            const std::string dove = finestra->objectName().toStdString() + " " +
-                                     w->objectName().toStdString() + " \"" + testo.toStdString() +
-                                     "\"";
+            const std::string dove =
+                (finestra->objectName() + " " + w->objectName() + " \"" + testo + "\"")
+                    .toStdString();
             EXPECT_LE(serve, w->width()) << dove;
-            for (const QObject* figlio : w->parentWidget()->children()) {
-                const auto* altro = qobject_cast<const QWidget*>(figlio);
-                if (altro && altro != w && !altro->isWindow() && altro->x() > w->x() &&
-                    (qobject_cast<const QLabel*>(altro) ||
-                     qobject_cast<const QAbstractButton*>(altro) ||
-                     qobject_cast<const QListWidget*>(altro))) {
-                    EXPECT_FALSE(altro->geometry().intersects(w->geometry()))
-                        << dove << " covers " << altro->objectName().toStdString();
-                }
-            }
+            for (const QWidget* altro :
+                 w->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                EXPECT_FALSE(altro != w && !altro->isWindow() && altro->x() > w->x() &&
+                             (altro->inherits("QLabel") || altro->inherits("QAbstractButton") ||
+                              altro->inherits("QListWidget")) &&
+                             altro->geometry().intersects(w->geometry()))
+                    << dove << " covers " << altro->objectName().toStdString();
         }
     }
 }

@@ -12,31 +12,22 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QLineSeries>
+#include <sstream>
 
-#include "Impianto.h"
+#include "Postazione.h"
 #include "SqliteTool.h"
-#include "TempFolder.h"
-#include "about/SplashForm.h"
-#include "mainwindow/Applicazione.h"
 #include "mainwindow/Grafico.h"
-#include "mainwindow/MainForm.h"
-#include "platform/posix/SystemWallClock.h"
-#include "platform/sqlite/SqliteHistoryStore.h"
 
 namespace tarvel {
 namespace {
 
 using test::Sqlite;
 
-struct IstanzaLibera : IstanzaProgramma {
-    bool acquisisci() override { return true; }
-};
-
 using Curva = std::vector<std::vector<std::pair<qint64, double>>>;
 
-class GraficoTest : public ::testing::Test {
+class GraficoTest : public test::Postazione {
   protected:
-    GraficoTest() {
+    GraficoTest() : Postazione(true) {
         // Tensione 90 and 50 minutes ago, a failed read 40 minutes ago, 30
         // and 20 minutes ago, and two days ago; Valore 10 minutes ago.
         const char* const righe[][3] = {
@@ -51,31 +42,16 @@ class GraficoTest : public ::testing::Test {
             sql +=
                 std::string("INSERT INTO history VALUES(strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '") +
                 r[0] + "'), 1, 1, '" + r[1] + "', " + r[2] + ", 1);";
-        EXPECT_EQ(Sqlite(db(), sql), "");
+        EXPECT_EQ(Sqlite(folder / "storico.db", sql), "");
         // The times in ms since 1970, read back by the tool.
-        std::string tempi = Sqlite(db(),
-                                   "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
-                                   "FROM history WHERE name = 'Tensione' ORDER BY time");
-        for (std::size_t a = 0, b; (b = tempi.find('\n', a)) != std::string::npos; a = b + 1)
-            ms.push_back(std::stoll(tempi.substr(a, b - a)));
+        std::istringstream tempi(Sqlite(folder / "storico.db",
+                                        "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
+                                        "FROM history WHERE name = 'Tensione' ORDER BY time"));
+        for (qint64 t; tempi >> t;) ms.push_back(t);
         EXPECT_EQ(ms.size(), 6u);
 
-        impianto.dueRighe();
-        impianto.fp.ini.set("History", "File", "storico.db");
-        app.avvia();
-        impianto.fp.clock.advance(SplashForm::IntervalloTimer1);
-    }
-    // The program folder is taken when the program is made.
-    Piattaforma piattaforma() {
-        impianto.fp.identity.folder = folder.path().string();
-        Piattaforma p = impianto.fp.piattaforma();
-        p.history = &store;
-        p.wallClock = &wall;
-        return p;
-    }
-    std::string db() const { return folder / "storico.db"; }
-    QAction* menu(Applicazione& a, const char* nome) {
-        return a.mainForm().findChild<QAction*>(QString::fromLatin1(nome));
+        p().ini.set("History", "File", "storico.db");
+        avvia();
     }
     Grafico* finestra() { return app.mainForm().findChild<Grafico*>(); }
     QComboBox* scelta(const char* nome) {
@@ -86,19 +62,13 @@ class GraficoTest : public ::testing::Test {
         Curva linee;
         for (QAbstractSeries* serie : grafico()->series()) {
             linee.emplace_back();
-            for (const QPointF& p : static_cast<QLineSeries*>(serie)->points())
-                linee.back().emplace_back(static_cast<qint64>(p.x()), p.y());
+            for (const QPointF& punto : static_cast<QLineSeries*>(serie)->points())
+                linee.back().emplace_back(static_cast<qint64>(punto.x()), punto.y());
         }
         return linee;
     }
 
-    test::TempFolder folder;
     std::vector<qint64> ms;  // Tensione's times, oldest first
-    fakes::Impianto impianto;
-    SqliteHistoryStore store;
-    SystemWallClock wall;
-    IstanzaLibera istanza;
-    Applicazione app{piattaforma(), impianto.fp.shell, istanza, [](int) {}};
 };
 
 // Each span shows the points inside it, a line broken at each failed read,
@@ -106,8 +76,8 @@ class GraficoTest : public ::testing::Test {
 // point of the cycle that just ended. Without a history file the menu item
 // stays disabled.
 TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
-    ASSERT_TRUE(menu(app, "MenuGrafico")->isEnabled());
-    menu(app, "MenuGrafico")->trigger();
+    ASSERT_TRUE(azione("MenuGrafico")->isEnabled());
+    azione("MenuGrafico")->trigger();
     ASSERT_NE(finestra(), nullptr);
     EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);
     scelta("Cmb_Valore")->setCurrentIndex(scelta("Cmb_Valore")->findText("Tensione"));
@@ -134,8 +104,8 @@ TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
     }
 
     const qint64 prima = QDateTime::currentMSecsSinceEpoch();
-    menu(app, "MenuAvvio")->trigger();
-    menu(app, "MenuFerma")->trigger();
+    azione("MenuAvvio")->trigger();
+    azione("MenuFerma")->trigger();
     const Curva linee = curva();
     ASSERT_EQ(linee.size(), 2u);
     ASSERT_EQ(linee[1].size(), 3u);
@@ -148,7 +118,7 @@ TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
     Applicazione altra{senza.fp.piattaforma(), senza.fp.shell, istanza, [](int) {}};
     altra.avvia();
     senza.fp.clock.advance(SplashForm::IntervalloTimer1);
-    EXPECT_FALSE(menu(altra, "MenuGrafico")->isEnabled());
+    EXPECT_FALSE(altra.mainForm().findChild<QAction*>("MenuGrafico")->isEnabled());
 }
 
 }  // namespace

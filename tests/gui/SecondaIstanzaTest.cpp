@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "TempFolder.h"
 #include "mainwindow/BloccoIstanza.h"
 
 namespace tarvel {
@@ -27,10 +28,8 @@ TEST(BloccoIstanzaTest, OnlyOneHolderAndALockLeftBehindIsTakenOver) {
     prima.rilascia();
 
     // A lock file whose program is gone.
-    QFile vecchio(percorso);
-    ASSERT_TRUE(vecchio.open(QIODevice::WriteOnly));
-    vecchio.write("999999999\nTarvel\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-    vecchio.close();
+    test::WriteFile(percorso.toStdString(),
+                    "999999999\nTarvel\n" + QSysInfo::machineHostName().toStdString() + "\n");
     EXPECT_TRUE(seconda.acquisisci());
 }
 
@@ -44,9 +43,7 @@ TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString programma = cartella.filePath("Tarvel");
     ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), programma));
-    QFile impostazioni(cartella.filePath("Tarvel.INI"));
-    ASSERT_TRUE(impostazioni.open(QIODevice::WriteOnly));
-    impostazioni.close();
+    test::WriteFile(cartella.filePath("Tarvel.INI").toStdString(), "");
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
     ambiente.insert("XDG_RUNTIME_DIR", cartella.filePath("run"));
     ambiente.insert("QT_QPA_PLATFORM", "offscreen");

@@ -6,14 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QDateTime>
 #include <QTableWidget>
 
-#include "Impianto.h"
-#include "about/SplashForm.h"
-#include "mainwindow/Applicazione.h"
-#include "mainwindow/MainForm.h"
+#include "Postazione.h"
 #include "mainwindow/StatoDispositivi.h"
 
 namespace tarvel {
@@ -22,71 +18,50 @@ namespace {
 using ::testing::AnyOf;
 using ::testing::ElementsAre;
 
-struct IstanzaLibera : IstanzaProgramma {
-    bool acquisisci() override { return true; }
-};
-
-class StatoDispositiviTest : public ::testing::Test {
+class StatoDispositiviTest : public test::Postazione {
   protected:
     StatoDispositiviTest() {
         // Node 1 answers its two lines after 12 ms; node 2 never answers,
         // and after its first failure in a cycle its next line is skipped.
-        impianto.dueRighe();
-        fakes::FakeProfileStore& ini = impianto.fp.ini;
-        ini.set("Parameters", "Last", "4");
-        ini.set("Parameters", "003", "2,3,0,0;Muto");
-        ini.set("Parameters", "004", "2,4,1,0;Muto2");
-        ini.set("Serial_0", "Skip", "1");
+        p().ini.set("Parameters", "Last", "4");
+        p().ini.set("Parameters", "003", "2,3,0,0;Muto");
+        p().ini.set("Parameters", "004", "2,4,1,0;Muto2");
+        p().ini.set("Serial_0", "Skip", "1");
         impianto.device.delay = Millis(12);
-        app.avvia();
-        clock().advance(SplashForm::IntervalloTimer1);
-    }
-    fakes::FakeClock& clock() { return impianto.fp.clock; }
-    void menu(const char* nome) {
-        auto* azione = app.mainForm().findChild<QAction*>(QString::fromLatin1(nome));
-        ASSERT_NE(azione, nullptr) << nome;
-        azione->trigger();
+        avvia();
     }
     void ciclo() {
-        menu("MenuAvvio");
-        menu("MenuFerma");
+        azione("MenuAvvio")->trigger();
+        azione("MenuFerma")->trigger();
     }
-    StatoDispositivi* finestra() { return app.mainForm().findChild<StatoDispositivi*>(); }
+    StatoDispositivi* finestra() { return main().findChild<StatoDispositivi*>(); }
     QTableWidget* tabella() { return finestra()->findChild<QTableWidget*>(); }
+    // The texts of row r, or of the header for -1.
     std::vector<std::string> riga(int r) {
         std::vector<std::string> testi;
         for (int c = 0; c < tabella()->columnCount(); ++c)
-            testi.push_back(tabella()->item(r, c)->text().toStdString());
-        return testi;
-    }
-    std::vector<std::string> intestazioni() {
-        std::vector<std::string> testi;
-        for (int c = 0; c < tabella()->columnCount(); ++c)
-            testi.push_back(tabella()->horizontalHeaderItem(c)->text().toStdString());
+            testi.push_back((r < 0 ? tabella()->horizontalHeaderItem(c) : tabella()->item(r, c))
+                                ->text()
+                                .toStdString());
         return testi;
     }
     // What "Ultima buona" of node 1 must read now, by the wall clock at `quando`.
     std::string oraUltimaBuona(const QDateTime& quando) {
         const TimePoint ultima = *app.programma().mbus().salute().nodi().at(1).ultimaBuona;
-        const auto fa = std::chrono::duration_cast<Millis>(clock().now() - ultima);
+        const auto fa = std::chrono::duration_cast<Millis>(p().clock.now() - ultima);
         return quando.addMSecs(-fa.count()).toString("hh:mm:ss").toStdString();
     }
-
-    fakes::Impianto impianto;
-    IstanzaLibera istanza;
-    Applicazione app{impianto.fp.piattaforma(), impianto.fp.shell, istanza,
-                     [](int) {}};
 };
 
 TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
     EXPECT_EQ(finestra(), nullptr);
-    menu("MenuStatoDispositivi");
+    azione("MenuStatoDispositivi")->trigger();
     ASSERT_NE(finestra(), nullptr);
     EXPECT_TRUE(finestra()->isVisible());
     EXPECT_EQ(finestra()->windowTitle(), "Stato dispositivi");
-    EXPECT_THAT(intestazioni(), ElementsAre("Nodo", "Richieste", "Buone", "Time-out", "Errori CRC",
-                                            "Risposte errate", "Eccezioni", "Saltate",
-                                            "Tempo mediano (ms)", "Ultima buona"));
+    EXPECT_THAT(riga(-1), ElementsAre("Nodo", "Richieste", "Buone", "Time-out", "Errori CRC",
+                                      "Risposte errate", "Eccezioni", "Saltate",
+                                      "Tempo mediano (ms)", "Ultima buona"));
     EXPECT_EQ(tabella()->rowCount(), 0) << "nothing asked yet";
 
     // Open while the cycle runs: the rows follow its end.
@@ -103,9 +78,9 @@ TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
     finestra()->close();
     ciclo();
     EXPECT_EQ(riga(0)[1], "2") << "a hidden window is not redrawn";
-    clock().advance(std::chrono::hours(2));
+    p().clock.advance(std::chrono::hours(2));
     prima = QDateTime::currentDateTime();
-    menu("MenuStatoDispositivi");
+    azione("MenuStatoDispositivi")->trigger();
     dopo = QDateTime::currentDateTime();
     EXPECT_TRUE(finestra()->isVisible());
     ASSERT_EQ(tabella()->rowCount(), 2);
@@ -114,18 +89,14 @@ TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
     EXPECT_THAT(riga(1), ElementsAre("2", "2", "0", "2", "0", "0", "-", "2", "-", "-"));
 
     // Asking again raises the same window.
-    menu("MenuStatoDispositivi");
+    azione("MenuStatoDispositivi")->trigger();
     EXPECT_EQ(app.mainForm().findChildren<StatoDispositivi*>().size(), 1);
-}
 
-TEST_F(StatoDispositiviTest, AReloadOfTheSettingsEmptiesTheTable) {
-    menu("MenuStatoDispositivi");
-    ciclo();
-    ASSERT_EQ(tabella()->rowCount(), 2);
-    menu("MenuRicarica");
+    // A reload of the settings empties the table; counting starts again.
+    azione("MenuRicarica")->trigger();
     EXPECT_EQ(tabella()->rowCount(), 0);
     ciclo();
-    EXPECT_EQ(tabella()->rowCount(), 2) << "counting starts again";
+    ASSERT_EQ(tabella()->rowCount(), 2);
     EXPECT_EQ(riga(0)[1], "2");
 }
 

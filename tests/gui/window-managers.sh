@@ -5,37 +5,27 @@
 set -uo pipefail
 tests=$1 filter=$2
 shift 2
-command -v Xvfb >/dev/null || { echo "Xvfb is not installed"; exit 77; }
-for wm in "$@"; do
-  command -v "$wm" >/dev/null || { echo "$wm is not installed"; exit 77; }
+for program in Xvfb "$@"; do
+  command -v "$program" >/dev/null || { echo "$program is not installed"; exit 77; }
 done
 
 scratch=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
+# Every server and window manager still running is ended with the script.
+trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$scratch"' EXIT
 
 status=0
 for wm in "$@"; do
   # A display number of the server's own choosing: no clash with another run.
+  : >"$scratch/display"
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$scratch/display" 2>/dev/null &
-  xvfb=$!
-  pids+=("$xvfb")
   for _ in $(seq 50); do [[ -s $scratch/display ]] && break; sleep 0.1; done
   display=:$(cat "$scratch/display")
   HOME=$scratch DISPLAY=$display "$wm" >/dev/null 2>&1 &
-  pids+=("$!")
   sleep 1
   echo "== $wm on $display =="
   DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR=$scratch "$tests" --gtest_filter="$filter" ||
     status=1
-  kill "${pids[@]}" 2>/dev/null
+  kill $(jobs -p) 2>/dev/null
   wait 2>/dev/null
-  pids=()
-  : >"$scratch/display"
 done
 exit $status

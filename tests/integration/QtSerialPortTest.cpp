@@ -43,10 +43,8 @@ TEST(SerialPortPty, SettingsAreKeptAsAcceptedAndAppliedAtOpening) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
     QtSerialPort port([&](int com) { return com == 7 ? pty.slavePath() : "/nonexistent/tty"; });
-    EXPECT_FALSE(port.setPortNumber(0));
-    EXPECT_FALSE(port.setPortNumber(256));
-    EXPECT_TRUE(port.setPortNumber(255));
-    EXPECT_TRUE(port.setPortNumber(7));
+    for (auto [number, ok] : {std::pair{0, false}, {256, false}, {255, true}, {7, true}})
+        EXPECT_EQ(port.setPortNumber(number), ok) << number;
     EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("1200,m,5,1.5")));
     EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("19200,E,7,2")));
     for (const char* bad :
@@ -149,9 +147,8 @@ TEST(SerialPortPty, AFailedOpeningNamesItsCause) {
     EXPECT_FALSE(denied.open());
     EXPECT_EQ(DescriviErrorePorta(denied.openError()),
               "accesso negato a " + pty.slavePath() + " (" + std::strerror(EACCES) +
-                  "): l'utente deve "
-                  "appartenere al gruppo " +
-                  name + " (sudo usermod -aG " + name + " $USER, poi un nuovo accesso)");
+                  "): l'utente deve appartenere al gruppo " + name + " (sudo usermod -aG " + name +
+                  " $USER, poi un nuovo accesso)");
 }
 
 // The Qt port waits in the event loop, the plain one (a program without an
@@ -167,18 +164,20 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
         SCOPED_TRACE(qt ? "Qt port" : "plain port");
         PtyPair pty;
         ASSERT_TRUE(pty.ok());
-        std::unique_ptr<PosixSerialPort> port;
-        if (qt)
-            port = std::make_unique<QtSerialPort>(always(pty.slavePath()));
-        else
-            port = std::make_unique<PosixSerialPort>(always(pty.slavePath()));
+        auto port = qt ? std::make_unique<QtSerialPort>(always(pty.slavePath()))
+                       : std::make_unique<PosixSerialPort>(always(pty.slavePath()));
         ASSERT_TRUE(port->open()) << port->errorText();
-        // The device does this after a while, during the wait that runs then.
-        auto after = [](Millis delay, const std::function<void()>& action) {
-            return std::thread([=] {
+        // One wait of the port, the device doing `action` after `delay`
+        // meanwhile: its wall time in ms and its CPU load.
+        auto wait = [&](Millis limit, Millis delay = {}, const std::function<void()>& action = {}) {
+            std::thread device([&] {
                 std::this_thread::sleep_for(delay);
-                action();
+                if (action) action();
             });
+            Stopwatch watch;
+            port->waitForInput(in(limit));
+            device.join();
+            return std::pair{watch.wallMs(), watch.load()};
         };
         auto send = [&](const std::string& bytes) {
             ASSERT_EQ(::write(pty.master(), bytes.data(), bytes.size()), ssize_t(bytes.size()));
@@ -186,10 +185,7 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
 
         for (bool eventLoopRan : {false, true}) {
             send("late");
-            if (eventLoopRan)
-                runEventLoopFor(50);
-            else
-                std::this_thread::sleep_for(50ms);
+            eventLoopRan ? runEventLoopFor(50) : std::this_thread::sleep_for(50ms);
             port->discardInput();
             send("next");
             port->waitForInput(in(200ms));
@@ -197,11 +193,7 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
             EXPECT_EQ(port->readAll(), (Bytes{'n', 'e', 'x', 't'})) << eventLoopRan;
         }
 
-        std::thread sender = after(20ms, [&] { send("x"); });
-        Stopwatch early;
-        port->waitForInput(in(300ms));
-        sender.join();
-        EXPECT_LT(early.wallMs(), 200);
+        EXPECT_LT(wait(300ms, 20ms, [&] { send("x"); }).first, 200);
         EXPECT_EQ(port->readAll(), Bytes{'x'});
         if (!qt) {
             // A second descriptor the wait watches (the signal pipe of the
@@ -213,34 +205,25 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
                 char byte;
                 woken += static_cast<int>(::read(wake[0], &byte, 1));
             });
-            std::thread signal = after(20ms, [&] { ASSERT_EQ(::write(wake[1], "s", 1), 1); });
-            Stopwatch watch;
-            port->waitForInput(in(300ms));
-            signal.join();
-            EXPECT_LT(watch.wallMs(), 200);
+            EXPECT_LT(wait(300ms, 20ms, [&] { ASSERT_EQ(::write(wake[1], "s", 1), 1); }).first,
+                      200);
             EXPECT_EQ(woken, 1);
             port->watchAlso(-1, {});
             ::close(wake[0]);
             ::close(wake[1]);
         }
-        for (auto wait : {500ms, 60ms}) {
-            Stopwatch watch;
-            port->waitForInput(in(wait));
-            EXPECT_GE(watch.wallMs(), wait.count() - 1);
-            EXPECT_LT(watch.wallMs(), wait.count() + 15);
-            EXPECT_LT(watch.load(), 0.1);
+        for (auto limit : {500ms, 60ms}) {
+            const auto [ms, load] = wait(limit);
+            EXPECT_GE(ms, limit.count() - 1);
+            EXPECT_LT(ms, limit.count() + 15);
+            EXPECT_LT(load, 0.1);
         }
 
         EXPECT_FALSE(port->deviceLost());
-        std::thread unplug = after(30ms, [&] { pty.closeMaster(); });
         Stopwatch gone;
-        port->waitForInput(in(400ms));
-        unplug.join();
-        EXPECT_LT(gone.wallMs(), 300);
+        EXPECT_LT(wait(400ms, 30ms, [&] { pty.closeMaster(); }).first, 300);
         EXPECT_TRUE(port->deviceLost());
-        Stopwatch lost;
-        port->waitForInput(in(100ms));
-        EXPECT_GE(lost.wallMs(), 99);
+        EXPECT_GE(wait(100ms).first, 99);
         EXPECT_LT(gone.load(), 0.1);
         EXPECT_TRUE(port->isOpen());
         EXPECT_FALSE(port->write({1, 2}));
@@ -253,11 +236,10 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
         EXPECT_NE(port->errorText().find(pty.slavePath()), std::string::npos);
         port->discardInput();
         EXPECT_EQ(port->bytesWaiting(), 0u);
-        Stopwatch closed;
-        port->waitForInput(in(150ms));
-        EXPECT_GE(closed.wallMs(), 149);
-        EXPECT_LT(closed.wallMs(), 170);
-        EXPECT_LT(closed.load(), 0.1);
+        const auto [closedMs, closedLoad] = wait(150ms);
+        EXPECT_GE(closedMs, 149);
+        EXPECT_LT(closedMs, 170);
+        EXPECT_LT(closedLoad, 0.1);
         EXPECT_FALSE(port->write({1, 2, 3}));
         EXPECT_FALSE(port->errorText().empty());
     }

@@ -1,6 +1,9 @@
 #pragma once
 // Helpers of the real-port tests: the pseudo-terminal pair of SimProcess.h,
-// stopwatches for wall and CPU time, and event-loop waits.
+// the master on the simulator, stopwatches for wall and CPU time, and
+// event-loop waits.
+
+#include <gtest/gtest.h>
 
 #include <QEventLoop>
 #include <QTimer>
@@ -9,6 +12,9 @@
 #include <ctime>
 
 #include "SimProcess.h"
+#include "modbus/MBus.h"
+#include "platform/qt/QtClock.h"
+#include "platform/qt/QtSerialPort.h"
 
 namespace tarvel::integration {
 
@@ -38,6 +44,52 @@ double middleOfThree(Measure measure) {
     double a = measure(), b = measure(), c = measure();
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
+
+// The master on the simulator of a plant, with a time-out of 300 ms and
+// the monitor on: on its pseudo-terminal at 19200,N,8,1, or on one of its
+// network ports ("tcp" for Modbus TCP, "rtu-tcp" for RTU frames).
+struct SimMaster {
+    bool start(const std::string& plant, const std::string& served = {}) {
+        if (!sim.start(plant, served.empty() ? std::vector<std::string>{}
+                                             : std::vector<std::string>{"--" + served, "0"}))
+            return false;
+        device = sim.link();
+        if (!served.empty()) {
+            const auto line = sim.process().waitForLine(
+                test::ChildProcess::Out,
+                [&](const std::string& l) { return l.starts_with(served + " "); },
+                std::chrono::seconds(5));
+            address = line.value_or(" ").substr(served.size() + 1);
+            device = (served == "tcp" ? "mbtcp://" : "tcp://") + address;
+        }
+        bus.ImpostaTimeOut(300);
+        bus.ImpostaMonitorAttivo(true);
+        return open(false);
+    }
+    bool open(bool nullDiscard) {
+        return bus.ConfiguraPorta("1", "19200,N,8,1", 0, nullDiscard, false, false) &&
+               bus.ApriPorta(true);
+    }
+    // Why start() failed.
+    std::string why() {
+        return port.errorText() +
+               ::testing::PrintToString(sim.process().lines(test::ChildProcess::Err));
+    }
+    std::optional<double> read16(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
+        return bus.LeggiValore16(function, static_cast<std::int16_t>(reg), node, 0, false);
+    }
+    // The monitor's answer lines, the last one first.
+    std::string answer(std::size_t back = 0) const {
+        const auto& lines = bus.monitor().risposte();
+        return back < lines.size() ? lines[lines.size() - 1 - back] : "";
+    }
+
+    test::SimProcess sim;
+    std::string address, device;
+    QtSerialPort port{[this](int) { return device; }};
+    QtClock clock;
+    MBus bus{port, clock};
+};
 
 // Lets the event loop run for a while, as the program does between cycles.
 inline void runEventLoopFor(int ms) {
