@@ -28,6 +28,7 @@
 #include <memory>
 #include <vector>
 
+#include "AlternatedReads.h"
 #include "SimProcess.h"
 #include "modbus/MBus.h"
 #include "modbus/Trama.h"
@@ -41,18 +42,7 @@ namespace {
 
 using test::SimProcess;
 
-// What a read gives here when it failed.
-constexpr double ValoreFallito = 99999;
-
 const char* const Plant = "node 1\nholding 0 1234\nnode 2\nholding 0 1\nfault 2 silent\n";
-
-double secondsOf(clockid_t id) {
-    timespec t{};
-    ::clock_gettime(id, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-double processCpuSeconds() { return secondsOf(CLOCK_PROCESS_CPUTIME_ID); }
-double wallSeconds() { return secondsOf(CLOCK_MONOTONIC); }
 
 std::vector<std::string> wireOptions(int baud) {
     if (baud == 0) return {};
@@ -115,25 +105,16 @@ struct HeadlessMaster {
 
 // libmodbus's master on a simulator of its own.
 struct LibmodbusMaster {
-    explicit LibmodbusMaster(int baud) {
-        if (!sim.start(Plant, wireOptions(baud))) return;
-        ctx = modbus_new_rtu(sim.device().c_str(), 19200, 'N', 8, 1);
-        ok = ctx && modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0;
-        if (ok) modbus_set_response_timeout(ctx, 0, 500000);
-    }
-    ~LibmodbusMaster() {
-        if (!ctx) return;
-        modbus_close(ctx);
-        modbus_free(ctx);
-    }
-    double read() {
-        std::uint16_t value = 0;
-        return modbus_read_registers(ctx, 0, 1, &value) == 1 ? value : ValoreFallito;
-    }
+    explicit LibmodbusMaster(int baud)
+        : started(sim.start(Plant, wireOptions(baud))),
+          reader(started ? modbus_new_rtu(sim.device().c_str(), 19200, 'N', 8, 1) : nullptr),
+          ok(started && reader.ok()) {}
+    double read() { return reader.read(); }
 
     SimProcess sim;
-    modbus_t* ctx = nullptr;
-    bool ok = false;
+    bool started;
+    LibmodbusReader reader;
+    bool ok;
 };
 
 // The exchange in plain system calls, with nothing around it.
@@ -168,37 +149,6 @@ struct RawMaster {
     int fd = -1;
     bool ok = false;
 };
-
-// Reads go in blocks, one master after the other, so that each block runs
-// with its own code warm in the caches; CPU time is taken per block.
-constexpr int BlockReads = 20;
-
-struct Samples {
-    std::vector<double> latency, cpu;  // per read; per read of a block
-    int wrong = 0;
-    template <class Read>
-    void measureBlock(Read read) {
-        double cpu0 = processCpuSeconds();
-        for (int i = 0; i < BlockReads; ++i) {
-            double wall = wallSeconds();
-            wrong += read() != 1234;
-            latency.push_back((wallSeconds() - wall) * 1e6);
-        }
-        cpu.push_back((processCpuSeconds() - cpu0) * 1e6 / BlockReads);
-    }
-};
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
-}
-
-double mean(const std::vector<double>& values) {
-    double sum = 0;
-    for (double v : values) sum += v;
-    return values.empty() ? 0 : sum / static_cast<double>(values.size());
-}
 
 void AlternatedReads(benchmark::State& state) {
     int baud = static_cast<int>(state.range(0));
@@ -291,12 +241,4 @@ BENCHMARK(UnpluggedWait)->Iterations(10)->Unit(benchmark::kMillisecond)->UseReal
 }  // namespace
 }  // namespace tarvel::bench
 
-// The Qt serial port needs an application object for its event loop.
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+TARVEL_QT_BENCHMARK_MAIN()

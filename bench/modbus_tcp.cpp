@@ -11,12 +11,11 @@
 
 #include <benchmark/benchmark.h>
 #include <modbus.h>
-#include <time.h>
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <vector>
 
+#include "AlternatedReads.h"
 #include "SimProcess.h"
 #include "modbus/MBus.h"
 #include "platform/posix/PosixSerialPort.h"
@@ -26,15 +25,6 @@
 
 namespace tarvel::bench {
 namespace {
-
-constexpr double ValoreFallito = 99999;
-constexpr int BlockReads = 20;
-
-double secondsOf(clockid_t id) {
-    timespec t{};
-    ::clock_gettime(id, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // The simulator with its Modbus TCP server on a free loopback port.
 struct Server {
@@ -64,53 +54,21 @@ struct TarvelMaster {
     bool ok = false;
 };
 
-struct LibmodbusMaster {
-    explicit LibmodbusMaster(const std::string& address) {
-        const auto colon = address.rfind(':');
-        ctx = modbus_new_tcp(address.substr(0, colon).c_str(), std::stoi(address.substr(colon + 1)));
-        ok = ctx && modbus_set_slave(ctx, 1) == 0 && modbus_connect(ctx) == 0;
-        if (ok) modbus_set_response_timeout(ctx, 0, 500000);
-    }
-    ~LibmodbusMaster() {
-        if (!ctx) return;
-        modbus_close(ctx);
-        modbus_free(ctx);
-    }
-    double read() {
-        std::uint16_t value = 0;
-        return modbus_read_registers(ctx, 0, 1, &value) == 1 ? value : ValoreFallito;
-    }
-    modbus_t* ctx = nullptr;
-    bool ok = false;
-};
-
-struct Samples {
-    std::vector<double> latency, cpu;
-    int wrong = 0;
-    template <class Read>
-    void measureBlock(Read read) {
-        const double cpu0 = secondsOf(CLOCK_PROCESS_CPUTIME_ID);
-        for (int i = 0; i < BlockReads; ++i) {
-            const double wall = secondsOf(CLOCK_MONOTONIC);
-            wrong += read() != 1234;
-            latency.push_back((secondsOf(CLOCK_MONOTONIC) - wall) * 1e6);
-        }
-        cpu.push_back((secondsOf(CLOCK_PROCESS_CPUTIME_ID) - cpu0) * 1e6 / BlockReads);
-    }
-};
-
-double median(std::vector<double> values) {
-    if (values.empty()) return 0;
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    return values[values.size() / 2];
+// libmodbus's TCP master on the same server.
+LibmodbusReader LibmodbusTcp(const std::string& address) {
+    const auto colon = address.rfind(':');
+    return LibmodbusReader(colon == std::string::npos
+                               ? nullptr
+                               : modbus_new_tcp(address.substr(0, colon).c_str(),
+                                                std::stoi(address.substr(colon + 1))));
 }
 
 void AlternatedTcpReads(benchmark::State& state) {
     Server server;
     TarvelMaster<QtSerialPort, QtClock> desktop(server.address);
     TarvelMaster<PosixSerialPort, ConsoleClock> headless(server.address);
-    LibmodbusMaster libmodbus(server.address);
-    if (server.address.empty() || !desktop.ok || !headless.ok || !libmodbus.ok) {
+    LibmodbusReader libmodbus = LibmodbusTcp(server.address);
+    if (server.address.empty() || !desktop.ok || !headless.ok || !libmodbus.ok()) {
         state.SkipWithError("simulator or connection could not be set up");
         return;
     }
@@ -144,12 +102,4 @@ BENCHMARK(AlternatedTcpReads)
 }  // namespace
 }  // namespace tarvel::bench
 
-// The Qt port needs an application object for its event loop.
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+TARVEL_QT_BENCHMARK_MAIN()
