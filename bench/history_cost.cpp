@@ -15,12 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "FakeClock.h"
-#include "FakePlatform.h"
-#include "TempFolder.h"
-#include "history/Storico.h"
-#include "platform/posix/SystemWallClock.h"
-#include "platform/sqlite/SqliteHistoryStore.h"
+#include "HistoryOnFile.h"
 
 namespace {
 
@@ -35,13 +30,8 @@ double percentile(std::vector<double> v, double p) {
 }
 
 void BM_HistoryPerCycle(benchmark::State& state) {
-    test::TempFolder folder;
-    SqliteHistoryStore store;
-    SystemWallClock wall;
-    fakes::FakeClock clock;
-    fakes::FakeDialogs dialogs;
-    Storico storico(&store, &wall, clock, dialogs);
-    storico.Configura("storico.db", "", folder.path().string());
+    bench::HistoryOnFile history;
+    auto& [folder, store, wall, clock, dialogs, storico] = history;
 
     std::vector<Riga> righe;
     std::vector<RispostaRiga> risposte;

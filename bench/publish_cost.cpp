@@ -22,12 +22,8 @@
 #include <filesystem>
 
 #include "Broker.h"
-#include "FakeClock.h"
-#include "FakePlatform.h"
-#include "history/Storico.h"
+#include "HistoryOnFile.h"
 #include "platform/mosquitto/MosquittoClient.h"
-#include "platform/posix/SystemWallClock.h"
-#include "platform/sqlite/SqliteHistoryStore.h"
 #include "platform/sqlite/SqliteJournal.h"
 #include "publish/Pubblicazione.h"
 
@@ -57,18 +53,28 @@ struct Offline : MqttClient {
     void stop(const std::optional<MqttMessage>&, int) override {}
 };
 
-void PublishCycle(benchmark::State& state) {
-    test::TempFolder folder;
+// Publishing with its journal in `folder`, to a broker never reached.
+struct OfflinePublishing {
+    OfflinePublishing(const std::filesystem::path& folder, Clock& clock, benchmark::State& state)
+        : publishing(journal, client, clock) {
+        settings.host = "127.0.0.1";
+        settings.topic = "tarvel/bench";
+        settings.journal = folder / "journal.db";
+        if (!publishing.Avvia(settings, error, false)) state.SkipWithError(error.c_str());
+    }
+
     SqliteJournal journal;
     Offline client;
-    fakes::FakeClock clock;
-    Pubblicazione publishing(journal, client, clock);
+    Pubblicazione publishing;
     ImpostazioniMqtt settings;
-    settings.host = "127.0.0.1";
-    settings.topic = "tarvel/bench";
-    settings.journal = folder / "journal.db";
     std::string error;
-    if (!publishing.Avvia(settings, error, false)) state.SkipWithError(error.c_str());
+};
+
+void PublishCycle(benchmark::State& state) {
+    test::TempFolder folder;
+    fakes::FakeClock clock;
+    OfflinePublishing offline(folder.path(), clock, state);
+    auto& [journal, client, publishing, settings, error] = offline;
     const auto values = CycleValues();
     long cycle = 0;
     for (auto _ : state) {
@@ -79,22 +85,10 @@ void PublishCycle(benchmark::State& state) {
 BENCHMARK(PublishCycle)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly();
 
 void CycleOutputs(benchmark::State& state) {
-    test::TempFolder folder;
-    SqliteHistoryStore store;
-    SystemWallClock wall;
-    fakes::FakeClock clock;
-    fakes::FakeDialogs dialogs;
-    Storico storico(&store, &wall, clock, dialogs);
-    storico.Configura("storico.db", "", folder.path().string());
-    SqliteJournal journal;
-    Offline client;
-    Pubblicazione publishing(journal, client, clock);
-    ImpostazioniMqtt settings;
-    settings.host = "127.0.0.1";
-    settings.topic = "tarvel/bench";
-    settings.journal = folder / "journal.db";
-    std::string error;
-    if (!publishing.Avvia(settings, error, false)) state.SkipWithError(error.c_str());
+    bench::HistoryOnFile history;
+    auto& [folder, store, wall, clock, dialogs, storico] = history;
+    OfflinePublishing offline(folder.path(), clock, state);
+    auto& [journal, client, publishing, settings, error] = offline;
 
     // 100 values over 4 devices: reads, a failed one in ten, a constant.
     std::vector<Riga> righe;

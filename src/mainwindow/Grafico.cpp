@@ -79,14 +79,7 @@ void Grafico::impostaNomi(const std::vector<std::string>& nomi) {
     valore_->setCurrentIndex(std::max(0, valore_->findText(scelto)));
 }
 
-void Grafico::mostra() {
-    if (isVisible())
-        aggiorna();
-    else
-        show();
-    raise();
-    activateWindow();
-}
+void Grafico::mostra() { MostraInPrimoPiano(*this, [this] { aggiorna(); }); }
 
 void Grafico::showEvent(QShowEvent* event) {
     aggiorna();

@@ -53,14 +53,7 @@ StatoDispositivi::StatoDispositivi(const Salute& salute, const Clock& clock, QWi
     layout->addWidget(tabella_);
 }
 
-void StatoDispositivi::mostra() {
-    if (isVisible())
-        aggiorna();
-    else
-        show();
-    raise();
-    activateWindow();
-}
+void StatoDispositivi::mostra() { MostraInPrimoPiano(*this, [this] { aggiorna(); }); }
 
 void StatoDispositivi::aggiorna() {
     const TimePoint ora = clock_.now();

@@ -210,4 +210,13 @@ void LineaDoppia::paintEvent(QPaintEvent*) {
     p.drawLine(0, 1, width() - 1, 1);
 }
 
+void MostraInPrimoPiano(QWidget& finestra, const std::function<void()>& aggiorna) {
+    if (finestra.isVisible())
+        aggiorna();
+    else
+        finestra.show();
+    finestra.raise();
+    finestra.activateWindow();
+}
+
 }  // namespace tarvel

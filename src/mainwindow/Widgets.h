@@ -12,6 +12,7 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <functional>
 
 #include "acquisition/Lampada.h"
 
@@ -52,6 +53,9 @@ int LarghezzaNecessaria(const QWidget& controllo);
 // the free space to its right, up to the next control or the edge of its
 // parent; the window keeps its size. Called once the window is built.
 void AdattaTesti(QWidget& finestra);
+// A window asked for from the menu: refreshed when already open, shown
+// otherwise (showing refreshes it), then brought to the front.
+void MostraInPrimoPiano(QWidget& finestra, const std::function<void()>& aggiorna);
 
 // A separator drawn as two lines: the upper one in the frame's shadow
 // colour, the lower one white.
