@@ -51,13 +51,14 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
     portaPersa_ = false;
     if (!port_.setPortNumber(std::stoi(digits))) return false;
     numeroRifiutato_ = false;
-    framing_ = &FramingDi(port_.linkKind());
+    const LinkKind link = port_.linkKind();
+    framing_ = &FramingDi(link);
     auto linea = LeggiImpostazioniLinea(settings);
     if (!linea || !port_.setSettings(*linea)) return false;
     port_.discardInput();
     // Flow control, the zero-byte filter and the modem lines belong to a
     // serial line; on a network port zero bytes are data.
-    const bool seriale = port_.linkKind() == LinkKind::Serial;
+    const bool seriale = link == LinkKind::Serial;
     port_.setHandshake(seriale && handshaking >= 0 && handshaking <= 3
                            ? static_cast<Handshake>(handshaking)
                            : Handshake::None);
