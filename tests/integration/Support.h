@@ -1,13 +1,12 @@
 #pragma once
 // Helpers of the real-port tests: the pseudo-terminal pair of SimProcess.h,
-// the master on the simulator, stopwatches for wall and CPU time, and
+// the master on the simulator, a stopwatch for wall and CPU time, and
 // event-loop waits.
 
 #include <gtest/gtest.h>
 
 #include <QEventLoop>
 #include <QTimer>
-#include <algorithm>
 #include <chrono>
 #include <ctime>
 
@@ -36,14 +35,6 @@ class Stopwatch {
     Steady::time_point wall_ = Steady::now();
     std::clock_t cpu_ = std::clock();
 };
-
-// The middle one of three measurements, so that one late wake-up of a busy
-// machine does not decide.
-template <class Measure>
-double middleOfThree(Measure measure) {
-    double a = measure(), b = measure(), c = measure();
-    return std::max(std::min(a, b), std::min(std::max(a, b), c));
-}
 
 // The master on the simulator of a plant, with a time-out of 300 ms and
 // the monitor on: on its pseudo-terminal at 19200,N,8,1, or on one of its
