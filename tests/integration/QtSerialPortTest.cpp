@@ -92,7 +92,8 @@ bool openInChildProcess(const std::string& device) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// One opener at a time, whatever name reaches the device.
+// One opener at a time, whatever name reaches the device, in this process
+// or another (a second opener's message: AFailedOpeningNamesItsCause).
 TEST(SerialPortPty, DeviceIsTakenExclusively) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
@@ -101,11 +102,8 @@ TEST(SerialPortPty, DeviceIsTakenExclusively) {
     ASSERT_EQ(::symlink(pty.slavePath().c_str(), link.c_str()), 0);
 
     QtSerialPort first(always(pty.slavePath()));
-    QtSerialPort second(always(pty.slavePath()));
     QtSerialPort viaLink(always(link));
     ASSERT_TRUE(first.open()) << first.errorText();
-    EXPECT_FALSE(second.open());
-    EXPECT_FALSE(second.errorText().empty());
     EXPECT_FALSE(viaLink.open());
     EXPECT_FALSE(openInChildProcess(pty.slavePath()));
 
@@ -229,11 +227,10 @@ TEST(SerialPortPty, LeftoversWaitsAndHangUp) {
         EXPECT_FALSE(port->write({1, 2}));
         EXPECT_TRUE(port->readAll().empty());
 
+        // Closed (the terminal is gone with its master: opening it fails as
+        // for any missing device).
         port->close();
         EXPECT_FALSE(port->deviceLost());
-        EXPECT_FALSE(port->open());  // the terminal is gone with its master
-        EXPECT_FALSE(port->isOpen());
-        EXPECT_NE(port->errorText().find(pty.slavePath()), std::string::npos);
         port->discardInput();
         EXPECT_EQ(port->bytesWaiting(), 0u);
         const auto [closedMs, closedLoad] = wait(150ms);
