@@ -141,9 +141,7 @@ std::vector<long> Range(long first, long last) {
 TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
     Broker broker;
-    Broker::Options persistent;
-    persistent.persistent = true;
-    ASSERT_TRUE(broker.start(persistent));
+    ASSERT_TRUE(broker.start({"", "", false, true}));  // persistent
     Subscriber sub;
     ASSERT_TRUE(sub.start(broker.port(), "plant/7/1", "watcher"));
     SimProcess sim;
