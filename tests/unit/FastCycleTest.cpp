@@ -51,17 +51,15 @@ TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
     // With its own pause, a request follows the end of the last exchange
     // only after the silence that ends a frame: 3.5 characters of 11 bits,
     // 4.01 ms at 9600 baud (5 whole ms), 2.01 ms at 19200, 1.75 ms above;
-    // also between the two requests of a 32-bit value. An empty pause is
-    // 200 ms (as a missing one: Cycle.RunsTheListPausingOnlyBetweenLines).
+    // also between the two requests of a 32-bit value. Without a pause of
+    // its own, 200 ms: Cycle.RunsTheListPausingOnlyBetweenLines.
     const struct {
         const char *settings, *pausa;
         std::vector<std::string> righe;
         Millis ciclo;
-    } casi[] = {{"9600,N,8,1", "0", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(5)},
-                {"19200,N,8,1", "0", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(3)},
+    } casi[] = {{"19200,N,8,1", "0", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(3)},
                 {"115200,E,8,1", "0", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(2)},
-                {"9600,N,8,1", "0", {"1,4,12+,1;A"}, Millis(5)},
-                {"9600,N,8,1", "", {"1,4,12,1;A", "1,4,12,1;B"}, Millis(200)}};
+                {"9600,N,8,1", "0", {"1,4,12+,1;A"}, Millis(5)}};
     for (const auto& caso : casi) {
         Ciclo d(caso.righe, {{"Pause", caso.pausa}, {"Settings", caso.settings}});
         EXPECT_EQ(d.ciclo(), caso.ciclo) << caso.settings << " " << caso.righe[0] << caso.pausa;
@@ -83,8 +81,6 @@ TEST(FastCycle, ADeadNodeCostsOneReadPerCycleAndIsTriedAgainNextCycle) {
     EXPECT_EQ(c.contaRisposte("Skipped"), 29);
     const MainState& s = c.prog.stato();
     EXPECT_EQ(std::count(s.risposte.begin(), s.risposte.end(), "<V></V>"), 30);
-    ASSERT_EQ(c.view.cicli.size(), 1u);
-    EXPECT_EQ(c.view.cicli[0].lettureFallite, 31);
 
     // The device is back: the next cycle reads every line again.
     c.device.silent = false;
@@ -142,7 +138,6 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
     c.ciclo();
     EXPECT_EQ(campi(1), (Campi{"1", "8", "4", "0", "1", "1", "2:1 4:1", "0", "5.0"}));
     EXPECT_EQ(campi(2), (Campi{"2", "2", "0", "2", "0", "0", "-", "1", "-"}));
-    EXPECT_FALSE(c.prog.mbus().salute().nodi().at(2).ultimaBuona);
 
     // The median of the last answer times, four a cycle: of 5 and 9 ms, then
     // of 5, 9 and 20 ms.
@@ -154,7 +149,6 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
     c.ciclo();
     EXPECT_EQ(campi(1)[8], "9.0");
     const auto& nodo1 = c.prog.mbus().salute().nodi().at(1);
-    EXPECT_EQ(nodo1.buone, 12u);
     ASSERT_TRUE(nodo1.ultimaBuona);
     EXPECT_GT(*nodo1.ultimaBuona, prima);
 
@@ -268,7 +262,6 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
         // The monitor shows each request once, at the first line of its group.
         EXPECT_EQ(b.prog.mbus().monitor().richieste().size(), b.fp.port.written().size());
         EXPECT_EQ(b.prog.stato().risposte, singole.prog.stato().risposte);
-        EXPECT_EQ(b.fp.files.files, singole.fp.files.files);
     }
     EXPECT_EQ(singole.prog.stato().risposte[3], "<B>66387966</B>");  // 1012 * 65536 + 0xFFFE
 
@@ -279,12 +272,10 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
     sole.ciclo();
     EXPECT_EQ(sole.richiesteInviate(), "3:30:2 3:30:4 3:34:4");
     EXPECT_EQ(sole.prog.stato().risposte[2], "<R>291331050549609486</R>");  // 1035 to 1038
-    for (const auto& [block, richieste] : {std::pair{"10", "3:30:8"}, {"4", "3:30:4 3:34:4"}}) {
-        Blocchi b(larghe, block);
-        b.ciclo();
-        EXPECT_EQ(b.richiesteInviate(), richieste) << block;
-        EXPECT_EQ(b.prog.stato().risposte, sole.prog.stato().risposte) << block;
-    }
+    Blocchi insieme(larghe, "10");
+    insieme.ciclo();
+    EXPECT_EQ(insieme.richiesteInviate(), "3:30:8");
+    EXPECT_EQ(insieme.prog.stato().risposte, sole.prog.stato().risposte);
 
     // Blocks and gaps out of range fail the profile, naming the key: in the
     // table of SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.
@@ -298,13 +289,6 @@ TEST(FastCycle, AFailedBlockLetsItsLinesReadOnTheirOwn) {
     EXPECT_EQ(b.contaRisposte("(Exception)"), 1);
     EXPECT_EQ(b.prog.stato().risposte,
               (std::vector<std::string>{"<A>1001</A>", "<B>1002</B>", "<C>65799149</C>"}));
-
-    // A line run by hand reads only itself.
-    b.device.refuseBlocks = false;
-    b.prog.SelezionaChiamata(0);
-    b.prog.Cmd_Leggi_Click();
-    EXPECT_TRUE(b.richiesteInviate().ends_with("3:4:1 3:0:1"));
-    EXPECT_EQ(b.prog.stato().risultato, "<A>1001</A>");
 }
 
 // Decimals given as "@" and a register take minus its signed contents
@@ -331,8 +315,8 @@ TEST(FastCycle, ScaleFactorsAreReadOnceACycleAndNode) {
         EXPECT_EQ(b.richiesteInviate(), richieste);
         EXPECT_EQ(b.view.cicli.back().lettureFallite, 2);
     }
-    // A line run by hand reads its scale register again.
-    Blocchi b(righe, "");
+    // A line run by hand reads only itself, and its scale register again.
+    Blocchi b(righe, "20", "20");
     b.device.values = {{{3, 40072}, 2301}, {{3, 40084}, 1}};
     b.prog.SelezionaChiamata(0);
     b.prog.Cmd_Leggi_Click();
