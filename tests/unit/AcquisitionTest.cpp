@@ -24,9 +24,20 @@ struct Registri : Banco {
 // addresses wrapping at 16 bits ("+" wins, and a "-" left in the field is a
 // sign); a register is an address up to 65535 (the upper half goes out as
 // the same 16 bits), and a register beyond 16 bits is not read. A constant
-// keeps its field but "&", letters and signs included.
+// keeps its field but "&", letters and signs included. A wait blocks; a
+// serial line applies its profile, and one that cannot stops the
+// acquisition.
 TEST(Execution, AnswersEveryKindOfLine) {
     Registri b;
+    const Millis t0 = b.fp.clock.elapsed();
+    EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
+    EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
+    EXPECT_EQ(b.fp.clock.elapsed() - t0, Millis(1500));
+    EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));  // blocked, not waited
+    // Executed by hand while stopped, the lamp is left alone.
+    EXPECT_TRUE(b.view.lampade.empty());
+
+    // Reads, constants, and lines that are neither.
     const std::pair<const char*, const char*> cases[] = {
         {"1,4,12,1;Vac", "<Vac>230.1</Vac>"},
         {"1,4,12,-1;Vac", "<Vac>23010</Vac>"},
@@ -52,6 +63,21 @@ TEST(Execution, AnswersEveryKindOfLine) {
     const auto sent = b.fp.port.written().size();
     EXPECT_EQ(b.esegui("256,3,5,0;A"), "<A></A>");
     EXPECT_EQ(b.fp.port.written().size(), sent);
+
+    // A serial line applies its profile.
+    EXPECT_EQ(b.esegui("SERIAL_1"), "Serial_1");
+    EXPECT_EQ(b.esegui("SERIAL"), "Serial_SERIAL");  // profile 0
+    EXPECT_TRUE(b.fp.dialogs.messages.empty());
+    // A profile that cannot be applied stops the acquisition.
+    for (const char* riga : {"SERIAL_9", "SERIAL_40000"}) {
+        b.richieste({riga, "1,4,12,1;Vac"});
+        b.prog.CaricaParametri();
+        b.fp.dialogs.messages.clear();
+        b.prog.MenuAvvio_Click();
+        EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"Serial__0"}) << riga;
+        EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
+        EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
+    }
 }
 
 // Values of every type and order from the bytes Python's struct module
@@ -114,32 +140,6 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
     // A failed read of any type leaves the element empty.
     b.device.silent = true;
     EXPECT_EQ(b.esegui("1,3,1000Q,0;A"), "<A></A>");
-}
-
-TEST(Execution, WaitAndSerialLines) {
-    Registri b;
-    const Millis t0 = b.fp.clock.elapsed();
-    EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
-    EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
-    EXPECT_EQ(b.fp.clock.elapsed() - t0, Millis(1500));
-    EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));  // blocked, not waited
-    // Executed by hand while stopped, the lamp is left alone.
-    EXPECT_TRUE(b.view.lampade.empty());
-
-    // A serial line applies its profile.
-    EXPECT_EQ(b.esegui("SERIAL_1"), "Serial_1");
-    EXPECT_EQ(b.esegui("SERIAL"), "Serial_SERIAL");  // profile 0
-    EXPECT_TRUE(b.fp.dialogs.messages.empty());
-    // A profile that cannot be applied stops the acquisition.
-    for (const char* riga : {"SERIAL_9", "SERIAL_40000"}) {
-        b.richieste({riga, "1,4,12,1;Vac"});
-        b.prog.CaricaParametri();
-        b.fp.dialogs.messages.clear();
-        b.prog.MenuAvvio_Click();
-        EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"Serial__0"}) << riga;
-        EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
-        EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
-    }
 }
 
 TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
