@@ -183,26 +183,23 @@ TEST(FastCycle, ALateAnswerNeverBecomesTheNextLinesValue) {
     // The answer to A comes this long after A's time-out; B reads another
     // register of the same node, which answers at once. With block reads
     // on, the block of A and B times out first: its late answer is dropped
-    // before A reads alone, and A's before B.
+    // before A reads alone, and A's before B. (A pause between the lines
+    // changes nothing: the guard is kept the same way.)
     for (const char* block : {"", "125"}) {
-        for (int pausa : {0, 200}) {
-            for (int ritardo : {10, 50, 270}) {
-                SCOPED_TRACE(std::string("Block=") + block + ", " + std::to_string(pausa) +
-                             " ms pause, " + std::to_string(ritardo));
-                Ciclo c({"1,3,0,0;A", "1,3,1,0;B"},
-                        {{"Pause", std::to_string(pausa)}, {"Block", block}, {"TimeOut", "300"}});
-                c.device.values = {{{3, 0}, 111}, {{3, 1}, 222}};
-                c.fp.port.setDevice([&](const Bytes& request) {
-                    auto risposta = c.device(request);
-                    const bool dallaA = request[3] == 0;
-                    risposta.front().delay = Millis(dallaA ? 300 + ritardo : 5);
-                    return risposta;
-                });
-                c.ciclo();
-                EXPECT_EQ(c.prog.stato().risposte,
-                          (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
-                EXPECT_EQ(c.contaRisposte("(Late answer)"), *block ? 2 : 1);
-            }
+        for (int ritardo : {10, 270}) {
+            SCOPED_TRACE(std::string("Block=") + block + ", " + std::to_string(ritardo));
+            Ciclo c({"1,3,0,0;A", "1,3,1,0;B"},
+                    {{"Pause", "0"}, {"Block", block}, {"TimeOut", "300"}});
+            c.device.values = {{{3, 0}, 111}, {{3, 1}, 222}};
+            c.fp.port.setDevice([&](const Bytes& request) {
+                auto risposta = c.device(request);
+                const bool dallaA = request[3] == 0;
+                risposta.front().delay = Millis(dallaA ? 300 + ritardo : 5);
+                return risposta;
+            });
+            c.ciclo();
+            EXPECT_EQ(c.prog.stato().risposte, (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
+            EXPECT_EQ(c.contaRisposte("(Late answer)"), *block ? 2 : 1);
         }
     }
 }

@@ -1,10 +1,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -144,6 +142,9 @@ TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
     CountingFiles files;
     IniFileStore store(files);
     const auto value = [&](const char* key) { return store.read(path, "Start", key, "-"); };
+    // A value, and how often the file has been read by then.
+    using Seen = std::pair<std::string, int>;
+    const auto seen = [&](const char* key) { return Seen{value(key), files.reads}; };
     EXPECT_EQ(value("Auto"), "-");
 
     WriteFile(path, "[Start]\r\nAuto=1\r\nMin=0\r\n");
@@ -156,8 +157,7 @@ TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
     WriteFile(path, "[Start]\r\nAuto=2\r\nMin=0\r\n");
     const struct timespec times[2] = {{1000, 1}, {1000, 2}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    EXPECT_EQ(value("Auto"), "2");
-    EXPECT_EQ(files.reads, 2);
+    EXPECT_EQ(seen("Auto"), Seen("2", 2));
 
     // A held version is looked at once, at its first read.
     {
@@ -177,20 +177,17 @@ TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
     const int reads = files.reads;
     ASSERT_TRUE(store.write(path, "Start", "Min", "1"));
     EXPECT_EQ(ReadFile(path), "[Start]\r\nAuto=55\r\nMin=1\r\n");
-    EXPECT_EQ(value("Min"), "1");
-    EXPECT_EQ(files.reads, reads);
+    EXPECT_EQ(seen("Min"), Seen("1", reads));
     WriteFile(path, "[Start]\r\nAuto=6\r\nMin=1\r\n");
     EXPECT_EQ(value("Auto"), "6");
     files.reportWritten = false;
     ASSERT_TRUE(store.write(path, "Start", "Min", "0"));
-    EXPECT_EQ(value("Min"), "0");
-    EXPECT_EQ(files.reads, reads + 2);
+    EXPECT_EQ(seen("Min"), Seen("0", reads + 2));
 
     // A failed write changes nothing, and the next read reads the file.
     files.refuseWrites = true;
     EXPECT_FALSE(store.write(path, "Start", "Min", "9"));
-    EXPECT_EQ(value("Min"), "0");
-    EXPECT_EQ(files.reads, reads + 3);
+    EXPECT_EQ(seen("Min"), Seen("0", reads + 3));
 
     // A file that cannot be read (a folder is refused alike) gives the
     // defaults and is not written; a removed file gives them too.
@@ -269,21 +266,11 @@ TEST(PosixOutputFiles, ReplaceWritesAllOrNothingAndSparesSpecialTargets) {
     EXPECT_EQ(ReadFile(path), "<old/>");
     EXPECT_EQ(folder.entries(), 1u);  // the temporary file is gone
 
-    // Targets that are no plain file: a device or a named pipe is written
-    // into in place and never deleted, a pipe without a reader fails at
-    // once, a dangling link stays a link, and the settings file is never an
-    // output. Temporary files that a killed writer left are removed.
-    // The null device made again in the folder (only root may): a fault
-    // here replaces the folder's node, never the system's.
-    const std::string device = folder.file("nul");
-    if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
-        EXPECT_TRUE(files.replace(device, "<a/>", error)) << error;
-        EXPECT_TRUE(files.remove(device));
-        EXPECT_TRUE(fs::is_character_file(device));
-    } else {
-        std::printf("[ NOTE     ] no device node without root: that case not run\n");
-    }
-
+    // Targets that are no plain file (a named pipe here; a device takes the
+    // same way) are written into in place and never deleted, a pipe without
+    // a reader fails at once, a dangling link stays a link, and the settings
+    // file is never an output. Temporary files that a killed writer left
+    // are removed.
     const std::string pipe = folder.file("pipe.xml");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_FALSE(files.replace(pipe, "<a/>", error));
@@ -295,6 +282,7 @@ TEST(PosixOutputFiles, ReplaceWritesAllOrNothingAndSparesSpecialTargets) {
     EXPECT_EQ(::read(reader, got, sizeof got), 4);
     EXPECT_STREQ(got, "<b/>");
     ::close(reader);
+    EXPECT_TRUE(files.remove(pipe));
     EXPECT_TRUE(fs::is_fifo(pipe));
 
     const std::string link = folder.file("link.xml");
