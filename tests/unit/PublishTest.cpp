@@ -16,8 +16,9 @@
 namespace tarvel::test {
 namespace {
 
-// JSON texts as Python's json.dumps gives them (ensure_ascii=False).
-TEST(Publish, ValuesBecomeJsonWithTheirDigits) {
+// JSON texts as Python's json.dumps gives them (ensure_ascii=False): values,
+// the message of a cycle, and the discovery configs.
+TEST(Publish, MessagesAreJsonWithTheValuesDigits) {
     using N = std::pair<const char*, std::optional<std::string>>;
     for (const auto& [testo, json] :
          {N{".5", "0.5"}, N{"230.1", "230.1"}, N{"65536", "65536"}, N{"-2", "-2"},
@@ -48,12 +49,9 @@ TEST(Publish, ValuesBecomeJsonWithTheirDigits) {
                    "{\"time\": \"2026-12-06T21:45:03.120Z\", \"cycle\": 12, \"values\": "
                    "{\"Vac\": 0.5}}",
                    1, false}}));
-}
 
-// Home Assistant's discovery: one retained config per value of each device,
-// pointing at the device's topic; a name twice in a device once.
-TEST(Publish, DiscoveryDescribesEachValue) {
-    ImpostazioniMqtt imp;
+    // Home Assistant's discovery: one retained config per value of each
+    // device, pointing at the device's topic; a name twice in a device once.
     imp.topic = "plant/7";
     imp.clientId = "tarvel-roof-1a2b";
     std::vector<Riga> righe;
