@@ -88,14 +88,12 @@ TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
             << m.retain << " " << m.discovery << " " << m.journal << " " << m.journalMB;
         return out.str();
     };
-    EXPECT_EQ(letto().host, "");
     ini = {{"Host", "broker.lan"}};
     EXPECT_EQ(campi(), "broker.lan 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
     const std::string id = letto().clientId;
     EXPECT_TRUE(id.starts_with("tarvel-roof-"));
     EXPECT_EQ(letto().clientId, id) << "the same at every start";
     EXPECT_NE(letto("/srv/b").clientId, id);
-    EXPECT_TRUE(problemi.empty());
 
     // The TLS port, a topic without its last slash, a journal in the folder.
     ini = {{"Host", "b"},   {"CAFile", "/etc/ca.crt"}, {"Topic", "plant/7/"}, {"QoS", "2"},
