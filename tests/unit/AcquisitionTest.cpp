@@ -103,6 +103,7 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
         {"0020000000000001", 0, "q", "0", "9007199254740993"},
         {"00038d7ea4c67fff", 0, "Q", "0", "999999999999999"},
         {"00038d7ea4c68000", 0, "Q", "1", "100000000000000"},
+        {"c517ca57e185c4df", 3, "D-", "0", "-6.02214076E+23"},  // at 2000 to 2003
         {"ab54a98ceb1f0ad2", 0, "&Q", "3", "12345678901234567.89"},
         {"ab54a98ceb1f0ad2", 0, "&Q", "-2", "1234567890123456789000"},
         {"8000000000000000", 0, "Q", "0", "-9223372036854775808"},
@@ -126,9 +127,8 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
             "1,3," + std::to_string(base + c.named) + c.markers + "," + c.decimals + ";A";
         EXPECT_EQ(b.esegui(line), std::string("<A>") + c.value + "</A>") << line;
     }
-    // One request for the whole value (CRC of an independent implementation;
-    // that it starts at the lowest register: the wide lines of
-    // FastCycle.BlockReadsGroupLinesAndGiveTheOutputOfSingleReads).
+    // One request for the whole value, from its lowest register (CRC of an
+    // independent implementation).
     const std::vector<Bytes>& w = b.fp.port.written();
     for (const Bytes& frame : {Bytes{0x01, 0x03, 0x03, 0xE8, 0x00, 0x02, 0x44, 0x7B},
                                Bytes{0x01, 0x03, 0x07, 0xD0, 0x00, 0x04, 0x44, 0x84}})

@@ -256,17 +256,9 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
         EXPECT_EQ(b.prog.mbus().monitor().richieste().size(), b.fp.port.written().size());
         EXPECT_EQ(b.prog.stato().risposte, singole.prog.stato().risposte);
     }
-
-    // Floats and 64-bit values join with all their registers: "-" reaches
-    // down from the register named. Alone, each is one request.
-    const std::vector<std::string> larghe = {"1,3,30F,0;P", "1,3,33D-,0;Q", "1,3,34Q&,0;R"};
-    Blocchi sole(larghe, "");
-    sole.ciclo();
-    EXPECT_EQ(sole.richiesteInviate(), "3:30:2 3:30:4 3:34:4");
-    Blocchi insieme(larghe, "10");
-    insieme.ciclo();
-    EXPECT_EQ(insieme.richiesteInviate(), "3:30:8");
-    EXPECT_EQ(insieme.prog.stato().risposte, sole.prog.stato().risposte);
+    // Floats and 64-bit values join with all their registers as the 32-bit
+    // pairs do; that each alone is one request from its lowest register:
+    // Execution.ValueTypesAndOrdersFromTheirBytes.
 
     // Blocks and gaps out of range fail the profile, naming the key: in the
     // table of SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.
