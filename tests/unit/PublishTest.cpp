@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <map>
 #include <sstream>
 
 #include "FakeClock.h"
@@ -148,24 +148,22 @@ struct GiornaleFinto : Journal {
             error = "database or disk is full";
             return false;
         }
-        for (const auto& m : ms) voci.push_back({++ultimo, m});
+        for (const auto& m : ms) voci[++ultimo] = m;
         return true;
     }
     std::vector<JournalEntry> next(std::int64_t dopo, std::size_t n) override {
         std::vector<JournalEntry> out;
-        for (const auto& v : voci)
-            if (v.id > dopo && out.size() < n) out.push_back(v);
+        for (auto v = voci.upper_bound(dopo); v != voci.end() && out.size() < n; ++v)
+            out.push_back({v->first, v->second});
         return out;
     }
     void remove(const std::vector<std::int64_t>& ids) override {
-        std::erase_if(voci, [&](const JournalEntry& v) {
-            return std::find(ids.begin(), ids.end(), v.id) != ids.end();
-        });
+        for (const std::int64_t id : ids) voci.erase(id);
     }
     std::int64_t size() override { return static_cast<std::int64_t>(voci.size()); }
     std::int64_t dropped() override { return scartati; }
 
-    std::vector<JournalEntry> voci;
+    std::map<std::int64_t, MqttMessage> voci;  // by id
     std::int64_t ultimo = 0, scartati = 0;
     bool pieno = false;
 };
@@ -256,7 +254,7 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
         std::tie(client.connessione.host, client.connessione.user, client.connessione.password),
         std::tie("b", "u", "s3cret"));
     prog.MenuAvvio_Click();
-    EXPECT_EQ(giornale.voci[0].message,
+    EXPECT_EQ(giornale.voci.at(1),
               (MqttMessage{"t/1",
                            "{\"time\": \"1970-01-01T00:00:00.100Z\", \"cycle\": 1, \"values\": "
                            "{\"Vac\": 230.1, \"Alto\": null}}",
