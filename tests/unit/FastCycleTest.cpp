@@ -68,9 +68,7 @@ TEST(FastCycle, ADeadNodeCostsOneReadPerCycleAndIsTriedAgainNextCycle) {
     c.device.silent = true;
     // One read's two attempts, then 29 lines that send nothing; node 2 is
     // still asked (and is silent too: another 2 x 300 ms); 30 pauses.
-    const auto sent = c.fp.port.written().size();
     EXPECT_EQ(c.ciclo(), Millis(600 + 600 + 30 * 200));
-    EXPECT_EQ(c.fp.port.written().size() - sent, 4u);
     EXPECT_EQ(c.contaRisposte("Skipped"), 29);
     const MainState& s = c.prog.stato();
     EXPECT_EQ(std::count(s.risposte.begin(), s.risposte.end(), "<V></V>"), 30);
@@ -97,9 +95,8 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
         c.device.wrongNode = indirizzo == 3;
         return c.device(r);
     });
-    const auto campi = [&](int nodo) {
-        return CampiSalute(static_cast<std::uint8_t>(nodo),
-                           c.prog.mbus().salute().nodi().at(static_cast<std::uint8_t>(nodo)));
+    const auto campi = [&](std::uint8_t nodo) {
+        return CampiSalute(nodo, c.prog.mbus().salute().nodi().at(nodo));
     };
     using Campi = std::vector<std::string>;
     c.device.delay = Millis(5);
