@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "Banco.h"
 
@@ -85,14 +86,10 @@ TEST(Execution, AnswersEveryKindOfLine) {
 // most significant register, the highest. The letters in either case,
 // anywhere in the field; floats and 64-bit values in one request.
 TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
-    struct Case {
-        const char* bytes;
-        int named;  // the register the line names, from the lowest
-        const char* markers;
-        const char* decimals;
-        const char* value;
-    };
-    const Case cases[] = {
+    // Bytes, the register the line names (from the lowest), markers,
+    // decimals and the value.
+    using C = std::tuple<std::string, int, const char*, const char*, const char*>;
+    const C cases[] = {
         {"4366199a", 0, "F", "0", "230.1"},  // not 230.100006103516
         {"199a4366", 1, "F-", "0", "230.1"},
         {"66439a19", 0, "FS", "0", "230.1"},
@@ -116,16 +113,15 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
         {"4366199a", 0, "FD", "0", "-99999"},  // which type is meant cannot be told
     };
     Registri b;
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        const Case& c = cases[i];
-        const int base = 1000 + 100 * static_cast<int>(i);
-        const std::string hex = c.bytes;
+    int base = 1000;  // each value 100 registers above the one before
+    for (const auto& [hex, named, markers, decimals, value] : cases) {
         for (std::size_t w = 0; w < hex.size() / 4; ++w)
             b.device.values[{3, base + static_cast<int>(w)}] =
                 static_cast<std::uint16_t>(std::stoul(hex.substr(4 * w, 4), nullptr, 16));
         const std::string line =
-            "1,3," + std::to_string(base + c.named) + c.markers + "," + c.decimals + ";A";
-        EXPECT_EQ(b.esegui(line), std::string("<A>") + c.value + "</A>") << line;
+            "1,3," + std::to_string(base + named) + markers + "," + decimals + ";A";
+        EXPECT_EQ(b.esegui(line), std::string("<A>") + value + "</A>") << line;
+        base += 100;
     }
     // One request for the whole value, from its lowest register (CRC of an
     // independent implementation).

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <tuple>
 
 #include "Banco.h"
 
@@ -225,11 +226,9 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
     singole.ciclo();
     ASSERT_EQ(singole.fp.port.written().size(), 15u);  // B and E take two requests each
 
-    const struct {
-        const char* block;
-        const char* gap;
-        const char* richieste;
-    } casi[] = {
+    // Block, Gap and the requests sent.
+    using C = std::tuple<const char*, const char*, const char*>;
+    const C casi[] = {
         // A and B's pair 11-12; C at 14 leaves a hole of one. D with E's
         // pair 15/14; F after the wait; the coils 3 and 9 are six apart; I
         // and J; L is another node; after the serial line, no blocks.
@@ -239,11 +238,11 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
         // A window of two: B's pair would reach past it, so A reads alone.
         {"2", "5", "3:10:1 3:11:2 3:14:1 4:14:2 4:16:1 1:3:1 1:9:1 2:0:2 3:10:1 3:20:1 3:21:1"},
     };
-    for (const auto& caso : casi) {
-        SCOPED_TRACE(std::string("Block=") + caso.block + " Gap=" + caso.gap);
-        Blocchi b(RigheMiste, caso.block, caso.gap);
+    for (const auto& [block, gap, richieste] : casi) {
+        SCOPED_TRACE(std::string("Block=") + block + " Gap=" + gap);
+        Blocchi b(RigheMiste, block, gap);
         b.ciclo();
-        EXPECT_EQ(b.richiesteInviate(), caso.richieste);
+        EXPECT_EQ(b.richiesteInviate(), richieste);
         // The monitor shows each request once, at the first line of its group.
         EXPECT_EQ(b.prog.mbus().monitor().richieste().size(), b.fp.port.written().size());
         EXPECT_EQ(b.prog.stato().risposte, singole.prog.stato().risposte);

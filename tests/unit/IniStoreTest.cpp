@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "TempFolder.h"
 #include "platform/posix/PosixOutputFiles.h"
@@ -30,9 +31,9 @@ TEST(IniDocument, FindsTheValueAKeyHasOrTheDefault) {
         "[ parameters ]\r\n  FIRT  =  1  \r\nfirt=2\r\njust a note\r\n"
         "[PARAMETERS]\r\nInterval=500\r\n[Export]\r\nKill=   \r\n[A]\ny = two words \n"
         "[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n[B]\r\nz=3");
-    const struct {
-        const char *section, *key, *fallback, *value;
-    } cases[] = {
+    // Section, key, default and the value read.
+    using C = std::tuple<const char*, const char*, const char*, const char*>;
+    const C cases[] = {
         {"general", "TITLE", "-", "Plant"},
         {" Parameters ", " Firt ", "-", "1"},
         {"Parameters", "Interval", "-", "-"},  // a repeated section is not seen
@@ -45,8 +46,8 @@ TEST(IniDocument, FindsTheValueAKeyHasOrTheDefault) {
         {"all blanks", "key", "-", "value one"},
         {"All blanks", "Other", " x\t\n\v\f\r ", " x"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(plant.get(c.section, c.key, c.fallback), c.value) << c.section << "/" << c.key;
+    for (const auto& [section, key, fallback, value] : cases)
+        EXPECT_EQ(plant.get(section, key, fallback), value) << section << "/" << key;
     // A UTF-8 byte order mark does not hide the first section, and a write
     // keeps it.
     IniDocument marked("\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/ttyUSB0\r\n");
