@@ -70,8 +70,8 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     TempFolder folder;
     const std::string path = folder.file("Tarvel.INI");
     const std::string head = "; settings\n[Start]\nauto = ";
-    const std::string tail = "Min=0\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1";
-    WriteFile(path, head + "0   ; not a comment\n" + tail);
+    WriteFile(path,
+              head + "0   ; not a comment\nMin=0\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1");
     // A write through a link changes the file linked to, keeping its mode.
     ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
     const std::string link = folder.file("link.INI");
@@ -79,22 +79,16 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     PosixTextFiles files;
     IniFileStore store(files);
     ASSERT_TRUE(store.write(link, "START", "Auto", "1"));
-    EXPECT_EQ(ReadFile(path), head + "1\n" + tail);
-    EXPECT_EQ(ModeOf(path), 0604u);
-
-    // A new key goes after the last key line of its section.
+    // A new key goes after the last key line of its section; the last line
+    // gets its line end first; a new section goes at the end.
     ASSERT_TRUE(store.write(path, "Start", "Extra", "x"));
-    const std::string start = head + "1\nMin=0\nExtra=x\r\n\n\n[Export]\r\n";
-    EXPECT_EQ(ReadFile(path), start + "Out=C:\\data\\out.xml\r\nKill=1");
-
-    // The last line gets its line end first.
     ASSERT_TRUE(store.write(path, "Export", "Mode", "a"));
-    const std::string expected = start + "Out=C:\\data\\out.xml\r\nKill=1\r\nMode=a\r\n";
-    EXPECT_EQ(ReadFile(path), expected);
-
-    // A new section goes at the end.
     ASSERT_TRUE(store.write(path, "General", "Title", "Plant"));
-    EXPECT_EQ(ReadFile(path), expected + "[General]\r\nTitle=Plant\r\n");
+    EXPECT_EQ(ReadFile(path),
+              head +
+                  "1\nMin=0\nExtra=x\r\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1\r\n"
+                  "Mode=a\r\n[General]\r\nTitle=Plant\r\n");
+    EXPECT_EQ(ModeOf(path), 0604u);
 
     // A missing file is created, with CR LF lines and the usual mode.
     const std::string fresh = folder.file("New.INI");
