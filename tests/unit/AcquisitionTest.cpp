@@ -30,11 +30,10 @@ struct Registri : Banco {
 // acquisition.
 TEST(Execution, AnswersEveryKindOfLine) {
     Registri b;
-    const Millis t0 = b.fp.clock.elapsed();
     EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
     EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
-    EXPECT_EQ(b.fp.clock.elapsed() - t0, Millis(1500));
-    EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));  // blocked, not waited
+    // Blocked, not waited; 100 ms of it were the port's opening.
+    EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));
     // Executed by hand while stopped, the lamp is left alone.
     EXPECT_TRUE(b.view.lampade.empty());
 
