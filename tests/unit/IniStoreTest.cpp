@@ -122,11 +122,8 @@ struct CountingFiles : PosixTextFiles {
         if (!reportWritten) outcome.identity.reset();
         return outcome;
     }
-    bool refuseWrites = false;
-    bool reportWritten = true;
-    int looks = 0;
-    int reads = 0;
-    int writes = 0;
+    bool refuseWrites = false, reportWritten = true;
+    int looks = 0, reads = 0, writes = 0;
 };
 
 TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
