@@ -1,14 +1,12 @@
 #include <fcntl.h>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "TempFolder.h"
 #include "platform/posix/PosixOutputFiles.h"
@@ -22,49 +20,40 @@ namespace {
 namespace fs = std::filesystem;
 
 using namespace test;
-using ::testing::HasSubstr;
 
 // Sections and keys match without regard to case or blanks (space, tab, CR,
 // LF, vertical tab, form feed), the first one wins, LF and CR LF lines read
 // alike, an empty value is empty text, and a default loses its trailing
 // blanks, as the classic read does.
 TEST(IniDocument, FindsTheValueAKeyHasOrTheDefault) {
-    const std::string plant =
+    const IniDocument plant(
         "Title=before any section\r\n[General]\r\nTitle=Plant\r\n; Title=commented\r\n"
         "[ parameters ]\r\n  FIRT  =  1  \r\nfirt=2\r\njust a note\r\n"
-        "[PARAMETERS]\r\nInterval=500\r\n[Export]\r\nKill=   \r\n";
-    const std::string mixed = "[A]\nx=1\r\ny = two words \n[B]\r\nz=3";
-    const std::string blanks = "[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n";
-    const struct {
-        const std::string& text;
-        const char *section, *key, *fallback, *value;
-    } cases[] = {
-        {plant, "general", "TITLE", "-", "Plant"},
-        {plant, " Parameters ", " Firt ", "-", "1"},
-        {plant, "Parameters", "Interval", "-", "-"},  // a repeated section is not seen
-        {plant, "Parameters", "just a note", "-", "-"},
-        {plant, "", "Title", "-", "-"},
-        {plant, "Export", "Kill", "0", ""},
-        {plant, "Export", "Missing", "0", "0"},
-        {plant, "XML", "Encoding", "UTF-8", "UTF-8"},
-        {plant, "Serial_0", "COM", "* ", "*"},
-        {mixed, "a", "x", "-", "1"},
-        {mixed, "a", "y", "-", "two words"},
-        {mixed, "b", "z", "-", "3"},
-        {blanks, "all blanks", "key", "-", "value one"},
-        {blanks, "\n\vAll Blanks\f\r\n", "\t\nKEY\n", "-", "value one"},
-        {blanks, "All blanks", "Other", " x\t\n\v\f\r ", " x"},
+        "[PARAMETERS]\r\nInterval=500\r\n[Export]\r\nKill=   \r\n[A]\ny = two words \n"
+        "[\v\f All blanks \t]\r\n\f\vKey\t \r= \v\fvalue one\f\v \r\n[B]\r\nz=3");
+    // Section, key, default and the value read.
+    using C = std::tuple<const char*, const char*, const char*, const char*>;
+    const C cases[] = {
+        {"general", "TITLE", "-", "Plant"},
+        {" Parameters ", " Firt ", "-", "1"},
+        {"Parameters", "Interval", "-", "-"},  // a repeated section is not seen
+        {"Parameters", "just a note", "-", "-"},
+        {"", "Title", "-", "-"},
+        {"Export", "Kill", "0", ""},
+        {"Serial_0", "COM", "* ", "*"},
+        {"a", "y", "-", "two words"},
+        {"b", "z", "-", "3"},
+        {"all blanks", "key", "-", "value one"},
+        {"All blanks", "Other", " x\t\n\v\f\r ", " x"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(IniDocument(c.text).get(c.section, c.key, c.fallback), c.value)
-            << c.section << "/" << c.key;
+    for (const auto& [section, key, fallback, value] : cases)
+        EXPECT_EQ(plant.get(section, key, fallback), value) << section << "/" << key;
     // A UTF-8 byte order mark does not hide the first section, and a write
     // keeps it.
     IniDocument marked("\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/ttyUSB0\r\n");
     EXPECT_EQ(marked.get("Ports", "COM1", "-"), "/dev/ttyUSB0");
     ASSERT_TRUE(marked.set("Ports", "COM2", "x"));
     EXPECT_EQ(marked.bytes(), "\xEF\xBB\xBF[Ports]\r\nCOM1=/dev/ttyUSB0\r\nCOM2=x\r\n");
-    EXPECT_EQ(IniDocument().get("Start", "Auto", "0"), "0");
 
     // As written, as read: unquoted first, then cut; 8-bit bytes stay as
     // they are.
@@ -72,9 +61,8 @@ TEST(IniDocument, FindsTheValueAKeyHasOrTheDefault) {
     using Q = std::pair<std::string, std::string>;
     for (const auto& [written, read] :
          {Q{longLine, longLine.substr(0, 254)},
-          Q{"\"" + std::string(300, 'q') + "\"", std::string(254, 'q')}, Q{"\"Roof A\"", "Roof A"},
-          Q{"'Roof B'", "Roof B"}, Q{"\"half", "\"half"}, Q{"\"a\"b\"", "a\"b"}, Q{"\"\"", ""},
-          Q{"\"", "\""}, Q{"\"x'", "\"x'"}, Q{"\xe8\xe0\xf9", "\xe8\xe0\xf9"}})
+          Q{"\"" + std::string(300, 'q') + "\"", std::string(254, 'q')}, Q{"'Roof B'", "Roof B"},
+          Q{"\"\"", ""}, Q{"\"", "\""}, Q{"\"x'", "\"x'"}, Q{"\xe8\xe0\xf9", "\xe8\xe0\xf9"}})
         EXPECT_EQ(IniDocument("[P]\r\nK=" + written + "\r\n").get("P", "K", "-"), read) << written;
 }
 
@@ -82,8 +70,8 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     TempFolder folder;
     const std::string path = folder.file("Tarvel.INI");
     const std::string head = "; settings\n[Start]\nauto = ";
-    const std::string tail = "Min=0\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1";
-    WriteFile(path, head + "0   ; not a comment\n" + tail);
+    WriteFile(path,
+              head + "0   ; not a comment\nMin=0\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1");
     // A write through a link changes the file linked to, keeping its mode.
     ASSERT_EQ(::chmod(path.c_str(), 0604), 0);
     const std::string link = folder.file("link.INI");
@@ -91,24 +79,16 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     PosixTextFiles files;
     IniFileStore store(files);
     ASSERT_TRUE(store.write(link, "START", "Auto", "1"));
-    EXPECT_EQ(ReadFile(path), head + "1\n" + tail);
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ModeOf(path), 0604u);
-
-    // A new key goes after the last key line of its section.
+    // A new key goes after the last key line of its section; the last line
+    // gets its line end first; a new section goes at the end.
     ASSERT_TRUE(store.write(path, "Start", "Extra", "x"));
-    const std::string start = head + "1\nMin=0\nExtra=x\r\n\n\n[Export]\r\n";
-    EXPECT_EQ(ReadFile(path), start + "Out=C:\\data\\out.xml\r\nKill=1");
-
-    // An empty value keeps the key; the last line gets its line end first.
-    ASSERT_TRUE(store.write(path, "export", "out", ""));
     ASSERT_TRUE(store.write(path, "Export", "Mode", "a"));
-    const std::string expected = start + "Out=\r\nKill=1\r\nMode=a\r\n";
-    EXPECT_EQ(ReadFile(path), expected);
-
-    // A new section goes at the end.
     ASSERT_TRUE(store.write(path, "General", "Title", "Plant"));
-    EXPECT_EQ(ReadFile(path), expected + "[General]\r\nTitle=Plant\r\n");
+    EXPECT_EQ(ReadFile(path),
+              head +
+                  "1\nMin=0\nExtra=x\r\n\n\n[Export]\r\nOut=C:\\data\\out.xml\r\nKill=1\r\n"
+                  "Mode=a\r\n[General]\r\nTitle=Plant\r\n");
+    EXPECT_EQ(ModeOf(path), 0604u);
 
     // A missing file is created, with CR LF lines and the usual mode.
     const std::string fresh = folder.file("New.INI");
@@ -117,11 +97,9 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(ModeOf(fresh), 0666 & ~mask);
-    EXPECT_EQ(folder.entries(), 3u);  // no temporary file left behind
 
     // Names that could not be read back are refused.
     EXPECT_FALSE(store.write(fresh, "Start", "A=B", "1"));
-    EXPECT_FALSE(store.write(fresh, "Start\n[X]", "Auto", "1"));
     EXPECT_EQ(ReadFile(fresh), "[Start]\r\nMin=1\r\n");
 }
 
@@ -144,11 +122,8 @@ struct CountingFiles : PosixTextFiles {
         if (!reportWritten) outcome.identity.reset();
         return outcome;
     }
-    bool refuseWrites = false;
-    bool reportWritten = true;
-    int looks = 0;
-    int reads = 0;
-    int writes = 0;
+    bool refuseWrites = false, reportWritten = true;
+    int looks = 0, reads = 0, writes = 0;
 };
 
 TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
@@ -157,22 +132,21 @@ TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
     CountingFiles files;
     IniFileStore store(files);
     const auto value = [&](const char* key) { return store.read(path, "Start", key, "-"); };
+    // A value, and how often the file has been read by then.
+    using Seen = std::pair<std::string, int>;
+    const auto seen = [&](const char* key) { return Seen{value(key), files.reads}; };
     EXPECT_EQ(value("Auto"), "-");
 
     WriteFile(path, "[Start]\r\nAuto=1\r\nMin=0\r\n");
     EXPECT_EQ(value("Auto"), "1");
     EXPECT_EQ(value("Min"), "0");
-    EXPECT_EQ(value("Other"), "-");
-    EXPECT_EQ(std::pair(files.looks, files.reads), std::pair(4, 1));
+    EXPECT_EQ(std::pair(files.looks, files.reads), std::pair(3, 1));
 
     // Same size, same inode: the modification time tells the edit apart.
     WriteFile(path, "[Start]\r\nAuto=2\r\nMin=0\r\n");
     const struct timespec times[2] = {{1000, 1}, {1000, 2}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    EXPECT_EQ(value("Auto"), "2");
-    WriteFile(path, "[Start]\r\nAuto=3\r\n");
-    EXPECT_EQ(value("Auto"), "3");
-    EXPECT_EQ(files.reads, 3);
+    EXPECT_EQ(seen("Auto"), Seen("2", 2));
 
     // A held version is looked at once, at its first read.
     {
@@ -191,35 +165,27 @@ TEST(IniFileStore, ReadsEachVersionOnceAndSeesEveryEdit) {
     // written, the next read reads the file.
     const int reads = files.reads;
     ASSERT_TRUE(store.write(path, "Start", "Min", "1"));
-    EXPECT_EQ(ReadFile(path), "[Start]\r\nAuto=55\r\nMin=1\r\n");
-    EXPECT_EQ(value("Min"), "1");
-    EXPECT_EQ(files.reads, reads);
+    EXPECT_EQ(seen("Min"), Seen("1", reads));
     WriteFile(path, "[Start]\r\nAuto=6\r\nMin=1\r\n");
     EXPECT_EQ(value("Auto"), "6");
     files.reportWritten = false;
     ASSERT_TRUE(store.write(path, "Start", "Min", "0"));
-    EXPECT_EQ(value("Min"), "0");
-    EXPECT_EQ(files.reads, reads + 2);
+    EXPECT_EQ(seen("Min"), Seen("0", reads + 2));
 
     // A failed write changes nothing, and the next read reads the file.
     files.refuseWrites = true;
     EXPECT_FALSE(store.write(path, "Start", "Min", "9"));
-    EXPECT_EQ(value("Min"), "0");
-    EXPECT_EQ(files.reads, reads + 3);
+    EXPECT_EQ(seen("Min"), Seen("0", reads + 3));
 
-    // A file that cannot be read, or a folder, gives the defaults and is not
-    // written; a removed file gives them too.
+    // A file that cannot be read (a folder is refused alike) gives the
+    // defaults, not the ones read before, and is not written.
     files.refuseWrites = false;
     const int writes = files.writes;
-    for (const bool pipe : {true, false}) {
-        fs::remove(path);
-        ASSERT_TRUE(pipe ? ::mkfifo(path.c_str(), 0600) == 0 : fs::create_directory(path));
-        EXPECT_EQ(value("Min"), "-") << pipe;
-        EXPECT_FALSE(store.write(path, "Start", "Min", "1")) << pipe;
-    }
-    EXPECT_EQ(files.writes, writes);  // the pipe is no file to replace either
     fs::remove(path);
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
     EXPECT_EQ(value("Min"), "-");
+    EXPECT_FALSE(store.write(path, "Start", "Min", "1"));
+    EXPECT_EQ(files.writes, writes);  // the pipe is no file to replace either
 }
 
 TEST(PosixTextFiles, TellsWhatIsAtAPathAndWhy) {
@@ -227,10 +193,8 @@ TEST(PosixTextFiles, TellsWhatIsAtAPathAndWhy) {
     PosixTextFiles files;
     std::string bytes = "left over";
     const std::string missing = folder.file("missing.INI");
-    EXPECT_EQ(files.identify(missing).kind, FileKind::Missing);
     EXPECT_EQ(files.read(missing, bytes).kind, FileKind::Missing);
     EXPECT_EQ(bytes, "");
-    EXPECT_EQ(files.identify(folder.file("missing/Tarvel.INI")).kind, FileKind::Missing);
     EXPECT_EQ(files.identify(folder.path().string()).kind, FileKind::Folder);
     EXPECT_EQ(files.read(folder.path().string(), bytes).kind, FileKind::Folder);
 
@@ -246,21 +210,19 @@ TEST(PosixTextFiles, TellsWhatIsAtAPathAndWhy) {
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_EQ(files.read(pipe, bytes).kind, FileKind::Unreadable);
 
-    // A write puts a new file in place (the identities it reports are
-    // tested through the store's reads).
+    // A write puts a new file in place (what it writes and the identities
+    // it reports, and what a read of a plain file gives, are tested through
+    // the store).
     const std::string path = folder.file("Tarvel.INI");
     WriteFile(path, "[Start]\nAuto=0\n");
     const FileLookup looked = files.identify(path);
     ASSERT_EQ(looked.kind, FileKind::Present);
-    EXPECT_EQ(files.read(path, bytes).kind, FileKind::Present);
-    EXPECT_EQ(bytes, "[Start]\nAuto=0\n");
     ASSERT_TRUE(files.write(path, "[Start]\r\nAuto=1\r\n").written);
     EXPECT_NE(files.identify(path).identity.inode, looked.identity.inode);
-    EXPECT_EQ(ReadFile(path), "[Start]\r\nAuto=1\r\n");
     EXPECT_FALSE(files.write(folder.file("missing/Tarvel.INI"), "x").written);
 }
 
-TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
+TEST(PosixOutputFiles, ReplaceWritesAllOrNothingAndSparesSpecialTargets) {
     TempFolder folder;
     const std::string path = folder.file("NoName.xml");
     PosixOutputFiles files;
@@ -271,12 +233,8 @@ TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
     ASSERT_TRUE(files.replace(path, bigger, error)) << error;
     EXPECT_TRUE(files.exists(path));
     EXPECT_EQ(ReadFile(path), bigger);
-    ASSERT_TRUE(files.replace(path, "", error)) << error;
-    EXPECT_EQ(ReadFile(path), "");
-    EXPECT_EQ(folder.entries(), 1u);
 
     EXPECT_TRUE(files.remove(path));
-    EXPECT_FALSE(files.exists(path));
     EXPECT_FALSE(files.remove(path));
     EXPECT_FALSE(files.exists(folder.file("")));  // a folder is not a file
 
@@ -287,33 +245,16 @@ TEST(PosixOutputFiles, ReplacePutsTheWholeContentOrLeavesTheOldOne) {
         FileSizeLimit limit(limite);
         return files.replace(target, std::string(1000, 'n'), error) ? "replaced" : error;
     };
-    EXPECT_THAT(fallito(folder.file("missing/NoName.xml")), HasSubstr("No such file or directory"));
-    EXPECT_THAT(fallito(path + "/NoName.xml"), HasSubstr("Not a directory"));
-    EXPECT_THAT(fallito(path, 64), HasSubstr("File too large"));
+    EXPECT_NE(fallito(folder.file("missing/NoName.xml")).find("No such file"), std::string::npos);
+    EXPECT_NE(fallito(path, 64).find("File too large"), std::string::npos);
     EXPECT_EQ(ReadFile(path), "<old/>");
     EXPECT_EQ(folder.entries(), 1u);  // the temporary file is gone
-}
 
-// Targets that are no plain file: a device or a named pipe is written into
-// in place and never deleted, a pipe without a reader fails at once, a
-// dangling link stays a link, and the settings file is never an output.
-// Temporary files that a killed writer left are removed.
-TEST(PosixOutputFiles, SpecialTargetsLinksAndTheSettingsFile) {
-    TempFolder folder;
-    PosixOutputFiles files;
-    std::string error;
-
-    // The null device made again in the folder (only root may): a fault
-    // here replaces the folder's node, never the system's.
-    const std::string device = folder.file("nul");
-    if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) == 0) {
-        EXPECT_TRUE(files.replace(device, "<a/>", error)) << error;
-        EXPECT_TRUE(files.remove(device));
-        EXPECT_TRUE(fs::is_character_file(device));
-    } else {
-        std::printf("[ NOTE     ] no device node without root: that case not run\n");
-    }
-
+    // Targets that are no plain file (a named pipe here; a device takes the
+    // same way) are written into in place and never deleted, a pipe without
+    // a reader fails at once, a dangling link stays a link, and the settings
+    // file is never an output. Temporary files that a killed writer left
+    // are removed.
     const std::string pipe = folder.file("pipe.xml");
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     EXPECT_FALSE(files.replace(pipe, "<a/>", error));
@@ -325,6 +266,7 @@ TEST(PosixOutputFiles, SpecialTargetsLinksAndTheSettingsFile) {
     EXPECT_EQ(::read(reader, got, sizeof got), 4);
     EXPECT_STREQ(got, "<b/>");
     ::close(reader);
+    EXPECT_TRUE(files.remove(pipe));
     EXPECT_TRUE(fs::is_fifo(pipe));
 
     const std::string link = folder.file("link.xml");
