@@ -1,5 +1,6 @@
-// The history on a real SQLite file in a temporary folder, written by the
-// core on the fakes and read back with the sqlite3 command-line tool.
+// What a cycle writes: the XML output on fake files, and the history on a
+// real SQLite file in a temporary folder, written by the core on the fakes
+// and read back with the sqlite3 command-line tool.
 
 #include <gtest/gtest.h>
 
@@ -7,11 +8,98 @@
 #include "FakeWallClock.h"
 #include "SqliteTool.h"
 #include "TempFolder.h"
+#include "export/EsportaXML.h"
 #include "platform/posix/SystemWallClock.h"
 #include "platform/sqlite/SqliteHistoryStore.h"
 
 namespace tarvel::test {
 namespace {
+
+struct Uscita {
+    fakes::FakeProfileStore ini;
+    fakes::FakeOutputFiles files;
+    fakes::FakeClock clock;
+    ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
+                                    const std::string& d) { return ini.read("", s, k, d); },
+                             files, clock, "/opt/tarvel"};
+};
+
+TEST(Export, SingleFileWorkedExample) {
+    Uscita u;
+    auto esito = EsportaXML({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
+                             "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"},
+                            u.ctx);
+    EXPECT_EQ(esito.scritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
+              "    <Dispositivo>\r\n      <Vac>230.1</Vac>\r\n      <Pac>1520</Pac>\r\n"
+              "    </Dispositivo>\r\n\r\n    <Dispositivo>\r\n      <Vac>229.8</Vac>\r\n"
+              "      <Pac></Pac>\r\n    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n");
+}
+
+// With a profile that has its own file, each profile line starts a file: a
+// profile without "Out" writes NoName.xml, a profile that comes twice keeps
+// only its last part, and the answers before the first profile line go to
+// the general file. Relative names are in the program folder.
+TEST(Export, OneFilePerProfileWorkedExample) {
+    Uscita u;
+    u.ini.set("Serial_1", "Out", "/data/linea1.xml");
+    EsportaXML({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>", "Serial_2",
+                "<Vac>231.0</Vac>"},
+               u.ctx);
+    EXPECT_EQ(u.files.files,
+              (std::map<std::string, std::string>{
+                  {"/data/linea1.xml", Documento({{"<Vac>230.1</Vac>"}, {"<Vac>229.8</Vac>"}})},
+                  {"/opt/tarvel/NoName.xml", Documento({{"<Vac>231.0</Vac>"}})}}));
+
+    Uscita v;
+    v.ini.set("Serial_1", "Out", "linee/../linea1.xml");
+    v.ini.set("Export", "Out", "generale.xml");
+    EsportaXML({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
+                "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"},
+               v.ctx);
+    EXPECT_EQ(v.files.files,
+              (std::map<std::string, std::string>{
+                  {"/opt/tarvel/generale.xml", Documento({{"<Impianto>Roof A</Impianto>"}})},
+                  {"/opt/tarvel/linee/../linea1.xml", Documento({{"<Parte>seconda</Parte>"}})},
+                  {"/opt/tarvel/NoName.xml", Documento({{"<Vac>231.0</Vac>"}})}}));
+}
+
+TEST(Export, EncodingLabelAndSeparators) {
+    Uscita u;
+    u.ini.set("XML", "Encoding", "ISO-8859-1");
+    u.ini.set("Export", "Out", "");
+    // A profile line after only skipped lines still opens a new device.
+    EsportaXML({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}, u.ctx);
+    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
+              Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
+}
+
+TEST(Export, KillDeletesFirstAndPauses) {
+    using K = std::pair<const char*, bool>;
+    for (const auto& [kill, kills] : {K{"yes", true}, K{"0", false}, K{"", false}}) {
+        SCOPED_TRACE(kill);
+        Uscita u;
+        u.ini.set("Export", "Kill", kill);
+        u.files.files["/opt/tarvel/NoName.xml"] = "old";
+        EsportaXML({"<A>1</A>"}, u.ctx);
+        std::vector<std::string> log{"write /opt/tarvel/NoName.xml"};
+        if (kills) log.insert(log.begin(), "remove /opt/tarvel/NoName.xml");
+        EXPECT_EQ(u.files.log, log);
+        EXPECT_EQ(u.clock.totalSlept(), Millis(kills ? 100 : 0));
+    }
+}
+
+TEST(Export, AFailedFileKeepsItsOldContentAndTheOthersAreWritten) {
+    Uscita u;
+    u.ini.set("Serial_1", "Out", "/missing/one.xml");
+    u.ini.set("Serial_2", "Out", "/data/two.xml");
+    u.files.failing = {"/missing/one.xml"};
+    auto esito = EsportaXML({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"}, u.ctx);
+    EXPECT_EQ(esito.scritti, std::vector<std::string>{"/data/two.xml"});
+    ASSERT_EQ(esito.errori.size(), 1u);
+    EXPECT_EQ(esito.errori[0], "/missing/one.xml: Permission denied");
+}
 
 using namespace std::chrono;
 
