@@ -136,7 +136,6 @@ TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
     ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
     l.fp.port.unplug();
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(l.rx().back(), "Time out");
     EXPECT_FALSE(l.fp.port.isOpen());
     const int opens = l.fp.port.openCount();
     // Reads keep failing without spinning: each wait sleeps to its deadline.
@@ -197,9 +196,6 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
     EXPECT_EQ(calls, 2);
 }
 
-using fakes::Delivery;
-using fakes::FakeClock;
-
 struct ModbusTcpPort : fakes::FakeSerialPort {
     using FakeSerialPort::FakeSerialPort;
     LinkKind linkKind() const override { return LinkKind::ModbusTcp; }
@@ -207,7 +203,7 @@ struct ModbusTcpPort : fakes::FakeSerialPort {
 };
 
 struct Gateway {
-    FakeClock clock;
+    fakes::FakeClock clock;
     ModbusTcpPort port{clock};
     MBus m{port, clock};
     Bytes answer;  // given "00 00": with the request's transaction identifier
@@ -218,7 +214,7 @@ struct Gateway {
         port.setDevice([this](const Bytes& request) {
             Bytes a = answer;
             if (a.size() >= 2 && a[0] == 0 && a[1] == 0) a[0] = request[0], a[1] = request[1];
-            return std::vector<Delivery>{{Millis(3), a}};
+            return std::vector<fakes::Delivery>{{Millis(3), a}};
         });
     }
 };
@@ -253,19 +249,15 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFraming) {
 }
 
 TEST(ModbusTcp, AnAnswerIsUsedOnlyWhenEveryHeaderFieldMatches) {
-    const struct {
-        const char* caso;
-        const char* risposta;
-    } casi[] = {
-        {"transaction 9", "00 09 00 00 00 05 07 03 02 12 34"},
-        {"length 6", "00 00 00 00 00 06 07 03 02 12 34"},
-        {"function 4", "00 00 00 00 00 05 07 04 02 12 34"},
-        {"two answers", "00 00 00 00 00 05 07 03 02 12 34 00 00"},
-    };
-    for (const auto& c : casi) {
-        SCOPED_TRACE(c.caso);
+    for (const char* risposta : {
+             "00 09 00 00 00 05 07 03 02 12 34",        // transaction 9
+             "00 00 00 00 00 06 07 03 02 12 34",        // length 6
+             "00 00 00 00 00 05 07 04 02 12 34",        // function 4
+             "00 00 00 00 00 05 07 03 02 12 34 00 00",  // two answers
+         }) {
+        SCOPED_TRACE(risposta);
         Gateway g;
-        g.answer = FromHex(c.risposta);
+        g.answer = FromHex(risposta);
         EXPECT_EQ(g.m.LeggiValore16(3, 0, 7, 0, false), std::nullopt);
         EXPECT_EQ(g.m.esito(), EsitoTransazione::RispostaErrata);
         EXPECT_TRUE(g.m.monitor().risposte().back().ends_with(" (Wrong answer)"));

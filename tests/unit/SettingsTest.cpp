@@ -16,20 +16,13 @@ namespace {
 
 TEST(Settings, LoadsCaptionIntervalAndRequestList) {
     Banco b;
-    b.ini({{"General/Title", "Plant"},
-           {"Parameters/Firt", "-1"},
-           {"Parameters/Last", "6"},
-           {"Parameters/Interval", "60000"},
-           {"Parameters/001", "  SERIAL_1  "},
-           {"Parameters/002", "1,4,12,1;Vac"},
-           {"Parameters/004", "rem off"},
-           {"Parameters/005", "Remote"},
-           {"Parameters/006", "NEXT"}});
+    b.richieste({"  SERIAL_1  ", "1,4,12,1;Vac", "", "rem off", "Remote", "NEXT"}, "60000");
+    b.ini({{"General/Title", "Plant"}, {"Parameters/Firt", "-1"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     const MainState& s = b.prog.stato();
     EXPECT_EQ(s.didascalia, "Tarvel [Plant]");
     EXPECT_EQ(s.intervallo, Millis(60000));
-    // 003 is missing (an empty line); 004 and 005 start with "REM".
+    // 003 is an empty line; 004 and 005 start with "REM".
     EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
 }
@@ -181,7 +174,6 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"Handshaking", "70000", CausaProfilo::ValoreNonValido},
           C{"Pause", "60001", CausaProfilo::ValoreNonValido},
           C{"Block", "1", CausaProfilo::ValoreNonValido},
-          C{"Block", "2001", CausaProfilo::ValoreNonValido},
           C{"Gap", "-1", CausaProfilo::ValoreNonValido},
           C{"COM", "7", CausaProfilo::PortaNonAperta}}) {
         Banco b;
