@@ -25,17 +25,13 @@ TEST(Settings, LoadsCaptionIntervalAndRequestList) {
     // 003 is an empty line; 004 and 005 start with "REM".
     EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
-}
-
-// Beyond 60000, below 1 or beyond 32 bits: one second.
-TEST(Settings, IntervalOutsideItsRangeMeansOneSecond) {
+    // An interval beyond 60000, below 1 or beyond 32 bits is one second.
     using I = std::pair<const char*, int>;
     for (const auto& [value, interval] :
          {I{"60001", 1000}, I{"0", 1000}, I{"99999999999", 1000}, I{"1", 1}}) {
-        Banco b;
-        b.richieste({"NEXT"}, value);
+        b.ini({{"Parameters/Interval", value}});
         ASSERT_TRUE(b.prog.CaricaParametri());
-        EXPECT_EQ(b.prog.stato().intervallo, Millis(interval)) << value;
+        EXPECT_EQ(s.intervallo, Millis(interval)) << value;
     }
 }
 
