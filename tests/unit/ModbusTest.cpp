@@ -287,6 +287,7 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
         {"tcp://host", std::nullopt, ""},  // a gateway's port has no default
         {"tcp://host:0", std::nullopt, ""},
         {"mbtcp://host:", std::nullopt, ""},
+        {"tcp://host:1;rm", std::nullopt, ""},
         {"mbtcp://:502", std::nullopt, ""},
         {"mbtcp://::1:502", std::nullopt, ""},  // IPv6 goes in brackets
         {"/dev/ttyUSB0", std::nullopt, ""},
