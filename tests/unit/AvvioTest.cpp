@@ -89,21 +89,18 @@ TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
 // silently without reading anything. Each message names its cause in the
 // box's details (the messages' texts are tested with the settings).
 TEST(AvvioTest, FailedStartUpsEndTheProgram) {
+    const std::string senzaRighe =
+        "/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun intervallo di "
+        "richieste (numero di riga da 1 a 32767)";
     const struct {
         const char *section, *key, *value;
         bool libera;
-        std::vector<std::string> dettagli;  // of each message shown
         const char* fine;
+        std::vector<std::string> dettagli;  // of each message shown
     } casi[] = {
-        {"Parameters",
-         "Firt",
-         "0",
-         true,
-         {"/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun intervallo "
-          "di richieste (numero di riga da 1 a 32767)"},
-         "termina 1"},
-        {"Serial_0", "COM", "*", true, {"[Serial_0] COM: chiave mancante o vuota"}, "termina 1"},
-        {"General", "Title", "", false, {}, "termina 0"},
+        {"Parameters", "Firt", "0", true, "termina 1", {senzaRighe}},
+        {"Serial_0", "COM", "*", true, "termina 1", {"[Serial_0] COM: chiave mancante o vuota"}},
+        {"General", "Title", "", false, "termina 0", {}},
     };
     for (const auto& caso : casi) {
         Vita v;
