@@ -148,8 +148,6 @@ TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
     l.fp.clock.advance(Millis(1000));
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
     EXPECT_TRUE(l.fp.port.isOpen());
-    // A new profile clears the lost state.
-    EXPECT_TRUE(l.prog.ImpostaPortaSeriale(0));
 }
 
 TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
