@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include "Impianto.h"
+#include "Banco.h"
 #include "TempFolder.h"
 #include "app/Avvio.h"
 #include "app/CartellaProgramma.h"
@@ -16,8 +16,8 @@
 namespace tarvel {
 namespace {
 
+using ::testing::_;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 
 struct IstanzaFinta : IstanzaProgramma {
     bool libera = true;
@@ -31,13 +31,13 @@ struct FinestreRegistrate : Finestre {
     fakes::FakeSerialPort* porta = nullptr;
     std::vector<std::string> chiamate;
 
-    std::string porta01() const { return porta->isOpen() ? " porta=1" : " porta=0"; }
     void PreparaMonitor() override {
         chiamate.push_back(std::string("PreparaMonitor avvio=") +
-                           (programma->stato().avvioInCorso ? "1" : "0") + porta01());
+                           (programma->stato().avvioInCorso ? "1" : "0") +
+                           (porta->isOpen() ? " porta=1" : " porta=0"));
     }
     void PreparaTray() override { chiamate.push_back("PreparaTray"); }
-    void RimuoviIconaTray() override { chiamate.push_back("RimuoviIconaTray" + porta01()); }
+    void RimuoviIconaTray() override { chiamate.push_back("RimuoviIconaTray"); }
     void RiduciInTray(bool riduci) override {
         chiamate.push_back(std::string("RiduciInTray ") + (riduci ? "1" : "0") + " lampada=" +
                            (programma->stato().lampada == Lampada::Spenta ? "spenta" : "accesa"));
@@ -47,83 +47,73 @@ struct FinestreRegistrate : Finestre {
     void mostraAvvisoRicarica(bool visibile) override {
         chiamate.push_back(std::string("avviso ") + (visibile ? "1" : "0"));
     }
-    void termina(int codice) override {
-        chiamate.push_back("termina " + std::to_string(codice) + porta01());
-    }
+    void termina(int codice) override { chiamate.push_back("termina " + std::to_string(codice)); }
 };
 
 // The start-up over the plant, its windows recorded.
-struct Vita {
+struct Vita : test::Banco {
     Vita() {
-        impianto.dueRighe();
-        finestre.programma = &programma;
-        finestre.porta = &p().port;
+        dueRighe();
+        finestre.programma = &prog;
+        finestre.porta = &fp.port;
     }
-    fakes::FakePlatform& p() { return impianto.fp; }
-
-    fakes::Impianto impianto;
-    Programma programma{p().piattaforma()};
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
-    AvvioAutomatico autoAvvio{p().shell, p().dialogs, p().identity};
-    Avvio avvio{programma, p().clock, p().dialogs, finestre, &istanza, &autoAvvio};
+    AvvioAutomatico autoAvvio{fp.shell, fp.dialogs, fp.identity};
+    Avvio avvio{prog, fp.clock, fp.dialogs, finestre, &istanza, &autoAvvio};
 };
 
 TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
     Vita v;
-    v.p().ini.set("Start", "Auto", "1");
-    v.p().shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
+    v.fp.ini.set("Start", "Auto", "1");
+    v.fp.shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
     v.avvio.Form_Load();
 
     EXPECT_THAT(v.finestre.chiamate, ElementsAre("avviso 0", "PreparaMonitor avvio=1 porta=1",
                                                  "PreparaTray", "RiduciInTray 0 lampada=spenta"));
-    EXPECT_FALSE(v.programma.stato().avvioInCorso);
+    EXPECT_FALSE(v.prog.stato().avvioInCorso);
     EXPECT_TRUE(v.autoAvvio.spunta()) << "the check mark follows the autostart entry";
-    EXPECT_TRUE(v.p().dialogs.messages.empty());
+    EXPECT_TRUE(v.fp.dialogs.messages.empty());
 
     // Two seconds after the start-up, not before.
-    v.p().clock.advance(Millis(1999));
-    EXPECT_TRUE(v.p().port.written().empty());
-    v.p().clock.advance(Millis(1));
-    EXPECT_TRUE(v.programma.stato().acquisizioneAttiva);
-    EXPECT_FALSE(v.p().port.written().empty());
+    v.fp.clock.advance(Millis(1999));
+    EXPECT_TRUE(v.fp.port.written().empty());
+    v.fp.clock.advance(Millis(1));
+    EXPECT_TRUE(v.prog.stato().acquisizioneAttiva);
+    EXPECT_FALSE(v.fp.port.written().empty());
     EXPECT_FALSE(v.avvio.primaVoltaAttivo());
 }
 
 // Unusable settings and a profile that cannot be set up end the start-up
 // after their message only, with no exit question; a second instance ends
-// silently without reading anything. Each message names its cause in the box's details.
+// silently without reading anything. Each message names its cause in the
+// box's details (the messages' texts are tested with the settings).
 TEST(AvvioTest, FailedStartUpsEndTheProgram) {
+    const std::string senzaRighe =
+        "/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun intervallo di "
+        "richieste (numero di riga da 1 a 32767)";
     const struct {
         const char *section, *key, *value;
         bool libera;
-        const char *messaggio, *dettaglio, *fine;
+        const char* fine;
+        std::vector<std::string> dettagli;  // of each message shown
     } casi[] = {
-        {"Parameters", "Firt", "0", true, "Impostazioni errate nel file Tarvel.INI",
-         "/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun intervallo di "
-         "richieste (numero di riga da 1 a 32767)",
-         "termina 1 porta=0"},
-        {"Serial_0", "COM", "*", true, "Errore nell'impostazione della porta seriale.",
-         "[Serial_0] COM: chiave mancante o vuota", "termina 1 porta=0"},
-        {"General", "Title", "", false, nullptr, nullptr, "termina 0 porta=0"},
+        {"Parameters", "Firt", "0", true, "termina 1", {senzaRighe}},
+        {"Serial_0", "COM", "*", true, "termina 1", {"[Serial_0] COM: chiave mancante o vuota"}},
+        {"General", "Title", "", false, "termina 0", {}},
     };
     for (const auto& caso : casi) {
         Vita v;
-        v.p().ini.set("Start", "Auto", "1");
-        v.p().ini.set(caso.section, caso.key, caso.value);
+        v.fp.ini.set("Start", "Auto", "1");
+        v.fp.ini.set(caso.section, caso.key, caso.value);
         v.istanza.libera = caso.libera;
         v.avvio.Form_Load();
-        if (caso.messaggio) {
-            EXPECT_THAT(v.impianto.testiMessaggi(), ElementsAre(caso.messaggio));
-            EXPECT_THAT(v.p().dialogs.details, ElementsAre(caso.dettaglio));
-        } else {
-            EXPECT_THAT(v.impianto.testiMessaggi(), IsEmpty());
-        }
+        EXPECT_EQ(v.fp.dialogs.details, caso.dettagli);
         EXPECT_THAT(v.finestre.chiamate, ElementsAre(caso.fine));
         EXPECT_TRUE(v.avvio.terminato());
         EXPECT_FALSE(v.avvio.primaVoltaAttivo());
-        EXPECT_EQ(v.p().port.openCount(), 0);
-        EXPECT_EQ(v.p().ini.reads == 0, !caso.libera);
+        EXPECT_EQ(v.fp.port.openCount(), 0);
+        EXPECT_EQ(v.fp.ini.reads == 0, !caso.libera);
     }
 }
 
@@ -132,13 +122,12 @@ TEST(AvvioTest, ReloadShowsItsNoticeAndAFailedOneAsksToEnd) {
     v.avvio.Form_Load();
     v.finestre.chiamate.clear();
     v.avvio.MenuRicarica_Click();
-    v.p().clock.advance(Avvio::DurataAvvisoRicarica);
+    v.fp.clock.advance(Avvio::DurataAvvisoRicarica);
     EXPECT_THAT(v.finestre.chiamate, ElementsAre("avviso 1", "avviso 0"));
-    v.p().ini.set("Parameters", "Last", "0");
-    v.p().dialogs.answer = Answer::No;
+    v.fp.ini.set("Parameters", "Last", "0");
+    v.fp.dialogs.answer = Answer::No;
     v.avvio.MenuRicarica_Click();
-    EXPECT_THAT(v.impianto.testiMessaggi(),
-                ElementsAre("Impostazioni errate nel file Tarvel.INI", "Uscire dal programma ?"));
+    EXPECT_THAT(v.testiMessaggi(), ElementsAre(_, "Uscire dal programma ?"));
     EXPECT_FALSE(v.avvio.terminato());
 }
 
@@ -159,66 +148,55 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
     PosixTextFiles files;
     PosixUserFolders cartelle;
     using Esito = CartellaProgramma::Esito;
-    struct Avvio {
-        CartellaProgramma trovata;
-        fakes::FakeDialogs dialogs;
-        fakes::FakeShell shell;
-        bool avanti;
-    };
+    fakes::FakeDialogs dialogs;
+    fakes::FakeShell shell;
+    // What a start found, where, and whether it goes on.
     auto avvia = [&](const std::string& esempioUsato, bool crea = true) {
-        auto a = std::make_unique<Avvio>();
-        a->trovata = CercaCartellaProgramma(files, cartelle, bin, esempioUsato, crea);
-        a->avanti = AnnunciaCartella(a->trovata, a->dialogs, &a->shell);
-        return a;
-    };
-    // What the start found, where, and whether it goes on.
-    const auto esito = [](const std::unique_ptr<Avvio>& a) {
-        return std::tuple(a->trovata.esito, a->trovata.cartella, a->avanti);
+        dialogs = {};
+        shell = {};
+        const auto trovata = CercaCartellaProgramma(files, cartelle, bin, esempioUsato, crea);
+        return std::tuple(trovata.esito, trovata.cartella,
+                          AnnunciaCartella(trovata, dialogs, &shell));
     };
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     const std::string utente = t / "home/.config/tarvel";
-    EXPECT_EQ(esito(avvia(esempio, false)), std::tuple(Esito::Trovata, utente, true));
+    EXPECT_EQ(avvia(esempio, false), std::tuple(Esito::Trovata, utente, true));
     EXPECT_FALSE(std::filesystem::exists(t / "home")) << "naming the folder creates nothing";
 
-    auto mancante = avvia(t / "no-example");
-    EXPECT_EQ(esito(mancante), std::tuple(Esito::Errore, utente, false));
-    EXPECT_EQ(mancante->dialogs.messages,
+    EXPECT_EQ(avvia(t / "no-example"), std::tuple(Esito::Errore, utente, false));
+    EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel", "Impossibile preparare la cartella delle impostazioni " + utente + ".",
                    Icon::Critical, Buttons::Ok, Answer::Ok}}));
-    EXPECT_NE(mancante->dialogs.details[0].find(t / "no-example"), std::string::npos);
+    EXPECT_NE(dialogs.details[0].find(t / "no-example"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "home"));
 
-    auto primo = avvia(esempio);
-    EXPECT_EQ(esito(primo), std::tuple(Esito::Creata, utente, false));
+    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Creata, utente, false));
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
-    EXPECT_EQ(primo->dialogs.messages,
+    EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel",
                    "Creato il file delle impostazioni " + utente +
                        "/Tarvel.INI dall'esempio installato.\nImpostare la porta seriale "
                        "(sezione [Ports], chiave COM1) e avviare di nuovo il programma.",
                    Icon::Information, Buttons::Ok, Answer::Ok}}));
-    EXPECT_THAT(primo->shell.calls, ElementsAre("openInEditor " + utente + "/Tarvel.INI"));
+    EXPECT_THAT(shell.calls, ElementsAre("openInEditor " + utente + "/Tarvel.INI"));
 
     test::WriteFile(utente + "/Tarvel.INI", "[General]\nTitle=mio\n");
-    auto secondo = avvia(esempio);
-    EXPECT_EQ(esito(secondo), std::tuple(Esito::Trovata, utente, true));
-    EXPECT_EQ(secondo->trovata.percorsoIni(), utente + "/Tarvel.INI");
-    EXPECT_TRUE(secondo->dialogs.messages.empty() && secondo->shell.calls.empty());
+    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Trovata, utente, true));
+    EXPECT_TRUE(dialogs.messages.empty() && shell.calls.empty());
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), "[General]\nTitle=mio\n");
 
     // XDG_CONFIG_HOME names a file: no folder can be made under it.
     test::WriteFile(t / "config", "");
     setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
-    auto bloccato = avvia(esempio);
-    EXPECT_EQ(esito(bloccato), std::tuple(Esito::Errore, t / "config/tarvel", false));
-    EXPECT_NE(bloccato->dialogs.details[0].find(t / "config/tarvel"), std::string::npos);
+    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Errore, t / "config/tarvel", false));
+    EXPECT_NE(dialogs.details[0].find(t / "config/tarvel"), std::string::npos);
 
     // A Tarvel.INI beside the executable wins, with nothing made elsewhere.
     test::WriteFile(bin + "/Tarvel.INI", "");
-    EXPECT_EQ(esito(avvia(esempio)), std::tuple(Esito::Trovata, bin, true));
+    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Trovata, bin, true));
 
     for (const auto& [nome, valore] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}})
         valore.empty() ? unsetenv(nome) : setenv(nome, valore.c_str(), 1);

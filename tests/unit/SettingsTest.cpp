@@ -1,39 +1,37 @@
+// The settings file: its numbers, the request list and its lines, the check
+// marks, the text commands and the serial profiles; and the value texts.
+
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "Banco.h"
+#include "acquisition/Chiamata.h"
+#include "acquisition/TestoValore.h"
+#include "acquisition/Verifica.h"
+#include "settings/Numero.h"
 
 namespace tarvel::test {
 namespace {
 
 TEST(Settings, LoadsCaptionIntervalAndRequestList) {
     Banco b;
-    b.ini({{"General/Title", "Plant"},
-           {"Parameters/Firt", "-1"},
-           {"Parameters/Last", "6"},
-           {"Parameters/Interval", "60000"},
-           {"Parameters/001", "  SERIAL_1  "},
-           {"Parameters/002", "1,4,12,1;Vac"},
-           {"Parameters/004", "rem off"},
-           {"Parameters/005", "Remote"},
-           {"Parameters/006", "NEXT"}});
+    b.richieste({"  SERIAL_1  ", "1,4,12,1;Vac", "", "rem off", "Remote", "NEXT"}, "60000");
+    b.ini({{"General/Title", "Plant"}, {"Parameters/Firt", "-1"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     const MainState& s = b.prog.stato();
     EXPECT_EQ(s.didascalia, "Tarvel [Plant]");
     EXPECT_EQ(s.intervallo, Millis(60000));
-    // 003 is missing (an empty line); 004 and 005 start with "REM".
+    // 003 is an empty line; 004 and 005 start with "REM".
     EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
-}
-
-TEST(Settings, IntervalOutsideItsRangeMeansOneSecond) {
+    // An interval beyond 60000, below 1 or beyond 32 bits is one second.
     using I = std::pair<const char*, int>;
     for (const auto& [value, interval] :
-         {I{"60001", 1000}, I{"0", 1000}, I{"-5", 1000}, I{"abc", 1000}, I{"", 1000},
-          I{"99999999999", 1000}, I{"1", 1}}) {
-        Banco b;
-        b.richieste({"NEXT"}, value);
+         {I{"60001", 1000}, I{"0", 1000}, I{"99999999999", 1000}, I{"1", 1}}) {
+        b.ini({{"Parameters/Interval", value}});
         ASSERT_TRUE(b.prog.CaricaParametri());
-        EXPECT_EQ(b.prog.stato().intervallo, Millis(interval)) << value;
+        EXPECT_EQ(s.intervallo, Millis(interval)) << value;
     }
 }
 
@@ -41,18 +39,15 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
     Banco b;
     b.richieste({"NEXT", "SLEEP 1"});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    for (const char* firt : {"0", "", "word", "40000"}) {
-        b.ini({{"Parameters/Firt", firt}, {"General/Title", "New"}});
-        b.fp.dialogs.messages.clear();
-        EXPECT_FALSE(b.prog.MenuRicarica_Click()) << firt;
-        EXPECT_EQ(
-            b.fp.dialogs.messages,
-            (std::vector<fakes::ShownMessage>{{"Tarvel", "Impostazioni errate nel file Tarvel.INI",
-                                               Icon::Critical, Buttons::Ok}}));
-        // The caption is already new; the list stays as it was.
-        EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [New]");
-        EXPECT_EQ(b.prog.stato().chiamate.size(), 2u);
-    }
+    b.ini({{"Parameters/Firt", "40000"}, {"General/Title", "New"}});
+    EXPECT_FALSE(b.prog.MenuRicarica_Click());
+    EXPECT_EQ(
+        b.fp.dialogs.messages,
+        (std::vector<fakes::ShownMessage>{
+            {"Tarvel", "Impostazioni errate nel file Tarvel.INI", Icon::Critical, Buttons::Ok}}));
+    // The caption is already new; the list stays as it was.
+    EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [New]");
+    EXPECT_EQ(b.prog.stato().chiamate.size(), 2u);
     EXPECT_EQ(b.view.ricaricate, 0);
     b.ini({{"Parameters/Firt", "2"}});
     EXPECT_TRUE(b.prog.MenuRicarica_Click());
@@ -81,7 +76,7 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     EXPECT_TRUE(b.prog.stato().acquisizioneAttiva);
 
     // A failed load leaves the marks as they were.
-    b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}});
+    b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}, {"General/Title", "Old"}});
     EXPECT_FALSE(b.prog.CaricaImpostazioni());
     EXPECT_FALSE(b.prog.stato().minimizzaPartenza);
 
@@ -105,19 +100,146 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     b.prog.MenuNomeFileOut_Click();
     EXPECT_EQ(b.fp.ini.get("Export", "Out"), "");
 
-    // The title changes the caption at once; "@" gives the bare name.
-    b.fp.dialogs.typed = "Roof";
-    b.prog.MenuTitoloGenerale_Click();
-    EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [Roof]");
-    EXPECT_EQ(b.fp.dialogs.inputs.back().title, "Definizione titolo generale");
-    b.fp.dialogs.typed = "@";
+    // A new title changes the caption at once, "Old" to the bare name; the
+    // encoding has no "@" rule.
     b.prog.MenuTitoloGenerale_Click();
     EXPECT_EQ(b.prog.stato().didascalia, "Tarvel");
-
-    // The encoding has no "@" rule.
     b.prog.MenuEncodingXML_Click();
     EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "@");
     EXPECT_EQ(b.fp.dialogs.inputs.back().prompt, "Encoding XML:\n\nValore predefinito: UTF-8");
+}
+
+TEST(SerialSetup, AppliesAProfileAndShowsIt) {
+    Banco b;
+    b.ini({{"Serial_2/COM", " 3 "},
+           {"Serial_2/Settings", "19200,e,8,1"},
+           {"Serial_2/Handshaking", "7"},
+           {"Serial_2/NullDiscard", "yes"},
+           {"Serial_2/DTR", "1"},
+           {"Serial_2/RTS", "0"},
+           {"Serial_2/TimeOut", "1500"},
+           {"Serial_2/Retry", "3"}});
+    const Millis before = b.fp.clock.elapsed();
+    ASSERT_TRUE(b.prog.ImpostaPortaSeriale(2));
+    const auto& port = b.fp.port;
+    EXPECT_EQ(std::tuple(port.isOpen(), port.portNumber(), port.handshake(), port.nullDiscard(),
+                         port.dtr(), b.prog.mbus().LeggiTimeOut(), b.prog.mbus().LeggiRetry()),
+              std::tuple(true, 3, Handshake::None, false, true, 1500, 3));
+    const MainState& s = b.prog.stato();
+    EXPECT_EQ(s.statusBar,
+              (std::array<std::string, 6>{"COM 3", "19200,E,8,1", "Handshaking: None",
+                                          "Null Discard: Off", "DTR: On", "RTS: Off"}));
+    EXPECT_EQ(s.didascaliaMonitor, "Monitor RS232 [Porta COM3 attiva]");
+    EXPECT_EQ(b.fp.clock.elapsed() - before, Millis(100));
+    EXPECT_TRUE(b.fp.dialogs.messages.empty());
+    // A reload puts the time-out and the tries back to their defaults.
+    b.richieste({"NEXT"});
+    ASSERT_TRUE(b.prog.MenuRicarica_Click());
+    EXPECT_EQ(std::pair(b.prog.mbus().LeggiTimeOut(), b.prog.mbus().LeggiRetry()),
+              std::pair(800, 1));
+}
+
+// Time-out: whole milliseconds up to ten seconds, empty for 800, a text
+// without a number for 0. Retry: less than one or empty for one.
+TEST(SerialSetup, DefaultsAndLimitsOfTimeOutAndRetry) {
+    using D = std::tuple<const char*, const char*, int, int>;
+    for (const auto& [key, value, timeOut, retry] :
+         {D{"Retry", "0", 800, 1}, D{"Retry", "", 800, 1}, D{"TimeOut", "10000", 10000, 1},
+          D{"TimeOut", "abc", 0, 1}}) {
+        Banco b;
+        b.ini({{"Serial_0/TimeOut", ""}});
+        b.profilo(0, key, value);
+        ASSERT_TRUE(b.prog.ImpostaPortaSeriale(0)) << key << "=" << value;
+        EXPECT_EQ(b.prog.mbus().LeggiRetry(), retry);
+        EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), timeOut);
+    }
+}
+
+TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
+    // Key, value and the cause the failure names; COM 7 is missing. One
+    // value a check: a number above, below, between whole numbers.
+    using C = std::tuple<const char*, const char*, CausaProfilo>;
+    for (const auto& [key, value, cause] :
+         {C{"COM", "*", CausaProfilo::ChiaveMancante},
+          C{"COM", "COM1", CausaProfilo::PortaRifiutata},
+          C{"COM", "01", CausaProfilo::PortaRifiutata}, C{"COM", "0", CausaProfilo::PortaRifiutata},
+          C{"Settings", "*", CausaProfilo::ChiaveMancante},
+          C{"Settings", "9600,X,8,1", CausaProfilo::PortaRifiutata},
+          C{"TimeOut", "10001", CausaProfilo::ValoreNonValido},
+          C{"Retry", "2.5", CausaProfilo::ValoreNonValido},
+          C{"Handshaking", "70000", CausaProfilo::ValoreNonValido},
+          C{"Pause", "60001", CausaProfilo::ValoreNonValido},
+          C{"Block", "1", CausaProfilo::ValoreNonValido},
+          C{"Gap", "-1", CausaProfilo::ValoreNonValido},
+          C{"COM", "7", CausaProfilo::PortaNonAperta}}) {
+        Banco b;
+        b.fp.port.missingPorts = {7};
+        b.ini({{"General/Title", "Roof"}});
+        b.richieste({"NEXT"});
+        b.prog.CaricaParametri();
+        b.profilo(4, key, value);
+        EXPECT_FALSE(b.prog.ImpostaPortaSeriale(4)) << key << "=" << value;
+        EXPECT_FALSE(b.fp.port.isOpen());
+        EXPECT_EQ(b.fp.dialogs.messages,
+                  (std::vector<fakes::ShownMessage>{
+                      {"Tarvel [Roof]", "Errore nell'impostazione della porta seriale.",
+                       Icon::Exclamation, Buttons::Ok, Answer::Ok}}));
+        EXPECT_EQ(b.view.splashNascosto, 1);
+        EXPECT_EQ(std::pair(b.prog.erroreProfilo().causa, b.prog.erroreProfilo().chiave),
+                  std::pair(cause, std::string(key)))
+            << key << "=" << value;
+    }
+}
+
+TEST(LeadingNumber, ReadsTheNumberATextStartsWithAndRoundsIt) {
+    // Blanks inside are ignored too; out of range is not a number.
+    using N = std::pair<std::string, double>;
+    for (const auto& [text, value] :
+         {N{"  -2", -2}, N{"1 2 3", 123}, N{"12.5abc", 12.5}, N{".5", 0.5}, N{"1.5E3", 1500},
+          N{"&H1F", 31}, N{"&hffff", 65535}, N{"100+&", 100}, N{"abc", 0}, N{"", 0}, N{"1e999", 0},
+          N{"&H" + std::string(300, 'F'), 0}})
+        EXPECT_EQ(NumeroIniziale(text), value) << text;
+    // Rounded, halves to even; out of width is no number.
+    using R = std::pair<double, std::optional<std::int16_t>>;
+    for (const auto& [value, rounded] :
+         {R{2.5, 2}, R{3.5, 4}, R{32767.4, 32767}, R{-32768, -32768}, R{32767.5, std::nullopt}})
+        EXPECT_EQ(ArrotondaInt16(value), rounded) << value;
+    EXPECT_EQ(ArrotondaInt32(2147483647.0), 2147483647);
+    EXPECT_FALSE(ArrotondaInt32(2147483648.0));
+}
+
+TEST(ValueText, WritesNumbersTheWayTheOutputExpects) {
+    using T = std::pair<double, const char*>;
+    for (const auto& [value, text] :
+         {T{230.1, "230.1"}, T{2301, "2301"}, T{0.5, ".5"}, T{-0.25, "-.25"}, T{6553.5, "6553.5"},
+          T{4294967294.0, "4294967294"}, T{1e16, "1E+16"}, T{1.5e-5, "1.5E-05"}, T{0, "0"},
+          T{-99999, "-99999"}, T{99999, ""}, T{23.01, "23.01"}})
+        EXPECT_EQ(TestoValore(value), text) << value;
+}
+
+TEST(RequestLine, CutsEveryKindOfLine) {
+    EXPECT_EQ(TagliaRiga("1,4,12,1;Vac"), (Chiamata{"1", "4", "12", "1", "Vac"}));
+    EXPECT_EQ(TagliaRiga("1 , 3 ,40,0; Pout"), (Chiamata{"1 ", "3 ", "40", "0", "Pout"}));
+    EXPECT_EQ(TagliaRiga("1,3,40,2;Temp, inverter;b").Descrizione, "Temp, inverter;b");
+    EXPECT_EQ(TagliaRiga("serial_3"), (Chiamata{"*", "3", "*", "*", "Serial settings"}));
+    EXPECT_EQ(TagliaRiga("SERIAL").Codice, "SERIAL");
+    EXPECT_EQ(TagliaRiga("  SLEEP  250   "), (Chiamata{"#", "250", "*", "*", "Wait"}));
+    EXPECT_EQ(TagliaRiga("Next"), (Chiamata{"%", "*", "*", "*", "Next device"}));
+    // A read line without all of its separators is cut as far as it goes.
+    EXPECT_EQ(TagliaRiga("1,3,40"), (Chiamata{"1", "3", "40", "", ""}));
+    // The detail fields show the line as written; its execution uses them
+    // without the markers.
+    const Riga r = CaricaRiga("1,3,100+&,2;Energia");
+    EXPECT_EQ(r.campi.Registro, "100+&");
+    EXPECT_EQ(r.campiEseguiti.Registro, "100");
+}
+
+// The warnings of --check are tested through tarvel-headless.
+TEST(Check, ElementNames) {
+    for (const char* good : {"Vac", "_a", "a.b-c", "Pot1", "\xC3\xA8nergia"})
+        EXPECT_TRUE(NomeElementoValido(good)) << good;
+    for (const char* bad : {"", "1a", "a b", "<a>", "xmlData"})
+        EXPECT_FALSE(NomeElementoValido(bad)) << bad;
 }
 
 }  // namespace

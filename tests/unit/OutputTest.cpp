@@ -1,0 +1,254 @@
+// What a cycle writes: the XML output on fake files, and the history on a
+// real SQLite file in a temporary folder, written by the core on the fakes
+// and read back with the sqlite3 command-line tool.
+
+#include <gtest/gtest.h>
+
+#include "Banco.h"
+#include "FakeWallClock.h"
+#include "SqliteTool.h"
+#include "TempFolder.h"
+#include "export/EsportaXML.h"
+#include "platform/posix/SystemWallClock.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
+
+namespace tarvel::test {
+namespace {
+
+struct Uscita {
+    fakes::FakeProfileStore ini;
+    fakes::FakeOutputFiles files;
+    fakes::FakeClock clock;
+    ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
+                                    const std::string& d) { return ini.read("", s, k, d); },
+                             files, clock, "/opt/tarvel"};
+};
+
+TEST(Export, SingleFileWorkedExample) {
+    Uscita u;
+    auto esito = EsportaXML({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
+                             "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"},
+                            u.ctx);
+    EXPECT_EQ(esito.scritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
+              "    <Dispositivo>\r\n      <Vac>230.1</Vac>\r\n      <Pac>1520</Pac>\r\n"
+              "    </Dispositivo>\r\n\r\n    <Dispositivo>\r\n      <Vac>229.8</Vac>\r\n"
+              "      <Pac></Pac>\r\n    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n");
+}
+
+// With a profile that has its own file, each profile line starts a file: a
+// profile without "Out" writes NoName.xml, a profile that comes twice keeps
+// only its last part, and the answers before the first profile line go to
+// the general file. Relative names are in the program folder.
+TEST(Export, OneFilePerProfileWorkedExample) {
+    Uscita u;
+    u.ini.set("Serial_1", "Out", "/data/linea1.xml");
+    EsportaXML({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>", "Serial_2",
+                "<Vac>231.0</Vac>"},
+               u.ctx);
+    EXPECT_EQ(u.files.files,
+              (std::map<std::string, std::string>{
+                  {"/data/linea1.xml", Documento({{"<Vac>230.1</Vac>"}, {"<Vac>229.8</Vac>"}})},
+                  {"/opt/tarvel/NoName.xml", Documento({{"<Vac>231.0</Vac>"}})}}));
+
+    Uscita v;
+    v.ini.set("Serial_1", "Out", "linee/../linea1.xml");
+    v.ini.set("Export", "Out", "generale.xml");
+    EsportaXML({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
+                "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"},
+               v.ctx);
+    EXPECT_EQ(v.files.files,
+              (std::map<std::string, std::string>{
+                  {"/opt/tarvel/generale.xml", Documento({{"<Impianto>Roof A</Impianto>"}})},
+                  {"/opt/tarvel/linee/../linea1.xml", Documento({{"<Parte>seconda</Parte>"}})},
+                  {"/opt/tarvel/NoName.xml", Documento({{"<Vac>231.0</Vac>"}})}}));
+}
+
+TEST(Export, EncodingLabelAndSeparators) {
+    Uscita u;
+    u.ini.set("XML", "Encoding", "ISO-8859-1");
+    u.ini.set("Export", "Out", "");
+    // A profile line after only skipped lines still opens a new device.
+    EsportaXML({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}, u.ctx);
+    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
+              Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
+}
+
+TEST(Export, KillDeletesFirstAndPauses) {
+    using K = std::pair<const char*, bool>;
+    for (const auto& [kill, kills] : {K{"yes", true}, K{"0", false}, K{"", false}}) {
+        SCOPED_TRACE(kill);
+        Uscita u;
+        u.ini.set("Export", "Kill", kill);
+        u.files.files["/opt/tarvel/NoName.xml"] = "old";
+        EsportaXML({"<A>1</A>"}, u.ctx);
+        std::vector<std::string> log{"write /opt/tarvel/NoName.xml"};
+        if (kills) log.insert(log.begin(), "remove /opt/tarvel/NoName.xml");
+        EXPECT_EQ(u.files.log, log);
+        EXPECT_EQ(u.clock.totalSlept(), Millis(kills ? 100 : 0));
+    }
+}
+
+TEST(Export, AFailedFileKeepsItsOldContentAndTheOthersAreWritten) {
+    Uscita u;
+    u.ini.set("Serial_1", "Out", "/missing/one.xml");
+    u.ini.set("Serial_2", "Out", "/data/two.xml");
+    u.files.failing = {"/missing/one.xml"};
+    auto esito = EsportaXML({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"}, u.ctx);
+    EXPECT_EQ(esito.scritti, std::vector<std::string>{"/data/two.xml"});
+    ASSERT_EQ(esito.errori.size(), 1u);
+    EXPECT_EQ(esito.errori[0], "/missing/one.xml: Permission denied");
+}
+
+using namespace std::chrono;
+
+// 2026-12-07T10:00:00.250Z
+const WallTime Start = sys_days(year(2026) / 12 / 7) + hours(10) + milliseconds(250);
+
+// The plant, with the history in `file` of a temporary program folder.
+struct Storia : fakes::Impianto {
+    TempFolder folder;
+    SqliteHistoryStore store;
+    fakes::FakeWallClock wall{fp.clock, Start};
+    std::unique_ptr<Programma> prog;
+    ViewSpy view;
+
+    explicit Storia(const std::string& file, const char* giorni = nullptr) {
+        fp.identity.folder = folder.path().string();
+        ini({{"History/File", file.c_str()}});
+        if (giorni) ini({{"History/Days", giorni}});
+        profilo(0);
+        device.values[{4, 12}] = 2301;
+        Piattaforma p = fp.piattaforma();
+        p.history = &store;
+        p.wallClock = &wall;
+        prog = std::make_unique<Programma>(p);
+        view.stato = &prog->stato();
+        prog->setView(&view);
+    }
+    void avvia(const char* intervallo = "1000") {
+        richieste({"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "REM no line", "SLEEP 10", "NEXT",
+                   "2,4,12,1;Vac", "1,3,70000,0;Alto"},
+                  intervallo);
+        ASSERT_TRUE(prog->CaricaImpostazioni());
+        ASSERT_TRUE(prog->ImpostaPortaSeriale(0));
+        prog->MenuAvvio_Click();
+    }
+    // Runs the cycles until `n` have ended, each written (or failed)
+    // before the next begins.
+    void finoAlCiclo(std::size_t n) {
+        ASSERT_TRUE(store.waitIdle(seconds(5)));
+        while (view.cicli.size() < n) {
+            const std::size_t prima = view.cicli.size();
+            fp.clock.advance(Millis(100));
+            if (view.cicli.size() > prima) {
+                ASSERT_TRUE(store.waitIdle(seconds(5)));
+            }
+        }
+    }
+    std::string db() const { return folder / "storico.db"; }
+};
+
+// Each value of a cycle is one row with the cycle's start: reads as REAL,
+// failed and unread reads as NULL, constants as text; devices count from 1
+// at each next-device line; the line index counts without the REM lines.
+// The first cycle starts after the port's 100 ms pause. The file is in WAL
+// mode.
+TEST(History, OneRowPerValueOfEachCycle) {
+    Storia s("storico.db");
+    s.avvia();
+    s.finoAlCiclo(3);
+    EXPECT_EQ(Sqlite(s.db(),
+                     "SELECT time, cycle, device, name, quote(value), typeof(value), line FROM "
+                     "history WHERE cycle = 1 ORDER BY rowid"),
+              "2026-12-07T10:00:00.350Z|1|1|Vac|230.1|real|0\n"
+              "2026-12-07T10:00:00.350Z|1|1|Impianto|'Roof A'|text|1\n"
+              "2026-12-07T10:00:00.350Z|1|2|Vac|NULL|null|4\n"
+              "2026-12-07T10:00:00.350Z|1|2|Alto|NULL|null|5\n");
+    // Every cycle: four rows with one time, later than the cycle before.
+    EXPECT_EQ(Sqlite(s.db(),
+                     "SELECT cycle, count(*), count(DISTINCT time), min(time) > ifnull((SELECT "
+                     "max(time) FROM history h WHERE h.cycle < history.cycle), '') FROM history "
+                     "GROUP BY cycle"),
+              "1|4|1|1\n2|4|1|1\n3|4|1|1\n");
+    EXPECT_EQ(Sqlite(s.db(), "PRAGMA journal_mode"), "wal\n");
+    EXPECT_TRUE(s.fp.dialogs.messages.empty());
+}
+
+// Rows older than Days go at the first cycle of each hour: a calendar
+// jump of two days keeps them within the hour, an hour later they are gone.
+TEST(History, RetentionDeletesOldRowsOnceAnHour) {
+    Storia s("storico.db", "1");
+    s.avvia("60000");
+    s.finoAlCiclo(1);
+    s.wall.jump(days(2));
+    s.finoAlCiclo(2);
+    EXPECT_EQ(Sqlite(s.db(), "SELECT cycle, count(*) FROM history GROUP BY cycle"), "1|4\n2|4\n");
+    s.fp.clock.advance(minutes(61));
+    ASSERT_TRUE(s.store.waitIdle(seconds(5)));
+    EXPECT_EQ(Sqlite(s.db(), "SELECT min(cycle), max(cycle) > 60 FROM history"), "2|1\n");
+}
+
+// A file that cannot be written (here a file in place of its folder; a
+// full disk fails at the same place): the history says so once and keeps
+// the rows, acquisition and the XML go on, and when the file can be written
+// again every waiting cycle is written.
+TEST(History, AnUnwritableFileIsToldOnceAndWritingResumes) {
+    Storia s("sub/storico.db");
+    WriteFile(s.folder / "sub", "x");
+    s.avvia();
+    s.finoAlCiclo(3);
+    ASSERT_EQ(s.fp.dialogs.messages.size(), 1u);
+    EXPECT_EQ(s.fp.dialogs.messages[0].text,
+              "Impossibile scrivere lo storico: i valori non vengono registrati finché il "
+              "file non torna scrivibile.");
+    EXPECT_EQ(s.fp.dialogs.details[0],
+              s.folder / "sub/storico.db: unable to open database file (Not a directory)");
+    EXPECT_TRUE(s.prog->stato().acquisizioneAttiva);
+    EXPECT_EQ(s.fp.files.log.size(), 3u);
+    std::filesystem::remove(s.folder / "sub");
+    std::filesystem::create_directory(s.folder / "sub");
+    s.finoAlCiclo(5);
+    EXPECT_EQ(Sqlite(s.folder / "sub/storico.db",
+                     "SELECT group_concat(cycle) FROM (SELECT DISTINCT cycle FROM history)"),
+              "1,2,3,4,5\n");
+    EXPECT_EQ(s.fp.dialogs.messages.size(), 1u);
+}
+
+// A curve of more points than it draws gives one mean per slice of the span
+// (here 3.6 s), and a run of failed reads stays one gap: 7000 rows over the
+// last 3500 s, 5 and 7 by turns, failed for 180 s in the middle.
+TEST(History, AManyPointCurveIsThinnedKeepingItsGaps) {
+    TempFolder folder;
+    ASSERT_EQ(Sqlite(folder / "storico.db",
+                     "CREATE TABLE history(time, cycle, device, name, value, line);"
+                     "WITH RECURSIVE m(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM m WHERE i < "
+                     "7000) INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '-' "
+                     "|| (i * 0.5) || ' seconds'), i, 1, 'Vac', CASE WHEN i BETWEEN 3000 AND 3359 "
+                     "THEN NULL WHEN i % 2 THEN 5 ELSE 7 END, 0 FROM m;"),
+              "");
+    SqliteHistoryStore store;
+    SystemWallClock wall;
+    fakes::FakePlatform fp;
+    Storico storico(&store, &wall, fp.clock, fp.dialogs);
+    storico.Configura("storico.db", "", folder.path().string());
+    const auto punti = storico.Curva("Vac", hours(1));
+    EXPECT_GE(punti.size(), 960u);
+    EXPECT_LE(punti.size(), Storico::MassimoPunti);
+    std::string forma;  // one letter a run: V values, G gap
+    for (std::size_t i = 0; i < punti.size(); ++i) {
+        const char lettera = punti[i].valore ? 'V' : 'G';
+        if (forma.empty() || forma.back() != lettera) forma += lettera;
+        EXPECT_NEAR(punti[i].valore.value_or(6), 6, 0.5) << i;
+        if (i > 0) {
+            EXPECT_NEAR(duration<double>(punti[i].quando - punti[i - 1].quando).count(), 3.6, 0.01);
+        }
+    }
+    EXPECT_EQ(forma, "VGV");
+    EXPECT_NEAR(std::count_if(punti.begin(), punti.end(), [](auto& p) { return !p.valore; }), 50,
+                1);
+}
+
+}  // namespace
+}  // namespace tarvel::test
