@@ -32,7 +32,7 @@ using FinestreTest = test::Postazione;
 
 TEST_F(FinestreTest, TheSplashStaysForItsTimeOrUntilAKeyAndStartsOnce) {
     app.avvia();
-    EXPECT_EQ(testo("lblVersion", &app.splash()), "Versione 1.00");
+    EXPECT_EQ(controllo("lblVersion", &app.splash())->text(), "Versione 1.00");
     p().clock.advance(Millis(1499));
     EXPECT_TRUE(app.splash().isVisible());
     EXPECT_FALSE(main().isVisible());
@@ -62,9 +62,9 @@ TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
     EXPECT_TRUE(main().isEnabled());
 
     controllo<QListWidget>("Lst_Chiamate")->setCurrentRow(1);
-    EXPECT_EQ(testo("LabDescrizione"), "Tensione");
+    EXPECT_EQ(controllo("LabDescrizione")->text(), "Tensione");
     QTest::mouseClick(controllo<QPushButton>("Cmd_Leggi"), Qt::LeftButton);
-    EXPECT_EQ(testo("LabRisultato"), "<Tensione>230.1</Tensione>");
+    EXPECT_EQ(controllo("LabRisultato")->text(), "<Tensione>230.1</Tensione>");
 
     bool leggiDuranteCiclo = true;
     p().port.setDevice([&](const Bytes& richiesta) {
@@ -158,7 +158,6 @@ TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
 
     voci[2]->trigger();  // "Fine programma", No
     EXPECT_TRUE(fine.empty());
-    EXPECT_TRUE(p().port.isOpen());
     p().dialogs.answer = Answer::Yes;
     voci[2]->trigger();
     EXPECT_THAT(fine, ElementsAre(0));
