@@ -1,6 +1,6 @@
 #pragma once
 // A virtual clock: sleeps, waits and timers move virtual time, so a test of
-// "two seconds later" takes microseconds.
+// "two seconds later" takes microseconds; and calendar time that follows it.
 
 #include <algorithm>
 #include <functional>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/WallClock.h"
 
 namespace tarvel::fakes {
 
@@ -106,6 +107,23 @@ class FakeClock : public Clock {
     Millis slept_{0};
     std::vector<std::shared_ptr<TimerState>> timers_;
     std::multimap<TimePoint, std::function<void()>> events_;
+};
+
+// Calendar time that follows the virtual clock from a given start, and can
+// be moved on by itself (a change of the system time).
+class FakeWallClock : public WallClock {
+  public:
+    FakeWallClock(const FakeClock& clock, WallTime start)
+        : clock_(clock), start_(start), from_(clock.now()) {}
+    WallTime now() const override {
+        return start_ + std::chrono::duration_cast<WallTime::duration>(clock_.now() - from_);
+    }
+    void jump(std::chrono::system_clock::duration by) { start_ += by; }
+
+  private:
+    const FakeClock& clock_;
+    WallTime start_;
+    TimePoint from_;
 };
 
 }  // namespace tarvel::fakes

@@ -109,10 +109,8 @@ class ChildProcess {
 
     // The lines written so far.
     std::vector<std::string> lines(Stream stream) const { return pull(stream).lines; }
-    // The first line that passes the test, waiting for it while the child
-    // runs.
-    // The first line from index `from` on that passes `test`; its index in
-    // `*index` when given.
+    // The first line from index `from` on that passes `test`, waiting for it
+    // while the child runs; its index in `*index` when given.
     std::optional<std::string> waitForLine(Stream stream,
                                            const std::function<bool(const std::string&)>& test,
                                            std::chrono::milliseconds timeout, std::size_t from = 0,

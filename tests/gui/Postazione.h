@@ -36,9 +36,6 @@ class Postazione : public ::testing::Test {
         return c;
     }
     QAction* azione(const char* nome) { return controllo<QAction>(nome); }
-    QString testo(const char* nome, QWidget* finestra = nullptr) {
-        return controllo(nome, finestra)->text();
-    }
     // The splash, then its timer, then the start-up.
     void avvia() {
         app.avvia();

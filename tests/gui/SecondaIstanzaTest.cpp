@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -34,25 +33,22 @@ TEST(BloccoIstanzaTest, OnlyOneHolderAndALockLeftBehindIsTakenOver) {
 }
 
 TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
-    // The program lives in a folder of its own with an empty settings file,
-    // so the first instance stops at its error message and stays there,
-    // holding the single-instance lock.
+    // The program lives in a folder of its own (also its runtime folder)
+    // with an empty settings file, so the first instance stops at its error
+    // message and stays there, holding the single-instance lock.
     QTemporaryDir cartella;
-    ASSERT_TRUE(QDir(cartella.path()).mkdir("run"));
-    QFile::setPermissions(cartella.filePath("run"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString programma = cartella.filePath("Tarvel");
     ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), programma));
     test::WriteFile(cartella.filePath("Tarvel.INI").toStdString(), "");
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
-    ambiente.insert("XDG_RUNTIME_DIR", cartella.filePath("run"));
+    ambiente.insert("XDG_RUNTIME_DIR", cartella.path());
     ambiente.insert("QT_QPA_PLATFORM", "offscreen");
 
     QProcess prima;
     prima.setProcessEnvironment(ambiente);
     prima.start(programma, {});
     ASSERT_TRUE(prima.waitForStarted());
-    const QString lock = cartella.filePath("run/Tarvel.lock");
+    const QString lock = cartella.filePath("Tarvel.lock");
     for (int i = 0; i < 200 && !QFileInfo::exists(lock); ++i) QThread::msleep(50);
     ASSERT_TRUE(QFileInfo::exists(lock)) << "the first instance took the lock";
 
