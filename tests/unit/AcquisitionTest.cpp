@@ -62,6 +62,7 @@ TEST(Execution, AnswersEveryKindOfLine) {
     // A node beyond one byte is not read: 256 would reach every node as 0.
     const auto sent = b.fp.port.written().size();
     EXPECT_EQ(b.esegui("256,3,5,0;A"), "<A></A>");
+    EXPECT_EQ(b.esegui("-255,3,5,0;A"), "<A></A>");
     EXPECT_EQ(b.fp.port.written().size(), sent);
 
     // A serial line applies its profile.
@@ -93,6 +94,7 @@ TEST(Execution, ValueTypesAndOrdersFromTheirBytes) {
         {"199a4366", 1, "F-", "0", "230.1"},
         {"66439a19", 0, "FS", "0", "230.1"},
         {"7fc00000", 0, "F", "0", ""},  // NaN
+        {"7f800000", 0, "F", "0", ""},  // infinity
         {"c4dfe185ca57c517", 0, "D", "0", "-6.02214076E+23"},
         {"fff0000000000000", 0, "D", "0", ""},
         {"fffffffffffffffe", 0, "Q&", "0", "18446744073709551614"},

@@ -250,7 +250,10 @@ TEST(ModbusTcp, AnAnswerIsUsedOnlyWhenEveryHeaderFieldMatches) {
     for (const char* risposta : {
              "00 09 00 00 00 05 07 03 02 12 34",        // transaction 9
              "00 00 00 00 00 06 07 03 02 12 34",        // length 6
+             "00 00 00 01 00 05 07 03 02 12 34",        // protocol 1
+             "00 00 00 00 00 05 08 03 02 12 34",        // unit 8
              "00 00 00 00 00 05 07 04 02 12 34",        // function 4
+             "00 00 00 00 00 05 07 03 03 12 34",        // byte count 3
              "00 00 00 00 00 05 07 03 02 12 34 00 00",  // two answers
          }) {
         SCOPED_TRACE(risposta);
@@ -284,6 +287,8 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
         {"mbtcp://[fe80::1]", LinkKind::ModbusTcp, "[fe80::1]:502"},
         {"tcp://host", std::nullopt, ""},  // a gateway's port has no default
         {"tcp://host:0", std::nullopt, ""},
+        {"tcp://host:65536", std::nullopt, ""},
+        {"tcp://a b:1", std::nullopt, ""},
         {"mbtcp://host:", std::nullopt, ""},
         {"tcp://host:1;rm", std::nullopt, ""},
         {"mbtcp://:502", std::nullopt, ""},

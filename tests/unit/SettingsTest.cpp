@@ -160,7 +160,7 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
     // value a check: a number above, below, between whole numbers.
     using C = std::tuple<const char*, const char*, CausaProfilo>;
     for (const auto& [key, value, cause] :
-         {C{"COM", "*", CausaProfilo::ChiaveMancante},
+         {C{"COM", "*", CausaProfilo::ChiaveMancante}, C{"COM", "", CausaProfilo::ChiaveMancante},
           C{"COM", "COM1", CausaProfilo::PortaRifiutata},
           C{"COM", "01", CausaProfilo::PortaRifiutata}, C{"COM", "0", CausaProfilo::PortaRifiutata},
           C{"Settings", "*", CausaProfilo::ChiaveMancante},

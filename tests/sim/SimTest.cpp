@@ -1,7 +1,7 @@
 // tarvel-sim on the demo map answers a libmodbus RTU master on its
 // pseudo-terminal, floats included, and leaves cleanly on SIGTERM; so too a
-// TCP master and RTU frames over TCP, until "drop". The faults it plays are
-// proven by the integration tests of the Modbus master.
+// TCP master and RTU frames over TCP, until "drop"; the faults it plays are
+// the errors libmodbus names.
 
 #include <gtest/gtest.h>
 #include <modbus.h>
@@ -91,6 +91,38 @@ TEST(Simulator, ServesModbusTcpAndRtuFramesOverTcpUntilDropped) {
     EXPECT_EQ(modbus_read_registers(master, 40000, 1, &value), 1) << modbus_strerror(errno);
     EXPECT_EQ(value, 0x5375);  // "Su"
     modbus_free(master);
+}
+
+// Each fault as libmodbus sees it: a fault of one register spares the
+// others, and a silent node or a cut answer runs out the master's time.
+TEST(Simulator, PlaysEachFaultAsTheErrorLibmodbusNames) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start(
+        "node 1\nholding 0 7\nfault 1 holding 1 exception 2\nfault 1 holding 2 badcrc\n"
+        "fault 1 holding 3 wrongnode\nfault 1 holding 4 partial 4\nfault 1 holding 5 wrongtid\n"
+        "fault 2 silent\n",
+        {"--tcp", "0"}));
+    const int tcpPort = PortOf(sim, "tcp");
+    modbus_t* rtu = modbus_new_rtu(sim.link().c_str(), 9600, 'N', 8, 1);
+    modbus_t* tcp = modbus_new_tcp("127.0.0.1", tcpPort);
+    ASSERT_TRUE(modbus_connect(rtu) == 0 && modbus_connect(tcp) == 0) << modbus_strerror(errno);
+    using Case = std::tuple<modbus_t*, int, int, int>;  // master, node, register, errno
+    for (const auto& [master, node, address, error] :
+         {Case{rtu, 1, 0, 0}, Case{rtu, 1, 1, EMBXILADD}, Case{rtu, 1, 2, EMBBADCRC},
+          Case{rtu, 1, 3, EMBBADSLAVE}, Case{rtu, 1, 4, ETIMEDOUT}, Case{rtu, 2, 0, ETIMEDOUT},
+          Case{tcp, 1, 1, EMBXILADD}, Case{tcp, 1, 5, EMBBADDATA}, Case{tcp, 1, 0, 0}}) {
+        SCOPED_TRACE(std::to_string(node) + " " + std::to_string(address));
+        modbus_set_response_timeout(master, 0, 300000);
+        modbus_set_slave(master, node);
+        std::uint16_t value = 0;
+        errno = 0;
+        const int read = modbus_read_registers(master, address, 1, &value);
+        EXPECT_EQ(read == 1 ? 0 : errno, error) << modbus_strerror(errno);
+        EXPECT_EQ(value, read == 1 && address == 0 ? 7 : 0);
+        modbus_flush(master);
+    }
+    modbus_free(rtu);
+    modbus_free(tcp);
 }
 
 }  // namespace
