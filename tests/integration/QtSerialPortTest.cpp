@@ -4,8 +4,10 @@
 // The zero-byte filter and unplugging the simulator are proven by the
 // master's tests against the simulator.
 
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -108,6 +110,14 @@ TEST(SerialPortPty, DeviceIsTakenExclusively) {
     EXPECT_FALSE(openInChildProcess(pty.slavePath()));
 
     first.close();
+    // The exclusive mode lives on in a terminal whose other side stays open,
+    // where only root could open it again: closing gives it back.
+    const int fd = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(fd);
     EXPECT_TRUE(viaLink.open()) << viaLink.errorText();
     viaLink.close();
     EXPECT_TRUE(openInChildProcess(pty.slavePath()));

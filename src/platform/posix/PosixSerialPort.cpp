@@ -225,8 +225,7 @@ bool PosixSerialPort::open() {
     if (!configure()) {
         const int error = errno;
         fail(path + ": " + std::strerror(error));
-        ::close(fd_);
-        fd_ = -1;
+        release();
         return failOpen({error == ENOTTY ? PortFault::NotCharDevice : PortFault::Other, path,
                          std::strerror(error), {}});
     }
@@ -337,6 +336,9 @@ void PosixSerialPort::close() {
 void PosixSerialPort::release() {
     if (fd_ < 0) return;
     descriptorClosing();
+    // A terminal whose other side stays open (a pseudo-terminal) would keep
+    // the exclusive mode, and only root could open it again.
+    ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
 }
