@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the normal build,
+# Installs what is missing, builds, and runs every test: the normal build
+# (as root, the port tests once more as an unprivileged user),
 # the Debian package and its check, the soak run (TARVEL_SOAK_CYCLES cycles,
 # 300 unless set), the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a short run of each fuzzer. Ends with one
@@ -55,6 +56,21 @@ configure_build() {
   cmake --build build -j "$jobs"
 }
 
+# Root may open any device, so as root the port tests run once more as a
+# user without that right: the exclusive mode and the message that names
+# the device's group are only seen there.
+ports_unprivileged() {
+  local tests=$PWD/build/bin/tarvel_integration_tests
+  if ((EUID != 0)); then return 0; fi
+  if ! command -v runuser >/dev/null || ! runuser -u nobody -- test -x "$tests"; then
+    echo "ports: nobody cannot run $tests here; the unprivileged port tests are left out"
+    return 0
+  fi
+  runuser -u nobody -- "$tests" --gtest_filter='SerialPortPty.*' >"$logs/ports" 2>&1 ||
+    { cat "$logs/ports" >&2; echo "ports: the port tests failed as nobody" >&2; return 1; }
+  echo "ports: $(grep -c '^\[       OK \]' "$logs/ports") port tests passed as nobody"
+}
+
 # The package's files, then the programs as unpacked into a scratch root:
 # each gives its version, and the runner's first start makes the user's
 # folder from the packaged example.
@@ -102,6 +118,7 @@ for step in "${steps[@]}"; do
       configure_build
       run_ctest "$logs/plain" --test-dir build -LE soak
       counted_ctest=$((counted_ctest + ran))
+      ports_unprivileged
       ;;
     package)
       echo "== Debian package =="
