@@ -171,18 +171,6 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
         EXPECT_LT(l.fp.clock.now() - start, Millis(50));
         EXPECT_EQ(l.m.codiceEccezione(), 2);
     }
-
-    // A stray leading byte spoils one attempt; the retry reads the value.
-    Linea l;
-    l.m.ImpostaRetry(2);
-    l.device.values[{3, 0}] = 7;
-    int calls = 0;
-    l.fp.port.setDevice([&](const Bytes& request) {
-        l.device.strayByte = calls++ == 0;
-        return l.device(request);
-    });
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 7);
-    EXPECT_EQ(calls, 2);
 }
 
 struct ModbusTcpPort : fakes::FakeSerialPort {
