@@ -138,13 +138,10 @@ struct Storia : fakes::Impianto {
     // Runs the cycles until `n` have ended, each written (or failed)
     // before the next begins.
     void finoAlCiclo(std::size_t n) {
-        ASSERT_TRUE(store.waitIdle(seconds(5)));
-        while (view.cicli.size() < n) {
-            const std::size_t prima = view.cicli.size();
+        while (true) {
+            ASSERT_TRUE(store.waitIdle(seconds(5)));
+            if (view.cicli.size() >= n) return;
             fp.clock.advance(Millis(100));
-            if (view.cicli.size() > prima) {
-                ASSERT_TRUE(store.waitIdle(seconds(5)));
-            }
         }
     }
     std::string db() const { return folder / "storico.db"; }
