@@ -82,31 +82,15 @@ struct Linea : Banco {
 };
 
 // The values read, scaled and signed, are tested through request lines.
-TEST(Modbus, TheMonitorShowsEveryFrameUpToItsCapacity) {
-    Linea l;
-    l.device.values[{3, 12}] = 0xFFFF;
-    EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, false), -1);
-    EXPECT_EQ(l.tx()[0], "01 03 00 0C 00 01 44 09");
-    EXPECT_EQ(l.rx()[0], "01 03 02 FF FF B9 F4");
-
-    // At its capacity the monitor empties both lists; a time-out of zero
-    // ends each wait at once.
-    l.device.silent = true;
-    l.m.ImpostaTimeOut(0);
-    const Millis before = l.fp.clock.elapsed();
-    while (l.tx().size() < MonitorLog::Capacita) l.m.LeggiHex(3, 0, 0, 1);
-    EXPECT_EQ(l.fp.clock.elapsed(), before);
-    EXPECT_EQ(l.rx().size(), MonitorLog::Capacita);
-    l.m.LeggiHex(3, 0, 0, 1);
-    EXPECT_EQ(l.tx().size(), 1u);
-    EXPECT_EQ(l.rx().size(), 1u);
-}
-
-TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
+TEST(Modbus, TheMonitorShowsEveryFrameAndFailedExchangesSendAndWaitAsTheyMust) {
     Linea l;
     // An unsupported function sends nothing.
     EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), std::nullopt);
     EXPECT_TRUE(l.fp.port.written().empty());
+    l.device.values[{3, 12}] = 0xFFFF;
+    EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, false), -1);
+    EXPECT_EQ(l.tx()[0], "01 03 00 0C 00 01 44 09");
+    EXPECT_EQ(l.rx()[0], "01 03 02 FF FF B9 F4");
 
     // Nobody answers node 0.
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 0, 0, false), std::nullopt);

@@ -95,13 +95,6 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     b.fp.dialogs.typed = "@";
     b.prog.MenuNomeFileOut_Click();
     EXPECT_EQ(b.fp.ini.get("Export", "Out"), "");
-
-    // A new title changes the caption at once, "Old" to the bare name; the
-    // encoding has no "@" rule.
-    b.prog.MenuTitoloGenerale_Click();
-    EXPECT_EQ(b.prog.stato().didascalia, "Tarvel");
-    b.prog.MenuEncodingXML_Click();
-    EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "@");
 }
 
 TEST(SerialSetup, AppliesAProfile) {
