@@ -39,14 +39,13 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
     Banco b;
     b.richieste({"NEXT", "SLEEP 1"});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    b.ini({{"Parameters/Firt", "40000"}, {"General/Title", "New"}});
+    b.ini({{"Parameters/Firt", "40000"}});
     EXPECT_FALSE(b.prog.MenuRicarica_Click());
     EXPECT_EQ(
         b.fp.dialogs.messages,
         (std::vector<fakes::ShownMessage>{
             {"Tarvel", "Impostazioni errate nel file Tarvel.INI", Icon::Critical, Buttons::Ok}}));
-    // The caption is already new; the list stays as it was.
-    EXPECT_EQ(b.prog.stato().didascalia, "Tarvel [New]");
+    // The list stays as it was.
     EXPECT_EQ(b.prog.stato().chiamate.size(), 2u);
     EXPECT_EQ(b.view.ricaricate, 0);
     b.ini({{"Parameters/Firt", "2"}});
@@ -69,7 +68,6 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     EXPECT_EQ(b.fp.ini.get("Export", "Kill"), "1");
     b.prog.MenuMinimizzaPartenza_Click();
     EXPECT_EQ(b.fp.ini.get("Start", "Min"), "0");
-    EXPECT_EQ(b.view.tray, std::vector<bool>{false});
     // Switching the automatic acquisition on starts it.
     b.prog.MenuAcquisisciAuto_Click();
     EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "1");
@@ -169,7 +167,6 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
                   (std::vector<fakes::ShownMessage>{
                       {"Tarvel [Roof]", "Errore nell'impostazione della porta seriale.",
                        Icon::Exclamation, Buttons::Ok, Answer::Ok}}));
-        EXPECT_EQ(b.view.splashNascosto, 1);
         EXPECT_EQ(std::pair(b.prog.erroreProfilo().causa, b.prog.erroreProfilo().chiave),
                   std::pair(cause, std::string(key)))
             << key << "=" << value;
