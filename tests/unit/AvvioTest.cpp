@@ -87,7 +87,8 @@ TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
 // Unusable settings and a profile that cannot be set up end the start-up
 // after their message only, with no exit question; a second instance ends
 // silently without reading anything. Each message names its cause in the
-// box's details (the messages' texts are tested with the settings).
+// box's details (the boxes' texts: Settings.UnusableRangeShowsTheMessageAndKeepsTheList
+// and SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed).
 TEST(AvvioTest, FailedStartUpsEndTheProgram) {
     const std::string senzaRighe =
         "/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun intervallo di "

@@ -81,8 +81,9 @@ struct Linea : Banco {
     const std::vector<std::string>& rx() { return m.monitor().risposte(); }
 };
 
-// The values read, scaled and signed, are tested through request lines.
-TEST(Modbus, TheMonitorShowsEveryFrameAndFailedExchangesSendAndWaitAsTheyMust) {
+// Failed exchanges, each shown in the monitor as the frames are. The values
+// read, scaled and signed, are tested through request lines.
+TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
     Linea l;
     // An unsupported function sends nothing.
     EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), std::nullopt);
