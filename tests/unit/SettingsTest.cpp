@@ -133,8 +133,8 @@ TEST(SerialSetup, DefaultsAndLimitsOfTimeOutAndRetry) {
         b.ini({{"Serial_0/TimeOut", ""}});
         b.profilo(0, key, value);
         ASSERT_TRUE(b.prog.ImpostaPortaSeriale(0)) << key << "=" << value;
-        EXPECT_EQ(b.prog.mbus().LeggiRetry(), retry);
-        EXPECT_EQ(b.prog.mbus().LeggiTimeOut(), timeOut);
+        EXPECT_EQ(std::pair(b.prog.mbus().LeggiTimeOut(), b.prog.mbus().LeggiRetry()),
+                  std::pair(timeOut, retry));
     }
 }
 
