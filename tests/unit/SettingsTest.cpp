@@ -102,7 +102,6 @@ TEST(SerialSetup, AppliesAProfile) {
            {"Serial_2/Handshaking", "7"},
            {"Serial_2/NullDiscard", "yes"},
            {"Serial_2/DTR", "1"},
-           {"Serial_2/RTS", "0"},
            {"Serial_2/TimeOut", "1500"},
            {"Serial_2/Retry", "3"}});
     const Millis before = b.fp.clock.elapsed();
