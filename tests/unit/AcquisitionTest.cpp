@@ -153,8 +153,6 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     EXPECT_EQ(b.fp.clock.elapsed() - start, Millis(900));
     EXPECT_EQ(b.view.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo, Lampada::Verde,
                                                     Lampada::Rossa}));
-    EXPECT_EQ(s.selezione, -1);
-    EXPECT_TRUE(s.listeAbilitate);
     ASSERT_EQ(b.view.cicli.size(), 1u);
     EXPECT_EQ(b.view.cicli[0].righeEseguite, 3);
     EXPECT_EQ(b.view.cicli[0].fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});

@@ -27,14 +27,12 @@ struct ViewSpy : MainView {
     std::vector<RapportoCiclo> cicli;
     std::vector<Lampada> lampade;
     const MainState* stato = nullptr;
-    int splashNascosto = 0;
     int ricaricate = 0;
-    std::vector<bool> tray;
     void lampadaCambiata() override { lampade.push_back(stato->lampada); }
     void cicloTerminato(const RapportoCiclo& r) override { cicli.push_back(r); }
-    void nascondiSplash() override { ++splashNascosto; }
+    void nascondiSplash() override {}
     void impostazioniRicaricate() override { ++ricaricate; }
-    void riduciInTray(bool riduci) override { tray.push_back(riduci); }
+    void riduciInTray(bool) override {}
 };
 
 struct Banco : fakes::Impianto {

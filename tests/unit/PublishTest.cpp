@@ -98,12 +98,11 @@ TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
            {"Retain", "1"}, {"Journal", "j.db"},       {"Discovery", "1"}};
     EXPECT_EQ(campi(), "b 8883 plant/7 /etc/ca.crt 2 1 1 /srv/a/j.db 100");
 
-    ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}, {"JournalMB", "0"}};
+    ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}};
     EXPECT_EQ(campi(), "b 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
-    EXPECT_EQ(problemi, (std::vector<std::string>{
-                            "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
-                            "[MQTT] JournalMB: valore non valido \"0\" (da 1 a 1000000)",
-                            "[MQTT] Topic: \"a/#\" non può contenere # o +"}));
+    EXPECT_EQ(problemi,
+              (std::vector<std::string>{"[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
+                                        "[MQTT] Topic: \"a/#\" non può contenere # o +"}));
 }
 
 // The broker connection: up or down as the test says; messages get
