@@ -5,9 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -30,15 +27,15 @@ namespace {
 using ::testing::ElementsAre;
 using FinestreTest = test::Postazione;
 
+void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
+
 TEST_F(FinestreTest, TheSplashStaysForItsTimeOrUntilAKeyAndStartsOnce) {
     app.avvia();
     EXPECT_EQ(controllo("lblVersion", &app.splash())->text(), "Versione 1.00");
     p().clock.advance(Millis(1499));
-    EXPECT_TRUE(app.splash().isVisible());
-    EXPECT_FALSE(main().isVisible());
+    EXPECT_TRUE(app.splash().isVisible() && !main().isVisible());
     QTest::keyClick(&app.splash(), Qt::Key_Space);
-    EXPECT_FALSE(app.splash().isVisible());
-    EXPECT_TRUE(main().isVisible());
+    EXPECT_TRUE(!app.splash().isVisible() && main().isVisible());
     const auto letture = p().ini.reads;
     p().clock.advance(Millis(5000));
     EXPECT_EQ(p().ini.reads, letture) << "its timer never fires after the key";
@@ -49,21 +46,21 @@ TEST_F(FinestreTest, TheSplashStaysForItsTimeOrUntilAKeyAndStartsOnce) {
 // editor, and the trend's menu item off without a history.
 TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
     avvia();
-    azione("MenuAbout")->trigger();
-    EXPECT_TRUE(app.about().isVisible());
-    EXPECT_FALSE(main().isEnabled());
-    QTest::mouseClick(controllo("Lab_EMail", &app.about()), Qt::LeftButton);  // checked below
-    app.about().close();
-    EXPECT_FALSE(app.about().isVisible());
-    EXPECT_TRUE(main().isEnabled());
-    azione("MenuAbout")->trigger();
-    QTest::mouseClick(controllo<QPushButton>("cmdOK", &app.about()), Qt::LeftButton);
-    EXPECT_FALSE(app.about().isVisible());
-    EXPECT_TRUE(main().isEnabled());
+    for (bool perOK : {false, true}) {
+        azione("MenuAbout")->trigger();
+        EXPECT_TRUE(app.about().isVisible() && !main().isEnabled());
+        if (perOK) {
+            Clic(controllo<QPushButton>("cmdOK", &app.about()));
+        } else {
+            Clic(controllo("Lab_EMail", &app.about()));  // checked below
+            app.about().close();
+        }
+        EXPECT_TRUE(!app.about().isVisible() && main().isEnabled()) << perOK;
+    }
 
     controllo<QListWidget>("Lst_Chiamate")->setCurrentRow(1);
     EXPECT_EQ(controllo("LabDescrizione")->text(), "Tensione");
-    QTest::mouseClick(controllo<QPushButton>("Cmd_Leggi"), Qt::LeftButton);
+    Clic(controllo<QPushButton>("Cmd_Leggi"));
     EXPECT_EQ(controllo("LabRisultato")->text(), "<Tensione>230.1</Tensione>");
 
     bool leggiDuranteCiclo = true;
@@ -123,13 +120,11 @@ TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     main().close();
     EXPECT_TRUE(!main().isVisible() || main().isMinimized());
     EXPECT_FALSE(app.monitor().isVisible());
-    EXPECT_TRUE(p().dialogs.messages.empty());
-    EXPECT_TRUE(fine.empty());
+    EXPECT_TRUE(p().dialogs.messages.empty() && fine.empty());
 
     // Back from the tray by a left click on the icon.
     app.tray().notifica(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(main().isVisible());
-    EXPECT_FALSE(main().isMinimized());
+    EXPECT_TRUE(main().isVisible() && !main().isMinimized());
     azione("MenuFerma")->trigger();
 
     ASSERT_NE(app.tray().menu(), nullptr);
@@ -181,8 +176,7 @@ TEST_F(FinestreTest, TheTrayGivesTheWindowBackEveryTime) {
         app.tray().notifica(QSystemTrayIcon::Trigger);
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&main(), 3000)) << "click " << volta;
         QTest::qWait(100);
-        EXPECT_TRUE(main().windowHandle()->isExposed()) << "click " << volta;
-        EXPECT_FALSE(main().isMinimized()) << "click " << volta;
+        EXPECT_TRUE(main().windowHandle()->isExposed() && !main().isMinimized()) << volta;
     }
 }
 
@@ -205,21 +199,19 @@ TEST_F(FinestreTest, EveryTextFitsItsControl) {
         finestra->show();
         for (QWidget* w : finestra->findChildren<QWidget*>()) {
             const QFontMetrics m = w->fontMetrics();
-            QString testo;
-            int serve = 0;
-            if (auto* label = qobject_cast<QLabel*>(w); label && !label->wordWrap()) {
-                testo = label->text();
-                for (const QString& riga : testo.split(QLatin1Char('\n')))
-                    serve = std::max(serve, m.horizontalAdvance(riga) + 2 * label->frameWidth());
-            } else if (auto* pulsante = qobject_cast<QPushButton*>(w)) {
-                testo = pulsante->text().remove(QLatin1Char('&'));
+            auto* label = qobject_cast<QLabel*>(w);
+            auto* scelta = qobject_cast<QAbstractButton*>(w);
+            const QString testo = label && !label->wordWrap() ? label->text()
+                                  : scelta ? scelta->text().remove(QLatin1Char('&'))
+                                           : QString();
+            if (testo.isEmpty()) continue;
+            int serve = scelta ? scelta->sizeHint().width() : 0;
+            if (qobject_cast<QPushButton*>(w))
                 serve = m.horizontalAdvance(testo) +
                         2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
-            } else if (auto* scelta = qobject_cast<QAbstractButton*>(w)) {
-                testo = scelta->text();
-                serve = scelta->sizeHint().width();
-            }
-            if (testo.isEmpty()) continue;
+            for (const QString& riga : testo.split(QLatin1Char('\n')))
+                if (label)
+                    serve = std::max(serve, m.horizontalAdvance(riga) + 2 * label->frameWidth());
             const std::string dove =
                 (finestra->objectName() + " " + w->objectName() + " \"" + testo + "\"")
                     .toStdString();

@@ -21,8 +21,7 @@ TEST(BloccoIstanzaTest, OnlyOneHolderAndALockLeftBehindIsTakenOver) {
     const QString percorso = cartella.filePath("Tarvel.lock");
     BloccoIstanza prima(percorso);
     BloccoIstanza seconda(percorso);
-    EXPECT_TRUE(prima.acquisisci());
-    EXPECT_TRUE(prima.acquisisci()) << "the holder keeps it";
+    EXPECT_TRUE(prima.acquisisci() && prima.acquisisci()) << "the holder keeps it";
     EXPECT_FALSE(seconda.acquisisci());
     prima.rilascia();
 
@@ -44,22 +43,18 @@ TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
     ambiente.insert("XDG_RUNTIME_DIR", cartella.path());
     ambiente.insert("QT_QPA_PLATFORM", "offscreen");
 
-    QProcess prima;
-    prima.setProcessEnvironment(ambiente);
+    QProcess prima, seconda;
+    for (QProcess* istanza : {&prima, &seconda}) istanza->setProcessEnvironment(ambiente);
     prima.start(programma, {});
     ASSERT_TRUE(prima.waitForStarted());
     const QString lock = cartella.filePath("Tarvel.lock");
     for (int i = 0; i < 200 && !QFileInfo::exists(lock); ++i) QThread::msleep(50);
     ASSERT_TRUE(QFileInfo::exists(lock)) << "the first instance took the lock";
 
-    QProcess seconda;
-    seconda.setProcessEnvironment(ambiente);
     seconda.start(programma, {});
     ASSERT_TRUE(seconda.waitForFinished(20000)) << "the second instance ended by itself";
-    EXPECT_EQ(seconda.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(seconda.exitCode(), 0);
-    EXPECT_EQ(prima.state(), QProcess::Running);
-    EXPECT_TRUE(QFileInfo::exists(lock));
+    EXPECT_TRUE(seconda.exitStatus() == QProcess::NormalExit && seconda.exitCode() == 0);
+    EXPECT_TRUE(prima.state() == QProcess::Running && QFileInfo::exists(lock));
 
     prima.kill();
     prima.waitForFinished();
