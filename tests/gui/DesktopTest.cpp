@@ -1,5 +1,7 @@
 // Start at log-on and the desktop shortcut: the menu logic with a fake
-// desktop, and the freedesktop files in a scratch home.
+// desktop, and the freedesktop files in a scratch home. A second start of
+// the real program while one runs: it ends by itself, silently, and the
+// running instance goes on.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,11 +9,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "FakePlatform.h"
 #include "TempFolder.h"
 #include "app/AvvioAutomatico.h"
+#include "mainwindow/BloccoIstanza.h"
 #include "platform/qtgui/QtDesktopShell.h"
 
 namespace tarvel {
@@ -115,6 +121,50 @@ TEST_F(CasaTemporanea, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
         EXPECT_TRUE(shell.deleteDesktopShortcut("Tarvel")) << volta;
         EXPECT_FALSE(QFileInfo::exists(collegamento));
     }
+}
+
+TEST(BloccoIstanzaTest, OnlyOneHolderAndALockLeftBehindIsTakenOver) {
+    QTemporaryDir cartella;
+    const QString percorso = cartella.filePath("Tarvel.lock");
+    BloccoIstanza prima(percorso);
+    BloccoIstanza seconda(percorso);
+    EXPECT_TRUE(prima.acquisisci() && prima.acquisisci()) << "the holder keeps it";
+    EXPECT_FALSE(seconda.acquisisci());
+    prima.rilascia();
+
+    // A lock file whose program is gone.
+    test::WriteFile(percorso.toStdString(),
+                    "999999999\nTarvel\n" + QSysInfo::machineHostName().toStdString() + "\n");
+    EXPECT_TRUE(seconda.acquisisci());
+}
+
+TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
+    // The program lives in a folder of its own (also its runtime folder)
+    // with an empty settings file, so the first instance stops at its error
+    // message and stays there, holding the single-instance lock.
+    QTemporaryDir cartella;
+    const QString programma = cartella.filePath("Tarvel");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), programma));
+    test::WriteFile(cartella.filePath("Tarvel.INI").toStdString(), "");
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    ambiente.insert("XDG_RUNTIME_DIR", cartella.path());
+    ambiente.insert("QT_QPA_PLATFORM", "offscreen");
+
+    QProcess prima, seconda;
+    for (QProcess* istanza : {&prima, &seconda}) istanza->setProcessEnvironment(ambiente);
+    prima.start(programma, {});
+    ASSERT_TRUE(prima.waitForStarted());
+    const QString lock = cartella.filePath("Tarvel.lock");
+    for (int i = 0; i < 200 && !QFileInfo::exists(lock); ++i) QThread::msleep(50);
+    ASSERT_TRUE(QFileInfo::exists(lock)) << "the first instance took the lock";
+
+    seconda.start(programma, {});
+    ASSERT_TRUE(seconda.waitForFinished(20000)) << "the second instance ended by itself";
+    EXPECT_TRUE(seconda.exitStatus() == QProcess::NormalExit && seconda.exitCode() == 0);
+    EXPECT_TRUE(prima.state() == QProcess::Running && QFileInfo::exists(lock));
+
+    prima.kill();
+    prima.waitForFinished();
 }
 
 }  // namespace

@@ -1,31 +1,105 @@
 // The desktop windows on Qt's offscreen platform, over the core with fakes:
 // each window shows the core's state and forwards its commands; the rules
-// behind the commands are tested on the core.
+// behind the commands are tested on the core. The base is the program on
+// the plant of two lines that both answer; with a history, the program
+// lives in a scratch folder with the history store and the system's
+// calendar time.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QLabel>
+#include <QLineSeries>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <sstream>
 
-#include "Postazione.h"
+#include "Impianto.h"
+#include "SqliteTool.h"
+#include "TempFolder.h"
 #include "about/AboutForm.h"
+#include "about/SplashForm.h"
+#include "mainwindow/Applicazione.h"
+#include "mainwindow/Grafico.h"
+#include "mainwindow/MainForm.h"
+#include "mainwindow/StatoDispositivi.h"
 #include "monitor/MonitorForm.h"
+#include "platform/posix/SystemWallClock.h"
 #include "platform/qtgui/QtDialogs.h"
 #include "platform/qtgui/QtTraduzione.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
 #include "tray/TrayIcona.h"
 
 namespace tarvel {
 namespace {
 
+using test::Sqlite;
+using test::TempFolder;
+using ::testing::AnyOf;
 using ::testing::ElementsAre;
-using FinestreTest = test::Postazione;
+
+struct IstanzaLibera : IstanzaProgramma {
+    bool acquisisci() override { return true; }
+};
+
+class Postazione : public ::testing::Test {
+  protected:
+    explicit Postazione(bool storico = false) : storico_(storico) { impianto.dueRighe(); }
+
+    fakes::FakePlatform& p() { return impianto.fp; }
+    MainForm& main() { return app.mainForm(); }
+    template <typename T = QLabel>
+    T* controllo(const char* nome, QWidget* finestra = nullptr) {
+        auto* c = (finestra ? finestra : &main())->findChild<T*>(QString::fromLatin1(nome));
+        EXPECT_NE(c, nullptr) << nome;
+        return c;
+    }
+    QAction* azione(const char* nome) { return controllo<QAction>(nome); }
+    // The splash, then its timer, then the start-up.
+    void avvia() {
+        app.avvia();
+        p().clock.advance(SplashForm::IntervalloTimer1);
+        ASSERT_TRUE(main().isVisible());
+    }
+
+  private:
+    // The program folder is taken when the program is made.
+    Piattaforma piattaforma() {
+        if (!storico_) return impianto.fp.piattaforma();
+        impianto.fp.identity.folder = folder.path().string();
+        Piattaforma piattaforma = impianto.fp.piattaforma();
+        piattaforma.history = &store;
+        piattaforma.wallClock = &wall;
+        return piattaforma;
+    }
+    bool storico_;
+
+  protected:
+    TempFolder folder;
+    SqliteHistoryStore store;
+    SystemWallClock wall;
+    fakes::Impianto impianto;
+    IstanzaLibera istanza;
+    std::vector<int> fine;  // the program's exit codes
+    Applicazione app{piattaforma(), impianto.fp.shell, istanza,
+                     [this](int codice) { fine.push_back(codice); }};
+};
+
+using FinestreTest = Postazione;
 
 void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
 
@@ -250,6 +324,251 @@ TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
     pulsanti.sort();
     EXPECT_EQ(pulsanti, (QStringList{QStringLiteral("Mostra dettagli..."), QStringLiteral("No"),
                                      QStringLiteral("Sì")}));
+}
+
+// The serial monitor window over the Modbus layer's two lists: it shows
+// them, forwards the notation, the clearing and the removal of a pair, and
+// keeps the last line in view unless the user scrolled away.
+class MonitorTest : public ::testing::Test {
+  protected:
+    MonitorTest() {
+        dispositivo.values[{3, 0}] = 10;
+        p.port.setDevice([this](const Bytes& richiesta) { return dispositivo(richiesta); });
+        p.port.open();
+        monitor.PreparaMonitor();
+    }
+    QListWidget* lista(int i) {
+        return monitor.findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(i));
+    }
+    QString riga(int i, int r) { return lista(i)->item(r)->text(); }
+    // One read of holding register 0 of node 1, then the monitor's refresh.
+    void leggi() {
+        mbus.LeggiValore16(3, 0, 1, 0, false);
+        p.clock.advance(MonitorForm::IntervalloAggiornamento);
+    }
+
+    fakes::FakePlatform p;
+    fakes::ScriptedDevice dispositivo;
+    MBus mbus{p.port, p.clock};
+    MonitorForm monitor{mbus, p.clock};
+};
+
+TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearAndClose) {
+    monitor.MenuMonitor_Click();
+    ASSERT_TRUE(monitor.isVisible() && mbus.monitorAttivo());
+    leggi();
+    ASSERT_EQ(lista(0)->count(), 1);
+    EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(riga(1, 0), "01 03 02 00 0A 38 43");
+
+    QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione0"), Qt::LeftButton);
+    leggi();
+    EXPECT_EQ(riga(0, 1), "001 003 000 000 000 001 132 010");
+
+    monitor.close();
+    EXPECT_FALSE(monitor.isVisible() || mbus.monitorAttivo());
+    monitor.MenuMonitor_Click();
+    EXPECT_EQ(lista(0)->count() + lista(1)->count(), 0) << "it opens empty";
+    EXPECT_TRUE(monitor.findChild<QRadioButton*>("Opt_Notazione0")->isChecked());
+
+    leggi();
+    QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);
+    EXPECT_EQ(lista(0)->count(), 0);
+    EXPECT_TRUE(mbus.monitor().risposte().empty());
+}
+
+// The selection is paired (the same code for either list) and a
+// double-click removes the pair, but not without request lines; the view
+// follows the end unless the user scrolled away.
+TEST_F(MonitorTest, SelectionIsPairedAndTheViewFollowsTheEnd) {
+    monitor.MenuMonitor_Click();
+    for (int i = 0; i < 3; ++i) leggi();
+    dispositivo.silent = true;
+    leggi();
+    ASSERT_EQ(lista(1)->count(), 4);
+    EXPECT_EQ(riga(1, 3), "Time out");
+    lista(0)->setCurrentRow(3);
+    EXPECT_EQ(lista(1)->currentRow(), 3);
+    monitor.LstAttivita_DblClick(1);
+    ASSERT_EQ(lista(0)->count() + lista(1)->count(), 6);
+    EXPECT_EQ(riga(1, 2), "01 03 02 00 0A 38 43");
+
+    mbus.monitor().pulisci();
+    mbus.monitor().aggiungiRisposta("Time out");
+    monitor.aggiorna();
+    lista(1)->setCurrentRow(0);
+    monitor.LstAttivita_DblClick(1);
+    EXPECT_EQ(lista(1)->count(), 1);
+
+    for (int i = 0; i < 200; ++i) mbus.monitor().aggiungiRichiesta("R");
+    monitor.aggiorna();
+    QScrollBar* barra = lista(0)->verticalScrollBar();
+    EXPECT_EQ(lista(0)->currentRow(), 199);
+    EXPECT_EQ(barra->value(), barra->maximum());
+    for (const bool allaFine : {false, true}) {
+        QCoreApplication::processEvents();
+        barra->setValue(allaFine ? barra->maximum() : 0);
+        leggi();
+        EXPECT_EQ(barra->value(), allaFine ? barra->maximum() : 0) << allaFine;
+    }
+    EXPECT_EQ(lista(0)->currentRow(), 201);
+}
+
+// The window "Stato dispositivi": one node that answers and one that stays
+// silent, the rows after a cycle with the window open and after one with it
+// hidden, the wall-clock time of the last good answer, and the empty table
+// after a reload of the settings. What the counts are is tested on the core
+// (FastCycleTest).
+class StatoDispositiviTest : public Postazione {
+  protected:
+    StatoDispositiviTest() {
+        // Node 1 answers its two lines after 5 ms; node 2 never answers.
+        p().ini.set("Parameters", "Last", "3");
+        p().ini.set("Parameters", "003", "2,3,0,0;Muto");
+        avvia();
+    }
+    void ciclo() {
+        for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+    }
+    StatoDispositivi* finestra() { return main().findChild<StatoDispositivi*>(); }
+    QTableWidget* tabella() { return finestra()->findChild<QTableWidget*>(); }
+    // The texts of row r, or of the header for -1.
+    std::vector<std::string> riga(int r) {
+        std::vector<std::string> testi;
+        for (int c = 0; c < tabella()->columnCount(); ++c)
+            testi.push_back((r < 0 ? tabella()->horizontalHeaderItem(c) : tabella()->item(r, c))
+                                ->text()
+                                .toStdString());
+        return testi;
+    }
+    // What "Ultima buona" of node 1 must read now, by the wall clock at `quando`.
+    std::string oraUltimaBuona(const QDateTime& quando) {
+        const TimePoint ultima = *app.programma().mbus().salute().nodi().at(1).ultimaBuona;
+        const auto fa = std::chrono::duration_cast<Millis>(p().clock.now() - ultima);
+        return quando.addMSecs(-fa.count()).toString("hh:mm:ss").toStdString();
+    }
+};
+
+TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
+    EXPECT_EQ(finestra(), nullptr);
+    azione("MenuStatoDispositivi")->trigger();
+    ASSERT_NE(finestra(), nullptr);
+    EXPECT_TRUE(finestra()->isVisible());
+    EXPECT_THAT(riga(-1), ElementsAre("Nodo", "Richieste", "Buone", "Time-out", "Errori CRC",
+                                      "Risposte errate", "Eccezioni", "Saltate",
+                                      "Tempo mediano (ms)", "Ultima buona"));
+    EXPECT_EQ(tabella()->rowCount(), 0) << "nothing asked yet";
+
+    // Open while the cycle runs: the rows follow its end.
+    ciclo();
+    ASSERT_EQ(tabella()->rowCount(), 2);
+    EXPECT_THAT(riga(1), ElementsAre("2", "1", "0", "1", "0", "0", "-", "0", "-", "-"));
+
+    // Hidden during the next cycle: asked for again, the same window
+    // catches up. Two hours later by the program's clock the last good
+    // answer is two hours ago.
+    finestra()->close();
+    ciclo();
+    EXPECT_EQ(riga(0)[1], "2") << "a hidden window is not redrawn";
+    p().clock.advance(std::chrono::hours(2));
+    const QDateTime prima = QDateTime::currentDateTime();
+    azione("MenuStatoDispositivi")->trigger();
+    const QDateTime dopo = QDateTime::currentDateTime();
+    EXPECT_EQ(app.mainForm().findChildren<StatoDispositivi*>().size(), 1);
+    EXPECT_THAT(riga(0), ElementsAre("1", "4", "4", "0", "0", "0", "-", "0", "5.0",
+                                     AnyOf(oraUltimaBuona(prima), oraUltimaBuona(dopo))));
+
+    // A reload of the settings empties the table.
+    azione("MenuRicarica")->trigger();
+    EXPECT_EQ(tabella()->rowCount(), 0);
+}
+
+// The window "Grafico" over a history prepared with the sqlite3 tool around
+// the present time: the curve of one name per span with its gaps, the time
+// axis and the next cycle's point. The menu item without a history is in
+// the main window's test.
+using Curva = std::vector<std::vector<std::pair<qint64, double>>>;
+
+class GraficoTest : public Postazione {
+  protected:
+    GraficoTest() : Postazione(true) {
+        // Tensione two days and 50 minutes ago, a failed read 40 minutes
+        // ago, 30 minutes ago; Valore 10 minutes ago.
+        const char* const righe[][3] = {{"-2 days", "Tensione", "7"},
+                                        {"-50 minutes", "Tensione", "1"},
+                                        {"-40 minutes", "Tensione", "NULL"},
+                                        {"-30 minutes", "Tensione", "3"},
+                                        {"-10 minutes", "Valore", "42"}};
+        std::string sql =
+            "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device INTEGER "
+            "NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);";
+        for (const auto& r : righe)
+            sql +=
+                std::string("INSERT INTO history VALUES(strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '") +
+                r[0] + "'), 1, 1, '" + r[1] + "', " + r[2] + ", 1);";
+        EXPECT_EQ(Sqlite(folder / "storico.db", sql), "");
+        // The times in ms since 1970, read back by the tool.
+        std::istringstream tempi(Sqlite(folder / "storico.db",
+                                        "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
+                                        "FROM history WHERE name = 'Tensione' ORDER BY time"));
+        for (qint64 t; tempi >> t;) ms.push_back(t);
+        EXPECT_EQ(ms.size(), 4u);
+
+        p().ini.set("History", "File", "storico.db");
+        avvia();
+    }
+    Grafico* finestra() { return app.mainForm().findChild<Grafico*>(); }
+    QComboBox* scelta(const char* nome) { return controllo<QComboBox>(nome, finestra()); }
+    QChart* grafico() { return finestra()->findChild<QChartView*>()->chart(); }
+    Curva curva() {
+        Curva linee;
+        for (QAbstractSeries* serie : grafico()->series()) {
+            linee.emplace_back();
+            for (const QPointF& punto : static_cast<QLineSeries*>(serie)->points())
+                linee.back().emplace_back(static_cast<qint64>(punto.x()), punto.y());
+        }
+        return linee;
+    }
+
+    std::vector<qint64> ms;  // Tensione's times, oldest first
+};
+
+// Each span shows the points inside it, a line broken at each failed read,
+// on a time axis that ends now in local time (24 hours still in hours and
+// minutes); the open window draws the point of the cycle that just ended.
+TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
+    azione("MenuGrafico")->trigger();
+    ASSERT_NE(finestra(), nullptr) << "the menu item is on with a history";
+    EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);
+    scelta("Cmb_Valore")->setCurrentIndex(scelta("Cmb_Valore")->findText("Tensione"));
+    const struct {
+        int indice;
+        const char* span;
+        Curva curve;
+        const char* format;
+    } cases[] = {
+        {1, "24 ore", {{{ms[1], 1}}, {{ms[3], 3}}}, "HH:mm"},
+        {2, "7 giorni", {{{ms[0], 7}, {ms[1], 1}}, {{ms[3], 3}}}, "dd/MM HH:mm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.span);
+        EXPECT_EQ(scelta("Cmb_Intervallo")->itemText(c.indice), c.span);
+        scelta("Cmb_Intervallo")->setCurrentIndex(c.indice);
+        EXPECT_EQ(curva(), c.curve);
+        auto* tempo = static_cast<QDateTimeAxis*>(grafico()->axes(Qt::Horizontal).at(0));
+        EXPECT_EQ(tempo->format(), c.format);
+        EXPECT_LE(std::abs(tempo->max().msecsTo(QDateTime::currentDateTime())), 5000);
+        EXPECT_EQ(tempo->max().timeSpec(), Qt::LocalTime);
+    }
+
+    const qint64 prima = QDateTime::currentMSecsSinceEpoch();
+    for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+    const Curva linee = curva();
+    ASSERT_EQ(linee.size(), 2u);
+    ASSERT_EQ(linee[1].size(), 2u);
+    EXPECT_EQ(linee[1][1].second, 230.1);
+    EXPECT_GE(linee[1][1].first, prima);
+    EXPECT_LE(linee[1][1].first, QDateTime::currentMSecsSinceEpoch());
 }
 
 }  // namespace
