@@ -328,7 +328,7 @@ TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
 
 // The serial monitor window over the Modbus layer's two lists: it shows
 // them, forwards the notation, the clearing and the removal of a pair, and
-// keeps the last line in view unless the user scrolled away.
+// keeps the last line in view.
 class MonitorTest : public ::testing::Test {
   protected:
     MonitorTest() {
@@ -379,7 +379,7 @@ TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearAndClose) {
 
 // The selection is paired (the same code for either list) and a
 // double-click removes the pair, but not without request lines; the view
-// follows the end unless the user scrolled away.
+// follows the end.
 TEST_F(MonitorTest, SelectionIsPairedAndTheViewFollowsTheEnd) {
     monitor.MenuMonitor_Click();
     for (int i = 0; i < 3; ++i) leggi();
@@ -405,13 +405,6 @@ TEST_F(MonitorTest, SelectionIsPairedAndTheViewFollowsTheEnd) {
     QScrollBar* barra = lista(0)->verticalScrollBar();
     EXPECT_EQ(lista(0)->currentRow(), 199);
     EXPECT_EQ(barra->value(), barra->maximum());
-    for (const bool allaFine : {false, true}) {
-        QCoreApplication::processEvents();
-        barra->setValue(allaFine ? barra->maximum() : 0);
-        leggi();
-        EXPECT_EQ(barra->value(), allaFine ? barra->maximum() : 0) << allaFine;
-    }
-    EXPECT_EQ(lista(0)->currentRow(), 201);
 }
 
 // The window "Stato dispositivi": one node that answers and one that stays
@@ -432,13 +425,11 @@ class StatoDispositiviTest : public Postazione {
     }
     StatoDispositivi* finestra() { return main().findChild<StatoDispositivi*>(); }
     QTableWidget* tabella() { return finestra()->findChild<QTableWidget*>(); }
-    // The texts of row r, or of the header for -1.
+    // The texts of row r.
     std::vector<std::string> riga(int r) {
         std::vector<std::string> testi;
         for (int c = 0; c < tabella()->columnCount(); ++c)
-            testi.push_back((r < 0 ? tabella()->horizontalHeaderItem(c) : tabella()->item(r, c))
-                                ->text()
-                                .toStdString());
+            testi.push_back(tabella()->item(r, c)->text().toStdString());
         return testi;
     }
     // What "Ultima buona" of node 1 must read now, by the wall clock at `quando`.
@@ -454,9 +445,6 @@ TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
     azione("MenuStatoDispositivi")->trigger();
     ASSERT_NE(finestra(), nullptr);
     EXPECT_TRUE(finestra()->isVisible());
-    EXPECT_THAT(riga(-1), ElementsAre("Nodo", "Richieste", "Buone", "Time-out", "Errori CRC",
-                                      "Risposte errate", "Eccezioni", "Saltate",
-                                      "Tempo mediano (ms)", "Ultima buona"));
     EXPECT_EQ(tabella()->rowCount(), 0) << "nothing asked yet";
 
     // Open while the cycle runs: the rows follow its end.
@@ -494,19 +482,14 @@ class GraficoTest : public Postazione {
     GraficoTest() : Postazione(true) {
         // Tensione two days and 50 minutes ago, a failed read 40 minutes
         // ago, 30 minutes ago; Valore 10 minutes ago.
-        const char* const righe[][3] = {{"-2 days", "Tensione", "7"},
-                                        {"-50 minutes", "Tensione", "1"},
-                                        {"-40 minutes", "Tensione", "NULL"},
-                                        {"-30 minutes", "Tensione", "3"},
-                                        {"-10 minutes", "Valore", "42"}};
-        std::string sql =
-            "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device INTEGER "
-            "NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);";
-        for (const auto& r : righe)
-            sql +=
-                std::string("INSERT INTO history VALUES(strftime('%Y-%m-%dT%H:%M:%fZ', 'now', '") +
-                r[0] + "'), 1, 1, '" + r[1] + "', " + r[2] + ", 1);";
-        EXPECT_EQ(Sqlite(folder / "storico.db", sql), "");
+        EXPECT_EQ(Sqlite(folder / "storico.db",
+                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
+                         "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
+                         "INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', "
+                         "column1), 1, 1, column2, column3, 1 FROM (VALUES ('-2 days', 'Tensione', "
+                         "7), ('-50 minutes', 'Tensione', 1), ('-40 minutes', 'Tensione', NULL), "
+                         "('-30 minutes', 'Tensione', 3), ('-10 minutes', 'Valore', 42));"),
+                  "");
         // The times in ms since 1970, read back by the tool.
         std::istringstream tempi(Sqlite(folder / "storico.db",
                                         "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
