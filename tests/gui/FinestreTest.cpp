@@ -8,7 +8,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QChartView>
 #include <QComboBox>
 #include <QDateTime>
@@ -353,7 +352,7 @@ class MonitorTest : public ::testing::Test {
     MonitorForm monitor{mbus, p.clock};
 };
 
-TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearAndClose) {
+TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
     monitor.MenuMonitor_Click();
     ASSERT_TRUE(monitor.isVisible() && mbus.monitorAttivo());
     leggi();
@@ -375,13 +374,11 @@ TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearAndClose) {
     QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);
     EXPECT_EQ(lista(0)->count(), 0);
     EXPECT_TRUE(mbus.monitor().risposte().empty());
-}
 
-// The selection is paired (the same code for either list) and a
-// double-click removes the pair, but not without request lines; the view
-// follows the end.
-TEST_F(MonitorTest, SelectionIsPairedAndTheViewFollowsTheEnd) {
-    monitor.MenuMonitor_Click();
+    // The selection is paired (the same code for either list) and a
+    // double-click removes the pair, but not without request lines; the
+    // view follows the end.
+    QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione1"), Qt::LeftButton);
     for (int i = 0; i < 3; ++i) leggi();
     dispositivo.silent = true;
     leggi();
