@@ -88,17 +88,13 @@ class FakeClock : public Clock {
     }
     // Events and timers may start nested waits; each due item runs once.
     void runDue() {
-        while (!events_.empty() && events_.begin()->first <= now_) {
-            auto event = std::move(events_.begin()->second);
-            events_.erase(events_.begin());
-            event();
-        }
+        while (!events_.empty() && events_.begin()->first <= now_)
+            events_.extract(events_.begin()).mapped()();
         for (const auto& t : std::vector(timers_)) {
             if (t->enabled && t->handler && t->due <= now_) {
                 // Like a window timer: late ticks are merged into one.
                 t->due = now_ + std::max(t->interval, Millis(1));
-                auto handler = t->handler;
-                handler();
+                std::function<void()>(t->handler)();  // a copy: the handler may replace itself
             }
         }
     }

@@ -117,14 +117,10 @@ class FakeSerialPort : public SerialPort {
 
     FakeClock& clock_;
     Device device_;
-    int port_ = 1;
     LineSettings line_;
     Handshake handshake_ = Handshake::None;
-    bool nullDiscard_ = false, dtr_ = false;
-    bool open_ = false;
-    bool lost_ = false;
-    int opens_ = 0;
-    int waits_ = 0;
+    bool nullDiscard_ = false, dtr_ = false, open_ = false, lost_ = false;
+    int port_ = 1, opens_ = 0, waits_ = 0;
     std::string error_;
     std::multimap<TimePoint, Bytes> pending_;  // by arrival, in order of sending
     Bytes buffer_;

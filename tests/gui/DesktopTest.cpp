@@ -1,5 +1,7 @@
 // Start at log-on and the desktop shortcut: the menu logic with a fake
-// desktop, and the freedesktop files in a scratch home.
+// desktop, and the freedesktop files in a scratch home. A second start of
+// the real program while one runs: it ends by itself, silently, and the
+// running instance goes on.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,10 +9,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "FakePlatform.h"
+#include "TempFolder.h"
 #include "app/AvvioAutomatico.h"
+#include "mainwindow/BloccoIstanza.h"
 #include "platform/qtgui/QtDesktopShell.h"
 
 namespace tarvel {
@@ -27,11 +34,9 @@ TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
     autoAvvio.MenuAvvioAuto_Click(true);  // during the start-up: ignored
     EXPECT_TRUE(p.shell.calls.empty());
     autoAvvio.MenuAvvioAuto_Click(false);
-    EXPECT_EQ(p.shell.autostart["Tarvel"], "/opt/tarvel/Tarvel");
-    EXPECT_TRUE(autoAvvio.spunta());
+    EXPECT_TRUE(autoAvvio.spunta() && p.shell.autostart["Tarvel"] == "/opt/tarvel/Tarvel");
     autoAvvio.MenuAvvioAuto_Click(false);
-    EXPECT_FALSE(autoAvvio.spunta());
-    EXPECT_EQ(p.shell.autostart.count("Tarvel"), 0u);
+    EXPECT_FALSE(autoAvvio.spunta() || p.shell.autostart.count("Tarvel"));
     EXPECT_EQ(cambi, 2);
 
     // Failures show their messages and keep the mark; an entry that starts
@@ -76,9 +81,8 @@ class CasaTemporanea : public ::testing::Test {
         qputenv("XDG_CONFIG_HOME", vecchiaConfig);
         if (vecchiaConfig.isEmpty()) qunsetenv("XDG_CONFIG_HOME");
     }
-    QString leggi(const QString& percorso) {
-        QFile file(percorso);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    static std::string leggi(const QString& percorso) {
+        return test::ReadFile(percorso.toStdString());
     }
 
     QTemporaryDir casa;
@@ -92,9 +96,9 @@ TEST_F(CasaTemporanea, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
     const QString voce = casa.path() + "/config/autostart/Tarvel.desktop";
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "");
     ASSERT_TRUE(shell.writeAutostart("Tarvel", "/opt/my tools/Tarvel"));
-    QString testo = leggi(voce);
-    EXPECT_TRUE(testo.startsWith("[Desktop Entry]\n")) << testo.toStdString();
-    EXPECT_TRUE(testo.contains("\nExec=\"/opt/my tools/Tarvel\"\n")) << testo.toStdString();
+    std::string testo = leggi(voce);
+    EXPECT_TRUE(testo.starts_with("[Desktop Entry]\n")) << testo;
+    EXPECT_NE(testo.find("\nExec=\"/opt/my tools/Tarvel\"\n"), std::string::npos) << testo;
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "\"/opt/my tools/Tarvel\"");
     ASSERT_TRUE(shell.removeAutostart("Tarvel"));
     EXPECT_FALSE(QFileInfo::exists(voce));
@@ -104,20 +108,63 @@ TEST_F(CasaTemporanea, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
         << "no desktop folder";
     ASSERT_TRUE(QDir(casa.path()).mkdir("Desktop"));
     const QString collegamento = casa.path() + "/Desktop/Tarvel.desktop";
-
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/old/Tarvel", "/opt/old/"));
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"));
     EXPECT_EQ(QDir(casa.path() + "/Desktop").entryList(QDir::Files).size(), 1);
     testo = leggi(collegamento);
     for (const char* riga : {"\nName=Tarvel\n", "\nComment=Tarvel\n",
                              "\nExec=\"/opt/tarvel/Tarvel\"\n", "\nPath=/opt/tarvel/\n"})
-        EXPECT_TRUE(testo.contains(riga)) << riga << " in " << testo.toStdString();
-    EXPECT_FALSE(testo.contains("old"));
+        EXPECT_NE(testo.find(riga), std::string::npos) << riga << " in " << testo;
+    EXPECT_EQ(testo.find("old"), std::string::npos);
     EXPECT_TRUE(QFile::permissions(collegamento) & QFileDevice::ExeOwner);
+    for (int volta = 0; volta < 2; ++volta) {  // the second: nothing to delete is no failure
+        EXPECT_TRUE(shell.deleteDesktopShortcut("Tarvel")) << volta;
+        EXPECT_FALSE(QFileInfo::exists(collegamento));
+    }
+}
 
-    EXPECT_TRUE(shell.deleteDesktopShortcut("Tarvel"));
-    EXPECT_FALSE(QFileInfo::exists(collegamento));
-    EXPECT_TRUE(shell.deleteDesktopShortcut("Tarvel"));
+TEST(BloccoIstanzaTest, OnlyOneHolderAndALockLeftBehindIsTakenOver) {
+    QTemporaryDir cartella;
+    const QString percorso = cartella.filePath("Tarvel.lock");
+    BloccoIstanza prima(percorso);
+    BloccoIstanza seconda(percorso);
+    EXPECT_TRUE(prima.acquisisci() && prima.acquisisci()) << "the holder keeps it";
+    EXPECT_FALSE(seconda.acquisisci());
+    prima.rilascia();
+
+    // A lock file whose program is gone.
+    test::WriteFile(percorso.toStdString(),
+                    "999999999\nTarvel\n" + QSysInfo::machineHostName().toStdString() + "\n");
+    EXPECT_TRUE(seconda.acquisisci());
+}
+
+TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
+    // The program lives in a folder of its own (also its runtime folder)
+    // with an empty settings file, so the first instance stops at its error
+    // message and stays there, holding the single-instance lock.
+    QTemporaryDir cartella;
+    const QString programma = cartella.filePath("Tarvel");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), programma));
+    test::WriteFile(cartella.filePath("Tarvel.INI").toStdString(), "");
+    QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+    ambiente.insert("XDG_RUNTIME_DIR", cartella.path());
+    ambiente.insert("QT_QPA_PLATFORM", "offscreen");
+
+    QProcess prima, seconda;
+    for (QProcess* istanza : {&prima, &seconda}) istanza->setProcessEnvironment(ambiente);
+    prima.start(programma, {});
+    ASSERT_TRUE(prima.waitForStarted());
+    const QString lock = cartella.filePath("Tarvel.lock");
+    for (int i = 0; i < 200 && !QFileInfo::exists(lock); ++i) QThread::msleep(50);
+    ASSERT_TRUE(QFileInfo::exists(lock)) << "the first instance took the lock";
+
+    seconda.start(programma, {});
+    ASSERT_TRUE(seconda.waitForFinished(20000)) << "the second instance ended by itself";
+    EXPECT_TRUE(seconda.exitStatus() == QProcess::NormalExit && seconda.exitCode() == 0);
+    EXPECT_TRUE(prima.state() == QProcess::Running && QFileInfo::exists(lock));
+
+    prima.kill();
+    prima.waitForFinished();
 }
 
 }  // namespace

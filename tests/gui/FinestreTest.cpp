@@ -1,44 +1,114 @@
 // The desktop windows on Qt's offscreen platform, over the core with fakes:
 // each window shows the core's state and forwards its commands; the rules
-// behind the commands are tested on the core.
+// behind the commands are tested on the core. The base is the program on
+// the plant of two lines that both answer; with a history, the program
+// lives in a scratch folder with the history store and the system's
+// calendar time.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
 #include <QLabel>
+#include <QLineSeries>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QStyle>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
+#include <sstream>
 
-#include "Postazione.h"
+#include "Impianto.h"
+#include "SqliteTool.h"
+#include "TempFolder.h"
 #include "about/AboutForm.h"
+#include "about/SplashForm.h"
+#include "mainwindow/Applicazione.h"
+#include "mainwindow/Grafico.h"
+#include "mainwindow/MainForm.h"
+#include "mainwindow/StatoDispositivi.h"
 #include "monitor/MonitorForm.h"
+#include "platform/posix/SystemWallClock.h"
 #include "platform/qtgui/QtDialogs.h"
 #include "platform/qtgui/QtTraduzione.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
 #include "tray/TrayIcona.h"
 
 namespace tarvel {
 namespace {
 
+using test::Sqlite;
+using test::TempFolder;
+using ::testing::AnyOf;
 using ::testing::ElementsAre;
-using FinestreTest = test::Postazione;
+
+struct IstanzaLibera : IstanzaProgramma {
+    bool acquisisci() override { return true; }
+};
+
+class Postazione : public ::testing::Test {
+  protected:
+    explicit Postazione(bool storico = false) : storico_(storico) { impianto.dueRighe(); }
+
+    fakes::FakePlatform& p() { return impianto.fp; }
+    MainForm& main() { return app.mainForm(); }
+    template <typename T = QLabel>
+    T* controllo(const char* nome, QWidget* finestra = nullptr) {
+        auto* c = (finestra ? finestra : &main())->findChild<T*>(QString::fromLatin1(nome));
+        EXPECT_NE(c, nullptr) << nome;
+        return c;
+    }
+    QAction* azione(const char* nome) { return controllo<QAction>(nome); }
+    // The splash, then its timer, then the start-up.
+    void avvia() {
+        app.avvia();
+        p().clock.advance(SplashForm::IntervalloTimer1);
+        ASSERT_TRUE(main().isVisible());
+    }
+
+  private:
+    // The program folder is taken when the program is made.
+    Piattaforma piattaforma() {
+        if (!storico_) return impianto.fp.piattaforma();
+        impianto.fp.identity.folder = folder.path().string();
+        Piattaforma piattaforma = impianto.fp.piattaforma();
+        piattaforma.history = &store;
+        piattaforma.wallClock = &wall;
+        return piattaforma;
+    }
+    bool storico_;
+
+  protected:
+    TempFolder folder;
+    SqliteHistoryStore store;
+    SystemWallClock wall;
+    fakes::Impianto impianto;
+    IstanzaLibera istanza;
+    std::vector<int> fine;  // the program's exit codes
+    Applicazione app{piattaforma(), impianto.fp.shell, istanza,
+                     [this](int codice) { fine.push_back(codice); }};
+};
+
+using FinestreTest = Postazione;
+
+void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
 
 TEST_F(FinestreTest, TheSplashStaysForItsTimeOrUntilAKeyAndStartsOnce) {
     app.avvia();
     EXPECT_EQ(controllo("lblVersion", &app.splash())->text(), "Versione 1.00");
     p().clock.advance(Millis(1499));
-    EXPECT_TRUE(app.splash().isVisible());
-    EXPECT_FALSE(main().isVisible());
+    EXPECT_TRUE(app.splash().isVisible() && !main().isVisible());
     QTest::keyClick(&app.splash(), Qt::Key_Space);
-    EXPECT_FALSE(app.splash().isVisible());
-    EXPECT_TRUE(main().isVisible());
+    EXPECT_TRUE(!app.splash().isVisible() && main().isVisible());
     const auto letture = p().ini.reads;
     p().clock.advance(Millis(5000));
     EXPECT_EQ(p().ini.reads, letture) << "its timer never fires after the key";
@@ -49,21 +119,21 @@ TEST_F(FinestreTest, TheSplashStaysForItsTimeOrUntilAKeyAndStartsOnce) {
 // editor, and the trend's menu item off without a history.
 TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
     avvia();
-    azione("MenuAbout")->trigger();
-    EXPECT_TRUE(app.about().isVisible());
-    EXPECT_FALSE(main().isEnabled());
-    QTest::mouseClick(controllo("Lab_EMail", &app.about()), Qt::LeftButton);  // checked below
-    app.about().close();
-    EXPECT_FALSE(app.about().isVisible());
-    EXPECT_TRUE(main().isEnabled());
-    azione("MenuAbout")->trigger();
-    QTest::mouseClick(controllo<QPushButton>("cmdOK", &app.about()), Qt::LeftButton);
-    EXPECT_FALSE(app.about().isVisible());
-    EXPECT_TRUE(main().isEnabled());
+    for (bool perOK : {false, true}) {
+        azione("MenuAbout")->trigger();
+        EXPECT_TRUE(app.about().isVisible() && !main().isEnabled());
+        if (perOK) {
+            Clic(controllo<QPushButton>("cmdOK", &app.about()));
+        } else {
+            Clic(controllo("Lab_EMail", &app.about()));  // checked below
+            app.about().close();
+        }
+        EXPECT_TRUE(!app.about().isVisible() && main().isEnabled()) << perOK;
+    }
 
     controllo<QListWidget>("Lst_Chiamate")->setCurrentRow(1);
     EXPECT_EQ(controllo("LabDescrizione")->text(), "Tensione");
-    QTest::mouseClick(controllo<QPushButton>("Cmd_Leggi"), Qt::LeftButton);
+    Clic(controllo<QPushButton>("Cmd_Leggi"));
     EXPECT_EQ(controllo("LabRisultato")->text(), "<Tensione>230.1</Tensione>");
 
     bool leggiDuranteCiclo = true;
@@ -123,13 +193,11 @@ TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     main().close();
     EXPECT_TRUE(!main().isVisible() || main().isMinimized());
     EXPECT_FALSE(app.monitor().isVisible());
-    EXPECT_TRUE(p().dialogs.messages.empty());
-    EXPECT_TRUE(fine.empty());
+    EXPECT_TRUE(p().dialogs.messages.empty() && fine.empty());
 
     // Back from the tray by a left click on the icon.
     app.tray().notifica(QSystemTrayIcon::Trigger);
-    EXPECT_TRUE(main().isVisible());
-    EXPECT_FALSE(main().isMinimized());
+    EXPECT_TRUE(main().isVisible() && !main().isMinimized());
     azione("MenuFerma")->trigger();
 
     ASSERT_NE(app.tray().menu(), nullptr);
@@ -181,8 +249,7 @@ TEST_F(FinestreTest, TheTrayGivesTheWindowBackEveryTime) {
         app.tray().notifica(QSystemTrayIcon::Trigger);
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&main(), 3000)) << "click " << volta;
         QTest::qWait(100);
-        EXPECT_TRUE(main().windowHandle()->isExposed()) << "click " << volta;
-        EXPECT_FALSE(main().isMinimized()) << "click " << volta;
+        EXPECT_TRUE(main().windowHandle()->isExposed() && !main().isMinimized()) << volta;
     }
 }
 
@@ -205,21 +272,19 @@ TEST_F(FinestreTest, EveryTextFitsItsControl) {
         finestra->show();
         for (QWidget* w : finestra->findChildren<QWidget*>()) {
             const QFontMetrics m = w->fontMetrics();
-            QString testo;
-            int serve = 0;
-            if (auto* label = qobject_cast<QLabel*>(w); label && !label->wordWrap()) {
-                testo = label->text();
-                for (const QString& riga : testo.split(QLatin1Char('\n')))
-                    serve = std::max(serve, m.horizontalAdvance(riga) + 2 * label->frameWidth());
-            } else if (auto* pulsante = qobject_cast<QPushButton*>(w)) {
-                testo = pulsante->text().remove(QLatin1Char('&'));
+            auto* label = qobject_cast<QLabel*>(w);
+            auto* scelta = qobject_cast<QAbstractButton*>(w);
+            const QString testo = label && !label->wordWrap() ? label->text()
+                                  : scelta ? scelta->text().remove(QLatin1Char('&'))
+                                           : QString();
+            if (testo.isEmpty()) continue;
+            int serve = scelta ? scelta->sizeHint().width() : 0;
+            if (qobject_cast<QPushButton*>(w))
                 serve = m.horizontalAdvance(testo) +
                         2 * w->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, w);
-            } else if (auto* scelta = qobject_cast<QAbstractButton*>(w)) {
-                testo = scelta->text();
-                serve = scelta->sizeHint().width();
-            }
-            if (testo.isEmpty()) continue;
+            for (const QString& riga : testo.split(QLatin1Char('\n')))
+                if (label)
+                    serve = std::max(serve, m.horizontalAdvance(riga) + 2 * label->frameWidth());
             const std::string dove =
                 (finestra->objectName() + " " + w->objectName() + " \"" + testo + "\"")
                     .toStdString();
@@ -258,6 +323,232 @@ TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
     pulsanti.sort();
     EXPECT_EQ(pulsanti, (QStringList{QStringLiteral("Mostra dettagli..."), QStringLiteral("No"),
                                      QStringLiteral("Sì")}));
+}
+
+// The serial monitor window over the Modbus layer's two lists: it shows
+// them, forwards the notation, the clearing and the removal of a pair, and
+// keeps the last line in view.
+class MonitorTest : public ::testing::Test {
+  protected:
+    MonitorTest() {
+        dispositivo.values[{3, 0}] = 10;
+        p.port.setDevice([this](const Bytes& richiesta) { return dispositivo(richiesta); });
+        p.port.open();
+        monitor.PreparaMonitor();
+    }
+    QListWidget* lista(int i) {
+        return monitor.findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(i));
+    }
+    QString riga(int i, int r) { return lista(i)->item(r)->text(); }
+    // One read of holding register 0 of node 1, then the monitor's refresh.
+    void leggi() {
+        mbus.LeggiValore16(3, 0, 1, 0, false);
+        p.clock.advance(MonitorForm::IntervalloAggiornamento);
+    }
+
+    fakes::FakePlatform p;
+    fakes::ScriptedDevice dispositivo;
+    MBus mbus{p.port, p.clock};
+    MonitorForm monitor{mbus, p.clock};
+};
+
+TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
+    monitor.MenuMonitor_Click();
+    ASSERT_TRUE(monitor.isVisible() && mbus.monitorAttivo());
+    leggi();
+    ASSERT_EQ(lista(0)->count(), 1);
+    EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(riga(1, 0), "01 03 02 00 0A 38 43");
+
+    QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione0"), Qt::LeftButton);
+    leggi();
+    EXPECT_EQ(riga(0, 1), "001 003 000 000 000 001 132 010");
+
+    monitor.close();
+    EXPECT_FALSE(monitor.isVisible() || mbus.monitorAttivo());
+    monitor.MenuMonitor_Click();
+    EXPECT_EQ(lista(0)->count() + lista(1)->count(), 0) << "it opens empty";
+    EXPECT_TRUE(monitor.findChild<QRadioButton*>("Opt_Notazione0")->isChecked());
+
+    leggi();
+    QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);
+    EXPECT_EQ(lista(0)->count(), 0);
+    EXPECT_TRUE(mbus.monitor().risposte().empty());
+
+    // The selection is paired (the same code for either list) and a
+    // double-click removes the pair, but not without request lines; the
+    // view follows the end.
+    QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione1"), Qt::LeftButton);
+    for (int i = 0; i < 3; ++i) leggi();
+    dispositivo.silent = true;
+    leggi();
+    ASSERT_EQ(lista(1)->count(), 4);
+    EXPECT_EQ(riga(1, 3), "Time out");
+    lista(0)->setCurrentRow(3);
+    EXPECT_EQ(lista(1)->currentRow(), 3);
+    monitor.LstAttivita_DblClick(1);
+    ASSERT_EQ(lista(0)->count() + lista(1)->count(), 6);
+    EXPECT_EQ(riga(1, 2), "01 03 02 00 0A 38 43");
+
+    mbus.monitor().pulisci();
+    mbus.monitor().aggiungiRisposta("Time out");
+    monitor.aggiorna();
+    lista(1)->setCurrentRow(0);
+    monitor.LstAttivita_DblClick(1);
+    EXPECT_EQ(lista(1)->count(), 1);
+
+    for (int i = 0; i < 200; ++i) mbus.monitor().aggiungiRichiesta("R");
+    monitor.aggiorna();
+    QScrollBar* barra = lista(0)->verticalScrollBar();
+    EXPECT_EQ(lista(0)->currentRow(), 199);
+    EXPECT_EQ(barra->value(), barra->maximum());
+}
+
+// The window "Stato dispositivi": one node that answers and one that stays
+// silent, the rows after a cycle with the window open and after one with it
+// hidden, the wall-clock time of the last good answer, and the empty table
+// after a reload of the settings. What the counts are is tested on the core
+// (FastCycleTest).
+class StatoDispositiviTest : public Postazione {
+  protected:
+    StatoDispositiviTest() {
+        // Node 1 answers its two lines after 5 ms; node 2 never answers.
+        p().ini.set("Parameters", "Last", "3");
+        p().ini.set("Parameters", "003", "2,3,0,0;Muto");
+        avvia();
+    }
+    void ciclo() {
+        for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+    }
+    StatoDispositivi* finestra() { return main().findChild<StatoDispositivi*>(); }
+    QTableWidget* tabella() { return finestra()->findChild<QTableWidget*>(); }
+    // The texts of row r.
+    std::vector<std::string> riga(int r) {
+        std::vector<std::string> testi;
+        for (int c = 0; c < tabella()->columnCount(); ++c)
+            testi.push_back(tabella()->item(r, c)->text().toStdString());
+        return testi;
+    }
+    // What "Ultima buona" of node 1 must read now, by the wall clock at `quando`.
+    std::string oraUltimaBuona(const QDateTime& quando) {
+        const TimePoint ultima = *app.programma().mbus().salute().nodi().at(1).ultimaBuona;
+        const auto fa = std::chrono::duration_cast<Millis>(p().clock.now() - ultima);
+        return quando.addMSecs(-fa.count()).toString("hh:mm:ss").toStdString();
+    }
+};
+
+TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
+    EXPECT_EQ(finestra(), nullptr);
+    azione("MenuStatoDispositivi")->trigger();
+    ASSERT_NE(finestra(), nullptr);
+    EXPECT_TRUE(finestra()->isVisible());
+    EXPECT_EQ(tabella()->rowCount(), 0) << "nothing asked yet";
+
+    // Open while the cycle runs: the rows follow its end.
+    ciclo();
+    ASSERT_EQ(tabella()->rowCount(), 2);
+    EXPECT_THAT(riga(1), ElementsAre("2", "1", "0", "1", "0", "0", "-", "0", "-", "-"));
+
+    // Hidden during the next cycle: asked for again, the same window
+    // catches up. Two hours later by the program's clock the last good
+    // answer is two hours ago.
+    finestra()->close();
+    ciclo();
+    EXPECT_EQ(riga(0)[1], "2") << "a hidden window is not redrawn";
+    p().clock.advance(std::chrono::hours(2));
+    const QDateTime prima = QDateTime::currentDateTime();
+    azione("MenuStatoDispositivi")->trigger();
+    const QDateTime dopo = QDateTime::currentDateTime();
+    EXPECT_EQ(app.mainForm().findChildren<StatoDispositivi*>().size(), 1);
+    EXPECT_THAT(riga(0), ElementsAre("1", "4", "4", "0", "0", "0", "-", "0", "5.0",
+                                     AnyOf(oraUltimaBuona(prima), oraUltimaBuona(dopo))));
+
+    // A reload of the settings empties the table.
+    azione("MenuRicarica")->trigger();
+    EXPECT_EQ(tabella()->rowCount(), 0);
+}
+
+// The window "Grafico" over a history prepared with the sqlite3 tool around
+// the present time: the curve of one name per span with its gaps, the time
+// axis and the next cycle's point. The menu item without a history is in
+// the main window's test.
+using Curva = std::vector<std::vector<std::pair<qint64, double>>>;
+
+class GraficoTest : public Postazione {
+  protected:
+    GraficoTest() : Postazione(true) {
+        // Tensione two days and 50 minutes ago, a failed read 40 minutes
+        // ago, 30 minutes ago; Valore 10 minutes ago.
+        EXPECT_EQ(Sqlite(folder / "storico.db",
+                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
+                         "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
+                         "INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', "
+                         "column1), 1, 1, column2, column3, 1 FROM (VALUES ('-2 days', 'Tensione', "
+                         "7), ('-50 minutes', 'Tensione', 1), ('-40 minutes', 'Tensione', NULL), "
+                         "('-30 minutes', 'Tensione', 3), ('-10 minutes', 'Valore', 42));"),
+                  "");
+        // The times in ms since 1970, read back by the tool.
+        std::istringstream tempi(Sqlite(folder / "storico.db",
+                                        "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
+                                        "FROM history WHERE name = 'Tensione' ORDER BY time"));
+        for (qint64 t; tempi >> t;) ms.push_back(t);
+        EXPECT_EQ(ms.size(), 4u);
+
+        p().ini.set("History", "File", "storico.db");
+        avvia();
+    }
+    Grafico* finestra() { return app.mainForm().findChild<Grafico*>(); }
+    QComboBox* scelta(const char* nome) { return controllo<QComboBox>(nome, finestra()); }
+    QChart* grafico() { return finestra()->findChild<QChartView*>()->chart(); }
+    Curva curva() {
+        Curva linee;
+        for (QAbstractSeries* serie : grafico()->series()) {
+            linee.emplace_back();
+            for (const QPointF& punto : static_cast<QLineSeries*>(serie)->points())
+                linee.back().emplace_back(static_cast<qint64>(punto.x()), punto.y());
+        }
+        return linee;
+    }
+
+    std::vector<qint64> ms;  // Tensione's times, oldest first
+};
+
+// Each span shows the points inside it, a line broken at each failed read,
+// on a time axis that ends now in local time (24 hours still in hours and
+// minutes); the open window draws the point of the cycle that just ended.
+TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
+    azione("MenuGrafico")->trigger();
+    ASSERT_NE(finestra(), nullptr) << "the menu item is on with a history";
+    EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);
+    scelta("Cmb_Valore")->setCurrentIndex(scelta("Cmb_Valore")->findText("Tensione"));
+    const struct {
+        int indice;
+        const char* span;
+        Curva curve;
+        const char* format;
+    } cases[] = {
+        {1, "24 ore", {{{ms[1], 1}}, {{ms[3], 3}}}, "HH:mm"},
+        {2, "7 giorni", {{{ms[0], 7}, {ms[1], 1}}, {{ms[3], 3}}}, "dd/MM HH:mm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.span);
+        EXPECT_EQ(scelta("Cmb_Intervallo")->itemText(c.indice), c.span);
+        scelta("Cmb_Intervallo")->setCurrentIndex(c.indice);
+        EXPECT_EQ(curva(), c.curve);
+        auto* tempo = static_cast<QDateTimeAxis*>(grafico()->axes(Qt::Horizontal).at(0));
+        EXPECT_EQ(tempo->format(), c.format);
+        EXPECT_LE(std::abs(tempo->max().msecsTo(QDateTime::currentDateTime())), 5000);
+        EXPECT_EQ(tempo->max().timeSpec(), Qt::LocalTime);
+    }
+
+    const qint64 prima = QDateTime::currentMSecsSinceEpoch();
+    for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+    const Curva linee = curva();
+    ASSERT_EQ(linee.size(), 2u);
+    ASSERT_EQ(linee[1].size(), 2u);
+    EXPECT_EQ(linee[1][1].second, 230.1);
+    EXPECT_GE(linee[1][1].first, prima);
+    EXPECT_LE(linee[1][1].first, QDateTime::currentMSecsSinceEpoch());
 }
 
 }  // namespace
