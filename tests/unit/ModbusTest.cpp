@@ -124,6 +124,15 @@ TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
     l.fp.clock.advance(Millis(1000));
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
     EXPECT_TRUE(l.fp.port.isOpen());
+
+    // At its capacity the monitor empties both lists; hidden, it logs nothing.
+    while (l.tx().size() < MonitorLog::Capacita) l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.rx().size(), MonitorLog::Capacita);
+    l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.tx().size() + l.rx().size(), 2u);
+    l.m.ImpostaMonitorAttivo(false);
+    l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(l.tx().size(), 1u);
 }
 
 TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
