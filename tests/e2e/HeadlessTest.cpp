@@ -67,8 +67,7 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     ASSERT_GE(rows.size(), 3u);
     EXPECT_EQ(rows[0], "time,Vac,Impianto");
     const std::regex row(
-        "[0-9]{4}-[01][0-9]-[0-3][0-9]T[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\\.[0-9]{3}Z,"
-        "230\\.1,Roof A");
+        "[0-9]{4}-[01][0-9]-[0-3][0-9]T[0-2][0-9](:[0-5][0-9]){2}\\.[0-9]{3}Z,230\\.1,Roof A");
     EXPECT_TRUE(std::regex_match(rows[1], row) && std::regex_match(rows[2], row) &&
                 rows[1] < rows[2])
         << testing::PrintToString(rows);

@@ -59,8 +59,7 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                                         "3,3,0,0;Muto", "0,0,Roof A,0;Impianto",
                                         "NEXT",         "1,4,12,3;Vac"};
     const std::string login = "User=tarvel\nPassword=s3cret\nDiscovery=1\n";
-    const std::string settings = Settings(sim.link(), broker.port(), 200, list, login);
-    WriteFile(folder / "Tarvel.INI", settings);
+    WriteFile(folder / "Tarvel.INI", Settings(sim.link(), broker.port(), 200, list, login));
     Headless logger;
     EXPECT_EQ(logger.run(folder, {"--cycles", "1"}), 0);
     EXPECT_TRUE(logger.lines(Stream::Err).empty())
@@ -90,6 +89,13 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     ASSERT_TRUE(configs.waitFor(5, 5s));
     EXPECT_EQ(configs.lines().size(), 5u) << testing::PrintToString(configs.lines());
 
+    Headless killed;
+    ASSERT_TRUE(killed.start(folder));
+    ASSERT_TRUE(sub.waitFor(8, 10s));
+    ASSERT_TRUE(killed.process.signal(SIGKILL));
+    EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s))
+        << "the last will, after the broker's keep-alive";
+
     // --check names the topics a run uses, and the bad keys of the section
     // (their texts: Publish.SettingsHaveTheirDefaultsAndNameEachBadValue).
     WriteFile(folder / "Tarvel.INI", Settings(sim.link(), broker.port(), 200, list,
@@ -104,14 +110,6 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     ASSERT_EQ(warnings.size(), 2u) << testing::PrintToString(warnings);
     EXPECT_EQ(warnings[1], "warning\t[MQTT] CAFile: impossibile leggere il file /nonexistent/ca (" +
                                std::string(std::strerror(ENOENT)) + ")");
-    WriteFile(folder / "Tarvel.INI", settings);
-
-    Headless killed;
-    ASSERT_TRUE(killed.start(folder));
-    ASSERT_TRUE(sub.waitFor(8, 10s));
-    ASSERT_TRUE(killed.process.signal(SIGKILL));
-    EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s))
-        << "the last will, after the broker's keep-alive";
 }
 
 // The cycle numbers of the device messages in arrival order; with `once`,
