@@ -1,7 +1,7 @@
 // tarvel-headless against tarvel-sim, each a process of its own: a worked
-// example of the output file, the cycle line and the node statistics, a
-// running logger that follows its settings file, a stop signal during a
-// request, the CSV export, --check and the exit codes. Block reads:
+// example of the output file and the cycle line, a running logger that
+// follows its settings file, a stop signal during a wait line, the CSV
+// export, --check, the exit codes and the installed copy's first start. Block reads:
 // FastCycle.BlockReadsGroupLinesAndGiveTheOutputOfSingleReads and
 // BlockSim.BlocksOfEveryTableMatchReadsOfOneItem.
 
