@@ -76,11 +76,13 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
 // A stop signal ends a running wait line at once: the next line is not
 // run, the output is written and the run ends with 0. (A stop during a
 // request, whose line answers as when it fails:
-// FastCycle.AStopThatMustNotWaitEndsTheRunningRequestAtOnce.)
-TEST(Headless, AStopSignalEndsTheRunningWaitAtOnce) {
+// FastCycle.AStopThatMustNotWaitEndsTheRunningRequestAtOnce.) A reader of
+// standard output that goes away does not end the run: the cycles go on and
+// the run ends as asked.
+TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 2301\n"));
-    TempFolder folder;
+    TempFolder folder, piped;
     WriteSettings(
         folder, Settings(sim.link(), {"1,4,12,1;Vac", "SLEEP 30000", "1,4,12,1;Terza"}, "", 1000));
     Headless headless;
@@ -97,23 +99,16 @@ TEST(Headless, AStopSignalEndsTheRunningWaitAtOnce) {
     ASSERT_EQ(headless.cycles().size(), 1u);
     EXPECT_TRUE(headless.cycles()[0].starts_with("Ciclo 1: righe eseguite 2, letture fallite 0"))
         << headless.cycles()[0];
-}
 
-// A reader of standard output that goes away does not end the run: the
-// cycles go on and the run ends as asked.
-TEST(Headless, AClosedStandardOutputStopsOnlyThePrinting) {
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\ninput 12 2301\n"));
-    TempFolder folder;
-    WriteSettings(folder, Settings(sim.link(), {"1,4,12,1;Vac"}, "", 1));
+    WriteSettings(piped, Settings(sim.link(), {"1,4,12,1;Vac"}, "", 1));
     ChildProcess shell;
     ASSERT_TRUE(shell.start("/bin/bash",
                             {"-c",
                              "\"$0\" --folder \"$1\" --cycles 20 --monitor | head -1 >/dev/null;"
                              " exit ${PIPESTATUS[0]}",
-                             ProgramBeside("tarvel-headless"), folder.path().string()}));
+                             ProgramBeside("tarvel-headless"), piped.path().string()}));
     EXPECT_EQ(shell.waitExit(30s), 0);
-    EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>230.1</Vac>"}}));
+    EXPECT_EQ(ReadFile(piped / "NoName.xml"), Document({{"<Vac>230.1</Vac>"}}));
 }
 
 // The CSV export of a database made with the sqlite3 tool: rows in time
