@@ -28,14 +28,6 @@ std::string Settings(const std::string& device, int brokerPort, int intervalMs,
         intervalMs, 200);
 }
 
-// The lines with every time written as T.
-std::vector<std::string> Untimed(const std::vector<std::string>& lines) {
-    static const std::regex time("\"[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:.]{12}Z\"");
-    std::vector<std::string> out;
-    for (const auto& line : lines) out.push_back(std::regex_replace(line, time, "T"));
-    return out;
-}
-
 // A scaled value, a 32-bit value, a failed read, a constant and a second
 // device: one message per device and cycle, the node's health retained,
 // "online" first and "offline" at the end; a logger killed outright leaves
@@ -68,7 +60,9 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     const std::string status1 =
         "plant/7/status/1 {\"time\": T, \"requests\": 4, \"good\": 4, \"timeouts\": 0, "
         "\"crc_errors\": 0, \"wrong_answers\": 0, \"exceptions\": {}, \"skipped\": 0, ";
-    auto lines = Untimed(sub.lines());
+    auto lines = sub.lines();  // every time written as T
+    for (auto& line : lines)
+        line = std::regex_replace(line, std::regex("\"[-0-9]{10}T[0-9:.]{12}Z\""), "T");
     ASSERT_EQ(lines.size(), 6u) << testing::PrintToString(lines);
     // The health goes out at once, the cycle through the journal.
     std::sort(lines.begin() + 1, lines.end() - 1);
@@ -124,12 +118,6 @@ std::vector<long> Cycles(const std::vector<std::string>& lines, bool once = fals
             (seen.insert({std::stol(m[2]), m[1]}).second || !once))
             cycles.push_back(std::stol(m[2]));
     return cycles;
-}
-
-std::vector<long> Range(long first, long last) {
-    std::vector<long> r(static_cast<std::size_t>(last - first + 1));
-    std::iota(r.begin(), r.end(), first);
-    return r;
 }
 
 // The broker goes away for about twenty cycles and comes back: the cycles
@@ -190,8 +178,11 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
         << testing::PrintToString(sub.lines());
     again.process.stop();
     const auto [first, next] = runs();
-    EXPECT_EQ(first, Range(1, static_cast<long>(first.size())));
-    EXPECT_EQ(next, Range(1, static_cast<long>(next.size())));
+    for (const auto& run : {first, next}) {  // 1, 2, 3, ...
+        std::vector<long> counted(run.size());
+        std::iota(counted.begin(), counted.end(), 1);
+        EXPECT_EQ(run, counted);
+    }
 }
 
 }  // namespace
