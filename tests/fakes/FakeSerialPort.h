@@ -140,7 +140,6 @@ struct ScriptedDevice {
     bool badCrc = false;
     bool wrongNode = false;
     int partialBytes = 0;  // send only this many bytes of the answer
-    bool strayByte = false;
     int requests = 0;
     bool refuseBlocks = false;  // exception 2 to any read of more than one item
 
@@ -174,7 +173,6 @@ struct ScriptedDevice {
         answer.insert(answer.end(),
                       {static_cast<std::uint8_t>(crc & 0xFF), static_cast<std::uint8_t>(crc >> 8)});
         if (partialBytes > 0) answer.resize(static_cast<std::size_t>(partialBytes));
-        if (strayByte) answer.insert(answer.begin(), 0x5A);
         return {{delay, answer}};
     }
 };
