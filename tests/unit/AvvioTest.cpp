@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "Banco.h"
 #include "TempFolder.h"
 #include "app/Avvio.h"
@@ -144,7 +147,8 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel", "Impossibile preparare la cartella delle impostazioni " + utente + ".",
                    Icon::Critical, Buttons::Ok, Answer::Ok}}));
-    EXPECT_NE(dialogs.details[0].find(t / "no-example"), std::string::npos);
+    EXPECT_NE(dialogs.details[0].find(t / "no-example: " + std::strerror(ENOENT)),
+              std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "home"));
 
     EXPECT_EQ(avvia(esempio), std::tuple(Esito::Creata, utente, false));
