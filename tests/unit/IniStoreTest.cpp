@@ -121,7 +121,6 @@ TEST(IniFileStore, SeesEveryEditAndOneVersionWhileItIsHeld) {
 
     WriteFile(path, "[Start]\r\nAuto=1\r\nMin=0\r\n");
     EXPECT_EQ(value("Auto"), "1");
-    EXPECT_EQ(value("Min"), "0");
 
     // Same size, same inode: the modification time tells the edit apart.
     WriteFile(path, "[Start]\r\nAuto=2\r\nMin=0\r\n");
@@ -169,7 +168,6 @@ TEST(PosixOutputFiles, ReplaceWritesAllOrNothingAndSparesSpecialTargets) {
         std::string error;
         return files.replace(target, bytes, error) ? "replaced" : error;
     };
-    EXPECT_FALSE(files.exists(path));
     const std::string bigger(100000, 'x');
     ASSERT_EQ(replace(path, bigger), "replaced");
     EXPECT_TRUE(files.exists(path));
