@@ -14,17 +14,17 @@
 namespace tarvel::test {
 namespace {
 
-TEST(Settings, LoadsCaptionIntervalAndRequestList) {
+// The caption made from the title: Headless.CheckPrintsRecordsThenWarnings
+// and the boxes' titles in SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.
+TEST(Settings, LoadsIntervalAndRequestList) {
     Banco b;
     b.richieste({"  SERIAL_1  ", "1,4,12,1;Vac", "", "rem off", "Remote", "NEXT"}, "60000");
-    b.ini({{"General/Title", "Plant"}, {"Parameters/Firt", "-1"}});
+    b.ini({{"Parameters/Firt", "-1"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     const MainState& s = b.prog.stato();
-    EXPECT_EQ(s.didascalia, "Tarvel [Plant]");
     EXPECT_EQ(s.intervallo, Millis(60000));
     // 003 is an empty line; 004 and 005 start with "REM".
     EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
-    EXPECT_TRUE(b.fp.dialogs.messages.empty());
     // An interval beyond 60000, below 1 or beyond 32 bits is one second.
     using I = std::pair<const char*, int>;
     for (const auto& [value, interval] :
