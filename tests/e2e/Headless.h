@@ -22,11 +22,8 @@ inline std::string Settings(const std::string& device, const std::vector<std::st
         "\n[Serial_0]\nCOM=1\nSettings=9600,N,8,1\nRetry=1\nTimeOut=" + std::to_string(timeOutMs) +
         "\n" + more + "[Parameters]\nFirt=1\nLast=" + std::to_string(lines.size()) +
         "\nInterval=" + std::to_string(intervalMs);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        char key[24];
-        std::snprintf(key, sizeof key, "\n%03zu=", i + 1);
-        text += key + lines[i];
-    }
+    for (std::size_t i = 0; i < lines.size(); ++i)  // 1001 + i: its last three digits
+        text += "\n" + std::to_string(1001 + i).substr(1) + "=" + lines[i];
     return text + "\n";
 }
 

@@ -22,12 +22,9 @@ namespace fs = std::filesystem;
 // device that does not answer; an empty encoding setting means UTF-8. The
 // running logger reads its settings at every cycle: the encoding set next
 // is in the next file ("@" is replaced once, even by a text that holds it).
-// A stop signal between two cycles ends the run with 0. With [History] File,
-// each cycle's values are rows of the database after the output (which
-// stays as it is): the cycle's UTC start with milliseconds, the cycle, the
-// device, the name, the value (NULL for a failed read, text for a
-// constant) and the line. Relative names are in the program folder, whatever
-// the working folder.
+// A stop signal between two cycles ends the run with 0. Relative names (the
+// output, the [History] File) are in the program folder, whatever the
+// working folder (the history's rows: History.OneRowPerValueOfEachCycle).
 TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     TempFolder folder, working;
     SimProcess sim;
@@ -56,21 +53,8 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
         << ReadFile(folder / "NoName.xml");
     ASSERT_TRUE(headless.process.signal(SIGTERM));
     EXPECT_EQ(headless.process.waitExit(10s), 0);
-    EXPECT_EQ(working.entries(), 0u) << "relative names are in the program folder";
-
-    // The history, read back by --export-csv: the first value of each name
-    // a cycle, at the cycle's UTC start with milliseconds, later each cycle
-    // (the rows themselves: History.OneRowPerValueOfEachCycle).
-    Headless csv;
-    EXPECT_EQ(csv.run(folder, {"--export-csv", "Vac,Impianto"}), 0);
-    const auto rows = csv.lines(Stream::Out);
-    ASSERT_GE(rows.size(), 3u);
-    EXPECT_EQ(rows[0], "time,Vac,Impianto");
-    const std::regex row(
-        "[0-9]{4}-[01][0-9]-[0-3][0-9]T[0-2][0-9](:[0-5][0-9]){2}\\.[0-9]{3}Z,230\\.1,Roof A");
-    EXPECT_TRUE(std::regex_match(rows[1], row) && std::regex_match(rows[2], row) &&
-                rows[1] < rows[2])
-        << testing::PrintToString(rows);
+    EXPECT_EQ(working.entries(), 0u);
+    EXPECT_GT(fs::file_size(folder / "storico.db"), 0u);
 }
 
 // A stop signal ends a running wait line at once: the next line is not
@@ -94,11 +78,10 @@ TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
 
     EXPECT_EQ(headless.process.waitExit(10s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
-    EXPECT_EQ(headless.lines(Stream::Out, "TX ").size(), 1u);
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), Document({{"<Vac>230.1</Vac>"}}));
-    ASSERT_EQ(headless.cycles().size(), 1u);
-    EXPECT_TRUE(headless.cycles()[0].starts_with("Ciclo 1: righe eseguite 2, letture fallite 0"))
-        << headless.cycles()[0];
+    EXPECT_EQ(headless.cycles(), std::vector<std::string>{"Ciclo 1: righe eseguite 2, letture "
+                                                          "fallite 0, durata N ms, file scritti: " +
+                                                          folder / "NoName.xml"});
 
     WriteSettings(piped, Settings(sim.link(), {"1,4,12,1;Vac"}, "", 1));
     ChildProcess shell;
@@ -118,45 +101,38 @@ TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
 // (a missing [History] File: Headless.ExitCodesAndMessages).
 TEST(Headless, CsvExportOfAPreparedHistory) {
     TempFolder folder;
+    // The seconds of each row's time, completed by the last statement.
     ASSERT_EQ(Sqlite(folder / "storico.db",
                      "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
                      "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
-                     "INSERT INTO history VALUES"
-                     "('2026-12-07T10:00:02.000Z', 2, 1, 'Vac', 229.8, 0),"
-                     "('2026-12-07T10:00:02.000Z', 2, 1, 'Pac', NULL, 1),"
-                     "('2026-12-07T10:00:02.000Z', 2, 2, 'Nome', 'Tetto, est', 2),"
-                     "('2026-12-07T10:00:01.000Z', 1, 1, 'Vac', 230.1, 0),"
-                     "('2026-12-07T10:00:01.000Z', 1, 1, 'Pac', 1520, 1),"
-                     "('2026-12-07T10:00:03.500Z', 3, 2, 'Vac', 231, 3),"
-                     "('2026-12-07T10:00:03.500Z', 3, 1, 'Vac', 0.5, 0),"
-                     "('2026-12-07T10:00:03.500Z', 3, 1, 'Nome', 'a \"b\"', 2);"),
+                     "INSERT INTO history VALUES ('02.000', 2, 1, 'Vac', 229.8, 0),"
+                     "('02.000', 2, 1, 'Pac', NULL, 1), ('02.000', 2, 2, 'Nome', 'Tetto, est', 2),"
+                     "('01.000', 1, 1, 'Vac', 230.1, 0), ('01.000', 1, 1, 'Pac', 1520, 1),"
+                     "('03.500', 3, 2, 'Vac', 231, 3), ('03.500', 3, 1, 'Vac', 0.5, 0),"
+                     "('03.500', 3, 1, 'Nome', 'a \"b\"', 2);"
+                     "UPDATE history SET time = '2026-12-07T10:00:' || time || 'Z';"),
               "");
-    const struct {
-        std::vector<std::string> arguments;
-        int code;
-        std::string out;
-    } cases[] = {
-        {{"--export-csv", "Vac,Pac,Nome"},
-         0,
-         "time,Vac,Pac,Nome\n2026-12-07T10:00:01.000Z,230.1,1520,\n"
-         "2026-12-07T10:00:02.000Z,229.8,,\"Tetto, est\"\n"
-         "2026-12-07T10:00:03.500Z,0.5,,\"a \"\"b\"\"\"\n"},
-        // Vac has a row at the --to time itself, which is left out.
-        {{"--export-csv", "Pac,Vac", "--from", "2026-12-07 10:00:02", "--to",
-          "2026-12-07T10:00:03.500Z"},
-         0,
-         "time,Pac,Vac\n2026-12-07T10:00:02.000Z,,229.8\n"},
-        {{"--export-csv", "Vac", "--from", "ieri"}, 2, ""},
-        {{"--export-csv", "Vac,"}, 2, ""},
-    };
+    using E = std::tuple<std::vector<std::string>, int, std::string>;
+    const E cases[] = {{{"--export-csv", "Vac,Pac,Nome"},
+                        0,
+                        "time,Vac,Pac,Nome\n2026-12-07T10:00:01.000Z,230.1,1520,\n"
+                        "2026-12-07T10:00:02.000Z,229.8,,\"Tetto, est\"\n"
+                        "2026-12-07T10:00:03.500Z,0.5,,\"a \"\"b\"\"\"\n"},
+                       // Vac has a row at the --to time itself, which is left out.
+                       {{"--export-csv", "Pac,Vac", "--from", "2026-12-07 10:00:02", "--to",
+                         "2026-12-07T10:00:03.500Z"},
+                        0,
+                        "time,Pac,Vac\n2026-12-07T10:00:02.000Z,,229.8\n"},
+                       {{"--export-csv", "Vac", "--from", "ieri"}, 2, ""},
+                       {{"--export-csv", "Vac,"}, 2, ""}};
     WriteSettings(folder, "[History]\nFile=storico.db\n");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.arguments));
+    for (const auto& [arguments, code, expected] : cases) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
         Headless headless;
-        EXPECT_EQ(headless.run(folder, c.arguments), c.code);
+        EXPECT_EQ(headless.run(folder, arguments), code);
         std::string out;  // a last line without its line end is left out
         for (const auto& line : headless.process.lines(Stream::Out)) out += line + "\n";
-        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(out, expected);
     }
 }
 
@@ -169,8 +145,8 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     // Profile 0 on a character device anyone may open; profile 1 with line
     // settings that read well but no port takes.
     WriteSettings(folder, Settings("/dev/null",
-                                   {"SERIAL_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line",
-                                    "NEXT", "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina",
+                                   {"serial_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line",
+                                    "Next", "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina",
                                     "1,3,&100+,0;Energia", "1,4,13,1;Energia"},
                                    "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
                                    "Settings=9600,N,8,1.5\n",
@@ -202,7 +178,7 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
               }));
 }
 
-// How a run ends, after its one message and the line that names its cause
+// How a run ends, after its message and the line that names its cause
 // (DIR: the program folder): a failed write of the output is reported at
 // each cycle and the run goes on (0); 2 for bad arguments (an unknown
 // option is named) and for unusable settings
@@ -224,70 +200,65 @@ TEST(Headless, ExitCodesAndMessages) {
     for (const char byte : Settings(sim.link(), {"0,0,1,0;A"})) utf16 += std::string{byte, '\0'};
     const std::string portError = "Tarvel: Errore nell'impostazione della porta seriale.";
     const std::string cycle = ", letture fallite 0, durata N ms, file scritti: ";
-    const struct {
-        std::string settings;  // empty: no settings file; "/": a folder; "@": a loop of links
-        std::vector<std::string> arguments;
-        int code;
-        std::vector<std::string> err;  // the first lines of standard error
-        std::vector<std::string> out = {};
-    } cases[] = {
+    // The settings (empty: no settings file; "/": a folder; "@": a loop of
+    // links), the arguments, the exit code, the first lines of standard
+    // error and the lines of standard output.
+    using V = std::vector<std::string>;
+    const std::tuple<std::string, V, int, V, V> cases[] = {
         // clang-format off
         {Settings(sim.link(), {"0,0,1,0;A"}, "[Export]\nOut=/nonexistent/dati.xml\n"),
          {"--cycles", "2"}, 0, {writeError, writeError},
          {"Ciclo 1: righe eseguite 1" + cycle + "-", "Ciclo 2: righe eseguite 1" + cycle + "-"}},
-        {"", {"--cycles", "0"}, 2, {"tarvel-headless: valore non valido per --cycles: 0"}},
-        {"", {"--folder"}, 2, {"tarvel-headless: valore mancante per --folder"}},
-        {"", {"--bogus"}, 2, {"tarvel-headless: opzione sconosciuta: --bogus"}},
+        {"", {"--cycles", "0"}, 2, {"tarvel-headless: valore non valido per --cycles: 0"}, {}},
+        {"", {"--folder"}, 2, {"tarvel-headless: valore mancante per --folder"}, {}},
+        {"", {"--bogus"}, 2, {"tarvel-headless: opzione sconosciuta: --bogus"}, {}},
         {"", {"--check"}, 2, {bad, "il file DIR/Tarvel.INI non esiste"}, {"# DIR/Tarvel.INI"}},
-        {"/", {}, 2, {bad, "DIR/Tarvel.INI è una cartella, non un file"}},
+        {"/", {}, 2, {bad, "DIR/Tarvel.INI è una cartella, non un file"}, {}},
         {"@", {}, 2, {bad, "impossibile leggere il file DIR/Tarvel.INI (" +
-                      std::string(std::strerror(ELOOP)) + ")"}},
+                      std::string(std::strerror(ELOOP)) + ")"}, {}},
         {utf16, {"--check"}, 2,
          {bad, "il file DIR/Tarvel.INI è in UTF-16: salvarlo come UTF-8 o ANSI"},
          {"# DIR/Tarvel.INI"}},
         {Settings("/nonexistent/tty", {"0,0,1,0;A"}), {}, 3,
-         {portError, "[Serial_0] COM 1: il dispositivo /nonexistent/tty non esiste"}},
+         {portError, "[Serial_0] COM 1: il dispositivo /nonexistent/tty non esiste"}, {}},
         {Settings(sim.link(), {"0,0,1,0;A", "SERIAL_7"}), {}, 3,
          {portError, "[Serial_7] COM: chiave mancante o vuota",
           "Acquisizione fermata: profilo seriale non applicabile"},
          {"Ciclo 1: righe eseguite 2" + cycle + "DIR/NoName.xml"}},
         {"[History]\nFile=\n", {"--export-csv", "Vac"}, 2,
-         {"Tarvel: Impossibile leggere lo storico", "[History] File: chiave mancante o vuota"}},
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.err));
+         {"Tarvel: Impossibile leggere lo storico", "[History] File: chiave mancante o vuota"}, {}}};
+    // clang-format on
+    for (const auto& [settings, arguments, code, err, out] : cases) {
+        SCOPED_TRACE(testing::PrintToString(err));
         TempFolder folder;
-        if (c.settings == "/")
+        if (settings == "/")
             fs::create_directory(folder / "Tarvel.INI");
-        else if (c.settings == "@")
+        else if (settings == "@")
             fs::create_symlink("Tarvel.INI", folder / "Tarvel.INI");
-        else if (!c.settings.empty())
-            WriteSettings(folder, c.settings);
+        else if (!settings.empty())
+            WriteSettings(folder, settings);
         Headless headless;
-        EXPECT_EQ(headless.run(folder, c.arguments), c.code);
+        EXPECT_EQ(headless.run(folder, arguments), code);
         const auto dir = [&](std::vector<std::string> lines) {
             for (auto& line : lines)
                 line = std::regex_replace(line, std::regex("DIR"), folder.path().string());
             return lines;
         };
-        auto err = headless.lines(Stream::Err);
-        EXPECT_EQ(std::count(err.begin(), err.end(), c.err[0]),
-                  std::count(c.err.begin(), c.err.end(), c.err[0]));
-        err.resize(std::min(err.size(), c.err.size()));
-        EXPECT_EQ(err, dir(c.err));
-        EXPECT_EQ(headless.lines(Stream::Out), dir(c.out));
+        auto got = headless.lines(Stream::Err);
+        got.resize(std::min(got.size(), err.size()));
+        EXPECT_EQ(got, dir(err));
+        EXPECT_EQ(headless.lines(Stream::Out), dir(out));
     }
     // --check: 0 when it finds nothing; 3 when profile 0 would fail, the
     // port's reason in the cause.
+    using K = std::tuple<std::string, int, V, std::string>;
+    // clang-format off
     for (const auto& [device, code, err, summary] :
-         {std::tuple{sim.link(), 0, std::vector<std::string>{}, "1 riga, 0 avvisi"},
-          {"tcp://gw",
-           3,
-           {portError,
-            "[Serial_0] COM: valore non accettato dalla porta \"1\" (tcp://gw: port "
-            "number 1 to 65535 missing or wrong)"},
-           "1 riga, 1 avviso"}}) {
+         {K{sim.link(), 0, {}, "1 riga, 0 avvisi"},
+          K{"tcp://gw", 3, {portError, "[Serial_0] COM: valore non accettato dalla porta \"1\" "
+                                       "(tcp://gw: port number 1 to 65535 missing or wrong)"},
+            "1 riga, 1 avviso"}}) {
+        // clang-format on
         TempFolder folder;
         WriteSettings(folder, Settings(device, {"1,3,0,0;A"}));
         Headless headless;
@@ -299,8 +270,9 @@ TEST(Headless, ExitCodesAndMessages) {
 
 // An installed copy (cmake --install into a scratch root) with a home of
 // its own: --print-folder names the user's folder and makes nothing; the
-// first start copies the installed example there, says so and exits 2; the
-// next start reads that file. The units start the installed runner.
+// first start copies the installed example there, says so and exits 2 (the
+// next start takes that file: CartellaProgrammaTest.*). The units start the
+// installed runner.
 TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     TempFolder root, home;
     ChildProcess install;
@@ -316,31 +288,19 @@ TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
         return p.start("/usr/bin/env", all) ? p.waitExit(30s) : std::nullopt;
     };
 
-    ChildProcess print, first, check;
+    ChildProcess print, first;
     EXPECT_EQ(run(print, {"--print-folder"}), 0);
     EXPECT_EQ(print.lines(Stream::Out), std::vector<std::string>{folder});
     EXPECT_EQ(home.entries(), 0u);
 
     EXPECT_EQ(run(first, {"--cycles", "1"}), 2);  // its message: CartellaProgrammaTest.*
-    EXPECT_FALSE(first.lines(Stream::Err).empty());
     const std::string example = ReadFile(root / "usr/share/tarvel/Tarvel.INI");
     EXPECT_NE(example.find("[Ports]"), std::string::npos);
     EXPECT_EQ(ReadFile(folder + "/Tarvel.INI"), example);
 
-    run(check, {"--check"});
-    const auto out = check.lines(Stream::Out);
-    ASSERT_GE(out.size(), 3u) << testing::PrintToString(check.lines(Stream::Err));
-    EXPECT_EQ(out[0], "# " + folder + "/Tarvel.INI");
-    // The example's only problem can be its port.
-    for (const auto& line : out)
-        EXPECT_TRUE(!line.starts_with("warning\t") ||
-                    line.starts_with("warning\tprofilo Serial_0:"))
-            << line;
-
     for (const char* unit : {"tarvel-headless.service", "tarvel-headless@.service"})
-        EXPECT_NE(ReadFile(root / ("usr/lib/systemd/user/" + std::string(unit)))
-                      .find("\nExecStart=/usr/bin/tarvel-headless"),
-                  std::string::npos)
+        EXPECT_TRUE(ReadFile(root / "usr/lib/systemd/user/" + unit)
+                        .find("\nExecStart=/usr/bin/tarvel-headless") != std::string::npos)
             << unit;
 }
 

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "Banco.h"
 #include "TempFolder.h"
 #include "app/Avvio.h"
@@ -32,13 +35,11 @@ struct FinestreRegistrate : Finestre {
     void PreparaTray() override { chiamate.push_back("PreparaTray"); }
     void RimuoviIconaTray() override { chiamate.push_back("RimuoviIconaTray"); }
     void RiduciInTray(bool riduci) override {
-        chiamate.push_back(std::string("RiduciInTray ") + (riduci ? "1" : "0"));
+        chiamate.push_back(riduci ? "RiduciInTray 1" : "RiduciInTray 0");
     }
     bool monitorVisibile() const override { return false; }
     void MenuMonitor_Click() override { chiamate.push_back("MenuMonitor_Click"); }
-    void mostraAvvisoRicarica(bool visibile) override {
-        chiamate.push_back(std::string("avviso ") + (visibile ? "1" : "0"));
-    }
+    void mostraAvvisoRicarica(bool v) override { chiamate.push_back(v ? "avviso 1" : "avviso 0"); }
     void termina(int codice) override { chiamate.push_back("termina " + std::to_string(codice)); }
 };
 
@@ -51,7 +52,7 @@ struct Vita : test::Banco {
     Avvio avvio{prog, fp.clock, fp.dialogs, finestre, &istanza, &autoAvvio};
 };
 
-TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
+TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisitionAndAFailedReloadAsksToEnd) {
     Vita v;
     v.fp.ini.set("Start", "Auto", "1");
     v.fp.shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
@@ -61,7 +62,6 @@ TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
                 ElementsAre("avviso 0", "PreparaMonitor", "PreparaTray", "RiduciInTray 0"));
     EXPECT_FALSE(v.prog.stato().avvioInCorso);
     EXPECT_TRUE(v.autoAvvio.spunta()) << "the check mark follows the autostart entry";
-    EXPECT_TRUE(v.fp.dialogs.messages.empty());
 
     // Two seconds after the start-up, not before.
     v.fp.clock.advance(Millis(1999));
@@ -70,6 +70,13 @@ TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
     EXPECT_TRUE(v.prog.stato().acquisizioneAttiva);
     EXPECT_FALSE(v.fp.port.written().empty());
     EXPECT_FALSE(v.avvio.primaVoltaAttivo());
+
+    // A failed reload asks whether to end (its message the only one before).
+    v.fp.ini.set("Parameters", "Last", "0");
+    v.fp.dialogs.answer = Answer::No;
+    v.avvio.MenuRicarica_Click();
+    EXPECT_THAT(v.testiMessaggi(), ElementsAre(_, "Uscire dal programma ?"));
+    EXPECT_FALSE(v.avvio.terminato());
 }
 
 // Unusable settings and a profile that cannot be set up end the start-up
@@ -78,42 +85,31 @@ TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisition) {
 // box's details (the boxes' texts: Settings.UnusableRangeShowsTheMessageAndKeepsTheList
 // and SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed).
 TEST(AvvioTest, FailedStartUpsEndTheProgram) {
-    const std::string senzaRighe =
-        "/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun intervallo di "
-        "richieste (numero di riga da 1 a 32767)";
-    const struct {
-        const char *section, *key, *value;
-        bool libera;
-        const char* fine;
-        std::vector<std::string> dettagli;  // of each message shown
-    } casi[] = {
-        {"Parameters", "Firt", "0", true, "termina 1", {senzaRighe}},
-        {"Serial_0", "COM", "*", true, "termina 1", {"[Serial_0] COM: chiave mancante o vuota"}},
-        {"General", "Title", "", false, "termina 0", {}},
-    };
-    for (const auto& caso : casi) {
+    // Section, key, value, whether the instance is free, the end, and the
+    // details of each message shown.
+    using C = std::tuple<const char*, const char*, const char*, bool, const char*,
+                         std::vector<std::string>>;
+    for (const auto& [section, key, value, libera, fine, dettagli] :
+         {C{"Parameters",
+            "Firt",
+            "0",
+            true,
+            "termina 1",
+            {"/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun "
+             "intervallo di richieste (numero di riga da 1 a 32767)"}},
+          C{"Serial_0", "COM", "*", true, "termina 1", {"[Serial_0] COM: chiave mancante o vuota"}},
+          C{"General", "Title", "", false, "termina 0", {}}}) {
         Vita v;
         v.fp.ini.set("Start", "Auto", "1");
-        v.fp.ini.set(caso.section, caso.key, caso.value);
-        v.istanza.libera = caso.libera;
+        v.fp.ini.set(section, key, value);
+        v.istanza.libera = libera;
         v.avvio.Form_Load();
-        EXPECT_EQ(v.fp.dialogs.details, caso.dettagli);
-        EXPECT_THAT(v.finestre.chiamate, ElementsAre(caso.fine));
+        EXPECT_EQ(v.fp.dialogs.details, dettagli);
+        EXPECT_THAT(v.finestre.chiamate, ElementsAre(fine));
         EXPECT_TRUE(v.avvio.terminato());
         EXPECT_FALSE(v.avvio.primaVoltaAttivo());
         EXPECT_EQ(v.fp.port.openCount(), 0);
-        EXPECT_EQ(v.fp.ini.reads == 0, !caso.libera);
     }
-}
-
-TEST(AvvioTest, AFailedReloadAsksToEnd) {
-    Vita v;
-    v.avvio.Form_Load();
-    v.fp.ini.set("Parameters", "Last", "0");
-    v.fp.dialogs.answer = Answer::No;
-    v.avvio.MenuRicarica_Click();
-    EXPECT_THAT(v.testiMessaggi(), ElementsAre(_, "Uscire dal programma ?"));
-    EXPECT_FALSE(v.avvio.terminato());
 }
 
 // Where the settings are, on real files: beside the executable for a
@@ -136,25 +132,23 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
     fakes::FakeDialogs dialogs;
     fakes::FakeShell shell;
     // What a start found, where, and whether it goes on.
-    auto avvia = [&](const std::string& esempioUsato, bool crea = true) {
+    auto avvia = [&](const std::string& esempioUsato) {
         dialogs = {};
         shell = {};
-        const auto trovata = CercaCartellaProgramma(files, cartelle, bin, esempioUsato, crea);
+        const auto trovata = CercaCartellaProgramma(files, cartelle, bin, esempioUsato, true);
         return std::tuple(trovata.esito, trovata.cartella,
                           AnnunciaCartella(trovata, dialogs, &shell));
     };
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     const std::string utente = t / "home/.config/tarvel";
-    EXPECT_EQ(avvia(esempio, false), std::tuple(Esito::Trovata, utente, true));
-    EXPECT_FALSE(std::filesystem::exists(t / "home")) << "naming the folder creates nothing";
-
     EXPECT_EQ(avvia(t / "no-example"), std::tuple(Esito::Errore, utente, false));
     EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel", "Impossibile preparare la cartella delle impostazioni " + utente + ".",
                    Icon::Critical, Buttons::Ok, Answer::Ok}}));
-    EXPECT_NE(dialogs.details[0].find(t / "no-example"), std::string::npos);
+    EXPECT_NE(dialogs.details[0].find(t / "no-example: " + std::strerror(ENOENT)),
+              std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "home"));
 
     EXPECT_EQ(avvia(esempio), std::tuple(Esito::Creata, utente, false));
