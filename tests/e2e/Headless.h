@@ -34,17 +34,6 @@ inline void WriteSettings(const TempFolder& folder, const std::string& text) {
     std::filesystem::rename(folder / "Tarvel.new", folder / "Tarvel.INI");
 }
 
-// A whole output file in UTF-8: one device for each list of elements.
-inline std::string Document(const std::vector<std::vector<std::string>>& devices) {
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n";
-    for (const auto& elements : devices) {
-        text += "\r\n    <Dispositivo>\r\n";
-        for (const auto& element : elements) text += "      " + element + "\r\n";
-        text += "    </Dispositivo>\r\n";
-    }
-    return text + "\r\n  </Dispositivi>\r\n";
-}
-
 // The logger without windows on a program folder.
 struct Headless {
     bool start(const TempFolder& folder, std::vector<std::string> arguments = {},
