@@ -75,6 +75,8 @@ bool MosquittoClient::start(const MqttConnection& c, std::string& error) {
         status_ = {MqttState::Connecting, {}};
         delivered_.clear();
         seen_.clear();
+        unacknowledged_.clear();
+        resent_.clear();
     }
     // A broker that is not there yet is no error: the network thread keeps
     // trying.
@@ -95,13 +97,29 @@ bool MosquittoClient::start(const MqttConnection& c, std::string& error) {
     return true;
 }
 
+// After a reconnection the library sends again what the broker had not
+// acknowledged, but only after whatever is handed to it meanwhile: so new
+// messages wait until those are acknowledged, or for ResendWait at most.
 std::optional<int> MosquittoClient::publish(const MqttMessage& m) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!resent_.empty() && std::chrono::steady_clock::now() - reconnected_ < ResendWait)
+            return std::nullopt;
+    }
+    return hand(m);
+}
+
+std::optional<int> MosquittoClient::hand(const MqttMessage& m) {
     if (!handle_ || status().state != MqttState::Connected) return std::nullopt;
     int id = 0;
     const int rc =
         mosquitto_publish(handle_, &id, m.topic.c_str(), static_cast<int>(m.payload.size()),
                           m.payload.data(), m.qos, m.retain);
     if (rc != MOSQ_ERR_SUCCESS) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    // Unless its acknowledgement came already.
+    if (m.qos > 0 && std::find(seen_.begin(), seen_.end(), id) == seen_.end())
+        unacknowledged_.push_back(id);
     return id;
 }
 
@@ -124,7 +142,7 @@ void MosquittoClient::stop(const std::optional<MqttMessage>& last, int waitMs) {
     if (!handle_) return;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     if (last) {
-        if (const auto id = publish(*last)) {
+        if (const auto id = hand(*last)) {
             std::unique_lock lock(mutex_);
             changed_.wait_until(lock, deadline, [&] {
                 return std::find(seen_.begin(), seen_.end(), *id) != seen_.end() ||
@@ -156,6 +174,8 @@ void MosquittoClient::connected(mosquitto* handle, void* self, int code) {
         std::lock_guard lock(client.mutex_);
         if (code == 0) {
             client.status_ = {MqttState::Connected, {}};
+            client.resent_ = client.unacknowledged_;
+            client.reconnected_ = std::chrono::steady_clock::now();
         } else {
             client.status_ = {MqttState::Connecting, mosquitto_connack_string(code)};
         }
@@ -194,6 +214,8 @@ void MosquittoClient::published(mosquitto*, void* self, int id) {
         std::lock_guard lock(client.mutex_);
         client.delivered_.push_back(id);
         client.seen_.push_back(id);
+        std::erase(client.unacknowledged_, id);
+        std::erase(client.resent_, id);
         if (client.seen_.size() > 4096)
             client.seen_.erase(client.seen_.begin(), client.seen_.begin() + 2048);
     }

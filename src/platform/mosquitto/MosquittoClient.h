@@ -2,6 +2,7 @@
 // The MQTT connection on libmosquitto, with the library's own network
 // thread: publishing only queues, callbacks only record.
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -13,6 +14,10 @@ namespace tarvel {
 
 class MosquittoClient : public MqttClient {
   public:
+    // How long new messages wait after a reconnection for the ones the
+    // library sends again (see publish()).
+    static constexpr std::chrono::seconds ResendWait{10};
+
     MosquittoClient();
     ~MosquittoClient() override;
     MosquittoClient(const MosquittoClient&) = delete;
@@ -30,6 +35,7 @@ class MosquittoClient : public MqttClient {
     static void disconnected(mosquitto*, void* self, int code);
     static void published(mosquitto*, void* self, int id);
     static void logged(mosquitto*, void* self, int level, const char* text);
+    std::optional<int> hand(const MqttMessage& message);
     void notify();
 
     mosquitto* handle_ = nullptr;
@@ -39,6 +45,11 @@ class MosquittoClient : public MqttClient {
     MqttStatus status_;
     std::vector<int> delivered_;
     std::vector<int> seen_;  // delivered numbers, for stop()'s wait
+    // Handed with QoS 1 or 2 and not yet acknowledged; of those, the ones
+    // the library sends again after the last reconnection.
+    std::vector<int> unacknowledged_;
+    std::vector<int> resent_;
+    std::chrono::steady_clock::time_point reconnected_;
     std::function<void()> wake_;
 };
 
