@@ -34,8 +34,6 @@ TEST(Execution, AnswersEveryKindOfLine) {
     EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
     // Blocked, not waited; 100 ms of it were the port's opening.
     EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));
-    // Executed by hand while stopped, the lamp is left alone.
-    EXPECT_TRUE(b.view.lampade.empty());
 
     // Reads, constants, and lines that are neither.
     const std::pair<const char*, const char*> cases[] = {
@@ -58,7 +56,6 @@ TEST(Execution, AnswersEveryKindOfLine) {
         {"1,3,5,309;A", "<A></A>"},
         {"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}};
     for (const auto& [line, answer] : cases) EXPECT_EQ(b.esegui(line), answer) << line;
-    EXPECT_EQ(b.prog.stato().chiamata.Registro, "100");  // markers removed from the field
     // A node beyond one byte is not read: 256 would reach every node as 0.
     const auto sent = b.fp.port.written().size();
     EXPECT_EQ(b.esegui("256,3,5,0;A"), "<A></A>");
@@ -154,7 +151,6 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     EXPECT_EQ(b.view.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo, Lampada::Verde,
                                                     Lampada::Rossa}));
     ASSERT_EQ(b.view.cicli.size(), 1u);
-    EXPECT_EQ(b.view.cicli[0].righeEseguite, 3);
     EXPECT_EQ(b.view.cicli[0].fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
 
     // The next cycle starts the interval after the end of this one.
@@ -167,7 +163,6 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     b.prog.MenuAvvio_Click();
     EXPECT_EQ(b.view.cicli.size(), 2u);
     b.prog.MenuFerma_Click();
-    EXPECT_EQ(s.lampada, Lampada::Spenta);
     b.fp.clock.advance(Millis(60000));
     EXPECT_EQ(b.view.cicli.size(), 2u);
 
