@@ -77,9 +77,10 @@ struct Linea : Banco {
     const std::vector<std::string>& rx() { return m.monitor().risposte(); }
 };
 
-// Failed exchanges, an unplugged device and the monitor's capacity. The
-// values read, scaled and signed, are tested through request lines.
-TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
+// Failed exchanges, an unplugged device, the monitor's capacity, and the
+// answers checked before use. The values read, scaled and signed, are
+// tested through request lines.
+TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     Linea l;
     // An unsupported function sends nothing.
     EXPECT_EQ(l.m.LeggiValore16(5, 0, 1, 0, false), std::nullopt);
@@ -116,9 +117,7 @@ TEST(Modbus, FailedExchangesAndAnUnpluggedDevice) {
     l.m.ImpostaMonitorAttivo(false);
     l.m.LeggiHex(3, 0, 0, 1);
     EXPECT_EQ(l.tx().size(), 1u);
-}
 
-TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
     // A partial answer shows as an exception at the time-out; a single stray
     // byte counts as nothing; wrong CRC and foreign answers fail the attempt.
     struct Case {
@@ -134,18 +133,18 @@ TEST(Modbus, AnswersAreCheckedBeforeTheyBecomeValues) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Linea l;
-        l.m.ImpostaRetry(2);
-        l.device = c.device;
-        l.device.values[{3, 0}] = 7;
-        const TimePoint start = l.fp.clock.now();
-        EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-        EXPECT_EQ(l.device.requests, 2) << "every failure is retried";
-        EXPECT_EQ(l.m.esito(), c.esito);
+        Linea k;
+        k.m.ImpostaRetry(2);
+        k.device = c.device;
+        k.device.values[{3, 0}] = 7;
+        const TimePoint start = k.fp.clock.now();
+        EXPECT_EQ(k.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
+        EXPECT_EQ(k.device.requests, 2) << "every failure is retried";
+        EXPECT_EQ(k.m.esito(), c.esito);
         if (c.esito != EsitoTransazione::Eccezione) continue;
         // An exception answer ends the wait as soon as it is complete.
-        EXPECT_LT(l.fp.clock.now() - start, Millis(50));
-        EXPECT_EQ(l.m.codiceEccezione(), 2);
+        EXPECT_LT(k.fp.clock.now() - start, Millis(50));
+        EXPECT_EQ(k.m.codiceEccezione(), 2);
     }
 }
 
@@ -172,7 +171,7 @@ struct Gateway {
     }
 };
 
-TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFraming) {
+TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
     Gateway g;
     // Register 40000 of unit 7; zero bytes are data here, not noise.
     g.answer = FromHex("00 01 00 00 00 05 07 03 02 12 34");
@@ -197,21 +196,20 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFraming) {
     ASSERT_TRUE(blocco);
     EXPECT_EQ(blocco->dati, FromHex("00 01 00 02 FF FF"));
     EXPECT_EQ(g.port.written().back(), FromHex("00 04 00 00 00 06 07 04 00 64 00 03"));
-}
 
-TEST(ModbusTcp, AnAnswerIsUsedOnlyWhenEveryHeaderFieldMatches) {
-    // Transaction 9, length 6, protocol 1, unit 8, function 4, byte count 3,
-    // and two answers.
+    // An answer is used only when every header field matches: not with
+    // transaction 9, length 6, protocol 1, unit 8, function 4, byte count 3,
+    // nor as two answers.
     for (const char* risposta :
          {"00 09 00 00 00 05 07 03 02 12 34", "00 00 00 00 00 06 07 03 02 12 34",
           "00 00 00 01 00 05 07 03 02 12 34", "00 00 00 00 00 05 08 03 02 12 34",
           "00 00 00 00 00 05 07 04 02 12 34", "00 00 00 00 00 05 07 03 03 12 34",
           "00 00 00 00 00 05 07 03 02 12 34 00 00"}) {
         SCOPED_TRACE(risposta);
-        Gateway g;
-        g.answer = FromHex(risposta);
-        EXPECT_EQ(g.m.LeggiValore16(3, 0, 7, 0, false), std::nullopt);
-        EXPECT_EQ(g.m.esito(), EsitoTransazione::RispostaErrata);
+        Gateway altro;
+        altro.answer = FromHex(risposta);
+        EXPECT_EQ(altro.m.LeggiValore16(3, 0, 7, 0, false), std::nullopt);
+        EXPECT_EQ(altro.m.esito(), EsitoTransazione::RispostaErrata);
     }
 }
 
