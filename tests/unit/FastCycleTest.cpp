@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <optional>
-#include <tuple>
 
 #include "Banco.h"
 

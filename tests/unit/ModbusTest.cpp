@@ -10,9 +10,6 @@
 #include <thread>
 
 #include "Banco.h"
-#include "FakeSerialPort.h"
-#include "modbus/MBus.h"
-#include "modbus/Trama.h"
 #include "platform/posix/TcpConnection.h"
 
 namespace tarvel::test {
