@@ -20,21 +20,12 @@ struct Ciclo : Banco {
         device.delay = Millis(0);
         EXPECT_TRUE(prog.CaricaImpostazioni());
         EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
-        prog.mbus().ImpostaMonitorAttivo(true);
     }
     // Runs one cycle; its duration.
     Millis ciclo() {
         const Millis start = fp.clock.elapsed();
-        if (prog.stato().acquisizioneAttiva)
-            prog.TmrLettura_Timer();
-        else
-            prog.MenuAvvio_Click();
+        prog.stato().acquisizioneAttiva ? prog.TmrLettura_Timer() : prog.MenuAvvio_Click();
         return fp.clock.elapsed() - start;
-    }
-    long contaRisposte(const std::string& testo) {
-        const auto& rx = prog.mbus().monitor().risposte();
-        return std::count_if(rx.begin(), rx.end(),
-                             [&](const std::string& r) { return r.ends_with(testo); });
     }
 };
 
@@ -134,18 +125,18 @@ TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
 
 TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
     // Two answers back to back are not used: the first attempt finds a
-    // stale answer in front of its own.
+    // stale answer in front of its own, and the retry reads the new value.
     Ciclo doppie({"1,3,0,0;A"}, {{"Retry", "2"}});
     doppie.device.values[{3, 0}] = 7;
     int calls = 0;
     doppie.fp.port.setDevice([&](const Bytes& request) {
         auto answers = doppie.device(request);
         if (calls++ == 0) answers.push_back(answers.front());
+        doppie.device.values[{3, 0}] = 8;
         return answers;
     });
     doppie.ciclo();
-    EXPECT_EQ(doppie.contaRisposte("(Wrong answer)"), 1);
-    EXPECT_EQ(doppie.prog.stato().risposte, std::vector<std::string>{"<A>7</A>"});
+    EXPECT_EQ(doppie.prog.stato().risposte, std::vector<std::string>{"<A>8</A>"});
 
     // A silent node needs the guard only once a cycle.
     Ciclo muto({"1,3,0,0;A", "1,3,1,0;B", "1,3,2,0;C"}, {{"Pause", "0"}, {"TimeOut", "300"}});
@@ -176,7 +167,6 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
             });
             c.ciclo();
             EXPECT_EQ(c.prog.stato().risposte, (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
-            EXPECT_EQ(c.contaRisposte("(Late answer)"), *block ? 2 : 1);
         }
     }
 }

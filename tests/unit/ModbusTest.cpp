@@ -159,7 +159,6 @@ struct Gateway {
     Gateway() {
         EXPECT_TRUE(m.ConfiguraPorta("1", "9600,N,8,1", 0, true, false, false));
         EXPECT_TRUE(m.ApriPorta(true));
-        m.ImpostaMonitorAttivo(true);
         port.setDevice([this](const Bytes& request) {
             Bytes a = answer;
             if (a.size() >= 2 && a[0] == 0 && a[1] == 0) a[0] = request[0], a[1] = request[1];
