@@ -8,6 +8,7 @@
 
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "Banco.h"
 #include "platform/posix/TcpConnection.h"
@@ -25,17 +26,15 @@ Bytes FromHex(const std::string& text) {
 
 // Frames whose bytes come from the protocol's published worked examples.
 TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
-    const struct {
-        std::uint8_t node, function;
-        std::uint16_t address;
-        const char* frame;
-    } cases[] = {
+    // Node, function, address and the frame.
+    using F = std::tuple<std::uint8_t, std::uint8_t, std::uint16_t, const char*>;
+    const F cases[] = {
         {1, 3, 0, "01 03 00 00 00 01 84 0A"},   {1, 4, 16, "01 04 00 10 00 01 30 0F"},
         {17, 1, 19, "11 01 00 13 00 01 0E 9F"}, {1, 2, 0, "01 02 00 00 00 01 B9 CA"},
         {0, 3, 0, "00 03 00 00 00 01 85 DB"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(TramaLettura(c.node, c.function, c.address), FromHex(c.frame)) << c.frame;
+    for (const auto& [node, function, address, frame] : cases)
+        EXPECT_EQ(TramaLettura(node, function, address), FromHex(frame)) << frame;
     // Addresses held as negative 16-bit numbers go out as two's complement
     // (these CRCs and the ones below worked out with a separate bit-wise
     // CRC-16 in Python).
@@ -70,8 +69,6 @@ struct Linea : Banco {
         EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
         m.ImpostaMonitorAttivo(true);
     }
-    const std::vector<std::string>& tx() { return m.monitor().richieste(); }
-    const std::vector<std::string>& rx() { return m.monitor().risposte(); }
 };
 
 // Failed exchanges, an unplugged device, the monitor's capacity, and the
@@ -107,38 +104,36 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     EXPECT_TRUE(l.fp.port.isOpen());
 
     // At its capacity the monitor empties both lists; hidden, it logs nothing.
-    while (l.tx().size() < MonitorLog::Capacita) l.m.LeggiHex(3, 0, 0, 1);
-    EXPECT_EQ(l.rx().size(), MonitorLog::Capacita);
+    const auto& tx = l.m.monitor().richieste();
+    const auto& rx = l.m.monitor().risposte();
+    while (tx.size() < MonitorLog::Capacita) l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(rx.size(), MonitorLog::Capacita);
     l.m.LeggiHex(3, 0, 0, 1);
-    EXPECT_EQ(l.tx().size() + l.rx().size(), 2u);
+    EXPECT_EQ(tx.size() + rx.size(), 2u);
     l.m.ImpostaMonitorAttivo(false);
     l.m.LeggiHex(3, 0, 0, 1);
-    EXPECT_EQ(l.tx().size(), 1u);
+    EXPECT_EQ(tx.size(), 1u);
 
     // A partial answer shows as an exception at the time-out; a single stray
     // byte counts as nothing; wrong CRC and foreign answers fail the attempt.
-    struct Case {
-        fakes::ScriptedDevice device;
-        EsitoTransazione esito;
-        const char* what;
-    };
-    const Case cases[] = {
+    using Case = std::tuple<fakes::ScriptedDevice, EsitoTransazione, const char*>;
+    const Case answers[] = {
         {{.exception = 2}, EsitoTransazione::Eccezione, "exception 2"},
         {{.partialBytes = 4}, EsitoTransazione::Parziale, "four bytes"},
         {{.partialBytes = 1}, EsitoTransazione::TimeOut, "one byte"},
         {{.badCrc = true}, EsitoTransazione::ErroreCRC, "bad CRC"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [device, esito, what] : answers) {
+        SCOPED_TRACE(what);
         Linea k;
         k.m.ImpostaRetry(2);
-        k.device = c.device;
+        k.device = device;
         k.device.values[{3, 0}] = 7;
         const TimePoint start = k.fp.clock.now();
         EXPECT_EQ(k.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
         EXPECT_EQ(k.device.requests, 2) << "every failure is retried";
-        EXPECT_EQ(k.m.esito(), c.esito);
-        if (c.esito != EsitoTransazione::Eccezione) continue;
+        EXPECT_EQ(k.m.esito(), esito);
+        if (esito != EsitoTransazione::Eccezione) continue;
         // An exception answer ends the wait as soon as it is complete.
         EXPECT_LT(k.fp.clock.now() - start, Millis(50));
         EXPECT_EQ(k.m.codiceEccezione(), 2);
@@ -219,11 +214,8 @@ int SlowLookup(const char*, const char*, const addrinfo* hints, addrinfo** resul
 }
 
 TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
-    const struct {
-        const char* testo;
-        LinkKind tipo;
-        const char* indirizzo;
-    } casi[] = {
+    using A = std::tuple<const char*, LinkKind, const char*>;  // text, kind, address
+    const A casi[] = {
         {"tcp://192.168.1.20:4001", LinkKind::RtuOverTcp, "192.168.1.20:4001"},
         {"TCP://gw.local:26", LinkKind::RtuOverTcp, "gw.local:26"},
         {"mbtcp://10.0.0.5", LinkKind::ModbusTcp, "10.0.0.5:502"},
@@ -231,10 +223,10 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
         {"mbtcp://[fe80::1]", LinkKind::ModbusTcp, "[fe80::1]:502"},
     };
     std::string errore;
-    for (const auto& c : casi) {
-        const auto a = ParseNetworkAddress(c.testo, errore);
-        ASSERT_TRUE(a) << c.testo;
-        EXPECT_EQ(std::pair(a->kind, a->text()), std::pair(c.tipo, std::string(c.indirizzo)));
+    for (const auto& [testo, tipo, indirizzo] : casi) {
+        const auto a = ParseNetworkAddress(testo, errore);
+        ASSERT_TRUE(a) << testo;
+        EXPECT_EQ(std::pair(a->kind, a->text()), std::pair(tipo, std::string(indirizzo)));
     }
     // A refusal names the device text. A gateway's port has no default;
     // IPv6 goes in brackets.
