@@ -16,11 +16,6 @@ const char* const Plant =
     "holding 20 0x1234\nfault 1 holding 20 delay 400\n"
     "node 3\nholding 0 42\nfault 3 delay 300\n";
 
-class MBusSim : public ::testing::Test, public SimMaster {
-  protected:
-    void SetUp() override { ASSERT_TRUE(start(Plant)) << why(); }
-};
-
 // One request for many items of each table gives the items of the map, as
 // the reads of one item do (FastCycle.BlockReadsGroupLinesAndGiveTheOutputOfSingleReads;
 // an exception answer: Modbus.FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues).
@@ -60,49 +55,51 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
 // FastCycle.AStaleOrLateAnswerNeverBecomesAValue.) Then the device is
 // unplugged and comes back, and a zero byte in front of an answer spoils it
 // unless the filter is on.
-TEST_F(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
-    EXPECT_EQ(read16(3, 20, 1), std::nullopt);  // answered after 400 ms
-    EXPECT_EQ(bus.esito(), EsitoTransazione::TimeOut);
-    EXPECT_EQ(read16(3, 12, 1), 2301);
-    EXPECT_EQ(answer(1), "01 03 02 12 34 B5 33 (Late answer)");
+TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
+    SimMaster m;
+    ASSERT_TRUE(m.start(Plant)) << m.why();
+    EXPECT_EQ(m.read16(3, 20, 1), std::nullopt);  // answered after 400 ms
+    EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
+    EXPECT_EQ(m.read16(3, 12, 1), 2301);
+    EXPECT_EQ(m.answer(1), "01 03 02 12 34 B5 33 (Late answer)");
 
-    bus.ImpostaTimeOut(200);
-    EXPECT_EQ(read16(3, 0, 3), std::nullopt);  // answered after 300 ms
-    EXPECT_EQ(bus.esito(), EsitoTransazione::TimeOut);
-    clock.sleep(Millis(200));
-    EXPECT_EQ(read16(3, 12, 1), 2301);
-    EXPECT_EQ(bus.esito(), EsitoTransazione::Completa);
+    m.bus.ImpostaTimeOut(200);
+    EXPECT_EQ(m.read16(3, 0, 3), std::nullopt);  // answered after 300 ms
+    EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
+    m.clock.sleep(Millis(200));
+    EXPECT_EQ(m.read16(3, 12, 1), 2301);
+    EXPECT_EQ(m.bus.esito(), EsitoTransazione::Completa);
 
-    bus.ImpostaTimeOut(100);
-    ASSERT_TRUE(sim.control("unplug"));
+    m.bus.ImpostaTimeOut(100);
+    ASSERT_TRUE(m.sim.control("unplug"));
     // Reads fail while the device is away; idle: SerialPortPty.LeftoversWaitsAndHangUp;
     // reopened at most once a second:
     // BothFramings.AReadAndADroppedConnectionMadeAgainOnceASecond.
-    EXPECT_EQ(read16(3, 12, 1), std::nullopt);
-    EXPECT_EQ(bus.esito(), EsitoTransazione::TimeOut);
+    EXPECT_EQ(m.read16(3, 12, 1), std::nullopt);
+    EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
 
     // Plugged back at the same path: reads succeed again within about a
     // second, on the same line settings.
-    ASSERT_TRUE(sim.control("plug"));
+    ASSERT_TRUE(m.sim.control("plug"));
     Stopwatch back;
     std::optional<double> value;
     while (!value && back.wallMs() < 3000) {
-        value = read16(3, 12, 1);
-        clock.sleep(Millis(50));
+        value = m.read16(3, 12, 1);
+        m.clock.sleep(Millis(50));
     }
     EXPECT_EQ(value, 2301);
     EXPECT_LT(back.wallMs(), 1500);
-    EXPECT_EQ(bus.LeggiSettings(), "19200,n,8,1");
-    EXPECT_TRUE(port.isOpen());
+    EXPECT_EQ(m.bus.LeggiSettings(), "19200,n,8,1");
+    EXPECT_TRUE(m.port.isOpen());
 
     // A zero byte in front of the answer spoils it, unless the filter is on.
-    EXPECT_EQ(read16(3, 47, 1), std::nullopt);
-    EXPECT_EQ(bus.esito(), EsitoTransazione::ErroreCRC);
-    EXPECT_TRUE(answer().starts_with("00 01 03 02 12 34 ")) << answer();
-    bus.ApriPorta(false);
-    ASSERT_TRUE(open(true)) << port.errorText();
-    EXPECT_EQ(read16(3, 47, 1), 0x1234);
-    EXPECT_EQ(answer(), "01 03 02 12 34 B5 33");
+    EXPECT_EQ(m.read16(3, 47, 1), std::nullopt);
+    EXPECT_EQ(m.bus.esito(), EsitoTransazione::ErroreCRC);
+    EXPECT_TRUE(m.answer().starts_with("00 01 03 02 12 34 ")) << m.answer();
+    m.bus.ApriPorta(false);
+    ASSERT_TRUE(m.open(true)) << m.port.errorText();
+    EXPECT_EQ(m.read16(3, 47, 1), 0x1234);
+    EXPECT_EQ(m.answer(), "01 03 02 12 34 B5 33");
 }
 
 }  // namespace

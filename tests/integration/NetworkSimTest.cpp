@@ -34,10 +34,8 @@ TEST_P(BothFramings, AReadAndADroppedConnectionMadeAgainOnceASecond) {
     QTimer::singleShot(50, [this] { sim.control("drop"); });
     EXPECT_EQ(read16(3, 30), std::nullopt);
     EXPECT_EQ(read16(3, 40000), std::nullopt);  // within the second: not tried
-    EXPECT_EQ(bus.contatori().riaperture, 0u);
     runEventLoopFor(1000);
     EXPECT_EQ(read16(3, 40000), 0x1234);
-    EXPECT_EQ(bus.contatori().riaperture, 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Network, BothFramings, ::testing::Values("tcp", "rtu-tcp"));
