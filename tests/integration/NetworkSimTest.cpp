@@ -19,7 +19,7 @@ const char* const Plant =
 
 class BothFramings : public ::testing::TestWithParam<const char*>, public SimMaster {
   protected:
-    void SetUp() override { ASSERT_TRUE(start(Plant, GetParam())) << why(); }
+    void SetUp() override { ASSERT_TRUE(start(Plant, GetParam())) << port.errorText(); }
 };
 
 // A read, and the server dropping the connection while it delays an answer.
@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(Network, BothFramings, ::testing::Values("tcp", "rtu-tc
 
 TEST(NetworkPort, ARefusedConnectionAndASilentServer) {
     SimMaster silent;  // its one node never answers
-    ASSERT_TRUE(silent.start("node 1\nfault 1 silent\n", "rtu-tcp")) << silent.why();
+    ASSERT_TRUE(silent.start("node 1\nfault 1 silent\n", "rtu-tcp")) << silent.port.errorText();
     const int closed = test::FreePort();
     SimMaster m;  // without the simulator
     m.device = "mbtcp://127.0.0.1:" + std::to_string(closed);

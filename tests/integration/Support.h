@@ -58,11 +58,6 @@ struct SimMaster {
         return bus.ConfiguraPorta("1", "19200,N,8,1", 0, nullDiscard, false, false) &&
                bus.ApriPorta(true);
     }
-    // Why start() failed.
-    std::string why() {
-        return port.errorText() +
-               ::testing::PrintToString(sim.process().lines(test::ChildProcess::Err));
-    }
     std::optional<double> read16(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
         return bus.LeggiValore16(function, static_cast<std::int16_t>(reg), node, 0, false);
     }

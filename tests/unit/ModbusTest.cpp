@@ -81,6 +81,7 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     EXPECT_TRUE(l.fp.port.written().empty());
     l.device.values[{3, 12}] = 0xFFFF;
     EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, false), -1);
+    EXPECT_EQ(l.fp.port.written().back(), FromHex("01 03 00 0C 00 01 44 09"));
 
     // A write that the open port refuses is a port error; the attempt still
     // takes its time-out, so the cycle keeps its pace.
