@@ -139,15 +139,13 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     const Millis start = b.fp.clock.elapsed();
     b.prog.MenuAvvio_Click();
-    const MainState& s = b.prog.stato();
-    EXPECT_EQ(s.risposte,
+    EXPECT_EQ(b.prog.stato().risposte,
               (std::vector<std::string>{"<Vac>230.1</Vac>", "%Next device", "#Sleep 500"}));
     // Two pauses of 200 ms and the wait line; no pause after the last line.
     EXPECT_EQ(b.fp.clock.elapsed() - start, Millis(900));
     EXPECT_EQ(b.view.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo, Lampada::Verde,
                                                     Lampada::Rossa}));
-    ASSERT_EQ(b.view.cicli.size(), 1u);
-    EXPECT_EQ(b.view.cicli[0].fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+    EXPECT_EQ(b.view.cicli.at(0).fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
 
     // The next cycle starts the interval after the end of this one.
     b.fp.clock.advance(Millis(4999));
