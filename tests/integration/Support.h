@@ -20,20 +20,17 @@ namespace tarvel::integration {
 using test::PtyPair;
 
 // Wall time and this process's CPU time since it was made.
-class Stopwatch {
-  public:
+struct Stopwatch {
+    using Steady = std::chrono::steady_clock;
+    Steady::time_point wall = Steady::now();
+    std::clock_t cpu = std::clock();
     double wallMs() const {
-        return std::chrono::duration<double, std::milli>(Steady::now() - wall_).count();
+        return std::chrono::duration<double, std::milli>(Steady::now() - wall).count();
     }
     // CPU time as a share of wall time.
     double load() const {
-        return static_cast<double>(std::clock() - cpu_) * 1000 / CLOCKS_PER_SEC / wallMs();
+        return static_cast<double>(std::clock() - cpu) * 1000 / CLOCKS_PER_SEC / wallMs();
     }
-
-  private:
-    using Steady = std::chrono::steady_clock;
-    Steady::time_point wall_ = Steady::now();
-    std::clock_t cpu_ = std::clock();
 };
 
 // The master on the simulator of a plant, with a time-out of 300 ms and
@@ -60,11 +57,6 @@ struct SimMaster {
     bool open(bool nullDiscard) {
         return bus.ConfiguraPorta("1", "19200,N,8,1", 0, nullDiscard, false, false) &&
                bus.ApriPorta(true);
-    }
-    // Why start() failed.
-    std::string why() {
-        return port.errorText() +
-               ::testing::PrintToString(sim.process().lines(test::ChildProcess::Err));
     }
     std::optional<double> read16(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
         return bus.LeggiValore16(function, static_cast<std::int16_t>(reg), node, 0, false);

@@ -2,7 +2,7 @@
 // pseudo-terminal, floats included, and leaves cleanly on SIGTERM; it
 // answers a TCP master and RTU frames over TCP too, and the faults it plays
 // are the errors libmodbus names. ("drop" and a new connection after it:
-// BothFramings.ADroppedConnectionFailsTheRunningReadAndIsMadeAgainOnceASecond.)
+// BothFramings.AReadAndADroppedConnectionMadeAgainOnceASecond.)
 
 #include <gtest/gtest.h>
 #include <modbus.h>
@@ -50,10 +50,7 @@ TEST(Simulator, AnswersLibmodbusMastersWithTheErrorsTheyNameAndLeavesOnSigterm) 
     modbus_t* overTcp = modbus_new_rtu("tcp-line", 9600, 'N', 8, 1);
     modbus_set_socket(overTcp, line);
 
-    std::uint16_t frequency = 0, floats[4] = {};
-    modbus_set_slave(rtu, 3);
-    EXPECT_EQ(modbus_read_input_registers(rtu, 2, 1, &frequency), 1) << modbus_strerror(errno);
-    EXPECT_EQ(frequency, 500);  // the meter's grid frequency, 50.0 Hz
+    std::uint16_t floats[4] = {};
     modbus_set_slave(rtu, 4);
     ASSERT_EQ(modbus_read_input_registers(rtu, 0, 4, floats), 4) << modbus_strerror(errno);
     EXPECT_EQ(modbus_get_float_abcd(floats), 230.1f);
