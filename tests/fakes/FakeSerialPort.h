@@ -73,7 +73,6 @@ class FakeSerialPort : public SerialPort {
         return std::exchange(buffer_, {});
     }
     void waitForInput(TimePoint deadline) override {
-        ++waits_;
         const bool arriving = open_ && !lost_ && !pending_.empty();
         clock_.advanceTo(arriving
                              ? std::min(deadline, std::max(pending_.begin()->first, clock_.now()))
@@ -98,7 +97,6 @@ class FakeSerialPort : public SerialPort {
     bool nullDiscard() const { return nullDiscard_; }
     bool dtr() const { return dtr_; }
     int openCount() const { return opens_; }
-    int waits() const { return waits_; }
 
   private:
     bool fail(const char* why) {
@@ -120,7 +118,7 @@ class FakeSerialPort : public SerialPort {
     LineSettings line_;
     Handshake handshake_ = Handshake::None;
     bool nullDiscard_ = false, dtr_ = false, open_ = false, lost_ = false;
-    int port_ = 1, opens_ = 0, waits_ = 0;
+    int port_ = 1, opens_ = 0;
     std::string error_;
     std::multimap<TimePoint, Bytes> pending_;  // by arrival, in order of sending
     Bytes buffer_;
