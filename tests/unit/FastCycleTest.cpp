@@ -259,6 +259,9 @@ TEST(FastCycle, ScaleFactorsScaleTheValuesOfTheirNodeAloneAndInBlocks) {
         b.prog.SelezionaChiamata(0);
         b.prog.Cmd_Leggi_Click();
         EXPECT_EQ(b.prog.stato().risultato, "<Vac>23010</Vac>");
+        b.device.values[{3, 40084}] = 2;  // and so does each cycle
+        b.ciclo();
+        EXPECT_EQ(b.prog.stato().risposte[0], "<Vac>230100</Vac>");
     }
 }
 
