@@ -59,6 +59,14 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
     EXPECT_TRUE(RispostaEccezione(request, FromHex("01 83 02 C0 F1")));
     EXPECT_FALSE(RispostaEccezione(request, FromHex("01 83 02 C0 F0")));
     EXPECT_FALSE(RispostaEccezione(TramaLettura(2, 3, 0), FromHex("01 83 02 C0 F1")));
+
+    // What the monitor writes after an answer line that failed.
+    using E = EsitoTransazione;
+    for (const auto& [esito, testo] :
+         {std::pair{E::TimeOut, " Time out"}, {E::Broadcast, " Broadcast"},
+          {E::Parziale, " (Exception)"}, {E::Eccezione, " (Exception)"},
+          {E::RispostaErrata, " (Wrong answer)"}, {E::ErrorePorta, " (Port error)"}})
+        EXPECT_STREQ(TestoEsito(esito), testo);
 }
 
 // The master on a fake port with a scripted device; the monitor is shown.
