@@ -233,8 +233,7 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     fakes::FakeWallClock wall{plant.fp.clock, WallTime{}};
     plant.profilo(0);
     plant.richieste({"1,4,12,1;Vac", "1,3,70000,0;Alto", "NEXT", "0,0,Roof,0;K"});
-    plant.ini(
-        {{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}, {"MQTT/User", "u"}, {"MQTT/Password", "s3cret"}});
+    plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}, {"MQTT/Password", "s3cret"}});
     plant.device.values[{4, 12}] = 2301;
     Piattaforma p = plant.fp.piattaforma();
     p.mqtt = &client;
