@@ -1,7 +1,9 @@
 // tarvel-headless publishing to a real Mosquitto broker, watched by
-// mosquitto_sub: the messages of a known cycle byte for byte, the state and
-// its last will, and nothing lost while the broker is away, across a
-// restart of the broker and a kill -9 of the logger.
+// mosquitto_sub: the messages of a known cycle byte for byte, the state
+// online and offline, and nothing lost while the broker is away, across a
+// restart of the broker and a kill -9 of the logger. The last will's
+// content: Publish.NothingLeavesTheJournalBeforeTheBrokerHasIt; the
+// discovery configs: Publish.MessagesAreJsonWithTheValuesDigits.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -24,9 +26,9 @@ std::string Mqtt(int port, const std::string& more = "") {
 
 // A scaled value, a 32-bit value, a failed read, a constant and a second
 // device: one message per device and cycle, the node's health retained,
-// "online" first and "offline" at the end. With the right credentials
-// nothing is told.
-// Wrong ones are told once with the broker's words while the cycles go on:
+// "online" first and "offline" at the end. The broker takes only the user
+// and password of the settings, and with them nothing is told. Wrong ones
+// are told once with the broker's words while the cycles go on:
 // Publish.TheProgramTellsEachTroubleOnceAndGoesOn and
 // MqttClientTest.ReportsEachDeliveryAndNamesEachConnectionFailure.
 TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
