@@ -63,15 +63,14 @@ TEST(Export, OneFilePerProfileWorkedExample) {
                   {"/opt/tarvel/generale.xml", Documento({{"<Impianto>Roof A</Impianto>"}})},
                   {"/opt/tarvel/linee/../linea1.xml", Documento({{"<Parte>seconda</Parte>"}})},
                   {"/opt/tarvel/NoName.xml", Documento({{"<Vac>231.0</Vac>"}})}}));
-}
 
-TEST(Export, EncodingLabelAndSeparators) {
-    Uscita u;
-    u.ini.set("XML", "Encoding", "ISO-8859-1");
-    u.ini.set("Export", "Out", "");
-    // A profile line after only skipped lines still opens a new device.
-    EsportaXML({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}, u.ctx);
-    EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
+    // The encoding's label; a profile line after only skipped lines still
+    // opens a new device.
+    Uscita w;
+    w.ini.set("XML", "Encoding", "ISO-8859-1");
+    w.ini.set("Export", "Out", "");
+    EsportaXML({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}, w.ctx);
+    EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"],
               Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
 }
 
@@ -105,7 +104,8 @@ using namespace std::chrono;
 // 2026-12-07T10:00:00.250Z
 const WallTime Start = sys_days(year(2026) / 12 / 7) + hours(10) + milliseconds(250);
 
-// The plant, with the history in `file` of a temporary program folder.
+// The plant, with the history in `file` of a temporary program folder, kept
+// for a day.
 struct Storia : fakes::Impianto {
     TempFolder folder;
     SqliteHistoryStore store;
@@ -113,10 +113,9 @@ struct Storia : fakes::Impianto {
     std::unique_ptr<Programma> prog;
     ViewSpy view;
 
-    explicit Storia(const std::string& file, const char* giorni = nullptr) {
+    explicit Storia(const std::string& file) {
         fp.identity.folder = folder.path().string();
-        ini({{"History/File", file.c_str()}});
-        if (giorni) ini({{"History/Days", giorni}});
+        ini({{"History/File", file.c_str()}, {"History/Days", "1"}});
         profilo(0);
         device.values[{4, 12}] = 2301;
         Piattaforma p = fp.piattaforma();
@@ -137,11 +136,9 @@ struct Storia : fakes::Impianto {
     // Runs the cycles until `n` have ended, each written (or failed)
     // before the next begins.
     void finoAlCiclo(std::size_t n) {
-        while (true) {
+        for (; view.cicli.size() < n; fp.clock.advance(Millis(100)))
             ASSERT_TRUE(store.waitIdle(seconds(5)));
-            if (view.cicli.size() >= n) return;
-            fp.clock.advance(Millis(100));
-        }
+        ASSERT_TRUE(store.waitIdle(seconds(5)));
     }
     std::string db() const { return folder / "storico.db"; }
 };
@@ -150,10 +147,11 @@ struct Storia : fakes::Impianto {
 // failed and unread reads as NULL, constants as text; devices count from 1
 // at each next-device line; the line index counts without the REM lines.
 // The first cycle starts after the port's 100 ms pause. The file is in WAL
-// mode.
+// mode. Rows older than Days go at the first cycle of each hour: a calendar
+// jump of two days keeps them within the hour, an hour later they are gone.
 TEST(History, OneRowPerValueOfEachCycle) {
     Storia s("storico.db");
-    s.avvia();
+    s.avvia("60000");
     s.finoAlCiclo(3);
     EXPECT_EQ(Sqlite(s.db(),
                      "SELECT time, cycle, device, name, quote(value), typeof(value), line FROM "
@@ -162,28 +160,18 @@ TEST(History, OneRowPerValueOfEachCycle) {
               "2026-12-07T10:00:00.350Z|1|1|Impianto|'Roof A'|text|1\n"
               "2026-12-07T10:00:00.350Z|1|2|Vac|NULL|null|4\n"
               "2026-12-07T10:00:00.350Z|1|2|Alto|NULL|null|5\n");
+    s.wall.jump(days(2));
+    s.finoAlCiclo(4);
     // Every cycle: four rows with one time, later than the cycle before.
     EXPECT_EQ(Sqlite(s.db(),
                      "SELECT cycle, count(*), count(DISTINCT time), min(time) > ifnull((SELECT "
                      "max(time) FROM history h WHERE h.cycle < history.cycle), '') FROM history "
                      "GROUP BY cycle"),
-              "1|4|1|1\n2|4|1|1\n3|4|1|1\n");
+              "1|4|1|1\n2|4|1|1\n3|4|1|1\n4|4|1|1\n");
     EXPECT_EQ(Sqlite(s.db(), "PRAGMA journal_mode"), "wal\n");
     EXPECT_TRUE(s.fp.dialogs.messages.empty());
-}
-
-// Rows older than Days go at the first cycle of each hour: a calendar
-// jump of two days keeps them within the hour, an hour later they are gone.
-TEST(History, RetentionDeletesOldRowsOnceAnHour) {
-    Storia s("storico.db", "1");
-    s.avvia("60000");
-    s.finoAlCiclo(1);
-    s.wall.jump(days(2));
-    s.finoAlCiclo(2);
-    EXPECT_EQ(Sqlite(s.db(), "SELECT cycle, count(*) FROM history GROUP BY cycle"), "1|4\n2|4\n");
-    s.fp.clock.advance(minutes(61));
-    ASSERT_TRUE(s.store.waitIdle(seconds(5)));
-    EXPECT_EQ(Sqlite(s.db(), "SELECT min(cycle), max(cycle) > 60 FROM history"), "2|1\n");
+    s.finoAlCiclo(65);  // an hour later
+    EXPECT_EQ(Sqlite(s.db(), "SELECT min(cycle), max(cycle) FROM history"), "4|65\n");
 }
 
 // A file that cannot be written (here a file in place of its folder; a
@@ -201,7 +189,6 @@ TEST(History, AnUnwritableFileIsToldOnceAndWritingResumes) {
               "file non torna scrivibile.");
     EXPECT_EQ(s.fp.dialogs.details[0],
               s.folder / "sub/storico.db: unable to open database file (Not a directory)");
-    EXPECT_TRUE(s.prog->stato().acquisizioneAttiva);
     EXPECT_EQ(s.fp.files.log.size(), 3u);
     std::filesystem::remove(s.folder / "sub");
     std::filesystem::create_directory(s.folder / "sub");
