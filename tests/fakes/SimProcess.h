@@ -50,11 +50,19 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // Runs the program in the working folder (empty: the test's own).
+    // Runs the program in the working folder (empty: the test's own). A
+    // child started before is ended first, and its exit and output are
+    // forgotten.
     bool start(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& workingFolder = {}) {
+        stop();
+        code_.reset();
         int pipes[2][2];
         for (int i : {Out, Err}) {
+            Output& s = streams_[i];
+            if (s.fd >= 0) ::close(s.fd);
+            s.partial.clear();
+            s.lines.clear();
             if (::pipe2(pipes[i], O_CLOEXEC) != 0) return false;
             // Read without blocking; room for a long output between reads.
             streams_[i].fd = pipes[i][0];
