@@ -17,7 +17,7 @@ using test::Eventually;
 using test::Sqlite;
 
 // A wrong password is refused with the broker's words while the client
-// keeps trying. With the right one, messages at every QoS are each reported
+// keeps trying, and so is a broker that is not there yet. With the right one, messages at every QoS are each reported
 // delivered once, and none is taken once stopped. TLS connects with the
 // broker's CA, and a CA file that cannot be read is refused at the start.
 // What reaches a subscriber, the greeting first and a clean stop's last
@@ -57,6 +57,14 @@ TEST(MqttClientTest, ReportsEachDeliveryAndNamesEachConnectionFailure) {
     client.stop(std::nullopt, 0);
     EXPECT_EQ(client.status().state, MqttState::Stopped);
     EXPECT_EQ(client.publish({"t/x", "late", 1, false}), std::nullopt) << "no connection";
+
+    // A broker that is not there yet at the start is connected to when it
+    // comes.
+    broker.stop();
+    ASSERT_TRUE(client.start(c, error)) << error;
+    ASSERT_TRUE(broker.restart());
+    EXPECT_TRUE(Eventually(connected, 10s)) << client.status().error;
+    client.stop(std::nullopt, 0);
 
     MqttConnection tls = c;
     tls.host = "localhost";

@@ -78,13 +78,6 @@ bool MosquittoClient::start(const MqttConnection& c, std::string& error) {
         unacknowledged_.clear();
         resent_.clear();
     }
-    // A broker that is not there yet is no error: the network thread keeps
-    // trying.
-    rc = mosquitto_connect_async(handle_, c.host.c_str(), c.port, c.keepAliveSeconds);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        std::lock_guard lock(mutex_);
-        status_.error = LibraryError(rc);
-    }
     rc = mosquitto_loop_start(handle_);
     if (rc != MOSQ_ERR_SUCCESS) {
         error = LibraryError(rc);
@@ -94,7 +87,32 @@ bool MosquittoClient::start(const MqttConnection& c, std::string& error) {
         status_ = {};
         return false;
     }
+    // A broker that is not there yet is no error. With the network thread
+    // running, a refused connection comes back as a disconnection, which
+    // the thread tries again; an attempt that fails at once (a host name
+    // that does not resolve yet) the library never tries again, so a thread
+    // of ours does, once a second.
+    stopping_ = false;
+    if (!connect(c)) connector_ = std::thread([this, c] { keepConnecting(c); });
     return true;
+}
+
+bool MosquittoClient::connect(const MqttConnection& c) {
+    const int rc = mosquitto_connect_async(handle_, c.host.c_str(), c.port, c.keepAliveSeconds);
+    if (rc == MOSQ_ERR_SUCCESS) return true;
+    std::lock_guard lock(mutex_);
+    status_.error = LibraryError(rc);
+    return false;
+}
+
+void MosquittoClient::keepConnecting(const MqttConnection& c) {
+    std::unique_lock lock(mutex_);
+    while (!changed_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
+        lock.unlock();
+        const bool connected = connect(c);
+        lock.lock();
+        if (connected) return;
+    }
 }
 
 // After a reconnection the library sends again what the broker had not
@@ -150,6 +168,12 @@ void MosquittoClient::stop(const std::optional<MqttMessage>& last, int waitMs) {
             });
         }
     }
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (connector_.joinable()) connector_.join();
     mosquitto_disconnect(handle_);
     mosquitto_loop_stop(handle_, false);
     mosquitto_destroy(handle_);
@@ -192,9 +216,11 @@ void MosquittoClient::disconnected(mosquitto*, void* self, int code) {
     auto& client = *static_cast<MosquittoClient*>(self);
     {
         std::lock_guard lock(client.mutex_);
+        const bool wasConnected = client.status_.state == MqttState::Connected;
         client.status_.state = MqttState::Connecting;
         if (code != 0 && client.status_.error.empty())
-            client.status_.error = "connessione persa (" + LibraryError(code) + ")";
+            client.status_.error = wasConnected ? "connessione persa (" + LibraryError(code) + ")"
+                                                : LibraryError(code);
     }
     client.notify();
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/MqttClient.h"
 
@@ -36,6 +37,8 @@ class MosquittoClient : public MqttClient {
     static void published(mosquitto*, void* self, int id);
     static void logged(mosquitto*, void* self, int level, const char* text);
     std::optional<int> hand(const MqttMessage& message);
+    bool connect(const MqttConnection& connection);
+    void keepConnecting(const MqttConnection& connection);
     void notify();
 
     mosquitto* handle_ = nullptr;
@@ -50,6 +53,8 @@ class MosquittoClient : public MqttClient {
     std::vector<int> unacknowledged_;
     std::vector<int> resent_;
     std::chrono::steady_clock::time_point reconnected_;
+    bool stopping_ = false;
+    std::thread connector_;  // only while a first attempt keeps failing at once
     std::function<void()> wake_;
 };
 
