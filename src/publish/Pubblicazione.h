@@ -95,7 +95,6 @@ class Pubblicazione {
     // when either cannot be done. `filo`: hand the journal over on a thread
     // of its own (tests call Passo instead).
     bool Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool filo = true);
-    bool attiva() const { return attiva_; }
 
     // A cycle's messages to the journal; false, with the cause, when the
     // disk refused them.

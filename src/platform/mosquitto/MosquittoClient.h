@@ -1,6 +1,7 @@
 #pragma once
 // The MQTT connection on libmosquitto, with the library's own network
-// thread: publishing only queues, callbacks only record.
+// thread: publishing only queues, callbacks only record. A first
+// attempt that fails at once is tried again on a thread of ours.
 
 #include <chrono>
 #include <condition_variable>
