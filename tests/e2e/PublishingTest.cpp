@@ -1,9 +1,9 @@
 // tarvel-headless publishing to a real Mosquitto broker, watched by
 // mosquitto_sub: the messages of a known cycle byte for byte, the state
-// online and offline, and nothing lost while the broker is away, across a
-// restart of the broker and a kill -9 of the logger. The last will's
-// content: Publish.NothingLeavesTheJournalBeforeTheBrokerHasIt; the
-// discovery configs: Publish.MessagesAreJsonWithTheValuesDigits.
+// online and offline and its last will, and nothing lost while the broker
+// is away, across a restart of the broker and a kill -9 of the logger. The
+// last will's content: Publish.NothingLeavesTheJournalBeforeTheBrokerHasIt;
+// the discovery configs' content: Publish.MessagesAreJsonWithTheValuesDigits.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -26,8 +26,10 @@ std::string Mqtt(int port, const std::string& more = "") {
 
 // A scaled value, a 32-bit value, a failed read, a constant and a second
 // device: one message per device and cycle, the node's health retained,
-// "online" first and "offline" at the end. The broker takes only the user
-// and password of the settings, and with them nothing is told. Wrong ones
+// "online" first and "offline" at the end; a logger killed outright leaves
+// its last will. The broker takes only the user and password of the
+// settings, and with them and Discovery on, each value's discovery config
+// is retained on the broker, and nothing is told. Wrong ones
 // are told once with the broker's words while the cycles go on:
 // Publish.TheProgramTellsEachTroubleOnceAndGoesOn and
 // MqttClientTest.ReportsEachDeliveryAndNamesEachConnectionFailure.
@@ -36,14 +38,15 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     Broker broker;
     ASSERT_TRUE(broker.start({"tarvel", "s3cret"}));
     Subscriber sub;
-    ASSERT_TRUE(sub.start(broker.port(), "plant/7/#", {}, {"-u", "tarvel", "-P", "s3cret"}));
+    const std::vector<std::string> user{"-u", "tarvel", "-P", "s3cret"};
+    ASSERT_TRUE(sub.start(broker.port(), "plant/7/#", {}, user));
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\n"));
     TempFolder folder;
     const std::vector<std::string> list{"1,4,12,1;Vac", "1,3,100+&,0;Energia",
                                         "3,3,0,0;Muto", "0,0,Roof A,0;Impianto",
                                         "NEXT",         "1,4,12,3;Vac"};
-    const std::string mqtt = Mqtt(broker.port(), "User=tarvel\nPassword=s3cret\n");
+    const std::string mqtt = Mqtt(broker.port(), "User=tarvel\nPassword=s3cret\nDiscovery=1\n");
     WriteFile(folder / "Tarvel.INI", Settings(sim.link(), list, mqtt, 200, 200));
     Headless logger;
     EXPECT_EQ(logger.run(folder, {"--cycles", "1"}), 0);
@@ -66,6 +69,17 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                   "plant/7/status/3 {\"time\": T, \"requests\": 1, \"good\": 0, \"timeouts\": "
                   "1, \"crc_errors\": 0, \"wrong_answers\": 0, \"exceptions\": {}, \"skipped\": 0",
                   "plant/7/state offline"}));
+    // The discovery configs, retained: one a value.
+    Subscriber configs;
+    ASSERT_TRUE(configs.start(broker.port(), "homeassistant/#", {}, user));
+    ASSERT_TRUE(configs.waitFor(5, 5s));
+    EXPECT_EQ(configs.lines().size(), 5u) << testing::PrintToString(configs.lines());
+    // A logger killed outright leaves its last will.
+    Headless killed;
+    ASSERT_TRUE(killed.start(folder));
+    ASSERT_TRUE(sub.waitFor(8, 10s));
+    ASSERT_TRUE(killed.process.signal(SIGKILL));
+    EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s));
     // --check names the topics a run uses, and a CA file it cannot read (the
     // section's bad values: Publish.SettingsHaveTheirDefaultsAndNameEachBadValue).
     WriteFile(folder / "Tarvel.INI",
