@@ -83,7 +83,11 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     b.fp.dialogs.typed = "/data/out.xml";
     b.prog.MenuNomeFileOut_Click();
     ASSERT_EQ(b.fp.dialogs.inputs.size(), 1u);
-    EXPECT_EQ(b.fp.dialogs.inputs[0].proposed, "old.xml");
+    EXPECT_EQ(std::tuple(b.fp.dialogs.inputs[0].prompt, b.fp.dialogs.inputs[0].title,
+                         b.fp.dialogs.inputs[0].proposed),
+              std::tuple("File di uscita generale:\n\nInserire il carattere @ per lasciare "
+                         "indefinito questo campo",
+                         "Definizione file di uscita", "old.xml"));
     EXPECT_EQ(b.fp.ini.get("Export", "Out"), "/data/out.xml");
 
     // Cancel (empty text) changes nothing; "@" clears, keeping the key.
@@ -93,6 +97,8 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     b.fp.dialogs.typed = "@";
     b.prog.MenuNomeFileOut_Click();
     EXPECT_EQ(b.fp.ini.get("Export", "Out"), "");
+    b.prog.MenuEncodingXML_Click();
+    EXPECT_EQ(b.fp.dialogs.inputs.back().prompt, "Encoding XML:\n\nValore predefinito: UTF-8");
 }
 
 TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
@@ -112,6 +118,10 @@ TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
                          b.prog.mbus().LeggiRetry()),
               std::tuple(true, 3, LineSettings{19200, Parity::Even, 8, StopBits::One},
                          Handshake::None, false, true, 1500, 3));
+    EXPECT_EQ(b.prog.stato().statusBar,
+              (std::array<std::string, 6>{"COM 3", "19200,E,8,1", "Handshaking: None",
+                                          "Null Discard: Off", "DTR: On", "RTS: Off"}));
+    EXPECT_EQ(b.prog.stato().didascaliaMonitor, "Monitor RS232 [Porta COM3 attiva]");
     EXPECT_EQ(b.fp.clock.elapsed() - before, Millis(100));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
     // A reload puts the time-out and the tries back to their defaults.
