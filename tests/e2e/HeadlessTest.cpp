@@ -18,20 +18,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The worked example: a scaled value, a 32-bit value, a constant and a
-// device that does not answer; an empty encoding setting means UTF-8. The
-// running logger reads its settings at every cycle: the encoding set next
-// is in the next file ("@" is replaced once, even by a text that holds it).
-// A stop signal between two cycles ends the run with 0. Relative names (the
-// output, the [History] File) are in the program folder, whatever the
-// working folder (the history's rows: History.OneRowPerValueOfEachCycle).
+// The worked example: a scaled value, a 32-bit value, a value the device
+// marks as missing ("no value", counted apart from the failed reads), a
+// constant and a device that does not answer; an empty encoding setting
+// means UTF-8. The running logger reads its settings at every cycle: the
+// encoding set next is in the next file ("@" is replaced once, even by a
+// text that holds it). A stop signal between two cycles ends the run with
+// 0. Relative names (the output, the [History] File) are in the program
+// folder, whatever the working folder (the history's rows:
+// History.OneRowPerValueOfEachCycle).
 TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     TempFolder folder, working;
     SimProcess sim;
-    ASSERT_TRUE(sim.start(
-        "node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\nfault 2 silent\n"));
-    const std::vector<std::string> lines{"1,4,12,1;Vac", "1,3,100+&,0;Energia",
-                                         "0,0,Roof A,0;Impianto", "NEXT", "2,4,12,1;Vac"};
+    ASSERT_TRUE(
+        sim.start("node 1\ninput 12 0x08FD\ninput 13 novalue:int16\nholding 100 0x0001\n"
+                  "holding 101 0x0000\nfault 2 silent\n"));
+    const std::vector<std::string> lines{"1,4,12,1;Vac",  "1,3,100+&,0;Energia",
+                                         "1,4,13N,0;Pac", "0,0,Roof A,0;Impianto",
+                                         "NEXT",          "2,4,12,1;Vac"};
     const std::string history = "[History]\nFile=storico.db\n";
     WriteSettings(folder, Settings(sim.link(), lines, history + "[XML]\nEncoding=\n", 200));
     Headless headless;
@@ -39,13 +43,13 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     ASSERT_TRUE(Eventually([&] { return !headless.cycles().empty(); }, 10s));
 
     EXPECT_EQ(headless.cycles()[0],
-              "Ciclo 1: righe eseguite 5, letture fallite 1, durata N ms, "
+              "Ciclo 1: righe eseguite 6, letture fallite 1, senza valore 1, durata N ms, "
               "file scritti: " +
                   folder / "NoName.xml");
     const std::string worked =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
         "    <Dispositivo>\r\n      <Vac>230.1</Vac>\r\n      <Energia>65536</Energia>\r\n"
-        "      <Impianto>Roof A</Impianto>\r\n    </Dispositivo>\r\n\r\n"
+        "      <Pac></Pac>\r\n      <Impianto>Roof A</Impianto>\r\n    </Dispositivo>\r\n\r\n"
         "    <Dispositivo>\r\n      <Vac></Vac>\r\n    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n";
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), worked);
 
@@ -85,9 +89,10 @@ TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
     EXPECT_EQ(headless.process.waitExit(10s), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), oneValue);
-    EXPECT_EQ(headless.cycles(), std::vector<std::string>{"Ciclo 1: righe eseguite 2, letture "
-                                                          "fallite 0, durata N ms, file scritti: " +
-                                                          folder / "NoName.xml"});
+    EXPECT_EQ(headless.cycles(),
+              std::vector<std::string>{"Ciclo 1: righe eseguite 2, letture fallite 0, senza "
+                                       "valore 0, durata N ms, file scritti: " +
+                                       folder / "NoName.xml"});
 
     WriteSettings(piped, Settings(sim.link(), {"1,4,12,1;Vac"}, "", 1));
     ChildProcess shell;
@@ -205,7 +210,7 @@ TEST(Headless, ExitCodesAndMessages) {
     std::string utf16 = "\xFF\xFE";
     for (const char byte : Settings(sim.link(), {"0,0,1,0;A"})) utf16 += std::string{byte, '\0'};
     const std::string portError = "Tarvel: Errore nell'impostazione della porta seriale.";
-    const std::string cycle = ", letture fallite 0, durata N ms, file scritti: ";
+    const std::string cycle = ", letture fallite 0, senza valore 0, durata N ms, file scritti: ";
     // The settings (empty: no settings file; "/": a folder; "@": a loop of
     // links), the arguments, the exit code, the first lines of standard
     // error and the lines of standard output.
