@@ -16,14 +16,13 @@ namespace {
 
 // The topics a run would publish on: each device's, the state, and each
 // node's health.
-std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt,
-                                       const std::vector<Riga>& righe) {
+std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt, const std::vector<Riga>& righe,
+                                       const std::vector<int>& dispositiviRighe) {
     std::set<int> dispositivi, nodi;
-    int dispositivo = 1;
-    for (const Riga& riga : righe) {
-        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
+    for (std::size_t i = 0; i < righe.size(); ++i) {
+        const Riga& riga = righe[i];
         if (riga.tipo == TipoRiga::Lettura || riga.tipo == TipoRiga::Costante)
-            dispositivi.insert(dispositivo);
+            dispositivi.insert(dispositiviRighe[i]);
         if (riga.lettura && riga.lettura->nodo >= 1 && riga.lettura->nodo <= 255)
             nodi.insert(riga.lettura->nodo);
     }
@@ -75,10 +74,11 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
         for (const auto& p : ProblemiRiga(riga.testo))
             avvisi.push_back("riga " + std::to_string(i) + ": " + p);
     }
-    for (const auto& p : ProblemiElenco(righe))
+    const std::vector<int> dispositivi = prog.DispositiviElenco();
+    for (const auto& p : ProblemiElenco(righe, dispositivi))
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);
     if (!mqtt.host.empty()) {
-        for (const auto& t : ArgomentiMqtt(mqtt, righe))
+        for (const auto& t : ArgomentiMqtt(mqtt, righe, dispositivi))
             std::fprintf(out, "topic\t%s\n", t.c_str());
         for (const auto& p : prog.problemiMqtt()) avvisi.push_back(p);
         if (!mqtt.caFile.empty() && ::access(mqtt.caFile.c_str(), R_OK) != 0)
