@@ -149,8 +149,9 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
 
 // --check prints one record a line and the problems it finds without the
 // port, and leaves the settings usable: exit code 1. A warning of each
-// kind: a profile, a field of one line, a name two lines share (the names
-// an element may have: Check.ElementNames).
+// kind: a profile, a field of one line, request lines the list does not
+// read (before Firt, after Last, a key spelled otherwise), a name two lines
+// share (the names an element may have: Check.ElementNames).
 TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
     // Profile 0 on a character device anyone may open; profile 1 with line
@@ -161,7 +162,8 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
                                     "1,3,&100+,0;Energia", "1,4,13,1;Energia"},
                                    "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
                                    "Settings=9600,N,8,1.5\n",
-                                   2000));
+                                   2000) +
+                              "000=1,4,1,0;Prima\n010=1,4,14,0;Dopo\n0005=1,4,5,0;Cinque\n");
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 1);
     // The file, the header, a record a line, the warnings, the summary.
@@ -183,9 +185,12 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
                   "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
                   "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
                   "warning\triga 5: codice funzione 5 non supportato (1-4)",
+                  "warning\t[Parameters] 000: riga fuori da Firt-Last (1-9): non viene eseguita",
+                  "warning\t[Parameters] 010: riga fuori da Firt-Last (1-9): non viene eseguita",
+                  "warning\t[Parameters] 0005: la riga 5 si scrive 005: non viene eseguita",
                   "warning\triga 7: descrizione \"Energia\" già usata dalla riga 6 dello stesso "
                   "dispositivo",
-                  "8 righe, 3 avvisi",
+                  "8 righe, 6 avvisi",
               }));
 }
 

@@ -2,14 +2,20 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "acquisition/ElencoChiamate.h"
 #include "acquisition/Verifica.h"
 #include "modbus/Profilo.h"
+#include "settings/IniDocument.h"
+#include "settings/Numero.h"
 
 namespace tarvel {
 namespace {
@@ -31,6 +37,21 @@ std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt, const std::
     argomenti.push_back(mqtt.topic + "/state");
     for (const int n : nodi) argomenti.push_back(mqtt.topic + "/status/" + std::to_string(n));
     return argomenti;
+}
+
+// The key names of [Parameters] as the file has them, in order of number.
+std::vector<std::string> ChiaviParametri(const std::string& percorso) {
+    std::ifstream file(percorso, std::ios::binary);
+    const std::string testo{std::istreambuf_iterator<char>(file), {}};
+    std::vector<std::string> chiavi;
+    IniDocument(testo).forEach(
+        [&](std::string_view sezione, std::string_view chiave, std::string_view) {
+            if (Maiuscolo(sezione) == "PARAMETERS") chiavi.emplace_back(chiave);
+        });
+    std::sort(chiavi.begin(), chiavi.end(), [](const std::string& a, const std::string& b) {
+        return std::pair(a.size(), a) < std::pair(b.size(), b);
+    });
+    return chiavi;
 }
 
 std::string conteggio(std::size_t n, const char* uno, const char* molti) {
@@ -74,6 +95,8 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
         for (const auto& p : ProblemiRiga(riga.testo))
             avvisi.push_back("riga " + std::to_string(i) + ": " + p);
     }
+    for (const auto& a : RigheNonLette(ChiaviParametri(prog.PercorsoIni()), prog.impostazioni()))
+        avvisi.push_back(a);
     const std::vector<int> dispositivi = prog.DispositiviElenco();
     for (const auto& p : ProblemiElenco(righe, dispositivi))
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);
