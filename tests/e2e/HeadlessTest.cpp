@@ -292,7 +292,7 @@ TEST(Headless, ExitCodesAndMessages) {
 // its own: --print-folder names the user's folder and makes nothing; the
 // first start copies the installed example there, says so and exits 2 (the
 // next start takes that file: CartellaProgrammaTest.*). The units start the
-// installed runner.
+// installed runner; the simulator finds the demo plant by its name.
 TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     TempFolder root, home;
     ChildProcess install;
@@ -322,6 +322,23 @@ TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
         EXPECT_TRUE(ReadFile(root / "usr/lib/systemd/user/" + unit)
                         .find("\nExecStart=/usr/bin/tarvel-headless") != std::string::npos)
             << unit;
+
+    // The simulator finds the demo plant by its name from any folder: the
+    // installed one in its data folder, the build tree's in the sources.
+    for (const std::string& sim : {root / "usr/bin/tarvel-sim", ProgramBeside("tarvel-sim")}) {
+        ChildProcess plant;
+        ASSERT_TRUE(plant.start(sim, {"--map", "demo-plant", "--link", home / "tty"}, home.path()));
+        EXPECT_TRUE(plant.waitForLine(
+            Stream::Err,
+            [](const std::string& l) { return l.starts_with("tarvel-sim: map loaded: 5 node"); },
+            10s))
+            << sim << testing::PrintToString(plant.lines(Stream::Err));
+    }
+    ChildProcess nowhere;
+    ASSERT_TRUE(nowhere.start(root / "usr/bin/tarvel-sim", {"--map", "nosuch"}, home.path()));
+    EXPECT_EQ(nowhere.waitExit(10s), 2);
+    EXPECT_EQ(nowhere.lines(Stream::Err).at(0),
+              "tarvel-sim: no map nosuch nor nosuch.map in ., " + (root / "usr/share/tarvel"));
 }
 
 }  // namespace
