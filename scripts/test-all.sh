@@ -22,7 +22,7 @@ steps=("$@")
 for step in "${steps[@]}"; do
   case $step in
     build | package | soak | asan | fuzz) ;;
-    -h | --help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test-all.sh: unknown step \"$step\" (${all_steps[*]})" >&2; exit 2 ;;
   esac
 done
