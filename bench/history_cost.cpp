@@ -53,7 +53,10 @@ void BM_HistoryPerCycle(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = Steady::now();
         storico.InizioCiclo();
-        storico.RegistraCiclo(++cycle, ValoriCiclo(righe, risposte));
+        storico.RegistraCiclo(
+            ++cycle, ValoriCiclo(righe, risposte,
+                                 [](const std::string&, const std::string&,
+                                    const std::string& predefinito) { return predefinito; }));
         const auto handed = Steady::now();
         state.PauseTiming();
         store.waitIdle(std::chrono::seconds(10));

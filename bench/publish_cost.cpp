@@ -118,7 +118,11 @@ void CycleOutputs(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         storico.InizioCiclo();
-        const std::vector<ValoreCiclo> valori = ValoriCiclo(righe, risposte);
+        const std::vector<ValoreCiclo> valori =
+            ValoriCiclo(righe, risposte,
+                        [](const std::string&, const std::string&, const std::string& predefinito) {
+                            return predefinito;
+                        });
         storico.RegistraCiclo(++cycle, valori);
         publishing.Accoda(MessaggiCiclo(settings, TestoUTC(wall.now()), cycle, valori), error);
         publishing.PubblicaStato(MessaggiStato(settings, salute, clock.now(), wall.now()));

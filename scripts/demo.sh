@@ -16,7 +16,10 @@
 # from the test command's build folders.
 #
 # Environment: TARVEL_BUILD_DIR (default: build-demo), TARVEL_DEMO_CYCLES
-# (default: 3), TARVEL_SKIP_DEPS=1 (do not check the packages).
+# (default: 3), TARVEL_SKIP_DEPS=1 (do not check the packages),
+# TARVEL_BIN_DIR (run the programs of that folder, build nothing),
+# TARVEL_DEMO_TCP_PORT (the simulator's Modbus TCP port for a new demo
+# folder; default 15020, 0: a free one), TARVEL_DEMO_MQTT=0 (no broker).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -43,18 +46,18 @@ done
 #    the build and demo folders do not end up owned by root.
 if [[ "${TARVEL_SKIP_DEPS:-0}" != 1 ]]; then
     if [[ $EUID -eq 0 ]]; then
-        bash "$root/scripts/install-deps.sh"
-    elif bash "$root/scripts/install-deps.sh" --check; then
+        bash "$root/scripts/install-deps.sh" --demo
+    elif bash "$root/scripts/install-deps.sh" --demo --check; then
         :
     elif command -v sudo >/dev/null; then
-        sudo bash "$root/scripts/install-deps.sh"
+        sudo bash "$root/scripts/install-deps.sh" --demo
     else
         echo "demo: not root and no sudo; the packages are not checked" >&2
     fi
 fi
 if [[ $EUID -eq 0 && -n "${SUDO_USER:-}" && "$SUDO_USER" != root ]]; then
     exec sudo -u "$SUDO_USER" \
-        --preserve-env=DISPLAY,WAYLAND_DISPLAY,XAUTHORITY,XDG_RUNTIME_DIR,TARVEL_BUILD_DIR,TARVEL_DEMO_CYCLES \
+        --preserve-env=DISPLAY,WAYLAND_DISPLAY,XAUTHORITY,XDG_RUNTIME_DIR,TARVEL_BUILD_DIR,TARVEL_DEMO_CYCLES,TARVEL_BIN_DIR,TARVEL_DEMO_TCP_PORT,TARVEL_DEMO_MQTT \
         TARVEL_SKIP_DEPS=1 bash "${BASH_SOURCE[0]}" "$@"
 fi
 # Qt wants a private runtime folder; without one it says so at every start.
@@ -67,11 +70,14 @@ fi
 # 2. Build what the demo runs.
 gui=0
 if [[ $headless == 0 && ( -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ) ]]; then gui=1; fi
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-targets=(tarvel-sim tarvel-headless)
-if cmake --build "$build" --target help | grep -qE '^Tarvel(:| )'; then targets+=(Tarvel); fi
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
-bin="$build/bin"
+bin="${TARVEL_BIN_DIR:-$build/bin}"
+if [[ -z "${TARVEL_BIN_DIR:-}" ]]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+    targets=(tarvel-sim tarvel-headless)
+    if cmake --build "$build" --target help | grep -qE '^Tarvel(:| )'; then targets+=(Tarvel); fi
+    cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+fi
+bin="$(cd "$bin" && pwd)"
 if [[ $gui == 1 && ! -x "$bin/Tarvel" ]]; then gui=0; fi
 
 # 3. The demo folder and the simulator; the simulator stops at the end.
@@ -93,7 +99,12 @@ trap 'exit 143' TERM
 # Outside 7:00-17:00 the simulated inverters would sleep: show them at noon.
 # The meter's line goes through the simulator's Modbus TCP server, as
 # through an Ethernet gateway.
-sim_args=(--map "$root/tools/sim/demo-plant.map" --link "$folder/ttyDEMO" --tcp 15020)
+# A demo folder made before keeps the port its settings name.
+tcp_port="${TARVEL_DEMO_TCP_PORT:-15020}"
+if [[ -e "$folder/Tarvel.INI" ]]; then
+    tcp_port="$(sed -n 's|^COM2=mbtcp://127\.0\.0\.1:\([0-9]*\).*|\1|p' "$folder/Tarvel.INI" | head -n 1)"
+fi
+sim_args=(--map "$root/tools/sim/demo-plant.map" --link "$folder/ttyDEMO" --tcp "${tcp_port:-15020}")
 hour=$((10#$(date +%H)))
 if ((hour < 7 || hour >= 17)); then sim_args+=(--hour 12); fi
 rm -f "$folder/sim.out"
@@ -108,8 +119,9 @@ if [[ ! -e "$folder/ttyDEMO" ]]; then
     cat "$folder/sim.log" >&2
     exit 1
 fi
+tcp_port="$(sed -n 's/^tcp 127\.0\.0\.1://p' "$folder/sim.out")"
 echo "demo: simulator on $(head -n 1 "$folder/sim.out"), reached as $folder/ttyDEMO," \
-    "and as Modbus TCP on 127.0.0.1:15020"
+    "and as Modbus TCP on 127.0.0.1:$tcp_port"
 
 # 4. The settings: the template with the demo folder put in, unless the
 #    folder has its own already.
@@ -118,8 +130,11 @@ if [[ -e "$folder/Tarvel.INI" ]]; then
 else
     escaped="$(printf '%s' "$folder" | sed 's/[&|\\]/\\&/g')"
     mqtt_host=""
-    if command -v mosquitto >/dev/null || [[ -x /usr/sbin/mosquitto ]]; then mqtt_host=127.0.0.1; fi
-    sed -e "s|@SCRATCH@|$escaped|g" -e "s|@MQTT_HOST@|$mqtt_host|" \
+    if [[ "${TARVEL_DEMO_MQTT:-1}" != 0 ]] &&
+        { command -v mosquitto >/dev/null || [[ -x /usr/sbin/mosquitto ]]; }; then
+        mqtt_host=127.0.0.1
+    fi
+    sed -e "s|@SCRATCH@|$escaped|g" -e "s|@MQTT_HOST@|$mqtt_host|" -e "s|@TCP_PORT@|$tcp_port|g" \
         "$root/tools/sim/demo-Tarvel.INI" >"$folder/Tarvel.INI"
 fi
 # The desktop program beside the settings: a portable copy on this folder.
@@ -167,13 +182,21 @@ else
 fi
 stop_sim
 
-# 6. What stays, and what to try next.
+# 6. What stays, and what to try next: commands that run as they stand.
 demo="bash scripts/demo.sh"
+if [[ "$PWD" != "$root" ]]; then demo="bash $root/scripts/demo.sh"; fi
 if [[ "$folder" != "$build/demo" ]]; then demo+=" $folder"; fi
 echo
 echo "demo: the demo folder stays: $folder"
 echo "Try next:"
-echo "  open $folder/inverter.xml: the values of the last cycle"
-echo "  $demo --monitor: the same run, with every frame on the line"
-echo "  edit $folder/Tarvel.INI and run \"$demo\" again; with a display it opens the desktop"
-echo "  program on the folder ($folder/Tarvel)"
+echo "  cat $folder/inverter.xml"
+echo "      the values of the last cycle (xdg-open shows the file in the desktop's viewer)"
+echo "  $bin/tarvel-sim --map demo-plant --link $folder/ttyDEMO --tcp $tcp_port &"
+echo "      the simulated plant again, in the background (kill %1 ends it); then"
+echo "  $bin/tarvel-headless --check --folder $folder"
+echo "      the settings as the logger reads them, line by line, with their warnings"
+echo "  $bin/tarvel-headless --folder $folder --cycles 1 --monitor"
+echo "      one cycle with every frame on the line"
+echo "  sensible-editor $folder/Tarvel.INI"
+echo "      change the request list, then run \"$demo\" again; with a display it opens the"
+echo "      desktop program on the folder ($folder/Tarvel)"

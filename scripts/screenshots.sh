@@ -13,8 +13,9 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 bin="$build/bin"
 out="$build/screenshots"
-for tool in Xvfb import convert sqlite3; do
-    command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing" >&2; exit 1; }
+for tool in Xvfb:xvfb import:imagemagick convert:imagemagick sqlite3:sqlite3; do
+    command -v "${tool%%:*}" >/dev/null ||
+        { echo "screenshots: ${tool%%:*} is missing (apt-get install ${tool#*:})" >&2; exit 1; }
 done
 for program in Tarvel tarvel-sim tarvel_screenshot_driver; do
     [[ -x "$bin/$program" ]] || { echo "screenshots: $bin/$program is not built" >&2; exit 1; }

@@ -45,25 +45,25 @@ void Ciclo::TmrLettura_Timer() {
     passi_.svuotaRisposte();
     passi_.inizioCiclo();
 
-    int eseguite = 0;
-    int fallite = 0;
+    Conteggi conteggi;
     for (int i = 0; i < passi_.numeroRighe(); ++i) {
         passi_.selezionaRiga(i);
         clock_.processEvents();
         if (!attiva_) break;
         Risposta risposta = passi_.eseguiRiga();
-        ++eseguite;
-        if (risposta.letturaFallita) ++fallite;
+        ++conteggi.eseguite;
+        if (risposta.letturaFallita) ++conteggi.fallite;
+        if (risposta.senzaValore) ++conteggi.senzaValore;
         clock_.processEvents();
         passi_.aggiungiRisposta(risposta.testo);
         clock_.processEvents();
         if (!attiva_) break;
         if (i < passi_.numeroRighe() - 1) clock_.sleep(passi_.pausaTraRighe());
     }
-    finisci(inizio, eseguite, fallite);
+    finisci(inizio, conteggi);
 }
 
-void Ciclo::finisci(TimePoint inizio, int eseguite, int fallite) {
+void Ciclo::finisci(TimePoint inizio, const Conteggi& conteggi) {
     EsitoEsportazione uscita = passi_.esporta();
     passi_.abilitaListe(true);
     passi_.azzeraDettagli();
@@ -74,8 +74,9 @@ void Ciclo::finisci(TimePoint inizio, int eseguite, int fallite) {
 
     RapportoCiclo rapporto;
     rapporto.numero = ++cicli_;
-    rapporto.righeEseguite = eseguite;
-    rapporto.lettureFallite = fallite;
+    rapporto.righeEseguite = conteggi.eseguite;
+    rapporto.lettureFallite = conteggi.fallite;
+    rapporto.senzaValore = conteggi.senzaValore;
     rapporto.fileScritti = std::move(uscita.scritti);
     rapporto.erroriUscita = std::move(uscita.errori);
     rapporto.durata = std::chrono::duration_cast<Millis>(clock_.now() - inizio);

@@ -17,7 +17,8 @@ namespace tarvel {
 struct RapportoCiclo {
     long numero = 0;
     int righeEseguite = 0;
-    int lettureFallite = 0;
+    int lettureFallite = 0;  // reads the devices did not give
+    int senzaValore = 0;     // reads answered with "no value"
     std::vector<std::string> fileScritti;
     std::vector<std::string> erroriUscita;
     Millis durata{0};
@@ -64,7 +65,13 @@ class Ciclo {
     bool inCorso() const { return inCorso_; }
 
   private:
-    void finisci(TimePoint inizio, int eseguite, int fallite);
+    // Counts of the lines run so far in a cycle.
+    struct Conteggi {
+        int eseguite = 0;
+        int fallite = 0;
+        int senzaValore = 0;
+    };
+    void finisci(TimePoint inizio, const Conteggi& conteggi);
 
     Clock& clock_;
     Passi& passi_;

@@ -66,4 +66,25 @@ LetturaElenco LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) 
     return {std::move(elenco), {}};
 }
 
+std::vector<std::string> RigheNonLette(const std::vector<std::string>& chiavi,
+                                       const Impostazioni& imp) {
+    const std::string primaTesto = imp.LeggiIni("Parameters", "Firt", "");
+    const std::string ultimaTesto = imp.LeggiIni("Parameters", "Last", "");
+    const int prima = numeroRiga(primaTesto);
+    const int ultima = numeroRiga(ultimaTesto);
+    std::vector<std::string> avvisi;
+    for (const std::string& chiave : chiavi) {
+        if (chiave.empty() || chiave.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string inizio = "[Parameters] " + chiave + ": ";
+        const std::optional<std::int16_t> n = ArrotondaInt16(NumeroIniziale(chiave));
+        if (!n || *n < prima || *n > ultima)
+            avvisi.push_back(inizio + "riga fuori da Firt-Last (" + std::to_string(prima) + "-" +
+                             std::to_string(ultima) + "): non viene eseguita");
+        else if (chiaveRiga(*n) != chiave)
+            avvisi.push_back(inizio + "la riga " + std::to_string(*n) + " si scrive " +
+                             chiaveRiga(*n) + ": non viene eseguita");
+    }
+    return avvisi;
+}
+
 }  // namespace tarvel

@@ -15,8 +15,8 @@ namespace tarvel {
 class Impostazioni;
 
 struct ElencoChiamate {
-    std::vector<Riga> righe;       // REM lines left out
-    Millis intervallo{1000};       // "Parameters"/"Interval", 1 to 60000
+    std::vector<Riga> righe;  // REM lines left out
+    Millis intervallo{1000};  // "Parameters"/"Interval", 1 to 60000
 };
 
 // The caption of the main window for a title: "Tarvel [title]".
@@ -31,5 +31,12 @@ struct LetturaElenco {
 // Reads the list from one version of the settings file; no list when
 // "Firt" or "Last" gives no line number. The title is read either way.
 LetturaElenco LeggiElencoChiamate(const Impostazioni& impostazioni, std::string& titolo);
+
+// Of the keys of "Parameters", those that look like request lines (digits
+// only) but that the list does not read: outside "Firt" to "Last", or
+// spelled otherwise than the list reads them (line 5 is "005"). One warning
+// text each, naming the key.
+std::vector<std::string> RigheNonLette(const std::vector<std::string>& chiavi,
+                                       const Impostazioni& impostazioni);
 
 }  // namespace tarvel

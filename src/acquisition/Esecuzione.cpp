@@ -171,7 +171,8 @@ Risposta Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* ri
     }
     const Letto letto = leggi(p, righe, indice);
     fallite = letto.risposta ? 0 : fallite + 1;
-    return {elemento(c.Descrizione, letto.testo.value_or("")), !letto.testo};
+    return {elemento(c.Descrizione, letto.testo.value_or("")), !letto.risposta,
+            letto.risposta && !letto.testo};
 }
 
 Esecuzione::Letto Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe,

@@ -19,7 +19,10 @@ namespace tarvel {
 
 struct Risposta {
     std::string testo;            // the answer line
-    bool letturaFallita = false;  // a read that gave no value
+    bool letturaFallita = false;  // a read the device did not give, or that was not made
+    // A read the device answered with no value: its "no value" pattern, a
+    // NaN or infinity, or a scale register's 0x8000.
+    bool senzaValore = false;
 };
 
 class Esecuzione {

@@ -16,15 +16,19 @@ std::string_view TestoElemento(std::string_view risposta, const std::string& nom
 }  // namespace
 
 std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
-                                     const std::vector<RispostaRiga>& risposte) {
+                                     const std::vector<RispostaRiga>& risposte,
+                                     const LettoreIni& leggiIni) {
+    std::vector<std::string> testi;
+    testi.reserve(risposte.size());
+    for (const RispostaRiga& r : risposte) testi.push_back(r.risposta.testo);
+    const std::vector<int> dispositivi = DispositiviRisposte(testi, leggiIni);
     std::vector<ValoreCiclo> valori;
-    int dispositivo = 1;
-    for (const RispostaRiga& r : risposte) {
+    for (std::size_t i = 0; i < risposte.size(); ++i) {
+        const RispostaRiga& r = risposte[i];
         if (r.indice >= righe.size()) continue;
         const Riga& riga = righe[r.indice];
-        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
         if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
-        ValoreCiclo v{dispositivo, riga.campiEseguiti.Descrizione, ValoreCiclo::Tipo::Testo,
+        ValoreCiclo v{dispositivi[i], riga.campiEseguiti.Descrizione, ValoreCiclo::Tipo::Testo,
                       std::string(TestoElemento(r.risposta.testo, riga.campiEseguiti.Descrizione)),
                       r.indice};
         if (riga.tipo == TipoRiga::Lettura)
@@ -33,6 +37,31 @@ std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
         valori.push_back(std::move(v));
     }
     return valori;
+}
+
+std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreIni& leggiIni) {
+    // The answer line each line gives when it runs, as far as the output
+    // tells them apart.
+    std::vector<std::string> testi;
+    testi.reserve(righe.size());
+    for (const Riga& riga : righe) {
+        switch (riga.tipo) {
+            case TipoRiga::Seriale:
+                testi.push_back("Serial_" + riga.campi.Codice);
+                break;
+            case TipoRiga::Prossimo:
+                testi.emplace_back("%Next device");
+                break;
+            case TipoRiga::Lettura:
+            case TipoRiga::Costante:
+                testi.push_back("<" + riga.campiEseguiti.Descrizione + ">");
+                break;
+            default:
+                testi.emplace_back("#");
+                break;
+        }
+    }
+    return DispositiviRisposte(testi, leggiIni);
 }
 
 }  // namespace tarvel

@@ -9,6 +9,7 @@
 
 #include "acquisition/Chiamata.h"
 #include "acquisition/Esecuzione.h"
+#include "export/EsportaXML.h"
 
 namespace tarvel {
 
@@ -31,7 +32,15 @@ struct ValoreCiclo {
     std::size_t indice = 0;  // the request line
 };
 
+// The devices as the output files group them (DispositiviRisposte), with
+// the settings that name the output files.
 std::vector<ValoreCiclo> ValoriCiclo(const std::vector<Riga>& righe,
-                                     const std::vector<RispostaRiga>& risposte);
+                                     const std::vector<RispostaRiga>& risposte,
+                                     const LettoreIni& leggiIni);
+
+// The device of each request line, as a cycle over the whole list would
+// give it: for the topics and discovery configs that name the devices
+// before any cycle ran.
+std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreIni& leggiIni);
 
 }  // namespace tarvel

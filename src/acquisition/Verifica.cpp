@@ -98,14 +98,16 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
     return problemi;
 }
 
-std::vector<ProblemaElenco> ProblemiElenco(const std::vector<Riga>& righe) {
+std::vector<ProblemaElenco> ProblemiElenco(const std::vector<Riga>& righe,
+                                           const std::vector<int>& dispositivi) {
     std::vector<ProblemaElenco> problemi;
-    std::map<std::string, std::size_t> viste;  // description -> first line
-    for (std::size_t i = 0; i < righe.size(); ++i) {
+    // (device, description) -> first line
+    std::map<std::pair<int, std::string>, std::size_t> viste;
+    for (std::size_t i = 0; i < righe.size() && i < dispositivi.size(); ++i) {
         const Riga& riga = righe[i];
-        if (riga.tipo == TipoRiga::Prossimo) viste.clear();
         if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
-        const auto [prima, nuova] = viste.emplace(riga.campi.Descrizione, i);
+        const auto [prima, nuova] =
+            viste.emplace(std::pair(dispositivi[i], riga.campi.Descrizione), i);
         if (!nuova)
             problemi.push_back({i, "descrizione \"" + riga.campi.Descrizione +
                                        "\" già usata dalla riga " + std::to_string(prima->second) +

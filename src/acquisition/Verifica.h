@@ -21,9 +21,10 @@ struct ProblemaElenco {
     std::string testo;
 };
 
-// The problems between lines: two values of one device (the lines between
-// two next-device lines) with the same description, whose second element
-// hides the first for most readers of the output.
-std::vector<ProblemaElenco> ProblemiElenco(const std::vector<Riga>& righe);
+// The problems between lines: two values of one device (`dispositivi`: the
+// device of each line, DispositiviRighe) with the same description, whose
+// second element hides the first for most readers of the output.
+std::vector<ProblemaElenco> ProblemiElenco(const std::vector<Riga>& righe,
+                                           const std::vector<int>& dispositivi);
 
 }  // namespace tarvel

@@ -130,6 +130,11 @@ std::vector<std::string> Programma::NomiLetture() const {
     return nomi;
 }
 
+std::vector<int> Programma::DispositiviElenco() const {
+    return DispositiviRighe(righe_, [this](const std::string& s, const std::string& k,
+                                           const std::string& d) { return LeggiIni(s, k, d); });
+}
+
 void Programma::SelezionaChiamata(int indice) {
     if (indice < -1 || indice >= numeroRighe()) return;
     stato_.selezione = indice;
@@ -266,7 +271,11 @@ void Programma::statoCambiato() {
 // The history and the broker get the cycle after the output, from the same
 // answers.
 void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
-    const std::vector<ValoreCiclo> valori = ValoriCiclo(righe_, risposteCiclo_);
+    const std::vector<ValoreCiclo> valori =
+        ValoriCiclo(righe_, risposteCiclo_,
+                    [this](const std::string& s, const std::string& k, const std::string& d) {
+                        return LeggiIni(s, k, d);
+                    });
     risposteCiclo_.clear();
     storico_.RegistraCiclo(rapporto.numero, valori);
     PubblicaCiclo(rapporto.numero, valori);
@@ -285,7 +294,8 @@ void Programma::ConfiguraPubblicazione() {
         return;
     }
     if (pubblicazione_ && nuove == mqtt_) {
-        if (mqtt_.discovery) pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_));
+        if (mqtt_.discovery)
+            pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_, DispositiviElenco()));
         return;
     }
     if (pubblicazione_) pubblicazione_->Ferma(0);
@@ -302,7 +312,8 @@ void Programma::ConfiguraPubblicazione() {
                               Buttons::Ok, Answer::Ok, errore);
         return;
     }
-    if (mqtt_.discovery) pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_));
+    if (mqtt_.discovery)
+        pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_, DispositiviElenco()));
 }
 
 void Programma::PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori) {

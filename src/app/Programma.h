@@ -96,6 +96,8 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     const Storico& storico() const { return storico_; }
     // The names of the read lines, each once, in the order of the list.
     std::vector<std::string> NomiLetture() const;
+    // The device of each request line, as the output files group them.
+    std::vector<int> DispositiviElenco() const;
 
     // Request list.
     bool CaricaParametri();

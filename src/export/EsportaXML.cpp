@@ -81,7 +81,34 @@ ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
     return imp;
 }
 
+// The profiles write files of their own as soon as one profile line of
+// the answers names a section with an output file.
+bool unFilePerProfilo(const std::vector<std::string>& risposte, const LettoreIni& leggiIni) {
+    for (const auto& riga : risposte)
+        if (tipoRisposta(riga) == TipoRisposta::Profilo && !leggiIni(riga, "Out", "").empty())
+            return true;
+    return false;
+}
+
 }  // namespace
+
+std::vector<int> DispositiviRisposte(const std::vector<std::string>& risposte,
+                                     const LettoreIni& leggiIni) {
+    const bool perProfilo = unFilePerProfilo(risposte, leggiIni);
+    std::vector<int> dispositivi;
+    dispositivi.reserve(risposte.size());
+    int dispositivo = 1;
+    bool fileAperto = false;  // as EsportaXML opens them, below
+    for (const auto& riga : risposte) {
+        const TipoRisposta tipo = tipoRisposta(riga);
+        if (tipo == TipoRisposta::Prossimo ||
+            (tipo == TipoRisposta::Profilo && perProfilo && fileAperto))
+            ++dispositivo;
+        if (tipo != TipoRisposta::Altro) fileAperto = true;
+        dispositivi.push_back(dispositivo);
+    }
+    return dispositivi;
+}
 
 void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
     if (ctx.files.exists(path)) {
@@ -99,12 +126,7 @@ EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoE
         return FileUscita(path, imp.dichiarazione);
     };
 
-    bool perProfilo = false;
-    for (const auto& riga : risposte)
-        if (tipoRisposta(riga) == TipoRisposta::Profilo && !ctx.leggiIni(riga, "Out", "").empty())
-            perProfilo = true;
-
-    if (!perProfilo) {
+    if (!unFilePerProfilo(risposte, ctx.leggiIni)) {
         FileUscita file = apri(imp.generale);
         for (std::size_t i = 0; i < risposte.size(); ++i) {
             switch (tipoRisposta(risposte[i])) {

@@ -29,6 +29,17 @@ struct ContestoEsportazione {
 // Writes the output file or files for the answer lines.
 EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoEsportazione& ctx);
 
+// The device each answer line belongs to, counted from 1 over every output
+// file of the cycle as the XML groups them: a next-device line starts
+// another device, and so does a profile line that starts another output
+// file (when the profiles write files of their own). The publishing and the
+// history take their devices from here. (In the single file the XML also
+// opens a new Dispositivo element at a profile line after the first line;
+// that one starts no device here, so lists that write one file keep the
+// devices they always had.)
+std::vector<int> DispositiviRisposte(const std::vector<std::string>& risposte,
+                                     const LettoreIni& leggiIni);
+
 // Deletes the file if it exists, then pauses 100 ms and lets events run.
 void CancellaFile(const std::string& path, ContestoEsportazione& ctx);
 

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "Prodotto.h"
@@ -49,6 +50,23 @@ bool opzioneQt(const std::string& arg) {
     return false;
 }
 
+// Qt's windowing on X11 (its default here) without a display to reach ends
+// the program with an abort; say why instead. The offscreen platform, a
+// -platform or -display option, or a Wayland display leave it to Qt.
+bool senzaDisplay(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::string(argv[i]) == "-platform" || std::string(argv[i]) == "-display") return false;
+    const char* piattaforma = std::getenv("QT_QPA_PLATFORM");
+    const std::string prima =
+        piattaforma ? std::string(piattaforma).substr(0, std::string(piattaforma).find(';')) : "";
+    const auto impostata = [](const char* nome) {
+        const char* valore = std::getenv(nome);
+        return valore && *valore;
+    };
+    return (prima.empty() || prima == "xcb") && !impostata("DISPLAY") &&
+           !impostata("WAYLAND_DISPLAY");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,6 +88,13 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "Tarvel: opzione sconosciuta: %s\n\n%s", arg.c_str(), Usage);
             return 2;
         }
+    }
+    if (senzaDisplay(argc, argv)) {
+        std::fputs(
+            "Tarvel: nessun display (DISPLAY e WAYLAND_DISPLAY non sono impostate): il programma "
+            "con le finestre non può partire; senza finestre usare tarvel-headless\n",
+            stderr);
+        return 2;
     }
     QApplication app(argc, argv);
     CaricaTraduzioneQt();

@@ -114,7 +114,8 @@ std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::s
 }
 
 std::vector<MqttMessage> MessaggiScoperta(const ImpostazioniMqtt& imp,
-                                          const std::vector<Riga>& righe) {
+                                          const std::vector<Riga>& righe,
+                                          const std::vector<int>& dispositivi) {
     // Topic levels and identifiers keep to letters, digits, "_" and "-".
     const auto pulito = [](std::string testo) {
         for (char& c : testo)
@@ -124,10 +125,10 @@ std::vector<MqttMessage> MessaggiScoperta(const ImpostazioniMqtt& imp,
     const std::string cliente = pulito(imp.clientId);
     std::vector<MqttMessage> messaggi;
     std::vector<std::string> visti;
-    int dispositivo = 1;
-    for (const Riga& riga : righe) {
-        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
+    for (std::size_t i = 0; i < righe.size() && i < dispositivi.size(); ++i) {
+        const Riga& riga = righe[i];
         if (riga.tipo != TipoRiga::Lettura && riga.tipo != TipoRiga::Costante) continue;
+        const int dispositivo = dispositivi[i];
         const std::string& nome = riga.campiEseguiti.Descrizione;
         const std::string oggetto = std::to_string(dispositivo) + "_" + pulito(nome);
         if (std::find(visti.begin(), visti.end(), oggetto) != visti.end()) continue;

@@ -60,9 +60,11 @@ std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::s
 
 // With Discovery on: one retained Home Assistant discovery config per value
 // of each device, on homeassistant/sensor/<ClientId>/<device>_<name>/config,
-// pointing at the device's topic and the state topic.
+// pointing at the device's topic and the state topic; `dispositivi` holds
+// the device of each line (DispositiviRighe).
 std::vector<MqttMessage> MessaggiScoperta(const ImpostazioniMqtt& imp,
-                                          const std::vector<Riga>& righe);
+                                          const std::vector<Riga>& righe,
+                                          const std::vector<int>& dispositivi);
 
 // One retained message per node on <Topic>/status/<node> with its health
 // counters; `adesso` and `ora` are the same moment on the monotonic clock

@@ -24,8 +24,10 @@ std::string Mqtt(int port, const std::string& more = "") {
     return "[MQTT]\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\nTopic=plant/7\n" + more;
 }
 
-// A scaled value, a 32-bit value, a failed read, a constant and a second
-// device: one message per device and cycle, the node's health retained,
+// A scaled value, a 32-bit value, a failed read, a constant, a second
+// device, and a profile switch to a profile that writes its own output file,
+// which starts a third device as it starts another file: one message per
+// device and cycle, the node's health retained,
 // "online" first and "offline" at the end; a logger killed outright leaves
 // its last will. The broker takes only the user and password of the
 // settings, and with them and Discovery on, each value's discovery config
@@ -43,15 +45,16 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\n"));
     TempFolder folder;
-    const std::vector<std::string> list{"1,4,12,1;Vac", "1,3,100+&,0;Energia",
-                                        "3,3,0,0;Muto", "0,0,Roof A,0;Impianto",
-                                        "NEXT",         "1,4,12,3;Vac"};
-    const std::string mqtt = Mqtt(broker.port(), "User=tarvel\nPassword=s3cret\nDiscovery=1\n");
+    const std::vector<std::string> list{
+        "1,4,12,1;Vac", "1,3,100+&,0;Energia", "3,3,0,0;Muto", "0,0,Roof A,0;Impianto",
+        "NEXT",         "1,4,12,3;Vac",        "SERIAL_0",     "1,4,12,0;Vac"};
+    const std::string mqtt =
+        "Out=linea.xml\n" + Mqtt(broker.port(), "User=tarvel\nPassword=s3cret\nDiscovery=1\n");
     WriteFile(folder / "Tarvel.INI", Settings(sim.link(), list, mqtt, 200, 200));
     Headless logger;
     EXPECT_EQ(logger.run(folder, {"--cycles", "1"}), 0);
     EXPECT_EQ(logger.lines(Stream::Err), std::vector<std::string>{});
-    ASSERT_TRUE(sub.waitFor(6, 5s)) << testing::PrintToString(sub.lines());
+    ASSERT_TRUE(sub.waitFor(7, 5s)) << testing::PrintToString(sub.lines());
     auto lines = sub.lines();  // every time written as T, the health up to its skipped reads
     for (auto& line : lines)
         line = std::regex_replace(std::regex_replace(line, std::regex(", \"median_ms\".*"), ""),
@@ -64,20 +67,22 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
                   "plant/7/1 {\"time\": T, \"cycle\": 1, \"values\": {\"Vac\": 230.1, "
                   "\"Energia\": 65536, \"Muto\": null, \"Impianto\": \"Roof A\"}}",
                   "plant/7/2 {\"time\": T, \"cycle\": 1, \"values\": {\"Vac\": 2.301}}",
-                  "plant/7/status/1 {\"time\": T, \"requests\": 4, \"good\": 4, \"timeouts\": "
+                  "plant/7/3 {\"time\": T, \"cycle\": 1, \"values\": {\"Vac\": 2301}}",
+                  "plant/7/status/1 {\"time\": T, \"requests\": 5, \"good\": 5, \"timeouts\": "
                   "0, \"crc_errors\": 0, \"wrong_answers\": 0, \"exceptions\": {}, \"skipped\": 0",
                   "plant/7/status/3 {\"time\": T, \"requests\": 1, \"good\": 0, \"timeouts\": "
                   "1, \"crc_errors\": 0, \"wrong_answers\": 0, \"exceptions\": {}, \"skipped\": 0",
                   "plant/7/state offline"}));
+    EXPECT_NE(ReadFile(folder / "linea.xml").find("<Vac>2301</Vac>"), std::string::npos);
     // The discovery configs, retained: one a value.
     Subscriber configs;
     ASSERT_TRUE(configs.start(broker.port(), "homeassistant/#", {}, user));
-    ASSERT_TRUE(configs.waitFor(5, 5s));
-    EXPECT_EQ(configs.lines().size(), 5u) << testing::PrintToString(configs.lines());
+    ASSERT_TRUE(configs.waitFor(6, 5s)) << testing::PrintToString(configs.lines());
+    EXPECT_EQ(configs.lines().size(), 6u) << testing::PrintToString(configs.lines());
     // A logger killed outright leaves its last will.
     Headless killed;
     ASSERT_TRUE(killed.start(folder));
-    ASSERT_TRUE(sub.waitFor(8, 10s));
+    ASSERT_TRUE(sub.waitFor(9, 10s));
     ASSERT_TRUE(killed.process.signal(SIGKILL));
     EXPECT_TRUE(Eventually([&] { return sub.lines().back() == "plant/7/state offline"; }, 10s));
     // --check names the topics a run uses, and a CA file it cannot read (the
@@ -86,10 +91,10 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
               Settings(sim.link(), list, mqtt + "CAFile=/nonexistent/ca\n", 200, 200));
     Headless checker;
     EXPECT_EQ(checker.run(folder, {"--check"}), 1);
-    EXPECT_EQ(
-        checker.lines(Stream::Out, "topic\t"),
-        (std::vector<std::string>{"topic\tplant/7/1", "topic\tplant/7/2", "topic\tplant/7/state",
-                                  "topic\tplant/7/status/1", "topic\tplant/7/status/3"}));
+    EXPECT_EQ(checker.lines(Stream::Out, "topic\t"),
+              (std::vector<std::string>{"topic\tplant/7/1", "topic\tplant/7/2", "topic\tplant/7/3",
+                                        "topic\tplant/7/state", "topic\tplant/7/status/1",
+                                        "topic\tplant/7/status/3"}));
     EXPECT_EQ(checker.lines(Stream::Out, "warning\t"),
               std::vector<std::string>{"warning\t[MQTT] CAFile: impossibile leggere il file "
                                        "/nonexistent/ca (No such file or directory)"});

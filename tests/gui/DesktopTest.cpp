@@ -154,5 +154,29 @@ TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
     prima.waitForFinished();
 }
 
+// Without a display to reach (no DISPLAY nor WAYLAND_DISPLAY, Qt's
+// platform X11 or not set) the program says so in one line and names the
+// runner without windows, instead of Qt's abort. (The offscreen platform:
+// every test above.)
+TEST(SenzaDisplayTest, SaysSoAndNamesTheRunnerWithoutWindows) {
+    for (const char* piattaforma : {"", "xcb"}) {
+        SCOPED_TRACE(piattaforma);
+        QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
+        for (const char* nome : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            ambiente.remove(nome);
+        if (*piattaforma) ambiente.insert("QT_QPA_PLATFORM", piattaforma);
+        QProcess programma;
+        programma.setProcessEnvironment(ambiente);
+        programma.start(QStringLiteral(TARVEL_EXE), {});
+        ASSERT_TRUE(programma.waitForFinished(20000));
+        EXPECT_EQ(programma.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(programma.exitCode(), 2);
+        EXPECT_EQ(programma.readAllStandardError().toStdString(),
+                  "Tarvel: nessun display (DISPLAY e WAYLAND_DISPLAY non sono impostate): il "
+                  "programma con le finestre non può partire; senza finestre usare "
+                  "tarvel-headless\n");
+    }
+}
+
 }  // namespace
 }  // namespace tarvel

@@ -56,7 +56,10 @@ TEST(Publish, MessagesAreJsonWithTheValuesDigits) {
     for (const char* testo : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
                               "NEXT", "2,3,0,0;Pac.L1"})
         righe.push_back(CaricaRiga(testo));
-    const auto configs = MessaggiScoperta(imp, righe);
+    const auto senzaUscite = [](const std::string&, const std::string&, const std::string&) {
+        return std::string();
+    };
+    const auto configs = MessaggiScoperta(imp, righe, DispositiviRighe(righe, senzaUscite));
     ASSERT_EQ(configs.size(), 3u);
     EXPECT_EQ(configs[0],
               (MqttMessage{"homeassistant/sensor/tarvel-roof-1a2b/1_Vac/config",

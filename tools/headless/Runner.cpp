@@ -85,7 +85,8 @@ void Runner::cicloTerminato(const RapportoCiclo& r) {
     for (const auto& f : r.fileScritti) files += (files.empty() ? "" : ", ") + f;
     stampa("Ciclo " + std::to_string(r.numero) + ": righe eseguite " +
            std::to_string(r.righeEseguite) + ", letture fallite " +
-           std::to_string(r.lettureFallite) + ", durata " + std::to_string(r.durata.count()) +
+           std::to_string(r.lettureFallite) + ", senza valore " + std::to_string(r.senzaValore) +
+           ", durata " + std::to_string(r.durata.count()) +
            " ms, file scritti: " + (files.empty() ? "-" : files));
     if (opzioni_.stats) stampaSalute();
     svuota();

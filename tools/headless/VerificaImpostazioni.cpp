@@ -2,28 +2,33 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "acquisition/ElencoChiamate.h"
 #include "acquisition/Verifica.h"
 #include "modbus/Profilo.h"
+#include "settings/IniDocument.h"
+#include "settings/Numero.h"
 
 namespace tarvel {
 namespace {
 
 // The topics a run would publish on: each device's, the state, and each
 // node's health.
-std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt,
-                                       const std::vector<Riga>& righe) {
+std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt, const std::vector<Riga>& righe,
+                                       const std::vector<int>& dispositiviRighe) {
     std::set<int> dispositivi, nodi;
-    int dispositivo = 1;
-    for (const Riga& riga : righe) {
-        if (riga.tipo == TipoRiga::Prossimo) ++dispositivo;
+    for (std::size_t i = 0; i < righe.size(); ++i) {
+        const Riga& riga = righe[i];
         if (riga.tipo == TipoRiga::Lettura || riga.tipo == TipoRiga::Costante)
-            dispositivi.insert(dispositivo);
+            dispositivi.insert(dispositiviRighe[i]);
         if (riga.lettura && riga.lettura->nodo >= 1 && riga.lettura->nodo <= 255)
             nodi.insert(riga.lettura->nodo);
     }
@@ -32,6 +37,21 @@ std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt,
     argomenti.push_back(mqtt.topic + "/state");
     for (const int n : nodi) argomenti.push_back(mqtt.topic + "/status/" + std::to_string(n));
     return argomenti;
+}
+
+// The key names of [Parameters] as the file has them, in order of number.
+std::vector<std::string> ChiaviParametri(const std::string& percorso) {
+    std::ifstream file(percorso, std::ios::binary);
+    const std::string testo{std::istreambuf_iterator<char>(file), {}};
+    std::vector<std::string> chiavi;
+    IniDocument(testo).forEach(
+        [&](std::string_view sezione, std::string_view chiave, std::string_view) {
+            if (Maiuscolo(sezione) == "PARAMETERS") chiavi.emplace_back(chiave);
+        });
+    std::sort(chiavi.begin(), chiavi.end(), [](const std::string& a, const std::string& b) {
+        return std::pair(a.size(), a) < std::pair(b.size(), b);
+    });
+    return chiavi;
 }
 
 std::string conteggio(std::size_t n, const char* uno, const char* molti) {
@@ -75,10 +95,13 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
         for (const auto& p : ProblemiRiga(riga.testo))
             avvisi.push_back("riga " + std::to_string(i) + ": " + p);
     }
-    for (const auto& p : ProblemiElenco(righe))
+    for (const auto& a : RigheNonLette(ChiaviParametri(prog.PercorsoIni()), prog.impostazioni()))
+        avvisi.push_back(a);
+    const std::vector<int> dispositivi = prog.DispositiviElenco();
+    for (const auto& p : ProblemiElenco(righe, dispositivi))
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);
     if (!mqtt.host.empty()) {
-        for (const auto& t : ArgomentiMqtt(mqtt, righe))
+        for (const auto& t : ArgomentiMqtt(mqtt, righe, dispositivi))
             std::fprintf(out, "topic\t%s\n", t.c_str());
         for (const auto& p : prog.problemiMqtt()) avvisi.push_back(p);
         if (!mqtt.caFile.empty() && ::access(mqtt.caFile.c_str(), R_OK) != 0)

@@ -226,9 +226,9 @@ int main(int argc, char** argv) {
         dialogs.quiet = true;
         Programma prog({ini, clock, dialogs, identity, dry, files});
         const int code = VerificaImpostazioni(prog, stdout);
-        // The settings' message, or profile 0's: the first one shown.
-        if ((code == VerificaImpostazioniErrate || code == VerificaProfiloZeroErrato) &&
-            !dialogs.messages.empty())
+        // Unusable settings give no records: their message goes to standard
+        // error. Profile 0's failure is told once, in its warning.
+        if (code == VerificaImpostazioniErrate && !dialogs.messages.empty())
             ConsoleDialogs::print(dialogs.messages.front());
         return code;
     }

@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include <charconv>
+#include <filesystem>
 #include <string_view>
 
 namespace tarvel::sim {
@@ -14,7 +15,11 @@ over TCP. The first line on stdout is the path of the pty's slave side
 with the port actually bound. Messages go to stderr.
 
 Options:
-  --map FILE         register map and faults (format below)
+  --map FILE         register map and faults (format below); a name without
+                     a "/" that is no file here is looked for, as given and
+                     with ".map", in the installed data folder (the demo
+                     plant: --map demo-plant), and from a build tree in the
+                     source tree's tools/sim
   --node N           a node (1-247) answering with all items 0; may be
                      repeated; added to the nodes of --map
   --link PATH        make PATH a symlink to the pty (replaced if present,
@@ -181,6 +186,39 @@ bool TakesValue(std::string_view name) {
     return false;
 }
 
+// Where a map given by its name is looked for: the working folder, the
+// installed data folder beside the executable's, and for the simulator of a
+// build tree the source tree's folder of the demo map.
+std::vector<std::filesystem::path> MapFolders() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path bin = fs::read_symlink("/proc/self/exe", error).parent_path();
+    std::vector<fs::path> folders{".", (bin / TARVEL_SIM_DATA_FROM_BIN).lexically_normal()};
+    if (fs::equivalent(bin, TARVEL_SIM_BUILD_BIN, error)) folders.emplace_back(TARVEL_SIM_SOURCE);
+    return folders;
+}
+
+// The map file that --map names, put in `path`; false with a message when a
+// bare name is found nowhere. A path with a "/" is taken as it is.
+bool FindMap(std::string& path, std::string& error) {
+    namespace fs = std::filesystem;
+    std::error_code e;
+    if (path.empty() || path.find('/') != std::string::npos || fs::is_regular_file(path, e))
+        return true;
+    std::string looked;
+    for (const fs::path& folder : MapFolders()) {
+        for (const std::string& name : {path, path + ".map"}) {
+            if (fs::is_regular_file(folder / name, e)) {
+                path = (folder / name).string();
+                return true;
+            }
+        }
+        looked += (looked.empty() ? "" : ", ") + folder.string();
+    }
+    error = "no map " + path + " nor " + path + ".map in " + looked;
+    return false;
+}
+
 }  // namespace
 
 bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
@@ -214,7 +252,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = "give --map FILE or at least one --node N";
         return false;
     }
-    return true;
+    return options.help || options.version || FindMap(options.mapPath, error);
 }
 
 }  // namespace tarvel::sim
