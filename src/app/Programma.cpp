@@ -59,9 +59,8 @@ bool Programma::CaricaImpostazioni() {
     impostazioni_.LeggiAcquisizioneAutomatica();
     impostazioni_.LeggiAvvioRidotto();
     impostazioni_.LeggiCancellaFileUscita();
-    storico_.Configura(LeggiIni("History", "File", ""), LeggiIni("History", "Days", ""),
-                       impostazioni_.cartellaProgramma());
-    stato_.storicoAttivo = storico_.attivo();
+    sezioniRifiutate_.clear();
+    ConfiguraStorico();
     ConfiguraPubblicazione();
     aggiornaOpzioni();
     // The devices' health counts from the settings in use.
@@ -271,6 +270,30 @@ void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
     storico_.RegistraCiclo(rapporto.numero, valori);
     PubblicaCiclo(rapporto.numero, valori);
     if (view_) view_->cicloTerminato(rapporto);
+}
+
+void Programma::rifiutaSezione(const std::string& sezione, std::vector<std::string> problemi,
+                               const std::string& effetto) {
+    std::string dettagli;
+    for (const std::string& p : problemi) dettagli += (dettagli.empty() ? "" : "\n") + p;
+    sezioniRifiutate_.push_back({sezione, std::move(problemi)});
+    p_.dialogs.messageBox(
+        NomeProdotto,
+        "Sezione [" + sezione + "] del file " + NomeFileIni + " non valida: " + effetto + ".",
+        Icon::Exclamation, Buttons::Ok, Answer::Ok, dettagli);
+}
+
+// --- History ------------------------------------------------------------------
+
+void Programma::ConfiguraStorico() {
+    LetturaStorico lettura = LeggiImpostazioniStorico(
+        [this](const std::string& chiave) { return LeggiIni("History", chiave, ""); });
+    if (!lettura.problemi.empty()) {
+        lettura.impostazioni = {};
+        rifiutaSezione("History", std::move(lettura.problemi), "storico non attivo");
+    }
+    storico_.Configura(lettura.impostazioni, impostazioni_.cartellaProgramma());
+    stato_.storicoAttivo = storico_.attivo();
 }
 
 // --- Publishing ---------------------------------------------------------------

@@ -92,6 +92,15 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // for at most `attesaMs`, the rest stays in the journal.
     void FinePubblicazione(int attesaMs);
 
+    // A section of the settings that the last load refused: a key with a
+    // bad value turns the whole section off. One line for each such key,
+    // naming it and its value.
+    struct SezioneRifiutata {
+        std::string sezione;
+        std::vector<std::string> problemi;
+    };
+    const std::vector<SezioneRifiutata>& sezioniRifiutate() const { return sezioniRifiutate_; }
+
     // The history database ([History]): written after every cycle.
     const Storico& storico() const { return storico_; }
     // The names of the read lines, each once, in the order of the list.
@@ -170,6 +179,11 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void statoCambiato() override;
     void cicloTerminato(const RapportoCiclo& rapporto) override;
 
+    // [History]: configured, or off when the section is refused.
+    void ConfiguraStorico();
+    // Shows why the section is refused and what is off meanwhile.
+    void rifiutaSezione(const std::string& sezione, std::vector<std::string> problemi,
+                        const std::string& effetto);
     // [MQTT]: started, or started again when the section changed.
     void ConfiguraPubblicazione();
     void PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori);
@@ -195,6 +209,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     std::unique_ptr<Pubblicazione> pubblicazione_;
     ImpostazioniMqtt mqtt_;
     std::vector<std::string> problemiMqtt_;
+    std::vector<SezioneRifiutata> sezioniRifiutate_;
     WallTime inizioCiclo_{};
     // The last trouble of the publishing told to the user.
     std::string avvisoPubblicazione_;

@@ -274,6 +274,51 @@ TEST(Headless, ExitCodesAndMessages) {
     }
 }
 
+// A key with a bad value in a section of its own refuses the section: the
+// runner names the key and its value and exits 2 before any cycle, and
+// --check prints the same message, the cause as a warning, and exits 2.
+// The history holds rows of today and one older than any bound: a refused
+// Days deletes nothing. (The desktop program runs without the section:
+// AvvioTest.ARefusedSectionIsOffAndTheProgramRuns.)
+TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 2301\n"));
+    const std::string history = "[History]\nFile=storico.db\n";
+    const std::string historyOff =
+        "Tarvel: Sezione [History] del file Tarvel.INI non valida: storico non attivo.";
+    // Settings after profile 0's keys, the exit code and the message's lines.
+    using R = std::tuple<std::string, int, std::vector<std::string>>;
+    const R rows[] = {
+        {history + "Days=200000\n",
+         2,
+         {historyOff, "[History] Days: valore non valido \"200000\" (da 1 a 36500)"}},
+        {history + "Days=12abc\n",
+         2,
+         {historyOff, "[History] Days: valore non valido \"12abc\" (da 1 a 36500)"}},
+    };
+    for (const auto& [more, code, message] : rows) {
+        SCOPED_TRACE(more);
+        TempFolder folder;
+        ASSERT_EQ(Sqlite(folder / "storico.db",
+                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
+                         "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
+                         "INSERT INTO history VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), 1, 1, "
+                         "'Vac', 230.1, 0), ('1500-01-01T00:00:00.000Z', 1, 1, 'Vac', 1, 0);"),
+                  "");
+        WriteSettings(folder, Settings(sim.link(), {"1,4,12,1;Vac"}, more));
+        Headless run, check;
+        EXPECT_EQ(run.run(folder, {"--cycles", "1"}), code);
+        EXPECT_EQ(run.lines(Stream::Err), message);
+        EXPECT_EQ(check.run(folder, {"--check"}), code);
+        EXPECT_EQ(check.lines(Stream::Err), message);
+        const auto out = check.lines(Stream::Out, "warning\t");
+        EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](const std::string& w) {
+            return w.find(message.back()) != std::string::npos;
+        })) << testing::PrintToString(out);
+        EXPECT_EQ(Sqlite(folder / "storico.db", "SELECT count(*) FROM history"), "2\n");
+    }
+}
+
 // An installed copy (cmake --install into a scratch root) with a home of
 // its own: --print-folder names the user's folder and makes nothing; the
 // first start copies the installed example there, says so and exits 2 (the

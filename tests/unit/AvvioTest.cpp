@@ -9,12 +9,15 @@
 #include <cerrno>
 #include <cstring>
 
-#include "Banco.h"
+#include "FakeMqtt.h"
+#include "FakeWallClock.h"
+#include "Impianto.h"
 #include "TempFolder.h"
 #include "app/Avvio.h"
 #include "app/CartellaProgramma.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/PosixUserFolders.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
 
 namespace tarvel {
 namespace {
@@ -43,9 +46,22 @@ struct FinestreRegistrate : Finestre {
     void termina(int codice) override { chiamate.push_back("termina " + std::to_string(codice)); }
 };
 
-// The start-up over the plant, its windows recorded.
-struct Vita : test::Banco {
+// The start-up over the plant, its windows recorded; the platform can
+// publish and keep a history, so that the settings decide.
+struct Vita : fakes::Impianto {
     Vita() { dueRighe(); }
+    fakes::ClientFinto mqtt;
+    fakes::GiornaleFinto giornale;
+    SqliteHistoryStore storico;
+    fakes::FakeWallClock wall{fp.clock, WallTime{}};
+    Programma prog{[this] {
+        Piattaforma p = fp.piattaforma();
+        p.mqtt = &mqtt;
+        p.journal = &giornale;
+        p.history = &storico;
+        p.wallClock = &wall;
+        return p;
+    }()};
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
     AvvioAutomatico autoAvvio{fp.shell, fp.dialogs, fp.identity};
@@ -109,6 +125,41 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
         EXPECT_TRUE(v.avvio.terminato());
         EXPECT_FALSE(v.avvio.primaVoltaAttivo());
         EXPECT_EQ(v.fp.port.openCount(), 0);
+    }
+}
+
+// A section with a bad value is refused at the start-up of the desktop
+// program: one message names the key and its value, the section is off and
+// the program runs (the runner ends instead:
+// Headless.SettingsRefusedInTheRunAsInTheCheck). The same key with a good
+// value turns its section on.
+TEST(AvvioTest, ARefusedSectionIsOffAndTheProgramRuns) {
+    test::TempFolder folder;
+    // Key, value, and the cause the message gives (none: the section is on).
+    using R = std::tuple<const char*, const char*, std::string>;
+    for (const auto& [key, value, cause] :
+         {R{"History/Days", "36500", ""},
+          R{"History/Days", "0", "[History] Days: valore non valido \"0\" (da 1 a 36500)"}}) {
+        SCOPED_TRACE(value);
+        Vita v;
+        v.ini({{"History/File", (folder / "storico.db").c_str()}, {key, value}});
+        v.avvio.Form_Load();
+        EXPECT_THAT(v.finestre.chiamate, ElementsAre(_, "PreparaMonitor", "PreparaTray", _));
+        const std::string section = std::string(key).substr(0, std::string(key).find('/'));
+        const bool on = cause.empty();
+        EXPECT_EQ(v.prog.stato().storicoAttivo, on && section == "History");
+        if (on) {
+            EXPECT_TRUE(v.fp.dialogs.messages.empty());
+            continue;
+        }
+        EXPECT_EQ(v.fp.dialogs.messages,
+                  (std::vector<fakes::ShownMessage>{
+                      {"Tarvel",
+                       "Sezione [" + section + "] del file Tarvel.INI non valida: " +
+                           (section == "History" ? "storico non attivo."
+                                                 : "pubblicazione MQTT non attiva."),
+                       Icon::Exclamation, Buttons::Ok, Answer::Ok}}));
+        EXPECT_EQ(v.fp.dialogs.details, std::vector<std::string>{cause});
     }
 }
 

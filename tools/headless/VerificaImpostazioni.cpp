@@ -77,6 +77,8 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     }
     for (const auto& p : ProblemiElenco(righe))
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);
+    for (const auto& sezione : prog.sezioniRifiutate())
+        avvisi.insert(avvisi.end(), sezione.problemi.begin(), sezione.problemi.end());
     if (!mqtt.host.empty()) {
         for (const auto& t : ArgomentiMqtt(mqtt, righe))
             std::fprintf(out, "topic\t%s\n", t.c_str());
@@ -88,6 +90,8 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     for (const auto& a : avvisi) std::fprintf(out, "warning\t%s\n", a.c_str());
     std::fprintf(out, "%s, %s\n", conteggio(righe.size(), "riga", "righe").c_str(),
                  conteggio(avvisi.size(), "avviso", "avvisi").c_str());
+    // The runner would not start.
+    if (!prog.sezioniRifiutate().empty()) return VerificaImpostazioniErrate;
     if (!profiloZero) return VerificaProfiloZeroErrato;
     return avvisi.empty() ? VerificaSenzaAvvisi : VerificaConAvvisi;
 }
