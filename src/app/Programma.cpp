@@ -299,10 +299,14 @@ void Programma::ConfiguraStorico() {
 // --- Publishing ---------------------------------------------------------------
 
 void Programma::ConfiguraPubblicazione() {
-    problemiMqtt_.clear();
+    std::vector<std::string> problemi;
     ImpostazioniMqtt nuove = LeggiImpostazioniMqtt(
         [this](const std::string& chiave) { return LeggiIni("MQTT", chiave, ""); },
-        p_.identity.hostName(), impostazioni_.cartellaProgramma(), problemiMqtt_);
+        p_.identity.hostName(), impostazioni_.cartellaProgramma(), problemi);
+    if (!problemi.empty()) {
+        nuove = {};
+        rifiutaSezione("MQTT", std::move(problemi), "pubblicazione MQTT non attiva");
+    }
     if (!p_.mqtt || !p_.journal || !p_.wallClock) {
         mqtt_ = std::move(nuove);
         return;

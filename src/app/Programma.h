@@ -86,8 +86,6 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // Publishing ([MQTT]): nothing when the section has no Host.
     const Pubblicazione* pubblicazione() const { return pubblicazione_.get(); }
     const ImpostazioniMqtt& impostazioniMqtt() const { return mqtt_; }
-    // The keys of [MQTT] with bad values, as the last load found them.
-    const std::vector<std::string>& problemiMqtt() const { return problemiMqtt_; }
     // A clean end of the publishing: what waits goes to a reachable broker
     // for at most `attesaMs`, the rest stays in the journal.
     void FinePubblicazione(int attesaMs);
@@ -184,7 +182,8 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // Shows why the section is refused and what is off meanwhile.
     void rifiutaSezione(const std::string& sezione, std::vector<std::string> problemi,
                         const std::string& effetto);
-    // [MQTT]: started, or started again when the section changed.
+    // [MQTT]: started, or started again when the section changed; off
+    // when the section is refused.
     void ConfiguraPubblicazione();
     void PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori);
     void avvisaPubblicazione();
@@ -208,7 +207,6 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     MainView* view_ = nullptr;
     std::unique_ptr<Pubblicazione> pubblicazione_;
     ImpostazioniMqtt mqtt_;
-    std::vector<std::string> problemiMqtt_;
     std::vector<SezioneRifiutata> sezioniRifiutate_;
     WallTime inizioCiclo_{};
     // The last trouble of the publishing told to the user.

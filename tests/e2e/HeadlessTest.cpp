@@ -276,28 +276,47 @@ TEST(Headless, ExitCodesAndMessages) {
 
 // A key with a bad value in a section of its own refuses the section: the
 // runner names the key and its value and exits 2 before any cycle, and
-// --check prints the same message, the cause as a warning, and exits 2.
-// The history holds rows of today and one older than any bound: a refused
-// Days deletes nothing. (The desktop program runs without the section:
-// AvvioTest.ARefusedSectionIsOffAndTheProgramRuns.)
+// --check prints the same message, the cause as a warning, and exits 2. A
+// bad optional key of profile 0 fails the profile: 3 for both. The history
+// holds rows of today and one older than any bound: a refused Days deletes
+// nothing. (Every failure of a profile key:
+// SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.) (The desktop program runs
+// without the section: AvvioTest.ARefusedSectionIsOffAndTheProgramRuns.)
 TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 2301\n"));
     const std::string history = "[History]\nFile=storico.db\n";
     const std::string historyOff =
         "Tarvel: Sezione [History] del file Tarvel.INI non valida: storico non attivo.";
+    const std::string mqtt = history + "[MQTT]\nHost=127.0.0.1\n";
+    const std::string mqttOff =
+        "Tarvel: Sezione [MQTT] del file Tarvel.INI non valida: pubblicazione MQTT non attiva.";
+    const std::string portError = "Tarvel: Errore nell'impostazione della porta seriale.";
     // Settings after profile 0's keys, the exit code and the message's lines.
     using R = std::tuple<std::string, int, std::vector<std::string>>;
+    // clang-format off
     const R rows[] = {
-        {history + "Days=200000\n",
-         2,
+        {history + "Days=200000\n", 2,
          {historyOff, "[History] Days: valore non valido \"200000\" (da 1 a 36500)"}},
-        {history + "Days=12abc\n",
-         2,
+        {history + "Days=12abc\n", 2,
          {historyOff, "[History] Days: valore non valido \"12abc\" (da 1 a 36500)"}},
+        {mqtt + "Port=70000\n", 2,
+         {mqttOff, "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)"}},
+        {mqtt + "QoS=3\n", 2, {mqttOff, "[MQTT] QoS: valore non valido \"3\" (da 0 a 2)"}},
+        {mqtt + "JournalMB=-1\n", 2,
+         {mqttOff, "[MQTT] JournalMB: valore non valido \"-1\" (da 1 a 1000000)"}},
+        {mqtt + "Topic=plant/#\n", 2,
+         {mqttOff, "[MQTT] Topic: valore non valido \"plant/#\" (senza # né +)"}},
+        // Latin-1, which no broker takes: publishing would stop at once.
+        {mqtt + "Topic=citt\xE0\n", 2,
+         {mqttOff, "[MQTT] Topic: valore non valido \"citt\xE0\" (testo UTF-8 senza caratteri "
+                   "di controllo)"}},
+        {"Block=abc\n", 3, {portError, "[Serial_0] Block: valore non valido \"abc\""}},
+        {"Pause=20ms\n", 3, {portError, "[Serial_0] Pause: valore non valido \"20ms\""}},
     };
+    // clang-format on
     for (const auto& [more, code, message] : rows) {
-        SCOPED_TRACE(more);
+        SCOPED_TRACE(message.back());
         TempFolder folder;
         ASSERT_EQ(Sqlite(folder / "storico.db",
                          "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "

@@ -135,29 +135,33 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
 // value turns its section on.
 TEST(AvvioTest, ARefusedSectionIsOffAndTheProgramRuns) {
     test::TempFolder folder;
-    // Key, value, and the cause the message gives (none: the section is on).
-    using R = std::tuple<const char*, const char*, std::string>;
-    for (const auto& [key, value, cause] :
-         {R{"History/Days", "36500", ""},
-          R{"History/Days", "0", "[History] Days: valore non valido \"0\" (da 1 a 36500)"}}) {
+    // Section, key, value, and the cause the message gives (none: on).
+    using R = std::tuple<std::string, const char*, const char*, std::string>;
+    for (const auto& [section, key, value, cause] :
+         {R{"History", "Days", "36500", ""},
+          R{"History", "Days", "0", "[History] Days: valore non valido \"0\" (da 1 a 36500)"},
+          R{"MQTT", "Port", "65535", ""},
+          R{"MQTT", "Port", "70000", "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)"}}) {
         SCOPED_TRACE(value);
         Vita v;
-        v.ini({{"History/File", (folder / "storico.db").c_str()}, {key, value}});
+        v.ini({{"History/File", (folder / "storico.db").c_str()},
+               {"MQTT/Host", "127.0.0.1"},
+               {"MQTT/Journal", (folder / "giornale.db").c_str()}});
+        v.fp.ini.set(section, key, value);
         v.avvio.Form_Load();
         EXPECT_THAT(v.finestre.chiamate, ElementsAre(_, "PreparaMonitor", "PreparaTray", _));
-        const std::string section = std::string(key).substr(0, std::string(key).find('/'));
-        const bool on = cause.empty();
-        EXPECT_EQ(v.prog.stato().storicoAttivo, on && section == "History");
-        if (on) {
+        const bool refused = !cause.empty();
+        EXPECT_EQ(v.prog.stato().storicoAttivo, !(refused && section == "History"));
+        EXPECT_EQ(v.prog.pubblicazione() != nullptr, !(refused && section == "MQTT"));
+        if (!refused) {
             EXPECT_TRUE(v.fp.dialogs.messages.empty());
             continue;
         }
+        const std::string off =
+            section == "History" ? "storico non attivo." : "pubblicazione MQTT non attiva.";
         EXPECT_EQ(v.fp.dialogs.messages,
                   (std::vector<fakes::ShownMessage>{
-                      {"Tarvel",
-                       "Sezione [" + section + "] del file Tarvel.INI non valida: " +
-                           (section == "History" ? "storico non attivo."
-                                                 : "pubblicazione MQTT non attiva."),
+                      {"Tarvel", "Sezione [" + section + "] del file Tarvel.INI non valida: " + off,
                        Icon::Exclamation, Buttons::Ok, Answer::Ok}}));
         EXPECT_EQ(v.fp.dialogs.details, std::vector<std::string>{cause});
     }

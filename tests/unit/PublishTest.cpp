@@ -101,11 +101,15 @@ TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
            {"Retain", "1"}, {"Journal", "j.db"},       {"Discovery", "1"}};
     EXPECT_EQ(campi(), "b 8883 plant/7 /etc/ca.crt 2 1 1 /srv/a/j.db 100");
 
-    ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}};
-    EXPECT_EQ(campi(), "b 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
-    EXPECT_EQ(problemi,
-              (std::vector<std::string>{"[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
-                                        "[MQTT] Topic: \"a/#\" non può contenere # o +"}));
+    // Each bad key is named; the section is then refused
+    // (Headless.SettingsRefusedInTheRunAsInTheCheck).
+    ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}, {"User", "a\x7F"}};
+    letto();
+    EXPECT_EQ(problemi, (std::vector<std::string>{
+                            "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
+                            "[MQTT] Topic: valore non valido \"a/#\" (senza # né +)",
+                            "[MQTT] User: valore non valido \"a\x7F\" (testo UTF-8 senza "
+                            "caratteri di controllo)"}));
 }
 
 // While the broker is away the cycles wait in the journal, and go in their

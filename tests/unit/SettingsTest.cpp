@@ -153,8 +153,10 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"COM", "0", PortaRifiutata}, C{"Settings", "*", ChiaveMancante},
           C{"Settings", "9600,X,8,1", PortaRifiutata}, C{"TimeOut", "10001", ValoreNonValido},
           C{"Retry", "2.5", ValoreNonValido}, C{"Handshaking", "70000", ValoreNonValido},
-          C{"Pause", "60001", ValoreNonValido}, C{"Block", "1", ValoreNonValido},
-          C{"Gap", "-1", ValoreNonValido}, C{"COM", "7", PortaNonAperta}}) {
+          C{"Pause", "60001", ValoreNonValido}, C{"Pause", "2.0", ValoreNonValido},
+          C{"Block", "1", ValoreNonValido}, C{"Block", "abc", ValoreNonValido},
+          C{"Gap", "-1", ValoreNonValido}, C{"Gap", "1e3", ValoreNonValido},
+          C{"Skip", "abc", ValoreNonValido}, C{"COM", "7", PortaNonAperta}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});

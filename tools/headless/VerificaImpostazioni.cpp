@@ -82,7 +82,6 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     if (!mqtt.host.empty()) {
         for (const auto& t : ArgomentiMqtt(mqtt, righe))
             std::fprintf(out, "topic\t%s\n", t.c_str());
-        for (const auto& p : prog.problemiMqtt()) avvisi.push_back(p);
         if (!mqtt.caFile.empty() && ::access(mqtt.caFile.c_str(), R_OK) != 0)
             avvisi.push_back("[MQTT] CAFile: impossibile leggere il file " + mqtt.caFile + " (" +
                              std::strerror(errno) + ")");
