@@ -53,7 +53,17 @@ std::optional<std::string> TempoUTC(std::string_view testo) {
         const bool cifra = tempo[i] >= '0' && tempo[i] <= '9';
         if (Forma[i] == '0' ? !cifra : tempo[i] != Forma[i]) return std::nullopt;
     }
-    return tempo + std::string(Zeri.substr(n)) + "Z";
+    tempo += Zeri.substr(n);
+    // A day of the calendar (leap years counted) and a time of the day, no
+    // leap second.
+    using namespace std::chrono;
+    const year_month_day data{year(Campo(tempo, 0, 4)),
+                              month(static_cast<unsigned>(Campo(tempo, 5, 2))),
+                              day(static_cast<unsigned>(Campo(tempo, 8, 2)))};
+    if (!data.ok() || Campo(tempo, 11, 2) > 23 || Campo(tempo, 14, 2) > 59 ||
+        Campo(tempo, 17, 2) > 59)
+        return std::nullopt;
+    return tempo + "Z";
 }
 
 }  // namespace tarvel

@@ -103,8 +103,9 @@ TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
 // The CSV export of a database made with the sqlite3 tool: rows in time
 // order whatever their order in the table, an empty cell for a failed read
 // or a name the cycle lacks, texts quoted when they hold a comma or a
-// quote, --from inclusive and --to exclusive; a bad time is a bad argument
-// (a missing [History] File: Headless.ExitCodesAndMessages).
+// quote, --from inclusive and --to exclusive; a bad time, or a time that no
+// calendar has, is a bad argument (a missing [History] File:
+// Headless.ExitCodesAndMessages).
 TEST(Headless, CsvExportOfAPreparedHistory) {
     TempFolder folder;
     // The seconds of each row's time, completed by the last statement.
@@ -119,18 +120,34 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
                      "UPDATE history SET time = '2026-12-07T10:00:' || time || 'Z';"),
               "");
     using E = std::tuple<std::vector<std::string>, int, std::string>;
-    const E cases[] = {{{"--export-csv", "Vac,Pac,Nome"},
-                        0,
-                        "time,Vac,Pac,Nome\n2026-12-07T10:00:01.000Z,230.1,1520,\n"
-                        "2026-12-07T10:00:02.000Z,229.8,,\"Tetto, est\"\n"
-                        "2026-12-07T10:00:03.500Z,0.5,,\"a \"\"b\"\"\"\n"},
-                       // Vac has a row at the --to time itself, which is left out.
-                       {{"--export-csv", "Pac,Vac", "--from", "2026-12-07 10:00:02", "--to",
-                         "2026-12-07T10:00:03.500Z"},
-                        0,
-                        "time,Pac,Vac\n2026-12-07T10:00:02.000Z,,229.8\n"},
-                       {{"--export-csv", "Vac", "--from", "ieri"}, 2, ""},
-                       {{"--export-csv", "Vac,"}, 2, ""}};
+    const E cases[] = {
+        {{"--export-csv", "Vac,Pac,Nome"},
+         0,
+         "time,Vac,Pac,Nome\n2026-12-07T10:00:01.000Z,230.1,1520,\n"
+         "2026-12-07T10:00:02.000Z,229.8,,\"Tetto, est\"\n"
+         "2026-12-07T10:00:03.500Z,0.5,,\"a \"\"b\"\"\"\n"},
+        // Vac has a row at the --to time itself, which is left out.
+        {{"--export-csv", "Pac,Vac", "--from", "2026-12-07 10:00:02", "--to",
+          "2026-12-07T10:00:03.500Z"},
+         0,
+         "time,Pac,Vac\n2026-12-07T10:00:02.000Z,,229.8\n"},
+        // A leap day is a day; no output for a bad argument, and the
+        // first line of the error names it.
+        {{"--export-csv", "Vac", "--from", "2024-02-29T23:59:59.999"},
+         0,
+         "time,Vac\n2026-12-07T10:00:01.000Z,230.1\n2026-12-07T10:00:02.000Z,"
+         "229.8\n2026-12-07T10:00:03.500Z,0.5\n"},
+        {{"--export-csv", "Vac", "--from", "ieri"}, 2, "per --from: ieri"},
+        {{"--export-csv", "Vac", "--from", "2026-13-45"}, 2, "per --from: 2026-13-45"},
+        {{"--export-csv", "Vac", "--to", "2026-02-30"}, 2, "per --to: 2026-02-30"},
+        {{"--export-csv", "Vac", "--to", "2025-02-29 12:00"}, 2, "per --to: 2025-02-29 12:00"},
+        {{"--export-csv", "Vac", "--from", "2026-01-01T25:61:99"},
+         2,
+         "per --from: 2026-01-01T25:61:99"},
+        {{"--export-csv", "Vac", "--to", "2026-01-01T23:59:60Z"},
+         2,
+         "per --to: 2026-01-01T23:59:60Z"},
+        {{"--export-csv", "Vac,"}, 2, "nomi non validi per --export-csv: Vac,"}};
     WriteSettings(folder, "[History]\nFile=storico.db\n");
     for (const auto& [arguments, code, expected] : cases) {
         SCOPED_TRACE(testing::PrintToString(arguments));
@@ -138,7 +155,14 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
         EXPECT_EQ(headless.run(folder, arguments), code);
         std::string out;  // a last line without its line end is left out
         for (const auto& line : headless.process.lines(Stream::Out)) out += line + "\n";
-        EXPECT_EQ(out, expected);
+        if (code == 0) {
+            EXPECT_EQ(out, expected);
+            continue;
+        }
+        EXPECT_EQ(out, "");
+        const std::string bad = expected.starts_with("per") ? "tempo non valido " : "";
+        const auto err = headless.lines(Stream::Err);
+        EXPECT_EQ(err.empty() ? "" : err[0], "tarvel-headless: " + bad + expected);
     }
 }
 
