@@ -208,6 +208,38 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
               }));
 }
 
+// --check warns of a file that holds what others must not read and that
+// the group or others may read, and says how to mend it: the settings with
+// the broker's password, the journal of the publishing.
+TEST(Headless, CheckWarnsOfSecretsOthersMayRead) {
+    // The password, the modes of the settings and of the journal, and the
+    // warnings (DIR: the program folder).
+    using R = std::tuple<std::string, unsigned, unsigned, std::vector<std::string>>;
+    const std::string ini =
+        "warning\til file DIR/Tarvel.INI contiene [MQTT] Password ed è "
+        "leggibile da altri utenti: chmod 600 DIR/Tarvel.INI";
+    const std::string journal =
+        "warning\til giornale DIR/Tarvel-journal.db è leggibile da altri "
+        "utenti: chmod 600 DIR/Tarvel-journal.db";
+    for (const auto& [password, iniMode, journalMode, warnings] :
+         {R{"s3cret", 0644, 0640, {ini, journal}}, R{"s3cret", 0640, 0600, {ini}},
+          R{"", 0644, 0600, {}}, R{"s3cret", 0600, 0600, {}}}) {
+        SCOPED_TRACE(testing::Message() << password << " " << std::oct << iniMode);
+        TempFolder folder;
+        WriteSettings(folder, Settings("/dev/null", {"1,3,0,0;A"},
+                                       "[MQTT]\nHost=127.0.0.1\nPassword=" + password + "\n"));
+        WriteFile(folder / "Tarvel-journal.db", "");
+        fs::permissions(folder / "Tarvel.INI", static_cast<fs::perms>(iniMode));
+        fs::permissions(folder / "Tarvel-journal.db", static_cast<fs::perms>(journalMode));
+        Headless check;
+        EXPECT_EQ(check.run(folder, {"--check"}), warnings.empty() ? 0 : 1);
+        std::vector<std::string> expected;
+        for (const auto& w : warnings)
+            expected.push_back(std::regex_replace(w, std::regex("DIR"), folder.path().string()));
+        EXPECT_EQ(check.lines(Stream::Out, "warning\t"), expected);
+    }
+}
+
 // How a run ends, after its message and the line that names its cause
 // (DIR: the program folder): a failed write of the output is reported at
 // each cycle and the run goes on (0); 2 for bad arguments (an unknown
@@ -364,7 +396,7 @@ TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
 
 // An installed copy (cmake --install into a scratch root) with a home of
 // its own: --print-folder names the user's folder and makes nothing; the
-// first start copies the installed example there, says so and exits 2 (the
+// first start copies the installed example there, for the user only, says so and exits 2 (the
 // next start takes that file: CartellaProgrammaTest.*). The units start the
 // installed runner.
 TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
@@ -391,6 +423,7 @@ TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     const std::string example = ReadFile(root / "usr/share/tarvel/Tarvel.INI");
     EXPECT_NE(example.find("[Ports]"), std::string::npos);
     EXPECT_EQ(ReadFile(folder + "/Tarvel.INI"), example);
+    EXPECT_EQ(ModeOf(folder + "/Tarvel.INI"), 0600u);
 
     for (const char* unit : {"tarvel-headless.service", "tarvel-headless@.service"})
         EXPECT_TRUE(ReadFile(root / "usr/lib/systemd/user/" + unit)

@@ -208,6 +208,7 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
 
     EXPECT_EQ(avvia(esempio), std::tuple(Esito::Creata, utente, false));
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
+    EXPECT_EQ(test::ModeOf(utente + "/Tarvel.INI"), 0600u) << "for its owner only";
     EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel",

@@ -1,5 +1,6 @@
 #include "VerificaImpostazioni.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,6 +33,24 @@ std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt,
     argomenti.push_back(mqtt.topic + "/state");
     for (const int n : nodi) argomenti.push_back(mqtt.topic + "/status/" + std::to_string(n));
     return argomenti;
+}
+
+// The files that others must not read: the settings when they hold the
+// broker's password, and the journal of the publishing. Each that the
+// group or others may read, with how to mend it.
+std::vector<std::string> FileLeggibiliDaAltri(Programma& prog, const ImpostazioniMqtt& mqtt) {
+    std::vector<std::pair<std::string, std::string>> file;
+    if (!prog.LeggiIni("MQTT", "Password", "").empty())
+        file.emplace_back("il file " + prog.PercorsoIni() + " contiene [MQTT] Password ed è",
+                          prog.PercorsoIni());
+    if (!mqtt.host.empty()) file.emplace_back("il giornale " + mqtt.journal + " è", mqtt.journal);
+    std::vector<std::string> avvisi;
+    for (const auto& [cosa, percorso] : file) {
+        struct stat st {};
+        if (::stat(percorso.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0)
+            avvisi.push_back(cosa + " leggibile da altri utenti: chmod 600 " + percorso);
+    }
+    return avvisi;
 }
 
 std::string conteggio(std::size_t n, const char* uno, const char* molti) {
@@ -79,6 +98,7 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);
     for (const auto& sezione : prog.sezioniRifiutate())
         avvisi.insert(avvisi.end(), sezione.problemi.begin(), sezione.problemi.end());
+    for (auto& a : FileLeggibiliDaAltri(prog, mqtt)) avvisi.push_back(std::move(a));
     if (!mqtt.host.empty()) {
         for (const auto& t : ArgomentiMqtt(mqtt, righe))
             std::fprintf(out, "topic\t%s\n", t.c_str());
