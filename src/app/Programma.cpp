@@ -4,6 +4,7 @@
 
 #include "acquisition/ElencoChiamate.h"
 #include "publish/Json.h"
+#include "settings/KeyRules.h"
 
 namespace tarvel {
 
@@ -62,6 +63,9 @@ bool Programma::CaricaImpostazioni() {
     sezioniRifiutate_.clear();
     ConfiguraStorico();
     ConfiguraPubblicazione();
+    // The output itself never takes such a value (EsportaXML).
+    if (auto p = EncodingProblem(LeggiIni("XML", "Encoding", "")))
+        rifiutaSezione("XML", {std::move(*p)}, "le uscite dichiarano l'encoding UTF-8");
     aggiornaOpzioni();
     // The devices' health counts from the settings in use.
     mbus_.AzzeraSalute();

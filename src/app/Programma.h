@@ -91,8 +91,9 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void FinePubblicazione(int attesaMs);
 
     // A section of the settings that the last load refused: a key with a
-    // bad value turns the whole section off. One line for each such key,
-    // naming it and its value.
+    // bad value turns the whole section off ([MQTT], [History]; [XML] keeps
+    // the default encoding). One line for each such key, naming it and its
+    // value.
     struct SezioneRifiutata {
         std::string sezione;
         std::vector<std::string> problemi;

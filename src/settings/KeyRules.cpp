@@ -36,4 +36,13 @@ std::string BadValueText(std::string_view section, std::string_view key, std::st
     return text;
 }
 
+std::optional<std::string> EncodingProblem(std::string_view value) {
+    for (const char c : value) {
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        if (!letter && !(c >= '0' && c <= '9') && c != '.' && c != '_' && c != '-' && c != ':')
+            return BadValueText("XML", "Encoding", value, "lettere, cifre, . _ - :");
+    }
+    return std::nullopt;
+}
+
 }  // namespace tarvel

@@ -27,4 +27,10 @@ std::string RangeText(std::int64_t min, std::int64_t max);
 std::string BadValueText(std::string_view section, std::string_view key, std::string_view value,
                          std::string_view takes = {});
 
+// A value of [XML] Encoding that is no encoding name (letters, digits, ".",
+// "_", "-" and ":", at least one), named with the key; nothing for a name
+// and for empty text (the default, UTF-8). The name goes into the XML
+// declaration of every output file as it is written.
+std::optional<std::string> EncodingProblem(std::string_view value);
+
 }  // namespace tarvel

@@ -21,7 +21,8 @@ namespace fs = std::filesystem;
 // The worked example: a scaled value, a 32-bit value, a constant and a
 // device that does not answer; an empty encoding setting means UTF-8. The
 // running logger reads its settings at every cycle: the encoding set next
-// is in the next file ("@" is replaced once, even by a text that holds it).
+// is in the next file, and a value that is no encoding name gives UTF-8
+// (that the start refuses it: Headless.SettingsRefusedInTheRunAsInTheCheck).
 // A stop signal between two cycles ends the run with 0. Relative names (the
 // output, the [History] File) are in the program folder, whatever the
 // working folder (the history's rows: History.OneRowPerValueOfEachCycle).
@@ -49,9 +50,14 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
         "    <Dispositivo>\r\n      <Vac></Vac>\r\n    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n";
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), worked);
 
-    WriteSettings(folder, Settings(sim.link(), lines, history + "[XML]\nEncoding=X@Y\n", 200));
-    const std::string declared = std::regex_replace(worked, std::regex("UTF-8"), "X@Y");
+    WriteSettings(folder,
+                  Settings(sim.link(), lines, history + "[XML]\nEncoding=ISO-8859-15\n", 200));
+    const std::string declared = std::regex_replace(worked, std::regex("UTF-8"), "ISO-8859-15");
     EXPECT_TRUE(Eventually([&] { return ReadFile(folder / "NoName.xml") == declared; }, 5s))
+        << ReadFile(folder / "NoName.xml");
+    WriteSettings(folder, Settings(sim.link(), lines,
+                                   history + "[XML]\nEncoding=UTF-8\"?><!DOCTYPE x><?x \"\n", 200));
+    EXPECT_TRUE(Eventually([&] { return ReadFile(folder / "NoName.xml") == worked; }, 5s))
         << ReadFile(folder / "NoName.xml");
     ASSERT_TRUE(headless.process.signal(SIGTERM));
     EXPECT_EQ(headless.process.waitExit(10s), 0);
@@ -367,6 +373,11 @@ TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
         {mqtt + "Topic=citt\xE0\n", 2,
          {mqttOff, "[MQTT] Topic: valore non valido \"citt\xE0\" (testo UTF-8 senza caratteri "
                    "di controllo)"}},
+        {"[XML]\nEncoding=UTF-8\"?><!DOCTYPE x><?x \"\n", 2,
+         {"Tarvel: Sezione [XML] del file Tarvel.INI non valida: le uscite dichiarano "
+          "l'encoding UTF-8.",
+          "[XML] Encoding: valore non valido \"UTF-8\"?><!DOCTYPE x><?x \"\" (lettere, cifre, "
+          ". _ - :)"}},
         {"Block=abc\n", 3, {portError, "[Serial_0] Block: valore non valido \"abc\""}},
         {"Pause=20ms\n", 3, {portError, "[Serial_0] Pause: valore non valido \"20ms\""}},
     };

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 
 #include "FakeMqtt.h"
 #include "FakeWallClock.h"
@@ -141,7 +142,10 @@ TEST(AvvioTest, ARefusedSectionIsOffAndTheProgramRuns) {
          {R{"History", "Days", "36500", ""},
           R{"History", "Days", "0", "[History] Days: valore non valido \"0\" (da 1 a 36500)"},
           R{"MQTT", "Port", "65535", ""},
-          R{"MQTT", "Port", "70000", "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)"}}) {
+          R{"MQTT", "Port", "70000", "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)"},
+          R{"XML", "Encoding", "windows-1252", ""},
+          R{"XML", "Encoding", "@",
+            "[XML] Encoding: valore non valido \"@\" (lettere, cifre, . _ - :)"}}) {
         SCOPED_TRACE(value);
         Vita v;
         v.ini({{"History/File", (folder / "storico.db").c_str()},
@@ -157,8 +161,11 @@ TEST(AvvioTest, ARefusedSectionIsOffAndTheProgramRuns) {
             EXPECT_TRUE(v.fp.dialogs.messages.empty());
             continue;
         }
-        const std::string off =
-            section == "History" ? "storico non attivo." : "pubblicazione MQTT non attiva.";
+        const std::map<std::string, std::string> offs{
+            {"History", "storico non attivo."},
+            {"MQTT", "pubblicazione MQTT non attiva."},
+            {"XML", "le uscite dichiarano l'encoding UTF-8."}};
+        const std::string off = offs.at(section);
         EXPECT_EQ(v.fp.dialogs.messages,
                   (std::vector<fakes::ShownMessage>{
                       {"Tarvel", "Sezione [" + section + "] del file Tarvel.INI non valida: " + off,

@@ -72,6 +72,14 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     EsportaXML({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}, w.ctx);
     EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"],
               Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
+    // A value that is no encoding name never reaches the markup.
+    for (const char* hostile :
+         {"UTF-8\"?><!DOCTYPE d [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><?x \"", "X@Y",
+          "UTF 8"}) {
+        w.ini.set("XML", "Encoding", hostile);
+        EsportaXML({"<V>1</V>"}, w.ctx);
+        EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"], Documento({{"<V>1</V>"}})) << hostile;
+    }
 }
 
 TEST(Export, KillDeletesFirstAndPauses) {

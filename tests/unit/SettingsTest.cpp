@@ -97,8 +97,20 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     b.fp.dialogs.typed = "@";
     b.prog.MenuNomeFileOut_Click();
     EXPECT_EQ(b.fp.ini.get("Export", "Out"), "");
+    // An encoding is stored as typed, and refused with a message when it is
+    // no encoding name ("@" included): the file keeps its value.
+    b.fp.dialogs.typed = "ISO-8859-1";
     b.prog.MenuEncodingXML_Click();
     EXPECT_EQ(b.fp.dialogs.inputs.back().prompt, "Encoding XML:\n\nValore predefinito: UTF-8");
+    EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "ISO-8859-1");
+    b.fp.dialogs.typed = "@";
+    b.prog.MenuEncodingXML_Click();
+    EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "ISO-8859-1");
+    EXPECT_EQ(b.fp.dialogs.messages.back(),
+              (fakes::ShownMessage{"Tarvel", "Valore non accettato: Definizione encoding XML.",
+                                   Icon::Exclamation, Buttons::Ok, Answer::Ok}));
+    EXPECT_EQ(b.fp.dialogs.details.back(),
+              "[XML] Encoding: valore non valido \"@\" (lettere, cifre, . _ - :)");
 }
 
 TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
