@@ -3,11 +3,13 @@
 // their own Out file, bit 2: the files exist already) and, in its top five
 // bits, the length of the encoding name that follows; the rest is split at
 // newlines into the answer lines. Every file written starts with the XML
-// declaration, every value line reaches a file, there is at most one file
+// declaration, naming the encoding when it is a name (letters, digits, ".",
+// "_", "-", ":") and UTF-8 otherwise, every value line reaches a file, there is at most one file
 // more than there are profile lines, and the output is never larger than
 // its input plus the fixed text around it.
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -50,6 +52,13 @@ class StillClock : public tarvel::Clock {
     void processEvents() override {}
     std::unique_ptr<tarvel::Timer> createTimer() override { return nullptr; }
 };
+
+bool isEncodingName(std::string_view name) {
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-' ||
+               c == ':';
+    });
+}
 
 bool isProfileLine(const std::string& line) {
     return tarvel::Maiuscolo(std::string_view(line).substr(0, 6)) == "SERIAL";
@@ -109,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(result.scritti.size() == files.written.size());
     require(!files.written.empty() && files.written.size() <= profileLines + 1);
 
-    const std::string shown = encoding.empty() ? "UTF-8" : encoding;
+    const std::string shown = encoding.empty() || !isEncodingName(encoding) ? "UTF-8" : encoding;
     const std::string declaration = R"(<?xml version="1.0" encoding=")" + shown + R"("?>)";
     std::size_t output = 0;
     for (const auto& file : files.written) {

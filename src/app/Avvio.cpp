@@ -2,9 +2,11 @@
 
 namespace tarvel {
 
-EsitoAvvio PreparaAcquisizione(Programma& programma) {
+EsitoAvvio PreparaAcquisizione(Programma& programma, bool sezioniIntere) {
     programma.setAvvioInCorso(true);
     if (!programma.CaricaImpostazioni()) return EsitoAvvio::ImpostazioniErrate;
+    if (sezioniIntere && !programma.sezioniRifiutate().empty())
+        return EsitoAvvio::ImpostazioniErrate;
     if (!programma.ImpostaPortaSeriale(0)) return EsitoAvvio::PortaNonImpostata;
     programma.AggiornaMenu();
     return EsitoAvvio::Pronto;

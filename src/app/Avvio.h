@@ -7,10 +7,10 @@
 
 #include <memory>
 
+#include "app/AvvioAutomatico.h"
 #include "app/Programma.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
-#include "app/AvvioAutomatico.h"
 
 namespace tarvel {
 
@@ -46,8 +46,10 @@ enum class EsitoAvvio { Pronto, ImpostazioniErrate, PortaNonImpostata };
 
 // Marks the start-up as running, loads the settings, sets up serial profile
 // 0 and updates the menus. The start-up stays marked as running: the caller
-// ends it once its own steps are done.
-EsitoAvvio PreparaAcquisizione(Programma& programma);
+// ends it once its own steps are done. With `sezioniIntere`, a section the
+// load refused (Programma::sezioniRifiutate) makes the settings unusable;
+// without, the program runs without that section.
+EsitoAvvio PreparaAcquisizione(Programma& programma, bool sezioniIntere = false);
 
 // Exit codes: 0 for a confirmed exit and a second instance, 1 for a start-up
 // that failed.

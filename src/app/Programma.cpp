@@ -4,6 +4,7 @@
 
 #include "acquisition/ElencoChiamate.h"
 #include "publish/Json.h"
+#include "settings/KeyRules.h"
 
 namespace tarvel {
 
@@ -59,10 +60,12 @@ bool Programma::CaricaImpostazioni() {
     impostazioni_.LeggiAcquisizioneAutomatica();
     impostazioni_.LeggiAvvioRidotto();
     impostazioni_.LeggiCancellaFileUscita();
-    storico_.Configura(LeggiIni("History", "File", ""), LeggiIni("History", "Days", ""),
-                       impostazioni_.cartellaProgramma());
-    stato_.storicoAttivo = storico_.attivo();
+    sezioniRifiutate_.clear();
+    ConfiguraStorico();
     ConfiguraPubblicazione();
+    // The output itself never takes such a value (EsportaXML).
+    if (auto p = EncodingProblem(LeggiIni("XML", "Encoding", "")))
+        rifiutaSezione("XML", {std::move(*p)}, "le uscite dichiarano l'encoding UTF-8");
     aggiornaOpzioni();
     // The devices' health counts from the settings in use.
     mbus_.AzzeraSalute();
@@ -282,13 +285,41 @@ void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
     if (view_) view_->cicloTerminato(rapporto);
 }
 
+void Programma::rifiutaSezione(const std::string& sezione, std::vector<std::string> problemi,
+                               const std::string& effetto) {
+    std::string dettagli;
+    for (const std::string& p : problemi) dettagli += (dettagli.empty() ? "" : "\n") + p;
+    sezioniRifiutate_.push_back({sezione, std::move(problemi)});
+    p_.dialogs.messageBox(
+        NomeProdotto,
+        "Sezione [" + sezione + "] del file " + NomeFileIni + " non valida: " + effetto + ".",
+        Icon::Exclamation, Buttons::Ok, Answer::Ok, dettagli);
+}
+
+// --- History ------------------------------------------------------------------
+
+void Programma::ConfiguraStorico() {
+    LetturaStorico lettura = LeggiImpostazioniStorico(
+        [this](const std::string& chiave) { return LeggiIni("History", chiave, ""); });
+    if (!lettura.problemi.empty()) {
+        lettura.impostazioni = {};
+        rifiutaSezione("History", std::move(lettura.problemi), "storico non attivo");
+    }
+    storico_.Configura(lettura.impostazioni, impostazioni_.cartellaProgramma());
+    stato_.storicoAttivo = storico_.attivo();
+}
+
 // --- Publishing ---------------------------------------------------------------
 
 void Programma::ConfiguraPubblicazione() {
-    problemiMqtt_.clear();
+    std::vector<std::string> problemi;
     ImpostazioniMqtt nuove = LeggiImpostazioniMqtt(
         [this](const std::string& chiave) { return LeggiIni("MQTT", chiave, ""); },
-        p_.identity.hostName(), impostazioni_.cartellaProgramma(), problemiMqtt_);
+        p_.identity.hostName(), impostazioni_.cartellaProgramma(), problemi);
+    if (!problemi.empty()) {
+        nuove = {};
+        rifiutaSezione("MQTT", std::move(problemi), "pubblicazione MQTT non attiva");
+    }
     if (!p_.mqtt || !p_.journal || !p_.wallClock) {
         mqtt_ = std::move(nuove);
         return;

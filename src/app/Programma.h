@@ -86,11 +86,19 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // Publishing ([MQTT]): nothing when the section has no Host.
     const Pubblicazione* pubblicazione() const { return pubblicazione_.get(); }
     const ImpostazioniMqtt& impostazioniMqtt() const { return mqtt_; }
-    // The keys of [MQTT] with bad values, as the last load found them.
-    const std::vector<std::string>& problemiMqtt() const { return problemiMqtt_; }
     // A clean end of the publishing: what waits goes to a reachable broker
     // for at most `attesaMs`, the rest stays in the journal.
     void FinePubblicazione(int attesaMs);
+
+    // A section of the settings that the last load refused: a key with a
+    // bad value turns the whole section off ([MQTT], [History]; [XML] keeps
+    // the default encoding). One line for each such key, naming it and its
+    // value.
+    struct SezioneRifiutata {
+        std::string sezione;
+        std::vector<std::string> problemi;
+    };
+    const std::vector<SezioneRifiutata>& sezioniRifiutate() const { return sezioniRifiutate_; }
 
     // The history database ([History]): written after every cycle.
     const Storico& storico() const { return storico_; }
@@ -172,7 +180,13 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void statoCambiato() override;
     void cicloTerminato(const RapportoCiclo& rapporto) override;
 
-    // [MQTT]: started, or started again when the section changed.
+    // [History]: configured, or off when the section is refused.
+    void ConfiguraStorico();
+    // Shows why the section is refused and what is off meanwhile.
+    void rifiutaSezione(const std::string& sezione, std::vector<std::string> problemi,
+                        const std::string& effetto);
+    // [MQTT]: started, or started again when the section changed; off
+    // when the section is refused.
     void ConfiguraPubblicazione();
     void PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori);
     void avvisaPubblicazione();
@@ -196,7 +210,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     MainView* view_ = nullptr;
     std::unique_ptr<Pubblicazione> pubblicazione_;
     ImpostazioniMqtt mqtt_;
-    std::vector<std::string> problemiMqtt_;
+    std::vector<SezioneRifiutata> sezioniRifiutate_;
     WallTime inizioCiclo_{};
     // The last trouble of the publishing told to the user.
     std::string avvisoPubblicazione_;

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "settings/KeyRules.h"
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -72,7 +73,9 @@ ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
     std::string kill = ctx.leggiIni("Export", "Kill", "0");
     imp.kill = !kill.empty() && kill != "0";
     std::string encoding = ctx.leggiIni("XML", "Encoding", "UTF-8");
-    if (encoding.empty()) encoding = "UTF-8";
+    // A value that is no encoding name would put its text into the markup
+    // of every file (the load says so once).
+    if (encoding.empty() || EncodingProblem(encoding)) encoding = "UTF-8";
     std::string modello = R"(<?xml version="1.0" encoding="@"?>)";
     for (char c : modello) imp.dichiarazione += c == '@' ? encoding : std::string(1, c);
     imp.generale = ctx.leggiIni("Export", "Out", "");

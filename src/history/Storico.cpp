@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "Prodotto.h"
+#include "settings/KeyRules.h"
 
 namespace tarvel {
 namespace {
@@ -16,22 +17,6 @@ std::optional<double> Numero(std::string_view testo) {
     auto [ptr, errore] = std::from_chars(testo.data(), fine, valore);
     if (testo.empty() || errore != std::errc() || ptr != fine) return std::nullopt;
     return valore;
-}
-
-int Campo(std::string_view testo, std::size_t da, std::size_t quanti) {
-    int valore = 0;
-    std::from_chars(testo.data() + da, testo.data() + da + quanti, valore);
-    return valore;
-}
-
-// The stored form back into a time.
-WallTime DaTestoUTC(std::string_view t) {
-    using namespace std::chrono;
-    if (t.size() < 23) return {};
-    const year_month_day data{year(Campo(t, 0, 4)), month(static_cast<unsigned>(Campo(t, 5, 2))),
-                              day(static_cast<unsigned>(Campo(t, 8, 2)))};
-    return sys_days(data) + hours(Campo(t, 11, 2)) + minutes(Campo(t, 14, 2)) +
-           seconds(Campo(t, 17, 2)) + milliseconds(Campo(t, 20, 3));
 }
 
 // A CSV cell: quoted when it holds a comma, a quote or a line end.
@@ -54,41 +39,26 @@ std::string Cella(const HistoryValue& valore) {
 
 }  // namespace
 
-std::string TestoUTC(WallTime quando) {
-    using namespace std::chrono;
-    const auto ms = floor<milliseconds>(quando);
-    const auto giorno = floor<days>(ms);
-    const year_month_day data{giorno};
-    const hh_mm_ss ora{ms - giorno};
-    char testo[40];
-    std::snprintf(testo, sizeof testo, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
-                  static_cast<int>(data.year()), static_cast<unsigned>(data.month()),
-                  static_cast<unsigned>(data.day()), static_cast<int>(ora.hours().count()),
-                  static_cast<int>(ora.minutes().count()), static_cast<int>(ora.seconds().count()),
-                  static_cast<int>(ora.subseconds().count()));
-    return testo;
-}
-
-std::optional<std::string> TempoUTC(std::string_view testo) {
-    static constexpr std::string_view Forma = "0000-00-00T00:00:00.000";
-    static constexpr std::string_view Zeri = "0000-01-01T00:00:00.000";
-    if (testo.ends_with('Z')) testo.remove_suffix(1);
-    const std::size_t n = testo.size();
-    if (n != 10 && n != 16 && n != 19 && n != 23) return std::nullopt;
-    std::string tempo(testo);
-    if (tempo.size() > 10 && tempo[10] == ' ') tempo[10] = 'T';
-    for (std::size_t i = 0; i < n; ++i) {
-        const bool cifra = tempo[i] >= '0' && tempo[i] <= '9';
-        if (Forma[i] == '0' ? !cifra : tempo[i] != Forma[i]) return std::nullopt;
-    }
-    return tempo + std::string(Zeri.substr(n)) + "Z";
+LetturaStorico LeggiImpostazioniStorico(const LettoreStorico& leggi) {
+    using I = ImpostazioniStorico;
+    LetturaStorico lettura;
+    lettura.impostazioni.file = leggi("File");
+    const std::string giorni = leggi("Days");
+    if (giorni.empty()) return lettura;
+    if (const auto n = WholeNumberIn(giorni, 1, I::MassimoGiorni))
+        lettura.impostazioni.giorni = static_cast<int>(*n);
+    else
+        lettura.problemi.push_back(
+            BadValueText("History", "Days", giorni, RangeText(1, I::MassimoGiorni)));
+    return lettura;
 }
 
 Storico::Storico(HistoryStore* store, const WallClock* wall, Clock& clock, Dialogs& dialogs)
     : store_(store), wall_(wall), clock_(clock), dialogs_(dialogs) {}
 
-void Storico::Configura(const std::string& file, const std::string& giorni,
+void Storico::Configura(const ImpostazioniStorico& impostazioni,
                         const std::string& cartellaProgramma) {
+    const std::string& file = impostazioni.file;
     std::string percorso;
     if (store_ && wall_ && !file.empty())
         percorso = file.front() == '/' ? file : cartellaProgramma + "/" + file;
@@ -99,12 +69,7 @@ void Storico::Configura(const std::string& file, const std::string& giorni,
     }
     percorso_ = std::move(percorso);
     memoria_ = {};
-    giorni_ = GiorniPredefiniti;
-    int valore = 0;
-    const char* fine = giorni.data() + giorni.size();
-    if (auto [ptr, errore] = std::from_chars(giorni.data(), fine, valore);
-        errore == std::errc() && ptr == fine && valore >= 1)
-        giorni_ = valore;
+    giorni_ = impostazioni.giorni;
     if (store_) store_->open(percorso_);
 }
 
@@ -156,7 +121,11 @@ void Storico::pulisci() {
     const TimePoint adesso = clock_.now();
     if (ultimaPulizia_ && adesso - *ultimaPulizia_ < IntervalloPulizia) return;
     ultimaPulizia_ = adesso;
-    store_->deleteBefore(TestoUTC(wall_->now() - std::chrono::days(giorni_)));
+    // In milliseconds, whose range holds any number of days from any time
+    // of the clock: the bound is never later than now.
+    const int giorni = std::clamp(giorni_, 1, ImpostazioniStorico::MassimoGiorni);
+    const TempoMs adessoMs = std::chrono::floor<std::chrono::milliseconds>(wall_->now());
+    store_->deleteBefore(TestoUTC(adessoMs - std::chrono::days(giorni)));
 }
 
 std::vector<PuntoStorico> Storico::Curva(const std::string& nome,

@@ -6,6 +6,7 @@
 // thread; a cycle only hands its rows over.
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 
 #include "acquisition/Chiamata.h"
 #include "acquisition/ValoriCiclo.h"
+#include "history/TempoUTC.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 #include "platform/HistoryStore.h"
@@ -26,25 +28,37 @@ struct PuntoStorico {
     std::optional<double> valore;
 };
 
-// UTC with milliseconds: 2026-12-07T12:04:37.120Z.
-std::string TestoUTC(WallTime quando);
-// A time given by hand, UTC: 2026-12-07, 2026-12-07T12:04 (or with a
-// blank), with seconds and milliseconds, a "Z" at the end allowed; in the
-// stored form, the parts not given zero. Nothing when it is no such time.
-std::optional<std::string> TempoUTC(std::string_view testo);
+// [History] as read and checked.
+struct ImpostazioniStorico {
+    static constexpr int GiorniPredefiniti = 90;
+    static constexpr int MassimoGiorni = 36500;
+    std::string file;  // as written; empty: no history
+    int giorni = GiorniPredefiniti;
+};
+
+struct LetturaStorico {
+    ImpostazioniStorico impostazioni;
+    // One line for each key with a bad value, naming it and the value:
+    // the section is then refused.
+    std::vector<std::string> problemi;
+};
+
+// Reads a key of [History]; empty when missing.
+using LettoreStorico = std::function<std::string(const std::string& chiave)>;
+
+// File as written; Days a whole number from 1 to MassimoGiorni, empty or
+// missing for 90.
+LetturaStorico LeggiImpostazioniStorico(const LettoreStorico& leggi);
 
 class Storico {
   public:
-    static constexpr int GiorniPredefiniti = 90;
     static constexpr std::chrono::hours IntervalloPulizia{1};
 
     Storico(HistoryStore* store, const WallClock* wall, Clock& clock, Dialogs& dialogs);
 
-    // [History] File and Days as read from the settings: an empty file is
-    // off, a relative one is in the program folder; Days is a whole number
-    // of days from 1, anything else keeps 90.
-    void Configura(const std::string& file, const std::string& giorni,
-                   const std::string& cartellaProgramma);
+    // The checked settings: an empty file is off, a relative one is in the
+    // program folder.
+    void Configura(const ImpostazioniStorico& impostazioni, const std::string& cartellaProgramma);
     bool attivo() const { return !percorso_.empty(); }
     const std::string& percorso() const { return percorso_; }
     int giorni() const { return giorni_; }
@@ -77,7 +91,7 @@ class Storico {
     Clock& clock_;
     Dialogs& dialogs_;
     std::string percorso_;
-    int giorni_ = GiorniPredefiniti;
+    int giorni_ = ImpostazioniStorico::GiorniPredefiniti;
     WallTime inizio_{};
     std::optional<TimePoint> ultimaPulizia_;
     bool avvisato_ = false;

@@ -4,6 +4,7 @@
 #include "modbus/ImpostazioniLinea.h"
 #include "modbus/MBus.h"
 #include "modbus/Trama.h"
+#include "settings/KeyRules.h"
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -24,6 +25,41 @@ std::optional<std::int32_t> intero(const std::string& testo, std::int32_t minimo
     if (!intero || *intero != numero || *intero < minimo || *intero > massimo) return std::nullopt;
     return intero;
 }
+
+// A key that a profile may leave out: empty or missing keeps the profile's
+// default; any other value must be a whole number from min to max that
+// apply takes, or the profile fails naming the key.
+struct OptionalKey {
+    const char* key;
+    std::int32_t min;
+    std::int32_t max;
+    bool (*apply)(ProfiloSeriale&, std::int32_t);  // false: refused
+};
+
+constexpr OptionalKey OptionalKeys[] = {
+    {"Pause", 0, 60000,
+     [](ProfiloSeriale& p, std::int32_t v) {
+         p.pausaMs = v;
+         p.pausaImpostata = true;
+         return true;
+     }},
+    {"Skip", 0, INT32_MAX,
+     [](ProfiloSeriale& p, std::int32_t v) {
+         p.saltaDopo = v;
+         return true;
+     }},
+    // One item is no block.
+    {"Block", 0, MassimoBloccoBit,
+     [](ProfiloSeriale& p, std::int32_t v) {
+         p.blocco = v;
+         return v != 1;
+     }},
+    {"Gap", 0, MassimoBloccoBit - 2,
+     [](ProfiloSeriale& p, std::int32_t v) {
+         p.lacuna = v;
+         return true;
+     }},
+};
 
 }  // namespace
 
@@ -59,30 +95,13 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
     if (!r) return fallita(errore(CausaProfilo::ValoreNonValido, "Retry", retry));
     p.retry = *r;
 
-    const std::string pausa = valore("Pause", "");
-    if (!pausa.empty()) {
-        auto ms = intero(pausa, 0, 60000);
-        if (!ms) return fallita(errore(CausaProfilo::ValoreNonValido, "Pause", pausa));
-        p.pausaMs = *ms;
-        p.pausaImpostata = true;
-    }
-    const std::string salta = valore("Skip", "");
-    if (!salta.empty()) {
-        auto n = intero(salta, 0, INT32_MAX);
-        if (!n) return fallita(errore(CausaProfilo::ValoreNonValido, "Skip", salta));
-        p.saltaDopo = *n;
-    }
-    const std::string blocco = valore("Block", "");
-    if (!blocco.empty()) {
-        auto n = intero(blocco, 0, MassimoBloccoBit);
-        if (!n || *n == 1) return fallita(errore(CausaProfilo::ValoreNonValido, "Block", blocco));
-        p.blocco = *n;
-    }
-    const std::string lacuna = valore("Gap", "");
-    if (!lacuna.empty()) {
-        auto n = intero(lacuna, 0, MassimoBloccoBit - 2);
-        if (!n) return fallita(errore(CausaProfilo::ValoreNonValido, "Gap", lacuna));
-        p.lacuna = *n;
+    for (const OptionalKey& k : OptionalKeys) {
+        // Digits have no case: the value is named as written.
+        const std::string testo(Trim(leggi(k.key, "")));
+        if (testo.empty()) continue;
+        const auto n = WholeNumberIn(testo, k.min, k.max);
+        if (!n || !k.apply(p, static_cast<std::int32_t>(*n)))
+            return fallita(errore(CausaProfilo::ValoreNonValido, k.key, testo));
     }
     return {p, {}};
 }
@@ -104,7 +123,7 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
     mbus.ImpostaSilenzio(p.pausaImpostata ? SilenzioTraTrame(linea->baud)
-                                                   : std::chrono::microseconds(0));
+                                          : std::chrono::microseconds(0));
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
     if (Maiuscolo(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);
@@ -132,10 +151,10 @@ std::string DescriviErrorePorta(const PortError& e) {
             return d + " non è un dispositivo seriale" + sistema;
         case PortFault::AccessDenied:
             return "accesso negato a " + d + sistema +
-                   (e.group.empty() ? std::string()
-                                    : ": l'utente deve appartenere al gruppo " + e.group +
-                                          " (sudo usermod -aG " + e.group +
-                                          " $USER, poi un nuovo accesso)");
+                   (e.group.empty()
+                        ? std::string()
+                        : ": l'utente deve appartenere al gruppo " + e.group +
+                              " (sudo usermod -aG " + e.group + " $USER, poi un nuovo accesso)");
         case PortFault::InUse:
             return d + " è già in uso da un altro programma";
         case PortFault::NoConnection:

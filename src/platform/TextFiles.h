@@ -64,7 +64,8 @@ class TextFiles {
     virtual FileLookup read(const std::string& path, std::string& bytes) = 0;
     // Puts the bytes at path in one step: readers see the old file or the
     // whole new one. An existing file keeps its permissions and, where the
-    // process may set it, its owner; a symbolic link is followed and stays.
+    // process may set it, its owner; a new file is for its owner only
+    // (0600); a symbolic link is followed and stays.
     virtual FileWrite write(const std::string& path, std::string_view bytes) = 0;
 };
 

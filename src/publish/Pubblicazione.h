@@ -22,36 +22,9 @@
 #include "platform/Journal.h"
 #include "platform/MqttClient.h"
 #include "platform/WallClock.h"
+#include "publish/ImpostazioniMqtt.h"
 
 namespace tarvel {
-
-// The [MQTT] section as read and checked.
-struct ImpostazioniMqtt {
-    std::string host;  // empty: nothing is published
-    int port = 1883;
-    std::string topic;
-    std::string clientId;
-    std::string user;
-    std::string password;
-    std::string caFile;
-    int qos = 1;
-    bool retain = false;
-    bool discovery = false;  // Home Assistant's discovery configs
-    std::string journal;     // the journal file, a full path
-    std::int64_t journalMB = 100;
-    bool operator==(const ImpostazioniMqtt&) const = default;
-};
-
-// Reads a key of [MQTT]; empty when missing.
-using LettoreMqtt = std::function<std::string(const std::string& chiave)>;
-
-// The section with its defaults: the topic "tarvel/" and the host name,
-// the client identifier "tarvel-", the host name and a hash of the program
-// folder, the journal Tarvel-journal.db in the program folder. Each key
-// with a bad value keeps its default and adds a problem, naming it.
-ImpostazioniMqtt LeggiImpostazioniMqtt(const LettoreMqtt& leggi, const std::string& nomeHost,
-                                       const std::string& cartellaProgramma,
-                                       std::vector<std::string>& problemi);
 
 // The messages of one cycle: one per device on <Topic>/<n>, in device
 // order, `tempo` being the cycle's start in UTC.

@@ -1,5 +1,7 @@
 #include "settings/Impostazioni.h"
 
+#include "settings/KeyRules.h"
+
 namespace tarvel {
 namespace {
 const char* const SiNo[] = {"0", "1"};
@@ -35,7 +37,9 @@ void Impostazioni::LeggiCancellaFileUscita() {
 void Impostazioni::SalvaAcquisizioneAutomatica() {
     ScriviIni("Start", "Auto", SiNo[opzioni_.acquisisciAuto]);
 }
-void Impostazioni::SalvaAvvioRidotto() { ScriviIni("Start", "Min", SiNo[opzioni_.minimizzaPartenza]); }
+void Impostazioni::SalvaAvvioRidotto() {
+    ScriviIni("Start", "Min", SiNo[opzioni_.minimizzaPartenza]);
+}
 void Impostazioni::SalvaCancellaFileUscita() {
     ScriviIni("Export", "Kill", SiNo[opzioni_.killFileOut]);
 }
@@ -57,14 +61,19 @@ bool Impostazioni::CommutaCancellaFileUscita() {
 }
 
 bool Impostazioni::chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
-                               const char* suggerimento, const char* titolo,
-                               bool chiocciolaAzzera) {
+                               const char* suggerimento, const char* titolo, bool chiocciolaAzzera,
+                               ControlloTesto problema) {
     std::string attuale = LeggiIni(sezione, chiave, "");
     // The first line, one empty line, then the hint.
     std::string prompt = std::string(primaRiga) + "\n\n" + suggerimento;
     std::string risposta = dialogs_.inputBox(prompt, titolo, attuale);
     if (risposta.empty()) return false;
     if (chiocciolaAzzera && risposta == "@") risposta.clear();
+    if (const auto p = problema ? problema(risposta) : std::nullopt) {
+        dialogs_.messageBox(NomeProdotto, std::string("Valore non accettato: ") + titolo + ".",
+                            Icon::Exclamation, Buttons::Ok, Answer::Ok, *p);
+        return false;
+    }
     ScriviIni(sezione, chiave, risposta);
     return true;
 }
@@ -81,7 +90,7 @@ bool Impostazioni::MenuTitoloGenerale_Click() {
 
 bool Impostazioni::MenuEncodingXML_Click() {
     return chiediTesto("XML", "Encoding", "Encoding XML:", "Valore predefinito: UTF-8",
-                       "Definizione encoding XML", false);
+                       "Definizione encoding XML", false, EncodingProblem);
 }
 
 }  // namespace tarvel

@@ -3,7 +3,9 @@
 // change (three check marks, three texts asked in an input box). Every
 // change is written the moment it is made.
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "Prodotto.h"
 #include "platform/Dialogs.h"
@@ -42,14 +44,19 @@ class Impostazioni {
     bool CommutaAvvioRidotto();
     bool CommutaCancellaFileUscita();
 
-    // The input-box options; each true when a text was written.
+    // The input-box options; each true when a text was written. An encoding
+    // that is no encoding name is refused with a message that names it.
     bool MenuNomeFileOut_Click();
     bool MenuTitoloGenerale_Click();
     bool MenuEncodingXML_Click();
 
   private:
+    // What is wrong with an answer, for its message; nothing when it is good.
+    using ControlloTesto = std::optional<std::string> (*)(std::string_view);
+    // Asks, and writes the answer unless problema refuses it (with a message).
     bool chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
-                     const char* suggerimento, const char* titolo, bool chiocciolaAzzera);
+                     const char* suggerimento, const char* titolo, bool chiocciolaAzzera,
+                     ControlloTesto problema = nullptr);
 
     ProfileStore& store_;
     Dialogs& dialogs_;

@@ -22,11 +22,12 @@ namespace fs = std::filesystem;
 // marks as missing ("no value", counted apart from the failed reads), a
 // constant and a device that does not answer; an empty encoding setting
 // means UTF-8. The running logger reads its settings at every cycle: the
-// encoding set next is in the next file ("@" is replaced once, even by a
-// text that holds it). A stop signal between two cycles ends the run with
-// 0. Relative names (the output, the [History] File) are in the program
-// folder, whatever the working folder (the history's rows:
-// History.OneRowPerValueOfEachCycle).
+// encoding set next is in the next file, and a value that is no encoding
+// name gives UTF-8 (that the start refuses it:
+// Headless.SettingsRefusedInTheRunAsInTheCheck). A stop signal between two
+// cycles ends the run with 0. Relative names (the output, the [History]
+// File) are in the program folder, whatever the working folder (the
+// history's rows: History.OneRowPerValueOfEachCycle).
 TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     TempFolder folder, working;
     SimProcess sim;
@@ -53,9 +54,14 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
         "    <Dispositivo>\r\n      <Vac></Vac>\r\n    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n";
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), worked);
 
-    WriteSettings(folder, Settings(sim.link(), lines, history + "[XML]\nEncoding=X@Y\n", 200));
-    const std::string declared = std::regex_replace(worked, std::regex("UTF-8"), "X@Y");
+    WriteSettings(folder,
+                  Settings(sim.link(), lines, history + "[XML]\nEncoding=ISO-8859-15\n", 200));
+    const std::string declared = std::regex_replace(worked, std::regex("UTF-8"), "ISO-8859-15");
     EXPECT_TRUE(Eventually([&] { return ReadFile(folder / "NoName.xml") == declared; }, 5s))
+        << ReadFile(folder / "NoName.xml");
+    WriteSettings(folder, Settings(sim.link(), lines,
+                                   history + "[XML]\nEncoding=UTF-8\"?><!DOCTYPE x><?x \"\n", 200));
+    EXPECT_TRUE(Eventually([&] { return ReadFile(folder / "NoName.xml") == worked; }, 5s))
         << ReadFile(folder / "NoName.xml");
     ASSERT_TRUE(headless.process.signal(SIGTERM));
     EXPECT_EQ(headless.process.waitExit(10s), 0);
@@ -108,8 +114,9 @@ TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
 // The CSV export of a database made with the sqlite3 tool: rows in time
 // order whatever their order in the table, an empty cell for a failed read
 // or a name the cycle lacks, texts quoted when they hold a comma or a
-// quote, --from inclusive and --to exclusive; a bad time is a bad argument
-// (a missing [History] File: Headless.ExitCodesAndMessages).
+// quote, --from inclusive and --to exclusive; a bad time, or a time that no
+// calendar has, is a bad argument (a missing [History] File:
+// Headless.ExitCodesAndMessages).
 TEST(Headless, CsvExportOfAPreparedHistory) {
     TempFolder folder;
     // The seconds of each row's time, completed by the last statement.
@@ -124,18 +131,34 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
                      "UPDATE history SET time = '2026-12-07T10:00:' || time || 'Z';"),
               "");
     using E = std::tuple<std::vector<std::string>, int, std::string>;
-    const E cases[] = {{{"--export-csv", "Vac,Pac,Nome"},
-                        0,
-                        "time,Vac,Pac,Nome\n2026-12-07T10:00:01.000Z,230.1,1520,\n"
-                        "2026-12-07T10:00:02.000Z,229.8,,\"Tetto, est\"\n"
-                        "2026-12-07T10:00:03.500Z,0.5,,\"a \"\"b\"\"\"\n"},
-                       // Vac has a row at the --to time itself, which is left out.
-                       {{"--export-csv", "Pac,Vac", "--from", "2026-12-07 10:00:02", "--to",
-                         "2026-12-07T10:00:03.500Z"},
-                        0,
-                        "time,Pac,Vac\n2026-12-07T10:00:02.000Z,,229.8\n"},
-                       {{"--export-csv", "Vac", "--from", "ieri"}, 2, ""},
-                       {{"--export-csv", "Vac,"}, 2, ""}};
+    const E cases[] = {
+        {{"--export-csv", "Vac,Pac,Nome"},
+         0,
+         "time,Vac,Pac,Nome\n2026-12-07T10:00:01.000Z,230.1,1520,\n"
+         "2026-12-07T10:00:02.000Z,229.8,,\"Tetto, est\"\n"
+         "2026-12-07T10:00:03.500Z,0.5,,\"a \"\"b\"\"\"\n"},
+        // Vac has a row at the --to time itself, which is left out.
+        {{"--export-csv", "Pac,Vac", "--from", "2026-12-07 10:00:02", "--to",
+          "2026-12-07T10:00:03.500Z"},
+         0,
+         "time,Pac,Vac\n2026-12-07T10:00:02.000Z,,229.8\n"},
+        // A leap day is a day; no output for a bad argument, and the
+        // first line of the error names it.
+        {{"--export-csv", "Vac", "--from", "2024-02-29T23:59:59.999"},
+         0,
+         "time,Vac\n2026-12-07T10:00:01.000Z,230.1\n2026-12-07T10:00:02.000Z,"
+         "229.8\n2026-12-07T10:00:03.500Z,0.5\n"},
+        {{"--export-csv", "Vac", "--from", "ieri"}, 2, "per --from: ieri"},
+        {{"--export-csv", "Vac", "--from", "2026-13-45"}, 2, "per --from: 2026-13-45"},
+        {{"--export-csv", "Vac", "--to", "2026-02-30"}, 2, "per --to: 2026-02-30"},
+        {{"--export-csv", "Vac", "--to", "2025-02-29 12:00"}, 2, "per --to: 2025-02-29 12:00"},
+        {{"--export-csv", "Vac", "--from", "2026-01-01T25:61:99"},
+         2,
+         "per --from: 2026-01-01T25:61:99"},
+        {{"--export-csv", "Vac", "--to", "2026-01-01T23:59:60Z"},
+         2,
+         "per --to: 2026-01-01T23:59:60Z"},
+        {{"--export-csv", "Vac,"}, 2, "nomi non validi per --export-csv: Vac,"}};
     WriteSettings(folder, "[History]\nFile=storico.db\n");
     for (const auto& [arguments, code, expected] : cases) {
         SCOPED_TRACE(testing::PrintToString(arguments));
@@ -143,7 +166,14 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
         EXPECT_EQ(headless.run(folder, arguments), code);
         std::string out;  // a last line without its line end is left out
         for (const auto& line : headless.process.lines(Stream::Out)) out += line + "\n";
-        EXPECT_EQ(out, expected);
+        if (code == 0) {
+            EXPECT_EQ(out, expected);
+            continue;
+        }
+        EXPECT_EQ(out, "");
+        const std::string bad = expected.starts_with("per") ? "tempo non valido " : "";
+        const auto err = headless.lines(Stream::Err);
+        EXPECT_EQ(err.empty() ? "" : err[0], "tarvel-headless: " + bad + expected);
     }
 }
 
@@ -192,6 +222,38 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
                   "dispositivo",
                   "8 righe, 6 avvisi",
               }));
+}
+
+// --check warns of a file that holds what others must not read and that
+// the group or others may read, and says how to mend it: the settings with
+// the broker's password, the journal of the publishing.
+TEST(Headless, CheckWarnsOfSecretsOthersMayRead) {
+    // The password, the modes of the settings and of the journal, and the
+    // warnings (DIR: the program folder).
+    using R = std::tuple<std::string, unsigned, unsigned, std::vector<std::string>>;
+    const std::string ini =
+        "warning\til file DIR/Tarvel.INI contiene [MQTT] Password ed è "
+        "leggibile da altri utenti: chmod 600 DIR/Tarvel.INI";
+    const std::string journal =
+        "warning\til giornale DIR/Tarvel-journal.db è leggibile da altri "
+        "utenti: chmod 600 DIR/Tarvel-journal.db";
+    for (const auto& [password, iniMode, journalMode, warnings] :
+         {R{"s3cret", 0644, 0640, {ini, journal}}, R{"s3cret", 0640, 0600, {ini}},
+          R{"", 0644, 0600, {}}, R{"s3cret", 0600, 0600, {}}}) {
+        SCOPED_TRACE(testing::Message() << password << " " << std::oct << iniMode);
+        TempFolder folder;
+        WriteSettings(folder, Settings("/dev/null", {"1,3,0,0;A"},
+                                       "[MQTT]\nHost=127.0.0.1\nPassword=" + password + "\n"));
+        WriteFile(folder / "Tarvel-journal.db", "");
+        fs::permissions(folder / "Tarvel.INI", static_cast<fs::perms>(iniMode));
+        fs::permissions(folder / "Tarvel-journal.db", static_cast<fs::perms>(journalMode));
+        Headless check;
+        EXPECT_EQ(check.run(folder, {"--check"}), warnings.empty() ? 0 : 1);
+        std::vector<std::string> expected;
+        for (const auto& w : warnings)
+            expected.push_back(std::regex_replace(w, std::regex("DIR"), folder.path().string()));
+        EXPECT_EQ(check.lines(Stream::Out, "warning\t"), expected);
+    }
 }
 
 // How a run ends, after its message and the line that names its cause
@@ -288,9 +350,79 @@ TEST(Headless, ExitCodesAndMessages) {
     }
 }
 
+// A key with a bad value in a section of its own refuses the section: the
+// runner names the key and its value and exits 2 before any cycle, and
+// --check prints the same message, the cause as a warning, and exits 2. A
+// bad optional key of profile 0 fails the profile: 3 for both. The history
+// holds rows of today and one older than any bound: a refused Days deletes
+// nothing. (Every failure of a profile key:
+// SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.) (The desktop program runs
+// without the section: AvvioTest.ARefusedSectionIsOffAndTheProgramRuns.)
+TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 2301\n"));
+    const std::string history = "[History]\nFile=storico.db\n";
+    const std::string historyOff =
+        "Tarvel: Sezione [History] del file Tarvel.INI non valida: storico non attivo.";
+    const std::string mqtt = history + "[MQTT]\nHost=127.0.0.1\n";
+    const std::string mqttOff =
+        "Tarvel: Sezione [MQTT] del file Tarvel.INI non valida: pubblicazione MQTT non attiva.";
+    const std::string portError = "Tarvel: Errore nell'impostazione della porta seriale.";
+    // Settings after profile 0's keys, the exit code and the message's lines.
+    using R = std::tuple<std::string, int, std::vector<std::string>>;
+    // clang-format off
+    const R rows[] = {
+        {history + "Days=200000\n", 2,
+         {historyOff, "[History] Days: valore non valido \"200000\" (da 1 a 36500)"}},
+        {history + "Days=12abc\n", 2,
+         {historyOff, "[History] Days: valore non valido \"12abc\" (da 1 a 36500)"}},
+        {mqtt + "Port=70000\n", 2,
+         {mqttOff, "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)"}},
+        {mqtt + "QoS=3\n", 2, {mqttOff, "[MQTT] QoS: valore non valido \"3\" (da 0 a 2)"}},
+        {mqtt + "JournalMB=-1\n", 2,
+         {mqttOff, "[MQTT] JournalMB: valore non valido \"-1\" (da 1 a 1000000)"}},
+        {mqtt + "Topic=plant/#\n", 2,
+         {mqttOff, "[MQTT] Topic: valore non valido \"plant/#\" (senza # né +)"}},
+        // Latin-1, which no broker takes: publishing would stop at once.
+        {mqtt + "Topic=citt\xE0\n", 2,
+         {mqttOff, "[MQTT] Topic: valore non valido \"citt\xE0\" (testo UTF-8 senza caratteri "
+                   "di controllo)"}},
+        {"[XML]\nEncoding=UTF-8\"?><!DOCTYPE x><?x \"\n", 2,
+         {"Tarvel: Sezione [XML] del file Tarvel.INI non valida: le uscite dichiarano "
+          "l'encoding UTF-8.",
+          "[XML] Encoding: valore non valido \"UTF-8\"?><!DOCTYPE x><?x \"\" (lettere, cifre, "
+          ". _ - :)"}},
+        {"Block=abc\n", 3, {portError, "[Serial_0] Block: valore non valido \"abc\""}},
+        {"Pause=20ms\n", 3, {portError, "[Serial_0] Pause: valore non valido \"20ms\""}},
+    };
+    // clang-format on
+    for (const auto& [more, code, message] : rows) {
+        SCOPED_TRACE(message.back());
+        TempFolder folder;
+        ASSERT_EQ(Sqlite(folder / "storico.db",
+                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
+                         "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
+                         "INSERT INTO history VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), 1, 1, "
+                         "'Vac', 230.1, 0), ('1500-01-01T00:00:00.000Z', 1, 1, 'Vac', 1, 0);"),
+                  "");
+        WriteSettings(folder, Settings(sim.link(), {"1,4,12,1;Vac"}, more));
+        Headless run, check;
+        EXPECT_EQ(run.run(folder, {"--cycles", "1"}), code);
+        EXPECT_EQ(run.lines(Stream::Err), message);
+        EXPECT_EQ(check.run(folder, {"--check"}), code);
+        // A profile 0 that would fail is told once, as --check's warning.
+        EXPECT_EQ(check.lines(Stream::Err), code == 3 ? std::vector<std::string>{} : message);
+        const auto out = check.lines(Stream::Out, "warning\t");
+        EXPECT_TRUE(std::any_of(out.begin(), out.end(), [&](const std::string& w) {
+            return w.find(message.back()) != std::string::npos;
+        })) << testing::PrintToString(out);
+        EXPECT_EQ(Sqlite(folder / "storico.db", "SELECT count(*) FROM history"), "2\n");
+    }
+}
+
 // An installed copy (cmake --install into a scratch root) with a home of
 // its own: --print-folder names the user's folder and makes nothing; the
-// first start copies the installed example there, says so and exits 2 (the
+// first start copies the installed example there, for the user only, says so and exits 2 (the
 // next start takes that file: CartellaProgrammaTest.*). The units start the
 // installed runner; the simulator finds the demo plant by its name.
 TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
@@ -317,6 +449,7 @@ TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     const std::string example = ReadFile(root / "usr/share/tarvel/Tarvel.INI");
     EXPECT_NE(example.find("[Ports]"), std::string::npos);
     EXPECT_EQ(ReadFile(folder + "/Tarvel.INI"), example);
+    EXPECT_EQ(ModeOf(folder + "/Tarvel.INI"), 0600u);
 
     for (const char* unit : {"tarvel-headless.service", "tarvel-headless@.service"})
         EXPECT_TRUE(ReadFile(root / "usr/lib/systemd/user/" + unit)

@@ -89,6 +89,9 @@ TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
     // section's bad values: Publish.SettingsHaveTheirDefaultsAndNameEachBadValue).
     WriteFile(folder / "Tarvel.INI",
               Settings(sim.link(), list, mqtt + "CAFile=/nonexistent/ca\n", 200, 200));
+    // Files that others may read: Headless.CheckWarnsOfSecretsOthersMayRead.
+    for (const char* secret : {"Tarvel.INI", "Tarvel-journal.db"})
+        fs::permissions(folder / secret, fs::perms::owner_read | fs::perms::owner_write);
     Headless checker;
     EXPECT_EQ(checker.run(folder, {"--check"}), 1);
     EXPECT_EQ(checker.lines(Stream::Out, "topic\t"),

@@ -8,13 +8,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
 
-#include "Banco.h"
+#include "FakeMqtt.h"
+#include "FakeWallClock.h"
+#include "Impianto.h"
 #include "TempFolder.h"
 #include "app/Avvio.h"
 #include "app/CartellaProgramma.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/PosixUserFolders.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
 
 namespace tarvel {
 namespace {
@@ -43,9 +47,22 @@ struct FinestreRegistrate : Finestre {
     void termina(int codice) override { chiamate.push_back("termina " + std::to_string(codice)); }
 };
 
-// The start-up over the plant, its windows recorded.
-struct Vita : test::Banco {
+// The start-up over the plant, its windows recorded; the platform can
+// publish and keep a history, so that the settings decide.
+struct Vita : fakes::Impianto {
     Vita() { dueRighe(); }
+    fakes::ClientFinto mqtt;
+    fakes::GiornaleFinto giornale;
+    SqliteHistoryStore storico;
+    fakes::FakeWallClock wall{fp.clock, WallTime{}};
+    Programma prog{[this] {
+        Piattaforma p = fp.piattaforma();
+        p.mqtt = &mqtt;
+        p.journal = &giornale;
+        p.history = &storico;
+        p.wallClock = &wall;
+        return p;
+    }()};
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
     AvvioAutomatico autoAvvio{fp.shell, fp.dialogs, fp.identity};
@@ -112,6 +129,51 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
     }
 }
 
+// A section with a bad value is refused at the start-up of the desktop
+// program: one message names the key and its value, the section is off and
+// the program runs (the runner ends instead:
+// Headless.SettingsRefusedInTheRunAsInTheCheck). The same key with a good
+// value turns its section on.
+TEST(AvvioTest, ARefusedSectionIsOffAndTheProgramRuns) {
+    test::TempFolder folder;
+    // Section, key, value, and the cause the message gives (none: on).
+    using R = std::tuple<std::string, const char*, const char*, std::string>;
+    for (const auto& [section, key, value, cause] :
+         {R{"History", "Days", "36500", ""},
+          R{"History", "Days", "0", "[History] Days: valore non valido \"0\" (da 1 a 36500)"},
+          R{"MQTT", "Port", "65535", ""},
+          R{"MQTT", "Port", "70000", "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)"},
+          R{"XML", "Encoding", "windows-1252", ""},
+          R{"XML", "Encoding", "@",
+            "[XML] Encoding: valore non valido \"@\" (lettere, cifre, . _ - :)"}}) {
+        SCOPED_TRACE(value);
+        Vita v;
+        v.ini({{"History/File", (folder / "storico.db").c_str()},
+               {"MQTT/Host", "127.0.0.1"},
+               {"MQTT/Journal", (folder / "giornale.db").c_str()}});
+        v.fp.ini.set(section, key, value);
+        v.avvio.Form_Load();
+        EXPECT_THAT(v.finestre.chiamate, ElementsAre(_, "PreparaMonitor", "PreparaTray", _));
+        const bool refused = !cause.empty();
+        EXPECT_EQ(v.prog.stato().storicoAttivo, !(refused && section == "History"));
+        EXPECT_EQ(v.prog.pubblicazione() != nullptr, !(refused && section == "MQTT"));
+        if (!refused) {
+            EXPECT_TRUE(v.fp.dialogs.messages.empty());
+            continue;
+        }
+        const std::map<std::string, std::string> offs{
+            {"History", "storico non attivo."},
+            {"MQTT", "pubblicazione MQTT non attiva."},
+            {"XML", "le uscite dichiarano l'encoding UTF-8."}};
+        const std::string off = offs.at(section);
+        EXPECT_EQ(v.fp.dialogs.messages,
+                  (std::vector<fakes::ShownMessage>{
+                      {"Tarvel", "Sezione [" + section + "] del file Tarvel.INI non valida: " + off,
+                       Icon::Exclamation, Buttons::Ok, Answer::Ok}}));
+        EXPECT_EQ(v.fp.dialogs.details, std::vector<std::string>{cause});
+    }
+}
+
 // Where the settings are, on real files: beside the executable for a
 // portable copy; otherwise in the user's folder, where the first start
 // copies the example in, says so, opens it and ends, and the next start
@@ -153,6 +215,7 @@ TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
 
     EXPECT_EQ(avvia(esempio), std::tuple(Esito::Creata, utente, false));
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
+    EXPECT_EQ(test::ModeOf(utente + "/Tarvel.INI"), 0600u) << "for its owner only";
     EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel",

@@ -7,9 +7,11 @@
 #include <string>
 #include <tuple>
 
+#include "FakePlatform.h"
 #include "TempFolder.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixTextFiles.h"
+#include "settings/Impostazioni.h"
 #include "settings/IniDocument.h"
 #include "settings/IniFileStore.h"
 
@@ -87,19 +89,22 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
                   "Mode=a\r\n[General]\r\nTitle=Plant\r\n");
     EXPECT_EQ(ModeOf(path), 0604u);
 
-    // A missing file is created, with CR LF lines and the usual mode.
-    const std::string fresh = folder.file("New.INI");
+    // A missing file is created, with CR LF lines, for its owner only (it
+    // may hold a password); a menu's rewrite keeps its mode.
+    TempFolder program;
+    const std::string fresh = program.file("Tarvel.INI");
     ASSERT_TRUE(store.write(fresh, "Start", "Min", "1"));
     EXPECT_EQ(ReadFile(fresh), "[Start]\r\nMin=1\r\n");
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    EXPECT_EQ(ModeOf(fresh), 0666 & ~mask);
+    EXPECT_EQ(ModeOf(fresh), 0600u);
+    fakes::FakeDialogs dialogs;
+    Impostazioni(store, dialogs, program.path().string()).CommutaAcquisizioneAutomatica();
+    EXPECT_EQ(ModeOf(fresh), 0600u);
 
     // Names that could not be read back are refused, and so is a folder
     // that does not exist.
     EXPECT_FALSE(store.write(fresh, "Start", "A=B", "1"));
     EXPECT_FALSE(store.write(folder.file("missing/Tarvel.INI"), "Start", "Min", "1"));
-    EXPECT_EQ(ReadFile(fresh), "[Start]\r\nMin=1\r\n");
+    EXPECT_EQ(ReadFile(fresh), "[Start]\r\nMin=1\r\nAuto=1\r\n");
 }
 
 // The files on disk; a write can be refused.

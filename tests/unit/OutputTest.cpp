@@ -72,6 +72,14 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     EsportaXML({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}, w.ctx);
     EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"],
               Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
+    // A value that is no encoding name never reaches the markup.
+    for (const char* hostile :
+         {"UTF-8\"?><!DOCTYPE d [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><?x \"", "X@Y",
+          "UTF 8"}) {
+        w.ini.set("XML", "Encoding", hostile);
+        EsportaXML({"<V>1</V>"}, w.ctx);
+        EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"], Documento({{"<V>1</V>"}})) << hostile;
+    }
 }
 
 TEST(Export, KillDeletesFirstAndPauses) {
@@ -105,17 +113,18 @@ using namespace std::chrono;
 const WallTime Start = sys_days(year(2026) / 12 / 7) + hours(10) + milliseconds(250);
 
 // The plant, with the history in `file` of a temporary program folder, kept
-// for a day.
+// for a day unless told, the calendar starting at `start`.
 struct Storia : fakes::Impianto {
     TempFolder folder;
     SqliteHistoryStore store;
-    fakes::FakeWallClock wall{fp.clock, Start};
+    fakes::FakeWallClock wall;
     std::unique_ptr<Programma> prog;
     ViewSpy view;
 
-    explicit Storia(const std::string& file) {
+    explicit Storia(const std::string& file, WallTime start = Start, const char* days = "1")
+        : wall(fp.clock, start) {
         fp.identity.folder = folder.path().string();
-        ini({{"History/File", file.c_str()}, {"History/Days", "1"}});
+        ini({{"History/File", file.c_str()}, {"History/Days", days}});
         profilo(0);
         device.values[{4, 12}] = 2301;
         Piattaforma p = fp.piattaforma();
@@ -174,6 +183,35 @@ TEST(History, OneRowPerValueOfEachCycle) {
     EXPECT_EQ(Sqlite(s.db(), "SELECT min(cycle), max(cycle) FROM history"), "4|65\n");
 }
 
+// Rows older than Days go and the newer ones stay, for any Days allowed and
+// any calendar time: here a row a day older and one a day newer than the
+// bound (their times made by sqlite3), at 100 years (the most) before a
+// time near the oldest that the system clock holds.
+TEST(History, RetentionKeepsEveryRowNewerThanDays) {
+    using R = std::tuple<WallTime, const char*, const char*>;  // start, days, as SQLite
+    for (const auto& [start, days, start_] :
+         {R{Start, "1", "2026-12-07 10:00:00.250"}, R{Start, "36500", "2026-12-07 10:00:00.250"},
+          R{sys_days(year(1678) / 1 / 1), "36500", "1678-01-01 00:00:00"}}) {
+        SCOPED_TRACE(start_);
+        Storia s("storico.db", start, days);
+        const std::string t = "strftime('%Y-%m-%dT%H:%M:%fZ', '" + std::string(start_) + "', ";
+        const int d = std::stoi(days);
+        ASSERT_EQ(Sqlite(s.db(),
+                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT "
+                         "NULL, device INTEGER NOT NULL, name TEXT NOT NULL, value, line "
+                         "INTEGER NOT NULL); INSERT INTO history VALUES (" +
+                             t + "'-" + std::to_string(d + 1) + " days'), 0, 1, 'old', 1, 0), (" +
+                             t + "'-" + std::to_string(d - 1) + " days'), 0, 1, 'new', 1, 0);"),
+                  "");
+        s.avvia();
+        s.finoAlCiclo(1);
+        EXPECT_EQ(Sqlite(s.db(),
+                         "SELECT group_concat(name) FROM (SELECT name FROM history WHERE cycle < 2 "
+                         "ORDER BY rowid)"),
+                  "new,Vac,Impianto,Vac,Alto\n");
+    }
+}
+
 // A file that cannot be written (here a file in place of its folder; a
 // full disk fails at the same place): the history says so once and keeps
 // the rows, acquisition and the XML go on, and when the file can be written
@@ -215,7 +253,7 @@ TEST(History, AManyPointCurveIsThinnedKeepingItsGaps) {
     SystemWallClock wall;
     fakes::FakePlatform fp;
     Storico storico(&store, &wall, fp.clock, fp.dialogs);
-    storico.Configura("storico.db", "", folder.path().string());
+    storico.Configura({"storico.db"}, folder.path().string());
     const auto punti = storico.Curva("Vac", hours(1));
     EXPECT_GE(punti.size(), 960u);
     EXPECT_LE(punti.size(), Storico::MassimoPunti);

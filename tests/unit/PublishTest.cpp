@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "FakeClock.h"
+#include "FakeMqtt.h"
 #include "FakeWallClock.h"
 #include "Impianto.h"
 #include "app/Programma.h"
@@ -15,6 +16,9 @@
 
 namespace tarvel::test {
 namespace {
+
+using fakes::ClientFinto;
+using fakes::GiornaleFinto;
 
 // JSON texts as Python's json.dumps gives them (ensure_ascii=False): values,
 // the message of a cycle, and the discovery configs.
@@ -100,71 +104,16 @@ TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
            {"Retain", "1"}, {"Journal", "j.db"},       {"Discovery", "1"}};
     EXPECT_EQ(campi(), "b 8883 plant/7 /etc/ca.crt 2 1 1 /srv/a/j.db 100");
 
-    ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}};
-    EXPECT_EQ(campi(), "b 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
-    EXPECT_EQ(problemi,
-              (std::vector<std::string>{"[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
-                                        "[MQTT] Topic: \"a/#\" non può contenere # o +"}));
+    // Each bad key is named; the section is then refused
+    // (Headless.SettingsRefusedInTheRunAsInTheCheck).
+    ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}, {"User", "a\x7F"}};
+    letto();
+    EXPECT_EQ(problemi, (std::vector<std::string>{
+                            "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
+                            "[MQTT] Topic: valore non valido \"a/#\" (senza # né +)",
+                            "[MQTT] User: valore non valido \"a\x7F\" (testo UTF-8 senza "
+                            "caratteri di controllo)"}));
 }
-
-// The broker connection: up or down as the test says; messages get
-// increasing numbers and wait to be acknowledged by the test.
-struct ClientFinto : MqttClient {
-    bool start(const MqttConnection& c, std::string&) override {
-        connessione = c;
-        return true;
-    }
-    std::optional<int> publish(const MqttMessage& m) override {
-        if (su) consegnati.push_back(m);
-        return su ? std::optional(++numero) : std::nullopt;
-    }
-    std::vector<int> takeDelivered() override { return std::exchange(confermati, {}); }
-    MqttStatus status() const override {
-        return {su ? MqttState::Connected : MqttState::Connecting, errore};
-    }
-    void onEvent(std::function<void()>) override {}
-    void stop(const std::optional<MqttMessage>& last, int) override { ultimo = last; }
-    // Acknowledges every message handed over so far.
-    void confermaTutti() {
-        while (confermato < numero) confermati.push_back(++confermato);
-    }
-
-    bool su = false;
-    std::string errore;  // why the broker cannot be reached
-    int numero = 0, confermato = 0;
-    std::vector<int> confermati;
-    std::vector<MqttMessage> consegnati;
-    std::optional<MqttMessage> ultimo;
-    MqttConnection connessione;
-};
-
-// The journal in memory; the test says when the disk is full, and how many
-// messages the cap has dropped.
-struct GiornaleFinto : Journal {
-    bool open(const std::string&, std::int64_t, std::string&) override { return true; }
-    bool append(const std::vector<MqttMessage>& ms, std::string& error) override {
-        if (pieno)
-            error = "database or disk is full";
-        else
-            for (const auto& m : ms) voci[++ultimo] = m;
-        return !pieno;
-    }
-    std::vector<JournalEntry> next(std::int64_t dopo, std::size_t n) override {
-        std::vector<JournalEntry> out;
-        for (auto v = voci.upper_bound(dopo); v != voci.end() && out.size() < n; ++v)
-            out.push_back({v->first, v->second});
-        return out;
-    }
-    void remove(const std::vector<std::int64_t>& ids) override {
-        for (const std::int64_t id : ids) voci.erase(id);
-    }
-    std::int64_t size() override { return static_cast<std::int64_t>(voci.size()); }
-    std::int64_t dropped() override { return scartati; }
-
-    std::map<std::int64_t, MqttMessage> voci;  // by id
-    std::int64_t ultimo = 0, scartati = 0;
-    bool pieno = false;
-};
 
 // While the broker is away the cycles wait in the journal, and go in their
 // order when it is back, no more than the window at a time; only what the

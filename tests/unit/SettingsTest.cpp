@@ -97,8 +97,20 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     b.fp.dialogs.typed = "@";
     b.prog.MenuNomeFileOut_Click();
     EXPECT_EQ(b.fp.ini.get("Export", "Out"), "");
+    // An encoding is stored as typed, and refused with a message when it is
+    // no encoding name ("@" included): the file keeps its value.
+    b.fp.dialogs.typed = "ISO-8859-1";
     b.prog.MenuEncodingXML_Click();
     EXPECT_EQ(b.fp.dialogs.inputs.back().prompt, "Encoding XML:\n\nValore predefinito: UTF-8");
+    EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "ISO-8859-1");
+    b.fp.dialogs.typed = "@";
+    b.prog.MenuEncodingXML_Click();
+    EXPECT_EQ(b.fp.ini.get("XML", "Encoding"), "ISO-8859-1");
+    EXPECT_EQ(b.fp.dialogs.messages.back(),
+              (fakes::ShownMessage{"Tarvel", "Valore non accettato: Definizione encoding XML.",
+                                   Icon::Exclamation, Buttons::Ok, Answer::Ok}));
+    EXPECT_EQ(b.fp.dialogs.details.back(),
+              "[XML] Encoding: valore non valido \"@\" (lettere, cifre, . _ - :)");
 }
 
 TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
@@ -153,8 +165,10 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"COM", "0", PortaRifiutata}, C{"Settings", "*", ChiaveMancante},
           C{"Settings", "9600,X,8,1", PortaRifiutata}, C{"TimeOut", "10001", ValoreNonValido},
           C{"Retry", "2.5", ValoreNonValido}, C{"Handshaking", "70000", ValoreNonValido},
-          C{"Pause", "60001", ValoreNonValido}, C{"Block", "1", ValoreNonValido},
-          C{"Gap", "-1", ValoreNonValido}, C{"COM", "7", PortaNonAperta}}) {
+          C{"Pause", "60001", ValoreNonValido}, C{"Pause", "2.0", ValoreNonValido},
+          C{"Block", "1", ValoreNonValido}, C{"Block", "abc", ValoreNonValido},
+          C{"Gap", "-1", ValoreNonValido}, C{"Gap", "1e3", ValoreNonValido},
+          C{"Skip", "abc", ValoreNonValido}, C{"COM", "7", PortaNonAperta}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});

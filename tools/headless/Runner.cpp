@@ -43,7 +43,9 @@ Runner::Runner(Programma& programma, OpzioniRunner opzioni)
 Runner::~Runner() { prog_.setView(nullptr); }
 
 int Runner::avvia() {
-    switch (PreparaAcquisizione(prog_)) {
+    // A refused section would leave a service without what it was set up
+    // for: the settings are unusable until the section is mended.
+    switch (PreparaAcquisizione(prog_, true)) {
         case EsitoAvvio::ImpostazioniErrate:
             return 2;
         case EsitoAvvio::PortaNonImpostata:

@@ -1,5 +1,6 @@
 #include "VerificaImpostazioni.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,6 +55,24 @@ std::vector<std::string> ChiaviParametri(const std::string& percorso) {
     return chiavi;
 }
 
+// The files that others must not read: the settings when they hold the
+// broker's password, and the journal of the publishing. Each that the
+// group or others may read, with how to mend it.
+std::vector<std::string> FileLeggibiliDaAltri(Programma& prog, const ImpostazioniMqtt& mqtt) {
+    std::vector<std::pair<std::string, std::string>> file;
+    if (!prog.LeggiIni("MQTT", "Password", "").empty())
+        file.emplace_back("il file " + prog.PercorsoIni() + " contiene [MQTT] Password ed è",
+                          prog.PercorsoIni());
+    if (!mqtt.host.empty()) file.emplace_back("il giornale " + mqtt.journal + " è", mqtt.journal);
+    std::vector<std::string> avvisi;
+    for (const auto& [cosa, percorso] : file) {
+        struct stat st {};
+        if (::stat(percorso.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0)
+            avvisi.push_back(cosa + " leggibile da altri utenti: chmod 600 " + percorso);
+    }
+    return avvisi;
+}
+
 std::string conteggio(std::size_t n, const char* uno, const char* molti) {
     return std::to_string(n) + " " + (n == 1 ? uno : molti);
 }
@@ -100,10 +119,12 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     const std::vector<int> dispositivi = prog.DispositiviElenco();
     for (const auto& p : ProblemiElenco(righe, dispositivi))
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);
+    for (const auto& sezione : prog.sezioniRifiutate())
+        avvisi.insert(avvisi.end(), sezione.problemi.begin(), sezione.problemi.end());
+    for (auto& a : FileLeggibiliDaAltri(prog, mqtt)) avvisi.push_back(std::move(a));
     if (!mqtt.host.empty()) {
         for (const auto& t : ArgomentiMqtt(mqtt, righe, dispositivi))
             std::fprintf(out, "topic\t%s\n", t.c_str());
-        for (const auto& p : prog.problemiMqtt()) avvisi.push_back(p);
         if (!mqtt.caFile.empty() && ::access(mqtt.caFile.c_str(), R_OK) != 0)
             avvisi.push_back("[MQTT] CAFile: impossibile leggere il file " + mqtt.caFile + " (" +
                              std::strerror(errno) + ")");
@@ -111,6 +132,8 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     for (const auto& a : avvisi) std::fprintf(out, "warning\t%s\n", a.c_str());
     std::fprintf(out, "%s, %s\n", conteggio(righe.size(), "riga", "righe").c_str(),
                  conteggio(avvisi.size(), "avviso", "avvisi").c_str());
+    // The runner would not start.
+    if (!prog.sezioniRifiutate().empty()) return VerificaImpostazioniErrate;
     if (!profiloZero) return VerificaProfiloZeroErrato;
     return avvisi.empty() ? VerificaSenzaAvvisi : VerificaConAvvisi;
 }

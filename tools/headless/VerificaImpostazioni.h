@@ -22,7 +22,9 @@ inline constexpr const char* IntestazioneVerifica =
 
 // Prints the check on out; returns its exit code. The first line names the
 // settings file; settings that cannot be used print nothing more: the
-// message says why.
+// message says why. A section that the load refused is told as the
+// warnings of its keys, and the code is that of unusable settings: the
+// runner would not start.
 int VerificaImpostazioni(Programma& programma, std::FILE* out);
 
 }  // namespace tarvel

@@ -164,10 +164,12 @@ int esportaCSV(const Argomenti& args, tarvel::ProfileStore& ini,
     SqliteHistoryStore history;
     SystemWallClock wall;
     Storico storico(&history, &wall, clock, dialogs);
-    storico.Configura(ini.read(percorsoIni, "History", "File", ""),
-                      ini.read(percorsoIni, "History", "Days", ""), identity.programFolder());
-    std::string csv, errore;
-    if (!storico.EsportaCSV(args.esporta, args.da, args.a, csv, errore)) {
+    const LetturaStorico lettura = LeggiImpostazioniStorico(
+        [&](const std::string& chiave) { return ini.read(percorsoIni, "History", chiave, ""); });
+    // A refused [History] is no history to read, as for the run.
+    std::string csv, errore = lettura.problemi.empty() ? "" : lettura.problemi.front();
+    if (errore.empty()) storico.Configura(lettura.impostazioni, identity.programFolder());
+    if (!errore.empty() || !storico.EsportaCSV(args.esporta, args.da, args.a, csv, errore)) {
         std::fprintf(stderr, "Tarvel: Impossibile leggere lo storico\n%s\n", errore.c_str());
         return 2;
     }

@@ -87,14 +87,15 @@ class TemporaryFile {
         if (!name_.empty()) ::unlink(name_.c_str());
     }
 
-    // Creates it with a name no one else uses; errno tells why not.
-    bool create(const std::string& target) {
+    // Creates it with a name no one else uses and the mode (less the
+    // umask); errno tells why not.
+    bool create(const std::string& target, mode_t mode) {
         static unsigned counter = 0;
         const std::string stem =
             folderOf(target) + "/." + baseOf(target) + "." + std::to_string(::getpid()) + "-";
         for (int attempt = 0; attempt < 100; ++attempt) {
             std::string name = stem + std::to_string(counter++) + ".tmp";
-            fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
             if (fd_ >= 0) {
                 name_ = std::move(name);
                 return true;
@@ -154,11 +155,11 @@ void syncFolder(const std::string& folder) {
 }  // namespace
 
 bool ReplaceFile(const std::string& path, std::string_view content, std::string& error,
-                 ino_t* writtenInode) {
+                 ino_t* writtenInode, mode_t newFileMode) {
     const std::string target = resolveTarget(path);
     removeStaleTemporaries(target);
     TemporaryFile temp;
-    if (!temp.create(target)) {
+    if (!temp.create(target, newFileMode)) {
         const int e = errno;
         error = reason("cannot create a temporary file in " + folderOf(target), e);
         return false;

@@ -11,7 +11,9 @@
 namespace tarvel::posix {
 
 // Puts content at path. An existing file keeps its permissions (and, where
-// the process may set it, its owner); a new file gets 0666 less the umask. A
+// the process may set it, its owner); a new file, and the temporary file
+// before it takes the old file's permissions, get newFileMode less the
+// umask. A
 // symbolic link is followed, dangling or not: the file it points to is
 // written and the link stays a link. Temporary files of the same target that
 // a killed process left behind are removed first. On failure
@@ -19,6 +21,6 @@ namespace tarvel::posix {
 // which step failed and why. writtenInode, when given, receives the inode of
 // the new file.
 bool ReplaceFile(const std::string& path, std::string_view content, std::string& error,
-                 ino_t* writtenInode = nullptr);
+                 ino_t* writtenInode = nullptr, mode_t newFileMode = 0666);
 
 }  // namespace tarvel::posix

@@ -86,7 +86,9 @@ FileLookup PosixTextFiles::read(const std::string& path, std::string& bytes) {
 FileWrite PosixTextFiles::write(const std::string& path, std::string_view bytes) {
     FileWrite outcome;
     ino_t inode = 0;
-    if (!posix::ReplaceFile(path, bytes, outcome.error, &inode)) return outcome;
+    // Settings may hold a password: a new file, and every temporary file,
+    // is for its owner only.
+    if (!posix::ReplaceFile(path, bytes, outcome.error, &inode, 0600)) return outcome;
     outcome.written = true;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == inode &&

@@ -1,0 +1,126 @@
+#include "publish/ImpostazioniMqtt.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "settings/KeyRules.h"
+
+namespace tarvel {
+namespace {
+
+// FNV-1a: a short, stable name for a folder.
+std::string Impronta(const std::string& testo) {
+    std::uint32_t h = 2166136261u;
+    for (const char c : testo) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", h);
+    return hex;
+}
+
+// The next code point of well-formed UTF-8 at i, i moved past it; nothing
+// for a malformed one (overlong, a surrogate, beyond U+10FFFF).
+std::optional<std::uint32_t> CodePoint(std::string_view s, std::size_t& i) {
+    static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    const auto c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c < 0x80           ? 0
+                          : (c >> 5) == 0x6  ? 1
+                          : (c >> 4) == 0xE  ? 2
+                          : (c >> 3) == 0x1E ? 3
+                                             : 4;
+    if (n == 4 || s.size() - i <= n) return std::nullopt;
+    std::uint32_t code = n == 0 ? c : c & (0x3Fu >> n);
+    for (std::size_t k = 1; k <= n; ++k) {
+        const auto d = static_cast<unsigned char>(s[i + k]);
+        if ((d >> 6) != 0x2) return std::nullopt;
+        code = code << 6 | (d & 0x3Fu);
+    }
+    i += n + 1;
+    if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return std::nullopt;
+    return code;
+}
+
+// A key of [MQTT] that takes a whole number.
+struct NumberKey {
+    const char* key;
+    std::int64_t min;
+    std::int64_t max;
+    void (*set)(ImpostazioniMqtt&, std::int64_t);
+};
+
+constexpr NumberKey NumberKeys[] = {
+    {"Port", 1, 65535, [](ImpostazioniMqtt& m, std::int64_t v) { m.port = static_cast<int>(v); }},
+    {"QoS", 0, 2, [](ImpostazioniMqtt& m, std::int64_t v) { m.qos = static_cast<int>(v); }},
+    {"Retain", 0, 1, [](ImpostazioniMqtt& m, std::int64_t v) { m.retain = v == 1; }},
+    {"Discovery", 0, 1, [](ImpostazioniMqtt& m, std::int64_t v) { m.discovery = v == 1; }},
+    {"JournalMB", 1, 1000000, [](ImpostazioniMqtt& m, std::int64_t v) { m.journalMB = v; }},
+};
+
+// A key of [MQTT] whose text goes to the broker as MQTT text.
+struct TextKey {
+    const char* key;
+    std::string ImpostazioniMqtt::*field;
+    bool wildcards;  // "#" and "+" allowed
+};
+
+constexpr TextKey TextKeys[] = {
+    {"Topic", &ImpostazioniMqtt::topic, false},
+    {"ClientId", &ImpostazioniMqtt::clientId, true},
+    {"User", &ImpostazioniMqtt::user, true},
+};
+
+void ReadKeys(const LettoreMqtt& leggi, ImpostazioniMqtt& imp, std::vector<std::string>& problemi) {
+    for (const NumberKey& k : NumberKeys) {
+        const std::string testo = leggi(k.key);
+        if (testo.empty()) continue;
+        if (const auto valore = WholeNumberIn(testo, k.min, k.max))
+            k.set(imp, *valore);
+        else
+            problemi.push_back(BadValueText("MQTT", k.key, testo, RangeText(k.min, k.max)));
+    }
+    for (const TextKey& k : TextKeys) {
+        const std::string testo = leggi(k.key);
+        imp.*k.field = testo;
+        if (!TestoMqtt(testo))
+            problemi.push_back(
+                BadValueText("MQTT", k.key, testo, "testo UTF-8 senza caratteri di controllo"));
+        else if (!k.wildcards && testo.find_first_of("#+") != std::string::npos)
+            problemi.push_back(BadValueText("MQTT", k.key, testo, "senza # né +"));
+    }
+}
+
+}  // namespace
+
+bool TestoMqtt(std::string_view testo) {
+    for (std::size_t i = 0; i < testo.size();) {
+        const std::optional<std::uint32_t> c = CodePoint(testo, i);
+        if (!c || *c <= 0x1F || (*c >= 0x7F && *c <= 0x9F)) return false;
+        if ((*c >= 0xFDD0 && *c <= 0xFDEF) || (*c & 0xFFFE) == 0xFFFE) return false;
+    }
+    return true;
+}
+
+ImpostazioniMqtt LeggiImpostazioniMqtt(const LettoreMqtt& leggi, const std::string& nomeHost,
+                                       const std::string& cartellaProgramma,
+                                       std::vector<std::string>& problemi) {
+    ImpostazioniMqtt imp;
+    imp.host = leggi("Host");
+    if (imp.host.empty()) return imp;
+    imp.caFile = leggi("CAFile");
+    imp.port = imp.caFile.empty() ? 1883 : 8883;
+    ReadKeys(leggi, imp, problemi);
+    if (imp.topic.empty()) imp.topic = "tarvel/" + nomeHost;
+    while (imp.topic.ends_with('/')) imp.topic.pop_back();
+    if (imp.clientId.empty())
+        imp.clientId = "tarvel-" + nomeHost + "-" + Impronta(cartellaProgramma);
+    imp.password = leggi("Password");
+    imp.journal = leggi("Journal");
+    if (imp.journal.empty()) imp.journal = "Tarvel-journal.db";
+    if (!imp.journal.starts_with('/')) imp.journal = cartellaProgramma + "/" + imp.journal;
+    return imp;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,75 @@
+#pragma once
+// The broker connection and the journal of the publishing, in memory: the
+// test says when the broker is up, acknowledges, and fills the disk.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Journal.h"
+#include "platform/MqttClient.h"
+
+namespace tarvel::fakes {
+
+// The broker connection: up or down as the test says; messages get
+// increasing numbers and wait to be acknowledged by the test.
+struct ClientFinto : MqttClient {
+    bool start(const MqttConnection& c, std::string&) override {
+        connessione = c;
+        return true;
+    }
+    std::optional<int> publish(const MqttMessage& m) override {
+        if (su) consegnati.push_back(m);
+        return su ? std::optional(++numero) : std::nullopt;
+    }
+    std::vector<int> takeDelivered() override { return std::exchange(confermati, {}); }
+    MqttStatus status() const override {
+        return {su ? MqttState::Connected : MqttState::Connecting, errore};
+    }
+    void onEvent(std::function<void()>) override {}
+    void stop(const std::optional<MqttMessage>& last, int) override { ultimo = last; }
+    // Acknowledges every message handed over so far.
+    void confermaTutti() {
+        while (confermato < numero) confermati.push_back(++confermato);
+    }
+
+    bool su = false;
+    std::string errore;  // why the broker cannot be reached
+    int numero = 0, confermato = 0;
+    std::vector<int> confermati;
+    std::vector<MqttMessage> consegnati;
+    std::optional<MqttMessage> ultimo;
+    MqttConnection connessione;
+};
+
+// The journal in memory; the test says when the disk is full, and how many
+// messages the cap has dropped.
+struct GiornaleFinto : Journal {
+    bool open(const std::string&, std::int64_t, std::string&) override { return true; }
+    bool append(const std::vector<MqttMessage>& ms, std::string& error) override {
+        if (pieno)
+            error = "database or disk is full";
+        else
+            for (const auto& m : ms) voci[++ultimo] = m;
+        return !pieno;
+    }
+    std::vector<JournalEntry> next(std::int64_t dopo, std::size_t n) override {
+        std::vector<JournalEntry> out;
+        for (auto v = voci.upper_bound(dopo); v != voci.end() && out.size() < n; ++v)
+            out.push_back({v->first, v->second});
+        return out;
+    }
+    void remove(const std::vector<std::int64_t>& ids) override {
+        for (const std::int64_t id : ids) voci.erase(id);
+    }
+    std::int64_t size() override { return static_cast<std::int64_t>(voci.size()); }
+    std::int64_t dropped() override { return scartati; }
+
+    std::map<std::int64_t, MqttMessage> voci;  // by id
+    std::int64_t ultimo = 0, scartati = 0;
+    bool pieno = false;
+};
+
+}  // namespace tarvel::fakes
