@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev qt6-translations-l10n qt6-charts-dev libqt6opengl6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libmodbus-dev
-  mosquitto mosquitto-clients libmosquitto-dev libsqlite3-dev sqlite3 openssl
+  mosquitto mosquitto-clients libmosquitto-dev libssl-dev libsqlite3-dev sqlite3 openssl
   clang libclang-rt-14-dev
   xvfb xauth x11-apps x11-utils openbox icewm imagemagick fonts-dejavu-core
 )

@@ -78,6 +78,64 @@ TEST(MqttClientTest, ReportsEachDeliveryAndNamesEachConnectionFailure) {
     EXPECT_EQ(error, "impossibile leggere il file /nonexistent/ca.crt (No such file or directory)");
 }
 
+// A name stands for addresses tried in turn, the resolver's answers given
+// here whatever /etc/hosts says: one that refuses (127.0.0.2, where the
+// broker does not listen) and one that takes the connection and never
+// answers (its time is up) before the broker's. With TLS, the broker's
+// certificate must carry the name, not the address connected to: it has
+// broker.test and 127.0.0.1, so other.test on 127.0.0.1 is refused. The
+// broker is told the name (SNI), not the address: openssl's server, told to
+// expect broker.test, ends any other handshake.
+TEST(MqttClientTest, TriesEachAddressOfTheNameAndChecksTheNameWithTls) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    ASSERT_TRUE(broker.start({"", "", true}));
+    test::SilentPeer silent("127.0.0.3", broker.port());
+    ASSERT_EQ(silent.port(), broker.port());
+    const auto resolver = [](const std::string&, std::string&) {
+        return std::vector<std::string>{"127.0.0.2", "127.0.0.3", "127.0.0.1"};
+    };
+    MosquittoClient client(resolver, 300ms);
+    const auto connected = [&] { return client.status().state == MqttState::Connected; };
+    MqttConnection c;
+    c.host = "broker.test";
+    c.port = broker.port();
+    std::string error;
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(Eventually(connected, 10s)) << client.status().error;
+    client.stop(std::nullopt, 0);
+
+    c.port = broker.tlsPort();
+    c.caFile = broker.caFile();
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(Eventually(connected, 10s)) << client.status().error;
+    client.stop(std::nullopt, 0);
+    c.host = "other.test";
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(Eventually(
+        [&] { return client.status().error.ends_with("certificate verify failed"); }, 10s))
+        << client.status().error;
+    EXPECT_FALSE(connected());
+    client.stop(std::nullopt, 0);
+
+    test::ChildProcess server;
+    const std::string crt = broker.serverFile("crt"), key = broker.serverFile("key");
+    c.host = "broker.test";
+    c.port = test::FreePort();
+    ASSERT_TRUE(server.start(
+        test::Installed("openssl"),
+        {"s_server", "-accept", "127.0.0.1:" + std::to_string(c.port), "-cert", crt, "-key", key,
+         "-cert2", crt, "-key2", key, "-servername", "broker.test", "-servername_fatal", "-rev"}));
+    const auto line = [&](test::ChildProcess::Stream stream, const char* text) {
+        return server.waitForLine(
+            stream, [&](const std::string& l) { return l == text; }, 10s);
+    };
+    ASSERT_TRUE(line(test::ChildProcess::Out, "ACCEPT"));
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(line(test::ChildProcess::Err, "CONNECTION ESTABLISHED"));
+    client.stop(std::nullopt, 0);
+}
+
 // Messages come back oldest first, across a reopening, until removed, their
 // bytes whole; an append the disk refuses is refused with its cause and
 // keeps nothing of itself; past the cap the oldest make room and are
