@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "Broker.h"
 #include "SqliteTool.h"
 #include "platform/mosquitto/MosquittoClient.h"
@@ -139,20 +141,31 @@ TEST(MqttClientTest, TriesEachAddressOfTheNameAndChecksTheNameWithTls) {
 // Messages come back oldest first, across a reopening, until removed, their
 // bytes whole; an append the disk refuses is refused with its cause and
 // keeps nothing of itself; past the cap the oldest make room and are
-// counted.
+// counted. The journal is its owner's alone, and no other program's while
+// open: locked, without a shared-memory file (which a failing disk under it
+// turns into a SIGBUS).
 TEST(SqliteJournalTest, KeepsMessagesInOrderUnderItsCap) {
     test::TempFolder folder;
     const std::string file = folder / "Tarvel-journal.db";
     std::string error;
-    SqliteJournal journal;
-    ASSERT_TRUE(journal.open(file, 0, error)) << error;
-    ASSERT_TRUE(
-        journal.append({{"t/1", "a", 1, false}, {"t/2", std::string("b\0c", 3), 2, true}}, error));
-    ASSERT_TRUE(journal.append({{"t/1", "d", 0, false}}, error));
+    {
+        SqliteJournal journal;
+        ASSERT_TRUE(journal.open(file, 0, error)) << error;
+        ASSERT_TRUE(journal.append(
+            {{"t/1", "a", 1, false}, {"t/2", std::string("b\0c", 3), 2, true}}, error));
+        ASSERT_TRUE(journal.append({{"t/1", "d", 0, false}}, error));
+        EXPECT_EQ(test::ModeOf(file), 0600u);
+        EXPECT_EQ(test::ModeOf(file + "-wal"), 0600u);
+        EXPECT_FALSE(std::filesystem::exists(file + "-shm"));
+        EXPECT_NE(Sqlite(file, "SELECT count(*) FROM messages;").find("database is locked"),
+                  std::string::npos);
+    }
     EXPECT_EQ(Sqlite(file,
                      "PRAGMA journal_mode; PRAGMA integrity_check;"
                      "SELECT id, topic, hex(payload), qos, retain FROM messages;"),
               "wal\nok\n1|t/1|61|1|0\n2|t/2|620063|2|1\n3|t/1|64|0|0\n");
+    SqliteJournal journal;
+    ASSERT_TRUE(journal.open(file, 0, error)) << error;
     EXPECT_EQ(journal.next(1, 10).size(), 2u);
     journal.remove({1, 3});
     ASSERT_TRUE(journal.open(file, 0, error)) << error;  // what is left, read after a reopening
@@ -177,6 +190,27 @@ TEST(SqliteJournalTest, KeepsMessagesInOrderUnderItsCap) {
     EXPECT_EQ(capped.next(0, 1)[0].id, capped.dropped() + 1) << "the oldest went first";
     EXPECT_FALSE(SqliteJournal().open("/nonexistent/j.db", 0, error));
     EXPECT_EQ(error, "/nonexistent/j.db: unable to open database file");
+}
+
+// A file that cannot be a journal is kept, its name followed by the time and
+// ".bad", and a new journal starts in its place.
+TEST(SqliteJournalTest, ADamagedJournalIsKeptAsideAndANewOneStarts) {
+    test::TempFolder folder;
+    const std::string file = folder / "Tarvel-journal.db", garbage(8192, 'x');
+    test::WriteFile(file, garbage);
+    SqliteJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(file, 0, error)) << error;
+    std::string aside;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        if (std::regex_match(entry.path().filename().string(),
+                             std::regex(R"(Tarvel-journal\.db\.[-0-9]{10}T[0-9]{6}\.bad)")))
+            aside = entry.path().string();
+    EXPECT_EQ(error, file + ": file is not a database: spostato in " + aside +
+                         ", iniziato un nuovo giornale");
+    EXPECT_EQ(test::ReadFile(aside), garbage);
+    ASSERT_TRUE(journal.append({{"t/1", "a", 1, false}}, error)) << error;
+    EXPECT_EQ(journal.next(0, 10).size(), 1u);
 }
 
 }  // namespace
