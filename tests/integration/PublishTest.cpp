@@ -189,7 +189,7 @@ TEST(SqliteJournalTest, KeepsMessagesInOrderUnderItsCap) {
     EXPECT_EQ(capped.size() + capped.dropped(), 100);
     EXPECT_EQ(capped.next(0, 1)[0].id, capped.dropped() + 1) << "the oldest went first";
     EXPECT_FALSE(SqliteJournal().open("/nonexistent/j.db", 0, error));
-    EXPECT_EQ(error, "/nonexistent/j.db: unable to open database file");
+    EXPECT_EQ(error, "/nonexistent/j.db: No such file or directory");
 }
 
 // A file that cannot be a journal is kept, its name followed by the time and

@@ -34,6 +34,16 @@ std::int64_t Cost(const MqttMessage& m) {
     return static_cast<std::int64_t>(m.topic.size() + m.payload.size()) + RowOverhead;
 }
 
+// SQLite's words, and for a failure of the system the system's own.
+std::string Why(sqlite3* db) {
+    std::string why = sqlite3_errmsg(db);
+    const int code = sqlite3_errcode(db) & 0xff;
+    if ((code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL) &&
+        sqlite3_system_errno(db) != 0)
+        why += std::string(" (") + std::strerror(sqlite3_system_errno(db)) + ")";
+    return why;
+}
+
 // A file that is there but cannot be a journal: damaged, not a database,
 // not writable.
 bool Unusable(int code) {
@@ -80,7 +90,7 @@ void SqliteJournal::close() {
 bool SqliteJournal::exec(const char* sql, std::string* error) {
     char* message = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-    if (error) *error = message ? message : sqlite3_errmsg(db_);
+    if (error) *error = Why(db_);
     sqlite3_free(message);
     return false;
 }
@@ -90,11 +100,18 @@ bool SqliteJournal::exec(const char* sql, std::string* error) {
 // index in the heap: no shared-memory file is mapped, so a disk that fails
 // under it gives an error, never a SIGBUS.
 bool SqliteJournal::openFile(const std::string& path, int& code, std::string& error) {
-    if (const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600); fd >= 0)
-        ::close(fd);
+    // Also tells a file that cannot be written (read-only, immutable) by
+    // the system's words.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        code = SQLITE_CANTOPEN;
+        error = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
     code = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (code != SQLITE_OK) {
-        error = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        error = db_ ? Why(db_) : "out of memory";
         close();
         return false;
     }
@@ -201,7 +218,7 @@ bool SqliteJournal::append(const std::vector<MqttMessage>& messages, std::string
         ok = sqlite3_step(grow.get()) == SQLITE_DONE && makeRoom();
     }
     if (ok && exec("COMMIT", &error)) return true;
-    if (error.empty()) error = sqlite3_errmsg(db_);
+    if (error.empty()) error = Why(db_);
     exec("ROLLBACK");
     return false;
 }
