@@ -333,6 +333,7 @@ void Programma::ConfiguraPubblicazione() {
     pubblicazione_.reset();
     mqtt_ = std::move(nuove);
     avvisoPubblicazione_.clear();
+    scartatiInMemoriaVisti_ = 0;
     if (mqtt_.host.empty()) return;
     pubblicazione_ = std::make_unique<Pubblicazione>(*p_.journal, *p_.mqtt, p_.clock);
     std::string errore;
@@ -345,6 +346,7 @@ void Programma::ConfiguraPubblicazione() {
     }
     if (mqtt_.discovery)
         pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_, DispositiviElenco()));
+    avvisaPubblicazione();  // a journal that could not be opened as it was
 }
 
 void Programma::PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori) {
@@ -360,11 +362,18 @@ void Programma::PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valor
 // goes on meanwhile.
 void Programma::avvisaPubblicazione() {
     const StatoPubblicazione s = pubblicazione_->stato();
-    // The journal at its cap: told when it begins to drop, with the count.
+    // The journal at its cap, or memory full while the journal cannot take
+    // the cycles: told when it begins to drop, with the count.
     const bool scarta = s.scartati > scartatiVisti_;
+    const bool scartaInMemoria = s.scartatiInMemoria > scartatiInMemoriaVisti_;
     scartatiVisti_ = s.scartati;
+    scartatiInMemoriaVisti_ = s.scartatiInMemoria;
     std::string guaio;
-    if (!s.erroreGiornale.empty())
+    if (scartaInMemoria)
+        guaio = "giornale: " + s.erroreGiornale + "; in memoria " +
+                std::to_string(Pubblicazione::MassimoInMemoria) +
+                " messaggi al più: i più vecchi vengono scartati";
+    else if (!s.erroreGiornale.empty())
         guaio = "giornale: " + s.erroreGiornale;
     else if (scarta)
         guaio = "giornale pieno (JournalMB " + std::to_string(mqtt_.journalMB) +
@@ -374,10 +383,13 @@ void Programma::avvisaPubblicazione() {
     if (guaio == avvisoPubblicazione_) return;
     avvisoPubblicazione_ = guaio;
     if (guaio.empty()) return;
-    p_.dialogs.messageBox(NomeProdotto, "Problema nella pubblicazione MQTT.", Icon::Exclamation,
-                          Buttons::Ok, Answer::Ok,
-                          mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + guaio +
-                              (scarta ? " (" + std::to_string(s.scartati) + " finora)" : ""));
+    p_.dialogs.messageBox(
+        NomeProdotto, "Problema nella pubblicazione MQTT.", Icon::Exclamation, Buttons::Ok,
+        Answer::Ok,
+        mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + guaio +
+            (scartaInMemoria ? " (" + std::to_string(s.scartatiInMemoria) + " finora)"
+             : scarta        ? " (" + std::to_string(s.scartati) + " finora)"
+                             : ""));
 }
 
 void Programma::FinePubblicazione(int attesaMs) {

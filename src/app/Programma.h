@@ -215,6 +215,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // The last trouble of the publishing told to the user.
     std::string avvisoPubblicazione_;
     std::int64_t scartatiVisti_ = 0;
+    std::int64_t scartatiInMemoriaVisti_ = 0;
 };
 
 }  // namespace tarvel

@@ -14,6 +14,7 @@
 #include "mainwindow/ProgrammaDesktop.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/PosixUserFolders.h"
+#include "platform/posix/SignalPipe.h"
 #include "platform/qt/QtProgramIdentity.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
@@ -71,6 +72,7 @@ bool senzaDisplay(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     using namespace tarvel;
+    IgnoreFileSizeSignal();
     // Read before the application object, which needs a display.
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -19,7 +19,11 @@ struct JournalEntry {
 class Journal {
   public:
     virtual ~Journal() = default;
-    // Opens or creates the journal; false, with the cause, when it cannot.
+    // Opens or creates the journal, readable by its owner alone; false, with
+    // the cause, when it cannot. A file that is there but cannot be a
+    // journal (damaged, not a journal, read-only) is moved aside, kept under
+    // its name followed by the time and ".bad", and a new journal is
+    // started: true then, and `error` tells what was done and why.
     virtual bool open(const std::string& path, std::int64_t maxBytes, std::string& error) = 0;
     // Appends the messages in one step; false, with the cause, when the
     // disk refuses them (nothing of them is kept then).

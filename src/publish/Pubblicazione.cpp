@@ -129,7 +129,12 @@ Pubblicazione::~Pubblicazione() {
 
 bool Pubblicazione::Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool filo) {
     imp_ = imp;
-    if (!journal_.open(imp.journal, imp.journalMB * 1024 * 1024, errore)) return false;
+    riapriGiornale();
+    {
+        // Told once: a journal moved aside, or why there is none.
+        std::lock_guard lock(mutex_);
+        erroreGiornale_ = causaGiornale_;
+    }
     MqttConnection c;
     c.host = imp.host;
     c.port = imp.port;
@@ -146,15 +151,50 @@ bool Pubblicazione::Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool
     return true;
 }
 
+// At the start, and again now and then while there is none.
+void Pubblicazione::riapriGiornale() {
+    if (giornaleAperto_ || clock_.now() < prossimaProva_) return;
+    causaGiornale_.clear();
+    giornaleAperto_ = journal_.open(imp_.journal, imp_.journalMB * 1024 * 1024, causaGiornale_);
+    if (!giornaleAperto_) prossimaProva_ = clock_.now() + RiprovaGiornale;
+}
+
 bool Pubblicazione::Accoda(const std::vector<MqttMessage>& messaggi, std::string& errore) {
     if (!attiva_ || messaggi.empty()) return true;
-    const bool fatto = journal_.append(messaggi, errore);
+    riapriGiornale();
+    bool fatto = false;
     {
         std::lock_guard lock(mutex_);
+        if (!giornaleAperto_) {
+            errore = causaGiornale_;
+        } else if (clock_.now() < prossimaProva_) {
+            errore = erroreGiornale_;
+        } else if (memoria_.empty()) {
+            fatto = journal_.append(messaggi, errore);
+        } else {
+            // What waits in memory goes back to the journal first.
+            std::vector<MqttMessage> tutti;
+            for (const auto& voce : memoria_) tutti.push_back(voce.second);
+            tutti.insert(tutti.end(), messaggi.begin(), messaggi.end());
+            fatto = journal_.append(tutti, errore);
+            if (fatto) memoria_.clear();
+        }
+        if (!fatto && giornaleAperto_ && clock_.now() >= prossimaProva_)
+            prossimaProva_ = clock_.now() + RiprovaGiornale;
+        if (!fatto) inMemoria(messaggi);
         erroreGiornale_ = fatto ? std::string() : errore;
     }
     sveglia();
     return fatto;
+}
+
+// By mutex_. Past the bound the oldest go, counted.
+void Pubblicazione::inMemoria(const std::vector<MqttMessage>& messaggi) {
+    for (const MqttMessage& m : messaggi) memoria_.emplace_back(++numeroInMemoria_, m);
+    while (memoria_.size() > MassimoInMemoria) {
+        memoria_.pop_front();
+        ++scartatiInMemoria_;
+    }
 }
 
 void Pubblicazione::PubblicaStato(const std::vector<MqttMessage>& messaggi) {
@@ -199,7 +239,12 @@ void Pubblicazione::Passo() {
     for (const int numero : client_.takeDelivered()) {
         const auto it = inViaggio_.find(numero);
         if (it == inViaggio_.end()) continue;
-        presi.push_back(it->second.first);
+        if (it->second.inMemoria) {
+            std::lock_guard lock(mutex_);
+            std::erase_if(memoria_, [&](const auto& voce) { return voce.first == it->second.id; });
+        } else {
+            presi.push_back(it->second.id);
+        }
         inViaggio_.erase(it);
     }
     if (!presi.empty()) journal_.remove(presi);
@@ -210,20 +255,44 @@ void Pubblicazione::Passo() {
     }
     const TimePoint adesso = clock_.now();
     // A message the broker never acknowledged, though connected all along:
-    // everything still in the journal is handed over again, in order.
+    // everything still waiting is handed over again, in order.
     for (const auto& [numero, voce] : inViaggio_) {
-        if (adesso - voce.second < AttesaConferma) continue;
+        if (adesso - voce.quando < AttesaConferma) continue;
         inViaggio_.clear();
-        ultimoConsegnato_ = 0;
+        ultimoConsegnato_ = ultimoInMemoria_ = 0;
         break;
     }
+    consegna(adesso);
+}
+
+// The journal's messages first, then memory's, which are newer; no more
+// than the window unacknowledged.
+void Pubblicazione::consegna(TimePoint adesso) {
     if (inViaggio_.size() >= Finestra) return;
-    for (const JournalEntry& e : journal_.next(ultimoConsegnato_, Finestra - inViaggio_.size())) {
+    const std::size_t posto = Finestra - inViaggio_.size();
+    const std::vector<JournalEntry> voci = journal_.next(ultimoConsegnato_, posto);
+    for (const JournalEntry& e : voci) {
         const std::optional<int> numero = client_.publish(e.message);
-        if (!numero) break;
-        inViaggio_[*numero] = {e.id, adesso};
+        if (!numero) return;
+        inViaggio_[*numero] = {false, e.id, adesso};
         ultimoConsegnato_ = e.id;
     }
+    if (voci.size() == posto) return;
+    std::lock_guard lock(mutex_);
+    for (const auto& [n, m] : memoria_) {
+        if (n <= ultimoInMemoria_) continue;
+        if (inViaggio_.size() >= Finestra) return;
+        const std::optional<int> numero = client_.publish(m);
+        if (!numero) return;
+        inViaggio_[*numero] = {true, n, adesso};
+        ultimoInMemoria_ = n;
+    }
+}
+
+bool Pubblicazione::tuttoConsegnato() {
+    if (!inViaggio_.empty() || !journal_.next(ultimoConsegnato_, 1).empty()) return false;
+    std::lock_guard lock(mutex_);
+    return memoria_.empty() || memoria_.back().first <= ultimoInMemoria_;
 }
 
 void Pubblicazione::Ferma(int attesaMs) {
@@ -234,20 +303,25 @@ void Pubblicazione::Ferma(int attesaMs) {
     }
     risveglio_.notify_all();
     if (filo_.joinable()) filo_.join();
-    const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(attesaMs);
-    for (;;) {
-        Passo();
-        const MqttStatus s = client_.status();
-        const bool irraggiungibile = s.state != MqttState::Connected && !s.error.empty();
-        if ((journal_.size() == 0 && s.state == MqttState::Connected) || irraggiungibile ||
-            std::chrono::steady_clock::now() >= limite)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto connesso = [this] { return client_.status().state == MqttState::Connected; };
+    // A first attempt under way gets a moment; a broker that cannot be
+    // reached holds nothing up.
+    const TimePoint inizio = clock_.now();
+    const Millis grazia = std::min(Millis(attesaMs), AttesaConnessione);
+    while (!connesso() && client_.status().error.empty() && clock_.now() - inizio < grazia)
+        clock_.sleep(Millis(10));
+    Millis resto{0};
+    if (connesso()) {
+        const TimePoint limite = clock_.now() + Millis(attesaMs);
+        for (;;) {
+            Passo();
+            if (tuttoConsegnato() || !connesso() || clock_.now() >= limite) break;
+            clock_.sleep(Millis(5));
+        }
+        resto = std::max(Millis(0), std::chrono::duration_cast<Millis>(limite - clock_.now()));
     }
-    const auto resto = std::chrono::duration_cast<std::chrono::milliseconds>(
-        limite - std::chrono::steady_clock::now());
     client_.stop(MqttMessage{imp_.topic + "/state", "offline", 1, true},
-                 static_cast<int>(std::max<long long>(0, resto.count())));
+                 static_cast<int>(resto.count()));
     attiva_ = false;
 }
 
@@ -257,6 +331,8 @@ StatoPubblicazione Pubblicazione::stato() {
     s.inAttesa = journal_.size();
     s.scartati = journal_.dropped();
     std::lock_guard lock(mutex_);
+    s.inAttesa += static_cast<std::int64_t>(memoria_.size());
+    s.scartatiInMemoria = scartatiInMemoria_;
     s.erroreGiornale = erroreGiornale_;
     return s;
 }

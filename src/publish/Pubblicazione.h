@@ -1,12 +1,15 @@
 #pragma once
 // Publishing to an MQTT broker, with nothing lost: after every cycle each
 // device's values become one message, which goes to the journal on disk
-// first and leaves it only when the broker has it. A thread of its own hands
-// the journal to the broker, in order, whenever there is a connection; a
-// cycle never waits for the network.
+// first and leaves it only when the broker has it. What the journal cannot
+// take (a full disk, a damaged file) waits in memory, up to a bound, and
+// goes back to the journal once it takes writes again. A thread of its own
+// hands the journal, then memory, to the broker, in order, whenever there
+// is a connection; a cycle never waits for the network.
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -48,9 +51,13 @@ std::vector<MqttMessage> MessaggiStato(const ImpostazioniMqtt& imp, const Salute
 // What the publishing is doing.
 struct StatoPubblicazione {
     MqttStatus connessione;
-    std::int64_t inAttesa = 0;   // messages in the journal
-    std::int64_t scartati = 0;   // dropped to keep the journal under its cap
-    std::string erroreGiornale;  // why the journal could not take a cycle
+    std::int64_t inAttesa = 0;  // messages in the journal and in memory
+    std::int64_t scartati = 0;  // dropped to keep the journal under its cap
+    // Dropped from memory, full while the journal could not take them.
+    std::int64_t scartatiInMemoria = 0;
+    // Why the journal could not take the last cycle, or what was done with
+    // a journal that could not be opened.
+    std::string erroreGiornale;
 };
 
 class Pubblicazione {
@@ -60,6 +67,14 @@ class Pubblicazione {
     // A handed message still unacknowledged after this long, while
     // connected, is handed again.
     static constexpr Millis AttesaConferma{60000};
+    // Messages the journal could not take wait in memory, this many at
+    // most; past it the oldest make room.
+    static constexpr std::size_t MassimoInMemoria = 10000;
+    // At a stop, a connection being made is waited for this long at most.
+    static constexpr Millis AttesaConnessione{500};
+    // A journal that could not be opened, or could not take a cycle, is
+    // tried again after this long; meanwhile the cycles go to memory.
+    static constexpr Millis RiprovaGiornale{10000};
 
     Pubblicazione(Journal& journal, MqttClient& client, Clock& clock);
     ~Pubblicazione();
@@ -67,41 +82,63 @@ class Pubblicazione {
     Pubblicazione& operator=(const Pubblicazione&) = delete;
 
     // Opens the journal and starts the connection; false, with the cause,
-    // when either cannot be done. `filo`: hand the journal over on a thread
-    // of its own (tests call Passo instead).
+    // when the connection cannot even be tried. A journal that cannot be
+    // opened is no reason: what it would hold waits in memory, and the
+    // cause is in stato(). `filo`: hand the messages over on a thread of
+    // its own (tests call Passo instead).
     bool Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool filo = true);
 
-    // A cycle's messages to the journal; false, with the cause, when the
-    // disk refused them.
+    // A cycle's messages to the journal, after what waits in memory; false,
+    // with the cause, when the journal could not take them: they wait in
+    // memory then.
     bool Accoda(const std::vector<MqttMessage>& messaggi, std::string& errore);
     // One round: forgets what the broker took, hands over what waits.
     void Passo();
     // What only tells the present state: not journaled, each replacing the
     // one before it, sent at the next round with a connection.
     void PubblicaStato(const std::vector<MqttMessage>& messaggi);
-    // A clean end: waits up to `attesaMs` for the journal to empty (and
-    // for the first connection, unless an attempt already failed), then
-    // publishes "offline" and closes the connection. What is left stays in
-    // the journal for the next start.
+    // A clean end. Only a broker connected at the stop, or within
+    // AttesaConnessione while a first attempt is under way, is given up to
+    // `attesaMs` to take what waits; then "offline" and the connection
+    // closes. What is left in the journal stays for the next start.
     void Ferma(int attesaMs);
 
     StatoPubblicazione stato();
 
   private:
+    // A message handed over and not yet acknowledged: its journal id or its
+    // number in memory, and when it was handed.
+    struct Consegna {
+        bool inMemoria = false;
+        std::int64_t id = 0;
+        TimePoint quando;
+    };
     void filo();
     void sveglia();
+    void riapriGiornale();
+    void inMemoria(const std::vector<MqttMessage>& messaggi);
+    void consegna(TimePoint adesso);
+    bool tuttoConsegnato();
 
     Journal& journal_;
     MqttClient& client_;
     Clock& clock_;
     ImpostazioniMqtt imp_;
     bool attiva_ = false;
-    // Handed over and not acknowledged: message number to journal id, and
-    // when it was handed.
-    std::map<int, std::pair<std::int64_t, TimePoint>> inViaggio_;
+    bool giornaleAperto_ = false;
+    TimePoint prossimaProva_{};
+    std::string causaGiornale_;  // why the journal could not be opened
+    // Handed over and not acknowledged, by the connection's message number.
+    std::map<int, Consegna> inViaggio_;
     std::int64_t ultimoConsegnato_ = 0;  // the last journal id handed over
+    std::int64_t ultimoInMemoria_ = 0;   // the last number in memory handed
+    // By mutex_: what the journal could not take, numbered in order, all
+    // newer than what the journal holds; what waits for a connection.
+    std::deque<std::pair<std::int64_t, MqttMessage>> memoria_;
+    std::int64_t numeroInMemoria_ = 0;
+    std::int64_t scartatiInMemoria_ = 0;
     std::string erroreGiornale_;
-    std::vector<MqttMessage> stati_;  // waiting for a connection, by mutex_
+    std::vector<MqttMessage> stati_;
 
     std::mutex mutex_;
     std::condition_variable risveglio_;

@@ -13,6 +13,7 @@
 
 #include "Broker.h"
 #include "Headless.h"
+#include "SqliteTool.h"
 
 namespace tarvel::test {
 namespace {
@@ -162,6 +163,142 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
     EXPECT_GE(second() - cycles.begin(), lastOfFirstRun);
     for (std::size_t i = 0; i < cycles.size(); ++i)  // 1, 2, 3, ... twice
         EXPECT_EQ(cycles[i], i == 0 || cycles.begin() + i == second() ? 1 : cycles[i - 1] + 1) << i;
+}
+
+// A journal that cannot grow (a file-size limit, as on a full disk) loses no
+// cycle and ends nothing: with the broker there each cycle reaches it at
+// once, and while it is away the cycles wait in memory and arrive when it is
+// back, in order. The cause is told.
+TEST(Publishing, AFullDiskLosesNoCycle) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    ASSERT_TRUE(broker.start({"", "", false, true}));  // persistent
+    Subscriber sub;
+    ASSERT_TRUE(sub.start(broker.port(), "plant/7/1", "watcher"));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\n"));
+    TempFolder folder;
+    WriteFile(folder / "Tarvel.INI",
+              Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(broker.port()), 100, 200));
+    Headless run;
+    {
+        FileSizeLimit full(64 * 1024);  // the journal's first few cycles
+        ASSERT_TRUE(run.start(folder));
+    }
+    const auto arrived = [&](std::size_t cycle) {
+        return Eventually([&] { return std::ranges::count(Cycles(sub.lines()), long(cycle)) > 0; },
+                          20s);
+    };
+    ASSERT_TRUE(Eventually([&] { return run.cycles().size() >= 20; }, 20s));
+    ASSERT_TRUE(arrived(run.cycles().size())) << testing::PrintToString(sub.lines());
+    broker.stop();
+    const std::size_t before = run.cycles().size();
+    ASSERT_TRUE(Eventually([&] { return run.cycles().size() >= before + 10; }, 20s));
+    ASSERT_TRUE(broker.restart());
+    ASSERT_TRUE(arrived(run.cycles().size())) << testing::PrintToString(sub.lines());
+    const std::vector<long> cycles = Cycles(sub.lines());
+    for (std::size_t i = 0; i < cycles.size(); ++i) EXPECT_EQ(cycles[i], long(i) + 1);
+    EXPECT_TRUE(run.process.running());
+    EXPECT_EQ(run.lines(Stream::Err, "127.0.0.1:" + std::to_string(broker.port()) + ": giornale: ")
+                  .size(),
+              1u)
+        << testing::PrintToString(run.lines(Stream::Err));
+}
+
+// Sets or clears the immutable flag, which even root cannot write through.
+bool Immutable(const std::string& path, bool on) {
+    return !Installed("chattr").empty() &&
+           RunQuietly(Installed("chattr"), {on ? "+i" : "-i", path});
+}
+
+// A journal that cannot be one turns nothing off: a damaged one is kept
+// aside, the time in its name, and a new one is made, readable by its owner
+// alone; one made immutable cannot even be moved, and the cycles wait in
+// memory instead. Either way the cause is told once and every cycle reaches
+// the broker. A journal made immutable while the logger runs ends nothing.
+TEST(Publishing, AJournalThatCannotBeUsedTurnsNothingOff) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    Subscriber sub;
+    ASSERT_TRUE(sub.start(broker.port(), "plant/7/1"));
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\n"));
+    TempFolder folder;
+    WriteFile(folder / "Tarvel.INI",
+              Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(broker.port()), 100, 200));
+    const std::string journal = folder / "Tarvel-journal.db", garbage(8192, 'x');
+    const std::string told = "127.0.0.1:" + std::to_string(broker.port()) + ": giornale: ";
+    WriteFile(journal, garbage);
+    Headless damaged;
+    EXPECT_EQ(damaged.run(folder, {"--cycles", "3"}), 0);
+    std::string aside;
+    for (const auto& entry : fs::directory_iterator(folder.path()))
+        if (std::regex_match(entry.path().filename().string(),
+                             std::regex(R"(Tarvel-journal\.db\.[-0-9]{10}T[0-9]{6}\.bad)")))
+            aside = entry.path().string();
+    EXPECT_EQ(damaged.lines(Stream::Err),
+              (std::vector<std::string>{"Tarvel: Problema nella pubblicazione MQTT.",
+                                        told + journal + ": file is not a database: spostato in " +
+                                            aside + ", iniziato un nuovo giornale"}));
+    EXPECT_TRUE(ReadFile(aside) == garbage) << "kept as it was";
+    EXPECT_EQ(ModeOf(journal), 0600u);
+    ASSERT_TRUE(sub.waitFor(3, 5s));
+    EXPECT_EQ(Cycles(sub.lines()), (std::vector<long>{1, 2, 3}));
+
+    struct Thaw {
+        std::string path;
+        ~Thaw() { Immutable(path, false); }
+    } thaw{journal};
+    if (!Immutable(journal, true)) GTEST_SKIP() << "chattr +i is not possible here";
+    Headless frozen;
+    EXPECT_EQ(frozen.run(folder, {"--cycles", "3"}), 0);
+    EXPECT_EQ(frozen.lines(Stream::Err, told),
+              std::vector<std::string>{told + journal +
+                                       ": Operation not permitted; impossibile spostarlo "
+                                       "(Operation not permitted)"});
+    ASSERT_TRUE(sub.waitFor(6, 5s));
+    EXPECT_EQ(Cycles(sub.lines()), (std::vector<long>{1, 2, 3, 1, 2, 3}));
+
+    ASSERT_TRUE(Immutable(journal, false));
+    Headless running;
+    ASSERT_TRUE(running.start(folder));
+    ASSERT_TRUE(Eventually([&] { return running.cycles().size() >= 3; }, 10s));
+    ASSERT_TRUE(Immutable(journal, true));
+    const std::size_t target = running.cycles().size() + 10;
+    ASSERT_TRUE(Eventually([&] { return running.cycles().size() >= target; }, 10s));
+    EXPECT_TRUE(
+        Eventually([&] { return std::ranges::count(Cycles(sub.lines()), long(target)); }, 10s))
+        << testing::PrintToString(sub.lines());
+    EXPECT_TRUE(running.process.running());
+}
+
+// A stop waits for no broker that does not answer: a host that takes the
+// connection and never answers (the loopback stand-in for one that drops
+// every packet) holds up neither the end of --cycles nor SIGTERM. The few
+// seconds given are a safety net, far above the moment the end takes; what
+// waits stays in the journal.
+TEST(Publishing, AStopWaitsForNoBrokerThatDoesNotAnswer) {
+    SilentPeer silent;
+    ASSERT_NE(silent.port(), 0);
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\n"));
+    TempFolder folder;
+    WriteFile(folder / "Tarvel.INI",
+              Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(silent.port()), 100, 200));
+    const auto cycle = [](long n) {
+        return [n](const std::string& l) { return l.starts_with("Ciclo " + std::to_string(n)); };
+    };
+    Headless counted;
+    ASSERT_TRUE(counted.start(folder, {"--cycles", "3"}));
+    ASSERT_TRUE(counted.process.waitForLine(Stream::Out, cycle(3), 20s));
+    EXPECT_EQ(counted.process.waitExit(3s), 0);
+    EXPECT_EQ(Sqlite(folder / "Tarvel-journal.db", "SELECT count(*) FROM messages;"), "3\n");
+    Headless stopped;
+    ASSERT_TRUE(stopped.start(folder));
+    ASSERT_TRUE(stopped.process.waitForLine(Stream::Out, cycle(2), 20s));
+    ASSERT_TRUE(stopped.process.signal(SIGTERM));
+    EXPECT_EQ(stopped.process.waitExit(3s), 0);
 }
 
 }  // namespace

@@ -53,6 +53,29 @@ inline bool Accepts(int port) {
     return ok;
 }
 
+// A TCP port on a loopback address whose connections are taken and never
+// answered: the loopback stand-in for a broker's host that drops every
+// packet. Nothing accepts them; the system completes them on its own.
+class SilentPeer {
+  public:
+    explicit SilentPeer(const char* address = "127.0.0.1", int port = 0) {
+        auto [s, a] = Loopback(port);
+        ::inet_pton(AF_INET, address, &a.sin_addr);
+        socklen_t length = sizeof a;
+        if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(s, 64) == 0 &&
+            ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+            port_ = ntohs(a.sin_port);
+        fd_ = s;
+    }
+    ~SilentPeer() { ::close(fd_); }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+    int port() const { return port_; }
+
+  private:
+    int fd_ = -1, port_ = 0;
+};
+
 // Runs a program to its end; true when it exits with 0.
 inline bool RunQuietly(const std::string& program, const std::vector<std::string>& arguments) {
     ChildProcess child;
@@ -78,25 +101,24 @@ class Broker {
         // cannot read the test's files.
         const passwd* self = ::getpwuid(::geteuid());
         std::string config = std::string("user ") + (self ? self->pw_name : "root") +
-                             "\nper_listener_settings true\nlistener " + std::to_string(port_) +
-                             " 127.0.0.1\n";
-        if (options.user.empty()) {
-            config += "allow_anonymous true\n";
-        } else {
+                             "\nper_listener_settings true\n";
+        std::string access = "allow_anonymous true\n";
+        if (!options.user.empty()) {
             const std::string passwords = folder_ / "passwords";
             if (!RunQuietly(Installed("mosquitto_passwd"),
                             {"-c", "-b", passwords, options.user, options.password}))
                 return false;
-            config += "allow_anonymous false\npassword_file " + passwords + "\n";
+            access = "allow_anonymous false\npassword_file " + passwords + "\n";
         }
         if (options.persistent)
             config += "persistence true\npersistence_location " + folder_.path().string() + "/\n";
+        config += Listeners(port_, access);
         if (options.tls) {
             if (!MakeCertificates()) return false;
             tlsPort_ = FreePort();
-            config += "listener " + std::to_string(tlsPort_) + " 127.0.0.1\n" +
-                      "allow_anonymous true\ncafile " + caFile() + "\ncertfile " +
-                      (folder_ / "server.crt") + "\nkeyfile " + (folder_ / "server.key") + "\n";
+            config += Listeners(tlsPort_, "allow_anonymous true\ncafile " + caFile() +
+                                              "\ncertfile " + serverFile("crt") +
+                                              "\nkeyfile " + serverFile("key") + "\n");
         }
         WriteFile(folder_ / "mosquitto.conf", config);
         return restart();
@@ -118,14 +140,35 @@ class Broker {
     int port() const { return port_; }
     int tlsPort() const { return tlsPort_; }
     std::string caFile() const { return folder_ / "ca.crt"; }
+    // The certificate and key of the TLS listener.
+    std::string serverFile(const char* suffix) const {
+        return folder_ / ("server." + std::string(suffix));
+    }
 
   private:
-    // A CA, and a server certificate it signs for localhost and 127.0.0.1.
+    // The port on both loopback addresses, as localhost may be either (::1
+    // first on a stock Debian), each with the settings.
+    static std::string Listeners(int port, const std::string& settings) {
+        std::string text = "listener " + std::to_string(port) + " 127.0.0.1\n" + settings;
+        if (LoopbackV6()) text += "listener " + std::to_string(port) + " ::1\n" + settings;
+        return text;
+    }
+    static bool LoopbackV6() {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        a.sin6_addr = in6addr_loopback;
+        const int s = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const bool ok = s >= 0 && ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        if (s >= 0) ::close(s);
+        return ok;
+    }
+    // A CA, and a server certificate it signs for localhost, its addresses
+    // and broker.test (a name only the tests' resolver knows).
     bool MakeCertificates() {
         const std::string openssl = Installed("openssl");
         const auto f = [&](const std::string& name) { return folder_ / name; };
         const std::string ext = f("server.ext");
-        WriteFile(ext, "subjectAltName=DNS:localhost,IP:127.0.0.1\n");
+        WriteFile(ext, "subjectAltName=DNS:localhost,DNS:broker.test,IP:127.0.0.1,IP:::1\n");
         return RunQuietly(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
                                     "-subj", "/CN=ca", "-keyout", f("ca.key"), "-out", f("ca.crt")}) &&
                RunQuietly(openssl,

@@ -29,7 +29,10 @@ struct ClientFinto : MqttClient {
         return {su ? MqttState::Connected : MqttState::Connecting, errore};
     }
     void onEvent(std::function<void()>) override {}
-    void stop(const std::optional<MqttMessage>& last, int) override { ultimo = last; }
+    void stop(const std::optional<MqttMessage>& last, int attesa) override {
+        ultimo = last;
+        attesaFinale = attesa;
+    }
     // Acknowledges every message handed over so far.
     void confermaTutti() {
         while (confermato < numero) confermati.push_back(++confermato);
@@ -41,13 +44,23 @@ struct ClientFinto : MqttClient {
     std::vector<int> confermati;
     std::vector<MqttMessage> consegnati;
     std::optional<MqttMessage> ultimo;
+    int attesaFinale = -1;  // what the stop gave the last message
     MqttConnection connessione;
+    // The payloads handed over, in order.
+    std::string payloads() const {
+        std::string out;
+        for (const auto& m : consegnati) out += (out.empty() ? "" : " ") + m.payload;
+        return out;
+    }
 };
 
 // The journal in memory; the test says when the disk is full, and how many
 // messages the cap has dropped.
 struct GiornaleFinto : Journal {
-    bool open(const std::string&, std::int64_t, std::string&) override { return true; }
+    bool open(const std::string&, std::int64_t, std::string& error) override {
+        error = guasto;
+        return guasto.empty();
+    }
     bool append(const std::vector<MqttMessage>& ms, std::string& error) override {
         if (pieno)
             error = "database or disk is full";
@@ -70,6 +83,7 @@ struct GiornaleFinto : Journal {
     std::map<std::int64_t, MqttMessage> voci;  // by id
     std::int64_t ultimo = 0, scartati = 0;
     bool pieno = false;
+    std::string guasto;  // why the journal cannot be opened
 };
 
 }  // namespace tarvel::fakes

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "Broker.h"
 #include "SqliteTool.h"
 #include "platform/mosquitto/MosquittoClient.h"
@@ -78,23 +80,92 @@ TEST(MqttClientTest, ReportsEachDeliveryAndNamesEachConnectionFailure) {
     EXPECT_EQ(error, "impossibile leggere il file /nonexistent/ca.crt (No such file or directory)");
 }
 
+// A name stands for addresses tried in turn, the resolver's answers given
+// here whatever /etc/hosts says: one that refuses (127.0.0.2, where the
+// broker does not listen) and one that takes the connection and never
+// answers (its time is up) before the broker's. With TLS, the broker's
+// certificate must carry the name, not the address connected to: it has
+// broker.test and 127.0.0.1, so other.test on 127.0.0.1 is refused. The
+// broker is told the name (SNI), not the address: openssl's server, told to
+// expect broker.test, ends any other handshake.
+TEST(MqttClientTest, TriesEachAddressOfTheNameAndChecksTheNameWithTls) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    ASSERT_TRUE(broker.start({"", "", true}));
+    test::SilentPeer silent("127.0.0.3", broker.port());
+    ASSERT_EQ(silent.port(), broker.port());
+    const auto resolver = [](const std::string&, std::string&) {
+        return std::vector<std::string>{"127.0.0.2", "127.0.0.3", "127.0.0.1"};
+    };
+    MosquittoClient client(resolver, 300ms);
+    const auto connected = [&] { return client.status().state == MqttState::Connected; };
+    MqttConnection c;
+    c.host = "broker.test";
+    c.port = broker.port();
+    std::string error;
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(Eventually(connected, 10s)) << client.status().error;
+    client.stop(std::nullopt, 0);
+
+    c.port = broker.tlsPort();
+    c.caFile = broker.caFile();
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(Eventually(connected, 10s)) << client.status().error;
+    client.stop(std::nullopt, 0);
+    c.host = "other.test";
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(Eventually(
+        [&] { return client.status().error.ends_with("certificate verify failed"); }, 10s))
+        << client.status().error;
+    EXPECT_FALSE(connected());
+    client.stop(std::nullopt, 0);
+
+    test::ChildProcess server;
+    const std::string crt = broker.serverFile("crt"), key = broker.serverFile("key");
+    c.host = "broker.test";
+    c.port = test::FreePort();
+    ASSERT_TRUE(server.start(
+        test::Installed("openssl"),
+        {"s_server", "-accept", "127.0.0.1:" + std::to_string(c.port), "-cert", crt, "-key", key,
+         "-cert2", crt, "-key2", key, "-servername", "broker.test", "-servername_fatal", "-rev"}));
+    const auto line = [&](test::ChildProcess::Stream stream, const char* text) {
+        return server.waitForLine(
+            stream, [&](const std::string& l) { return l == text; }, 10s);
+    };
+    ASSERT_TRUE(line(test::ChildProcess::Out, "ACCEPT"));
+    ASSERT_TRUE(client.start(c, error)) << error;
+    EXPECT_TRUE(line(test::ChildProcess::Err, "CONNECTION ESTABLISHED"));
+    client.stop(std::nullopt, 0);
+}
+
 // Messages come back oldest first, across a reopening, until removed, their
 // bytes whole; an append the disk refuses is refused with its cause and
 // keeps nothing of itself; past the cap the oldest make room and are
-// counted.
+// counted. The journal is its owner's alone, and no other program's while
+// open: locked, without a shared-memory file (which a failing disk under it
+// turns into a SIGBUS).
 TEST(SqliteJournalTest, KeepsMessagesInOrderUnderItsCap) {
     test::TempFolder folder;
     const std::string file = folder / "Tarvel-journal.db";
     std::string error;
-    SqliteJournal journal;
-    ASSERT_TRUE(journal.open(file, 0, error)) << error;
-    ASSERT_TRUE(
-        journal.append({{"t/1", "a", 1, false}, {"t/2", std::string("b\0c", 3), 2, true}}, error));
-    ASSERT_TRUE(journal.append({{"t/1", "d", 0, false}}, error));
+    {
+        SqliteJournal journal;
+        ASSERT_TRUE(journal.open(file, 0, error)) << error;
+        ASSERT_TRUE(journal.append(
+            {{"t/1", "a", 1, false}, {"t/2", std::string("b\0c", 3), 2, true}}, error));
+        ASSERT_TRUE(journal.append({{"t/1", "d", 0, false}}, error));
+        EXPECT_EQ(test::ModeOf(file), 0600u);
+        EXPECT_EQ(test::ModeOf(file + "-wal"), 0600u);
+        EXPECT_FALSE(std::filesystem::exists(file + "-shm"));
+        EXPECT_NE(Sqlite(file, "SELECT count(*) FROM messages;").find("database is locked"),
+                  std::string::npos);
+    }
     EXPECT_EQ(Sqlite(file,
                      "PRAGMA journal_mode; PRAGMA integrity_check;"
                      "SELECT id, topic, hex(payload), qos, retain FROM messages;"),
               "wal\nok\n1|t/1|61|1|0\n2|t/2|620063|2|1\n3|t/1|64|0|0\n");
+    SqliteJournal journal;
+    ASSERT_TRUE(journal.open(file, 0, error)) << error;
     EXPECT_EQ(journal.next(1, 10).size(), 2u);
     journal.remove({1, 3});
     ASSERT_TRUE(journal.open(file, 0, error)) << error;  // what is left, read after a reopening
@@ -118,7 +189,28 @@ TEST(SqliteJournalTest, KeepsMessagesInOrderUnderItsCap) {
     EXPECT_EQ(capped.size() + capped.dropped(), 100);
     EXPECT_EQ(capped.next(0, 1)[0].id, capped.dropped() + 1) << "the oldest went first";
     EXPECT_FALSE(SqliteJournal().open("/nonexistent/j.db", 0, error));
-    EXPECT_EQ(error, "/nonexistent/j.db: unable to open database file");
+    EXPECT_EQ(error, "/nonexistent/j.db: No such file or directory");
+}
+
+// A file that cannot be a journal is kept, its name followed by the time and
+// ".bad", and a new journal starts in its place.
+TEST(SqliteJournalTest, ADamagedJournalIsKeptAsideAndANewOneStarts) {
+    test::TempFolder folder;
+    const std::string file = folder / "Tarvel-journal.db", garbage(8192, 'x');
+    test::WriteFile(file, garbage);
+    SqliteJournal journal;
+    std::string error;
+    ASSERT_TRUE(journal.open(file, 0, error)) << error;
+    std::string aside;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        if (std::regex_match(entry.path().filename().string(),
+                             std::regex(R"(Tarvel-journal\.db\.[-0-9]{10}T[0-9]{6}\.bad)")))
+            aside = entry.path().string();
+    EXPECT_EQ(error, file + ": file is not a database: spostato in " + aside +
+                         ", iniziato un nuovo giornale");
+    EXPECT_EQ(test::ReadFile(aside), garbage);
+    ASSERT_TRUE(journal.append({{"t/1", "a", 1, false}}, error)) << error;
+    EXPECT_EQ(journal.next(0, 10).size(), 1u);
 }
 
 }  // namespace

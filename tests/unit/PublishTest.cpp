@@ -157,26 +157,98 @@ TEST(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
     p.Passo();
     EXPECT_EQ(giornale.size(), 0);
 
-    // A full disk: the cycle's messages are lost (the cause told: the
-    // program's test below); the next append clears the cause.
-    giornale.pieno = true;
-    EXPECT_FALSE(p.Accoda({{"t/1", "x", 1, false}}, errore));
-    giornale.pieno = false;
+    // A clean end: a broker away is not waited for (a connection being made
+    // would be, for a moment); what is left stays for the next start.
     ASSERT_TRUE(p.Accoda({{"t/1", "last", 1, false}}, errore));
-    EXPECT_EQ(p.stato().erroreGiornale, "");
-
     client.su = false;
-    p.Ferma(0);
+    const TimePoint fine = clock.now();
+    p.Ferma(5000);
+    EXPECT_LE(clock.now() - fine, Pubblicazione::AttesaConnessione);
+    EXPECT_EQ(client.attesaFinale, 0);
     EXPECT_EQ(giornale.size(), 1) << "kept for the next start";
     EXPECT_EQ(client.ultimo, (MqttMessage{"t/state", "offline", 1, true}));
+
+    // A broker connected at the end gets the whole time for what waits.
+    Pubblicazione q(giornale, client, clock);
+    ASSERT_TRUE(q.Avvia(imp, errore, false));
+    client.su = true;
+    const TimePoint fine2 = clock.now();
+    q.Ferma(5000);
+    EXPECT_EQ(clock.now() - fine2, Millis(5000)) << "\"last\" never acknowledged";
+}
+
+// What the journal cannot take waits in memory: a connected broker gets it
+// at once, one away when it is back, after what the journal holds; once the
+// journal takes writes again, memory goes back into it first. Past its bound
+// the oldest in memory make room, counted. Without any journal (it cannot
+// even be opened) memory alone carries the cycles, the cause told.
+TEST(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
+    fakes::FakeClock clock;
+    ClientFinto client;
+    GiornaleFinto giornale;
+    Pubblicazione p(giornale, client, clock);
+    ImpostazioniMqtt imp;
+    imp.host = "b";
+    imp.topic = "t";
+    std::string errore;
+    ASSERT_TRUE(p.Avvia(imp, errore, false));
+    const auto cicli = [&](Pubblicazione& pub, int da, int a) {
+        for (int i = da; i <= a; ++i) {
+            pub.Accoda({{"t/1", std::to_string(i), 1, false}}, errore);
+            pub.Passo();
+        }
+    };
+    cicli(p, 1, 2);
+    giornale.pieno = true;
+    cicli(p, 3, 4);
+    EXPECT_EQ(p.stato().inAttesa, 4);
+    EXPECT_EQ(p.stato().erroreGiornale, "database or disk is full");
+    client.su = true;
+    cicli(p, 5, 5);
+    EXPECT_EQ(client.payloads(), "1 2 3 4 5");
+    client.confermaTutti();
+    p.Passo();
+    EXPECT_EQ(p.stato().inAttesa, 0);
+
+    client.su = false;
+    cicli(p, 6, 7);
+    giornale.pieno = false;
+    cicli(p, 8, 8);
+    EXPECT_EQ(giornale.size(), 0) << "not tried again so soon";
+    clock.advance(Pubblicazione::RiprovaGiornale);
+    cicli(p, 9, 9);
+    EXPECT_EQ(giornale.size(), 4) << "6 to 9 in the journal";
+    EXPECT_EQ(p.stato().erroreGiornale, "");
+    client.su = true;
+    p.Passo();
+    EXPECT_EQ(client.payloads(), "1 2 3 4 5 6 7 8 9");
+    client.confermaTutti();
+    p.Passo();
+
+    client.su = false;
+    giornale.pieno = true;
+    cicli(p, 1, static_cast<int>(Pubblicazione::MassimoInMemoria) + 3);
+    EXPECT_EQ(p.stato().scartatiInMemoria, 3);
+    client.su = true;
+    p.Passo();
+    EXPECT_EQ(client.consegnati.at(9).payload, "4") << "the oldest went";
+
+    GiornaleFinto guasto;
+    guasto.guasto = "j.db: unable to open database file";
+    Pubblicazione senza(guasto, client, clock);
+    ASSERT_TRUE(senza.Avvia(imp, errore, false));
+    EXPECT_EQ(senza.stato().erroreGiornale, guasto.guasto);
+    client.consegnati.clear();
+    cicli(senza, 1, 2);
+    EXPECT_EQ(client.payloads(), "1 2");
 }
 
 // The program publishes each cycle (a read that is not made, whose output
 // shows -99999, is null) and tells each trouble of the publishing once,
 // while the cycles and the output go on: a broker that refuses the
 // credentials, a journal at its cap (with the count), a disk that refuses
-// the journal. The password of the settings is never shown (the details are
-// checked whole); that the connection gets the credentials, and the
+// the journal, and memory full meanwhile (with the count). The password of the settings is never
+// shown (the details are checked whole); that the connection gets the credentials, and the
 // "offline" of a clean end: Publishing.EachCycleGivesOneMessagePerDevice.
 TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     fakes::Impianto plant;
@@ -206,16 +278,18 @@ TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     giornale.scartati = 2;
     prog.TmrLettura_Timer();
     giornale.pieno = true;
-    prog.TmrLettura_Timer();
-    prog.TmrLettura_Timer();
+    // Two messages a cycle wait in memory, until it is full.
+    for (std::size_t i = 0; i <= Pubblicazione::MassimoInMemoria / 2; ++i) prog.TmrLettura_Timer();
     EXPECT_EQ(plant.fp.dialogs.details,
               (std::vector<std::string>{
                   "b:1883: broker: Connection Refused: not authorised.",
                   "b:1883: giornale pieno (JournalMB 100): i messaggi più vecchi vengono scartati "
                   "(1 finora)",
-                  "b:1883: giornale: database or disk is full"}));
+                  "b:1883: giornale: database or disk is full",
+                  "b:1883: giornale: database or disk is full; in memoria 10000 messaggi al più: i "
+                  "più vecchi vengono scartati (2 finora)"}));
     EXPECT_EQ(plant.testiMessaggi(),
-              std::vector<std::string>(3, "Problema nella pubblicazione MQTT."));
+              std::vector<std::string>(4, "Problema nella pubblicazione MQTT."));
     EXPECT_EQ(plant.fp.files.files.size(), 1u) << "the output goes on";
 }
 

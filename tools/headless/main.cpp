@@ -185,6 +185,7 @@ constexpr int AttesaFinePubblicazione = 5000;
 
 int main(int argc, char** argv) {
     using namespace tarvel;
+    IgnoreFileSizeSignal();
     Argomenti args;
     if (const std::string errore = leggiArgomenti(argc, argv, args); !errore.empty()) {
         std::fprintf(stderr, "tarvel-headless: %s\n\n%s", errore.c_str(), Usage);

@@ -1,16 +1,23 @@
 #include "platform/mosquitto/MosquittoClient.h"
 
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <netdb.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <utility>
 
 namespace tarvel {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // The library's global state, set up once for the whole program.
 void InitLibrary() {
@@ -23,9 +30,94 @@ std::string LibraryError(int code) {
                                   : std::string(mosquitto_strerror(code));
 }
 
+// The broker's host name as the settings give it, kept with the TLS context:
+// the connection is made to one of its addresses, but the name is what the
+// certificate must carry and what the broker is told (SNI).
+int TlsNameIndex() {
+    static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
+}
+
+// The library tells the broker the address it connects to; the name goes in
+// its place before the handshake's first message is made.
+void TellTheName(const SSL* ssl, int where, int) {
+    if ((where & SSL_CB_HANDSHAKE_START) == 0) return;
+    auto* s = const_cast<SSL*>(ssl);
+    const auto* name =
+        static_cast<const std::string*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(s), TlsNameIndex()));
+    if (name) SSL_set_tlsext_host_name(s, name->c_str());
+}
+
+bool IsAddress(const std::string& host) {
+    unsigned char bytes[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, host.c_str(), bytes) == 1 ||
+           ::inet_pton(AF_INET6, host.c_str(), bytes) == 1;
+}
+
+// Certificates signed by the CA of the file, for the host as named.
+SSL_CTX* TlsContext(const std::string& caFile, const std::string* host, std::string& error) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    if (!ctx) {
+        error = "TLS non disponibile";
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+    if (SSL_CTX_load_verify_locations(ctx, caFile.c_str(), nullptr) != 1) {
+        error = "il file " + caFile + " non contiene certificati validi";
+        SSL_CTX_free(ctx);
+        return nullptr;
+    }
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    if (IsAddress(*host)) {
+        X509_VERIFY_PARAM_set1_ip_asc(param, host->c_str());
+    } else {
+        X509_VERIFY_PARAM_set1_host(param, host->c_str(), 0);
+        SSL_CTX_set_ex_data(ctx, TlsNameIndex(), const_cast<std::string*>(host));
+        SSL_CTX_set_info_callback(ctx, TellTheName);
+    }
+    return ctx;
+}
+
+// getaddrinfo(3) has no time limit of its own: the lookup runs on a thread
+// that alone owns its result once nobody waits for it any more.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::vector<std::string> addresses;
+    std::string error;
+};
+
 }  // namespace
 
-MosquittoClient::MosquittoClient() { InitLibrary(); }
+std::vector<std::string> MosquittoClient::SystemResolver(const std::string& host,
+                                                         std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list); rc != 0) {
+        error = host + ": " + ::gai_strerror(rc);
+        return {};
+    }
+    std::vector<std::string> addresses;
+    for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
+        char text[NI_MAXHOST];
+        if (::getnameinfo(ai->ai_addr, ai->ai_addrlen, text, sizeof text, nullptr, 0,
+                          NI_NUMERICHOST) == 0 &&
+            std::find(addresses.begin(), addresses.end(), text) == addresses.end())
+            addresses.push_back(text);
+    }
+    ::freeaddrinfo(list);
+    return addresses;
+}
+
+MosquittoClient::MosquittoClient(Resolver resolver, std::chrono::milliseconds attemptTimeout)
+    : resolver_(std::move(resolver)), attemptTimeout_(attemptTimeout) {
+    InitLibrary();
+}
 
 MosquittoClient::~MosquittoClient() {
     if (handle_) stop(std::nullopt, 0);
@@ -47,24 +139,7 @@ bool MosquittoClient::start(const MqttConnection& c, std::string& error) {
         error = std::string("libmosquitto: ") + std::strerror(errno);
         return false;
     }
-    mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(handle_, &MosquittoClient::connected);
-    mosquitto_disconnect_callback_set(handle_, &MosquittoClient::disconnected);
-    mosquitto_publish_callback_set(handle_, &MosquittoClient::published);
-    mosquitto_log_callback_set(handle_, &MosquittoClient::logged);
-    mosquitto_reconnect_delay_set(handle_, 1, 1, false);
-    int rc = MOSQ_ERR_SUCCESS;
-    if (!c.user.empty())
-        rc = mosquitto_username_pw_set(handle_, c.user.c_str(),
-                                       c.password.empty() ? nullptr : c.password.c_str());
-    if (rc == MOSQ_ERR_SUCCESS && c.will)
-        rc = mosquitto_will_set(handle_, c.will->topic.c_str(),
-                                static_cast<int>(c.will->payload.size()), c.will->payload.data(),
-                                c.will->qos, c.will->retain);
-    if (rc == MOSQ_ERR_SUCCESS && !c.caFile.empty())
-        rc = mosquitto_tls_set(handle_, c.caFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        error = LibraryError(rc);
+    if (!configure(c, error)) {
         mosquitto_destroy(handle_);
         handle_ = nullptr;
         return false;
@@ -77,41 +152,126 @@ bool MosquittoClient::start(const MqttConnection& c, std::string& error) {
         seen_.clear();
         unacknowledged_.clear();
         resent_.clear();
+        stopping_ = false;
     }
-    rc = mosquitto_loop_start(handle_);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        error = LibraryError(rc);
-        mosquitto_destroy(handle_);
-        handle_ = nullptr;
-        std::lock_guard lock(mutex_);
-        status_ = {};
-        return false;
-    }
-    // A broker that is not there yet is no error. With the network thread
-    // running, a refused connection comes back as a disconnection, which
-    // the thread tries again; an attempt that fails at once (a host name
-    // that does not resolve yet) the library never tries again, so a thread
-    // of ours does, once a second.
-    stopping_ = false;
-    if (!connect(c)) connector_ = std::thread([this, c] { keepConnecting(c); });
+    // A broker that is not there yet is no error: the thread keeps trying.
+    network_ = std::thread([this, c] { run(c); });
     return true;
 }
 
-bool MosquittoClient::connect(const MqttConnection& c) {
-    const int rc = mosquitto_connect_async(handle_, c.host.c_str(), c.port, c.keepAliveSeconds);
-    if (rc == MOSQ_ERR_SUCCESS) return true;
-    std::lock_guard lock(mutex_);
-    status_.error = LibraryError(rc);
-    return false;
+// The options, the credentials, the last will and TLS. The library's own
+// thread is not used: ours calls its loop, so it never blocks on a connect.
+bool MosquittoClient::configure(const MqttConnection& c, std::string& error) {
+    mosquitto_threaded_set(handle_, true);
+    mosquitto_int_option(handle_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_connect_callback_set(handle_, &MosquittoClient::connected);
+    mosquitto_disconnect_callback_set(handle_, &MosquittoClient::disconnected);
+    mosquitto_publish_callback_set(handle_, &MosquittoClient::published);
+    mosquitto_log_callback_set(handle_, &MosquittoClient::logged);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!c.user.empty())
+        rc = mosquitto_username_pw_set(handle_, c.user.c_str(),
+                                       c.password.empty() ? nullptr : c.password.c_str());
+    if (rc == MOSQ_ERR_SUCCESS && c.will)
+        rc = mosquitto_will_set(handle_, c.will->topic.c_str(),
+                                static_cast<int>(c.will->payload.size()), c.will->payload.data(),
+                                c.will->qos, c.will->retain);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        error = LibraryError(rc);
+        return false;
+    }
+    if (c.caFile.empty()) return true;
+    tlsHost_ = c.host;
+    SSL_CTX* ctx = TlsContext(c.caFile, &tlsHost_, error);
+    if (!ctx) return false;
+    // The library takes a reference of its own.
+    mosquitto_int_option(handle_, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0);
+    rc = mosquitto_void_option(handle_, MOSQ_OPT_SSL_CTX, ctx);
+    SSL_CTX_free(ctx);
+    if (rc != MOSQ_ERR_SUCCESS) error = LibraryError(rc);
+    return rc == MOSQ_ERR_SUCCESS;
 }
 
-void MosquittoClient::keepConnecting(const MqttConnection& c) {
+bool MosquittoClient::stopping() const {
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
+void MosquittoClient::pause(std::chrono::milliseconds duration) {
     std::unique_lock lock(mutex_);
-    while (!changed_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
-        lock.unlock();
-        const bool connected = connect(c);
-        lock.lock();
-        if (connected) return;
+    changed_.wait_for(lock, duration, [this] { return stopping_; });
+}
+
+void MosquittoClient::setError(const std::string& error) {
+    {
+        std::lock_guard lock(mutex_);
+        status_.error = error;
+    }
+    notify();
+}
+
+// The network thread: every address of the name in turn, until one takes
+// the connection; after a loss, or when none did, again after a pause.
+void MosquittoClient::run(const MqttConnection& c) {
+    while (!stopping()) {
+        std::string error;
+        const std::vector<std::string> addresses = resolve(c.host, error);
+        if (addresses.empty() && !stopping()) setError(error);
+        for (const std::string& address : addresses)
+            if (stopping() || attempt(address, c)) break;
+        pause(RetryDelay);
+    }
+    closeConnection();
+}
+
+// The lookup is left to finish by itself when a stop comes first.
+std::vector<std::string> MosquittoClient::resolve(const std::string& host, std::string& error) {
+    auto lookup = std::make_shared<Lookup>();
+    std::thread([lookup, resolver = resolver_, host] {
+        std::string why;
+        std::vector<std::string> found = resolver(host, why);
+        std::lock_guard lock(lookup->mutex);
+        lookup->addresses = std::move(found);
+        lookup->error = std::move(why);
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock lock(lookup->mutex);
+    while (!lookup->done.wait_for(lock, std::chrono::milliseconds(50),
+                                  [&] { return lookup->finished; }))
+        if (stopping()) return {};
+    error = lookup->error;
+    return lookup->addresses;
+}
+
+// One address, until it fails, its time is up before the broker accepted,
+// or the connection it made is lost: true when it was connected.
+bool MosquittoClient::attempt(const std::string& address, const MqttConnection& c) {
+    int rc = mosquitto_connect_async(handle_, address.c_str(), c.port, c.keepAliveSeconds);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        setError(LibraryError(rc));
+        return false;
+    }
+    const auto deadline = Clock::now() + attemptTimeout_;
+    bool wasConnected = false;
+    while (!stopping()) {
+        rc = mosquitto_loop(handle_, 100, 1);
+        wasConnected = wasConnected || status().state == MqttState::Connected;
+        if (rc != MOSQ_ERR_SUCCESS) break;
+        if (!wasConnected && Clock::now() >= deadline) {
+            setError("nessuna risposta entro " + std::to_string(attemptTimeout_.count()) + " ms");
+            break;
+        }
+    }
+    return wasConnected;
+}
+
+// A clean end: the broker is told, so that it does not publish the will.
+void MosquittoClient::closeConnection() {
+    if (status().state != MqttState::Connected) return;
+    mosquitto_disconnect(handle_);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(500);
+    while (mosquitto_loop(handle_, 50, 1) == MOSQ_ERR_SUCCESS && Clock::now() < deadline) {
     }
 }
 
@@ -121,8 +281,7 @@ void MosquittoClient::keepConnecting(const MqttConnection& c) {
 std::optional<int> MosquittoClient::publish(const MqttMessage& m) {
     {
         std::lock_guard lock(mutex_);
-        if (!resent_.empty() && std::chrono::steady_clock::now() - reconnected_ < ResendWait)
-            return std::nullopt;
+        if (!resent_.empty() && Clock::now() - reconnected_ < ResendWait) return std::nullopt;
     }
     return hand(m);
 }
@@ -156,9 +315,11 @@ void MosquittoClient::onEvent(std::function<void()> wake) {
     wake_ = std::move(wake);
 }
 
+// `last` is waited for only while connected; the network thread then ends
+// within its next short step, whatever the broker does.
 void MosquittoClient::stop(const std::optional<MqttMessage>& last, int waitMs) {
     if (!handle_) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     if (last) {
         if (const auto id = hand(*last)) {
             std::unique_lock lock(mutex_);
@@ -173,9 +334,7 @@ void MosquittoClient::stop(const std::optional<MqttMessage>& last, int waitMs) {
         stopping_ = true;
     }
     changed_.notify_all();
-    if (connector_.joinable()) connector_.join();
-    mosquitto_disconnect(handle_);
-    mosquitto_loop_stop(handle_, false);
+    if (network_.joinable()) network_.join();
     mosquitto_destroy(handle_);
     handle_ = nullptr;
     std::lock_guard lock(mutex_);
@@ -199,7 +358,7 @@ void MosquittoClient::connected(mosquitto* handle, void* self, int code) {
         if (code == 0) {
             client.status_ = {MqttState::Connected, {}};
             client.resent_ = client.unacknowledged_;
-            client.reconnected_ = std::chrono::steady_clock::now();
+            client.reconnected_ = Clock::now();
         } else {
             client.status_ = {MqttState::Connecting, mosquitto_connack_string(code)};
         }

@@ -35,6 +35,8 @@ bool SignalPipe::Install(std::initializer_list<int> numbers) {
     return true;
 }
 
+void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }
+
 void SignalPipe::Remove() {
     for (int number : gSignals) std::signal(number, SIG_DFL);
     gSignals.clear();

@@ -22,4 +22,9 @@ class SignalPipe {
     static std::optional<int> Next();
 };
 
+// A write past the process's file-size limit (RLIMIT_FSIZE) then fails with
+// EFBIG, as on a full disk, instead of ending the program with SIGXFSZ. Each
+// program calls it first thing.
+void IgnoreFileSizeSignal();
+
 }  // namespace tarvel

@@ -1,6 +1,13 @@
 #include "platform/sqlite/SqliteJournal.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 
 namespace tarvel {
 namespace {
@@ -27,6 +34,50 @@ std::int64_t Cost(const MqttMessage& m) {
     return static_cast<std::int64_t>(m.topic.size() + m.payload.size()) + RowOverhead;
 }
 
+// SQLite's words, and for a failure of the system the system's own.
+std::string Why(sqlite3* db) {
+    std::string why = sqlite3_errmsg(db);
+    const int code = sqlite3_errcode(db) & 0xff;
+    if ((code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL) &&
+        sqlite3_system_errno(db) != 0)
+        why += std::string(" (") + std::strerror(sqlite3_system_errno(db)) + ")";
+    return why;
+}
+
+// A file that is there but cannot be a journal: damaged, not a database,
+// not writable.
+bool Unusable(int code) {
+    for (const int c :
+         {SQLITE_CORRUPT, SQLITE_NOTADB, SQLITE_READONLY, SQLITE_CANTOPEN, SQLITE_PERM})
+        if ((code & 0xff) == c) return true;
+    return false;
+}
+
+// The journal and its side files, renamed with the time and ".bad": kept
+// for whoever wants to look, out of the new journal's way. A side file that
+// cannot be moved is removed, so that the new journal never reads it.
+bool MoveAside(const std::string& path, std::string& aside, std::string& error) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char when[32];
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H%M%S", &local);
+    aside = path + "." + when + ".bad";
+    struct stat st {};
+    for (int n = 2; ::lstat(aside.c_str(), &st) == 0; ++n)
+        aside = path + "." + when + "-" + std::to_string(n) + ".bad";
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+        error = std::string("impossibile spostarlo (") + std::strerror(errno) + ")";
+        return false;
+    }
+    for (const char* side : {"-wal", "-shm", "-journal"}) {
+        const std::string from = path + side;
+        if (::lstat(from.c_str(), &st) == 0 && ::rename(from.c_str(), (aside + side).c_str()) != 0)
+            ::unlink(from.c_str());
+    }
+    return true;
+}
+
 }  // namespace
 
 SqliteJournal::~SqliteJournal() { close(); }
@@ -39,18 +90,28 @@ void SqliteJournal::close() {
 bool SqliteJournal::exec(const char* sql, std::string* error) {
     char* message = nullptr;
     if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
-    if (error) *error = message ? message : sqlite3_errmsg(db_);
+    if (error) *error = Why(db_);
     sqlite3_free(message);
     return false;
 }
 
-bool SqliteJournal::open(const std::string& path, std::int64_t maxBytes, std::string& error) {
-    std::lock_guard lock(mutex_);
-    close();
-    maxBytes_ = maxBytes;
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK) {
-        error = path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
+// Created for its owner alone (the messages may be private); SQLite gives
+// its side files the same mode. In exclusive locking mode WAL keeps its
+// index in the heap: no shared-memory file is mapped, so a disk that fails
+// under it gives an error, never a SIGBUS.
+bool SqliteJournal::openFile(const std::string& path, int& code, std::string& error) {
+    // Also tells a file that cannot be written (read-only, immutable) by
+    // the system's words.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        code = SQLITE_CANTOPEN;
+        error = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    code = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (code != SQLITE_OK) {
+        error = db_ ? Why(db_) : "out of memory";
         close();
         return false;
     }
@@ -58,6 +119,8 @@ bool SqliteJournal::open(const std::string& path, std::int64_t maxBytes, std::st
     // WAL with NORMAL syncing: a crash or a power cut never damages the
     // file; a power cut may take the last few cycles with it.
     const char* schema =
+        "PRAGMA locking_mode=EXCLUSIVE;"
+        "PRAGMA mmap_size=0;"
         "PRAGMA journal_mode=WAL;"
         "PRAGMA synchronous=NORMAL;"
         "CREATE TABLE IF NOT EXISTS messages(id INTEGER PRIMARY KEY AUTOINCREMENT,"
@@ -66,10 +129,36 @@ bool SqliteJournal::open(const std::string& path, std::int64_t maxBytes, std::st
         "CREATE TABLE IF NOT EXISTS counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
         "INSERT OR IGNORE INTO counters VALUES('bytes', 0), ('dropped', 0);";
     if (!exec(schema, &error)) {
-        error = path + ": " + error;
+        code = sqlite3_errcode(db_);
         close();
         return false;
     }
+    return true;
+}
+
+bool SqliteJournal::open(const std::string& path, std::int64_t maxBytes, std::string& error) {
+    std::lock_guard lock(mutex_);
+    close();
+    maxBytes_ = maxBytes;
+    int code = SQLITE_OK;
+    std::string cause;
+    if (openFile(path, code, cause)) return true;
+    error = path + ": " + cause;
+    // Another program's lock, or a folder where nothing can be made: the
+    // file, if any, is left as it is.
+    struct stat st {};
+    if (!Unusable(code) || ::lstat(path.c_str(), &st) != 0) return false;
+    std::string aside;
+    if (!MoveAside(path, aside, cause)) {
+        error += "; " + cause;
+        return false;
+    }
+    error += ": spostato in " + aside;
+    if (!openFile(path, code, cause)) {
+        error += "; un nuovo giornale non si apre: " + cause;
+        return false;
+    }
+    error += ", iniziato un nuovo giornale";
     return true;
 }
 
@@ -129,7 +218,7 @@ bool SqliteJournal::append(const std::vector<MqttMessage>& messages, std::string
         ok = sqlite3_step(grow.get()) == SQLITE_DONE && makeRoom();
     }
     if (ok && exec("COMMIT", &error)) return true;
-    if (error.empty()) error = sqlite3_errmsg(db_);
+    if (error.empty()) error = Why(db_);
     exec("ROLLBACK");
     return false;
 }

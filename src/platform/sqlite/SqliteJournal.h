@@ -1,7 +1,7 @@
 #pragma once
-// The journal in an SQLite file in WAL mode: one row per message, its size
-// and the count of dropped messages in a table beside it. Safe to use from
-// several threads.
+// The journal in an SQLite file in WAL mode, locked for this program alone:
+// one row per message, its size and the count of dropped messages in a
+// table beside it. Safe to use from several threads.
 
 #include <mutex>
 
@@ -26,6 +26,7 @@ class SqliteJournal : public Journal {
     std::int64_t dropped() override;
 
   private:
+    bool openFile(const std::string& path, int& code, std::string& error);
     bool exec(const char* sql, std::string* error = nullptr);
     std::int64_t counter(const char* name);
     bool makeRoom();
