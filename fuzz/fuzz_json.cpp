@@ -287,6 +287,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     imp.clientId = lines[1];
     std::vector<tarvel::ValoreCiclo> valori;
     std::vector<tarvel::Riga> righe;
+    std::vector<int> dispositivi;  // the device of each line
     int dispositivo = 1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
         if (lines[i].empty()) continue;
@@ -299,6 +300,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             tarvel::Riga prossimo;
             prossimo.tipo = tarvel::TipoRiga::Prossimo;
             righe.push_back(prossimo);
+            dispositivi.push_back(dispositivo);
         }
         v.dispositivo = dispositivo;
         v.tipo = static_cast<tarvel::ValoreCiclo::Tipo>((kind & 3) % 3);
@@ -309,10 +311,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         riga.tipo = tarvel::TipoRiga::Lettura;
         riga.campiEseguiti.Descrizione = v.nome;
         righe.push_back(riga);
+        dispositivi.push_back(dispositivo);
     }
     CheckCycle(imp, valori);
     // A config per value: JSON, naming the value as it was given.
-    for (const tarvel::MqttMessage& m : tarvel::MessaggiScoperta(imp, righe)) {
+    for (const tarvel::MqttMessage& m : tarvel::MessaggiScoperta(imp, righe, dispositivi)) {
         const std::optional<Value> doc = Reader(m.payload).document();
         require(doc && doc->kind == Value::Object);
         const Value* name = Member(*doc, "name");
