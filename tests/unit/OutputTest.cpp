@@ -196,12 +196,9 @@ TEST(History, RetentionKeepsEveryRowNewerThanDays) {
         Storia s("storico.db", start, days);
         const std::string t = "strftime('%Y-%m-%dT%H:%M:%fZ', '" + std::string(start_) + "', ";
         const int d = std::stoi(days);
-        ASSERT_EQ(Sqlite(s.db(),
-                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT "
-                         "NULL, device INTEGER NOT NULL, name TEXT NOT NULL, value, line "
-                         "INTEGER NOT NULL); INSERT INTO history VALUES (" +
-                             t + "'-" + std::to_string(d + 1) + " days'), 0, 1, 'old', 1, 0), (" +
-                             t + "'-" + std::to_string(d - 1) + " days'), 0, 1, 'new', 1, 0);"),
+        ASSERT_EQ(Sqlite(s.db(), HistoryTable + "INSERT INTO history VALUES (" + t + "'-" +
+                                     std::to_string(d + 1) + " days'), 0, 1, 'old', 1, 0), (" + t +
+                                     "'-" + std::to_string(d - 1) + " days'), 0, 1, 'new', 1, 0);"),
                   "");
         s.avvia();
         s.finoAlCiclo(1);
