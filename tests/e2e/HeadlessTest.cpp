@@ -190,21 +190,17 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     Headless headless;
     EXPECT_EQ(headless.run(folder, {"--check"}), 1);
     // The file, the header, a record a line, the warnings, the summary.
+    // clang-format off
     EXPECT_EQ(headless.process.lines(Stream::Out),
               (std::vector<std::string>{
                   "# " + (folder / "Tarvel.INI"),
                   "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
                   "DECIMALS DESCRIPTION | warning TEXT",
-                  "caption\tTarvel [Impianto]",
-                  "interval\t2000",
-                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings",
-                  "line\t1\tread\t1\t4\t12\t1\tVac",
-                  "line\t2\twait\t#\t250\t*\t*\tWait",
-                  "line\t3\tnext\t%\t*\t*\t*\tNext device",
-                  "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto",
-                  "line\t5\tread\t1\t5\t0\t0\tBobina",
-                  "line\t6\tread\t1\t3\t&100+\t0\tEnergia",
-                  "line\t7\tread\t1\t4\t13\t1\tEnergia",
+                  "caption\tTarvel [Impianto]", "interval\t2000",
+                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings", "line\t1\tread\t1\t4\t12\t1\tVac",
+                  "line\t2\twait\t#\t250\t*\t*\tWait", "line\t3\tnext\t%\t*\t*\t*\tNext device",
+                  "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto", "line\t5\tread\t1\t5\t0\t0\tBobina",
+                  "line\t6\tread\t1\t3\t&100+\t0\tEnergia", "line\t7\tread\t1\t4\t13\t1\tEnergia",
                   "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
                   "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
                   "warning\triga 5: codice funzione 5 non supportato (1-4)",
@@ -215,6 +211,7 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
                   "dispositivo",
                   "8 righe, 6 avvisi",
               }));
+    // clang-format on
 }
 
 // --check warns of a file that holds what others must not read and that

@@ -106,16 +106,14 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
     // details of each message shown.
     using C = std::tuple<const char*, const char*, const char*, bool, const char*,
                          std::vector<std::string>>;
+    // clang-format off
     for (const auto& [section, key, value, libera, fine, dettagli] :
-         {C{"Parameters",
-            "Firt",
-            "0",
-            true,
-            "termina 1",
-            {"/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun "
-             "intervallo di richieste (numero di riga da 1 a 32767)"}},
+         {C{"Parameters", "Firt", "0", true, "termina 1", {"/opt/tarvel/Tarvel.INI: [Parameters] "
+            "Firt: valore non valido \"0\", nessun intervallo di richieste (numero di riga da 1 "
+            "a 32767)"}},
           C{"Serial_0", "COM", "*", true, "termina 1", {"[Serial_0] COM: chiave mancante o vuota"}},
           C{"General", "Title", "", false, "termina 0", {}}}) {
+        // clang-format on
         Vita v;
         v.fp.ini.set("Start", "Auto", "1");
         v.fp.ini.set(section, key, value);
