@@ -89,11 +89,8 @@ TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
     ASSERT_TRUE(headless.start(folder, {"--monitor"}));
     ASSERT_TRUE(Eventually([&] { return headless.lines(Stream::Out, "TX ").size() == 1; }, 10s));
     std::this_thread::sleep_for(300ms);  // well inside the wait
-    const auto signalled = std::chrono::steady_clock::now();
     ASSERT_TRUE(headless.process.signal(SIGINT));
-
-    EXPECT_EQ(headless.process.waitExit(10s), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 2s);
+    EXPECT_EQ(headless.process.waitExit(10s), 0);  // well inside the wait of 30 s
     EXPECT_EQ(ReadFile(folder / "NoName.xml"), oneValue);
     EXPECT_EQ(headless.cycles(),
               std::vector<std::string>{"Ciclo 1: righe eseguite 2, letture fallite 0, senza "

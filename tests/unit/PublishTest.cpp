@@ -23,7 +23,11 @@ using fakes::GiornaleFinto;
 // The publishing on the fakes, started on the broker "b" under the topic "t".
 class Publish : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_TRUE(p.Avvia(imp, errore, false)); }
+    void SetUp() override {
+        imp.host = "b";
+        imp.topic = "t";
+        ASSERT_TRUE(p.Avvia(imp, errore, false));
+    }
     // One message a cycle, its payload the number.
     void cicli(Pubblicazione& pub, int da, int a) {
         for (int i = da; i <= a; ++i) {
@@ -36,12 +40,7 @@ class Publish : public ::testing::Test {
     ClientFinto client;
     GiornaleFinto giornale;
     Pubblicazione p{giornale, client, clock};
-    ImpostazioniMqtt imp{[] {
-        ImpostazioniMqtt i;
-        i.host = "b";
-        i.topic = "t";
-        return i;
-    }()};
+    ImpostazioniMqtt imp;
     std::string errore;
 };
 
