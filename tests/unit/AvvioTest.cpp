@@ -11,7 +11,6 @@
 #include <map>
 
 #include "FakeMqtt.h"
-#include "FakeWallClock.h"
 #include "Impianto.h"
 #include "TempFolder.h"
 #include "app/Avvio.h"

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "Banco.h"
-#include "FakeWallClock.h"
 #include "SqliteTool.h"
 #include "TempFolder.h"
 #include "export/EsportaXML.h"

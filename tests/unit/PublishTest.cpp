@@ -8,7 +8,6 @@
 
 #include "FakeClock.h"
 #include "FakeMqtt.h"
-#include "FakeWallClock.h"
 #include "Impianto.h"
 #include "app/Programma.h"
 #include "publish/Json.h"
