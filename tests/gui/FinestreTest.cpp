@@ -84,10 +84,7 @@ class Postazione : public ::testing::Test {
     Piattaforma piattaforma() {
         if (!storico_) return impianto.fp.piattaforma();
         impianto.fp.identity.folder = folder.path().string();
-        Piattaforma piattaforma = impianto.fp.piattaforma();
-        piattaforma.history = &store;
-        piattaforma.wallClock = &wall;
-        return piattaforma;
+        return impianto.fp.piattaforma(nullptr, nullptr, &store, &wall);
     }
     bool storico_;
 

@@ -54,14 +54,7 @@ struct Vita : fakes::Impianto {
     fakes::GiornaleFinto giornale;
     SqliteHistoryStore storico;
     fakes::FakeWallClock wall{fp.clock, WallTime{}};
-    Programma prog{[this] {
-        Piattaforma p = fp.piattaforma();
-        p.mqtt = &mqtt;
-        p.journal = &giornale;
-        p.history = &storico;
-        p.wallClock = &wall;
-        return p;
-    }()};
+    Programma prog{fp.piattaforma(&mqtt, &giornale, &storico, &wall)};
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
     AvvioAutomatico autoAvvio{fp.shell, fp.dialogs, fp.identity};

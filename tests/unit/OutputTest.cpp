@@ -126,10 +126,7 @@ struct Storia : fakes::Impianto {
         ini({{"History/File", file.c_str()}, {"History/Days", days}});
         profilo(0);
         device.values[{4, 12}] = 2301;
-        Piattaforma p = fp.piattaforma();
-        p.history = &store;
-        p.wallClock = &wall;
-        prog = std::make_unique<Programma>(p);
+        prog = std::make_unique<Programma>(fp.piattaforma(nullptr, nullptr, &store, &wall));
         view.stato = &prog->stato();
         prog->setView(&view);
     }

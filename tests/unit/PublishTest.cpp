@@ -253,12 +253,8 @@ TEST_F(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     plant.richieste({"1,4,12,1;Vac", "1,3,70000,0;Alto", "NEXT", "0,0,Roof,0;K"});
     plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}, {"MQTT/Password", "s3cret"}});
     plant.device.values[{4, 12}] = 2301;
-    Piattaforma p = plant.fp.piattaforma();
-    p.mqtt = &client;
-    p.journal = &giornale;
-    p.wallClock = &wall;
     client.errore = "Connection Refused: not authorised.";
-    Programma prog(p);
+    Programma prog(plant.fp.piattaforma(&client, &giornale, nullptr, &wall));
     ASSERT_TRUE(prog.CaricaImpostazioni());
     ASSERT_TRUE(prog.ImpostaPortaSeriale(0));
     prog.MenuAvvio_Click();
