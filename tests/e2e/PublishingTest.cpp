@@ -25,6 +25,32 @@ std::string Mqtt(int port, const std::string& more = "") {
     return "[MQTT]\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\nTopic=plant/7\n" + more;
 }
 
+// A broker of its own for each test, and a program folder.
+class Publishing : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    }
+    // The simulator, and settings that read one constant every 100 ms and
+    // publish it to the port.
+    bool oneValue(int port) {
+        WriteFile(folder / "Tarvel.INI", Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(port), 100, 200));
+        return sim.start("node 1\n");
+    }
+    // The broker (persistent when asked, with a subscriber to device 1 whose
+    // session outlives a restart), and oneValue() on it.
+    bool oneValueOnTheBroker(bool persistent) {
+        return broker.start({"", "", false, persistent}) &&
+               sub.start(broker.port(), "plant/7/1", persistent ? "watcher" : "") &&
+               oneValue(broker.port());
+    }
+
+    Broker broker;
+    Subscriber sub;
+    SimProcess sim;
+    TempFolder folder;
+};
+
 // A scaled value, a 32-bit value, a failed read, a constant, a second
 // device, and a profile switch to a profile that writes its own output file,
 // which starts a third device as it starts another file: one message per
@@ -36,16 +62,11 @@ std::string Mqtt(int port, const std::string& more = "") {
 // are told once with the broker's words while the cycles go on:
 // Publish.TheProgramTellsEachTroubleOnceAndGoesOn and
 // MqttClientTest.ReportsEachDeliveryAndNamesEachConnectionFailure.
-TEST(Publishing, EachCycleGivesOneMessagePerDevice) {
-    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
-    Broker broker;
+TEST_F(Publishing, EachCycleGivesOneMessagePerDevice) {
     ASSERT_TRUE(broker.start({"tarvel", "s3cret"}));
-    Subscriber sub;
     const std::vector<std::string> user{"-u", "tarvel", "-P", "s3cret"};
     ASSERT_TRUE(sub.start(broker.port(), "plant/7/#", {}, user));
-    SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nholding 100 0x0001\nholding 101 0x0000\n"));
-    TempFolder folder;
     const std::vector<std::string> list{
         "1,4,12,1;Vac", "1,3,100+&,0;Energia", "3,3,0,0;Muto", "0,0,Roof A,0;Impianto",
         "NEXT",         "1,4,12,3;Vac",        "SERIAL_0",     "1,4,12,0;Vac"};
@@ -123,17 +144,8 @@ std::vector<long> Cycles(const std::vector<std::string>& lines) {
 // broker: what the first run journaled comes first, then the second run's
 // from 1 on (a cycle journaled before its line was printed perhaps among the
 // first run's): the wait is for five of the second run's own.
-TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
-    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
-    Broker broker;
-    ASSERT_TRUE(broker.start({"", "", false, true}));  // persistent
-    Subscriber sub;
-    ASSERT_TRUE(sub.start(broker.port(), "plant/7/1", "watcher"));
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\n"));
-    TempFolder folder;
-    WriteFile(folder / "Tarvel.INI",
-              Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(broker.port()), 100, 200));
+TEST_F(Publishing, NothingIsLostWhileTheBrokerIsAway) {
+    ASSERT_TRUE(oneValueOnTheBroker(true));
     Headless run;
     ASSERT_TRUE(run.start(folder));
     ASSERT_TRUE(Eventually([&] { return Cycles(sub.lines()).size() >= 3; }, 10s));
@@ -169,17 +181,8 @@ TEST(Publishing, NothingIsLostWhileTheBrokerIsAway) {
 // cycle and ends nothing: with the broker there each cycle reaches it at
 // once, and while it is away the cycles wait in memory and arrive when it is
 // back, in order. The cause is told.
-TEST(Publishing, AFullDiskLosesNoCycle) {
-    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
-    Broker broker;
-    ASSERT_TRUE(broker.start({"", "", false, true}));  // persistent
-    Subscriber sub;
-    ASSERT_TRUE(sub.start(broker.port(), "plant/7/1", "watcher"));
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\n"));
-    TempFolder folder;
-    WriteFile(folder / "Tarvel.INI",
-              Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(broker.port()), 100, 200));
+TEST_F(Publishing, AFullDiskLosesNoCycle) {
+    ASSERT_TRUE(oneValueOnTheBroker(true));
     Headless run;
     {
         FileSizeLimit full(64 * 1024);  // the journal's first few cycles
@@ -216,17 +219,8 @@ bool Immutable(const std::string& path, bool on) {
 // alone; one made immutable cannot even be moved, and the cycles wait in
 // memory instead. Either way the cause is told once and every cycle reaches
 // the broker. A journal made immutable while the logger runs ends nothing.
-TEST(Publishing, AJournalThatCannotBeUsedTurnsNothingOff) {
-    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
-    Broker broker;
-    ASSERT_TRUE(broker.start());
-    Subscriber sub;
-    ASSERT_TRUE(sub.start(broker.port(), "plant/7/1"));
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\n"));
-    TempFolder folder;
-    WriteFile(folder / "Tarvel.INI",
-              Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(broker.port()), 100, 200));
+TEST_F(Publishing, AJournalThatCannotBeUsedTurnsNothingOff) {
+    ASSERT_TRUE(oneValueOnTheBroker(false));
     const std::string journal = folder / "Tarvel-journal.db", garbage(8192, 'x');
     const std::string told = "127.0.0.1:" + std::to_string(broker.port()) + ": giornale: ";
     WriteFile(journal, garbage);
@@ -278,14 +272,10 @@ TEST(Publishing, AJournalThatCannotBeUsedTurnsNothingOff) {
 // every packet) holds up neither the end of --cycles nor SIGTERM. The few
 // seconds given are a safety net, far above the moment the end takes; what
 // waits stays in the journal.
-TEST(Publishing, AStopWaitsForNoBrokerThatDoesNotAnswer) {
+TEST_F(Publishing, AStopWaitsForNoBrokerThatDoesNotAnswer) {
     SilentPeer silent;
     ASSERT_NE(silent.port(), 0);
-    SimProcess sim;
-    ASSERT_TRUE(sim.start("node 1\n"));
-    TempFolder folder;
-    WriteFile(folder / "Tarvel.INI",
-              Settings(sim.link(), {"0,0,x,0;A"}, Mqtt(silent.port()), 100, 200));
+    ASSERT_TRUE(oneValue(silent.port()));
     const auto cycle = [](long n) {
         return [n](const std::string& l) { return l.starts_with("Ciclo " + std::to_string(n)); };
     };

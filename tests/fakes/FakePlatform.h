@@ -160,7 +160,11 @@ struct FakePlatform {
     FakeIdentity identity;
     FakeShell shell;
     FakeOutputFiles files;
-    Piattaforma piattaforma() { return {ini, clock, dialogs, identity, port, files}; }
+    // With the publishing and the history when given.
+    Piattaforma piattaforma(MqttClient* mqtt = nullptr, Journal* journal = nullptr,
+                            HistoryStore* history = nullptr, const WallClock* wall = nullptr) {
+        return {ini, clock, dialogs, identity, port, files, mqtt, journal, history, wall};
+    }
 };
 
 }  // namespace tarvel::fakes

@@ -29,4 +29,9 @@ inline std::string Sqlite(const std::string& file, const std::string& sql) {
     return out;
 }
 
+// The history table as the program makes it, for a history prepared by the tool.
+inline const std::string HistoryTable =
+    "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device INTEGER NOT NULL, "
+    "name TEXT NOT NULL, value, line INTEGER NOT NULL);";
+
 }  // namespace tarvel::test

@@ -84,10 +84,7 @@ class Postazione : public ::testing::Test {
     Piattaforma piattaforma() {
         if (!storico_) return impianto.fp.piattaforma();
         impianto.fp.identity.folder = folder.path().string();
-        Piattaforma piattaforma = impianto.fp.piattaforma();
-        piattaforma.history = &store;
-        piattaforma.wallClock = &wall;
-        return piattaforma;
+        return impianto.fp.piattaforma(nullptr, nullptr, &store, &wall);
     }
     bool storico_;
 
@@ -432,12 +429,12 @@ class GraficoTest : public Postazione {
         // Tensione two days and 50 minutes ago, a failed read 40 minutes
         // ago, 30 minutes ago; Valore 10 minutes ago.
         EXPECT_EQ(Sqlite(folder / "storico.db",
-                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT NULL, device "
-                         "INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
-                         "INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', "
-                         "column1), 1, 1, column2, column3, 1 FROM (VALUES ('-2 days', 'Tensione', "
-                         "7), ('-50 minutes', 'Tensione', 1), ('-40 minutes', 'Tensione', NULL), "
-                         "('-30 minutes', 'Tensione', 3), ('-10 minutes', 'Valore', 42));"),
+                         test::HistoryTable +
+                             "INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', "
+                             "column1), 1, 1, column2, column3, 1 FROM (VALUES ('-2 days', "
+                             "'Tensione', 7), ('-50 minutes', 'Tensione', 1), ('-40 minutes', "
+                             "'Tensione', NULL), ('-30 minutes', 'Tensione', 3), ('-10 minutes', "
+                             "'Valore', 42));"),
                   "");
         // The times in ms since 1970, read back by the tool.
         std::istringstream tempi(Sqlite(folder / "storico.db",

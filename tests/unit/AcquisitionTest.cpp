@@ -35,25 +35,18 @@ TEST(Execution, AnswersEveryKindOfLineAndValueTypesFromTheirBytes) {
     EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));
 
     // Reads, constants, and lines that are neither.
+    // clang-format off
     const std::pair<const char*, const char*> cases[] = {
-        {"1,4,12,1;Vac", "<Vac>230.1</Vac>"},
-        {"1,4,12,-1;Vac", "<Vac>23010</Vac>"},
-        {"0,0,R&D +1 F,0;Nome", "<Nome>RD +1 F</Nome>"},
-        {"1,3,40&,0;A", "<A>65535</A>"},
-        {"1,1,0,0;A", "<A>1</A>"},
-        {"1,3,40+,0;A", "<A>-2</A>"},
-        {"1,3,&40+,0;A", "<A>4294967294</A>"},
-        {"1,3,41-,0;A", "<A>-65537</A>"},
-        {"1,3,-1 +,0;A", "<A>196608</A>"},
-        {"1,3,65535,0;A", "<A>3</A>"},
-        {"1,3,65536,0;A", "<A>-99999</A>"},
-        {"1,16,5,0;A", "<A></A>"},
-        {"NEXT", "%Next device"},
-        {"", "#Empty line"},
-        {"1,3,5;A", "#Invalid line"},
+        {"1,4,12,1;Vac", "<Vac>230.1</Vac>"}, {"1,4,12,-1;Vac", "<Vac>23010</Vac>"},
+        {"0,0,R&D +1 F,0;Nome", "<Nome>RD +1 F</Nome>"}, {"1,3,40&,0;A", "<A>65535</A>"},
+        {"1,1,0,0;A", "<A>1</A>"}, {"1,3,40+,0;A", "<A>-2</A>"},
+        {"1,3,&40+,0;A", "<A>4294967294</A>"}, {"1,3,41-,0;A", "<A>-65537</A>"},
+        {"1,3,-1 +,0;A", "<A>196608</A>"}, {"1,3,65535,0;A", "<A>3</A>"},
+        {"1,3,65536,0;A", "<A>-99999</A>"}, {"1,16,5,0;A", "<A></A>"},
+        {"NEXT", "%Next device"}, {"", "#Empty line"}, {"1,3,5;A", "#Invalid line"},
         // Decimals a double cannot scale by give no number.
-        {"1,3,5,309;A", "<A></A>"},
-        {"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}};
+        {"1,3,5,309;A", "<A></A>"}, {"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}};
+    // clang-format on
     for (const auto& [line, answer] : cases) EXPECT_EQ(b.esegui(line), answer) << line;
     // A node beyond one byte is not read: 256 would reach every node as 0.
     const std::vector<Bytes>& w = b.fp.port.written();

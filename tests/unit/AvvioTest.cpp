@@ -11,7 +11,6 @@
 #include <map>
 
 #include "FakeMqtt.h"
-#include "FakeWallClock.h"
 #include "Impianto.h"
 #include "TempFolder.h"
 #include "app/Avvio.h"
@@ -55,14 +54,7 @@ struct Vita : fakes::Impianto {
     fakes::GiornaleFinto giornale;
     SqliteHistoryStore storico;
     fakes::FakeWallClock wall{fp.clock, WallTime{}};
-    Programma prog{[this] {
-        Piattaforma p = fp.piattaforma();
-        p.mqtt = &mqtt;
-        p.journal = &giornale;
-        p.history = &storico;
-        p.wallClock = &wall;
-        return p;
-    }()};
+    Programma prog{fp.piattaforma(&mqtt, &giornale, &storico, &wall)};
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
     AvvioAutomatico autoAvvio{fp.shell, fp.dialogs, fp.identity};
@@ -106,16 +98,14 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
     // details of each message shown.
     using C = std::tuple<const char*, const char*, const char*, bool, const char*,
                          std::vector<std::string>>;
+    // clang-format off
     for (const auto& [section, key, value, libera, fine, dettagli] :
-         {C{"Parameters",
-            "Firt",
-            "0",
-            true,
-            "termina 1",
-            {"/opt/tarvel/Tarvel.INI: [Parameters] Firt: valore non valido \"0\", nessun "
-             "intervallo di richieste (numero di riga da 1 a 32767)"}},
+         {C{"Parameters", "Firt", "0", true, "termina 1", {"/opt/tarvel/Tarvel.INI: [Parameters] "
+            "Firt: valore non valido \"0\", nessun intervallo di richieste (numero di riga da 1 "
+            "a 32767)"}},
           C{"Serial_0", "COM", "*", true, "termina 1", {"[Serial_0] COM: chiave mancante o vuota"}},
           C{"General", "Title", "", false, "termina 0", {}}}) {
+        // clang-format on
         Vita v;
         v.fp.ini.set("Start", "Auto", "1");
         v.fp.ini.set(section, key, value);

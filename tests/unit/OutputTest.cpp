@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "Banco.h"
-#include "FakeWallClock.h"
 #include "SqliteTool.h"
 #include "TempFolder.h"
 #include "export/EsportaXML.h"
@@ -127,10 +126,7 @@ struct Storia : fakes::Impianto {
         ini({{"History/File", file.c_str()}, {"History/Days", days}});
         profilo(0);
         device.values[{4, 12}] = 2301;
-        Piattaforma p = fp.piattaforma();
-        p.history = &store;
-        p.wallClock = &wall;
-        prog = std::make_unique<Programma>(p);
+        prog = std::make_unique<Programma>(fp.piattaforma(nullptr, nullptr, &store, &wall));
         view.stato = &prog->stato();
         prog->setView(&view);
     }
@@ -196,12 +192,9 @@ TEST(History, RetentionKeepsEveryRowNewerThanDays) {
         Storia s("storico.db", start, days);
         const std::string t = "strftime('%Y-%m-%dT%H:%M:%fZ', '" + std::string(start_) + "', ";
         const int d = std::stoi(days);
-        ASSERT_EQ(Sqlite(s.db(),
-                         "CREATE TABLE history(time TEXT NOT NULL, cycle INTEGER NOT "
-                         "NULL, device INTEGER NOT NULL, name TEXT NOT NULL, value, line "
-                         "INTEGER NOT NULL); INSERT INTO history VALUES (" +
-                             t + "'-" + std::to_string(d + 1) + " days'), 0, 1, 'old', 1, 0), (" +
-                             t + "'-" + std::to_string(d - 1) + " days'), 0, 1, 'new', 1, 0);"),
+        ASSERT_EQ(Sqlite(s.db(), HistoryTable + "INSERT INTO history VALUES (" + t + "'-" +
+                                     std::to_string(d + 1) + " days'), 0, 1, 'old', 1, 0), (" + t +
+                                     "'-" + std::to_string(d - 1) + " days'), 0, 1, 'new', 1, 0);"),
                   "");
         s.avvia();
         s.finoAlCiclo(1);

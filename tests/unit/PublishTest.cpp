@@ -8,7 +8,6 @@
 
 #include "FakeClock.h"
 #include "FakeMqtt.h"
-#include "FakeWallClock.h"
 #include "Impianto.h"
 #include "app/Programma.h"
 #include "publish/Json.h"
@@ -20,9 +19,33 @@ namespace {
 using fakes::ClientFinto;
 using fakes::GiornaleFinto;
 
+// The publishing on the fakes, started on the broker "b" under the topic "t".
+class Publish : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        imp.host = "b";
+        imp.topic = "t";
+        ASSERT_TRUE(p.Avvia(imp, errore, false));
+    }
+    // One message a cycle, its payload the number.
+    void cicli(Pubblicazione& pub, int da, int a) {
+        for (int i = da; i <= a; ++i) {
+            pub.Accoda({{"t/1", std::to_string(i), 1, false}}, errore);
+            pub.Passo();
+        }
+    }
+
+    fakes::FakeClock clock;
+    ClientFinto client;
+    GiornaleFinto giornale;
+    Pubblicazione p{giornale, client, clock};
+    ImpostazioniMqtt imp;
+    std::string errore;
+};
+
 // JSON texts as Python's json.dumps gives them (ensure_ascii=False): values,
 // the message of a cycle, and the discovery configs.
-TEST(Publish, MessagesAreJsonWithTheValuesDigits) {
+TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
     using N = std::pair<const char*, std::optional<std::string>>;
     for (const auto& [testo, json] :
          {N{".5", "0.5"}, N{"230.1", "230.1"}, N{"65536", "65536"}, N{"-2", "-2"},
@@ -34,7 +57,6 @@ TEST(Publish, MessagesAreJsonWithTheValuesDigits) {
     EXPECT_EQ(StringaJson("Citt\xe0 \xe8"), "\"Citt\xc3\xa0 \xc3\xa8\"") << "Latin-1 becomes UTF-8";
     EXPECT_EQ(StringaJson("\xc0\xaf"), "\"\xc3\x80\xc2\xaf\"") << "an overlong form is no UTF-8";
 
-    ImpostazioniMqtt imp;
     imp.topic = "tarvel/roof";
     using T = ValoreCiclo::Tipo;
     const auto messaggi = MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12,
@@ -77,7 +99,7 @@ TEST(Publish, MessagesAreJsonWithTheValuesDigits) {
     EXPECT_EQ(configs[2].topic, "homeassistant/sensor/tarvel-roof-1a2b/2_Pac_L1/config");
 }
 
-TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
+TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     std::map<std::string, std::string> ini;
     const auto leggi = [&](const std::string& k) { return ini.count(k) ? ini[k] : ""; };
     std::vector<std::string> problemi;
@@ -119,23 +141,12 @@ TEST(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
 // order when it is back, no more than the window at a time; only what the
 // broker acknowledged leaves the journal; what it never acknowledges goes
 // again after a minute; a clean end sends what it can, then "offline".
-TEST(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
-    fakes::FakeClock clock;
-    ClientFinto client;
-    GiornaleFinto giornale;
-    Pubblicazione p(giornale, client, clock);
-    ImpostazioniMqtt imp;
-    imp.host = "b";
-    imp.topic = "t";
-    std::string errore;
-    ASSERT_TRUE(p.Avvia(imp, errore, false));
+TEST_F(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
     EXPECT_EQ(client.connessione.will, (MqttMessage{"t/state", "offline", 1, true}));
     EXPECT_EQ(client.connessione.greeting, (MqttMessage{"t/state", "online", 1, true}));
 
-    for (int ciclo = 1; ciclo <= 150; ++ciclo) {
-        ASSERT_TRUE(p.Accoda({{"t/1", std::to_string(ciclo), 1, false}}, errore));
-        p.Passo();
-    }
+    cicli(p, 1, 150);
+    EXPECT_EQ(giornale.size(), 150);
     EXPECT_TRUE(client.consegnati.empty());
 
     client.su = true;
@@ -182,22 +193,7 @@ TEST(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
 // journal takes writes again, memory goes back into it first. Past its bound
 // the oldest in memory make room, counted. Without any journal (it cannot
 // even be opened) memory alone carries the cycles, the cause told.
-TEST(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
-    fakes::FakeClock clock;
-    ClientFinto client;
-    GiornaleFinto giornale;
-    Pubblicazione p(giornale, client, clock);
-    ImpostazioniMqtt imp;
-    imp.host = "b";
-    imp.topic = "t";
-    std::string errore;
-    ASSERT_TRUE(p.Avvia(imp, errore, false));
-    const auto cicli = [&](Pubblicazione& pub, int da, int a) {
-        for (int i = da; i <= a; ++i) {
-            pub.Accoda({{"t/1", std::to_string(i), 1, false}}, errore);
-            pub.Passo();
-        }
-    };
+TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
     cicli(p, 1, 2);
     giornale.pieno = true;
     cicli(p, 3, 4);
@@ -250,21 +246,15 @@ TEST(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
 // the journal, and memory full meanwhile (with the count). The password of the settings is never
 // shown (the details are checked whole); that the connection gets the credentials, and the
 // "offline" of a clean end: Publishing.EachCycleGivesOneMessagePerDevice.
-TEST(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
+TEST_F(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     fakes::Impianto plant;
-    ClientFinto client;
-    GiornaleFinto giornale;
     fakes::FakeWallClock wall{plant.fp.clock, WallTime{}};
     plant.profilo(0);
     plant.richieste({"1,4,12,1;Vac", "1,3,70000,0;Alto", "NEXT", "0,0,Roof,0;K"});
     plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}, {"MQTT/Password", "s3cret"}});
     plant.device.values[{4, 12}] = 2301;
-    Piattaforma p = plant.fp.piattaforma();
-    p.mqtt = &client;
-    p.journal = &giornale;
-    p.wallClock = &wall;
     client.errore = "Connection Refused: not authorised.";
-    Programma prog(p);
+    Programma prog(plant.fp.piattaforma(&client, &giornale, nullptr, &wall));
     ASSERT_TRUE(prog.CaricaImpostazioni());
     ASSERT_TRUE(prog.ImpostaPortaSeriale(0));
     prog.MenuAvvio_Click();

@@ -115,13 +115,11 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
 
 TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
     Banco b;
-    b.ini({{"Serial_2/COM", " 3 "},
-           {"Serial_2/Settings", "19200,e,8,1"},
-           {"Serial_2/Handshaking", "7"},
-           {"Serial_2/NullDiscard", "yes"},
-           {"Serial_2/DTR", "1"},
-           {"Serial_2/TimeOut", "1500"},
-           {"Serial_2/Retry", "3"}});
+    // clang-format off
+    b.ini({{"Serial_2/COM", " 3 "}, {"Serial_2/Settings", "19200,e,8,1"},
+           {"Serial_2/Handshaking", "7"}, {"Serial_2/NullDiscard", "yes"}, {"Serial_2/DTR", "1"},
+           {"Serial_2/TimeOut", "1500"}, {"Serial_2/Retry", "3"}});
+    // clang-format on
     const Millis before = b.fp.clock.elapsed();
     ASSERT_TRUE(b.prog.ImpostaPortaSeriale(2));
     const auto& port = b.fp.port;
