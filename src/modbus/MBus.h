@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "modbus/AnswerOrder.h"
 #include "modbus/Blocco.h"
 #include "modbus/Esito.h"
 #include "modbus/Framing.h"
@@ -131,14 +133,30 @@ class MBus {
     const Contatori& contatori() const { return contatori_; }
 
   private:
+    // How a wait for an answer ended: with a whole frame that answers the
+    // request at the front of what came, with as many bytes as the answer
+    // has that start no frame, or at the time-out.
+    enum class WaitEnd : std::uint8_t { Answer, NoFrame, Nothing };
+
     std::string testoBytes(const Bytes& bytes) const;
     void registraRichiesta(const Bytes& trama);
     void registraRisposta(const Bytes& bytes, EsitoTransazione esito);
+    void registerLateFrames();
     void segnaPerso();
     void riapriSePerso();
-    Bytes attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa);
-    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa,
-                             bool completa, std::uint8_t nodo);
+    bool inOrder(std::uint8_t nodo) const;
+    AnswerOrder& order() { return orders_[port_.portNumber()]; }
+    void noteLateFrame(const Bytes& frame);
+    template <typename IsAnswer>
+    bool dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer);
+    bool sendFrame(const Bytes& trama);
+    void prepareNode(std::uint8_t nodo, const Bytes& pdu);
+    void sendFence(std::uint8_t nodo);
+    WaitEnd attendiRisposta(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
+                            Bytes& ricevuti);
+    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa, WaitEnd fine,
+                             std::uint8_t nodo);
+    void afterAnswer(std::uint8_t nodo, const Bytes& pdu, bool scritta, WaitEnd fine);
     void attendiGuardia(std::uint8_t nodo, const Bytes& pdu);
     void attendiCoda(Bytes& ricevuti);
     void armaGuardia(std::uint8_t nodo, const Bytes& pdu);
@@ -162,9 +180,14 @@ class MBus {
     std::uint8_t codiceEccezione_ = 0;
     Contatori contatori_;
     Salute salute_;
-    // After a time-out, the node's answer may still come: a different request
-    // to it waits until one more time-out has passed, and what arrives
-    // meanwhile is dropped as a late answer.
+    // What each node of an RTU line may still owe, by port number: the
+    // fences and the late answers.
+    std::map<int, AnswerOrder> orders_;
+    std::uint16_t fenceToken_ = 0;
+    std::vector<Bytes> lateFrames_;  // for the monitor, until the exchange's lines are in
+    // A node that never answers a fence: after a time-out, a different
+    // request to it waits until one more time-out has passed, and what
+    // arrives meanwhile is dropped as a late answer.
     struct Guardia {
         bool attiva = false;
         std::uint8_t nodo = 0;
@@ -172,7 +195,7 @@ class MBus {
         TimePoint fine{};
     };
     Guardia guardia_;
-    // Nodes whose guard saw nothing in this cycle: silent, not slow.
+    // Nodes whose fence or guard saw nothing in this cycle: silent, not slow.
     std::array<bool, 256> silenziosi_{};
     // A device that went away while open, or a connection that dropped:
     // reopened at most once a second.

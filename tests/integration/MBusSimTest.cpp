@@ -51,9 +51,9 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
 }
 
 // An answer that comes after the time-out never becomes another read's
-// value. The next read of the same node waits one more time-out and shows
-// what came meanwhile as a late answer; a read of another node after the
-// pause between two lines drops it. (Two answers back to back:
+// value. The next read of the same node goes after a fence, which the
+// simulator echoes after the late answer; the monitor shows that as a late
+// answer. A late answer of another node is dropped as well. (Two answers back to back:
 // FastCycle.AStaleOrLateAnswerNeverBecomesAValue.) Then the device is
 // unplugged and comes back, and a zero byte in front of an answer spoils it
 // unless the filter is on.

@@ -43,11 +43,7 @@ struct SimMaster {
             return false;
         device = sim.link();
         if (!served.empty()) {
-            const auto line = sim.process().waitForLine(
-                test::ChildProcess::Out,
-                [&](const std::string& l) { return l.starts_with(served + " "); },
-                std::chrono::seconds(5));
-            address = line.value_or(" ").substr(served.size() + 1);
+            address = sim.address(served);
             device = (served == "tcp" ? "mbtcp://" : "tcp://") + address;
         }
         bus.ImpostaTimeOut(300);

@@ -42,6 +42,20 @@ void Store(modbus_mapping_t* mapping, Table table, std::uint16_t address, std::u
     }
 }
 
+// Function 8 with its sub-function and two data bytes: libmodbus, which
+// knows no length for it, cannot take it off the line.
+constexpr std::size_t kDiagnosticsLength = 8;
+
+bool IsDiagnostics(const Bytes& frame) {
+    return frame.size() >= kDiagnosticsLength && frame[1] == 8 &&
+           ModbusCrc(std::span(frame.data(), kDiagnosticsLength)) == 0;
+}
+
+Bytes TakeFront(const Bytes& bytes, std::size_t length, Bytes& rest) {
+    rest.assign(bytes.begin() + static_cast<std::ptrdiff_t>(length), bytes.end());
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
 // Quantity of items a request works on (function codes with a table); its
 // PDU starts at `pdu`.
 int QuantityOf(const Bytes& request, std::size_t pdu) {
@@ -374,7 +388,10 @@ void Simulator::handleFrame(int line, const Bytes& frame, SteadyTime arrived) {
         }
         std::string error;
         const Bytes taken = std::move(rest);
-        const Bytes request = bridge_.receive(static_cast<std::uint8_t>(node), taken, rest, error);
+        const Bytes request =
+            IsDiagnostics(taken)
+                ? TakeFront(taken, kDiagnosticsLength, rest)
+                : bridge_.receive(static_cast<std::uint8_t>(node), taken, rest, error);
         if (request.empty()) {
             trace("   no answer: " + error);
             continue;
@@ -437,6 +454,9 @@ bool Simulator::answerFor(int node, const Bytes& request, Framing framing, Bytes
                      ? ExceptionAnswer(static_cast<std::uint8_t>(node),
                                        static_cast<std::uint8_t>(function), code)
                      : MbapExceptionAnswer(request, code);
+    } else if (function == 8 && !faults.noDiagnostics && request.size() >= pdu + 3 &&
+               request[pdu + 1] == 0 && request[pdu + 2] == 0) {
+        answer = request;  // Return Query Data: the echo
     } else {
         if (table && function <= 4) refreshLive(node, *table, address, quantity);
         answer = (framing == Framing::Rtu ? bridge_ : tcpBridge_)
@@ -483,13 +503,14 @@ std::uint16_t Simulator::liveValue(int node, const NodeMap& map, const LiveRegis
     return 0;
 }
 
-// A node answers its requests on a line in turn: an answer never leaves
-// before the node's answer to an earlier request on the same line, however
-// long that one is delayed.
+// A node answers its requests on a line in turn: it takes up a request
+// only once its answer to an earlier request on the same line has left,
+// however long that one is delayed.
 void Simulator::schedule(int line, int node, Bytes answer, microseconds after, SteadyTime arrived) {
-    SteadyTime due = arrived + after;
+    SteadyTime start = arrived;
     for (const Outgoing& earlier : outgoing_)
-        if (earlier.line == line && earlier.node == node) due = std::max(due, earlier.due);
+        if (earlier.line == line && earlier.node == node) start = std::max(start, earlier.due);
+    const SteadyTime due = start + after;
     auto at =
         std::upper_bound(outgoing_.begin(), outgoing_.end(), due,
                          [](SteadyTime when, const Outgoing& item) { return when < item.due; });
