@@ -144,15 +144,17 @@ void MBus::segnaPerso() {
     // opened again when the device is back.
     port_.close();
     portaPersa_ = true;
-    ultimoTentativo_ = clock_.now();
+    ultimoTentativo_.reset();
 }
 
+// A device or a connection that went away is opened again at once, before
+// the next frame goes out; an opening that fails is tried again at most
+// once a second.
 void MBus::riapriSePerso() {
-    if (port_.deviceLost()) {
-        segnaPerso();
+    if (port_.deviceLost()) segnaPerso();
+    if (!portaPersa_ ||
+        (ultimoTentativo_ && clock_.now() - *ultimoTentativo_ < IntervalloRiapertura))
         return;
-    }
-    if (!portaPersa_ || clock_.now() - ultimoTentativo_ < IntervalloRiapertura) return;
     ultimoTentativo_ = clock_.now();
     ++contatori_.riaperture;
     if (port_.open()) portaPersa_ = false;
@@ -203,9 +205,11 @@ bool MBus::sendFrame(const Bytes& trama) {
         const TimePoint libera = *fineUltimoScambio_ + silenzio_;
         if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
     }
-    riapriSePerso();
+    // Reading what came also notices a connection that the other end
+    // closed meanwhile: a request never goes out on it.
     Bytes vecchi = port_.readAll();
     dropLateFrames(vecchi, [](const Bytes&) { return false; });
+    riapriSePerso();
     registerLateFrames();
     return port_.write(trama);
 }

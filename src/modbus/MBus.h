@@ -198,9 +198,10 @@ class MBus {
     // Nodes whose fence or guard saw nothing in this cycle: silent, not slow.
     std::array<bool, 256> silenziosi_{};
     // A device that went away while open, or a connection that dropped:
-    // reopened at most once a second.
+    // opened again at once, and after a failed opening at most once a
+    // second.
     bool portaPersa_ = false;
-    TimePoint ultimoTentativo_{};
+    std::optional<TimePoint> ultimoTentativo_;
 };
 
 }  // namespace tarvel

@@ -76,8 +76,8 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     m.bus.ImpostaTimeOut(100);
     ASSERT_TRUE(m.sim.control("unplug"));
     // Reads fail while the device is away; idle: SerialPortPty.LeftoversWaitsAndHangUp;
-    // reopened at most once a second:
-    // BothFramings.AReadAndADroppedConnectionMadeAgainOnceASecond.
+    // opened again at once, then at most once a second:
+    // Modbus.FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues.
     EXPECT_EQ(m.read16(3, 12, 1), std::nullopt);
     EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
 

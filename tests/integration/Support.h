@@ -35,12 +35,13 @@ struct Stopwatch {
 
 // The master on the simulator of a plant, with a time-out of 300 ms and
 // the monitor on: on its pseudo-terminal at 19200,N,8,1, or on one of its
-// network ports ("tcp" for Modbus TCP, "rtu-tcp" for RTU frames).
+// network ports ("tcp" for Modbus TCP, "rtu-tcp" for RTU frames); more
+// options of the simulator when given.
 struct SimMaster {
-    bool start(const std::string& plant, const std::string& served = {}) {
-        if (!sim.start(plant, served.empty() ? std::vector<std::string>{}
-                                             : std::vector<std::string>{"--" + served, "0"}))
-            return false;
+    bool start(const std::string& plant, const std::string& served = {},
+               std::vector<std::string> options = {}) {
+        if (!served.empty()) options.insert(options.end(), {"--" + served, "0"});
+        if (!sim.start(plant, options)) return false;
         device = sim.link();
         if (!served.empty()) {
             address = sim.address(served);

@@ -90,17 +90,23 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     EXPECT_EQ(l.m.esito(), EsitoTransazione::ErrorePorta);
     EXPECT_EQ(l.fp.clock.elapsed() - prima, Millis(800));
 
-    // An unplugged device fails the reads until it is back; reopened at
-    // most once a second: BothFramings.AReadAndADroppedConnectionMadeAgainOnceASecond.
+    // An unplugged device fails the reads until it is back. It is opened
+    // again at once, and after a failed opening at most once a second (a
+    // connection that the gateway closed:
+    // BothFramings.AConnectionTheGatewayClosedIsMadeAgainBeforeTheNextRequest).
     l.fp.port.refuseWrites = false;
     l.device.values[{3, 0}] = 42;
     ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
+    const auto tentativi = [&] { return l.m.contatori().riaperture; };
     l.fp.port.unplug();
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
+    EXPECT_EQ(tentativi(), 1u);
     EXPECT_FALSE(l.fp.port.isOpen());
     l.fp.port.plug();
-    l.fp.clock.advance(Millis(1000));
+    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);  // 800 ms after it
+    EXPECT_EQ(tentativi(), 1u);
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
+    EXPECT_EQ(tentativi(), 2u);
     EXPECT_TRUE(l.fp.port.isOpen());
 
     // At its capacity the monitor empties both lists; hidden, it logs nothing.

@@ -34,6 +34,9 @@ Options:
                      free port), as a serial device server passes them on:
                      each connection is a line of its own, its frames
                      delimited, damaged and timed as on the pty
+  --idle-close MS    close a network connection MS ms after its last
+                     request or answer, as a gateway that drops idle
+                     connections does (0: right after each answer)
   --seed N           seed of the random parts of live values (default 1)
   --baud N           emulate wire time on the pty and the --rtu-tcp
                      connections (not on --tcp): each answer leaves
@@ -168,6 +171,9 @@ bool TakeValue(std::string_view name, std::string_view value, Options& options) 
     } else if (name == "--tcp" || name == "--rtu-tcp") {
         if (!ToInteger(value, 0, 65535, number)) return false;
         (name == "--tcp" ? options.tcpPort : options.rtuTcpPort) = static_cast<int>(number);
+    } else if (name == "--idle-close") {
+        if (!ToInteger(value, 0, 3600000, number)) return false;
+        options.idleCloseMs = static_cast<int>(number);
     } else if (name == "--hour") {
         double hour = 0;
         if (!ToReal(value, 0, 24, hour)) return false;
@@ -180,7 +186,7 @@ bool TakeValue(std::string_view name, std::string_view value, Options& options) 
 
 bool TakesValue(std::string_view name) {
     for (std::string_view option : {"--map", "--link", "--control", "--node", "--seed", "--baud",
-                                    "--bits", "--hour", "--tcp", "--rtu-tcp"}) {
+                                    "--bits", "--hour", "--tcp", "--rtu-tcp", "--idle-close"}) {
         if (name == option) return true;
     }
     return false;

@@ -154,7 +154,7 @@ bool Simulator::plug() {
         return false;
     }
     if (!options_.link.empty() && !PointLink(options_.link, pty_.slavePath(), error)) log(error);
-    lines_[kPty] = Line{pty_.master(), Framing::Rtu, "pty", {}, {}};
+    lines_[kPty] = Line{pty_.master(), Framing::Rtu, "pty", {}, {}, {}, false};
     std::printf("%s\n", pty_.slavePath().c_str());
     std::fflush(stdout);
     log("plugged in at " + pty_.slavePath());
@@ -186,7 +186,8 @@ void Simulator::accept(const Listener& listener, Framing framing) {
         const int number = nextLine_++;
         const std::string name =
             (framing == Framing::Tcp ? "tcp " : "rtu-tcp ") + std::to_string(number);
-        lines_[number] = Line{fd, framing, name, {}, {}};
+        const SteadyTime now = std::chrono::steady_clock::now();
+        lines_[number] = Line{fd, framing, name, {}, now, now, false};
         log(name + ": connected");
     }
 }
@@ -261,6 +262,7 @@ void Simulator::serve() {
             handleFrame(number, frame, line.lastByte);
         }
         sendDue(std::chrono::steady_clock::now());
+        closeIdle(std::chrono::steady_clock::now());
     }
 }
 
@@ -273,6 +275,9 @@ int Simulator::pollTimeout(SteadyTime now) const {
         }
     }
     if (!outgoing_.empty()) consider(outgoing_.front().due);
+    for (const auto& [number, line] : lines_)
+        if (mayCloseIdle(number, line))
+            consider(line.lastActivity + milliseconds(*options_.idleCloseMs));
     if (!next) return -1;
     const auto wait = std::chrono::ceil<milliseconds>(*next - now).count();
     return static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX));
@@ -284,7 +289,8 @@ void Simulator::readLine(int number, SteadyTime now) {
     ssize_t count;
     while ((count = ::read(line.fd, buffer, sizeof buffer)) > 0) {
         line.incoming.insert(line.incoming.end(), buffer, buffer + count);
-        line.lastByte = now;
+        line.lastByte = line.lastActivity = now;
+        line.answered = false;
     }
     // A socket reads end of file when its client has closed it.
     if (count == 0 && number != kPty) {
@@ -362,6 +368,8 @@ void Simulator::sendDue(SteadyTime now) {
         const auto found = lines_.find(item.line);
         if (found == lines_.end()) continue;
         const ssize_t written = ::write(found->second.fd, item.bytes.data(), item.bytes.size());
+        found->second.lastActivity = now;
+        found->second.answered = true;
         const std::string cause = std::strerror(errno);
         trace((item.line == kPty ? "" : found->second.name + " ") + "tx " + HexText(item.bytes));
         if (item.line == kPty) {
@@ -372,6 +380,24 @@ void Simulator::sendDue(SteadyTime now) {
             closeConnection(item.line, written < 0 ? "write: " + cause : "answers not read");
         }
     }
+}
+
+// A gateway that drops idle connections: one with no answer due, idle for
+// the time given, is closed; with 0, right after an answer.
+bool Simulator::mayCloseIdle(int number, const Line& line) const {
+    return options_.idleCloseMs && number != kPty && line.incoming.empty() &&
+           (*options_.idleCloseMs > 0 || line.answered) &&
+           std::none_of(outgoing_.begin(), outgoing_.end(),
+                        [number](const Outgoing& o) { return o.line == number; });
+}
+
+void Simulator::closeIdle(SteadyTime now) {
+    std::vector<int> idle;
+    for (const auto& [number, line] : lines_)
+        if (mayCloseIdle(number, line) &&
+            now - line.lastActivity >= milliseconds(*options_.idleCloseMs))
+            idle.push_back(number);
+    for (int number : idle) closeConnection(number, "idle");
 }
 
 void Simulator::handleFrame(int line, const Bytes& frame, SteadyTime arrived) {
