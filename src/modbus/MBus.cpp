@@ -95,6 +95,7 @@ void MBus::PredefinitiModbus() {
     retry_ = 1;
     ImpostaTimeOut(TimeOutPredefinito);
     silenzio_ = std::chrono::microseconds(0);
+    echo_ = false;
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }
@@ -199,8 +200,8 @@ bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
 // Sends one frame after the silence that follows the last exchange. What
 // came since answers nothing that is out now: whole frames in it are late
 // answers, the rest is dropped. A device that went away is opened again
-// first.
-bool MBus::sendFrame(const Bytes& trama) {
+// first. With Echo, `ricevuti` gets what came after the frame's echo.
+MBus::Sent MBus::sendFrame(const Bytes& trama, Bytes& ricevuti) {
     if (silenzio_.count() > 0 && fineUltimoScambio_) {
         const TimePoint libera = *fineUltimoScambio_ + silenzio_;
         if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
@@ -211,7 +212,30 @@ bool MBus::sendFrame(const Bytes& trama) {
     dropLateFrames(vecchi, [](const Bytes&) { return false; });
     riapriSePerso();
     registerLateFrames();
-    return port_.write(trama);
+    if (!port_.write(trama)) return Sent::NotWritten;
+    if (!echo_ || framing_ != &FramingRtu) return Sent::Written;
+    return readEcho(trama, ricevuti) ? Sent::Written : Sent::EchoWrong;
+}
+
+// The frame's own bytes come back first, within the time-out; a byte that
+// differs ends the wait at once.
+bool MBus::readEcho(const Bytes& trama, Bytes& ricevuti) {
+    const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
+    const auto uguali = [&] {
+        const std::size_t n = std::min(ricevuti.size(), trama.size());
+        return std::equal(trama.begin(), trama.begin() + static_cast<std::ptrdiff_t>(n),
+                          ricevuti.begin());
+    };
+    for (;;) {
+        Bytes nuovi = port_.readAll();
+        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
+        if (!uguali()) return false;
+        if (ricevuti.size() >= trama.size()) break;
+        if (clock_.now() >= scadenza || interrotta_ || port_.deviceLost()) return false;
+        port_.waitForInput(scadenza);
+    }
+    ricevuti.erase(ricevuti.begin(), ricevuti.begin() + static_cast<std::ptrdiff_t>(trama.size()));
+    return true;
 }
 
 // Before a request to a node whose earlier answer may still come: a fence,
@@ -229,11 +253,12 @@ void MBus::prepareNode(std::uint8_t nodo, const Bytes& pdu) {
 // It ends at its answer or its time-out, whichever comes first.
 void MBus::sendFence(std::uint8_t nodo) {
     const Bytes trama = framing_->richiesta(nodo, AnswerOrder::FencePdu(++fenceToken_), 0);
-    const bool scritta = sendFrame(trama);
+    Bytes ricevuti;
+    // A fence given back wrong may not have reached the node: not counted.
+    const bool scritta = sendFrame(trama, ricevuti) == Sent::Written;
     registraRichiesta(trama);
     if (scritta) order().fenceSent(nodo, fenceToken_);
     const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    Bytes ricevuti;
     bool sentito = false, risposta = false;
     while (scritta && !risposta) {
         Bytes nuovi = port_.readAll();
@@ -394,7 +419,9 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint
     prepareNode(nodo, pdu);
     const int lunghezzaAttesa = framing_->lunghezzaRisposta(funzione, quantita);
     const Bytes trama = framing_->richiesta(nodo, pdu, ++transazione_);
-    const bool scritta = sendFrame(trama);
+    Bytes ricevuti;
+    const Sent invio = sendFrame(trama, ricevuti);
+    const bool scritta = invio != Sent::NotWritten;
     const TimePoint inviata = clock_.now();
     registraRichiesta(trama);
     if (scritta && inOrder(nodo)) order().requestSent(nodo);
@@ -402,14 +429,17 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint
     // A request that could not be written still waits out its time-out, so
     // that the cycle keeps the pace of a silent device. A device known to
     // be away ends as a time-out, as a silent one does; a write that an
-    // open port refuses is a port error.
-    Bytes ricevuti;
-    const WaitEnd fine = attendiRisposta(trama, pdu, lunghezzaAttesa, ricevuti);
+    // open port refuses, or an echo that is not the request, is a port
+    // error.
+    const WaitEnd fine = invio == Sent::EchoWrong
+                             ? WaitEnd::Nothing
+                             : attendiRisposta(trama, pdu, lunghezzaAttesa, ricevuti);
     if (fine == WaitEnd::Answer && inOrder(nodo) && silenziosi_[nodo] && order().timedGuard(nodo))
         attendiCoda(ricevuti);
     fineUltimoScambio_ = clock_.now();
     esito_ = giudica(trama, ricevuti, lunghezzaAttesa, fine, nodo);
-    if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
+    if ((!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa) ||
+        invio == Sent::EchoWrong)
         esito_ = EsitoTransazione::ErrorePorta;
     // A wait cut short by a stop says nothing about the node.
     if (!interrotta_)

@@ -49,6 +49,11 @@ class MBus {
     // The least time from the end of one exchange to the next request; 0
     // (the default) sends at once.
     void ImpostaSilenzio(std::chrono::microseconds silenzio) { silenzio_ = silenzio; }
+    // An adapter that gives back each frame it sends (RS-485 without echo
+    // suppression): the frame's own bytes are read back and checked before
+    // the answer is awaited; a wrong or missing echo is a port error. Not
+    // on Modbus TCP. Off by default.
+    void setEcho(bool on) { echo_ = on; }
     // One attempt and 800 ms, as at every settings load.
     void PredefinitiModbus();
     std::string LeggiCommPort() const;
@@ -137,6 +142,9 @@ class MBus {
     // request at the front of what came, with as many bytes as the answer
     // has that start no frame, or at the time-out.
     enum class WaitEnd : std::uint8_t { Answer, NoFrame, Nothing };
+    // How a frame went out: written (and, with Echo, read back), not
+    // written, or given back other than it was sent.
+    enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
 
     std::string testoBytes(const Bytes& bytes) const;
     void registraRichiesta(const Bytes& trama);
@@ -149,7 +157,8 @@ class MBus {
     void noteLateFrame(const Bytes& frame);
     template <typename IsAnswer>
     bool dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer);
-    bool sendFrame(const Bytes& trama);
+    Sent sendFrame(const Bytes& trama, Bytes& ricevuti);
+    bool readEcho(const Bytes& trama, Bytes& ricevuti);
     void prepareNode(std::uint8_t nodo, const Bytes& pdu);
     void sendFence(std::uint8_t nodo);
     WaitEnd attendiRisposta(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
@@ -172,6 +181,7 @@ class MBus {
     bool numeroRifiutato_ = false;
     bool interrotta_ = false;
     std::chrono::microseconds silenzio_{0};
+    bool echo_ = false;
     std::optional<TimePoint> fineUltimoScambio_;
     Bytes bufferRisposta_;
     MonitorLog monitor_;

@@ -84,6 +84,12 @@ LetturaProfilo LeggiProfilo(const LettoreChiave& leggi) {
         if (!n) return fallita(errore(CausaProfilo::ValoreNonValido, "Gap", lacuna));
         p.lacuna = *n;
     }
+    const std::string eco = valore("Echo", "");
+    if (!eco.empty()) {
+        auto n = intero(eco, 0, 1);
+        if (!n) return fallita(errore(CausaProfilo::ValoreNonValido, "Echo", eco));
+        p.echo = *n == 1;
+    }
     return {p, {}};
 }
 
@@ -105,6 +111,7 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
     mbus.ImpostaRetry(p.retry);
     mbus.ImpostaSilenzio(p.pausaImpostata ? SilenzioTraTrame(linea->baud)
                                                    : std::chrono::microseconds(0));
+    mbus.setEcho(p.echo);
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
     if (Maiuscolo(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);

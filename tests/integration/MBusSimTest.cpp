@@ -1,7 +1,7 @@
 // The Modbus master over the Qt serial port, against the device simulator
 // on a pseudo-terminal: reads of every table, alone and in blocks, with the
-// frames libmodbus answers; the zero-byte filter, late answers and a device
-// that is unplugged. A wait's own deadline, idle:
+// frames libmodbus answers; the zero-byte filter, late answers, a device
+// that is unplugged and an adapter that echoes. A wait's own deadline, idle:
 // SerialPortPty.LeftoversWaitsAndHangUp.
 
 #include <gtest/gtest.h>
@@ -103,6 +103,20 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     ASSERT_TRUE(m.open(true)) << m.port.errorText();
     EXPECT_EQ(m.read16(3, 47, 1), 0x1234);
     EXPECT_EQ(m.answer(), "01 03 02 12 34 B5 33");
+}
+
+// An adapter that gives back every byte it sends (the simulator's --echo):
+// the echo spoils the answer, unless it is read back first (the profile's
+// Echo key: FastCycle.WithEchoEachRequestIsReadBackBeforeItsAnswer).
+TEST(MBusSim, AnEchoingAdapterIsReadBackBeforeTheAnswer) {
+    SimMaster m;
+    ASSERT_TRUE(m.start(Plant, {}, {"--echo"})) << m.port.errorText();
+    EXPECT_EQ(m.read16(3, 12), std::nullopt);
+    EXPECT_EQ(m.bus.esito(), EsitoTransazione::ErroreCRC);
+    m.clock.sleep(Millis(100));  // its answer comes meanwhile: a late one
+    m.bus.setEcho(true);
+    EXPECT_EQ(m.read16(3, 12), 2301);
+    EXPECT_EQ(m.answer(), "01 03 02 08 FD 7E 05");
 }
 
 }  // namespace

@@ -207,6 +207,41 @@ TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
     EXPECT_EQ(c.prog.mbus().salute().nodi().at(1).buone, valori);
 }
 
+// An RS-485 adapter that gives back what it sends: with Echo=1 each
+// request's own bytes are read back before its answer, and an echo that
+// differs or does not come within the time-out is a port error. Without the
+// key the echo spoils the answer. (The wire is the same with the key:
+// requests only.)
+TEST(FastCycle, WithEchoEachRequestIsReadBackBeforeItsAnswer) {
+    enum Eco { Giusta, Sbagliata, Nessuna };
+    // Echo, what the adapter gives back, the line's answer, the monitor's,
+    // and how long the line took.
+    using C = std::tuple<const char*, Eco, const char*, const char*, int>;
+    for (const auto& [chiave, eco, risposta, monitor, ms] :
+         {C{"1", Giusta, "<A>7</A>", "01 03 02 00 07 F9 86", 5},
+          C{"0", Giusta, "<A></A>", "01 03 00 00 00 01 84 0A (CRC error)", 0},
+          C{"1", Sbagliata, "<A></A>", "01 03 00 00 00 01 84 0B (Port error)", 0},
+          C{"1", Nessuna, "<A></A>", "(Port error)", 300}}) {
+        SCOPED_TRACE(monitor);
+        Ciclo c({"1,3,0,0;A"}, {{"Echo", chiave}, {"TimeOut", "300"}});
+        c.prog.mbus().ImpostaMonitorAttivo(true);
+        c.device.values[{3, 0}] = 7;
+        c.fp.port.setDevice([&](const Bytes& r) {
+            if (eco == Nessuna) return std::vector<fakes::Delivery>{};
+            auto risposte = c.device(r);
+            risposte.front().delay = Millis(5);
+            Bytes indietro = r;
+            if (eco == Sbagliata) indietro.back() ^= 1;
+            risposte.insert(risposte.begin(), {Millis(0), indietro});
+            return risposte;
+        });
+        EXPECT_EQ(c.ciclo(), Millis(ms));
+        EXPECT_EQ(c.prog.stato().risposte, std::vector<std::string>{risposta});
+        EXPECT_EQ(c.prog.mbus().monitor().risposte().back(), monitor);
+        EXPECT_EQ(c.fp.port.written(), std::vector<Bytes>{FromHex("01 03 00 00 00 01 84 0A")});
+    }
+}
+
 // Reads of any number of items from every node.
 struct Blocchi : Ciclo {
     explicit Blocchi(std::vector<std::string> righe, const char* block, const char* gap = "")

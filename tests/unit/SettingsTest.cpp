@@ -154,7 +154,8 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"Settings", "9600,X,8,1", PortaRifiutata}, C{"TimeOut", "10001", ValoreNonValido},
           C{"Retry", "2.5", ValoreNonValido}, C{"Handshaking", "70000", ValoreNonValido},
           C{"Pause", "60001", ValoreNonValido}, C{"Block", "1", ValoreNonValido},
-          C{"Gap", "-1", ValoreNonValido}, C{"COM", "7", PortaNonAperta}}) {
+          C{"Gap", "-1", ValoreNonValido}, C{"Echo", "2", ValoreNonValido},
+          C{"COM", "7", PortaNonAperta}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});

@@ -45,6 +45,8 @@ Options:
   --bits 10|11       bits per byte on the wire for --baud (default 10)
   --hour H           use hour H (0-24) for the daily power curve instead of
                      the local clock
+  --echo             the pty gives back every byte it receives at once, as
+                     an RS-485 adapter without echo suppression does
   --verbose          log every request and answer in hex on stderr
   --version          print the name and version and exit
   --help             this text
@@ -206,6 +208,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
         if (argument == "--verbose" && !inlineValue) {
             options.verbose = true;
+        } else if (argument == "--echo" && !inlineValue) {
+            options.echo = true;
         } else if ((argument == "--help" || argument == "-h") && !inlineValue) {
             options.help = true;
         } else if (argument == "--version" && !inlineValue) {

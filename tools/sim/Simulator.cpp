@@ -288,6 +288,8 @@ void Simulator::readLine(int number, SteadyTime now) {
     std::uint8_t buffer[512];
     ssize_t count;
     while ((count = ::read(line.fd, buffer, sizeof buffer)) > 0) {
+        if (number == kPty && options_.echo && ::write(line.fd, buffer, count) != count)
+            log(std::string("pty echo: ") + std::strerror(errno));
         line.incoming.insert(line.incoming.end(), buffer, buffer + count);
         line.lastByte = line.lastActivity = now;
         line.answered = false;
