@@ -325,7 +325,8 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
     // IPv6 goes in brackets.
     for (const std::string testo :
          {"tcp://host", "tcp://host:0", "tcp://host:65536", "tcp://a b:1",
-          "mbtcp://host:", "tcp://host:1;rm", "mbtcp://:502", "mbtcp://::1:502", "/dev/ttyUSB0"}) {
+          "mbtcp://host:", "tcp://host:1;rm", "mbtcp://:502", "mbtcp://::1:502", "tcp://[[7]:150",
+          "tcp://a]b:1", "/dev/ttyUSB0"}) {
         EXPECT_FALSE(ParseNetworkAddress(testo, errore)) << testo;
         EXPECT_TRUE(errore.starts_with(testo + ": ")) << errore;
     }

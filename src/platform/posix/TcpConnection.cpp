@@ -186,7 +186,7 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view device, std::
         if (colon != std::string_view::npos) port = rest.substr(colon + 1);
     }
     if (address.host.empty() ||
-        address.host.find_first_of(" \t/?#@") != std::string::npos) {
+        address.host.find_first_of(" \t/?#@[]") != std::string::npos) {
         error = std::string(device) + ": no valid host name";
         return std::nullopt;
     }
