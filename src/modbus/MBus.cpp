@@ -259,7 +259,7 @@ void MBus::sendFence(std::uint8_t nodo) {
     registraRichiesta(trama);
     if (scritta) order().fenceSent(nodo, fenceToken_);
     const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    bool sentito = false, risposta = false;
+    bool sentito = !ricevuti.empty(), risposta = false;
     while (scritta && !risposta) {
         Bytes nuovi = port_.readAll();
         sentito = sentito || !nuovi.empty();
@@ -273,9 +273,8 @@ void MBus::sendFence(std::uint8_t nodo) {
     }
     fineUltimoScambio_ = clock_.now();
     if (risposta) {
-        const Bytes frame(
-            ricevuti.begin(),
-            ricevuti.begin() + static_cast<std::ptrdiff_t>(RtuFrameAtFront(ricevuti).length));
+        const auto fine = static_cast<std::ptrdiff_t>(framing_->frameAtFront(ricevuti).length);
+        const Bytes frame(ricevuti.begin(), ricevuti.begin() + fine);
         order().frameDropped(nodo, frame);
         registraRisposta(frame, EsitoTransazione::Completa);
     } else {
@@ -417,6 +416,10 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint
     ++contatori_.transazioni;
     const Bytes pdu = PduLettura(funzione, indirizzo, quantita);
     prepareNode(nodo, pdu);
+    if (interrotta_) {  // a stop during the fence: nothing more goes out
+        esito_ = EsitoTransazione::TimeOut;
+        return false;
+    }
     const int lunghezzaAttesa = framing_->lunghezzaRisposta(funzione, quantita);
     const Bytes trama = framing_->richiesta(nodo, pdu, ++transazione_);
     Bytes ricevuti;

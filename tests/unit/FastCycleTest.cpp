@@ -119,6 +119,16 @@ TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
     EXPECT_EQ(c.fp.port.written().size(), 1u);
     EXPECT_EQ(c.prog.stato().risposte, std::vector<std::string>{"<A></A>"});
     EXPECT_EQ(c.view.cicli.size(), 1u);
+
+    // A stop while the fence before B waits: B does not go out.
+    Ciclo f({"1,3,0,0;A", "1,3,1,0;B"}, {{"TimeOut", "300"}});
+    f.fp.port.setDevice([&](const Bytes& r) {
+        if (r[1] == 8) f.prog.FermaSubito();
+        return std::vector<fakes::Delivery>{};
+    });
+    f.ciclo();
+    EXPECT_EQ(f.fp.port.written().size(), 2u);
+    EXPECT_EQ(f.prog.stato().risposte, (std::vector<std::string>{"<A></A>", "<B></B>"}));
 }
 
 TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
