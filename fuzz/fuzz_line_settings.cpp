@@ -62,8 +62,9 @@ void checkLineSettings(std::string_view text) {
     require(tarvel::TestoImpostazioniLinea(*again) == own);
 }
 
-const char* const Keys[] = {"COM",  "Settings", "Handshaking", "NullDiscard", "DTR", "RTS",
-                            "TimeOut", "Retry", "Pause",       "Skip",        "Block", "Gap"};
+const char* const Keys[] = {"COM",   "Settings", "Handshaking", "NullDiscard", "DTR",
+                            "RTS",   "TimeOut",  "Retry",       "Pause",       "Skip",
+                            "Block", "Gap",      "Echo"};
 constexpr std::size_t KeyCount = sizeof Keys / sizeof Keys[0];
 
 std::vector<std::string> linesOf(std::string_view text) {
@@ -107,6 +108,10 @@ void checkProfile(std::string_view text) {
     require(p.saltaDopo >= 0);
     require(p.blocco == 0 || (p.blocco >= 2 && p.blocco <= tarvel::MassimoBloccoBit));
     require(p.lacuna >= 0 && p.lacuna <= tarvel::MassimoBloccoBit - 2);
+    // Echo: 0 or 1 (or empty), nothing else.
+    const std::string echo(values.size() == KeyCount ? tarvel::Trim(values.back()) : "");
+    require(p.echo == (!echo.empty() && tarvel::NumeroIniziale(echo) == 1));
+    require(echo.empty() || tarvel::NumeroIniziale(echo) <= 1);
     for (const std::string& panel : tarvel::PannelliProfilo(p)) require(!panel.empty());
     checkLineSettings(p.settings);
 }

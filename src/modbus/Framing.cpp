@@ -18,8 +18,10 @@ Bytes richiestaRtu(std::uint8_t nodo, const Bytes& pdu, std::uint16_t) {
 
 }  // namespace
 
-const Framing FramingRtu{1, 2, richiestaRtu, ControllaRisposta, RispostaEccezione};
-const Framing FramingTcp{7, 0, TramaTcp, ControllaRispostaTcp, RispostaEccezioneTcp};
+const Framing FramingRtu{
+    1, 2, richiestaRtu, ControllaRisposta, RispostaEccezione, RtuFrameAtFront, RtuAnswers};
+const Framing FramingTcp{
+    7, 0, TramaTcp, ControllaRispostaTcp, RispostaEccezioneTcp, TcpFrameAtFront, TcpAnswers};
 
 int Framing::lunghezzaRisposta(int funzione, int quantita) const {
     // The RTU answer has one byte of node and two of CRC around the rest.

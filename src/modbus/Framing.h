@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "modbus/Esito.h"
+#include "modbus/Trama.h"
 #include "platform/SerialPort.h"
 
 namespace tarvel {
@@ -20,6 +21,10 @@ struct Framing {
     EsitoTransazione (*controlla)(const Bytes& richiesta, const Bytes& risposta);
     // True for a complete exception answer to the request.
     bool (*eccezione)(const Bytes& richiesta, const Bytes& risposta);
+    // How the bytes received stand: a whole frame at their front, or not.
+    FrameAtFront (*frameAtFront)(const Bytes& bytes);
+    // True when a whole frame is the answer to the request, not a late one.
+    bool (*answers)(const Bytes& richiesta, const Bytes& frame);
 
     // Length of the answer to a read of `quantita` items; 0 when the
     // function code reads nothing.

@@ -95,6 +95,7 @@ void MBus::PredefinitiModbus() {
     retry_ = 1;
     ImpostaTimeOut(TimeOutPredefinito);
     silenzio_ = std::chrono::microseconds(0);
+    echo_ = false;
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }
@@ -144,57 +145,188 @@ void MBus::segnaPerso() {
     // opened again when the device is back.
     port_.close();
     portaPersa_ = true;
-    ultimoTentativo_ = clock_.now();
+    ultimoTentativo_.reset();
 }
 
+// A device or a connection that went away is opened again at once, before
+// the next frame goes out; an opening that fails is tried again at most
+// once a second.
 void MBus::riapriSePerso() {
-    if (port_.deviceLost()) {
-        segnaPerso();
+    if (port_.deviceLost()) segnaPerso();
+    if (!portaPersa_ ||
+        (ultimoTentativo_ && clock_.now() - *ultimoTentativo_ < IntervalloRiapertura))
         return;
-    }
-    if (!portaPersa_ || clock_.now() - ultimoTentativo_ < IntervalloRiapertura) return;
     ultimoTentativo_ = clock_.now();
     ++contatori_.riaperture;
     if (port_.open()) portaPersa_ = false;
 }
 
-Bytes MBus::attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa) {
-    Bytes ricevuti;
+bool MBus::inOrder(std::uint8_t nodo) const { return framing_ == &FramingRtu && nodo != 0; }
+
+void MBus::registerLateFrames() {
+    if (lateFrames_.empty()) return;
+    for (const Bytes& frame : lateFrames_) {
+        monitor_.aggiungiRichiesta("");
+        monitor_.aggiungiRisposta(testoBytes(frame) + " (Late answer)");
+    }
+    lateFrames_.clear();
+    if (monitorChanged_) monitorChanged_();
+}
+
+void MBus::noteLateFrame(const Bytes& frame) {
+    if (framing_ == &FramingRtu) {
+        order().frameDropped(frame[0], frame);
+        silenziosi_[frame[0]] = false;
+    }
+    if (monitorAttivo_) lateFrames_.push_back(frame);
+}
+
+// The whole frames at the front of `bytes` that `isAnswer` does not take
+// are late answers: noted and taken out. True when the frame now at the
+// front is taken.
+template <typename IsAnswer>
+bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
+    for (;;) {
+        const FrameAtFront front = framing_->frameAtFront(bytes);
+        if (front.kind != FrameAtFront::Whole) return false;
+        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(front.length);
+        const Bytes frame(bytes.begin(), end);
+        if (isAnswer(frame)) return true;
+        noteLateFrame(frame);
+        bytes.erase(bytes.begin(), end);
+    }
+}
+
+// Sends one frame after the silence that follows the last exchange. What
+// came since answers nothing that is out now: whole frames in it are late
+// answers, the rest is dropped. A device that went away is opened again
+// first. With Echo, `ricevuti` gets what came after the frame's echo.
+MBus::Sent MBus::sendFrame(const Bytes& trama, Bytes& ricevuti) {
+    if (silenzio_.count() > 0 && fineUltimoScambio_) {
+        const TimePoint libera = *fineUltimoScambio_ + silenzio_;
+        if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
+    }
+    // Reading what came also notices a connection that the other end
+    // closed meanwhile: a request never goes out on it.
+    Bytes vecchi = port_.readAll();
+    dropLateFrames(vecchi, [](const Bytes&) { return false; });
+    riapriSePerso();
+    registerLateFrames();
+    if (!port_.write(trama)) return Sent::NotWritten;
+    if (!echo_ || framing_ != &FramingRtu) return Sent::Written;
+    return readEcho(trama, ricevuti) ? Sent::Written : Sent::EchoWrong;
+}
+
+// The frame's own bytes come back first, within the time-out; a byte that
+// differs ends the wait at once.
+bool MBus::readEcho(const Bytes& trama, Bytes& ricevuti) {
     const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    completa = false;
+    const auto uguali = [&] {
+        const std::size_t n = std::min(ricevuti.size(), trama.size());
+        return std::equal(trama.begin(), trama.begin() + static_cast<std::ptrdiff_t>(n),
+                          ricevuti.begin());
+    };
+    for (;;) {
+        Bytes nuovi = port_.readAll();
+        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
+        if (!uguali()) return false;
+        if (ricevuti.size() >= trama.size()) break;
+        if (clock_.now() >= scadenza || interrotta_ || port_.deviceLost()) return false;
+        port_.waitForInput(scadenza);
+    }
+    ricevuti.erase(ricevuti.begin(), ricevuti.begin() + static_cast<std::ptrdiff_t>(trama.size()));
+    return true;
+}
+
+// Before a request to a node whose earlier answer may still come: a fence,
+// or for a node that never answers one, the timed guard. A node silent
+// through its fence in this cycle gets no other: its requests go out
+// behind the fence still out, and nothing of it is taken that could be an
+// earlier answer.
+void MBus::prepareNode(std::uint8_t nodo, const Bytes& pdu) {
+    attendiGuardia(nodo, pdu);
+    if (inOrder(nodo) && order().needsFence(nodo, pdu) && !silenziosi_[nodo]) sendFence(nodo);
+}
+
+// The fence's own exchange: not a read, so neither counted in the health
+// nor retried; a device without diagnostics answers it with exception 1.
+// It ends at its answer or its time-out, whichever comes first.
+void MBus::sendFence(std::uint8_t nodo) {
+    const Bytes trama = framing_->richiesta(nodo, AnswerOrder::FencePdu(++fenceToken_), 0);
+    Bytes ricevuti;
+    // A fence given back wrong may not have reached the node: not counted.
+    const bool scritta = sendFrame(trama, ricevuti) == Sent::Written;
+    registraRichiesta(trama);
+    if (scritta) order().fenceSent(nodo, fenceToken_);
+    const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
+    bool sentito = !ricevuti.empty(), risposta = false;
+    while (scritta && !risposta) {
+        Bytes nuovi = port_.readAll();
+        sentito = sentito || !nuovi.empty();
+        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
+        risposta = dropLateFrames(ricevuti, [&](const Bytes& frame) {
+            return frame[0] == nodo && order().answersFence(nodo, frame);
+        });
+        if (risposta || clock_.now() >= scadenza || interrotta_) break;
+        if (port_.deviceLost()) segnaPerso();
+        port_.waitForInput(scadenza);
+    }
+    fineUltimoScambio_ = clock_.now();
+    if (risposta) {
+        const auto fine = static_cast<std::ptrdiff_t>(framing_->frameAtFront(ricevuti).length);
+        const Bytes frame(ricevuti.begin(), ricevuti.begin() + fine);
+        order().frameDropped(nodo, frame);
+        registraRisposta(frame, EsitoTransazione::Completa);
+    } else {
+        if (scritta && !sentito && !interrotta_) silenziosi_[nodo] = true;
+        registraRisposta({}, scritta ? EsitoTransazione::TimeOut : EsitoTransazione::ErrorePorta);
+    }
+    registerLateFrames();
+}
+
+// Takes in bytes until the answer to `trama`: whole frames that answer
+// something else are late and dropped, and the wait goes on to its
+// time-out. Bytes that start no frame are judged as they come, as always.
+MBus::WaitEnd MBus::attendiRisposta(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
+                                    Bytes& ricevuti) {
+    const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
+    const std::uint8_t nodo = trama[framing_->intestazione - 1];
+    const auto isAnswer = [&](const Bytes& frame) {
+        return framing_->answers(trama, frame) && (!inOrder(nodo) || order().mayTake(nodo, pdu));
+    };
     // Pending events run inside each wait: the loop never spins.
     for (;;) {
         Bytes nuovi = port_.readAll();
         ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
-        if (static_cast<int>(ricevuti.size()) >= lunghezzaAttesa) {
-            completa = true;
-            return ricevuti;
-        }
-        // An exception answer is complete at its short length: no need to
-        // wait on.
-        if (framing_->eccezione(trama, ricevuti)) return ricevuti;
-        if (clock_.now() >= scadenza || interrotta_) return ricevuti;
+        if (dropLateFrames(ricevuti, isAnswer)) return WaitEnd::Answer;
+        if (framing_->frameAtFront(ricevuti).kind == FrameAtFront::NotAFrame &&
+            static_cast<int>(ricevuti.size()) >= lunghezzaAttesa)
+            return WaitEnd::NoFrame;
+        if (clock_.now() >= scadenza || interrotta_) return WaitEnd::Nothing;
         if (port_.deviceLost()) segnaPerso();
         port_.waitForInput(scadenza);
     }
 }
 
 EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa,
-                               bool completa, std::uint8_t nodo) {
-    if (completa) {
+                               WaitEnd fine, std::uint8_t nodo) {
+    const std::size_t lunghezza = fine == WaitEnd::Answer
+                                      ? framing_->frameAtFront(ricevuti).length
+                                      : static_cast<std::size_t>(lunghezzaAttesa);
+    if (fine != WaitEnd::Nothing || ricevuti.size() >= lunghezza) {
         bufferRisposta_ = ricevuti;
-        const EsitoTransazione esito = framing_->controlla(trama, ricevuti);
         // More bytes behind a whole answer: two answers back to back, and
         // which one belongs to this request cannot be told.
-        if (esito == EsitoTransazione::Completa &&
-            ricevuti.size() > static_cast<std::size_t>(lunghezzaAttesa))
+        if (fine == WaitEnd::Answer && ricevuti.size() > lunghezza)
+            return EsitoTransazione::RispostaErrata;
+        if (fine == WaitEnd::Answer && framing_->eccezione(trama, ricevuti)) {
+            codiceEccezione_ = ricevuti[framing_->codice()];
+            return EsitoTransazione::Eccezione;
+        }
+        const EsitoTransazione esito = framing_->controlla(trama, ricevuti);
+        if (esito == EsitoTransazione::Completa && ricevuti.size() > lunghezza)
             return EsitoTransazione::RispostaErrata;
         return esito;
-    }
-    if (framing_->eccezione(trama, ricevuti)) {
-        bufferRisposta_ = ricevuti;
-        codiceEccezione_ = ricevuti[framing_->codice()];
-        return EsitoTransazione::Eccezione;
     }
     if (ricevuti.size() >= 2) {
         bufferRisposta_ = ricevuti;
@@ -203,6 +335,19 @@ EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, int lunghezz
     // Nothing, or one stray byte: nothing came.
     ricevuti.clear();
     return nodo == 0 ? EsitoTransazione::Broadcast : EsitoTransazione::TimeOut;
+}
+
+// A request whose answer did not come whole may still be answered: the
+// node owes it until a fence's answer comes.
+void MBus::afterAnswer(std::uint8_t nodo, const Bytes& pdu, bool scritta, WaitEnd fine) {
+    if (!scritta || !inOrder(nodo)) return;
+    if (fine == WaitEnd::Answer) {
+        order().answerTaken(nodo);
+        silenziosi_[nodo] = false;
+    }
+    if (esito_ != EsitoTransazione::Completa && esito_ != EsitoTransazione::Eccezione)
+        order().answerMissing(nodo, pdu);
+    if (esito_ == EsitoTransazione::TimeOut && order().timedGuard(nodo)) armaGuardia(nodo, pdu);
 }
 
 void MBus::NuovoCiclo() { silenziosi_.fill(false); }
@@ -247,11 +392,11 @@ void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& pdu) {
     if (monitorChanged_) monitorChanged_();
 }
 
-// A node that timed out this cycle and stayed silent through its guard may
-// still send that late answer now, just ahead of this one: a whole answer is
-// taken only after the silence that ends a frame (3.5 characters of 11 bits,
-// 1.75 ms above 19200 baud), so that an answer with another right behind it
-// is seen as two.
+// With the timed guard, a node that timed out this cycle and stayed silent
+// through its guard may still send that late answer now, just ahead of
+// this one: a whole answer is taken only after the silence that ends a
+// frame (3.5 characters of 11 bits, 1.75 ms above 19200 baud), so that an
+// answer with another right behind it is seen as two.
 void MBus::attendiCoda(Bytes& ricevuti) {
     const TimePoint fine =
         clock_.now() + std::chrono::ceil<Millis>(SilenzioTraTrame(port_.settings().baud));
@@ -269,31 +414,35 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint
         return false;
     }
     ++contatori_.transazioni;
-    riapriSePerso();
     const Bytes pdu = PduLettura(funzione, indirizzo, quantita);
-    attendiGuardia(nodo, pdu);
-    if (silenzio_.count() > 0 && fineUltimoScambio_) {
-        const TimePoint libera = *fineUltimoScambio_ + silenzio_;
-        if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
+    prepareNode(nodo, pdu);
+    if (interrotta_) {  // a stop during the fence: nothing more goes out
+        esito_ = EsitoTransazione::TimeOut;
+        return false;
     }
-    // A late answer to an earlier request must not be taken for this one.
-    port_.discardInput();
     const int lunghezzaAttesa = framing_->lunghezzaRisposta(funzione, quantita);
     const Bytes trama = framing_->richiesta(nodo, pdu, ++transazione_);
-    const bool scritta = port_.write(trama);
+    Bytes ricevuti;
+    const Sent invio = sendFrame(trama, ricevuti);
+    const bool scritta = invio != Sent::NotWritten;
     const TimePoint inviata = clock_.now();
     registraRichiesta(trama);
+    if (scritta && inOrder(nodo)) order().requestSent(nodo);
 
     // A request that could not be written still waits out its time-out, so
     // that the cycle keeps the pace of a silent device. A device known to
     // be away ends as a time-out, as a silent one does; a write that an
-    // open port refuses is a port error.
-    bool completa = false;
-    Bytes ricevuti = attendiRisposta(trama, lunghezzaAttesa, completa);
-    if (completa && nodo != 0 && silenziosi_[nodo]) attendiCoda(ricevuti);
+    // open port refuses, or an echo that is not the request, is a port
+    // error.
+    const WaitEnd fine = invio == Sent::EchoWrong
+                             ? WaitEnd::Nothing
+                             : attendiRisposta(trama, pdu, lunghezzaAttesa, ricevuti);
+    if (fine == WaitEnd::Answer && inOrder(nodo) && silenziosi_[nodo] && order().timedGuard(nodo))
+        attendiCoda(ricevuti);
     fineUltimoScambio_ = clock_.now();
-    esito_ = giudica(trama, ricevuti, lunghezzaAttesa, completa, nodo);
-    if (!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa)
+    esito_ = giudica(trama, ricevuti, lunghezzaAttesa, fine, nodo);
+    if ((!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa) ||
+        invio == Sent::EchoWrong)
         esito_ = EsitoTransazione::ErrorePorta;
     // A wait cut short by a stop says nothing about the node.
     if (!interrotta_)
@@ -302,7 +451,8 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint
             std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata),
             clock_.now());
     registraRisposta(ricevuti, esito_);
-    if (esito_ == EsitoTransazione::TimeOut) armaGuardia(nodo, pdu);
+    registerLateFrames();
+    afterAnswer(nodo, pdu, scritta, fine);
     const bool ok = esito_ == EsitoTransazione::Completa;
     if (!ok) ++contatori_.fallite;
     return ok;

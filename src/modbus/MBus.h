@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "modbus/AnswerOrder.h"
 #include "modbus/Blocco.h"
 #include "modbus/Esito.h"
 #include "modbus/Framing.h"
@@ -47,6 +49,11 @@ class MBus {
     // The least time from the end of one exchange to the next request; 0
     // (the default) sends at once.
     void ImpostaSilenzio(std::chrono::microseconds silenzio) { silenzio_ = silenzio; }
+    // An adapter that gives back each frame it sends (RS-485 without echo
+    // suppression): the frame's own bytes are read back and checked before
+    // the answer is awaited; a wrong or missing echo is a port error. Not
+    // on Modbus TCP. Off by default.
+    void setEcho(bool on) { echo_ = on; }
     // One attempt and 800 ms, as at every settings load.
     void PredefinitiModbus();
     std::string LeggiCommPort() const;
@@ -131,14 +138,34 @@ class MBus {
     const Contatori& contatori() const { return contatori_; }
 
   private:
+    // How a wait for an answer ended: with a whole frame that answers the
+    // request at the front of what came, with as many bytes as the answer
+    // has that start no frame, or at the time-out.
+    enum class WaitEnd : std::uint8_t { Answer, NoFrame, Nothing };
+    // How a frame went out: written (and, with Echo, read back), not
+    // written, or given back other than it was sent.
+    enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
+
     std::string testoBytes(const Bytes& bytes) const;
     void registraRichiesta(const Bytes& trama);
     void registraRisposta(const Bytes& bytes, EsitoTransazione esito);
+    void registerLateFrames();
     void segnaPerso();
     void riapriSePerso();
-    Bytes attendiRisposta(const Bytes& trama, int lunghezzaAttesa, bool& completa);
-    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa,
-                             bool completa, std::uint8_t nodo);
+    bool inOrder(std::uint8_t nodo) const;
+    AnswerOrder& order() { return orders_[port_.portNumber()]; }
+    void noteLateFrame(const Bytes& frame);
+    template <typename IsAnswer>
+    bool dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer);
+    Sent sendFrame(const Bytes& trama, Bytes& ricevuti);
+    bool readEcho(const Bytes& trama, Bytes& ricevuti);
+    void prepareNode(std::uint8_t nodo, const Bytes& pdu);
+    void sendFence(std::uint8_t nodo);
+    WaitEnd attendiRisposta(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
+                            Bytes& ricevuti);
+    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa, WaitEnd fine,
+                             std::uint8_t nodo);
+    void afterAnswer(std::uint8_t nodo, const Bytes& pdu, bool scritta, WaitEnd fine);
     void attendiGuardia(std::uint8_t nodo, const Bytes& pdu);
     void attendiCoda(Bytes& ricevuti);
     void armaGuardia(std::uint8_t nodo, const Bytes& pdu);
@@ -154,6 +181,7 @@ class MBus {
     bool numeroRifiutato_ = false;
     bool interrotta_ = false;
     std::chrono::microseconds silenzio_{0};
+    bool echo_ = false;
     std::optional<TimePoint> fineUltimoScambio_;
     Bytes bufferRisposta_;
     MonitorLog monitor_;
@@ -162,9 +190,14 @@ class MBus {
     std::uint8_t codiceEccezione_ = 0;
     Contatori contatori_;
     Salute salute_;
-    // After a time-out, the node's answer may still come: a different request
-    // to it waits until one more time-out has passed, and what arrives
-    // meanwhile is dropped as a late answer.
+    // What each node of an RTU line may still owe, by port number: the
+    // fences and the late answers.
+    std::map<int, AnswerOrder> orders_;
+    std::uint16_t fenceToken_ = 0;
+    std::vector<Bytes> lateFrames_;  // for the monitor, until the exchange's lines are in
+    // A node that never answers a fence: after a time-out, a different
+    // request to it waits until one more time-out has passed, and what
+    // arrives meanwhile is dropped as a late answer.
     struct Guardia {
         bool attiva = false;
         std::uint8_t nodo = 0;
@@ -172,12 +205,13 @@ class MBus {
         TimePoint fine{};
     };
     Guardia guardia_;
-    // Nodes whose guard saw nothing in this cycle: silent, not slow.
+    // Nodes whose fence or guard saw nothing in this cycle: silent, not slow.
     std::array<bool, 256> silenziosi_{};
     // A device that went away while open, or a connection that dropped:
-    // reopened at most once a second.
+    // opened again at once, and after a failed opening at most once a
+    // second.
     bool portaPersa_ = false;
-    TimePoint ultimoTentativo_{};
+    std::optional<TimePoint> ultimoTentativo_;
 };
 
 }  // namespace tarvel

@@ -59,6 +59,12 @@ constexpr OptionalKey OptionalKeys[] = {
          p.lacuna = v;
          return true;
      }},
+    // An adapter that hears its own requests.
+    {"Echo", 0, 1,
+     [](ProfiloSeriale& p, std::int32_t v) {
+         p.echo = v == 1;
+         return true;
+     }},
 };
 
 }  // namespace
@@ -124,6 +130,7 @@ ErroreProfilo ConfiguraProfilo(MBus& mbus, const ProfiloSeriale& p) {
     mbus.ImpostaRetry(p.retry);
     mbus.ImpostaSilenzio(p.pausaImpostata ? SilenzioTraTrame(linea->baud)
                                           : std::chrono::microseconds(0));
+    mbus.setEcho(p.echo);
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
     if (Maiuscolo(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);

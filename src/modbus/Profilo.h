@@ -36,6 +36,9 @@ struct ProfiloSeriale {
     std::int32_t blocco = 0;
     // The most addresses in a row that no line asks for inside a block.
     std::int32_t lacuna = 0;
+    // An RS-485 adapter that gives back what it sends: each request's own
+    // bytes are read back before its answer.
+    bool echo = false;
 };
 
 // Why a profile cannot be used.

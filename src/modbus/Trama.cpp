@@ -2,14 +2,25 @@
 
 namespace tarvel {
 
-std::uint16_t CalcolaCRC(const Bytes& bytes) {
+namespace {
+std::uint16_t crcOf(const std::uint8_t* bytes, std::size_t size) {
     std::uint16_t crc = 0xFFFF;
-    for (std::uint8_t byte : bytes) {
-        crc ^= byte;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
         for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
     }
     return crc;
 }
+// The first `length` bytes end in the CRC of those before it.
+bool crcMatches(const Bytes& frame, std::size_t length) {
+    if (length < 3 || frame.size() < length) return false;
+    const std::uint16_t crc = crcOf(frame.data(), length - 2);
+    return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == (crc >> 8);
+}
+bool crcMatches(const Bytes& frame) { return crcMatches(frame, frame.size()); }
+}  // namespace
+
+std::uint16_t CalcolaCRC(const Bytes& bytes) { return crcOf(bytes.data(), bytes.size()); }
 
 Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati) {
     Bytes frame{nodo, funzione};
@@ -56,15 +67,6 @@ int LunghezzaRispostaA(const Bytes& richiesta) {
     if (richiesta.size() < 8) return 0;
     return LunghezzaRisposta(richiesta[1], richiesta[4] << 8 | richiesta[5]);
 }
-
-namespace {
-bool crcMatches(const Bytes& frame) {
-    if (frame.size() < 3) return false;
-    Bytes body(frame.begin(), frame.end() - 2);
-    std::uint16_t crc = CalcolaCRC(body);
-    return frame[frame.size() - 2] == (crc & 0xFF) && frame[frame.size() - 1] == (crc >> 8);
-}
-}  // namespace
 
 EsitoTransazione ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
     const int expected = LunghezzaRispostaA(richiesta);
@@ -117,6 +119,43 @@ EsitoTransazione ControllaRispostaTcp(const Bytes& richiesta, const Bytes& rispo
 bool RispostaEccezioneTcp(const Bytes& richiesta, const Bytes& risposta) {
     return risposta.size() == 9 && stessaIntestazione(richiesta, risposta, 3) &&
            risposta[7] == (richiesta[7] | 0x80);
+}
+
+FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
+    if (bytes.size() < 2) return {};
+    const std::uint8_t function = bytes[1];
+    std::size_t length = 0;
+    if (function & 0x80)
+        length = 5;
+    else if (function == 8)
+        length = 8;
+    else if (function >= 1 && function <= 4 && bytes.size() < 3)
+        return {};
+    else if (function >= 1 && function <= 4)
+        length = 5u + bytes[2];
+    else
+        return {FrameAtFront::NotAFrame, 0};
+    if (bytes.size() < length) return {FrameAtFront::Incomplete, length};
+    if (!crcMatches(bytes, length)) return {FrameAtFront::NotAFrame, 0};
+    return {FrameAtFront::Whole, length};
+}
+
+FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
+    if (bytes.size() < 6) return {};
+    const std::size_t follows = parola(bytes, 4);
+    if (parola(bytes, 2) != 0 || follows < 2 || follows > 254) return {FrameAtFront::NotAFrame, 0};
+    return {bytes.size() < 6 + follows ? FrameAtFront::Incomplete : FrameAtFront::Whole,
+            6 + follows};
+}
+
+bool RtuAnswers(const Bytes& request, const Bytes& frame) {
+    if (request.size() < 2 || frame.size() < 2 || frame[0] != request[0]) return false;
+    if (frame[1] == (request[1] | 0x80)) return true;
+    return frame[1] == request[1] && static_cast<int>(frame.size()) == LunghezzaRispostaA(request);
+}
+
+bool TcpAnswers(const Bytes& request, const Bytes& frame) {
+    return request.size() >= 2 && frame.size() >= 2 && parola(frame, 0) == parola(request, 0);
 }
 
 std::chrono::microseconds SilenzioTraTrame(int baud) {

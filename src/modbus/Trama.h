@@ -18,6 +18,26 @@ std::uint16_t CalcolaCRC(const Bytes& bytes);
 // characters of 11 bits, 1750 microseconds above 19200 baud; 0 for no baud.
 std::chrono::microseconds SilenzioTraTrame(int baud);
 
+// How the bytes at the front of what came stand: a whole frame of `length`
+// bytes; the start of one (`length` once its header tells it, else 0); or
+// bytes that start no frame the master knows.
+struct FrameAtFront {
+    enum Kind : std::uint8_t { Incomplete, Whole, NotAFrame };
+    Kind kind = Incomplete;
+    std::size_t length = 0;
+};
+// RTU: an answer to a read (functions 1 to 4), an exception answer or a
+// fence's echo (function 8); whole only with its CRC right.
+FrameAtFront RtuFrameAtFront(const Bytes& bytes);
+// Modbus TCP: an MBAP header of protocol 0 and a length of 2 to 254, and
+// the bytes it counts.
+FrameAtFront TcpFrameAtFront(const Bytes& bytes);
+// True when a whole frame is the answer to the request: RTU, from its node
+// with its function and the length that a read of it gives, or its
+// exception answer; Modbus TCP, with its transaction identifier.
+bool RtuAnswers(const Bytes& request, const Bytes& frame);
+bool TcpAnswers(const Bytes& request, const Bytes& frame);
+
 // node, function, data[0 .. length-5], CRC low, CRC high.
 Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati);
 

@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "Headless.h"
 #include "SqliteTool.h"
@@ -106,6 +107,57 @@ TEST(Headless, AStopSignalEndsAWaitAndAClosedOutputOnlyThePrinting) {
                              ProgramBeside("tarvel-headless"), piped.path().string()}));
     EXPECT_EQ(shell.waitExit(30s), 0);
     EXPECT_EQ(ReadFile(piped / "NoName.xml"), oneValue);
+}
+
+// A device that answers every second read of B 2.3 time-outs late and
+// every request 20 ms after its turn, on a pseudo-terminal (time-out 300 ms;
+// it refuses the fences with exception 1) and behind a serial device server
+// (RTU frames over TCP, time-out 500 ms; it echoes them), both runs at once:
+// in N cycles no line ever has another's value (25 of the 30 reads give
+// their own, the old timed guard gave 7 to 9 of another line), and the
+// health counts as good exactly the values in the history.
+TEST(Headless, ALateAnswerNeverBecomesAnotherLinesValue) {
+    constexpr int Cycles = 10;
+    struct Run {
+        const char* served = "";
+        int timeOutMs = 300;
+        SimProcess sim;
+        TempFolder folder;
+        Headless headless;
+    } runs[2];
+    runs[1].served = "rtu-tcp";
+    runs[1].timeOutMs = 500;
+    for (Run& r : runs) {
+        const bool pty = *r.served == 0;
+        const std::string late = std::to_string(r.timeOutMs * 23 / 10);
+        ASSERT_TRUE(r.sim.start(
+            "node 1\nholding 100 111\nholding 101 222\nholding 102 333\n"
+            "fault 1 delay 20\nfault 1 holding 101 every 2 delay " +
+                late + (pty ? "\nfault 1 nodiag\n" : "\n"),
+            pty ? std::vector<std::string>{} : std::vector<std::string>{"--rtu-tcp", "0"}));
+        const std::string device = pty ? r.sim.link() : "tcp://" + r.sim.address(r.served);
+        WriteSettings(r.folder, Settings(device, {"1,3,100,0;A", "1,3,101,0;B", "1,3,102,0;C"},
+                                         "[History]\nFile=storico.db\n", 1, r.timeOutMs));
+        ASSERT_TRUE(r.headless.start(r.folder, {"--cycles", std::to_string(Cycles), "--stats"}));
+    }
+    for (Run& r : runs) {
+        SCOPED_TRACE(*r.served ? r.served : "pty");
+        ASSERT_EQ(r.headless.process.waitExit(100s), 0);
+        const std::string db = r.folder / "storico.db";
+        EXPECT_EQ(Sqlite(db,
+                         "SELECT name, value FROM history WHERE value IS NOT NULL AND "
+                         "value != 111 + 111 * (name = 'B') + 222 * (name = 'C')"),
+                  "");
+        const std::string values = Sqlite(db, "SELECT count(value) FROM history");
+        const auto stats = r.headless.lines(Stream::Out, "stats\t1\t");
+        ASSERT_FALSE(stats.empty());
+        // stats, node, requests, good answers, ...
+        std::istringstream fields(stats.back());
+        std::string field[4];
+        for (std::string& f : field) std::getline(fields, f, '\t');
+        EXPECT_EQ(field[2], std::to_string(3 * Cycles));
+        EXPECT_EQ(field[3] + "\n", values);
+    }
 }
 
 // The CSV export of a database made with the sqlite3 tool: rows in time

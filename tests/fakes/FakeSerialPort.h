@@ -15,7 +15,8 @@
 
 namespace tarvel::fakes {
 
-// Bytes the device sends back, some time after the request was written.
+// Bytes the device sends back, some time after the request was written (or
+// after the device's answers to earlier requests, when they are later).
 struct Delivery {
     Millis delay{5};
     Bytes bytes;
@@ -64,8 +65,14 @@ class FakeSerialPort : public SerialPort {
         if (!open_ || lost_) return fail("port not open");
         if (refuseWrites) return fail("Input/output error");
         written_.push_back(bytes);
-        if (device_)
-            for (auto& d : device_(bytes)) pending_.emplace(clock_.now() + d.delay, d.bytes);
+        if (!device_) return true;
+        // A device answers in turn: its answers to a request leave after
+        // those to the requests before it, however late they are.
+        const TimePoint start = std::max(clock_.now(), lastDue_);
+        for (auto& d : device_(bytes)) {
+            pending_.emplace(start + d.delay, d.bytes);
+            lastDue_ = std::max(lastDue_, start + d.delay);
+        }
         return true;
     }
     Bytes readAll() override {
@@ -121,6 +128,7 @@ class FakeSerialPort : public SerialPort {
     int port_ = 1, opens_ = 0;
     std::string error_;
     std::multimap<TimePoint, Bytes> pending_;  // by arrival, in order of sending
+    TimePoint lastDue_{};
     Bytes buffer_;
     std::vector<Bytes> written_;
 };
@@ -140,14 +148,21 @@ struct ScriptedDevice {
     int partialBytes = 0;  // send only this many bytes of the answer
     int requests = 0;
     bool refuseBlocks = false;  // exception 2 to any read of more than one item
+    // Function 8 (diagnostics) is answered with the request's echo; without,
+    // with exception 1, as a device that has no diagnostics.
+    bool diagnostics = true;
 
     std::vector<Delivery> operator()(const Bytes& request) {
         ++requests;
         if (silent || request.size() != 8 || (node != 0 && request[0] != node)) return {};
         const int function = request[1], address = (request[2] << 8) | request[3];
         const int count = request[4] << 8 | request[5];
+        if (function == 8 && diagnostics) return {{delay, request}};
         Bytes answer{static_cast<std::uint8_t>(request[0] + (wrongNode ? 1 : 0)), request[1]};
-        if (exception || (refuseBlocks && count > 1)) {
+        if (function == 8) {
+            answer[1] |= 0x80;
+            answer.push_back(1);
+        } else if (exception || (refuseBlocks && count > 1)) {
             answer[1] |= 0x80;
             answer.push_back(exception.value_or(2));
         } else if (function <= 2) {

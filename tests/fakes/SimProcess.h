@@ -217,6 +217,13 @@ class SimProcess {
     }
     std::string link() const { return folder_ / "ttySIM"; }
     std::string controlPath() const { return folder_ / "control"; }
+    // "127.0.0.1:PORT" of a network port served ("tcp" or "rtu-tcp"); empty
+    // when the simulator did not print it.
+    std::string address(const std::string& kind) {
+        const auto line = process_.waitForLine(
+            ChildProcess::Out, [&](const std::string& l) { return l.starts_with(kind + " "); }, 5s);
+        return line ? line->substr(kind.size() + 1) : std::string();
+    }
     // The pseudo-terminal itself.
     const std::string& device() const { return device_; }
     ChildProcess& process() { return process_; }

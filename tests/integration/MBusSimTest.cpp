@@ -1,7 +1,7 @@
 // The Modbus master over the Qt serial port, against the device simulator
 // on a pseudo-terminal: reads of every table, alone and in blocks, with the
-// frames libmodbus answers; the zero-byte filter, late answers and a device
-// that is unplugged. A wait's own deadline, idle:
+// frames libmodbus answers; the zero-byte filter, late answers, a device
+// that is unplugged and an adapter that echoes. A wait's own deadline, idle:
 // SerialPortPty.LeftoversWaitsAndHangUp.
 
 #include <gtest/gtest.h>
@@ -51,9 +51,9 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
 }
 
 // An answer that comes after the time-out never becomes another read's
-// value. The next read of the same node waits one more time-out and shows
-// what came meanwhile as a late answer; a read of another node after the
-// pause between two lines drops it. (Two answers back to back:
+// value. The next read of the same node goes after a fence, which the
+// simulator echoes after the late answer; the monitor shows that as a late
+// answer. A late answer of another node is dropped as well. (Two answers back to back:
 // FastCycle.AStaleOrLateAnswerNeverBecomesAValue.) Then the device is
 // unplugged and comes back, and a zero byte in front of an answer spoils it
 // unless the filter is on.
@@ -76,8 +76,8 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     m.bus.ImpostaTimeOut(100);
     ASSERT_TRUE(m.sim.control("unplug"));
     // Reads fail while the device is away; idle: SerialPortPty.LeftoversWaitsAndHangUp;
-    // reopened at most once a second:
-    // BothFramings.AReadAndADroppedConnectionMadeAgainOnceASecond.
+    // opened again at once, then at most once a second:
+    // Modbus.FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues.
     EXPECT_EQ(m.read16(3, 12, 1), std::nullopt);
     EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
 
@@ -103,6 +103,20 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     ASSERT_TRUE(m.open(true)) << m.port.errorText();
     EXPECT_EQ(m.read16(3, 47, 1), 0x1234);
     EXPECT_EQ(m.answer(), "01 03 02 12 34 B5 33");
+}
+
+// An adapter that gives back every byte it sends (the simulator's --echo):
+// the echo spoils the answer, unless it is read back first (the profile's
+// Echo key: FastCycle.WithEchoEachRequestIsReadBackBeforeItsAnswer).
+TEST(MBusSim, AnEchoingAdapterIsReadBackBeforeTheAnswer) {
+    SimMaster m;
+    ASSERT_TRUE(m.start(Plant, {}, {"--echo"})) << m.port.errorText();
+    EXPECT_EQ(m.read16(3, 12), std::nullopt);
+    EXPECT_EQ(m.bus.esito(), EsitoTransazione::ErroreCRC);
+    m.clock.sleep(Millis(100));  // its answer comes meanwhile: a late one
+    m.bus.setEcho(true);
+    EXPECT_EQ(m.read16(3, 12), 2301);
+    EXPECT_EQ(m.answer(), "01 03 02 08 FD 7E 05");
 }
 
 }  // namespace

@@ -35,19 +35,16 @@ struct Stopwatch {
 
 // The master on the simulator of a plant, with a time-out of 300 ms and
 // the monitor on: on its pseudo-terminal at 19200,N,8,1, or on one of its
-// network ports ("tcp" for Modbus TCP, "rtu-tcp" for RTU frames).
+// network ports ("tcp" for Modbus TCP, "rtu-tcp" for RTU frames); more
+// options of the simulator when given.
 struct SimMaster {
-    bool start(const std::string& plant, const std::string& served = {}) {
-        if (!sim.start(plant, served.empty() ? std::vector<std::string>{}
-                                             : std::vector<std::string>{"--" + served, "0"}))
-            return false;
+    bool start(const std::string& plant, const std::string& served = {},
+               std::vector<std::string> options = {}) {
+        if (!served.empty()) options.insert(options.end(), {"--" + served, "0"});
+        if (!sim.start(plant, options)) return false;
         device = sim.link();
         if (!served.empty()) {
-            const auto line = sim.process().waitForLine(
-                test::ChildProcess::Out,
-                [&](const std::string& l) { return l.starts_with(served + " "); },
-                std::chrono::seconds(5));
-            address = line.value_or(" ").substr(served.size() + 1);
+            address = sim.address(served);
             device = (served == "tcp" ? "mbtcp://" : "tcp://") + address;
         }
         bus.ImpostaTimeOut(300);

@@ -2,7 +2,7 @@
 // pseudo-terminal, floats included, and leaves cleanly on SIGTERM; it
 // answers a TCP master and RTU frames over TCP too, and the faults it plays
 // are the errors libmodbus names. ("drop" and a new connection after it:
-// BothFramings.AReadAndADroppedConnectionMadeAgainOnceASecond.)
+// BothFramings.AReadAndADroppedConnectionMadeAgain.)
 
 #include <gtest/gtest.h>
 #include <modbus.h>

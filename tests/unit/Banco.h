@@ -2,6 +2,7 @@
 // The core on the fakes: the plant, the program over it, and a view that
 // records what it was told.
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,15 @@
 #include "app/Programma.h"
 
 namespace tarvel::test {
+
+// Bytes written as hexadecimal pairs: "01 03 02".
+inline Bytes FromHex(const std::string& text) {
+    std::istringstream in(text);
+    Bytes bytes;
+    for (unsigned value = 0; in >> std::hex >> value;)
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    return bytes;
+}
 
 // A whole output file: one device for each list of elements.
 inline std::string Documento(const std::vector<std::vector<std::string>>& dispositivi,

@@ -166,7 +166,8 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"Pause", "60001", ValoreNonValido}, C{"Pause", "2.0", ValoreNonValido},
           C{"Block", "1", ValoreNonValido}, C{"Block", "abc", ValoreNonValido},
           C{"Gap", "-1", ValoreNonValido}, C{"Gap", "1e3", ValoreNonValido},
-          C{"Skip", "abc", ValoreNonValido}, C{"COM", "7", PortaNonAperta}}) {
+          C{"Skip", "abc", ValoreNonValido}, C{"Echo", "2", ValoreNonValido},
+          C{"COM", "7", PortaNonAperta}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});

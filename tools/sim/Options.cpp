@@ -39,6 +39,9 @@ Options:
                      free port), as a serial device server passes them on:
                      each connection is a line of its own, its frames
                      delimited, damaged and timed as on the pty
+  --idle-close MS    close a network connection MS ms after its last
+                     request or answer, as a gateway that drops idle
+                     connections does (0: right after each answer)
   --seed N           seed of the random parts of live values (default 1)
   --baud N           emulate wire time on the pty and the --rtu-tcp
                      connections (not on --tcp): each answer leaves
@@ -47,6 +50,8 @@ Options:
   --bits 10|11       bits per byte on the wire for --baud (default 10)
   --hour H           use hour H (0-24) for the daily power curve instead of
                      the local clock
+  --echo             the pty gives back every byte it receives at once, as
+                     an RS-485 adapter without echo suppression does
   --verbose          log every request and answer in hex on stderr
   --version          print the name and version and exit
   --help             this text
@@ -57,7 +62,8 @@ simulator (exit code 0, link and control pipe removed).
 Requests with a bad CRC, for nodes not served, or broadcast (node 0) get no
 answer. Modbus TCP requests are delimited by the length in their header
 (several in one packet are each answered); a length below 2 or above 254
-closes the connection. Function codes 1, 2, 3, 4, 5, 6, 15 and 16 are served from the map;
+closes the connection. Function codes 1, 2, 3, 4, 5, 6, 15 and 16 are served from the map,
+function 8 sub-function 0 (Return Query Data) with the request's echo;
 writes change the value until the next reload (live values ignore them).
 
 Map file: one statement per line; '#' starts a comment; numbers are decimal
@@ -96,22 +102,26 @@ or 0x hex.
                                       (0x8000), uint16 (0xFFFF), int32 or
                                       uint32 (2 registers), int64 or uint64
                                       (4 registers)
-  fault N [TABLE ADDR] KIND [ARG]
+  fault N [TABLE ADDR] [every K] KIND [ARG]
       Fault of node N; with TABLE (coil, discrete, holding, input) and ADDR
-      only for requests whose range covers that item. A fault line also
-      makes node N answer. KIND:
+      only for requests whose range covers that item; with "every K" only
+      for every K-th of the requests the line covers (1-1000). A fault line
+      also makes node N answer. KIND:
       silent             no answer
       exception CODE     answer N, function + 0x80, CODE (1-255), valid CRC
       badcrc             the normal answer with its two CRC bytes inverted
       wrongnode [M]      the answer from node M (default N + 1), valid CRC
       partial K          only the first K bytes of the answer
       delay MS           wait MS ms more before answering (delays add up);
-                         a node answers in turn, so its answers to later
-                         requests on the same pty or connection wait for
-                         the delayed one
+                         a node answers in turn: it takes up a later
+                         request on the same pty or connection only once
+                         the delayed answer has left
       stray [BYTE]       one byte (default 0xFF) before the answer
       wrongtid           Modbus TCP only: the answer's transaction
                          identifier is the request's + 1
+      nodiag             function 8 is refused with exception 1, as by a
+                         device without diagnostics (otherwise sub-function
+                         0, Return Query Data, is answered with its echo)
       Damage is applied in this order: exception, wrongnode, wrongtid,
       badcrc, partial, stray. For each kind the last matching line wins.
       On Modbus TCP (--tcp) the answer has an MBAP header and no CRC:
@@ -168,6 +178,9 @@ bool TakeValue(std::string_view name, std::string_view value, Options& options) 
     } else if (name == "--tcp" || name == "--rtu-tcp") {
         if (!ToInteger(value, 0, 65535, number)) return false;
         (name == "--tcp" ? options.tcpPort : options.rtuTcpPort) = static_cast<int>(number);
+    } else if (name == "--idle-close") {
+        if (!ToInteger(value, 0, 3600000, number)) return false;
+        options.idleCloseMs = static_cast<int>(number);
     } else if (name == "--hour") {
         double hour = 0;
         if (!ToReal(value, 0, 24, hour)) return false;
@@ -180,7 +193,7 @@ bool TakeValue(std::string_view name, std::string_view value, Options& options) 
 
 bool TakesValue(std::string_view name) {
     for (std::string_view option : {"--map", "--link", "--control", "--node", "--seed", "--baud",
-                                    "--bits", "--hour", "--tcp", "--rtu-tcp"}) {
+                                    "--bits", "--hour", "--tcp", "--rtu-tcp", "--idle-close"}) {
         if (name == option) return true;
     }
     return false;
@@ -233,6 +246,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         }
         if (argument == "--verbose" && !inlineValue) {
             options.verbose = true;
+        } else if (argument == "--echo" && !inlineValue) {
+            options.echo = true;
         } else if ((argument == "--help" || argument == "-h") && !inlineValue) {
             options.help = true;
         } else if (argument == "--version" && !inlineValue) {

@@ -19,6 +19,8 @@ struct Options {
     std::optional<double> hour;
     std::optional<int> tcpPort;     // Modbus TCP server on 127.0.0.1
     std::optional<int> rtuTcpPort;  // RTU frames over TCP on 127.0.0.1
+    std::optional<int> idleCloseMs;  // a network connection idle this long is closed
+    bool echo = false;  // the pty gives back every byte it takes, at once
     bool verbose = false;
     bool help = false;
     bool version = false;

@@ -30,11 +30,13 @@
 //       novalue:TYPE                    the "no value" pattern of int16
 //                                       (0x8000), uint16 (0xFFFF), int32,
 //                                       uint32, int64 or uint64
-//   fault N [TABLE ADDR] KIND [ARG]     TABLE is coil, discrete, holding or
-//       input; with it the fault applies only to requests whose range covers
-//       ADDR in that table. KIND: silent | exception CODE | badcrc |
+//   fault N [TABLE ADDR] [every K] KIND [ARG]   TABLE is coil, discrete,
+//       holding or input; with it the fault applies only to requests whose
+//       range covers ADDR in that table; with "every K" only to every K-th
+//       of the requests it covers. KIND: silent | exception CODE | badcrc |
 //       wrongnode [NODE] | partial BYTES | delay MS | stray [BYTE] |
-//       wrongtid (Modbus TCP answers only: transaction identifier + 1)
+//       wrongtid (Modbus TCP answers only: transaction identifier + 1) |
+//       nodiag (function 8 refused with exception 1)
 //
 // Every node has all 65536 items of each table; items not listed read 0.
 
@@ -259,6 +261,7 @@ constexpr FaultWord kFaultWords[] = {
     {"delay", FaultKind::Delay, true, true, 0, 60000},
     {"stray", FaultKind::Stray, true, false, 0, 255},
     {"wrongtid", FaultKind::WrongTid, false, false, 0, 0},
+    {"nodiag", FaultKind::NoDiag, false, false, 0, 0},
 };
 
 // KIND [ARG] from tokens[first]; the fault's node is already set.
@@ -283,7 +286,7 @@ bool ParseFaultKind(const Tokens& tokens, std::size_t first, Fault& fault) {
 }
 
 bool ParseFaultLine(const Tokens& tokens, PlantMap& map, std::string& error) {
-    error = "expected: fault NODE [TABLE ADDRESS] KIND [ARGUMENT]";
+    error = "expected: fault NODE [TABLE ADDRESS] [every K] KIND [ARGUMENT]";
     Fault fault;
     long node = 0;
     if (tokens.size() < 3 || !ParseInteger(tokens[1], 1, 247, node)) return false;
@@ -295,6 +298,12 @@ bool ParseFaultLine(const Tokens& tokens, PlantMap& map, std::string& error) {
         fault.table = table;
         fault.address = static_cast<std::uint16_t>(address);
         kindAt = 4;
+    }
+    if (tokens.size() > kindAt + 1 && tokens[kindAt] == "every") {
+        long every = 0;
+        if (!ParseInteger(tokens[kindAt + 1], 1, 1000, every)) return false;
+        fault.every = static_cast<int>(every);
+        kindAt += 2;
     }
     if (!ParseFaultKind(tokens, kindAt, fault)) return false;
     map.nodes[fault.node];  // a node with faults answers, all zeros unless described
@@ -366,11 +375,12 @@ const char* TableName(Table table) {
     return "?";
 }
 
-FaultSet FaultsFor(const PlantMap& map, int node, std::optional<Table> table, std::uint16_t address,
+FaultSet FaultsFor(PlantMap& map, int node, std::optional<Table> table, std::uint16_t address,
                    int quantity) {
     FaultSet set;
-    for (const auto& fault : map.faults) {
+    for (auto& fault : map.faults) {
         if (fault.node != node || !Covers(fault, table, address, quantity)) continue;
+        if (++fault.seen % fault.every != 0) continue;
         switch (fault.kind) {
             case FaultKind::Silent:
                 set.silent = true;
@@ -395,6 +405,9 @@ FaultSet FaultsFor(const PlantMap& map, int node, std::optional<Table> table, st
                 break;
             case FaultKind::WrongTid:
                 set.wrongTid = true;
+                break;
+            case FaultKind::NoDiag:
+                set.noDiagnostics = true;
                 break;
         }
     }

@@ -48,7 +48,17 @@ struct NodeMap {
     CounterSpec counter;
 };
 
-enum class FaultKind { Silent, Exception, BadCrc, WrongNode, Partial, Delay, Stray, WrongTid };
+enum class FaultKind {
+    Silent,
+    Exception,
+    BadCrc,
+    WrongNode,
+    Partial,
+    Delay,
+    Stray,
+    WrongTid,
+    NoDiag
+};
 
 struct Fault {
     int node = 0;
@@ -56,6 +66,8 @@ struct Fault {
     std::uint16_t address = 0;
     FaultKind kind = FaultKind::Silent;
     int argument = 0;
+    int every = 1;  // only every n-th request the line covers
+    int seen = 0;   // requests it covered so far
 };
 
 struct PlantMap {
@@ -70,13 +82,15 @@ struct FaultSet {
     std::optional<int> exception;
     bool badCrc = false;
     std::optional<int> wrongNode;
-    bool wrongTid = false;  // Modbus TCP answers only
+    bool wrongTid = false;       // Modbus TCP answers only
+    bool noDiagnostics = false;  // function 8 refused as an unknown function
     std::optional<int> partial;
     std::optional<int> stray;
     int delayMs = 0;
 };
 
-FaultSet FaultsFor(const PlantMap& map, int node, std::optional<Table> table, std::uint16_t address,
+// Counts the request for the fault lines with "every".
+FaultSet FaultsFor(PlantMap& map, int node, std::optional<Table> table, std::uint16_t address,
                    int quantity);
 
 // Parses the text of a map file; on failure `error` names the line and the

@@ -42,6 +42,20 @@ void Store(modbus_mapping_t* mapping, Table table, std::uint16_t address, std::u
     }
 }
 
+// Function 8 with its sub-function and two data bytes: libmodbus, which
+// knows no length for it, cannot take it off the line.
+constexpr std::size_t kDiagnosticsLength = 8;
+
+bool IsDiagnostics(const Bytes& frame) {
+    return frame.size() >= kDiagnosticsLength && frame[1] == 8 &&
+           ModbusCrc(std::span(frame.data(), kDiagnosticsLength)) == 0;
+}
+
+Bytes TakeFront(const Bytes& bytes, std::size_t length, Bytes& rest) {
+    rest.assign(bytes.begin() + static_cast<std::ptrdiff_t>(length), bytes.end());
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
 // Quantity of items a request works on (function codes with a table); its
 // PDU starts at `pdu`.
 int QuantityOf(const Bytes& request, std::size_t pdu) {
@@ -140,7 +154,7 @@ bool Simulator::plug() {
         return false;
     }
     if (!options_.link.empty() && !PointLink(options_.link, pty_.slavePath(), error)) log(error);
-    lines_[kPty] = Line{pty_.master(), Framing::Rtu, "pty", {}, {}};
+    lines_[kPty] = Line{pty_.master(), Framing::Rtu, "pty", {}, {}, {}, false};
     std::printf("%s\n", pty_.slavePath().c_str());
     std::fflush(stdout);
     log("plugged in at " + pty_.slavePath());
@@ -172,7 +186,8 @@ void Simulator::accept(const Listener& listener, Framing framing) {
         const int number = nextLine_++;
         const std::string name =
             (framing == Framing::Tcp ? "tcp " : "rtu-tcp ") + std::to_string(number);
-        lines_[number] = Line{fd, framing, name, {}, {}};
+        const SteadyTime now = std::chrono::steady_clock::now();
+        lines_[number] = Line{fd, framing, name, {}, now, now, false};
         log(name + ": connected");
     }
 }
@@ -247,6 +262,7 @@ void Simulator::serve() {
             handleFrame(number, frame, line.lastByte);
         }
         sendDue(std::chrono::steady_clock::now());
+        closeIdle(std::chrono::steady_clock::now());
     }
 }
 
@@ -259,6 +275,9 @@ int Simulator::pollTimeout(SteadyTime now) const {
         }
     }
     if (!outgoing_.empty()) consider(outgoing_.front().due);
+    for (const auto& [number, line] : lines_)
+        if (mayCloseIdle(number, line))
+            consider(line.lastActivity + milliseconds(*options_.idleCloseMs));
     if (!next) return -1;
     const auto wait = std::chrono::ceil<milliseconds>(*next - now).count();
     return static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX));
@@ -269,8 +288,11 @@ void Simulator::readLine(int number, SteadyTime now) {
     std::uint8_t buffer[512];
     ssize_t count;
     while ((count = ::read(line.fd, buffer, sizeof buffer)) > 0) {
+        if (number == kPty && options_.echo && ::write(line.fd, buffer, count) != count)
+            log(std::string("pty echo: ") + std::strerror(errno));
         line.incoming.insert(line.incoming.end(), buffer, buffer + count);
-        line.lastByte = now;
+        line.lastByte = line.lastActivity = now;
+        line.answered = false;
     }
     // A socket reads end of file when its client has closed it.
     if (count == 0 && number != kPty) {
@@ -348,6 +370,8 @@ void Simulator::sendDue(SteadyTime now) {
         const auto found = lines_.find(item.line);
         if (found == lines_.end()) continue;
         const ssize_t written = ::write(found->second.fd, item.bytes.data(), item.bytes.size());
+        found->second.lastActivity = now;
+        found->second.answered = true;
         const std::string cause = std::strerror(errno);
         trace((item.line == kPty ? "" : found->second.name + " ") + "tx " + HexText(item.bytes));
         if (item.line == kPty) {
@@ -358,6 +382,24 @@ void Simulator::sendDue(SteadyTime now) {
             closeConnection(item.line, written < 0 ? "write: " + cause : "answers not read");
         }
     }
+}
+
+// A gateway that drops idle connections: one with no answer due, idle for
+// the time given, is closed; with 0, right after an answer.
+bool Simulator::mayCloseIdle(int number, const Line& line) const {
+    return options_.idleCloseMs && number != kPty && line.incoming.empty() &&
+           (*options_.idleCloseMs > 0 || line.answered) &&
+           std::none_of(outgoing_.begin(), outgoing_.end(),
+                        [number](const Outgoing& o) { return o.line == number; });
+}
+
+void Simulator::closeIdle(SteadyTime now) {
+    std::vector<int> idle;
+    for (const auto& [number, line] : lines_)
+        if (mayCloseIdle(number, line) &&
+            now - line.lastActivity >= milliseconds(*options_.idleCloseMs))
+            idle.push_back(number);
+    for (int number : idle) closeConnection(number, "idle");
 }
 
 void Simulator::handleFrame(int line, const Bytes& frame, SteadyTime arrived) {
@@ -374,7 +416,10 @@ void Simulator::handleFrame(int line, const Bytes& frame, SteadyTime arrived) {
         }
         std::string error;
         const Bytes taken = std::move(rest);
-        const Bytes request = bridge_.receive(static_cast<std::uint8_t>(node), taken, rest, error);
+        const Bytes request =
+            IsDiagnostics(taken)
+                ? TakeFront(taken, kDiagnosticsLength, rest)
+                : bridge_.receive(static_cast<std::uint8_t>(node), taken, rest, error);
         if (request.empty()) {
             trace("   no answer: " + error);
             continue;
@@ -437,6 +482,9 @@ bool Simulator::answerFor(int node, const Bytes& request, Framing framing, Bytes
                      ? ExceptionAnswer(static_cast<std::uint8_t>(node),
                                        static_cast<std::uint8_t>(function), code)
                      : MbapExceptionAnswer(request, code);
+    } else if (function == 8 && !faults.noDiagnostics && request.size() >= pdu + 3 &&
+               request[pdu + 1] == 0 && request[pdu + 2] == 0) {
+        answer = request;  // Return Query Data: the echo
     } else {
         if (table && function <= 4) refreshLive(node, *table, address, quantity);
         answer = (framing == Framing::Rtu ? bridge_ : tcpBridge_)
@@ -483,13 +531,14 @@ std::uint16_t Simulator::liveValue(int node, const NodeMap& map, const LiveRegis
     return 0;
 }
 
-// A node answers its requests on a line in turn: an answer never leaves
-// before the node's answer to an earlier request on the same line, however
-// long that one is delayed.
+// A node answers its requests on a line in turn: it takes up a request
+// only once its answer to an earlier request on the same line has left,
+// however long that one is delayed.
 void Simulator::schedule(int line, int node, Bytes answer, microseconds after, SteadyTime arrived) {
-    SteadyTime due = arrived + after;
+    SteadyTime start = arrived;
     for (const Outgoing& earlier : outgoing_)
-        if (earlier.line == line && earlier.node == node) due = std::max(due, earlier.due);
+        if (earlier.line == line && earlier.node == node) start = std::max(start, earlier.due);
+    const SteadyTime due = start + after;
     auto at =
         std::upper_bound(outgoing_.begin(), outgoing_.end(), due,
                          [](SteadyTime when, const Outgoing& item) { return when < item.due; });

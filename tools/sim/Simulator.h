@@ -40,6 +40,8 @@ class Simulator {
         std::string name;  // in messages
         Bytes incoming;
         SteadyTime lastByte;
+        SteadyTime lastActivity;  // the last request taken in or answer sent
+        bool answered = false;    // the last of them was an answer
     };
     struct Outgoing {
         SteadyTime due;
@@ -67,6 +69,8 @@ class Simulator {
     void readSignals();
     void runCommand(const std::string& command);
     void sendDue(SteadyTime now);
+    bool mayCloseIdle(int number, const Line& line) const;
+    void closeIdle(SteadyTime now);
 
     void handleFrame(int line, const Bytes& frame, SteadyTime arrived);
     void handleTcpRequest(int line, const Bytes& request, SteadyTime arrived);

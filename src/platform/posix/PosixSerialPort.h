@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/SerialPort.h"
+#include "platform/posix/TcpConnection.h"
 
 namespace tarvel {
 
@@ -40,6 +41,8 @@ class PosixSerialPort : public SerialPort {
     LinkKind linkKind() const override;
     std::string linkAddress() const override;
     void setConnectTimeout(Millis limit) override;
+    // The name lookup of network ports: getaddrinfo(3) unless given.
+    void setNameLookup(NameLookup lookup) { lookup_ = lookup; }
 
     bool open() override;
     void close() override;
@@ -101,6 +104,7 @@ class PosixSerialPort : public SerialPort {
     bool lost_ = false;
     bool socket_ = false;  // open on a network port
     Millis connectTimeout_{800};
+    NameLookup lookup_ = nullptr;
     Bytes buffer_;
     std::string error_;
     PortError openError_;

@@ -186,7 +186,7 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view device, std::
         if (colon != std::string_view::npos) port = rest.substr(colon + 1);
     }
     if (address.host.empty() ||
-        address.host.find_first_of(" \t/?#@") != std::string::npos) {
+        address.host.find_first_of(" \t/?#@[]") != std::string::npos) {
         error = std::string(device) + ": no valid host name";
         return std::nullopt;
     }
@@ -210,9 +210,15 @@ Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds l
     Connection c;
     AddressList list = Resolve(address, deadline, lookup ? lookup : ::getaddrinfo, c.error);
     if (!list) return c;
+    // Every address the name gives, in order: each gets an even share of the
+    // time left, so that one that never answers leaves the others theirs.
     int error = 0;
-    for (const addrinfo* ai = list.get(); ai && c.fd < 0; ai = ai->ai_next)
-        c.fd = ConnectOne(*ai, deadline, error);
+    int left = 0;
+    for (const addrinfo* ai = list.get(); ai; ai = ai->ai_next) ++left;
+    for (const addrinfo* ai = list.get(); ai && c.fd < 0; ai = ai->ai_next, --left) {
+        const auto now = std::chrono::steady_clock::now();
+        c.fd = ConnectOne(*ai, now + (std::max(deadline, now) - now) / left, error);
+    }
     if (c.fd < 0) c.error = address.text() + ": " + std::strerror(error);
     return c;
 }

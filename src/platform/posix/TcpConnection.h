@@ -40,8 +40,10 @@ struct Connection {
 using NameLookup = int (*)(const char* node, const char* service, const addrinfo* hints,
                            addrinfo** result);
 
-// Resolves and connects within `limit`. A name that takes longer to resolve
-// is given up; its lookup ends by itself in the background.
+// Resolves and connects within `limit`, to the first of the name's
+// addresses that takes the connection, in the resolver's order; each is
+// given an even share of the time left. A name that takes longer to
+// resolve is given up; its lookup ends by itself in the background.
 Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds limit,
                       NameLookup lookup = nullptr);
 
