@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "publish/Json.h"
 #include "settings/KeyRules.h"
 
 namespace tarvel {
@@ -18,29 +19,6 @@ std::string Impronta(const std::string& testo) {
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08x", h);
     return hex;
-}
-
-// The next code point of well-formed UTF-8 at i, i moved past it; nothing
-// for a malformed one (overlong, a surrogate, beyond U+10FFFF).
-std::optional<std::uint32_t> CodePoint(std::string_view s, std::size_t& i) {
-    static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-    const auto c = static_cast<unsigned char>(s[i]);
-    const std::size_t n = c < 0x80           ? 0
-                          : (c >> 5) == 0x6  ? 1
-                          : (c >> 4) == 0xE  ? 2
-                          : (c >> 3) == 0x1E ? 3
-                                             : 4;
-    if (n == 4 || s.size() - i <= n) return std::nullopt;
-    std::uint32_t code = n == 0 ? c : c & (0x3Fu >> n);
-    for (std::size_t k = 1; k <= n; ++k) {
-        const auto d = static_cast<unsigned char>(s[i + k]);
-        if ((d >> 6) != 0x2) return std::nullopt;
-        code = code << 6 | (d & 0x3Fu);
-    }
-    i += n + 1;
-    if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return std::nullopt;
-    return code;
 }
 
 // A key of [MQTT] that takes a whole number.

@@ -11,30 +11,33 @@ bool Digit(char c) { return c >= '0' && c <= '9'; }
 // Whether the bytes are well-formed UTF-8 (no overlong forms, no
 // surrogates).
 bool Utf8(std::string_view s) {
-    static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-    for (std::size_t i = 0; i < s.size();) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        // The bytes that follow the first one.
-        const std::size_t n = c < 0x80           ? 0
-                              : (c >> 5) == 0x6  ? 1
-                              : (c >> 4) == 0xE  ? 2
-                              : (c >> 3) == 0x1E ? 3
-                                                 : 4;
-        if (n == 4 || i + n >= s.size() + (n == 0)) return n == 0;
-        std::uint32_t code = n == 0 ? c : c & (0x3Fu >> n);
-        for (std::size_t k = 1; k <= n; ++k) {
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d >> 6) != 0x2) return false;
-            code = code << 6 | (d & 0x3Fu);
-        }
-        if (n > 0 && (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
-            return false;
-        i += n + 1;
-    }
+    for (std::size_t i = 0; i < s.size();)
+        if (!CodePoint(s, i)) return false;
     return true;
 }
 
 }  // namespace
+
+std::optional<std::uint32_t> CodePoint(std::string_view s, std::size_t& i) {
+    static constexpr std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    const auto c = static_cast<unsigned char>(s[i]);
+    const std::size_t n = c < 0x80           ? 0
+                          : (c >> 5) == 0x6  ? 1
+                          : (c >> 4) == 0xE  ? 2
+                          : (c >> 3) == 0x1E ? 3
+                                             : 4;
+    if (n == 4 || s.size() - i <= n) return std::nullopt;
+    std::uint32_t code = n == 0 ? c : c & (0x3Fu >> n);
+    for (std::size_t k = 1; k <= n; ++k) {
+        const auto d = static_cast<unsigned char>(s[i + k]);
+        if ((d >> 6) != 0x2) return std::nullopt;
+        code = code << 6 | (d & 0x3Fu);
+    }
+    i += n + 1;
+    if (code < least[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return std::nullopt;
+    return code;
+}
 
 std::string StringaJson(std::string_view testo) {
     const bool utf8 = Utf8(testo);
