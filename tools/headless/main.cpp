@@ -178,10 +178,59 @@ int esportaCSV(const Argomenti& args, tarvel::ProfileStore& ini,
                : 1;
 }
 
-}  // namespace
+// --check: what the settings would do, without opening the port.
+int verifica(tarvel::IniFileStore& ini, const std::string& percorsoIni, tarvel::Clock& clock,
+             tarvel::ConsoleDialogs& dialogs, tarvel::ProgramIdentity& identity,
+             tarvel::OutputFiles& files) {
+    using namespace tarvel;
+    DryRunPort dry(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
+    dialogs.quiet = true;
+    Programma prog({ini, clock, dialogs, identity, dry, files});
+    const int code = VerificaImpostazioni(prog, stdout);
+    // Unusable settings give no records: their message goes to standard
+    // error. Profile 0's failure is told once, in its warning.
+    if (code == VerificaImpostazioniErrate && !dialogs.messages.empty())
+        ConsoleDialogs::print(dialogs.messages.front());
+    return code;
+}
 
 // How long a clean end waits for the broker to take the last cycles.
 constexpr int AttesaFinePubblicazione = 5000;
+
+// The logger until a stop signal or its last cycle; the exit code.
+int acquisisci(const Argomenti& args, tarvel::IniFileStore& ini, const std::string& percorsoIni,
+               tarvel::ConsoleClock& clock, tarvel::ConsoleDialogs& dialogs,
+               tarvel::ProgramIdentity& identity, tarvel::OutputFiles& files,
+               QCoreApplication& app) {
+    using namespace tarvel;
+    // No window must stay responsive: a wait blocks on the port and the
+    // signal pipe together, and no event loop runs inside a cycle.
+    PosixSerialPort port(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
+    MosquittoClient mqtt;
+    SqliteJournal journal;
+    // Written off the cycle; what is left at the end is written before exit.
+    SqliteHistoryStore history;
+    SystemWallClock wall;
+    Programma prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall});
+    // A clean end hands the last cycles to a reachable broker first.
+    const auto fine = [&prog](int code) {
+        prog.FinePubblicazione(AttesaFinePubblicazione);
+        return code;
+    };
+    Runner::installaSegnali();
+    Runner runner(prog, {args.cicli, args.monitor, args.stats});
+    clock.watch(SignalPipe::fd(), [&runner] { return runner.segnale(); });
+    port.watchAlso(SignalPipe::fd(), [&runner] { runner.segnale(); });
+    if (int code = runner.avvia(); code != 0) return fine(code);
+    if (!prog.stato().acquisizioneAttiva) {
+        // The first cycle already ended the run (a stop, or --cycles 1).
+        return fine(runner.codiceUscita());
+    }
+    app.exec();
+    return fine(runner.codiceUscita());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace tarvel;
@@ -224,41 +273,6 @@ int main(int argc, char** argv) {
 
     const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
     if (!args.esporta.empty()) return esportaCSV(args, ini, identity, clock, dialogs);
-    if (args.verifica) {
-        DryRunPort dry(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
-        dialogs.quiet = true;
-        Programma prog({ini, clock, dialogs, identity, dry, files});
-        const int code = VerificaImpostazioni(prog, stdout);
-        // Unusable settings give no records: their message goes to standard
-        // error. Profile 0's failure is told once, in its warning.
-        if (code == VerificaImpostazioniErrate && !dialogs.messages.empty())
-            ConsoleDialogs::print(dialogs.messages.front());
-        return code;
-    }
-
-    // No window must stay responsive: a wait blocks on the port and the
-    // signal pipe together, and no event loop runs inside a cycle.
-    PosixSerialPort port(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
-    MosquittoClient mqtt;
-    SqliteJournal journal;
-    // Written off the cycle; what is left at the end is written before exit.
-    SqliteHistoryStore history;
-    SystemWallClock wall;
-    Programma prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall});
-    // A clean end hands the last cycles to a reachable broker first.
-    const auto fine = [&prog](int code) {
-        prog.FinePubblicazione(AttesaFinePubblicazione);
-        return code;
-    };
-    Runner::installaSegnali();
-    Runner runner(prog, {args.cicli, args.monitor, args.stats});
-    clock.watch(SignalPipe::fd(), [&runner] { return runner.segnale(); });
-    port.watchAlso(SignalPipe::fd(), [&runner] { runner.segnale(); });
-    if (int code = runner.avvia(); code != 0) return fine(code);
-    if (!prog.stato().acquisizioneAttiva) {
-        // The first cycle already ended the run (a stop, or --cycles 1).
-        return fine(runner.codiceUscita());
-    }
-    app.exec();
-    return fine(runner.codiceUscita());
+    if (args.verifica) return verifica(ini, percorsoIni, clock, dialogs, identity, files);
+    return acquisisci(args, ini, percorsoIni, clock, dialogs, identity, files, app);
 }
