@@ -199,9 +199,11 @@ void Simulator::forget(int line) {
 }
 
 void Simulator::closeConnection(int line, const std::string& why) {
-    log(lines_.at(line).name + ": " + why + ", connection closed");
+    // Closed before it is told: whoever reads the line finds it closed.
+    const std::string name = lines_.at(line).name;
     ::close(lines_.at(line).fd);
     forget(line);
+    log(name + ": " + why + ", connection closed");
 }
 
 void Simulator::drop() {
