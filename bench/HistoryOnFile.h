@@ -22,4 +22,20 @@ struct HistoryOnFile {
     Storico storico{&store, &wall, clock, dialogs};
 };
 
+// One reading of a cycle: a constant, a failed read, or a read of 230.x.
+inline Reading Letta(std::size_t line, int device, const std::string& name, bool constant,
+                     bool failed) {
+    Reading r;
+    r.line = line;
+    r.device = device;
+    r.name = name;
+    r.quality = failed ? Quality::Failed : Quality::Good;
+    if (constant) r.constant = "Roof A";
+    const auto tenths = static_cast<std::uint64_t>(2300 + line % 10);
+    if (!constant && !failed)
+        r.number = NumeroLetto{static_cast<double>(tenths), true, false, tenths};
+    r.decimals = 1;
+    return r;
+}
+
 }  // namespace tarvel::bench

@@ -33,19 +33,12 @@ void BM_HistoryPerCycle(benchmark::State& state) {
     bench::HistoryOnFile history;
     auto& [folder, store, wall, clock, dialogs, storico] = history;
 
-    std::vector<Riga> righe;
-    std::vector<RispostaRiga> risposte;
+    std::vector<Reading> letture;
     for (int i = 0; i < kValues; ++i) {
         const std::string nome = "V" + std::to_string(i);
         const bool costante = i % 20 == 19;
         const bool fallita = i % 20 == 9;
-        righe.push_back(CaricaRiga(costante ? "0,0,Roof A,0;" + nome
-                                            : "1,4," + std::to_string(i) + ",1;" + nome));
-        const std::string valore = costante  ? "Roof A"
-                                   : fallita ? ""
-                                             : "230." + std::to_string(i % 10);
-        risposte.push_back({static_cast<std::size_t>(i),
-                            {"<" + nome + ">" + valore + "</" + nome + ">", fallita}});
+        letture.push_back(bench::Letta(static_cast<std::size_t>(i), 1, nome, costante, fallita));
     }
 
     std::vector<double> cycleUs, writeMs;
@@ -53,10 +46,7 @@ void BM_HistoryPerCycle(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = Steady::now();
         storico.InizioCiclo();
-        storico.RegistraCiclo(
-            ++cycle, ValoriCiclo(righe, risposte,
-                                 [](const std::string&, const std::string&,
-                                    const std::string& predefinito) { return predefinito; }));
+        storico.RegistraCiclo(++cycle, letture);
         const auto handed = Steady::now();
         state.PauseTiming();
         store.waitIdle(std::chrono::seconds(10));

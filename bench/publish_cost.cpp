@@ -34,12 +34,16 @@ using namespace std::chrono_literals;
 
 constexpr int Messages = 100000;
 
-std::vector<ValoreCiclo> CycleValues() {
-    std::vector<ValoreCiclo> values;
-    for (int i = 0; i < 100; ++i)
-        values.push_back({i / 25 + 1, "Valore" + std::to_string(i),
-                          i % 10 == 9 ? ValoreCiclo::Tipo::Mancante : ValoreCiclo::Tipo::Numero,
-                          std::to_string(i * 7) + ".5"});
+std::vector<Reading> CycleValues() {
+    std::vector<Reading> values;
+    for (int i = 0; i < 100; ++i) {
+        // Valore<i> is i * 7 + 0.5 on device i / 25 + 1; one in ten failed.
+        Reading r = bench::Letta(static_cast<std::size_t>(i), i / 25 + 1,
+                                 "Valore" + std::to_string(i), false, i % 10 == 9);
+        const auto half = static_cast<std::uint64_t>(i * 70 + 5);
+        if (r.number) r.number = NumeroLetto{static_cast<double>(half), true, false, half};
+        values.push_back(r);
+    }
     return values;
 }
 
@@ -91,22 +95,12 @@ void CycleOutputs(benchmark::State& state) {
     auto& [journal, client, publishing, settings, error] = offline;
 
     // 100 values over 4 devices: reads, a failed one in ten, a constant.
-    std::vector<Riga> righe;
-    std::vector<RispostaRiga> risposte;
+    std::vector<Reading> letture;
     for (int i = 0; i < 100; ++i) {
-        if (i > 0 && i % 25 == 0) {
-            righe.push_back(CaricaRiga("NEXT"));
-            risposte.push_back({righe.size() - 1, {"%Next device", false}});
-        }
         const std::string nome = "V" + std::to_string(i);
         const bool costante = i % 20 == 19, fallita = i % 10 == 9 && !costante;
-        righe.push_back(CaricaRiga(costante ? "0,0,Roof A,0;" + nome
-                                            : "1,4," + std::to_string(i) + ",1;" + nome));
-        const std::string valore = costante  ? "Roof A"
-                                   : fallita ? ""
-                                             : "230." + std::to_string(i % 10);
-        risposte.push_back(
-            {righe.size() - 1, {"<" + nome + ">" + valore + "</" + nome + ">", fallita}});
+        letture.push_back(
+            bench::Letta(static_cast<std::size_t>(i), i / 25 + 1, nome, costante, fallita));
     }
     Salute salute;
     for (std::uint8_t n = 1; n <= 4; ++n)
@@ -118,11 +112,7 @@ void CycleOutputs(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         storico.InizioCiclo();
-        const std::vector<ValoreCiclo> valori =
-            ValoriCiclo(righe, risposte,
-                        [](const std::string&, const std::string&, const std::string& predefinito) {
-                            return predefinito;
-                        });
+        const std::vector<Reading>& valori = letture;
         storico.RegistraCiclo(++cycle, valori);
         publishing.Accoda(MessaggiCiclo(settings, TestoUTC(wall.now()), cycle, valori), error);
         publishing.PubblicaStato(MessaggiStato(settings, salute, clock.now(), wall.now()));

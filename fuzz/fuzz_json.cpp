@@ -245,10 +245,8 @@ std::vector<std::string_view> Lines(std::string_view text) {
 }
 
 // Each device's message: its values, in order, as they were given.
-void CheckCycle(const tarvel::ImpostazioniMqtt& imp,
-                const std::vector<tarvel::ValoreCiclo>& valori) {
-    using Tipo = tarvel::ValoreCiclo::Tipo;
-    const auto messaggi = tarvel::MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12, valori);
+void CheckCycle(const tarvel::ImpostazioniMqtt& imp, const std::vector<tarvel::Reading>& letture) {
+    const auto messaggi = tarvel::MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12, letture);
     std::size_t next = 0;
     for (const tarvel::MqttMessage& m : messaggi) {
         const std::optional<Value> doc = Reader(m.payload).document();
@@ -256,24 +254,23 @@ void CheckCycle(const tarvel::ImpostazioniMqtt& imp,
         const Value* values = Member(*doc, "values");
         require(values && values->kind == Value::Object);
         for (const auto& [name, value] : values->members) {
-            require(next < valori.size());
-            const tarvel::ValoreCiclo& v = valori[next++];
-            require(name == Expected(v.nome));
-            const std::optional<std::string> number =
-                v.tipo == Tipo::Numero ? tarvel::NumeroJson(v.testo) : std::nullopt;
-            if (v.tipo == Tipo::Mancante) {
+            require(next < letture.size());
+            const tarvel::Reading& r = letture[next++];
+            require(name == Expected(r.name));
+            const std::optional<std::string> testo = tarvel::ValueText(r);
+            if (!testo) {
                 require(value.kind == Value::Null);
-            } else if (number) {
+            } else if (!r.constant) {
                 require(value.kind == Value::Number);
                 const double a = std::strtod(value.text.c_str(), nullptr);
-                const double b = std::strtod(std::string(v.testo).c_str(), nullptr);
-                require(a == b || (std::isnan(a) && std::isnan(b)));
+                const double b = std::strtod(testo->c_str(), nullptr);
+                require(a == b);
             } else {
-                require(value.kind == Value::String && value.text == Expected(v.testo));
+                require(value.kind == Value::String && value.text == Expected(*testo));
             }
         }
     }
-    require(next == valori.size());
+    require(next == letture.size());
 }
 
 }  // namespace
@@ -285,7 +282,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tarvel::ImpostazioniMqtt imp;
     imp.topic = lines[0];
     imp.clientId = lines[1];
-    std::vector<tarvel::ValoreCiclo> valori;
+    std::vector<tarvel::Reading> letture;
     std::vector<tarvel::Riga> righe;
     std::vector<int> dispositivi;  // the device of each line
     int dispositivo = 1;
@@ -294,7 +291,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto kind = static_cast<unsigned char>(lines[i][0]);
         const std::string_view rest = lines[i].substr(1);
         const std::size_t equal = rest.find('=');
-        tarvel::ValoreCiclo v;
+        tarvel::Reading v;
         if (kind & 4) {
             ++dispositivo;
             tarvel::Riga prossimo;
@@ -302,18 +299,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             righe.push_back(prossimo);
             dispositivi.push_back(dispositivo);
         }
-        v.dispositivo = dispositivo;
-        v.tipo = static_cast<tarvel::ValoreCiclo::Tipo>((kind & 3) % 3);
-        v.nome = rest.substr(0, equal);
-        if (equal != std::string_view::npos) v.testo = rest.substr(equal + 1);
-        valori.push_back(v);
+        v.device = dispositivo;
+        v.name = rest.substr(0, equal);
+        const std::string testo(equal != std::string_view::npos ? rest.substr(equal + 1) : "");
+        // A number read (a finite double), a constant, or a failed read.
+        const double numero = std::strtod(testo.c_str(), nullptr);
+        v.quality = (kind & 3) % 3 == 2 ? tarvel::Quality::Failed : tarvel::Quality::Good;
+        if ((kind & 3) % 3 == 1) v.constant = testo;
+        if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::NumeroLetto{numero};
+        if ((kind & 3) % 3 == 0 && !std::isfinite(numero)) v.quality = tarvel::Quality::NotFinite;
+        letture.push_back(v);
         tarvel::Riga riga;
         riga.tipo = tarvel::TipoRiga::Lettura;
-        riga.campiEseguiti.Descrizione = v.nome;
+        riga.campiEseguiti.Descrizione = v.name;
         righe.push_back(riga);
         dispositivi.push_back(dispositivo);
     }
-    CheckCycle(imp, valori);
+    CheckCycle(imp, letture);
     // A config per value: JSON, naming the value as it was given.
     for (const tarvel::MqttMessage& m : tarvel::MessaggiScoperta(imp, righe, dispositivi)) {
         const std::optional<Value> doc = Reader(m.payload).document();

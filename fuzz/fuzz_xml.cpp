@@ -101,6 +101,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rest.remove_prefix(end + 1);
     }
 
+    // Each line as the cycle gives it: "<name" a constant's reading (its
+    // element then stands for the line), "%" a next-device line, a profile
+    // line, or any other line.
+    std::vector<tarvel::Risposta> risposte;
+    for (std::string& line : lines) {
+        tarvel::Risposta r{tarvel::TipoRiga::Attesa, line, std::nullopt};
+        if (isProfileLine(line)) r.tipo = tarvel::TipoRiga::Seriale;
+        if (!line.empty() && line[0] == '%') r.tipo = tarvel::TipoRiga::Prossimo;
+        if (!line.empty() && line[0] == '<') {
+            tarvel::Reading& reading = r.lettura.emplace();
+            reading.name = line.substr(1);
+            reading.quality = tarvel::Quality::Good;
+            reading.constant = "";
+            line = tarvel::ElementoXML(reading);
+        }
+        risposte.push_back(std::move(r));
+    }
+
     RecordingFiles files(switches & 4);
     StillClock clock;
     tarvel::ContestoEsportazione ctx{
@@ -112,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return fallback;
         },
         files, clock, "program"};
-    const tarvel::EsitoEsportazione result = tarvel::EsportaXML(lines, ctx);
+    const tarvel::EsitoEsportazione result = tarvel::EsportaXML(risposte, ctx);
 
     require(result.errori.empty());
     require(result.scritti.size() == files.written.size());

@@ -2,8 +2,11 @@
 
 namespace tarvel {
 
-Ciclo::Ciclo(Clock& clock, Passi& passi)
-    : clock_(clock), passi_(passi), tmrLettura_(clock.createTimer()) {
+Ciclo::Ciclo(Clock& clock, Passi& passi, LettoreIni leggiIni)
+    : clock_(clock),
+      passi_(passi),
+      leggiIni_(std::move(leggiIni)),
+      tmrLettura_(clock.createTimer()) {
     tmrLettura_->setInterval(Millis(1000));
     tmrLettura_->onTimeout([this] { TmrLettura_Timer(); });
 }
@@ -45,26 +48,23 @@ void Ciclo::TmrLettura_Timer() {
     passi_.svuotaRisposte();
     passi_.inizioCiclo();
 
-    Conteggi conteggi;
+    std::vector<Risposta> risposte;
     for (int i = 0; i < passi_.numeroRighe(); ++i) {
         passi_.selezionaRiga(i);
         clock_.processEvents();
         if (!attiva_) break;
-        Risposta risposta = passi_.eseguiRiga();
-        ++conteggi.eseguite;
-        if (risposta.letturaFallita) ++conteggi.fallite;
-        if (risposta.senzaValore) ++conteggi.senzaValore;
+        risposte.push_back(passi_.eseguiRiga());
         clock_.processEvents();
-        passi_.aggiungiRisposta(risposta.testo);
+        passi_.aggiungiRisposta(TestoRisposta(risposte.back()));
         clock_.processEvents();
         if (!attiva_) break;
         if (i < passi_.numeroRighe() - 1) clock_.sleep(passi_.pausaTraRighe());
     }
-    finisci(inizio, conteggi);
+    finisci(inizio, std::move(risposte));
 }
 
-void Ciclo::finisci(TimePoint inizio, const Conteggi& conteggi) {
-    EsitoEsportazione uscita = passi_.esporta();
+void Ciclo::finisci(TimePoint inizio, std::vector<Risposta> risposte) {
+    EsitoEsportazione uscita = passi_.esporta(risposte);
     passi_.abilitaListe(true);
     passi_.azzeraDettagli();
     passi_.impostaLampada(attiva_ ? Lampada::Rossa : Lampada::Spenta);
@@ -74,9 +74,12 @@ void Ciclo::finisci(TimePoint inizio, const Conteggi& conteggi) {
 
     RapportoCiclo rapporto;
     rapporto.numero = ++cicli_;
-    rapporto.righeEseguite = conteggi.eseguite;
-    rapporto.lettureFallite = conteggi.fallite;
-    rapporto.senzaValore = conteggi.senzaValore;
+    rapporto.righeEseguite = static_cast<int>(risposte.size());
+    rapporto.letture = LettureCiclo(risposte, leggiIni_);
+    for (const Reading& r : rapporto.letture) {
+        rapporto.lettureFallite += r.failed() ? 1 : 0;
+        rapporto.senzaValore += r.withoutValue() ? 1 : 0;
+    }
     rapporto.fileScritti = std::move(uscita.scritti);
     rapporto.erroriUscita = std::move(uscita.errori);
     rapporto.durata = std::chrono::duration_cast<Millis>(clock_.now() - inizio);

@@ -19,6 +19,8 @@ struct RapportoCiclo {
     int righeEseguite = 0;
     int lettureFallite = 0;  // reads the devices did not give
     int senzaValore = 0;     // reads answered with "no value"
+    // The readings of the lines that ran, in their order.
+    std::vector<Reading> letture;
     std::vector<std::string> fileScritti;
     std::vector<std::string> erroriUscita;
     Millis durata{0};
@@ -40,7 +42,7 @@ class Ciclo {
         virtual Risposta eseguiRiga() = 0;
         virtual void svuotaRisposte() = 0;
         virtual void aggiungiRisposta(const std::string& risposta) = 0;
-        virtual EsitoEsportazione esporta() = 0;
+        virtual EsitoEsportazione esporta(const std::vector<Risposta>& risposte) = 0;
         virtual void abilitaListe(bool abilita) = 0;
         virtual void azzeraDettagli() = 0;
         virtual void impostaLampada(Lampada lampada) = 0;
@@ -49,7 +51,7 @@ class Ciclo {
         virtual void cicloTerminato(const RapportoCiclo& rapporto) = 0;
     };
 
-    Ciclo(Clock& clock, Passi& passi);
+    Ciclo(Clock& clock, Passi& passi, LettoreIni leggiIni);
     ~Ciclo();
     Ciclo(const Ciclo&) = delete;
     Ciclo& operator=(const Ciclo&) = delete;
@@ -65,16 +67,11 @@ class Ciclo {
     bool inCorso() const { return inCorso_; }
 
   private:
-    // Counts of the lines run so far in a cycle.
-    struct Conteggi {
-        int eseguite = 0;
-        int fallite = 0;
-        int senzaValore = 0;
-    };
-    void finisci(TimePoint inizio, const Conteggi& conteggi);
+    void finisci(TimePoint inizio, std::vector<Risposta> risposte);
 
     Clock& clock_;
     Passi& passi_;
+    LettoreIni leggiIni_;
     std::unique_ptr<Timer> tmrLettura_;
     bool attiva_ = false;
     bool inCorso_ = false;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "acquisition/TestoValore.h"
+#include "export/EsportaXML.h"
 #include "modbus/Valore.h"
 
 namespace tarvel {
@@ -83,13 +83,6 @@ class Finestra {
     std::vector<std::uint32_t> chiesti_;
 };
 
-// What a read line's element holds when the read was never made.
-const char* const NonLetto = "-99999";
-
-std::string elemento(const std::string& nome, const std::string& testo) {
-    return "<" + nome + ">" + testo + "</" + nome + ">";
-}
-
 }  // namespace
 
 Esecuzione::Esecuzione(MBus& mbus, Clock& clock, Contesto& contesto)
@@ -116,7 +109,7 @@ Risposta Esecuzione::Esegui(const std::vector<Riga>& righe, std::size_t indice) 
 
 Risposta Esecuzione::esegui(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice) {
     mostraRisultato("");
-    Risposta risposta;
+    Risposta risposta{riga.tipo, {}, std::nullopt};
     switch (riga.tipo) {
         case TipoRiga::Seriale: {
             const bool ok = contesto_.applicaProfilo(riga.profilo);
@@ -138,10 +131,10 @@ Risposta Esecuzione::esegui(const Riga& riga, const std::vector<Riga>* righe, st
             break;
         case TipoRiga::Lettura:
         case TipoRiga::Costante:
-            risposta = eseguiLettura(riga, righe, indice);
+            risposta.lettura = eseguiLettura(riga, righe, indice);
             break;
     }
-    mostraRisultato(risposta.testo);
+    mostraRisultato(TestoRisposta(risposta));
     return risposta;
 }
 
@@ -154,30 +147,41 @@ std::string Esecuzione::eseguiAttesa(const Riga& riga) {
     return testo;
 }
 
-Risposta Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* righe,
-                                   std::size_t indice) {
+Reading Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* righe,
+                                  std::size_t indice) {
     const Chiamata& c = riga.campiEseguiti;
     contesto_.mostraCampi(c);
-    if (riga.tipo == TipoRiga::Costante) return {elemento(c.Descrizione, c.Registro), false};
-    if (!riga.lettura) return {elemento(c.Descrizione, NonLetto), true};
-    const ParametriLettura& p = *riga.lettura;
+    Reading lettura;
+    lettura.line = indice;
+    lettura.name = c.Descrizione;
+    if (riga.tipo == TipoRiga::Costante) {
+        lettura.quality = Quality::Good;
+        lettura.constant = c.Registro;
+    } else if (riga.lettura) {
+        leggiRiga(*riga.lettura, righe, indice, lettura);
+    }
+    return lettura;
+}
+
+void Esecuzione::leggiRiga(const ParametriLettura& p, const std::vector<Riga>* righe,
+                           std::size_t indice, Reading& lettura) {
+    lettura.quality = Quality::Failed;
     // A node beyond one byte would go on the line as another node.
-    if (p.nodo < 0 || p.nodo > 255) return {elemento(c.Descrizione, ""), true};
+    if (p.nodo < 0 || p.nodo > 255) return;
     int& fallite = falliteDiFila_[static_cast<std::uint8_t>(p.nodo)];
     const int salta = contesto_.profiloInUso().saltaDopo;
     if (salta > 0 && fallite >= salta) {
         mbus_.RegistraSaltata(static_cast<std::uint8_t>(p.nodo));
-        return {elemento(c.Descrizione, ""), true};
+        lettura.quality = Quality::Skipped;
+        return;
     }
-    const Letto letto = leggi(p, righe, indice);
-    fallite = letto.risposta ? 0 : fallite + 1;
-    return {elemento(c.Descrizione, letto.testo.value_or("")), !letto.risposta,
-            letto.risposta && !letto.testo};
+    leggi(p, righe, indice, lettura);
+    fallite = lettura.quality == Quality::Failed ? fallite + 1 : 0;
 }
 
-Esecuzione::Letto Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe,
-                                    std::size_t indice) {
-    if (!Leggibile(p)) return {};
+void Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe,
+                       std::size_t indice, Reading& lettura) {
+    if (!Leggibile(p)) return;
     auto serve = [](const std::vector<std::size_t>& elenco, std::size_t i) {
         return std::find(elenco.begin(), elenco.end(), i) != elenco.end();
     };
@@ -186,15 +190,31 @@ Esecuzione::Letto Esecuzione::leggi(const ParametriLettura& p, const std::vector
     std::int16_t decimali = p.decimali;
     if (p.registroScala) {
         const std::optional<std::string> scala = leggiScala(p, righe != nullptr);
-        if (!scala) return {};
+        if (!scala) {
+            lettura.outcome = mbus_.esito();
+            return;
+        }
         const std::optional<std::int16_t> d = DecimaliDaScala(*scala);
-        if (!d) return {true, std::nullopt};
+        lettura.quality = Quality::NoValue;
+        if (!d) return;
         decimali = *d;
     }
+    lettura.quality = Quality::Failed;
     const auto testi = leggiElementi(p, blocco_ && righe && serve(serviteDalBlocco_, indice));
-    if (!testi) return {};
-    const std::optional<NumeroLetto> numero = DecodificaValore(*testi, p.formato);
-    return {true, numero ? TestoNumero(*numero, decimali) : std::nullopt};
+    if (!testi) {
+        lettura.outcome = mbus_.esito();
+        return;
+    }
+    lettura.number = DecodificaValore(*testi, p.formato);
+    const bool reale =
+        p.formato.tipo == TipoValore::Float32 || p.formato.tipo == TipoValore::Float64;
+    if (!lettura.number) {
+        lettura.quality = reale ? Quality::NotFinite : Quality::NoValue;
+        return;
+    }
+    lettura.decimals = decimali;
+    lettura.quality =
+        std::isfinite(Scala(lettura.number->valore, decimali)) ? Quality::Good : Quality::NotFinite;
 }
 
 std::optional<std::vector<std::string>> Esecuzione::leggiElementi(const ParametriLettura& p,

@@ -11,19 +11,12 @@
 
 #include "acquisition/Chiamata.h"
 #include "acquisition/Lampada.h"
+#include "acquisition/Reading.h"
 #include "modbus/MBus.h"
 #include "modbus/Profilo.h"
 #include "platform/Clock.h"
 
 namespace tarvel {
-
-struct Risposta {
-    std::string testo;            // the answer line
-    bool letturaFallita = false;  // a read the device did not give, or that was not made
-    // A read the device answered with no value: its "no value" pattern, a
-    // NaN or infinity, or a scale register's 0x8000.
-    bool senzaValore = false;
-};
 
 class Esecuzione {
   public:
@@ -59,15 +52,12 @@ class Esecuzione {
     using ChiaveScala = std::tuple<std::uint8_t, std::uint8_t, std::uint16_t>;
 
   private:
-    // A read line's outcome: whether the device gave every read it needed,
-    // and the value text (nothing: the element stays empty).
-    struct Letto {
-        bool risposta = false;
-        std::optional<std::string> testo;
-    };
     Risposta esegui(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice);
-    Risposta eseguiLettura(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice);
-    Letto leggi(const ParametriLettura& p, const std::vector<Riga>* righe, std::size_t indice);
+    Reading eseguiLettura(const Riga& riga, const std::vector<Riga>* righe, std::size_t indice);
+    void leggiRiga(const ParametriLettura& p, const std::vector<Riga>* righe, std::size_t indice,
+                   Reading& lettura);
+    void leggi(const ParametriLettura& p, const std::vector<Riga>* righe, std::size_t indice,
+               Reading& lettura);
     std::optional<std::vector<std::string>> leggiElementi(const ParametriLettura& p,
                                                           bool dalBlocco);
     std::optional<std::string> leggiScala(const ParametriLettura& p, bool ciclo);

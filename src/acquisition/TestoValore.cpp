@@ -4,12 +4,7 @@
 #include <cmath>
 
 namespace tarvel {
-namespace {
-constexpr double ValoreFallito = 99999;
-}
-
 std::string TestoValore(double valore) {
-    if (valore == ValoreFallito) return "";
     char buffer[64];
     auto [end, error] =
         std::to_chars(buffer, buffer + sizeof buffer, valore, std::chars_format::general, 15);
@@ -49,7 +44,10 @@ std::string cifreScalate(std::string cifre, std::int16_t decimali) {
 std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali) {
     const double scalato = Scala(numero.valore, decimali);
     if (!std::isfinite(scalato)) return std::nullopt;
-    if (!numero.cifre.empty()) return cifreScalate(numero.cifre, decimali);
+    // From 16 digits on an integer keeps every digit.
+    constexpr std::uint64_t Sedici = 1'000'000'000'000'000;
+    if (numero.intero && numero.modulo >= Sedici)
+        return cifreScalate((numero.negativo ? "-" : "") + std::to_string(numero.modulo), decimali);
     return TestoValore(scalato);
 }
 

@@ -11,9 +11,7 @@ namespace tarvel {
 
 // 15 significant digits, exponent notation outside that range (1E+16,
 // 1.5E-05), no trailing zeros, a point as decimal separator whatever the
-// locale, and no "0" before the point (.5, -.25). A value of exactly 99999,
-// the failed-read mark of the output, gives the empty text like a failed
-// read.
+// locale, and no "0" before the point (.5, -.25).
 std::string TestoValore(double valore);
 
 // The value text of a number read, divided by ten to the decimals: a

@@ -13,7 +13,10 @@ Programma::Programma(Piattaforma piattaforma)
       impostazioni_(piattaforma.ini, piattaforma.dialogs, piattaforma.identity.programFolder()),
       mbus_(piattaforma.port, piattaforma.clock),
       esecuzione_(mbus_, piattaforma.clock, *this),
-      ciclo_(piattaforma.clock, *this),
+      ciclo_(piattaforma.clock, *this,
+             [this](const std::string& s, const std::string& k, const std::string& d) {
+                 return LeggiIni(s, k, d);
+             }),
       storico_(piattaforma.history, piattaforma.wallClock, piattaforma.clock, piattaforma.dialogs) {
 }
 
@@ -225,10 +228,7 @@ void Programma::mostraRisultato(const std::string& risultato) {
 Risposta Programma::eseguiRiga() {
     const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
     if (!scelta) return esecuzione_.Esegui(Riga{});
-    const auto indice = static_cast<std::size_t>(stato_.selezione);
-    Risposta risposta = esecuzione_.Esegui(righe_, indice);
-    risposteCiclo_.push_back({indice, risposta});
-    return risposta;
+    return esecuzione_.Esegui(righe_, static_cast<std::size_t>(stato_.selezione));
 }
 
 // A line run by hand reads only itself.
@@ -251,7 +251,6 @@ void Programma::inizioCiclo() {
     esecuzione_.NuovoCiclo();
     mbus_.NuovoCiclo();
     if (p_.wallClock) inizioCiclo_ = p_.wallClock->now();
-    risposteCiclo_.clear();
     storico_.InizioCiclo();
 }
 
@@ -274,14 +273,8 @@ void Programma::statoCambiato() {
 // The history and the broker get the cycle after the output, from the same
 // answers.
 void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
-    const std::vector<ValoreCiclo> valori =
-        ValoriCiclo(righe_, risposteCiclo_,
-                    [this](const std::string& s, const std::string& k, const std::string& d) {
-                        return LeggiIni(s, k, d);
-                    });
-    risposteCiclo_.clear();
-    storico_.RegistraCiclo(rapporto.numero, valori);
-    PubblicaCiclo(rapporto.numero, valori);
+    storico_.RegistraCiclo(rapporto.numero, rapporto.letture);
+    PubblicaCiclo(rapporto.numero, rapporto.letture);
     if (view_) view_->cicloTerminato(rapporto);
 }
 
@@ -349,10 +342,10 @@ void Programma::ConfiguraPubblicazione() {
     avvisaPubblicazione();  // a journal that could not be opened as it was
 }
 
-void Programma::PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori) {
+void Programma::PubblicaCiclo(long numero, const std::vector<Reading>& letture) {
     if (!pubblicazione_) return;
     std::string errore;
-    pubblicazione_->Accoda(MessaggiCiclo(mqtt_, TestoUTC(inizioCiclo_), numero, valori), errore);
+    pubblicazione_->Accoda(MessaggiCiclo(mqtt_, TestoUTC(inizioCiclo_), numero, letture), errore);
     pubblicazione_->PubblicaStato(
         MessaggiStato(mqtt_, mbus_.salute(), p_.clock.now(), p_.wallClock->now()));
     avvisaPubblicazione();
@@ -397,11 +390,11 @@ void Programma::FinePubblicazione(int attesaMs) {
     pubblicazione_.reset();
 }
 
-EsitoEsportazione Programma::Esporta() {
+EsitoEsportazione Programma::esporta(const std::vector<Risposta>& risposte) {
     ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
                                     const std::string& d) { return LeggiIni(s, k, d); },
                              p_.files, p_.clock, impostazioni_.cartellaProgramma()};
-    return EsportaXML(stato_.risposte, ctx);
+    return EsportaXML(risposte, ctx);
 }
 
 }  // namespace tarvel

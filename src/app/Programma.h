@@ -146,9 +146,6 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void AggiornaMenu() { ciclo_.AggiornaMenu(); }
     void AbilitaListe(bool abilita);
 
-    // Writes the output from the answer list.
-    EsitoEsportazione Esporta();
-
     // Marks the start-up as running or finished.
     void setAvvioInCorso(bool inCorso) { stato_.avvioInCorso = inCorso; }
 
@@ -173,7 +170,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Risposta eseguiRiga() override;
     void svuotaRisposte() override;
     void aggiungiRisposta(const std::string& risposta) override;
-    EsitoEsportazione esporta() override { return Esporta(); }
+    EsitoEsportazione esporta(const std::vector<Risposta>& risposte) override;
     void abilitaListe(bool abilita) override { AbilitaListe(abilita); }
     void azzeraDettagli() override { AzzeraDettagli(); }
     void impostaLampada(Lampada lampada) override { ImpostaLampada(lampada); }
@@ -188,7 +185,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // [MQTT]: started, or started again when the section changed; off
     // when the section is refused.
     void ConfiguraPubblicazione();
-    void PubblicaCiclo(long numero, const std::vector<ValoreCiclo>& valori);
+    void PubblicaCiclo(long numero, const std::vector<Reading>& letture);
     void avvisaPubblicazione();
 
     Piattaforma p_;
@@ -198,9 +195,6 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Ciclo ciclo_;
     Storico storico_;
     std::vector<Riga> righe_;
-    // The answers of the running cycle with their lines, for the history
-    // and the broker.
-    std::vector<RispostaRiga> risposteCiclo_;
     ErroreProfilo erroreProfilo_;
     std::string sezioneProfilo_;
     ErroreImpostazioni erroreImpostazioni_;

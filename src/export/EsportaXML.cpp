@@ -13,10 +13,10 @@ constexpr Millis PausaDopoCancellazione{100};
 
 enum class TipoRisposta { Valore, Prossimo, Profilo, Altro };
 
-TipoRisposta tipoRisposta(const std::string& riga) {
-    if (!riga.empty() && riga[0] == '<') return TipoRisposta::Valore;
-    if (!riga.empty() && riga[0] == '%') return TipoRisposta::Prossimo;
-    if (Maiuscolo(riga.substr(0, 6)) == "SERIAL") return TipoRisposta::Profilo;
+TipoRisposta tipoRisposta(const Risposta& risposta) {
+    if (risposta.lettura) return TipoRisposta::Valore;
+    if (risposta.tipo == TipoRiga::Prossimo) return TipoRisposta::Prossimo;
+    if (risposta.tipo == TipoRiga::Seriale) return TipoRisposta::Profilo;
     return TipoRisposta::Altro;
 }
 
@@ -29,7 +29,7 @@ class FileUscita {
         riga("");
         riga("    <Dispositivo>");
     }
-    void valore(const std::string& risposta) { riga("      " + risposta); }
+    void valore(const Reading& lettura) { riga("      " + ElementoXML(lettura)); }
     void prossimo() {
         riga("    </Dispositivo>");
         riga("");
@@ -86,16 +86,58 @@ ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
 
 // The profiles write files of their own as soon as one profile line of
 // the answers names a section with an output file.
-bool unFilePerProfilo(const std::vector<std::string>& risposte, const LettoreIni& leggiIni) {
-    for (const auto& riga : risposte)
-        if (tipoRisposta(riga) == TipoRisposta::Profilo && !leggiIni(riga, "Out", "").empty())
+bool unFilePerProfilo(const std::vector<Risposta>& risposte, const LettoreIni& leggiIni) {
+    for (const auto& r : risposte)
+        if (tipoRisposta(r) == TipoRisposta::Profilo && !leggiIni(r.testo, "Out", "").empty())
             return true;
     return false;
 }
 
 }  // namespace
 
-std::vector<int> DispositiviRisposte(const std::vector<std::string>& risposte,
+std::string ElementoXML(const Reading& lettura) {
+    std::string valore;
+    if (lettura.quality == Quality::NotRead)
+        valore = "-99999";
+    else
+        valore = ValueText(lettura).value_or("");
+    return "<" + lettura.name + ">" + valore + "</" + lettura.name + ">";
+}
+
+std::string TestoRisposta(const Risposta& risposta) {
+    return risposta.lettura ? ElementoXML(*risposta.lettura) : risposta.testo;
+}
+
+std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
+                                  const LettoreIni& leggiIni) {
+    const std::vector<int> dispositivi = DispositiviRisposte(risposte, leggiIni);
+    std::vector<Reading> letture;
+    std::string profilo;
+    for (std::size_t i = 0; i < risposte.size(); ++i) {
+        if (risposte[i].tipo == TipoRiga::Seriale) profilo = risposte[i].testo;
+        if (!risposte[i].lettura) continue;
+        letture.push_back(*risposte[i].lettura);
+        letture.back().device = dispositivi[i];
+        letture.back().profile = profilo;
+    }
+    return letture;
+}
+
+std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreIni& leggiIni) {
+    // What each line gives when it runs, as far as the output tells them
+    // apart.
+    std::vector<Risposta> risposte;
+    risposte.reserve(righe.size());
+    for (const Riga& riga : righe) {
+        Risposta r{riga.tipo, {}, std::nullopt};
+        if (riga.tipo == TipoRiga::Seriale) r.testo = "Serial_" + riga.campi.Codice;
+        if (riga.tipo == TipoRiga::Lettura || riga.tipo == TipoRiga::Costante) r.lettura.emplace();
+        risposte.push_back(std::move(r));
+    }
+    return DispositiviRisposte(risposte, leggiIni);
+}
+
+std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
                                      const LettoreIni& leggiIni) {
     const bool perProfilo = unFilePerProfilo(risposte, leggiIni);
     std::vector<int> dispositivi;
@@ -121,7 +163,7 @@ void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
     ctx.clock.processEvents();
 }
 
-EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoEsportazione& ctx) {
+EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, ContestoEsportazione& ctx) {
     EsitoEsportazione esito;
     ImpostazioniUscita imp = leggiImpostazioni(ctx);
     auto apri = [&](const std::string& path) {
@@ -134,7 +176,7 @@ EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoE
         for (std::size_t i = 0; i < risposte.size(); ++i) {
             switch (tipoRisposta(risposte[i])) {
                 case TipoRisposta::Valore:
-                    file.valore(risposte[i]);
+                    file.valore(*risposte[i].lettura);
                     break;
                 case TipoRisposta::Prossimo:
                     file.prossimo();
@@ -153,18 +195,18 @@ EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoE
     // One file per serial profile. Answers that come before the first
     // profile line go to the general file, so that nothing read is lost.
     std::optional<FileUscita> file;
-    for (const auto& riga : risposte) {
-        TipoRisposta tipo = tipoRisposta(riga);
+    for (const auto& r : risposte) {
+        TipoRisposta tipo = tipoRisposta(r);
         if (tipo == TipoRisposta::Altro) continue;
         if (tipo == TipoRisposta::Profilo) {
             if (file) file->chiudi(ctx, esito);
-            std::string path = ctx.leggiIni(riga, "Out", "");
+            std::string path = ctx.leggiIni(r.testo, "Out", "");
             file.emplace(apri(nellaCartella(path.empty() ? "NoName.xml" : path, ctx)));
             continue;
         }
         if (!file) file.emplace(apri(imp.generale));
         if (tipo == TipoRisposta::Valore)
-            file->valore(riga);
+            file->valore(*r.lettura);
         else
             file->prossimo();
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/Reading.h"
 #include "platform/Clock.h"
 #include "platform/OutputFiles.h"
 
@@ -26,10 +27,17 @@ struct ContestoEsportazione {
     std::string cartellaProgramma;
 };
 
-// Writes the output file or files for the answer lines.
-EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoEsportazione& ctx);
+// A reading's element: "<name>value</name>"; empty for a read that failed
+// or gave no value, -99999 for a read that was never made.
+std::string ElementoXML(const Reading& lettura);
+// The answer line of an executed line: a reading's element, or the text of
+// any other line.
+std::string TestoRisposta(const Risposta& risposta);
 
-// The device each answer line belongs to, counted from 1 over every output
+// Writes the output file or files for the lines of a cycle.
+EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, ContestoEsportazione& ctx);
+
+// The device each executed line belongs to, counted from 1 over every output
 // file of the cycle as the XML groups them: a next-device line starts
 // another device, and so does a profile line that starts another output
 // file (when the profiles write files of their own). The publishing and the
@@ -37,8 +45,16 @@ EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoE
 // opens a new Dispositivo element at a profile line after the first line;
 // that one starts no device here, so lists that write one file keep the
 // devices they always had.)
-std::vector<int> DispositiviRisposte(const std::vector<std::string>& risposte,
+std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
                                      const LettoreIni& leggiIni);
+// The readings of a cycle's lines, each with its device and the profile
+// in force.
+std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
+                                  const LettoreIni& leggiIni);
+// The device of each request line, as a cycle over the whole list would
+// give it: for the topics and discovery configs that name the devices
+// before any cycle ran.
+std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreIni& leggiIni);
 
 // Deletes the file if it exists, then pauses 100 ms and lets events run.
 void CancellaFile(const std::string& path, ContestoEsportazione& ctx);

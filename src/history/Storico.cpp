@@ -11,14 +11,6 @@
 namespace tarvel {
 namespace {
 
-std::optional<double> Numero(std::string_view testo) {
-    double valore = 0;
-    const char* fine = testo.data() + testo.size();
-    auto [ptr, errore] = std::from_chars(testo.data(), fine, valore);
-    if (testo.empty() || errore != std::errc() || ptr != fine) return std::nullopt;
-    return valore;
-}
-
 // A CSV cell: quoted when it holds a comma, a quote or a line end.
 std::string Cella(const std::string& testo) {
     if (testo.find_first_of(",\"\r\n") == std::string::npos) return testo;
@@ -78,24 +70,23 @@ void Storico::InizioCiclo() {
 }
 
 std::vector<HistoryRow> Storico::righeDelCiclo(long numero,
-                                               const std::vector<ValoreCiclo>& valori) const {
+                                               const std::vector<Reading>& letture) const {
     std::vector<HistoryRow> righeStorico;
     const std::string tempo = TestoUTC(inizio_);
-    for (const ValoreCiclo& v : valori) {
-        HistoryRow h{tempo, numero, v.dispositivo, v.nome, {}, static_cast<int>(v.indice)};
-        if (v.tipo == ValoreCiclo::Tipo::Testo)
-            h.value = v.testo;
-        else if (const std::optional<double> valore = Numero(v.testo);
-                 valore && v.tipo == ValoreCiclo::Tipo::Numero)
+    for (const Reading& r : letture) {
+        HistoryRow h{tempo, numero, r.device, r.name, {}, static_cast<int>(r.line)};
+        if (r.quality == Quality::Good && r.constant)
+            h.value = *r.constant;
+        else if (const std::optional<double> valore = ValueNumber(r))
             h.value = *valore;
         righeStorico.push_back(std::move(h));
     }
     return righeStorico;
 }
 
-void Storico::RegistraCiclo(long numero, const std::vector<ValoreCiclo>& valori) {
+void Storico::RegistraCiclo(long numero, const std::vector<Reading>& letture) {
     if (!attivo()) return;
-    store_->append(righeDelCiclo(numero, valori));
+    store_->append(righeDelCiclo(numero, letture));
     pulisci();
     // Last: a message box lets the next cycles run before it returns.
     controllaScrittura();

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "acquisition/Chiamata.h"
-#include "acquisition/ValoriCiclo.h"
+#include "acquisition/Reading.h"
 #include "history/TempoUTC.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
@@ -66,7 +66,7 @@ class Storico {
     void InizioCiclo();
     // The cycle's rows to the database; a history that stopped writing is
     // told once, until it writes again.
-    void RegistraCiclo(long numero, const std::vector<ValoreCiclo>& valori);
+    void RegistraCiclo(long numero, const std::vector<Reading>& letture);
 
     // The values of one name over the last `durata`, in time order; more
     // than MassimoPunti are thinned to as many means of equal slices.
@@ -79,8 +79,7 @@ class Storico {
                     const std::string& a, std::string& csv, std::string& errore) const;
 
   private:
-    std::vector<HistoryRow> righeDelCiclo(long numero,
-                                          const std::vector<ValoreCiclo>& valori) const;
+    std::vector<HistoryRow> righeDelCiclo(long numero, const std::vector<Reading>& letture) const;
     static std::vector<PuntoStorico> Riduci(const std::vector<PuntoStorico>& punti, WallTime da,
                                             std::chrono::seconds durata);
     void pulisci();

@@ -27,15 +27,16 @@ double decimaleDi(float valore) {
     return letto;
 }
 
-// The integer's value, and from 16 digits on (beyond 15 significant
-// digits, and beyond 2^53 what a double holds) its digits.
+// The integer's value exactly, and as a double.
 template <typename Int>
 NumeroLetto intero(Int valore) {
-    NumeroLetto numero{static_cast<double>(valore), {}};
-    constexpr Int Sedici = 1'000'000'000'000'000;
-    bool lungo = valore >= Sedici;
-    if constexpr (std::is_signed_v<Int>) lungo = lungo || valore <= -Sedici;
-    if (lungo) numero.cifre = std::to_string(valore);
+    NumeroLetto numero{static_cast<double>(valore), true, false,
+                       static_cast<std::uint64_t>(valore)};
+    if constexpr (std::is_signed_v<Int>) {
+        numero.negativo = valore < 0;
+        // The magnitude in unsigned arithmetic: -2^63 has no positive twin.
+        if (numero.negativo) numero.modulo = ~numero.modulo + 1;
+    }
     return numero;
 }
 
@@ -71,16 +72,13 @@ std::optional<NumeroLetto> DecodificaValore(const std::vector<std::string>& test
             if (f.nessunValore && grezzo == (u ? 0xFFFFu : 0x8000u)) return std::nullopt;
             // Coils and inputs (one or two digits) never have a sign.
             const bool registro = testi.front().size() == 4;
-            numero.valore = !u && registro
-                                ? static_cast<std::int16_t>(static_cast<std::uint16_t>(grezzo))
-                                : static_cast<double>(grezzo);
-            return numero;
+            if (!u && registro) return intero(static_cast<std::int16_t>(grezzo));
+            return intero(grezzo);
         }
         case TipoValore::Intero32: {
             const auto bits = static_cast<std::uint32_t>(grezzo);
             if (f.nessunValore && bits == (u ? 0xFFFFFFFFu : 0x80000000u)) return std::nullopt;
-            numero.valore = u ? static_cast<double>(bits) : static_cast<std::int32_t>(bits);
-            return numero;
+            return u ? intero(bits) : intero(static_cast<std::int32_t>(bits));
         }
         case TipoValore::Intero64:
             if (f.nessunValore && grezzo == (u ? ~std::uint64_t{0} : std::uint64_t{1} << 63))

@@ -22,12 +22,14 @@ struct FormatoValore {
     bool nessunValore = false;  // the integer's "no value" pattern gives nothing
 };
 
-// The number of a value before its decimals. A 64-bit integer of 16 digits
-// or more, which 15 significant digits (and beyond 2^53 a double) would
-// round, keeps its digits.
+// The number of a value before its decimals: an integer exactly, as its
+// sign and magnitude (which 15 significant digits, and beyond 2^53 a
+// double, would round), a float as its double.
 struct NumeroLetto {
     double valore = 0;
-    std::string cifre;  // set from 16 digits on only: "-9223372036854775807"
+    bool intero = false;
+    bool negativo = false;
+    std::uint64_t modulo = 0;
 };
 
 // The number from the texts of the value's items, most significant first,

@@ -12,7 +12,7 @@
 namespace tarvel {
 
 std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::string& tempo,
-                                       long ciclo, const std::vector<ValoreCiclo>& valori) {
+                                       long ciclo, const std::vector<Reading>& letture) {
     std::vector<MqttMessage> messaggi;
     int dispositivo = 0;
     std::string valoriJson;
@@ -24,21 +24,23 @@ std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::s
                             imp.qos, imp.retain});
         valoriJson.clear();
     };
-    for (const ValoreCiclo& v : valori) {
-        if (v.dispositivo != dispositivo) {
+    for (const Reading& r : letture) {
+        if (r.device != dispositivo) {
             chiudi();
-            dispositivo = v.dispositivo;
+            dispositivo = r.device;
         }
         if (!valoriJson.empty()) valoriJson += ", ";
-        valoriJson += StringaJson(v.nome) + ": ";
+        valoriJson += StringaJson(r.name) + ": ";
+        const std::optional<std::string> testo = ValueText(r);
+        // A number in JSON's own notation (0.5, not .5); a constant as a string.
         const std::optional<std::string> numero =
-            v.tipo == ValoreCiclo::Tipo::Numero ? NumeroJson(v.testo) : std::nullopt;
+            testo && !r.constant ? NumeroJson(*testo) : std::nullopt;
         if (numero)
             valoriJson += *numero;
-        else if (v.tipo == ValoreCiclo::Tipo::Mancante)
+        else if (!testo)
             valoriJson += "null";
         else
-            valoriJson += StringaJson(v.testo);
+            valoriJson += StringaJson(*testo);
     }
     chiudi();
     return messaggi;

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "acquisition/Chiamata.h"
-#include "acquisition/ValoriCiclo.h"
+#include "acquisition/Reading.h"
 #include "modbus/Salute.h"
 #include "platform/Clock.h"
 #include "platform/Journal.h"
@@ -32,7 +32,7 @@ namespace tarvel {
 // The messages of one cycle: one per device on <Topic>/<n>, in device
 // order, `tempo` being the cycle's start in UTC.
 std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::string& tempo,
-                                       long ciclo, const std::vector<ValoreCiclo>& valori);
+                                       long ciclo, const std::vector<Reading>& letture);
 
 // With Discovery on: one retained Home Assistant discovery config per value
 // of each device, on homeassistant/sensor/<ClientId>/<device>_<name>/config,

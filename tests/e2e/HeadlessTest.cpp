@@ -70,6 +70,37 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     EXPECT_GT(fs::file_size(folder / "storico.db"), 0u);
 }
 
+// 99999 is a number like any other: a true reading of it, of any type and
+// scale, is written as the number in the output and the history and is no
+// failed read (registers as Python's struct packs them: int32 99999, uint32
+// 9999900 with 2 decimals, float32 99999.0, int64 99999); a read that fails
+// stays empty and NULL.
+TEST(Headless, ATrueReadingOf99999IsANumber) {
+    TempFolder folder;
+    SimProcess sim;
+    ASSERT_TRUE(
+        sim.start("node 1\nholding 0 0x0001\nholding 1 0x869F\nholding 2 0x0098\nholding 3 0x961C\n"
+                  "holding 4 0x47C3\nholding 5 0x4F80\nholding 6 0\nholding 7 0\nholding 8 0x0001\n"
+                  "holding 9 0x869F\nfault 2 silent\n"));
+    WriteSettings(folder, Settings(sim.link(),
+                                   {"1,3,0+,0;I32", "1,3,2+&,2;U32", "1,3,4F,0;F32", "1,3,6Q,0;I64",
+                                    "2,3,0+,0;Muto"},
+                                   "[History]\nFile=storico.db\n", 200));
+    Headless headless;
+    ASSERT_EQ(headless.run(folder, {"--cycles", "1"}), 0);
+    EXPECT_EQ(headless.cycles(),
+              std::vector<std::string>{"Ciclo 1: righe eseguite 5, letture fallite 1, senza "
+                                       "valore 0, durata N ms, file scritti: " +
+                                       folder / "NoName.xml"});
+    EXPECT_EQ(ReadFile(folder / "NoName.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
+              "    <Dispositivo>\r\n      <I32>99999</I32>\r\n      <U32>99999</U32>\r\n"
+              "      <F32>99999</F32>\r\n      <I64>99999</I64>\r\n      <Muto></Muto>\r\n"
+              "    </Dispositivo>\r\n\r\n  </Dispositivi>\r\n");
+    EXPECT_EQ(Sqlite(folder / "storico.db", "SELECT name, value FROM history ORDER BY line;"),
+              "I32|99999.0\nU32|99999.0\nF32|99999.0\nI64|99999.0\nMuto|\n");
+}
+
 // A stop signal ends a running wait line at once: the next line is not
 // run, the output is written and the run ends with 0. (A stop during a
 // request, whose line answers as when it fails:

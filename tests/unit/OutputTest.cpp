@@ -23,11 +23,33 @@ struct Uscita {
                              files, clock, "/opt/tarvel"};
 };
 
+// A cycle's lines as their answer lines show them; a value element holds a
+// constant, or is empty for a read that failed.
+std::vector<Risposta> Righe(const std::vector<std::string>& righe) {
+    std::vector<Risposta> risposte;
+    for (const std::string& r : righe) {
+        Risposta risposta{TipoRiga::Attesa, r, std::nullopt};
+        if (r.starts_with("Serial")) risposta.tipo = TipoRiga::Seriale;
+        if (r.starts_with("%")) risposta.tipo = TipoRiga::Prossimo;
+        if (r.starts_with("<")) {
+            Reading& l = risposta.lettura.emplace();
+            l.name = r.substr(1, r.find('>') - 1);
+            const std::string valore =
+                r.substr(l.name.size() + 2, r.size() - 2 * l.name.size() - 5);
+            l.quality = valore.empty() ? Quality::Failed : Quality::Good;
+            if (!valore.empty()) l.constant = valore;
+        }
+        risposte.push_back(std::move(risposta));
+    }
+    return risposte;
+}
+
 TEST(Export, SingleFileWorkedExample) {
     Uscita u;
-    auto esito = EsportaXML({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
-                             "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"},
-                            u.ctx);
+    auto esito =
+        EsportaXML(Righe({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
+                          "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"}),
+                   u.ctx);
     EXPECT_EQ(esito.scritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
     EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
@@ -43,8 +65,8 @@ TEST(Export, SingleFileWorkedExample) {
 TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita u;
     u.ini.set("Serial_1", "Out", "/data/linea1.xml");
-    EsportaXML({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>", "Serial_2",
-                "<Vac>231.0</Vac>"},
+    EsportaXML(Righe({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>",
+                      "Serial_2", "<Vac>231.0</Vac>"}),
                u.ctx);
     EXPECT_EQ(u.files.files,
               (std::map<std::string, std::string>{
@@ -54,8 +76,8 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita v;
     v.ini.set("Serial_1", "Out", "linee/../linea1.xml");
     v.ini.set("Export", "Out", "generale.xml");
-    EsportaXML({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
-                "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"},
+    EsportaXML(Righe({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
+                      "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"}),
                v.ctx);
     EXPECT_EQ(v.files.files,
               (std::map<std::string, std::string>{
@@ -68,7 +90,7 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita w;
     w.ini.set("XML", "Encoding", "ISO-8859-1");
     w.ini.set("Export", "Out", "");
-    EsportaXML({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}, w.ctx);
+    EsportaXML(Righe({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}), w.ctx);
     EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"],
               Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
     // A value that is no encoding name never reaches the markup.
@@ -76,7 +98,7 @@ TEST(Export, OneFilePerProfileWorkedExample) {
          {"UTF-8\"?><!DOCTYPE d [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><?x \"", "X@Y",
           "UTF 8"}) {
         w.ini.set("XML", "Encoding", hostile);
-        EsportaXML({"<V>1</V>"}, w.ctx);
+        EsportaXML(Righe({"<V>1</V>"}), w.ctx);
         EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"], Documento({{"<V>1</V>"}})) << hostile;
     }
 }
@@ -88,7 +110,7 @@ TEST(Export, KillDeletesFirstAndPauses) {
         Uscita u;
         u.ini.set("Export", "Kill", kill);
         u.files.files["/opt/tarvel/NoName.xml"] = "old";
-        EsportaXML({"<A>1</A>"}, u.ctx);
+        EsportaXML(Righe({"<A>1</A>"}), u.ctx);
         std::vector<std::string> log{"write /opt/tarvel/NoName.xml"};
         if (kills) log.insert(log.begin(), "remove /opt/tarvel/NoName.xml");
         EXPECT_EQ(u.files.log, log);
@@ -101,7 +123,7 @@ TEST(Export, AFailedFileKeepsItsOldContentAndTheOthersAreWritten) {
     u.ini.set("Serial_1", "Out", "/missing/one.xml");
     u.ini.set("Serial_2", "Out", "/data/two.xml");
     u.files.failing = {"/missing/one.xml"};
-    auto esito = EsportaXML({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"}, u.ctx);
+    auto esito = EsportaXML(Righe({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"}), u.ctx);
     EXPECT_EQ(esito.scritti, std::vector<std::string>{"/data/two.xml"});
     EXPECT_EQ(esito.errori, std::vector<std::string>{"/missing/one.xml: Permission denied"});
 }

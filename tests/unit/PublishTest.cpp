@@ -58,12 +58,21 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
     EXPECT_EQ(StringaJson("\xc0\xaf"), "\"\xc3\x80\xc2\xaf\"") << "an overlong form is no UTF-8";
 
     imp.topic = "tarvel/roof";
-    using T = ValoreCiclo::Tipo;
-    const auto messaggi = MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12,
-                                        {{1, "Vac", T::Numero, "230.1"},
-                                         {1, "Pac", T::Mancante, ""},
-                                         {1, "Impianto", T::Testo, "Roof A"},
-                                         {2, "Vac", T::Numero, ".5"}});
+    // Readings: a number with its decimals, a failed read, a constant.
+    const auto letto = [](int device, const char* name, Quality q, std::uint64_t value = 0) {
+        Reading r;
+        r.device = device;
+        r.name = name;
+        r.quality = q;
+        if (q == Quality::Good && value) r.number = NumeroLetto{double(value), true, false, value};
+        if (q == Quality::Good && !value) r.constant = "Roof A";
+        r.decimals = 1;
+        return r;
+    };
+    const auto messaggi =
+        MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12,
+                      {letto(1, "Vac", Quality::Good, 2301), letto(1, "Pac", Quality::Failed),
+                       letto(1, "Impianto", Quality::Good), letto(2, "Vac", Quality::Good, 5)});
     EXPECT_EQ(messaggi, (std::vector<MqttMessage>{
                             {"tarvel/roof/1",
                              "{\"time\": \"2026-12-06T21:45:03.120Z\", \"cycle\": 12, \"values\": "

@@ -1,0 +1,67 @@
+#pragma once
+// What one executed read or constant line gave: its value and how good it
+// is. The answer list, the XML, the broker and the history are written
+// from it; none of them reads another one's text.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "acquisition/Chiamata.h"
+#include "modbus/Esito.h"
+#include "modbus/Valore.h"
+
+namespace tarvel {
+
+enum class Quality : std::uint8_t {
+    Good,       // a value: a number read or a constant's text
+    Failed,     // the device did not give it (outcome: what the exchange met)
+    NoValue,    // answered with the "no value" pattern (or a scale register's 0x8000)
+    NotFinite,  // a NaN or an infinity, or decimals that leave no finite number
+    Skipped,    // its node was skipped after failed reads in a row
+    NotRead,    // the line names no read that can be made
+};
+
+struct Reading {
+    std::size_t line = 0;  // the request line's index, from 0
+    int device = 1;        // the groups of the output, from 1 (set by the cycle)
+    std::string profile;   // the section of the serial profile in force
+    std::string name;      // the line's description
+    Quality quality = Quality::NotRead;
+    // Failed: what the last exchange met; nothing when no request was sent.
+    std::optional<EsitoTransazione> outcome;
+    // Good reads: the number as read and the decimals it is divided by.
+    std::optional<NumeroLetto> number;
+    std::int16_t decimals = 0;
+    // Good constants: their text.
+    std::optional<std::string> constant;
+
+    bool failed() const {
+        return quality == Quality::Failed || quality == Quality::Skipped ||
+               quality == Quality::NotRead;
+    }
+    bool withoutValue() const {
+        return quality == Quality::NoValue || quality == Quality::NotFinite;
+    }
+};
+
+// What one executed line gave.
+struct Risposta {
+    TipoRiga tipo = TipoRiga::Vuota;
+    // Other lines than reads and constants: their answer line ("Serial_1",
+    // "#Sleep 500", "%Next device").
+    std::string testo;
+    // Reads and constants.
+    std::optional<Reading> lettura;
+};
+
+// The value text of a good reading (the number with its decimals, or the
+// constant's text); nothing for any other quality.
+std::optional<std::string> ValueText(const Reading& reading);
+
+// The number of a good read as the outputs write it: rounded to the digits
+// of its text, as a double.
+std::optional<double> ValueNumber(const Reading& reading);
+
+}  // namespace tarvel
