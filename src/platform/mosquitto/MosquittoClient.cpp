@@ -310,8 +310,10 @@ MqttStatus MosquittoClient::status() const {
     return status_;
 }
 
+// Waits for a call under way on the network thread; from inside the
+// callback itself (the same thread) it takes effect at once.
 void MosquittoClient::onEvent(std::function<void()> wake) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(callMutex_);
     wake_ = std::move(wake);
 }
 
@@ -341,14 +343,14 @@ void MosquittoClient::stop(const std::optional<MqttMessage>& last, int waitMs) {
     status_ = {};
 }
 
+// The callback is called under callMutex_, so that its removal waits for
+// the call; a copy is called, so that it may remove or replace itself.
 void MosquittoClient::notify() {
     changed_.notify_all();
-    std::function<void()> wake;
-    {
-        std::lock_guard lock(mutex_);
-        wake = wake_;
-    }
-    if (wake) wake();
+    std::lock_guard lock(callMutex_);
+    if (!wake_) return;
+    const std::function<void()> wake = wake_;
+    wake();
 }
 
 void MosquittoClient::connected(mosquitto* handle, void* self, int code) {

@@ -85,6 +85,9 @@ class MosquittoClient : public MqttClient {
     std::chrono::steady_clock::time_point reconnected_;
     bool stopping_ = false;
     std::thread network_;  // from start() to stop()
+    // Held while the callback runs, never with mutex_ held: recursive, as
+    // the callback may call onEvent() itself.
+    std::recursive_mutex callMutex_;
     std::function<void()> wake_;
 };
 
