@@ -1,6 +1,6 @@
 // Request lines: any text is cut into fields taken from the line itself (or
-// the fixed words of the control lines), and the kind of line agrees with
-// the first field.
+// the fixed words of the control lines), the kind of line agrees with the
+// first field, and the line's check runs on whatever was cut.
 
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "acquisition/Chiamata.h"
+#include "acquisition/Verifica.h"
 #include "settings/Numero.h"
 
 namespace {
@@ -43,5 +44,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require((kind == TipoRiga::Seriale) == (record.Nodo == "*"));
     require((kind == TipoRiga::Attesa) == (record.Nodo == "#"));
     require((kind == TipoRiga::Prossimo) == (record.Nodo == "%"));
+    // The check of a line as the load keeps it: control lines have nothing
+    // to find, a line cut short has that one problem.
+    const std::vector<std::string> problems = tarvel::ProblemiRiga(tarvel::CaricaRiga(line));
+    if (kind != TipoRiga::Lettura && kind != TipoRiga::Costante)
+        require(problems.size() == (kind == TipoRiga::NonValida ? 1u : 0u));
     return 0;
 }

@@ -121,16 +121,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     RecordingFiles files(switches & 4);
     StillClock clock;
-    tarvel::ContestoEsportazione ctx{
-        [&](const std::string& section, const std::string& key, const std::string& fallback) {
-            if (section == "Export" && key == "Kill") return std::string(switches & 1 ? "1" : "0");
-            if (section == "XML" && key == "Encoding") return encoding;
-            if (key == "Out" && (switches & 2) && isProfileLine(section) && section.size() % 2 == 0)
-                return "out" + std::to_string(section.size()) + ".xml";
-            return fallback;
-        },
-        files, clock, "program"};
-    const tarvel::EsitoEsportazione result = tarvel::EsportaXML(risposte, ctx);
+    const tarvel::LettoreIni settings = [&](const std::string& section, const std::string& key,
+                                            const std::string& fallback) {
+        if (section == "Export" && key == "Kill") return std::string(switches & 1 ? "1" : "0");
+        if (section == "XML" && key == "Encoding") return encoding;
+        if (key == "Out" && (switches & 2) && isProfileLine(section) && section.size() % 2 == 0)
+            return "out" + std::to_string(section.size()) + ".xml";
+        return fallback;
+    };
+    tarvel::ContestoEsportazione ctx{files, clock, "program"};
+    const tarvel::EsitoEsportazione result =
+        tarvel::EsportaXML(risposte, tarvel::ReadOutputSettings(risposte, settings, "program"), ctx);
 
     require(result.errori.empty());
     require(result.scritti.size() == files.written.size());

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "modbus/Valore.h"
 
@@ -66,6 +67,8 @@ struct Riga {
     std::optional<std::int16_t> profilo;
     // Wait lines: how long; a negative wait counts as none.
     std::chrono::milliseconds attesa{0};
+    // What the load of the list found wrong with the line (ProblemiRiga).
+    std::vector<std::string> problemi;
 };
 
 Riga CaricaRiga(std::string_view testo);

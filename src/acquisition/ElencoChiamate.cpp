@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "Prodotto.h"
+#include "acquisition/Verifica.h"
 #include "settings/Impostazioni.h"
 #include "settings/Numero.h"
 
@@ -61,7 +62,9 @@ LetturaElenco LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) 
         Millis(intervallo && *intervallo >= 1 && *intervallo <= 60000 ? *intervallo : 1000);
     for (int n = prima; n <= ultima; ++n) {
         std::string riga(Trim(imp.LeggiIni("Parameters", chiaveRiga(n), "")));
-        if (Maiuscolo(riga.substr(0, 3)) != "REM") elenco.righe.push_back(CaricaRiga(riga));
+        if (Maiuscolo(riga.substr(0, 3)) == "REM") continue;
+        elenco.righe.push_back(CaricaRiga(riga));
+        elenco.righe.back().problemi = ProblemiRiga(elenco.righe.back());
     }
     return {std::move(elenco), {}};
 }

@@ -41,15 +41,15 @@ bool NomeElementoValido(std::string_view nome) {
                        [](char c) { return nameChar(static_cast<unsigned char>(c)); });
 }
 
-std::vector<std::string> ProblemiRiga(std::string_view riga) {
+std::vector<std::string> ProblemiRiga(const Riga& riga) {
     std::vector<std::string> problemi;
-    TipoRiga tipo = TipoDiRiga(riga);
+    const TipoRiga tipo = riga.tipo;
     if (tipo == TipoRiga::NonValida) {
         problemi.emplace_back("riga incompleta: servono tre virgole e un punto e virgola");
         return problemi;
     }
     if (tipo != TipoRiga::Lettura && tipo != TipoRiga::Costante) return problemi;
-    Chiamata c = TagliaRiga(riga);
+    const Chiamata& c = riga.campi;
     if (!NomeElementoValido(c.Descrizione))
         problemi.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
     if (tipo == TipoRiga::Costante) {
@@ -89,10 +89,9 @@ std::vector<std::string> ProblemiRiga(std::string_view riga) {
     else if (tipi == 1 && funzione && *funzione >= 1 && *funzione <= 2)
         problemi.emplace_back("F, D e Q leggono registri (codice 3 o 4): la riga non viene letta");
     // Their registers are read with one request, which cannot wrap around.
-    if (const Riga r = CaricaRiga(riga); tipi == 1 && r.lettura) {
-        const int ultimo = ParoleDi(r.lettura->formato.tipo) - 1;
-        if (r.lettura->bassoSuccessivo ? r.lettura->registro + ultimo > 65535
-                                       : r.lettura->registro < ultimo)
+    if (const auto& r = riga.lettura; tipi == 1 && r) {
+        const int ultimo = ParoleDi(r->formato.tipo) - 1;
+        if (r->bassoSuccessivo ? r->registro + ultimo > 65535 : r->registro < ultimo)
             problemi.emplace_back("il valore esce dai registri 0-65535: la riga non viene letta");
     }
     return problemi;

@@ -13,8 +13,9 @@ namespace tarvel {
 // True when the text can stand as an XML element name.
 bool NomeElementoValido(std::string_view nome);
 
-// The problems of one request line, one text each (empty: none found).
-std::vector<std::string> ProblemiRiga(std::string_view riga);
+// The problems of one request line as cut, one text each (empty: none
+// found); the load of the list keeps them with the line (Riga::problemi).
+std::vector<std::string> ProblemiRiga(const Riga& riga);
 
 struct ProblemaElenco {
     std::size_t riga;  // index in the list

@@ -390,11 +390,17 @@ void Programma::FinePubblicazione(int attesaMs) {
     pubblicazione_.reset();
 }
 
+// The output's settings are read at every output, not at the load: a
+// change from the menus or the editor counts from the next output.
 EsitoEsportazione Programma::esporta(const std::vector<Risposta>& risposte) {
-    ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
-                                    const std::string& d) { return LeggiIni(s, k, d); },
-                             p_.files, p_.clock, impostazioni_.cartellaProgramma()};
-    return EsportaXML(risposte, ctx);
+    const OutputSettings uscita = ReadOutputSettings(
+        risposte,
+        [this](const std::string& s, const std::string& k, const std::string& d) {
+            return LeggiIni(s, k, d);
+        },
+        impostazioni_.cartellaProgramma());
+    ContestoEsportazione ctx{p_.files, p_.clock, impostazioni_.cartellaProgramma()};
+    return EsportaXML(risposte, uscita, ctx);
 }
 
 }  // namespace tarvel

@@ -55,33 +55,11 @@ class FileUscita {
     std::string testo_;
 };
 
-struct ImpostazioniUscita {
-    bool kill = false;
-    std::string dichiarazione;
-    std::string generale;
-};
-
 // An output name without a folder, or with a relative one, is in the
 // program folder, whatever the working folder of the process.
-std::string nellaCartella(const std::string& path, const ContestoEsportazione& ctx) {
-    if (path.empty() || path.front() == '/' || ctx.cartellaProgramma.empty()) return path;
-    return ctx.cartellaProgramma + "/" + path;
-}
-
-ImpostazioniUscita leggiImpostazioni(ContestoEsportazione& ctx) {
-    ImpostazioniUscita imp;
-    std::string kill = ctx.leggiIni("Export", "Kill", "0");
-    imp.kill = !kill.empty() && kill != "0";
-    std::string encoding = ctx.leggiIni("XML", "Encoding", "UTF-8");
-    // A value that is no encoding name would put its text into the markup
-    // of every file (the load says so once).
-    if (encoding.empty() || EncodingProblem(encoding)) encoding = "UTF-8";
-    std::string modello = R"(<?xml version="1.0" encoding="@"?>)";
-    for (char c : modello) imp.dichiarazione += c == '@' ? encoding : std::string(1, c);
-    imp.generale = ctx.leggiIni("Export", "Out", "");
-    if (imp.generale.empty()) imp.generale = "NoName.xml";
-    imp.generale = nellaCartella(imp.generale, ctx);
-    return imp;
+std::string nellaCartella(const std::string& path, const std::string& cartella) {
+    if (path.empty() || path.front() == '/' || cartella.empty()) return path;
+    return cartella + "/" + path;
 }
 
 // The profiles write files of their own as soon as one profile line of
@@ -90,6 +68,12 @@ bool unFilePerProfilo(const std::vector<Risposta>& risposte, const LettoreIni& l
     for (const auto& r : risposte)
         if (tipoRisposta(r) == TipoRisposta::Profilo && !leggiIni(r.testo, "Out", "").empty())
             return true;
+    return false;
+}
+
+bool unFilePerProfilo(const OutputSettings& settings) {
+    for (const auto& [riga, file] : settings.profileFiles)
+        if (!file.empty()) return true;
     return false;
 }
 
@@ -163,16 +147,36 @@ void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
     ctx.clock.processEvents();
 }
 
-EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, ContestoEsportazione& ctx) {
+OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,
+                                  const LettoreIni& leggiIni, const std::string& cartella) {
+    OutputSettings imp;
+    std::string kill = leggiIni("Export", "Kill", "0");
+    imp.kill = !kill.empty() && kill != "0";
+    std::string encoding = leggiIni("XML", "Encoding", "UTF-8");
+    // A value that is no encoding name would put its text into the markup
+    // of every file (the load says so once).
+    if (encoding.empty() || EncodingProblem(encoding)) encoding = "UTF-8";
+    std::string modello = R"(<?xml version="1.0" encoding="@"?>)";
+    for (char c : modello) imp.declaration += c == '@' ? encoding : std::string(1, c);
+    imp.generalFile = leggiIni("Export", "Out", "");
+    if (imp.generalFile.empty()) imp.generalFile = "NoName.xml";
+    imp.generalFile = nellaCartella(imp.generalFile, cartella);
+    for (const auto& r : risposte)
+        if (tipoRisposta(r) == TipoRisposta::Profilo && !imp.profileFiles.contains(r.testo))
+            imp.profileFiles[r.testo] = leggiIni(r.testo, "Out", "");
+    return imp;
+}
+
+EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& imp,
+                             ContestoEsportazione& ctx) {
     EsitoEsportazione esito;
-    ImpostazioniUscita imp = leggiImpostazioni(ctx);
     auto apri = [&](const std::string& path) {
         if (imp.kill) CancellaFile(path, ctx);
-        return FileUscita(path, imp.dichiarazione);
+        return FileUscita(path, imp.declaration);
     };
 
-    if (!unFilePerProfilo(risposte, ctx.leggiIni)) {
-        FileUscita file = apri(imp.generale);
+    if (!unFilePerProfilo(imp)) {
+        FileUscita file = apri(imp.generalFile);
         for (std::size_t i = 0; i < risposte.size(); ++i) {
             switch (tipoRisposta(risposte[i])) {
                 case TipoRisposta::Valore:
@@ -200,11 +204,13 @@ EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, ContestoEspo
         if (tipo == TipoRisposta::Altro) continue;
         if (tipo == TipoRisposta::Profilo) {
             if (file) file->chiudi(ctx, esito);
-            std::string path = ctx.leggiIni(r.testo, "Out", "");
-            file.emplace(apri(nellaCartella(path.empty() ? "NoName.xml" : path, ctx)));
+            const auto out = imp.profileFiles.find(r.testo);
+            const std::string path = out == imp.profileFiles.end() ? "" : out->second;
+            file.emplace(
+                apri(nellaCartella(path.empty() ? "NoName.xml" : path, ctx.cartellaProgramma)));
             continue;
         }
-        if (!file) file.emplace(apri(imp.generale));
+        if (!file) file.emplace(apri(imp.generalFile));
         if (tipo == TipoRisposta::Valore)
             file->valore(*r.lettura);
         else

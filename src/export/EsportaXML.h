@@ -2,6 +2,7 @@
 // The XML output written after every acquisition cycle from its answer lines.
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,6 @@ struct EsitoEsportazione {
 };
 
 struct ContestoEsportazione {
-    LettoreIni leggiIni;
     OutputFiles& files;
     Clock& clock;
     std::string cartellaProgramma;
@@ -34,8 +34,23 @@ std::string ElementoXML(const Reading& lettura);
 // any other line.
 std::string TestoRisposta(const Risposta& risposta);
 
+// The output's own settings: [Export] Kill and Out, [XML] Encoding, and the
+// Out of each serial profile that the answers name. Read afresh for every
+// output, as the menus and the editor may change them while acquiring.
+struct OutputSettings {
+    bool kill = false;
+    std::string declaration;  // the XML declaration, with its encoding
+    std::string generalFile;  // NoName.xml when not set; in the program folder unless absolute
+    // By profile answer line ("Serial_1"): its section's Out, as written.
+    std::map<std::string, std::string> profileFiles;
+};
+
+OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,
+                                  const LettoreIni& leggiIni, const std::string& cartellaProgramma);
+
 // Writes the output file or files for the lines of a cycle.
-EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, ContestoEsportazione& ctx);
+EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& settings,
+                             ContestoEsportazione& ctx);
 
 // The device each executed line belongs to, counted from 1 over every output
 // file of the cycle as the XML groups them: a next-device line starts

@@ -66,7 +66,10 @@ class MqttClient {
     virtual std::vector<int> takeDelivered() = 0;
     virtual MqttStatus status() const = 0;
     // Called on the client's own thread whenever a message was delivered
-    // or the connection changed; it must only wake whoever waits.
+    // or the connection changed; it must only wake whoever waits. Once a
+    // removal (nullptr) or replacement returned, the old callback is not
+    // running and is never called again: the call waits for a call under
+    // way, unless made from inside the callback.
     virtual void onEvent(std::function<void()> wake) = 0;
     // Ends the connection cleanly, so that the broker does not send the
     // will; `last` is published first and waited for, at most `waitMs`.

@@ -120,13 +120,18 @@ Pubblicazione::Pubblicazione(Journal& journal, MqttClient& client, Clock& clock)
     : journal_(journal), client_(client), clock_(clock) {}
 
 Pubblicazione::~Pubblicazione() {
+    fermaFilo();
+    client_.onEvent(nullptr);
+}
+
+// The one place the thread of Avvia ends: at Ferma, or at the end.
+void Pubblicazione::fermaFilo() {
     {
         std::lock_guard lock(mutex_);
         fine_ = true;
     }
     risveglio_.notify_all();
     if (filo_.joinable()) filo_.join();
-    client_.onEvent(nullptr);
 }
 
 bool Pubblicazione::Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool filo) {
@@ -299,12 +304,7 @@ bool Pubblicazione::tuttoConsegnato() {
 
 void Pubblicazione::Ferma(int attesaMs) {
     if (!attiva_) return;
-    {
-        std::lock_guard lock(mutex_);
-        fine_ = true;
-    }
-    risveglio_.notify_all();
-    if (filo_.joinable()) filo_.join();
+    fermaFilo();
     const auto connesso = [this] { return client_.status().state == MqttState::Connected; };
     // A first attempt under way gets a moment; a broker that cannot be
     // reached holds nothing up.

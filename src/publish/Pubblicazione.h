@@ -114,6 +114,7 @@ class Pubblicazione {
         TimePoint quando;
     };
     void filo();
+    void fermaFilo();
     void sveglia();
     void riapriGiornale();
     void inMemoria(const std::vector<MqttMessage>& messaggi);

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <regex>
+#include <thread>
 
 #include "Broker.h"
 #include "SqliteTool.h"
@@ -137,6 +139,47 @@ TEST(MqttClientTest, TriesEachAddressOfTheNameAndChecksTheNameWithTls) {
     ASSERT_TRUE(client.start(c, error)) << error;
     EXPECT_TRUE(line(test::ChildProcess::Err, "CONNECTION ESTABLISHED"));
     client.stop(std::nullopt, 0);
+}
+
+// The owner of a callback may go once its removal returned: a removal from
+// another thread waits for a call under way, and none starts after it. A
+// callback may remove itself from inside its own call.
+TEST(MqttClientTest, ACallbackIsNeverCalledAfterItsRemovalReturned) {
+    if (!Broker::available()) GTEST_SKIP() << "mosquitto is not installed";
+    Broker broker;
+    ASSERT_TRUE(broker.start());
+    MosquittoClient client;
+    std::atomic<bool> inside = false, release = false, removed = false, sawRemoved = false;
+    client.onEvent([&] {
+        inside = true;
+        Eventually([&] { return release.load(); }, 10s);
+        sawRemoved = sawRemoved || removed;
+    });
+    MqttConnection c;
+    c.host = "127.0.0.1";
+    c.port = broker.port();
+    std::string error;
+    ASSERT_TRUE(client.start(c, error)) << error;
+    ASSERT_TRUE(Eventually([&] { return inside.load(); }, 10s));
+    std::thread remover([&] {
+        client.onEvent(nullptr);
+        removed = true;
+    });
+    EXPECT_FALSE(Eventually([&] { return removed.load(); }, 500ms))
+        << "the removal returned while the callback ran";
+    release = true;
+    remover.join();
+    EXPECT_FALSE(sawRemoved) << "the callback ran on after its removal returned";
+
+    std::atomic<int> calls = 0;
+    client.onEvent([&] {
+        ++calls;
+        client.onEvent(nullptr);
+    });
+    ASSERT_TRUE(client.publish({"t/self", "{}", 1, false}));
+    EXPECT_TRUE(Eventually([&] { return !client.takeDelivered().empty(); }, 5s));
+    client.stop(std::nullopt, 0);
+    EXPECT_EQ(calls, 1);
 }
 
 // Messages come back oldest first, across a reopening, until removed, their

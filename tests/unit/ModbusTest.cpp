@@ -332,8 +332,9 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
     }
     // A name that is not resolved in time is given up.
     const auto start = std::chrono::steady_clock::now();
+    LookupThread lookups;
     const Connection c =
-        ConnectTcp({LinkKind::ModbusTcp, "gateway.example", 502}, Millis(30), SlowLookup);
+        ConnectTcp({LinkKind::ModbusTcp, "gateway.example", 502}, Millis(30), lookups, SlowLookup);
     EXPECT_LT(std::chrono::steady_clock::now() - start, Millis(500));
     EXPECT_EQ(c.error, "gateway.example: name not resolved in time");
 }

@@ -14,15 +14,6 @@
 namespace tarvel::test {
 namespace {
 
-struct Uscita {
-    fakes::FakeProfileStore ini;
-    fakes::FakeOutputFiles files;
-    fakes::FakeClock clock;
-    ContestoEsportazione ctx{[this](const std::string& s, const std::string& k,
-                                    const std::string& d) { return ini.read("", s, k, d); },
-                             files, clock, "/opt/tarvel"};
-};
-
 // A cycle's lines as their answer lines show them; a value element holds a
 // constant, or is empty for a read that failed.
 std::vector<Risposta> Righe(const std::vector<std::string>& righe) {
@@ -44,12 +35,25 @@ std::vector<Risposta> Righe(const std::vector<std::string>& righe) {
     return risposte;
 }
 
+struct Uscita {
+    fakes::FakeProfileStore ini;
+    fakes::FakeOutputFiles files;
+    fakes::FakeClock clock;
+    ContestoEsportazione ctx{files, clock, "/opt/tarvel"};
+    // The output with the settings as they are now.
+    EsitoEsportazione esporta(const std::vector<std::string>& righe) {
+        const LettoreIni leggi = [this](const std::string& s, const std::string& k,
+                                        const std::string& d) { return ini.read("", s, k, d); };
+        const std::vector<Risposta> risposte = Righe(righe);
+        return EsportaXML(risposte, ReadOutputSettings(risposte, leggi, ctx.cartellaProgramma),
+                          ctx);
+    }
+};
+
 TEST(Export, SingleFileWorkedExample) {
     Uscita u;
-    auto esito =
-        EsportaXML(Righe({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
-                          "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"}),
-                   u.ctx);
+    auto esito = u.esporta({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
+                            "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"});
     EXPECT_EQ(esito.scritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
     EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
@@ -65,9 +69,8 @@ TEST(Export, SingleFileWorkedExample) {
 TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita u;
     u.ini.set("Serial_1", "Out", "/data/linea1.xml");
-    EsportaXML(Righe({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>",
-                      "Serial_2", "<Vac>231.0</Vac>"}),
-               u.ctx);
+    u.esporta({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>", "Serial_2",
+               "<Vac>231.0</Vac>"});
     EXPECT_EQ(u.files.files,
               (std::map<std::string, std::string>{
                   {"/data/linea1.xml", Documento({{"<Vac>230.1</Vac>"}, {"<Vac>229.8</Vac>"}})},
@@ -76,9 +79,8 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita v;
     v.ini.set("Serial_1", "Out", "linee/../linea1.xml");
     v.ini.set("Export", "Out", "generale.xml");
-    EsportaXML(Righe({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
-                      "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"}),
-               v.ctx);
+    v.esporta({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
+               "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"});
     EXPECT_EQ(v.files.files,
               (std::map<std::string, std::string>{
                   {"/opt/tarvel/generale.xml", Documento({{"<Impianto>Roof A</Impianto>"}})},
@@ -90,7 +92,7 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita w;
     w.ini.set("XML", "Encoding", "ISO-8859-1");
     w.ini.set("Export", "Out", "");
-    EsportaXML(Righe({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"}), w.ctx);
+    w.esporta({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"});
     EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"],
               Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
     // A value that is no encoding name never reaches the markup.
@@ -98,7 +100,7 @@ TEST(Export, OneFilePerProfileWorkedExample) {
          {"UTF-8\"?><!DOCTYPE d [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><?x \"", "X@Y",
           "UTF 8"}) {
         w.ini.set("XML", "Encoding", hostile);
-        EsportaXML(Righe({"<V>1</V>"}), w.ctx);
+        w.esporta({"<V>1</V>"});
         EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"], Documento({{"<V>1</V>"}})) << hostile;
     }
 }
@@ -110,7 +112,7 @@ TEST(Export, KillDeletesFirstAndPauses) {
         Uscita u;
         u.ini.set("Export", "Kill", kill);
         u.files.files["/opt/tarvel/NoName.xml"] = "old";
-        EsportaXML(Righe({"<A>1</A>"}), u.ctx);
+        u.esporta({"<A>1</A>"});
         std::vector<std::string> log{"write /opt/tarvel/NoName.xml"};
         if (kills) log.insert(log.begin(), "remove /opt/tarvel/NoName.xml");
         EXPECT_EQ(u.files.log, log);
@@ -123,7 +125,7 @@ TEST(Export, AFailedFileKeepsItsOldContentAndTheOthersAreWritten) {
     u.ini.set("Serial_1", "Out", "/missing/one.xml");
     u.ini.set("Serial_2", "Out", "/data/two.xml");
     u.files.failing = {"/missing/one.xml"};
-    auto esito = EsportaXML(Righe({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"}), u.ctx);
+    auto esito = u.esporta({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"});
     EXPECT_EQ(esito.scritti, std::vector<std::string>{"/data/two.xml"});
     EXPECT_EQ(esito.errori, std::vector<std::string>{"/missing/one.xml: Permission denied"});
 }

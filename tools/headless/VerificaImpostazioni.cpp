@@ -111,7 +111,7 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
             else
                 avvisi.push_back("riga " + std::to_string(i) + ": profilo fuori intervallo");
         }
-        for (const auto& p : ProblemiRiga(riga.testo))
+        for (const auto& p : riga.problemi)
             avvisi.push_back("riga " + std::to_string(i) + ": " + p);
     }
     for (const auto& a : RigheNonLette(ChiaviParametri(prog.PercorsoIni()), prog.impostazioni()))

@@ -80,12 +80,9 @@ SSL_CTX* TlsContext(const std::string& caFile, const std::string* host, std::str
     return ctx;
 }
 
-// getaddrinfo(3) has no time limit of its own: the lookup runs on a thread
-// that alone owns its result once nobody waits for it any more.
+// What a lookup found, kept by the lookup itself: one that a stop leaves
+// behind finishes on the lookup thread and writes here, unread.
 struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
     std::vector<std::string> addresses;
     std::string error;
 };
@@ -224,24 +221,16 @@ void MosquittoClient::run(const MqttConnection& c) {
     closeConnection();
 }
 
-// The lookup is left to finish by itself when a stop comes first.
+// A stop does not wait for the lookup: it finishes on its thread, which
+// the destructor joins.
 std::vector<std::string> MosquittoClient::resolve(const std::string& host, std::string& error) {
-    auto lookup = std::make_shared<Lookup>();
-    std::thread([lookup, resolver = resolver_, host] {
-        std::string why;
-        std::vector<std::string> found = resolver(host, why);
-        std::lock_guard lock(lookup->mutex);
-        lookup->addresses = std::move(found);
-        lookup->error = std::move(why);
-        lookup->finished = true;
-        lookup->done.notify_all();
-    }).detach();
-    std::unique_lock lock(lookup->mutex);
-    while (!lookup->done.wait_for(lock, std::chrono::milliseconds(50),
-                                  [&] { return lookup->finished; }))
-        if (stopping()) return {};
-    error = lookup->error;
-    return lookup->addresses;
+    auto found = std::make_shared<Lookup>();
+    const bool done = lookups_.run(
+        [found, resolver = resolver_, host] { found->addresses = resolver(host, found->error); },
+        LookupThread::Deadline::max(), [this] { return stopping(); });
+    if (!done) return {};
+    error = found->error;
+    return found->addresses;
 }
 
 // One address, until it fails, its time is up before the broker accepted,
@@ -310,8 +299,10 @@ MqttStatus MosquittoClient::status() const {
     return status_;
 }
 
+// Waits for a call under way on the network thread; from inside the
+// callback itself (the same thread) it takes effect at once.
 void MosquittoClient::onEvent(std::function<void()> wake) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(callMutex_);
     wake_ = std::move(wake);
 }
 
@@ -341,14 +332,14 @@ void MosquittoClient::stop(const std::optional<MqttMessage>& last, int waitMs) {
     status_ = {};
 }
 
+// The callback is called under callMutex_, so that its removal waits for
+// the call; a copy is called, so that it may remove or replace itself.
 void MosquittoClient::notify() {
     changed_.notify_all();
-    std::function<void()> wake;
-    {
-        std::lock_guard lock(mutex_);
-        wake = wake_;
-    }
-    if (wake) wake();
+    std::lock_guard lock(callMutex_);
+    if (!wake_) return;
+    const std::function<void()> wake = wake_;
+    wake();
 }
 
 void MosquittoClient::connected(mosquitto* handle, void* self, int code) {

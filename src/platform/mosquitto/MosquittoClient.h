@@ -1,10 +1,10 @@
 #pragma once
 // The MQTT connection on libmosquitto, driven by a network thread of ours:
 // publishing only queues, callbacks only record. The thread resolves the
-// broker's name itself and tries each of its addresses in turn, so a name
-// whose first address refuses (localhost as ::1) still reaches the broker;
-// each of its steps is short, so a stop never waits for a broker that does
-// not answer.
+// broker's name itself, on a lookup thread of the client's, and tries each
+// of its addresses in turn, so a name whose first address refuses
+// (localhost as ::1) still reaches the broker; each of its steps is short,
+// so a stop never waits for a broker or a name server that does not answer.
 
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/MqttClient.h"
+#include "platform/posix/LookupThread.h"
 
 struct mosquitto;
 
@@ -85,7 +86,13 @@ class MosquittoClient : public MqttClient {
     std::chrono::steady_clock::time_point reconnected_;
     bool stopping_ = false;
     std::thread network_;  // from start() to stop()
+    // Held while the callback runs, never with mutex_ held: recursive, as
+    // the callback may call onEvent() itself.
+    std::recursive_mutex callMutex_;
     std::function<void()> wake_;
+    // The broker's name is looked up here; declared last, so that it is
+    // joined first.
+    LookupThread lookups_;
 };
 
 }  // namespace tarvel

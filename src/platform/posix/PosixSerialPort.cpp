@@ -242,7 +242,7 @@ bool PosixSerialPort::openNetwork(const std::string& device) {
     std::string error;
     const auto address = ParseNetworkAddress(device, error);
     Connection connection;
-    if (address) connection = ConnectTcp(*address, connectTimeout_, lookup_);
+    if (address) connection = ConnectTcp(*address, connectTimeout_, lookups_, lookup_);
     if (connection.fd < 0) {
         fail(address ? connection.error : error);
         return failOpen({PortFault::NoConnection, device, error_, {}});

@@ -105,6 +105,8 @@ class PosixSerialPort : public SerialPort {
     bool socket_ = false;  // open on a network port
     Millis connectTimeout_{800};
     NameLookup lookup_ = nullptr;
+    // A network device's name is looked up here; joined when the port goes.
+    LookupThread lookups_;
     Bytes buffer_;
     std::string error_;
     PortError openError_;

@@ -10,11 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 namespace tarvel {
@@ -55,12 +52,10 @@ std::optional<std::uint16_t> PortNumber(std::string_view text) {
 
 using AddressList = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 
-// getaddrinfo(3) has no time limit of its own: a lookup that outlasts the
-// limit is left to end in its thread, which alone then owns the result.
+// getaddrinfo(3) has no time limit of its own. What a lookup found is kept
+// by the lookup itself: one that is given up finishes on the lookup thread
+// and writes here, unread.
 struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
     int status = 0;
     addrinfo* result = nullptr;
     ~Lookup() {
@@ -69,7 +64,7 @@ struct Lookup {
 };
 
 AddressList Resolve(const NetworkAddress& address, std::chrono::steady_clock::time_point deadline,
-                    NameLookup lookup, std::string& error) {
+                    NameLookup lookup, LookupThread& lookups, std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -81,17 +76,10 @@ AddressList Resolve(const NetworkAddress& address, std::chrono::steady_clock::ti
         return {found, ::freeaddrinfo};
     hints.ai_flags = AI_NUMERICSERV;
     auto state = std::make_shared<Lookup>();
-    std::thread([state, lookup, host = address.host, service, hints] {
-        addrinfo* list = nullptr;
-        const int status = lookup(host.c_str(), service.c_str(), &hints, &list);
-        std::lock_guard lock(state->mutex);
-        state->status = status;
-        state->result = list;
-        state->finished = true;
-        state->done.notify_all();
-    }).detach();
-    std::unique_lock lock(state->mutex);
-    if (!state->done.wait_until(lock, deadline, [&] { return state->finished; })) {
+    const auto find = [state, lookup, host = address.host, service, hints] {
+        state->status = lookup(host.c_str(), service.c_str(), &hints, &state->result);
+    };
+    if (!lookups.run(find, deadline)) {
         error = address.host + ": name not resolved in time";
         return {nullptr, ::freeaddrinfo};
     }
@@ -205,10 +193,11 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view device, std::
 }
 
 Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds limit,
-                      NameLookup lookup) {
+                      LookupThread& lookups, NameLookup lookup) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     Connection c;
-    AddressList list = Resolve(address, deadline, lookup ? lookup : ::getaddrinfo, c.error);
+    AddressList list =
+        Resolve(address, deadline, lookup ? lookup : ::getaddrinfo, lookups, c.error);
     if (!list) return c;
     // Every address the name gives, in order: each gets an even share of the
     // time left, so that one that never answers leaves the others theirs.

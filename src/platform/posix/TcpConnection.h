@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/SerialPort.h"
+#include "platform/posix/LookupThread.h"
 
 struct addrinfo;
 
@@ -43,8 +44,8 @@ using NameLookup = int (*)(const char* node, const char* service, const addrinfo
 // Resolves and connects within `limit`, to the first of the name's
 // addresses that takes the connection, in the resolver's order; each is
 // given an even share of the time left. A name that takes longer to
-// resolve is given up; its lookup ends by itself in the background.
+// resolve is given up; its lookup ends by itself on `lookups`.
 Connection ConnectTcp(const NetworkAddress& address, std::chrono::milliseconds limit,
-                      NameLookup lookup = nullptr);
+                      LookupThread& lookups, NameLookup lookup = nullptr);
 
 }  // namespace tarvel
