@@ -48,15 +48,12 @@ void Ciclo::TmrLettura_Timer() {
     Conteggi conteggi;
     for (int i = 0; i < passi_.numeroRighe(); ++i) {
         passi_.selezionaRiga(i);
-        clock_.processEvents();
         if (!attiva_) break;
         Risposta risposta = passi_.eseguiRiga();
         ++conteggi.eseguite;
         if (risposta.letturaFallita) ++conteggi.fallite;
         if (risposta.senzaValore) ++conteggi.senzaValore;
-        clock_.processEvents();
         passi_.aggiungiRisposta(risposta.testo);
-        clock_.processEvents();
         if (!attiva_) break;
         if (i < passi_.numeroRighe() - 1) clock_.sleep(passi_.pausaTraRighe());
     }

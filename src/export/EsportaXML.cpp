@@ -118,7 +118,6 @@ void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
         ctx.files.remove(path);
         ctx.clock.sleep(PausaDopoCancellazione);
     }
-    ctx.clock.processEvents();
 }
 
 EsitoEsportazione EsportaXML(const std::vector<std::string>& risposte, ContestoEsportazione& ctx) {
