@@ -11,12 +11,16 @@ namespace tarvel {
 ProgrammaDesktop::ProgrammaDesktop(const std::string& cartellaProgramma)
     : piattaforma_(cartellaProgramma),
       applicazione_(piattaforma_.piattaforma(), piattaforma_.shell, blocco_,
-                    [this](int codice) { termina(codice); }) {
+                    [this](int codice) { termina(codice); }, &worker_, [this] {
+                        applicazione_.programma().InterrompiAttesa();
+                        piattaforma_.wakeUp.signal();
+                    }) {
     // Hiding the last window into the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(IconaProgramma());
 }
 
+// Called once the core's thread is joined.
 void ProgrammaDesktop::termina(int codice) {
     // The last cycle's rows, written within two seconds at most.
     piattaforma_.history.waitIdle(std::chrono::seconds(2));
