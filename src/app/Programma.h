@@ -159,8 +159,12 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // Writes the output from the answer list.
     EsitoEsportazione Esporta();
 
-    // Marks the start-up as running or finished.
-    void setAvvioInCorso(bool inCorso) { stato_.avvioInCorso = inCorso; }
+    // Marks the start-up as running or finished; a view that keeps a copy of
+    // the state learns of it with the menus.
+    void setAvvioInCorso(bool inCorso) {
+        stato_.avvioInCorso = inCorso;
+        notifica(&MainView::acquisizioneCambiata);
+    }
 
   private:
     void notifica(void (MainView::*evento)());

@@ -318,6 +318,10 @@ TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules)
     app.avvia();
     QTest::keyClick(&app.splash(), Qt::Key_Space);
     ASSERT_TRUE(aspetta([&] { return main().isVisible(); }));
+    // The window learns that the start-up is over: "Avvio Automatico" acts.
+    ASSERT_TRUE(aspetta([&] { return !stato().avvioInCorso; }));
+    main().findChild<QAction*>("MenuAvvioAuto")->trigger();
+    EXPECT_EQ(impianto.fp.shell.autostart.count("Tarvel"), 1u);
     main().findChild<QAction*>("MenuMonitor")->trigger();
     avviaCiclo();
 
