@@ -12,8 +12,8 @@ namespace {
 class WindowDialogs : public Dialogs {
   public:
     WindowDialogs(AcquisitionHost& host, Dialogs& inner) : host_(host), inner_(inner) {}
-    Answer messageBox(const std::string& title, const std::string& text, Icon icon,
-                      Buttons buttons, Answer defaultButton, const std::string& details) override {
+    Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
+                      Answer defaultButton, const std::string& details) override {
         Answer answer = defaultButton;
         host_.onWindow([&] {
             if (!host_.stopping())

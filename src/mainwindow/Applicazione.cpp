@@ -23,9 +23,15 @@ Piattaforma ConDialoghi(const Piattaforma& p, Dialogs& dialogs) {
 class FinestreInCoda : public Finestre {
   public:
     FinestreInCoda(AcquisitionHost& host, Finestre& finestre) : host_(host), f_(finestre) {}
-    void PreparaMonitor() override { host_.toWindow([this] { f_.PreparaMonitor(); }); }
-    void PreparaTray() override { host_.toWindow([this] { f_.PreparaTray(); }); }
-    void RimuoviIconaTray() override { host_.toWindow([this] { f_.RimuoviIconaTray(); }); }
+    void PreparaMonitor() override {
+        host_.toWindow([this] { f_.PreparaMonitor(); });
+    }
+    void PreparaTray() override {
+        host_.toWindow([this] { f_.PreparaTray(); });
+    }
+    void RimuoviIconaTray() override {
+        host_.toWindow([this] { f_.RimuoviIconaTray(); });
+    }
     void RiduciInTray(bool riduci) override {
         host_.toWindow([this, riduci] { f_.RiduciInTray(riduci); });
     }
@@ -34,11 +40,15 @@ class FinestreInCoda : public Finestre {
         host_.onWindow([&] { visibile = f_.monitorVisibile(); });
         return visibile;
     }
-    void MenuMonitor_Click() override { host_.toWindow([this] { f_.MenuMonitor_Click(); }); }
+    void MenuMonitor_Click() override {
+        host_.toWindow([this] { f_.MenuMonitor_Click(); });
+    }
     void mostraAvvisoRicarica(bool visibile) override {
         host_.toWindow([this, visibile] { f_.mostraAvvisoRicarica(visibile); });
     }
-    void termina(int codice) override { host_.toWindow([this, codice] { f_.termina(codice); }); }
+    void termina(int codice) override {
+        host_.toWindow([this, codice] { f_.termina(codice); });
+    }
 
   private:
     AcquisitionHost& host_;
@@ -104,9 +114,9 @@ class VistaInCoda : public MainView {
 
 }  // namespace
 
-Applicazione::Applicazione(Piattaforma piattaforma, DesktopShell& shell,
-                           IstanzaProgramma& istanza, std::function<void(int)> termina,
-                           WorkerThread* worker, std::function<void()> interrompi)
+Applicazione::Applicazione(Piattaforma piattaforma, DesktopShell& shell, IstanzaProgramma& istanza,
+                           std::function<void(int)> termina, WorkerThread* worker,
+                           std::function<void()> interrompi)
     : termina_(std::move(termina)),
       shell_(shell),
       dialogs_(piattaforma.dialogs),
@@ -131,20 +141,20 @@ Applicazione::Applicazione(Piattaforma piattaforma, DesktopShell& shell,
     collegaAltri();
 }
 
+// The core's thread is joined first; the core then goes from this thread.
 Applicazione::~Applicazione() {
-    host_->call([this] {
-        programma_->setView(nullptr);
-        programma_->mbus().onMonitorChanged(nullptr);
-        avvio_.reset();
-        programma_.reset();
-    });
     host_->stop();
+    programma_->setView(nullptr);
+    programma_->mbus().onMonitorChanged(nullptr);
+    avvio_.reset();
+    programma_.reset();
 }
 
 void Applicazione::collegaMainForm() {
     MainForm* m = mainForm_.get();
     // The editor runs on its own; a failure to start it shows nothing.
-    connect(m, &MainForm::modificaIniRichiesta, this, [this] { shell_.openInEditor(percorsoIni_); });
+    connect(m, &MainForm::modificaIniRichiesta, this,
+            [this] { shell_.openInEditor(percorsoIni_); });
     connect(m, &MainForm::ricaricaRichiesta, this,
             [this] { host_->post([this] { avvio_->MenuRicarica_Click(); }); });
     connect(m, &MainForm::fineRichiesta, this, [this] { ConfermaUscita(); });

@@ -10,11 +10,13 @@ namespace tarvel {
 
 ProgrammaDesktop::ProgrammaDesktop(const std::string& cartellaProgramma)
     : piattaforma_(cartellaProgramma),
-      applicazione_(piattaforma_.piattaforma(), piattaforma_.shell, blocco_,
-                    [this](int codice) { termina(codice); }, &worker_, [this] {
-                        applicazione_.programma().InterrompiAttesa();
-                        piattaforma_.wakeUp.signal();
-                    }) {
+      applicazione_(
+          piattaforma_.piattaforma(), piattaforma_.shell, blocco_,
+          [this](int codice) { termina(codice); }, &worker_,
+          [this] {
+              applicazione_.programma().InterrompiAttesa();
+              piattaforma_.wakeUp.signal();
+          }) {
     // Hiding the last window into the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(IconaProgramma());

@@ -57,8 +57,9 @@ MonitorForm::Novita MonitorForm::prendiNovita() {
     Novita novita;
     novita.tutto = log.versioneAzzeramento() != azzeramentoInviato_;
     if (novita.tutto) richiesteInviate_ = risposteInviate_ = 0;
-    novita.richieste.assign(log.richieste().begin() + static_cast<std::ptrdiff_t>(richiesteInviate_),
-                            log.richieste().end());
+    novita.richieste.assign(
+        log.richieste().begin() + static_cast<std::ptrdiff_t>(richiesteInviate_),
+        log.richieste().end());
     novita.risposte.assign(log.risposte().begin() + static_cast<std::ptrdiff_t>(risposteInviate_),
                            log.risposte().end());
     richiesteInviate_ = log.richieste().size();

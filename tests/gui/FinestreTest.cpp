@@ -259,8 +259,8 @@ TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
 
 // The boxes, and whether each was shown by the window's thread.
 struct BoxesSeen : fakes::FakeDialogs {
-    Answer messageBox(const std::string& title, const std::string& text, Icon icon,
-                      Buttons buttons, Answer defaultButton, const std::string& details) override {
+    Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
+                      Answer defaultButton, const std::string& details) override {
         onWindowThread.push_back(QThread::currentThread() == qApp->thread());
         return FakeDialogs::messageBox(title, text, icon, buttons, defaultButton, details);
     }

@@ -15,12 +15,14 @@ WakeUp::~WakeUp() {
 
 void WakeUp::signal() {
     const std::uint64_t one = 1;
-    if (fd_ >= 0) [[maybe_unused]] auto n = ::write(fd_, &one, sizeof one);
+    if (fd_ >= 0) [[maybe_unused]]
+        auto n = ::write(fd_, &one, sizeof one);
 }
 
 void WakeUp::drain() {
     std::uint64_t count = 0;
-    if (fd_ >= 0) [[maybe_unused]] auto n = ::read(fd_, &count, sizeof count);
+    if (fd_ >= 0) [[maybe_unused]]
+        auto n = ::read(fd_, &count, sizeof count);
 }
 
 }  // namespace tarvel
