@@ -115,7 +115,8 @@ void MainForm::creaDettagli(QWidget* area) {
     cmdLeggi_ = new QPushButton(QStringLiteral("..."), area);
     cmdLeggi_->setObjectName(QStringLiteral("Cmd_Leggi"));
     cmdLeggi_->setGeometry(Twips(6840, 4440, 400, 255));
-    connect(cmdLeggi_, &QPushButton::clicked, this, [this] { comando([](Programma& p) { p.Cmd_Leggi_Click(); }); });
+    connect(cmdLeggi_, &QPushButton::clicked, this,
+            [this] { comando([](Programma& p) { p.Cmd_Leggi_Click(); }); });
 
     Etichetta(area, "Lab_Lista7", QStringLiteral("Risultato"), Twips(120, 4920, 1095, 255));
     labRisultato_ = Campo(area, "LabRisultato", Twips(120, 5160, 7095, 255));
@@ -242,6 +243,13 @@ void MainForm::comando(std::function<void(Programma&)> azione) {
     host_->post([this, azione = std::move(azione)] { azione(programma_); });
 }
 
+void MainForm::sullaFinestra(std::function<void()> azione) {
+    if (host_)
+        host_->toWindow(std::move(azione));
+    else
+        azione();
+}
+
 void MainForm::mostraSalute(const Salute& salute, std::vector<std::string> nomi) {
     salute_ = salute;
     nomi_ = std::move(nomi);
@@ -332,8 +340,7 @@ void MainForm::riduciInTray(bool riduci) { emit riduzioneRichiesta(riduci); }
 
 // One window, made when first asked for; asking again raises it.
 void MainForm::MenuStatoDispositivi_Click() {
-    if (!statoDispositivi_)
-        statoDispositivi_ = new StatoDispositivi(salute_, clock_, this);
+    if (!statoDispositivi_) statoDispositivi_ = new StatoDispositivi(salute_, clock_, this);
     statoDispositivi_->mostra();
 }
 
@@ -344,7 +351,16 @@ void MainForm::aggiornaStatoDispositivi() {
 
 // One window, made when first asked for, with the names of the list.
 void MainForm::MenuGrafico_Click() {
-    if (!grafico_) grafico_ = new Grafico(programma_.storico(), this);
+    if (!grafico_)
+        grafico_ = new Grafico(
+            [this](const std::string& nome, std::chrono::seconds durata,
+                   std::function<void(const std::vector<PuntoStorico>&)> risposta) {
+                comando([this, nome, durata, risposta = std::move(risposta)](Programma& p) {
+                    sullaFinestra(
+                        [risposta, punti = p.storico().Curva(nome, durata)] { risposta(punti); });
+                });
+            },
+            this);
     grafico_->impostaNomi(nomi_);
     grafico_->mostra();
 }

@@ -95,6 +95,8 @@ class MainForm : public QMainWindow, public MainView {
     void MenuGrafico_Click();
     // Runs a command on the core, on its thread.
     void comando(std::function<void(Programma&)> azione);
+    // Runs on the window's thread, from the core's.
+    void sullaFinestra(std::function<void()> azione);
 
     Programma& programma_;
     AcquisitionHost* host_;
