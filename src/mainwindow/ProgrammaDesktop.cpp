@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "mainwindow/AcquisitionHost.h"
 #include "mainwindow/Widgets.h"
 
 namespace tarvel {
@@ -22,8 +23,9 @@ ProgrammaDesktop::ProgrammaDesktop(const std::string& cartellaProgramma)
     QApplication::setWindowIcon(IconaProgramma());
 }
 
-// Called once the core's thread is joined.
 void ProgrammaDesktop::termina(int codice) {
+    // What follows reads the core from this thread: its own is joined first.
+    applicazione_.host().stop();
     // The last cycle's rows, written within two seconds at most.
     piattaforma_.history.waitIdle(std::chrono::seconds(2));
     // The broker learns of the end; what it has not taken stays in the
