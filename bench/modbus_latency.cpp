@@ -1,16 +1,16 @@
 // One register read after another against the device simulator on a
 // pseudo-terminal: the program's master as the desktop program runs it
-// (MBus over the Qt serial port, waits that let events run) and as the
-// headless runner runs it (the POSIX port and a clock that watch a signal
-// pipe, no event loop), against a libmodbus master on a simulator of the
-// same kind, alternated in the same run. Also the CPU spent while waiting through the
+// (on its worker thread, the POSIX port and a clock that watch the wake-up)
+// and as the headless runner runs it (the POSIX port and a clock that watch
+// a signal pipe, no event loop), against a libmodbus master on a simulator
+// of the same kind, alternated in the same run. Also the CPU spent while waiting through the
 // time-outs of a silent node and through an unplugged device.
 //
 // Counters: *_median_us median latency of one read, *_cpu_us process CPU
 // time per read (median over blocks of reads; *_cpu_mean_us the mean);
 // cpu_ratio (desktop) and headless_cpu_ratio against libmodbus,
 // cpu_percent of one core while waiting. qtport_* is the bare exchange on
-// the Qt serial port (discard, write, wait, read) without the master's
+// the desktop's port (discard, write, wait, read) without the master's
 // logic; raw_* the same exchange in plain system calls (write, poll, read)
 // on a third simulator, the floor that any master on this machine pays.
 // Argument: the emulated baud rate (0: no wire time).
@@ -33,9 +33,9 @@
 #include "modbus/MBus.h"
 #include "modbus/Trama.h"
 #include "platform/posix/PosixSerialPort.h"
+#include "platform/posix/WakeUp.h"
 #include "platform/qt/ConsoleClock.h"
-#include "platform/qt/QtClock.h"
-#include "platform/qt/QtSerialPort.h"
+#include "platform/qt/WorkerThread.h"
 
 namespace tarvel::bench {
 namespace {
@@ -49,10 +49,16 @@ std::vector<std::string> wireOptions(int baud) {
     return {"--baud", std::to_string(baud)};
 }
 
-// The program's master on its own simulator.
+// The program's master on its own simulator, with the desktop program's
+// port and clock; the reads run on a worker thread, as its cycle does.
 struct TarvelMaster {
     explicit TarvelMaster(int baud) {
         if (!sim.start(Plant, wireOptions(baud))) return;
+        clock.watch(wake.fd(), [this] {
+            wake.drain();
+            return true;
+        });
+        port.watchAlso(wake.fd(), [this] { wake.drain(); });
         ok = bus.ConfiguraPorta("1", "19200,N,8,1", 0, false, false, false) && bus.ApriPorta(true);
         bus.ImpostaTimeOut(500);
     }
@@ -72,11 +78,13 @@ struct TarvelMaster {
     }
 
     SimProcess sim;
-    QtSerialPort port{[this](int) { return sim.link(); }};
-    QtClock clock;
+    WakeUp wake;
+    PosixSerialPort port{[this](int) { return sim.link(); }};
+    ConsoleClock clock;
     MBus bus{port, clock};
     Bytes request = TramaLettura(1, 3, 0);
     bool ok = false;
+    WorkerThread worker;
 };
 
 // The program's master as tarvel-headless runs it, on its own simulator:
@@ -162,10 +170,10 @@ void AlternatedReads(benchmark::State& state) {
     }
     Samples ours, console, bare, theirs, plain;
     for (auto _ : state) {
-        ours.measureBlock([&] { return tarvel.read(1); });
+        tarvel.worker.call([&] { ours.measureBlock([&] { return tarvel.read(1); }); });
         console.measureBlock([&] { return headless.read(); });
         theirs.measureBlock([&] { return libmodbus.read(); });
-        bare.measureBlock([&] { return tarvel.exchange(); });
+        tarvel.worker.call([&] { bare.measureBlock([&] { return tarvel.exchange(); }); });
         plain.measureBlock([&] { return raw.read(); });
     }
     auto& c = state.counters;

@@ -49,7 +49,6 @@ class StillClock : public tarvel::Clock {
   public:
     tarvel::TimePoint now() const override { return {}; }
     void sleep(tarvel::Millis) override {}
-    void processEvents() override {}
     std::unique_ptr<tarvel::Timer> createTimer() override { return nullptr; }
 };
 

@@ -7,6 +7,7 @@ set(TARVEL_GUI_SOURCES
   about/AboutForm.cpp
   about/SplashForm.cpp
   about/Versione.cpp
+  mainwindow/AcquisitionHost.cpp
   mainwindow/Applicazione.cpp
   mainwindow/BloccoIstanza.cpp
   mainwindow/Grafico.cpp

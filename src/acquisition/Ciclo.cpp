@@ -51,12 +51,9 @@ void Ciclo::TmrLettura_Timer() {
     std::vector<Risposta> risposte;
     for (int i = 0; i < passi_.numeroRighe(); ++i) {
         passi_.selezionaRiga(i);
-        clock_.processEvents();
         if (!attiva_) break;
         risposte.push_back(passi_.eseguiRiga());
-        clock_.processEvents();
         passi_.aggiungiRisposta(TestoRisposta(risposte.back()));
-        clock_.processEvents();
         if (!attiva_) break;
         if (i < passi_.numeroRighe() - 1) clock_.sleep(passi_.pausaTraRighe());
     }

@@ -2,6 +2,7 @@
 // Timed acquisition: start, stop, and one cycle over the request list,
 // with its own timer between cycles.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,10 @@ class Ciclo {
 
     void impostaIntervallo(Millis intervallo);
     bool acquisizioneAttiva() const { return attiva_; }
+    // The stop test's flag alone, from any thread: the running cycle ends
+    // at its next stop test; MenuFerma_Click does the rest on the cycle's
+    // own thread.
+    void FermaCiclo() { attiva_ = false; }
     bool inCorso() const { return inCorso_; }
 
   private:
@@ -73,7 +78,7 @@ class Ciclo {
     Passi& passi_;
     LettoreIni leggiIni_;
     std::unique_ptr<Timer> tmrLettura_;
-    bool attiva_ = false;
+    std::atomic<bool> attiva_ = false;
     bool inCorso_ = false;
     long cicli_ = 0;
 };

@@ -90,7 +90,6 @@ Esecuzione::Esecuzione(MBus& mbus, Clock& clock, Contesto& contesto)
 
 void Esecuzione::mostraRisultato(const std::string& risultato) {
     contesto_.mostraRisultato(risultato);
-    clock_.processEvents();
 }
 
 void Esecuzione::NuovoCiclo() {
@@ -233,8 +232,6 @@ std::optional<std::vector<std::string>> Esecuzione::leggiElementi(const Parametr
         indirizzi.reserve(elementi.size());
         for (std::uint32_t a : elementi) indirizzi.push_back(static_cast<std::uint16_t>(a));
         return mbus_.LeggiElementi(p.funzione, indirizzi, p.nodo);
-    } else {
-        clock_.processEvents();
     }
     const Blocco& blocco = unico ? *unico : *blocco_;
     std::vector<std::string> testi;

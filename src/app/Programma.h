@@ -134,6 +134,16 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
         ciclo_.MenuAvvio_Click();
     }
     void MenuFerma_Click() override { ciclo_.MenuFerma_Click(); }
+    // From any thread, ahead of MenuFerma_Click on the cycle's own: the
+    // running cycle ends at its next stop test.
+    void FermaCiclo() { ciclo_.FermaCiclo(); }
+    // From any thread, at the end of the program: the running wait ends at
+    // once (with the wake-up of the port and the clock) and the cycle at
+    // its next stop test.
+    void InterrompiAttesa() {
+        mbus_.Interrompi();
+        ciclo_.FermaCiclo();
+    }
     // A stop that does not wait for the running request: its wait ends at
     // once and the line answers as a failed read; the cycle then ends at its
     // stop test and writes the output.
@@ -146,8 +156,12 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void AggiornaMenu() { ciclo_.AggiornaMenu(); }
     void AbilitaListe(bool abilita);
 
-    // Marks the start-up as running or finished.
-    void setAvvioInCorso(bool inCorso) { stato_.avvioInCorso = inCorso; }
+    // Marks the start-up as running or finished; a view that keeps a copy of
+    // the state learns of it with the menus.
+    void setAvvioInCorso(bool inCorso) {
+        stato_.avvioInCorso = inCorso;
+        notifica(&MainView::acquisizioneCambiata);
+    }
 
   private:
     void notifica(void (MainView::*evento)());

@@ -144,7 +144,6 @@ void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
         ctx.files.remove(path);
         ctx.clock.sleep(PausaDopoCancellazione);
     }
-    ctx.clock.processEvents();
 }
 
 OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,

@@ -4,48 +4,165 @@
 
 #include "about/AboutForm.h"
 #include "about/SplashForm.h"
+#include "mainwindow/AcquisitionHost.h"
 #include "mainwindow/MainForm.h"
 #include "monitor/MonitorForm.h"
 #include "tray/TrayIcona.h"
 
 namespace tarvel {
+namespace {
 
-Applicazione::Applicazione(Piattaforma piattaforma, DesktopShell& shell,
-                           IstanzaProgramma& istanza, std::function<void(int)> termina)
+// The core's platform with the boxes shown by the window's thread.
+Piattaforma ConDialoghi(const Piattaforma& p, Dialogs& dialogs) {
+    return {p.ini,   p.clock, dialogs,   p.identity, p.port,
+            p.files, p.mqtt,  p.journal, p.history,  p.wallClock};
+}
+
+// The start-up's requests to the windows, from the core's thread: each runs
+// on the window's thread, in order.
+class FinestreInCoda : public Finestre {
+  public:
+    FinestreInCoda(AcquisitionHost& host, Finestre& finestre) : host_(host), f_(finestre) {}
+    void PreparaMonitor() override {
+        host_.toWindow([this] { f_.PreparaMonitor(); });
+    }
+    void PreparaTray() override {
+        host_.toWindow([this] { f_.PreparaTray(); });
+    }
+    void RimuoviIconaTray() override {
+        host_.toWindow([this] { f_.RimuoviIconaTray(); });
+    }
+    void RiduciInTray(bool riduci) override {
+        host_.toWindow([this, riduci] { f_.RiduciInTray(riduci); });
+    }
+    bool monitorVisibile() const override {
+        bool visibile = false;
+        host_.onWindow([&] { visibile = f_.monitorVisibile(); });
+        return visibile;
+    }
+    void MenuMonitor_Click() override {
+        host_.toWindow([this] { f_.MenuMonitor_Click(); });
+    }
+    void mostraAvvisoRicarica(bool visibile) override {
+        host_.toWindow([this, visibile] { f_.mostraAvvisoRicarica(visibile); });
+    }
+    void termina(int codice) override {
+        host_.toWindow([this, codice] { f_.termina(codice); });
+    }
+
+  private:
+    AcquisitionHost& host_;
+    Finestre& f_;
+};
+
+// The core's notifications, from its thread: the main window is sent a copy
+// of the state with each one.
+class VistaInCoda : public MainView {
+  public:
+    VistaInCoda(AcquisitionHost& host, Programma& programma, MainForm& form)
+        : host_(host), p_(programma), form_(form) {}
+    void didascaliaCambiata() override { invia(&MainView::didascaliaCambiata); }
+    // A new list brings the names of its reads.
+    void chiamateCambiate() override {
+        inviaSalute();
+        invia(&MainView::chiamateCambiate);
+    }
+    void risposteCambiate() override { invia(&MainView::risposteCambiate); }
+    void selezioneCambiata() override { invia(&MainView::selezioneCambiata); }
+    void dettagliCambiati() override { invia(&MainView::dettagliCambiati); }
+    void opzioniCambiate() override { invia(&MainView::opzioniCambiate); }
+    void lampadaCambiata() override { invia(&MainView::lampadaCambiata); }
+    void acquisizioneCambiata() override { invia(&MainView::acquisizioneCambiata); }
+    void statusBarCambiata() override { invia(&MainView::statusBarCambiata); }
+    void didascaliaMonitorCambiata() override { invia(&MainView::didascaliaMonitorCambiata); }
+    void nascondiSplash() override { invia(&MainView::nascondiSplash); }
+    void riduciInTray(bool riduci) override {
+        host_.toWindow([f = &form_, s = p_.stato(), riduci] {
+            f->mostra(s);
+            f->riduciInTray(riduci);
+        });
+    }
+    void impostazioniRicaricate() override {
+        inviaSalute();
+        invia(&MainView::impostazioniRicaricate);
+    }
+    void cicloTerminato(const RapportoCiclo& rapporto) override {
+        inviaSalute();
+        host_.toWindow([f = &form_, s = p_.stato(), rapporto] {
+            f->mostra(s);
+            f->cicloTerminato(rapporto);
+        });
+    }
+
+  private:
+    void invia(void (MainView::*evento)()) {
+        host_.toWindow([f = &form_, s = p_.stato(), evento] {
+            f->mostra(s);
+            (f->*evento)();
+        });
+    }
+    void inviaSalute() {
+        host_.toWindow([f = &form_, salute = p_.mbus().salute(), nomi = p_.NomiLetture()] {
+            f->mostraSalute(salute, nomi);
+        });
+    }
+
+    AcquisitionHost& host_;
+    Programma& p_;
+    MainForm& form_;
+};
+
+}  // namespace
+
+Applicazione::Applicazione(Piattaforma piattaforma, DesktopShell& shell, IstanzaProgramma& istanza,
+                           std::function<void(int)> termina, WorkerThread* worker,
+                           std::function<void()> interrompi)
     : termina_(std::move(termina)),
       shell_(shell),
-      programma_(std::make_unique<Programma>(piattaforma)),
-      autoAvvio_(std::make_unique<AvvioAutomatico>(shell, piattaforma.dialogs,
-                                                   piattaforma.identity)),
-      mainForm_(std::make_unique<MainForm>(*programma_, piattaforma.clock)),
-      monitor_(std::make_unique<MonitorForm>(programma_->mbus(), piattaforma.clock)),
-      about_(std::make_unique<AboutForm>(piattaforma.identity, shell)),
-      splash_(std::make_unique<SplashForm>(piattaforma.identity, piattaforma.clock)),
-      tray_(std::make_unique<TrayIcona>(piattaforma.identity)),
-      avvio_(std::make_unique<Avvio>(*programma_, piattaforma.clock, piattaforma.dialogs, *this,
-                                     &istanza, autoAvvio_.get())) {
-    programma_->setView(mainForm_.get());
+      dialogs_(piattaforma.dialogs),
+      host_(std::make_unique<AcquisitionHost>(worker, piattaforma.dialogs, std::move(interrompi))),
+      finestre_(std::make_unique<FinestreInCoda>(*host_, *this)),
+      autoAvvio_(std::make_unique<AvvioAutomatico>(shell, host_->dialogs(), piattaforma.identity)) {
+    // The core's timers belong to its thread: it is made there.
+    host_->call([&] {
+        programma_ = std::make_unique<Programma>(ConDialoghi(piattaforma, host_->dialogs()));
+        avvio_ = std::make_unique<Avvio>(*programma_, piattaforma.clock, host_->dialogs(),
+                                         *finestre_, &istanza, autoAvvio_.get());
+        percorsoIni_ = programma_->PercorsoIni();
+    });
+    mainForm_ = std::make_unique<MainForm>(*programma_, piattaforma.clock, host_.get());
+    monitor_ = std::make_unique<MonitorForm>(programma_->mbus(), piattaforma.clock, host_.get());
+    about_ = std::make_unique<AboutForm>(piattaforma.identity, shell);
+    splash_ = std::make_unique<SplashForm>(piattaforma.identity, piattaforma.clock);
+    tray_ = std::make_unique<TrayIcona>(piattaforma.identity);
+    vista_ = std::make_unique<VistaInCoda>(*host_, *programma_, *mainForm_);
+    host_->call([this] { programma_->setView(vista_.get()); });
     collegaMainForm();
     collegaAltri();
 }
 
+// The core's thread is joined first; the core then goes from this thread.
 Applicazione::~Applicazione() {
+    host_->stop();
     programma_->setView(nullptr);
     programma_->mbus().onMonitorChanged(nullptr);
+    avvio_.reset();
+    programma_.reset();
 }
 
 void Applicazione::collegaMainForm() {
     MainForm* m = mainForm_.get();
     // The editor runs on its own; a failure to start it shows nothing.
     connect(m, &MainForm::modificaIniRichiesta, this,
-            [this] { shell_.openInEditor(programma_->PercorsoIni()); });
-    connect(m, &MainForm::ricaricaRichiesta, this, [this] { avvio_->MenuRicarica_Click(); });
-    connect(m, &MainForm::fineRichiesta, this, [this] { avvio_->MenuFine_Click(); });
-    connect(m, &MainForm::chiusuraRichiesta, this, [this] { avvio_->Form_QueryUnload(); });
+            [this] { shell_.openInEditor(percorsoIni_); });
+    connect(m, &MainForm::ricaricaRichiesta, this,
+            [this] { host_->post([this] { avvio_->MenuRicarica_Click(); }); });
+    connect(m, &MainForm::fineRichiesta, this, [this] { ConfermaUscita(); });
+    connect(m, &MainForm::chiusuraRichiesta, this, [this] { Form_QueryUnload(); });
     connect(m, &MainForm::monitorRichiesto, this, [this] { MenuMonitor_Click(); });
     connect(m, &MainForm::aboutRichiesto, this, [this] { MenuAbout_Click(); });
     connect(m, &MainForm::avvioAutoRichiesto, this,
-            [this] { autoAvvio_->MenuAvvioAuto_Click(programma_->stato().avvioInCorso); });
+            [this] { autoAvvio_->MenuAvvioAuto_Click(mainForm_->stato().avvioInCorso); });
     connect(m, &MainForm::creaCollegamentoRichiesto, this,
             [this] { autoAvvio_->MenuCreaCollegamento_Click(); });
     connect(m, &MainForm::eliminaCollegamentoRichiesto, this,
@@ -53,16 +170,18 @@ void Applicazione::collegaMainForm() {
     connect(m, &MainForm::riduzioneRichiesta, this, [this](bool riduci) { RiduciInTray(riduci); });
     connect(m, &MainForm::splashDaNascondere, this, [this] { splash_->hide(); });
     connect(m, &MainForm::didascaliaMonitorDaAggiornare, this,
-            [this] { monitor_->impostaDidascalia(programma_->stato().didascaliaMonitor); });
+            [this] { monitor_->impostaDidascalia(mainForm_->stato().didascaliaMonitor); });
 }
 
 void Applicazione::collegaAltri() {
-    autoAvvio_->onSpuntaCambiata(
-        [this] { mainForm_->impostaSpuntaAvvioAuto(autoAvvio_->spunta()); });
+    // Read by the start-up on the core's thread.
+    autoAvvio_->onSpuntaCambiata([this] {
+        host_->toWindow([this] { mainForm_->impostaSpuntaAvvioAuto(autoAvvio_->spunta()); });
+    });
     connect(splash_.get(), &SplashForm::chiusura, this, [this] { chiudiSplash(); });
     connect(about_.get(), &AboutForm::chiuso, this, [this] { chiudiAbout(); });
     connect(tray_.get(), &TrayIcona::apriRichiesto, this, [this] { RiduciInTray(false); });
-    connect(tray_.get(), &TrayIcona::fineRichiesta, this, [this] { avvio_->ConfermaUscita(); });
+    connect(tray_.get(), &TrayIcona::fineRichiesta, this, [this] { ConfermaUscita(); });
     connect(tray_.get(), &TrayIcona::notificaRicevuta, this, [this] {
         if (mainForm_->isVisible()) mainForm_->activateWindow();
     });
@@ -70,7 +189,34 @@ void Applicazione::collegaAltri() {
 
 void Applicazione::avvia() { splash_->Form_Load(); }
 
-void Applicazione::chiudiSplash() { avvio_->Form_Load(); }
+void Applicazione::chiudiSplash() {
+    host_->post([this] { avvio_->Form_Load(); });
+}
+
+// As Avvio::ConfermaUscita, on the window's thread.
+void Applicazione::ConfermaUscita() {
+    if (mainForm_->stato().avvioInCorso) {
+        host_->post([this] { avvio_->ConfermaUscita(); });
+        return;
+    }
+    const Answer risposta = dialogs_.messageBox(NomeProdotto, "Uscire dal programma ?",
+                                                Icon::Question, Buttons::YesNo, Answer::No, {});
+    if (risposta != Answer::Yes) return;
+    RimuoviIconaTray();
+    host_->stop();
+    host_->call([this] { programma_->ChiudiPorta(); });
+    termina(UscitaNormale);
+}
+
+// As Avvio::Form_QueryUnload, on the window's thread.
+void Applicazione::Form_QueryUnload() {
+    if (mainForm_->stato().acquisizioneAttiva) {
+        if (monitorVisibile()) MenuMonitor_Click();
+        RiduciInTray(true);
+        return;
+    }
+    ConfermaUscita();
+}
 
 void Applicazione::MenuAbout_Click() {
     mainForm_->setEnabled(false);
@@ -97,7 +243,10 @@ void Applicazione::mostraAvvisoRicarica(bool visibile) {
     mainForm_->mostraAvvisoRicarica(visibile);
 }
 
+// The core's thread is joined first: what ends the program then reads the
+// core from this thread.
 void Applicazione::termina(int codice) {
+    host_->stop();
     if (termina_) termina_(codice);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // The desktop program put together: the core, the four windows, the tray
 // icon and the program's life. It answers the start-up's requests to the
-// windows and wires each window's commands to their handlers.
+// windows and wires each window's commands to their handlers. Given a worker
+// thread, the core and the start-up's timers live on it (AcquisitionHost):
+// the windows post commands and are sent copies of what they show. Without
+// one (tests on virtual time) everything runs on the caller's thread.
 
 #include <QObject>
 #include <functional>
@@ -13,6 +16,8 @@
 
 namespace tarvel {
 
+class AcquisitionHost;
+class WorkerThread;
 class AboutForm;
 class MainForm;
 class MonitorForm;
@@ -24,8 +29,11 @@ class Applicazione : public QObject, public Finestre {
 
   public:
     // termina ends the process at once with the given code.
+    // `interrompi` ends the core's running wait at once (the end of the
+    // program), from the window's thread.
     Applicazione(Piattaforma piattaforma, DesktopShell& shell, IstanzaProgramma& istanza,
-                 std::function<void(int)> termina);
+                 std::function<void(int)> termina, WorkerThread* worker = nullptr,
+                 std::function<void()> interrompi = {});
     ~Applicazione() override;
 
     // Shows the splash; the start-up runs when the splash closes.
@@ -42,7 +50,15 @@ class Applicazione : public QObject, public Finestre {
     void mostraAvvisoRicarica(bool visibile) override;
     void termina(int codice) override;
 
+    // The exit question and the close request, asked by the window's thread
+    // from the state it was sent, so that they answer during a wait of the
+    // core; a confirmed exit ends the core's running wait at once.
+    void ConfermaUscita();
+    void Form_QueryUnload();
+
+    // The core: on its own thread, or after the end of the program.
     Programma& programma() { return *programma_; }
+    AcquisitionHost& host() { return *host_; }
     Avvio& avvio() { return *avvio_; }
     AvvioAutomatico& autoAvvio() { return *autoAvvio_; }
     MainForm& mainForm() { return *mainForm_; }
@@ -59,6 +75,11 @@ class Applicazione : public QObject, public Finestre {
 
     std::function<void(int)> termina_;
     DesktopShell& shell_;
+    Dialogs& dialogs_;
+    std::unique_ptr<AcquisitionHost> host_;
+    std::unique_ptr<Finestre> finestre_;  // the start-up's requests, to this thread
+    std::unique_ptr<MainView> vista_;     // the core's notifications, to the main window
+    std::string percorsoIni_;
     std::unique_ptr<Programma> programma_;
     std::unique_ptr<AvvioAutomatico> autoAvvio_;
     std::unique_ptr<MainForm> mainForm_;

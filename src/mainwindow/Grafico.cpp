@@ -38,8 +38,8 @@ const std::vector<std::pair<QString, std::chrono::seconds>>& Grafico::Intervalli
     return intervalli;
 }
 
-Grafico::Grafico(const Storico& storico, QWidget* padre)
-    : QWidget(padre, Qt::Window), storico_(storico) {
+Grafico::Grafico(LettoreCurva lettore, QWidget* padre)
+    : QWidget(padre, Qt::Window), lettore_(std::move(lettore)) {
     setObjectName(QStringLiteral("Frm_Grafico"));
     setWindowTitle(QStringLiteral("Grafico"));
     setWindowIcon(IconaProgramma());
@@ -86,16 +86,25 @@ void Grafico::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
 }
 
-// One line per run of values between two gaps, all in one colour.
 void Grafico::aggiorna() {
+    const auto durata =
+        Intervalli()[static_cast<std::size_t>(std::max(0, intervallo_->currentIndex()))].second;
+    if (!valore_->count()) {
+        disegna(durata, {});
+        return;
+    }
+    lettore_(valore_->currentText().toStdString(), durata,
+             [this, durata](const std::vector<PuntoStorico>& punti) { disegna(durata, punti); });
+}
+
+// One line per run of values between two gaps, all in one colour.
+void Grafico::disegna(std::chrono::seconds durata, const std::vector<PuntoStorico>& punti) {
     grafico_->removeAllSeries();
     // The chart gives a removed axis back to its caller.
     for (QAbstractAxis* asse : grafico_->axes()) {
         grafico_->removeAxis(asse);
         delete asse;
     }
-    const auto durata =
-        Intervalli()[static_cast<std::size_t>(std::max(0, intervallo_->currentIndex()))].second;
     const QDateTime adesso = QDateTime::currentDateTime();
     auto* tempo = new QDateTimeAxis;
     tempo->setFormat(durata > std::chrono::hours(24) ? QStringLiteral("dd/MM HH:mm")
@@ -105,9 +114,6 @@ void Grafico::aggiorna() {
     grafico_->addAxis(tempo, Qt::AlignBottom);
     grafico_->addAxis(valori, Qt::AlignLeft);
 
-    const std::vector<PuntoStorico> punti =
-        valore_->count() ? storico_.Curva(valore_->currentText().toStdString(), durata)
-                         : std::vector<PuntoStorico>{};
     QLineSeries* linea = nullptr;
     double minimo = 0, massimo = 0;
     bool primo = true;

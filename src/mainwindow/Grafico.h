@@ -1,10 +1,12 @@
 #pragma once
 // The window "Grafico": the curve of one value of the request list over the
 // last hour, day or week, from the history; failed reads are gaps, the time
-// axis is in local time. It only shows what the history gives.
+// axis is in local time. It only shows what the history gives, which it asks
+// for through a reader: the history belongs to the core's thread.
 
 #include <QWidget>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,11 +17,17 @@ class QComboBox;
 
 namespace tarvel {
 
+// Reads the points of a name over a span and hands them to `risposta`, at
+// once or later, on the window's thread.
+using LettoreCurva =
+    std::function<void(const std::string& nome, std::chrono::seconds durata,
+                       std::function<void(const std::vector<PuntoStorico>&)> risposta)>;
+
 class Grafico : public QWidget {
     Q_OBJECT
 
   public:
-    Grafico(const Storico& storico, QWidget* padre = nullptr);
+    explicit Grafico(LettoreCurva lettore, QWidget* padre = nullptr);
 
     // The names to choose from, in the order of the list.
     void impostaNomi(const std::vector<std::string>& nomi);
@@ -35,7 +43,9 @@ class Grafico : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    const Storico& storico_;
+    void disegna(std::chrono::seconds durata, const std::vector<PuntoStorico>& punti);
+
+    LettoreCurva lettore_;
     QComboBox* valore_ = nullptr;
     QComboBox* intervallo_ = nullptr;
     QChart* grafico_ = nullptr;

@@ -44,8 +44,8 @@ void Sostituisci(QListWidget* lista, const std::vector<std::string>& righe) {
 
 }  // namespace
 
-MainForm::MainForm(Programma& programma, const Clock& clock)
-    : programma_(programma), clock_(clock) {
+MainForm::MainForm(Programma& programma, const Clock& clock, AcquisitionHost* host)
+    : programma_(programma), host_(host), stato_(programma.stato()), clock_(clock) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowIcon(IconaProgramma());
     setFont(FontFinestre());
@@ -115,7 +115,8 @@ void MainForm::creaDettagli(QWidget* area) {
     cmdLeggi_ = new QPushButton(QStringLiteral("..."), area);
     cmdLeggi_->setObjectName(QStringLiteral("Cmd_Leggi"));
     cmdLeggi_->setGeometry(Twips(6840, 4440, 400, 255));
-    connect(cmdLeggi_, &QPushButton::clicked, this, [this] { programma_.Cmd_Leggi_Click(); });
+    connect(cmdLeggi_, &QPushButton::clicked, this,
+            [this] { comando([](Programma& p) { p.Cmd_Leggi_Click(); }); });
 
     Etichetta(area, "Lab_Lista7", QStringLiteral("Risultato"), Twips(120, 4920, 1095, 255));
     labRisultato_ = Campo(area, "LabRisultato", Twips(120, 5160, 7095, 255));
@@ -176,18 +177,22 @@ void MainForm::creaMenuAcquisizione() {
     QMenu* m = menuAcquisisci_;
     menuAcquisisciAuto_ = voce(
         m, "MenuAcquisisciAuto", QStringLiteral("Automatica"),
-        [this] { programma_.MenuAcquisisciAuto_Click(); }, true);
+        [this] { comando([](Programma& p) { p.MenuAcquisisciAuto_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull0"));
     voce(m, "MenuAvvio", QStringLiteral("Avvia acquisizione"),
-         [this] { programma_.MenuAvvio_Click(); });
-    voce(m, "MenuFerma", QStringLiteral("Ferma acquisizione"),
-         [this] { programma_.MenuFerma_Click(); });
+         [this] { comando([](Programma& p) { p.MenuAvvio_Click(); }); });
+    // The running cycle sees the stop at its next test, while its request
+    // runs on; the rest of the command follows on the core's thread.
+    voce(m, "MenuFerma", QStringLiteral("Ferma acquisizione"), [this] {
+        programma_.FermaCiclo();
+        comando([](Programma& p) { p.MenuFerma_Click(); });
+    });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull1"));
     voce(m, "MenuNomeFileOut", QStringLiteral("Definizione file di uscita (generale) ..."),
-         [this] { programma_.MenuNomeFileOut_Click(); });
+         [this] { comando([](Programma& p) { p.MenuNomeFileOut_Click(); }); });
     menuKillfileOut_ = voce(
         m, "MenuKillfileOut", QStringLiteral("Cancella i file di uscita prima di aggiornare"),
-        [this] { programma_.MenuKillfileOut_Click(); }, true);
+        [this] { comando([](Programma& p) { p.MenuKillfileOut_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull2"));
     voce(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRichiesto(); });
     voce(m, "MenuStatoDispositivi", QStringLiteral("Stato dispositivi"),
@@ -206,7 +211,7 @@ void MainForm::creaMenuOpzioni() {
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt0"));
     menuMinimizzaPartenza_ = voce(
         m, "MenuMinimizzaPartenza", QStringLiteral("Avvio ridotto ad icona"),
-        [this] { programma_.MenuMinimizzaPartenza_Click(); }, true);
+        [this] { comando([](Programma& p) { p.MenuMinimizzaPartenza_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt1"));
     voce(m, "MenuCreaCollegamento", QStringLiteral("Crea collegamento sul desktop"),
          [this] { emit creaCollegamentoRichiesto(); });
@@ -214,9 +219,9 @@ void MainForm::creaMenuOpzioni() {
          [this] { emit eliminaCollegamentoRichiesto(); });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt2"));
     voce(m, "MenuTitoloGenerale", QStringLiteral("Titolo generale"),
-         [this] { programma_.MenuTitoloGenerale_Click(); });
+         [this] { comando([](Programma& p) { p.MenuTitoloGenerale_Click(); }); });
     voce(m, "MenuEncodingXML", QStringLiteral("Encoding XML"),
-         [this] { programma_.MenuEncodingXML_Click(); });
+         [this] { comando([](Programma& p) { p.MenuEncodingXML_Click(); }); });
 }
 
 void MainForm::aggiornaTutto() {
@@ -230,11 +235,31 @@ void MainForm::aggiornaTutto() {
     statusBarCambiata();
 }
 
-void MainForm::didascaliaCambiata() { setWindowTitle(Testo(programma_.stato().didascalia)); }
+void MainForm::comando(std::function<void(Programma&)> azione) {
+    if (!host_) {
+        azione(programma_);
+        return;
+    }
+    host_->post([this, azione = std::move(azione)] { azione(programma_); });
+}
+
+void MainForm::sullaFinestra(std::function<void()> azione) {
+    if (host_)
+        host_->toWindow(std::move(azione));
+    else
+        azione();
+}
+
+void MainForm::mostraSalute(const Salute& salute, std::vector<std::string> nomi) {
+    salute_ = salute;
+    nomi_ = std::move(nomi);
+}
+
+void MainForm::didascaliaCambiata() { setWindowTitle(Testo(stato_.didascalia)); }
 
 void MainForm::chiamateCambiate() {
     aggiornando_ = true;
-    Sostituisci(lstChiamate_, programma_.stato().chiamate);
+    Sostituisci(lstChiamate_, stato_.chiamate);
     aggiornando_ = false;
     selezioneCambiata();
 }
@@ -243,7 +268,7 @@ void MainForm::risposteCambiate() { mostraRisposte(); }
 
 void MainForm::mostraRisposte() {
     // The cycle appends one line at a time; anything else redraws the list.
-    const auto& risposte = programma_.stato().risposte;
+    const auto& risposte = stato_.risposte;
     const int mostrate = lstRisposte_->count();
     const bool soloAggiunte = static_cast<int>(risposte.size()) >= mostrate &&
                               (mostrate == 0 || lstRisposte_->item(mostrate - 1)->text() ==
@@ -257,7 +282,7 @@ void MainForm::mostraRisposte() {
 }
 
 void MainForm::selezioneCambiata() {
-    const int riga = programma_.stato().selezione;
+    const int riga = stato_.selezione;
     if (lstChiamate_->currentRow() == riga) return;
     aggiornando_ = true;
     lstChiamate_->setCurrentRow(riga);
@@ -266,18 +291,18 @@ void MainForm::selezioneCambiata() {
 
 void MainForm::Lst_Chiamate_Click(int riga) {
     if (aggiornando_) return;
-    programma_.SelezionaChiamata(riga);
+    comando([riga](Programma& p) { p.SelezionaChiamata(riga); });
 }
 
 void MainForm::dettagliCambiati() {
-    const Chiamata& c = programma_.stato().chiamata;
+    const Chiamata& c = stato_.chiamata;
     const std::string* campi[] = {&c.Nodo, &c.Codice, &c.Registro, &c.Decimali, &c.Descrizione};
     for (int i = 0; i < 5; ++i) dettagli_[i]->setText(Testo(*campi[i]));
-    labRisultato_->setText(Testo(programma_.stato().risultato));
+    labRisultato_->setText(Testo(stato_.risultato));
 }
 
 void MainForm::opzioniCambiate() {
-    const MainState& s = programma_.stato();
+    const MainState& s = stato_;
     menuAcquisisciAuto_->setChecked(s.acquisisciAuto);
     menuMinimizzaPartenza_->setChecked(s.minimizzaPartenza);
     menuKillfileOut_->setChecked(s.killFileOut);
@@ -291,12 +316,12 @@ void MainForm::impostaSpuntaAvvioAuto(bool spunta) {
 }
 
 void MainForm::lampadaCambiata() {
-    const Lampada lampada = programma_.stato().lampada;
+    const Lampada lampada = stato_.lampada;
     for (int i = 0; i < 3; ++i) lampade_[i]->setVisible(lampada == LampadeAccese[i]);
 }
 
 void MainForm::acquisizioneCambiata() {
-    const MainState& s = programma_.stato();
+    const MainState& s = stato_;
     menuOpzioni_->menuAction()->setEnabled(!s.acquisizioneAttiva);
     menuFile_->menuAction()->setEnabled(!s.acquisizioneAttiva);
     menuAcquisisciAuto_->setEnabled(!s.acquisizioneAttiva);
@@ -306,7 +331,7 @@ void MainForm::acquisizioneCambiata() {
 }
 
 void MainForm::statusBarCambiata() {
-    for (int i = 0; i < 6; ++i) pannelli_[i]->setText(Testo(programma_.stato().statusBar[i]));
+    for (int i = 0; i < 6; ++i) pannelli_[i]->setText(Testo(stato_.statusBar[i]));
 }
 
 void MainForm::didascaliaMonitorCambiata() { emit didascaliaMonitorDaAggiornare(); }
@@ -315,8 +340,7 @@ void MainForm::riduciInTray(bool riduci) { emit riduzioneRichiesta(riduci); }
 
 // One window, made when first asked for; asking again raises it.
 void MainForm::MenuStatoDispositivi_Click() {
-    if (!statoDispositivi_)
-        statoDispositivi_ = new StatoDispositivi(programma_.mbus().salute(), clock_, this);
+    if (!statoDispositivi_) statoDispositivi_ = new StatoDispositivi(salute_, clock_, this);
     statoDispositivi_->mostra();
 }
 
@@ -327,14 +351,23 @@ void MainForm::aggiornaStatoDispositivi() {
 
 // One window, made when first asked for, with the names of the list.
 void MainForm::MenuGrafico_Click() {
-    if (!grafico_) grafico_ = new Grafico(programma_.storico(), this);
-    grafico_->impostaNomi(programma_.NomiLetture());
+    if (!grafico_)
+        grafico_ = new Grafico(
+            [this](const std::string& nome, std::chrono::seconds durata,
+                   std::function<void(const std::vector<PuntoStorico>&)> risposta) {
+                comando([this, nome, durata, risposta = std::move(risposta)](Programma& p) {
+                    sullaFinestra(
+                        [risposta, punti = p.storico().Curva(nome, durata)] { risposta(punti); });
+                });
+            },
+            this);
+    grafico_->impostaNomi(nomi_);
     grafico_->mostra();
 }
 
 void MainForm::impostazioniRicaricate() {
     aggiornaStatoDispositivi();
-    if (grafico_) grafico_->impostaNomi(programma_.NomiLetture());
+    if (grafico_) grafico_->impostaNomi(nomi_);
 }
 
 void MainForm::cicloTerminato(const RapportoCiclo& /*rapporto*/) {

@@ -1,7 +1,10 @@
 #pragma once
 // The main window: the request and answer lists, the fields of the request,
 // the result, the status lamp, the status bar and the menus. It shows the
-// core's state and forwards every command; the work is elsewhere.
+// core's state and forwards every command; the work is elsewhere. With a
+// host the core lives on the logic's thread: the window keeps the copies it
+// is sent (the state, the devices' health, the names of the reads) and
+// posts its commands there.
 
 #include <QMainWindow>
 #include <array>
@@ -9,6 +12,7 @@
 
 #include "app/MainView.h"
 #include "app/Programma.h"
+#include "mainwindow/AcquisitionHost.h"
 
 class QAction;
 class QLabel;
@@ -27,7 +31,13 @@ class MainForm : public QMainWindow, public MainView {
   public:
     // The clock is the program's: the device window turns its times into
     // wall-clock times.
-    MainForm(Programma& programma, const Clock& clock);
+    // Without a host the core is on the window's thread.
+    MainForm(Programma& programma, const Clock& clock, AcquisitionHost* host = nullptr);
+
+    // The copies the core sends before each notification.
+    void mostra(const MainState& stato) { stato_ = stato; }
+    void mostraSalute(const Salute& salute, std::vector<std::string> nomi);
+    const MainState& stato() const { return stato_; }
 
     // What the core reports.
     void didascaliaCambiata() override;
@@ -83,8 +93,16 @@ class MainForm : public QMainWindow, public MainView {
     void MenuStatoDispositivi_Click();
     void aggiornaStatoDispositivi();
     void MenuGrafico_Click();
+    // Runs a command on the core, on its thread.
+    void comando(std::function<void(Programma&)> azione);
+    // Runs on the window's thread, from the core's.
+    void sullaFinestra(std::function<void()> azione);
 
     Programma& programma_;
+    AcquisitionHost* host_;
+    MainState stato_;
+    Salute salute_;
+    std::vector<std::string> nomi_;
     const Clock& clock_;
     QListWidget* lstChiamate_ = nullptr;
     QListWidget* lstRisposte_ = nullptr;

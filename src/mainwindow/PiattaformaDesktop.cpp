@@ -9,6 +9,12 @@ PiattaformaDesktop::PiattaformaDesktop(const std::string& cartellaProgramma)
                                  DefaultComDevice)) {
     // An output path that names the settings file would destroy the list.
     files.protect(identity.programFolder() + "/" + NomeFileIni);
+    // The wake-up comes only at the end: a sleep then ends too.
+    clock.watch(wakeUp.fd(), [this] {
+        wakeUp.drain();
+        return true;
+    });
+    port.watchAlso(wakeUp.fd(), [this] { wakeUp.drain(); });
 }
 
 }  // namespace tarvel

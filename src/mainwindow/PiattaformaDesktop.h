@@ -1,16 +1,20 @@
 #pragma once
 // The platform services of the desktop program, owned together: the real
-// clock, serial port, settings file, output files, dialogs and desktop.
+// clock, serial port, settings file, output files, dialogs and desktop. The
+// core runs them on its own thread: the port and the clock wait in poll(2),
+// as the headless runner's do, on one more descriptor, the wake-up that
+// ends a wait at once at the end of the program.
 
 #include "app/Programma.h"
 #include "modbus/PorteCom.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixTextFiles.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "platform/posix/SystemWallClock.h"
-#include "platform/qt/QtClock.h"
+#include "platform/posix/WakeUp.h"
+#include "platform/qt/ConsoleClock.h"
 #include "platform/qt/QtProgramIdentity.h"
-#include "platform/qt/QtSerialPort.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
 #include "platform/sqlite/SqliteJournal.h"
@@ -31,8 +35,9 @@ struct PiattaformaDesktop {
     QtProgramIdentity identity;
     PosixTextFiles textFiles;
     IniFileStore ini{textFiles};
-    QtClock clock;
-    QtSerialPort port;
+    WakeUp wakeUp;
+    ConsoleClock clock;
+    PosixSerialPort port;
     PosixOutputFiles files;
     QtDialogs dialogs;
     QtDesktopShell shell;

@@ -1,11 +1,13 @@
 #pragma once
 // The desktop program as it runs: the real platform services, the lock that
-// keeps a second instance out, and the windows. Made once the QApplication
+// keeps a second instance out, the worker thread the core runs on (made
+// here, joined at the end) and the windows. Made once the QApplication
 // exists.
 
 #include "mainwindow/Applicazione.h"
 #include "mainwindow/BloccoIstanza.h"
 #include "mainwindow/PiattaformaDesktop.h"
+#include "platform/qt/WorkerThread.h"
 
 namespace tarvel {
 
@@ -21,6 +23,7 @@ class ProgrammaDesktop {
   private:
     PiattaformaDesktop piattaforma_;
     BloccoIstanza blocco_;
+    WorkerThread worker_;
     Applicazione applicazione_;
 };
 

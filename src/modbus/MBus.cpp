@@ -474,19 +474,16 @@ std::optional<std::string> MBus::LeggiHex(std::int16_t funzione, std::int32_t al
 
 std::optional<std::vector<std::string>> MBus::LeggiElementi(
     std::int16_t funzione, const std::vector<std::uint16_t>& indirizzi, std::int16_t nodo) {
-    clock_.processEvents();
     std::vector<std::string> testi(indirizzi.size());
     bool tutti = false;
     for (int tentativo = 0; tentativo < retry_ && !tutti; ++tentativo) {
         tutti = true;
         for (std::size_t i = 0; i < indirizzi.size(); ++i) {
-            if (i > 0) clock_.processEvents();
             auto testo = LeggiHex(funzione, indirizzi[i] >> 8, indirizzi[i] & 0xFF, nodo);
             tutti = tutti && testo;
             testi[i] = testo.value_or("");
         }
     }
-    clock_.processEvents();
     if (!tutti) return std::nullopt;
     return testi;
 }
@@ -513,11 +510,9 @@ std::optional<Blocco> MBus::LeggiBlocco(std::uint8_t funzione, std::uint16_t ini
                                         std::uint16_t quantita, std::uint8_t nodo) {
     const int lunghezza = framing_->lunghezzaRisposta(funzione, quantita);
     if (lunghezza == 0 || quantita == 0) return std::nullopt;
-    clock_.processEvents();
     bool ok = false;
     for (int tentativo = 0; tentativo < retry_ && !ok; ++tentativo)
         ok = EseguiTransazione(nodo, funzione, inizio, quantita);
-    clock_.processEvents();
     if (!ok) return std::nullopt;
     const auto dati = static_cast<std::ptrdiff_t>(framing_->dati());
     const auto fine = static_cast<std::ptrdiff_t>(lunghezza - static_cast<int>(framing_->coda));

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <chrono>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -179,7 +180,7 @@ class MBus {
     Notazione notazione_ = Notazione::Esadecimale;
     bool monitorAttivo_ = false;
     bool numeroRifiutato_ = false;
-    bool interrotta_ = false;
+    std::atomic<bool> interrotta_ = false;  // set from any thread
     std::chrono::microseconds silenzio_{0};
     bool echo_ = false;
     std::optional<TimePoint> fineUltimoScambio_;

@@ -27,8 +27,8 @@ QStringList Testi(const std::vector<std::string>& righe, std::size_t da) {
 
 }  // namespace
 
-MonitorForm::MonitorForm(MBus& mbus, Clock& clock)
-    : mbus_(mbus), tmrAggiorna_(clock.createTimer()) {
+MonitorForm::MonitorForm(MBus& mbus, Clock& clock, AcquisitionHost* host)
+    : mbus_(mbus), host_(host), tmrAggiorna_(clock.createTimer()) {
     setObjectName(QStringLiteral("Monitor"));
     setWindowTitle(QStringLiteral("Monitor RS232"));
     setWindowIcon(IconaProgramma());
@@ -41,9 +41,49 @@ MonitorForm::MonitorForm(MBus& mbus, Clock& clock)
         tmrAggiorna_->setEnabled(false);
         aggiorna();
     });
-    mbus_.onMonitorChanged([this] {
+    sullaLogica([this](MBus& mbus) { mbus.onMonitorChanged([this] { inviaNovita(); }); });
+}
+
+void MonitorForm::sullaLogica(std::function<void(MBus&)> comando) {
+    if (!host_) {
+        comando(mbus_);
+        return;
+    }
+    host_->post([this, comando = std::move(comando)] { comando(mbus_); });
+}
+
+MonitorForm::Novita MonitorForm::prendiNovita() {
+    const MonitorLog& log = mbus_.monitor();
+    Novita novita;
+    novita.tutto = log.versioneAzzeramento() != azzeramentoInviato_;
+    if (novita.tutto) richiesteInviate_ = risposteInviate_ = 0;
+    novita.richieste.assign(
+        log.richieste().begin() + static_cast<std::ptrdiff_t>(richiesteInviate_),
+        log.richieste().end());
+    novita.risposte.assign(log.risposte().begin() + static_cast<std::ptrdiff_t>(risposteInviate_),
+                           log.risposte().end());
+    richiesteInviate_ = log.richieste().size();
+    risposteInviate_ = log.risposte().size();
+    azzeramentoInviato_ = log.versioneAzzeramento();
+    return novita;
+}
+
+void MonitorForm::inviaNovita() {
+    const auto ricevi = [this](const Novita& novita) {
+        applica(novita);
         if (!tmrAggiorna_->enabled()) tmrAggiorna_->setEnabled(true);
-    });
+    };
+    if (!host_) {
+        ricevi(prendiNovita());
+        return;
+    }
+    host_->toWindow([ricevi, novita = prendiNovita()] { ricevi(novita); });
+}
+
+void MonitorForm::applica(const Novita& novita) {
+    if (novita.tutto) copia_.pulisci();
+    for (const std::string& riga : novita.richieste) copia_.aggiungiRichiesta(riga);
+    for (const std::string& riga : novita.risposte) copia_.aggiungiRisposta(riga);
 }
 
 void MonitorForm::creaControlli() {
@@ -93,8 +133,10 @@ void MonitorForm::creaControlli() {
 
 void MonitorForm::PreparaMonitor() {
     Cmd_Clear_Click();
-    mbus_.ImpostaMonitorAttivo(false);
-    mbus_.ImpostaNotazione(static_cast<std::int16_t>(Notazione::Esadecimale));
+    sullaLogica([](MBus& mbus) {
+        mbus.ImpostaMonitorAttivo(false);
+        mbus.ImpostaNotazione(static_cast<std::int16_t>(Notazione::Esadecimale));
+    });
     opzioni_[1]->setChecked(true);
     Opt_Notazione_Click(1);
     setWindowTitle(QStringLiteral("Monitor RS232"));
@@ -103,11 +145,15 @@ void MonitorForm::PreparaMonitor() {
 
 void MonitorForm::MenuMonitor_Click() {
     if (isVisible()) {
-        mbus_.ImpostaMonitorAttivo(false);
+        sullaLogica([](MBus& mbus) { mbus.ImpostaMonitorAttivo(false); });
         hide();
     } else {
-        mbus_.ImpostaMonitorAttivo(true);
-        mbus_.monitor().pulisci();
+        copia_.pulisci();
+        sullaLogica([this](MBus& mbus) {
+            mbus.ImpostaMonitorAttivo(true);
+            mbus.monitor().pulisci();
+            inviaNovita();
+        });
         aggiorna();
         show();
         raise();
@@ -121,12 +167,16 @@ void MonitorForm::impostaDidascalia(const std::string& didascalia) {
 }
 
 void MonitorForm::Cmd_Clear_Click() {
-    mbus_.monitor().pulisci();
+    copia_.pulisci();
+    sullaLogica([this](MBus& mbus) {
+        mbus.monitor().pulisci();
+        inviaNovita();
+    });
     aggiorna();
 }
 
 void MonitorForm::Opt_Notazione_Click(int indice) {
-    mbus_.ImpostaNotazione(static_cast<std::int16_t>(indice));
+    sullaLogica([indice](MBus& mbus) { mbus.ImpostaNotazione(static_cast<std::int16_t>(indice)); });
 }
 
 void MonitorForm::LstAttivita_Click(int indice) {
@@ -139,16 +189,21 @@ void MonitorForm::LstAttivita_Click(int indice) {
 }
 
 void MonitorForm::LstAttivita_DblClick(int indice) {
-    MonitorLog& log = mbus_.monitor();
-    if (log.richieste().empty()) return;
+    if (copia_.richieste().empty()) return;
     const int riga = liste_[indice]->currentRow();
     if (riga < 0) return;
-    log.rimuoviCoppia(static_cast<std::size_t>(riga));
+    copia_.rimuoviCoppia(static_cast<std::size_t>(riga));
+    sullaLogica([this, riga](MBus& mbus) {
+        mbus.monitor().rimuoviCoppia(static_cast<std::size_t>(riga));
+        inviaNovita();
+    });
     aggiorna();
 }
 
 void MonitorForm::aggiorna() {
-    const MonitorLog& log = mbus_.monitor();
+    // On one thread the log is read where it is.
+    if (!host_) applica(prendiNovita());
+    const MonitorLog& log = copia_;
     if (log.versioneAzzeramento() != azzeramentoVisto_) {
         ricarica();
     } else if (log.versione() != versioneVista_) {
@@ -162,7 +217,7 @@ void MonitorForm::aggiorna() {
 void MonitorForm::ricarica() {
     // Lines went away: both lists are drawn again, at the place the user was
     // looking at, or at the end when the list was following it.
-    const MonitorLog& log = mbus_.monitor();
+    const MonitorLog& log = copia_;
     const std::vector<std::string>* righe[] = {&log.richieste(), &log.risposte()};
     aggiornando_ = true;
     for (int i = 0; i < 2; ++i) {
@@ -201,7 +256,7 @@ void MonitorForm::mostraUltima(QListWidget* lista) {
 }
 
 void MonitorForm::closeEvent(QCloseEvent* event) {
-    mbus_.ImpostaMonitorAttivo(false);
+    sullaLogica([](MBus& mbus) { mbus.ImpostaMonitorAttivo(false); });
     event->ignore();
     hide();
 }

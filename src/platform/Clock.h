@@ -1,6 +1,6 @@
 #pragma once
-// Time for the logic: a monotonic clock, blocking sleeps, letting pending
-// events run, and window-style timers. Nothing in the logic reads the system
+// Time for the logic: a monotonic clock, blocking sleeps and window-style
+// timers. Nothing in the logic reads the system
 // clock or sleeps on its own; tests hand in a virtual clock.
 
 #include <chrono>
@@ -31,8 +31,6 @@ class Clock {
     virtual TimePoint now() const = 0;
     // Blocks the caller; no event runs meanwhile.
     virtual void sleep(Millis duration) = 0;
-    // Lets the events that are already pending run, then returns.
-    virtual void processEvents() = 0;
     virtual std::unique_ptr<Timer> createTimer() = 0;
 };
 

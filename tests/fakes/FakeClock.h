@@ -17,12 +17,18 @@ namespace tarvel::fakes {
 class FakeClock : public Clock {
   public:
     TimePoint now() const override { return now_; }
-    // A blocking sleep: time passes, nothing runs.
+    // A blocking sleep: time passes and no timer of the sleeping thread
+    // runs, but what happens meanwhile elsewhere (a command from the window,
+    // scheduled with after()) does, at its time.
     void sleep(Millis duration) override {
-        now_ += duration;
+        const TimePoint end = now_ + duration;
+        while (!events_.empty() && events_.begin()->first <= end) {
+            now_ = std::max(now_, events_.begin()->first);
+            events_.extract(events_.begin()).mapped()();
+        }
+        now_ = end;
         slept_ += duration;
     }
-    void processEvents() override { runDue(); }
     std::unique_ptr<Timer> createTimer() override {
         timers_.push_back(std::make_shared<TimerState>());
         return std::make_unique<FakeTimer>(*this, timers_.back());
@@ -38,8 +44,8 @@ class FakeClock : public Clock {
         now_ = std::max(now_, when);
     }
     void advance(Millis duration) { advanceTo(now_ + duration); }
-    // Something that happens at a time, such as a user's command. It runs the
-    // next time events are let run at or after that time.
+    // Something that happens at a time, such as a user's command. It runs
+    // at that time during a sleep or a wait, or when time is advanced.
     void after(Millis delay, std::function<void()> event) {
         events_.emplace(now_ + delay, std::move(event));
     }

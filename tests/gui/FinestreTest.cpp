@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 #include <sstream>
@@ -37,6 +38,9 @@
 #include "mainwindow/Widgets.h"
 #include "monitor/MonitorForm.h"
 #include "platform/posix/SystemWallClock.h"
+#include "platform/posix/WakeUp.h"
+#include "platform/qt/ConsoleClock.h"
+#include "platform/qt/WorkerThread.h"
 #include "platform/qtgui/QtDialogs.h"
 #include "platform/qtgui/QtTraduzione.h"
 #include "platform/sqlite/SqliteHistoryStore.h"
@@ -251,6 +255,118 @@ TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
     EXPECT_TRUE(main().isMinimized());
     app.tray().notifica(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(main().isMinimized());
+}
+
+// The boxes, and whether each was shown by the window's thread.
+struct BoxesSeen : fakes::FakeDialogs {
+    Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
+                      Answer defaultButton, const std::string& details) override {
+        onWindowThread.push_back(QThread::currentThread() == qApp->thread());
+        return FakeDialogs::messageBox(title, text, icon, buttons, defaultButton, details);
+    }
+    std::vector<bool> onWindowThread;
+};
+
+// The desktop program as it runs: the core on its worker thread, on the
+// real clock with the wake-up; the windows on this thread see only what it
+// reports. A wait line of ten seconds: the window answers all through it.
+class CoreOnItsThread : public ::testing::Test {
+  protected:
+    CoreOnItsThread() {
+        impianto.richieste({"1,3,0,0;Valore", "SLEEP 10000", "1,3,0,0;Valore"});
+        impianto.profilo(0);
+        impianto.device.values[{3, 0}] = 42;
+        clock.watch(wakeUp.fd(), [this] {
+            wakeUp.drain();
+            return true;
+        });
+    }
+    MainForm& main() { return app.mainForm(); }
+    const MainState& stato() { return main().stato(); }
+    static bool aspetta(const std::function<bool()>& condizione) {
+        return QTest::qWaitFor(condizione, 30000);
+    }
+    void avviaCiclo() {
+        main().findChild<QAction*>("MenuAvvio")->trigger();
+        ASSERT_TRUE(aspetta([&] { return stato().lampada == Lampada::Giallo; }))
+            << "inside the wait line";
+    }
+
+    fakes::Impianto impianto;
+    BoxesSeen boxes;
+    WakeUp wakeUp;
+    ConsoleClock clock;
+    WorkerThread worker;
+    IstanzaLibera istanza;
+    std::vector<int> fine;
+    Piattaforma p = impianto.fp.piattaforma();
+    Applicazione app{{p.ini, clock, boxes, p.identity, p.port, p.files},
+                     impianto.fp.shell,
+                     istanza,
+                     [this](int codice) { fine.push_back(codice); },
+                     &worker,
+                     [this] {
+                         app.programma().InterrompiAttesa();
+                         wakeUp.signal();
+                     }};
+};
+
+// Menus and the About box during the wait; a stop lets the wait line end
+// and the output is written with the answers so far, which the monitor
+// showed; exit ends the next wait at once.
+TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules) {
+    app.avvia();
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    ASSERT_TRUE(aspetta([&] { return main().isVisible(); }));
+    // The window learns that the start-up is over: "Avvio Automatico" acts.
+    ASSERT_TRUE(aspetta([&] { return !stato().avvioInCorso; }));
+    main().findChild<QAction*>("MenuAvvioAuto")->trigger();
+    EXPECT_EQ(impianto.fp.shell.autostart.count("Tarvel"), 1u);
+    main().findChild<QAction*>("MenuMonitor")->trigger();
+    avviaCiclo();
+
+    main().findChild<QAction*>("MenuAbout")->trigger();
+    EXPECT_TRUE(app.about().isVisible() && !main().isEnabled());
+    app.about().close();
+    EXPECT_TRUE(main().isEnabled());
+    auto* menu = main().findChild<QMenu*>("MenuAcquisisci");
+    menu->popup(main().mapToGlobal(QPoint(0, 0)));
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+    EXPECT_EQ(stato().lampada, Lampada::Giallo) << "all of it while the core waits";
+
+    main().findChild<QAction*>("MenuFerma")->trigger();
+    ASSERT_TRUE(aspetta([&] { return !stato().cicloInCorso; }));
+    EXPECT_THAT(stato().risposte, ElementsAre("<Valore>42</Valore>", "#Sleep 10000"));
+    EXPECT_NE(impianto.fp.files.files["/opt/tarvel/NoName.xml"].find("<Valore>42</Valore>"),
+              std::string::npos);
+    EXPECT_EQ(main().findChild<QListWidget*>("Lst_Risposte")->count(), 2);
+    const auto riga = [&](int lista) {
+        auto* l = app.monitor().findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(lista));
+        return l->count() == 1 ? l->item(0)->text().toStdString() : std::string();
+    };
+    ASSERT_TRUE(aspetta([&] { return !riga(1).empty(); }));
+    EXPECT_EQ(riga(0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(riga(1), "01 03 02 00 2A 39 9B");
+
+    avviaCiclo();
+    boxes.answer = Answer::Yes;
+    app.ConfermaUscita();
+    EXPECT_THAT(fine, ElementsAre(0));
+    EXPECT_FALSE(impianto.fp.port.isOpen());
+}
+
+// A box the core raises is shown by the window's thread, and the core goes
+// on only once it is answered: here a port that cannot open ends the start.
+TEST_F(CoreOnItsThread, TheCoresBoxesAreShownByTheWindowsThread) {
+    impianto.fp.port.missingPorts = {1};
+    app.avvia();
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    ASSERT_TRUE(aspetta([&] { return !fine.empty(); }));
+    EXPECT_THAT(fine, ElementsAre(1));
+    ASSERT_EQ(boxes.messages.size(), 1u);
+    EXPECT_EQ(boxes.messages[0].text, "Errore nell'impostazione della porta seriale.");
+    EXPECT_THAT(boxes.onWindowThread, ElementsAre(true));
 }
 
 // A text that does not fit its control widens it into the free space to its

@@ -34,8 +34,4 @@ void ConsoleClock::sleep(Millis duration) {
     waitUntil(now() + duration);
 }
 
-void ConsoleClock::processEvents() {
-    if (fd_ >= 0) waitUntil(now());
-}
-
 }  // namespace tarvel

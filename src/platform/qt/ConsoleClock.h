@@ -1,9 +1,10 @@
 #pragma once
-// Time for a program without windows: the timers run on Qt's event loop,
-// between cycles; inside a cycle nothing runs the event loop. Letting events
-// run and sleeping only watch one descriptor (a signal pipe) and call
-// `onReadable` when it is readable, which must drain it. A sleep ends early
-// when `onReadable` returns true (a stop).
+// Time for a thread without windows (the headless runner, the desktop
+// program's core): the timers run on its Qt event loop, between cycles;
+// inside a cycle nothing runs the event loop. A sleep
+// watches one descriptor (a signal pipe, a wake-up) and calls `onReadable`
+// when it is readable, which must drain it. The sleep ends early when
+// `onReadable` returns true (a stop).
 
 #include <functional>
 
@@ -15,7 +16,6 @@ class ConsoleClock : public QtClock {
   public:
     void watch(int fd, std::function<bool()> onReadable);
     void sleep(Millis duration) override;
-    void processEvents() override;
 
   private:
     // Waits until the descriptor is readable or the deadline; true when

@@ -53,8 +53,6 @@ void QtClock::sleep(Millis duration) {
     if (duration.count() > 0) std::this_thread::sleep_for(duration);
 }
 
-void QtClock::processEvents() { QCoreApplication::processEvents(); }
-
 std::unique_ptr<Timer> QtClock::createTimer() { return std::make_unique<QtTimer>(); }
 
 }  // namespace tarvel

@@ -10,7 +10,6 @@ class QtClock : public Clock {
   public:
     TimePoint now() const override;
     void sleep(Millis duration) override;
-    void processEvents() override;
     std::unique_ptr<Timer> createTimer() override;
 };
 
