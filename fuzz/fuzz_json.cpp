@@ -276,6 +276,26 @@ void CheckCycle(const tarvel::ImpostazioniMqtt& imp, const std::vector<tarvel::R
     require(next == letture.size());
 }
 
+// A number read (a finite double; with kind 3 an integer, its decimals
+// from the high bits), a constant, or a failed read.
+void SetValue(tarvel::Reading& v, unsigned kind, const std::string& testo) {
+    const double numero = std::strtod(testo.c_str(), nullptr);
+    v.quality = (kind & 3) % 3 == 2 ? tarvel::Quality::Failed : tarvel::Quality::Good;
+    if ((kind & 3) % 3 == 1) v.constant = testo;
+    if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::NumeroLetto{numero};
+    if ((kind & 3) == 3 && v.number) {
+        const bool meno = !testo.empty() && testo[0] == '-';
+        const std::uint64_t modulo = std::strtoull(testo.c_str() + meno, nullptr, 10);
+        const bool negativo = meno && modulo != 0;
+        const double valore = static_cast<double>(modulo);
+        v.number = tarvel::NumeroLetto{negativo ? -valore : valore, true, negativo, modulo};
+        v.decimals = static_cast<std::int16_t>((kind >> 3) - 16);
+    }
+    if (v.number && !std::isfinite(tarvel::Scala(v.number->valore, v.decimals)))
+        v.quality = tarvel::Quality::NotFinite;
+    if ((kind & 3) % 3 == 0 && !std::isfinite(numero)) v.quality = tarvel::Quality::NotFinite;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -304,24 +324,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         v.device = dispositivo;
         v.name = rest.substr(0, equal);
-        const std::string testo(equal != std::string_view::npos ? rest.substr(equal + 1) : "");
-        // A number read (a finite double; with kind 3 an integer, its
-        // decimals from the high bits), a constant, or a failed read.
-        const double numero = std::strtod(testo.c_str(), nullptr);
-        v.quality = (kind & 3) % 3 == 2 ? tarvel::Quality::Failed : tarvel::Quality::Good;
-        if ((kind & 3) % 3 == 1) v.constant = testo;
-        if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::NumeroLetto{numero};
-        if ((kind & 3) == 3 && v.number) {
-            const bool meno = !testo.empty() && testo[0] == '-';
-            const std::uint64_t modulo = std::strtoull(testo.c_str() + meno, nullptr, 10);
-            const bool negativo = meno && modulo != 0;
-            const double valore = static_cast<double>(modulo);
-            v.number = tarvel::NumeroLetto{negativo ? -valore : valore, true, negativo, modulo};
-            v.decimals = static_cast<std::int16_t>((kind >> 3) - 16);
-        }
-        if (v.number && !std::isfinite(tarvel::Scala(v.number->valore, v.decimals)))
-            v.quality = tarvel::Quality::NotFinite;
-        if ((kind & 3) % 3 == 0 && !std::isfinite(numero)) v.quality = tarvel::Quality::NotFinite;
+        SetValue(v, kind,
+                 std::string(equal != std::string_view::npos ? rest.substr(equal + 1) : ""));
         letture.push_back(v);
         tarvel::Riga riga;
         riga.tipo = tarvel::TipoRiga::Lettura;

@@ -55,13 +55,12 @@ struct SimMaster {
         return bus.ConfiguraPorta("1", "19200,N,8,1", 0, nullDiscard, false, false) &&
                bus.ApriPorta(true);
     }
-    // One register, signed; `last` keeps what its last failed exchange met.
     std::optional<double> read16(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
-        const MBus::ItemsRead read =
-            bus.LeggiElementi(function, {static_cast<std::uint16_t>(reg)}, node);
-        last = read.last.outcome;
-        if (!read.items) return std::nullopt;
-        return static_cast<std::int16_t>(read.items->front());
+        return bus.LeggiValore16(function, static_cast<std::int16_t>(reg), node, 0, false);
+    }
+    // What a read of one register met: Completa, or its failed exchange's outcome.
+    EsitoTransazione outcome(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
+        return bus.LeggiElementi(function, {static_cast<std::uint16_t>(reg)}, node).last.outcome;
     }
     // The monitor's answer lines, the last one first.
     std::string answer(std::size_t back = 0) const {
@@ -74,7 +73,6 @@ struct SimMaster {
     QtSerialPort port{[this](int) { return device; }};
     QtClock clock;
     MBus bus{port, clock};
-    EsitoTransazione last = EsitoTransazione::Completa;
 };
 
 // Lets the event loop run for a while, as the program does between cycles.

@@ -43,60 +43,48 @@ class Publish : public ::testing::Test {
     std::string errore;
 };
 
-// A read's number as a JSON number and as the history's double, from its
-// registers (Python's struct.pack of the value): the JSON text has the
-// digits of the output with a "0" before the point; the double is the one
-// nearest to those digits (Python's float(text).hex()), an integer's
-// exactly with its decimals, a float's rounded to 15 digits; beyond the
-// doubles there is none.
-TEST(ReadingNumber, JsonAndHistoryTakeTheDigitsOfTheOutput) {
+// A read's number in the output, as a JSON number and as the history's
+// double, from its registers (Python's struct.pack): 15 significant digits,
+// exponents outside them, an integer's every digit from 16 on, no "0"
+// before the point but in JSON (its text where it differs); the double is
+// the one nearest to the digits (Python's float(text).hex()).
+TEST(ReadingNumber, OutputJsonAndHistoryTakeTheSameDigits) {
     using T = TipoValore;
-    struct Case {
-        std::vector<std::uint16_t> registers;
-        T type;
-        bool unsignedValue;
-        std::int16_t decimals;
-        const char* json;
-        std::optional<double> history;
-    };
-    const std::vector<std::uint16_t> u64{0xAB54, 0xA98C, 0xEB1F, 0x0AD2},
-        i64{0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF}, d03{0x3FD3, 0x3333, 0x3333, 0x3334};
+    using R = std::vector<std::uint16_t>;
+    using C = std::tuple<R, T, bool, int, const char*, const char*, std::optional<double>>;
+    const R u64{0xAB54, 0xA98C, 0xEB1F, 0x0AD2}, i64{0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF},
+        d03{0x3FD3, 0x3333, 0x3333, 0x3334}, e15{0x0003, 0x8D7E, 0xA4C6, 0x7FFF};
     // clang-format off
-    const Case cases[] = {
-        {{0x08FD}, T::Intero16, false, 1, "230.1", 0x1.cc33333333333p+7},
-        {{0xFFFB}, T::Intero16, false, 2, "-0.05", -0x1.999999999999ap-5},
-        {{0xFFFF}, T::Intero16, true, 1, "6553.5", 0x1.9998p+12},
-        {{0x0001}, T::Intero16, false, 25, "1E-25", 0x1.ef2d0f5da7dd9p-84},
-        {{0x0001}, T::Intero16, false, 308, "1E-308", 0x0.730d67819e8d2p-1022},
-        {{0x08FD}, T::Intero16, false, -20, "2.301E+23", 0x1.85cdf7cbef9b3p+77},
-        {{0x3039}, T::Intero16, false, -300, "1.2345E+304", 0x1.20074abe9789dp+1010},
-        {{0xF8A4, 0x32EB}, T::Intero32, false, 0, "-123456789", -0x1.d6f3454p+26},
-        {u64, T::Intero64, true, 4, "1234567890123456.789", 0x1.18b54f22aeb03p+50},
-        {u64, T::Intero64, true, -2, "1234567890123456789000", 0x1.0bb448ec2f608p+70},
-        {{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, T::Intero64, true, 19, "1.8446744073709551615",
-         0x1.d83c94fb6d2acp+0},
-        {i64, T::Intero64, false, 0, "-9007199254740993", -0x1p+53},  // a halfway case
-        {i64, T::Intero64, false, 7, "-900719925.4740993", -0x1.ad7f29abcaf49p+29},
-        {{0x0003, 0x8D7E, 0xA4C6, 0x7FFF}, T::Intero64, false, 20, "9.99999999999999E-06",
-         0x1.4f8b588e368ebp-17},
-        {{0x4366, 0x199A}, T::Float32, false, 2, "2.301", 0x1.26872b020c49cp+1},
-        {{0xB74F, 0x1D5F}, T::Float32, false, 0, "-1.2345E-05", -0x1.9e3abe16fc70dp-17},
-        {d03, T::Float64, false, 0, "0.3", 0x1.3333333333333p-2},
-        {d03, T::Float64, false, -3, "300", 0x1.2cp+8},
-        {{0xAB31, 0x482F, 0xE620, 0xC5D2}, T::Float64, false, 0, "-1.23456789012346E-100",
+    const C cases[] = {
+        {{0xFFFB}, T::Intero16, false, 2, "-.05", "-0.05", -0x1.999999999999ap-5},
+        {{0x0001}, T::Intero16, false, 308, "1E-308", nullptr, 0x0.730d67819e8d2p-1022},
+        {{0x3039}, T::Intero16, false, -300, "1.2345E+304", nullptr, 0x1.20074abe9789dp+1010},
+        {u64, T::Intero64, true, 4, "1234567890123456.789", nullptr, 0x1.18b54f22aeb03p+50},
+        {u64, T::Intero64, true, -2, "1234567890123456789000", nullptr, 0x1.0bb448ec2f608p+70},
+        {i64, T::Intero64, false, 0, "-9007199254740993", nullptr, -0x1p+53},  // halfway
+        {i64, T::Intero64, false, 17, "-.09007199254740993", "-0.09007199254740993",
+         -0x1.70ef54646d497p-4},
+        {e15, T::Intero64, false, 20, "9.99999999999999E-06", nullptr, 0x1.4f8b588e368ebp-17},
+        {{0x4366, 0x199A}, T::Float32, false, 2, "2.301", nullptr, 0x1.26872b020c49cp+1},
+        {{0x3F00, 0x0000}, T::Float32, false, 0, ".5", "0.5", 0x1p-1},
+        {d03, T::Float64, false, 0, ".3", "0.3", 0x1.3333333333333p-2},
+        {d03, T::Float64, false, -3, "300", nullptr, 0x1.2cp+8},
+        {{0x4341, 0xC379, 0x37E0, 0x8000}, T::Float64, false, 0, "1E+16", nullptr,
+         0x1.1c37937e08p+53},
+        {{0xAB31, 0x482F, 0xE620, 0xC5D2}, T::Float64, false, 0, "-1.23456789012346E-100", nullptr,
          -0x1.1482fe620c5dfp-332},
-        {{0x44DF, 0xE185, 0xCA57, 0xC517}, T::Float64, false, 5, "6.02214076E+18",
-         0x1.4e4bc4754ccdcp+62},
-        {{0x7FEF, 0xFFFF, 0xFFFF, 0xFFFF}, T::Float64, false, 0, "1.79769313486232E+308",
-         std::nullopt}};
+        // Rounded to its digits, the largest double is beyond the doubles.
+        {{0x7FEF, 0xFFFF, 0xFFFF, 0xFFFF}, T::Float64, false, 0, "1.79769313486232E+308", nullptr,
+         {}}};
     // clang-format on
-    for (const Case& c : cases) {
+    for (const auto& [registers, type, senzaSegno, decimals, xml, json, history] : cases) {
         Reading r;
         r.quality = Quality::Good;
-        r.number = DecodificaValore(c.registers, true, {c.type, c.unsignedValue});
-        r.decimals = c.decimals;
-        EXPECT_EQ(JsonNumber(r), c.json);
-        EXPECT_EQ(ValueNumber(r), c.history) << c.json;
+        r.number = DecodificaValore(registers, true, {type, senzaSegno});
+        r.decimals = static_cast<std::int16_t>(decimals);
+        EXPECT_EQ(ValueText(r), xml);
+        EXPECT_EQ(JsonNumber(r), json ? json : xml);
+        EXPECT_EQ(ValueNumber(r), history) << xml;
     }
 }
 
