@@ -61,8 +61,10 @@ int answerLength(int function, int quantity) {
 }
 
 // The number of one or two items, as a value line takes them.
-double number(const std::vector<std::uint16_t>& items, bool registers, tarvel::TipoValore type,
-              bool unsignedValue, bool swapped = false) {
+double number(const std::vector<std::uint16_t>& items, bool registers, bool unsignedValue,
+              bool swapped = false) {
+    const auto type =
+        items.size() == 1 ? tarvel::TipoValore::Intero16 : tarvel::TipoValore::Intero32;
     const auto read = tarvel::DecodificaValore(items, registers, {type, unsignedValue, swapped});
     require(read.has_value());
     return read->valore;
@@ -71,11 +73,9 @@ double number(const std::vector<std::uint16_t>& items, bool registers, tarvel::T
 // The items of the answer's data as the master keeps them in its
 // transaction: each one found where the request asked for it, and none
 // outside.
-void checkItems(const Bytes& answer, std::uint8_t node, std::uint8_t function,
-                std::uint16_t address, std::uint16_t quantity) {
-    using tarvel::TipoValore;
+void checkItems(const Bytes& answer, std::uint8_t function, std::uint16_t address,
+                std::uint16_t quantity) {
     tarvel::Transaction t;
-    t.node = node;
     t.function = function;
     t.address = address;
     t.quantity = quantity;
@@ -92,26 +92,15 @@ void checkItems(const Bytes& answer, std::uint8_t node, std::uint8_t function,
     std::optional<std::uint16_t> previous;
     for (std::uint32_t item = first; item < end; ++item) {
         const std::optional<std::uint16_t> value = t.item(item);
-        require(value.has_value());
         const std::uint32_t k = item - first;
-        if (function <= 2) {
-            // Coils and inputs are packed from the low bit of the first byte.
-            const unsigned bit = (data[k / 8] >> (k % 8)) & 1u;
-            require(*value == bit);
-            require(number({*value}, false, TipoValore::Intero16, false) == bit);
-            continue;
-        }
-        const unsigned raw = data[2 * k] << 8 | data[2 * k + 1];
-        require(*value == raw);
-        require(number({*value}, true, TipoValore::Intero16, true) == raw);
-        require(number({*value}, true, TipoValore::Intero16, false) ==
-                static_cast<std::int16_t>(raw));
-        require(number({*value}, true, TipoValore::Intero16, true, true) ==
-                (data[2 * k + 1] << 8 | data[2 * k]));
-        if (previous) {
-            const double pair = number({*previous, *value}, true, TipoValore::Intero32, true);
-            require(pair == *previous * 65536.0 + raw);
-        }
+        // Coils and inputs are packed from the low bit of the first byte.
+        const unsigned raw =
+            function <= 2 ? (data[k / 8] >> (k % 8)) & 1u : data[2 * k] << 8 | data[2 * k + 1];
+        require(value == raw && number({*value}, function > 2, true) == raw);
+        if (function <= 2) continue;
+        require(number({*value}, true, false) == static_cast<std::int16_t>(raw));
+        require(number({*value}, true, true, true) == (data[2 * k + 1] << 8 | data[2 * k]));
+        if (previous) require(number({*previous, *value}, true, true) == *previous * 65536.0 + raw);
         previous = value;
     }
 }
@@ -154,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            answer[1] == (function | 0x80) && crcRight(answer, 5);
     require(tarvel::RispostaEccezione(request, answer) == exception);
 
-    if (result == EsitoTransazione::Completa) checkItems(answer, node, function, address, quantity);
+    if (result == EsitoTransazione::Completa) checkItems(answer, function, address, quantity);
 
     const Bytes mbap =
         tarvel::TramaTcp(node, Bytes(request.begin() + 1, request.end() - 2), address);
