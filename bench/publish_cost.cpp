@@ -103,9 +103,13 @@ void CycleOutputs(benchmark::State& state) {
             bench::Letta(static_cast<std::size_t>(i), i / 25 + 1, nome, costante, fallita));
     }
     Salute salute;
-    for (std::uint8_t n = 1; n <= 4; ++n)
-        salute.registra(n, EsitoTransazione::Completa, 0, std::chrono::microseconds(2300),
-                        clock.now());
+    for (std::uint8_t n = 1; n <= 4; ++n) {
+        Transaction t;
+        t.node = n;
+        t.outcome = EsitoTransazione::Completa;
+        t.duration = std::chrono::microseconds(2300);
+        salute.registra(t, clock.now());
+    }
 
     std::vector<double> cycleUs;
     long cycle = 0;

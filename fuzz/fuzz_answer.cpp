@@ -14,10 +14,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
-#include <string>
+#include <vector>
 
-#include "modbus/Blocco.h"
 #include "modbus/Trama.h"
+#include "modbus/Transaction.h"
+#include "modbus/Valore.h"
 
 namespace {
 
@@ -59,44 +60,48 @@ int answerLength(int function, int quantity) {
     return 0;
 }
 
-bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+// The number of one or two items, as a value line takes them.
+double number(const std::vector<std::uint16_t>& items, bool registers, bool unsignedValue,
+              bool swapped = false) {
+    const auto type =
+        items.size() == 1 ? tarvel::TipoValore::Intero16 : tarvel::TipoValore::Intero32;
+    const auto read = tarvel::DecodificaValore(items, registers, {type, unsignedValue, swapped});
+    require(read.has_value());
+    return read->valore;
+}
 
-void checkItems(const Bytes& answer, std::uint8_t node, std::uint8_t function,
-                std::uint16_t address, std::uint16_t quantity) {
-    tarvel::Blocco block;
-    block.nodo = node;
-    block.funzione = function;
-    block.inizio = address;
-    block.quantita = quantity;
-    block.dati.assign(answer.begin() + 3, answer.begin() + 3 + answer[2]);
+// The items of the answer's data as the master keeps them in its
+// transaction: each one found where the request asked for it, and none
+// outside.
+void checkItems(const Bytes& answer, std::uint8_t function, std::uint16_t address,
+                std::uint16_t quantity) {
+    tarvel::Transaction t;
+    t.function = function;
+    t.address = address;
+    t.quantity = quantity;
+    t.outcome = EsitoTransazione::Completa;
+    const Bytes data(answer.begin() + 3, answer.begin() + 3 + answer[2]);
+    if (function <= 2) t.bits = data;
+    for (std::size_t i = 0; function > 2 && i + 1 < data.size(); i += 2)
+        t.registers.push_back(static_cast<std::uint16_t>(data[i] << 8 | data[i + 1]));
 
     const std::uint32_t first = address;
     const std::uint32_t end = first + quantity;
-    if (first > 0) require(!tarvel::TestoElemento(block, first - 1));
-    require(!tarvel::TestoElemento(block, end));
-    std::optional<std::string> previous;
+    if (first > 0) require(!t.item(first - 1));
+    require(!t.item(end));
+    std::optional<std::uint16_t> previous;
     for (std::uint32_t item = first; item < end; ++item) {
-        const std::optional<std::string> text = tarvel::TestoElemento(block, item);
-        require(text.has_value());
+        const std::optional<std::uint16_t> value = t.item(item);
         const std::uint32_t k = item - first;
-        if (function <= 2) {
-            // Coils and inputs are packed from the low bit of the first byte.
-            const unsigned bit = (block.dati[k / 8] >> (k % 8)) & 1u;
-            require(*text == (bit ? "1" : "0"));
-            require(tarvel::Valore16(*text, 0, false) == bit);
-            continue;
-        }
-        require(text->size() == 4);
-        for (char c : *text) require(isHexDigit(c));
-        const unsigned raw = block.dati[2 * k] << 8 | block.dati[2 * k + 1];
-        require(tarvel::Valore16(*text, 0, true) == raw);
-        require(tarvel::Valore16(*text, 0, false) == static_cast<std::int16_t>(raw));
-        if (previous) {
-            const double pair = tarvel::Valore32(*previous, *text, 0, true);
-            require(pair >= 0 && pair <= 4294967295.0);
-            require(static_cast<std::uint32_t>(pair) % 65536 == raw);
-        }
-        previous = text;
+        // Coils and inputs are packed from the low bit of the first byte.
+        const unsigned raw =
+            function <= 2 ? (data[k / 8] >> (k % 8)) & 1u : data[2 * k] << 8 | data[2 * k + 1];
+        require(value == raw && number({*value}, function > 2, true) == raw);
+        if (function <= 2) continue;
+        require(number({*value}, true, false) == static_cast<std::int16_t>(raw));
+        require(number({*value}, true, true, true) == (data[2 * k + 1] << 8 | data[2 * k]));
+        if (previous) require(number({*previous, *value}, true, true) == *previous * 65536.0 + raw);
+        previous = value;
     }
 }
 
@@ -115,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes request = tarvel::TramaLettura(node, function, address, quantity);
     require(request.size() == 8 && crcRight(request, 8));
     require(request[0] == node && request[1] == function);
-    require((request[2] << 8 | request[3]) == address && (request[4] << 8 | request[5]) == quantity);
+    require((request[2] << 8 | request[3]) == address &&
+            (request[4] << 8 | request[5]) == quantity);
 
     const int expected = answerLength(function, quantity);
     require(tarvel::LunghezzaRispostaA(request) == expected);
@@ -123,23 +129,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const EsitoTransazione result = tarvel::ControllaRisposta(request, answer);
     const bool whole = expected > 0 && answer.size() >= static_cast<std::size_t>(expected);
     const bool crc = whole && crcRight(answer, static_cast<std::size_t>(expected));
-    const bool matches = whole && answer[0] == node && answer[1] == function &&
-                         answer[2] == expected - 5;
+    const bool matches =
+        whole && answer[0] == node && answer[1] == function && answer[2] == expected - 5;
     if (!whole)
         require(result == EsitoTransazione::RispostaErrata);
     else if (!crc)
         require(result == EsitoTransazione::ErroreCRC);
     else
-        require(result == (matches ? EsitoTransazione::Completa
-                                   : EsitoTransazione::RispostaErrata));
+        require(result ==
+                (matches ? EsitoTransazione::Completa : EsitoTransazione::RispostaErrata));
 
     const bool exception = answer.size() == 5 && answer[0] == node &&
                            answer[1] == (function | 0x80) && crcRight(answer, 5);
     require(tarvel::RispostaEccezione(request, answer) == exception);
 
-    if (result == EsitoTransazione::Completa) checkItems(answer, node, function, address, quantity);
+    if (result == EsitoTransazione::Completa) checkItems(answer, function, address, quantity);
 
-    const Bytes mbap = tarvel::TramaTcp(node, Bytes(request.begin() + 1, request.end() - 2), address);
+    const Bytes mbap =
+        tarvel::TramaTcp(node, Bytes(request.begin() + 1, request.end() - 2), address);
     require(mbap == Bytes({request[2], request[3], 0, 0, 0, 6, node, function, request[2],
                            request[3], request[4], request[5]}));
     auto header = [&](int follows) {
@@ -148,8 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                answer[6] == node;
     };
     const int dataBytes = expected - 5;
-    const bool tcpMatches = expected > 0 && header(dataBytes + 3) && answer[7] == function &&
-                            answer[8] == dataBytes;
+    const bool tcpMatches =
+        expected > 0 && header(dataBytes + 3) && answer[7] == function && answer[8] == dataBytes;
     require(tarvel::ControllaRispostaTcp(mbap, answer) ==
             (tcpMatches ? EsitoTransazione::Completa : EsitoTransazione::RispostaErrata));
     require(tarvel::RispostaEccezioneTcp(mbap, answer) ==

@@ -1,13 +1,13 @@
 // The published payloads from arbitrary names and values: the message of a
 // cycle and the discovery configs. The input is split at newlines: the
 // topic, the client identifier, then one value a line, whose first byte
-// picks its kind (its low two bits: number, text, missing) and whether a
-// new device begins (bit 2); the name and the value text are split at the
-// first '='. Every payload must be one JSON object by a reader of its own
-// here (RFC 8259, strings checked as UTF-8), holding the names in order
-// with their values: null for a missing one, a number equal to the text's
-// for a number, else the text itself (8-bit text that is not UTF-8 read as
-// Latin-1).
+// picks its kind (its low two bits: number, text, missing, integer with
+// decimals from bits 3 to 7) and whether a new device begins (bit 2); the
+// name and the value text are split at the first '='. Every payload must be one JSON object by a
+// reader of its own here (RFC 8259, strings checked as UTF-8), holding the names in order with
+// their values: null for a missing one, a number equal to the text's for a number (and the
+// history's double the one strtod reads from the output's text), else the text itself (8-bit text
+// that is not UTF-8 read as Latin-1).
 
 #include <cmath>
 #include <cstdint>
@@ -265,12 +265,35 @@ void CheckCycle(const tarvel::ImpostazioniMqtt& imp, const std::vector<tarvel::R
                 const double a = std::strtod(value.text.c_str(), nullptr);
                 const double b = std::strtod(testo->c_str(), nullptr);
                 require(a == b);
+                // The history's double is the one strtod reads from the text.
+                const std::optional<double> h = tarvel::ValueNumber(r);
+                require(std::isfinite(b) ? h == b : !h);
             } else {
                 require(value.kind == Value::String && value.text == Expected(*testo));
             }
         }
     }
     require(next == letture.size());
+}
+
+// A number read (a finite double; with kind 3 an integer, its decimals
+// from the high bits), a constant, or a failed read.
+void SetValue(tarvel::Reading& v, unsigned kind, const std::string& testo) {
+    const double numero = std::strtod(testo.c_str(), nullptr);
+    v.quality = (kind & 3) % 3 == 2 ? tarvel::Quality::Failed : tarvel::Quality::Good;
+    if ((kind & 3) % 3 == 1) v.constant = testo;
+    if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::NumeroLetto{numero};
+    if ((kind & 3) == 3 && v.number) {
+        const bool meno = !testo.empty() && testo[0] == '-';
+        const std::uint64_t modulo = std::strtoull(testo.c_str() + meno, nullptr, 10);
+        const bool negativo = meno && modulo != 0;
+        const double valore = static_cast<double>(modulo);
+        v.number = tarvel::NumeroLetto{negativo ? -valore : valore, true, negativo, modulo};
+        v.decimals = static_cast<std::int16_t>((kind >> 3) - 16);
+    }
+    if (v.number && !std::isfinite(tarvel::Scala(v.number->valore, v.decimals)))
+        v.quality = tarvel::Quality::NotFinite;
+    if ((kind & 3) % 3 == 0 && !std::isfinite(numero)) v.quality = tarvel::Quality::NotFinite;
 }
 
 }  // namespace
@@ -301,13 +324,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         v.device = dispositivo;
         v.name = rest.substr(0, equal);
-        const std::string testo(equal != std::string_view::npos ? rest.substr(equal + 1) : "");
-        // A number read (a finite double), a constant, or a failed read.
-        const double numero = std::strtod(testo.c_str(), nullptr);
-        v.quality = (kind & 3) % 3 == 2 ? tarvel::Quality::Failed : tarvel::Quality::Good;
-        if ((kind & 3) % 3 == 1) v.constant = testo;
-        if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::NumeroLetto{numero};
-        if ((kind & 3) % 3 == 0 && !std::isfinite(numero)) v.quality = tarvel::Quality::NotFinite;
+        SetValue(v, kind,
+                 std::string(equal != std::string_view::npos ? rest.substr(equal + 1) : ""));
         letture.push_back(v);
         tarvel::Riga riga;
         riga.tipo = tarvel::TipoRiga::Lettura;

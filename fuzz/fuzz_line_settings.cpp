@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "modbus/Blocco.h"
+#include "modbus/Transaction.h"
 #include "modbus/ImpostazioniLinea.h"
 #include "modbus/Profilo.h"
 #include "settings/Numero.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "FakeSerialPort.h"
-#include "modbus/Blocco.h"
+#include "modbus/Transaction.h"
 #include "modbus/MBus.h"
 
 namespace {
@@ -103,12 +103,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool right = found.frame && found.frame->size() == 9u + dataBytes &&
                        word(*found.frame, 4) == 3u + dataBytes && (*found.frame)[6] == 7 &&
                        (*found.frame)[7] == function && (*found.frame)[8] == dataBytes;
-    if (block) {
+    require(block.sent == port.written().back());
+    if (block.ok()) {
         require(right);
-        require(block->dati == Bytes(found.frame->begin() + 9, found.frame->end()));
+        require(block.received == *found.frame);
+        const Bytes data(found.frame->begin() + 9, found.frame->end());
+        if (function <= 2) require(block.bits == data);
+        require(block.registers.size() == (function <= 2 ? 0 : data.size() / 2));
+        for (std::size_t i = 0; i < block.registers.size(); ++i)
+            require(block.registers[i] == (data[2 * i] << 8 | data[2 * i + 1]));
     }
     if (pieces) return 0;
-    require(block.has_value() == (right && found.after == 0));
+    require(block.ok() == (right && found.after == 0));
     int late = 0;
     for (const std::string& line : master.monitor().risposte())
         late += line.ends_with("(Late answer)");

@@ -40,12 +40,17 @@ bool Leggibile(const ParametriLettura& p) {
 }
 
 // The decimals a scale register holds: minus its signed contents; nothing
-// for its "no value" pattern 0x8000.
-std::optional<std::int16_t> DecimaliDaScala(const std::string& testo) {
-    const auto grezzo = static_cast<std::uint16_t>(std::stoul(testo, nullptr, 16));
-    if (testo.size() < 4) return static_cast<std::int16_t>(-grezzo);  // a coil or input
-    if (grezzo == 0x8000) return std::nullopt;
-    return static_cast<std::int16_t>(-static_cast<std::int16_t>(grezzo));
+// for its "no value" pattern 0x8000. A coil or input has no sign.
+std::optional<std::int16_t> DecimaliDaScala(std::uint16_t elemento, bool registro) {
+    if (!registro) return static_cast<std::int16_t>(-elemento);
+    if (elemento == 0x8000) return std::nullopt;
+    return static_cast<std::int16_t>(-static_cast<std::int16_t>(elemento));
+}
+
+// What a failed read met; nothing when no request was sent.
+std::optional<EsitoTransazione> EsitoDi(const Transaction& t) {
+    if (t.sent.empty()) return std::nullopt;
+    return t.outcome;
 }
 
 // The window of a block being grouped: the items asked for, inside at most
@@ -187,24 +192,20 @@ void Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe
     if (righe && !serve(serviteDalBlocco_, indice) && !serve(daSole_, indice))
         preparaBlocco(*righe, indice);
     std::int16_t decimali = p.decimali;
+    const bool registri = p.funzione >= 3;
     if (p.registroScala) {
-        const std::optional<std::string> scala = leggiScala(p, righe != nullptr);
-        if (!scala) {
-            lettura.outcome = mbus_.esito();
-            return;
-        }
-        const std::optional<std::int16_t> d = DecimaliDaScala(*scala);
+        const std::optional<std::uint16_t> scala = leggiScala(p, righe != nullptr, lettura);
+        if (!scala) return;
+        const std::optional<std::int16_t> d = DecimaliDaScala(*scala, registri);
         lettura.quality = Quality::NoValue;
         if (!d) return;
         decimali = *d;
     }
     lettura.quality = Quality::Failed;
-    const auto testi = leggiElementi(p, blocco_ && righe && serve(serviteDalBlocco_, indice));
-    if (!testi) {
-        lettura.outcome = mbus_.esito();
-        return;
-    }
-    lettura.number = DecodificaValore(*testi, p.formato);
+    const auto elementi =
+        leggiElementi(p, blocco_ && righe && serve(serviteDalBlocco_, indice), lettura);
+    if (!elementi) return;
+    lettura.number = DecodificaValore(*elementi, registri, p.formato);
     const bool reale =
         p.formato.tipo == TipoValore::Float32 || p.formato.tipo == TipoValore::Float64;
     if (!lettura.number) {
@@ -216,44 +217,62 @@ void Esecuzione::leggi(const ParametriLettura& p, const std::vector<Riga>* righe
         std::isfinite(Scala(lettura.number->valore, decimali)) ? Quality::Good : Quality::NotFinite;
 }
 
-std::optional<std::vector<std::string>> Esecuzione::leggiElementi(const ParametriLettura& p,
-                                                                  bool dalBlocco) {
+// The items of the line, from the block that holds them, one request for
+// the whole value, or one request an item; on a failure, what it met goes
+// into the reading.
+std::optional<std::vector<std::uint16_t>> Esecuzione::leggiElementi(const ParametriLettura& p,
+                                                                    bool dalBlocco,
+                                                                    Reading& lettura) {
     const std::vector<std::uint32_t> elementi = ElementiDi(p);
-    std::optional<Blocco> unico;
+    Transaction unica;
     if (!dalBlocco && UnaRichiesta(p.formato.tipo)) {
         const std::uint32_t inizio = *std::min_element(elementi.begin(), elementi.end());
-        unico = mbus_.LeggiBlocco(
+        unica = mbus_.LeggiBlocco(
             static_cast<std::uint8_t>(p.funzione), static_cast<std::uint16_t>(inizio),
             static_cast<std::uint16_t>(elementi.size()), static_cast<std::uint8_t>(p.nodo));
-        if (!unico) return std::nullopt;
+        if (!unica.ok()) {
+            lettura.outcome = EsitoDi(unica);
+            return std::nullopt;
+        }
     } else if (!dalBlocco) {
         // One request an item, the addresses wrapping at 16 bits.
         std::vector<std::uint16_t> indirizzi;
         indirizzi.reserve(elementi.size());
         for (std::uint32_t a : elementi) indirizzi.push_back(static_cast<std::uint16_t>(a));
-        return mbus_.LeggiElementi(p.funzione, indirizzi, p.nodo);
+        MBus::ItemsRead letti = mbus_.LeggiElementi(p.funzione, indirizzi, p.nodo);
+        if (!letti.items) lettura.outcome = EsitoDi(letti.last);
+        return std::move(letti.items);
     }
-    const Blocco& blocco = unico ? *unico : *blocco_;
-    std::vector<std::string> testi;
-    testi.reserve(elementi.size());
-    for (std::uint32_t a : elementi) testi.push_back(*TestoElemento(blocco, a));
-    return testi;
+    const Transaction& blocco = dalBlocco ? *blocco_ : unica;
+    std::vector<std::uint16_t> valori;
+    valori.reserve(elementi.size());
+    for (std::uint32_t a : elementi) valori.push_back(*blocco.item(a));
+    return valori;
 }
 
 // The scale register of the line: once a cycle and node, from the block
 // that holds it or read alone; a line run by hand reads it again.
-std::optional<std::string> Esecuzione::leggiScala(const ParametriLettura& p, bool ciclo) {
+std::optional<std::uint16_t> Esecuzione::leggiScala(const ParametriLettura& p, bool ciclo,
+                                                    Reading& lettura) {
     const auto chiave = chiaveScala(p);
-    if (auto it = scale_.find(chiave); ciclo && it != scale_.end()) return it->second;
-    std::optional<std::string> testo;
-    if (ciclo && blocco_ && blocco_->nodo == p.nodo && blocco_->funzione == p.funzione)
-        testo = TestoElemento(*blocco_, *p.registroScala);
-    if (!testo) {
-        const auto letti = mbus_.LeggiElementi(p.funzione, {*p.registroScala}, p.nodo);
-        if (letti) testo = letti->front();
+    ScaleRead letta;
+    if (auto it = scale_.find(chiave); ciclo && it != scale_.end()) {
+        letta = it->second;
+    } else {
+        if (ciclo && blocco_ && blocco_->node == p.nodo && blocco_->function == p.funzione)
+            letta.item = blocco_->item(*p.registroScala);
+        if (!letta.item) {
+            const MBus::ItemsRead letti =
+                mbus_.LeggiElementi(p.funzione, {*p.registroScala}, p.nodo);
+            if (letti.items)
+                letta.item = letti.items->front();
+            else
+                letta.outcome = EsitoDi(letti.last);
+        }
+        if (ciclo) scale_[chiave] = letta;
     }
-    if (ciclo) scale_[chiave] = testo;
-    return testo;
+    if (!letta.item) lettura.outcome = letta.outcome;
+    return letta.item;
 }
 
 // The group of the read line at `indice`: the read lines after it of the
@@ -290,8 +309,10 @@ void Esecuzione::preparaBlocco(const std::vector<Riga>& righe, std::size_t indic
         gruppo.push_back(i);
     }
     if (gruppo.empty() || finestra.quantita() < 2) return;
-    blocco_ = mbus_.LeggiBlocco(static_cast<std::uint8_t>(p.funzione), finestra.inizio(),
-                                finestra.quantita(), static_cast<std::uint8_t>(p.nodo));
+    Transaction blocco = mbus_.LeggiBlocco(static_cast<std::uint8_t>(p.funzione), finestra.inizio(),
+                                           finestra.quantita(), static_cast<std::uint8_t>(p.nodo));
+    blocco_.reset();
+    if (blocco.ok()) blocco_ = std::move(blocco);
     (blocco_ ? serviteDalBlocco_ : daSole_) = std::move(gruppo);
 }
 

@@ -58,9 +58,10 @@ class Esecuzione {
                    Reading& lettura);
     void leggi(const ParametriLettura& p, const std::vector<Riga>* righe, std::size_t indice,
                Reading& lettura);
-    std::optional<std::vector<std::string>> leggiElementi(const ParametriLettura& p,
-                                                          bool dalBlocco);
-    std::optional<std::string> leggiScala(const ParametriLettura& p, bool ciclo);
+    std::optional<std::vector<std::uint16_t>> leggiElementi(const ParametriLettura& p,
+                                                            bool dalBlocco, Reading& lettura);
+    std::optional<std::uint16_t> leggiScala(const ParametriLettura& p, bool ciclo,
+                                            Reading& lettura);
     void preparaBlocco(const std::vector<Riga>& righe, std::size_t indice);
     std::string eseguiAttesa(const Riga& riga);
     void mostraRisultato(const std::string& risultato);
@@ -72,11 +73,16 @@ class Esecuzione {
     std::array<int, 256> falliteDiFila_{};
     // The last block read in this cycle and the lines it serves; lines of
     // a block that failed read on their own.
-    std::optional<Blocco> blocco_;
+    std::optional<Transaction> blocco_;
     std::vector<std::size_t> serviteDalBlocco_;
     std::vector<std::size_t> daSole_;
-    // The scale registers read in this cycle; nothing for a failed read.
-    std::map<ChiaveScala, std::optional<std::string>> scale_;
+    // The scale registers read in this cycle: the item, or how its read
+    // failed.
+    struct ScaleRead {
+        std::optional<std::uint16_t> item;
+        std::optional<EsitoTransazione> outcome;
+    };
+    std::map<ChiaveScala, ScaleRead> scale_;
 };
 
 }  // namespace tarvel

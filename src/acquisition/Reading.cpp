@@ -1,7 +1,8 @@
 #include "acquisition/Reading.h"
 
-#include <charconv>
+#include <cmath>
 
+#include "acquisition/Decimal.h"
 #include "acquisition/TestoValore.h"
 
 namespace tarvel {
@@ -13,17 +14,21 @@ std::optional<std::string> ValueText(const Reading& reading) {
     return TestoNumero(*reading.number, reading.decimals);
 }
 
+std::optional<std::string> JsonNumber(const Reading& reading) {
+    if (reading.quality != Quality::Good || !reading.number) return std::nullopt;
+    return TestoNumero(*reading.number, reading.decimals, true);
+}
+
 std::optional<double> ValueNumber(const Reading& reading) {
-    if (reading.constant) return std::nullopt;
-    const std::optional<std::string> text = ValueText(reading);
-    if (!text) return std::nullopt;
-    // The text has at most 15 significant digits (or a 64-bit integer's
-    // every digit): the double nearest to it is the number written.
-    double value = 0;
-    const char* end = text->data() + text->size();
-    auto [ptr, error] = std::from_chars(text->data(), end, value);
-    if (error != std::errc() || ptr != end) return std::nullopt;
-    return value;
+    if (reading.quality != Quality::Good || !reading.number) return std::nullopt;
+    const NumeroLetto& n = *reading.number;
+    const double scalato = Scala(n.valore, reading.decimals);
+    if (!std::isfinite(scalato)) return std::nullopt;
+    const double valore = n.intero ? NearestDouble({n.negativo, n.modulo, -reading.decimals})
+                                   : NearestDouble(RoundToDigits(scalato, 15));
+    // Rounded to its digits, the largest double is beyond the doubles.
+    if (!std::isfinite(valore)) return std::nullopt;
+    return valore;
 }
 
 }  // namespace tarvel

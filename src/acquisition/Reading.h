@@ -60,8 +60,13 @@ struct Risposta {
 // constant's text); nothing for any other quality.
 std::optional<std::string> ValueText(const Reading& reading);
 
-// The number of a good read as the outputs write it: rounded to the digits
-// of its text, as a double.
+// The number of a good read as a JSON number: the digits of its value text,
+// with a "0" before the point (0.5, -0.25).
+std::optional<std::string> JsonNumber(const Reading& reading);
+
+// The number of a good read as a double: the one nearest to the number its
+// value text writes (an integer with its decimals exactly, any other number
+// rounded to 15 significant digits).
 std::optional<double> ValueNumber(const Reading& reading);
 
 }  // namespace tarvel

@@ -4,14 +4,10 @@
 #include <cmath>
 
 namespace tarvel {
-std::string TestoValore(double valore) {
-    char buffer[64];
-    auto [end, error] =
-        std::to_chars(buffer, buffer + sizeof buffer, valore, std::chars_format::general, 15);
-    if (error != std::errc()) return "";
-    std::string text(buffer, end);
-    for (char& c : text)
-        if (c == 'e') c = 'E';
+namespace {
+
+// The text without the "0" before the point.
+std::string withoutLeadingZero(std::string text) {
     if (text.rfind("0.", 0) == 0)
         text.erase(0, 1);
     else if (text.rfind("-0.", 0) == 0)
@@ -19,10 +15,20 @@ std::string TestoValore(double valore) {
     return text;
 }
 
-namespace {
+// 15 significant digits, exponent notation outside that range.
+std::string fifteenDigits(double valore) {
+    char buffer[64];
+    auto [end, error] =
+        std::to_chars(buffer, buffer + sizeof buffer, valore, std::chars_format::general, 15);
+    if (error != std::errc()) return "";
+    std::string text(buffer, end);
+    for (char& c : text)
+        if (c == 'e') c = 'E';
+    return text;
+}
 
 // The digits of an integer divided by ten to the decimals, exactly: a point
-// moved left or zeros appended, no trailing zeros, no "0" before the point.
+// moved left or zeros appended, no trailing zeros.
 std::string cifreScalate(std::string cifre, std::int16_t decimali) {
     const bool negativo = cifre.front() == '-';
     if (negativo) cifre.erase(0, 1);
@@ -34,21 +40,25 @@ std::string cifreScalate(std::string cifre, std::int16_t decimali) {
         cifre.insert(cifre.size() - d, ".");
         cifre.erase(cifre.find_last_not_of('0') + 1);
         if (cifre.back() == '.') cifre.pop_back();
-        if (cifre.rfind("0.", 0) == 0) cifre.erase(0, 1);
     }
     return negativo ? "-" + cifre : cifre;
 }
 
 }  // namespace
 
-std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali) {
+std::string TestoValore(double valore) { return withoutLeadingZero(fifteenDigits(valore)); }
+
+std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali,
+                                       bool leadingZero) {
     const double scalato = Scala(numero.valore, decimali);
     if (!std::isfinite(scalato)) return std::nullopt;
     // From 16 digits on an integer keeps every digit.
     constexpr std::uint64_t Sedici = 1'000'000'000'000'000;
-    if (numero.intero && numero.modulo >= Sedici)
-        return cifreScalate((numero.negativo ? "-" : "") + std::to_string(numero.modulo), decimali);
-    return TestoValore(scalato);
+    std::string testo =
+        numero.intero && numero.modulo >= Sedici
+            ? cifreScalate((numero.negativo ? "-" : "") + std::to_string(numero.modulo), decimali)
+            : fifteenDigits(scalato);
+    return leadingZero ? testo : withoutLeadingZero(std::move(testo));
 }
 
 }  // namespace tarvel

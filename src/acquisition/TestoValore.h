@@ -17,6 +17,8 @@ std::string TestoValore(double valore);
 // The value text of a number read, divided by ten to the decimals: a
 // 64-bit integer of 16 digits or more with every digit, any other number as
 // TestoValore writes it. Nothing when the decimals leave no finite number.
-std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali);
+// With `leadingZero`, a "0" goes before the point, as JSON wants (0.5).
+std::optional<std::string> TestoNumero(const NumeroLetto& numero, std::int16_t decimali,
+                                       bool leadingZero = false);
 
 }  // namespace tarvel

@@ -5,6 +5,7 @@
 
 #include "modbus/ImpostazioniLinea.h"
 #include "modbus/Trama.h"
+#include "modbus/Valore.h"
 #include "settings/Numero.h"
 
 namespace tarvel {
@@ -30,6 +31,17 @@ std::string joinBytes(const Bytes& bytes, const char* format) {
         out += text;
     }
     return out;
+}
+
+// An exchange of the read request, before anything is sent.
+Transaction Request(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
+                    std::uint16_t quantita) {
+    Transaction t;
+    t.node = nodo;
+    t.function = funzione;
+    t.address = indirizzo;
+    t.quantity = quantita;
+    return t;
 }
 
 }  // namespace
@@ -308,46 +320,61 @@ MBus::WaitEnd MBus::attendiRisposta(const Bytes& trama, const Bytes& pdu, int lu
     }
 }
 
-EsitoTransazione MBus::giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa,
-                               WaitEnd fine, std::uint8_t nodo) {
+// How the exchange ended, from the bytes received: `t.received` keeps
+// those taken as its answer, whole or in part.
+void MBus::giudica(Transaction& t, int lunghezzaAttesa, WaitEnd fine) {
+    Bytes& ricevuti = t.received;
     const std::size_t lunghezza = fine == WaitEnd::Answer
                                       ? framing_->frameAtFront(ricevuti).length
                                       : static_cast<std::size_t>(lunghezzaAttesa);
     if (fine != WaitEnd::Nothing || ricevuti.size() >= lunghezza) {
-        bufferRisposta_ = ricevuti;
         // More bytes behind a whole answer: two answers back to back, and
         // which one belongs to this request cannot be told.
-        if (fine == WaitEnd::Answer && ricevuti.size() > lunghezza)
-            return EsitoTransazione::RispostaErrata;
-        if (fine == WaitEnd::Answer && framing_->eccezione(trama, ricevuti)) {
-            codiceEccezione_ = ricevuti[framing_->codice()];
-            return EsitoTransazione::Eccezione;
+        if (fine == WaitEnd::Answer && ricevuti.size() > lunghezza) {
+            t.outcome = EsitoTransazione::RispostaErrata;
+        } else if (fine == WaitEnd::Answer && framing_->eccezione(t.sent, ricevuti)) {
+            t.exceptionCode = ricevuti[framing_->codice()];
+            t.outcome = EsitoTransazione::Eccezione;
+        } else {
+            t.outcome = framing_->controlla(t.sent, ricevuti);
+            if (t.ok() && ricevuti.size() > lunghezza) t.outcome = EsitoTransazione::RispostaErrata;
         }
-        const EsitoTransazione esito = framing_->controlla(trama, ricevuti);
-        if (esito == EsitoTransazione::Completa && ricevuti.size() > lunghezza)
-            return EsitoTransazione::RispostaErrata;
-        return esito;
+        return;
     }
     if (ricevuti.size() >= 2) {
-        bufferRisposta_ = ricevuti;
-        return EsitoTransazione::Parziale;
+        t.outcome = EsitoTransazione::Parziale;
+        return;
     }
     // Nothing, or one stray byte: nothing came.
     ricevuti.clear();
-    return nodo == 0 ? EsitoTransazione::Broadcast : EsitoTransazione::TimeOut;
+    t.outcome = t.node == 0 ? EsitoTransazione::Broadcast : EsitoTransazione::TimeOut;
+}
+
+// The data of a complete answer: registers, high byte first, or the bytes
+// of the bits.
+void MBus::takeData(Transaction& t, int lunghezzaAttesa) const {
+    if (!t.ok()) return;
+    const auto inizio = t.received.begin() + static_cast<std::ptrdiff_t>(framing_->dati());
+    const auto fine = t.received.begin() + lunghezzaAttesa - static_cast<int>(framing_->coda);
+    if (t.function <= 2) {
+        t.bits.assign(inizio, fine);
+        return;
+    }
+    for (auto b = inizio; b + 1 < fine; b += 2)
+        t.registers.push_back(static_cast<std::uint16_t>(b[0] << 8 | b[1]));
 }
 
 // A request whose answer did not come whole may still be answered: the
 // node owes it until a fence's answer comes.
-void MBus::afterAnswer(std::uint8_t nodo, const Bytes& pdu, bool scritta, WaitEnd fine) {
+void MBus::afterAnswer(const Transaction& t, const Bytes& pdu, bool scritta, WaitEnd fine) {
+    const std::uint8_t nodo = t.node;
     if (!scritta || !inOrder(nodo)) return;
     if (fine == WaitEnd::Answer) {
         order().answerTaken(nodo);
         silenziosi_[nodo] = false;
     }
-    if (esito_ != EsitoTransazione::Completa && esito_ != EsitoTransazione::Eccezione)
-        order().answerMissing(nodo, pdu);
-    if (esito_ == EsitoTransazione::TimeOut && order().timedGuard(nodo)) armaGuardia(nodo, pdu);
+    if (!t.ok() && t.outcome != EsitoTransazione::Eccezione) order().answerMissing(nodo, pdu);
+    if (t.outcome == EsitoTransazione::TimeOut && order().timedGuard(nodo)) armaGuardia(nodo, pdu);
 }
 
 void MBus::NuovoCiclo() { silenziosi_.fill(false); }
@@ -407,26 +434,28 @@ void MBus::attendiCoda(Bytes& ricevuti) {
     }
 }
 
-bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
-                             std::uint16_t quantita) {
-    if (interrotta_) {
-        esito_ = EsitoTransazione::TimeOut;
-        return false;
-    }
+// What the exchange gave, to the node's health (unless a stop cut its wait
+// short, which says nothing about the node) and the monitor.
+void MBus::observe(const Transaction& t) {
+    if (!interrotta_) salute_.registra(t, clock_.now());
+    registraRisposta(t.received, t.outcome);
+    if (!t.ok()) ++contatori_.fallite;
+}
+
+Transaction MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione,
+                                    std::uint16_t indirizzo, std::uint16_t quantita) {
+    Transaction t = Request(nodo, funzione, indirizzo, quantita);
+    if (interrotta_) return t;
     ++contatori_.transazioni;
     const Bytes pdu = PduLettura(funzione, indirizzo, quantita);
     prepareNode(nodo, pdu);
-    if (interrotta_) {  // a stop during the fence: nothing more goes out
-        esito_ = EsitoTransazione::TimeOut;
-        return false;
-    }
+    if (interrotta_) return t;  // a stop during the fence: nothing more goes out
     const int lunghezzaAttesa = framing_->lunghezzaRisposta(funzione, quantita);
-    const Bytes trama = framing_->richiesta(nodo, pdu, ++transazione_);
-    Bytes ricevuti;
-    const Sent invio = sendFrame(trama, ricevuti);
+    t.sent = framing_->richiesta(nodo, pdu, ++transazione_);
+    const Sent invio = sendFrame(t.sent, t.received);
     const bool scritta = invio != Sent::NotWritten;
     const TimePoint inviata = clock_.now();
-    registraRichiesta(trama);
+    registraRichiesta(t.sent);
     if (scritta && inOrder(nodo)) order().requestSent(nodo);
 
     // A request that could not be written still waits out its time-out, so
@@ -436,26 +465,19 @@ bool MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint
     // error.
     const WaitEnd fine = invio == Sent::EchoWrong
                              ? WaitEnd::Nothing
-                             : attendiRisposta(trama, pdu, lunghezzaAttesa, ricevuti);
+                             : attendiRisposta(t.sent, pdu, lunghezzaAttesa, t.received);
     if (fine == WaitEnd::Answer && inOrder(nodo) && silenziosi_[nodo] && order().timedGuard(nodo))
-        attendiCoda(ricevuti);
+        attendiCoda(t.received);
     fineUltimoScambio_ = clock_.now();
-    esito_ = giudica(trama, ricevuti, lunghezzaAttesa, fine, nodo);
-    if ((!scritta && !portaPersa_ && esito_ != EsitoTransazione::Completa) ||
-        invio == Sent::EchoWrong)
-        esito_ = EsitoTransazione::ErrorePorta;
-    // A wait cut short by a stop says nothing about the node.
-    if (!interrotta_)
-        salute_.registra(
-            nodo, esito_, codiceEccezione_,
-            std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata),
-            clock_.now());
-    registraRisposta(ricevuti, esito_);
+    t.duration = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata);
+    giudica(t, lunghezzaAttesa, fine);
+    if ((!scritta && !portaPersa_ && !t.ok()) || invio == Sent::EchoWrong)
+        t.outcome = EsitoTransazione::ErrorePorta;
+    takeData(t, lunghezzaAttesa);
+    observe(t);
     registerLateFrames();
-    afterAnswer(nodo, pdu, scritta, fine);
-    const bool ok = esito_ == EsitoTransazione::Completa;
-    if (!ok) ++contatori_.fallite;
-    return ok;
+    afterAnswer(t, pdu, scritta, fine);
+    return t;
 }
 
 // --- Value reads ------------------------------------------------------------
@@ -464,60 +486,54 @@ std::optional<std::string> MBus::LeggiHex(std::int16_t funzione, std::int32_t al
                                           std::int32_t basso, std::int16_t nodo) {
     if (LunghezzaRisposta(funzione) == 0) return std::nullopt;
     const auto indirizzo = static_cast<std::uint16_t>(lowByte(alto) << 8 | lowByte(basso));
-    if (!EseguiTransazione(static_cast<std::uint8_t>(nodo), static_cast<std::uint8_t>(funzione),
-                           indirizzo, 1))
-        return std::nullopt;
-    const std::size_t dati = framing_->dati();
-    if (funzione <= 2) return hexByte(bufferRisposta_[dati], false);
-    return hexByte(bufferRisposta_[dati], true) + hexByte(bufferRisposta_[dati + 1], true);
+    const Transaction t = EseguiTransazione(static_cast<std::uint8_t>(nodo),
+                                            static_cast<std::uint8_t>(funzione), indirizzo, 1);
+    if (!t.ok()) return std::nullopt;
+    const std::uint16_t dato = t.single();
+    if (funzione <= 2) return hexByte(static_cast<std::uint8_t>(dato), false);
+    return hexByte(static_cast<std::uint8_t>(dato >> 8), true) +
+           hexByte(static_cast<std::uint8_t>(dato), true);
 }
 
-std::optional<std::vector<std::string>> MBus::LeggiElementi(
-    std::int16_t funzione, const std::vector<std::uint16_t>& indirizzi, std::int16_t nodo) {
-    std::vector<std::string> testi(indirizzi.size());
+MBus::ItemsRead MBus::LeggiElementi(std::int16_t funzione,
+                                    const std::vector<std::uint16_t>& indirizzi,
+                                    std::int16_t nodo) {
+    ItemsRead letti{std::nullopt, Request(static_cast<std::uint8_t>(nodo),
+                                          static_cast<std::uint8_t>(funzione), 0, 1)};
+    if (LunghezzaRisposta(funzione) == 0) return letti;
+    std::vector<std::uint16_t> elementi(indirizzi.size());
     bool tutti = false;
     for (int tentativo = 0; tentativo < retry_ && !tutti; ++tentativo) {
         tutti = true;
         for (std::size_t i = 0; i < indirizzi.size(); ++i) {
-            auto testo = LeggiHex(funzione, indirizzi[i] >> 8, indirizzi[i] & 0xFF, nodo);
-            tutti = tutti && testo;
-            testi[i] = testo.value_or("");
+            Transaction t = EseguiTransazione(static_cast<std::uint8_t>(nodo),
+                                              static_cast<std::uint8_t>(funzione), indirizzi[i], 1);
+            if (t.ok()) elementi[i] = t.single();
+            if (tutti || !t.ok()) letti.last = std::move(t);
+            tutti = tutti && letti.last.ok();
         }
     }
-    if (!tutti) return std::nullopt;
-    return testi;
+    if (tutti) letti.items = std::move(elementi);
+    return letti;
 }
 
 std::optional<double> MBus::LeggiValore16(std::int16_t funzione, std::int16_t registro,
                                           std::int16_t nodo, std::int16_t decimali,
                                           bool senzaSegno) {
-    const auto testi = LeggiElementi(funzione, {static_cast<std::uint16_t>(registro)}, nodo);
-    if (!testi) return std::nullopt;
-    return Valore16(testi->front(), decimali, senzaSegno);
+    const ItemsRead letti = LeggiElementi(funzione, {static_cast<std::uint16_t>(registro)}, nodo);
+    if (!letti.items) return std::nullopt;
+    const auto numero =
+        DecodificaValore(*letti.items, funzione >= 3, {TipoValore::Intero16, senzaSegno});
+    return Scala(numero->valore, decimali);
 }
 
-std::optional<double> MBus::LeggiValore32(std::int16_t funzione, std::int16_t registro,
-                                          std::int16_t nodo, std::int16_t decimali,
-                                          bool bassoSuccessivo, bool senzaSegno) {
-    const auto primo = static_cast<std::uint16_t>(registro);
-    const auto secondo = static_cast<std::uint16_t>(bassoSuccessivo ? primo + 1 : primo - 1);
-    const auto testi = LeggiElementi(funzione, {primo, secondo}, nodo);
-    if (!testi) return std::nullopt;
-    return Valore32((*testi)[0], (*testi)[1], decimali, senzaSegno);
-}
-
-std::optional<Blocco> MBus::LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio,
-                                        std::uint16_t quantita, std::uint8_t nodo) {
-    const int lunghezza = framing_->lunghezzaRisposta(funzione, quantita);
-    if (lunghezza == 0 || quantita == 0) return std::nullopt;
-    bool ok = false;
-    for (int tentativo = 0; tentativo < retry_ && !ok; ++tentativo)
-        ok = EseguiTransazione(nodo, funzione, inizio, quantita);
-    if (!ok) return std::nullopt;
-    const auto dati = static_cast<std::ptrdiff_t>(framing_->dati());
-    const auto fine = static_cast<std::ptrdiff_t>(lunghezza - static_cast<int>(framing_->coda));
-    return Blocco{nodo, funzione, inizio, quantita,
-                  Bytes(bufferRisposta_.begin() + dati, bufferRisposta_.begin() + fine)};
+Transaction MBus::LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio, std::uint16_t quantita,
+                              std::uint8_t nodo) {
+    Transaction t = Request(nodo, funzione, inizio, quantita);
+    if (framing_->lunghezzaRisposta(funzione, quantita) == 0 || quantita == 0) return t;
+    for (int tentativo = 0; tentativo < retry_ && !t.ok(); ++tentativo)
+        t = EseguiTransazione(nodo, funzione, inizio, quantita);
+    return t;
 }
 
 }  // namespace tarvel

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "modbus/AnswerOrder.h"
-#include "modbus/Blocco.h"
 #include "modbus/Esito.h"
 #include "modbus/Framing.h"
 #include "modbus/MonitorLog.h"
 #include "modbus/Salute.h"
+#include "modbus/Transaction.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
 
@@ -67,38 +67,36 @@ class MBus {
     PortError erroreApertura() const { return port_.openError(); }
 
     // One exchange of the read request for `quantita` items from
-    // `indirizzo`: true when the expected answer arrived in time and passed
-    // its checks. The last esito() tells what happened.
-    bool EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
-                           std::uint16_t quantita);
-    EsitoTransazione esito() const { return esito_; }
-    // The code of the last exception answer (with esito() Eccezione).
-    std::uint8_t codiceEccezione() const { return codiceEccezione_; }
-    // The bytes of the last answer that came whole or in part, and where its
-    // data starts.
-    const Bytes& BufferRisposta() const { return bufferRisposta_; }
-    std::size_t inizioDati() const { return framing_->dati(); }
+    // `indirizzo`, and what became of it. The monitor and the health
+    // counters are given the same value.
+    Transaction EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
+                                  std::uint16_t quantita);
 
     // The data of one item at address alto * 256 + basso as hexadecimal text;
     // nothing when the exchange failed or the function code is not 1 to 4.
     std::optional<std::string> LeggiHex(std::int16_t funzione, std::int32_t alto,
                                         std::int32_t basso, std::int16_t nodo);
+
+    // What a read with its Retry attempts gave: the items when an attempt
+    // read them all, and the last exchange that failed (the last one made
+    // when none did; nothing sent when the function code is not 1 to 4).
+    struct ItemsRead {
+        std::optional<std::vector<std::uint16_t>> items;
+        Transaction last;
+    };
     // The items at `indirizzi`, one request each and all of them in every
-    // attempt, up to Retry attempts: their texts as LeggiHex gives them;
-    // nothing when no attempt read them all.
-    std::optional<std::vector<std::string>> LeggiElementi(
-        std::int16_t funzione, const std::vector<std::uint16_t>& indirizzi, std::int16_t nodo);
-    // Scaled values; nothing after Retry failed attempts.
+    // attempt: a register each, or a coil's or input's whole data byte.
+    ItemsRead LeggiElementi(std::int16_t funzione, const std::vector<std::uint16_t>& indirizzi,
+                            std::int16_t nodo);
+    // The scaled value of one item; nothing after Retry failed attempts.
     std::optional<double> LeggiValore16(std::int16_t funzione, std::int16_t registro,
                                         std::int16_t nodo, std::int16_t decimali, bool senzaSegno);
-    std::optional<double> LeggiValore32(std::int16_t funzione, std::int16_t registro,
-                                        std::int16_t nodo, std::int16_t decimali,
-                                        bool bassoSuccessivo, bool senzaSegno);
 
     // One request for `quantita` items from `inizio`, with the Retry
-    // attempts; nothing when all failed or the function code is not 1 to 4.
-    std::optional<Blocco> LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio,
-                                      std::uint16_t quantita, std::uint8_t nodo);
+    // attempts: the one that succeeded, or the last one (nothing sent when
+    // the function code is not 1 to 4 or the quantity 0).
+    Transaction LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio, std::uint16_t quantita,
+                            std::uint8_t nodo);
 
     // A new cycle: every node counts as able to answer again.
     void NuovoCiclo();
@@ -150,6 +148,7 @@ class MBus {
     std::string testoBytes(const Bytes& bytes) const;
     void registraRichiesta(const Bytes& trama);
     void registraRisposta(const Bytes& bytes, EsitoTransazione esito);
+    void observe(const Transaction& t);
     void registerLateFrames();
     void segnaPerso();
     void riapriSePerso();
@@ -164,9 +163,9 @@ class MBus {
     void sendFence(std::uint8_t nodo);
     WaitEnd attendiRisposta(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
                             Bytes& ricevuti);
-    EsitoTransazione giudica(const Bytes& trama, Bytes& ricevuti, int lunghezzaAttesa, WaitEnd fine,
-                             std::uint8_t nodo);
-    void afterAnswer(std::uint8_t nodo, const Bytes& pdu, bool scritta, WaitEnd fine);
+    void giudica(Transaction& t, int lunghezzaAttesa, WaitEnd fine);
+    void takeData(Transaction& t, int lunghezzaAttesa) const;
+    void afterAnswer(const Transaction& t, const Bytes& pdu, bool scritta, WaitEnd fine);
     void attendiGuardia(std::uint8_t nodo, const Bytes& pdu);
     void attendiCoda(Bytes& ricevuti);
     void armaGuardia(std::uint8_t nodo, const Bytes& pdu);
@@ -184,11 +183,8 @@ class MBus {
     std::chrono::microseconds silenzio_{0};
     bool echo_ = false;
     std::optional<TimePoint> fineUltimoScambio_;
-    Bytes bufferRisposta_;
     MonitorLog monitor_;
     std::function<void()> monitorChanged_;
-    EsitoTransazione esito_ = EsitoTransazione::Completa;
-    std::uint8_t codiceEccezione_ = 0;
     Contatori contatori_;
     Salute salute_;
     // What each node of an RTU line may still owe, by port number: the

@@ -1,6 +1,6 @@
 #include "modbus/Profilo.h"
 
-#include "modbus/Blocco.h"
+#include "modbus/Transaction.h"
 #include "modbus/ImpostazioniLinea.h"
 #include "modbus/MBus.h"
 #include "modbus/Trama.h"

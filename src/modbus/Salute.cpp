@@ -17,16 +17,15 @@ std::optional<std::chrono::microseconds> SaluteNodo::tempoMediano() const {
     return (sotto + *meta) / 2;
 }
 
-void Salute::registra(std::uint8_t nodo, EsitoTransazione esito, std::uint8_t codiceEccezione,
-                      std::chrono::microseconds durata, TimePoint adesso) {
-    if (nodo == 0) return;
-    SaluteNodo& n = nodi_[nodo];
+void Salute::registra(const Transaction& t, TimePoint adesso) {
+    if (t.node == 0) return;
+    SaluteNodo& n = nodi_[t.node];
     ++n.richieste;
-    switch (esito) {
+    switch (t.outcome) {
         case EsitoTransazione::Completa:
             ++n.buone;
             n.ultimaBuona = adesso;
-            n.tempi[n.prossimoTempo] = durata;
+            n.tempi[n.prossimoTempo] = t.duration;
             n.prossimoTempo = (n.prossimoTempo + 1) % SaluteNodo::Campioni;
             n.quantiTempi = std::min(n.quantiTempi + 1, SaluteNodo::Campioni);
             break;
@@ -42,7 +41,7 @@ void Salute::registra(std::uint8_t nodo, EsitoTransazione esito, std::uint8_t co
             ++n.risposteErrate;
             break;
         case EsitoTransazione::Eccezione:
-            ++n.eccezioni[codiceEccezione];
+            ++n.eccezioni[t.exceptionCode];
             break;
         case EsitoTransazione::Broadcast:
             break;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "modbus/Esito.h"
+#include "modbus/Transaction.h"
 #include "platform/Clock.h"
 
 namespace tarvel {
@@ -24,7 +25,7 @@ struct SaluteNodo {
     std::uint64_t erroriCRC = 0;
     std::uint64_t risposteErrate = 0;
     std::map<std::uint8_t, std::uint64_t> eccezioni;  // by exception code
-    std::uint64_t saltate = 0;  // lines skipped while the node was dead
+    std::uint64_t saltate = 0;                        // lines skipped while the node was dead
     std::optional<TimePoint> ultimaBuona;
 
     // Median time from the request to the whole answer, over the last
@@ -39,10 +40,9 @@ struct SaluteNodo {
 
 class Salute {
   public:
-    // One request to `nodo` (1 to 255; broadcasts are not counted) and how
-    // it ended; `durata` is from the request to the whole answer.
-    void registra(std::uint8_t nodo, EsitoTransazione esito, std::uint8_t codiceEccezione,
-                  std::chrono::microseconds durata, TimePoint adesso);
+    // One exchange with its node (1 to 255; broadcasts are not counted),
+    // ended `adesso`.
+    void registra(const Transaction& t, TimePoint adesso);
     void saltata(std::uint8_t nodo);
     void azzera() { nodi_.clear(); }
     // The nodes asked so far, in number order.

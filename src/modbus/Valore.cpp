@@ -8,14 +8,17 @@
 namespace tarvel {
 namespace {
 
-// The items' texts written one after the other, bytes swapped in each
-// register when asked, read as one hexadecimal number.
-std::uint64_t unisci(const std::vector<std::string>& testi, bool scambiaByte) {
-    std::string esadecimale;
-    for (const std::string& testo : testi)
-        esadecimale +=
-            scambiaByte && testo.size() == 4 ? testo.substr(2) + testo.substr(0, 2) : testo;
-    return std::stoull(esadecimale, nullptr, 16);
+// The items one after the other, most significant first, bytes swapped in
+// each register when asked.
+std::uint64_t unisci(const std::vector<std::uint16_t>& elementi, bool registri, bool scambiaByte) {
+    std::uint64_t valore = 0;
+    for (const std::uint16_t e : elementi) {
+        if (registri)
+            valore = valore << 16 | (scambiaByte ? (e & 0xFFu) << 8 | e >> 8 : e);
+        else
+            valore = valore << (e < 16 ? 4 : 8) | e;
+    }
+    return valore;
 }
 
 // A float32 as the shortest decimal that reads back as the same float32.
@@ -62,17 +65,15 @@ double Scala(double valore, std::int16_t decimali) {
     return valore / divisore;
 }
 
-std::optional<NumeroLetto> DecodificaValore(const std::vector<std::string>& testi,
-                                            const FormatoValore& f) {
-    const std::uint64_t grezzo = unisci(testi, f.scambiaByte);
+std::optional<NumeroLetto> DecodificaValore(const std::vector<std::uint16_t>& elementi,
+                                            bool registri, const FormatoValore& f) {
+    const std::uint64_t grezzo = unisci(elementi, registri, f.scambiaByte);
     const bool u = f.senzaSegno;
     NumeroLetto numero;
     switch (f.tipo) {
         case TipoValore::Intero16: {
             if (f.nessunValore && grezzo == (u ? 0xFFFFu : 0x8000u)) return std::nullopt;
-            // Coils and inputs (one or two digits) never have a sign.
-            const bool registro = testi.front().size() == 4;
-            if (!u && registro) return intero(static_cast<std::int16_t>(grezzo));
+            if (!u && registri) return intero(static_cast<std::int16_t>(grezzo));
             return intero(grezzo);
         }
         case TipoValore::Intero32: {

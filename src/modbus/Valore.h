@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace tarvel {
@@ -32,12 +31,14 @@ struct NumeroLetto {
     std::uint64_t modulo = 0;
 };
 
-// The number from the texts of the value's items, most significant first,
-// as a read of each item gives them (four hexadecimal digits a register; a
-// coil or input as its byte). Nothing for a "no value" pattern (with
-// nessunValore), a NaN or an infinity.
-std::optional<NumeroLetto> DecodificaValore(const std::vector<std::string>& testi,
-                                            const FormatoValore& formato);
+// The number from the value's items, most significant first: registers
+// (`registri`), or coils and inputs as their read gives them (a bit of a
+// block, a read of one item's whole data byte). The items of coils and
+// inputs join as their hexadecimal digits would, one digit below 16 and
+// two from it, and never have a sign. Nothing for a "no value" pattern
+// (with nessunValore), a NaN or an infinity.
+std::optional<NumeroLetto> DecodificaValore(const std::vector<std::uint16_t>& elementi,
+                                            bool registri, const FormatoValore& formato);
 
 // The value divided by ten to the decimals; NaN for decimals a double cannot
 // scale by, never a plausible 0 or an infinity.

@@ -1,12 +1,9 @@
 #include "publish/Json.h"
 
-#include <cctype>
 #include <cstdint>
 
 namespace tarvel {
 namespace {
-
-bool Digit(char c) { return c >= '0' && c <= '9'; }
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, no
 // surrogates).
@@ -60,37 +57,6 @@ std::string StringaJson(std::string_view testo) {
         }
     }
     return out + "\"";
-}
-
-std::optional<std::string> NumeroJson(std::string_view testo) {
-    std::string out;
-    std::size_t i = 0;
-    if (i < testo.size() && testo[i] == '-') out += testo[i++];
-    const std::size_t intero = i;
-    while (i < testo.size() && Digit(testo[i])) ++i;
-    std::string_view cifre = testo.substr(intero, i - intero);
-    // JSON wants one leading digit, and no zero before others.
-    if (cifre.size() > 1 && cifre[0] == '0') return std::nullopt;
-    out += cifre.empty() ? std::string_view("0") : cifre;
-    if (i < testo.size() && testo[i] == '.') {
-        const std::size_t inizio = ++i;
-        while (i < testo.size() && Digit(testo[i])) ++i;
-        if (i == inizio) return std::nullopt;
-        out += '.';
-        out += testo.substr(inizio, i - inizio);
-    } else if (cifre.empty()) {
-        return std::nullopt;
-    }
-    if (i < testo.size() && (testo[i] == 'E' || testo[i] == 'e')) {
-        out += testo[i++];
-        if (i < testo.size() && (testo[i] == '+' || testo[i] == '-')) out += testo[i++];
-        const std::size_t inizio = i;
-        while (i < testo.size() && Digit(testo[i])) ++i;
-        if (i == inizio) return std::nullopt;
-        out += testo.substr(inizio, i - inizio);
-    }
-    if (i != testo.size()) return std::nullopt;
-    return out;
 }
 
 }  // namespace tarvel

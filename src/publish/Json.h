@@ -16,8 +16,4 @@ std::optional<std::uint32_t> CodePoint(std::string_view s, std::size_t& i);
 // taken as Latin-1, the 8-bit text of the settings file.
 std::string StringaJson(std::string_view testo);
 
-// A value text as a JSON number with the same digits: ".5" is 0.5, "-.5"
-// is -0.5, "1E+20" stays. Nothing when the text is no number.
-std::optional<std::string> NumeroJson(std::string_view testo);
-
 }  // namespace tarvel

@@ -31,16 +31,13 @@ std::vector<MqttMessage> MessaggiCiclo(const ImpostazioniMqtt& imp, const std::s
         }
         if (!valoriJson.empty()) valoriJson += ", ";
         valoriJson += StringaJson(r.name) + ": ";
-        const std::optional<std::string> testo = ValueText(r);
         // A number in JSON's own notation (0.5, not .5); a constant as a string.
-        const std::optional<std::string> numero =
-            testo && !r.constant ? NumeroJson(*testo) : std::nullopt;
-        if (numero)
+        if (const std::optional<std::string> numero = JsonNumber(r))
             valoriJson += *numero;
-        else if (!testo)
-            valoriJson += "null";
-        else
+        else if (const std::optional<std::string> testo = ValueText(r))
             valoriJson += StringaJson(*testo);
+        else
+            valoriJson += "null";
     }
     chiudi();
     return messaggi;

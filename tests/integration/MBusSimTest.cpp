@@ -30,24 +30,24 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
     SimMaster m;
     ASSERT_TRUE(m.start(plant)) << m.port.errorText();
     // Coils 3, 6, ... 18 on: from the lowest bit of each byte.
-    ASSERT_TRUE(m.bus.LeggiBlocco(1, 3, 17, 1));
+    EXPECT_EQ(m.bus.LeggiBlocco(1, 3, 17, 1).bits, Bytes({0x49, 0x92, 0x00}));
     EXPECT_EQ(m.answer(), "01 01 03 49 92 00 80 F8");
     // From 3, so that the bits do not start on a byte boundary: the first
     // and the last item (holding 1021 and 1133).
-    const char* const items[][2] = {{"1", "0"}, {"1", "1"}, {"03FD", "046D"}, {"F003", "F013"}};
+    const std::uint16_t items[][2] = {{1, 0}, {1, 1}, {1021, 1133}, {0xF003, 0xF013}};
     for (std::uint8_t function = 1; function <= 4; ++function) {
         SCOPED_TRACE(function);
-        const std::optional<Blocco> block = m.bus.LeggiBlocco(function, 3, 17, 1);
-        ASSERT_TRUE(block);
-        EXPECT_EQ(TestoElemento(*block, 3), items[function - 1][0]);
-        EXPECT_EQ(TestoElemento(*block, 19), items[function - 1][1]);
-        EXPECT_EQ(TestoElemento(*block, 20), std::nullopt);
+        const Transaction block = m.bus.LeggiBlocco(function, 3, 17, 1);
+        ASSERT_TRUE(block.ok());
+        EXPECT_EQ(block.item(3), items[function - 1][0]);
+        EXPECT_EQ(block.item(19), items[function - 1][1]);
+        EXPECT_EQ(block.item(20), std::nullopt);
     }
     EXPECT_EQ(m.bus.LeggiHex(4, 0, 19, 1), "F013");
     EXPECT_EQ(m.answer(), "01 04 02 F0 13 BC FD");  // input 19 read alone
     // The largest requests the protocol allows.
-    EXPECT_TRUE(m.bus.LeggiBlocco(3, 41, MassimoBloccoRegistri, 1));
-    EXPECT_TRUE(m.bus.LeggiBlocco(1, 0, MassimoBloccoBit, 1));
+    EXPECT_TRUE(m.bus.LeggiBlocco(3, 41, MassimoBloccoRegistri, 1).ok());
+    EXPECT_TRUE(m.bus.LeggiBlocco(1, 0, MassimoBloccoBit, 1).ok());
 }
 
 // An answer that comes after the time-out never becomes another read's
@@ -60,26 +60,22 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
 TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     SimMaster m;
     ASSERT_TRUE(m.start(Plant)) << m.port.errorText();
-    EXPECT_EQ(m.read16(3, 20, 1), std::nullopt);  // answered after 400 ms
-    EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
+    EXPECT_EQ(m.outcome(3, 20, 1), EsitoTransazione::TimeOut);  // answered after 400 ms
     EXPECT_EQ(m.read16(3, 12, 1), 2301);
     EXPECT_EQ(m.answer(1), "01 03 02 12 34 B5 33 (Late answer)");
     EXPECT_EQ(m.answer(), "01 03 02 08 FD 7E 05");
 
     m.bus.ImpostaTimeOut(200);
-    EXPECT_EQ(m.read16(3, 0, 3), std::nullopt);  // answered after 300 ms
-    EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
+    EXPECT_EQ(m.outcome(3, 0, 3), EsitoTransazione::TimeOut);  // answered after 300 ms
     m.clock.sleep(Millis(200));
     EXPECT_EQ(m.read16(3, 12, 1), 2301);
-    EXPECT_EQ(m.bus.esito(), EsitoTransazione::Completa);
 
     m.bus.ImpostaTimeOut(100);
     ASSERT_TRUE(m.sim.control("unplug"));
     // Reads fail while the device is away; idle: SerialPortPty.LeftoversWaitsAndHangUp;
     // opened again at once, then at most once a second:
     // Modbus.FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues.
-    EXPECT_EQ(m.read16(3, 12, 1), std::nullopt);
-    EXPECT_EQ(m.bus.esito(), EsitoTransazione::TimeOut);
+    EXPECT_EQ(m.outcome(3, 12, 1), EsitoTransazione::TimeOut);
 
     // Plugged back at the same path: reads succeed again (the port is tried
     // again at most once a second), on the same line settings.
@@ -95,8 +91,7 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     EXPECT_TRUE(m.port.isOpen());
 
     // A zero byte in front of the answer spoils it, unless the filter is on.
-    EXPECT_EQ(m.read16(3, 47, 1), std::nullopt);
-    EXPECT_EQ(m.bus.esito(), EsitoTransazione::ErroreCRC);
+    EXPECT_EQ(m.outcome(3, 47, 1), EsitoTransazione::ErroreCRC);
     EXPECT_EQ(m.answer(), "00 01 03 02 12 34 B5 33 (CRC error)");
     m.bus.ApriPorta(false);
     ASSERT_TRUE(m.open(true)) << m.port.errorText();
@@ -110,8 +105,7 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
 TEST(MBusSim, AnEchoingAdapterIsReadBackBeforeTheAnswer) {
     SimMaster m;
     ASSERT_TRUE(m.start(Plant, {}, {"--echo"})) << m.port.errorText();
-    EXPECT_EQ(m.read16(3, 12), std::nullopt);
-    EXPECT_EQ(m.bus.esito(), EsitoTransazione::ErroreCRC);
+    EXPECT_EQ(m.outcome(3, 12), EsitoTransazione::ErroreCRC);
     m.clock.sleep(Millis(100));  // its answer comes meanwhile: a late one
     m.bus.setEcho(true);
     EXPECT_EQ(m.read16(3, 12), 2301);

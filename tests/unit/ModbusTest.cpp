@@ -53,10 +53,12 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
 
     // What the monitor writes after an answer line that failed.
     using E = EsitoTransazione;
-    for (const auto& [esito, testo] :
-         {std::pair{E::TimeOut, " Time out"}, {E::Broadcast, " Broadcast"},
-          {E::Parziale, " (Exception)"}, {E::Eccezione, " (Exception)"},
-          {E::RispostaErrata, " (Wrong answer)"}, {E::ErrorePorta, " (Port error)"}})
+    for (const auto& [esito, testo] : {std::pair{E::TimeOut, " Time out"},
+                                       {E::Broadcast, " Broadcast"},
+                                       {E::Parziale, " (Exception)"},
+                                       {E::Eccezione, " (Exception)"},
+                                       {E::RispostaErrata, " (Wrong answer)"},
+                                       {E::ErrorePorta, " (Port error)"}})
         EXPECT_STREQ(TestoEsito(esito), testo);
 }
 
@@ -86,8 +88,7 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     // takes its time-out, so the cycle keeps its pace.
     l.fp.port.refuseWrites = true;
     const Millis prima = l.fp.clock.elapsed();
-    EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(l.m.esito(), EsitoTransazione::ErrorePorta);
+    EXPECT_EQ(l.m.EseguiTransazione(1, 3, 0, 1).outcome, EsitoTransazione::ErrorePorta);
     EXPECT_EQ(l.fp.clock.elapsed() - prima, Millis(800));
 
     // An unplugged device fails the reads until it is back. It is opened
@@ -136,13 +137,15 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
         k.device = device;
         k.device.values[{3, 0}] = 7;
         const TimePoint start = k.fp.clock.now();
-        EXPECT_EQ(k.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
+        const MBus::ItemsRead letti = k.m.LeggiElementi(3, {0}, 1);
+        EXPECT_EQ(letti.items, std::nullopt);
         EXPECT_EQ(k.device.requests, 2) << "every failure is retried";
-        EXPECT_EQ(k.m.esito(), esito);
+        EXPECT_EQ(letti.last.outcome, esito);
         if (esito != EsitoTransazione::Eccezione) continue;
         // An exception answer ends the wait as soon as it is complete.
         EXPECT_LT(k.fp.clock.now() - start, Millis(50));
-        EXPECT_EQ(k.m.codiceEccezione(), 2);
+        EXPECT_EQ(letti.last.exceptionCode, 2);
+        EXPECT_EQ(k.m.salute().nodi().at(1).eccezioni.at(2), 2u);
     }
 }
 
@@ -243,20 +246,20 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
     // An exception answer is complete at its nine bytes; the transaction
     // identifier grows with every request.
     g.answer = FromHex("00 00 00 00 00 03 07 83 02");
-    EXPECT_EQ(g.m.LeggiValore16(3, 0, 7, 0, false), std::nullopt);
-    EXPECT_EQ(g.m.esito(), EsitoTransazione::Eccezione);
-    EXPECT_EQ(g.m.codiceEccezione(), 2);
+    const Transaction eccezione = g.m.EseguiTransazione(7, 3, 0, 1);
+    EXPECT_EQ(eccezione.outcome, EsitoTransazione::Eccezione);
+    EXPECT_EQ(eccezione.exceptionCode, 2);
+    EXPECT_EQ(eccezione.received, FromHex("00 02 00 00 00 03 07 83 02"));
     EXPECT_EQ(g.port.written().back()[1], 2);
     EXPECT_LT(g.clock.elapsed(), Millis(20));
 
     // Coils and a block of input registers.
     g.answer = FromHex("00 00 00 00 00 05 07 01 02 A5 03");
-    ASSERT_TRUE(g.m.LeggiBlocco(1, 5, 10, 7));
+    EXPECT_EQ(g.m.LeggiBlocco(1, 5, 10, 7).bits, FromHex("A5 03"));
     EXPECT_EQ(g.port.written().back(), FromHex("00 03 00 00 00 06 07 01 00 05 00 0A"));
     g.answer = FromHex("00 00 00 00 00 09 07 04 06 00 01 00 02 FF FF");
-    const auto blocco = g.m.LeggiBlocco(4, 100, 3, 7);
-    ASSERT_TRUE(blocco);
-    EXPECT_EQ(blocco->dati, FromHex("00 01 00 02 FF FF"));
+    const Transaction blocco = g.m.LeggiBlocco(4, 100, 3, 7);
+    EXPECT_EQ(blocco.registers, (std::vector<std::uint16_t>{1, 2, 0xFFFF}));
     EXPECT_EQ(g.port.written().back(), FromHex("00 04 00 00 00 06 07 04 00 64 00 03"));
 
     // An answer is used only when every header field matches: not with
@@ -269,8 +272,7 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
         SCOPED_TRACE(risposta);
         Gateway altro;
         altro.answer = FromHex(risposta);
-        EXPECT_EQ(altro.m.LeggiValore16(3, 0, 7, 0, false), std::nullopt);
-        EXPECT_EQ(altro.m.esito(), EsitoTransazione::RispostaErrata);
+        EXPECT_EQ(altro.m.EseguiTransazione(7, 3, 0, 1).outcome, EsitoTransazione::RispostaErrata);
     }
 
     // An answer with another transaction identifier is a late one: dropped,
@@ -293,8 +295,7 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
         return std::vector<fakes::Delivery>{
             {Millis(3), FromHex("00 00 00 00 00 05 07 03 02 00 01")}};
     });
-    EXPECT_EQ(tardi.m.LeggiValore16(3, 0, 7, 0, false), std::nullopt);
-    EXPECT_EQ(tardi.m.esito(), EsitoTransazione::TimeOut);
+    EXPECT_EQ(tardi.m.EseguiTransazione(7, 3, 0, 1).outcome, EsitoTransazione::TimeOut);
 }
 
 // A name server that takes a second to answer a name: the connection is

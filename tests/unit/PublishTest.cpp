@@ -43,15 +43,54 @@ class Publish : public ::testing::Test {
     std::string errore;
 };
 
-// JSON texts as Python's json.dumps gives them (ensure_ascii=False): values,
-// the message of a cycle, and the discovery configs.
+// A read's number in the output, as a JSON number and as the history's
+// double, from its registers (Python's struct.pack): 15 significant digits,
+// exponents outside them, an integer's every digit from 16 on, no "0"
+// before the point but in JSON (its text where it differs); the double is
+// the one nearest to the digits (Python's float(text).hex()).
+TEST(ReadingNumber, OutputJsonAndHistoryTakeTheSameDigits) {
+    using T = TipoValore;
+    using R = std::vector<std::uint16_t>;
+    using C = std::tuple<R, T, bool, int, const char*, const char*, std::optional<double>>;
+    const R u64{0xAB54, 0xA98C, 0xEB1F, 0x0AD2}, i64{0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF},
+        d03{0x3FD3, 0x3333, 0x3333, 0x3334}, e15{0x0003, 0x8D7E, 0xA4C6, 0x7FFF};
+    // clang-format off
+    const C cases[] = {
+        {{0xFFFB}, T::Intero16, false, 2, "-.05", "-0.05", -0x1.999999999999ap-5},
+        {{0x0001}, T::Intero16, false, 308, "1E-308", nullptr, 0x0.730d67819e8d2p-1022},
+        {{0x3039}, T::Intero16, false, -300, "1.2345E+304", nullptr, 0x1.20074abe9789dp+1010},
+        {u64, T::Intero64, true, 4, "1234567890123456.789", nullptr, 0x1.18b54f22aeb03p+50},
+        {u64, T::Intero64, true, -2, "1234567890123456789000", nullptr, 0x1.0bb448ec2f608p+70},
+        {i64, T::Intero64, false, 0, "-9007199254740993", nullptr, -0x1p+53},  // halfway
+        {i64, T::Intero64, false, 17, "-.09007199254740993", "-0.09007199254740993",
+         -0x1.70ef54646d497p-4},
+        {e15, T::Intero64, false, 20, "9.99999999999999E-06", nullptr, 0x1.4f8b588e368ebp-17},
+        {{0x4366, 0x199A}, T::Float32, false, 2, "2.301", nullptr, 0x1.26872b020c49cp+1},
+        {{0x3F00, 0x0000}, T::Float32, false, 0, ".5", "0.5", 0x1p-1},
+        {d03, T::Float64, false, 0, ".3", "0.3", 0x1.3333333333333p-2},
+        {d03, T::Float64, false, -3, "300", nullptr, 0x1.2cp+8},
+        {{0x4341, 0xC379, 0x37E0, 0x8000}, T::Float64, false, 0, "1E+16", nullptr,
+         0x1.1c37937e08p+53},
+        {{0xAB31, 0x482F, 0xE620, 0xC5D2}, T::Float64, false, 0, "-1.23456789012346E-100", nullptr,
+         -0x1.1482fe620c5dfp-332},
+        // Rounded to its digits, the largest double is beyond the doubles.
+        {{0x7FEF, 0xFFFF, 0xFFFF, 0xFFFF}, T::Float64, false, 0, "1.79769313486232E+308", nullptr,
+         {}}};
+    // clang-format on
+    for (const auto& [registers, type, senzaSegno, decimals, xml, json, history] : cases) {
+        Reading r;
+        r.quality = Quality::Good;
+        r.number = DecodificaValore(registers, true, {type, senzaSegno});
+        r.decimals = static_cast<std::int16_t>(decimals);
+        EXPECT_EQ(ValueText(r), xml);
+        EXPECT_EQ(JsonNumber(r), json ? json : xml);
+        EXPECT_EQ(ValueNumber(r), history) << xml;
+    }
+}
+
+// JSON texts as Python's json.dumps gives them (ensure_ascii=False): the
+// message of a cycle, and the discovery configs.
 TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
-    using N = std::pair<const char*, std::optional<std::string>>;
-    for (const auto& [testo, json] :
-         {N{".5", "0.5"}, N{"230.1", "230.1"}, N{"65536", "65536"}, N{"-2", "-2"},
-          N{"1E+20", "1E+20"}, N{"", std::nullopt}, N{"1.", std::nullopt}, N{"1.2.3", std::nullopt},
-          N{"007", std::nullopt}, N{"1E", std::nullopt}})
-        EXPECT_EQ(NumeroJson(testo), json) << testo;
     EXPECT_EQ(StringaJson("Roof \"A\"\\\x01\x1f"), "\"Roof \\\"A\\\"\\\\\\u0001\\u001f\"");
     EXPECT_EQ(StringaJson("Citt\xc3\xa0"), "\"Citt\xc3\xa0\"") << "UTF-8 stays";
     EXPECT_EQ(StringaJson("Citt\xe0 \xe8"), "\"Citt\xc3\xa0 \xc3\xa8\"") << "Latin-1 becomes UTF-8";

@@ -7,7 +7,6 @@
 
 #include "Banco.h"
 #include "acquisition/Chiamata.h"
-#include "acquisition/TestoValore.h"
 #include "acquisition/Verifica.h"
 #include "settings/Numero.h"
 
@@ -201,15 +200,6 @@ TEST(LeadingNumber, ReadsTheNumberATextStartsWithAndRoundsIt) {
         EXPECT_EQ(ArrotondaInt16(value), rounded) << value;
     EXPECT_EQ(ArrotondaInt32(2147483647.0), 2147483647);
     EXPECT_FALSE(ArrotondaInt32(2147483648.0));
-}
-
-TEST(ValueText, WritesNumbersTheWayTheOutputExpects) {
-    using T = std::pair<double, const char*>;
-    for (const auto& [value, text] :
-         {T{230.1, "230.1"}, T{2301, "2301"}, T{0.5, ".5"}, T{-0.25, "-.25"}, T{6553.5, "6553.5"},
-          T{4294967294.0, "4294967294"}, T{1e16, "1E+16"}, T{1.5e-5, "1.5E-05"}, T{0, "0"},
-          T{-99999, "-99999"}, T{99999, "99999"}, T{23.01, "23.01"}})
-        EXPECT_EQ(TestoValore(value), text) << value;
 }
 
 TEST(RequestLine, CutsEveryKindOfLine) {
