@@ -46,8 +46,6 @@ std::string DidascaliaPerTitolo(const std::string& titolo) {
 }
 
 LetturaElenco LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) {
-    // One load reads one version of the file.
-    HeldVersion versione(imp.store());
     titolo = imp.LeggiIni("General", "Title", "");
     const std::string primaTesto = imp.LeggiIni("Parameters", "Firt", "");
     const std::string ultimaTesto = imp.LeggiIni("Parameters", "Last", "");
@@ -57,6 +55,8 @@ LetturaElenco LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) 
     if (ultima == 0) return {std::nullopt, senzaIntervallo(imp, "Last", ultimaTesto)};
 
     ElencoChiamate elenco;
+    elenco.prima = prima;
+    elenco.ultima = ultima;
     auto intervallo = ArrotondaInt32(NumeroIniziale(imp.LeggiIni("Parameters", "Interval", "0")));
     elenco.intervallo =
         Millis(intervallo && *intervallo >= 1 && *intervallo <= 60000 ? *intervallo : 1000);
@@ -70,11 +70,9 @@ LetturaElenco LeggiElencoChiamate(const Impostazioni& imp, std::string& titolo) 
 }
 
 std::vector<std::string> RigheNonLette(const std::vector<std::string>& chiavi,
-                                       const Impostazioni& imp) {
-    const std::string primaTesto = imp.LeggiIni("Parameters", "Firt", "");
-    const std::string ultimaTesto = imp.LeggiIni("Parameters", "Last", "");
-    const int prima = numeroRiga(primaTesto);
-    const int ultima = numeroRiga(ultimaTesto);
+                                       const ElencoChiamate& elenco) {
+    const int prima = elenco.prima;
+    const int ultima = elenco.ultima;
     std::vector<std::string> avvisi;
     for (const std::string& chiave : chiavi) {
         if (chiave.empty() || chiave.find_first_not_of("0123456789") != std::string::npos) continue;

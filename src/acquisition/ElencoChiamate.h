@@ -17,6 +17,8 @@ class Impostazioni;
 struct ElencoChiamate {
     std::vector<Riga> righe;  // REM lines left out
     Millis intervallo{1000};  // "Parameters"/"Interval", 1 to 60000
+    int prima = 0;            // "Firt" and "Last" as line numbers
+    int ultima = 0;
 };
 
 // The caption of the main window for a title: "Tarvel [title]".
@@ -28,7 +30,7 @@ struct LetturaElenco {
     ErroreImpostazioni errore;
 };
 
-// Reads the list from one version of the settings file; no list when
+// Reads the list (within the one load, LoadSettings); no list when
 // "Firt" or "Last" gives no line number. The title is read either way.
 LetturaElenco LeggiElencoChiamate(const Impostazioni& impostazioni, std::string& titolo);
 
@@ -37,6 +39,6 @@ LetturaElenco LeggiElencoChiamate(const Impostazioni& impostazioni, std::string&
 // spelled otherwise than the list reads them (line 5 is "005"). One warning
 // text each, naming the key.
 std::vector<std::string> RigheNonLette(const std::vector<std::string>& chiavi,
-                                       const Impostazioni& impostazioni);
+                                       const ElencoChiamate& elenco);
 
 }  // namespace tarvel

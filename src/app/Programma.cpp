@@ -67,8 +67,8 @@ bool Programma::CaricaImpostazioni() {
     ConfiguraStorico();
     ConfiguraPubblicazione();
     // The output itself never takes such a value (EsportaXML).
-    if (auto p = EncodingProblem(LeggiIni("XML", "Encoding", "")))
-        rifiutaSezione("XML", {std::move(*p)}, "le uscite dichiarano l'encoding UTF-8");
+    if (const auto& p = caricate_.encodingProblem)
+        rifiutaSezione("XML", {*p}, "le uscite dichiarano l'encoding UTF-8");
     aggiornaOpzioni();
     // The devices' health counts from the settings in use.
     mbus_.AzzeraSalute();
@@ -105,17 +105,17 @@ void Programma::MenuTitoloGenerale_Click() {
 // --- Request list -------------------------------------------------------------
 
 bool Programma::CaricaParametri() {
-    std::string titolo;
-    LetturaElenco lettura = LeggiElencoChiamate(impostazioni_, titolo);
-    stato_.didascalia = DidascaliaPerTitolo(titolo);
+    LoadedSettings lette = LoadSettings(impostazioni_, p_.identity.hostName());
+    stato_.didascalia = DidascaliaPerTitolo(lette.title);
     notifica(&MainView::didascaliaCambiata);
-    erroreImpostazioni_ = std::move(lettura.errore);
-    if (!lettura.elenco) return false;
-    std::optional<ElencoChiamate>& elenco = lettura.elenco;
+    erroreImpostazioni_ = lette.list.errore;
+    if (!lette.list.elenco) return false;
+    caricate_ = std::move(lette);
+    const ElencoChiamate& elenco = *caricate_.list.elenco;
 
-    stato_.intervallo = elenco->intervallo;
-    ciclo_.impostaIntervallo(elenco->intervallo);
-    righe_ = std::move(elenco->righe);
+    stato_.intervallo = elenco.intervallo;
+    ciclo_.impostaIntervallo(elenco.intervallo);
+    righe_ = elenco.righe;
     stato_.chiamate.clear();
     for (const Riga& riga : righe_) stato_.chiamate.push_back(riga.testo);
     stato_.risposte.clear();
@@ -137,8 +137,7 @@ std::vector<std::string> Programma::NomiLetture() const {
 }
 
 std::vector<int> Programma::DispositiviElenco() const {
-    return DispositiviRighe(righe_, [this](const std::string& s, const std::string& k,
-                                           const std::string& d) { return LeggiIni(s, k, d); });
+    return DispositiviRighe(righe_, caricate_.outputReader());
 }
 
 void Programma::SelezionaChiamata(int indice) {
@@ -177,12 +176,12 @@ bool Programma::erroreImpostazionePorta(const std::string& sezione, ErroreProfil
     return false;
 }
 
+// The section is read again at every set-up, as it always was: an edited
+// profile counts from its next set-up, without a reload.
 bool Programma::ImpostaPortaSeriale(std::int16_t n) {
     const std::string sezione = "Serial_" + std::to_string(n);
     mbus_.ApriPorta(false);
-    LetturaProfilo lettura = LeggiProfilo([&](const char* chiave, const char* predefinito) {
-        return LeggiIni(sezione, chiave, predefinito);
-    });
+    LetturaProfilo lettura = LoadProfile(impostazioni_, n);
     if (!lettura.profilo) return erroreImpostazionePorta(sezione, std::move(lettura.errore));
     const ProfiloSeriale& profilo = *lettura.profilo;
     if (ErroreProfilo e = ConfiguraProfilo(mbus_, profilo); e.causa != CausaProfilo::Nessuna)
@@ -292,8 +291,7 @@ void Programma::rifiutaSezione(const std::string& sezione, std::vector<std::stri
 // --- History ------------------------------------------------------------------
 
 void Programma::ConfiguraStorico() {
-    LetturaStorico lettura = LeggiImpostazioniStorico(
-        [this](const std::string& chiave) { return LeggiIni("History", chiave, ""); });
+    LetturaStorico lettura = caricate_.history;
     if (!lettura.problemi.empty()) {
         lettura.impostazioni = {};
         rifiutaSezione("History", std::move(lettura.problemi), "storico non attivo");
@@ -305,10 +303,8 @@ void Programma::ConfiguraStorico() {
 // --- Publishing ---------------------------------------------------------------
 
 void Programma::ConfiguraPubblicazione() {
-    std::vector<std::string> problemi;
-    ImpostazioniMqtt nuove = LeggiImpostazioniMqtt(
-        [this](const std::string& chiave) { return LeggiIni("MQTT", chiave, ""); },
-        p_.identity.hostName(), impostazioni_.cartellaProgramma(), problemi);
+    std::vector<std::string> problemi = caricate_.mqttProblems;
+    ImpostazioniMqtt nuove = caricate_.mqtt;
     if (!problemi.empty()) {
         nuove = {};
         rifiutaSezione("MQTT", std::move(problemi), "pubblicazione MQTT non attiva");

@@ -13,6 +13,7 @@
 #include "acquisition/Chiamata.h"
 #include "acquisition/Ciclo.h"
 #include "acquisition/Esecuzione.h"
+#include "app/LoadedSettings.h"
 #include "app/MainView.h"
 #include "export/EsportaXML.h"
 #include "history/Storico.h"
@@ -62,6 +63,9 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Impostazioni& impostazioni() { return impostazioni_; }
     // The request list as loaded, one line value each.
     const std::vector<Riga>& righe() const { return righe_; }
+    // What the last good load read: the list, the profiles it uses, the
+    // sections with their problems.
+    const LoadedSettings& impostazioniCaricate() const { return caricate_; }
 
     // Settings file.
     std::string PercorsoIni() const { return impostazioni_.PercorsoIni(); }
@@ -107,7 +111,8 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     // The device of each request line, as the output files group them.
     std::vector<int> DispositiviElenco() const;
 
-    // Request list.
+    // Request list: the whole load of the settings (LoadSettings), then
+    // the list applied. False, with the list kept, when it has none.
     bool CaricaParametri();
     // Selects a request line (or none with -1) and cuts it into the detail
     // fields, as a click on the line does.
@@ -208,6 +213,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Esecuzione esecuzione_;
     Ciclo ciclo_;
     Storico storico_;
+    LoadedSettings caricate_;
     std::vector<Riga> righe_;
     ErroreProfilo erroreProfilo_;
     std::string sezioneProfilo_;

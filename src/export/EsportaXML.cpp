@@ -108,8 +108,10 @@ std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
 }
 
 std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreIni& leggiIni) {
-    // What each line gives when it runs, as far as the output tells them
-    // apart.
+    return DispositiviRisposte(RisposteRighe(righe), leggiIni);
+}
+
+std::vector<Risposta> RisposteRighe(const std::vector<Riga>& righe) {
     std::vector<Risposta> risposte;
     risposte.reserve(righe.size());
     for (const Riga& riga : righe) {
@@ -118,7 +120,7 @@ std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreI
         if (riga.tipo == TipoRiga::Lettura || riga.tipo == TipoRiga::Costante) r.lettura.emplace();
         risposte.push_back(std::move(r));
     }
-    return DispositiviRisposte(risposte, leggiIni);
+    return risposte;
 }
 
 std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,

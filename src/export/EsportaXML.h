@@ -66,6 +66,9 @@ std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
 // in force.
 std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
                                   const LettoreIni& leggiIni);
+// What each request line gives when it runs, as far as the output tells
+// the answers apart: for the output's settings of a list before any cycle.
+std::vector<Risposta> RisposteRighe(const std::vector<Riga>& righe);
 // The device of each request line, as a cycle over the whole list would
 // give it: for the topics and discovery configs that name the devices
 // before any cycle ran.

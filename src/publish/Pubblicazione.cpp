@@ -117,18 +117,8 @@ Pubblicazione::Pubblicazione(Journal& journal, MqttClient& client, Clock& clock)
     : journal_(journal), client_(client), clock_(clock) {}
 
 Pubblicazione::~Pubblicazione() {
-    fermaFilo();
+    consegne_.stop();
     client_.onEvent(nullptr);
-}
-
-// The one place the thread of Avvia ends: at Ferma, or at the end.
-void Pubblicazione::fermaFilo() {
-    {
-        std::lock_guard lock(mutex_);
-        fine_ = true;
-    }
-    risveglio_.notify_all();
-    if (filo_.joinable()) filo_.join();
 }
 
 bool Pubblicazione::Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool filo) {
@@ -151,7 +141,8 @@ bool Pubblicazione::Avvia(const ImpostazioniMqtt& imp, std::string& errore, bool
     client_.onEvent([this] { sveglia(); });
     if (!client_.start(c, errore)) return false;
     attiva_ = true;
-    if (filo) filo_ = std::thread([this] { this->filo(); });
+    // Also once a second without news: a lost connection comes back.
+    if (filo) consegne_.start([this] { Passo(); }, std::chrono::seconds(1));
     return true;
 }
 
@@ -217,26 +208,7 @@ void Pubblicazione::PubblicaStato(const std::vector<MqttMessage>& messaggi) {
     sveglia();
 }
 
-void Pubblicazione::sveglia() {
-    {
-        std::lock_guard lock(mutex_);
-        svegliato_ = true;
-    }
-    risveglio_.notify_all();
-}
-
-void Pubblicazione::filo() {
-    std::unique_lock lock(mutex_);
-    while (!fine_) {
-        // Also once a second without news: a lost connection comes back.
-        risveglio_.wait_for(lock, std::chrono::seconds(1), [this] { return svegliato_ || fine_; });
-        if (fine_) break;
-        svegliato_ = false;
-        lock.unlock();
-        Passo();
-        lock.lock();
-    }
-}
+void Pubblicazione::sveglia() { consegne_.wake(); }
 
 void Pubblicazione::Passo() {
     std::vector<std::int64_t> presi;
@@ -301,7 +273,7 @@ bool Pubblicazione::tuttoConsegnato() {
 
 void Pubblicazione::Ferma(int attesaMs) {
     if (!attiva_) return;
-    fermaFilo();
+    consegne_.stop();
     const auto connesso = [this] { return client_.status().state == MqttState::Connected; };
     // A first attempt under way gets a moment; a broker that cannot be
     // reached holds nothing up.

@@ -3,11 +3,10 @@
 // device's values become one message, which goes to the journal on disk
 // first and leaves it only when the broker has it. What the journal cannot
 // take (a full disk, a damaged file) waits in memory, up to a bound, and
-// goes back to the journal once it takes writes again. A thread of its own
-// hands the journal, then memory, to the broker, in order, whenever there
-// is a connection; a cycle never waits for the network.
+// goes back to the journal once it takes writes again. A round thread of
+// the platform hands the journal, then memory, to the broker, in order,
+// whenever there is a connection; a cycle never waits for the network.
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -15,7 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "acquisition/Chiamata.h"
@@ -25,6 +23,7 @@
 #include "platform/Journal.h"
 #include "platform/MqttClient.h"
 #include "platform/WallClock.h"
+#include "platform/posix/RoundThread.h"
 #include "publish/ImpostazioniMqtt.h"
 
 namespace tarvel {
@@ -113,8 +112,6 @@ class Pubblicazione {
         std::int64_t id = 0;
         TimePoint quando;
     };
-    void filo();
-    void fermaFilo();
     void sveglia();
     void riapriGiornale();
     void inMemoria(const std::vector<MqttMessage>& messaggi);
@@ -142,10 +139,8 @@ class Pubblicazione {
     std::vector<MqttMessage> stati_;
 
     std::mutex mutex_;
-    std::condition_variable risveglio_;
-    bool svegliato_ = false;
-    bool fine_ = false;
-    std::thread filo_;
+    // Runs Passo from Avvia to Ferma, when woken and once a second.
+    RoundThread consegne_;
 };
 
 }  // namespace tarvel

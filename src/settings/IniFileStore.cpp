@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "settings/Numero.h"
+
 namespace tarvel {
 namespace {
 
@@ -95,6 +97,16 @@ std::string IniFileStore::read(const std::string& file, const std::string& secti
                                const std::string& key, const std::string& fallback) {
     if (refresh(file) == FileState::Loaded) return document_.get(section, key, fallback);
     return IniDocument().get(section, key, fallback);
+}
+
+std::vector<std::string> IniFileStore::keys(const std::string& file, const std::string& section) {
+    std::vector<std::string> names;
+    if (refresh(file) != FileState::Loaded) return names;
+    const std::string wanted = Maiuscolo(section);
+    document_.forEach([&](std::string_view s, std::string_view key, std::string_view) {
+        if (Maiuscolo(s) == wanted) names.emplace_back(key);
+    });
+    return names;
 }
 
 bool IniFileStore::write(const std::string& file, const std::string& section,

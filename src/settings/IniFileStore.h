@@ -22,6 +22,7 @@ class IniFileStore : public ProfileStore {
                      const std::string& fallback) override;
     bool write(const std::string& file, const std::string& section, const std::string& key,
                const std::string& value) override;
+    std::vector<std::string> keys(const std::string& file, const std::string& section) override;
     void holdVersion(bool hold) override;
     ErroreImpostazioni problemaFile(const std::string& file) override;
 

@@ -3,6 +3,7 @@
 // time, with the behaviour of the classic profile functions.
 
 #include <string>
+#include <vector>
 
 #include "settings/ErroreImpostazioni.h"
 
@@ -19,6 +20,13 @@ class ProfileStore {
     // when the file could not be written (it is then left as it was).
     virtual bool write(const std::string& file, const std::string& section, const std::string& key,
                        const std::string& value) = 0;
+    // The names of a section's keys as the file writes them, in its order:
+    // every key a read can see.
+    virtual std::vector<std::string> keys(const std::string& file, const std::string& section) {
+        (void)file;
+        (void)section;
+        return {};
+    }
     // While held, reads of a file reuse the version that the first of them
     // found instead of checking the file again: one load of many keys reads
     // one version of the file, even when an editor saves it meanwhile.

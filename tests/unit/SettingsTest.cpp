@@ -18,12 +18,18 @@ namespace {
 TEST(Settings, LoadsIntervalAndRequestList) {
     Banco b;
     b.richieste({"  SERIAL_1  ", "1,4,12,1;Vac", "", "rem off", "Remote", "NEXT"}, "60000");
-    b.ini({{"Parameters/Firt", "-1"}});
+    b.ini({{"Parameters/Firt", "-1"}, {"Serial_0/COM", "1"}, {"Serial_0/Settings", "9600,N,8,1"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     const MainState& s = b.prog.stato();
     EXPECT_EQ(s.intervallo, Millis(60000));
     // 003 is an empty line; 004 and 005 start with "REM".
     EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
+    // The same load read Serial_0 and the list's Serial_1, which has no COM.
+    const std::vector<LoadedProfile>& profili = b.prog.impostazioniCaricate().profiles;
+    ASSERT_EQ(profili.size(), 2u);
+    EXPECT_TRUE(profili[0].reading.profilo);
+    EXPECT_EQ(profili[1].number, 1);
+    EXPECT_EQ(profili[1].reading.errore.chiave, "COM");
     // An interval beyond 60000, below 1 or beyond 32 bits is one second.
     using I = std::pair<const char*, int>;
     for (const auto& [value, interval] :

@@ -3,20 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "acquisition/ElencoChiamate.h"
 #include "acquisition/Verifica.h"
 #include "modbus/Profilo.h"
-#include "settings/IniDocument.h"
-#include "settings/Numero.h"
 
 namespace tarvel {
 namespace {
@@ -40,27 +34,12 @@ std::vector<std::string> ArgomentiMqtt(const ImpostazioniMqtt& mqtt, const std::
     return argomenti;
 }
 
-// The key names of [Parameters] as the file has them, in order of number.
-std::vector<std::string> ChiaviParametri(const std::string& percorso) {
-    std::ifstream file(percorso, std::ios::binary);
-    const std::string testo{std::istreambuf_iterator<char>(file), {}};
-    std::vector<std::string> chiavi;
-    IniDocument(testo).forEach(
-        [&](std::string_view sezione, std::string_view chiave, std::string_view) {
-            if (Maiuscolo(sezione) == "PARAMETERS") chiavi.emplace_back(chiave);
-        });
-    std::sort(chiavi.begin(), chiavi.end(), [](const std::string& a, const std::string& b) {
-        return std::pair(a.size(), a) < std::pair(b.size(), b);
-    });
-    return chiavi;
-}
-
 // The files that others must not read: the settings when they hold the
 // broker's password, and the journal of the publishing. Each that the
 // group or others may read, with how to mend it.
 std::vector<std::string> FileLeggibiliDaAltri(Programma& prog, const ImpostazioniMqtt& mqtt) {
     std::vector<std::pair<std::string, std::string>> file;
-    if (!prog.LeggiIni("MQTT", "Password", "").empty())
+    if (prog.impostazioniCaricate().mqttPassword)
         file.emplace_back("il file " + prog.PercorsoIni() + " contiene [MQTT] Password ed è",
                           prog.PercorsoIni());
     if (!mqtt.host.empty()) file.emplace_back("il giornale " + mqtt.journal + " è", mqtt.journal);
@@ -72,6 +51,27 @@ std::vector<std::string> FileLeggibiliDaAltri(Programma& prog, const Impostazion
     }
     return avvisi;
 }
+
+// Each profile once: as the load read it, then through the same set-up as
+// a run; false, with a warning, when it fails.
+struct ControlloProfili {
+    Programma& prog;
+    std::vector<std::string>& avvisi;
+    std::set<int> controllati;
+
+    bool operator()(std::int16_t n) {
+        if (!controllati.insert(n).second) return true;
+        const LoadedProfile* letto = prog.impostazioniCaricate().profile(n);
+        const bool valido = !letto || letto->reading.profilo;
+        if (valido && prog.ImpostaPortaSeriale(n)) return true;
+        const std::string sezione = "Serial_" + std::to_string(n);
+        const ErroreProfilo& errore = valido ? prog.erroreProfilo() : letto->reading.errore;
+        avvisi.push_back("profilo " + sezione +
+                         ": Errore nell'impostazione della porta seriale. (" +
+                         DescriviErroreProfilo(sezione, errore) + ")");
+        return false;
+    }
+};
 
 std::string conteggio(std::size_t n, const char* uno, const char* molti) {
     return std::to_string(n) + " " + (n == 1 ? uno : molti);
@@ -87,16 +87,9 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
     std::fprintf(out, "%s%s\n", IntestazioneVerifica, mqtt.host.empty() ? "" : " | topic TEXT");
     std::fprintf(out, "caption\t%s\n", s.didascalia.c_str());
     std::fprintf(out, "interval\t%lld\n", static_cast<long long>(s.intervallo.count()));
+    const LoadedSettings& caricate = prog.impostazioniCaricate();
     std::vector<std::string> avvisi;
-    std::set<int> controllati;
-    // Each profile once, through the same set-up as a run.
-    auto profilo = [&](std::int16_t n) {
-        if (!controllati.insert(n).second || prog.ImpostaPortaSeriale(n)) return true;
-        avvisi.push_back("profilo " + prog.sezioneProfilo() +
-                         ": Errore nell'impostazione della porta seriale. (" +
-                         DescriviErroreProfilo(prog.sezioneProfilo(), prog.erroreProfilo()) + ")");
-        return false;
-    };
+    ControlloProfili profilo{prog, avvisi, {}};
     const bool profiloZero = profilo(0);
     const std::vector<Riga>& righe = prog.righe();
     for (std::size_t i = 0; i < righe.size(); ++i) {
@@ -114,8 +107,7 @@ int VerificaImpostazioni(Programma& prog, std::FILE* out) {
         for (const auto& p : riga.problemi)
             avvisi.push_back("riga " + std::to_string(i) + ": " + p);
     }
-    for (const auto& a : RigheNonLette(ChiaviParametri(prog.PercorsoIni()), prog.impostazioni()))
-        avvisi.push_back(a);
+    avvisi.insert(avvisi.end(), caricate.unreadLines.begin(), caricate.unreadLines.end());
     const std::vector<int> dispositivi = prog.DispositiviElenco();
     for (const auto& p : ProblemiElenco(righe, dispositivi))
         avvisi.push_back("riga " + std::to_string(p.riga) + ": " + p.testo);

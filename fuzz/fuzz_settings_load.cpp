@@ -1,0 +1,81 @@
+// The whole load of the settings, from any text: it never fails visibly,
+// the list holds no more lines than Firt to Last, every serial line's
+// profile was read once, and every problem of [MQTT] and [History] names
+// its section.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "app/LoadedSettings.h"
+#include "settings/Impostazioni.h"
+#include "settings/IniDocument.h"
+#include "settings/Numero.h"
+
+namespace {
+
+void require(bool holds) {
+    if (!holds) std::abort();
+}
+
+// The settings text in memory, read as the file store reads it.
+class TextStore : public tarvel::ProfileStore {
+  public:
+    explicit TextStore(std::string text) : doc_(std::move(text)) {}
+    std::string read(const std::string&, const std::string& section, const std::string& key,
+                     const std::string& fallback) override {
+        return doc_.get(section, key, fallback);
+    }
+    bool write(const std::string&, const std::string&, const std::string&,
+               const std::string&) override {
+        return false;
+    }
+    std::vector<std::string> keys(const std::string&, const std::string& section) override {
+        std::vector<std::string> names;
+        doc_.forEach([&](std::string_view s, std::string_view key, std::string_view) {
+            if (tarvel::Maiuscolo(s) == tarvel::Maiuscolo(section)) names.emplace_back(key);
+        });
+        return names;
+    }
+
+  private:
+    tarvel::IniDocument doc_;
+};
+
+class NoDialogs : public tarvel::Dialogs {
+  public:
+    tarvel::Answer messageBox(const std::string&, const std::string&, tarvel::Icon, tarvel::Buttons,
+                              tarvel::Answer answer, const std::string&) override {
+        return answer;
+    }
+    std::string inputBox(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    TextStore store(std::string(reinterpret_cast<const char*>(data), size));
+    NoDialogs dialogs;
+    const tarvel::Impostazioni imp(store, dialogs, "/srv/tarvel");
+    const tarvel::LoadedSettings s = tarvel::LoadSettings(imp, "host");
+    if (!s.list.elenco) {
+        require(s.list.errore.causa != tarvel::CausaImpostazioni::Nessuna && s.profiles.empty());
+        return 0;
+    }
+    const tarvel::ElencoChiamate& list = *s.list.elenco;
+    require(list.prima >= 1 && list.ultima >= 1);
+    require(list.righe.size() <=
+            static_cast<std::size_t>(std::max(0, list.ultima - list.prima + 1)));
+    require(list.intervallo.count() >= 1 && list.intervallo.count() <= 60000);
+    require(s.profile(0) != nullptr);
+    for (const tarvel::Riga& riga : list.righe)
+        if (riga.tipo == tarvel::TipoRiga::Seriale && riga.profilo)
+            require(s.profile(*riga.profilo) != nullptr);
+    for (const std::string& p : s.mqttProblems) require(p.starts_with("[MQTT] "));
+    for (const std::string& p : s.history.problemi) require(p.starts_with("[History] "));
+    for (const std::string& p : s.unreadLines) require(p.starts_with("[Parameters] "));
+    return 0;
+}

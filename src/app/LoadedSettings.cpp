@@ -1,0 +1,86 @@
+#include "app/LoadedSettings.h"
+
+#include <algorithm>
+
+#include "settings/Impostazioni.h"
+#include "settings/KeyRules.h"
+
+namespace tarvel {
+namespace {
+
+// The key names of [Parameters], in order of number.
+std::vector<std::string> parameterKeys(const Impostazioni& imp) {
+    std::vector<std::string> keys = imp.store().keys(imp.PercorsoIni(), "Parameters");
+    std::sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
+        return std::pair(a.size(), a) < std::pair(b.size(), b);
+    });
+    return keys;
+}
+
+// Serial_0, then each profile a serial line names, once each.
+std::vector<LoadedProfile> loadProfiles(const Impostazioni& imp, const std::vector<Riga>& righe) {
+    std::vector<LoadedProfile> profiles;
+    const auto add = [&](std::int16_t n) {
+        const auto same = [n](const LoadedProfile& p) { return p.number == n; };
+        if (std::none_of(profiles.begin(), profiles.end(), same))
+            profiles.push_back({n, LoadProfile(imp, n)});
+    };
+    add(0);
+    for (const Riga& riga : righe)
+        if (riga.tipo == TipoRiga::Seriale && riga.profilo) add(*riga.profilo);
+    return profiles;
+}
+
+void loadSections(LoadedSettings& s, const Impostazioni& imp, const std::string& hostName) {
+    const auto reader = [&imp](const char* section) {
+        return [&imp, section](const std::string& key) { return imp.LeggiIni(section, key, ""); };
+    };
+    s.history = LeggiImpostazioniStorico(reader("History"));
+    s.mqtt =
+        LeggiImpostazioniMqtt(reader("MQTT"), hostName, imp.cartellaProgramma(), s.mqttProblems);
+    s.mqttPassword = !imp.LeggiIni("MQTT", "Password", "").empty();
+    s.encodingProblem = EncodingProblem(imp.LeggiIni("XML", "Encoding", ""));
+}
+
+}  // namespace
+
+const LoadedProfile* LoadedSettings::profile(std::int16_t number) const {
+    const auto it = std::find_if(profiles.begin(), profiles.end(),
+                                 [number](const LoadedProfile& p) { return p.number == number; });
+    return it == profiles.end() ? nullptr : &*it;
+}
+
+LettoreIni LoadedSettings::outputReader() const {
+    return [this](const std::string& section, const std::string& key, const std::string& fallback) {
+        const auto it = output.profileFiles.find(section);
+        return key == "Out" && it != output.profileFiles.end() ? it->second : fallback;
+    };
+}
+
+LetturaProfilo LoadProfile(const Impostazioni& imp, std::int16_t number) {
+    const std::string section = "Serial_" + std::to_string(number);
+    return LeggiProfilo([&](const char* key, const char* fallback) {
+        return imp.LeggiIni(section, key, fallback);
+    });
+}
+
+LoadedSettings LoadSettings(const Impostazioni& imp, const std::string& hostName) {
+    // One load reads one version of the file.
+    HeldVersion version(imp.store());
+    LoadedSettings s;
+    s.list = LeggiElencoChiamate(imp, s.title);
+    if (!s.list.elenco) return s;
+    const std::vector<Riga>& righe = s.list.elenco->righe;
+    s.unreadLines = RigheNonLette(parameterKeys(imp), *s.list.elenco);
+    s.profiles = loadProfiles(imp, righe);
+    s.output = ReadOutputSettings(
+        RisposteRighe(righe),
+        [&imp](const std::string& section, const std::string& key, const std::string& fallback) {
+            return imp.LeggiIni(section, key, fallback);
+        },
+        imp.cartellaProgramma());
+    loadSections(s, imp, hostName);
+    return s;
+}
+
+}  // namespace tarvel
