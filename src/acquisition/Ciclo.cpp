@@ -2,10 +2,15 @@
 
 namespace tarvel {
 
-Ciclo::Ciclo(Clock& clock, Passi& passi, LettoreIni leggiIni)
+Ciclo::Ciclo(Clock& clock, SerialLine& linea, const std::vector<Riga>& righe,
+             CycleObserver& observer, Output output, LettoreIni leggiIni)
     : clock_(clock),
-      passi_(passi),
+      linea_(linea),
+      righe_(righe),
+      observer_(observer),
+      output_(std::move(output)),
       leggiIni_(std::move(leggiIni)),
+      esecuzione_(linea, clock, observer, attiva_),
       tmrLettura_(clock.createTimer()) {
     tmrLettura_->setInterval(Millis(1000));
     tmrLettura_->onTimeout([this] { TmrLettura_Timer(); });
@@ -16,16 +21,22 @@ Ciclo::~Ciclo() = default;
 void Ciclo::impostaIntervallo(Millis intervallo) { tmrLettura_->setInterval(intervallo); }
 
 void Ciclo::AggiornaMenu() {
-    if (!attiva_) passi_.impostaLampada(Lampada::Spenta);
-    passi_.statoCambiato();
+    if (!attiva_) observer_.lampChanged(Lampada::Spenta);
+    observer_.stateChanged();
+}
+
+void Ciclo::AbilitaListe(bool abilita) {
+    listeAbilitate_ = abilita;
+    observer_.stateChanged();
 }
 
 void Ciclo::MenuAvvio_Click() {
+    linea_.mbus().Riprendi();
     // Starting while acquisition is on would nest a cycle inside the
     // running one: the command does nothing then.
     if (attiva_) return;
-    passi_.svuotaRisposte();
-    passi_.azzeraDettagli();
+    observer_.answersCleared();
+    observer_.lineSelected(-1);
     attiva_ = true;
     AggiornaMenu();
     TmrLettura_Timer();
@@ -37,38 +48,76 @@ void Ciclo::MenuFerma_Click() {
     AggiornaMenu();
 }
 
-void Ciclo::TmrLettura_Timer() {
-    if (inCorso_) return;
-    tmrLettura_->setEnabled(false);
-    const TimePoint inizio = clock_.now();
-    inCorso_ = true;
-    passi_.statoCambiato();
-    passi_.abilitaListe(false);
-    passi_.impostaLampada(Lampada::Verde);
-    passi_.svuotaRisposte();
-    passi_.inizioCiclo();
-
-    std::vector<Risposta> risposte;
-    for (int i = 0; i < passi_.numeroRighe(); ++i) {
-        passi_.selezionaRiga(i);
-        if (!attiva_) break;
-        risposte.push_back(passi_.eseguiRiga());
-        passi_.aggiungiRisposta(TestoRisposta(risposte.back()));
-        if (!attiva_) break;
-        if (i < passi_.numeroRighe() - 1) clock_.sleep(passi_.pausaTraRighe());
-    }
-    finisci(inizio, std::move(risposte));
+void Ciclo::InterrompiAttesa() {
+    linea_.mbus().Interrompi();
+    FermaCiclo();
 }
 
-void Ciclo::finisci(TimePoint inizio, std::vector<Risposta> risposte) {
-    EsitoEsportazione uscita = passi_.esporta(risposte);
-    passi_.abilitaListe(true);
-    passi_.azzeraDettagli();
-    passi_.impostaLampada(attiva_ ? Lampada::Rossa : Lampada::Spenta);
+void Ciclo::FermaSubito() {
+    linea_.mbus().Interrompi();
+    MenuFerma_Click();
+}
+
+// A serial profile that cannot be applied stops the acquisition.
+Risposta Ciclo::execute(std::size_t indice, bool alone) {
+    Risposta risposta =
+        alone ? esecuzione_.Esegui(righe_[indice]) : esecuzione_.Esegui(righe_, indice);
+    if (risposta.tipo == TipoRiga::Seriale && linea_.refused()) MenuFerma_Click();
+    return risposta;
+}
+
+void Ciclo::Cmd_Leggi_Click(int indice) {
+    if (indice < 0 || static_cast<std::size_t>(indice) >= righe_.size())
+        esecuzione_.Esegui(Riga{});
+    else
+        execute(static_cast<std::size_t>(indice), true);
+}
+
+void Ciclo::begin() {
+    tmrLettura_->setEnabled(false);
+    inCorso_ = true;
+    observer_.stateChanged();
+    AbilitaListe(false);
+    observer_.lampChanged(Lampada::Verde);
+    observer_.answersCleared();
+    esecuzione_.NuovoCiclo();
+    linea_.mbus().NuovoCiclo();
+    observer_.cycleStarted();
+}
+
+void Ciclo::TmrLettura_Timer() {
+    if (inCorso_) return;
+    const TimePoint inizio = clock_.now();
+    begin();
+    std::vector<Risposta> risposte;
+    for (std::size_t i = 0; i < righe_.size(); ++i) {
+        observer_.lineSelected(static_cast<int>(i));
+        if (!attiva_) break;
+        risposte.push_back(execute(i, false));
+        observer_.answerAdded(TestoRisposta(risposte.back()));
+        if (!attiva_) break;
+        if (i + 1 < righe_.size()) clock_.sleep(Millis(linea_.profiloInUso().pausaMs));
+    }
+    finish(inizio, std::move(risposte));
+}
+
+// The output's settings are read at every output, not at the load: a
+// change from the menus or the editor counts from the next output.
+void Ciclo::finish(TimePoint inizio, std::vector<Risposta> risposte) {
+    const OutputSettings settings = ReadOutputSettings(risposte, leggiIni_, output_.programFolder);
+    ContestoEsportazione ctx{output_.files, clock_, output_.programFolder};
+    EsitoEsportazione uscita = EsportaXML(risposte, settings, ctx);
+    AbilitaListe(true);
+    observer_.lineSelected(-1);
+    observer_.lampChanged(attiva_ ? Lampada::Rossa : Lampada::Spenta);
     if (attiva_) tmrLettura_->setEnabled(true);
     inCorso_ = false;
-    passi_.statoCambiato();
+    observer_.stateChanged();
+    observer_.cycleEnded(report(risposte, std::move(uscita), inizio));
+}
 
+RapportoCiclo Ciclo::report(const std::vector<Risposta>& risposte, EsitoEsportazione uscita,
+                            TimePoint inizio) {
     RapportoCiclo rapporto;
     rapporto.numero = ++cicli_;
     rapporto.righeEseguite = static_cast<int>(risposte.size());
@@ -80,7 +129,7 @@ void Ciclo::finisci(TimePoint inizio, std::vector<Risposta> risposte) {
     rapporto.fileScritti = std::move(uscita.scritti);
     rapporto.erroriUscita = std::move(uscita.errori);
     rapporto.durata = std::chrono::duration_cast<Millis>(clock_.now() - inizio);
-    passi_.cicloTerminato(rapporto);
+    return rapporto;
 }
 
 }  // namespace tarvel

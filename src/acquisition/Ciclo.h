@@ -1,58 +1,34 @@
 #pragma once
 // Timed acquisition: start, stop, and one cycle over the request list,
-// with its own timer between cycles.
+// with its own timer between cycles. The cycle selects each line, executes
+// it, collects its answer, pauses, and writes the output; what the window
+// shows goes out to its observer, ending with the cycle's report.
 
 #include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "acquisition/CycleObserver.h"
 #include "acquisition/Esecuzione.h"
-#include "acquisition/Lampada.h"
+#include "acquisition/SerialLine.h"
 #include "export/EsportaXML.h"
 #include "platform/Clock.h"
+#include "platform/OutputFiles.h"
 
 namespace tarvel {
 
-// One finished acquisition cycle.
-struct RapportoCiclo {
-    long numero = 0;
-    int righeEseguite = 0;
-    int lettureFallite = 0;  // reads the devices did not give
-    int senzaValore = 0;     // reads answered with "no value"
-    // The readings of the lines that ran, in their order.
-    std::vector<Reading> letture;
-    std::vector<std::string> fileScritti;
-    std::vector<std::string> erroriUscita;
-    Millis durata{0};
-};
-
 class Ciclo {
   public:
-    // The steps of a cycle that belong to the program around it.
-    class Passi {
-      public:
-        virtual ~Passi() = default;
-        virtual int numeroRighe() const = 0;
-        // The pause after a line: the one of the profile in force.
-        virtual Millis pausaTraRighe() const = 0;
-        virtual void inizioCiclo() = 0;
-        // Selects line i and shows its fields.
-        virtual void selezionaRiga(int indice) = 0;
-        // Executes the selected line.
-        virtual Risposta eseguiRiga() = 0;
-        virtual void svuotaRisposte() = 0;
-        virtual void aggiungiRisposta(const std::string& risposta) = 0;
-        virtual EsitoEsportazione esporta(const std::vector<Risposta>& risposte) = 0;
-        virtual void abilitaListe(bool abilita) = 0;
-        virtual void azzeraDettagli() = 0;
-        virtual void impostaLampada(Lampada lampada) = 0;
-        // Acquisition was switched on or off, or a cycle began or ended.
-        virtual void statoCambiato() = 0;
-        virtual void cicloTerminato(const RapportoCiclo& rapporto) = 0;
+    // Where the output goes: the files, and the folder of relative names.
+    struct Output {
+        OutputFiles& files;
+        std::string programFolder;
     };
 
-    Ciclo(Clock& clock, Passi& passi, LettoreIni leggiIni);
+    // `righe`: the request list, which outlives the cycle.
+    Ciclo(Clock& clock, SerialLine& linea, const std::vector<Riga>& righe, CycleObserver& observer,
+          Output output, LettoreIni leggiIni);
     ~Ciclo();
     Ciclo(const Ciclo&) = delete;
     Ciclo& operator=(const Ciclo&) = delete;
@@ -60,26 +36,48 @@ class Ciclo {
     void MenuAvvio_Click();
     void MenuFerma_Click();
     void TmrLettura_Timer();
+    // Executes line `indice` (none: -1) as the button does: it reads only
+    // itself.
+    void Cmd_Leggi_Click(int indice);
     // Switches the lamp off when acquisition is off; the menus follow.
     void AggiornaMenu();
+    void AbilitaListe(bool abilita);
 
     void impostaIntervallo(Millis intervallo);
     bool acquisizioneAttiva() const { return attiva_; }
+    bool inCorso() const { return inCorso_; }
+    bool listsEnabled() const { return listeAbilitate_; }
     // The stop test's flag alone, from any thread: the running cycle ends
     // at its next stop test; MenuFerma_Click does the rest on the cycle's
     // own thread.
     void FermaCiclo() { attiva_ = false; }
-    bool inCorso() const { return inCorso_; }
+    // From any thread, at the end of the program: the running wait ends at
+    // once (with the wake-up of the port and the clock) and the cycle at
+    // its next stop test.
+    void InterrompiAttesa();
+    // A stop that does not wait for the running request: its wait ends at
+    // once and the line answers as a failed read; the cycle then ends at its
+    // stop test and writes the output.
+    void FermaSubito();
 
   private:
-    void finisci(TimePoint inizio, std::vector<Risposta> risposte);
+    void begin();
+    Risposta execute(std::size_t indice, bool alone);
+    void finish(TimePoint inizio, std::vector<Risposta> risposte);
+    RapportoCiclo report(const std::vector<Risposta>& risposte, EsitoEsportazione uscita,
+                         TimePoint inizio);
 
     Clock& clock_;
-    Passi& passi_;
+    SerialLine& linea_;
+    const std::vector<Riga>& righe_;
+    CycleObserver& observer_;
+    Output output_;
     LettoreIni leggiIni_;
-    std::unique_ptr<Timer> tmrLettura_;
     std::atomic<bool> attiva_ = false;
+    Esecuzione esecuzione_;
+    std::unique_ptr<Timer> tmrLettura_;
     bool inCorso_ = false;
+    bool listeAbilitate_ = true;
     long cicli_ = 0;
 };
 

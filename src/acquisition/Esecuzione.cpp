@@ -90,11 +90,16 @@ class Finestra {
 
 }  // namespace
 
-Esecuzione::Esecuzione(MBus& mbus, Clock& clock, Contesto& contesto)
-    : mbus_(mbus), clock_(clock), contesto_(contesto) {}
+Esecuzione::Esecuzione(SerialLine& linea, Clock& clock, CycleObserver& observer,
+                       const std::atomic<bool>& acquiring)
+    : mbus_(linea.mbus()),
+      clock_(clock),
+      contesto_(linea),
+      observer_(observer),
+      acquiring_(acquiring) {}
 
 void Esecuzione::mostraRisultato(const std::string& risultato) {
-    contesto_.mostraRisultato(risultato);
+    observer_.resultShown(risultato);
 }
 
 void Esecuzione::NuovoCiclo() {
@@ -116,8 +121,9 @@ Risposta Esecuzione::esegui(const Riga& riga, const std::vector<Riga>* righe, st
     Risposta risposta{riga.tipo, {}, std::nullopt};
     switch (riga.tipo) {
         case TipoRiga::Seriale: {
-            const bool ok = contesto_.applicaProfilo(riga.profilo);
-            if (!ok) contesto_.MenuFerma_Click();
+            // A profile that cannot be applied stops the acquisition: the
+            // cycle sees it refused.
+            const bool ok = contesto_.applyLine(riga.profilo, riga.testo);
             risposta.testo = "Serial_" + (ok ? riga.campi.Codice : std::string("_0"));
             break;
         }
@@ -144,17 +150,17 @@ Risposta Esecuzione::esegui(const Riga& riga, const std::vector<Riga>* righe, st
 
 std::string Esecuzione::eseguiAttesa(const Riga& riga) {
     std::string testo = "#Sleep " + riga.campi.Codice;
-    if (contesto_.acquisizioneAttiva()) contesto_.ImpostaLampada(Lampada::Giallo);
+    if (acquiring_) observer_.lampChanged(Lampada::Giallo);
     mostraRisultato(testo);
     clock_.sleep(riga.attesa);
-    if (contesto_.acquisizioneAttiva()) contesto_.ImpostaLampada(Lampada::Verde);
+    if (acquiring_) observer_.lampChanged(Lampada::Verde);
     return testo;
 }
 
 Reading Esecuzione::eseguiLettura(const Riga& riga, const std::vector<Riga>* righe,
                                   std::size_t indice) {
     const Chiamata& c = riga.campiEseguiti;
-    contesto_.mostraCampi(c);
+    observer_.fieldsShown(c);
     Reading lettura;
     lettura.line = indice;
     lettura.name = c.Descrizione;

@@ -2,6 +2,7 @@
 // Executing one request line into its answer line.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -10,8 +11,10 @@
 #include <vector>
 
 #include "acquisition/Chiamata.h"
+#include "acquisition/CycleObserver.h"
 #include "acquisition/Lampada.h"
 #include "acquisition/Reading.h"
+#include "acquisition/SerialLine.h"
 #include "modbus/MBus.h"
 #include "modbus/Profilo.h"
 #include "platform/Clock.h"
@@ -20,24 +23,9 @@ namespace tarvel {
 
 class Esecuzione {
   public:
-    // What a line asks of the program around it.
-    class Contesto {
-      public:
-        virtual ~Contesto() = default;
-        // Applies a serial profile (nothing: a number out of range) and
-        // tells the user when it cannot; true when applied.
-        virtual bool applicaProfilo(std::optional<std::int16_t> profilo) = 0;
-        virtual void MenuFerma_Click() = 0;
-        virtual bool acquisizioneAttiva() const = 0;
-        // The profile in force: its Skip, Block and Gap.
-        virtual const ProfiloSeriale& profiloInUso() const = 0;
-        virtual void ImpostaLampada(Lampada lampada) = 0;
-        // The detail fields and the answer field show what runs.
-        virtual void mostraCampi(const Chiamata& campi) = 0;
-        virtual void mostraRisultato(const std::string& risultato) = 0;
-    };
-
-    Esecuzione(MBus& mbus, Clock& clock, Contesto& contesto);
+    // `acquiring`: timed acquisition is on (a wait line shows its lamp then).
+    Esecuzione(SerialLine& linea, Clock& clock, CycleObserver& observer,
+               const std::atomic<bool>& acquiring);
 
     // A line run by hand: it reads only itself.
     Risposta Esegui(const Riga& riga);
@@ -68,7 +56,11 @@ class Esecuzione {
 
     MBus& mbus_;
     Clock& clock_;
-    Contesto& contesto_;
+    // The line in force: it applies the serial lines, and its profile gives
+    // the reads their Skip, Block and Gap.
+    SerialLine& contesto_;
+    CycleObserver& observer_;
+    const std::atomic<bool>& acquiring_;
     // Failed reads in a row, by node, within the cycle.
     std::array<int, 256> falliteDiFila_{};
     // The last block read in this cycle and the lines it serves; lines of

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "acquisition/Chiamata.h"
-#include "acquisition/Ciclo.h"
+#include "acquisition/CycleObserver.h"
 #include "acquisition/Lampada.h"
 #include "platform/Clock.h"
 

@@ -12,11 +12,9 @@ Programma::Programma(Piattaforma piattaforma)
     : p_(piattaforma),
       impostazioni_(piattaforma.ini, piattaforma.dialogs, piattaforma.identity.programFolder()),
       mbus_(piattaforma.port, piattaforma.clock),
-      esecuzione_(mbus_, piattaforma.clock, *this),
-      ciclo_(piattaforma.clock, *this,
-             [this](const std::string& s, const std::string& k, const std::string& d) {
-                 return LeggiIni(s, k, d);
-             }),
+      linea_(mbus_, piattaforma.clock, piattaforma.dialogs, lettoreIni(), *this),
+      ciclo_(piattaforma.clock, linea_, righe_, *this,
+             {piattaforma.files, impostazioni_.cartellaProgramma()}, lettoreIni()),
       storico_(piattaforma.history, piattaforma.wallClock, piattaforma.clock, piattaforma.dialogs) {
 }
 
@@ -38,17 +36,18 @@ bool Programma::ScriviIni(const std::string& sezione, const std::string& chiave,
     return impostazioni_.ScriviIni(sezione, chiave, valore);
 }
 
+LettoreIni Programma::lettoreIni() const {
+    return [this](const std::string& s, const std::string& k, const std::string& d) {
+        return LeggiIni(s, k, d);
+    };
+}
+
 void Programma::aggiornaOpzioni() {
     const Impostazioni::Opzioni& o = impostazioni_.opzioni();
     stato_.acquisisciAuto = o.acquisisciAuto;
     stato_.minimizzaPartenza = o.minimizzaPartenza;
     stato_.killFileOut = o.killFileOut;
     notifica(&MainView::opzioniCambiate);
-}
-
-void Programma::PredefinitiModbus() {
-    mbus_.PredefinitiModbus();
-    profiloAttivo_ = {};
 }
 
 bool Programma::CaricaImpostazioni() {
@@ -107,6 +106,7 @@ void Programma::MenuTitoloGenerale_Click() {
 bool Programma::CaricaParametri() {
     LoadedSettings lette = LoadSettings(impostazioni_, p_.identity.hostName());
     stato_.didascalia = DidascaliaPerTitolo(lette.title);
+    linea_.setCaption(stato_.didascalia);
     notifica(&MainView::didascaliaCambiata);
     erroreImpostazioni_ = lette.list.errore;
     if (!lette.list.elenco) return false;
@@ -141,14 +141,14 @@ std::vector<int> Programma::DispositiviElenco() const {
 }
 
 void Programma::SelezionaChiamata(int indice) {
-    if (indice < -1 || indice >= numeroRighe()) return;
+    if (indice < -1 || indice >= static_cast<int>(righe_.size())) return;
     stato_.selezione = indice;
     notifica(&MainView::selezioneCambiata);
     if (indice >= 0) Lst_Chiamate_Click();
 }
 
 void Programma::Lst_Chiamate_Click() {
-    if (stato_.selezione < 0 || stato_.selezione >= numeroRighe()) return;
+    if (stato_.selezione < 0 || stato_.selezione >= static_cast<int>(righe_.size())) return;
     stato_.chiamata = righe_[static_cast<std::size_t>(stato_.selezione)].campi;
     stato_.risultato.clear();
     notifica(&MainView::dettagliCambiati);
@@ -164,114 +164,63 @@ void Programma::AzzeraDettagli() {
     notifica(&MainView::dettagliCambiati);
 }
 
-// --- Serial line --------------------------------------------------------------
+// --- What the acquisition shows -----------------------------------------------
 
-bool Programma::erroreImpostazionePorta(const std::string& sezione, ErroreProfilo errore) {
-    erroreProfilo_ = std::move(errore);
-    sezioneProfilo_ = sezione;
-    notifica(&MainView::nascondiSplash);
-    p_.dialogs.messageBox(stato_.didascalia, "Errore nell'impostazione della porta seriale.",
-                          Icon::Exclamation, Buttons::Ok, Answer::Ok,
-                          DescriviErroreProfilo(sezione, erroreProfilo_));
-    return false;
-}
-
-// The section is read again at every set-up, as it always was: an edited
-// profile counts from its next set-up, without a reload.
-bool Programma::ImpostaPortaSeriale(std::int16_t n) {
-    const std::string sezione = "Serial_" + std::to_string(n);
-    mbus_.ApriPorta(false);
-    LetturaProfilo lettura = LoadProfile(impostazioni_, n);
-    if (!lettura.profilo) return erroreImpostazionePorta(sezione, std::move(lettura.errore));
-    const ProfiloSeriale& profilo = *lettura.profilo;
-    if (ErroreProfilo e = ConfiguraProfilo(mbus_, profilo); e.causa != CausaProfilo::Nessuna)
-        return erroreImpostazionePorta(sezione, std::move(e));
-
-    stato_.didascaliaMonitor = "Monitor RS232 [Porta COM" + profilo.com + " attiva]";
+void Programma::lineShown(const std::string& monitorCaption,
+                          const std::array<std::string, 6>& panels) {
+    stato_.didascaliaMonitor = monitorCaption;
     notifica(&MainView::didascaliaMonitorCambiata);
-    stato_.statusBar = PannelliProfilo(profilo, mbus_.LeggiRete());
+    stato_.statusBar = panels;
     notifica(&MainView::statusBarCambiata);
-
-    if (!mbus_.ApriPorta(true))
-        return erroreImpostazionePorta(sezione, {CausaProfilo::PortaNonAperta, "COM", profilo.com,
-                                                 mbus_.errorePorta(), mbus_.erroreApertura()});
-    erroreProfilo_ = {};
-    sezioneProfilo_ = sezione;
-    profiloAttivo_ = profilo;
-    p_.clock.sleep(Millis(100));
-    return true;
 }
 
-bool Programma::applicaProfilo(std::optional<std::int16_t> profilo) {
-    if (!profilo) {
-        const std::string testo = stato_.selezione >= 0 && stato_.selezione < numeroRighe()
-                                      ? righe_[static_cast<std::size_t>(stato_.selezione)].testo
-                                      : std::string("SERIAL");
-        return erroreImpostazionePorta({}, {CausaProfilo::FuoriIntervallo, {}, testo, {}, {}});
-    }
-    return ImpostaPortaSeriale(*profilo);
+void Programma::lineSelected(int indice) {
+    if (indice < 0)
+        AzzeraDettagli();
+    else
+        SelezionaChiamata(indice);
 }
 
-// --- Execution and the cycle ------------------------------------------------
-
-void Programma::mostraCampi(const Chiamata& campi) {
+void Programma::fieldsShown(const Chiamata& campi) {
     stato_.chiamata = campi;
     notifica(&MainView::dettagliCambiati);
 }
 
-void Programma::mostraRisultato(const std::string& risultato) {
+void Programma::resultShown(const std::string& risultato) {
     stato_.risultato = risultato;
     notifica(&MainView::dettagliCambiati);
 }
 
-Risposta Programma::eseguiRiga() {
-    const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
-    if (!scelta) return esecuzione_.Esegui(Riga{});
-    return esecuzione_.Esegui(righe_, static_cast<std::size_t>(stato_.selezione));
-}
-
-// A line run by hand reads only itself.
-void Programma::Cmd_Leggi_Click() {
-    const bool scelta = stato_.selezione >= 0 && stato_.selezione < numeroRighe();
-    esecuzione_.Esegui(scelta ? righe_[static_cast<std::size_t>(stato_.selezione)] : Riga{});
-}
-
-void Programma::ImpostaLampada(Lampada lampada) {
+void Programma::lampChanged(Lampada lampada) {
     stato_.lampada = lampada;
     notifica(&MainView::lampadaCambiata);
 }
 
-void Programma::AbilitaListe(bool abilita) {
-    stato_.listeAbilitate = abilita;
-    notifica(&MainView::acquisizioneCambiata);
-}
-
-void Programma::inizioCiclo() {
-    esecuzione_.NuovoCiclo();
-    mbus_.NuovoCiclo();
+void Programma::cycleStarted() {
     if (p_.wallClock) inizioCiclo_ = p_.wallClock->now();
     storico_.InizioCiclo();
 }
 
-void Programma::svuotaRisposte() {
+void Programma::answersCleared() {
     stato_.risposte.clear();
     notifica(&MainView::risposteCambiate);
 }
 
-void Programma::aggiungiRisposta(const std::string& risposta) {
+void Programma::answerAdded(const std::string& risposta) {
     stato_.risposte.push_back(risposta);
     notifica(&MainView::risposteCambiate);
 }
 
-void Programma::statoCambiato() {
+void Programma::stateChanged() {
     stato_.acquisizioneAttiva = ciclo_.acquisizioneAttiva();
     stato_.cicloInCorso = ciclo_.inCorso();
+    stato_.listeAbilitate = ciclo_.listsEnabled();
     notifica(&MainView::acquisizioneCambiata);
 }
 
 // The history and the broker get the cycle after the output, from the same
 // answers.
-void Programma::cicloTerminato(const RapportoCiclo& rapporto) {
+void Programma::cycleEnded(const RapportoCiclo& rapporto) {
     storico_.RegistraCiclo(rapporto.numero, rapporto.letture);
     PubblicaCiclo(rapporto.numero, rapporto.letture);
     if (view_) view_->cicloTerminato(rapporto);
@@ -384,19 +333,6 @@ void Programma::avvisaPubblicazione() {
 void Programma::FinePubblicazione(int attesaMs) {
     if (pubblicazione_) pubblicazione_->Ferma(attesaMs);
     pubblicazione_.reset();
-}
-
-// The output's settings are read at every output, not at the load: a
-// change from the menus or the editor counts from the next output.
-EsitoEsportazione Programma::esporta(const std::vector<Risposta>& risposte) {
-    const OutputSettings uscita = ReadOutputSettings(
-        risposte,
-        [this](const std::string& s, const std::string& k, const std::string& d) {
-            return LeggiIni(s, k, d);
-        },
-        impostazioni_.cartellaProgramma());
-    ContestoEsportazione ctx{p_.files, p_.clock, impostazioni_.cartellaProgramma()};
-    return EsportaXML(risposte, uscita, ctx);
 }
 
 }  // namespace tarvel

@@ -12,7 +12,8 @@
 #include "Prodotto.h"
 #include "acquisition/Chiamata.h"
 #include "acquisition/Ciclo.h"
-#include "acquisition/Esecuzione.h"
+#include "acquisition/CycleObserver.h"
+#include "acquisition/SerialLine.h"
 #include "app/LoadedSettings.h"
 #include "app/MainView.h"
 #include "export/EsportaXML.h"
@@ -50,7 +51,7 @@ struct Piattaforma {
     const WallClock* wallClock = nullptr;
 };
 
-class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
+class Programma : private CycleObserver {
   public:
     explicit Programma(Piattaforma piattaforma);
     ~Programma() override;
@@ -74,7 +75,7 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     bool ScriviIni(const std::string& sezione, const std::string& chiave,
                    const std::string& valore);
     bool CaricaImpostazioni();
-    void PredefinitiModbus();
+    void PredefinitiModbus() { linea_.PredefinitiModbus(); }
     // True when the settings were reloaded; false means they are unusable
     // and the caller asks whether to end the program.
     bool MenuRicarica_Click();
@@ -121,45 +122,32 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     void AzzeraDettagli();
 
     // Serial line: applies profile n, or shows the message and gives false.
-    bool ImpostaPortaSeriale(std::int16_t profilo);
+    bool ImpostaPortaSeriale(std::int16_t profilo) { return linea_.ImpostaPortaSeriale(profilo); }
     // Why the last profile failed (causa Nessuna after a success).
-    const ErroreProfilo& erroreProfilo() const { return erroreProfilo_; }
+    const ErroreProfilo& erroreProfilo() const { return linea_.error(); }
     // The section of the last profile tried ("Serial_0").
-    const std::string& sezioneProfilo() const { return sezioneProfilo_; }
+    const std::string& sezioneProfilo() const { return linea_.section(); }
     // Why the last load found the settings unusable (causa Nessuna after a
     // good load).
     const ErroreImpostazioni& erroreImpostazioni() const { return erroreImpostazioni_; }
     // Closes the port, for the end of the program.
-    void ChiudiPorta() { mbus_.ApriPorta(false); }
+    void ChiudiPorta() { linea_.close(); }
 
     // Request execution and the acquisition cycle.
-    void Cmd_Leggi_Click();
-    void MenuAvvio_Click() {
-        mbus_.Riprendi();
-        ciclo_.MenuAvvio_Click();
-    }
-    void MenuFerma_Click() override { ciclo_.MenuFerma_Click(); }
+    void Cmd_Leggi_Click() { ciclo_.Cmd_Leggi_Click(stato_.selezione); }
+    void MenuAvvio_Click() { ciclo_.MenuAvvio_Click(); }
+    void MenuFerma_Click() { ciclo_.MenuFerma_Click(); }
     // From any thread, ahead of MenuFerma_Click on the cycle's own: the
     // running cycle ends at its next stop test.
     void FermaCiclo() { ciclo_.FermaCiclo(); }
-    // From any thread, at the end of the program: the running wait ends at
-    // once (with the wake-up of the port and the clock) and the cycle at
-    // its next stop test.
-    void InterrompiAttesa() {
-        mbus_.Interrompi();
-        ciclo_.FermaCiclo();
-    }
-    // A stop that does not wait for the running request: its wait ends at
-    // once and the line answers as a failed read; the cycle then ends at its
-    // stop test and writes the output.
-    void FermaSubito() {
-        mbus_.Interrompi();
-        ciclo_.MenuFerma_Click();
-    }
+    // From any thread, at the end of the program (Ciclo::InterrompiAttesa).
+    void InterrompiAttesa() { ciclo_.InterrompiAttesa(); }
+    // A stop that does not wait for the running request (Ciclo::FermaSubito).
+    void FermaSubito() { ciclo_.FermaSubito(); }
     void TmrLettura_Timer() { ciclo_.TmrLettura_Timer(); }
-    void ImpostaLampada(const std::string& colore) { ImpostaLampada(LampadaDaColore(colore)); }
+    void ImpostaLampada(const std::string& colore) { lampChanged(LampadaDaColore(colore)); }
     void AggiornaMenu() { ciclo_.AggiornaMenu(); }
-    void AbilitaListe(bool abilita);
+    void AbilitaListe(bool abilita) { ciclo_.AbilitaListe(abilita); }
 
     // Marks the start-up as running or finished; a view that keeps a copy of
     // the state learns of it with the menus.
@@ -170,31 +158,23 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
 
   private:
     void notifica(void (MainView::*evento)());
-    bool erroreImpostazionePorta(const std::string& sezione, ErroreProfilo errore);
     void aggiornaOpzioni();
+    // LeggiIni as a value, for the parts that read the settings.
+    LettoreIni lettoreIni() const;
 
-    // The execution's context.
-    bool applicaProfilo(std::optional<std::int16_t> profilo) override;
-    bool acquisizioneAttiva() const override { return ciclo_.acquisizioneAttiva(); }
-    const ProfiloSeriale& profiloInUso() const override { return profiloAttivo_; }
-    void ImpostaLampada(Lampada lampada) override;
-    void mostraCampi(const Chiamata& campi) override;
-    void mostraRisultato(const std::string& risultato) override;
-
-    // The cycle's steps.
-    int numeroRighe() const override { return static_cast<int>(righe_.size()); }
-    Millis pausaTraRighe() const override { return Millis(profiloAttivo_.pausaMs); }
-    void inizioCiclo() override;
-    void selezionaRiga(int indice) override { SelezionaChiamata(indice); }
-    Risposta eseguiRiga() override;
-    void svuotaRisposte() override;
-    void aggiungiRisposta(const std::string& risposta) override;
-    EsitoEsportazione esporta(const std::vector<Risposta>& risposte) override;
-    void abilitaListe(bool abilita) override { AbilitaListe(abilita); }
-    void azzeraDettagli() override { AzzeraDettagli(); }
-    void impostaLampada(Lampada lampada) override { ImpostaLampada(lampada); }
-    void statoCambiato() override;
-    void cicloTerminato(const RapportoCiclo& rapporto) override;
+    // What the acquisition shows, kept in the state and told to the view.
+    void lampChanged(Lampada lampada) override;
+    void lineSelected(int indice) override;
+    void fieldsShown(const Chiamata& campi) override;
+    void resultShown(const std::string& risultato) override;
+    void answersCleared() override;
+    void answerAdded(const std::string& risposta) override;
+    void stateChanged() override;
+    void cycleStarted() override;
+    void cycleEnded(const RapportoCiclo& rapporto) override;
+    void lineShown(const std::string& monitorCaption,
+                   const std::array<std::string, 6>& panels) override;
+    void lineRefused() override { notifica(&MainView::nascondiSplash); }
 
     // [History]: configured, or off when the section is refused.
     void ConfiguraStorico();
@@ -210,16 +190,12 @@ class Programma : private Esecuzione::Contesto, private Ciclo::Passi {
     Piattaforma p_;
     Impostazioni impostazioni_;
     MBus mbus_;
-    Esecuzione esecuzione_;
+    SerialLine linea_;
+    std::vector<Riga> righe_;
     Ciclo ciclo_;
     Storico storico_;
     LoadedSettings caricate_;
-    std::vector<Riga> righe_;
-    ErroreProfilo erroreProfilo_;
-    std::string sezioneProfilo_;
     ErroreImpostazioni erroreImpostazioni_;
-    // The pause and the skip count of the last profile applied.
-    ProfiloSeriale profiloAttivo_;
     MainState stato_;
     MainView* view_ = nullptr;
     std::unique_ptr<Pubblicazione> pubblicazione_;

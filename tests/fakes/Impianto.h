@@ -53,6 +53,7 @@ struct Impianto {
         device.values[{3, 0}] = 42;
         device.values[{4, 1}] = 2301;
     }
+    const std::string& file(const std::string& path) { return fp.files.files[path]; }
     std::vector<std::string> testiMessaggi() const {
         std::vector<std::string> testi;
         for (const auto& m : fp.dialogs.messages) testi.push_back(m.text);

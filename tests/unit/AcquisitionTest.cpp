@@ -7,12 +7,11 @@
 namespace tarvel::test {
 namespace {
 
-// Two profiles, and a device whose registers the lines below read.
-struct Registri : Banco {
-    Registri() {
-        profilo(0);
+// The execution and the cycle alone over two profiles, and a device whose
+// registers the lines below read.
+struct Registri : CycleBench {
+    explicit Registri(const std::vector<std::string>& righe = {}) : CycleBench(righe) {
         profilo(1);
-        EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
         device.values = {{{1, 0}, 1},   {{4, 12}, 0x08FD}, {{3, 100}, 1},
                          {{3, 101}, 0}, {{3, 40}, 0xFFFF}, {{3, 41}, 0xFFFE},
                          {{3, 5}, 5},   {{3, 6}, 0xFFFB},  {{3, 0xFFFF}, 3}};
@@ -25,8 +24,7 @@ struct Registri : Banco {
 // sign); a register is an address up to 65535 (the upper half goes out as
 // the same 16 bits), and a register beyond 16 bits is not read. A constant
 // keeps its field but "&", letters and signs included. A wait blocks; a
-// serial line applies its profile, and one that cannot stops the
-// acquisition.
+// serial line applies its profile.
 TEST(Execution, AnswersEveryKindOfLineAndValueTypesFromTheirBytes) {
     Registri b;
     EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
@@ -113,55 +111,43 @@ TEST(Execution, AnswersEveryKindOfLineAndValueTypesFromTheirBytes) {
     EXPECT_EQ(b.esegui("SERIAL_1"), "Serial_1");
     EXPECT_EQ(b.esegui("SERIAL"), "Serial_SERIAL");  // profile 0
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
-    // A profile that cannot be applied stops the acquisition.
-    for (const char* riga : {"SERIAL_9", "SERIAL_40000"}) {
-        b.richieste({riga, "1,4,12,1;Vac"});
-        b.prog.CaricaParametri();
-        b.fp.dialogs.messages.clear();
-        b.prog.MenuAvvio_Click();
-        EXPECT_EQ(b.prog.stato().risposte, std::vector<std::string>{"Serial__0"}) << riga;
-        EXPECT_FALSE(b.prog.stato().acquisizioneAttiva);
-        EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
-    }
 }
 
 TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
-    Registri b;
-    b.device.delay = Millis(0);
-    b.richieste({"1,4,12,1;Vac", "NEXT", "SLEEP 500"}, "5000");
-    ASSERT_TRUE(b.prog.CaricaImpostazioni());
+    Registri b({"1,4,12,1;Vac", "NEXT", "SLEEP 500"});
+    b.cycle.impostaIntervallo(Millis(5000));
     const Millis start = b.fp.clock.elapsed();
-    b.prog.MenuAvvio_Click();
-    EXPECT_EQ(b.prog.stato().risposte,
+    b.cycle.MenuAvvio_Click();
+    EXPECT_EQ(b.risposte,
               (std::vector<std::string>{"<Vac>230.1</Vac>", "%Next device", "#Sleep 500"}));
     // Two pauses of 200 ms and the wait line; no pause after the last line.
     EXPECT_EQ(b.fp.clock.elapsed() - start, Millis(900));
-    EXPECT_EQ(b.view.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo, Lampada::Verde,
-                                                    Lampada::Rossa}));
-    EXPECT_EQ(b.view.cicli.at(0).fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+    EXPECT_EQ(b.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo, Lampada::Verde,
+                                               Lampada::Rossa}));
+    EXPECT_EQ(b.cicli.at(0).fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
 
     // The next cycle starts the interval after the end of this one.
     b.fp.clock.advance(Millis(4999));
-    EXPECT_EQ(b.view.cicli.size(), 1u);
+    EXPECT_EQ(b.cicli.size(), 1u);
     b.fp.clock.advance(Millis(1));
-    EXPECT_EQ(b.view.cicli.size(), 2u);
+    EXPECT_EQ(b.cicli.size(), 2u);
 
     // Starting again while on does nothing; stopping while waiting ends it.
-    b.prog.MenuAvvio_Click();
-    EXPECT_EQ(b.view.cicli.size(), 2u);
-    b.prog.MenuFerma_Click();
+    b.cycle.MenuAvvio_Click();
+    EXPECT_EQ(b.cicli.size(), 2u);
+    b.cycle.MenuFerma_Click();
     b.fp.clock.advance(Millis(60000));
-    EXPECT_EQ(b.view.cicli.size(), 2u);
+    EXPECT_EQ(b.cicli.size(), 2u);
 
     // An empty list still writes the output.
-    b.ini({{"Parameters/Firt", "2"}, {"Parameters/Last", "1"}});
-    ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    b.prog.MenuAvvio_Click();
+    b.righe.clear();
+    b.cycle.MenuAvvio_Click();
     EXPECT_EQ(b.file("/opt/tarvel/NoName.xml"), Documento({{}}));
 }
 
 // The loop tests for a stop right after it selects a line, and after each
-// answer; the output is written all the same.
+// answer; the output is written all the same, and the report counts the
+// lines that ran. A profile that cannot be applied stops it too.
 TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
     using R = std::vector<std::string>;
     // The first read ends at 10 ms, the pause at 210 ms; at 215 ms the
@@ -169,16 +155,24 @@ TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
     for (const auto& [stop, risposte] : {std::pair{Millis(200), R{"<Vac>230.1</Vac>"}},
                                          {Millis(215), R{"<Vac>230.1</Vac>", "<B>5</B>"}}}) {
         SCOPED_TRACE(stop.count());
-        Registri b;
+        Registri b({"1,4,12,1;Vac", "1,3,5,0;B", "1,3,6,0;C"});
         b.device.delay = Millis(10);
-        b.richieste({"1,4,12,1;Vac", "1,3,5,0;B", "1,3,6,0;C"});
-        ASSERT_TRUE(b.prog.CaricaImpostazioni());
-        b.fp.clock.after(stop, [&] { b.prog.MenuFerma_Click(); });
-        b.prog.MenuAvvio_Click();
-        EXPECT_EQ(b.prog.stato().risposte, risposte);
+        b.fp.clock.after(stop, [&] { b.cycle.MenuFerma_Click(); });
+        b.cycle.MenuAvvio_Click();
+        EXPECT_EQ(b.risposte, risposte);
         EXPECT_NE(b.file("/opt/tarvel/NoName.xml").find(risposte.back()), std::string::npos);
         b.fp.clock.advance(Millis(10000));
-        EXPECT_EQ(b.view.cicli.size(), 1u);
+        ASSERT_EQ(b.cicli.size(), 1u);
+        EXPECT_EQ(b.cicli[0].righeEseguite, static_cast<int>(risposte.size()));
+        EXPECT_EQ(b.cicli[0].letture.back().name, risposte.size() == 1 ? "Vac" : "B");
+        EXPECT_EQ(b.lampade.back(), Lampada::Spenta);
+    }
+    for (const char* riga : {"SERIAL_9", "SERIAL_40000"}) {
+        CycleBench b({riga, "1,4,12,1;Vac"});
+        b.cycle.MenuAvvio_Click();
+        EXPECT_EQ(b.risposte, std::vector<std::string>{"Serial__0"}) << riga;
+        EXPECT_FALSE(b.cycle.acquisizioneAttiva());
+        EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
     }
 }
 

@@ -2,6 +2,9 @@
 // The core on the fakes: the plant, the program over it, and a view that
 // records what it was told.
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,33 +38,58 @@ inline std::string Documento(const std::vector<std::vector<std::string>>& dispos
 
 struct ViewSpy : MainView {
     std::vector<RapportoCiclo> cicli;
-    std::vector<Lampada> lampade;
-    const MainState* stato = nullptr;
     int ricaricate = 0;
-    void lampadaCambiata() override { lampade.push_back(stato->lampada); }
     void cicloTerminato(const RapportoCiclo& r) override { cicli.push_back(r); }
-    void nascondiSplash() override {}
     void impostazioniRicaricate() override { ++ricaricate; }
-    void riduciInTray(bool) override {}
 };
 
 struct Banco : fakes::Impianto {
     Programma prog{fp.piattaforma()};
     ViewSpy view;
 
-    Banco() {
-        view.stato = &prog.stato();
-        prog.setView(&view);
+    Banco() { prog.setView(&view); }
+};
+
+// The cycle alone over the fake port: its execution and the serial line on
+// profile 0 (with the keys given), no program around them, and an interval
+// no test waits for; the observer keeps what the window would show.
+struct CycleBench : fakes::Impianto, CycleObserver {
+    using Keys = std::vector<std::pair<std::string, std::string>>;
+    std::vector<Riga> righe;
+    std::vector<std::string> risposte;
+    std::string risultato;
+    std::vector<Lampada> lampade;
+    std::vector<RapportoCiclo> cicli;
+    LettoreIni leggi = std::bind_front(&fakes::FakeProfileStore::read, &fp.ini, std::string());
+    MBus mbus{fp.port, fp.clock};
+    SerialLine linea{mbus, fp.clock, fp.dialogs, leggi, *this};
+    Ciclo cycle{fp.clock, linea, righe, *this, {fp.files, "/opt/tarvel"}, leggi};
+
+    explicit CycleBench(const std::vector<std::string>& testi, const Keys& chiavi = {}) {
+        profilo(0);
+        for (const auto& [chiave, valore] : chiavi) fp.ini.set("Serial_0", chiave, valore);
+        for (const std::string& t : testi) righe.push_back(CaricaRiga(t));
+        device.delay = Millis(0);
+        cycle.impostaIntervallo(Millis(60000));
+        EXPECT_TRUE(linea.ImpostaPortaSeriale(0));
     }
-    // Executes one line as the button does.
+    // Executes one line as the button does; its answer.
     std::string esegui(const std::string& riga) {
-        richieste({riga});
-        prog.CaricaParametri();
-        prog.SelezionaChiamata(0);
-        prog.Cmd_Leggi_Click();
-        return prog.stato().risultato;
+        righe = {CaricaRiga(riga)};
+        cycle.Cmd_Leggi_Click(0);
+        return risultato;
     }
-    const std::string& file(const std::string& path) { return fp.files.files[path]; }
+    // Runs one cycle; its duration.
+    Millis ciclo() {
+        const Millis start = fp.clock.elapsed();
+        cycle.acquisizioneAttiva() ? cycle.TmrLettura_Timer() : cycle.MenuAvvio_Click();
+        return fp.clock.elapsed() - start;
+    }
+    void answersCleared() override { risposte.clear(); }
+    void answerAdded(const std::string& r) override { risposte.push_back(r); }
+    void resultShown(const std::string& r) override { risultato = r; }
+    void lampChanged(Lampada l) override { lampade.push_back(l); }
+    void cycleEnded(const RapportoCiclo& r) override { cicli.push_back(r); }
 };
 
 }  // namespace tarvel::test

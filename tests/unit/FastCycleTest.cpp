@@ -10,24 +10,7 @@
 namespace tarvel::test {
 namespace {
 
-// Profile 0, with the keys given, in force over the request list.
-struct Ciclo : Banco {
-    explicit Ciclo(std::vector<std::string> righe,
-                   const std::vector<std::pair<std::string, std::string>>& chiavi = {}) {
-        profilo(0);
-        for (const auto& [chiave, valore] : chiavi) fp.ini.set("Serial_0", chiave, valore);
-        richieste(righe, "60000");
-        device.delay = Millis(0);
-        EXPECT_TRUE(prog.CaricaImpostazioni());
-        EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
-    }
-    // Runs one cycle; its duration.
-    Millis ciclo() {
-        const Millis start = fp.clock.elapsed();
-        prog.stato().acquisizioneAttiva ? prog.TmrLettura_Timer() : prog.MenuAvvio_Click();
-        return fp.clock.elapsed() - start;
-    }
-};
+using Ciclo = CycleBench;
 
 TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
     Ciclo c({"1,4,12,1;A", "SERIAL_1", "1,4,12,1;B", "1,4,12,1;C"}, {{"Pause", "0"}});
@@ -59,14 +42,14 @@ TEST(FastCycle, ADeadNodeCostsOneReadPerCycleAndIsTriedAgainNextCycle) {
     // One read's two attempts, then 29 lines that send nothing; node 2 is
     // still asked (and is silent too: another 2 x 300 ms); 30 pauses.
     EXPECT_EQ(c.ciclo(), Millis(600 + 600 + 30 * 200));
-    const MainState& s = c.prog.stato();
-    EXPECT_EQ(std::count(s.risposte.begin(), s.risposte.end(), "<V></V>"), 30);
+    const std::vector<std::string>& r = c.risposte;
+    EXPECT_EQ(std::count(r.begin(), r.end(), "<V></V>"), 30);
 
     // The device is back: the next cycle reads every line again.
     c.device.silent = false;
     c.device.values[{3, 0}] = 9;
     c.ciclo();
-    EXPECT_EQ(std::count(s.risposte.begin(), s.risposte.end(), "<V>9</V>"), 30);
+    EXPECT_EQ(std::count(r.begin(), r.end(), "<V>9</V>"), 30);
 }
 
 TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
@@ -86,7 +69,7 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
         return c.device(r);
     });
     const auto campi = [&](std::uint8_t nodo) {
-        return CampiSalute(nodo, c.prog.mbus().salute().nodi().at(nodo));
+        return CampiSalute(nodo, c.mbus.salute().nodi().at(nodo));
     };
     using Campi = std::vector<std::string>;
     c.device.delay = Millis(5);
@@ -100,11 +83,7 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
     const TimePoint prima = c.fp.clock.now();
     c.ciclo();
     EXPECT_EQ(campi(1)[8], "7.0");
-    EXPECT_GT(c.prog.mbus().salute().nodi().at(1).ultimaBuona.value_or(TimePoint{}), prima);
-
-    // A reload starts again from nothing.
-    ASSERT_TRUE(c.prog.CaricaImpostazioni());
-    EXPECT_TRUE(c.prog.mbus().salute().nodi().empty());
+    EXPECT_GT(c.mbus.salute().nodi().at(1).ultimaBuona.value_or(TimePoint{}), prima);
 }
 
 TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
@@ -112,23 +91,23 @@ TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
     // The stop comes while the device has not answered A's first attempt:
     // A fails at once, B is not run, the output is written.
     c.fp.port.setDevice([&](const Bytes&) {
-        c.prog.FermaSubito();
+        c.cycle.FermaSubito();
         return std::vector<fakes::Delivery>{};
     });
     EXPECT_EQ(c.ciclo(), Millis(0));
     EXPECT_EQ(c.fp.port.written().size(), 1u);
-    EXPECT_EQ(c.prog.stato().risposte, std::vector<std::string>{"<A></A>"});
-    EXPECT_EQ(c.view.cicli.size(), 1u);
+    EXPECT_EQ(c.risposte, std::vector<std::string>{"<A></A>"});
+    EXPECT_EQ(c.cicli.size(), 1u);
 
     // A stop while the fence before B waits: B does not go out.
     Ciclo f({"1,3,0,0;A", "1,3,1,0;B"}, {{"TimeOut", "300"}});
     f.fp.port.setDevice([&](const Bytes& r) {
-        if (r[1] == 8) f.prog.FermaSubito();
+        if (r[1] == 8) f.cycle.FermaSubito();
         return std::vector<fakes::Delivery>{};
     });
     f.ciclo();
     EXPECT_EQ(f.fp.port.written().size(), 2u);
-    EXPECT_EQ(f.prog.stato().risposte, (std::vector<std::string>{"<A></A>", "<B></B>"}));
+    EXPECT_EQ(f.risposte, (std::vector<std::string>{"<A></A>", "<B></B>"}));
 }
 
 TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
@@ -144,7 +123,7 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
         return answers;
     });
     doppie.ciclo();
-    EXPECT_EQ(doppie.prog.stato().risposte, std::vector<std::string>{"<A>8</A>"});
+    EXPECT_EQ(doppie.risposte, std::vector<std::string>{"<A>8</A>"});
 
     // A silent node costs one time-out for a fence once a cycle: three
     // time-outs and the fence's before B, which the silent node does not
@@ -173,7 +152,7 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
                 return risposta;
             });
             c.ciclo();
-            EXPECT_EQ(c.prog.stato().risposte, (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
+            EXPECT_EQ(c.risposte, (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
         }
     }
 }
@@ -205,7 +184,7 @@ TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
     std::uint64_t valori = 6;
     for (int ciclo = 0; ciclo < 12; ++ciclo) {
         c.ciclo();
-        const auto& risposte = c.prog.stato().risposte;
+        const auto& risposte = c.risposte;
         ASSERT_EQ(risposte.size(), 3u);
         for (std::size_t i = 0; i < 3; ++i) {
             if (risposte[i] == proprie[i])
@@ -214,7 +193,7 @@ TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
                 EXPECT_EQ(risposte[i], proprie[i].substr(0, 3) + proprie[i].substr(6)) << ciclo;
         }
     }
-    EXPECT_EQ(c.prog.mbus().salute().nodi().at(1).buone, valori);
+    EXPECT_EQ(c.mbus.salute().nodi().at(1).buone, valori);
 }
 
 // An RS-485 adapter that gives back what it sends: with Echo=1 each
@@ -234,7 +213,7 @@ TEST(FastCycle, WithEchoEachRequestIsReadBackBeforeItsAnswer) {
           C{"1", Nessuna, "<A></A>", "(Port error)", 300}}) {
         SCOPED_TRACE(monitor);
         Ciclo c({"1,3,0,0;A"}, {{"Echo", chiave}, {"TimeOut", "300"}});
-        c.prog.mbus().ImpostaMonitorAttivo(true);
+        c.mbus.ImpostaMonitorAttivo(true);
         c.device.values[{3, 0}] = 7;
         c.fp.port.setDevice([&](const Bytes& r) {
             if (eco == Nessuna) return std::vector<fakes::Delivery>{};
@@ -246,8 +225,8 @@ TEST(FastCycle, WithEchoEachRequestIsReadBackBeforeItsAnswer) {
             return risposte;
         });
         EXPECT_EQ(c.ciclo(), Millis(ms));
-        EXPECT_EQ(c.prog.stato().risposte, std::vector<std::string>{risposta});
-        EXPECT_EQ(c.prog.mbus().monitor().risposte().back(), monitor);
+        EXPECT_EQ(c.risposte, std::vector<std::string>{risposta});
+        EXPECT_EQ(c.mbus.monitor().risposte().back(), monitor);
         EXPECT_EQ(c.fp.port.written(), std::vector<Bytes>{FromHex("01 03 00 00 00 01 84 0A")});
     }
 }
@@ -300,7 +279,7 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
         Blocchi b(RigheMiste, block, gap);
         b.ciclo();
         EXPECT_EQ(b.richiesteInviate(), richieste);
-        EXPECT_EQ(b.prog.stato().risposte, singole.prog.stato().risposte);
+        EXPECT_EQ(b.risposte, singole.risposte);
     }
     // Floats and 64-bit values join with all their registers as the 32-bit
     // pairs do; that each alone is one request from its lowest register:
@@ -314,7 +293,7 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
     b.device.refuseBlocks = true;
     b.ciclo();
     EXPECT_EQ(b.richiesteInviate(), "3:0:5 3:0:1 3:1:1 3:3:1 3:4:1");
-    EXPECT_EQ(b.prog.stato().risposte,
+    EXPECT_EQ(b.risposte,
               (std::vector<std::string>{"<A>1001</A>", "<B>1002</B>", "<C>65799149</C>"}));
 }
 
@@ -334,21 +313,20 @@ TEST(FastCycle, ScaleFactorsScaleTheValuesOfTheirNodeAloneAndInBlocks) {
                            {{4, 40072}, 5},    {{4, 40084}, 2}, {{4, 40085}, 0x8000},
                            {{4, 40073}, 7}};
         b.ciclo();
-        EXPECT_EQ(b.prog.stato().risposte,
+        EXPECT_EQ(b.risposte,
                   (std::vector<std::string>{"<Vac>230.1</Vac>", "<Vbc>.4</Vbc>", "<Iac>500</Iac>",
                                             "<Nv></Nv>", "<Altro></Altro>"}));
         // The silent node's read failed; the scale register's 0x8000 is no value.
-        EXPECT_EQ(b.view.cicli.back().lettureFallite, 1);
-        EXPECT_EQ(b.view.cicli.back().senzaValore, 1);
+        EXPECT_EQ(b.cicli.back().lettureFallite, 1);
+        EXPECT_EQ(b.cicli.back().senzaValore, 1);
         // A line run by hand reads its scale register again, whatever the
         // cycle read.
         b.device.values[{3, 40084}] = 1;
-        b.prog.SelezionaChiamata(0);
-        b.prog.Cmd_Leggi_Click();
-        EXPECT_EQ(b.prog.stato().risultato, "<Vac>23010</Vac>");
+        b.cycle.Cmd_Leggi_Click(0);
+        EXPECT_EQ(b.risultato, "<Vac>23010</Vac>");
         b.device.values[{3, 40084}] = 2;  // and so does each cycle
         b.ciclo();
-        EXPECT_EQ(b.prog.stato().risposte[0], "<Vac>230100</Vac>");
+        EXPECT_EQ(b.risposte[0], "<Vac>230100</Vac>");
     }
 }
 

@@ -151,7 +151,6 @@ struct Storia : fakes::Impianto {
         profilo(0);
         device.values[{4, 12}] = 2301;
         prog = std::make_unique<Programma>(fp.piattaforma(nullptr, nullptr, &store, &wall));
-        view.stato = &prog->stato();
         prog->setView(&view);
     }
     void avvia(const char* intervallo = "1000") {

@@ -139,11 +139,18 @@ TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
     EXPECT_EQ(b.prog.stato().didascaliaMonitor, "Monitor RS232 [Porta COM3 attiva]");
     EXPECT_EQ(b.fp.clock.elapsed() - before, Millis(100));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
-    // A reload puts the time-out and the tries back to their defaults.
+    // A reload puts the time-out and the tries back to their defaults, and
+    // the devices' health starts again from nothing.
+    b.richieste({"1,3,0,0;A"});
+    b.prog.CaricaParametri();
+    b.prog.SelezionaChiamata(0);
+    b.prog.Cmd_Leggi_Click();
+    ASSERT_FALSE(b.prog.mbus().salute().nodi().empty());
     b.richieste({"NEXT"});
     ASSERT_TRUE(b.prog.MenuRicarica_Click());
     EXPECT_EQ(std::pair(b.prog.mbus().LeggiTimeOut(), b.prog.mbus().LeggiRetry()),
               std::pair(800, 1));
+    EXPECT_TRUE(b.prog.mbus().salute().nodi().empty());
     // Time-out: whole milliseconds up to ten seconds, empty for 800, a text
     // without a number for 0. Retry: less than one or empty for one. Each
     // row changes both from the row before.

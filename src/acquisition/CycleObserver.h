@@ -1,0 +1,54 @@
+#pragma once
+// What the acquisition shows while it runs: the cycle, the execution of a
+// line and the serial line tell one observer, which keeps the window's
+// state. Every notification has an empty default.
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "acquisition/Chiamata.h"
+#include "acquisition/Lampada.h"
+#include "acquisition/Reading.h"
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+// One finished acquisition cycle.
+struct RapportoCiclo {
+    long numero = 0;
+    int righeEseguite = 0;
+    int lettureFallite = 0;  // reads the devices did not give
+    int senzaValore = 0;     // reads answered with "no value"
+    // The readings of the lines that ran, in their order.
+    std::vector<Reading> letture;
+    std::vector<std::string> fileScritti;
+    std::vector<std::string> erroriUscita;
+    Millis durata{0};
+};
+
+class CycleObserver {
+  public:
+    virtual ~CycleObserver() = default;
+    virtual void lampChanged(Lampada /*lamp*/) {}
+    // Line `index` of the list is selected and cut into the detail fields;
+    // -1: no line, the detail fields empty.
+    virtual void lineSelected(int /*index*/) {}
+    // The detail fields and the answer field show what runs.
+    virtual void fieldsShown(const Chiamata& /*fields*/) {}
+    virtual void resultShown(const std::string& /*result*/) {}
+    virtual void answersCleared() {}
+    virtual void answerAdded(const std::string& /*answer*/) {}
+    // Acquisition was switched on or off, a cycle began or ended, or the
+    // lists were enabled or disabled.
+    virtual void stateChanged() {}
+    virtual void cycleStarted() {}
+    virtual void cycleEnded(const RapportoCiclo& /*report*/) {}
+    // A profile was configured: the monitor's caption and the status bar.
+    virtual void lineShown(const std::string& /*monitorCaption*/,
+                           const std::array<std::string, 6>& /*panels*/) {}
+    // A profile cannot be applied; its message follows.
+    virtual void lineRefused() {}
+};
+
+}  // namespace tarvel

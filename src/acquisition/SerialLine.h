@@ -1,0 +1,58 @@
+#pragma once
+// The serial line of the acquisition: applies a profile of the settings to
+// the master, keeps the one in force and why the last one failed, and tells
+// the user when one cannot be applied.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "acquisition/CycleObserver.h"
+#include "export/EsportaXML.h"
+#include "modbus/MBus.h"
+#include "modbus/Profilo.h"
+#include "platform/Clock.h"
+#include "platform/Dialogs.h"
+
+namespace tarvel {
+
+class SerialLine {
+  public:
+    SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, LettoreIni leggiIni,
+               CycleObserver& observer);
+
+    // Applies profile n, or shows the message and gives false.
+    bool ImpostaPortaSeriale(std::int16_t profilo);
+    // A serial line of the request list: its profile, or nothing when the
+    // line names no profile number (the message then names `lineText`).
+    bool applyLine(std::optional<std::int16_t> profilo, const std::string& lineText);
+    // The Modbus defaults, with no profile in force.
+    void PredefinitiModbus();
+    void close() { mbus_.ApriPorta(false); }
+
+    MBus& mbus() { return mbus_; }
+    // The profile in force: its pause, Skip, Block and Gap.
+    const ProfiloSeriale& profiloInUso() const { return active_; }
+    // Why the last profile failed (causa Nessuna after a success).
+    const ErroreProfilo& error() const { return error_; }
+    bool refused() const { return error_.causa != CausaProfilo::Nessuna; }
+    // The section of the last profile tried ("Serial_0").
+    const std::string& section() const { return section_; }
+    // The title of the message: the main window's caption.
+    void setCaption(std::string caption) { caption_ = std::move(caption); }
+
+  private:
+    bool refuse(const std::string& section, ErroreProfilo error);
+
+    MBus& mbus_;
+    Clock& clock_;
+    Dialogs& dialogs_;
+    LettoreIni leggiIni_;
+    CycleObserver& observer_;
+    ProfiloSeriale active_;
+    ErroreProfilo error_;
+    std::string section_;
+    std::string caption_ = "Tarvel";
+};
+
+}  // namespace tarvel
