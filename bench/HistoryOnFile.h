@@ -5,7 +5,7 @@
 #include "FakeClock.h"
 #include "FakePlatform.h"
 #include "TempFolder.h"
-#include "history/Storico.h"
+#include "history/History.h"
 #include "platform/posix/SystemWallClock.h"
 #include "platform/sqlite/SqliteHistoryStore.h"
 
@@ -19,7 +19,7 @@ struct HistoryOnFile {
     SystemWallClock wall;
     fakes::FakeClock clock;
     fakes::FakeDialogs dialogs;
-    Storico storico{&store, &wall, clock, dialogs};
+    History storico{&store, &wall, clock, dialogs};
 };
 
 // One reading of a cycle: a constant, a failed read, or a read of 230.x.
@@ -33,7 +33,7 @@ inline Reading Letta(std::size_t line, int device, const std::string& name, bool
     if (constant) r.constant = "Roof A";
     const auto tenths = static_cast<std::uint64_t>(2300 + line % 10);
     if (!constant && !failed)
-        r.number = NumeroLetto{static_cast<double>(tenths), true, false, tenths};
+        r.number = ParsedNumber{static_cast<double>(tenths), true, false, tenths};
     r.decimals = 1;
     return r;
 }

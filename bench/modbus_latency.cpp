@@ -31,7 +31,7 @@
 #include "AlternatedReads.h"
 #include "SimProcess.h"
 #include "modbus/MBus.h"
-#include "modbus/Trama.h"
+#include "modbus/Frame.h"
 #include "platform/posix/PosixSerialPort.h"
 #include "platform/posix/WakeUp.h"
 #include "platform/qt/ConsoleClock.h"

@@ -25,7 +25,7 @@
 #include "HistoryOnFile.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/sqlite/SqliteJournal.h"
-#include "publish/Pubblicazione.h"
+#include "publish/Publisher.h"
 
 namespace {
 
@@ -37,11 +37,11 @@ constexpr int Messages = 100000;
 std::vector<Reading> CycleValues() {
     std::vector<Reading> values;
     for (int i = 0; i < 100; ++i) {
-        // Valore<i> is i * 7 + 0.5 on device i / 25 + 1; one in ten failed.
+        // Value<i> is i * 7 + 0.5 on device i / 25 + 1; one in ten failed.
         Reading r = bench::Letta(static_cast<std::size_t>(i), i / 25 + 1,
                                  "Valore" + std::to_string(i), false, i % 10 == 9);
         const auto half = static_cast<std::uint64_t>(i * 70 + 5);
-        if (r.number) r.number = NumeroLetto{static_cast<double>(half), true, false, half};
+        if (r.number) r.number = ParsedNumber{static_cast<double>(half), true, false, half};
         values.push_back(r);
     }
     return values;
@@ -69,8 +69,8 @@ struct OfflinePublishing {
 
     SqliteJournal journal;
     Offline client;
-    Pubblicazione publishing;
-    ImpostazioniMqtt settings;
+    Publisher publishing;
+    MqttSettings settings;
     std::string error;
 };
 
@@ -102,11 +102,11 @@ void CycleOutputs(benchmark::State& state) {
         letture.push_back(
             bench::Letta(static_cast<std::size_t>(i), i / 25 + 1, nome, costante, fallita));
     }
-    Salute salute;
+    Health salute;
     for (std::uint8_t n = 1; n <= 4; ++n) {
         Transaction t;
         t.node = n;
-        t.outcome = EsitoTransazione::Completa;
+        t.outcome = TransactionResult::Complete;
         t.duration = std::chrono::microseconds(2300);
         salute.registra(t, clock.now());
     }
@@ -169,8 +169,8 @@ void Replay(benchmark::State& state) {
         if (journaled) {
             MosquittoClient client;
             fakes::FakeClock clock;
-            Pubblicazione publishing(journal, client, clock);
-            ImpostazioniMqtt settings;
+            Publisher publishing(journal, client, clock);
+            MqttSettings settings;
             settings.host = "127.0.0.1";
             settings.port = broker.port();
             settings.topic = "tarvel/bench";
@@ -190,7 +190,7 @@ void Replay(benchmark::State& state) {
             mosquitto_connect(m, "127.0.0.1", broker.port(), 30);
             mosquitto_loop_start(m);
             for (int i = 0; i < Messages; ++i) {
-                while (i - acknowledged.load() >= static_cast<int>(Pubblicazione::Finestra))
+                while (i - acknowledged.load() >= static_cast<int>(Publisher::Finestra))
                     std::this_thread::sleep_for(50us);
                 const MqttMessage msg = Message(i);
                 mosquitto_publish(m, nullptr, msg.topic.c_str(),

@@ -17,16 +17,16 @@
 #include <string>
 
 #include "FakePlatform.h"
-#include "app/Programma.h"
+#include "app/Program.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "settings/IniFileStore.h"
 
 namespace {
 
 using tarvel::IniFileStore;
-using tarvel::Piattaforma;
+using tarvel::Platform;
 using tarvel::PosixTextFiles;
-using tarvel::Programma;
+using tarvel::Program;
 
 // The request lines of a plant: mostly reads, with a profile switch, a wait,
 // a next-device mark and a remark now and then.
@@ -108,7 +108,7 @@ void BM_CaricaParametri(benchmark::State& state) {
     fake.identity.folder = settings.folder();
     PosixTextFiles files;
     IniFileStore store(files);
-    Programma programma(Piattaforma{store, fake.clock, fake.dialogs, fake.identity,
+    Program programma(Platform{store, fake.clock, fake.dialogs, fake.identity,
                                     fake.port, fake.files});
     // Every 50 lines one is a remark, which the list leaves out.
     const std::size_t expected = static_cast<std::size_t>(lines - (lines + 20) / 50);

@@ -16,14 +16,14 @@
 #include <optional>
 #include <vector>
 
-#include "modbus/Trama.h"
+#include "modbus/Frame.h"
 #include "modbus/Transaction.h"
-#include "modbus/Valore.h"
+#include "modbus/Value.h"
 
 namespace {
 
 using tarvel::Bytes;
-using tarvel::EsitoTransazione;
+using tarvel::TransactionResult;
 
 void require(bool holds) {
     if (!holds) std::abort();
@@ -64,7 +64,7 @@ int answerLength(int function, int quantity) {
 double number(const std::vector<std::uint16_t>& items, bool registers, bool unsignedValue,
               bool swapped = false) {
     const auto type =
-        items.size() == 1 ? tarvel::TipoValore::Intero16 : tarvel::TipoValore::Intero32;
+        items.size() == 1 ? tarvel::ValueType::Int16 : tarvel::ValueType::Int32;
     const auto read = tarvel::DecodificaValore(items, registers, {type, unsignedValue, swapped});
     require(read.has_value());
     return read->valore;
@@ -79,7 +79,7 @@ void checkItems(const Bytes& answer, std::uint8_t function, std::uint16_t addres
     t.function = function;
     t.address = address;
     t.quantity = quantity;
-    t.outcome = EsitoTransazione::Completa;
+    t.outcome = TransactionResult::Complete;
     const Bytes data(answer.begin() + 3, answer.begin() + 3 + answer[2]);
     if (function <= 2) t.bits = data;
     for (std::size_t i = 0; function > 2 && i + 1 < data.size(); i += 2)
@@ -126,24 +126,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int expected = answerLength(function, quantity);
     require(tarvel::LunghezzaRispostaA(request) == expected);
 
-    const EsitoTransazione result = tarvel::ControllaRisposta(request, answer);
+    const TransactionResult result = tarvel::ControllaRisposta(request, answer);
     const bool whole = expected > 0 && answer.size() >= static_cast<std::size_t>(expected);
     const bool crc = whole && crcRight(answer, static_cast<std::size_t>(expected));
     const bool matches =
         whole && answer[0] == node && answer[1] == function && answer[2] == expected - 5;
     if (!whole)
-        require(result == EsitoTransazione::RispostaErrata);
+        require(result == TransactionResult::WrongAnswer);
     else if (!crc)
-        require(result == EsitoTransazione::ErroreCRC);
+        require(result == TransactionResult::CrcError);
     else
         require(result ==
-                (matches ? EsitoTransazione::Completa : EsitoTransazione::RispostaErrata));
+                (matches ? TransactionResult::Complete : TransactionResult::WrongAnswer));
 
     const bool exception = answer.size() == 5 && answer[0] == node &&
                            answer[1] == (function | 0x80) && crcRight(answer, 5);
     require(tarvel::RispostaEccezione(request, answer) == exception);
 
-    if (result == EsitoTransazione::Completa) checkItems(answer, function, address, quantity);
+    if (result == TransactionResult::Complete) checkItems(answer, function, address, quantity);
 
     const Bytes mbap =
         tarvel::TramaTcp(node, Bytes(request.begin() + 1, request.end() - 2), address);
@@ -158,7 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool tcpMatches =
         expected > 0 && header(dataBytes + 3) && answer[7] == function && answer[8] == dataBytes;
     require(tarvel::ControllaRispostaTcp(mbap, answer) ==
-            (tcpMatches ? EsitoTransazione::Completa : EsitoTransazione::RispostaErrata));
+            (tcpMatches ? TransactionResult::Complete : TransactionResult::WrongAnswer));
     require(tarvel::RispostaEccezioneTcp(mbap, answer) ==
             (answer.size() == 9 && header(3) && answer[7] == (function | 0x80)));
     return 0;

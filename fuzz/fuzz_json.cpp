@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "publish/Json.h"
-#include "publish/Pubblicazione.h"
+#include "publish/Publisher.h"
 
 namespace {
 
@@ -245,7 +245,7 @@ std::vector<std::string_view> Lines(std::string_view text) {
 }
 
 // Each device's message: its values, in order, as they were given.
-void CheckCycle(const tarvel::ImpostazioniMqtt& imp, const std::vector<tarvel::Reading>& letture) {
+void CheckCycle(const tarvel::MqttSettings& imp, const std::vector<tarvel::Reading>& letture) {
     const auto messaggi = tarvel::MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12, letture);
     std::size_t next = 0;
     for (const tarvel::MqttMessage& m : messaggi) {
@@ -282,13 +282,13 @@ void SetValue(tarvel::Reading& v, unsigned kind, const std::string& testo) {
     const double numero = std::strtod(testo.c_str(), nullptr);
     v.quality = (kind & 3) % 3 == 2 ? tarvel::Quality::Failed : tarvel::Quality::Good;
     if ((kind & 3) % 3 == 1) v.constant = testo;
-    if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::NumeroLetto{numero};
+    if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::ParsedNumber{numero};
     if ((kind & 3) == 3 && v.number) {
         const bool meno = !testo.empty() && testo[0] == '-';
         const std::uint64_t modulo = std::strtoull(testo.c_str() + meno, nullptr, 10);
         const bool negativo = meno && modulo != 0;
         const double valore = static_cast<double>(modulo);
-        v.number = tarvel::NumeroLetto{negativo ? -valore : valore, true, negativo, modulo};
+        v.number = tarvel::ParsedNumber{negativo ? -valore : valore, true, negativo, modulo};
         v.decimals = static_cast<std::int16_t>((kind >> 3) - 16);
     }
     if (v.number && !std::isfinite(tarvel::Scala(v.number->valore, v.decimals)))
@@ -302,11 +302,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string_view> lines =
         Lines(std::string_view(reinterpret_cast<const char*>(data), size));
     if (lines.size() < 2) return 0;
-    tarvel::ImpostazioniMqtt imp;
+    tarvel::MqttSettings imp;
     imp.topic = lines[0];
     imp.clientId = lines[1];
     std::vector<tarvel::Reading> letture;
-    std::vector<tarvel::Riga> righe;
+    std::vector<tarvel::RequestLine> righe;
     std::vector<int> dispositivi;  // the device of each line
     int dispositivo = 1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
@@ -317,8 +317,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tarvel::Reading v;
         if (kind & 4) {
             ++dispositivo;
-            tarvel::Riga prossimo;
-            prossimo.tipo = tarvel::TipoRiga::Prossimo;
+            tarvel::RequestLine prossimo;
+            prossimo.tipo = tarvel::LineKind::Next;
             righe.push_back(prossimo);
             dispositivi.push_back(dispositivo);
         }
@@ -327,8 +327,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SetValue(v, kind,
                  std::string(equal != std::string_view::npos ? rest.substr(equal + 1) : ""));
         letture.push_back(v);
-        tarvel::Riga riga;
-        riga.tipo = tarvel::TipoRiga::Lettura;
+        tarvel::RequestLine riga;
+        riga.tipo = tarvel::LineKind::Read;
         riga.campiEseguiti.Descrizione = v.name;
         righe.push_back(riga);
         dispositivi.push_back(dispositivo);

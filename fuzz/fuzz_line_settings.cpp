@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "modbus/Transaction.h"
-#include "modbus/ImpostazioniLinea.h"
-#include "modbus/Profilo.h"
-#include "settings/Numero.h"
+#include "modbus/LineSettingsText.h"
+#include "modbus/SerialProfile.h"
+#include "settings/Number.h"
 
 namespace {
 
@@ -88,8 +88,8 @@ void checkProfile(std::string_view text) {
     });
     if (!read.profilo) {
         const auto& error = read.errore;
-        require(error.causa == tarvel::CausaProfilo::ChiaveMancante ||
-                error.causa == tarvel::CausaProfilo::ValoreNonValido);
+        require(error.causa == tarvel::ProfileErrorCause::MissingKey ||
+                error.causa == tarvel::ProfileErrorCause::InvalidValue);
         bool known = false;
         for (const char* key : Keys) known = known || error.chiave == key;
         require(known);
@@ -97,7 +97,7 @@ void checkProfile(std::string_view text) {
         require(message.find("[Serial_1] " + error.chiave) == 0);
         return;
     }
-    const tarvel::ProfiloSeriale& p = *read.profilo;
+    const tarvel::SerialProfile& p = *read.profilo;
     require(!p.com.empty() && p.com != "*");
     require(!p.settings.empty() && p.settings != "*");
     require(p.com == tarvel::Maiuscolo(p.com) && p.settings == tarvel::Maiuscolo(p.settings));

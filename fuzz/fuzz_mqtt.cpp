@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "publish/ImpostazioniMqtt.h"
+#include "publish/MqttSettings.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::string> values = linesOf(text);
     for (const std::string& v : values) require(tarvel::TestoMqtt(v) == mosquittoTakes(v));
     std::vector<std::string> problems;
-    const tarvel::ImpostazioniMqtt m = tarvel::LeggiImpostazioniMqtt(
+    const tarvel::MqttSettings m = tarvel::LeggiImpostazioniMqtt(
         [&](const std::string& key) {
             for (std::size_t i = 0; i < values.size(); ++i)
                 if (key == Keys[i]) return values[i];

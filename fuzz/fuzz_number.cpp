@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace {
 

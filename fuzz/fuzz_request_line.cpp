@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "acquisition/Chiamata.h"
-#include "acquisition/Verifica.h"
-#include "settings/Numero.h"
+#include "acquisition/ListCheck.h"
+#include "settings/Number.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ bool isFixedWord(const std::string& field) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view line(reinterpret_cast<const char*>(data), size);
     const tarvel::Chiamata record = tarvel::TagliaRiga(line);
-    const tarvel::TipoRiga kind = tarvel::TipoDiRiga(line);
+    const tarvel::LineKind kind = tarvel::TipoDiRiga(line);
     require(tarvel::NomeTipoRiga(kind) != nullptr);
 
     for (const std::string* field :
@@ -39,15 +39,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(line.find(*field) != std::string_view::npos);
     }
 
-    using tarvel::TipoRiga;
-    require((kind == TipoRiga::Vuota) == tarvel::Trim(line).empty());
-    require((kind == TipoRiga::Seriale) == (record.Nodo == "*"));
-    require((kind == TipoRiga::Attesa) == (record.Nodo == "#"));
-    require((kind == TipoRiga::Prossimo) == (record.Nodo == "%"));
+    using tarvel::LineKind;
+    require((kind == LineKind::Empty) == tarvel::Trim(line).empty());
+    require((kind == LineKind::Serial) == (record.Nodo == "*"));
+    require((kind == LineKind::Wait) == (record.Nodo == "#"));
+    require((kind == LineKind::Next) == (record.Nodo == "%"));
     // The check of a line as the load keeps it: control lines have nothing
     // to find, a line cut short has that one problem.
     const std::vector<std::string> problems = tarvel::ProblemiRiga(tarvel::CaricaRiga(line));
-    if (kind != TipoRiga::Lettura && kind != TipoRiga::Costante)
-        require(problems.size() == (kind == TipoRiga::NonValida ? 1u : 0u));
+    if (kind != LineKind::Read && kind != LineKind::Constant)
+        require(problems.size() == (kind == LineKind::Invalid ? 1u : 0u));
     return 0;
 }

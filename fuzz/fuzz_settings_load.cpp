@@ -9,9 +9,9 @@
 #include <string>
 
 #include "app/LoadedSettings.h"
-#include "settings/Impostazioni.h"
+#include "settings/Settings.h"
 #include "settings/IniDocument.h"
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace {
 
@@ -59,20 +59,20 @@ class NoDialogs : public tarvel::Dialogs {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     TextStore store(std::string(reinterpret_cast<const char*>(data), size));
     NoDialogs dialogs;
-    const tarvel::Impostazioni imp(store, dialogs, "/srv/tarvel");
+    const tarvel::Settings imp(store, dialogs, "/srv/tarvel");
     const tarvel::LoadedSettings s = tarvel::LoadSettings(imp, "host");
     if (!s.list.elenco) {
-        require(s.list.errore.causa != tarvel::CausaImpostazioni::Nessuna && s.profiles.empty());
+        require(s.list.errore.causa != tarvel::SettingsErrorCause::None && s.profiles.empty());
         return 0;
     }
-    const tarvel::ElencoChiamate& list = *s.list.elenco;
+    const tarvel::RequestList& list = *s.list.elenco;
     require(list.prima >= 1 && list.ultima >= 1);
     require(list.righe.size() <=
             static_cast<std::size_t>(std::max(0, list.ultima - list.prima + 1)));
     require(list.intervallo.count() >= 1 && list.intervallo.count() <= 60000);
     require(s.profile(0) != nullptr);
-    for (const tarvel::Riga& riga : list.righe)
-        if (riga.tipo == tarvel::TipoRiga::Seriale && riga.profilo)
+    for (const tarvel::RequestLine& riga : list.righe)
+        if (riga.tipo == tarvel::LineKind::Serial && riga.profilo)
             require(s.profile(*riga.profilo) != nullptr);
     for (const std::string& p : s.mqttProblems) require(p.starts_with("[MQTT] "));
     for (const std::string& p : s.history.problemi) require(p.starts_with("[History] "));

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "history/TempoUTC.h"
+#include "history/UtcTime.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "export/EsportaXML.h"
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace {
 
@@ -105,9 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // line, or any other line.
     std::vector<tarvel::Risposta> risposte;
     for (std::string& line : lines) {
-        tarvel::Risposta r{tarvel::TipoRiga::Attesa, line, std::nullopt};
-        if (isProfileLine(line)) r.tipo = tarvel::TipoRiga::Seriale;
-        if (!line.empty() && line[0] == '%') r.tipo = tarvel::TipoRiga::Prossimo;
+        tarvel::Risposta r{tarvel::LineKind::Wait, line, std::nullopt};
+        if (isProfileLine(line)) r.tipo = tarvel::LineKind::Serial;
+        if (!line.empty() && line[0] == '%') r.tipo = tarvel::LineKind::Next;
         if (!line.empty() && line[0] == '<') {
             tarvel::Reading& reading = r.lettura.emplace();
             reading.name = line.substr(1);
@@ -120,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     RecordingFiles files(switches & 4);
     StillClock clock;
-    const tarvel::LettoreIni settings = [&](const std::string& section, const std::string& key,
+    const tarvel::IniReader settings = [&](const std::string& section, const std::string& key,
                                             const std::string& fallback) {
         if (section == "Export" && key == "Kill") return std::string(switches & 1 ? "1" : "0");
         if (section == "XML" && key == "Encoding") return encoding;
@@ -128,8 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return "out" + std::to_string(section.size()) + ".xml";
         return fallback;
     };
-    tarvel::ContestoEsportazione ctx{files, clock, "program"};
-    const tarvel::EsitoEsportazione result =
+    tarvel::ExportContext ctx{files, clock, "program"};
+    const tarvel::ExportResult result =
         tarvel::EsportaXML(risposte, tarvel::ReadOutputSettings(risposte, settings, "program"), ctx);
 
     require(result.errori.empty());

@@ -6,21 +6,21 @@ include(GNUInstallDirs)
 set(TARVEL_GUI_SOURCES
   about/AboutForm.cpp
   about/SplashForm.cpp
-  about/Versione.cpp
+  about/Version.cpp
   mainwindow/AcquisitionHost.cpp
-  mainwindow/Applicazione.cpp
-  mainwindow/BloccoIstanza.cpp
-  mainwindow/Grafico.cpp
+  mainwindow/DesktopApp.cpp
+  mainwindow/InstanceLock.cpp
+  mainwindow/TrendWindow.cpp
   mainwindow/Widgets.cpp
   mainwindow/MainForm.cpp
-  mainwindow/PiattaformaDesktop.cpp
-  mainwindow/ProgrammaDesktop.cpp
-  mainwindow/StatoDispositivi.cpp
+  mainwindow/DesktopPlatform.cpp
+  mainwindow/DesktopProgram.cpp
+  mainwindow/DeviceStatusWindow.cpp
   monitor/MonitorForm.cpp
   platform/qtgui/QtDesktopShell.cpp
   platform/qtgui/QtDialogs.cpp
-  platform/qtgui/QtTraduzione.cpp
-  tray/TestoTray.cpp
+  platform/qtgui/QtTranslation.cpp
+  tray/TrayText.cpp
   tray/TrayIcona.cpp)
 list(TRANSFORM TARVEL_GUI_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 add_library(tarvel_gui STATIC ${TARVEL_GUI_SOURCES})

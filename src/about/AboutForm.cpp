@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "Prodotto.h"
-#include "about/Versione.h"
+#include "Product.h"
+#include "about/Version.h"
 #include "mainwindow/Widgets.h"
 
 namespace tarvel {
@@ -42,12 +42,12 @@ void AboutForm::creaControlli(const ProgramIdentity& identity) {
               QRect(80, 44, 300, 17));
     Etichetta(this, "Lab_copy", QString::fromStdString(identity.copyright()),
               QRect(80, 64, 300, 17));
-    (new LineaDoppia(this))->setGeometry(16, 92, 368, 2);
+    (new DoubleLine(this))->setGeometry(16, 92, 368, 2);
     QLabel* avvertenza =
         Etichetta(this, "Lab_Warning", QString::fromUtf8(Avvertenza), QRect(16, 102, 368, 80));
     avvertenza->setWordWrap(true);
     avvertenza->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    (new LineaDoppia(this))->setGeometry(16, 190, 368, 2);
+    (new DoubleLine(this))->setGeometry(16, 190, 368, 2);
 
     imgEMail_ = Etichetta(this, "Img_EMail", QString(), QRect(16, 206, 20, 14));
     imgEMail_->setPixmap(DisegnaBusta(20, 14));

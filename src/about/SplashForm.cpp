@@ -5,8 +5,8 @@
 #include <QPainter>
 #include <QScreen>
 
-#include "Prodotto.h"
-#include "about/Versione.h"
+#include "Product.h"
+#include "about/Version.h"
 #include "mainwindow/Widgets.h"
 
 namespace tarvel {

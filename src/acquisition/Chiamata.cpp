@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace tarvel {
 namespace {
@@ -79,20 +79,20 @@ bool takeLetter(std::string& text, char c) {
 
 // The register markers and the four numbers of a read or constant line.
 // Only "&" means something to a constant.
-void cutValueFields(Riga& riga) {
+void cutValueFields(RequestLine& riga) {
     Chiamata& c = riga.campiEseguiti;
     c = riga.campi;
-    ParametriLettura p;
+    ReadParameters p;
     p.formato.senzaSegno = takeMarker(c.Registro, '&');
     // A constant keeps its register field, "&" taken out, as its value.
-    if (riga.tipo == TipoRiga::Costante) return;
+    if (riga.tipo == LineKind::Constant) return;
     // "+" wins over "-", which is then a sign.
     const bool su = takeMarker(c.Registro, '+');
     const bool giu = !su && takeMarker(c.Registro, '-');
-    if (su || giu) p.formato.tipo = TipoValore::Intero32;
+    if (su || giu) p.formato.tipo = ValueType::Int32;
     p.bassoSuccessivo = su;
-    const std::pair<char, TipoValore> tipi[] = {
-        {'F', TipoValore::Float32}, {'D', TipoValore::Float64}, {'Q', TipoValore::Intero64}};
+    const std::pair<char, ValueType> tipi[] = {
+        {'F', ValueType::Float32}, {'D', ValueType::Float64}, {'Q', ValueType::Int64}};
     int scelti = 0;
     for (const auto& [lettera, tipo] : tipi) {
         if (!takeLetter(c.Registro, lettera)) continue;
@@ -123,13 +123,13 @@ void cutValueFields(Riga& riga) {
     riga.lettura = p;
 }
 
-TipoRiga kindOf(std::string_view line, const Chiamata& c, bool complete) {
-    if (line.empty()) return TipoRiga::Vuota;
-    if (c.Nodo == "*") return TipoRiga::Seriale;
-    if (c.Nodo == "#") return TipoRiga::Attesa;
-    if (c.Nodo == "%") return TipoRiga::Prossimo;
-    if (!complete) return TipoRiga::NonValida;
-    return NumeroIniziale(c.Nodo) == 0 ? TipoRiga::Costante : TipoRiga::Lettura;
+LineKind kindOf(std::string_view line, const Chiamata& c, bool complete) {
+    if (line.empty()) return LineKind::Empty;
+    if (c.Nodo == "*") return LineKind::Serial;
+    if (c.Nodo == "#") return LineKind::Wait;
+    if (c.Nodo == "%") return LineKind::Next;
+    if (!complete) return LineKind::Invalid;
+    return NumeroIniziale(c.Nodo) == 0 ? LineKind::Constant : LineKind::Read;
 }
 
 Cut cut(std::string_view line) {
@@ -144,24 +144,24 @@ Cut cut(std::string_view line) {
 
 Chiamata TagliaRiga(std::string_view riga) { return cut(Trim(riga)).record; }
 
-TipoRiga TipoDiRiga(std::string_view riga) { return CaricaRiga(riga).tipo; }
+LineKind TipoDiRiga(std::string_view riga) { return CaricaRiga(riga).tipo; }
 
-Riga CaricaRiga(std::string_view testo) {
-    Riga riga;
+RequestLine CaricaRiga(std::string_view testo) {
+    RequestLine riga;
     riga.testo = std::string(testo);
     const std::string_view line = Trim(testo);
     Cut c = cut(line);
     riga.campi = std::move(c.record);
     riga.tipo = kindOf(line, riga.campi, c.complete);
     switch (riga.tipo) {
-        case TipoRiga::Lettura:
-        case TipoRiga::Costante:
+        case LineKind::Read:
+        case LineKind::Constant:
             cutValueFields(riga);
             break;
-        case TipoRiga::Seriale:
+        case LineKind::Serial:
             riga.profilo = leadingInt16(riga.campi.Codice);
             break;
-        case TipoRiga::Attesa:
+        case LineKind::Wait:
             riga.attesa = std::chrono::milliseconds(
                 ArrotondaInt32(std::max(NumeroIniziale(riga.campi.Codice), 0.0)).value_or(0));
             break;
@@ -171,21 +171,21 @@ Riga CaricaRiga(std::string_view testo) {
     return riga;
 }
 
-const char* NomeTipoRiga(TipoRiga tipo) {
+const char* NomeTipoRiga(LineKind tipo) {
     switch (tipo) {
-        case TipoRiga::Lettura:
+        case LineKind::Read:
             return "read";
-        case TipoRiga::Costante:
+        case LineKind::Constant:
             return "constant";
-        case TipoRiga::Seriale:
+        case LineKind::Serial:
             return "serial";
-        case TipoRiga::Attesa:
+        case LineKind::Wait:
             return "wait";
-        case TipoRiga::Prossimo:
+        case LineKind::Next:
             return "next";
-        case TipoRiga::Vuota:
+        case LineKind::Empty:
             return "empty";
-        case TipoRiga::NonValida:
+        case LineKind::Invalid:
             return "invalid";
     }
     return "invalid";

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "modbus/Valore.h"
+#include "modbus/Value.h"
 
 namespace tarvel {
 
@@ -23,7 +23,7 @@ struct Chiamata {
     bool operator==(const Chiamata&) const = default;
 };
 
-enum class TipoRiga { Lettura, Costante, Seriale, Attesa, Prossimo, Vuota, NonValida };
+enum class LineKind { Read, Constant, Serial, Wait, Next, Empty, Invalid };
 
 // Cuts a request line into its record. A read line that lacks one of its
 // separators (three commas, then a semicolon) is cut as far as it goes, the
@@ -32,11 +32,11 @@ Chiamata TagliaRiga(std::string_view riga);
 
 // What executing the record does. Blank lines and read lines that miss a
 // separator are not executed as reads.
-TipoRiga TipoDiRiga(std::string_view riga);
-const char* NomeTipoRiga(TipoRiga tipo);
+LineKind TipoDiRiga(std::string_view riga);
+const char* NomeTipoRiga(LineKind tipo);
 
 // The numbers of a read line, taken when the list is loaded.
-struct ParametriLettura {
+struct ReadParameters {
     std::int16_t nodo = 0;
     std::int16_t funzione = 0;
     std::uint16_t registro = 0;  // 0 to 65535 (-32768 to -1 wrap to the top)
@@ -46,23 +46,23 @@ struct ParametriLettura {
     std::optional<std::uint16_t> registroScala;
     // "+" or "-": 32 bits; "F", "D", "Q": float32, float64, 64 bits; "&"
     // unsigned, "S" bytes swapped, "N" the "no value" pattern.
-    FormatoValore formato;
+    ValueFormat formato;
     // The items upward from the register ("+", and F, D or Q without "-"),
     // or downward; the most significant first either way.
     bool bassoSuccessivo = false;
 };
 
 // One request line, cut once when the list is loaded.
-struct Riga {
+struct RequestLine {
     std::string testo;  // the line as the list shows it
-    TipoRiga tipo = TipoRiga::Vuota;
+    LineKind tipo = LineKind::Empty;
     Chiamata campi;  // the five fields as cut
     // Reads and constants: the fields with the register markers taken out,
     // as the detail fields show them while the line runs.
     Chiamata campiEseguiti;
     // Reads whose node, function and decimals fit 16 bits and whose register
     // is an address (-32768 to 65535); nothing means no read is made.
-    std::optional<ParametriLettura> lettura;
+    std::optional<ReadParameters> lettura;
     // Serial lines: the profile number; nothing when out of range.
     std::optional<std::int16_t> profilo;
     // Wait lines: how long; a negative wait counts as none.
@@ -71,7 +71,7 @@ struct Riga {
     std::vector<std::string> problemi;
 };
 
-Riga CaricaRiga(std::string_view testo);
+RequestLine CaricaRiga(std::string_view testo);
 
 // The register address a field's leading number names: 0 to 65535, and
 // -32768 to -1 as the same 16 bits; nothing beyond.

@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "acquisition/Chiamata.h"
-#include "acquisition/Lampada.h"
+#include "acquisition/Lamp.h"
 #include "acquisition/Reading.h"
 #include "platform/Clock.h"
 
 namespace tarvel {
 
 // One finished acquisition cycle.
-struct RapportoCiclo {
+struct CycleReport {
     long numero = 0;
     int righeEseguite = 0;
     int lettureFallite = 0;  // reads the devices did not give
@@ -30,7 +30,7 @@ struct RapportoCiclo {
 class CycleObserver {
   public:
     virtual ~CycleObserver() = default;
-    virtual void lampChanged(Lampada /*lamp*/) {}
+    virtual void lampChanged(Lamp /*lamp*/) {}
     // Line `index` of the list is selected and cut into the detail fields;
     // -1: no line, the detail fields empty.
     virtual void lineSelected(int /*index*/) {}
@@ -43,7 +43,7 @@ class CycleObserver {
     // lists were enabled or disabled.
     virtual void stateChanged() {}
     virtual void cycleStarted() {}
-    virtual void cycleEnded(const RapportoCiclo& /*report*/) {}
+    virtual void cycleEnded(const CycleReport& /*report*/) {}
     // A profile was configured: the monitor's caption and the status bar.
     virtual void lineShown(const std::string& /*monitorCaption*/,
                            const std::array<std::string, 6>& /*panels*/) {}

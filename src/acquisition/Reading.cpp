@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "acquisition/Decimal.h"
-#include "acquisition/TestoValore.h"
+#include "acquisition/ValueText.h"
 
 namespace tarvel {
 
@@ -21,7 +21,7 @@ std::optional<std::string> JsonNumber(const Reading& reading) {
 
 std::optional<double> ValueNumber(const Reading& reading) {
     if (reading.quality != Quality::Good || !reading.number) return std::nullopt;
-    const NumeroLetto& n = *reading.number;
+    const ParsedNumber& n = *reading.number;
     const double scalato = Scala(n.valore, reading.decimals);
     if (!std::isfinite(scalato)) return std::nullopt;
     const double valore = n.intero ? NearestDouble({n.negativo, n.modulo, -reading.decimals})

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "acquisition/Chiamata.h"
-#include "modbus/Esito.h"
-#include "modbus/Valore.h"
+#include "modbus/TransactionResult.h"
+#include "modbus/Value.h"
 
 namespace tarvel {
 
@@ -30,9 +30,9 @@ struct Reading {
     std::string name;      // the line's description
     Quality quality = Quality::NotRead;
     // Failed: what the last exchange met; nothing when no request was sent.
-    std::optional<EsitoTransazione> outcome;
+    std::optional<TransactionResult> outcome;
     // Good reads: the number as read and the decimals it is divided by.
-    std::optional<NumeroLetto> number;
+    std::optional<ParsedNumber> number;
     std::int16_t decimals = 0;
     // Good constants: their text.
     std::optional<std::string> constant;
@@ -48,7 +48,7 @@ struct Reading {
 
 // What one executed line gave.
 struct Risposta {
-    TipoRiga tipo = TipoRiga::Vuota;
+    LineKind tipo = LineKind::Empty;
     // Other lines than reads and constants: their answer line ("Serial_1",
     // "#Sleep 500", "%Next device").
     std::string testo;

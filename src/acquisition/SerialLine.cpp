@@ -2,7 +2,7 @@
 
 namespace tarvel {
 
-SerialLine::SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, LettoreIni leggiIni,
+SerialLine::SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, IniReader leggiIni,
                        CycleObserver& observer)
     : mbus_(mbus),
       clock_(clock),
@@ -15,7 +15,7 @@ void SerialLine::PredefinitiModbus() {
     active_ = {};
 }
 
-bool SerialLine::refuse(const std::string& section, ErroreProfilo error) {
+bool SerialLine::refuse(const std::string& section, ProfileError error) {
     error_ = std::move(error);
     section_ = section;
     observer_.lineRefused();
@@ -28,18 +28,18 @@ bool SerialLine::refuse(const std::string& section, ErroreProfilo error) {
 bool SerialLine::ImpostaPortaSeriale(std::int16_t n) {
     const std::string section = "Serial_" + std::to_string(n);
     mbus_.ApriPorta(false);
-    LetturaProfilo lettura = LeggiProfilo([&](const char* chiave, const char* predefinito) {
+    ProfileRead lettura = LeggiProfilo([&](const char* chiave, const char* predefinito) {
         return leggiIni_(section, chiave, predefinito);
     });
     if (!lettura.profilo) return refuse(section, std::move(lettura.errore));
-    const ProfiloSeriale& profilo = *lettura.profilo;
-    if (ErroreProfilo e = ConfiguraProfilo(mbus_, profilo); e.causa != CausaProfilo::Nessuna)
+    const SerialProfile& profilo = *lettura.profilo;
+    if (ProfileError e = ConfiguraProfilo(mbus_, profilo); e.causa != ProfileErrorCause::None)
         return refuse(section, std::move(e));
 
     observer_.lineShown("Monitor RS232 [Porta COM" + profilo.com + " attiva]",
                         PannelliProfilo(profilo, mbus_.LeggiRete()));
     if (!mbus_.ApriPorta(true))
-        return refuse(section, {CausaProfilo::PortaNonAperta, "COM", profilo.com,
+        return refuse(section, {ProfileErrorCause::PortNotOpened, "COM", profilo.com,
                                 mbus_.errorePorta(), mbus_.erroreApertura()});
     error_ = {};
     section_ = section;
@@ -49,7 +49,7 @@ bool SerialLine::ImpostaPortaSeriale(std::int16_t n) {
 }
 
 bool SerialLine::applyLine(std::optional<std::int16_t> profilo, const std::string& lineText) {
-    if (!profilo) return refuse({}, {CausaProfilo::FuoriIntervallo, {}, lineText, {}, {}});
+    if (!profilo) return refuse({}, {ProfileErrorCause::OutOfRange, {}, lineText, {}, {}});
     return ImpostaPortaSeriale(*profilo);
 }
 

@@ -10,7 +10,7 @@
 #include "acquisition/CycleObserver.h"
 #include "export/EsportaXML.h"
 #include "modbus/MBus.h"
-#include "modbus/Profilo.h"
+#include "modbus/SerialProfile.h"
 #include "platform/Clock.h"
 #include "platform/Dialogs.h"
 
@@ -18,7 +18,7 @@ namespace tarvel {
 
 class SerialLine {
   public:
-    SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, LettoreIni leggiIni,
+    SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, IniReader leggiIni,
                CycleObserver& observer);
 
     // Applies profile n, or shows the message and gives false.
@@ -32,25 +32,25 @@ class SerialLine {
 
     MBus& mbus() { return mbus_; }
     // The profile in force: its pause, Skip, Block and Gap.
-    const ProfiloSeriale& profiloInUso() const { return active_; }
-    // Why the last profile failed (causa Nessuna after a success).
-    const ErroreProfilo& error() const { return error_; }
-    bool refused() const { return error_.causa != CausaProfilo::Nessuna; }
+    const SerialProfile& profiloInUso() const { return active_; }
+    // Why the last profile failed (causa None after a success).
+    const ProfileError& error() const { return error_; }
+    bool refused() const { return error_.causa != ProfileErrorCause::None; }
     // The section of the last profile tried ("Serial_0").
     const std::string& section() const { return section_; }
     // The title of the message: the main window's caption.
     void setCaption(std::string caption) { caption_ = std::move(caption); }
 
   private:
-    bool refuse(const std::string& section, ErroreProfilo error);
+    bool refuse(const std::string& section, ProfileError error);
 
     MBus& mbus_;
     Clock& clock_;
     Dialogs& dialogs_;
-    LettoreIni leggiIni_;
+    IniReader leggiIni_;
     CycleObserver& observer_;
-    ProfiloSeriale active_;
-    ErroreProfilo error_;
+    SerialProfile active_;
+    ProfileError error_;
     std::string section_;
     std::string caption_ = "Tarvel";
 };

@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "settings/Impostazioni.h"
+#include "settings/Settings.h"
 #include "settings/KeyRules.h"
 
 namespace tarvel {
 namespace {
 
 // The key names of [Parameters], in order of number.
-std::vector<std::string> parameterKeys(const Impostazioni& imp) {
+std::vector<std::string> parameterKeys(const Settings& imp) {
     std::vector<std::string> keys = imp.store().keys(imp.PercorsoIni(), "Parameters");
     std::sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
         return std::pair(a.size(), a) < std::pair(b.size(), b);
@@ -18,7 +18,7 @@ std::vector<std::string> parameterKeys(const Impostazioni& imp) {
 }
 
 // Serial_0, then each profile a serial line names, once each.
-std::vector<LoadedProfile> loadProfiles(const Impostazioni& imp, const std::vector<Riga>& righe) {
+std::vector<LoadedProfile> loadProfiles(const Settings& imp, const std::vector<RequestLine>& righe) {
     std::vector<LoadedProfile> profiles;
     const auto add = [&](std::int16_t n) {
         const auto same = [n](const LoadedProfile& p) { return p.number == n; };
@@ -26,12 +26,12 @@ std::vector<LoadedProfile> loadProfiles(const Impostazioni& imp, const std::vect
             profiles.push_back({n, LoadProfile(imp, n)});
     };
     add(0);
-    for (const Riga& riga : righe)
-        if (riga.tipo == TipoRiga::Seriale && riga.profilo) add(*riga.profilo);
+    for (const RequestLine& riga : righe)
+        if (riga.tipo == LineKind::Serial && riga.profilo) add(*riga.profilo);
     return profiles;
 }
 
-void loadSections(LoadedSettings& s, const Impostazioni& imp, const std::string& hostName) {
+void loadSections(LoadedSettings& s, const Settings& imp, const std::string& hostName) {
     const auto reader = [&imp](const char* section) {
         return [&imp, section](const std::string& key) { return imp.LeggiIni(section, key, ""); };
     };
@@ -50,27 +50,27 @@ const LoadedProfile* LoadedSettings::profile(std::int16_t number) const {
     return it == profiles.end() ? nullptr : &*it;
 }
 
-LettoreIni LoadedSettings::outputReader() const {
+IniReader LoadedSettings::outputReader() const {
     return [this](const std::string& section, const std::string& key, const std::string& fallback) {
         const auto it = output.profileFiles.find(section);
         return key == "Out" && it != output.profileFiles.end() ? it->second : fallback;
     };
 }
 
-LetturaProfilo LoadProfile(const Impostazioni& imp, std::int16_t number) {
+ProfileRead LoadProfile(const Settings& imp, std::int16_t number) {
     const std::string section = "Serial_" + std::to_string(number);
     return LeggiProfilo([&](const char* key, const char* fallback) {
         return imp.LeggiIni(section, key, fallback);
     });
 }
 
-LoadedSettings LoadSettings(const Impostazioni& imp, const std::string& hostName) {
+LoadedSettings LoadSettings(const Settings& imp, const std::string& hostName) {
     // One load reads one version of the file.
     HeldVersion version(imp.store());
     LoadedSettings s;
     s.list = LeggiElencoChiamate(imp, s.title);
     if (!s.list.elenco) return s;
-    const std::vector<Riga>& righe = s.list.elenco->righe;
+    const std::vector<RequestLine>& righe = s.list.elenco->righe;
     s.unreadLines = RigheNonLette(parameterKeys(imp), *s.list.elenco);
     s.profiles = loadProfiles(imp, righe);
     s.output = ReadOutputSettings(

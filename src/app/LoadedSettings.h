@@ -10,24 +10,24 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/ElencoChiamate.h"
+#include "acquisition/RequestList.h"
 #include "export/EsportaXML.h"
-#include "history/Storico.h"
-#include "modbus/Profilo.h"
-#include "publish/ImpostazioniMqtt.h"
+#include "history/History.h"
+#include "modbus/SerialProfile.h"
+#include "publish/MqttSettings.h"
 
 namespace tarvel {
 
-class Impostazioni;
+class Settings;
 
 struct LoadedProfile {
     std::int16_t number = 0;
-    LetturaProfilo reading;  // the profile, or why it cannot be used
+    ProfileRead reading;  // the profile, or why it cannot be used
 };
 
 struct LoadedSettings {
     std::string title;   // [General] Title
-    LetturaElenco list;  // the request list, or why there is none
+    RequestListRead list;  // the request list, or why there is none
     // What the list does not read of [Parameters] (RigheNonLette).
     std::vector<std::string> unreadLines;
     // Serial_0 and each profile a serial line names, once each, in order.
@@ -36,23 +36,23 @@ struct LoadedSettings {
     // output itself reads them again at every output.
     OutputSettings output;
     std::optional<std::string> encodingProblem;  // [XML] Encoding
-    ImpostazioniMqtt mqtt;
+    MqttSettings mqtt;
     std::vector<std::string> mqttProblems;  // the section is refused with any
     bool mqttPassword = false;              // [MQTT] Password is set, Host or not
-    LetturaStorico history;
+    HistorySettingsRead history;
 
     // The profile with that number, when the load read it.
     const LoadedProfile* profile(std::int16_t number) const;
-    // Reads what `output` holds of the settings, as LettoreIni does; for
+    // Reads what `output` holds of the settings, as IniReader does; for
     // as long as this value lives.
-    LettoreIni outputReader() const;
+    IniReader outputReader() const;
 };
 
 // Reads the section Serial_<number>.
-LetturaProfilo LoadProfile(const Impostazioni& impostazioni, std::int16_t number);
+ProfileRead LoadProfile(const Settings& impostazioni, std::int16_t number);
 
 // The whole load. Settings without a list ("Firt" or "Last" unusable) give
 // the title and the reason alone.
-LoadedSettings LoadSettings(const Impostazioni& impostazioni, const std::string& hostName);
+LoadedSettings LoadSettings(const Settings& impostazioni, const std::string& hostName);
 
 }  // namespace tarvel

@@ -9,7 +9,7 @@
 
 #include "acquisition/Chiamata.h"
 #include "acquisition/CycleObserver.h"
-#include "acquisition/Lampada.h"
+#include "acquisition/Lamp.h"
 #include "platform/Clock.h"
 
 namespace tarvel {
@@ -22,17 +22,17 @@ struct MainState {
     Chiamata chiamata;                  // the five detail fields
     std::string risultato;              // LabRisultato
     bool acquisisciAuto = false;        // "Automatica"
-    bool minimizzaPartenza = false;     // "Avvio ridotto ad icona"
+    bool minimizzaPartenza = false;     // "Startup ridotto ad icona"
     bool killFileOut = false;           // "Cancella i file di uscita prima di aggiornare"
     Millis intervallo{1000};            // interval of the acquisition timer
-    Lampada lampada = Lampada::Spenta;
+    Lamp lampada = Lamp::Off;
     bool acquisizioneAttiva = false;  // AcquisizioneAttiva
     bool avvioInCorso = false;        // AvvioInCorso
     bool listeAbilitate = true;
     bool cicloInCorso = false;
     std::array<std::string, 6> statusBar;  // the six panels
     std::string didascaliaMonitor = "Monitor RS232";
-    bool storicoAttivo = false;  // [History] File set: "Grafico" enabled
+    bool storicoAttivo = false;  // [History] File set: "TrendWindow" enabled
 };
 
 class MainView {
@@ -53,7 +53,7 @@ class MainView {
     virtual void riduciInTray(bool /*riduci*/) {}
     // Settings were reloaded: show the notice for two seconds.
     virtual void impostazioniRicaricate() {}
-    virtual void cicloTerminato(const RapportoCiclo& /*rapporto*/) {}
+    virtual void cicloTerminato(const CycleReport& /*rapporto*/) {}
 };
 
 }  // namespace tarvel

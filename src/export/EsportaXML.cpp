@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "settings/KeyRules.h"
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace tarvel {
 namespace {
@@ -11,19 +11,19 @@ namespace {
 constexpr const char* FineRiga = "\r\n";
 constexpr Millis PausaDopoCancellazione{100};
 
-enum class TipoRisposta { Valore, Prossimo, Profilo, Altro };
+enum class AnswerKind { Value, Next, Profile, Other };
 
-TipoRisposta tipoRisposta(const Risposta& risposta) {
-    if (risposta.lettura) return TipoRisposta::Valore;
-    if (risposta.tipo == TipoRiga::Prossimo) return TipoRisposta::Prossimo;
-    if (risposta.tipo == TipoRiga::Seriale) return TipoRisposta::Profilo;
-    return TipoRisposta::Altro;
+AnswerKind tipoRisposta(const Risposta& risposta) {
+    if (risposta.lettura) return AnswerKind::Value;
+    if (risposta.tipo == LineKind::Next) return AnswerKind::Next;
+    if (risposta.tipo == LineKind::Serial) return AnswerKind::Profile;
+    return AnswerKind::Other;
 }
 
 // One output file being put together; it reaches the disk whole at close.
-class FileUscita {
+class OutputFile {
   public:
-    FileUscita(std::string path, const std::string& dichiarazione) : path_(std::move(path)) {
+    OutputFile(std::string path, const std::string& dichiarazione) : path_(std::move(path)) {
         riga(dichiarazione);
         riga("  <Dispositivi>");
         riga("");
@@ -35,7 +35,7 @@ class FileUscita {
         riga("");
         riga("    <Dispositivo>");
     }
-    void chiudi(ContestoEsportazione& ctx, EsitoEsportazione& esito) {
+    void chiudi(ExportContext& ctx, ExportResult& esito) {
         riga("    </Dispositivo>");
         riga("");
         riga("  </Dispositivi>");
@@ -64,9 +64,9 @@ std::string nellaCartella(const std::string& path, const std::string& cartella) 
 
 // The profiles write files of their own as soon as one profile line of
 // the answers names a section with an output file.
-bool unFilePerProfilo(const std::vector<Risposta>& risposte, const LettoreIni& leggiIni) {
+bool unFilePerProfilo(const std::vector<Risposta>& risposte, const IniReader& leggiIni) {
     for (const auto& r : risposte)
-        if (tipoRisposta(r) == TipoRisposta::Profilo && !leggiIni(r.testo, "Out", "").empty())
+        if (tipoRisposta(r) == AnswerKind::Profile && !leggiIni(r.testo, "Out", "").empty())
             return true;
     return false;
 }
@@ -93,12 +93,12 @@ std::string TestoRisposta(const Risposta& risposta) {
 }
 
 std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
-                                  const LettoreIni& leggiIni) {
+                                  const IniReader& leggiIni) {
     const std::vector<int> dispositivi = DispositiviRisposte(risposte, leggiIni);
     std::vector<Reading> letture;
     std::string profilo;
     for (std::size_t i = 0; i < risposte.size(); ++i) {
-        if (risposte[i].tipo == TipoRiga::Seriale) profilo = risposte[i].testo;
+        if (risposte[i].tipo == LineKind::Serial) profilo = risposte[i].testo;
         if (!risposte[i].lettura) continue;
         letture.push_back(*risposte[i].lettura);
         letture.back().device = dispositivi[i];
@@ -107,41 +107,41 @@ std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
     return letture;
 }
 
-std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreIni& leggiIni) {
+std::vector<int> DispositiviRighe(const std::vector<RequestLine>& righe, const IniReader& leggiIni) {
     return DispositiviRisposte(RisposteRighe(righe), leggiIni);
 }
 
-std::vector<Risposta> RisposteRighe(const std::vector<Riga>& righe) {
+std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& righe) {
     std::vector<Risposta> risposte;
     risposte.reserve(righe.size());
-    for (const Riga& riga : righe) {
+    for (const RequestLine& riga : righe) {
         Risposta r{riga.tipo, {}, std::nullopt};
-        if (riga.tipo == TipoRiga::Seriale) r.testo = "Serial_" + riga.campi.Codice;
-        if (riga.tipo == TipoRiga::Lettura || riga.tipo == TipoRiga::Costante) r.lettura.emplace();
+        if (riga.tipo == LineKind::Serial) r.testo = "Serial_" + riga.campi.Codice;
+        if (riga.tipo == LineKind::Read || riga.tipo == LineKind::Constant) r.lettura.emplace();
         risposte.push_back(std::move(r));
     }
     return risposte;
 }
 
 std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
-                                     const LettoreIni& leggiIni) {
+                                     const IniReader& leggiIni) {
     const bool perProfilo = unFilePerProfilo(risposte, leggiIni);
     std::vector<int> dispositivi;
     dispositivi.reserve(risposte.size());
     int dispositivo = 1;
     bool fileAperto = false;  // as EsportaXML opens them, below
     for (const auto& riga : risposte) {
-        const TipoRisposta tipo = tipoRisposta(riga);
-        if (tipo == TipoRisposta::Prossimo ||
-            (tipo == TipoRisposta::Profilo && perProfilo && fileAperto))
+        const AnswerKind tipo = tipoRisposta(riga);
+        if (tipo == AnswerKind::Next ||
+            (tipo == AnswerKind::Profile && perProfilo && fileAperto))
             ++dispositivo;
-        if (tipo != TipoRisposta::Altro) fileAperto = true;
+        if (tipo != AnswerKind::Other) fileAperto = true;
         dispositivi.push_back(dispositivo);
     }
     return dispositivi;
 }
 
-void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
+void CancellaFile(const std::string& path, ExportContext& ctx) {
     if (ctx.files.exists(path)) {
         ctx.files.remove(path);
         ctx.clock.sleep(PausaDopoCancellazione);
@@ -149,7 +149,7 @@ void CancellaFile(const std::string& path, ContestoEsportazione& ctx) {
 }
 
 OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,
-                                  const LettoreIni& leggiIni, const std::string& cartella) {
+                                  const IniReader& leggiIni, const std::string& cartella) {
     OutputSettings imp;
     std::string kill = leggiIni("Export", "Kill", "0");
     imp.kill = !kill.empty() && kill != "0";
@@ -163,33 +163,33 @@ OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,
     if (imp.generalFile.empty()) imp.generalFile = "NoName.xml";
     imp.generalFile = nellaCartella(imp.generalFile, cartella);
     for (const auto& r : risposte)
-        if (tipoRisposta(r) == TipoRisposta::Profilo && !imp.profileFiles.contains(r.testo))
+        if (tipoRisposta(r) == AnswerKind::Profile && !imp.profileFiles.contains(r.testo))
             imp.profileFiles[r.testo] = leggiIni(r.testo, "Out", "");
     return imp;
 }
 
-EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& imp,
-                             ContestoEsportazione& ctx) {
-    EsitoEsportazione esito;
+ExportResult EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& imp,
+                             ExportContext& ctx) {
+    ExportResult esito;
     auto apri = [&](const std::string& path) {
         if (imp.kill) CancellaFile(path, ctx);
-        return FileUscita(path, imp.declaration);
+        return OutputFile(path, imp.declaration);
     };
 
     if (!unFilePerProfilo(imp)) {
-        FileUscita file = apri(imp.generalFile);
+        OutputFile file = apri(imp.generalFile);
         for (std::size_t i = 0; i < risposte.size(); ++i) {
             switch (tipoRisposta(risposte[i])) {
-                case TipoRisposta::Valore:
+                case AnswerKind::Value:
                     file.valore(*risposte[i].lettura);
                     break;
-                case TipoRisposta::Prossimo:
+                case AnswerKind::Next:
                     file.prossimo();
                     break;
-                case TipoRisposta::Profilo:
+                case AnswerKind::Profile:
                     if (i > 0) file.prossimo();
                     break;
-                case TipoRisposta::Altro:
+                case AnswerKind::Other:
                     break;
             }
         }
@@ -199,11 +199,11 @@ EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, const Output
 
     // One file per serial profile. Answers that come before the first
     // profile line go to the general file, so that nothing read is lost.
-    std::optional<FileUscita> file;
+    std::optional<OutputFile> file;
     for (const auto& r : risposte) {
-        TipoRisposta tipo = tipoRisposta(r);
-        if (tipo == TipoRisposta::Altro) continue;
-        if (tipo == TipoRisposta::Profilo) {
+        AnswerKind tipo = tipoRisposta(r);
+        if (tipo == AnswerKind::Other) continue;
+        if (tipo == AnswerKind::Profile) {
             if (file) file->chiudi(ctx, esito);
             const auto out = imp.profileFiles.find(r.testo);
             const std::string path = out == imp.profileFiles.end() ? "" : out->second;
@@ -212,7 +212,7 @@ EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, const Output
             continue;
         }
         if (!file) file.emplace(apri(imp.generalFile));
-        if (tipo == TipoRisposta::Valore)
+        if (tipo == AnswerKind::Value)
             file->valore(*r.lettura);
         else
             file->prossimo();

@@ -13,15 +13,15 @@
 namespace tarvel {
 
 // Reads one setting: section, key, default.
-using LettoreIni =
+using IniReader =
     std::function<std::string(const std::string&, const std::string&, const std::string&)>;
 
-struct EsitoEsportazione {
+struct ExportResult {
     std::vector<std::string> scritti;  // files written whole
     std::vector<std::string> errori;   // "path: reason" for each file that failed
 };
 
-struct ContestoEsportazione {
+struct ExportContext {
     OutputFiles& files;
     Clock& clock;
     std::string cartellaProgramma;
@@ -46,11 +46,11 @@ struct OutputSettings {
 };
 
 OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,
-                                  const LettoreIni& leggiIni, const std::string& cartellaProgramma);
+                                  const IniReader& leggiIni, const std::string& cartellaProgramma);
 
 // Writes the output file or files for the lines of a cycle.
-EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& settings,
-                             ContestoEsportazione& ctx);
+ExportResult EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& settings,
+                             ExportContext& ctx);
 
 // The device each executed line belongs to, counted from 1 over every output
 // file of the cycle as the XML groups them: a next-device line starts
@@ -61,20 +61,20 @@ EsitoEsportazione EsportaXML(const std::vector<Risposta>& risposte, const Output
 // that one starts no device here, so lists that write one file keep the
 // devices they always had.)
 std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
-                                     const LettoreIni& leggiIni);
+                                     const IniReader& leggiIni);
 // The readings of a cycle's lines, each with its device and the profile
 // in force.
 std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
-                                  const LettoreIni& leggiIni);
+                                  const IniReader& leggiIni);
 // What each request line gives when it runs, as far as the output tells
 // the answers apart: for the output's settings of a list before any cycle.
-std::vector<Risposta> RisposteRighe(const std::vector<Riga>& righe);
+std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& righe);
 // The device of each request line, as a cycle over the whole list would
 // give it: for the topics and discovery configs that name the devices
 // before any cycle ran.
-std::vector<int> DispositiviRighe(const std::vector<Riga>& righe, const LettoreIni& leggiIni);
+std::vector<int> DispositiviRighe(const std::vector<RequestLine>& righe, const IniReader& leggiIni);
 
 // Deletes the file if it exists, then pauses 100 ms and lets events run.
-void CancellaFile(const std::string& path, ContestoEsportazione& ctx);
+void CancellaFile(const std::string& path, ExportContext& ctx);
 
 }  // namespace tarvel

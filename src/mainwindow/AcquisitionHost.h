@@ -1,5 +1,5 @@
 #pragma once
-// The acquisition off the window's thread. The program's logic (Programma
+// The acquisition off the window's thread. The program's logic (Program
 // and the start-up's timers) lives on one worker thread with its own event
 // loop; the windows send it commands and are shown what it reports as
 // copies, through queued calls. The modal boxes the logic raises are shown

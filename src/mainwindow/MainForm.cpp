@@ -8,8 +8,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 
-#include "mainwindow/Grafico.h"
-#include "mainwindow/StatoDispositivi.h"
+#include "mainwindow/TrendWindow.h"
+#include "mainwindow/DeviceStatusWindow.h"
 #include "mainwindow/Widgets.h"
 
 namespace tarvel {
@@ -19,7 +19,7 @@ constexpr int Larghezza = 490;  // 7350 twips
 constexpr int Altezza = 380;    // 5700 twips
 constexpr int AltezzaStatusBar = 17;
 
-QString Testo(const std::string& text) { return QString::fromStdString(text); }
+QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 // A field: a label on white background in a sunken frame.
 QLabel* Campo(QWidget* area, const char* nome, const QRect& posto) {
@@ -37,14 +37,14 @@ QLabel* Campo(QWidget* area, const char* nome, const QRect& posto) {
 void Sostituisci(QListWidget* lista, const std::vector<std::string>& righe) {
     QStringList testi;
     testi.reserve(static_cast<qsizetype>(righe.size()));
-    for (const auto& riga : righe) testi << Testo(riga);
+    for (const auto& riga : righe) testi << Text(riga);
     lista->clear();
     lista->addItems(testi);
 }
 
 }  // namespace
 
-MainForm::MainForm(Programma& programma, const Clock& clock, AcquisitionHost* host)
+MainForm::MainForm(Program& programma, const Clock& clock, AcquisitionHost* host)
     : programma_(programma), host_(host), stato_(programma.stato()), clock_(clock) {
     setObjectName(QStringLiteral("MainForm"));
     setWindowIcon(IconaProgramma());
@@ -66,7 +66,7 @@ QWidget* MainForm::creaControlli() {
     connect(lstChiamate_, &QListWidget::currentRowChanged, this,
             [this](int riga) { Lst_Chiamate_Click(riga); });
 
-    auto* linea = new LineaDoppia(area);
+    auto* linea = new DoubleLine(area);
     linea->setObjectName(QStringLiteral("Lin_Elenco"));
     linea->setGeometry(Px(120), Px(3950), Px(7200) - Px(120), 2);
 
@@ -95,18 +95,18 @@ QWidget* MainForm::creaControlli() {
 }
 
 void MainForm::creaDettagli(QWidget* area) {
-    struct Colonna {
+    struct Column {
         const char* titolo;
         const char* campo;
         int left, width;
     };
-    static constexpr Colonna colonne[] = {{"Nodo", "LabNodo", 120, 735},
+    static constexpr Column colonne[] = {{"Nodo", "LabNodo", 120, 735},
                                           {"Codice", "LabCodice", 960, 735},
                                           {"Registro", "LabParametro", 1800, 975},
                                           {"Decimali", "LabDecimali", 2880, 975},
                                           {"Descrizione", "LabDescrizione", 3960, 2760}};
     for (int i = 0; i < 5; ++i) {
-        const Colonna& c = colonne[i];
+        const Column& c = colonne[i];
         const QByteArray nome = "Lab_Lista" + QByteArray::number(i + 2);
         Etichetta(area, nome.constData(), QString::fromLatin1(c.titolo),
                   Twips(c.left, 4080, c.width, 255));
@@ -116,7 +116,7 @@ void MainForm::creaDettagli(QWidget* area) {
     cmdLeggi_->setObjectName(QStringLiteral("Cmd_Leggi"));
     cmdLeggi_->setGeometry(Twips(6840, 4440, 400, 255));
     connect(cmdLeggi_, &QPushButton::clicked, this,
-            [this] { comando([](Programma& p) { p.Cmd_Leggi_Click(); }); });
+            [this] { comando([](Program& p) { p.Cmd_Leggi_Click(); }); });
 
     Etichetta(area, "Lab_Lista7", QStringLiteral("Risultato"), Twips(120, 4920, 1095, 255));
     labRisultato_ = Campo(area, "LabRisultato", Twips(120, 5160, 7095, 255));
@@ -177,22 +177,22 @@ void MainForm::creaMenuAcquisizione() {
     QMenu* m = menuAcquisisci_;
     menuAcquisisciAuto_ = voce(
         m, "MenuAcquisisciAuto", QStringLiteral("Automatica"),
-        [this] { comando([](Programma& p) { p.MenuAcquisisciAuto_Click(); }); }, true);
+        [this] { comando([](Program& p) { p.MenuAcquisisciAuto_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull0"));
     voce(m, "MenuAvvio", QStringLiteral("Avvia acquisizione"),
-         [this] { comando([](Programma& p) { p.MenuAvvio_Click(); }); });
+         [this] { comando([](Program& p) { p.MenuAvvio_Click(); }); });
     // The running cycle sees the stop at its next test, while its request
     // runs on; the rest of the command follows on the core's thread.
     voce(m, "MenuFerma", QStringLiteral("Ferma acquisizione"), [this] {
         programma_.FermaCiclo();
-        comando([](Programma& p) { p.MenuFerma_Click(); });
+        comando([](Program& p) { p.MenuFerma_Click(); });
     });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull1"));
     voce(m, "MenuNomeFileOut", QStringLiteral("Definizione file di uscita (generale) ..."),
-         [this] { comando([](Programma& p) { p.MenuNomeFileOut_Click(); }); });
+         [this] { comando([](Program& p) { p.MenuNomeFileOut_Click(); }); });
     menuKillfileOut_ = voce(
         m, "MenuKillfileOut", QStringLiteral("Cancella i file di uscita prima di aggiornare"),
-        [this] { comando([](Programma& p) { p.MenuKillfileOut_Click(); }); }, true);
+        [this] { comando([](Program& p) { p.MenuKillfileOut_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull2"));
     voce(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRichiesto(); });
     voce(m, "MenuStatoDispositivi", QStringLiteral("Stato dispositivi"),
@@ -211,7 +211,7 @@ void MainForm::creaMenuOpzioni() {
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt0"));
     menuMinimizzaPartenza_ = voce(
         m, "MenuMinimizzaPartenza", QStringLiteral("Avvio ridotto ad icona"),
-        [this] { comando([](Programma& p) { p.MenuMinimizzaPartenza_Click(); }); }, true);
+        [this] { comando([](Program& p) { p.MenuMinimizzaPartenza_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt1"));
     voce(m, "MenuCreaCollegamento", QStringLiteral("Crea collegamento sul desktop"),
          [this] { emit creaCollegamentoRichiesto(); });
@@ -219,9 +219,9 @@ void MainForm::creaMenuOpzioni() {
          [this] { emit eliminaCollegamentoRichiesto(); });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt2"));
     voce(m, "MenuTitoloGenerale", QStringLiteral("Titolo generale"),
-         [this] { comando([](Programma& p) { p.MenuTitoloGenerale_Click(); }); });
+         [this] { comando([](Program& p) { p.MenuTitoloGenerale_Click(); }); });
     voce(m, "MenuEncodingXML", QStringLiteral("Encoding XML"),
-         [this] { comando([](Programma& p) { p.MenuEncodingXML_Click(); }); });
+         [this] { comando([](Program& p) { p.MenuEncodingXML_Click(); }); });
 }
 
 void MainForm::aggiornaTutto() {
@@ -235,7 +235,7 @@ void MainForm::aggiornaTutto() {
     statusBarCambiata();
 }
 
-void MainForm::comando(std::function<void(Programma&)> azione) {
+void MainForm::comando(std::function<void(Program&)> azione) {
     if (!host_) {
         azione(programma_);
         return;
@@ -250,12 +250,12 @@ void MainForm::sullaFinestra(std::function<void()> azione) {
         azione();
 }
 
-void MainForm::mostraSalute(const Salute& salute, std::vector<std::string> nomi) {
+void MainForm::mostraSalute(const Health& salute, std::vector<std::string> nomi) {
     salute_ = salute;
     nomi_ = std::move(nomi);
 }
 
-void MainForm::didascaliaCambiata() { setWindowTitle(Testo(stato_.didascalia)); }
+void MainForm::didascaliaCambiata() { setWindowTitle(Text(stato_.didascalia)); }
 
 void MainForm::chiamateCambiate() {
     aggiornando_ = true;
@@ -272,13 +272,13 @@ void MainForm::mostraRisposte() {
     const int mostrate = lstRisposte_->count();
     const bool soloAggiunte = static_cast<int>(risposte.size()) >= mostrate &&
                               (mostrate == 0 || lstRisposte_->item(mostrate - 1)->text() ==
-                                                    Testo(risposte[mostrate - 1]));
+                                                    Text(risposte[mostrate - 1]));
     if (!soloAggiunte) {
         Sostituisci(lstRisposte_, risposte);
         return;
     }
     for (std::size_t i = static_cast<std::size_t>(mostrate); i < risposte.size(); ++i)
-        lstRisposte_->addItem(Testo(risposte[i]));
+        lstRisposte_->addItem(Text(risposte[i]));
 }
 
 void MainForm::selezioneCambiata() {
@@ -291,14 +291,14 @@ void MainForm::selezioneCambiata() {
 
 void MainForm::Lst_Chiamate_Click(int riga) {
     if (aggiornando_) return;
-    comando([riga](Programma& p) { p.SelezionaChiamata(riga); });
+    comando([riga](Program& p) { p.SelezionaChiamata(riga); });
 }
 
 void MainForm::dettagliCambiati() {
     const Chiamata& c = stato_.chiamata;
     const std::string* campi[] = {&c.Nodo, &c.Codice, &c.Registro, &c.Decimali, &c.Descrizione};
-    for (int i = 0; i < 5; ++i) dettagli_[i]->setText(Testo(*campi[i]));
-    labRisultato_->setText(Testo(stato_.risultato));
+    for (int i = 0; i < 5; ++i) dettagli_[i]->setText(Text(*campi[i]));
+    labRisultato_->setText(Text(stato_.risultato));
 }
 
 void MainForm::opzioniCambiate() {
@@ -316,7 +316,7 @@ void MainForm::impostaSpuntaAvvioAuto(bool spunta) {
 }
 
 void MainForm::lampadaCambiata() {
-    const Lampada lampada = stato_.lampada;
+    const Lamp lampada = stato_.lampada;
     for (int i = 0; i < 3; ++i) lampade_[i]->setVisible(lampada == LampadeAccese[i]);
 }
 
@@ -331,7 +331,7 @@ void MainForm::acquisizioneCambiata() {
 }
 
 void MainForm::statusBarCambiata() {
-    for (int i = 0; i < 6; ++i) pannelli_[i]->setText(Testo(stato_.statusBar[i]));
+    for (int i = 0; i < 6; ++i) pannelli_[i]->setText(Text(stato_.statusBar[i]));
 }
 
 void MainForm::didascaliaMonitorCambiata() { emit didascaliaMonitorDaAggiornare(); }
@@ -340,7 +340,7 @@ void MainForm::riduciInTray(bool riduci) { emit riduzioneRichiesta(riduci); }
 
 // One window, made when first asked for; asking again raises it.
 void MainForm::MenuStatoDispositivi_Click() {
-    if (!statoDispositivi_) statoDispositivi_ = new StatoDispositivi(salute_, clock_, this);
+    if (!statoDispositivi_) statoDispositivi_ = new DeviceStatusWindow(salute_, clock_, this);
     statoDispositivi_->mostra();
 }
 
@@ -352,10 +352,10 @@ void MainForm::aggiornaStatoDispositivi() {
 // One window, made when first asked for, with the names of the list.
 void MainForm::MenuGrafico_Click() {
     if (!grafico_)
-        grafico_ = new Grafico(
+        grafico_ = new TrendWindow(
             [this](const std::string& nome, std::chrono::seconds durata,
-                   std::function<void(const std::vector<PuntoStorico>&)> risposta) {
-                comando([this, nome, durata, risposta = std::move(risposta)](Programma& p) {
+                   std::function<void(const std::vector<HistoryPoint>&)> risposta) {
+                comando([this, nome, durata, risposta = std::move(risposta)](Program& p) {
                     sullaFinestra(
                         [risposta, punti = p.storico().Curva(nome, durata)] { risposta(punti); });
                 });
@@ -370,7 +370,7 @@ void MainForm::impostazioniRicaricate() {
     if (grafico_) grafico_->impostaNomi(nomi_);
 }
 
-void MainForm::cicloTerminato(const RapportoCiclo& /*rapporto*/) {
+void MainForm::cicloTerminato(const CycleReport& /*rapporto*/) {
     aggiornaStatoDispositivi();
     if (grafico_ && grafico_->isVisible()) grafico_->aggiorna();
 }

@@ -11,7 +11,7 @@
 #include <functional>
 
 #include "app/MainView.h"
-#include "app/Programma.h"
+#include "app/Program.h"
 #include "mainwindow/AcquisitionHost.h"
 
 class QAction;
@@ -22,8 +22,8 @@ class QPushButton;
 
 namespace tarvel {
 
-class Grafico;
-class StatoDispositivi;
+class TrendWindow;
+class DeviceStatusWindow;
 
 class MainForm : public QMainWindow, public MainView {
     Q_OBJECT
@@ -32,11 +32,11 @@ class MainForm : public QMainWindow, public MainView {
     // The clock is the program's: the device window turns its times into
     // wall-clock times.
     // Without a host the core is on the window's thread.
-    MainForm(Programma& programma, const Clock& clock, AcquisitionHost* host = nullptr);
+    MainForm(Program& programma, const Clock& clock, AcquisitionHost* host = nullptr);
 
     // The copies the core sends before each notification.
     void mostra(const MainState& stato) { stato_ = stato; }
-    void mostraSalute(const Salute& salute, std::vector<std::string> nomi);
+    void mostraSalute(const Health& salute, std::vector<std::string> nomi);
     const MainState& stato() const { return stato_; }
 
     // What the core reports.
@@ -53,7 +53,7 @@ class MainForm : public QMainWindow, public MainView {
     void nascondiSplash() override;
     void riduciInTray(bool riduci) override;
     void impostazioniRicaricate() override;
-    void cicloTerminato(const RapportoCiclo& rapporto) override;
+    void cicloTerminato(const CycleReport& rapporto) override;
 
     void impostaSpuntaAvvioAuto(bool spunta);
     void mostraAvvisoRicarica(bool visibile);
@@ -94,14 +94,14 @@ class MainForm : public QMainWindow, public MainView {
     void aggiornaStatoDispositivi();
     void MenuGrafico_Click();
     // Runs a command on the core, on its thread.
-    void comando(std::function<void(Programma&)> azione);
+    void comando(std::function<void(Program&)> azione);
     // Runs on the window's thread, from the core's.
     void sullaFinestra(std::function<void()> azione);
 
-    Programma& programma_;
+    Program& programma_;
     AcquisitionHost* host_;
     MainState stato_;
-    Salute salute_;
+    Health salute_;
     std::vector<std::string> nomi_;
     const Clock& clock_;
     QListWidget* lstChiamate_ = nullptr;
@@ -120,8 +120,8 @@ class MainForm : public QMainWindow, public MainView {
     QAction* menuAvvioAuto_ = nullptr;
     QAction* menuMinimizzaPartenza_ = nullptr;
     QAction* menuGrafico_ = nullptr;
-    StatoDispositivi* statoDispositivi_ = nullptr;  // made when first opened
-    Grafico* grafico_ = nullptr;                    // made when first opened
+    DeviceStatusWindow* statoDispositivi_ = nullptr;  // made when first opened
+    TrendWindow* grafico_ = nullptr;                    // made when first opened
     bool spuntaAvvioAuto_ = false;
     bool aggiornando_ = false;
 };

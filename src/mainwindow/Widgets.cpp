@@ -62,15 +62,15 @@ QIcon IconaProgramma() {
     return icona;
 }
 
-QColor ColoreLampada(Lampada lampada) {
+QColor ColoreLampada(Lamp lampada) {
     switch (lampada) {
-        case Lampada::Verde:
+        case Lamp::Green:
             return QColor(0, 190, 0);
-        case Lampada::Giallo:
+        case Lamp::Yellow:
             return QColor(240, 200, 0);
-        case Lampada::Rossa:
+        case Lamp::Red:
             return QColor(220, 0, 0);
-        case Lampada::Spenta:
+        case Lamp::Off:
             break;
     }
     return QColor(128, 128, 128);
@@ -202,7 +202,7 @@ QListWidget* Lista(QWidget* padre, const char* nome, const QRect& posto) {
     return lista;
 }
 
-void LineaDoppia::paintEvent(QPaintEvent*) {
+void DoubleLine::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setPen(palette().color(QPalette::Mid));
     p.drawLine(0, 0, width() - 1, 0);

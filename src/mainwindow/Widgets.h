@@ -14,7 +14,7 @@
 #include <array>
 #include <functional>
 
-#include "acquisition/Lampada.h"
+#include "acquisition/Lamp.h"
 
 class QLabel;
 class QListWidget;
@@ -34,9 +34,9 @@ QPixmap DisegnaIcona(int lato);
 
 // The lit lamps of the status lamp, in the order of their pictures, and
 // the colour each one shines in.
-inline constexpr std::array<Lampada, 3> LampadeAccese = {Lampada::Verde, Lampada::Giallo,
-                                                         Lampada::Rossa};
-QColor ColoreLampada(Lampada lampada);
+inline constexpr std::array<Lamp, 3> LampadeAccese = {Lamp::Green, Lamp::Yellow,
+                                                         Lamp::Red};
+QColor ColoreLampada(Lamp lampada);
 // A lamp of the given colour, lit, side by side pixels.
 QPixmap DisegnaLampada(const QColor& colore, int lato = 32);
 QPixmap DisegnaBusta(int larghezza, int altezza);
@@ -59,7 +59,7 @@ void MostraInPrimoPiano(QWidget& finestra, const std::function<void()>& aggiorna
 
 // A separator drawn as two lines: the upper one in the frame's shadow
 // colour, the lower one white.
-class LineaDoppia : public QWidget {
+class DoubleLine : public QWidget {
   public:
     using QWidget::QWidget;
 

@@ -8,17 +8,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "Prodotto.h"
-#include "app/Avvio.h"
-#include "app/CartellaProgramma.h"
-#include "mainwindow/ProgrammaDesktop.h"
+#include "Product.h"
+#include "app/Startup.h"
+#include "app/ProgramFolder.h"
+#include "mainwindow/DesktopProgram.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/PosixUserFolders.h"
 #include "platform/posix/SignalPipe.h"
 #include "platform/qt/QtProgramIdentity.h"
 #include "platform/qtgui/QtDesktopShell.h"
 #include "platform/qtgui/QtDialogs.h"
-#include "platform/qtgui/QtTraduzione.h"
+#include "platform/qtgui/QtTranslation.h"
 
 namespace {
 
@@ -102,17 +102,17 @@ int main(int argc, char** argv) {
     CaricaTraduzioneQt();
     PosixTextFiles files;
     PosixUserFolders cartelle;
-    const CartellaProgramma trovata =
+    const ProgramFolder trovata =
         CercaCartellaProgramma(files, cartelle, QtProgramIdentity::executableFolder(),
                                QtProgramIdentity::exampleSettings(), true);
-    if (trovata.esito != CartellaProgramma::Esito::Trovata) {
+    if (trovata.esito != ProgramFolder::Esito::Found) {
         QtDialogs dialogs;
         QtDesktopShell shell;
         AnnunciaCartella(trovata, dialogs, &shell);
-        return trovata.esito == CartellaProgramma::Esito::Creata ? UscitaNormale
+        return trovata.esito == ProgramFolder::Esito::Created ? UscitaNormale
                                                                  : UscitaAvvioFallito;
     }
-    ProgrammaDesktop programma(trovata.cartella);
+    DesktopProgram programma(trovata.cartella);
     programma.applicazione().avvia();
     return QApplication::exec();
 }

@@ -1,6 +1,6 @@
 #include "modbus/Framing.h"
 
-#include "modbus/Trama.h"
+#include "modbus/Frame.h"
 
 namespace tarvel {
 namespace {

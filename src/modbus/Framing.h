@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "modbus/Esito.h"
-#include "modbus/Trama.h"
+#include "modbus/TransactionResult.h"
+#include "modbus/Frame.h"
 #include "platform/SerialPort.h"
 
 namespace tarvel {
@@ -17,8 +17,8 @@ struct Framing {
     std::size_t intestazione;  // bytes in front of the function code
     std::size_t coda;          // bytes after the data: the CRC
     Bytes (*richiesta)(std::uint8_t nodo, const Bytes& pdu, std::uint16_t transazione);
-    // A complete-length answer to the request: Completa, or what is wrong.
-    EsitoTransazione (*controlla)(const Bytes& richiesta, const Bytes& risposta);
+    // A complete-length answer to the request: Complete, or what is wrong.
+    TransactionResult (*controlla)(const Bytes& richiesta, const Bytes& risposta);
     // True for a complete exception answer to the request.
     bool (*eccezione)(const Bytes& richiesta, const Bytes& risposta);
     // How the bytes received stand: a whole frame at their front, or not.

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "modbus/ImpostazioniLinea.h"
-#include "modbus/Trama.h"
-#include "modbus/Valore.h"
-#include "settings/Numero.h"
+#include "modbus/LineSettingsText.h"
+#include "modbus/Frame.h"
+#include "modbus/Value.h"
+#include "settings/Number.h"
 
 namespace tarvel {
 namespace {
@@ -131,11 +131,11 @@ std::string MBus::TestoHex(const Bytes& bytes) { return joinBytes(bytes, "%02X")
 std::string MBus::TestoDec(const Bytes& bytes) { return joinBytes(bytes, "%03u"); }
 
 void MBus::ImpostaNotazione(std::int16_t indice) {
-    if (indice == 0 || indice == 1) notazione_ = static_cast<Notazione>(indice);
+    if (indice == 0 || indice == 1) notazione_ = static_cast<Notation>(indice);
 }
 
 std::string MBus::testoBytes(const Bytes& bytes) const {
-    return notazione_ == Notazione::Esadecimale ? TestoHex(bytes) : TestoDec(bytes);
+    return notazione_ == Notation::Hexadecimal ? TestoHex(bytes) : TestoDec(bytes);
 }
 
 void MBus::registraRichiesta(const Bytes& trama) {
@@ -144,7 +144,7 @@ void MBus::registraRichiesta(const Bytes& trama) {
     if (monitorChanged_) monitorChanged_();
 }
 
-void MBus::registraRisposta(const Bytes& bytes, EsitoTransazione esito) {
+void MBus::registraRisposta(const Bytes& bytes, TransactionResult esito) {
     if (!monitorAttivo_) return;
     monitor_.aggiungiRisposta(std::string(Trim(testoBytes(bytes) + TestoEsito(esito))));
     if (monitorChanged_) monitorChanged_();
@@ -288,10 +288,10 @@ void MBus::sendFence(std::uint8_t nodo) {
         const auto fine = static_cast<std::ptrdiff_t>(framing_->frameAtFront(ricevuti).length);
         const Bytes frame(ricevuti.begin(), ricevuti.begin() + fine);
         order().frameDropped(nodo, frame);
-        registraRisposta(frame, EsitoTransazione::Completa);
+        registraRisposta(frame, TransactionResult::Complete);
     } else {
         if (scritta && !sentito && !interrotta_) silenziosi_[nodo] = true;
-        registraRisposta({}, scritta ? EsitoTransazione::TimeOut : EsitoTransazione::ErrorePorta);
+        registraRisposta({}, scritta ? TransactionResult::TimeOut : TransactionResult::PortFailure);
     }
     registerLateFrames();
 }
@@ -331,23 +331,23 @@ void MBus::giudica(Transaction& t, int lunghezzaAttesa, WaitEnd fine) {
         // More bytes behind a whole answer: two answers back to back, and
         // which one belongs to this request cannot be told.
         if (fine == WaitEnd::Answer && ricevuti.size() > lunghezza) {
-            t.outcome = EsitoTransazione::RispostaErrata;
+            t.outcome = TransactionResult::WrongAnswer;
         } else if (fine == WaitEnd::Answer && framing_->eccezione(t.sent, ricevuti)) {
             t.exceptionCode = ricevuti[framing_->codice()];
-            t.outcome = EsitoTransazione::Eccezione;
+            t.outcome = TransactionResult::Exception;
         } else {
             t.outcome = framing_->controlla(t.sent, ricevuti);
-            if (t.ok() && ricevuti.size() > lunghezza) t.outcome = EsitoTransazione::RispostaErrata;
+            if (t.ok() && ricevuti.size() > lunghezza) t.outcome = TransactionResult::WrongAnswer;
         }
         return;
     }
     if (ricevuti.size() >= 2) {
-        t.outcome = EsitoTransazione::Parziale;
+        t.outcome = TransactionResult::Partial;
         return;
     }
     // Nothing, or one stray byte: nothing came.
     ricevuti.clear();
-    t.outcome = t.node == 0 ? EsitoTransazione::Broadcast : EsitoTransazione::TimeOut;
+    t.outcome = t.node == 0 ? TransactionResult::Broadcast : TransactionResult::TimeOut;
 }
 
 // The data of a complete answer: registers, high byte first, or the bytes
@@ -373,8 +373,8 @@ void MBus::afterAnswer(const Transaction& t, const Bytes& pdu, bool scritta, Wai
         order().answerTaken(nodo);
         silenziosi_[nodo] = false;
     }
-    if (!t.ok() && t.outcome != EsitoTransazione::Eccezione) order().answerMissing(nodo, pdu);
-    if (t.outcome == EsitoTransazione::TimeOut && order().timedGuard(nodo)) armaGuardia(nodo, pdu);
+    if (!t.ok() && t.outcome != TransactionResult::Exception) order().answerMissing(nodo, pdu);
+    if (t.outcome == TransactionResult::TimeOut && order().timedGuard(nodo)) armaGuardia(nodo, pdu);
 }
 
 void MBus::NuovoCiclo() { silenziosi_.fill(false); }
@@ -472,7 +472,7 @@ Transaction MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione,
     t.duration = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata);
     giudica(t, lunghezzaAttesa, fine);
     if ((!scritta && !portaPersa_ && !t.ok()) || invio == Sent::EchoWrong)
-        t.outcome = EsitoTransazione::ErrorePorta;
+        t.outcome = TransactionResult::PortFailure;
     takeData(t, lunghezzaAttesa);
     observe(t);
     registerLateFrames();
@@ -523,7 +523,7 @@ std::optional<double> MBus::LeggiValore16(std::int16_t funzione, std::int16_t re
     const ItemsRead letti = LeggiElementi(funzione, {static_cast<std::uint16_t>(registro)}, nodo);
     if (!letti.items) return std::nullopt;
     const auto numero =
-        DecodificaValore(*letti.items, funzione >= 3, {TipoValore::Intero16, senzaSegno});
+        DecodificaValore(*letti.items, funzione >= 3, {ValueType::Int16, senzaSegno});
     return Scala(numero->valore, decimali);
 }
 

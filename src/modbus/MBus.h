@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "modbus/AnswerOrder.h"
-#include "modbus/Esito.h"
+#include "modbus/TransactionResult.h"
 #include "modbus/Framing.h"
 #include "modbus/MonitorLog.h"
-#include "modbus/Salute.h"
+#include "modbus/Health.h"
 #include "modbus/Transaction.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
@@ -25,7 +25,7 @@
 namespace tarvel {
 
 // How the monitor writes bytes: "001 003" or "01 03".
-enum class Notazione : std::uint8_t { Decimale = 0, Esadecimale = 1 };
+enum class Notation : std::uint8_t { Decimal = 0, Hexadecimal = 1 };
 
 class MBus {
   public:
@@ -111,14 +111,14 @@ class MBus {
     void RegistraSaltata(std::uint8_t nodo);
 
     // Each node's health since start-up or the last AzzeraSalute.
-    const Salute& salute() const { return salute_; }
+    const Health& salute() const { return salute_; }
     void AzzeraSalute() { salute_.azzera(); }
 
     static std::string TestoHex(const Bytes& bytes);
     static std::string TestoDec(const Bytes& bytes);
     // 0: decimal, 1: hexadecimal; any other index changes nothing.
     void ImpostaNotazione(std::int16_t indice);
-    Notazione notazione() const { return notazione_; }
+    Notation notazione() const { return notazione_; }
 
     // While on, every request and answer goes into the monitor's lists.
     void ImpostaMonitorAttivo(bool attivo) { monitorAttivo_ = attivo; }
@@ -129,12 +129,12 @@ class MBus {
     void onMonitorChanged(std::function<void()> handler) { monitorChanged_ = std::move(handler); }
 
     // Counters that only grow, for reports.
-    struct Contatori {
+    struct Counters {
         std::uint64_t transazioni = 0;
         std::uint64_t fallite = 0;
         std::uint64_t riaperture = 0;
     };
-    const Contatori& contatori() const { return contatori_; }
+    const Counters& contatori() const { return contatori_; }
 
   private:
     // How a wait for an answer ended: with a whole frame that answers the
@@ -147,7 +147,7 @@ class MBus {
 
     std::string testoBytes(const Bytes& bytes) const;
     void registraRichiesta(const Bytes& trama);
-    void registraRisposta(const Bytes& bytes, EsitoTransazione esito);
+    void registraRisposta(const Bytes& bytes, TransactionResult esito);
     void observe(const Transaction& t);
     void registerLateFrames();
     void segnaPerso();
@@ -176,7 +176,7 @@ class MBus {
     std::uint16_t transazione_ = 0;  // Modbus TCP: of the last request
     std::int32_t retry_ = 1;
     std::int32_t timeOutMs_ = TimeOutPredefinito;
-    Notazione notazione_ = Notazione::Esadecimale;
+    Notation notazione_ = Notation::Hexadecimal;
     bool monitorAttivo_ = false;
     bool numeroRifiutato_ = false;
     std::atomic<bool> interrotta_ = false;  // set from any thread
@@ -185,8 +185,8 @@ class MBus {
     std::optional<TimePoint> fineUltimoScambio_;
     MonitorLog monitor_;
     std::function<void()> monitorChanged_;
-    Contatori contatori_;
-    Salute salute_;
+    Counters contatori_;
+    Health salute_;
     // What each node of an RTU line may still owe, by port number: the
     // fences and the late answers.
     std::map<int, AnswerOrder> orders_;
@@ -195,13 +195,13 @@ class MBus {
     // A node that never answers a fence: after a time-out, a different
     // request to it waits until one more time-out has passed, and what
     // arrives meanwhile is dropped as a late answer.
-    struct Guardia {
+    struct Guard {
         bool attiva = false;
         std::uint8_t nodo = 0;
         Bytes pdu;
         TimePoint fine{};
     };
-    Guardia guardia_;
+    Guard guardia_;
     // Nodes whose fence or guard saw nothing in this cycle: silent, not slow.
     std::array<bool, 256> silenziosi_{};
     // A device that went away while open, or a connection that dropped:

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "modbus/Esito.h"
+#include "modbus/TransactionResult.h"
 #include "platform/SerialPort.h"
 
 namespace tarvel {
@@ -23,11 +23,11 @@ struct Transaction {
     std::uint16_t quantity = 0;
     // Nothing was sent (a stop, or no read to make): TimeOut, and `sent`
     // is empty.
-    EsitoTransazione outcome = EsitoTransazione::TimeOut;
-    std::uint8_t exceptionCode = 0;  // with outcome Eccezione
+    TransactionResult outcome = TransactionResult::TimeOut;
+    std::uint8_t exceptionCode = 0;  // with outcome Exception
     Bytes sent;                      // the request frame
     Bytes received;                  // the bytes taken as its answer, whole or in part
-    // With outcome Completa: functions 3 and 4, one a register; functions 1
+    // With outcome Complete: functions 3 and 4, one a register; functions 1
     // and 2, the answer's data bytes as they came, eight items a byte from
     // its lowest bit.
     std::vector<std::uint16_t> registers;
@@ -35,7 +35,7 @@ struct Transaction {
     // From the request's end on the line to the end of the wait.
     std::chrono::microseconds duration{0};
 
-    bool ok() const { return outcome == EsitoTransazione::Completa; }
+    bool ok() const { return outcome == TransactionResult::Complete; }
     // The item at `indirizzo` of a complete answer: its register, or its
     // coil or input as 0 or 1; nothing when the answer does not hold it.
     std::optional<std::uint16_t> item(std::uint32_t indirizzo) const;

@@ -109,7 +109,7 @@ void MonitorForm::creaControlli() {
         connect(liste_[i], &QListWidget::itemDoubleClicked, this,
                 [this, i] { LstAttivita_DblClick(i); });
     }
-    auto* linea = new LineaDoppia(this);
+    auto* linea = new DoubleLine(this);
     linea->setObjectName(QStringLiteral("Lin_Monitor"));
     linea->setGeometry(Px(120), Px(6600), Px(8880) - Px(120), 2);
 
@@ -135,7 +135,7 @@ void MonitorForm::PreparaMonitor() {
     Cmd_Clear_Click();
     sullaLogica([](MBus& mbus) {
         mbus.ImpostaMonitorAttivo(false);
-        mbus.ImpostaNotazione(static_cast<std::int16_t>(Notazione::Esadecimale));
+        mbus.ImpostaNotazione(static_cast<std::int16_t>(Notation::Hexadecimal));
     });
     opzioni_[1]->setChecked(true);
     Opt_Notazione_Click(1);

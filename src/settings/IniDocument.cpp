@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace tarvel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace tarvel {
 namespace {
@@ -70,24 +70,24 @@ IniFileStore::FileState IniFileStore::load(const std::string& file) {
     return loadedState_;
 }
 
-ErroreImpostazioni IniFileStore::problemaFile(const std::string& file) {
-    ErroreImpostazioni e;
+SettingsError IniFileStore::problemaFile(const std::string& file) {
+    SettingsError e;
     e.percorso = file;
     switch (refresh(file)) {
         case FileState::Loaded:
             break;
         case FileState::Missing:
-            e.causa = CausaImpostazioni::FileMancante;
+            e.causa = SettingsErrorCause::FileMissing;
             break;
         case FileState::Folder:
-            e.causa = CausaImpostazioni::Cartella;
+            e.causa = SettingsErrorCause::Folder;
             break;
         case FileState::Unreadable:
-            e.causa = CausaImpostazioni::Illeggibile;
+            e.causa = SettingsErrorCause::Unreadable;
             e.motivo = reason_;
             break;
         case FileState::Utf16:
-            e.causa = CausaImpostazioni::Utf16;
+            e.causa = SettingsErrorCause::Utf16;
             break;
     }
     return e;

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "settings/Numero.h"
+#include "settings/Number.h"
 
 namespace tarvel {
 

@@ -5,7 +5,7 @@
 #include <QWidget>
 
 #include "mainwindow/Widgets.h"
-#include "tray/TestoTray.h"
+#include "tray/TrayText.h"
 
 namespace tarvel {
 

@@ -12,12 +12,12 @@
 
 #include "FakeClock.h"
 #include "FakeSerialPort.h"
-#include "app/Programma.h"
+#include "app/Program.h"
 #include "platform/DesktopShell.h"
 #include "platform/Dialogs.h"
 #include "platform/OutputFiles.h"
 #include "platform/ProgramIdentity.h"
-#include "settings/Numero.h"
+#include "settings/Number.h"
 #include "settings/ProfileStore.h"
 
 namespace tarvel::fakes {
@@ -151,7 +151,7 @@ class FakeOutputFiles : public OutputFiles {
     std::vector<std::string> log;      // "remove path" / "write path"
 };
 
-// Every fake, wired into one Piattaforma.
+// Every fake, wired into one Platform.
 struct FakePlatform {
     FakeClock clock;
     FakeSerialPort port{clock};
@@ -161,7 +161,7 @@ struct FakePlatform {
     FakeShell shell;
     FakeOutputFiles files;
     // With the publishing and the history when given.
-    Piattaforma piattaforma(MqttClient* mqtt = nullptr, Journal* journal = nullptr,
+    Platform piattaforma(MqttClient* mqtt = nullptr, Journal* journal = nullptr,
                             HistoryStore* history = nullptr, const WallClock* wall = nullptr) {
         return {ini, clock, dialogs, identity, port, files, mqtt, journal, history, wall};
     }

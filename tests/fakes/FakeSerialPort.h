@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "FakeClock.h"
-#include "modbus/Trama.h"
+#include "modbus/Frame.h"
 #include "platform/SerialPort.h"
 
 namespace tarvel::fakes {

@@ -16,8 +16,8 @@
 
 #include "FakePlatform.h"
 #include "TempFolder.h"
-#include "app/AvvioAutomatico.h"
-#include "mainwindow/BloccoIstanza.h"
+#include "app/Autostart.h"
+#include "mainwindow/InstanceLock.h"
 #include "platform/qtgui/QtDesktopShell.h"
 
 namespace tarvel {
@@ -27,7 +27,7 @@ using ::testing::ElementsAre;
 
 TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
     fakes::FakePlatform p;
-    AvvioAutomatico autoAvvio(p.shell, p.dialogs, p.identity);
+    Autostart autoAvvio(p.shell, p.dialogs, p.identity);
     autoAvvio.MenuAvvioAuto_Click(true);  // during the start-up: ignored
     EXPECT_TRUE(p.shell.calls.empty());
     autoAvvio.MenuAvvioAuto_Click(false);
@@ -122,7 +122,7 @@ TEST(BloccoIstanzaTest, ALockLeftBehindIsTakenOver) {
     const QString percorso = cartella.filePath("Tarvel.lock");
     test::WriteFile(percorso.toStdString(),
                     "999999999\nTarvel\n" + QSysInfo::machineHostName().toStdString() + "\n");
-    EXPECT_TRUE(BloccoIstanza(percorso).acquisisci());
+    EXPECT_TRUE(InstanceLock(percorso).acquisisci());
 }
 
 TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {

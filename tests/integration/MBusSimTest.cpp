@@ -60,13 +60,13 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
 TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     SimMaster m;
     ASSERT_TRUE(m.start(Plant)) << m.port.errorText();
-    EXPECT_EQ(m.outcome(3, 20, 1), EsitoTransazione::TimeOut);  // answered after 400 ms
+    EXPECT_EQ(m.outcome(3, 20, 1), TransactionResult::TimeOut);  // answered after 400 ms
     EXPECT_EQ(m.read16(3, 12, 1), 2301);
     EXPECT_EQ(m.answer(1), "01 03 02 12 34 B5 33 (Late answer)");
     EXPECT_EQ(m.answer(), "01 03 02 08 FD 7E 05");
 
     m.bus.ImpostaTimeOut(200);
-    EXPECT_EQ(m.outcome(3, 0, 3), EsitoTransazione::TimeOut);  // answered after 300 ms
+    EXPECT_EQ(m.outcome(3, 0, 3), TransactionResult::TimeOut);  // answered after 300 ms
     m.clock.sleep(Millis(200));
     EXPECT_EQ(m.read16(3, 12, 1), 2301);
 
@@ -75,7 +75,7 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     // Reads fail while the device is away; idle: SerialPortPty.LeftoversWaitsAndHangUp;
     // opened again at once, then at most once a second:
     // Modbus.FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues.
-    EXPECT_EQ(m.outcome(3, 12, 1), EsitoTransazione::TimeOut);
+    EXPECT_EQ(m.outcome(3, 12, 1), TransactionResult::TimeOut);
 
     // Plugged back at the same path: reads succeed again (the port is tried
     // again at most once a second), on the same line settings.
@@ -91,7 +91,7 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
     EXPECT_TRUE(m.port.isOpen());
 
     // A zero byte in front of the answer spoils it, unless the filter is on.
-    EXPECT_EQ(m.outcome(3, 47, 1), EsitoTransazione::ErroreCRC);
+    EXPECT_EQ(m.outcome(3, 47, 1), TransactionResult::CrcError);
     EXPECT_EQ(m.answer(), "00 01 03 02 12 34 B5 33 (CRC error)");
     m.bus.ApriPorta(false);
     ASSERT_TRUE(m.open(true)) << m.port.errorText();
@@ -105,7 +105,7 @@ TEST(MBusSim, LateAnswersAnUnpluggedDeviceAndAStrayZero) {
 TEST(MBusSim, AnEchoingAdapterIsReadBackBeforeTheAnswer) {
     SimMaster m;
     ASSERT_TRUE(m.start(Plant, {}, {"--echo"})) << m.port.errorText();
-    EXPECT_EQ(m.outcome(3, 12), EsitoTransazione::ErroreCRC);
+    EXPECT_EQ(m.outcome(3, 12), TransactionResult::CrcError);
     m.clock.sleep(Millis(100));  // its answer comes meanwhile: a late one
     m.bus.setEcho(true);
     EXPECT_EQ(m.read16(3, 12), 2301);

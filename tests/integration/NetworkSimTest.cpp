@@ -14,7 +14,7 @@
 
 #include "Broker.h"
 #include "Support.h"
-#include "modbus/Profilo.h"
+#include "modbus/SerialProfile.h"
 
 namespace tarvel::integration {
 namespace {

@@ -14,8 +14,8 @@
 
 #include "FakePlatform.h"
 #include "Support.h"
-#include "modbus/ImpostazioniLinea.h"
-#include "modbus/PorteCom.h"
+#include "modbus/LineSettingsText.h"
+#include "modbus/ComPorts.h"
 
 namespace tarvel::integration {
 namespace {

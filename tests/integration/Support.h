@@ -58,8 +58,8 @@ struct SimMaster {
     std::optional<double> read16(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
         return bus.LeggiValore16(function, static_cast<std::int16_t>(reg), node, 0, false);
     }
-    // What a read of one register met: Completa, or its failed exchange's outcome.
-    EsitoTransazione outcome(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
+    // What a read of one register met: Complete, or its failed exchange's outcome.
+    TransactionResult outcome(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
         return bus.LeggiElementi(function, {static_cast<std::uint16_t>(reg)}, node).last.outcome;
     }
     // The monitor's answer lines, the last one first.

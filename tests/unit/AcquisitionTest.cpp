@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "Banco.h"
+#include "TestBench.h"
 
 namespace tarvel::test {
 namespace {
@@ -122,8 +122,8 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
               (std::vector<std::string>{"<Vac>230.1</Vac>", "%Next device", "#Sleep 500"}));
     // Two pauses of 200 ms and the wait line; no pause after the last line.
     EXPECT_EQ(b.fp.clock.elapsed() - start, Millis(900));
-    EXPECT_EQ(b.lampade, (std::vector<Lampada>{Lampada::Verde, Lampada::Giallo, Lampada::Verde,
-                                               Lampada::Rossa}));
+    EXPECT_EQ(b.lampade, (std::vector<Lamp>{Lamp::Green, Lamp::Yellow, Lamp::Green,
+                                               Lamp::Red}));
     EXPECT_EQ(b.cicli.at(0).fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
 
     // The next cycle starts the interval after the end of this one.
@@ -165,7 +165,7 @@ TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
         ASSERT_EQ(b.cicli.size(), 1u);
         EXPECT_EQ(b.cicli[0].righeEseguite, static_cast<int>(risposte.size()));
         EXPECT_EQ(b.cicli[0].letture.back().name, risposte.size() == 1 ? "Vac" : "B");
-        EXPECT_EQ(b.lampade.back(), Lampada::Spenta);
+        EXPECT_EQ(b.lampade.back(), Lamp::Off);
     }
     for (const char* riga : {"SERIAL_9", "SERIAL_40000"}) {
         CycleBench b({riga, "1,4,12,1;Vac"});

@@ -5,15 +5,15 @@
 
 #include <algorithm>
 
-#include "Banco.h"
+#include "TestBench.h"
 
 namespace tarvel::test {
 namespace {
 
-using Ciclo = CycleBench;
+using Cycle = CycleBench;
 
 TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
-    Ciclo c({"1,4,12,1;A", "SERIAL_1", "1,4,12,1;B", "1,4,12,1;C"}, {{"Pause", "0"}});
+    Cycle c({"1,4,12,1;A", "SERIAL_1", "1,4,12,1;B", "1,4,12,1;C"}, {{"Pause", "0"}});
     c.profilo(1, "Pause", "150");
     // No pause after A (profile 0), 150 ms after the switch and after B, and
     // 100 ms for opening the port of profile 1.
@@ -27,7 +27,7 @@ TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
     // Cycle.RunsTheListPausingOnlyBetweenLines.
     for (const auto& [settings, ciclo] :
          {std::pair{"19200,N,8,1", Millis(3)}, std::pair{"115200,E,8,1", Millis(2)}}) {
-        Ciclo d({"1,4,12,1;A", "1,4,12,1;B"}, {{"Pause", "0"}, {"Settings", settings}});
+        Cycle d({"1,4,12,1;A", "1,4,12,1;B"}, {{"Pause", "0"}, {"Settings", settings}});
         EXPECT_EQ(d.ciclo(), ciclo) << settings;
     }
     // Bad pauses fail the profile, naming the key: in the table of
@@ -37,7 +37,7 @@ TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
 TEST(FastCycle, ADeadNodeCostsOneReadPerCycleAndIsTriedAgainNextCycle) {
     std::vector<std::string> righe(30, "1,3,0,0;V");
     righe.push_back("2,3,0,0;Altro");
-    Ciclo c(righe, {{"Skip", "1"}, {"Retry", "2"}, {"TimeOut", "300"}});
+    Cycle c(righe, {{"Skip", "1"}, {"Retry", "2"}, {"TimeOut", "300"}});
     c.device.silent = true;
     // One read's two attempts, then 29 lines that send nothing; node 2 is
     // still asked (and is silent too: another 2 x 300 ms); 30 pauses.
@@ -57,7 +57,7 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
     // (an answer from node 2, which it gives for register 3, is a late
     // answer of another node: a time-out for node 1); node 2 is silent and
     // its third line is skipped.
-    Ciclo c({"1,3,0,0;A", "1,3,1,0;B", "1,3,0,0;C", "1,3,2,0;D", "1,3,0,0;E", "1,3,3,0;F",
+    Cycle c({"1,3,0,0;A", "1,3,1,0;B", "1,3,0,0;C", "1,3,2,0;D", "1,3,0,0;E", "1,3,3,0;F",
              "1,3,0,0;G", "1,3,4,0;H", "2,3,0,0;I", "2,3,1,0;J", "2,3,2,0;K"},
             {{"Skip", "2"}});
     c.fp.port.setDevice([&](const Bytes& r) {
@@ -87,7 +87,7 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
 }
 
 TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
-    Ciclo c({"1,3,0,0;A", "1,3,1,0;B"}, {{"Retry", "20"}, {"TimeOut", "1000"}});
+    Cycle c({"1,3,0,0;A", "1,3,1,0;B"}, {{"Retry", "20"}, {"TimeOut", "1000"}});
     // The stop comes while the device has not answered A's first attempt:
     // A fails at once, B is not run, the output is written.
     c.fp.port.setDevice([&](const Bytes&) {
@@ -100,7 +100,7 @@ TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
     EXPECT_EQ(c.cicli.size(), 1u);
 
     // A stop while the fence before B waits: B does not go out.
-    Ciclo f({"1,3,0,0;A", "1,3,1,0;B"}, {{"TimeOut", "300"}});
+    Cycle f({"1,3,0,0;A", "1,3,1,0;B"}, {{"TimeOut", "300"}});
     f.fp.port.setDevice([&](const Bytes& r) {
         if (r[1] == 8) f.cycle.FermaSubito();
         return std::vector<fakes::Delivery>{};
@@ -113,7 +113,7 @@ TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
 TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
     // Two answers back to back are not used: the first attempt finds a
     // stale answer in front of its own, and the retry reads the new value.
-    Ciclo doppie({"1,3,0,0;A"}, {{"Retry", "2"}});
+    Cycle doppie({"1,3,0,0;A"}, {{"Retry", "2"}});
     doppie.device.values[{3, 0}] = 7;
     int calls = 0;
     doppie.fp.port.setDevice([&](const Bytes& request) {
@@ -129,7 +129,7 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
     // time-outs and the fence's before B, which the silent node does not
     // answer; C goes out behind that fence, with no other. Each frame waits
     // for the silence after the exchange before it (5 ms at 9600 baud).
-    Ciclo muto({"1,3,0,0;A", "1,3,1,0;B", "1,3,2,0;C"}, {{"Pause", "0"}, {"TimeOut", "300"}});
+    Cycle muto({"1,3,0,0;A", "1,3,1,0;B", "1,3,2,0;C"}, {{"Pause", "0"}, {"TimeOut", "300"}});
     muto.device.silent = true;
     EXPECT_EQ(muto.ciclo(), Millis(4 * 300 + 3 * 5));
     EXPECT_EQ(muto.ciclo(), Millis(4 * 300 + 4 * 5));  // the next cycle fences again
@@ -142,7 +142,7 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
     for (const char* block : {"", "125"}) {
         for (int ritardo : {10, 270}) {
             SCOPED_TRACE(std::string("Block=") + block + ", " + std::to_string(ritardo));
-            Ciclo c({"1,3,0,0;A", "1,3,1,0;B"},
+            Cycle c({"1,3,0,0;A", "1,3,1,0;B"},
                     {{"Pause", "0"}, {"Block", block}, {"TimeOut", "300"}});
             c.device.values = {{{3, 0}, 111}, {{3, 1}, 222}};
             c.fp.port.setDevice([&](const Bytes& request) {
@@ -163,7 +163,7 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
 // values given. While it behaves, the wire carries the reads and nothing
 // else, at their old pace.
 TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
-    Ciclo c({"1,3,100,0;A", "1,3,101,0;B", "1,3,102,0;C"}, {{"TimeOut", "300"}});
+    Cycle c({"1,3,100,0;A", "1,3,101,0;B", "1,3,102,0;C"}, {{"TimeOut", "300"}});
     c.device.values = {{{3, 100}, 111}, {{3, 101}, 222}, {{3, 102}, 333}};
     c.device.delay = Millis(20);
     EXPECT_EQ(c.ciclo(), Millis(3 * 20 + 2 * 200));
@@ -202,7 +202,7 @@ TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
 // key the echo spoils the answer. (The wire is the same with the key:
 // requests only.)
 TEST(FastCycle, WithEchoEachRequestIsReadBackBeforeItsAnswer) {
-    enum Eco { Giusta, Sbagliata, Nessuna };
+    enum Eco { Giusta, Sbagliata, None };
     // Echo, what the adapter gives back, the line's answer, the monitor's,
     // and how long the line took.
     using C = std::tuple<const char*, Eco, const char*, const char*, int>;
@@ -210,13 +210,13 @@ TEST(FastCycle, WithEchoEachRequestIsReadBackBeforeItsAnswer) {
          {C{"1", Giusta, "<A>7</A>", "01 03 02 00 07 F9 86", 5},
           C{"0", Giusta, "<A></A>", "01 03 00 00 00 01 84 0A (CRC error)", 0},
           C{"1", Sbagliata, "<A></A>", "01 03 00 00 00 01 84 0B (Port error)", 0},
-          C{"1", Nessuna, "<A></A>", "(Port error)", 300}}) {
+          C{"1", None, "<A></A>", "(Port error)", 300}}) {
         SCOPED_TRACE(monitor);
-        Ciclo c({"1,3,0,0;A"}, {{"Echo", chiave}, {"TimeOut", "300"}});
+        Cycle c({"1,3,0,0;A"}, {{"Echo", chiave}, {"TimeOut", "300"}});
         c.mbus.ImpostaMonitorAttivo(true);
         c.device.values[{3, 0}] = 7;
         c.fp.port.setDevice([&](const Bytes& r) {
-            if (eco == Nessuna) return std::vector<fakes::Delivery>{};
+            if (eco == None) return std::vector<fakes::Delivery>{};
             auto risposte = c.device(r);
             risposte.front().delay = Millis(5);
             Bytes indietro = r;
@@ -232,9 +232,9 @@ TEST(FastCycle, WithEchoEachRequestIsReadBackBeforeItsAnswer) {
 }
 
 // Reads of any number of items from every node.
-struct Blocchi : Ciclo {
+struct Blocchi : Cycle {
     explicit Blocchi(std::vector<std::string> righe, const char* block, const char* gap = "")
-        : Ciclo(std::move(righe), {{"Block", block}, {"Gap", gap}}) {
+        : Cycle(std::move(righe), {{"Block", block}, {"Gap", gap}}) {
         profilo(1);
         device.node = 0;
         int v = 1;

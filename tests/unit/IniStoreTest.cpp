@@ -11,7 +11,7 @@
 #include "TempFolder.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixTextFiles.h"
-#include "settings/Impostazioni.h"
+#include "settings/Settings.h"
 #include "settings/IniDocument.h"
 #include "settings/IniFileStore.h"
 
@@ -97,7 +97,7 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     EXPECT_EQ(ReadFile(fresh), "[Start]\r\nMin=1\r\n");
     EXPECT_EQ(ModeOf(fresh), 0600u);
     fakes::FakeDialogs dialogs;
-    Impostazioni(store, dialogs, program.path().string()).CommutaAcquisizioneAutomatica();
+    Settings(store, dialogs, program.path().string()).CommutaAcquisizioneAutomatica();
     EXPECT_EQ(ModeOf(fresh), 0600u);
 
     // Names that could not be read back are refused, and so is a folder

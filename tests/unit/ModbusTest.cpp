@@ -9,7 +9,7 @@
 #include <thread>
 #include <tuple>
 
-#include "Banco.h"
+#include "TestBench.h"
 #include "platform/posix/TcpConnection.h"
 
 namespace tarvel::test {
@@ -37,28 +37,28 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
     // Answers are checked before use.
     Bytes request = TramaLettura(1, 3, 0);
     Bytes good = FromHex("01 03 02 FF FF B9 F4");
-    EXPECT_EQ(ControllaRisposta(request, good), EsitoTransazione::Completa);
+    EXPECT_EQ(ControllaRisposta(request, good), TransactionResult::Complete);
     // Trailing noise after a complete answer does not spoil it.
     EXPECT_EQ(ControllaRisposta(request, FromHex("01 03 02 FF FF B9 F4 00")),
-              EsitoTransazione::Completa);
+              TransactionResult::Complete);
 
     // Right CRC, but from node 2, for function 4, or with a wrong byte count.
     for (const char* foreign :
          {"02 03 02 00 01 3D 84", "01 04 02 00 01 78 F0", "01 03 03 00 01 28 44"})
-        EXPECT_EQ(ControllaRisposta(request, FromHex(foreign)), EsitoTransazione::RispostaErrata);
+        EXPECT_EQ(ControllaRisposta(request, FromHex(foreign)), TransactionResult::WrongAnswer);
 
     EXPECT_TRUE(RispostaEccezione(request, FromHex("01 83 02 C0 F1")));
     EXPECT_FALSE(RispostaEccezione(request, FromHex("01 83 02 C0 F0")));
     EXPECT_FALSE(RispostaEccezione(TramaLettura(2, 3, 0), FromHex("01 83 02 C0 F1")));
 
     // What the monitor writes after an answer line that failed.
-    using E = EsitoTransazione;
+    using E = TransactionResult;
     for (const auto& [esito, testo] : {std::pair{E::TimeOut, " Time out"},
                                        {E::Broadcast, " Broadcast"},
-                                       {E::Parziale, " (Exception)"},
-                                       {E::Eccezione, " (Exception)"},
-                                       {E::RispostaErrata, " (Wrong answer)"},
-                                       {E::ErrorePorta, " (Port error)"}})
+                                       {E::Partial, " (Exception)"},
+                                       {E::Exception, " (Exception)"},
+                                       {E::WrongAnswer, " (Wrong answer)"},
+                                       {E::PortFailure, " (Port error)"}})
         EXPECT_STREQ(TestoEsito(esito), testo);
 }
 
@@ -88,7 +88,7 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     // takes its time-out, so the cycle keeps its pace.
     l.fp.port.refuseWrites = true;
     const Millis prima = l.fp.clock.elapsed();
-    EXPECT_EQ(l.m.EseguiTransazione(1, 3, 0, 1).outcome, EsitoTransazione::ErrorePorta);
+    EXPECT_EQ(l.m.EseguiTransazione(1, 3, 0, 1).outcome, TransactionResult::PortFailure);
     EXPECT_EQ(l.fp.clock.elapsed() - prima, Millis(800));
 
     // An unplugged device fails the reads until it is back. It is opened
@@ -123,12 +123,12 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
 
     // A partial answer shows as an exception at the time-out; a single stray
     // byte counts as nothing; wrong CRC and foreign answers fail the attempt.
-    using Case = std::tuple<fakes::ScriptedDevice, EsitoTransazione, const char*>;
+    using Case = std::tuple<fakes::ScriptedDevice, TransactionResult, const char*>;
     const Case answers[] = {
-        {{.exception = 2}, EsitoTransazione::Eccezione, "exception 2"},
-        {{.partialBytes = 4}, EsitoTransazione::Parziale, "four bytes"},
-        {{.partialBytes = 1}, EsitoTransazione::TimeOut, "one byte"},
-        {{.badCrc = true}, EsitoTransazione::ErroreCRC, "bad CRC"},
+        {{.exception = 2}, TransactionResult::Exception, "exception 2"},
+        {{.partialBytes = 4}, TransactionResult::Partial, "four bytes"},
+        {{.partialBytes = 1}, TransactionResult::TimeOut, "one byte"},
+        {{.badCrc = true}, TransactionResult::CrcError, "bad CRC"},
     };
     for (const auto& [device, esito, what] : answers) {
         SCOPED_TRACE(what);
@@ -141,7 +141,7 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
         EXPECT_EQ(letti.items, std::nullopt);
         EXPECT_EQ(k.device.requests, 2) << "every failure is retried";
         EXPECT_EQ(letti.last.outcome, esito);
-        if (esito != EsitoTransazione::Eccezione) continue;
+        if (esito != TransactionResult::Exception) continue;
         // An exception answer ends the wait as soon as it is complete.
         EXPECT_LT(k.fp.clock.now() - start, Millis(50));
         EXPECT_EQ(letti.last.exceptionCode, 2);
@@ -247,7 +247,7 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
     // identifier grows with every request.
     g.answer = FromHex("00 00 00 00 00 03 07 83 02");
     const Transaction eccezione = g.m.EseguiTransazione(7, 3, 0, 1);
-    EXPECT_EQ(eccezione.outcome, EsitoTransazione::Eccezione);
+    EXPECT_EQ(eccezione.outcome, TransactionResult::Exception);
     EXPECT_EQ(eccezione.exceptionCode, 2);
     EXPECT_EQ(eccezione.received, FromHex("00 02 00 00 00 03 07 83 02"));
     EXPECT_EQ(g.port.written().back()[1], 2);
@@ -272,7 +272,7 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
         SCOPED_TRACE(risposta);
         Gateway altro;
         altro.answer = FromHex(risposta);
-        EXPECT_EQ(altro.m.EseguiTransazione(7, 3, 0, 1).outcome, EsitoTransazione::RispostaErrata);
+        EXPECT_EQ(altro.m.EseguiTransazione(7, 3, 0, 1).outcome, TransactionResult::WrongAnswer);
     }
 
     // An answer with another transaction identifier is a late one: dropped,
@@ -295,7 +295,7 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
         return std::vector<fakes::Delivery>{
             {Millis(3), FromHex("00 00 00 00 00 05 07 03 02 00 01")}};
     });
-    EXPECT_EQ(tardi.m.EseguiTransazione(7, 3, 0, 1).outcome, EsitoTransazione::TimeOut);
+    EXPECT_EQ(tardi.m.EseguiTransazione(7, 3, 0, 1).outcome, TransactionResult::TimeOut);
 }
 
 // A name server that takes a second to answer a name: the connection is

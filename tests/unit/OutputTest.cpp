@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Banco.h"
+#include "TestBench.h"
 #include "SqliteTool.h"
 #include "TempFolder.h"
 #include "export/EsportaXML.h"
@@ -19,9 +19,9 @@ namespace {
 std::vector<Risposta> Righe(const std::vector<std::string>& righe) {
     std::vector<Risposta> risposte;
     for (const std::string& r : righe) {
-        Risposta risposta{TipoRiga::Attesa, r, std::nullopt};
-        if (r.starts_with("Serial")) risposta.tipo = TipoRiga::Seriale;
-        if (r.starts_with("%")) risposta.tipo = TipoRiga::Prossimo;
+        Risposta risposta{LineKind::Wait, r, std::nullopt};
+        if (r.starts_with("Serial")) risposta.tipo = LineKind::Serial;
+        if (r.starts_with("%")) risposta.tipo = LineKind::Next;
         if (r.starts_with("<")) {
             Reading& l = risposta.lettura.emplace();
             l.name = r.substr(1, r.find('>') - 1);
@@ -39,10 +39,10 @@ struct Uscita {
     fakes::FakeProfileStore ini;
     fakes::FakeOutputFiles files;
     fakes::FakeClock clock;
-    ContestoEsportazione ctx{files, clock, "/opt/tarvel"};
+    ExportContext ctx{files, clock, "/opt/tarvel"};
     // The output with the settings as they are now.
-    EsitoEsportazione esporta(const std::vector<std::string>& righe) {
-        const LettoreIni leggi = [this](const std::string& s, const std::string& k,
+    ExportResult esporta(const std::vector<std::string>& righe) {
+        const IniReader leggi = [this](const std::string& s, const std::string& k,
                                         const std::string& d) { return ini.read("", s, k, d); };
         const std::vector<Risposta> risposte = Righe(righe);
         return EsportaXML(risposte, ReadOutputSettings(risposte, leggi, ctx.cartellaProgramma),
@@ -141,7 +141,7 @@ struct Storia : fakes::Impianto {
     TempFolder folder;
     SqliteHistoryStore store;
     fakes::FakeWallClock wall;
-    std::unique_ptr<Programma> prog;
+    std::unique_ptr<Program> prog;
     ViewSpy view;
 
     explicit Storia(const std::string& file, WallTime start = Start, const char* days = "1")
@@ -150,7 +150,7 @@ struct Storia : fakes::Impianto {
         ini({{"History/File", file.c_str()}, {"History/Days", days}});
         profilo(0);
         device.values[{4, 12}] = 2301;
-        prog = std::make_unique<Programma>(fp.piattaforma(nullptr, nullptr, &store, &wall));
+        prog = std::make_unique<Program>(fp.piattaforma(nullptr, nullptr, &store, &wall));
         prog->setView(&view);
     }
     void avvia(const char* intervallo = "1000") {
@@ -268,11 +268,11 @@ TEST(History, AManyPointCurveIsThinnedKeepingItsGaps) {
     SqliteHistoryStore store;
     SystemWallClock wall;
     fakes::FakePlatform fp;
-    Storico storico(&store, &wall, fp.clock, fp.dialogs);
+    History storico(&store, &wall, fp.clock, fp.dialogs);
     storico.Configura({"storico.db"}, folder.path().string());
     const auto punti = storico.Curva("Vac", hours(1));
     EXPECT_GE(punti.size(), 960u);
-    EXPECT_LE(punti.size(), Storico::MassimoPunti);
+    EXPECT_LE(punti.size(), History::MassimoPunti);
     std::string forma;  // one letter a run: V values, G gap
     for (std::size_t i = 0; i < punti.size(); ++i) {
         const char lettera = punti[i].valore ? 'V' : 'G';

@@ -8,10 +8,10 @@
 
 #include "FakeClock.h"
 #include "FakeMqtt.h"
-#include "Impianto.h"
-#include "app/Programma.h"
+#include "Plant.h"
+#include "app/Program.h"
 #include "publish/Json.h"
-#include "publish/Pubblicazione.h"
+#include "publish/Publisher.h"
 
 namespace tarvel::test {
 namespace {
@@ -28,7 +28,7 @@ class Publish : public ::testing::Test {
         ASSERT_TRUE(p.Avvia(imp, errore, false));
     }
     // One message a cycle, its payload the number.
-    void cicli(Pubblicazione& pub, int da, int a) {
+    void cicli(Publisher& pub, int da, int a) {
         for (int i = da; i <= a; ++i) {
             pub.Accoda({{"t/1", std::to_string(i), 1, false}}, errore);
             pub.Passo();
@@ -38,8 +38,8 @@ class Publish : public ::testing::Test {
     fakes::FakeClock clock;
     ClientFinto client;
     GiornaleFinto giornale;
-    Pubblicazione p{giornale, client, clock};
-    ImpostazioniMqtt imp;
+    Publisher p{giornale, client, clock};
+    MqttSettings imp;
     std::string errore;
 };
 
@@ -49,22 +49,22 @@ class Publish : public ::testing::Test {
 // before the point but in JSON (its text where it differs); the double is
 // the one nearest to the digits (Python's float(text).hex()).
 TEST(ReadingNumber, OutputJsonAndHistoryTakeTheSameDigits) {
-    using T = TipoValore;
+    using T = ValueType;
     using R = std::vector<std::uint16_t>;
     using C = std::tuple<R, T, bool, int, const char*, const char*, std::optional<double>>;
     const R u64{0xAB54, 0xA98C, 0xEB1F, 0x0AD2}, i64{0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF},
         d03{0x3FD3, 0x3333, 0x3333, 0x3334}, e15{0x0003, 0x8D7E, 0xA4C6, 0x7FFF};
     // clang-format off
     const C cases[] = {
-        {{0xFFFB}, T::Intero16, false, 2, "-.05", "-0.05", -0x1.999999999999ap-5},
-        {{0x0001}, T::Intero16, false, 308, "1E-308", nullptr, 0x0.730d67819e8d2p-1022},
-        {{0x3039}, T::Intero16, false, -300, "1.2345E+304", nullptr, 0x1.20074abe9789dp+1010},
-        {u64, T::Intero64, true, 4, "1234567890123456.789", nullptr, 0x1.18b54f22aeb03p+50},
-        {u64, T::Intero64, true, -2, "1234567890123456789000", nullptr, 0x1.0bb448ec2f608p+70},
-        {i64, T::Intero64, false, 0, "-9007199254740993", nullptr, -0x1p+53},  // halfway
-        {i64, T::Intero64, false, 17, "-.09007199254740993", "-0.09007199254740993",
+        {{0xFFFB}, T::Int16, false, 2, "-.05", "-0.05", -0x1.999999999999ap-5},
+        {{0x0001}, T::Int16, false, 308, "1E-308", nullptr, 0x0.730d67819e8d2p-1022},
+        {{0x3039}, T::Int16, false, -300, "1.2345E+304", nullptr, 0x1.20074abe9789dp+1010},
+        {u64, T::Int64, true, 4, "1234567890123456.789", nullptr, 0x1.18b54f22aeb03p+50},
+        {u64, T::Int64, true, -2, "1234567890123456789000", nullptr, 0x1.0bb448ec2f608p+70},
+        {i64, T::Int64, false, 0, "-9007199254740993", nullptr, -0x1p+53},  // halfway
+        {i64, T::Int64, false, 17, "-.09007199254740993", "-0.09007199254740993",
          -0x1.70ef54646d497p-4},
-        {e15, T::Intero64, false, 20, "9.99999999999999E-06", nullptr, 0x1.4f8b588e368ebp-17},
+        {e15, T::Int64, false, 20, "9.99999999999999E-06", nullptr, 0x1.4f8b588e368ebp-17},
         {{0x4366, 0x199A}, T::Float32, false, 2, "2.301", nullptr, 0x1.26872b020c49cp+1},
         {{0x3F00, 0x0000}, T::Float32, false, 0, ".5", "0.5", 0x1p-1},
         {d03, T::Float64, false, 0, ".3", "0.3", 0x1.3333333333333p-2},
@@ -103,7 +103,7 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
         r.device = device;
         r.name = name;
         r.quality = q;
-        if (q == Quality::Good && value) r.number = NumeroLetto{double(value), true, false, value};
+        if (q == Quality::Good && value) r.number = ParsedNumber{double(value), true, false, value};
         if (q == Quality::Good && !value) r.constant = "Roof A";
         r.decimals = 1;
         return r;
@@ -126,7 +126,7 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
     // device, pointing at the device's topic; a name twice in a device once.
     imp.topic = "plant/7";
     imp.clientId = "tarvel-roof-1a2b";
-    std::vector<Riga> righe;
+    std::vector<RequestLine> righe;
     for (const char* testo : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
                               "NEXT", "2,3,0,0;Pac.L1"})
         righe.push_back(CaricaRiga(testo));
@@ -156,7 +156,7 @@ TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     };
     // Host, port, topic, CA file, QoS, retain, discovery, journal and its cap.
     const auto campi = [&] {
-        const ImpostazioniMqtt m = letto();
+        const MqttSettings m = letto();
         std::ostringstream out;
         out << m.host << " " << m.port << " " << m.topic << " " << m.caFile << " " << m.qos << " "
             << m.retain << " " << m.discovery << " " << m.journal << " " << m.journalMB;
@@ -199,16 +199,16 @@ TEST_F(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
 
     client.su = true;
     p.Passo();
-    ASSERT_EQ(client.consegnati.size(), Pubblicazione::Finestra);
+    ASSERT_EQ(client.consegnati.size(), Publisher::Finestra);
     p.Passo();
-    EXPECT_EQ(client.consegnati.size(), Pubblicazione::Finestra) << "the window is full";
+    EXPECT_EQ(client.consegnati.size(), Publisher::Finestra) << "the window is full";
     client.confermaTutti();
     p.Passo();
     EXPECT_EQ(giornale.size(), 50);
     for (int i = 0; i < 150; ++i) EXPECT_EQ(client.consegnati[i].payload, std::to_string(i + 1));
 
     // Never acknowledged: handed again after a minute, from the oldest.
-    clock.advance(Pubblicazione::AttesaConferma);
+    clock.advance(Publisher::AttesaConferma);
     p.Passo();
     EXPECT_EQ(client.consegnati.size(), 200u);
     EXPECT_EQ(client.consegnati[150].payload, "101");
@@ -222,13 +222,13 @@ TEST_F(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
     client.su = false;
     const TimePoint fine = clock.now();
     p.Ferma(5000);
-    EXPECT_LE(clock.now() - fine, Pubblicazione::AttesaConnessione);
+    EXPECT_LE(clock.now() - fine, Publisher::AttesaConnessione);
     EXPECT_EQ(client.attesaFinale, 0);
     EXPECT_EQ(giornale.size(), 1) << "kept for the next start";
     EXPECT_EQ(client.ultimo, (MqttMessage{"t/state", "offline", 1, true}));
 
     // A broker connected at the end gets the whole time for what waits.
-    Pubblicazione q(giornale, client, clock);
+    Publisher q(giornale, client, clock);
     ASSERT_TRUE(q.Avvia(imp, errore, false));
     client.su = true;
     const TimePoint fine2 = clock.now();
@@ -259,7 +259,7 @@ TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
     giornale.pieno = false;
     cicli(p, 8, 8);
     EXPECT_EQ(giornale.size(), 0) << "not tried again so soon";
-    clock.advance(Pubblicazione::RiprovaGiornale);
+    clock.advance(Publisher::RiprovaGiornale);
     cicli(p, 9, 9);
     EXPECT_EQ(giornale.size(), 4) << "6 to 9 in the journal";
     EXPECT_EQ(p.stato().erroreGiornale, "");
@@ -271,7 +271,7 @@ TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
 
     client.su = false;
     giornale.pieno = true;
-    cicli(p, 1, static_cast<int>(Pubblicazione::MassimoInMemoria) + 3);
+    cicli(p, 1, static_cast<int>(Publisher::MassimoInMemoria) + 3);
     EXPECT_EQ(p.stato().scartatiInMemoria, 3);
     client.su = true;
     p.Passo();
@@ -279,7 +279,7 @@ TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
 
     GiornaleFinto guasto;
     guasto.guasto = "j.db: unable to open database file";
-    Pubblicazione senza(guasto, client, clock);
+    Publisher senza(guasto, client, clock);
     ASSERT_TRUE(senza.Avvia(imp, errore, false));
     EXPECT_EQ(senza.stato().erroreGiornale, guasto.guasto);
     client.consegnati.clear();
@@ -302,7 +302,7 @@ TEST_F(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}, {"MQTT/Password", "s3cret"}});
     plant.device.values[{4, 12}] = 2301;
     client.errore = "Connection Refused: not authorised.";
-    Programma prog(plant.fp.piattaforma(&client, &giornale, nullptr, &wall));
+    Program prog(plant.fp.piattaforma(&client, &giornale, nullptr, &wall));
     ASSERT_TRUE(prog.CaricaImpostazioni());
     ASSERT_TRUE(prog.ImpostaPortaSeriale(0));
     prog.MenuAvvio_Click();
@@ -317,7 +317,7 @@ TEST_F(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     prog.TmrLettura_Timer();
     giornale.pieno = true;
     // Two messages a cycle wait in memory, until it is full.
-    for (std::size_t i = 0; i <= Pubblicazione::MassimoInMemoria / 2; ++i) prog.TmrLettura_Timer();
+    for (std::size_t i = 0; i <= Publisher::MassimoInMemoria / 2; ++i) prog.TmrLettura_Timer();
     EXPECT_EQ(plant.fp.dialogs.details,
               (std::vector<std::string>{
                   "b:1883: broker: Connection Refused: not authorised.",

@@ -5,10 +5,10 @@
 
 #include <optional>
 
-#include "Banco.h"
+#include "TestBench.h"
 #include "acquisition/Chiamata.h"
-#include "acquisition/Verifica.h"
-#include "settings/Numero.h"
+#include "acquisition/ListCheck.h"
+#include "settings/Number.h"
 
 namespace tarvel::test {
 namespace {
@@ -167,19 +167,19 @@ TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
 TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
     // Key, value and the cause the failure names; COM 7 is missing. One
     // value a check: a number above, below, between whole numbers.
-    using enum CausaProfilo;
-    using C = std::tuple<const char*, const char*, CausaProfilo>;
+    using enum ProfileErrorCause;
+    using C = std::tuple<const char*, const char*, ProfileErrorCause>;
     for (const auto& [key, value, cause] :
-         {C{"COM", "*", ChiaveMancante}, C{"COM", "", ChiaveMancante},
-          C{"COM", "COM1", PortaRifiutata}, C{"COM", "01", PortaRifiutata},
-          C{"COM", "0", PortaRifiutata}, C{"Settings", "*", ChiaveMancante},
-          C{"Settings", "9600,X,8,1", PortaRifiutata}, C{"TimeOut", "10001", ValoreNonValido},
-          C{"Retry", "2.5", ValoreNonValido}, C{"Handshaking", "70000", ValoreNonValido},
-          C{"Pause", "60001", ValoreNonValido}, C{"Pause", "2.0", ValoreNonValido},
-          C{"Block", "1", ValoreNonValido}, C{"Block", "abc", ValoreNonValido},
-          C{"Gap", "-1", ValoreNonValido}, C{"Gap", "1e3", ValoreNonValido},
-          C{"Skip", "abc", ValoreNonValido}, C{"Echo", "2", ValoreNonValido},
-          C{"COM", "7", PortaNonAperta}}) {
+         {C{"COM", "*", MissingKey}, C{"COM", "", MissingKey},
+          C{"COM", "COM1", PortRefused}, C{"COM", "01", PortRefused},
+          C{"COM", "0", PortRefused}, C{"Settings", "*", MissingKey},
+          C{"Settings", "9600,X,8,1", PortRefused}, C{"TimeOut", "10001", InvalidValue},
+          C{"Retry", "2.5", InvalidValue}, C{"Handshaking", "70000", InvalidValue},
+          C{"Pause", "60001", InvalidValue}, C{"Pause", "2.0", InvalidValue},
+          C{"Block", "1", InvalidValue}, C{"Block", "abc", InvalidValue},
+          C{"Gap", "-1", InvalidValue}, C{"Gap", "1e3", InvalidValue},
+          C{"Skip", "abc", InvalidValue}, C{"Echo", "2", InvalidValue},
+          C{"COM", "7", PortNotOpened}}) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});
@@ -224,7 +224,7 @@ TEST(RequestLine, CutsEveryKindOfLine) {
     EXPECT_EQ(TagliaRiga("1,3,40"), (Chiamata{"1", "3", "40", "", ""}));
     // The detail fields show the line as written; its execution uses them
     // without the markers.
-    const Riga r = CaricaRiga("1,3,100+&,2;Energia");
+    const RequestLine r = CaricaRiga("1,3,100+&,2;Energia");
     EXPECT_EQ(r.campi.Registro, "100+&");
     EXPECT_EQ(r.campiEseguiti.Registro, "100");
 }

@@ -4,8 +4,8 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/Avvio.h"
-#include "modbus/Profilo.h"
+#include "app/Startup.h"
+#include "modbus/SerialProfile.h"
 #include "platform/posix/SignalPipe.h"
 
 namespace tarvel {
@@ -27,7 +27,7 @@ void Runner::svuota() {
     if (!uscitaChiusa_ && std::fflush(stdout) == EOF) uscitaChiusa_ = true;
 }
 
-Runner::Runner(Programma& programma, OpzioniRunner opzioni)
+Runner::Runner(Program& programma, RunnerOptions opzioni)
     : prog_(programma), opzioni_(std::move(opzioni)) {
     if (SignalPipe::fd() >= 0) {
         notifier_ = std::make_unique<QSocketNotifier>(SignalPipe::fd(), QSocketNotifier::Read);
@@ -46,11 +46,11 @@ int Runner::avvia() {
     // A refused section would leave a service without what it was set up
     // for: the settings are unusable until the section is mended.
     switch (PreparaAcquisizione(prog_, true)) {
-        case EsitoAvvio::ImpostazioniErrate:
+        case StartupResult::BadSettings:
             return 2;
-        case EsitoAvvio::PortaNonImpostata:
+        case StartupResult::PortNotSet:
             return 3;
-        case EsitoAvvio::Pronto:
+        case StartupResult::Ready:
             break;
     }
     prog_.setAvvioInCorso(false);
@@ -82,7 +82,7 @@ bool Runner::segnale() {
     return false;
 }
 
-void Runner::cicloTerminato(const RapportoCiclo& r) {
+void Runner::cicloTerminato(const CycleReport& r) {
     std::string files;
     for (const auto& f : r.fileScritti) files += (files.empty() ? "" : ", ") + f;
     stampa("Ciclo " + std::to_string(r.numero) + ": righe eseguite " +

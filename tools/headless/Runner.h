@@ -7,11 +7,11 @@
 #include <memory>
 #include <string>
 
-#include "app/Programma.h"
+#include "app/Program.h"
 
 namespace tarvel {
 
-struct OpzioniRunner {
+struct RunnerOptions {
     long cicli = 0;  // 0: until stopped
     bool monitor = false;
     bool stats = false;  // one line per node after each cycle
@@ -19,7 +19,7 @@ struct OpzioniRunner {
 
 class Runner : public MainView {
   public:
-    Runner(Programma& programma, OpzioniRunner opzioni);
+    Runner(Program& programma, RunnerOptions opzioni);
     ~Runner() override;
 
     // Loads the settings, sets up profile 0 and starts the acquisition;
@@ -31,7 +31,7 @@ class Runner : public MainView {
     // Routes SIGTERM, SIGINT and SIGHUP into the event loop; ignores SIGPIPE.
     static bool installaSegnali();
 
-    void cicloTerminato(const RapportoCiclo& rapporto) override;
+    void cicloTerminato(const CycleReport& rapporto) override;
 
     // Takes the signals that came: a stop stops the acquisition (the
     // running request ends first), a reload waits for the end of the cycle.
@@ -47,8 +47,8 @@ class Runner : public MainView {
     void stampaSalute();
     void fine(int codice);
 
-    Programma& prog_;
-    OpzioniRunner opzioni_;
+    Program& prog_;
+    RunnerOptions opzioni_;
     std::unique_ptr<QSocketNotifier> notifier_;
     bool fermata_ = false;
     bool ricaricaRichiesta_ = false;

@@ -11,10 +11,10 @@
 
 #include "ConsolePlatform.h"
 #include "Runner.h"
-#include "VerificaImpostazioni.h"
-#include "app/CartellaProgramma.h"
-#include "history/Storico.h"
-#include "modbus/PorteCom.h"
+#include "SettingsCheck.h"
+#include "app/ProgramFolder.h"
+#include "history/History.h"
+#include "modbus/ComPorts.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixSerialPort.h"
@@ -74,7 +74,7 @@ const char* const Usage =
     "start), 3 a serial profile cannot be set up (profile 0 at start, or one the\n"
     "request list switches to).\n";
 
-struct Argomenti {
+struct Arguments {
     std::string cartella;
     long cicli = 0;
     bool monitor = false;
@@ -106,7 +106,7 @@ bool leggiTempo(const char* testo, std::string& tempo) {
 }
 
 // Empty when the arguments are good; otherwise what is wrong with them.
-std::string leggiArgomenti(int argc, char** argv, Argomenti& a) {
+std::string leggiArgomenti(int argc, char** argv, Arguments& a) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool valore = i + 1 < argc;
@@ -156,15 +156,15 @@ std::string leggiArgomenti(int argc, char** argv, Argomenti& a) {
 }
 
 // The history of the names as CSV on stdout; 2 when there is none to read.
-int esportaCSV(const Argomenti& args, tarvel::ProfileStore& ini,
+int esportaCSV(const Arguments& args, tarvel::ProfileStore& ini,
                const tarvel::ProgramIdentity& identity, tarvel::Clock& clock,
                tarvel::Dialogs& dialogs) {
     using namespace tarvel;
     const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
     SqliteHistoryStore history;
     SystemWallClock wall;
-    Storico storico(&history, &wall, clock, dialogs);
-    const LetturaStorico lettura = LeggiImpostazioniStorico(
+    History storico(&history, &wall, clock, dialogs);
+    const HistorySettingsRead lettura = LeggiImpostazioniStorico(
         [&](const std::string& chiave) { return ini.read(percorsoIni, "History", chiave, ""); });
     // A refused [History] is no history to read, as for the run.
     std::string csv, errore = lettura.problemi.empty() ? "" : lettura.problemi.front();
@@ -185,7 +185,7 @@ int verifica(tarvel::IniFileStore& ini, const std::string& percorsoIni, tarvel::
     using namespace tarvel;
     DryRunPort dry(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
     dialogs.quiet = true;
-    Programma prog({ini, clock, dialogs, identity, dry, files});
+    Program prog({ini, clock, dialogs, identity, dry, files});
     const int code = VerificaImpostazioni(prog, stdout);
     // Unusable settings give no records: their message goes to standard
     // error. Profile 0's failure is told once, in its warning.
@@ -198,7 +198,7 @@ int verifica(tarvel::IniFileStore& ini, const std::string& percorsoIni, tarvel::
 constexpr int AttesaFinePubblicazione = 5000;
 
 // The logger until a stop signal or its last cycle; the exit code.
-int acquisisci(const Argomenti& args, tarvel::IniFileStore& ini, const std::string& percorsoIni,
+int acquisisci(const Arguments& args, tarvel::IniFileStore& ini, const std::string& percorsoIni,
                tarvel::ConsoleClock& clock, tarvel::ConsoleDialogs& dialogs,
                tarvel::ProgramIdentity& identity, tarvel::OutputFiles& files,
                QCoreApplication& app) {
@@ -211,7 +211,7 @@ int acquisisci(const Argomenti& args, tarvel::IniFileStore& ini, const std::stri
     // Written off the cycle; what is left at the end is written before exit.
     SqliteHistoryStore history;
     SystemWallClock wall;
-    Programma prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall});
+    Program prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall});
     // A clean end hands the last cycles to a reachable broker first.
     const auto fine = [&prog](int code) {
         prog.FinePubblicazione(AttesaFinePubblicazione);
@@ -235,7 +235,7 @@ int acquisisci(const Argomenti& args, tarvel::IniFileStore& ini, const std::stri
 int main(int argc, char** argv) {
     using namespace tarvel;
     IgnoreFileSizeSignal();
-    Argomenti args;
+    Arguments args;
     if (const std::string errore = leggiArgomenti(argc, argv, args); !errore.empty()) {
         std::fprintf(stderr, "tarvel-headless: %s\n\n%s", errore.c_str(), Usage);
         return 2;
@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
     ConsoleDialogs dialogs;
     if (args.cartella.empty()) {
         PosixUserFolders cartelle;
-        const CartellaProgramma trovata =
+        const ProgramFolder trovata =
             CercaCartellaProgramma(textFiles, cartelle, QtProgramIdentity::executableFolder(),
                                    QtProgramIdentity::exampleSettings(), !args.stampaCartella);
         if (!AnnunciaCartella(trovata, dialogs, nullptr)) return 2;

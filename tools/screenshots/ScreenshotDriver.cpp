@@ -10,10 +10,10 @@
 #include <cstdio>
 
 #include "about/AboutForm.h"
-#include "mainwindow/Applicazione.h"
-#include "mainwindow/Grafico.h"
+#include "mainwindow/DesktopApp.h"
+#include "mainwindow/TrendWindow.h"
 #include "mainwindow/MainForm.h"
-#include "mainwindow/ProgrammaDesktop.h"
+#include "mainwindow/DesktopProgram.h"
 #include "monitor/MonitorForm.h"
 #include "platform/qt/QtProgramIdentity.h"
 
@@ -25,7 +25,7 @@ void Foto(const char* nome, const QWidget& finestra) {
     std::fflush(stdout);
 }
 
-void Esegui(tarvel::Applicazione& app, const char* azione) {
+void Esegui(tarvel::DesktopApp& app, const char* azione) {
     app.mainForm().findChild<QAction*>(QString::fromLatin1(azione))->trigger();
 }
 
@@ -34,8 +34,8 @@ void Esegui(tarvel::Applicazione& app, const char* azione) {
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     // Run from a copy beside its settings, as scripts/screenshots.sh does.
-    tarvel::ProgrammaDesktop programma(tarvel::QtProgramIdentity::executableFolder());
-    tarvel::Applicazione& app = programma.applicazione();
+    tarvel::DesktopProgram programma(tarvel::QtProgramIdentity::executableFolder());
+    tarvel::DesktopApp& app = programma.applicazione();
     app.avvia();
 
     // Splash 1.5 s, automatic start 2 s later: the monitor opens during the
@@ -48,12 +48,12 @@ int main(int argc, char** argv) {
     QTimer::singleShot(10000, &app, [&app] {
         Esegui(app, "MenuMonitor");
         Esegui(app, "MenuGrafico");
-        app.mainForm().findChild<tarvel::Grafico*>()->move(60, 60);
+        app.mainForm().findChild<tarvel::TrendWindow*>()->move(60, 60);
     });
     QTimer::singleShot(12000, &app,
-                       [&app] { Foto("grafico", *app.mainForm().findChild<tarvel::Grafico*>()); });
+                       [&app] { Foto("grafico", *app.mainForm().findChild<tarvel::TrendWindow*>()); });
     QTimer::singleShot(14000, &app, [&app] {
-        app.mainForm().findChild<tarvel::Grafico*>()->hide();
+        app.mainForm().findChild<tarvel::TrendWindow*>()->hide();
         Esegui(app, "MenuAbout");
         app.about().move(60, 60);
     });

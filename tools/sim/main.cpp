@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "Options.h"
-#include "Prodotto.h"
+#include "Product.h"
 #include "Simulator.h"
 
 int main(int argc, char** argv) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Prodotto.h"
+#include "Product.h"
 #include "platform/ProgramIdentity.h"
 
 namespace tarvel {

@@ -1,0 +1,80 @@
+#pragma once
+// Executing one request line into its answer line.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "acquisition/Chiamata.h"
+#include "acquisition/CycleObserver.h"
+#include "acquisition/Lamp.h"
+#include "acquisition/Reading.h"
+#include "acquisition/SerialLine.h"
+#include "modbus/MBus.h"
+#include "modbus/SerialProfile.h"
+#include "platform/Clock.h"
+
+namespace tarvel {
+
+class Executor {
+  public:
+    // `acquiring`: timed acquisition is on (a wait line shows its lamp then).
+    Executor(SerialLine& linea, Clock& clock, CycleObserver& observer,
+               const std::atomic<bool>& acquiring);
+
+    // A line run by hand: it reads only itself.
+    Risposta Esegui(const RequestLine& riga);
+    // Line `indice` of a cycle over `righe`: with block reads on, a read
+    // line may be served by one request for it and the lines after it.
+    Risposta Esegui(const std::vector<RequestLine>& righe, std::size_t indice);
+    // A new cycle: skipped nodes are tried again, blocks and scale
+    // registers are read afresh.
+    void NuovoCiclo();
+
+    // A scale register: node, function, address.
+    using ScaleKey = std::tuple<std::uint8_t, std::uint8_t, std::uint16_t>;
+
+  private:
+    Risposta esegui(const RequestLine& riga, const std::vector<RequestLine>* righe, std::size_t indice);
+    Reading eseguiLettura(const RequestLine& riga, const std::vector<RequestLine>* righe, std::size_t indice);
+    void leggiRiga(const ReadParameters& p, const std::vector<RequestLine>* righe, std::size_t indice,
+                   Reading& lettura);
+    void leggi(const ReadParameters& p, const std::vector<RequestLine>* righe, std::size_t indice,
+               Reading& lettura);
+    std::optional<std::vector<std::uint16_t>> leggiElementi(const ReadParameters& p,
+                                                            bool dalBlocco, Reading& lettura);
+    std::optional<std::uint16_t> leggiScala(const ReadParameters& p, bool ciclo,
+                                            Reading& lettura);
+    void preparaBlocco(const std::vector<RequestLine>& righe, std::size_t indice);
+    std::string eseguiAttesa(const RequestLine& riga);
+    void mostraRisultato(const std::string& risultato);
+
+    MBus& mbus_;
+    Clock& clock_;
+    // The line in force: it applies the serial lines, and its profile gives
+    // the reads their Skip, Block and Gap.
+    SerialLine& contesto_;
+    CycleObserver& observer_;
+    const std::atomic<bool>& acquiring_;
+    // Failed reads in a row, by node, within the cycle.
+    std::array<int, 256> falliteDiFila_{};
+    // The last block read in this cycle and the lines it serves; lines of
+    // a block that failed read on their own.
+    std::optional<Transaction> blocco_;
+    std::vector<std::size_t> serviteDalBlocco_;
+    std::vector<std::size_t> daSole_;
+    // The scale registers read in this cycle: the item, or how its read
+    // failed.
+    struct ScaleRead {
+        std::optional<std::uint16_t> item;
+        std::optional<TransactionResult> outcome;
+    };
+    std::map<ScaleKey, ScaleRead> scale_;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,44 @@
+#pragma once
+// The request list: the lines of section "Parameters" from "Firt" to
+// "Last", each cut once into its line value, and the cycle interval.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "acquisition/Chiamata.h"
+#include "platform/Clock.h"
+#include "settings/SettingsError.h"
+
+namespace tarvel {
+
+class Settings;
+
+struct RequestList {
+    std::vector<RequestLine> righe;  // REM lines left out
+    Millis intervallo{1000};  // "Parameters"/"Interval", 1 to 60000
+    int prima = 0;            // "Firt" and "Last" as line numbers
+    int ultima = 0;
+};
+
+// The caption of the main window for a title: "Tarvel [title]".
+std::string DidascaliaPerTitolo(const std::string& titolo);
+
+// The list, or why there is none.
+struct RequestListRead {
+    std::optional<RequestList> elenco;
+    SettingsError errore;
+};
+
+// Reads the list (within the one load, LoadSettings); no list when
+// "Firt" or "Last" gives no line number. The title is read either way.
+RequestListRead LeggiElencoChiamate(const Settings& impostazioni, std::string& titolo);
+
+// Of the keys of "Parameters", those that look like request lines (digits
+// only) but that the list does not read: outside "Firt" to "Last", or
+// spelled otherwise than the list reads them (line 5 is "005"). One warning
+// text each, naming the key.
+std::vector<std::string> RigheNonLette(const std::vector<std::string>& chiavi,
+                                       const RequestList& elenco);
+
+}  // namespace tarvel

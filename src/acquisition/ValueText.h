@@ -1,0 +1,24 @@
+#pragma once
+// How a value read is written into its answer line.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "modbus/Value.h"
+
+namespace tarvel {
+
+// 15 significant digits, exponent notation outside that range (1E+16,
+// 1.5E-05), no trailing zeros, a point as decimal separator whatever the
+// locale, and no "0" before the point (.5, -.25).
+std::string TestoValore(double valore);
+
+// The value text of a number read, divided by ten to the decimals: a
+// 64-bit integer of 16 digits or more with every digit, any other number as
+// TestoValore writes it. Nothing when the decimals leave no finite number.
+// With `leadingZero`, a "0" goes before the point, as JSON wants (0.5).
+std::optional<std::string> TestoNumero(const ParsedNumber& numero, std::int16_t decimali,
+                                       bool leadingZero = false);
+
+}  // namespace tarvel

@@ -1,0 +1,42 @@
+#pragma once
+// Where the settings file lives. A copy whose executable has a Tarvel.INI
+// beside it is portable: the executable's folder is the program folder, as
+// in every build tree. An installed copy keeps its settings per user, in
+// the "tarvel" folder of the user's settings home; at the first start
+// there, the folder is made and the installed example is copied into it,
+// and the program tells the user to set the port before anything else.
+
+#include <string>
+
+#include "platform/DesktopShell.h"
+#include "platform/Dialogs.h"
+#include "platform/TextFiles.h"
+#include "platform/UserFolders.h"
+
+namespace tarvel {
+
+struct ProgramFolder {
+    enum class Esito {
+        Found,  // the program folder, with or without its file
+        Created,   // the example was copied in at this start
+        Error,   // no usable folder: see errore
+    };
+    Esito esito = Esito::Found;
+    std::string cartella;  // the program folder (for an error, where it would be)
+    std::string errore;    // the system's words, for an error
+    std::string percorsoIni() const;
+};
+
+// The program folder for an executable in cartellaEseguibile; esempio is
+// the installed example settings file. With crea false nothing is made:
+// the folder is only named.
+ProgramFolder CercaCartellaProgramma(TextFiles& files, UserFolders& cartelle,
+                                         const std::string& cartellaEseguibile,
+                                         const std::string& esempio, bool crea);
+
+// Shows the message of a first start or of a failure; at a first start,
+// also opens the new file in the editor when a shell is given. True when
+// the program goes on with its start-up (the folder was there).
+bool AnnunciaCartella(const ProgramFolder& cartella, Dialogs& dialogs, DesktopShell* shell);
+
+}  // namespace tarvel

@@ -1,0 +1,20 @@
+#include "mainwindow/DesktopPlatform.h"
+
+namespace tarvel {
+
+// COM n is the device of key "COM" + n in section "Ports" of the settings.
+DesktopPlatform::DesktopPlatform(const std::string& cartellaProgramma)
+    : identity(cartellaProgramma),
+      port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + NomeFileIni,
+                                 DefaultComDevice)) {
+    // An output path that names the settings file would destroy the list.
+    files.protect(identity.programFolder() + "/" + NomeFileIni);
+    // The wake-up comes only at the end: a sleep then ends too.
+    clock.watch(wakeUp.fd(), [this] {
+        wakeUp.drain();
+        return true;
+    });
+    port.watchAlso(wakeUp.fd(), [this] { wakeUp.drain(); });
+}
+
+}  // namespace tarvel

@@ -1,0 +1,37 @@
+#pragma once
+// The window "Stato dispositivi": one row per node on the line with the
+// health the Modbus layer counted for it, and the wall-clock time of its
+// last good answer. It only shows the counters; the counting is elsewhere.
+
+#include <QWidget>
+
+#include "modbus/Health.h"
+#include "platform/Clock.h"
+
+class QTableWidget;
+
+namespace tarvel {
+
+class DeviceStatusWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    // The clock is the one the counters were stamped with.
+    DeviceStatusWindow(const Health& salute, const Clock& clock, QWidget* padre = nullptr);
+
+    // Shows the window, or raises it when it is open already, with the
+    // counters as they are now.
+    void mostra();
+    // Shows the counters as they are now.
+    void aggiorna();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    const Health& salute_;
+    const Clock& clock_;
+    QTableWidget* tabella_ = nullptr;
+};
+
+}  // namespace tarvel

@@ -1,0 +1,54 @@
+#pragma once
+// The window "TrendWindow": the curve of one value of the request list over the
+// last hour, day or week, from the history; failed reads are gaps, the time
+// axis is in local time. It only shows what the history gives, which it asks
+// for through a reader: the history belongs to the core's thread.
+
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "history/History.h"
+
+class QChart;
+class QComboBox;
+
+namespace tarvel {
+
+// Reads the points of a name over a span and hands them to `risposta`, at
+// once or later, on the window's thread.
+using LettoreCurva =
+    std::function<void(const std::string& nome, std::chrono::seconds durata,
+                       std::function<void(const std::vector<HistoryPoint>&)> risposta)>;
+
+class TrendWindow : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit TrendWindow(LettoreCurva lettore, QWidget* padre = nullptr);
+
+    // The names to choose from, in the order of the list.
+    void impostaNomi(const std::vector<std::string>& nomi);
+    // Shows the window, or raises it, with the history as it is now.
+    void mostra();
+    // Draws the curve again from the history.
+    void aggiorna();
+
+    // The spans offered, in the order shown.
+    static const std::vector<std::pair<QString, std::chrono::seconds>>& Intervalli();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void disegna(std::chrono::seconds durata, const std::vector<HistoryPoint>& punti);
+
+    LettoreCurva lettore_;
+    QComboBox* valore_ = nullptr;
+    QComboBox* intervallo_ = nullptr;
+    QChart* grafico_ = nullptr;
+};
+
+}  // namespace tarvel

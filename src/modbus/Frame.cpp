@@ -1,0 +1,166 @@
+#include "modbus/Frame.h"
+
+namespace tarvel {
+
+namespace {
+std::uint16_t crcOf(const std::uint8_t* bytes, std::size_t size) {
+    std::uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
+}
+// The first `length` bytes end in the CRC of those before it.
+bool crcMatches(const Bytes& frame, std::size_t length) {
+    if (length < 3 || frame.size() < length) return false;
+    const std::uint16_t crc = crcOf(frame.data(), length - 2);
+    return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == (crc >> 8);
+}
+bool crcMatches(const Bytes& frame) { return crcMatches(frame, frame.size()); }
+}  // namespace
+
+std::uint16_t CalcolaCRC(const Bytes& bytes) { return crcOf(bytes.data(), bytes.size()); }
+
+Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati) {
+    Bytes frame{nodo, funzione};
+    for (int i = 0; i < lunghezza - 4 && i < static_cast<int>(dati.size()); ++i)
+        frame.push_back(dati[i]);
+    std::uint16_t crc = CalcolaCRC(frame);
+    frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return frame;
+}
+
+namespace {
+std::uint8_t alto(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
+std::uint8_t basso(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+std::uint16_t parola(const Bytes& b, std::size_t i) {
+    return static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]);
+}
+}  // namespace
+
+Bytes PduLettura(std::uint8_t funzione, std::uint16_t indirizzo, std::uint16_t quantita) {
+    return {funzione, alto(indirizzo), basso(indirizzo), alto(quantita), basso(quantita)};
+}
+
+Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t address,
+                   std::uint16_t quantita) {
+    const Bytes pdu = PduLettura(funzione, address, quantita);
+    return CostruisciTrama(8, nodo, funzione, Bytes(pdu.begin() + 1, pdu.end()));
+}
+
+int LunghezzaRisposta(int funzione, int quantita) {
+    switch (funzione) {
+        case 1:
+        case 2:
+            return 5 + (quantita + 7) / 8;
+        case 3:
+        case 4:
+            return 5 + 2 * quantita;
+        default:
+            return 0;
+    }
+}
+
+int LunghezzaRispostaA(const Bytes& richiesta) {
+    if (richiesta.size() < 8) return 0;
+    return LunghezzaRisposta(richiesta[1], richiesta[4] << 8 | richiesta[5]);
+}
+
+TransactionResult ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
+    const int expected = LunghezzaRispostaA(richiesta);
+    if (expected == 0 || static_cast<int>(ricevuti.size()) < expected)
+        return TransactionResult::WrongAnswer;
+    // Bytes after the expected length are not part of the answer.
+    Bytes risposta(ricevuti.begin(), ricevuti.begin() + expected);
+    if (!crcMatches(risposta)) return TransactionResult::CrcError;
+    bool same =
+        risposta[0] == richiesta[0] && risposta[1] == richiesta[1] && risposta[2] == expected - 5;
+    return same ? TransactionResult::Complete : TransactionResult::WrongAnswer;
+}
+
+bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta) {
+    return richiesta.size() >= 2 && risposta.size() == 5 && risposta[0] == richiesta[0] &&
+           risposta[1] == (richiesta[1] | 0x80) && crcMatches(risposta);
+}
+
+Bytes TramaTcp(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione) {
+    const auto lunghezza = static_cast<std::uint16_t>(pdu.size() + 1);
+    Bytes frame;
+    frame.reserve(7 + pdu.size());
+    for (std::uint8_t b : {alto(transazione), basso(transazione), std::uint8_t{0}, std::uint8_t{0},
+                           alto(lunghezza), basso(lunghezza), unita})
+        frame.push_back(b);
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    return frame;
+}
+
+namespace {
+// Header fields that an answer shares with its request; `seguono` is the
+// length the answer's header must give.
+bool stessaIntestazione(const Bytes& richiesta, const Bytes& risposta, int seguono) {
+    return richiesta.size() >= 12 && risposta.size() >= 9 &&
+           parola(risposta, 0) == parola(richiesta, 0) && parola(risposta, 2) == 0 &&
+           parola(risposta, 4) == seguono && risposta[6] == richiesta[6];
+}
+}  // namespace
+
+TransactionResult ControllaRispostaTcp(const Bytes& richiesta, const Bytes& risposta) {
+    if (richiesta.size() < 12) return TransactionResult::WrongAnswer;
+    // The same data as the RTU answer, between the header and no CRC.
+    const int dati = LunghezzaRisposta(richiesta[7], parola(richiesta, 10)) - 5;
+    if (dati < 0 || !stessaIntestazione(richiesta, risposta, dati + 3) ||
+        risposta[7] != richiesta[7] || risposta[8] != dati)
+        return TransactionResult::WrongAnswer;
+    return TransactionResult::Complete;
+}
+
+bool RispostaEccezioneTcp(const Bytes& richiesta, const Bytes& risposta) {
+    return risposta.size() == 9 && stessaIntestazione(richiesta, risposta, 3) &&
+           risposta[7] == (richiesta[7] | 0x80);
+}
+
+FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
+    if (bytes.size() < 2) return {};
+    const std::uint8_t function = bytes[1];
+    std::size_t length = 0;
+    if (function & 0x80)
+        length = 5;
+    else if (function == 8)
+        length = 8;
+    else if (function >= 1 && function <= 4 && bytes.size() < 3)
+        return {};
+    else if (function >= 1 && function <= 4)
+        length = 5u + bytes[2];
+    else
+        return {FrameAtFront::NotAFrame, 0};
+    if (bytes.size() < length) return {FrameAtFront::Incomplete, length};
+    if (!crcMatches(bytes, length)) return {FrameAtFront::NotAFrame, 0};
+    return {FrameAtFront::Whole, length};
+}
+
+FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
+    if (bytes.size() < 6) return {};
+    const std::size_t follows = parola(bytes, 4);
+    if (parola(bytes, 2) != 0 || follows < 2 || follows > 254) return {FrameAtFront::NotAFrame, 0};
+    return {bytes.size() < 6 + follows ? FrameAtFront::Incomplete : FrameAtFront::Whole,
+            6 + follows};
+}
+
+bool RtuAnswers(const Bytes& request, const Bytes& frame) {
+    if (request.size() < 2 || frame.size() < 2 || frame[0] != request[0]) return false;
+    if (frame[1] == (request[1] | 0x80)) return true;
+    return frame[1] == request[1] && static_cast<int>(frame.size()) == LunghezzaRispostaA(request);
+}
+
+bool TcpAnswers(const Bytes& request, const Bytes& frame) {
+    return request.size() >= 2 && frame.size() >= 2 && parola(frame, 0) == parola(request, 0);
+}
+
+std::chrono::microseconds SilenzioTraTrame(int baud) {
+    if (baud <= 0) return std::chrono::microseconds(0);
+    return std::chrono::microseconds(baud > 19200 ? 1750 : (38'500'000 + baud - 1) / baud);
+}
+
+}  // namespace tarvel

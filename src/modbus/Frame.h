@@ -1,0 +1,76 @@
+#pragma once
+// Modbus frames: the read request, RTU with its CRC or Modbus TCP with its
+// MBAP header, and the check of an answer before its data is used.
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "modbus/TransactionResult.h"
+#include "platform/SerialPort.h"
+
+namespace tarvel {
+
+// CRC-16/MODBUS of the bytes (reflected polynomial 0xA001, start 0xFFFF).
+std::uint16_t CalcolaCRC(const Bytes& bytes);
+
+// The silence that ends an RTU frame at `baud`: three and a half
+// characters of 11 bits, 1750 microseconds above 19200 baud; 0 for no baud.
+std::chrono::microseconds SilenzioTraTrame(int baud);
+
+// How the bytes at the front of what came stand: a whole frame of `length`
+// bytes; the start of one (`length` once its header tells it, else 0); or
+// bytes that start no frame the master knows.
+struct FrameAtFront {
+    enum Kind : std::uint8_t { Incomplete, Whole, NotAFrame };
+    Kind kind = Incomplete;
+    std::size_t length = 0;
+};
+// RTU: an answer to a read (functions 1 to 4), an exception answer or a
+// fence's echo (function 8); whole only with its CRC right.
+FrameAtFront RtuFrameAtFront(const Bytes& bytes);
+// Modbus TCP: an MBAP header of protocol 0 and a length of 2 to 254, and
+// the bytes it counts.
+FrameAtFront TcpFrameAtFront(const Bytes& bytes);
+// True when a whole frame is the answer to the request: RTU, from its node
+// with its function and the length that a read of it gives, or its
+// exception answer; Modbus TCP, with its transaction identifier.
+bool RtuAnswers(const Bytes& request, const Bytes& frame);
+bool TcpAnswers(const Bytes& request, const Bytes& frame);
+
+// node, function, data[0 .. length-5], CRC low, CRC high.
+Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati);
+
+// The protocol data unit of a read request: function, address, quantity.
+Bytes PduLettura(std::uint8_t funzione, std::uint16_t indirizzo, std::uint16_t quantita);
+
+// The RTU read request for `quantita` items from a 16-bit address.
+Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
+                   std::uint16_t quantita = 1);
+
+// Length of the answer to a read of `quantita` items: 5 bytes around the
+// data, one data byte per 8 bits (functions 1 and 2) or two per register (3
+// and 4); 0 for any other code. One item: 6 and 7.
+int LunghezzaRisposta(int funzione, int quantita = 1);
+// Length of the answer the read request asks for; 0 when it is not one.
+int LunghezzaRispostaA(const Bytes& richiesta);
+
+// Checks a complete-length answer against its request: CRC, node, function
+// code and byte count. Complete, CrcError or WrongAnswer.
+TransactionResult ControllaRisposta(const Bytes& richiesta, const Bytes& risposta);
+
+// True for a complete exception answer to the request: node, function code
+// + 0x80, exception code, valid CRC.
+bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta);
+
+// Modbus TCP: transaction identifier, protocol 0, the length of what
+// follows, the unit identifier (the node), then the PDU; no CRC.
+Bytes TramaTcp(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione);
+// Checks a complete-length answer against its MBAP read request:
+// transaction, protocol, length, unit, function code and byte count.
+// Complete or WrongAnswer.
+TransactionResult ControllaRispostaTcp(const Bytes& richiesta, const Bytes& risposta);
+// True for a complete MBAP exception answer to the request.
+bool RispostaEccezioneTcp(const Bytes& richiesta, const Bytes& risposta);
+
+}  // namespace tarvel

@@ -1,0 +1,26 @@
+#include "modbus/TransactionResult.h"
+
+namespace tarvel {
+
+const char* TestoEsito(TransactionResult esito) {
+    switch (esito) {
+        case TransactionResult::Complete:
+            return "";
+        case TransactionResult::TimeOut:
+            return " Time out";
+        case TransactionResult::Broadcast:
+            return " Broadcast";
+        case TransactionResult::Partial:
+        case TransactionResult::Exception:
+            return " (Exception)";
+        case TransactionResult::CrcError:
+            return " (CRC error)";
+        case TransactionResult::WrongAnswer:
+            return " (Wrong answer)";
+        case TransactionResult::PortFailure:
+            return " (Port error)";
+    }
+    return "";
+}
+
+}  // namespace tarvel

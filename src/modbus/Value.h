@@ -1,0 +1,47 @@
+#pragma once
+// How the items of one value make its number: 16, 32 or 64-bit integers,
+// IEEE-754 floats of 32 and 64 bits, bytes swapped in each register, and the
+// patterns devices send for "no value".
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace tarvel {
+
+enum class ValueType : std::uint8_t { Int16, Int32, Int64, Float32, Float64 };
+
+// The registers (or items) a value takes: 1, 2 or 4.
+int ParoleDi(ValueType tipo);
+
+struct ValueFormat {
+    ValueType tipo = ValueType::Int16;
+    bool senzaSegno = false;    // integers: unsigned
+    bool scambiaByte = false;   // the two bytes of each register swapped
+    bool nessunValore = false;  // the integer's "no value" pattern gives nothing
+};
+
+// The number of a value before its decimals: an integer exactly, as its
+// sign and magnitude (which 15 significant digits, and beyond 2^53 a
+// double, would round), a float as its double.
+struct ParsedNumber {
+    double valore = 0;
+    bool intero = false;
+    bool negativo = false;
+    std::uint64_t modulo = 0;
+};
+
+// The number from the value's items, most significant first: registers
+// (`registri`), or coils and inputs as their read gives them (a bit of a
+// block, a read of one item's whole data byte). The items of coils and
+// inputs join as their hexadecimal digits would, one digit below 16 and
+// two from it, and never have a sign. Nothing for a "no value" pattern
+// (with nessunValore), a NaN or an infinity.
+std::optional<ParsedNumber> DecodificaValore(const std::vector<std::uint16_t>& elementi,
+                                            bool registri, const ValueFormat& formato);
+
+// The value divided by ten to the decimals; NaN for decimals a double cannot
+// scale by, never a plausible 0 or an infinity.
+double Scala(double valore, std::int16_t decimali);
+
+}  // namespace tarvel

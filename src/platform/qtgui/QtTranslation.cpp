@@ -1,0 +1,19 @@
+#include "platform/qtgui/QtTranslation.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace tarvel {
+
+bool CaricaTraduzioneQt() {
+    // Lives as long as the application, as the translator must.
+    static QTranslator traduzione;
+    if (traduzione.isEmpty() &&
+        !traduzione.load(QStringLiteral("qtbase_it"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&traduzione);
+}
+
+}  // namespace tarvel

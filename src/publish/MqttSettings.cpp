@@ -1,0 +1,104 @@
+#include "publish/MqttSettings.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "publish/Json.h"
+#include "settings/KeyRules.h"
+
+namespace tarvel {
+namespace {
+
+// FNV-1a: a short, stable name for a folder.
+std::string Impronta(const std::string& testo) {
+    std::uint32_t h = 2166136261u;
+    for (const char c : testo) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 16777619u;
+    }
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", h);
+    return hex;
+}
+
+// A key of [MQTT] that takes a whole number.
+struct NumberKey {
+    const char* key;
+    std::int64_t min;
+    std::int64_t max;
+    void (*set)(MqttSettings&, std::int64_t);
+};
+
+constexpr NumberKey NumberKeys[] = {
+    {"Port", 1, 65535, [](MqttSettings& m, std::int64_t v) { m.port = static_cast<int>(v); }},
+    {"QoS", 0, 2, [](MqttSettings& m, std::int64_t v) { m.qos = static_cast<int>(v); }},
+    {"Retain", 0, 1, [](MqttSettings& m, std::int64_t v) { m.retain = v == 1; }},
+    {"Discovery", 0, 1, [](MqttSettings& m, std::int64_t v) { m.discovery = v == 1; }},
+    {"JournalMB", 1, 1000000, [](MqttSettings& m, std::int64_t v) { m.journalMB = v; }},
+};
+
+// A key of [MQTT] whose text goes to the broker as MQTT text.
+struct TextKey {
+    const char* key;
+    std::string MqttSettings::*field;
+    bool wildcards;  // "#" and "+" allowed
+};
+
+constexpr TextKey TextKeys[] = {
+    {"Topic", &MqttSettings::topic, false},
+    {"ClientId", &MqttSettings::clientId, true},
+    {"User", &MqttSettings::user, true},
+};
+
+void ReadKeys(const MqttKeyReader& leggi, MqttSettings& imp, std::vector<std::string>& problemi) {
+    for (const NumberKey& k : NumberKeys) {
+        const std::string testo = leggi(k.key);
+        if (testo.empty()) continue;
+        if (const auto valore = WholeNumberIn(testo, k.min, k.max))
+            k.set(imp, *valore);
+        else
+            problemi.push_back(BadValueText("MQTT", k.key, testo, RangeText(k.min, k.max)));
+    }
+    for (const TextKey& k : TextKeys) {
+        const std::string testo = leggi(k.key);
+        imp.*k.field = testo;
+        if (!TestoMqtt(testo))
+            problemi.push_back(
+                BadValueText("MQTT", k.key, testo, "testo UTF-8 senza caratteri di controllo"));
+        else if (!k.wildcards && testo.find_first_of("#+") != std::string::npos)
+            problemi.push_back(BadValueText("MQTT", k.key, testo, "senza # né +"));
+    }
+}
+
+}  // namespace
+
+bool TestoMqtt(std::string_view testo) {
+    for (std::size_t i = 0; i < testo.size();) {
+        const std::optional<std::uint32_t> c = CodePoint(testo, i);
+        if (!c || *c <= 0x1F || (*c >= 0x7F && *c <= 0x9F)) return false;
+        if ((*c >= 0xFDD0 && *c <= 0xFDEF) || (*c & 0xFFFE) == 0xFFFE) return false;
+    }
+    return true;
+}
+
+MqttSettings LeggiImpostazioniMqtt(const MqttKeyReader& leggi, const std::string& nomeHost,
+                                       const std::string& cartellaProgramma,
+                                       std::vector<std::string>& problemi) {
+    MqttSettings imp;
+    imp.host = leggi("Host");
+    if (imp.host.empty()) return imp;
+    imp.caFile = leggi("CAFile");
+    imp.port = imp.caFile.empty() ? 1883 : 8883;
+    ReadKeys(leggi, imp, problemi);
+    if (imp.topic.empty()) imp.topic = "tarvel/" + nomeHost;
+    while (imp.topic.ends_with('/')) imp.topic.pop_back();
+    if (imp.clientId.empty())
+        imp.clientId = "tarvel-" + nomeHost + "-" + Impronta(cartellaProgramma);
+    imp.password = leggi("Password");
+    imp.journal = leggi("Journal");
+    if (imp.journal.empty()) imp.journal = "Tarvel-journal.db";
+    if (!imp.journal.starts_with('/')) imp.journal = cartellaProgramma + "/" + imp.journal;
+    return imp;
+}
+
+}  // namespace tarvel

@@ -1,0 +1,606 @@
+// The desktop windows on Qt's offscreen platform, over the core with fakes:
+// each window shows the core's state and forwards its commands; the rules
+// behind the commands are tested on the core. The base is the program on
+// the plant of two lines that both answer; with a history, the program
+// lives in a scratch folder with the history store and the system's
+// calendar time.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QLabel>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
+#include <sstream>
+
+#include "Plant.h"
+#include "SqliteTool.h"
+#include "TempFolder.h"
+#include "about/AboutForm.h"
+#include "about/SplashForm.h"
+#include "mainwindow/DesktopApp.h"
+#include "mainwindow/TrendWindow.h"
+#include "mainwindow/MainForm.h"
+#include "mainwindow/DeviceStatusWindow.h"
+#include "mainwindow/Widgets.h"
+#include "monitor/MonitorForm.h"
+#include "platform/posix/SystemWallClock.h"
+#include "platform/posix/WakeUp.h"
+#include "platform/qt/ConsoleClock.h"
+#include "platform/qt/WorkerThread.h"
+#include "platform/qtgui/QtDialogs.h"
+#include "platform/qtgui/QtTranslation.h"
+#include "platform/sqlite/SqliteHistoryStore.h"
+#include "tray/TrayIcona.h"
+
+namespace tarvel {
+namespace {
+
+using test::Sqlite;
+using test::TempFolder;
+using ::testing::_;
+using ::testing::AllOf;
+using ::testing::AnyOf;
+using ::testing::ElementsAre;
+using ::testing::Ge;
+using ::testing::Le;
+using ::testing::Pair;
+
+struct IstanzaLibera : ProgramInstance {
+    bool acquisisci() override { return true; }
+};
+
+class Postazione : public ::testing::Test {
+  protected:
+    explicit Postazione(bool storico = false) : storico_(storico) { impianto.dueRighe(); }
+
+    fakes::FakePlatform& p() { return impianto.fp; }
+    MainForm& main() { return app.mainForm(); }
+    template <typename T = QLabel>
+    T* controllo(const char* nome, QWidget* finestra = nullptr) {
+        auto* c = (finestra ? finestra : &main())->findChild<T*>(QString::fromLatin1(nome));
+        EXPECT_NE(c, nullptr) << nome;
+        return c;
+    }
+    QAction* azione(const char* nome) { return controllo<QAction>(nome); }
+    // The splash, then its timer, then the start-up.
+    void avvia() {
+        app.avvia();
+        p().clock.advance(SplashForm::IntervalloTimer1);
+        ASSERT_TRUE(main().isVisible());
+    }
+
+  private:
+    // The program folder is taken when the program is made.
+    Platform piattaforma() {
+        if (!storico_) return impianto.fp.piattaforma();
+        impianto.fp.identity.folder = folder.path().string();
+        return impianto.fp.piattaforma(nullptr, nullptr, &store, &wall);
+    }
+    bool storico_;
+
+  protected:
+    TempFolder folder;
+    SqliteHistoryStore store;
+    SystemWallClock wall;
+    fakes::Impianto impianto;
+    IstanzaLibera istanza;
+    std::vector<int> fine;  // the program's exit codes
+    DesktopApp app{piattaforma(), impianto.fp.shell, istanza,
+                     [this](int codice) { fine.push_back(codice); }};
+};
+
+using FinestreTest = Postazione;
+
+void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
+
+// The splash until a key (for its time: avvia()), once; the About box
+// disables the main window until it closes (its close box acts as OK); then
+// a line read by hand, the menus during a cycle, the editor, and the trend's
+// menu item off without a history.
+TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
+    app.avvia();
+    p().clock.advance(Millis(1499));
+    EXPECT_TRUE(app.splash().isVisible() && !main().isVisible());
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    EXPECT_TRUE(!app.splash().isVisible() && main().isVisible());
+    const auto letture = p().ini.reads;
+    p().clock.advance(Millis(5000));
+    EXPECT_EQ(p().ini.reads, letture) << "the splash's timer never fires after the key";
+
+    azione("MenuAbout")->trigger();
+    EXPECT_TRUE(app.about().isVisible() && !main().isEnabled());
+    Clic(controllo("Lab_EMail", &app.about()));  // checked below
+    app.about().close();
+    EXPECT_TRUE(!app.about().isVisible() && main().isEnabled());
+    azione("MenuAbout")->trigger();
+    Clic(controllo<QPushButton>("cmdOK", &app.about()));
+    EXPECT_TRUE(!app.about().isVisible() && main().isEnabled());
+
+    controllo<QListWidget>("Lst_Chiamate")->setCurrentRow(1);
+    EXPECT_EQ(controllo("LabDescrizione")->text(), "Tensione");
+    Clic(controllo<QPushButton>("Cmd_Leggi"));
+    EXPECT_EQ(controllo("LabRisultato")->text(), "<Tensione>230.1</Tensione>");
+
+    // File, Options, Automatica and Leggi.
+    const auto abilitati = [&] {
+        std::string stato;
+        for (const char* menu : {"MenuFile", "MenuOpzioni"})
+            stato += controllo<QMenu>(menu)->menuAction()->isEnabled() ? '1' : '0';
+        return stato + (azione("MenuAcquisisciAuto")->isEnabled() ? '1' : '0') +
+               (controllo<QPushButton>("Cmd_Leggi")->isEnabled() ? '1' : '0');
+    };
+    std::string duranteCiclo;
+    p().port.setDevice([&](const Bytes& richiesta) {
+        duranteCiclo = abilitati();
+        return impianto.device(richiesta);
+    });
+    azione("MenuAvvio")->trigger();
+    EXPECT_EQ(duranteCiclo, "0000");
+    EXPECT_EQ(controllo<QListWidget>("Lst_Risposte")->count(), 2);
+    azione("MenuFerma")->trigger();
+    EXPECT_EQ(abilitati(), "1111");
+
+    p().shell.works = false;
+    azione("MenuEdita")->trigger();
+    EXPECT_THAT(
+        p().shell.calls,
+        ElementsAre("openMailLink mailto:info@tarvel.example?subject=Richiesta informazioni",
+                    "openInEditor /opt/tarvel/Tarvel.INI"));
+    EXPECT_TRUE(p().dialogs.messages.empty()) << "a failed editor shows nothing";
+    EXPECT_FALSE(azione("MenuGrafico")->isEnabled());
+}
+
+// Each option menu reaches the core, and its check mark follows the core
+// (what the core writes: SettingsTest).
+TEST_F(FinestreTest, OptionMenusForwardAndShowTheirCheckMarks) {
+    p().ini.set("Export", "Kill", "1");
+    app.tray().setDisponibile(true);
+    avvia();
+    EXPECT_TRUE(azione("MenuKillfileOut")->isChecked());
+    for (const auto& [voce, spunta] : {std::pair{"MenuKillfileOut", false},
+                                       {"MenuMinimizzaPartenza", true},
+                                       {"MenuAcquisisciAuto", true}}) {
+        azione(voce)->trigger();
+        EXPECT_EQ(azione(voce)->isChecked(), spunta) << voce;
+    }
+    EXPECT_FALSE(main().isVisible()) << "started hidden";
+    p().dialogs.typed = "Tetto";
+    azione("MenuTitoloGenerale")->trigger();
+    EXPECT_EQ(main().windowTitle(), "Tarvel [Tetto]");
+}
+
+// A close request while acquiring hides the window and the monitor without
+// asking; while idle it asks, and the tray menu ends the program.
+TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
+    avvia();
+    azione("MenuMonitor")->trigger();
+    ASSERT_TRUE(app.monitor().isVisible());
+    azione("MenuAvvio")->trigger();
+    main().close();
+    EXPECT_TRUE(!main().isVisible() || main().isMinimized());
+    EXPECT_FALSE(app.monitor().isVisible());
+    EXPECT_TRUE(p().dialogs.messages.empty() && fine.empty());
+
+    // Back from the tray by a left click on the icon.
+    app.tray().notifica(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(main().isVisible() && !main().isMinimized());
+    azione("MenuFerma")->trigger();
+
+    ASSERT_NE(app.tray().menu(), nullptr);
+    const auto voci = app.tray().menu()->actions();
+    ASSERT_EQ(voci.size(), 3);
+
+    p().dialogs.answer = Answer::No;
+    main().close();
+    EXPECT_EQ(p().dialogs.messages.size(), 1u) << "the exit question (its text: AvvioTest)";
+    EXPECT_TRUE(main().isVisible());
+
+    app.tray().notifica(QSystemTrayIcon::Context);  // right click: the menu
+    EXPECT_TRUE(app.tray().menu()->isVisible());
+    app.tray().menu()->hide();
+
+    app.tray().setDisponibile(true);
+    app.RiduciInTray(true);
+    EXPECT_FALSE(main().isVisible());
+    app.tray().notifica(QSystemTrayIcon::DoubleClick);
+    EXPECT_FALSE(main().isVisible()) << "a double-click acts through its first press only";
+    voci[0]->trigger();  // "Apri Tarvel"
+    EXPECT_TRUE(main().isVisible());
+
+    voci[2]->trigger();  // "Fine programma", No
+    EXPECT_TRUE(fine.empty());
+    p().dialogs.answer = Answer::Yes;
+    voci[2]->trigger();
+    EXPECT_THAT(fine, ElementsAre(0));
+    EXPECT_FALSE(p().port.isOpen());
+}
+
+// Under X with a window manager (the script beside this test runs it under
+// several): a left click on the tray icon gives the hidden window back,
+// mapped and not minimised, at the first click, every time.
+TEST_F(FinestreTest, TheTrayGivesTheWindowBackEveryTime) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server with a window manager";
+    app.tray().setDisponibile(true);
+    avvia();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main()));
+    for (int volta = 0; volta < 10; ++volta) {
+        app.RiduciInTray(true);
+        QTest::qWait(100);
+        app.tray().notifica(QSystemTrayIcon::Trigger);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&main(), 3000)) << "click " << volta;
+        QTest::qWait(100);
+        EXPECT_TRUE(main().windowHandle()->isExposed() && !main().isMinimized()) << volta;
+    }
+}
+
+TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
+    app.tray().setDisponibile(false);
+    p().ini.set("Start", "Min", "1");
+    avvia();
+    EXPECT_TRUE(main().isMinimized());
+    app.tray().notifica(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(main().isMinimized());
+}
+
+// The boxes, and whether each was shown by the window's thread.
+struct BoxesSeen : fakes::FakeDialogs {
+    Answer messageBox(const std::string& title, const std::string& text, Icon icon, Buttons buttons,
+                      Answer defaultButton, const std::string& details) override {
+        onWindowThread.push_back(QThread::currentThread() == qApp->thread());
+        return FakeDialogs::messageBox(title, text, icon, buttons, defaultButton, details);
+    }
+    std::vector<bool> onWindowThread;
+};
+
+// The desktop program as it runs: the core on its worker thread, on the
+// real clock with the wake-up; the windows on this thread see only what it
+// reports. A wait line of ten seconds: the window answers all through it.
+class CoreOnItsThread : public ::testing::Test {
+  protected:
+    CoreOnItsThread() {
+        impianto.richieste({"1,3,0,0;Valore", "SLEEP 10000", "1,3,0,0;Valore"});
+        impianto.profilo(0);
+        impianto.device.values[{3, 0}] = 42;
+        clock.watch(wakeUp.fd(), [this] {
+            wakeUp.drain();
+            return true;
+        });
+    }
+    MainForm& main() { return app.mainForm(); }
+    const MainState& stato() { return main().stato(); }
+    static bool aspetta(const std::function<bool()>& condizione) {
+        return QTest::qWaitFor(condizione, 30000);
+    }
+    void avviaCiclo() {
+        main().findChild<QAction*>("MenuAvvio")->trigger();
+        ASSERT_TRUE(aspetta([&] { return stato().lampada == Lamp::Yellow; }))
+            << "inside the wait line";
+    }
+
+    fakes::Impianto impianto;
+    BoxesSeen boxes;
+    WakeUp wakeUp;
+    ConsoleClock clock;
+    WorkerThread worker;
+    IstanzaLibera istanza;
+    std::vector<int> fine;
+    Platform p = impianto.fp.piattaforma();
+    DesktopApp app{{p.ini, clock, boxes, p.identity, p.port, p.files},
+                     impianto.fp.shell,
+                     istanza,
+                     [this](int codice) { fine.push_back(codice); },
+                     &worker,
+                     [this] {
+                         app.programma().InterrompiAttesa();
+                         wakeUp.signal();
+                     }};
+};
+
+// Menus and the About box during the wait; a stop lets the wait line end
+// and the output is written with the answers so far, which the monitor
+// showed; exit ends the next wait at once.
+TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules) {
+    app.avvia();
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    ASSERT_TRUE(aspetta([&] { return main().isVisible(); }));
+    // The window learns that the start-up is over: "Startup Automatico" acts.
+    ASSERT_TRUE(aspetta([&] { return !stato().avvioInCorso; }));
+    main().findChild<QAction*>("MenuAvvioAuto")->trigger();
+    EXPECT_EQ(impianto.fp.shell.autostart.count("Tarvel"), 1u);
+    main().findChild<QAction*>("MenuMonitor")->trigger();
+    avviaCiclo();
+
+    main().findChild<QAction*>("MenuAbout")->trigger();
+    EXPECT_TRUE(app.about().isVisible() && !main().isEnabled());
+    app.about().close();
+    EXPECT_TRUE(main().isEnabled());
+    auto* menu = main().findChild<QMenu*>("MenuAcquisisci");
+    menu->popup(main().mapToGlobal(QPoint(0, 0)));
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+    EXPECT_EQ(stato().lampada, Lamp::Yellow) << "all of it while the core waits";
+
+    main().findChild<QAction*>("MenuFerma")->trigger();
+    ASSERT_TRUE(aspetta([&] { return !stato().cicloInCorso; }));
+    EXPECT_THAT(stato().risposte, ElementsAre("<Valore>42</Valore>", "#Sleep 10000"));
+    EXPECT_NE(impianto.fp.files.files["/opt/tarvel/NoName.xml"].find("<Valore>42</Valore>"),
+              std::string::npos);
+    EXPECT_EQ(main().findChild<QListWidget*>("Lst_Risposte")->count(), 2);
+    const auto riga = [&](int lista) {
+        auto* l = app.monitor().findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(lista));
+        return l->count() == 1 ? l->item(0)->text().toStdString() : std::string();
+    };
+    ASSERT_TRUE(aspetta([&] { return !riga(1).empty(); }));
+    EXPECT_EQ(riga(0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(riga(1), "01 03 02 00 2A 39 9B");
+
+    avviaCiclo();
+    boxes.answer = Answer::Yes;
+    app.ConfermaUscita();
+    EXPECT_THAT(fine, ElementsAre(0));
+    EXPECT_FALSE(impianto.fp.port.isOpen());
+}
+
+// A box the core raises is shown by the window's thread, and the core goes
+// on only once it is answered: here a port that cannot open ends the start.
+TEST_F(CoreOnItsThread, TheCoresBoxesAreShownByTheWindowsThread) {
+    impianto.fp.port.missingPorts = {1};
+    app.avvia();
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    ASSERT_TRUE(aspetta([&] { return !fine.empty(); }));
+    EXPECT_THAT(fine, ElementsAre(1));
+    ASSERT_EQ(boxes.messages.size(), 1u);
+    EXPECT_EQ(boxes.messages[0].text, "Errore nell'impostazione della porta seriale.");
+    EXPECT_THAT(boxes.onWindowThread, ElementsAre(true));
+}
+
+// A text that does not fit its control widens it into the free space to its
+// right, pushing the control beside it along.
+TEST(WidgetsTest, EveryTextFitsItsControl) {
+    QWidget padre;
+    padre.resize(400, 40);
+    auto* stretta = new QLabel(QStringLiteral("Impostazioni ricaricate"), &padre);
+    auto* accanto = new QPushButton(QStringLiteral("OK"), &padre);
+    stretta->setGeometry(0, 0, 20, 20);
+    accanto->setGeometry(30, 0, 40, 20);
+    AdattaTesti(padre);
+    EXPECT_GE(stretta->width(), stretta->fontMetrics().horizontalAdvance(stretta->text()));
+    EXPECT_GT(accanto->x(), stretta->geometry().right());
+}
+
+// The real boxes: Qt's own buttons read as on an Italian desktop, and the
+// cause of a failure is the box's detailed text, behind "Mostra dettagli...".
+TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
+    ASSERT_TRUE(CaricaTraduzioneQt()) << "Qt's Italian translation is not installed";
+    QString dettagli, si;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        dettagli = box->detailedText();
+        si = box->button(QMessageBox::Yes)->text().remove(QLatin1Char('&'));
+        box->button(QMessageBox::No)->click();
+    });
+    QtDialogs dialogs;
+    EXPECT_EQ(
+        dialogs.messageBox("Tarvel", "Impostazioni errate nel file Tarvel.INI", Icon::Critical,
+                           Buttons::YesNo, Answer::Yes, "il file /tmp/x/Tarvel.INI non esiste"),
+        Answer::No);
+    EXPECT_EQ(dettagli, QStringLiteral("il file /tmp/x/Tarvel.INI non esiste"));
+    EXPECT_EQ(si, QStringLiteral("Sì"));
+}
+
+// The serial monitor window over the Modbus layer's two lists: it shows
+// them and forwards the notation, the clearing and the removal of a pair.
+class MonitorTest : public ::testing::Test {
+  protected:
+    MonitorTest() {
+        dispositivo.values[{3, 0}] = 10;
+        p.port.setDevice([this](const Bytes& richiesta) { return dispositivo(richiesta); });
+        p.port.open();
+        monitor.PreparaMonitor();
+    }
+    QListWidget* lista(int i) {
+        return monitor.findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(i));
+    }
+    QString riga(int i, int r) { return lista(i)->item(r)->text(); }
+    // One read of holding register 0 of node 1, then the monitor's refresh.
+    void leggi() {
+        mbus.LeggiValore16(3, 0, 1, 0, false);
+        p.clock.advance(MonitorForm::IntervalloAggiornamento);
+    }
+
+    fakes::FakePlatform p;
+    fakes::ScriptedDevice dispositivo;
+    MBus mbus{p.port, p.clock};
+    MonitorForm monitor{mbus, p.clock};
+};
+
+TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
+    monitor.MenuMonitor_Click();
+    ASSERT_TRUE(monitor.isVisible() && mbus.monitorAttivo());
+    leggi();
+    ASSERT_EQ(lista(0)->count(), 1);
+    EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(riga(1, 0), "01 03 02 00 0A 38 43");
+
+    QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione0"), Qt::LeftButton);
+    leggi();
+    EXPECT_EQ(riga(0, 1), "001 003 000 000 000 001 132 010");
+
+    monitor.close();
+    EXPECT_FALSE(monitor.isVisible() || mbus.monitorAttivo());
+    monitor.MenuMonitor_Click();
+    EXPECT_EQ(lista(0)->count() + lista(1)->count(), 0) << "it opens empty";
+
+    leggi();
+    QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);
+    EXPECT_TRUE(mbus.monitor().risposte().empty());
+
+    // The selection is paired (the same code for either list) and a
+    // double-click removes the pair, but not without request lines.
+    QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione1"), Qt::LeftButton);
+    for (int i = 0; i < 3; ++i) leggi();
+    dispositivo.silent = true;
+    leggi();
+    ASSERT_EQ(lista(1)->count(), 4);
+    EXPECT_EQ(riga(1, 3), "Time out");
+    lista(0)->setCurrentRow(3);
+    EXPECT_EQ(lista(1)->currentRow(), 3);
+    monitor.LstAttivita_DblClick(1);
+    ASSERT_EQ(lista(0)->count() + lista(1)->count(), 6);
+    EXPECT_EQ(riga(1, 2), "01 03 02 00 0A 38 43");
+
+    mbus.monitor().pulisci();
+    mbus.monitor().aggiungiRisposta("Time out");
+    monitor.aggiorna();
+    lista(1)->setCurrentRow(0);
+    monitor.LstAttivita_DblClick(1);
+    EXPECT_EQ(lista(1)->count(), 1);
+}
+
+// The window "Stato dispositivi": one node that answers and one that stays
+// silent, the rows after a cycle with the window open and after one with it
+// hidden, the wall-clock time of the last good answer, and the empty table
+// after a reload of the settings. What the counts are is tested on the core
+// (FastCycleTest).
+class StatoDispositiviTest : public Postazione {
+  protected:
+    StatoDispositiviTest() {
+        // Node 1 answers its two lines after 5 ms; node 2 never answers.
+        p().ini.set("Parameters", "Last", "3");
+        p().ini.set("Parameters", "003", "2,3,0,0;Muto");
+        avvia();
+    }
+    void ciclo() {
+        for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+    }
+    DeviceStatusWindow* finestra() { return main().findChild<DeviceStatusWindow*>(); }
+    QTableWidget* tabella() { return finestra()->findChild<QTableWidget*>(); }
+    // The texts of row r.
+    std::vector<std::string> riga(int r) {
+        std::vector<std::string> testi;
+        for (int c = 0; c < tabella()->columnCount(); ++c)
+            testi.push_back(tabella()->item(r, c)->text().toStdString());
+        return testi;
+    }
+    // What "Ultima buona" of node 1 must read now, by the wall clock at `quando`.
+    std::string oraUltimaBuona(const QDateTime& quando) {
+        const TimePoint ultima = *app.programma().mbus().salute().nodi().at(1).ultimaBuona;
+        const auto fa = std::chrono::duration_cast<Millis>(p().clock.now() - ultima);
+        return quando.addMSecs(-fa.count()).toString("hh:mm:ss").toStdString();
+    }
+};
+
+TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
+    azione("MenuStatoDispositivi")->trigger();
+    ASSERT_TRUE(finestra() && finestra()->isVisible());
+
+    // Open while the cycle runs: the rows follow its end.
+    ciclo();
+    ASSERT_EQ(tabella()->rowCount(), 2);
+    EXPECT_THAT(riga(1), ElementsAre("2", "1", "0", "1", "0", "0", "-", "0", "-", "-"));
+
+    // Hidden during the next cycle: asked for again, the same window
+    // catches up. Two hours later by the program's clock the last good
+    // answer is two hours ago.
+    finestra()->close();
+    ciclo();
+    p().clock.advance(std::chrono::hours(2));
+    const QDateTime prima = QDateTime::currentDateTime();
+    azione("MenuStatoDispositivi")->trigger();
+    const QDateTime dopo = QDateTime::currentDateTime();
+    EXPECT_EQ(app.mainForm().findChildren<DeviceStatusWindow*>().size(), 1);
+    EXPECT_THAT(riga(0), ElementsAre("1", "4", "4", "0", "0", "0", "-", "0", "5.0",
+                                     AnyOf(oraUltimaBuona(prima), oraUltimaBuona(dopo))));
+
+    // A reload of the settings empties the table.
+    azione("MenuRicarica")->trigger();
+    EXPECT_EQ(tabella()->rowCount(), 0);
+}
+
+// The window "TrendWindow" over a history prepared with the sqlite3 tool around
+// the present time: the curve of one name per span with its gaps, the time
+// axis and the next cycle's point. The menu item without a history is in
+// the main window's test.
+using Curva = std::vector<std::vector<std::pair<qint64, double>>>;
+
+class GraficoTest : public Postazione {
+  protected:
+    GraficoTest() : Postazione(true) {
+        // Tensione two days and 50 minutes ago, a failed read 40 minutes
+        // ago, 30 minutes ago; Value 10 minutes ago.
+        EXPECT_EQ(Sqlite(folder / "storico.db",
+                         test::HistoryTable +
+                             "INSERT INTO history SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now', "
+                             "column1), 1, 1, column2, column3, 1 FROM (VALUES ('-2 days', "
+                             "'Tensione', 7), ('-50 minutes', 'Tensione', 1), ('-40 minutes', "
+                             "'Tensione', NULL), ('-30 minutes', 'Tensione', 3), ('-10 minutes', "
+                             "'Valore', 42));"),
+                  "");
+        // The times in ms since 1970, read back by the tool.
+        std::istringstream tempi(Sqlite(folder / "storico.db",
+                                        "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
+                                        "FROM history WHERE name = 'Tensione' ORDER BY time"));
+        for (qint64 t; tempi >> t;) ms.push_back(t);
+        EXPECT_EQ(ms.size(), 4u);
+
+        p().ini.set("History", "File", "storico.db");
+        avvia();
+    }
+    TrendWindow* finestra() { return app.mainForm().findChild<TrendWindow*>(); }
+    QComboBox* scelta(const char* nome) { return controllo<QComboBox>(nome, finestra()); }
+    QChart* grafico() { return finestra()->findChild<QChartView*>()->chart(); }
+    Curva curva() {
+        Curva linee;
+        for (QAbstractSeries* serie : grafico()->series()) {
+            linee.emplace_back();
+            for (const QPointF& punto : static_cast<QLineSeries*>(serie)->points())
+                linee.back().emplace_back(static_cast<qint64>(punto.x()), punto.y());
+        }
+        return linee;
+    }
+
+    std::vector<qint64> ms;  // Tensione's times, oldest first
+};
+
+// Each span shows the points inside it, a line broken at each failed read,
+// on a time axis that ends now; the open window draws the point of the cycle
+// that just ended.
+TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
+    azione("MenuGrafico")->trigger();
+    ASSERT_NE(finestra(), nullptr) << "the menu item is on with a history";
+    EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);
+    scelta("Cmb_Valore")->setCurrentIndex(scelta("Cmb_Valore")->findText("Tensione"));
+    // 24 hours, then 7 days.
+    for (const Curva& attesa :
+         {Curva{{{ms[1], 1}}, {{ms[3], 3}}}, Curva{{{ms[0], 7}, {ms[1], 1}}, {{ms[3], 3}}}}) {
+        scelta("Cmb_Intervallo")->setCurrentIndex(scelta("Cmb_Intervallo")->currentIndex() + 1);
+        EXPECT_EQ(curva(), attesa);
+        auto* tempo = static_cast<QDateTimeAxis*>(grafico()->axes(Qt::Horizontal).at(0));
+        EXPECT_LE(std::abs(tempo->max().msecsTo(QDateTime::currentDateTime())), 5000);
+    }
+
+    const qint64 prima = QDateTime::currentMSecsSinceEpoch();
+    for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+    EXPECT_THAT(curva(),
+                ElementsAre(_, ElementsAre(Pair(ms[3], 3.0),
+                                           Pair(AllOf(Ge(prima), Le(prima + 5000)), 230.1))));
+}
+
+}  // namespace
+}  // namespace tarvel

@@ -1,0 +1,30 @@
+#pragma once
+// The settings check of the runner: the settings loaded and every profile
+// the list uses set up as a run would, on a port that never opens its
+// device, and the problems found printed one record a line.
+
+#include <cstdio>
+
+#include "app/Program.h"
+
+namespace tarvel {
+
+// Exit codes of the check.
+inline constexpr int VerificaSenzaAvvisi = 0;
+inline constexpr int VerificaConAvvisi = 1;
+inline constexpr int VerificaImpostazioniErrate = 2;
+inline constexpr int VerificaProfiloZeroErrato = 3;
+
+// The header line that names the columns of each record.
+inline constexpr const char* IntestazioneVerifica =
+    "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER DECIMALS "
+    "DESCRIPTION | warning TEXT";
+
+// Prints the check on out; returns its exit code. The first line names the
+// settings file; settings that cannot be used print nothing more: the
+// message says why. A section that the load refused is told as the
+// warnings of its keys, and the code is that of unusable settings: the
+// runner would not start.
+int VerificaImpostazioni(Program& programma, std::FILE* out);
+
+}  // namespace tarvel
