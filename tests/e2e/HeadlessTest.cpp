@@ -339,7 +339,7 @@ TEST(Headless, CheckWarnsOfSecretsOthersMayRead) {
 // codes: Headless.CheckWarnsOfSecretsOthersMayRead, 0 when it finds nothing, and
 // Headless.SettingsRefusedInTheRunAsInTheCheck, 3 when profile 0 would fail.) A refused connection:
 // NetworkPort.ARefusedConnectionAndASilentServer; a bad line range:
-// AvvioTest.FailedStartUpsEndTheProgram.
+// StartupTest.FailedStartUpsEndTheProgram.
 TEST(Headless, ExitCodesAndMessages) {
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\n"));
@@ -412,7 +412,7 @@ TEST(Headless, ExitCodesAndMessages) {
 // holds rows of today and one older than any bound: a refused Days deletes
 // nothing. (Every failure of a profile key:
 // SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.) (The desktop program runs
-// without the section: AvvioTest.ARefusedSectionIsOffAndTheProgramRuns.)
+// without the section: StartupTest.ARefusedSectionIsOffAndTheProgramRuns.)
 TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
     SimProcess sim;
     ASSERT_TRUE(sim.start("node 1\ninput 12 2301\n"));
@@ -478,7 +478,7 @@ TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
 // An installed copy (cmake --install into a scratch root) with a home of
 // its own: --print-folder names the user's folder and makes nothing; the
 // first start copies the installed example there, for the user only, says so and exits 2 (the
-// next start takes that file: CartellaProgrammaTest.*). The units start the
+// next start takes that file: ProgramFolderTest.*). The units start the
 // installed runner; the simulator finds the demo plant by its name.
 TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     TempFolder root, home;
@@ -500,7 +500,7 @@ TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     EXPECT_EQ(print.lines(Stream::Out), std::vector<std::string>{folder});
     EXPECT_EQ(home.entries(), 0u);
 
-    EXPECT_EQ(run(first, {"--cycles", "1"}), 2);  // its message: CartellaProgrammaTest.*
+    EXPECT_EQ(run(first, {"--cycles", "1"}), 2);  // its message: ProgramFolderTest.*
     const std::string example = ReadFile(root / "usr/share/tarvel/Tarvel.INI");
     EXPECT_NE(example.find("[Ports]"), std::string::npos);
     EXPECT_EQ(ReadFile(folder + "/Tarvel.INI"), example);

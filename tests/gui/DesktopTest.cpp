@@ -25,7 +25,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
+TEST(AutostartTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
     fakes::FakePlatform p;
     Autostart autoAvvio(p.shell, p.dialogs, p.identity);
     autoAvvio.MenuAvvioAuto_Click(true);  // during the start-up: ignored
@@ -65,7 +65,7 @@ TEST(AvvioAutomaticoTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
 
 // A scratch home: HOME and XDG_CONFIG_HOME point into a temporary folder
 // while the test runs.
-class CasaTemporanea : public ::testing::Test {
+class TemporaryHome : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(casa.isValid());
@@ -84,7 +84,7 @@ class CasaTemporanea : public ::testing::Test {
 
 // The autostart entry is an XDG file with the quoted path; the desktop
 // shortcut is an executable launcher, rewritten in place.
-TEST_F(CasaTemporanea, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
+TEST_F(TemporaryHome, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
     QtDesktopShell shell;
     const QString voce = casa.path() + "/config/autostart/Tarvel.desktop";
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "");
@@ -116,8 +116,8 @@ TEST_F(CasaTemporanea, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
 }
 
 // A lock file whose program is gone (a held lock refuses:
-// SecondaIstanzaTest).
-TEST(BloccoIstanzaTest, ALockLeftBehindIsTakenOver) {
+// SecondInstanceTest).
+TEST(InstanceLockTest, ALockLeftBehindIsTakenOver) {
     QTemporaryDir cartella;
     const QString percorso = cartella.filePath("Tarvel.lock");
     test::WriteFile(percorso.toStdString(),
@@ -125,7 +125,7 @@ TEST(BloccoIstanzaTest, ALockLeftBehindIsTakenOver) {
     EXPECT_TRUE(InstanceLock(percorso).acquisisci());
 }
 
-TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
+TEST(SecondInstanceTest, EndsSilentlyWhileTheFirstRunsOn) {
     // The program lives in a folder of its own (also its runtime folder)
     // with an empty settings file, so the first instance stops at its error
     // message and stays there, holding the single-instance lock.
@@ -158,7 +158,7 @@ TEST(SecondaIstanzaTest, EndsSilentlyWhileTheFirstRunsOn) {
 // platform X11 or not set) the program says so in one line and names the
 // runner without windows, instead of Qt's abort. (The offscreen platform:
 // every test above.)
-TEST(SenzaDisplayTest, SaysSoAndNamesTheRunnerWithoutWindows) {
+TEST(NoDisplayTest, SaysSoAndNamesTheRunnerWithoutWindows) {
     for (const char* piattaforma : {"", "xcb"}) {
         SCOPED_TRACE(piattaforma);
         QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();

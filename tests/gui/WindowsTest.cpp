@@ -103,7 +103,7 @@ class Postazione : public ::testing::Test {
                      [this](int codice) { fine.push_back(codice); }};
 };
 
-using FinestreTest = Postazione;
+using WindowsTest = Postazione;
 
 void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
 
@@ -111,7 +111,7 @@ void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
 // disables the main window until it closes (its close box acts as OK); then
 // a line read by hand, the menus during a cycle, the editor, and the trend's
 // menu item off without a history.
-TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
+TEST_F(WindowsTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
     app.avvia();
     p().clock.advance(Millis(1499));
     EXPECT_TRUE(app.splash().isVisible() && !main().isVisible());
@@ -166,7 +166,7 @@ TEST_F(FinestreTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
 
 // Each option menu reaches the core, and its check mark follows the core
 // (what the core writes: SettingsTest).
-TEST_F(FinestreTest, OptionMenusForwardAndShowTheirCheckMarks) {
+TEST_F(WindowsTest, OptionMenusForwardAndShowTheirCheckMarks) {
     p().ini.set("Export", "Kill", "1");
     app.tray().setDisponibile(true);
     avvia();
@@ -185,7 +185,7 @@ TEST_F(FinestreTest, OptionMenusForwardAndShowTheirCheckMarks) {
 
 // A close request while acquiring hides the window and the monitor without
 // asking; while idle it asks, and the tray menu ends the program.
-TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
+TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     avvia();
     azione("MenuMonitor")->trigger();
     ASSERT_TRUE(app.monitor().isVisible());
@@ -206,7 +206,7 @@ TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
 
     p().dialogs.answer = Answer::No;
     main().close();
-    EXPECT_EQ(p().dialogs.messages.size(), 1u) << "the exit question (its text: AvvioTest)";
+    EXPECT_EQ(p().dialogs.messages.size(), 1u) << "the exit question (its text: StartupTest)";
     EXPECT_TRUE(main().isVisible());
 
     app.tray().notifica(QSystemTrayIcon::Context);  // right click: the menu
@@ -232,7 +232,7 @@ TEST_F(FinestreTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
 // Under X with a window manager (the script beside this test runs it under
 // several): a left click on the tray icon gives the hidden window back,
 // mapped and not minimised, at the first click, every time.
-TEST_F(FinestreTest, TheTrayGivesTheWindowBackEveryTime) {
+TEST_F(WindowsTest, TheTrayGivesTheWindowBackEveryTime) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server with a window manager";
     app.tray().setDisponibile(true);
@@ -248,7 +248,7 @@ TEST_F(FinestreTest, TheTrayGivesTheWindowBackEveryTime) {
     }
 }
 
-TEST_F(FinestreTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
+TEST_F(WindowsTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
     app.tray().setDisponibile(false);
     p().ini.set("Start", "Min", "1");
     avvia();
@@ -478,9 +478,9 @@ TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
 // hidden, the wall-clock time of the last good answer, and the empty table
 // after a reload of the settings. What the counts are is tested on the core
 // (FastCycleTest).
-class StatoDispositiviTest : public Postazione {
+class DeviceStatusWindowTest : public Postazione {
   protected:
-    StatoDispositiviTest() {
+    DeviceStatusWindowTest() {
         // Node 1 answers its two lines after 5 ms; node 2 never answers.
         p().ini.set("Parameters", "Last", "3");
         p().ini.set("Parameters", "003", "2,3,0,0;Muto");
@@ -506,7 +506,7 @@ class StatoDispositiviTest : public Postazione {
     }
 };
 
-TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
+TEST_F(DeviceStatusWindowTest, OneWindowShowsEachNodeAfterEveryCycle) {
     azione("MenuStatoDispositivi")->trigger();
     ASSERT_TRUE(finestra() && finestra()->isVisible());
 
@@ -539,9 +539,9 @@ TEST_F(StatoDispositiviTest, OneWindowShowsEachNodeAfterEveryCycle) {
 // the main window's test.
 using Curva = std::vector<std::vector<std::pair<qint64, double>>>;
 
-class GraficoTest : public Postazione {
+class TrendWindowTest : public Postazione {
   protected:
-    GraficoTest() : Postazione(true) {
+    TrendWindowTest() : Postazione(true) {
         // Tensione two days and 50 minutes ago, a failed read 40 minutes
         // ago, 30 minutes ago; Value 10 minutes ago.
         EXPECT_EQ(Sqlite(folder / "storico.db",
@@ -581,7 +581,7 @@ class GraficoTest : public Postazione {
 // Each span shows the points inside it, a line broken at each failed read,
 // on a time axis that ends now; the open window draws the point of the cycle
 // that just ended.
-TEST_F(GraficoTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
+TEST_F(TrendWindowTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
     azione("MenuGrafico")->trigger();
     ASSERT_NE(finestra(), nullptr) << "the menu item is on with a history";
     EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);

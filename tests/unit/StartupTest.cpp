@@ -61,7 +61,7 @@ struct Vita : fakes::Impianto {
     Startup avvio{prog, fp.clock, fp.dialogs, finestre, &istanza, &autoAvvio};
 };
 
-TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisitionAndAFailedReloadAsksToEnd) {
+TEST(StartupTest, StartsInOrderThenTheFirstTimerStartsTheAcquisitionAndAFailedReloadAsksToEnd) {
     Vita v;
     v.fp.ini.set("Start", "Auto", "1");
     v.fp.shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
@@ -93,7 +93,7 @@ TEST(AvvioTest, StartsInOrderThenTheFirstTimerStartsTheAcquisitionAndAFailedRelo
 // silently without reading anything. Each message names its cause in the
 // box's details (the boxes' texts: Settings.UnusableRangeShowsTheMessageAndKeepsTheList
 // and SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed).
-TEST(AvvioTest, FailedStartUpsEndTheProgram) {
+TEST(StartupTest, FailedStartUpsEndTheProgram) {
     // Section, key, value, whether the instance is free, the end, and the
     // details of each message shown.
     using C = std::tuple<const char*, const char*, const char*, bool, const char*,
@@ -124,7 +124,7 @@ TEST(AvvioTest, FailedStartUpsEndTheProgram) {
 // the program runs (the runner ends instead:
 // Headless.SettingsRefusedInTheRunAsInTheCheck). The same key with a good
 // value turns its section on.
-TEST(AvvioTest, ARefusedSectionIsOffAndTheProgramRuns) {
+TEST(StartupTest, ARefusedSectionIsOffAndTheProgramRuns) {
     test::TempFolder folder;
     // Section, key, value, and the cause the message gives (none: on).
     using R = std::tuple<std::string, const char*, const char*, std::string>;
@@ -170,7 +170,7 @@ TEST(AvvioTest, ARefusedSectionIsOffAndTheProgramRuns) {
 // takes it as it is. A relative XDG_CONFIG_HOME counts as unset; an example
 // that cannot be read or a folder that cannot be made is a failure that
 // names its cause, and leaves nothing behind.
-TEST(CartellaProgrammaTest, PortableCopyUserFolderAndFirstStart) {
+TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     test::TempFolder t;
     const std::string bin = t / "bin", esempio = t / "Tarvel.example";
     std::filesystem::create_directory(bin);
