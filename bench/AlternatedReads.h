@@ -16,7 +16,7 @@
 namespace tarvel::bench {
 
 // What a read gives here when it failed.
-constexpr double ValoreFallito = 99999;
+constexpr double FailedValue = 99999;
 
 inline double secondsOf(clockid_t id) {
     timespec t{};
@@ -74,7 +74,7 @@ class LibmodbusReader {
     bool ok() const { return ok_; }
     double read() {
         std::uint16_t value = 0;
-        return modbus_read_registers(ctx_, 0, 1, &value) == 1 ? value : ValoreFallito;
+        return modbus_read_registers(ctx_, 0, 1, &value) == 1 ? value : FailedValue;
     }
 
   private:

@@ -12,7 +12,7 @@
 namespace tarvel::bench {
 
 struct HistoryOnFile {
-    HistoryOnFile() { storico.Configura({"storico.db"}, folder.path().string()); }
+    HistoryOnFile() { storico.Configure({"storico.db"}, folder.path().string()); }
 
     test::TempFolder folder;
     SqliteHistoryStore store;

@@ -35,18 +35,18 @@ void BM_HistoryPerCycle(benchmark::State& state) {
 
     std::vector<Reading> letture;
     for (int i = 0; i < kValues; ++i) {
-        const std::string nome = "V" + std::to_string(i);
+        const std::string name = "V" + std::to_string(i);
         const bool costante = i % 20 == 19;
         const bool fallita = i % 20 == 9;
-        letture.push_back(bench::Letta(static_cast<std::size_t>(i), 1, nome, costante, fallita));
+        letture.push_back(bench::Letta(static_cast<std::size_t>(i), 1, name, costante, fallita));
     }
 
     std::vector<double> cycleUs, writeMs;
     long cycle = 0;
     for (auto _ : state) {
         const auto start = Steady::now();
-        storico.InizioCiclo();
-        storico.RegistraCiclo(++cycle, letture);
+        storico.CycleStart();
+        storico.RecordCycle(++cycle, letture);
         const auto handed = Steady::now();
         state.PauseTiming();
         store.waitIdle(std::chrono::seconds(10));

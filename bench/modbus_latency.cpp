@@ -64,7 +64,7 @@ struct TarvelMaster {
     }
     double read(int node) {
         return bus.LeggiValore16(3, 0, static_cast<std::int16_t>(node), 0, false)
-            .value_or(ValoreFallito);
+            .value_or(FailedValue);
     }
     // The same exchange on the bare port, without the master's logic.
     double exchange() {
@@ -74,7 +74,7 @@ struct TarvelMaster {
         while (port.bytesWaiting() < 7 && std::chrono::steady_clock::now() < deadline)
             port.waitForInput(deadline);
         Bytes answer = port.readAll();
-        return answer.size() == 7 ? answer[3] * 256 + answer[4] : ValoreFallito;
+        return answer.size() == 7 ? answer[3] * 256 + answer[4] : FailedValue;
     }
 
     SimProcess sim;
@@ -82,7 +82,7 @@ struct TarvelMaster {
     PosixSerialPort port{[this](int) { return sim.link(); }};
     ConsoleClock clock;
     MBus bus{port, clock};
-    Bytes request = TramaLettura(1, 3, 0);
+    Bytes request = ReadFrame(1, 3, 0);
     bool ok = false;
     WorkerThread worker;
 };
@@ -101,7 +101,7 @@ struct HeadlessMaster {
         for (int fd : wake)
             if (fd >= 0) ::close(fd);
     }
-    double read() { return bus.LeggiValore16(3, 0, 1, 0, false).value_or(ValoreFallito); }
+    double read() { return bus.LeggiValore16(3, 0, 1, 0, false).value_or(FailedValue); }
 
     SimProcess sim;
     int wake[2] = {-1, -1};
@@ -140,20 +140,20 @@ struct RawMaster {
     }
     double read() {
         if (::write(fd, request.data(), request.size()) != ssize_t(request.size()))
-            return ValoreFallito;
+            return FailedValue;
         std::uint8_t answer[16];
         std::size_t got = 0;
         while (got < 7) {
             pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 500) <= 0) return ValoreFallito;
+            if (::poll(&p, 1, 500) <= 0) return FailedValue;
             ssize_t n = ::read(fd, answer + got, sizeof answer - got);
             if (n > 0) got += static_cast<std::size_t>(n);
         }
-        return got == 7 ? answer[3] * 256 + answer[4] : ValoreFallito;
+        return got == 7 ? answer[3] * 256 + answer[4] : FailedValue;
     }
 
     SimProcess sim;
-    Bytes request = TramaLettura(1, 3, 0);
+    Bytes request = ReadFrame(1, 3, 0);
     int fd = -1;
     bool ok = false;
 };
@@ -225,7 +225,7 @@ void UnpluggedWait(benchmark::State& state) {
         tarvel.clock.sleep(Millis(200));
     }
     state.counters["cpu_percent"] = 100 * (processCpuSeconds() - cpu) / (wallSeconds() - wall);
-    state.counters["reopen_attempts"] = static_cast<double>(tarvel.bus.contatori().riaperture);
+    state.counters["reopen_attempts"] = static_cast<double>(tarvel.bus.counters().reopens);
     state.counters["reads_while_away_ok"] = succeeded;
 }
 

@@ -45,7 +45,7 @@ struct TarvelMaster {
         ok = bus.ConfiguraPorta("1", "19200,N,8,1", 0, false, false, false) && bus.ApriPorta(true);
         bus.ImpostaTimeOut(500);
     }
-    double read() { return bus.LeggiValore16(3, 0, 1, 0, false).value_or(ValoreFallito); }
+    double read() { return bus.LeggiValore16(3, 0, 1, 0, false).value_or(FailedValue); }
 
     std::string device;
     Port port{[this](int) { return device; }};

@@ -64,7 +64,7 @@ struct OfflinePublishing {
         settings.host = "127.0.0.1";
         settings.topic = "tarvel/bench";
         settings.journal = folder / "journal.db";
-        if (!publishing.Avvia(settings, error, false)) state.SkipWithError(error.c_str());
+        if (!publishing.Start(settings, error, false)) state.SkipWithError(error.c_str());
     }
 
     SqliteJournal journal;
@@ -82,8 +82,8 @@ void PublishCycle(benchmark::State& state) {
     const auto values = CycleValues();
     long cycle = 0;
     for (auto _ : state) {
-        const auto messages = MessaggiCiclo(settings, "2026-12-07T12:00:00.000Z", ++cycle, values);
-        if (!publishing.Accoda(messages, error)) state.SkipWithError(error.c_str());
+        const auto messages = CycleMessages(settings, "2026-12-07T12:00:00.000Z", ++cycle, values);
+        if (!publishing.Enqueue(messages, error)) state.SkipWithError(error.c_str());
     }
 }
 BENCHMARK(PublishCycle)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly();
@@ -97,29 +97,29 @@ void CycleOutputs(benchmark::State& state) {
     // 100 values over 4 devices: reads, a failed one in ten, a constant.
     std::vector<Reading> letture;
     for (int i = 0; i < 100; ++i) {
-        const std::string nome = "V" + std::to_string(i);
+        const std::string name = "V" + std::to_string(i);
         const bool costante = i % 20 == 19, fallita = i % 10 == 9 && !costante;
         letture.push_back(
-            bench::Letta(static_cast<std::size_t>(i), i / 25 + 1, nome, costante, fallita));
+            bench::Letta(static_cast<std::size_t>(i), i / 25 + 1, name, costante, fallita));
     }
-    Health salute;
+    Health health;
     for (std::uint8_t n = 1; n <= 4; ++n) {
         Transaction t;
         t.node = n;
         t.outcome = TransactionResult::Complete;
         t.duration = std::chrono::microseconds(2300);
-        salute.registra(t, clock.now());
+        health.record(t, clock.now());
     }
 
     std::vector<double> cycleUs;
     long cycle = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        storico.InizioCiclo();
+        storico.CycleStart();
         const std::vector<Reading>& valori = letture;
-        storico.RegistraCiclo(++cycle, valori);
-        publishing.Accoda(MessaggiCiclo(settings, TestoUTC(wall.now()), cycle, valori), error);
-        publishing.PubblicaStato(MessaggiStato(settings, salute, clock.now(), wall.now()));
+        storico.RecordCycle(++cycle, valori);
+        publishing.Enqueue(CycleMessages(settings, UtcText(wall.now()), cycle, valori), error);
+        publishing.PublishStatus(StatusMessages(settings, health, clock.now(), wall.now()));
         cycleUs.push_back(
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
                 .count());
@@ -176,9 +176,9 @@ void Replay(benchmark::State& state) {
             settings.topic = "tarvel/bench";
             settings.clientId = "bench-journal";
             settings.journal = file;
-            publishing.Avvia(settings, error);
+            publishing.Start(settings, error);
             test::Eventually([&] { return journal.size() == 0; }, 120s);
-            publishing.Ferma(0);
+            publishing.Stop(0);
         } else {
             // libmosquitto alone: the same window of unacknowledged messages.
             mosquitto_lib_init();

@@ -81,7 +81,7 @@ class SettingsFolder {
         ::rmdir(folder_.c_str());
     }
     const std::string& folder() const { return folder_; }
-    std::string file() const { return folder_ + "/" + tarvel::NomeFileIni; }
+    std::string file() const { return folder_ + "/" + tarvel::IniFileName; }
 
     // Gives the file a modification time it never had, as an edit would.
     void touch() {
@@ -108,7 +108,7 @@ void BM_CaricaParametri(benchmark::State& state) {
     fake.identity.folder = settings.folder();
     PosixTextFiles files;
     IniFileStore store(files);
-    Program programma(Platform{store, fake.clock, fake.dialogs, fake.identity,
+    Program program(Platform{store, fake.clock, fake.dialogs, fake.identity,
                                     fake.port, fake.files});
     // Every 50 lines one is a remark, which the list leaves out.
     const std::size_t expected = static_cast<std::size_t>(lines - (lines + 20) / 50);
@@ -119,7 +119,7 @@ void BM_CaricaParametri(benchmark::State& state) {
             settings.touch();
             state.ResumeTiming();
         }
-        if (!programma.CaricaParametri() || programma.stato().chiamate.size() != expected) {
+        if (!program.CaricaParametri() || program.status().requests.size() != expected) {
             state.SkipWithError("the request list was not loaded");
             return;
         }

@@ -1,7 +1,7 @@
 // The check of an answer against its read request. The first six bytes give
 // the request (node, function, address and quantity, big-endian; a quantity
 // outside 1 to 2000 is folded into it), the rest are the bytes received.
-// An answer is accepted exactly when its first LunghezzaRispostaA bytes
+// An answer is accepted exactly when its first AnswerLengthFor bytes
 // carry the request's node and function, the byte count of that length and
 // a right CRC; the master itself turns an accepted answer with more bytes
 // behind it into a wrong answer, so here more bytes are allowed. The CRC is
@@ -65,9 +65,9 @@ double number(const std::vector<std::uint16_t>& items, bool registers, bool unsi
               bool swapped = false) {
     const auto type =
         items.size() == 1 ? tarvel::ValueType::Int16 : tarvel::ValueType::Int32;
-    const auto read = tarvel::DecodificaValore(items, registers, {type, unsignedValue, swapped});
+    const auto read = tarvel::DecodeValue(items, registers, {type, unsignedValue, swapped});
     require(read.has_value());
-    return read->valore;
+    return read->value;
 }
 
 // The items of the answer's data as the master keeps them in its
@@ -113,20 +113,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t function = data[1];
     const auto address = static_cast<std::uint16_t>(data[2] << 8 | data[3]);
     auto quantity = static_cast<std::uint16_t>(data[4] << 8 | data[5]);
-    if (quantity < 1 || quantity > tarvel::MassimoBloccoBit)
-        quantity = static_cast<std::uint16_t>(quantity % tarvel::MassimoBloccoBit + 1);
+    if (quantity < 1 || quantity > tarvel::MaxBlockBits)
+        quantity = static_cast<std::uint16_t>(quantity % tarvel::MaxBlockBits + 1);
     const Bytes answer(data + 6, data + size);
 
-    const Bytes request = tarvel::TramaLettura(node, function, address, quantity);
+    const Bytes request = tarvel::ReadFrame(node, function, address, quantity);
     require(request.size() == 8 && crcRight(request, 8));
     require(request[0] == node && request[1] == function);
     require((request[2] << 8 | request[3]) == address &&
             (request[4] << 8 | request[5]) == quantity);
 
     const int expected = answerLength(function, quantity);
-    require(tarvel::LunghezzaRispostaA(request) == expected);
+    require(tarvel::AnswerLengthFor(request) == expected);
 
-    const TransactionResult result = tarvel::ControllaRisposta(request, answer);
+    const TransactionResult result = tarvel::CheckAnswer(request, answer);
     const bool whole = expected > 0 && answer.size() >= static_cast<std::size_t>(expected);
     const bool crc = whole && crcRight(answer, static_cast<std::size_t>(expected));
     const bool matches =
@@ -141,12 +141,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool exception = answer.size() == 5 && answer[0] == node &&
                            answer[1] == (function | 0x80) && crcRight(answer, 5);
-    require(tarvel::RispostaEccezione(request, answer) == exception);
+    require(tarvel::ExceptionAnswer(request, answer) == exception);
 
     if (result == TransactionResult::Complete) checkItems(answer, function, address, quantity);
 
     const Bytes mbap =
-        tarvel::TramaTcp(node, Bytes(request.begin() + 1, request.end() - 2), address);
+        tarvel::TcpFrame(node, Bytes(request.begin() + 1, request.end() - 2), address);
     require(mbap == Bytes({request[2], request[3], 0, 0, 0, 6, node, function, request[2],
                            request[3], request[4], request[5]}));
     auto header = [&](int follows) {
@@ -157,9 +157,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int dataBytes = expected - 5;
     const bool tcpMatches =
         expected > 0 && header(dataBytes + 3) && answer[7] == function && answer[8] == dataBytes;
-    require(tarvel::ControllaRispostaTcp(mbap, answer) ==
+    require(tarvel::CheckTcpAnswer(mbap, answer) ==
             (tcpMatches ? TransactionResult::Complete : TransactionResult::WrongAnswer));
-    require(tarvel::RispostaEccezioneTcp(mbap, answer) ==
+    require(tarvel::TcpExceptionAnswer(mbap, answer) ==
             (answer.size() == 9 && header(3) && answer[7] == (function | 0x80)));
     return 0;
 }

@@ -246,7 +246,7 @@ std::vector<std::string_view> Lines(std::string_view text) {
 
 // Each device's message: its values, in order, as they were given.
 void CheckCycle(const tarvel::MqttSettings& imp, const std::vector<tarvel::Reading>& letture) {
-    const auto messaggi = tarvel::MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12, letture);
+    const auto messaggi = tarvel::CycleMessages(imp, "2026-12-06T21:45:03.120Z", 12, letture);
     std::size_t next = 0;
     for (const tarvel::MqttMessage& m : messaggi) {
         const std::optional<Value> doc = Reader(m.payload).document();
@@ -257,19 +257,19 @@ void CheckCycle(const tarvel::MqttSettings& imp, const std::vector<tarvel::Readi
             require(next < letture.size());
             const tarvel::Reading& r = letture[next++];
             require(name == Expected(r.name));
-            const std::optional<std::string> testo = tarvel::ValueText(r);
-            if (!testo) {
+            const std::optional<std::string> text = tarvel::ValueText(r);
+            if (!text) {
                 require(value.kind == Value::Null);
             } else if (!r.constant) {
                 require(value.kind == Value::Number);
                 const double a = std::strtod(value.text.c_str(), nullptr);
-                const double b = std::strtod(testo->c_str(), nullptr);
+                const double b = std::strtod(text->c_str(), nullptr);
                 require(a == b);
                 // The history's double is the one strtod reads from the text.
                 const std::optional<double> h = tarvel::ValueNumber(r);
                 require(std::isfinite(b) ? h == b : !h);
             } else {
-                require(value.kind == Value::String && value.text == Expected(*testo));
+                require(value.kind == Value::String && value.text == Expected(*text));
             }
         }
     }
@@ -278,22 +278,22 @@ void CheckCycle(const tarvel::MqttSettings& imp, const std::vector<tarvel::Readi
 
 // A number read (a finite double; with kind 3 an integer, its decimals
 // from the high bits), a constant, or a failed read.
-void SetValue(tarvel::Reading& v, unsigned kind, const std::string& testo) {
-    const double numero = std::strtod(testo.c_str(), nullptr);
+void SetValue(tarvel::Reading& v, unsigned kind, const std::string& text) {
+    const double number = std::strtod(text.c_str(), nullptr);
     v.quality = (kind & 3) % 3 == 2 ? tarvel::Quality::Failed : tarvel::Quality::Good;
-    if ((kind & 3) % 3 == 1) v.constant = testo;
-    if ((kind & 3) % 3 == 0 && std::isfinite(numero)) v.number = tarvel::ParsedNumber{numero};
+    if ((kind & 3) % 3 == 1) v.constant = text;
+    if ((kind & 3) % 3 == 0 && std::isfinite(number)) v.number = tarvel::ParsedNumber{number};
     if ((kind & 3) == 3 && v.number) {
-        const bool meno = !testo.empty() && testo[0] == '-';
-        const std::uint64_t modulo = std::strtoull(testo.c_str() + meno, nullptr, 10);
+        const bool meno = !text.empty() && text[0] == '-';
+        const std::uint64_t modulo = std::strtoull(text.c_str() + meno, nullptr, 10);
         const bool negativo = meno && modulo != 0;
-        const double valore = static_cast<double>(modulo);
-        v.number = tarvel::ParsedNumber{negativo ? -valore : valore, true, negativo, modulo};
+        const double value = static_cast<double>(modulo);
+        v.number = tarvel::ParsedNumber{negativo ? -value : value, true, negativo, modulo};
         v.decimals = static_cast<std::int16_t>((kind >> 3) - 16);
     }
-    if (v.number && !std::isfinite(tarvel::Scala(v.number->valore, v.decimals)))
+    if (v.number && !std::isfinite(tarvel::Scale(v.number->value, v.decimals)))
         v.quality = tarvel::Quality::NotFinite;
-    if ((kind & 3) % 3 == 0 && !std::isfinite(numero)) v.quality = tarvel::Quality::NotFinite;
+    if ((kind & 3) % 3 == 0 && !std::isfinite(number)) v.quality = tarvel::Quality::NotFinite;
 }
 
 }  // namespace
@@ -306,9 +306,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     imp.topic = lines[0];
     imp.clientId = lines[1];
     std::vector<tarvel::Reading> letture;
-    std::vector<tarvel::RequestLine> righe;
+    std::vector<tarvel::RequestLine> lines;
     std::vector<int> dispositivi;  // the device of each line
-    int dispositivo = 1;
+    int device = 1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
         if (lines[i].empty()) continue;
         const auto kind = static_cast<unsigned char>(lines[i][0]);
@@ -316,33 +316,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t equal = rest.find('=');
         tarvel::Reading v;
         if (kind & 4) {
-            ++dispositivo;
-            tarvel::RequestLine prossimo;
-            prossimo.tipo = tarvel::LineKind::Next;
-            righe.push_back(prossimo);
-            dispositivi.push_back(dispositivo);
+            ++device;
+            tarvel::RequestLine next;
+            next.kind = tarvel::LineKind::Next;
+            lines.push_back(next);
+            dispositivi.push_back(device);
         }
-        v.device = dispositivo;
+        v.device = device;
         v.name = rest.substr(0, equal);
         SetValue(v, kind,
                  std::string(equal != std::string_view::npos ? rest.substr(equal + 1) : ""));
         letture.push_back(v);
-        tarvel::RequestLine riga;
-        riga.tipo = tarvel::LineKind::Read;
-        riga.campiEseguiti.Descrizione = v.name;
-        righe.push_back(riga);
-        dispositivi.push_back(dispositivo);
+        tarvel::RequestLine line;
+        line.kind = tarvel::LineKind::Read;
+        line.shownFields.Descrizione = v.name;
+        lines.push_back(line);
+        dispositivi.push_back(device);
     }
     CheckCycle(imp, letture);
     // A config per value: JSON, naming the value as it was given.
-    for (const tarvel::MqttMessage& m : tarvel::MessaggiScoperta(imp, righe, dispositivi)) {
+    for (const tarvel::MqttMessage& m : tarvel::DiscoveryMessages(imp, lines, dispositivi)) {
         const std::optional<Value> doc = Reader(m.payload).document();
         require(doc && doc->kind == Value::Object);
         const Value* name = Member(*doc, "name");
         require(name && name->kind == Value::String);
         const Value* tpl = Member(*doc, "value_template");
         require(tpl && tpl->kind == Value::String &&
-                tpl->text.find(tarvel::StringaJson(name->text)) != std::string::npos);
+                tpl->text.find(tarvel::JsonString(name->text)) != std::string::npos);
     }
     return 0;
 }

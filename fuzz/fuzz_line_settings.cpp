@@ -37,7 +37,7 @@ bool allDigits(std::string_view text) {
 }
 
 void checkLineSettings(std::string_view text) {
-    const auto settings = tarvel::LeggiImpostazioniLinea(text);
+    const auto settings = tarvel::ParseLineSettings(text);
     if (!settings) return;
     require(allDigits(tarvel::Trim(text.substr(0, text.find(',')))));
     require(settings->baud > 0);
@@ -56,10 +56,10 @@ void checkLineSettings(std::string_view text) {
         default:
             std::abort();
     }
-    const std::string own = tarvel::TestoImpostazioniLinea(*settings);
-    const auto again = tarvel::LeggiImpostazioniLinea(own);
+    const std::string own = tarvel::LineSettingsText(*settings);
+    const auto again = tarvel::ParseLineSettings(own);
     require(again && *again == *settings);
-    require(tarvel::TestoImpostazioniLinea(*again) == own);
+    require(tarvel::LineSettingsText(*again) == own);
 }
 
 const char* const Keys[] = {"COM",   "Settings", "Handshaking", "NullDiscard", "DTR",
@@ -80,39 +80,39 @@ std::vector<std::string> linesOf(std::string_view text) {
 
 void checkProfile(std::string_view text) {
     const std::vector<std::string> values = linesOf(text);
-    const auto read = tarvel::LeggiProfilo([&](const char* key, const char* fallback) {
+    const auto read = tarvel::ReadProfile([&](const char* key, const char* fallback) {
         for (std::size_t i = 0; i < values.size(); ++i) {
             if (std::strcmp(Keys[i], key) == 0) return values[i];
         }
         return std::string(fallback);
     });
-    if (!read.profilo) {
-        const auto& error = read.errore;
-        require(error.causa == tarvel::ProfileErrorCause::MissingKey ||
-                error.causa == tarvel::ProfileErrorCause::InvalidValue);
+    if (!read.profile) {
+        const auto& error = read.error;
+        require(error.cause == tarvel::ProfileErrorCause::MissingKey ||
+                error.cause == tarvel::ProfileErrorCause::InvalidValue);
         bool known = false;
-        for (const char* key : Keys) known = known || error.chiave == key;
+        for (const char* key : Keys) known = known || error.key == key;
         require(known);
-        const std::string message = tarvel::DescriviErroreProfilo("Serial_1", error);
-        require(message.find("[Serial_1] " + error.chiave) == 0);
+        const std::string message = tarvel::DescribeProfileError("Serial_1", error);
+        require(message.find("[Serial_1] " + error.key) == 0);
         return;
     }
-    const tarvel::SerialProfile& p = *read.profilo;
+    const tarvel::SerialProfile& p = *read.profile;
     require(!p.com.empty() && p.com != "*");
     require(!p.settings.empty() && p.settings != "*");
-    require(p.com == tarvel::Maiuscolo(p.com) && p.settings == tarvel::Maiuscolo(p.settings));
+    require(p.com == tarvel::ToUpper(p.com) && p.settings == tarvel::ToUpper(p.settings));
     require(p.handshaking >= 0 && p.handshaking <= 3);
     require(p.timeOutMs >= 0 && p.timeOutMs <= 10000);
     require(p.retry >= 1);
-    require(p.pausaMs >= 0 && p.pausaMs <= 60000);
-    require(p.saltaDopo >= 0);
-    require(p.blocco == 0 || (p.blocco >= 2 && p.blocco <= tarvel::MassimoBloccoBit));
-    require(p.lacuna >= 0 && p.lacuna <= tarvel::MassimoBloccoBit - 2);
+    require(p.pauseMs >= 0 && p.pauseMs <= 60000);
+    require(p.skipAfter >= 0);
+    require(p.block == 0 || (p.block >= 2 && p.block <= tarvel::MaxBlockBits));
+    require(p.gap >= 0 && p.gap <= tarvel::MaxBlockBits - 2);
     // Echo: 0 or 1 (or empty), nothing else.
     const std::string echo(values.size() == KeyCount ? tarvel::Trim(values.back()) : "");
-    require(p.echo == (!echo.empty() && tarvel::NumeroIniziale(echo) == 1));
-    require(echo.empty() || tarvel::NumeroIniziale(echo) <= 1);
-    for (const std::string& panel : tarvel::PannelliProfilo(p)) require(!panel.empty());
+    require(p.echo == (!echo.empty() && tarvel::LeadingNumber(echo) == 1));
+    require(echo.empty() || tarvel::LeadingNumber(echo) <= 1);
+    for (const std::string& panel : tarvel::ProfilePanels(p)) require(!panel.empty());
     checkLineSettings(p.settings);
 }
 

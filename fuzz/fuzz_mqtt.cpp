@@ -57,9 +57,9 @@ void checkProblem(const std::string& problem, const std::vector<std::string>& va
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::vector<std::string> values = linesOf(text);
-    for (const std::string& v : values) require(tarvel::TestoMqtt(v) == mosquittoTakes(v));
+    for (const std::string& v : values) require(tarvel::MqttText(v) == mosquittoTakes(v));
     std::vector<std::string> problems;
-    const tarvel::MqttSettings m = tarvel::LeggiImpostazioniMqtt(
+    const tarvel::MqttSettings m = tarvel::ReadMqttSettings(
         [&](const std::string& key) {
             for (std::size_t i = 0; i < values.size(); ++i)
                 if (key == Keys[i]) return values[i];

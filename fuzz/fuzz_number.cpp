@@ -34,8 +34,8 @@ void checkRounding(double value, std::optional<Int> rounded, double low, double 
 }
 
 void checkBoth(double value) {
-    checkRounding(value, tarvel::ArrotondaInt16(value), -32768.0, 32767.0);
-    checkRounding(value, tarvel::ArrotondaInt32(value), -2147483648.0, 2147483647.0);
+    checkRounding(value, tarvel::RoundToInt16(value), -32768.0, 32767.0);
+    checkRounding(value, tarvel::RoundToInt32(value), -2147483648.0, 2147483647.0);
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FuzzedDataProvider in(data, size);
     switch (in.ConsumeIntegralInRange(0, 2)) {
         case 0: {
-            const double value = tarvel::NumeroIniziale(in.ConsumeRemainingBytesAsString());
+            const double value = tarvel::LeadingNumber(in.ConsumeRemainingBytesAsString());
             require(std::isfinite(value));
             checkBoth(value);
             break;
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 1: {
             const auto number = in.ConsumeIntegralInRange<std::uint64_t>(0, 1ull << 31);
             const std::string blanks(in.ConsumeIntegralInRange(0, 3), ' ');
-            require(tarvel::NumeroIniziale(blanks + std::to_string(number)) ==
+            require(tarvel::LeadingNumber(blanks + std::to_string(number)) ==
                     static_cast<double>(number));
             break;
         }

@@ -28,9 +28,9 @@ bool isFixedWord(const std::string& field) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view line(reinterpret_cast<const char*>(data), size);
-    const tarvel::Chiamata record = tarvel::TagliaRiga(line);
-    const tarvel::LineKind kind = tarvel::TipoDiRiga(line);
-    require(tarvel::NomeTipoRiga(kind) != nullptr);
+    const tarvel::Chiamata record = tarvel::CutLine(line);
+    const tarvel::LineKind kind = tarvel::KindOfLine(line);
+    require(tarvel::LineKindName(kind) != nullptr);
 
     for (const std::string* field :
          {&record.Nodo, &record.Codice, &record.Registro, &record.Decimali, &record.Descrizione}) {
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require((kind == LineKind::Next) == (record.Nodo == "%"));
     // The check of a line as the load keeps it: control lines have nothing
     // to find, a line cut short has that one problem.
-    const std::vector<std::string> problems = tarvel::ProblemiRiga(tarvel::CaricaRiga(line));
+    const std::vector<std::string> problems = tarvel::LineProblems(tarvel::LoadLine(line));
     if (kind != LineKind::Read && kind != LineKind::Constant)
         require(problems.size() == (kind == LineKind::Invalid ? 1u : 0u));
     return 0;

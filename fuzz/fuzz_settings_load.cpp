@@ -34,7 +34,7 @@ class TextStore : public tarvel::ProfileStore {
     std::vector<std::string> keys(const std::string&, const std::string& section) override {
         std::vector<std::string> names;
         doc_.forEach([&](std::string_view s, std::string_view key, std::string_view) {
-            if (tarvel::Maiuscolo(s) == tarvel::Maiuscolo(section)) names.emplace_back(key);
+            if (tarvel::ToUpper(s) == tarvel::ToUpper(section)) names.emplace_back(key);
         });
         return names;
     }
@@ -61,21 +61,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NoDialogs dialogs;
     const tarvel::Settings imp(store, dialogs, "/srv/tarvel");
     const tarvel::LoadedSettings s = tarvel::LoadSettings(imp, "host");
-    if (!s.list.elenco) {
-        require(s.list.errore.causa != tarvel::SettingsErrorCause::None && s.profiles.empty());
+    if (!s.list.list) {
+        require(s.list.error.cause != tarvel::SettingsErrorCause::None && s.profiles.empty());
         return 0;
     }
-    const tarvel::RequestList& list = *s.list.elenco;
+    const tarvel::RequestList& list = *s.list.list;
     require(list.prima >= 1 && list.ultima >= 1);
-    require(list.righe.size() <=
+    require(list.lines.size() <=
             static_cast<std::size_t>(std::max(0, list.ultima - list.prima + 1)));
-    require(list.intervallo.count() >= 1 && list.intervallo.count() <= 60000);
+    require(list.interval.count() >= 1 && list.interval.count() <= 60000);
     require(s.profile(0) != nullptr);
-    for (const tarvel::RequestLine& riga : list.righe)
-        if (riga.tipo == tarvel::LineKind::Serial && riga.profilo)
-            require(s.profile(*riga.profilo) != nullptr);
+    for (const tarvel::RequestLine& line : list.lines)
+        if (line.kind == tarvel::LineKind::Serial && line.profile)
+            require(s.profile(*line.profile) != nullptr);
     for (const std::string& p : s.mqttProblems) require(p.starts_with("[MQTT] "));
-    for (const std::string& p : s.history.problemi) require(p.starts_with("[History] "));
+    for (const std::string& p : s.history.problems) require(p.starts_with("[History] "));
     for (const std::string& p : s.unreadLines) require(p.starts_with("[Parameters] "));
     return 0;
 }

@@ -68,7 +68,7 @@ Found scan(const Bytes& stream) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
     const auto function = static_cast<std::uint8_t>(data[0] % 4 + 1);
-    const unsigned most = function <= 2 ? tarvel::MassimoBloccoBit : tarvel::MassimoBloccoRegistri;
+    const unsigned most = function <= 2 ? tarvel::MaxBlockBits : tarvel::MaxBlockRegisters;
     const auto quantity = static_cast<std::uint16_t>((data[1] << 8 | data[2]) % most + 1);
     const bool pieces = data[3] & 1;
     std::vector<tarvel::fakes::Delivery> deliveries;
@@ -95,11 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     master.ImpostaTimeOut(100);
     master.ImpostaMonitorAttivo(true);
     port.setDevice([&](const Bytes&) { return deliveries; });
-    const auto block = master.LeggiBlocco(function, 0, quantity, 7);
+    const auto block = master.ReadBlock(function, 0, quantity, 7);
     require(clock.elapsed() <= Millis(100));
 
     const Found found = scan(stream);
-    const int dataBytes = tarvel::LunghezzaRisposta(function, quantity) - 5;
+    const int dataBytes = tarvel::AnswerLength(function, quantity) - 5;
     const bool right = found.frame && found.frame->size() == 9u + dataBytes &&
                        word(*found.frame, 4) == 3u + dataBytes && (*found.frame)[6] == 7 &&
                        (*found.frame)[7] == function && (*found.frame)[8] == dataBytes;
@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (pieces) return 0;
     require(block.ok() == (right && found.after == 0));
     int late = 0;
-    for (const std::string& line : master.monitor().risposte())
+    for (const std::string& line : master.monitor().answers())
         late += line.ends_with("(Late answer)");
     require(late == found.passed);
     return 0;

@@ -63,7 +63,7 @@ bool fullShape(std::string_view t) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::optional<std::string> time = tarvel::TempoUTC(text);
+    const std::optional<std::string> time = tarvel::UtcTime(text);
     int f[7] = {};
     if (!time) {
         if (fullShape(text)) {

@@ -60,7 +60,7 @@ bool isEncodingName(std::string_view name) {
 }
 
 bool isProfileLine(const std::string& line) {
-    return tarvel::Maiuscolo(std::string_view(line).substr(0, 6)) == "SERIAL";
+    return tarvel::ToUpper(std::string_view(line).substr(0, 6)) == "SERIAL";
 }
 
 // The fixed text, worked out from what the writer puts around the lines
@@ -103,19 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Each line as the cycle gives it: "<name" a constant's reading (its
     // element then stands for the line), "%" a next-device line, a profile
     // line, or any other line.
-    std::vector<tarvel::Risposta> risposte;
+    std::vector<tarvel::Risposta> answers;
     for (std::string& line : lines) {
         tarvel::Risposta r{tarvel::LineKind::Wait, line, std::nullopt};
-        if (isProfileLine(line)) r.tipo = tarvel::LineKind::Serial;
-        if (!line.empty() && line[0] == '%') r.tipo = tarvel::LineKind::Next;
+        if (isProfileLine(line)) r.kind = tarvel::LineKind::Serial;
+        if (!line.empty() && line[0] == '%') r.kind = tarvel::LineKind::Next;
         if (!line.empty() && line[0] == '<') {
-            tarvel::Reading& reading = r.lettura.emplace();
+            tarvel::Reading& reading = r.reading.emplace();
             reading.name = line.substr(1);
             reading.quality = tarvel::Quality::Good;
             reading.constant = "";
             line = tarvel::ElementoXML(reading);
         }
-        risposte.push_back(std::move(r));
+        answers.push_back(std::move(r));
     }
 
     RecordingFiles files(switches & 4);
@@ -130,10 +130,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     tarvel::ExportContext ctx{files, clock, "program"};
     const tarvel::ExportResult result =
-        tarvel::EsportaXML(risposte, tarvel::ReadOutputSettings(risposte, settings, "program"), ctx);
+        tarvel::EsportaXML(answers, tarvel::ReadOutputSettings(answers, settings, "program"), ctx);
 
-    require(result.errori.empty());
-    require(result.scritti.size() == files.written.size());
+    require(result.errors.empty());
+    require(result.written.size() == files.written.size());
     require(!files.written.empty() && files.written.size() <= profileLines + 1);
 
     const std::string shown = encoding.empty() || !isEncodingName(encoding) ? "UTF-8" : encoding;

@@ -6,17 +6,17 @@
 
 namespace tarvel {
 
-inline constexpr const char* NomeProdotto = "Tarvel";
-inline constexpr const char* NomeFileIni = "Tarvel.INI";
+inline constexpr const char* ProductName = "Tarvel";
+inline constexpr const char* IniFileName = "Tarvel.INI";
 
-inline constexpr int VersioneMaggiore = 1;
-inline constexpr int VersioneMinore = 0;
-inline constexpr int VersioneRevisione = 0;
+inline constexpr int VersionMajor = 1;
+inline constexpr int VersionMinor = 0;
+inline constexpr int VersionRevision = 0;
 
 // "1.0.0": the version as the package and --version give it.
-inline std::string VersioneProdotto() {
-    return std::to_string(VersioneMaggiore) + "." + std::to_string(VersioneMinore) + "." +
-           std::to_string(VersioneRevisione);
+inline std::string ProductVersion() {
+    return std::to_string(VersionMajor) + "." + std::to_string(VersionMinor) + "." +
+           std::to_string(VersionRevision);
 }
 
 }  // namespace tarvel

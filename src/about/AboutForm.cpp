@@ -11,7 +11,7 @@
 namespace tarvel {
 namespace {
 
-const char* const Avvertenza =
+const char* const LegalWarning =
     "Attenzione: questo programma è tutelato dalle leggi sul diritto d'autore e dalle "
     "convenzioni internazionali. La riproduzione o la distribuzione non autorizzata di questo "
     "programma, o di parte di esso, è perseguibile civilmente e penalmente.";
@@ -21,39 +21,39 @@ const char* const Avvertenza =
 AboutForm::AboutForm(const ProgramIdentity& identity, DesktopShell& shell) : shell_(shell) {
     setObjectName(QStringLiteral("Frm_About"));
     setWindowTitle(QStringLiteral("Informazioni su..."));
-    setWindowIcon(IconaProgramma());
-    setFont(FontFinestre());
+    setWindowIcon(ProgramIcon());
+    setFont(WindowFont());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setFixedSize(400, 270);
-    creaControlli(identity);
-    AdattaTesti(*this);
+    createControls(identity);
+    FitTexts(*this);
 }
 
-void AboutForm::creaControlli(const ProgramIdentity& identity) {
-    auto* logo = Etichetta(this, "Img_Logo", QString(), QRect(16, 16, 48, 48));
-    logo->setPixmap(DisegnaIcona(48));
-    QLabel* nome = Etichetta(this, "lblProductName", QString::fromLatin1(NomeProdotto),
+void AboutForm::createControls(const ProgramIdentity& identity) {
+    auto* logo = Label(this, "Img_Logo", QString(), QRect(16, 16, 48, 48));
+    logo->setPixmap(DrawIcon(48));
+    QLabel* name = Label(this, "lblProductName", QString::fromLatin1(ProductName),
                              QRect(80, 12, 300, 30));
-    QFont grande = nome->font();
+    QFont grande = name->font();
     grande.setPointSize(grande.pointSize() + 6);
     grande.setBold(true);
-    nome->setFont(grande);
-    Etichetta(this, "lblVersion", QString::fromStdString(TestoVersione(identity)),
+    name->setFont(grande);
+    Label(this, "lblVersion", QString::fromStdString(VersionText(identity)),
               QRect(80, 44, 300, 17));
-    Etichetta(this, "Lab_copy", QString::fromStdString(identity.copyright()),
+    Label(this, "Lab_copy", QString::fromStdString(identity.copyright()),
               QRect(80, 64, 300, 17));
     (new DoubleLine(this))->setGeometry(16, 92, 368, 2);
     QLabel* avvertenza =
-        Etichetta(this, "Lab_Warning", QString::fromUtf8(Avvertenza), QRect(16, 102, 368, 80));
+        Label(this, "Lab_Warning", QString::fromUtf8(LegalWarning), QRect(16, 102, 368, 80));
     avvertenza->setWordWrap(true);
     avvertenza->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     (new DoubleLine(this))->setGeometry(16, 190, 368, 2);
 
-    imgEMail_ = Etichetta(this, "Img_EMail", QString(), QRect(16, 206, 20, 14));
-    imgEMail_->setPixmap(DisegnaBusta(20, 14));
+    imgEMail_ = Label(this, "Img_EMail", QString(), QRect(16, 206, 20, 14));
+    imgEMail_->setPixmap(DrawEnvelope(20, 14));
     imgEMail_->setMouseTracking(true);
     imgEMail_->installEventFilter(this);
-    labEMail_ = Etichetta(this, "Lab_EMail", QString::fromLatin1(IndirizzoContatto),
+    labEMail_ = Label(this, "Lab_EMail", QString::fromLatin1(ContactAddress),
                           QRect(42, 204, 220, 17));
     QPalette blu = labEMail_->palette();
     blu.setColor(QPalette::WindowText, QColor(0, 0, 200));
@@ -76,12 +76,12 @@ void AboutForm::cmdOK_Click() {
 
 void AboutForm::Lab_EMail_Click() {
     // The mail program gets the subject as it stands.
-    shell_.openMailLink(std::string("mailto:") + IndirizzoContatto + "?subject=" + OggettoContatto);
+    shell_.openMailLink(std::string("mailto:") + ContactAddress + "?subject=" + ContactSubject);
 }
 
-bool AboutForm::indirizzoSottolineato() const { return labEMail_->font().underline(); }
+bool AboutForm::addressUnderlined() const { return labEMail_->font().underline(); }
 
-void AboutForm::sottolinea(bool si) {
+void AboutForm::underline(bool si) {
     if (labEMail_->font().underline() == si) return;
     QFont font = labEMail_->font();
     font.setUnderline(si);
@@ -94,9 +94,9 @@ void AboutForm::closeEvent(QCloseEvent* event) {
 }
 
 bool AboutForm::eventFilter(QObject* oggetto, QEvent* evento) {
-    const auto tipo = evento->type();
-    if (tipo == QEvent::MouseMove || tipo == QEvent::Enter) sottolinea(oggetto == labEMail_);
-    if (oggetto == labEMail_ && tipo == QEvent::MouseButtonRelease) Lab_EMail_Click();
+    const auto kind = evento->type();
+    if (kind == QEvent::MouseMove || kind == QEvent::Enter) underline(oggetto == labEMail_);
+    if (oggetto == labEMail_ && kind == QEvent::MouseButtonRelease) Lab_EMail_Click();
     return QWidget::eventFilter(oggetto, evento);
 }
 

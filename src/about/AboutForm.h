@@ -13,8 +13,8 @@ class QPushButton;
 
 namespace tarvel {
 
-inline constexpr const char* IndirizzoContatto = "info@tarvel.example";
-inline constexpr const char* OggettoContatto = "Richiesta informazioni";
+inline constexpr const char* ContactAddress = "info@tarvel.example";
+inline constexpr const char* ContactSubject = "Richiesta informazioni";
 
 class AboutForm : public QWidget {
     Q_OBJECT
@@ -24,7 +24,7 @@ class AboutForm : public QWidget {
 
     void cmdOK_Click();
     void Lab_EMail_Click();
-    bool indirizzoSottolineato() const;
+    bool addressUnderlined() const;
 
   signals:
     // The window was hidden: the main window takes input again.
@@ -35,8 +35,8 @@ class AboutForm : public QWidget {
     bool eventFilter(QObject* oggetto, QEvent* evento) override;
 
   private:
-    void creaControlli(const ProgramIdentity& identity);
-    void sottolinea(bool si);
+    void createControls(const ProgramIdentity& identity);
+    void underline(bool si);
 
     DesktopShell& shell_;
     QLabel* labEMail_ = nullptr;

@@ -12,12 +12,12 @@
 namespace tarvel {
 namespace {
 
-QPixmap TreLampade() {
+QPixmap ThreeLamps() {
     QPixmap pixmap(84, 24);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     for (int i = 0; i < 3; ++i)
-        p.drawPixmap(i * 30, 0, DisegnaLampada(ColoreLampada(LampadeAccese[i]), 24));
+        p.drawPixmap(i * 30, 0, DrawLamp(LampColour(LampsLit[i]), 24));
     return pixmap;
 }
 
@@ -27,37 +27,37 @@ SplashForm::SplashForm(const ProgramIdentity& identity, Clock& clock)
     : identity_(identity), timer1_(clock.createTimer()) {
     setObjectName(QStringLiteral("Frm_Splash"));
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    setWindowIcon(IconaProgramma());
-    setFont(FontFinestre());
+    setWindowIcon(ProgramIcon());
+    setFont(WindowFont());
     setFixedSize(420, 200);
     setFocusPolicy(Qt::StrongFocus);
-    creaControlli();
-    AdattaTesti(*this);
-    timer1_->setInterval(IntervalloTimer1);
-    timer1_->onTimeout([this] { Chiudi(); });
+    createControls();
+    FitTexts(*this);
+    timer1_->setInterval(Timer1Interval);
+    timer1_->onTimeout([this] { Close(); });
 }
 
-void SplashForm::creaControlli() {
+void SplashForm::createControls() {
     auto* frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("Frame1"));
     frame->setFrameStyle(QFrame::Box | QFrame::Plain);
     frame->setGeometry(6, 6, 408, 188);
-    Etichetta(frame, "ImgSplash0", QString(), QRect(18, 22, 64, 64))->setPixmap(DisegnaIcona(64));
-    Etichetta(frame, "ImgSplash1", QString(), QRect(10, 120, 84, 24))->setPixmap(TreLampade());
-    QLabel* nome = Etichetta(frame, "lblProductName", QString(), QRect(104, 18, 290, 48));
-    QFont grande = nome->font();
+    Label(frame, "ImgSplash0", QString(), QRect(18, 22, 64, 64))->setPixmap(DrawIcon(64));
+    Label(frame, "ImgSplash1", QString(), QRect(10, 120, 84, 24))->setPixmap(ThreeLamps());
+    QLabel* name = Label(frame, "lblProductName", QString(), QRect(104, 18, 290, 48));
+    QFont grande = name->font();
     grande.setPointSize(grande.pointSize() + 14);
     grande.setBold(true);
-    nome->setFont(grande);
-    Etichetta(frame, "lblVersion", QStringLiteral("Versione X.XX"), QRect(106, 70, 290, 20));
-    Etichetta(frame, "Lab_copy", QString(), QRect(106, 150, 290, 20));
+    name->setFont(grande);
+    Label(frame, "lblVersion", QStringLiteral("Versione X.XX"), QRect(106, 70, 290, 20));
+    Label(frame, "Lab_copy", QString(), QRect(106, 150, 290, 20));
 }
 
 void SplashForm::Form_Load() {
     findChild<QLabel*>(QStringLiteral("lblProductName"))
-        ->setText(QString::fromLatin1(NomeProdotto));
+        ->setText(QString::fromLatin1(ProductName));
     findChild<QLabel*>(QStringLiteral("lblVersion"))
-        ->setText(QString::fromStdString(TestoVersione(identity_)));
+        ->setText(QString::fromStdString(VersionText(identity_)));
     findChild<QLabel*>(QStringLiteral("Lab_copy"))
         ->setText(QString::fromStdString(identity_.copyright()));
     if (const QScreen* schermo = screen())
@@ -70,16 +70,16 @@ void SplashForm::Form_Load() {
     timer1_->setEnabled(true);
 }
 
-void SplashForm::Chiudi() {
+void SplashForm::Close() {
     // A key or a click during the start-up must not start it again.
-    if (chiusa_) return;
-    chiusa_ = true;
+    if (closed_) return;
+    closed_ = true;
     timer1_->setEnabled(false);
     emit chiusura();
     hide();
 }
 
-void SplashForm::keyPressEvent(QKeyEvent*) { Chiudi(); }
-void SplashForm::mousePressEvent(QMouseEvent*) { Chiudi(); }
+void SplashForm::keyPressEvent(QKeyEvent*) { Close(); }
+void SplashForm::mousePressEvent(QMouseEvent*) { Close(); }
 
 }  // namespace tarvel

@@ -15,15 +15,15 @@ class SplashForm : public QWidget {
     Q_OBJECT
 
   public:
-    static constexpr Millis IntervalloTimer1{1500};
+    static constexpr Millis Timer1Interval{1500};
 
     SplashForm(const ProgramIdentity& identity, Clock& clock);
 
     // The load handler: texts, on top, shown, Timer1 running.
     void Form_Load();
     // The closing routine, on the first of the timer, a key or a click.
-    void Chiudi();
-    bool timerAttivo() const { return timer1_->enabled(); }
+    void Close();
+    bool timerEnabled() const { return timer1_->enabled(); }
 
   signals:
     // The main window loads now; the splash unloads when this returns.
@@ -34,11 +34,11 @@ class SplashForm : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
 
   private:
-    void creaControlli();
+    void createControls();
 
     const ProgramIdentity& identity_;
     std::unique_ptr<Timer> timer1_;
-    bool chiusa_ = false;
+    bool closed_ = false;
 };
 
 }  // namespace tarvel

@@ -4,16 +4,16 @@
 
 namespace tarvel {
 
-std::string NumeroVersione(const ProgramIdentity& identity) {
+std::string VersionNumber(const ProgramIdentity& identity) {
     return std::to_string(identity.versionMajor()) + "." + std::to_string(identity.versionMinor()) +
            std::to_string(identity.versionRevision());
 }
 
-std::string TestoVersione(const ProgramIdentity& identity) {
-    return "Versione " + NumeroVersione(identity);
+std::string VersionText(const ProgramIdentity& identity) {
+    return "Versione " + VersionNumber(identity);
 }
 
-std::string Titolare(const std::string& copyright) {
+std::string CopyrightHolder(const std::string& copyright) {
     const std::size_t trattino = copyright.find('-');
     if (trattino == std::string::npos) return {};
     return std::string(Trim(std::string_view(copyright).substr(0, trattino)));

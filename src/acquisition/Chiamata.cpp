@@ -8,7 +8,7 @@ namespace tarvel {
 namespace {
 
 bool startsWithWord(std::string_view line, std::string_view word) {
-    return line.size() >= word.size() && Maiuscolo(line.substr(0, word.size())) == word;
+    return line.size() >= word.size() && ToUpper(line.substr(0, word.size())) == word;
 }
 
 // The text after the last occurrence of separator, trimmed; the whole line
@@ -58,13 +58,13 @@ bool takeMarker(std::string& text, char c) {
 }
 
 std::optional<std::int16_t> leadingInt16(const std::string& text) {
-    return ArrotondaInt16(NumeroIniziale(text));
+    return RoundToInt16(LeadingNumber(text));
 }
 
 }  // namespace
 
-std::optional<std::uint16_t> IndirizzoRegistro(std::string_view text) {
-    const auto n = ArrotondaInt32(NumeroIniziale(text));
+std::optional<std::uint16_t> RegisterAddress(std::string_view text) {
+    const auto n = RoundToInt32(LeadingNumber(text));
     if (!n || *n < -32768 || *n > 65535) return std::nullopt;
     return static_cast<std::uint16_t>(*n & 0xFFFF);
 }
@@ -79,48 +79,48 @@ bool takeLetter(std::string& text, char c) {
 
 // The register markers and the four numbers of a read or constant line.
 // Only "&" means something to a constant.
-void cutValueFields(RequestLine& riga) {
-    Chiamata& c = riga.campiEseguiti;
-    c = riga.campi;
+void cutValueFields(RequestLine& line) {
+    Chiamata& c = line.shownFields;
+    c = line.fields;
     ReadParameters p;
-    p.formato.senzaSegno = takeMarker(c.Registro, '&');
+    p.format.isUnsigned = takeMarker(c.Registro, '&');
     // A constant keeps its register field, "&" taken out, as its value.
-    if (riga.tipo == LineKind::Constant) return;
+    if (line.kind == LineKind::Constant) return;
     // "+" wins over "-", which is then a sign.
     const bool su = takeMarker(c.Registro, '+');
     const bool giu = !su && takeMarker(c.Registro, '-');
-    if (su || giu) p.formato.tipo = ValueType::Int32;
-    p.bassoSuccessivo = su;
+    if (su || giu) p.format.kind = ValueType::Int32;
+    p.lowWordNext = su;
     const std::pair<char, ValueType> tipi[] = {
         {'F', ValueType::Float32}, {'D', ValueType::Float64}, {'Q', ValueType::Int64}};
     int scelti = 0;
-    for (const auto& [lettera, tipo] : tipi) {
+    for (const auto& [lettera, kind] : tipi) {
         if (!takeLetter(c.Registro, lettera)) continue;
-        p.formato.tipo = tipo;
-        p.bassoSuccessivo = !giu;
+        p.format.kind = kind;
+        p.lowWordNext = !giu;
         ++scelti;
     }
-    p.formato.scambiaByte = takeLetter(c.Registro, 'S');
-    p.formato.nessunValore = takeLetter(c.Registro, 'N');
+    p.format.swapBytes = takeLetter(c.Registro, 'S');
+    p.format.noValue = takeLetter(c.Registro, 'N');
     // Two types at once: which one was meant cannot be told.
     if (scelti > 1) return;
-    const std::string_view decimali = Trim(c.Decimali);
-    if (decimali.starts_with('@')) {
-        p.registroScala = IndirizzoRegistro(decimali.substr(1));
-        if (!p.registroScala) return;
+    const std::string_view decimals = Trim(c.Decimali);
+    if (decimals.starts_with('@')) {
+        p.scaleRegister = RegisterAddress(decimals.substr(1));
+        if (!p.scaleRegister) return;
     } else if (auto d = leadingInt16(c.Decimali)) {
-        p.decimali = *d;
+        p.decimals = *d;
     } else {
         return;
     }
-    auto funzione = leadingInt16(c.Codice);
-    auto registro = IndirizzoRegistro(c.Registro);
-    auto nodo = leadingInt16(c.Nodo);
-    if (!funzione || !registro || !nodo) return;
-    p.funzione = *funzione;
-    p.registro = *registro;
-    p.nodo = *nodo;
-    riga.lettura = p;
+    auto function = leadingInt16(c.Codice);
+    auto address = RegisterAddress(c.Registro);
+    auto node = leadingInt16(c.Nodo);
+    if (!function || !address || !node) return;
+    p.function = *function;
+    p.address = *address;
+    p.node = *node;
+    line.reading = p;
 }
 
 LineKind kindOf(std::string_view line, const Chiamata& c, bool complete) {
@@ -129,7 +129,7 @@ LineKind kindOf(std::string_view line, const Chiamata& c, bool complete) {
     if (c.Nodo == "#") return LineKind::Wait;
     if (c.Nodo == "%") return LineKind::Next;
     if (!complete) return LineKind::Invalid;
-    return NumeroIniziale(c.Nodo) == 0 ? LineKind::Constant : LineKind::Read;
+    return LeadingNumber(c.Nodo) == 0 ? LineKind::Constant : LineKind::Read;
 }
 
 Cut cut(std::string_view line) {
@@ -142,37 +142,37 @@ Cut cut(std::string_view line) {
 
 }  // namespace
 
-Chiamata TagliaRiga(std::string_view riga) { return cut(Trim(riga)).record; }
+Chiamata CutLine(std::string_view line) { return cut(Trim(line)).record; }
 
-LineKind TipoDiRiga(std::string_view riga) { return CaricaRiga(riga).tipo; }
+LineKind KindOfLine(std::string_view line) { return LoadLine(line).kind; }
 
-RequestLine CaricaRiga(std::string_view testo) {
-    RequestLine riga;
-    riga.testo = std::string(testo);
-    const std::string_view line = Trim(testo);
-    Cut c = cut(line);
-    riga.campi = std::move(c.record);
-    riga.tipo = kindOf(line, riga.campi, c.complete);
-    switch (riga.tipo) {
+RequestLine LoadLine(std::string_view text) {
+    RequestLine line;
+    line.text = std::string(text);
+    const std::string_view trimmed = Trim(text);
+    Cut c = cut(trimmed);
+    line.fields = std::move(c.record);
+    line.kind = kindOf(trimmed, line.fields, c.complete);
+    switch (line.kind) {
         case LineKind::Read:
         case LineKind::Constant:
-            cutValueFields(riga);
+            cutValueFields(line);
             break;
         case LineKind::Serial:
-            riga.profilo = leadingInt16(riga.campi.Codice);
+            line.profile = leadingInt16(line.fields.Codice);
             break;
         case LineKind::Wait:
-            riga.attesa = std::chrono::milliseconds(
-                ArrotondaInt32(std::max(NumeroIniziale(riga.campi.Codice), 0.0)).value_or(0));
+            line.wait = std::chrono::milliseconds(
+                RoundToInt32(std::max(LeadingNumber(line.fields.Codice), 0.0)).value_or(0));
             break;
         default:
             break;
     }
-    return riga;
+    return line;
 }
 
-const char* NomeTipoRiga(LineKind tipo) {
-    switch (tipo) {
+const char* LineKindName(LineKind kind) {
+    switch (kind) {
         case LineKind::Read:
             return "read";
         case LineKind::Constant:

@@ -2,15 +2,15 @@
 
 namespace tarvel {
 
-Cycle::Cycle(Clock& clock, SerialLine& linea, const std::vector<RequestLine>& righe,
-             CycleObserver& observer, Output output, IniReader leggiIni)
+Cycle::Cycle(Clock& clock, SerialLine& linea, const std::vector<RequestLine>& lines,
+             CycleObserver& observer, Output output, IniReader readIni)
     : clock_(clock),
       linea_(linea),
-      righe_(righe),
+      lines_(lines),
       observer_(observer),
       output_(std::move(output)),
-      leggiIni_(std::move(leggiIni)),
-      esecuzione_(linea, clock, observer, attiva_),
+      leggiIni_(std::move(readIni)),
+      executor_(linea, clock, observer, active_),
       tmrLettura_(clock.createTimer()) {
     tmrLettura_->setInterval(Millis(1000));
     tmrLettura_->onTimeout([this] { TmrLettura_Timer(); });
@@ -18,10 +18,10 @@ Cycle::Cycle(Clock& clock, SerialLine& linea, const std::vector<RequestLine>& ri
 
 Cycle::~Cycle() = default;
 
-void Cycle::impostaIntervallo(Millis intervallo) { tmrLettura_->setInterval(intervallo); }
+void Cycle::setInterval(Millis interval) { tmrLettura_->setInterval(interval); }
 
 void Cycle::AggiornaMenu() {
-    if (!attiva_) observer_.lampChanged(Lamp::Off);
+    if (!active_) observer_.lampChanged(Lamp::Off);
     observer_.stateChanged();
 }
 
@@ -31,104 +31,104 @@ void Cycle::AbilitaListe(bool abilita) {
 }
 
 void Cycle::MenuAvvio_Click() {
-    linea_.mbus().Riprendi();
+    linea_.mbus().Resume();
     // Starting while acquisition is on would nest a cycle inside the
     // running one: the command does nothing then.
-    if (attiva_) return;
+    if (active_) return;
     observer_.answersCleared();
     observer_.lineSelected(-1);
-    attiva_ = true;
+    active_ = true;
     AggiornaMenu();
     TmrLettura_Timer();
 }
 
 void Cycle::MenuFerma_Click() {
-    attiva_ = false;
+    active_ = false;
     tmrLettura_->setEnabled(false);
     AggiornaMenu();
 }
 
 void Cycle::InterrompiAttesa() {
-    linea_.mbus().Interrompi();
+    linea_.mbus().Interrupt();
     FermaCiclo();
 }
 
-void Cycle::FermaSubito() {
-    linea_.mbus().Interrompi();
+void Cycle::StopNow() {
+    linea_.mbus().Interrupt();
     MenuFerma_Click();
 }
 
 // A serial profile that cannot be applied stops the acquisition.
-Risposta Cycle::execute(std::size_t indice, bool alone) {
-    Risposta risposta =
-        alone ? esecuzione_.Esegui(righe_[indice]) : esecuzione_.Esegui(righe_, indice);
-    if (risposta.tipo == LineKind::Serial && linea_.refused()) MenuFerma_Click();
-    return risposta;
+Risposta Cycle::execute(std::size_t index, bool alone) {
+    Risposta answer =
+        alone ? executor_.Run(lines_[index]) : executor_.Run(lines_, index);
+    if (answer.kind == LineKind::Serial && linea_.refused()) MenuFerma_Click();
+    return answer;
 }
 
-void Cycle::Cmd_Leggi_Click(int indice) {
-    if (indice < 0 || static_cast<std::size_t>(indice) >= righe_.size())
-        esecuzione_.Esegui(RequestLine{});
+void Cycle::Cmd_Leggi_Click(int index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= lines_.size())
+        executor_.Run(RequestLine{});
     else
-        execute(static_cast<std::size_t>(indice), true);
+        execute(static_cast<std::size_t>(index), true);
 }
 
 void Cycle::begin() {
     tmrLettura_->setEnabled(false);
-    inCorso_ = true;
+    running_ = true;
     observer_.stateChanged();
     AbilitaListe(false);
     observer_.lampChanged(Lamp::Green);
     observer_.answersCleared();
-    esecuzione_.NuovoCiclo();
-    linea_.mbus().NuovoCiclo();
+    executor_.NewCycle();
+    linea_.mbus().NewCycle();
     observer_.cycleStarted();
 }
 
 void Cycle::TmrLettura_Timer() {
-    if (inCorso_) return;
-    const TimePoint inizio = clock_.now();
+    if (running_) return;
+    const TimePoint start = clock_.now();
     begin();
-    std::vector<Risposta> risposte;
-    for (std::size_t i = 0; i < righe_.size(); ++i) {
+    std::vector<Risposta> answers;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
         observer_.lineSelected(static_cast<int>(i));
-        if (!attiva_) break;
-        risposte.push_back(execute(i, false));
-        observer_.answerAdded(TestoRisposta(risposte.back()));
-        if (!attiva_) break;
-        if (i + 1 < righe_.size()) clock_.sleep(Millis(linea_.profiloInUso().pausaMs));
+        if (!active_) break;
+        answers.push_back(execute(i, false));
+        observer_.answerAdded(TestoRisposta(answers.back()));
+        if (!active_) break;
+        if (i + 1 < lines_.size()) clock_.sleep(Millis(linea_.profileInUse().pauseMs));
     }
-    finish(inizio, std::move(risposte));
+    finish(start, std::move(answers));
 }
 
 // The output's settings are read at every output, not at the load: a
 // change from the menus or the editor counts from the next output.
-void Cycle::finish(TimePoint inizio, std::vector<Risposta> risposte) {
-    const OutputSettings settings = ReadOutputSettings(risposte, leggiIni_, output_.programFolder);
+void Cycle::finish(TimePoint start, std::vector<Risposta> answers) {
+    const OutputSettings settings = ReadOutputSettings(answers, leggiIni_, output_.programFolder);
     ExportContext ctx{output_.files, clock_, output_.programFolder};
-    ExportResult uscita = EsportaXML(risposte, settings, ctx);
+    ExportResult uscita = EsportaXML(answers, settings, ctx);
     AbilitaListe(true);
     observer_.lineSelected(-1);
-    observer_.lampChanged(attiva_ ? Lamp::Red : Lamp::Off);
-    if (attiva_) tmrLettura_->setEnabled(true);
-    inCorso_ = false;
+    observer_.lampChanged(active_ ? Lamp::Red : Lamp::Off);
+    if (active_) tmrLettura_->setEnabled(true);
+    running_ = false;
     observer_.stateChanged();
-    observer_.cycleEnded(report(risposte, std::move(uscita), inizio));
+    observer_.cycleEnded(report(answers, std::move(uscita), start));
 }
 
-CycleReport Cycle::report(const std::vector<Risposta>& risposte, ExportResult uscita,
-                            TimePoint inizio) {
+CycleReport Cycle::report(const std::vector<Risposta>& answers, ExportResult uscita,
+                            TimePoint start) {
     CycleReport rapporto;
-    rapporto.numero = ++cicli_;
-    rapporto.righeEseguite = static_cast<int>(risposte.size());
-    rapporto.letture = LettureCiclo(risposte, leggiIni_);
+    rapporto.number = ++cycles_;
+    rapporto.linesRun = static_cast<int>(answers.size());
+    rapporto.letture = LettureCiclo(answers, leggiIni_);
     for (const Reading& r : rapporto.letture) {
-        rapporto.lettureFallite += r.failed() ? 1 : 0;
-        rapporto.senzaValore += r.withoutValue() ? 1 : 0;
+        rapporto.failedReads += r.failed() ? 1 : 0;
+        rapporto.noValue += r.withoutValue() ? 1 : 0;
     }
-    rapporto.fileScritti = std::move(uscita.scritti);
-    rapporto.erroriUscita = std::move(uscita.errori);
-    rapporto.durata = std::chrono::duration_cast<Millis>(clock_.now() - inizio);
+    rapporto.filesWritten = std::move(uscita.written);
+    rapporto.outputErrors = std::move(uscita.errors);
+    rapporto.duration = std::chrono::duration_cast<Millis>(clock_.now() - start);
     return rapporto;
 }
 

@@ -26,9 +26,9 @@ class Cycle {
         std::string programFolder;
     };
 
-    // `righe`: the request list, which outlives the cycle.
-    Cycle(Clock& clock, SerialLine& linea, const std::vector<RequestLine>& righe, CycleObserver& observer,
-          Output output, IniReader leggiIni);
+    // `lines`: the request list, which outlives the cycle.
+    Cycle(Clock& clock, SerialLine& linea, const std::vector<RequestLine>& lines, CycleObserver& observer,
+          Output output, IniReader readIni);
     ~Cycle();
     Cycle(const Cycle&) = delete;
     Cycle& operator=(const Cycle&) = delete;
@@ -36,21 +36,21 @@ class Cycle {
     void MenuAvvio_Click();
     void MenuFerma_Click();
     void TmrLettura_Timer();
-    // Executes line `indice` (none: -1) as the button does: it reads only
+    // Executes line `index` (none: -1) as the button does: it reads only
     // itself.
-    void Cmd_Leggi_Click(int indice);
+    void Cmd_Leggi_Click(int index);
     // Switches the lamp off when acquisition is off; the menus follow.
     void AggiornaMenu();
     void AbilitaListe(bool abilita);
 
-    void impostaIntervallo(Millis intervallo);
-    bool acquisizioneAttiva() const { return attiva_; }
-    bool inCorso() const { return inCorso_; }
+    void setInterval(Millis interval);
+    bool acquisizioneAttiva() const { return active_; }
+    bool running() const { return running_; }
     bool listsEnabled() const { return listeAbilitate_; }
     // The stop test's flag alone, from any thread: the running cycle ends
     // at its next stop test; MenuFerma_Click does the rest on the cycle's
     // own thread.
-    void FermaCiclo() { attiva_ = false; }
+    void FermaCiclo() { active_ = false; }
     // From any thread, at the end of the program: the running wait ends at
     // once (with the wake-up of the port and the clock) and the cycle at
     // its next stop test.
@@ -58,27 +58,27 @@ class Cycle {
     // A stop that does not wait for the running request: its wait ends at
     // once and the line answers as a failed read; the cycle then ends at its
     // stop test and writes the output.
-    void FermaSubito();
+    void StopNow();
 
   private:
     void begin();
-    Risposta execute(std::size_t indice, bool alone);
-    void finish(TimePoint inizio, std::vector<Risposta> risposte);
-    CycleReport report(const std::vector<Risposta>& risposte, ExportResult uscita,
-                         TimePoint inizio);
+    Risposta execute(std::size_t index, bool alone);
+    void finish(TimePoint start, std::vector<Risposta> answers);
+    CycleReport report(const std::vector<Risposta>& answers, ExportResult uscita,
+                         TimePoint start);
 
     Clock& clock_;
     SerialLine& linea_;
-    const std::vector<RequestLine>& righe_;
+    const std::vector<RequestLine>& lines_;
     CycleObserver& observer_;
     Output output_;
     IniReader leggiIni_;
-    std::atomic<bool> attiva_ = false;
-    Executor esecuzione_;
+    std::atomic<bool> active_ = false;
+    Executor executor_;
     std::unique_ptr<Timer> tmrLettura_;
-    bool inCorso_ = false;
+    bool running_ = false;
     bool listeAbilitate_ = true;
-    long cicli_ = 0;
+    long cycles_ = 0;
 };
 
 }  // namespace tarvel

@@ -16,15 +16,15 @@ namespace tarvel {
 
 // One finished acquisition cycle.
 struct CycleReport {
-    long numero = 0;
-    int righeEseguite = 0;
-    int lettureFallite = 0;  // reads the devices did not give
-    int senzaValore = 0;     // reads answered with "no value"
+    long number = 0;
+    int linesRun = 0;
+    int failedReads = 0;  // reads the devices did not give
+    int noValue = 0;     // reads answered with "no value"
     // The readings of the lines that ran, in their order.
     std::vector<Reading> letture;
-    std::vector<std::string> fileScritti;
-    std::vector<std::string> erroriUscita;
-    Millis durata{0};
+    std::vector<std::string> filesWritten;
+    std::vector<std::string> outputErrors;
+    Millis duration{0};
 };
 
 class CycleObserver {

@@ -28,46 +28,46 @@ class Executor {
                const std::atomic<bool>& acquiring);
 
     // A line run by hand: it reads only itself.
-    Risposta Esegui(const RequestLine& riga);
-    // Line `indice` of a cycle over `righe`: with block reads on, a read
+    Risposta Run(const RequestLine& line);
+    // Line `index` of a cycle over `lines`: with block reads on, a read
     // line may be served by one request for it and the lines after it.
-    Risposta Esegui(const std::vector<RequestLine>& righe, std::size_t indice);
+    Risposta Run(const std::vector<RequestLine>& lines, std::size_t index);
     // A new cycle: skipped nodes are tried again, blocks and scale
     // registers are read afresh.
-    void NuovoCiclo();
+    void NewCycle();
 
     // A scale register: node, function, address.
     using ScaleKey = std::tuple<std::uint8_t, std::uint8_t, std::uint16_t>;
 
   private:
-    Risposta esegui(const RequestLine& riga, const std::vector<RequestLine>* righe, std::size_t indice);
-    Reading eseguiLettura(const RequestLine& riga, const std::vector<RequestLine>* righe, std::size_t indice);
-    void leggiRiga(const ReadParameters& p, const std::vector<RequestLine>* righe, std::size_t indice,
-                   Reading& lettura);
-    void leggi(const ReadParameters& p, const std::vector<RequestLine>* righe, std::size_t indice,
-               Reading& lettura);
-    std::optional<std::vector<std::uint16_t>> leggiElementi(const ReadParameters& p,
-                                                            bool dalBlocco, Reading& lettura);
-    std::optional<std::uint16_t> leggiScala(const ReadParameters& p, bool ciclo,
-                                            Reading& lettura);
-    void preparaBlocco(const std::vector<RequestLine>& righe, std::size_t indice);
-    std::string eseguiAttesa(const RequestLine& riga);
-    void mostraRisultato(const std::string& risultato);
+    Risposta run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);
+    Reading runRead(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);
+    void leggiRiga(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,
+                   Reading& reading);
+    void read(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,
+               Reading& reading);
+    std::optional<std::vector<std::uint16_t>> readElements(const ReadParameters& p,
+                                                            bool dalBlocco, Reading& reading);
+    std::optional<std::uint16_t> readScale(const ReadParameters& p, bool ciclo,
+                                            Reading& reading);
+    void prepareBlock(const std::vector<RequestLine>& lines, std::size_t index);
+    std::string runWait(const RequestLine& line);
+    void showResult(const std::string& result);
 
     MBus& mbus_;
     Clock& clock_;
     // The line in force: it applies the serial lines, and its profile gives
     // the reads their Skip, Block and Gap.
-    SerialLine& contesto_;
+    SerialLine& context_;
     CycleObserver& observer_;
     const std::atomic<bool>& acquiring_;
     // Failed reads in a row, by node, within the cycle.
-    std::array<int, 256> falliteDiFila_{};
+    std::array<int, 256> failedInARow_{};
     // The last block read in this cycle and the lines it serves; lines of
     // a block that failed read on their own.
     std::optional<Transaction> blocco_;
-    std::vector<std::size_t> serviteDalBlocco_;
-    std::vector<std::size_t> daSole_;
+    std::vector<std::size_t> servedByBlock_;
+    std::vector<std::size_t> readAlone_;
     // The scale registers read in this cycle: the item, or how its read
     // failed.
     struct ScaleRead {

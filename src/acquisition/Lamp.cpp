@@ -6,8 +6,8 @@
 
 namespace tarvel {
 
-Lamp LampadaDaColore(std::string_view colore) {
-    const std::string c = Maiuscolo(Trim(colore));
+Lamp LampFromColour(std::string_view colore) {
+    const std::string c = ToUpper(Trim(colore));
     return c == "VERDE"    ? Lamp::Green
            : c == "GIALLO" ? Lamp::Yellow
            : c == "ROSSO"  ? Lamp::Red

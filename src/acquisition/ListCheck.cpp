@@ -34,85 +34,85 @@ int typeLetters(std::string_view text) {
 
 }  // namespace
 
-bool NomeElementoValido(std::string_view nome) {
-    if (nome.empty() || !nameStart(static_cast<unsigned char>(nome[0]))) return false;
-    if (nome.size() >= 3 && Maiuscolo(nome.substr(0, 3)) == "XML") return false;
-    return std::all_of(nome.begin(), nome.end(),
+bool IsValidElementName(std::string_view name) {
+    if (name.empty() || !nameStart(static_cast<unsigned char>(name[0]))) return false;
+    if (name.size() >= 3 && ToUpper(name.substr(0, 3)) == "XML") return false;
+    return std::all_of(name.begin(), name.end(),
                        [](char c) { return nameChar(static_cast<unsigned char>(c)); });
 }
 
-std::vector<std::string> ProblemiRiga(const RequestLine& riga) {
-    std::vector<std::string> problemi;
-    const LineKind tipo = riga.tipo;
-    if (tipo == LineKind::Invalid) {
-        problemi.emplace_back("riga incompleta: servono tre virgole e un punto e virgola");
-        return problemi;
+std::vector<std::string> LineProblems(const RequestLine& line) {
+    std::vector<std::string> problems;
+    const LineKind kind = line.kind;
+    if (kind == LineKind::Invalid) {
+        problems.emplace_back("riga incompleta: servono tre virgole e un punto e virgola");
+        return problems;
     }
-    if (tipo != LineKind::Read && tipo != LineKind::Constant) return problemi;
-    const Chiamata& c = riga.campi;
-    if (!NomeElementoValido(c.Descrizione))
-        problemi.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
-    if (tipo == LineKind::Constant) {
+    if (kind != LineKind::Read && kind != LineKind::Constant) return problems;
+    const Chiamata& c = line.fields;
+    if (!IsValidElementName(c.Descrizione))
+        problems.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
+    if (kind == LineKind::Constant) {
         // The constant goes into the output as it stands.
         if (c.Registro.find_first_of(std::string_view("<\0", 2)) != std::string::npos)
-            problemi.emplace_back("costante con un carattere che rende l'XML non valido (< o NUL)");
-        return problemi;
+            problems.emplace_back("costante con un carattere che rende l'XML non valido (< o NUL)");
+        return problems;
     }
     // The register is an address: up to 65535.
     // Decimals given as "@" and a register are that register's address.
-    const std::string_view decimali = Trim(c.Decimali);
-    const bool scala = decimali.starts_with('@');
-    const bool entro[] = {ArrotondaInt16(NumeroIniziale(c.Nodo)).has_value(),
-                          ArrotondaInt16(NumeroIniziale(c.Codice)).has_value(),
-                          IndirizzoRegistro(withoutMarkers(c.Registro)).has_value(),
-                          scala ? IndirizzoRegistro(decimali.substr(1)).has_value()
-                                : ArrotondaInt16(NumeroIniziale(c.Decimali)).has_value()};
+    const std::string_view decimals = Trim(c.Decimali);
+    const bool scala = decimals.starts_with('@');
+    const bool entro[] = {RoundToInt16(LeadingNumber(c.Nodo)).has_value(),
+                          RoundToInt16(LeadingNumber(c.Codice)).has_value(),
+                          RegisterAddress(withoutMarkers(c.Registro)).has_value(),
+                          scala ? RegisterAddress(decimals.substr(1)).has_value()
+                                : RoundToInt16(LeadingNumber(c.Decimali)).has_value()};
     const char* const nomi[] = {"nodo", "codice", "registro",
                                 scala ? "registro di scala" : "decimali"};
     for (std::size_t i = 0; i < 4; ++i)
-        if (!entro[i]) problemi.push_back(std::string(nomi[i]) + " fuori dall'intervallo a 16 bit");
-    if (auto nodo = ArrotondaInt16(NumeroIniziale(c.Nodo))) {
-        if (*nodo < 0 || *nodo > 255)
-            problemi.emplace_back("nodo fuori dall'intervallo 0-255: la riga non viene letta");
-        else if (*nodo > 247)
-            problemi.emplace_back("nodo " + std::to_string(*nodo) + " riservato (1-247)");
+        if (!entro[i]) problems.push_back(std::string(nomi[i]) + " fuori dall'intervallo a 16 bit");
+    if (auto node = RoundToInt16(LeadingNumber(c.Nodo))) {
+        if (*node < 0 || *node > 255)
+            problems.emplace_back("nodo fuori dall'intervallo 0-255: la riga non viene letta");
+        else if (*node > 247)
+            problems.emplace_back("nodo " + std::to_string(*node) + " riservato (1-247)");
     }
-    if (auto d = ArrotondaInt16(NumeroIniziale(c.Decimali)); !scala && d && (*d < -15 || *d > 15))
-        problemi.emplace_back("decimali fuori dall'intervallo -15..15");
-    auto funzione = ArrotondaInt16(NumeroIniziale(c.Codice));
-    if (funzione && (*funzione < 1 || *funzione > 4))
-        problemi.push_back("codice funzione " + std::string(Trim(c.Codice)) +
+    if (auto d = RoundToInt16(LeadingNumber(c.Decimali)); !scala && d && (*d < -15 || *d > 15))
+        problems.emplace_back("decimali fuori dall'intervallo -15..15");
+    auto function = RoundToInt16(LeadingNumber(c.Codice));
+    if (function && (*function < 1 || *function > 4))
+        problems.push_back("codice funzione " + std::string(Trim(c.Codice)) +
                            " non supportato (1-4)");
     const int tipi = typeLetters(c.Registro);
     if (tipi > 1)
-        problemi.emplace_back("più di un tipo tra F, D e Q: la riga non viene letta");
-    else if (tipi == 1 && funzione && *funzione >= 1 && *funzione <= 2)
-        problemi.emplace_back("F, D e Q leggono registri (codice 3 o 4): la riga non viene letta");
+        problems.emplace_back("più di un tipo tra F, D e Q: la riga non viene letta");
+    else if (tipi == 1 && function && *function >= 1 && *function <= 2)
+        problems.emplace_back("F, D e Q leggono registri (codice 3 o 4): la riga non viene letta");
     // Their registers are read with one request, which cannot wrap around.
-    if (const auto& r = riga.lettura; tipi == 1 && r) {
-        const int ultimo = ParoleDi(r->formato.tipo) - 1;
-        if (r->bassoSuccessivo ? r->registro + ultimo > 65535 : r->registro < ultimo)
-            problemi.emplace_back("il valore esce dai registri 0-65535: la riga non viene letta");
+    if (const auto& r = line.reading; tipi == 1 && r) {
+        const int ultimo = WordsOf(r->format.kind) - 1;
+        if (r->lowWordNext ? r->address + ultimo > 65535 : r->address < ultimo)
+            problems.emplace_back("il valore esce dai registri 0-65535: la riga non viene letta");
     }
-    return problemi;
+    return problems;
 }
 
-std::vector<ListProblem> ProblemiElenco(const std::vector<RequestLine>& righe,
+std::vector<ListProblem> ListProblems(const std::vector<RequestLine>& lines,
                                            const std::vector<int>& dispositivi) {
-    std::vector<ListProblem> problemi;
+    std::vector<ListProblem> problems;
     // (device, description) -> first line
     std::map<std::pair<int, std::string>, std::size_t> viste;
-    for (std::size_t i = 0; i < righe.size() && i < dispositivi.size(); ++i) {
-        const RequestLine& riga = righe[i];
-        if (riga.tipo != LineKind::Read && riga.tipo != LineKind::Constant) continue;
+    for (std::size_t i = 0; i < lines.size() && i < dispositivi.size(); ++i) {
+        const RequestLine& line = lines[i];
+        if (line.kind != LineKind::Read && line.kind != LineKind::Constant) continue;
         const auto [prima, nuova] =
-            viste.emplace(std::pair(dispositivi[i], riga.campi.Descrizione), i);
+            viste.emplace(std::pair(dispositivi[i], line.fields.Descrizione), i);
         if (!nuova)
-            problemi.push_back({i, "descrizione \"" + riga.campi.Descrizione +
+            problems.push_back({i, "descrizione \"" + line.fields.Descrizione +
                                        "\" già usata dalla riga " + std::to_string(prima->second) +
                                        " dello stesso dispositivo"});
     }
-    return problemi;
+    return problems;
 }
 
 }  // namespace tarvel

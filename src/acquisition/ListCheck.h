@@ -11,21 +11,21 @@
 namespace tarvel {
 
 // True when the text can stand as an XML element name.
-bool NomeElementoValido(std::string_view nome);
+bool IsValidElementName(std::string_view name);
 
 // The problems of one request line as cut, one text each (empty: none
-// found); the load of the list keeps them with the line (RequestLine::problemi).
-std::vector<std::string> ProblemiRiga(const RequestLine& riga);
+// found); the load of the list keeps them with the line (RequestLine::problems).
+std::vector<std::string> LineProblems(const RequestLine& line);
 
 struct ListProblem {
-    std::size_t riga;  // index in the list
-    std::string testo;
+    std::size_t line;  // index in the list
+    std::string text;
 };
 
 // The problems between lines: two values of one device (`dispositivi`: the
-// device of each line, DispositiviRighe) with the same description, whose
+// device of each line, DevicesOfLines) with the same description, whose
 // second element hides the first for most readers of the output.
-std::vector<ListProblem> ProblemiElenco(const std::vector<RequestLine>& righe,
+std::vector<ListProblem> ListProblems(const std::vector<RequestLine>& lines,
                                            const std::vector<int>& dispositivi);
 
 }  // namespace tarvel

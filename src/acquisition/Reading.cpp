@@ -11,24 +11,24 @@ std::optional<std::string> ValueText(const Reading& reading) {
     if (reading.quality != Quality::Good) return std::nullopt;
     if (reading.constant) return reading.constant;
     if (!reading.number) return std::nullopt;
-    return TestoNumero(*reading.number, reading.decimals);
+    return NumberText(*reading.number, reading.decimals);
 }
 
 std::optional<std::string> JsonNumber(const Reading& reading) {
     if (reading.quality != Quality::Good || !reading.number) return std::nullopt;
-    return TestoNumero(*reading.number, reading.decimals, true);
+    return NumberText(*reading.number, reading.decimals, true);
 }
 
 std::optional<double> ValueNumber(const Reading& reading) {
     if (reading.quality != Quality::Good || !reading.number) return std::nullopt;
     const ParsedNumber& n = *reading.number;
-    const double scalato = Scala(n.valore, reading.decimals);
+    const double scalato = Scale(n.value, reading.decimals);
     if (!std::isfinite(scalato)) return std::nullopt;
-    const double valore = n.intero ? NearestDouble({n.negativo, n.modulo, -reading.decimals})
+    const double value = n.integer ? NearestDouble({n.negativo, n.modulo, -reading.decimals})
                                    : NearestDouble(RoundToDigits(scalato, 15));
     // Rounded to its digits, the largest double is beyond the doubles.
-    if (!std::isfinite(valore)) return std::nullopt;
-    return valore;
+    if (!std::isfinite(value)) return std::nullopt;
+    return value;
 }
 
 }  // namespace tarvel

@@ -48,12 +48,12 @@ struct Reading {
 
 // What one executed line gave.
 struct Risposta {
-    LineKind tipo = LineKind::Empty;
+    LineKind kind = LineKind::Empty;
     // Other lines than reads and constants: their answer line ("Serial_1",
     // "#Sleep 500", "%Next device").
-    std::string testo;
+    std::string text;
     // Reads and constants.
-    std::optional<Reading> lettura;
+    std::optional<Reading> reading;
 };
 
 // The value text of a good reading (the number with its decimals, or the

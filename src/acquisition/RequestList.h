@@ -15,30 +15,30 @@ namespace tarvel {
 class Settings;
 
 struct RequestList {
-    std::vector<RequestLine> righe;  // REM lines left out
-    Millis intervallo{1000};  // "Parameters"/"Interval", 1 to 60000
+    std::vector<RequestLine> lines;  // REM lines left out
+    Millis interval{1000};  // "Parameters"/"Interval", 1 to 60000
     int prima = 0;            // "Firt" and "Last" as line numbers
     int ultima = 0;
 };
 
 // The caption of the main window for a title: "Tarvel [title]".
-std::string DidascaliaPerTitolo(const std::string& titolo);
+std::string CaptionForTitle(const std::string& title);
 
 // The list, or why there is none.
 struct RequestListRead {
-    std::optional<RequestList> elenco;
-    SettingsError errore;
+    std::optional<RequestList> list;
+    SettingsError error;
 };
 
 // Reads the list (within the one load, LoadSettings); no list when
 // "Firt" or "Last" gives no line number. The title is read either way.
-RequestListRead LeggiElencoChiamate(const Settings& impostazioni, std::string& titolo);
+RequestListRead ReadRequestList(const Settings& settings, std::string& title);
 
 // Of the keys of "Parameters", those that look like request lines (digits
 // only) but that the list does not read: outside "Firt" to "Last", or
 // spelled otherwise than the list reads them (line 5 is "005"). One warning
 // text each, naming the key.
-std::vector<std::string> RigheNonLette(const std::vector<std::string>& chiavi,
-                                       const RequestList& elenco);
+std::vector<std::string> UnreadLines(const std::vector<std::string>& chiavi,
+                                       const RequestList& list);
 
 }  // namespace tarvel

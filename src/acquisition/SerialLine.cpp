@@ -2,12 +2,12 @@
 
 namespace tarvel {
 
-SerialLine::SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, IniReader leggiIni,
+SerialLine::SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, IniReader readIni,
                        CycleObserver& observer)
     : mbus_(mbus),
       clock_(clock),
       dialogs_(dialogs),
-      leggiIni_(std::move(leggiIni)),
+      leggiIni_(std::move(readIni)),
       observer_(observer) {}
 
 void SerialLine::PredefinitiModbus() {
@@ -21,36 +21,36 @@ bool SerialLine::refuse(const std::string& section, ProfileError error) {
     observer_.lineRefused();
     dialogs_.messageBox(caption_, "Errore nell'impostazione della porta seriale.",
                         Icon::Exclamation, Buttons::Ok, Answer::Ok,
-                        DescriviErroreProfilo(section, error_));
+                        DescribeProfileError(section, error_));
     return false;
 }
 
 bool SerialLine::ImpostaPortaSeriale(std::int16_t n) {
     const std::string section = "Serial_" + std::to_string(n);
     mbus_.ApriPorta(false);
-    ProfileRead lettura = LeggiProfilo([&](const char* chiave, const char* predefinito) {
-        return leggiIni_(section, chiave, predefinito);
+    ProfileRead reading = ReadProfile([&](const char* key, const char* predefinito) {
+        return leggiIni_(section, key, predefinito);
     });
-    if (!lettura.profilo) return refuse(section, std::move(lettura.errore));
-    const SerialProfile& profilo = *lettura.profilo;
-    if (ProfileError e = ConfiguraProfilo(mbus_, profilo); e.causa != ProfileErrorCause::None)
+    if (!reading.profile) return refuse(section, std::move(reading.error));
+    const SerialProfile& profile = *reading.profile;
+    if (ProfileError e = ConfigureProfile(mbus_, profile); e.cause != ProfileErrorCause::None)
         return refuse(section, std::move(e));
 
-    observer_.lineShown("Monitor RS232 [Porta COM" + profilo.com + " attiva]",
-                        PannelliProfilo(profilo, mbus_.LeggiRete()));
+    observer_.lineShown("Monitor RS232 [Porta COM" + profile.com + " attiva]",
+                        ProfilePanels(profile, mbus_.NetworkText()));
     if (!mbus_.ApriPorta(true))
-        return refuse(section, {ProfileErrorCause::PortNotOpened, "COM", profilo.com,
-                                mbus_.errorePorta(), mbus_.erroreApertura()});
+        return refuse(section, {ProfileErrorCause::PortNotOpened, "COM", profile.com,
+                                mbus_.portErrorText(), mbus_.openError()});
     error_ = {};
     section_ = section;
-    active_ = profilo;
+    active_ = profile;
     clock_.sleep(Millis(100));
     return true;
 }
 
-bool SerialLine::applyLine(std::optional<std::int16_t> profilo, const std::string& lineText) {
-    if (!profilo) return refuse({}, {ProfileErrorCause::OutOfRange, {}, lineText, {}, {}});
-    return ImpostaPortaSeriale(*profilo);
+bool SerialLine::applyLine(std::optional<std::int16_t> profile, const std::string& lineText) {
+    if (!profile) return refuse({}, {ProfileErrorCause::OutOfRange, {}, lineText, {}, {}});
+    return ImpostaPortaSeriale(*profile);
 }
 
 }  // namespace tarvel

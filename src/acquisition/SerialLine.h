@@ -18,24 +18,24 @@ namespace tarvel {
 
 class SerialLine {
   public:
-    SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, IniReader leggiIni,
+    SerialLine(MBus& mbus, Clock& clock, Dialogs& dialogs, IniReader readIni,
                CycleObserver& observer);
 
     // Applies profile n, or shows the message and gives false.
-    bool ImpostaPortaSeriale(std::int16_t profilo);
+    bool ImpostaPortaSeriale(std::int16_t profile);
     // A serial line of the request list: its profile, or nothing when the
     // line names no profile number (the message then names `lineText`).
-    bool applyLine(std::optional<std::int16_t> profilo, const std::string& lineText);
+    bool applyLine(std::optional<std::int16_t> profile, const std::string& lineText);
     // The Modbus defaults, with no profile in force.
     void PredefinitiModbus();
     void close() { mbus_.ApriPorta(false); }
 
     MBus& mbus() { return mbus_; }
     // The profile in force: its pause, Skip, Block and Gap.
-    const SerialProfile& profiloInUso() const { return active_; }
-    // Why the last profile failed (causa None after a success).
+    const SerialProfile& profileInUse() const { return active_; }
+    // Why the last profile failed (cause None after a success).
     const ProfileError& error() const { return error_; }
-    bool refused() const { return error_.causa != ProfileErrorCause::None; }
+    bool refused() const { return error_.cause != ProfileErrorCause::None; }
     // The section of the last profile tried ("Serial_0").
     const std::string& section() const { return section_; }
     // The title of the message: the main window's caption.

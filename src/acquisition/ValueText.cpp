@@ -16,10 +16,10 @@ std::string withoutLeadingZero(std::string text) {
 }
 
 // 15 significant digits, exponent notation outside that range.
-std::string fifteenDigits(double valore) {
+std::string fifteenDigits(double value) {
     char buffer[64];
     auto [end, error] =
-        std::to_chars(buffer, buffer + sizeof buffer, valore, std::chars_format::general, 15);
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
     if (error != std::errc()) return "";
     std::string text(buffer, end);
     for (char& c : text)
@@ -29,36 +29,36 @@ std::string fifteenDigits(double valore) {
 
 // The digits of an integer divided by ten to the decimals, exactly: a point
 // moved left or zeros appended, no trailing zeros.
-std::string cifreScalate(std::string cifre, std::int16_t decimali) {
-    const bool negativo = cifre.front() == '-';
-    if (negativo) cifre.erase(0, 1);
-    if (decimali < 0) {
-        cifre.append(static_cast<std::size_t>(-decimali), '0');
-    } else if (decimali > 0) {
-        const auto d = static_cast<std::size_t>(decimali);
-        if (cifre.size() <= d) cifre.insert(0, d - cifre.size() + 1, '0');
-        cifre.insert(cifre.size() - d, ".");
-        cifre.erase(cifre.find_last_not_of('0') + 1);
-        if (cifre.back() == '.') cifre.pop_back();
+std::string scaledDigits(std::string digits, std::int16_t decimals) {
+    const bool negativo = digits.front() == '-';
+    if (negativo) digits.erase(0, 1);
+    if (decimals < 0) {
+        digits.append(static_cast<std::size_t>(-decimals), '0');
+    } else if (decimals > 0) {
+        const auto d = static_cast<std::size_t>(decimals);
+        if (digits.size() <= d) digits.insert(0, d - digits.size() + 1, '0');
+        digits.insert(digits.size() - d, ".");
+        digits.erase(digits.find_last_not_of('0') + 1);
+        if (digits.back() == '.') digits.pop_back();
     }
-    return negativo ? "-" + cifre : cifre;
+    return negativo ? "-" + digits : digits;
 }
 
 }  // namespace
 
-std::string TestoValore(double valore) { return withoutLeadingZero(fifteenDigits(valore)); }
+std::string ValueText(double value) { return withoutLeadingZero(fifteenDigits(value)); }
 
-std::optional<std::string> TestoNumero(const ParsedNumber& numero, std::int16_t decimali,
+std::optional<std::string> NumberText(const ParsedNumber& number, std::int16_t decimals,
                                        bool leadingZero) {
-    const double scalato = Scala(numero.valore, decimali);
+    const double scalato = Scale(number.value, decimals);
     if (!std::isfinite(scalato)) return std::nullopt;
     // From 16 digits on an integer keeps every digit.
     constexpr std::uint64_t Sedici = 1'000'000'000'000'000;
-    std::string testo =
-        numero.intero && numero.modulo >= Sedici
-            ? cifreScalate((numero.negativo ? "-" : "") + std::to_string(numero.modulo), decimali)
+    std::string text =
+        number.integer && number.modulo >= Sedici
+            ? scaledDigits((number.negativo ? "-" : "") + std::to_string(number.modulo), decimals)
             : fifteenDigits(scalato);
-    return leadingZero ? testo : withoutLeadingZero(std::move(testo));
+    return leadingZero ? text : withoutLeadingZero(std::move(text));
 }
 
 }  // namespace tarvel

@@ -16,10 +16,10 @@ void Autostart::AttivaAutoAvvio() {
     if (AutoAvvioAttivo()) return;
     shell_.writeAutostart(identity_.executableName(), identity_.executablePath());
     if (AutoAvvioAttivo()) {
-        impostaSpunta(true);
+        setChecked(true);
         return;
     }
-    dialogs_.messageBox(NomeProdotto,
+    dialogs_.messageBox(ProductName,
                         "Attenzione: Il programma non può essere inserito nella tray bar.",
                         Icon::Exclamation, Buttons::Ok, Answer::Ok, {});
 }
@@ -28,44 +28,44 @@ void Autostart::DisattivaAutoAvvio() {
     if (!AutoAvvioAttivo()) return;
     shell_.removeAutostart(identity_.executableName());
     if (!AutoAvvioAttivo()) {
-        impostaSpunta(false);
+        setChecked(false);
         return;
     }
-    dialogs_.messageBox(NomeProdotto,
+    dialogs_.messageBox(ProductName,
                         "Attenzione: Il programma è già stato inserito nella tray bar.",
                         Icon::Critical, Buttons::Ok, Answer::Ok, {});
 }
 
 void Autostart::MenuAvvioAuto_Click(bool avvioInCorso) {
     if (avvioInCorso) return;
-    if (spunta_)
+    if (checked_)
         DisattivaAutoAvvio();
     else
         AttivaAutoAvvio();
 }
 
-void Autostart::LeggiAvvioAutomatico() { impostaSpunta(AutoAvvioAttivo()); }
+void Autostart::ReadAutostart() { setChecked(AutoAvvioAttivo()); }
 
-bool Autostart::CreaCollegamento(const std::string& nome, const std::string& eseguibile,
-                                       const std::string& cartella) {
-    return shell_.createDesktopShortcut(nome, eseguibile, cartella);
+bool Autostart::CreaCollegamento(const std::string& name, const std::string& eseguibile,
+                                       const std::string& folder) {
+    return shell_.createDesktopShortcut(name, eseguibile, folder);
 }
 
-bool Autostart::EliminaCollegamento(const std::string& nome) {
-    return shell_.deleteDesktopShortcut(nome);
+bool Autostart::EliminaCollegamento(const std::string& name) {
+    return shell_.deleteDesktopShortcut(name);
 }
 
 void Autostart::MenuCreaCollegamento_Click() {
     // The executable, started in the program folder: for an installed
     // program the two differ (its settings are the user's own).
-    CreaCollegamento(NomeProdotto, identity_.executablePath(), identity_.programFolder() + "/");
+    CreaCollegamento(ProductName, identity_.executablePath(), identity_.programFolder() + "/");
 }
 
-void Autostart::MenuEliminaCollegamento_Click() { EliminaCollegamento(NomeProdotto); }
+void Autostart::MenuEliminaCollegamento_Click() { EliminaCollegamento(ProductName); }
 
-void Autostart::impostaSpunta(bool spunta) {
-    spunta_ = spunta;
-    if (spuntaCambiata_) spuntaCambiata_();
+void Autostart::setChecked(bool checked) {
+    checked_ = checked;
+    if (checkChanged_) checkChanged_();
 }
 
 }  // namespace tarvel

@@ -23,28 +23,28 @@ class Autostart {
     // Does nothing while the start-up runs; otherwise switches the entry.
     void MenuAvvioAuto_Click(bool avvioInCorso);
     // Sets the check mark from the entry, at start-up.
-    void LeggiAvvioAutomatico();
+    void ReadAutostart();
 
-    // The shortcut called nome starts the executable (a full path) in the
-    // working folder cartella.
-    bool CreaCollegamento(const std::string& nome, const std::string& eseguibile,
-                          const std::string& cartella);
-    bool EliminaCollegamento(const std::string& nome);
+    // The shortcut called name starts the executable (a full path) in the
+    // working folder folder.
+    bool CreaCollegamento(const std::string& name, const std::string& eseguibile,
+                          const std::string& folder);
+    bool EliminaCollegamento(const std::string& name);
     void MenuCreaCollegamento_Click();
     void MenuEliminaCollegamento_Click();
 
-    bool spunta() const { return spunta_; }
+    bool checked() const { return checked_; }
     // Called after every change of the check mark.
-    void onSpuntaCambiata(std::function<void()> handler) { spuntaCambiata_ = std::move(handler); }
+    void onCheckChanged(std::function<void()> handler) { checkChanged_ = std::move(handler); }
 
   private:
-    void impostaSpunta(bool spunta);
+    void setChecked(bool checked);
 
     DesktopShell& shell_;
     Dialogs& dialogs_;
     const ProgramIdentity& identity_;
-    bool spunta_ = false;
-    std::function<void()> spuntaCambiata_;
+    bool checked_ = false;
+    std::function<void()> checkChanged_;
 };
 
 }  // namespace tarvel

@@ -10,7 +10,7 @@ namespace {
 
 // The key names of [Parameters], in order of number.
 std::vector<std::string> parameterKeys(const Settings& imp) {
-    std::vector<std::string> keys = imp.store().keys(imp.PercorsoIni(), "Parameters");
+    std::vector<std::string> keys = imp.store().keys(imp.IniPath(), "Parameters");
     std::sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
         return std::pair(a.size(), a) < std::pair(b.size(), b);
     });
@@ -18,7 +18,7 @@ std::vector<std::string> parameterKeys(const Settings& imp) {
 }
 
 // Serial_0, then each profile a serial line names, once each.
-std::vector<LoadedProfile> loadProfiles(const Settings& imp, const std::vector<RequestLine>& righe) {
+std::vector<LoadedProfile> loadProfiles(const Settings& imp, const std::vector<RequestLine>& lines) {
     std::vector<LoadedProfile> profiles;
     const auto add = [&](std::int16_t n) {
         const auto same = [n](const LoadedProfile& p) { return p.number == n; };
@@ -26,8 +26,8 @@ std::vector<LoadedProfile> loadProfiles(const Settings& imp, const std::vector<R
             profiles.push_back({n, LoadProfile(imp, n)});
     };
     add(0);
-    for (const RequestLine& riga : righe)
-        if (riga.tipo == LineKind::Serial && riga.profilo) add(*riga.profilo);
+    for (const RequestLine& line : lines)
+        if (line.kind == LineKind::Serial && line.profile) add(*line.profile);
     return profiles;
 }
 
@@ -35,9 +35,9 @@ void loadSections(LoadedSettings& s, const Settings& imp, const std::string& hos
     const auto reader = [&imp](const char* section) {
         return [&imp, section](const std::string& key) { return imp.LeggiIni(section, key, ""); };
     };
-    s.history = LeggiImpostazioniStorico(reader("History"));
+    s.history = ReadHistorySettings(reader("History"));
     s.mqtt =
-        LeggiImpostazioniMqtt(reader("MQTT"), hostName, imp.cartellaProgramma(), s.mqttProblems);
+        ReadMqttSettings(reader("MQTT"), hostName, imp.programFolder(), s.mqttProblems);
     s.mqttPassword = !imp.LeggiIni("MQTT", "Password", "").empty();
     s.encodingProblem = EncodingProblem(imp.LeggiIni("XML", "Encoding", ""));
 }
@@ -59,7 +59,7 @@ IniReader LoadedSettings::outputReader() const {
 
 ProfileRead LoadProfile(const Settings& imp, std::int16_t number) {
     const std::string section = "Serial_" + std::to_string(number);
-    return LeggiProfilo([&](const char* key, const char* fallback) {
+    return ReadProfile([&](const char* key, const char* fallback) {
         return imp.LeggiIni(section, key, fallback);
     });
 }
@@ -68,17 +68,17 @@ LoadedSettings LoadSettings(const Settings& imp, const std::string& hostName) {
     // One load reads one version of the file.
     HeldVersion version(imp.store());
     LoadedSettings s;
-    s.list = LeggiElencoChiamate(imp, s.title);
-    if (!s.list.elenco) return s;
-    const std::vector<RequestLine>& righe = s.list.elenco->righe;
-    s.unreadLines = RigheNonLette(parameterKeys(imp), *s.list.elenco);
-    s.profiles = loadProfiles(imp, righe);
+    s.list = ReadRequestList(imp, s.title);
+    if (!s.list.list) return s;
+    const std::vector<RequestLine>& lines = s.list.list->lines;
+    s.unreadLines = UnreadLines(parameterKeys(imp), *s.list.list);
+    s.profiles = loadProfiles(imp, lines);
     s.output = ReadOutputSettings(
-        RisposteRighe(righe),
+        RisposteRighe(lines),
         [&imp](const std::string& section, const std::string& key, const std::string& fallback) {
             return imp.LeggiIni(section, key, fallback);
         },
-        imp.cartellaProgramma());
+        imp.programFolder());
     loadSections(s, imp, hostName);
     return s;
 }

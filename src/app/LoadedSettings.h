@@ -28,7 +28,7 @@ struct LoadedProfile {
 struct LoadedSettings {
     std::string title;   // [General] Title
     RequestListRead list;  // the request list, or why there is none
-    // What the list does not read of [Parameters] (RigheNonLette).
+    // What the list does not read of [Parameters] (UnreadLines).
     std::vector<std::string> unreadLines;
     // Serial_0 and each profile a serial line names, once each, in order.
     std::vector<LoadedProfile> profiles;
@@ -49,10 +49,10 @@ struct LoadedSettings {
 };
 
 // Reads the section Serial_<number>.
-ProfileRead LoadProfile(const Settings& impostazioni, std::int16_t number);
+ProfileRead LoadProfile(const Settings& settings, std::int16_t number);
 
 // The whole load. Settings without a list ("Firt" or "Last" unusable) give
 // the title and the reason alone.
-LoadedSettings LoadSettings(const Settings& impostazioni, const std::string& hostName);
+LoadedSettings LoadSettings(const Settings& settings, const std::string& hostName);
 
 }  // namespace tarvel

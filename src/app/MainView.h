@@ -15,45 +15,45 @@
 namespace tarvel {
 
 struct MainState {
-    std::string didascalia = "Tarvel";  // window caption
-    std::vector<std::string> chiamate;  // request lines (Lst_Chiamate)
-    std::vector<std::string> risposte;  // answer lines of the cycle (Lst_Risposte)
-    int selezione = -1;                 // selected request line, -1 for none
-    Chiamata chiamata;                  // the five detail fields
-    std::string risultato;              // LabRisultato
-    bool acquisisciAuto = false;        // "Automatica"
-    bool minimizzaPartenza = false;     // "Startup ridotto ad icona"
+    std::string caption = "Tarvel";  // window caption
+    std::vector<std::string> requests;  // request lines (Lst_Chiamate)
+    std::vector<std::string> answers;  // answer lines of the cycle (Lst_Risposte)
+    int selection = -1;                 // selected request line, -1 for none
+    Chiamata request;                  // the five detail fields
+    std::string result;              // LabRisultato
+    bool automaticAcquisition = false;        // "Automatica"
+    bool startMinimised = false;     // "Startup ridotto ad icon"
     bool killFileOut = false;           // "Cancella i file di uscita prima di aggiornare"
-    Millis intervallo{1000};            // interval of the acquisition timer
-    Lamp lampada = Lamp::Off;
+    Millis interval{1000};            // interval of the acquisition timer
+    Lamp lamp = Lamp::Off;
     bool acquisizioneAttiva = false;  // AcquisizioneAttiva
     bool avvioInCorso = false;        // AvvioInCorso
-    bool listeAbilitate = true;
-    bool cicloInCorso = false;
+    bool listsEnabled = true;
+    bool cycleRunning = false;
     std::array<std::string, 6> statusBar;  // the six panels
-    std::string didascaliaMonitor = "Monitor RS232";
-    bool storicoAttivo = false;  // [History] File set: "TrendWindow" enabled
+    std::string monitorCaption = "Monitor RS232";
+    bool historyOn = false;  // [History] File set: "TrendWindow" enabled
 };
 
 class MainView {
   public:
     virtual ~MainView() = default;
-    virtual void didascaliaCambiata() {}
-    virtual void chiamateCambiate() {}
-    virtual void risposteCambiate() {}
-    virtual void selezioneCambiata() {}
-    virtual void dettagliCambiati() {}  // the five fields or the result
-    virtual void opzioniCambiate() {}   // the three check marks
-    virtual void lampadaCambiata() {}
-    virtual void acquisizioneCambiata() {}  // menus and lists enabled or not
-    virtual void statusBarCambiata() {}
-    virtual void didascaliaMonitorCambiata() {}
-    virtual void nascondiSplash() {}
+    virtual void captionChanged() {}
+    virtual void requestsChanged() {}
+    virtual void answersChanged() {}
+    virtual void selectionChanged() {}
+    virtual void detailsChanged() {}  // the five fields or the result
+    virtual void optionsChanged() {}   // the three check marks
+    virtual void lampChanged() {}
+    virtual void acquisitionChanged() {}  // menus and lists enabled or not
+    virtual void statusBarChanged() {}
+    virtual void monitorCaptionChanged() {}
+    virtual void hideSplash() {}
     // The start-in-tray option was switched: hide into the tray or show.
     virtual void riduciInTray(bool /*riduci*/) {}
     // Settings were reloaded: show the notice for two seconds.
-    virtual void impostazioniRicaricate() {}
-    virtual void cicloTerminato(const CycleReport& /*rapporto*/) {}
+    virtual void settingsReloaded() {}
+    virtual void cycleFinished(const CycleReport& /*rapporto*/) {}
 };
 
 }  // namespace tarvel

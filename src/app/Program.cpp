@@ -8,32 +8,32 @@
 
 namespace tarvel {
 
-Program::Program(Platform piattaforma)
-    : p_(piattaforma),
-      impostazioni_(piattaforma.ini, piattaforma.dialogs, piattaforma.identity.programFolder()),
-      mbus_(piattaforma.port, piattaforma.clock),
-      linea_(mbus_, piattaforma.clock, piattaforma.dialogs, lettoreIni(), *this),
-      ciclo_(piattaforma.clock, linea_, righe_, *this,
-             {piattaforma.files, impostazioni_.cartellaProgramma()}, lettoreIni()),
-      storico_(piattaforma.history, piattaforma.wallClock, piattaforma.clock, piattaforma.dialogs) {
+Program::Program(Platform platform)
+    : p_(platform),
+      settings_(platform.ini, platform.dialogs, platform.identity.programFolder()),
+      mbus_(platform.port, platform.clock),
+      linea_(mbus_, platform.clock, platform.dialogs, lettoreIni(), *this),
+      cycle_(platform.clock, linea_, lines_, *this,
+             {platform.files, settings_.programFolder()}, lettoreIni()),
+      history_(platform.history, platform.wallClock, platform.clock, platform.dialogs) {
 }
 
 Program::~Program() = default;
 
-void Program::notifica(void (MainView::*evento)()) {
+void Program::notify(void (MainView::*evento)()) {
     if (view_) (view_->*evento)();
 }
 
 // --- Settings ---------------------------------------------------------------
 
-std::string Program::LeggiIni(const std::string& sezione, const std::string& chiave,
+std::string Program::LeggiIni(const std::string& section, const std::string& key,
                                 const std::string& predefinito) const {
-    return impostazioni_.LeggiIni(sezione, chiave, predefinito);
+    return settings_.LeggiIni(section, key, predefinito);
 }
 
-bool Program::ScriviIni(const std::string& sezione, const std::string& chiave,
-                          const std::string& valore) {
-    return impostazioni_.ScriviIni(sezione, chiave, valore);
+bool Program::ScriviIni(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    return settings_.ScriviIni(section, key, value);
 }
 
 IniReader Program::lettoreIni() const {
@@ -42,297 +42,297 @@ IniReader Program::lettoreIni() const {
     };
 }
 
-void Program::aggiornaOpzioni() {
-    const Settings::Options& o = impostazioni_.opzioni();
-    stato_.acquisisciAuto = o.acquisisciAuto;
-    stato_.minimizzaPartenza = o.minimizzaPartenza;
-    stato_.killFileOut = o.killFileOut;
-    notifica(&MainView::opzioniCambiate);
+void Program::updateOptions() {
+    const Settings::Options& o = settings_.options();
+    status_.automaticAcquisition = o.automaticAcquisition;
+    status_.startMinimised = o.startMinimised;
+    status_.killFileOut = o.killFileOut;
+    notify(&MainView::optionsChanged);
 }
 
 bool Program::CaricaImpostazioni() {
     PredefinitiModbus();
     if (!CaricaParametri()) {
-        p_.dialogs.messageBox(NomeProdotto,
-                              std::string("Impostazioni errate nel file ") + NomeFileIni,
+        p_.dialogs.messageBox(ProductName,
+                              std::string("Impostazioni errate nel file ") + IniFileName,
                               Icon::Critical, Buttons::Ok, Answer::Ok,
-                              DescriviErroreImpostazioni(erroreImpostazioni_));
+                              DescribeSettingsError(settingsError_));
         return false;
     }
-    impostazioni_.LeggiAcquisizioneAutomatica();
-    impostazioni_.LeggiAvvioRidotto();
-    impostazioni_.LeggiCancellaFileUscita();
-    sezioniRifiutate_.clear();
-    ConfiguraStorico();
-    ConfiguraPubblicazione();
+    settings_.LeggiAcquisizioneAutomatica();
+    settings_.LeggiAvvioRidotto();
+    settings_.LeggiCancellaFileUscita();
+    refusedSections_.clear();
+    ConfigureHistory();
+    ConfigurePublisher();
     // The output itself never takes such a value (EsportaXML).
     if (const auto& p = caricate_.encodingProblem)
-        rifiutaSezione("XML", {*p}, "le uscite dichiarano l'encoding UTF-8");
-    aggiornaOpzioni();
+        refuseSection("XML", {*p}, "le uscite dichiarano l'encoding UTF-8");
+    updateOptions();
     // The devices' health counts from the settings in use.
-    mbus_.AzzeraSalute();
+    mbus_.ResetHealth();
     return true;
 }
 
 bool Program::MenuRicarica_Click() {
     if (!CaricaImpostazioni()) return false;
-    if (view_) view_->impostazioniRicaricate();
+    if (view_) view_->settingsReloaded();
     return true;
 }
 
 void Program::MenuAcquisisciAuto_Click() {
-    const bool attiva = impostazioni_.CommutaAcquisizioneAutomatica();
-    aggiornaOpzioni();
-    if (attiva) MenuAvvio_Click();
+    const bool armed = settings_.ToggleAutomaticAcquisition();
+    updateOptions();
+    if (armed) MenuAvvio_Click();
 }
 
 void Program::MenuMinimizzaPartenza_Click() {
-    const bool riduci = impostazioni_.CommutaAvvioRidotto();
-    aggiornaOpzioni();
+    const bool riduci = settings_.ToggleStartMinimised();
+    updateOptions();
     if (view_) view_->riduciInTray(riduci);
 }
 
 void Program::MenuKillfileOut_Click() {
-    impostazioni_.CommutaCancellaFileUscita();
-    aggiornaOpzioni();
+    settings_.ToggleDeleteOutputFiles();
+    updateOptions();
 }
 
 void Program::MenuTitoloGenerale_Click() {
-    if (impostazioni_.MenuTitoloGenerale_Click()) CaricaParametri();
+    if (settings_.MenuTitoloGenerale_Click()) CaricaParametri();
 }
 
 // --- Request list -------------------------------------------------------------
 
 bool Program::CaricaParametri() {
-    LoadedSettings lette = LoadSettings(impostazioni_, p_.identity.hostName());
-    stato_.didascalia = DidascaliaPerTitolo(lette.title);
-    linea_.setCaption(stato_.didascalia);
-    notifica(&MainView::didascaliaCambiata);
-    erroreImpostazioni_ = lette.list.errore;
-    if (!lette.list.elenco) return false;
+    LoadedSettings lette = LoadSettings(settings_, p_.identity.hostName());
+    status_.caption = CaptionForTitle(lette.title);
+    linea_.setCaption(status_.caption);
+    notify(&MainView::captionChanged);
+    settingsError_ = lette.list.error;
+    if (!lette.list.list) return false;
     caricate_ = std::move(lette);
-    const RequestList& elenco = *caricate_.list.elenco;
+    const RequestList& list = *caricate_.list.list;
 
-    stato_.intervallo = elenco.intervallo;
-    ciclo_.impostaIntervallo(elenco.intervallo);
-    righe_ = elenco.righe;
-    stato_.chiamate.clear();
-    for (const RequestLine& riga : righe_) stato_.chiamate.push_back(riga.testo);
-    stato_.risposte.clear();
+    status_.interval = list.interval;
+    cycle_.setInterval(list.interval);
+    lines_ = list.lines;
+    status_.requests.clear();
+    for (const RequestLine& line : lines_) status_.requests.push_back(line.text);
+    status_.answers.clear();
     AzzeraDettagli();
-    notifica(&MainView::chiamateCambiate);
-    notifica(&MainView::risposteCambiate);
+    notify(&MainView::requestsChanged);
+    notify(&MainView::answersChanged);
     return true;
 }
 
-std::vector<std::string> Program::NomiLetture() const {
+std::vector<std::string> Program::ReadNames() const {
     std::vector<std::string> nomi;
-    for (const RequestLine& riga : righe_) {
-        const std::string& nome = riga.campiEseguiti.Descrizione;
-        if (riga.tipo == LineKind::Read &&
-            std::find(nomi.begin(), nomi.end(), nome) == nomi.end())
-            nomi.push_back(nome);
+    for (const RequestLine& line : lines_) {
+        const std::string& name = line.shownFields.Descrizione;
+        if (line.kind == LineKind::Read &&
+            std::find(nomi.begin(), nomi.end(), name) == nomi.end())
+            nomi.push_back(name);
     }
     return nomi;
 }
 
-std::vector<int> Program::DispositiviElenco() const {
-    return DispositiviRighe(righe_, caricate_.outputReader());
+std::vector<int> Program::DevicesOfList() const {
+    return DevicesOfLines(lines_, caricate_.outputReader());
 }
 
-void Program::SelezionaChiamata(int indice) {
-    if (indice < -1 || indice >= static_cast<int>(righe_.size())) return;
-    stato_.selezione = indice;
-    notifica(&MainView::selezioneCambiata);
-    if (indice >= 0) Lst_Chiamate_Click();
+void Program::SelectRequest(int index) {
+    if (index < -1 || index >= static_cast<int>(lines_.size())) return;
+    status_.selection = index;
+    notify(&MainView::selectionChanged);
+    if (index >= 0) Lst_Chiamate_Click();
 }
 
 void Program::Lst_Chiamate_Click() {
-    if (stato_.selezione < 0 || stato_.selezione >= static_cast<int>(righe_.size())) return;
-    stato_.chiamata = righe_[static_cast<std::size_t>(stato_.selezione)].campi;
-    stato_.risultato.clear();
-    notifica(&MainView::dettagliCambiati);
+    if (status_.selection < 0 || status_.selection >= static_cast<int>(lines_.size())) return;
+    status_.request = lines_[static_cast<std::size_t>(status_.selection)].fields;
+    status_.result.clear();
+    notify(&MainView::detailsChanged);
 }
 
 void Program::AzzeraDettagli() {
-    if (!stato_.chiamate.empty()) {
-        stato_.selezione = -1;
-        notifica(&MainView::selezioneCambiata);
+    if (!status_.requests.empty()) {
+        status_.selection = -1;
+        notify(&MainView::selectionChanged);
     }
-    stato_.chiamata = Chiamata{};
-    stato_.risultato.clear();
-    notifica(&MainView::dettagliCambiati);
+    status_.request = Chiamata{};
+    status_.result.clear();
+    notify(&MainView::detailsChanged);
 }
 
 // --- What the acquisition shows -----------------------------------------------
 
 void Program::lineShown(const std::string& monitorCaption,
                           const std::array<std::string, 6>& panels) {
-    stato_.didascaliaMonitor = monitorCaption;
-    notifica(&MainView::didascaliaMonitorCambiata);
-    stato_.statusBar = panels;
-    notifica(&MainView::statusBarCambiata);
+    status_.monitorCaption = monitorCaption;
+    notify(&MainView::monitorCaptionChanged);
+    status_.statusBar = panels;
+    notify(&MainView::statusBarChanged);
 }
 
-void Program::lineSelected(int indice) {
-    if (indice < 0)
+void Program::lineSelected(int index) {
+    if (index < 0)
         AzzeraDettagli();
     else
-        SelezionaChiamata(indice);
+        SelectRequest(index);
 }
 
-void Program::fieldsShown(const Chiamata& campi) {
-    stato_.chiamata = campi;
-    notifica(&MainView::dettagliCambiati);
+void Program::fieldsShown(const Chiamata& fields) {
+    status_.request = fields;
+    notify(&MainView::detailsChanged);
 }
 
-void Program::resultShown(const std::string& risultato) {
-    stato_.risultato = risultato;
-    notifica(&MainView::dettagliCambiati);
+void Program::resultShown(const std::string& result) {
+    status_.result = result;
+    notify(&MainView::detailsChanged);
 }
 
-void Program::lampChanged(Lamp lampada) {
-    stato_.lampada = lampada;
-    notifica(&MainView::lampadaCambiata);
+void Program::lampChanged(Lamp lamp) {
+    status_.lamp = lamp;
+    notify(&MainView::lampChanged);
 }
 
 void Program::cycleStarted() {
-    if (p_.wallClock) inizioCiclo_ = p_.wallClock->now();
-    storico_.InizioCiclo();
+    if (p_.wallClock) cycleStart_ = p_.wallClock->now();
+    history_.CycleStart();
 }
 
 void Program::answersCleared() {
-    stato_.risposte.clear();
-    notifica(&MainView::risposteCambiate);
+    status_.answers.clear();
+    notify(&MainView::answersChanged);
 }
 
-void Program::answerAdded(const std::string& risposta) {
-    stato_.risposte.push_back(risposta);
-    notifica(&MainView::risposteCambiate);
+void Program::answerAdded(const std::string& answer) {
+    status_.answers.push_back(answer);
+    notify(&MainView::answersChanged);
 }
 
 void Program::stateChanged() {
-    stato_.acquisizioneAttiva = ciclo_.acquisizioneAttiva();
-    stato_.cicloInCorso = ciclo_.inCorso();
-    stato_.listeAbilitate = ciclo_.listsEnabled();
-    notifica(&MainView::acquisizioneCambiata);
+    status_.acquisizioneAttiva = cycle_.acquisizioneAttiva();
+    status_.cycleRunning = cycle_.running();
+    status_.listsEnabled = cycle_.listsEnabled();
+    notify(&MainView::acquisitionChanged);
 }
 
 // The history and the broker get the cycle after the output, from the same
 // answers.
 void Program::cycleEnded(const CycleReport& rapporto) {
-    storico_.RegistraCiclo(rapporto.numero, rapporto.letture);
-    PubblicaCiclo(rapporto.numero, rapporto.letture);
-    if (view_) view_->cicloTerminato(rapporto);
+    history_.RecordCycle(rapporto.number, rapporto.letture);
+    PublishCycle(rapporto.number, rapporto.letture);
+    if (view_) view_->cycleFinished(rapporto);
 }
 
-void Program::rifiutaSezione(const std::string& sezione, std::vector<std::string> problemi,
+void Program::refuseSection(const std::string& section, std::vector<std::string> problems,
                                const std::string& effetto) {
     std::string dettagli;
-    for (const std::string& p : problemi) dettagli += (dettagli.empty() ? "" : "\n") + p;
-    sezioniRifiutate_.push_back({sezione, std::move(problemi)});
+    for (const std::string& p : problems) dettagli += (dettagli.empty() ? "" : "\n") + p;
+    refusedSections_.push_back({section, std::move(problems)});
     p_.dialogs.messageBox(
-        NomeProdotto,
-        "Sezione [" + sezione + "] del file " + NomeFileIni + " non valida: " + effetto + ".",
+        ProductName,
+        "Sezione [" + section + "] del file " + IniFileName + " non valida: " + effetto + ".",
         Icon::Exclamation, Buttons::Ok, Answer::Ok, dettagli);
 }
 
 // --- History ------------------------------------------------------------------
 
-void Program::ConfiguraStorico() {
-    HistorySettingsRead lettura = caricate_.history;
-    if (!lettura.problemi.empty()) {
-        lettura.impostazioni = {};
-        rifiutaSezione("History", std::move(lettura.problemi), "storico non attivo");
+void Program::ConfigureHistory() {
+    HistorySettingsRead reading = caricate_.history;
+    if (!reading.problems.empty()) {
+        reading.settings = {};
+        refuseSection("History", std::move(reading.problems), "storico non attivo");
     }
-    storico_.Configura(lettura.impostazioni, impostazioni_.cartellaProgramma());
-    stato_.storicoAttivo = storico_.attivo();
+    history_.Configure(reading.settings, settings_.programFolder());
+    status_.historyOn = history_.enabled();
 }
 
 // --- Publishing ---------------------------------------------------------------
 
-void Program::ConfiguraPubblicazione() {
-    std::vector<std::string> problemi = caricate_.mqttProblems;
+void Program::ConfigurePublisher() {
+    std::vector<std::string> problems = caricate_.mqttProblems;
     MqttSettings nuove = caricate_.mqtt;
-    if (!problemi.empty()) {
+    if (!problems.empty()) {
         nuove = {};
-        rifiutaSezione("MQTT", std::move(problemi), "pubblicazione MQTT non attiva");
+        refuseSection("MQTT", std::move(problems), "pubblicazione MQTT non attiva");
     }
     if (!p_.mqtt || !p_.journal || !p_.wallClock) {
         mqtt_ = std::move(nuove);
         return;
     }
-    if (pubblicazione_ && nuove == mqtt_) {
+    if (publisher_ && nuove == mqtt_) {
         if (mqtt_.discovery)
-            pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_, DispositiviElenco()));
+            publisher_->PublishStatus(DiscoveryMessages(mqtt_, lines_, DevicesOfList()));
         return;
     }
-    if (pubblicazione_) pubblicazione_->Ferma(0);
-    pubblicazione_.reset();
+    if (publisher_) publisher_->Stop(0);
+    publisher_.reset();
     mqtt_ = std::move(nuove);
-    avvisoPubblicazione_.clear();
-    scartatiInMemoriaVisti_ = 0;
+    publishingNotice_.clear();
+    droppedInMemorySeen_ = 0;
     if (mqtt_.host.empty()) return;
-    pubblicazione_ = std::make_unique<Publisher>(*p_.journal, *p_.mqtt, p_.clock);
-    std::string errore;
-    if (!pubblicazione_->Avvia(mqtt_, errore)) {
-        pubblicazione_.reset();
-        avvisoPubblicazione_ = errore;
-        p_.dialogs.messageBox(NomeProdotto, "Pubblicazione MQTT non avviata.", Icon::Exclamation,
-                              Buttons::Ok, Answer::Ok, errore);
+    publisher_ = std::make_unique<Publisher>(*p_.journal, *p_.mqtt, p_.clock);
+    std::string error;
+    if (!publisher_->Start(mqtt_, error)) {
+        publisher_.reset();
+        publishingNotice_ = error;
+        p_.dialogs.messageBox(ProductName, "Pubblicazione MQTT non avviata.", Icon::Exclamation,
+                              Buttons::Ok, Answer::Ok, error);
         return;
     }
     if (mqtt_.discovery)
-        pubblicazione_->PubblicaStato(MessaggiScoperta(mqtt_, righe_, DispositiviElenco()));
-    avvisaPubblicazione();  // a journal that could not be opened as it was
+        publisher_->PublishStatus(DiscoveryMessages(mqtt_, lines_, DevicesOfList()));
+    reportPublishing();  // a journal that could not be opened as it was
 }
 
-void Program::PubblicaCiclo(long numero, const std::vector<Reading>& letture) {
-    if (!pubblicazione_) return;
-    std::string errore;
-    pubblicazione_->Accoda(MessaggiCiclo(mqtt_, TestoUTC(inizioCiclo_), numero, letture), errore);
-    pubblicazione_->PubblicaStato(
-        MessaggiStato(mqtt_, mbus_.salute(), p_.clock.now(), p_.wallClock->now()));
-    avvisaPubblicazione();
+void Program::PublishCycle(long number, const std::vector<Reading>& letture) {
+    if (!publisher_) return;
+    std::string error;
+    publisher_->Enqueue(CycleMessages(mqtt_, UtcText(cycleStart_), number, letture), error);
+    publisher_->PublishStatus(
+        StatusMessages(mqtt_, mbus_.health(), p_.clock.now(), p_.wallClock->now()));
+    reportPublishing();
 }
 
 // A trouble of the publishing is told once, until it changes; acquisition
 // goes on meanwhile.
-void Program::avvisaPubblicazione() {
-    const PublisherStatus s = pubblicazione_->stato();
+void Program::reportPublishing() {
+    const PublisherStatus s = publisher_->status();
     // The journal at its cap, or memory full while the journal cannot take
     // the cycles: told when it begins to drop, with the count.
-    const bool scarta = s.scartati > scartatiVisti_;
-    const bool scartaInMemoria = s.scartatiInMemoria > scartatiInMemoriaVisti_;
-    scartatiVisti_ = s.scartati;
-    scartatiInMemoriaVisti_ = s.scartatiInMemoria;
+    const bool scarta = s.scartati > droppedSeen_;
+    const bool scartaInMemoria = s.droppedInMemory > droppedInMemorySeen_;
+    droppedSeen_ = s.scartati;
+    droppedInMemorySeen_ = s.droppedInMemory;
     std::string guaio;
     if (scartaInMemoria)
-        guaio = "giornale: " + s.erroreGiornale + "; in memoria " +
-                std::to_string(Publisher::MassimoInMemoria) +
+        guaio = "giornale: " + s.journalError + "; in memoria " +
+                std::to_string(Publisher::MaxInMemory) +
                 " messaggi al più: i più vecchi vengono scartati";
-    else if (!s.erroreGiornale.empty())
-        guaio = "giornale: " + s.erroreGiornale;
+    else if (!s.journalError.empty())
+        guaio = "giornale: " + s.journalError;
     else if (scarta)
         guaio = "giornale pieno (JournalMB " + std::to_string(mqtt_.journalMB) +
                 "): i messaggi più vecchi vengono scartati";
-    else if (!s.connessione.error.empty())
-        guaio = "broker: " + s.connessione.error;
-    if (guaio == avvisoPubblicazione_) return;
-    avvisoPubblicazione_ = guaio;
+    else if (!s.connection.error.empty())
+        guaio = "broker: " + s.connection.error;
+    if (guaio == publishingNotice_) return;
+    publishingNotice_ = guaio;
     if (guaio.empty()) return;
     p_.dialogs.messageBox(
-        NomeProdotto, "Problema nella pubblicazione MQTT.", Icon::Exclamation, Buttons::Ok,
+        ProductName, "Problema nella pubblicazione MQTT.", Icon::Exclamation, Buttons::Ok,
         Answer::Ok,
         mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + guaio +
-            (scartaInMemoria ? " (" + std::to_string(s.scartatiInMemoria) + " finora)"
+            (scartaInMemoria ? " (" + std::to_string(s.droppedInMemory) + " finora)"
              : scarta        ? " (" + std::to_string(s.scartati) + " finora)"
                              : ""));
 }
 
-void Program::FinePubblicazione(int attesaMs) {
-    if (pubblicazione_) pubblicazione_->Ferma(attesaMs);
-    pubblicazione_.reset();
+void Program::StopPublishing(int attesaMs) {
+    if (publisher_) publisher_->Stop(attesaMs);
+    publisher_.reset();
 }
 
 }  // namespace tarvel

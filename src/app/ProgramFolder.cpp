@@ -4,52 +4,52 @@
 
 namespace tarvel {
 
-std::string ProgramFolder::percorsoIni() const { return cartella + "/" + NomeFileIni; }
+std::string ProgramFolder::iniPath() const { return folder + "/" + IniFileName; }
 
-ProgramFolder CercaCartellaProgramma(TextFiles& files, UserFolders& cartelle,
+ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& cartelle,
                                          const std::string& cartellaEseguibile,
                                          const std::string& esempio, bool crea) {
     using Esito = ProgramFolder::Esito;
-    if (files.identify(cartellaEseguibile + "/" + NomeFileIni).kind != FileKind::Missing)
+    if (files.identify(cartellaEseguibile + "/" + IniFileName).kind != FileKind::Missing)
         return {Esito::Found, cartellaEseguibile, {}};
     const std::string casa = cartelle.configHome();
     if (casa.empty()) return {Esito::Error, "~/.config/tarvel", "HOME is not set"};
     ProgramFolder trovata{Esito::Found, casa + "/tarvel", {}};
-    if (!crea || files.identify(trovata.percorsoIni()).kind != FileKind::Missing) return trovata;
+    if (!crea || files.identify(trovata.iniPath()).kind != FileKind::Missing) return trovata;
 
     trovata.esito = Esito::Error;
-    std::string testo;
-    if (FileLookup letto = files.read(esempio, testo); letto.kind != FileKind::Present) {
-        trovata.errore = letto.reason.empty() ? esempio + ": not a file" : letto.reason;
+    std::string text;
+    if (FileLookup letto = files.read(esempio, text); letto.kind != FileKind::Present) {
+        trovata.error = letto.reason.empty() ? esempio + ": not a file" : letto.reason;
         return trovata;
     }
-    if (!cartelle.createFolder(trovata.cartella, trovata.errore)) return trovata;
-    if (FileWrite scritto = files.write(trovata.percorsoIni(), testo); !scritto.written) {
-        trovata.errore = scritto.error;
+    if (!cartelle.createFolder(trovata.folder, trovata.error)) return trovata;
+    if (FileWrite scritto = files.write(trovata.iniPath(), text); !scritto.written) {
+        trovata.error = scritto.error;
         return trovata;
     }
     trovata.esito = Esito::Created;
     return trovata;
 }
 
-bool AnnunciaCartella(const ProgramFolder& c, Dialogs& dialogs, DesktopShell* shell) {
+bool AnnounceFolder(const ProgramFolder& c, Dialogs& dialogs, DesktopShell* shell) {
     switch (c.esito) {
         case ProgramFolder::Esito::Found:
             return true;
         case ProgramFolder::Esito::Created:
-            dialogs.messageBox(NomeProdotto,
-                               "Creato il file delle impostazioni " + c.percorsoIni() +
+            dialogs.messageBox(ProductName,
+                               "Creato il file delle impostazioni " + c.iniPath() +
                                    " dall'esempio installato.\nImpostare la porta seriale "
                                    "(sezione [Ports], chiave COM1) e avviare di nuovo il "
                                    "programma.",
                                Icon::Information, Buttons::Ok, Answer::Ok, {});
-            if (shell) shell->openInEditor(c.percorsoIni());
+            if (shell) shell->openInEditor(c.iniPath());
             return false;
         case ProgramFolder::Esito::Error:
             dialogs.messageBox(
-                NomeProdotto,
-                "Impossibile preparare la cartella delle impostazioni " + c.cartella + ".",
-                Icon::Critical, Buttons::Ok, Answer::Ok, c.errore);
+                ProductName,
+                "Impossibile preparare la cartella delle impostazioni " + c.folder + ".",
+                Icon::Critical, Buttons::Ok, Answer::Ok, c.error);
             return false;
     }
     return false;

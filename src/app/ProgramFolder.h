@@ -19,24 +19,24 @@ struct ProgramFolder {
     enum class Esito {
         Found,  // the program folder, with or without its file
         Created,   // the example was copied in at this start
-        Error,   // no usable folder: see errore
+        Error,   // no usable folder: see error
     };
     Esito esito = Esito::Found;
-    std::string cartella;  // the program folder (for an error, where it would be)
-    std::string errore;    // the system's words, for an error
-    std::string percorsoIni() const;
+    std::string folder;  // the program folder (for an error, where it would be)
+    std::string error;    // the system's words, for an error
+    std::string iniPath() const;
 };
 
 // The program folder for an executable in cartellaEseguibile; esempio is
 // the installed example settings file. With crea false nothing is made:
 // the folder is only named.
-ProgramFolder CercaCartellaProgramma(TextFiles& files, UserFolders& cartelle,
+ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& cartelle,
                                          const std::string& cartellaEseguibile,
                                          const std::string& esempio, bool crea);
 
 // Shows the message of a first start or of a failure; at a first start,
 // also opens the new file in the editor when a shell is given. True when
 // the program goes on with its start-up (the folder was there).
-bool AnnunciaCartella(const ProgramFolder& cartella, Dialogs& dialogs, DesktopShell* shell);
+bool AnnounceFolder(const ProgramFolder& folder, Dialogs& dialogs, DesktopShell* shell);
 
 }  // namespace tarvel

@@ -2,47 +2,47 @@
 
 namespace tarvel {
 
-StartupResult PreparaAcquisizione(Program& programma, bool sezioniIntere) {
-    programma.setAvvioInCorso(true);
-    if (!programma.CaricaImpostazioni()) return StartupResult::BadSettings;
-    if (sezioniIntere && !programma.sezioniRifiutate().empty())
+StartupResult PrepareAcquisition(Program& program, bool sezioniIntere) {
+    program.setAvvioInCorso(true);
+    if (!program.CaricaImpostazioni()) return StartupResult::BadSettings;
+    if (sezioniIntere && !program.refusedSections().empty())
         return StartupResult::BadSettings;
-    if (!programma.ImpostaPortaSeriale(0)) return StartupResult::PortNotSet;
-    programma.AggiornaMenu();
+    if (!program.ImpostaPortaSeriale(0)) return StartupResult::PortNotSet;
+    program.AggiornaMenu();
     return StartupResult::Ready;
 }
 
-Startup::Startup(Program& programma, Clock& clock, Dialogs& dialogs, StartupWindows& finestre,
-             ProgramInstance* istanza, Autostart* autoAvvio)
-    : programma_(programma),
+Startup::Startup(Program& program, Clock& clock, Dialogs& dialogs, StartupWindows& finestre,
+             ProgramInstance* istanza, Autostart* autostart)
+    : program_(program),
       dialogs_(dialogs),
-      finestre_(finestre),
-      istanza_(istanza),
-      autoAvvio_(autoAvvio),
+      windows_(finestre),
+      instance_(istanza),
+      autostart_(autostart),
       tmrPrimaVolta_(clock.createTimer()),
       tmrRimuoviMessaggi_(clock.createTimer()) {
-    tmrPrimaVolta_->setInterval(IntervalloPrimaVolta);
+    tmrPrimaVolta_->setInterval(FirstStartInterval);
     tmrPrimaVolta_->onTimeout([this] { Tmr_PrimaVolta_Timer(); });
-    tmrRimuoviMessaggi_->setInterval(DurataAvvisoRicarica);
+    tmrRimuoviMessaggi_->setInterval(ReloadNoticeDuration);
     tmrRimuoviMessaggi_->onTimeout([this] { Tmr_RimuoviMessaggi_Timer(); });
 }
 
 void Startup::Form_Load() {
-    if (istanza_ && !istanza_->acquisisci()) {
-        termina(UscitaNormale);
+    if (instance_ && !instance_->acquire()) {
+        quit(ExitNormal);
         return;
     }
     DisattivaTimer();
-    if (PreparaAcquisizione(programma_) != StartupResult::Ready) MenuFine_Click();
-    if (terminato_) return;
-    if (autoAvvio_) autoAvvio_->LeggiAvvioAutomatico();
+    if (PrepareAcquisition(program_) != StartupResult::Ready) MenuFine_Click();
+    if (finished_) return;
+    if (autostart_) autostart_->ReadAutostart();
     Tmr_RimuoviMessaggi_Timer();
-    finestre_.PreparaMonitor();
-    finestre_.PreparaTray();
-    programma_.ImpostaLampada("");
-    finestre_.RiduciInTray(programma_.stato().minimizzaPartenza);
-    programma_.setAvvioInCorso(false);
-    tmrPrimaVolta_->setEnabled(programma_.stato().acquisisciAuto);
+    windows_.PreparaMonitor();
+    windows_.PreparaTray();
+    program_.ImpostaLampada("");
+    windows_.RiduciInTray(program_.status().startMinimised);
+    program_.setAvvioInCorso(false);
+    tmrPrimaVolta_->setEnabled(program_.status().automaticAcquisition);
 }
 
 void Startup::DisattivaTimer() {
@@ -53,22 +53,22 @@ void Startup::DisattivaTimer() {
 
 void Startup::Tmr_PrimaVolta_Timer() {
     tmrPrimaVolta_->setEnabled(false);
-    programma_.MenuAvvio_Click();
+    program_.MenuAvvio_Click();
 }
 
 void Startup::Tmr_RimuoviMessaggi_Timer() {
     tmrRimuoviMessaggi_->setEnabled(false);
-    finestre_.mostraAvvisoRicarica(false);
+    windows_.showReloadNotice(false);
 }
 
-void Startup::MostraAvvisoRicarica() {
-    finestre_.mostraAvvisoRicarica(true);
+void Startup::ShowReloadNotice() {
+    windows_.showReloadNotice(true);
     tmrRimuoviMessaggi_->setEnabled(true);
 }
 
 void Startup::MenuRicarica_Click() {
-    if (programma_.MenuRicarica_Click())
-        MostraAvvisoRicarica();
+    if (program_.MenuRicarica_Click())
+        ShowReloadNotice();
     else
         MenuFine_Click();
 }
@@ -76,32 +76,32 @@ void Startup::MenuRicarica_Click() {
 void Startup::MenuFine_Click() { ConfermaUscita(); }
 
 void Startup::ConfermaUscita() {
-    if (programma_.stato().avvioInCorso) {
-        termina(UscitaAvvioFallito);
+    if (program_.status().avvioInCorso) {
+        quit(ExitStartupFailed);
         return;
     }
-    const Answer risposta = dialogs_.messageBox(NomeProdotto, "Uscire dal programma ?",
+    const Answer answer = dialogs_.messageBox(ProductName, "Uscire dal programma ?",
                                                 Icon::Question, Buttons::YesNo, Answer::No, {});
-    if (risposta != Answer::Yes) return;
-    finestre_.RimuoviIconaTray();
-    programma_.ChiudiPorta();
-    termina(UscitaNormale);
+    if (answer != Answer::Yes) return;
+    windows_.RimuoviIconaTray();
+    program_.ClosePort();
+    quit(ExitNormal);
 }
 
 void Startup::Form_QueryUnload() {
-    if (programma_.stato().acquisizioneAttiva) {
-        if (finestre_.monitorVisibile()) finestre_.MenuMonitor_Click();
-        finestre_.RiduciInTray(true);
+    if (program_.status().acquisizioneAttiva) {
+        if (windows_.monitorVisible()) windows_.MenuMonitor_Click();
+        windows_.RiduciInTray(true);
         return;
     }
     ConfermaUscita();
 }
 
-void Startup::termina(int codice) {
-    terminato_ = true;
+void Startup::quit(int codice) {
+    finished_ = true;
     tmrPrimaVolta_->setEnabled(false);
     tmrRimuoviMessaggi_->setEnabled(false);
-    finestre_.termina(codice);
+    windows_.quit(codice);
 }
 
 }  // namespace tarvel

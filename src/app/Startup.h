@@ -19,7 +19,7 @@ class ProgramInstance {
   public:
     virtual ~ProgramInstance() = default;
     // Takes the mark for this instance; false when another instance holds it.
-    virtual bool acquisisci() = 0;
+    virtual bool acquire() = 0;
 };
 
 // What the start-up and the exit ask of the windows.
@@ -33,12 +33,12 @@ class StartupWindows {
     virtual void RimuoviIconaTray() = 0;
     // True: the main window goes into the tray; false: it is shown.
     virtual void RiduciInTray(bool riduci) = 0;
-    virtual bool monitorVisibile() const = 0;
+    virtual bool monitorVisible() const = 0;
     // Shows the monitor when hidden, hides it when shown.
     virtual void MenuMonitor_Click() = 0;
-    virtual void mostraAvvisoRicarica(bool visibile) = 0;
+    virtual void showReloadNotice(bool visibile) = 0;
     // Ends the program at once: no further event runs, nothing is saved.
-    virtual void termina(int codice) = 0;
+    virtual void quit(int codice) = 0;
 };
 
 // How the start-up steps that need no window ended.
@@ -47,24 +47,24 @@ enum class StartupResult { Ready, BadSettings, PortNotSet };
 // Marks the start-up as running, loads the settings, sets up serial profile
 // 0 and updates the menus. The start-up stays marked as running: the caller
 // ends it once its own steps are done. With `sezioniIntere`, a section the
-// load refused (Program::sezioniRifiutate) makes the settings unusable;
+// load refused (Program::refusedSections) makes the settings unusable;
 // without, the program runs without that section.
-StartupResult PreparaAcquisizione(Program& programma, bool sezioniIntere = false);
+StartupResult PrepareAcquisition(Program& program, bool sezioniIntere = false);
 
 // Exit codes: 0 for a confirmed exit and a second instance, 1 for a start-up
 // that failed.
-inline constexpr int UscitaNormale = 0;
-inline constexpr int UscitaAvvioFallito = 1;
+inline constexpr int ExitNormal = 0;
+inline constexpr int ExitStartupFailed = 1;
 
 class Startup {
   public:
-    static constexpr Millis IntervalloPrimaVolta{2000};
-    static constexpr Millis DurataAvvisoRicarica{2000};
+    static constexpr Millis FirstStartInterval{2000};
+    static constexpr Millis ReloadNoticeDuration{2000};
 
     // Without an instance mark every start runs; without autostart the
     // check mark is not read.
-    Startup(Program& programma, Clock& clock, Dialogs& dialogs, StartupWindows& finestre,
-          ProgramInstance* istanza, Autostart* autoAvvio);
+    Startup(Program& program, Clock& clock, Dialogs& dialogs, StartupWindows& finestre,
+          ProgramInstance* istanza, Autostart* autostart);
 
     // The load handler of the main window: the whole start-up.
     void Form_Load();
@@ -72,29 +72,29 @@ class Startup {
     void Tmr_PrimaVolta_Timer();
     void Tmr_RimuoviMessaggi_Timer();
     // Shows the reload notice and hides it again after two seconds.
-    void MostraAvvisoRicarica();
-    // "Ricarica impostazioni": a failed reload asks whether to end.
+    void ShowReloadNotice();
+    // "Ricarica settings": a failed reload asks whether to end.
     void MenuRicarica_Click();
     void MenuFine_Click();
     void ConfermaUscita();
     // A close request of the main window; the window never closes.
     void Form_QueryUnload();
 
-    bool terminato() const { return terminato_; }
-    bool primaVoltaAttivo() const { return tmrPrimaVolta_->enabled(); }
-    bool avvisoAttivo() const { return tmrRimuoviMessaggi_->enabled(); }
+    bool finished() const { return finished_; }
+    bool firstStartPending() const { return tmrPrimaVolta_->enabled(); }
+    bool noticeShown() const { return tmrRimuoviMessaggi_->enabled(); }
 
   private:
-    void termina(int codice);
+    void quit(int codice);
 
-    Program& programma_;
+    Program& program_;
     Dialogs& dialogs_;
-    StartupWindows& finestre_;
-    ProgramInstance* istanza_;
-    Autostart* autoAvvio_;
+    StartupWindows& windows_;
+    ProgramInstance* instance_;
+    Autostart* autostart_;
     std::unique_ptr<Timer> tmrPrimaVolta_;
     std::unique_ptr<Timer> tmrRimuoviMessaggi_;
-    bool terminato_ = false;
+    bool finished_ = false;
 };
 
 }  // namespace tarvel

@@ -8,135 +8,135 @@
 namespace tarvel {
 namespace {
 
-constexpr const char* FineRiga = "\r\n";
-constexpr Millis PausaDopoCancellazione{100};
+constexpr const char* LineEnd = "\r\n";
+constexpr Millis PauseAfterDelete{100};
 
 enum class AnswerKind { Value, Next, Profile, Other };
 
-AnswerKind tipoRisposta(const Risposta& risposta) {
-    if (risposta.lettura) return AnswerKind::Value;
-    if (risposta.tipo == LineKind::Next) return AnswerKind::Next;
-    if (risposta.tipo == LineKind::Serial) return AnswerKind::Profile;
+AnswerKind answerKind(const Risposta& answer) {
+    if (answer.reading) return AnswerKind::Value;
+    if (answer.kind == LineKind::Next) return AnswerKind::Next;
+    if (answer.kind == LineKind::Serial) return AnswerKind::Profile;
     return AnswerKind::Other;
 }
 
 // One output file being put together; it reaches the disk whole at close.
 class OutputFile {
   public:
-    OutputFile(std::string path, const std::string& dichiarazione) : path_(std::move(path)) {
-        riga(dichiarazione);
-        riga("  <Dispositivi>");
-        riga("");
-        riga("    <Dispositivo>");
+    OutputFile(std::string path, const std::string& declaration) : path_(std::move(path)) {
+        line(declaration);
+        line("  <Dispositivi>");
+        line("");
+        line("    <Dispositivo>");
     }
-    void valore(const Reading& lettura) { riga("      " + ElementoXML(lettura)); }
-    void prossimo() {
-        riga("    </Dispositivo>");
-        riga("");
-        riga("    <Dispositivo>");
+    void value(const Reading& reading) { line("      " + ElementoXML(reading)); }
+    void next() {
+        line("    </Dispositivo>");
+        line("");
+        line("    <Dispositivo>");
     }
-    void chiudi(ExportContext& ctx, ExportResult& esito) {
-        riga("    </Dispositivo>");
-        riga("");
-        riga("  </Dispositivi>");
-        std::string errore;
-        if (ctx.files.replace(path_, testo_, errore))
-            esito.scritti.push_back(path_);
+    void close(ExportContext& ctx, ExportResult& esito) {
+        line("    </Dispositivo>");
+        line("");
+        line("  </Dispositivi>");
+        std::string error;
+        if (ctx.files.replace(path_, text_, error))
+            esito.written.push_back(path_);
         else
-            esito.errori.push_back(path_ + ": " + errore);
+            esito.errors.push_back(path_ + ": " + error);
     }
 
   private:
-    void riga(const std::string& text) {
-        testo_ += text;
-        testo_ += FineRiga;
+    void line(const std::string& text) {
+        text_ += text;
+        text_ += LineEnd;
     }
     std::string path_;
-    std::string testo_;
+    std::string text_;
 };
 
 // An output name without a folder, or with a relative one, is in the
 // program folder, whatever the working folder of the process.
-std::string nellaCartella(const std::string& path, const std::string& cartella) {
-    if (path.empty() || path.front() == '/' || cartella.empty()) return path;
-    return cartella + "/" + path;
+std::string inFolder(const std::string& path, const std::string& folder) {
+    if (path.empty() || path.front() == '/' || folder.empty()) return path;
+    return folder + "/" + path;
 }
 
 // The profiles write files of their own as soon as one profile line of
 // the answers names a section with an output file.
-bool unFilePerProfilo(const std::vector<Risposta>& risposte, const IniReader& leggiIni) {
-    for (const auto& r : risposte)
-        if (tipoRisposta(r) == AnswerKind::Profile && !leggiIni(r.testo, "Out", "").empty())
+bool oneFilePerProfile(const std::vector<Risposta>& answers, const IniReader& readIni) {
+    for (const auto& r : answers)
+        if (answerKind(r) == AnswerKind::Profile && !readIni(r.text, "Out", "").empty())
             return true;
     return false;
 }
 
-bool unFilePerProfilo(const OutputSettings& settings) {
-    for (const auto& [riga, file] : settings.profileFiles)
+bool oneFilePerProfile(const OutputSettings& settings) {
+    for (const auto& [line, file] : settings.profileFiles)
         if (!file.empty()) return true;
     return false;
 }
 
 }  // namespace
 
-std::string ElementoXML(const Reading& lettura) {
-    std::string valore;
-    if (lettura.quality == Quality::NotRead)
-        valore = "-99999";
+std::string ElementoXML(const Reading& reading) {
+    std::string value;
+    if (reading.quality == Quality::NotRead)
+        value = "-99999";
     else
-        valore = ValueText(lettura).value_or("");
-    return "<" + lettura.name + ">" + valore + "</" + lettura.name + ">";
+        value = ValueText(reading).value_or("");
+    return "<" + reading.name + ">" + value + "</" + reading.name + ">";
 }
 
-std::string TestoRisposta(const Risposta& risposta) {
-    return risposta.lettura ? ElementoXML(*risposta.lettura) : risposta.testo;
+std::string TestoRisposta(const Risposta& answer) {
+    return answer.reading ? ElementoXML(*answer.reading) : answer.text;
 }
 
-std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
-                                  const IniReader& leggiIni) {
-    const std::vector<int> dispositivi = DispositiviRisposte(risposte, leggiIni);
+std::vector<Reading> LettureCiclo(const std::vector<Risposta>& answers,
+                                  const IniReader& readIni) {
+    const std::vector<int> dispositivi = DevicesOfAnswers(answers, readIni);
     std::vector<Reading> letture;
-    std::string profilo;
-    for (std::size_t i = 0; i < risposte.size(); ++i) {
-        if (risposte[i].tipo == LineKind::Serial) profilo = risposte[i].testo;
-        if (!risposte[i].lettura) continue;
-        letture.push_back(*risposte[i].lettura);
+    std::string profile;
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+        if (answers[i].kind == LineKind::Serial) profile = answers[i].text;
+        if (!answers[i].reading) continue;
+        letture.push_back(*answers[i].reading);
         letture.back().device = dispositivi[i];
-        letture.back().profile = profilo;
+        letture.back().profile = profile;
     }
     return letture;
 }
 
-std::vector<int> DispositiviRighe(const std::vector<RequestLine>& righe, const IniReader& leggiIni) {
-    return DispositiviRisposte(RisposteRighe(righe), leggiIni);
+std::vector<int> DevicesOfLines(const std::vector<RequestLine>& lines, const IniReader& readIni) {
+    return DevicesOfAnswers(RisposteRighe(lines), readIni);
 }
 
-std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& righe) {
-    std::vector<Risposta> risposte;
-    risposte.reserve(righe.size());
-    for (const RequestLine& riga : righe) {
-        Risposta r{riga.tipo, {}, std::nullopt};
-        if (riga.tipo == LineKind::Serial) r.testo = "Serial_" + riga.campi.Codice;
-        if (riga.tipo == LineKind::Read || riga.tipo == LineKind::Constant) r.lettura.emplace();
-        risposte.push_back(std::move(r));
+std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& lines) {
+    std::vector<Risposta> answers;
+    answers.reserve(lines.size());
+    for (const RequestLine& line : lines) {
+        Risposta r{line.kind, {}, std::nullopt};
+        if (line.kind == LineKind::Serial) r.text = "Serial_" + line.fields.Codice;
+        if (line.kind == LineKind::Read || line.kind == LineKind::Constant) r.reading.emplace();
+        answers.push_back(std::move(r));
     }
-    return risposte;
+    return answers;
 }
 
-std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
-                                     const IniReader& leggiIni) {
-    const bool perProfilo = unFilePerProfilo(risposte, leggiIni);
+std::vector<int> DevicesOfAnswers(const std::vector<Risposta>& answers,
+                                     const IniReader& readIni) {
+    const bool perProfilo = oneFilePerProfile(answers, readIni);
     std::vector<int> dispositivi;
-    dispositivi.reserve(risposte.size());
-    int dispositivo = 1;
+    dispositivi.reserve(answers.size());
+    int device = 1;
     bool fileAperto = false;  // as EsportaXML opens them, below
-    for (const auto& riga : risposte) {
-        const AnswerKind tipo = tipoRisposta(riga);
-        if (tipo == AnswerKind::Next ||
-            (tipo == AnswerKind::Profile && perProfilo && fileAperto))
-            ++dispositivo;
-        if (tipo != AnswerKind::Other) fileAperto = true;
-        dispositivi.push_back(dispositivo);
+    for (const auto& line : answers) {
+        const AnswerKind kind = answerKind(line);
+        if (kind == AnswerKind::Next ||
+            (kind == AnswerKind::Profile && perProfilo && fileAperto))
+            ++device;
+        if (kind != AnswerKind::Other) fileAperto = true;
+        dispositivi.push_back(device);
     }
     return dispositivi;
 }
@@ -144,31 +144,31 @@ std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
 void CancellaFile(const std::string& path, ExportContext& ctx) {
     if (ctx.files.exists(path)) {
         ctx.files.remove(path);
-        ctx.clock.sleep(PausaDopoCancellazione);
+        ctx.clock.sleep(PauseAfterDelete);
     }
 }
 
-OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,
-                                  const IniReader& leggiIni, const std::string& cartella) {
+OutputSettings ReadOutputSettings(const std::vector<Risposta>& answers,
+                                  const IniReader& readIni, const std::string& folder) {
     OutputSettings imp;
-    std::string kill = leggiIni("Export", "Kill", "0");
+    std::string kill = readIni("Export", "Kill", "0");
     imp.kill = !kill.empty() && kill != "0";
-    std::string encoding = leggiIni("XML", "Encoding", "UTF-8");
+    std::string encoding = readIni("XML", "Encoding", "UTF-8");
     // A value that is no encoding name would put its text into the markup
     // of every file (the load says so once).
     if (encoding.empty() || EncodingProblem(encoding)) encoding = "UTF-8";
     std::string modello = R"(<?xml version="1.0" encoding="@"?>)";
     for (char c : modello) imp.declaration += c == '@' ? encoding : std::string(1, c);
-    imp.generalFile = leggiIni("Export", "Out", "");
+    imp.generalFile = readIni("Export", "Out", "");
     if (imp.generalFile.empty()) imp.generalFile = "NoName.xml";
-    imp.generalFile = nellaCartella(imp.generalFile, cartella);
-    for (const auto& r : risposte)
-        if (tipoRisposta(r) == AnswerKind::Profile && !imp.profileFiles.contains(r.testo))
-            imp.profileFiles[r.testo] = leggiIni(r.testo, "Out", "");
+    imp.generalFile = inFolder(imp.generalFile, folder);
+    for (const auto& r : answers)
+        if (answerKind(r) == AnswerKind::Profile && !imp.profileFiles.contains(r.text))
+            imp.profileFiles[r.text] = readIni(r.text, "Out", "");
     return imp;
 }
 
-ExportResult EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& imp,
+ExportResult EsportaXML(const std::vector<Risposta>& answers, const OutputSettings& imp,
                              ExportContext& ctx) {
     ExportResult esito;
     auto apri = [&](const std::string& path) {
@@ -176,48 +176,48 @@ ExportResult EsportaXML(const std::vector<Risposta>& risposte, const OutputSetti
         return OutputFile(path, imp.declaration);
     };
 
-    if (!unFilePerProfilo(imp)) {
+    if (!oneFilePerProfile(imp)) {
         OutputFile file = apri(imp.generalFile);
-        for (std::size_t i = 0; i < risposte.size(); ++i) {
-            switch (tipoRisposta(risposte[i])) {
+        for (std::size_t i = 0; i < answers.size(); ++i) {
+            switch (answerKind(answers[i])) {
                 case AnswerKind::Value:
-                    file.valore(*risposte[i].lettura);
+                    file.value(*answers[i].reading);
                     break;
                 case AnswerKind::Next:
-                    file.prossimo();
+                    file.next();
                     break;
                 case AnswerKind::Profile:
-                    if (i > 0) file.prossimo();
+                    if (i > 0) file.next();
                     break;
                 case AnswerKind::Other:
                     break;
             }
         }
-        file.chiudi(ctx, esito);
+        file.close(ctx, esito);
         return esito;
     }
 
     // One file per serial profile. Answers that come before the first
     // profile line go to the general file, so that nothing read is lost.
     std::optional<OutputFile> file;
-    for (const auto& r : risposte) {
-        AnswerKind tipo = tipoRisposta(r);
-        if (tipo == AnswerKind::Other) continue;
-        if (tipo == AnswerKind::Profile) {
-            if (file) file->chiudi(ctx, esito);
-            const auto out = imp.profileFiles.find(r.testo);
+    for (const auto& r : answers) {
+        AnswerKind kind = answerKind(r);
+        if (kind == AnswerKind::Other) continue;
+        if (kind == AnswerKind::Profile) {
+            if (file) file->close(ctx, esito);
+            const auto out = imp.profileFiles.find(r.text);
             const std::string path = out == imp.profileFiles.end() ? "" : out->second;
             file.emplace(
-                apri(nellaCartella(path.empty() ? "NoName.xml" : path, ctx.cartellaProgramma)));
+                apri(inFolder(path.empty() ? "NoName.xml" : path, ctx.programFolder)));
             continue;
         }
         if (!file) file.emplace(apri(imp.generalFile));
-        if (tipo == AnswerKind::Value)
-            file->valore(*r.lettura);
+        if (kind == AnswerKind::Value)
+            file->value(*r.reading);
         else
-            file->prossimo();
+            file->next();
     }
-    if (file) file->chiudi(ctx, esito);
+    if (file) file->close(ctx, esito);
     return esito;
 }
 

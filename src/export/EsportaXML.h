@@ -17,22 +17,22 @@ using IniReader =
     std::function<std::string(const std::string&, const std::string&, const std::string&)>;
 
 struct ExportResult {
-    std::vector<std::string> scritti;  // files written whole
-    std::vector<std::string> errori;   // "path: reason" for each file that failed
+    std::vector<std::string> written;  // files written whole
+    std::vector<std::string> errors;   // "path: reason" for each file that failed
 };
 
 struct ExportContext {
     OutputFiles& files;
     Clock& clock;
-    std::string cartellaProgramma;
+    std::string programFolder;
 };
 
 // A reading's element: "<name>value</name>"; empty for a read that failed
 // or gave no value, -99999 for a read that was never made.
-std::string ElementoXML(const Reading& lettura);
+std::string ElementoXML(const Reading& reading);
 // The answer line of an executed line: a reading's element, or the text of
 // any other line.
-std::string TestoRisposta(const Risposta& risposta);
+std::string TestoRisposta(const Risposta& answer);
 
 // The output's own settings: [Export] Kill and Out, [XML] Encoding, and the
 // Out of each serial profile that the answers name. Read afresh for every
@@ -45,11 +45,11 @@ struct OutputSettings {
     std::map<std::string, std::string> profileFiles;
 };
 
-OutputSettings ReadOutputSettings(const std::vector<Risposta>& risposte,
-                                  const IniReader& leggiIni, const std::string& cartellaProgramma);
+OutputSettings ReadOutputSettings(const std::vector<Risposta>& answers,
+                                  const IniReader& readIni, const std::string& programFolder);
 
 // Writes the output file or files for the lines of a cycle.
-ExportResult EsportaXML(const std::vector<Risposta>& risposte, const OutputSettings& settings,
+ExportResult EsportaXML(const std::vector<Risposta>& answers, const OutputSettings& settings,
                              ExportContext& ctx);
 
 // The device each executed line belongs to, counted from 1 over every output
@@ -60,19 +60,19 @@ ExportResult EsportaXML(const std::vector<Risposta>& risposte, const OutputSetti
 // opens a new Dispositivo element at a profile line after the first line;
 // that one starts no device here, so lists that write one file keep the
 // devices they always had.)
-std::vector<int> DispositiviRisposte(const std::vector<Risposta>& risposte,
-                                     const IniReader& leggiIni);
+std::vector<int> DevicesOfAnswers(const std::vector<Risposta>& answers,
+                                     const IniReader& readIni);
 // The readings of a cycle's lines, each with its device and the profile
 // in force.
-std::vector<Reading> LettureCiclo(const std::vector<Risposta>& risposte,
-                                  const IniReader& leggiIni);
+std::vector<Reading> LettureCiclo(const std::vector<Risposta>& answers,
+                                  const IniReader& readIni);
 // What each request line gives when it runs, as far as the output tells
 // the answers apart: for the output's settings of a list before any cycle.
-std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& righe);
+std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& lines);
 // The device of each request line, as a cycle over the whole list would
 // give it: for the topics and discovery configs that name the devices
 // before any cycle ran.
-std::vector<int> DispositiviRighe(const std::vector<RequestLine>& righe, const IniReader& leggiIni);
+std::vector<int> DevicesOfLines(const std::vector<RequestLine>& lines, const IniReader& readIni);
 
 // Deletes the file if it exists, then pauses 100 ms and lets events run.
 void CancellaFile(const std::string& path, ExportContext& ctx);

@@ -12,152 +12,152 @@ namespace tarvel {
 namespace {
 
 // A CSV cell: quoted when it holds a comma, a quote or a line end.
-std::string Cella(const std::string& testo) {
-    if (testo.find_first_of(",\"\r\n") == std::string::npos) return testo;
+std::string Cell(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string cella = "\"";
-    for (char c : testo) cella += c == '"' ? std::string("\"\"") : std::string(1, c);
+    for (char c : text) cella += c == '"' ? std::string("\"\"") : std::string(1, c);
     return cella + "\"";
 }
 
-std::string Cella(const HistoryValue& valore) {
-    if (const double* d = std::get_if<double>(&valore)) {
-        char testo[64];
-        auto [fine, errore] = std::to_chars(testo, testo + sizeof testo, *d);
-        return errore == std::errc() ? std::string(testo, fine) : std::string();
+std::string Cell(const HistoryValue& value) {
+    if (const double* d = std::get_if<double>(&value)) {
+        char text[64];
+        auto [fine, error] = std::to_chars(text, text + sizeof text, *d);
+        return error == std::errc() ? std::string(text, fine) : std::string();
     }
-    if (const std::string* t = std::get_if<std::string>(&valore)) return Cella(*t);
+    if (const std::string* t = std::get_if<std::string>(&value)) return Cell(*t);
     return {};
 }
 
 }  // namespace
 
-HistorySettingsRead LeggiImpostazioniStorico(const HistoryKeyReader& leggi) {
+HistorySettingsRead ReadHistorySettings(const HistoryKeyReader& read) {
     using I = HistorySettings;
-    HistorySettingsRead lettura;
-    lettura.impostazioni.file = leggi("File");
-    const std::string giorni = leggi("Days");
-    if (giorni.empty()) return lettura;
-    if (const auto n = WholeNumberIn(giorni, 1, I::MassimoGiorni))
-        lettura.impostazioni.giorni = static_cast<int>(*n);
+    HistorySettingsRead reading;
+    reading.settings.file = read("File");
+    const std::string days = read("Days");
+    if (days.empty()) return reading;
+    if (const auto n = WholeNumberIn(days, 1, I::MaxDays))
+        reading.settings.days = static_cast<int>(*n);
     else
-        lettura.problemi.push_back(
-            BadValueText("History", "Days", giorni, RangeText(1, I::MassimoGiorni)));
-    return lettura;
+        reading.problems.push_back(
+            BadValueText("History", "Days", days, RangeText(1, I::MaxDays)));
+    return reading;
 }
 
 History::History(HistoryStore* store, const WallClock* wall, Clock& clock, Dialogs& dialogs)
     : store_(store), wall_(wall), clock_(clock), dialogs_(dialogs) {}
 
-void History::Configura(const HistorySettings& impostazioni,
-                        const std::string& cartellaProgramma) {
-    const std::string& file = impostazioni.file;
-    std::string percorso;
+void History::Configure(const HistorySettings& settings,
+                        const std::string& programFolder) {
+    const std::string& file = settings.file;
+    std::string path;
     if (store_ && wall_ && !file.empty())
-        percorso = file.front() == '/' ? file : cartellaProgramma + "/" + file;
+        path = file.front() == '/' ? file : programFolder + "/" + file;
     // A reload that keeps the file keeps its hourly deletion and its message.
-    if (percorso != percorso_) {
-        ultimaPulizia_.reset();
-        avvisato_ = false;
+    if (path != path_) {
+        lastCleanup_.reset();
+        warned_ = false;
     }
-    percorso_ = std::move(percorso);
+    path_ = std::move(path);
     memoria_ = {};
-    giorni_ = impostazioni.giorni;
-    if (store_) store_->open(percorso_);
+    days_ = settings.days;
+    if (store_) store_->open(path_);
 }
 
-void History::InizioCiclo() {
-    if (attivo()) inizio_ = wall_->now();
+void History::CycleStart() {
+    if (enabled()) start_ = wall_->now();
 }
 
-std::vector<HistoryRow> History::righeDelCiclo(long numero,
+std::vector<HistoryRow> History::cycleRows(long number,
                                                const std::vector<Reading>& letture) const {
     std::vector<HistoryRow> righeStorico;
-    const std::string tempo = TestoUTC(inizio_);
+    const std::string tempo = UtcText(start_);
     for (const Reading& r : letture) {
-        HistoryRow h{tempo, numero, r.device, r.name, {}, static_cast<int>(r.line)};
+        HistoryRow h{tempo, number, r.device, r.name, {}, static_cast<int>(r.line)};
         if (r.quality == Quality::Good && r.constant)
             h.value = *r.constant;
-        else if (const std::optional<double> valore = ValueNumber(r))
-            h.value = *valore;
+        else if (const std::optional<double> value = ValueNumber(r))
+            h.value = *value;
         righeStorico.push_back(std::move(h));
     }
     return righeStorico;
 }
 
-void History::RegistraCiclo(long numero, const std::vector<Reading>& letture) {
-    if (!attivo()) return;
-    store_->append(righeDelCiclo(numero, letture));
+void History::RecordCycle(long number, const std::vector<Reading>& letture) {
+    if (!enabled()) return;
+    store_->append(cycleRows(number, letture));
     pulisci();
     // Last: a message box lets the next cycles run before it returns.
-    controllaScrittura();
+    checkWrites();
 }
 
 // The database answers on its own thread: a failure shows at the cycle
 // after it.
-void History::controllaScrittura() {
-    const HistoryState stato = store_->state();
-    if (!stato.failing) {
-        avvisato_ = false;
+void History::checkWrites() {
+    const HistoryState status = store_->state();
+    if (!status.failing) {
+        warned_ = false;
         return;
     }
-    if (avvisato_) return;
-    avvisato_ = true;
-    dialogs_.messageBox(NomeProdotto,
+    if (warned_) return;
+    warned_ = true;
+    dialogs_.messageBox(ProductName,
                         "Impossibile scrivere lo storico: i valori non vengono registrati "
                         "finché il file non torna scrivibile.",
-                        Icon::Exclamation, Buttons::Ok, Answer::Ok, stato.error);
+                        Icon::Exclamation, Buttons::Ok, Answer::Ok, status.error);
 }
 
 void History::pulisci() {
     const TimePoint adesso = clock_.now();
-    if (ultimaPulizia_ && adesso - *ultimaPulizia_ < IntervalloPulizia) return;
-    ultimaPulizia_ = adesso;
+    if (lastCleanup_ && adesso - *lastCleanup_ < CleanupInterval) return;
+    lastCleanup_ = adesso;
     // In milliseconds, whose range holds any number of days from any time
     // of the clock: the bound is never later than now.
-    const int giorni = std::clamp(giorni_, 1, HistorySettings::MassimoGiorni);
+    const int days = std::clamp(days_, 1, HistorySettings::MaxDays);
     const TimeMs adessoMs = std::chrono::floor<std::chrono::milliseconds>(wall_->now());
-    store_->deleteBefore(TestoUTC(adessoMs - std::chrono::days(giorni)));
+    store_->deleteBefore(UtcText(adessoMs - std::chrono::days(days)));
 }
 
-std::vector<HistoryPoint> History::Curva(const std::string& nome,
-                                         std::chrono::seconds durata) const {
-    if (!attivo()) return {};
+std::vector<HistoryPoint> History::Trend(const std::string& name,
+                                         std::chrono::seconds duration) const {
+    if (!enabled()) return {};
     // The curve drawn last is kept: only the rows from its last time on are
     // read again, so a week of one-second cycles is read once.
     LastTrend& m = memoria_;
-    if (m.nome != nome || m.durata != durata) m = {nome, durata, {}, {}};
-    const WallTime da = wall_->now() - durata;
-    while (!m.punti.empty() && m.punti.back().quando == DaTestoUTC(m.ultimo)) m.punti.pop_back();
-    std::string errore;
-    const auto righe = store_->read({nome}, m.ultimo.empty() ? TestoUTC(da) : m.ultimo, {}, errore);
-    for (const HistoryRow& r : righe) {
+    if (m.name != name || m.duration != duration) m = {name, duration, {}, {}};
+    const WallTime from = wall_->now() - duration;
+    while (!m.points.empty() && m.points.back().when == FromUtcText(m.ultimo)) m.points.pop_back();
+    std::string error;
+    const auto lines = store_->read({name}, m.ultimo.empty() ? UtcText(from) : m.ultimo, {}, error);
+    for (const HistoryRow& r : lines) {
         m.ultimo = r.time;
         if (std::holds_alternative<std::string>(r.value)) continue;
-        const double* valore = std::get_if<double>(&r.value);
-        m.punti.push_back({DaTestoUTC(r.time), valore ? std::optional(*valore) : std::nullopt});
+        const double* value = std::get_if<double>(&r.value);
+        m.points.push_back({FromUtcText(r.time), value ? std::optional(*value) : std::nullopt});
     }
-    const auto primo = std::find_if(m.punti.begin(), m.punti.end(),
-                                    [da](const HistoryPoint& p) { return p.quando >= da; });
-    m.punti.erase(m.punti.begin(), primo);
-    return m.punti.size() > MassimoPunti ? Riduci(m.punti, da, durata) : m.punti;
+    const auto primo = std::find_if(m.points.begin(), m.points.end(),
+                                    [from](const HistoryPoint& p) { return p.when >= from; });
+    m.points.erase(m.points.begin(), primo);
+    return m.points.size() > MaxPoints ? Thin(m.points, from, duration) : m.points;
 }
 
-// At most MassimoPunti points: one per equal slice of the span, the mean of
+// At most MaxPoints points: one per equal slice of the span, the mean of
 // its values at the slice's middle, a gap where the slice holds only failed
 // reads; a slice without rows gives nothing.
-std::vector<HistoryPoint> History::Riduci(const std::vector<HistoryPoint>& punti, WallTime da,
-                                          std::chrono::seconds durata) {
+std::vector<HistoryPoint> History::Thin(const std::vector<HistoryPoint>& points, WallTime from,
+                                          std::chrono::seconds duration) {
     const auto fetta =
-        std::chrono::duration_cast<WallTime::duration>(durata) / static_cast<long>(MassimoPunti);
+        std::chrono::duration_cast<WallTime::duration>(duration) / static_cast<long>(MaxPoints);
     std::vector<HistoryPoint> ridotti;
-    for (std::size_t i = 0; i < punti.size();) {
-        const auto n = std::max<long>(0, (punti[i].quando - da) / fetta);
-        const WallTime fine = da + (n + 1) * fetta;
+    for (std::size_t i = 0; i < points.size();) {
+        const auto n = std::max<long>(0, (points[i].when - from) / fetta);
+        const WallTime fine = from + (n + 1) * fetta;
         double somma = 0;
         int quanti = 0;
-        for (; i < punti.size() && punti[i].quando < fine; ++i)
-            if (punti[i].valore) {
-                somma += *punti[i].valore;
+        for (; i < points.size() && points[i].when < fine; ++i)
+            if (points[i].value) {
+                somma += *points[i].value;
                 ++quanti;
             }
         ridotti.push_back(
@@ -166,26 +166,26 @@ std::vector<HistoryPoint> History::Riduci(const std::vector<HistoryPoint>& punti
     return ridotti;
 }
 
-bool History::EsportaCSV(const std::vector<std::string>& nomi, const std::string& da,
-                         const std::string& a, std::string& csv, std::string& errore) const {
-    if (!attivo()) {
-        errore = "[History] File: chiave mancante o vuota";
+bool History::ExportCsv(const std::vector<std::string>& nomi, const std::string& from,
+                         const std::string& a, std::string& csv, std::string& error) const {
+    if (!enabled()) {
+        error = "[History] File: chiave mancante o vuota";
         return false;
     }
-    errore.clear();
-    const auto righe = store_->read(nomi, da, a, errore);
-    if (!errore.empty()) return false;
+    error.clear();
+    const auto lines = store_->read(nomi, from, a, error);
+    if (!error.empty()) return false;
     csv = "time";
-    for (const auto& nome : nomi) csv += "," + Cella(nome);
+    for (const auto& name : nomi) csv += "," + Cell(name);
     csv += "\n";
     // One line per cycle start; a name twice in a cycle gives its first.
-    for (std::size_t i = 0; i < righe.size();) {
+    for (std::size_t i = 0; i < lines.size();) {
         std::vector<std::optional<std::string>> celle(nomi.size());
         std::size_t j = i;
-        for (; j < righe.size() && righe[j].time == righe[i].time; ++j)
+        for (; j < lines.size() && lines[j].time == lines[i].time; ++j)
             for (std::size_t k = 0; k < nomi.size(); ++k)
-                if (nomi[k] == righe[j].name && !celle[k]) celle[k] = Cella(righe[j].value);
-        csv += righe[i].time;
+                if (nomi[k] == lines[j].name && !celle[k]) celle[k] = Cell(lines[j].value);
+        csv += lines[i].time;
         for (const auto& cella : celle) csv += "," + cella.value_or("");
         csv += "\n";
         i = j;

@@ -24,81 +24,81 @@ namespace tarvel {
 
 // One point of a curve: nothing for a failed read, drawn as a gap.
 struct HistoryPoint {
-    WallTime quando;
-    std::optional<double> valore;
+    WallTime when;
+    std::optional<double> value;
 };
 
 // [History] as read and checked.
 struct HistorySettings {
-    static constexpr int GiorniPredefiniti = 90;
-    static constexpr int MassimoGiorni = 36500;
+    static constexpr int DefaultDays = 90;
+    static constexpr int MaxDays = 36500;
     std::string file;  // as written; empty: no history
-    int giorni = GiorniPredefiniti;
+    int days = DefaultDays;
 };
 
 struct HistorySettingsRead {
-    HistorySettings impostazioni;
+    HistorySettings settings;
     // One line for each key with a bad value, naming it and the value:
     // the section is then refused.
-    std::vector<std::string> problemi;
+    std::vector<std::string> problems;
 };
 
 // Reads a key of [History]; empty when missing.
-using HistoryKeyReader = std::function<std::string(const std::string& chiave)>;
+using HistoryKeyReader = std::function<std::string(const std::string& key)>;
 
-// File as written; Days a whole number from 1 to MassimoGiorni, empty or
+// File as written; Days a whole number from 1 to MaxDays, empty or
 // missing for 90.
-HistorySettingsRead LeggiImpostazioniStorico(const HistoryKeyReader& leggi);
+HistorySettingsRead ReadHistorySettings(const HistoryKeyReader& read);
 
 class History {
   public:
-    static constexpr std::chrono::hours IntervalloPulizia{1};
+    static constexpr std::chrono::hours CleanupInterval{1};
 
     History(HistoryStore* store, const WallClock* wall, Clock& clock, Dialogs& dialogs);
 
     // The checked settings: an empty file is off, a relative one is in the
     // program folder.
-    void Configura(const HistorySettings& impostazioni, const std::string& cartellaProgramma);
-    bool attivo() const { return !percorso_.empty(); }
-    const std::string& percorso() const { return percorso_; }
-    int giorni() const { return giorni_; }
+    void Configure(const HistorySettings& settings, const std::string& programFolder);
+    bool enabled() const { return !path_.empty(); }
+    const std::string& path() const { return path_; }
+    int days() const { return days_; }
 
-    void InizioCiclo();
+    void CycleStart();
     // The cycle's rows to the database; a history that stopped writing is
     // told once, until it writes again.
-    void RegistraCiclo(long numero, const std::vector<Reading>& letture);
+    void RecordCycle(long number, const std::vector<Reading>& letture);
 
-    // The values of one name over the last `durata`, in time order; more
-    // than MassimoPunti are thinned to as many means of equal slices.
-    std::vector<HistoryPoint> Curva(const std::string& nome, std::chrono::seconds durata) const;
-    static constexpr std::size_t MassimoPunti = 1000;
-    // The names as columns, one row per cycle start in [da, a) (empty: no
-    // bound), comma-separated with a header line; false with errore when the
+    // The values of one name over the last `duration`, in time order; more
+    // than MaxPoints are thinned to as many means of equal slices.
+    std::vector<HistoryPoint> Trend(const std::string& name, std::chrono::seconds duration) const;
+    static constexpr std::size_t MaxPoints = 1000;
+    // The names as columns, one row per cycle start in [from, a) (empty: no
+    // bound), comma-separated with a header line; false with error when the
     // database cannot be read.
-    bool EsportaCSV(const std::vector<std::string>& nomi, const std::string& da,
-                    const std::string& a, std::string& csv, std::string& errore) const;
+    bool ExportCsv(const std::vector<std::string>& nomi, const std::string& from,
+                    const std::string& a, std::string& csv, std::string& error) const;
 
   private:
-    std::vector<HistoryRow> righeDelCiclo(long numero, const std::vector<Reading>& letture) const;
-    static std::vector<HistoryPoint> Riduci(const std::vector<HistoryPoint>& punti, WallTime da,
-                                            std::chrono::seconds durata);
+    std::vector<HistoryRow> cycleRows(long number, const std::vector<Reading>& letture) const;
+    static std::vector<HistoryPoint> Thin(const std::vector<HistoryPoint>& points, WallTime from,
+                                            std::chrono::seconds duration);
     void pulisci();
-    void controllaScrittura();
+    void checkWrites();
 
     HistoryStore* store_;
     const WallClock* wall_;
     Clock& clock_;
     Dialogs& dialogs_;
-    std::string percorso_;
-    int giorni_ = HistorySettings::GiorniPredefiniti;
-    WallTime inizio_{};
-    std::optional<TimePoint> ultimaPulizia_;
-    bool avvisato_ = false;
+    std::string path_;
+    int days_ = HistorySettings::DefaultDays;
+    WallTime start_{};
+    std::optional<TimePoint> lastCleanup_;
+    bool warned_ = false;
     // The last curve asked for, with the time of its last row.
     struct LastTrend {
-        std::string nome;
-        std::chrono::seconds durata{0};
-        std::vector<HistoryPoint> punti;
+        std::string name;
+        std::chrono::seconds duration{0};
+        std::vector<HistoryPoint> points;
         std::string ultimo;
     };
     mutable LastTrend memoria_;

@@ -6,48 +6,48 @@
 namespace tarvel {
 namespace {
 
-int Campo(std::string_view testo, std::size_t da, std::size_t quanti) {
-    int valore = 0;
-    std::from_chars(testo.data() + da, testo.data() + da + quanti, valore);
-    return valore;
+int Field(std::string_view text, std::size_t from, std::size_t quanti) {
+    int value = 0;
+    std::from_chars(text.data() + from, text.data() + from + quanti, value);
+    return value;
 }
 
 }  // namespace
 
-std::string TestoUTC(WallTime quando) {
-    return TestoUTC(std::chrono::floor<std::chrono::milliseconds>(quando));
+std::string UtcText(WallTime when) {
+    return UtcText(std::chrono::floor<std::chrono::milliseconds>(when));
 }
 
-std::string TestoUTC(TimeMs quando) {
+std::string UtcText(TimeMs when) {
     using namespace std::chrono;
-    const auto giorno = floor<days>(quando);
+    const auto giorno = floor<days>(when);
     const year_month_day data{giorno};
-    const hh_mm_ss ora{quando - giorno};
-    char testo[40];
-    std::snprintf(testo, sizeof testo, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
+    const hh_mm_ss ora{when - giorno};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ",
                   static_cast<int>(data.year()), static_cast<unsigned>(data.month()),
                   static_cast<unsigned>(data.day()), static_cast<int>(ora.hours().count()),
                   static_cast<int>(ora.minutes().count()), static_cast<int>(ora.seconds().count()),
                   static_cast<int>(ora.subseconds().count()));
-    return testo;
+    return text;
 }
 
-WallTime DaTestoUTC(std::string_view t) {
+WallTime FromUtcText(std::string_view t) {
     using namespace std::chrono;
     if (t.size() < 23) return {};
-    const year_month_day data{year(Campo(t, 0, 4)), month(static_cast<unsigned>(Campo(t, 5, 2))),
-                              day(static_cast<unsigned>(Campo(t, 8, 2)))};
-    return sys_days(data) + hours(Campo(t, 11, 2)) + minutes(Campo(t, 14, 2)) +
-           seconds(Campo(t, 17, 2)) + milliseconds(Campo(t, 20, 3));
+    const year_month_day data{year(Field(t, 0, 4)), month(static_cast<unsigned>(Field(t, 5, 2))),
+                              day(static_cast<unsigned>(Field(t, 8, 2)))};
+    return sys_days(data) + hours(Field(t, 11, 2)) + minutes(Field(t, 14, 2)) +
+           seconds(Field(t, 17, 2)) + milliseconds(Field(t, 20, 3));
 }
 
-std::optional<std::string> TempoUTC(std::string_view testo) {
+std::optional<std::string> UtcTime(std::string_view text) {
     static constexpr std::string_view Forma = "0000-00-00T00:00:00.000";
     static constexpr std::string_view Zeri = "0000-01-01T00:00:00.000";
-    if (testo.ends_with('Z')) testo.remove_suffix(1);
-    const std::size_t n = testo.size();
+    if (text.ends_with('Z')) text.remove_suffix(1);
+    const std::size_t n = text.size();
     if (n != 10 && n != 16 && n != 19 && n != 23) return std::nullopt;
-    std::string tempo(testo);
+    std::string tempo(text);
     if (tempo.size() > 10 && tempo[10] == ' ') tempo[10] = 'T';
     for (std::size_t i = 0; i < n; ++i) {
         const bool cifra = tempo[i] >= '0' && tempo[i] <= '9';
@@ -57,11 +57,11 @@ std::optional<std::string> TempoUTC(std::string_view testo) {
     // A day of the calendar (leap years counted) and a time of the day, no
     // leap second.
     using namespace std::chrono;
-    const year_month_day data{year(Campo(tempo, 0, 4)),
-                              month(static_cast<unsigned>(Campo(tempo, 5, 2))),
-                              day(static_cast<unsigned>(Campo(tempo, 8, 2)))};
-    if (!data.ok() || Campo(tempo, 11, 2) > 23 || Campo(tempo, 14, 2) > 59 ||
-        Campo(tempo, 17, 2) > 59)
+    const year_month_day data{year(Field(tempo, 0, 4)),
+                              month(static_cast<unsigned>(Field(tempo, 5, 2))),
+                              day(static_cast<unsigned>(Field(tempo, 8, 2)))};
+    if (!data.ok() || Field(tempo, 11, 2) > 23 || Field(tempo, 14, 2) > 59 ||
+        Field(tempo, 17, 2) > 59)
         return std::nullopt;
     return tempo + "Z";
 }

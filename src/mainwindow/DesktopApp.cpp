@@ -35,19 +35,19 @@ class FinestreInCoda : public StartupWindows {
     void RiduciInTray(bool riduci) override {
         host_.toWindow([this, riduci] { f_.RiduciInTray(riduci); });
     }
-    bool monitorVisibile() const override {
+    bool monitorVisible() const override {
         bool visibile = false;
-        host_.onWindow([&] { visibile = f_.monitorVisibile(); });
+        host_.onWindow([&] { visibile = f_.monitorVisible(); });
         return visibile;
     }
     void MenuMonitor_Click() override {
         host_.toWindow([this] { f_.MenuMonitor_Click(); });
     }
-    void mostraAvvisoRicarica(bool visibile) override {
-        host_.toWindow([this, visibile] { f_.mostraAvvisoRicarica(visibile); });
+    void showReloadNotice(bool visibile) override {
+        host_.toWindow([this, visibile] { f_.showReloadNotice(visibile); });
     }
-    void termina(int codice) override {
-        host_.toWindow([this, codice] { f_.termina(codice); });
+    void quit(int codice) override {
+        host_.toWindow([this, codice] { f_.quit(codice); });
     }
 
   private:
@@ -59,51 +59,51 @@ class FinestreInCoda : public StartupWindows {
 // of the state with each one.
 class VistaInCoda : public MainView {
   public:
-    VistaInCoda(AcquisitionHost& host, Program& programma, MainForm& form)
-        : host_(host), p_(programma), form_(form) {}
-    void didascaliaCambiata() override { invia(&MainView::didascaliaCambiata); }
+    VistaInCoda(AcquisitionHost& host, Program& program, MainForm& form)
+        : host_(host), p_(program), form_(form) {}
+    void captionChanged() override { invia(&MainView::captionChanged); }
     // A new list brings the names of its reads.
-    void chiamateCambiate() override {
+    void requestsChanged() override {
         inviaSalute();
-        invia(&MainView::chiamateCambiate);
+        invia(&MainView::requestsChanged);
     }
-    void risposteCambiate() override { invia(&MainView::risposteCambiate); }
-    void selezioneCambiata() override { invia(&MainView::selezioneCambiata); }
-    void dettagliCambiati() override { invia(&MainView::dettagliCambiati); }
-    void opzioniCambiate() override { invia(&MainView::opzioniCambiate); }
-    void lampadaCambiata() override { invia(&MainView::lampadaCambiata); }
-    void acquisizioneCambiata() override { invia(&MainView::acquisizioneCambiata); }
-    void statusBarCambiata() override { invia(&MainView::statusBarCambiata); }
-    void didascaliaMonitorCambiata() override { invia(&MainView::didascaliaMonitorCambiata); }
-    void nascondiSplash() override { invia(&MainView::nascondiSplash); }
+    void answersChanged() override { invia(&MainView::answersChanged); }
+    void selectionChanged() override { invia(&MainView::selectionChanged); }
+    void detailsChanged() override { invia(&MainView::detailsChanged); }
+    void optionsChanged() override { invia(&MainView::optionsChanged); }
+    void lampChanged() override { invia(&MainView::lampChanged); }
+    void acquisitionChanged() override { invia(&MainView::acquisitionChanged); }
+    void statusBarChanged() override { invia(&MainView::statusBarChanged); }
+    void monitorCaptionChanged() override { invia(&MainView::monitorCaptionChanged); }
+    void hideSplash() override { invia(&MainView::hideSplash); }
     void riduciInTray(bool riduci) override {
-        host_.toWindow([f = &form_, s = p_.stato(), riduci] {
-            f->mostra(s);
+        host_.toWindow([f = &form_, s = p_.status(), riduci] {
+            f->showWindow(s);
             f->riduciInTray(riduci);
         });
     }
-    void impostazioniRicaricate() override {
+    void settingsReloaded() override {
         inviaSalute();
-        invia(&MainView::impostazioniRicaricate);
+        invia(&MainView::settingsReloaded);
     }
-    void cicloTerminato(const CycleReport& rapporto) override {
+    void cycleFinished(const CycleReport& rapporto) override {
         inviaSalute();
-        host_.toWindow([f = &form_, s = p_.stato(), rapporto] {
-            f->mostra(s);
-            f->cicloTerminato(rapporto);
+        host_.toWindow([f = &form_, s = p_.status(), rapporto] {
+            f->showWindow(s);
+            f->cycleFinished(rapporto);
         });
     }
 
   private:
     void invia(void (MainView::*evento)()) {
-        host_.toWindow([f = &form_, s = p_.stato(), evento] {
-            f->mostra(s);
+        host_.toWindow([f = &form_, s = p_.status(), evento] {
+            f->showWindow(s);
             (f->*evento)();
         });
     }
     void inviaSalute() {
-        host_.toWindow([f = &form_, salute = p_.mbus().salute(), nomi = p_.NomiLetture()] {
-            f->mostraSalute(salute, nomi);
+        host_.toWindow([f = &form_, health = p_.mbus().health(), nomi = p_.ReadNames()] {
+            f->mostraSalute(health, nomi);
         });
     }
 
@@ -114,104 +114,104 @@ class VistaInCoda : public MainView {
 
 }  // namespace
 
-DesktopApp::DesktopApp(Platform piattaforma, DesktopShell& shell, ProgramInstance& istanza,
-                           std::function<void(int)> termina, WorkerThread* worker,
+DesktopApp::DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& istanza,
+                           std::function<void(int)> quit, WorkerThread* worker,
                            std::function<void()> interrompi)
-    : termina_(std::move(termina)),
+    : quit_(std::move(quit)),
       shell_(shell),
-      dialogs_(piattaforma.dialogs),
-      host_(std::make_unique<AcquisitionHost>(worker, piattaforma.dialogs, std::move(interrompi))),
-      finestre_(std::make_unique<FinestreInCoda>(*host_, *this)),
-      autoAvvio_(std::make_unique<Autostart>(shell, host_->dialogs(), piattaforma.identity)) {
+      dialogs_(platform.dialogs),
+      host_(std::make_unique<AcquisitionHost>(worker, platform.dialogs, std::move(interrompi))),
+      windows_(std::make_unique<FinestreInCoda>(*host_, *this)),
+      autostart_(std::make_unique<Autostart>(shell, host_->dialogs(), platform.identity)) {
     // The core's timers belong to its thread: it is made there.
     host_->call([&] {
-        programma_ = std::make_unique<Program>(ConDialoghi(piattaforma, host_->dialogs()));
-        avvio_ = std::make_unique<Startup>(*programma_, piattaforma.clock, host_->dialogs(),
-                                         *finestre_, &istanza, autoAvvio_.get());
-        percorsoIni_ = programma_->PercorsoIni();
+        program_ = std::make_unique<Program>(ConDialoghi(platform, host_->dialogs()));
+        startup_ = std::make_unique<Startup>(*program_, platform.clock, host_->dialogs(),
+                                         *windows_, &istanza, autostart_.get());
+        percorsoIni_ = program_->IniPath();
     });
-    mainForm_ = std::make_unique<MainForm>(*programma_, piattaforma.clock, host_.get());
-    monitor_ = std::make_unique<MonitorForm>(programma_->mbus(), piattaforma.clock, host_.get());
-    about_ = std::make_unique<AboutForm>(piattaforma.identity, shell);
-    splash_ = std::make_unique<SplashForm>(piattaforma.identity, piattaforma.clock);
-    tray_ = std::make_unique<TrayIcona>(piattaforma.identity);
-    vista_ = std::make_unique<VistaInCoda>(*host_, *programma_, *mainForm_);
-    host_->call([this] { programma_->setView(vista_.get()); });
-    collegaMainForm();
-    collegaAltri();
+    mainForm_ = std::make_unique<MainForm>(*program_, platform.clock, host_.get());
+    monitor_ = std::make_unique<MonitorForm>(program_->mbus(), platform.clock, host_.get());
+    about_ = std::make_unique<AboutForm>(platform.identity, shell);
+    splash_ = std::make_unique<SplashForm>(platform.identity, platform.clock);
+    tray_ = std::make_unique<TrayIcona>(platform.identity);
+    vista_ = std::make_unique<VistaInCoda>(*host_, *program_, *mainForm_);
+    host_->call([this] { program_->setView(vista_.get()); });
+    connectMainForm();
+    connectOthers();
 }
 
 // The core's thread is joined first; the core then goes from this thread.
 DesktopApp::~DesktopApp() {
     host_->stop();
-    programma_->setView(nullptr);
-    programma_->mbus().onMonitorChanged(nullptr);
-    avvio_.reset();
-    programma_.reset();
+    program_->setView(nullptr);
+    program_->mbus().onMonitorChanged(nullptr);
+    startup_.reset();
+    program_.reset();
 }
 
-void DesktopApp::collegaMainForm() {
+void DesktopApp::connectMainForm() {
     MainForm* m = mainForm_.get();
     // The editor runs on its own; a failure to start it shows nothing.
     connect(m, &MainForm::modificaIniRichiesta, this,
             [this] { shell_.openInEditor(percorsoIni_); });
-    connect(m, &MainForm::ricaricaRichiesta, this,
-            [this] { host_->post([this] { avvio_->MenuRicarica_Click(); }); });
-    connect(m, &MainForm::fineRichiesta, this, [this] { ConfermaUscita(); });
-    connect(m, &MainForm::chiusuraRichiesta, this, [this] { Form_QueryUnload(); });
-    connect(m, &MainForm::monitorRichiesto, this, [this] { MenuMonitor_Click(); });
-    connect(m, &MainForm::aboutRichiesto, this, [this] { MenuAbout_Click(); });
-    connect(m, &MainForm::avvioAutoRichiesto, this,
-            [this] { autoAvvio_->MenuAvvioAuto_Click(mainForm_->stato().avvioInCorso); });
-    connect(m, &MainForm::creaCollegamentoRichiesto, this,
-            [this] { autoAvvio_->MenuCreaCollegamento_Click(); });
-    connect(m, &MainForm::eliminaCollegamentoRichiesto, this,
-            [this] { autoAvvio_->MenuEliminaCollegamento_Click(); });
-    connect(m, &MainForm::riduzioneRichiesta, this, [this](bool riduci) { RiduciInTray(riduci); });
-    connect(m, &MainForm::splashDaNascondere, this, [this] { splash_->hide(); });
-    connect(m, &MainForm::didascaliaMonitorDaAggiornare, this,
-            [this] { monitor_->impostaDidascalia(mainForm_->stato().didascaliaMonitor); });
+    connect(m, &MainForm::reloadRequested, this,
+            [this] { host_->post([this] { startup_->MenuRicarica_Click(); }); });
+    connect(m, &MainForm::quitRequested, this, [this] { ConfermaUscita(); });
+    connect(m, &MainForm::closeRequested, this, [this] { Form_QueryUnload(); });
+    connect(m, &MainForm::monitorRequested, this, [this] { MenuMonitor_Click(); });
+    connect(m, &MainForm::aboutRequested, this, [this] { MenuAbout_Click(); });
+    connect(m, &MainForm::autostartRequested, this,
+            [this] { autostart_->MenuAvvioAuto_Click(mainForm_->status().avvioInCorso); });
+    connect(m, &MainForm::createShortcutRequested, this,
+            [this] { autostart_->MenuCreaCollegamento_Click(); });
+    connect(m, &MainForm::deleteShortcutRequested, this,
+            [this] { autostart_->MenuEliminaCollegamento_Click(); });
+    connect(m, &MainForm::minimiseRequested, this, [this](bool riduci) { RiduciInTray(riduci); });
+    connect(m, &MainForm::splashToHide, this, [this] { splash_->hide(); });
+    connect(m, &MainForm::monitorCaptionDue, this,
+            [this] { monitor_->setCaption(mainForm_->status().monitorCaption); });
 }
 
-void DesktopApp::collegaAltri() {
+void DesktopApp::connectOthers() {
     // Read by the start-up on the core's thread.
-    autoAvvio_->onSpuntaCambiata([this] {
-        host_->toWindow([this] { mainForm_->impostaSpuntaAvvioAuto(autoAvvio_->spunta()); });
+    autostart_->onCheckChanged([this] {
+        host_->toWindow([this] { mainForm_->setAutostartChecked(autostart_->checked()); });
     });
-    connect(splash_.get(), &SplashForm::chiusura, this, [this] { chiudiSplash(); });
-    connect(about_.get(), &AboutForm::chiuso, this, [this] { chiudiAbout(); });
+    connect(splash_.get(), &SplashForm::chiusura, this, [this] { closeSplash(); });
+    connect(about_.get(), &AboutForm::chiuso, this, [this] { closeAbout(); });
     connect(tray_.get(), &TrayIcona::apriRichiesto, this, [this] { RiduciInTray(false); });
-    connect(tray_.get(), &TrayIcona::fineRichiesta, this, [this] { ConfermaUscita(); });
-    connect(tray_.get(), &TrayIcona::notificaRicevuta, this, [this] {
+    connect(tray_.get(), &TrayIcona::quitRequested, this, [this] { ConfermaUscita(); });
+    connect(tray_.get(), &TrayIcona::activated, this, [this] {
         if (mainForm_->isVisible()) mainForm_->activateWindow();
     });
 }
 
-void DesktopApp::avvia() { splash_->Form_Load(); }
+void DesktopApp::start() { splash_->Form_Load(); }
 
-void DesktopApp::chiudiSplash() {
-    host_->post([this] { avvio_->Form_Load(); });
+void DesktopApp::closeSplash() {
+    host_->post([this] { startup_->Form_Load(); });
 }
 
 // As Startup::ConfermaUscita, on the window's thread.
 void DesktopApp::ConfermaUscita() {
-    if (mainForm_->stato().avvioInCorso) {
-        host_->post([this] { avvio_->ConfermaUscita(); });
+    if (mainForm_->status().avvioInCorso) {
+        host_->post([this] { startup_->ConfermaUscita(); });
         return;
     }
-    const Answer risposta = dialogs_.messageBox(NomeProdotto, "Uscire dal programma ?",
+    const Answer answer = dialogs_.messageBox(ProductName, "Uscire dal programma ?",
                                                 Icon::Question, Buttons::YesNo, Answer::No, {});
-    if (risposta != Answer::Yes) return;
+    if (answer != Answer::Yes) return;
     RimuoviIconaTray();
     host_->stop();
-    host_->call([this] { programma_->ChiudiPorta(); });
-    termina(UscitaNormale);
+    host_->call([this] { program_->ClosePort(); });
+    quit(ExitNormal);
 }
 
 // As Startup::Form_QueryUnload, on the window's thread.
 void DesktopApp::Form_QueryUnload() {
-    if (mainForm_->stato().acquisizioneAttiva) {
-        if (monitorVisibile()) MenuMonitor_Click();
+    if (mainForm_->status().acquisizioneAttiva) {
+        if (monitorVisible()) MenuMonitor_Click();
         RiduciInTray(true);
         return;
     }
@@ -227,7 +227,7 @@ void DesktopApp::MenuAbout_Click() {
     about_->findChild<QPushButton*>(QStringLiteral("cmdOK"))->setFocus();
 }
 
-void DesktopApp::chiudiAbout() {
+void DesktopApp::closeAbout() {
     mainForm_->setEnabled(true);
     mainForm_->activateWindow();
     mainForm_->update();
@@ -237,17 +237,17 @@ void DesktopApp::PreparaMonitor() { monitor_->PreparaMonitor(); }
 void DesktopApp::PreparaTray() { tray_->PreparaTray(); }
 void DesktopApp::RimuoviIconaTray() { tray_->RimuoviIconaTray(); }
 void DesktopApp::RiduciInTray(bool riduci) { tray_->RiduciInTray(mainForm_.get(), riduci); }
-bool DesktopApp::monitorVisibile() const { return monitor_->isVisible(); }
+bool DesktopApp::monitorVisible() const { return monitor_->isVisible(); }
 void DesktopApp::MenuMonitor_Click() { monitor_->MenuMonitor_Click(); }
-void DesktopApp::mostraAvvisoRicarica(bool visibile) {
-    mainForm_->mostraAvvisoRicarica(visibile);
+void DesktopApp::showReloadNotice(bool visibile) {
+    mainForm_->showReloadNotice(visibile);
 }
 
 // The core's thread is joined first: what ends the program then reads the
 // core from this thread.
-void DesktopApp::termina(int codice) {
+void DesktopApp::quit(int codice) {
     host_->stop();
-    if (termina_) termina_(codice);
+    if (quit_) quit_(codice);
 }
 
 }  // namespace tarvel

@@ -28,16 +28,16 @@ class DesktopApp : public QObject, public StartupWindows {
     Q_OBJECT
 
   public:
-    // termina ends the process at once with the given code.
+    // quit ends the process at once with the given code.
     // `interrompi` ends the core's running wait at once (the end of the
     // program), from the window's thread.
-    DesktopApp(Platform piattaforma, DesktopShell& shell, ProgramInstance& istanza,
-                 std::function<void(int)> termina, WorkerThread* worker = nullptr,
+    DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& istanza,
+                 std::function<void(int)> quit, WorkerThread* worker = nullptr,
                  std::function<void()> interrompi = {});
     ~DesktopApp() override;
 
     // Shows the splash; the start-up runs when the splash closes.
-    void avvia();
+    void start();
     // Disables the main window and shows the About window.
     void MenuAbout_Click();
 
@@ -45,10 +45,10 @@ class DesktopApp : public QObject, public StartupWindows {
     void PreparaTray() override;
     void RimuoviIconaTray() override;
     void RiduciInTray(bool riduci) override;
-    bool monitorVisibile() const override;
+    bool monitorVisible() const override;
     void MenuMonitor_Click() override;
-    void mostraAvvisoRicarica(bool visibile) override;
-    void termina(int codice) override;
+    void showReloadNotice(bool visibile) override;
+    void quit(int codice) override;
 
     // The exit question and the close request, asked by the window's thread
     // from the state it was sent, so that they answer during a wait of the
@@ -57,10 +57,10 @@ class DesktopApp : public QObject, public StartupWindows {
     void Form_QueryUnload();
 
     // The core: on its own thread, or after the end of the program.
-    Program& programma() { return *programma_; }
+    Program& program() { return *program_; }
     AcquisitionHost& host() { return *host_; }
-    Startup& avvio() { return *avvio_; }
-    Autostart& autoAvvio() { return *autoAvvio_; }
+    Startup& startup() { return *startup_; }
+    Autostart& autostart() { return *autostart_; }
     MainForm& mainForm() { return *mainForm_; }
     MonitorForm& monitor() { return *monitor_; }
     AboutForm& about() { return *about_; }
@@ -68,26 +68,26 @@ class DesktopApp : public QObject, public StartupWindows {
     TrayIcona& tray() { return *tray_; }
 
   private:
-    void collegaMainForm();
-    void collegaAltri();
-    void chiudiSplash();
-    void chiudiAbout();
+    void connectMainForm();
+    void connectOthers();
+    void closeSplash();
+    void closeAbout();
 
-    std::function<void(int)> termina_;
+    std::function<void(int)> quit_;
     DesktopShell& shell_;
     Dialogs& dialogs_;
     std::unique_ptr<AcquisitionHost> host_;
-    std::unique_ptr<StartupWindows> finestre_;  // the start-up's requests, to this thread
+    std::unique_ptr<StartupWindows> windows_;  // the start-up's requests, to this thread
     std::unique_ptr<MainView> vista_;     // the core's notifications, to the main window
     std::string percorsoIni_;
-    std::unique_ptr<Program> programma_;
-    std::unique_ptr<Autostart> autoAvvio_;
+    std::unique_ptr<Program> program_;
+    std::unique_ptr<Autostart> autostart_;
     std::unique_ptr<MainForm> mainForm_;
     std::unique_ptr<MonitorForm> monitor_;
     std::unique_ptr<AboutForm> about_;
     std::unique_ptr<SplashForm> splash_;
     std::unique_ptr<TrayIcona> tray_;
-    std::unique_ptr<Startup> avvio_;
+    std::unique_ptr<Startup> startup_;
 };
 
 }  // namespace tarvel

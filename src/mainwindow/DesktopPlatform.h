@@ -25,9 +25,9 @@ namespace tarvel {
 
 struct DesktopPlatform {
     // Needs the application object. The settings live in the program
-    // folder (CercaCartellaProgramma).
-    explicit DesktopPlatform(const std::string& cartellaProgramma);
-    Platform piattaforma() {
+    // folder (FindProgramFolder).
+    explicit DesktopPlatform(const std::string& programFolder);
+    Platform platform() {
         return {ini,   clock,    dialogs,  identity, port,
                 files, &mqtt,    &journal, &history, &wall};
     }

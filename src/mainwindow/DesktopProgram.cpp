@@ -9,29 +9,29 @@
 
 namespace tarvel {
 
-DesktopProgram::DesktopProgram(const std::string& cartellaProgramma)
-    : piattaforma_(cartellaProgramma),
-      applicazione_(
-          piattaforma_.piattaforma(), piattaforma_.shell, blocco_,
-          [this](int codice) { termina(codice); }, &worker_,
+DesktopProgram::DesktopProgram(const std::string& programFolder)
+    : platform_(programFolder),
+      app_(
+          platform_.platform(), platform_.shell, blocco_,
+          [this](int codice) { quit(codice); }, &worker_,
           [this] {
-              applicazione_.programma().InterrompiAttesa();
-              piattaforma_.wakeUp.signal();
+              app_.program().InterrompiAttesa();
+              platform_.wakeUp.signal();
           }) {
     // Hiding the last window into the tray must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setWindowIcon(IconaProgramma());
+    QApplication::setWindowIcon(ProgramIcon());
 }
 
-void DesktopProgram::termina(int codice) {
+void DesktopProgram::quit(int codice) {
     // What follows reads the core from this thread: its own is joined first.
-    applicazione_.host().stop();
+    app_.host().stop();
     // The last cycle's rows, written within two seconds at most.
-    piattaforma_.history.waitIdle(std::chrono::seconds(2));
+    platform_.history.waitIdle(std::chrono::seconds(2));
     // The broker learns of the end; what it has not taken stays in the
     // journal for the next start.
-    applicazione_.programma().FinePubblicazione(AttesaFinePubblicazione);
-    blocco_.rilascia();
+    app_.program().StopPublishing(PublishingStopWait);
+    blocco_.release();
     std::fflush(nullptr);
     std::_Exit(codice);
 }

@@ -13,18 +13,18 @@ namespace tarvel {
 
 class DesktopProgram {
   public:
-    explicit DesktopProgram(const std::string& cartellaProgramma);
-    DesktopApp& applicazione() { return applicazione_; }
+    explicit DesktopProgram(const std::string& programFolder);
+    DesktopApp& app() { return app_; }
     // Ends the program at once: no window event runs any more.
-    void termina(int codice);
+    void quit(int codice);
     // How long the end waits for the broker, at most.
-    static constexpr int AttesaFinePubblicazione = 1000;
+    static constexpr int PublishingStopWait = 1000;
 
   private:
-    DesktopPlatform piattaforma_;
+    DesktopPlatform platform_;
     InstanceLock blocco_;
     WorkerThread worker_;
-    DesktopApp applicazione_;
+    DesktopApp app_;
 };
 
 }  // namespace tarvel

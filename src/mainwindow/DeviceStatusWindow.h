@@ -17,21 +17,21 @@ class DeviceStatusWindow : public QWidget {
 
   public:
     // The clock is the one the counters were stamped with.
-    DeviceStatusWindow(const Health& salute, const Clock& clock, QWidget* padre = nullptr);
+    DeviceStatusWindow(const Health& health, const Clock& clock, QWidget* padre = nullptr);
 
     // Shows the window, or raises it when it is open already, with the
     // counters as they are now.
-    void mostra();
+    void showWindow();
     // Shows the counters as they are now.
-    void aggiorna();
+    void refresh();
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
-    const Health& salute_;
+    const Health& health_;
     const Clock& clock_;
-    QTableWidget* tabella_ = nullptr;
+    QTableWidget* table_ = nullptr;
 };
 
 }  // namespace tarvel

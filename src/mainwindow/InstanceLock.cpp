@@ -5,19 +5,19 @@
 
 namespace tarvel {
 
-InstanceLock::InstanceLock(const QString& percorso) : lock_(percorso) {
+InstanceLock::InstanceLock(const QString& path) : lock_(path) {
     // Only a lock whose program is gone is stale, however old it is.
     lock_.setStaleLockTime(0);
 }
 
-bool InstanceLock::acquisisci() { return lock_.isLocked() || lock_.tryLock(0); }
+bool InstanceLock::acquire() { return lock_.isLocked() || lock_.tryLock(0); }
 
-void InstanceLock::rilascia() { lock_.unlock(); }
+void InstanceLock::release() { lock_.unlock(); }
 
-QString InstanceLock::PercorsoPredefinito() {
-    QString cartella = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (cartella.isEmpty()) cartella = QDir::tempPath();
-    return QDir(cartella).filePath(QStringLiteral("Tarvel.lock"));
+QString InstanceLock::DefaultPath() {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty()) folder = QDir::tempPath();
+    return QDir(folder).filePath(QStringLiteral("Tarvel.lock"));
 }
 
 }  // namespace tarvel

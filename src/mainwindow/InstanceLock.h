@@ -12,13 +12,13 @@ namespace tarvel {
 
 class InstanceLock : public ProgramInstance {
   public:
-    explicit InstanceLock(const QString& percorso = PercorsoPredefinito());
+    explicit InstanceLock(const QString& path = DefaultPath());
 
-    bool acquisisci() override;
-    void rilascia();
+    bool acquire() override;
+    void release();
 
     // "Tarvel.lock" in the user's runtime folder.
-    static QString PercorsoPredefinito();
+    static QString DefaultPath();
 
   private:
     QLockFile lock_;

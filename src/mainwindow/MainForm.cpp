@@ -15,15 +15,15 @@
 namespace tarvel {
 namespace {
 
-constexpr int Larghezza = 490;  // 7350 twips
-constexpr int Altezza = 380;    // 5700 twips
-constexpr int AltezzaStatusBar = 17;
+constexpr int Width = 490;  // 7350 twips
+constexpr int Height = 380;    // 5700 twips
+constexpr int StatusBarHeight = 17;
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 // A field: a label on white background in a sunken frame.
-QLabel* Campo(QWidget* area, const char* nome, const QRect& posto) {
-    QLabel* label = Etichetta(area, nome, QString(), posto);
+QLabel* Field(QWidget* area, const char* name, const QRect& posto) {
+    QLabel* label = Label(area, name, QString(), posto);
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, Qt::white);
@@ -34,70 +34,70 @@ QLabel* Campo(QWidget* area, const char* nome, const QRect& posto) {
     return label;
 }
 
-void Sostituisci(QListWidget* lista, const std::vector<std::string>& righe) {
+void Replace(QListWidget* lista, const std::vector<std::string>& lines) {
     QStringList testi;
-    testi.reserve(static_cast<qsizetype>(righe.size()));
-    for (const auto& riga : righe) testi << Text(riga);
+    testi.reserve(static_cast<qsizetype>(lines.size()));
+    for (const auto& line : lines) testi << Text(line);
     lista->clear();
     lista->addItems(testi);
 }
 
 }  // namespace
 
-MainForm::MainForm(Program& programma, const Clock& clock, AcquisitionHost* host)
-    : programma_(programma), host_(host), stato_(programma.stato()), clock_(clock) {
+MainForm::MainForm(Program& program, const Clock& clock, AcquisitionHost* host)
+    : program_(program), host_(host), status_(program.status()), clock_(clock) {
     setObjectName(QStringLiteral("MainForm"));
-    setWindowIcon(IconaProgramma());
-    setFont(FontFinestre());
-    setCentralWidget(creaControlli());
-    creaMenu();
+    setWindowIcon(ProgramIcon());
+    setFont(WindowFont());
+    setCentralWidget(createControls());
+    createMenus();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
-    AdattaTesti(*this);
-    aggiornaTutto();
+    FitTexts(*this);
+    refreshAll();
 }
 
-QWidget* MainForm::creaControlli() {
+QWidget* MainForm::createControls() {
     auto* area = new QWidget(this);
-    area->setFixedSize(Larghezza, Altezza);
-    Etichetta(area, "Lab_Lista0", QStringLiteral("Elenco chiamate"), Twips(120, 360, 1575, 255));
-    lstChiamate_ = Lista(area, "Lst_Chiamate", Twips(120, 600, 3135, 3180));
-    Etichetta(area, "Lab_Lista1", QStringLiteral("Elenco risposte"), Twips(3360, 360, 1575, 255));
-    lstRisposte_ = Lista(area, "Lst_Risposte", Twips(3360, 600, 3855, 3180));
+    area->setFixedSize(Width, Height);
+    Label(area, "Lab_Lista0", QStringLiteral("Elenco chiamate"), Twips(120, 360, 1575, 255));
+    lstChiamate_ = List(area, "Lst_Chiamate", Twips(120, 600, 3135, 3180));
+    Label(area, "Lab_Lista1", QStringLiteral("Elenco risposte"), Twips(3360, 360, 1575, 255));
+    lstRisposte_ = List(area, "Lst_Risposte", Twips(3360, 600, 3855, 3180));
     connect(lstChiamate_, &QListWidget::currentRowChanged, this,
-            [this](int riga) { Lst_Chiamate_Click(riga); });
+            [this](int line) { Lst_Chiamate_Click(line); });
 
     auto* linea = new DoubleLine(area);
     linea->setObjectName(QStringLiteral("Lin_Elenco"));
     linea->setGeometry(Px(120), Px(3950), Px(7200) - Px(120), 2);
 
-    creaDettagli(area);
+    createDetails(area);
 
     for (int i = 0; i < 3; ++i) {
-        const QByteArray nome = "Img_Lettura" + QByteArray::number(i);
-        lampade_[i] = Etichetta(area, nome.constData(), QString(), Twips(6800, 50, 480, 480));
-        lampade_[i]->setPixmap(DisegnaLampada(ColoreLampada(LampadeAccese[i])));
-        lampade_[i]->hide();
+        const QByteArray name = "Img_Lettura" + QByteArray::number(i);
+        lamps_[i] = Label(area, name.constData(), QString(), Twips(6800, 50, 480, 480));
+        lamps_[i]->setPixmap(DrawLamp(LampColour(LampsLit[i])));
+        lamps_[i]->hide();
     }
 
-    avvisoRicarica_ =
-        Etichetta(area, "Lab_ImpostazioniRicaricate", QStringLiteral("Impostazioni ricaricate"),
+    reloadNotice_ =
+        Label(area, "Lab_ImpostazioniRicaricate", QStringLiteral("Impostazioni ricaricate"),
                   Twips(120, 50, 1815, 285));
-    avvisoRicarica_->setAlignment(Qt::AlignCenter);
-    avvisoRicarica_->setAutoFillBackground(true);
-    QPalette palette = avvisoRicarica_->palette();
+    reloadNotice_->setAlignment(Qt::AlignCenter);
+    reloadNotice_->setAutoFillBackground(true);
+    QPalette palette = reloadNotice_->palette();
     palette.setColor(QPalette::Window, QColor(192, 64, 0));
     palette.setColor(QPalette::WindowText, Qt::white);
-    avvisoRicarica_->setPalette(palette);
-    avvisoRicarica_->hide();
+    reloadNotice_->setPalette(palette);
+    reloadNotice_->hide();
 
-    creaStatusBar(area);
+    createStatusBar(area);
     return area;
 }
 
-void MainForm::creaDettagli(QWidget* area) {
+void MainForm::createDetails(QWidget* area) {
     struct Column {
-        const char* titolo;
-        const char* campo;
+        const char* title;
+        const char* field;
         int left, width;
     };
     static constexpr Column colonne[] = {{"Nodo", "LabNodo", 120, 735},
@@ -107,10 +107,10 @@ void MainForm::creaDettagli(QWidget* area) {
                                           {"Descrizione", "LabDescrizione", 3960, 2760}};
     for (int i = 0; i < 5; ++i) {
         const Column& c = colonne[i];
-        const QByteArray nome = "Lab_Lista" + QByteArray::number(i + 2);
-        Etichetta(area, nome.constData(), QString::fromLatin1(c.titolo),
+        const QByteArray name = "Lab_Lista" + QByteArray::number(i + 2);
+        Label(area, name.constData(), QString::fromLatin1(c.title),
                   Twips(c.left, 4080, c.width, 255));
-        dettagli_[i] = Campo(area, c.campo, Twips(c.left, 4440, c.width, 255));
+        details_[i] = Field(area, c.field, Twips(c.left, 4440, c.width, 255));
     }
     cmdLeggi_ = new QPushButton(QStringLiteral("..."), area);
     cmdLeggi_->setObjectName(QStringLiteral("Cmd_Leggi"));
@@ -118,129 +118,129 @@ void MainForm::creaDettagli(QWidget* area) {
     connect(cmdLeggi_, &QPushButton::clicked, this,
             [this] { comando([](Program& p) { p.Cmd_Leggi_Click(); }); });
 
-    Etichetta(area, "Lab_Lista7", QStringLiteral("Risultato"), Twips(120, 4920, 1095, 255));
-    labRisultato_ = Campo(area, "LabRisultato", Twips(120, 5160, 7095, 255));
+    Label(area, "Lab_Lista7", QStringLiteral("Risultato"), Twips(120, 4920, 1095, 255));
+    labRisultato_ = Field(area, "LabRisultato", Twips(120, 5160, 7095, 255));
 }
 
-void MainForm::creaStatusBar(QWidget* area) {
+void MainForm::createStatusBar(QWidget* area) {
     static constexpr int larghezze[6] = {46, 84, 134, 96, 65, 65};
     auto* barra = new QWidget(area);
     barra->setObjectName(QStringLiteral("StatusBar"));
-    barra->setGeometry(0, Altezza - AltezzaStatusBar, Larghezza, AltezzaStatusBar);
+    barra->setGeometry(0, Height - StatusBarHeight, Width, StatusBarHeight);
     int x = 0;
     for (int i = 0; i < 6; ++i) {
-        pannelli_[i] = new QLabel(barra);
-        pannelli_[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
-        pannelli_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        pannelli_[i]->setIndent(2);
-        pannelli_[i]->setGeometry(x, 0, larghezze[i] - 1, AltezzaStatusBar);
+        panels_[i] = new QLabel(barra);
+        panels_[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
+        panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panels_[i]->setIndent(2);
+        panels_[i]->setGeometry(x, 0, larghezze[i] - 1, StatusBarHeight);
         x += larghezze[i];
     }
 }
 
-QAction* MainForm::voce(QMenu* menu, const char* nome, const QString& testo,
-                        std::function<void()> comando, bool spunta) {
-    QAction* azione = menu->addAction(testo);
-    azione->setObjectName(QString::fromLatin1(nome));
-    azione->setCheckable(spunta);
+QAction* MainForm::menuItem(QMenu* menu, const char* name, const QString& text,
+                        std::function<void()> comando, bool checked) {
+    QAction* azione = menu->addAction(text);
+    azione->setObjectName(QString::fromLatin1(name));
+    azione->setCheckable(checked);
     connect(azione, &QAction::triggered, this, [this, comando = std::move(comando)] {
         comando();
-        opzioniCambiate();  // the core decides the check marks, not the click
+        optionsChanged();  // the core decides the check marks, not the click
     });
     return azione;
 }
 
-void MainForm::creaMenu() {
-    creaMenuFile();
-    creaMenuAcquisizione();
-    creaMenuOpzioni();
+void MainForm::createMenus() {
+    createFileMenu();
+    createAcquisitionMenu();
+    createOptionsMenu();
     QMenu* about = menuBar()->addMenu(QStringLiteral("&?"));
     about->setObjectName(QStringLiteral("MenuAbout0"));
-    voce(about, "MenuAbout", QStringLiteral("Informazioni su..."),
-         [this] { emit aboutRichiesto(); });
+    menuItem(about, "MenuAbout", QStringLiteral("Informazioni su..."),
+         [this] { emit aboutRequested(); });
 }
 
-void MainForm::creaMenuFile() {
+void MainForm::createFileMenu() {
     menuFile_ = menuBar()->addMenu(QStringLiteral("&File"));
     menuFile_->setObjectName(QStringLiteral("MenuFile"));
-    voce(menuFile_, "MenuEdita", QStringLiteral("Edita impostazioni"),
+    menuItem(menuFile_, "MenuEdita", QStringLiteral("Edita impostazioni"),
          [this] { emit modificaIniRichiesta(); });
-    voce(menuFile_, "MenuRicarica", QStringLiteral("Ricarica impostazioni"),
-         [this] { emit ricaricaRichiesta(); });
+    menuItem(menuFile_, "MenuRicarica", QStringLiteral("Ricarica impostazioni"),
+         [this] { emit reloadRequested(); });
     menuFile_->addSeparator()->setObjectName(QStringLiteral("MenuNull"));
-    voce(menuFile_, "MenuFine", QStringLiteral("Fine Programma"), [this] { emit fineRichiesta(); });
+    menuItem(menuFile_, "MenuFine", QStringLiteral("Fine Programma"), [this] { emit quitRequested(); });
 }
 
-void MainForm::creaMenuAcquisizione() {
+void MainForm::createAcquisitionMenu() {
     menuAcquisisci_ = menuBar()->addMenu(QStringLiteral("&Acquisizione"));
     menuAcquisisci_->setObjectName(QStringLiteral("MenuAcquisisci"));
     QMenu* m = menuAcquisisci_;
-    menuAcquisisciAuto_ = voce(
+    menuAcquisisciAuto_ = menuItem(
         m, "MenuAcquisisciAuto", QStringLiteral("Automatica"),
         [this] { comando([](Program& p) { p.MenuAcquisisciAuto_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull0"));
-    voce(m, "MenuAvvio", QStringLiteral("Avvia acquisizione"),
+    menuItem(m, "MenuAvvio", QStringLiteral("Avvia acquisizione"),
          [this] { comando([](Program& p) { p.MenuAvvio_Click(); }); });
     // The running cycle sees the stop at its next test, while its request
     // runs on; the rest of the command follows on the core's thread.
-    voce(m, "MenuFerma", QStringLiteral("Ferma acquisizione"), [this] {
-        programma_.FermaCiclo();
+    menuItem(m, "MenuFerma", QStringLiteral("Ferma acquisizione"), [this] {
+        program_.FermaCiclo();
         comando([](Program& p) { p.MenuFerma_Click(); });
     });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull1"));
-    voce(m, "MenuNomeFileOut", QStringLiteral("Definizione file di uscita (generale) ..."),
+    menuItem(m, "MenuNomeFileOut", QStringLiteral("Definizione file di uscita (generale) ..."),
          [this] { comando([](Program& p) { p.MenuNomeFileOut_Click(); }); });
-    menuKillfileOut_ = voce(
+    menuKillfileOut_ = menuItem(
         m, "MenuKillfileOut", QStringLiteral("Cancella i file di uscita prima di aggiornare"),
         [this] { comando([](Program& p) { p.MenuKillfileOut_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull2"));
-    voce(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRichiesto(); });
-    voce(m, "MenuStatoDispositivi", QStringLiteral("Stato dispositivi"),
-         [this] { MenuStatoDispositivi_Click(); });
-    menuGrafico_ =
-        voce(m, "MenuGrafico", QStringLiteral("Grafico"), [this] { MenuGrafico_Click(); });
+    menuItem(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRequested(); });
+    menuItem(m, "MenuStatoDispositivi", QStringLiteral("Stato dispositivi"),
+         [this] { MenuDeviceStatus_Click(); });
+    menuTrend_ =
+        menuItem(m, "MenuGrafico", QStringLiteral("Grafico"), [this] { MenuTrend_Click(); });
 }
 
-void MainForm::creaMenuOpzioni() {
+void MainForm::createOptionsMenu() {
     menuOpzioni_ = menuBar()->addMenu(QStringLiteral("&Opzioni"));
     menuOpzioni_->setObjectName(QStringLiteral("MenuOpzioni"));
     QMenu* m = menuOpzioni_;
-    menuAvvioAuto_ = voce(
+    menuAvvioAuto_ = menuItem(
         m, "MenuAvvioAuto", QStringLiteral("Avvio Automatico"),
-        [this] { emit avvioAutoRichiesto(); }, true);
+        [this] { emit autostartRequested(); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt0"));
-    menuMinimizzaPartenza_ = voce(
+    menuMinimizzaPartenza_ = menuItem(
         m, "MenuMinimizzaPartenza", QStringLiteral("Avvio ridotto ad icona"),
         [this] { comando([](Program& p) { p.MenuMinimizzaPartenza_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt1"));
-    voce(m, "MenuCreaCollegamento", QStringLiteral("Crea collegamento sul desktop"),
-         [this] { emit creaCollegamentoRichiesto(); });
-    voce(m, "MenuEliminaCollegamento", QStringLiteral("Elimina collegamento dal desktop"),
-         [this] { emit eliminaCollegamentoRichiesto(); });
+    menuItem(m, "MenuCreaCollegamento", QStringLiteral("Crea collegamento sul desktop"),
+         [this] { emit createShortcutRequested(); });
+    menuItem(m, "MenuEliminaCollegamento", QStringLiteral("Elimina collegamento dal desktop"),
+         [this] { emit deleteShortcutRequested(); });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt2"));
-    voce(m, "MenuTitoloGenerale", QStringLiteral("Titolo generale"),
+    menuItem(m, "MenuTitoloGenerale", QStringLiteral("Titolo generale"),
          [this] { comando([](Program& p) { p.MenuTitoloGenerale_Click(); }); });
-    voce(m, "MenuEncodingXML", QStringLiteral("Encoding XML"),
+    menuItem(m, "MenuEncodingXML", QStringLiteral("Encoding XML"),
          [this] { comando([](Program& p) { p.MenuEncodingXML_Click(); }); });
 }
 
-void MainForm::aggiornaTutto() {
-    didascaliaCambiata();
-    chiamateCambiate();
-    risposteCambiate();
-    dettagliCambiati();
-    opzioniCambiate();
-    lampadaCambiata();
-    acquisizioneCambiata();
-    statusBarCambiata();
+void MainForm::refreshAll() {
+    captionChanged();
+    requestsChanged();
+    answersChanged();
+    detailsChanged();
+    optionsChanged();
+    lampChanged();
+    acquisitionChanged();
+    statusBarChanged();
 }
 
 void MainForm::comando(std::function<void(Program&)> azione) {
     if (!host_) {
-        azione(programma_);
+        azione(program_);
         return;
     }
-    host_->post([this, azione = std::move(azione)] { azione(programma_); });
+    host_->post([this, azione = std::move(azione)] { azione(program_); });
 }
 
 void MainForm::sullaFinestra(std::function<void()> azione) {
@@ -250,141 +250,141 @@ void MainForm::sullaFinestra(std::function<void()> azione) {
         azione();
 }
 
-void MainForm::mostraSalute(const Health& salute, std::vector<std::string> nomi) {
-    salute_ = salute;
+void MainForm::mostraSalute(const Health& health, std::vector<std::string> nomi) {
+    health_ = health;
     nomi_ = std::move(nomi);
 }
 
-void MainForm::didascaliaCambiata() { setWindowTitle(Text(stato_.didascalia)); }
+void MainForm::captionChanged() { setWindowTitle(Text(status_.caption)); }
 
-void MainForm::chiamateCambiate() {
-    aggiornando_ = true;
-    Sostituisci(lstChiamate_, stato_.chiamate);
-    aggiornando_ = false;
-    selezioneCambiata();
+void MainForm::requestsChanged() {
+    updating_ = true;
+    Replace(lstChiamate_, status_.requests);
+    updating_ = false;
+    selectionChanged();
 }
 
-void MainForm::risposteCambiate() { mostraRisposte(); }
+void MainForm::answersChanged() { showAnswers(); }
 
-void MainForm::mostraRisposte() {
+void MainForm::showAnswers() {
     // The cycle appends one line at a time; anything else redraws the list.
-    const auto& risposte = stato_.risposte;
+    const auto& answers = status_.answers;
     const int mostrate = lstRisposte_->count();
-    const bool soloAggiunte = static_cast<int>(risposte.size()) >= mostrate &&
+    const bool soloAggiunte = static_cast<int>(answers.size()) >= mostrate &&
                               (mostrate == 0 || lstRisposte_->item(mostrate - 1)->text() ==
-                                                    Text(risposte[mostrate - 1]));
+                                                    Text(answers[mostrate - 1]));
     if (!soloAggiunte) {
-        Sostituisci(lstRisposte_, risposte);
+        Replace(lstRisposte_, answers);
         return;
     }
-    for (std::size_t i = static_cast<std::size_t>(mostrate); i < risposte.size(); ++i)
-        lstRisposte_->addItem(Text(risposte[i]));
+    for (std::size_t i = static_cast<std::size_t>(mostrate); i < answers.size(); ++i)
+        lstRisposte_->addItem(Text(answers[i]));
 }
 
-void MainForm::selezioneCambiata() {
-    const int riga = stato_.selezione;
-    if (lstChiamate_->currentRow() == riga) return;
-    aggiornando_ = true;
-    lstChiamate_->setCurrentRow(riga);
-    aggiornando_ = false;
+void MainForm::selectionChanged() {
+    const int line = status_.selection;
+    if (lstChiamate_->currentRow() == line) return;
+    updating_ = true;
+    lstChiamate_->setCurrentRow(line);
+    updating_ = false;
 }
 
-void MainForm::Lst_Chiamate_Click(int riga) {
-    if (aggiornando_) return;
-    comando([riga](Program& p) { p.SelezionaChiamata(riga); });
+void MainForm::Lst_Chiamate_Click(int line) {
+    if (updating_) return;
+    comando([line](Program& p) { p.SelectRequest(line); });
 }
 
-void MainForm::dettagliCambiati() {
-    const Chiamata& c = stato_.chiamata;
-    const std::string* campi[] = {&c.Nodo, &c.Codice, &c.Registro, &c.Decimali, &c.Descrizione};
-    for (int i = 0; i < 5; ++i) dettagli_[i]->setText(Text(*campi[i]));
-    labRisultato_->setText(Text(stato_.risultato));
+void MainForm::detailsChanged() {
+    const Chiamata& c = status_.request;
+    const std::string* fields[] = {&c.Nodo, &c.Codice, &c.Registro, &c.Decimali, &c.Descrizione};
+    for (int i = 0; i < 5; ++i) details_[i]->setText(Text(*fields[i]));
+    labRisultato_->setText(Text(status_.result));
 }
 
-void MainForm::opzioniCambiate() {
-    const MainState& s = stato_;
-    menuAcquisisciAuto_->setChecked(s.acquisisciAuto);
-    menuMinimizzaPartenza_->setChecked(s.minimizzaPartenza);
+void MainForm::optionsChanged() {
+    const MainState& s = status_;
+    menuAcquisisciAuto_->setChecked(s.automaticAcquisition);
+    menuMinimizzaPartenza_->setChecked(s.startMinimised);
     menuKillfileOut_->setChecked(s.killFileOut);
-    menuAvvioAuto_->setChecked(spuntaAvvioAuto_);
-    menuGrafico_->setEnabled(s.storicoAttivo);
+    menuAvvioAuto_->setChecked(autostartChecked_);
+    menuTrend_->setEnabled(s.historyOn);
 }
 
-void MainForm::impostaSpuntaAvvioAuto(bool spunta) {
-    spuntaAvvioAuto_ = spunta;
-    menuAvvioAuto_->setChecked(spunta);
+void MainForm::setAutostartChecked(bool checked) {
+    autostartChecked_ = checked;
+    menuAvvioAuto_->setChecked(checked);
 }
 
-void MainForm::lampadaCambiata() {
-    const Lamp lampada = stato_.lampada;
-    for (int i = 0; i < 3; ++i) lampade_[i]->setVisible(lampada == LampadeAccese[i]);
+void MainForm::lampChanged() {
+    const Lamp lamp = status_.lamp;
+    for (int i = 0; i < 3; ++i) lamps_[i]->setVisible(lamp == LampsLit[i]);
 }
 
-void MainForm::acquisizioneCambiata() {
-    const MainState& s = stato_;
+void MainForm::acquisitionChanged() {
+    const MainState& s = status_;
     menuOpzioni_->menuAction()->setEnabled(!s.acquisizioneAttiva);
     menuFile_->menuAction()->setEnabled(!s.acquisizioneAttiva);
     menuAcquisisciAuto_->setEnabled(!s.acquisizioneAttiva);
-    lstChiamate_->setEnabled(s.listeAbilitate);
-    lstRisposte_->setEnabled(s.listeAbilitate);
-    cmdLeggi_->setEnabled(!s.cicloInCorso);
+    lstChiamate_->setEnabled(s.listsEnabled);
+    lstRisposte_->setEnabled(s.listsEnabled);
+    cmdLeggi_->setEnabled(!s.cycleRunning);
 }
 
-void MainForm::statusBarCambiata() {
-    for (int i = 0; i < 6; ++i) pannelli_[i]->setText(Text(stato_.statusBar[i]));
+void MainForm::statusBarChanged() {
+    for (int i = 0; i < 6; ++i) panels_[i]->setText(Text(status_.statusBar[i]));
 }
 
-void MainForm::didascaliaMonitorCambiata() { emit didascaliaMonitorDaAggiornare(); }
-void MainForm::nascondiSplash() { emit splashDaNascondere(); }
-void MainForm::riduciInTray(bool riduci) { emit riduzioneRichiesta(riduci); }
+void MainForm::monitorCaptionChanged() { emit monitorCaptionDue(); }
+void MainForm::hideSplash() { emit splashToHide(); }
+void MainForm::riduciInTray(bool riduci) { emit minimiseRequested(riduci); }
 
 // One window, made when first asked for; asking again raises it.
-void MainForm::MenuStatoDispositivi_Click() {
-    if (!statoDispositivi_) statoDispositivi_ = new DeviceStatusWindow(salute_, clock_, this);
-    statoDispositivi_->mostra();
+void MainForm::MenuDeviceStatus_Click() {
+    if (!deviceStatusWindow_) deviceStatusWindow_ = new DeviceStatusWindow(health_, clock_, this);
+    deviceStatusWindow_->showWindow();
 }
 
 // A hidden window catches up when it is shown.
-void MainForm::aggiornaStatoDispositivi() {
-    if (statoDispositivi_ && statoDispositivi_->isVisible()) statoDispositivi_->aggiorna();
+void MainForm::refreshDeviceStatus() {
+    if (deviceStatusWindow_ && deviceStatusWindow_->isVisible()) deviceStatusWindow_->refresh();
 }
 
 // One window, made when first asked for, with the names of the list.
-void MainForm::MenuGrafico_Click() {
-    if (!grafico_)
-        grafico_ = new TrendWindow(
-            [this](const std::string& nome, std::chrono::seconds durata,
-                   std::function<void(const std::vector<HistoryPoint>&)> risposta) {
-                comando([this, nome, durata, risposta = std::move(risposta)](Program& p) {
+void MainForm::MenuTrend_Click() {
+    if (!trendWindow_)
+        trendWindow_ = new TrendWindow(
+            [this](const std::string& name, std::chrono::seconds duration,
+                   std::function<void(const std::vector<HistoryPoint>&)> answer) {
+                comando([this, name, duration, answer = std::move(answer)](Program& p) {
                     sullaFinestra(
-                        [risposta, punti = p.storico().Curva(nome, durata)] { risposta(punti); });
+                        [answer, points = p.storico().Trend(name, duration)] { answer(points); });
                 });
             },
             this);
-    grafico_->impostaNomi(nomi_);
-    grafico_->mostra();
+    trendWindow_->setNames(nomi_);
+    trendWindow_->showWindow();
 }
 
-void MainForm::impostazioniRicaricate() {
-    aggiornaStatoDispositivi();
-    if (grafico_) grafico_->impostaNomi(nomi_);
+void MainForm::settingsReloaded() {
+    refreshDeviceStatus();
+    if (trendWindow_) trendWindow_->setNames(nomi_);
 }
 
-void MainForm::cicloTerminato(const CycleReport& /*rapporto*/) {
-    aggiornaStatoDispositivi();
-    if (grafico_ && grafico_->isVisible()) grafico_->aggiorna();
+void MainForm::cycleFinished(const CycleReport& /*rapporto*/) {
+    refreshDeviceStatus();
+    if (trendWindow_ && trendWindow_->isVisible()) trendWindow_->refresh();
 }
 
-void MainForm::mostraAvvisoRicarica(bool visibile) {
-    avvisoRicarica_->setVisible(visibile);
-    avvisoRicarica_->repaint();
+void MainForm::showReloadNotice(bool visibile) {
+    reloadNotice_->setVisible(visibile);
+    reloadNotice_->repaint();
 }
 
 void MainForm::closeEvent(QCloseEvent* event) {
     // The window never closes by itself: the program decides what a close
     // request means.
     event->ignore();
-    emit chiusuraRichiesta();
+    emit closeRequested();
 }
 
 void MainForm::changeEvent(QEvent* event) {

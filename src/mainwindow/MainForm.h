@@ -32,86 +32,86 @@ class MainForm : public QMainWindow, public MainView {
     // The clock is the program's: the device window turns its times into
     // wall-clock times.
     // Without a host the core is on the window's thread.
-    MainForm(Program& programma, const Clock& clock, AcquisitionHost* host = nullptr);
+    MainForm(Program& program, const Clock& clock, AcquisitionHost* host = nullptr);
 
     // The copies the core sends before each notification.
-    void mostra(const MainState& stato) { stato_ = stato; }
-    void mostraSalute(const Health& salute, std::vector<std::string> nomi);
-    const MainState& stato() const { return stato_; }
+    void showWindow(const MainState& status) { status_ = status; }
+    void mostraSalute(const Health& health, std::vector<std::string> nomi);
+    const MainState& status() const { return status_; }
 
     // What the core reports.
-    void didascaliaCambiata() override;
-    void chiamateCambiate() override;
-    void risposteCambiate() override;
-    void selezioneCambiata() override;
-    void dettagliCambiati() override;
-    void opzioniCambiate() override;
-    void lampadaCambiata() override;
-    void acquisizioneCambiata() override;
-    void statusBarCambiata() override;
-    void didascaliaMonitorCambiata() override;
-    void nascondiSplash() override;
+    void captionChanged() override;
+    void requestsChanged() override;
+    void answersChanged() override;
+    void selectionChanged() override;
+    void detailsChanged() override;
+    void optionsChanged() override;
+    void lampChanged() override;
+    void acquisitionChanged() override;
+    void statusBarChanged() override;
+    void monitorCaptionChanged() override;
+    void hideSplash() override;
     void riduciInTray(bool riduci) override;
-    void impostazioniRicaricate() override;
-    void cicloTerminato(const CycleReport& rapporto) override;
+    void settingsReloaded() override;
+    void cycleFinished(const CycleReport& rapporto) override;
 
-    void impostaSpuntaAvvioAuto(bool spunta);
-    void mostraAvvisoRicarica(bool visibile);
+    void setAutostartChecked(bool checked);
+    void showReloadNotice(bool visibile);
     // Shows the whole state at once.
-    void aggiornaTutto();
+    void refreshAll();
 
   signals:
     void modificaIniRichiesta();
-    void ricaricaRichiesta();
-    void fineRichiesta();
-    void monitorRichiesto();
-    void avvioAutoRichiesto();
-    void creaCollegamentoRichiesto();
-    void eliminaCollegamentoRichiesto();
-    void aboutRichiesto();
-    void chiusuraRichiesta();
-    void riduzioneRichiesta(bool riduci);
-    void splashDaNascondere();
-    void didascaliaMonitorDaAggiornare();
+    void reloadRequested();
+    void quitRequested();
+    void monitorRequested();
+    void autostartRequested();
+    void createShortcutRequested();
+    void deleteShortcutRequested();
+    void aboutRequested();
+    void closeRequested();
+    void minimiseRequested(bool riduci);
+    void splashToHide();
+    void monitorCaptionDue();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
-    QWidget* creaControlli();
-    void creaDettagli(QWidget* area);
-    void creaStatusBar(QWidget* area);
-    void creaMenu();
-    void creaMenuFile();
-    void creaMenuAcquisizione();
-    void creaMenuOpzioni();
-    QAction* voce(QMenu* menu, const char* nome, const QString& testo,
-                  std::function<void()> comando, bool spunta = false);
-    void Lst_Chiamate_Click(int riga);
-    void mostraRisposte();
-    void MenuStatoDispositivi_Click();
-    void aggiornaStatoDispositivi();
-    void MenuGrafico_Click();
+    QWidget* createControls();
+    void createDetails(QWidget* area);
+    void createStatusBar(QWidget* area);
+    void createMenus();
+    void createFileMenu();
+    void createAcquisitionMenu();
+    void createOptionsMenu();
+    QAction* menuItem(QMenu* menu, const char* name, const QString& text,
+                  std::function<void()> comando, bool checked = false);
+    void Lst_Chiamate_Click(int line);
+    void showAnswers();
+    void MenuDeviceStatus_Click();
+    void refreshDeviceStatus();
+    void MenuTrend_Click();
     // Runs a command on the core, on its thread.
     void comando(std::function<void(Program&)> azione);
     // Runs on the window's thread, from the core's.
     void sullaFinestra(std::function<void()> azione);
 
-    Program& programma_;
+    Program& program_;
     AcquisitionHost* host_;
-    MainState stato_;
-    Health salute_;
+    MainState status_;
+    Health health_;
     std::vector<std::string> nomi_;
     const Clock& clock_;
     QListWidget* lstChiamate_ = nullptr;
     QListWidget* lstRisposte_ = nullptr;
-    std::array<QLabel*, 5> dettagli_{};
+    std::array<QLabel*, 5> details_{};
     QLabel* labRisultato_ = nullptr;
     QPushButton* cmdLeggi_ = nullptr;
-    std::array<QLabel*, 3> lampade_{};
-    QLabel* avvisoRicarica_ = nullptr;
-    std::array<QLabel*, 6> pannelli_{};
+    std::array<QLabel*, 3> lamps_{};
+    QLabel* reloadNotice_ = nullptr;
+    std::array<QLabel*, 6> panels_{};
     QMenu* menuFile_ = nullptr;
     QMenu* menuAcquisisci_ = nullptr;
     QMenu* menuOpzioni_ = nullptr;
@@ -119,11 +119,11 @@ class MainForm : public QMainWindow, public MainView {
     QAction* menuKillfileOut_ = nullptr;
     QAction* menuAvvioAuto_ = nullptr;
     QAction* menuMinimizzaPartenza_ = nullptr;
-    QAction* menuGrafico_ = nullptr;
-    DeviceStatusWindow* statoDispositivi_ = nullptr;  // made when first opened
-    TrendWindow* grafico_ = nullptr;                    // made when first opened
-    bool spuntaAvvioAuto_ = false;
-    bool aggiornando_ = false;
+    QAction* menuTrend_ = nullptr;
+    DeviceStatusWindow* deviceStatusWindow_ = nullptr;  // made when first opened
+    TrendWindow* trendWindow_ = nullptr;                    // made when first opened
+    bool autostartChecked_ = false;
+    bool updating_ = false;
 };
 
 }  // namespace tarvel

@@ -17,11 +17,11 @@ class QComboBox;
 
 namespace tarvel {
 
-// Reads the points of a name over a span and hands them to `risposta`, at
+// Reads the points of a name over a span and hands them to `answer`, at
 // once or later, on the window's thread.
 using LettoreCurva =
-    std::function<void(const std::string& nome, std::chrono::seconds durata,
-                       std::function<void(const std::vector<HistoryPoint>&)> risposta)>;
+    std::function<void(const std::string& name, std::chrono::seconds duration,
+                       std::function<void(const std::vector<HistoryPoint>&)> answer)>;
 
 class TrendWindow : public QWidget {
     Q_OBJECT
@@ -30,25 +30,25 @@ class TrendWindow : public QWidget {
     explicit TrendWindow(LettoreCurva lettore, QWidget* padre = nullptr);
 
     // The names to choose from, in the order of the list.
-    void impostaNomi(const std::vector<std::string>& nomi);
+    void setNames(const std::vector<std::string>& nomi);
     // Shows the window, or raises it, with the history as it is now.
-    void mostra();
+    void showWindow();
     // Draws the curve again from the history.
-    void aggiorna();
+    void refresh();
 
     // The spans offered, in the order shown.
-    static const std::vector<std::pair<QString, std::chrono::seconds>>& Intervalli();
+    static const std::vector<std::pair<QString, std::chrono::seconds>>& Spans();
 
   protected:
     void showEvent(QShowEvent* event) override;
 
   private:
-    void disegna(std::chrono::seconds durata, const std::vector<HistoryPoint>& punti);
+    void disegna(std::chrono::seconds duration, const std::vector<HistoryPoint>& points);
 
     LettoreCurva lettore_;
-    QComboBox* valore_ = nullptr;
-    QComboBox* intervallo_ = nullptr;
-    QChart* grafico_ = nullptr;
+    QComboBox* valueBox_ = nullptr;
+    QComboBox* span_ = nullptr;
+    QChart* trendWindow_ = nullptr;
 };
 
 }  // namespace tarvel

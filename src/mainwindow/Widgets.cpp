@@ -17,7 +17,7 @@ QRect Twips(int left, int top, int width, int height) {
     return {Px(left), Px(top), Px(width), Px(height)};
 }
 
-QFont FontFinestre() {
+QFont WindowFont() {
     // Arial-like metrics, as the layouts were drawn for; the desktop's own
     // font where none of these is installed.
     QFont font;
@@ -28,7 +28,7 @@ QFont FontFinestre() {
     return font;
 }
 
-QPixmap DisegnaIcona(int lato) {
+QPixmap DrawIcon(int lato) {
     QPixmap pixmap(lato, lato);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -56,14 +56,14 @@ QPixmap DisegnaIcona(int lato) {
     return pixmap;
 }
 
-QIcon IconaProgramma() {
-    QIcon icona;
-    for (int lato : {16, 22, 24, 32, 48, 64, 128, 256}) icona.addPixmap(DisegnaIcona(lato));
-    return icona;
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int lato : {16, 22, 24, 32, 48, 64, 128, 256}) icon.addPixmap(DrawIcon(lato));
+    return icon;
 }
 
-QColor ColoreLampada(Lamp lampada) {
-    switch (lampada) {
+QColor LampColour(Lamp lamp) {
+    switch (lamp) {
         case Lamp::Green:
             return QColor(0, 190, 0);
         case Lamp::Yellow:
@@ -76,7 +76,7 @@ QColor ColoreLampada(Lamp lampada) {
     return QColor(128, 128, 128);
 }
 
-QPixmap DisegnaLampada(const QColor& colore, int lato) {
+QPixmap DrawLamp(const QColor& colore, int lato) {
     QPixmap pixmap(lato, lato);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -92,7 +92,7 @@ QPixmap DisegnaLampada(const QColor& colore, int lato) {
     return pixmap;
 }
 
-QPixmap DisegnaBusta(int larghezza, int altezza) {
+QPixmap DrawEnvelope(int larghezza, int altezza) {
     QPixmap pixmap(larghezza, altezza);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
@@ -106,20 +106,20 @@ QPixmap DisegnaBusta(int larghezza, int altezza) {
     return pixmap;
 }
 
-QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto) {
-    auto* label = new QLabel(testo, padre);
-    label->setObjectName(QString::fromLatin1(nome));
+QLabel* Label(QWidget* padre, const char* name, const QString& text, const QRect& posto) {
+    auto* label = new QLabel(text, padre);
+    label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(posto);
     return label;
 }
 
-int LarghezzaNecessaria(const QWidget& controllo) {
+int NeededWidth(const QWidget& controllo) {
     const QFontMetrics metriche = controllo.fontMetrics();
     if (const auto* label = qobject_cast<const QLabel*>(&controllo)) {
         if (label->wordWrap() || label->textFormat() == Qt::RichText) return 0;
         int larghezza = 0;
-        for (const QString& riga : label->text().split(QLatin1Char('\n')))
-            larghezza = std::max(larghezza, metriche.horizontalAdvance(riga));
+        for (const QString& line : label->text().split(QLatin1Char('\n')))
+            larghezza = std::max(larghezza, metriche.horizontalAdvance(line));
         return larghezza == 0 ? 0 : larghezza + 2 * (label->margin() + label->frameWidth());
     }
     if (const auto* pulsante = qobject_cast<const QPushButton*>(&controllo)) {
@@ -139,7 +139,7 @@ namespace {
 
 // The controls beside one on its right (overlapping its height), from left
 // to right.
-std::vector<QWidget*> AllaDestra(const QWidget& controllo) {
+std::vector<QWidget*> AlignRight(const QWidget& controllo) {
     const QRect posto = controllo.geometry();
     std::vector<QWidget*> accanto;
     for (QObject* figlio : controllo.parentWidget()->children()) {
@@ -157,17 +157,17 @@ std::vector<QWidget*> AllaDestra(const QWidget& controllo) {
 // Widens the control to its text, moving the controls beside it to the right
 // as far as the free space further on allows; the gaps between them shrink
 // to at most this, never to nothing.
-constexpr int MassimoSpazio = 6;
+constexpr int MaxGap = 6;
 
-void Allarga(QWidget& controllo, int serve) {
-    const std::vector<QWidget*> accanto = AllaDestra(controllo);
+void Widen(QWidget& controllo, int serve) {
+    const std::vector<QWidget*> accanto = AlignRight(controllo);
     const int bordo = controllo.parentWidget()->width();
     // Where each one would go: the first that need not move ends the push.
     std::vector<int> sinistre;
     int destra = controllo.x() + serve, destraPrima = controllo.geometry().right() + 1;
     for (const QWidget* altro : accanto) {
-        if (altro->x() >= destra + std::min(MassimoSpazio, altro->x() - destraPrima)) break;
-        const int sinistra = destra + std::min(MassimoSpazio, altro->x() - destraPrima);
+        if (altro->x() >= destra + std::min(MaxGap, altro->x() - destraPrima)) break;
+        const int sinistra = destra + std::min(MaxGap, altro->x() - destraPrima);
         destraPrima = altro->geometry().right() + 1;
         destra = sinistra + altro->width();
         sinistre.push_back(sinistra);
@@ -186,16 +186,16 @@ void Allarga(QWidget& controllo, int serve) {
 
 }  // namespace
 
-void AdattaTesti(QWidget& finestra) {
+void FitTexts(QWidget& finestra) {
     for (QWidget* controllo : finestra.findChildren<QWidget*>()) {
-        const int serve = LarghezzaNecessaria(*controllo);
-        if (serve > controllo->width() && controllo->parentWidget()) Allarga(*controllo, serve);
+        const int serve = NeededWidth(*controllo);
+        if (serve > controllo->width() && controllo->parentWidget()) Widen(*controllo, serve);
     }
 }
 
-QListWidget* Lista(QWidget* padre, const char* nome, const QRect& posto) {
+QListWidget* List(QWidget* padre, const char* name, const QRect& posto) {
     auto* lista = new QListWidget(padre);
-    lista->setObjectName(QString::fromLatin1(nome));
+    lista->setObjectName(QString::fromLatin1(name));
     lista->setGeometry(posto);
     lista->setSelectionMode(QAbstractItemView::SingleSelection);
     lista->setUniformItemSizes(true);
@@ -210,9 +210,9 @@ void DoubleLine::paintEvent(QPaintEvent*) {
     p.drawLine(0, 1, width() - 1, 1);
 }
 
-void MostraInPrimoPiano(QWidget& finestra, const std::function<void()>& aggiorna) {
+void ShowInFront(QWidget& finestra, const std::function<void()>& refresh) {
     if (finestra.isVisible())
-        aggiorna();
+        refresh();
     else
         finestra.show();
     finestra.raise();

@@ -27,35 +27,35 @@ constexpr int Px(int twips) { return (twips + 7) / 15; }
 QRect Twips(int left, int top, int width, int height);
 
 // The font of the windows: small enough for their fixed layouts.
-QFont FontFinestre();
+QFont WindowFont();
 
-QIcon IconaProgramma();
-QPixmap DisegnaIcona(int lato);
+QIcon ProgramIcon();
+QPixmap DrawIcon(int lato);
 
 // The lit lamps of the status lamp, in the order of their pictures, and
 // the colour each one shines in.
-inline constexpr std::array<Lamp, 3> LampadeAccese = {Lamp::Green, Lamp::Yellow,
+inline constexpr std::array<Lamp, 3> LampsLit = {Lamp::Green, Lamp::Yellow,
                                                          Lamp::Red};
-QColor ColoreLampada(Lamp lampada);
+QColor LampColour(Lamp lamp);
 // A lamp of the given colour, lit, side by side pixels.
-QPixmap DisegnaLampada(const QColor& colore, int lato = 32);
-QPixmap DisegnaBusta(int larghezza, int altezza);
+QPixmap DrawLamp(const QColor& colore, int lato = 32);
+QPixmap DrawEnvelope(int larghezza, int altezza);
 
 // A label with its object name, text and place.
-QLabel* Etichetta(QWidget* padre, const char* nome, const QString& testo, const QRect& posto);
+QLabel* Label(QWidget* padre, const char* name, const QString& text, const QRect& posto);
 // A list with its object name and place, one line selected at a time.
-QListWidget* Lista(QWidget* padre, const char* nome, const QRect& posto);
+QListWidget* List(QWidget* padre, const char* name, const QRect& posto);
 
 // The width a label's or button's text needs in its font, with the
 // control's own margins; 0 for other controls and for labels that wrap.
-int LarghezzaNecessaria(const QWidget& controllo);
+int NeededWidth(const QWidget& controllo);
 // Widens each label and button of the window whose text does not fit, into
 // the free space to its right, up to the next control or the edge of its
 // parent; the window keeps its size. Called once the window is built.
-void AdattaTesti(QWidget& finestra);
+void FitTexts(QWidget& finestra);
 // A window asked for from the menu: refreshed when already open, shown
 // otherwise (showing refreshes it), then brought to the front.
-void MostraInPrimoPiano(QWidget& finestra, const std::function<void()>& aggiorna);
+void ShowInFront(QWidget& finestra, const std::function<void()>& refresh);
 
 // A separator drawn as two lines: the upper one in the frame's shadow
 // colour, the lower one white.

@@ -1,6 +1,6 @@
 // The desktop program. Everything comes from Tarvel.INI in the program
 // folder: the executable's own folder when it holds one, else the user's
-// folder (CercaCartellaProgramma). Besides Qt's own options it takes only
+// folder (FindProgramFolder). Besides Qt's own options it takes only
 // --help and --version.
 
 #include <QApplication>
@@ -37,7 +37,7 @@ const char* const Usage =
     "Qt's own options (such as -platform offscreen) are accepted.\n";
 
 // Qt's options that take a value, as QGuiApplication reads them.
-bool opzioneQtConValore(const std::string& arg) {
+bool qtOptionWithValue(const std::string& arg) {
     for (const char* o : {"-platform", "-platformpluginpath", "-platformtheme", "-plugin",
                           "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-display",
                           "-geometry", "-style", "-stylesheet", "-session"})
@@ -45,7 +45,7 @@ bool opzioneQtConValore(const std::string& arg) {
     return false;
 }
 
-bool opzioneQt(const std::string& arg) {
+bool qtOption(const std::string& arg) {
     for (const char* o : {"-reverse", "-nograb", "-dograb", "-sync", "-widgetcount"})
         if (arg == o) return true;
     return false;
@@ -54,15 +54,15 @@ bool opzioneQt(const std::string& arg) {
 // Qt's windowing on X11 (its default here) without a display to reach ends
 // the program with an abort; say why instead. The offscreen platform, a
 // -platform or -display option, or a Wayland display leave it to Qt.
-bool senzaDisplay(int argc, char** argv) {
+bool noDisplay(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]) == "-platform" || std::string(argv[i]) == "-display") return false;
-    const char* piattaforma = std::getenv("QT_QPA_PLATFORM");
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
     const std::string prima =
-        piattaforma ? std::string(piattaforma).substr(0, std::string(piattaforma).find(';')) : "";
-    const auto impostata = [](const char* nome) {
-        const char* valore = std::getenv(nome);
-        return valore && *valore;
+        platform ? std::string(platform).substr(0, std::string(platform).find(';')) : "";
+    const auto impostata = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value && *value;
     };
     return (prima.empty() || prima == "xcb") && !impostata("DISPLAY") &&
            !impostata("WAYLAND_DISPLAY");
@@ -81,17 +81,17 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg == "--version") {
-            std::printf("%s %s\n", NomeProdotto, VersioneProdotto().c_str());
+            std::printf("%s %s\n", ProductName, ProductVersion().c_str());
             return 0;
         }
-        if (opzioneQtConValore(arg) && i + 1 < argc) {
+        if (qtOptionWithValue(arg) && i + 1 < argc) {
             ++i;
-        } else if (!opzioneQt(arg)) {
+        } else if (!qtOption(arg)) {
             std::fprintf(stderr, "Tarvel: opzione sconosciuta: %s\n\n%s", arg.c_str(), Usage);
             return 2;
         }
     }
-    if (senzaDisplay(argc, argv)) {
+    if (noDisplay(argc, argv)) {
         std::fputs(
             "Tarvel: nessun display (DISPLAY e WAYLAND_DISPLAY non sono impostate): il programma "
             "con le finestre non può partire; senza finestre usare tarvel-headless\n",
@@ -99,20 +99,20 @@ int main(int argc, char** argv) {
         return 2;
     }
     QApplication app(argc, argv);
-    CaricaTraduzioneQt();
+    LoadQtTranslation();
     PosixTextFiles files;
     PosixUserFolders cartelle;
     const ProgramFolder trovata =
-        CercaCartellaProgramma(files, cartelle, QtProgramIdentity::executableFolder(),
+        FindProgramFolder(files, cartelle, QtProgramIdentity::executableFolder(),
                                QtProgramIdentity::exampleSettings(), true);
     if (trovata.esito != ProgramFolder::Esito::Found) {
         QtDialogs dialogs;
         QtDesktopShell shell;
-        AnnunciaCartella(trovata, dialogs, &shell);
-        return trovata.esito == ProgramFolder::Esito::Created ? UscitaNormale
-                                                                 : UscitaAvvioFallito;
+        AnnounceFolder(trovata, dialogs, &shell);
+        return trovata.esito == ProgramFolder::Esito::Created ? ExitNormal
+                                                                 : ExitStartupFailed;
     }
-    DesktopProgram programma(trovata.cartella);
-    programma.applicazione().avvia();
+    DesktopProgram program(trovata.folder);
+    program.app().start();
     return QApplication::exec();
 }

@@ -22,8 +22,8 @@ bool crcMatches(const Bytes& frame) { return crcMatches(frame, frame.size()); }
 
 std::uint16_t CalcolaCRC(const Bytes& bytes) { return crcOf(bytes.data(), bytes.size()); }
 
-Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati) {
-    Bytes frame{nodo, funzione};
+Bytes CostruisciTrama(int lunghezza, std::uint8_t node, std::uint8_t function, const Bytes& dati) {
+    Bytes frame{node, function};
     for (int i = 0; i < lunghezza - 4 && i < static_cast<int>(dati.size()); ++i)
         frame.push_back(dati[i]);
     std::uint16_t crc = CalcolaCRC(frame);
@@ -33,64 +33,64 @@ Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, c
 }
 
 namespace {
-std::uint8_t alto(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
-std::uint8_t basso(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
-std::uint16_t parola(const Bytes& b, std::size_t i) {
+std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
+std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+std::uint16_t word(const Bytes& b, std::size_t i) {
     return static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]);
 }
 }  // namespace
 
-Bytes PduLettura(std::uint8_t funzione, std::uint16_t indirizzo, std::uint16_t quantita) {
-    return {funzione, alto(indirizzo), basso(indirizzo), alto(quantita), basso(quantita)};
+Bytes ReadPdu(std::uint8_t function, std::uint16_t indirizzo, std::uint16_t quantity) {
+    return {function, high(indirizzo), low(indirizzo), high(quantity), low(quantity)};
 }
 
-Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t address,
-                   std::uint16_t quantita) {
-    const Bytes pdu = PduLettura(funzione, address, quantita);
-    return CostruisciTrama(8, nodo, funzione, Bytes(pdu.begin() + 1, pdu.end()));
+Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t address,
+                   std::uint16_t quantity) {
+    const Bytes pdu = ReadPdu(function, address, quantity);
+    return CostruisciTrama(8, node, function, Bytes(pdu.begin() + 1, pdu.end()));
 }
 
-int LunghezzaRisposta(int funzione, int quantita) {
-    switch (funzione) {
+int AnswerLength(int function, int quantity) {
+    switch (function) {
         case 1:
         case 2:
-            return 5 + (quantita + 7) / 8;
+            return 5 + (quantity + 7) / 8;
         case 3:
         case 4:
-            return 5 + 2 * quantita;
+            return 5 + 2 * quantity;
         default:
             return 0;
     }
 }
 
-int LunghezzaRispostaA(const Bytes& richiesta) {
-    if (richiesta.size() < 8) return 0;
-    return LunghezzaRisposta(richiesta[1], richiesta[4] << 8 | richiesta[5]);
+int AnswerLengthFor(const Bytes& request) {
+    if (request.size() < 8) return 0;
+    return AnswerLength(request[1], request[4] << 8 | request[5]);
 }
 
-TransactionResult ControllaRisposta(const Bytes& richiesta, const Bytes& ricevuti) {
-    const int expected = LunghezzaRispostaA(richiesta);
+TransactionResult CheckAnswer(const Bytes& request, const Bytes& ricevuti) {
+    const int expected = AnswerLengthFor(request);
     if (expected == 0 || static_cast<int>(ricevuti.size()) < expected)
         return TransactionResult::WrongAnswer;
     // Bytes after the expected length are not part of the answer.
-    Bytes risposta(ricevuti.begin(), ricevuti.begin() + expected);
-    if (!crcMatches(risposta)) return TransactionResult::CrcError;
+    Bytes answer(ricevuti.begin(), ricevuti.begin() + expected);
+    if (!crcMatches(answer)) return TransactionResult::CrcError;
     bool same =
-        risposta[0] == richiesta[0] && risposta[1] == richiesta[1] && risposta[2] == expected - 5;
+        answer[0] == request[0] && answer[1] == request[1] && answer[2] == expected - 5;
     return same ? TransactionResult::Complete : TransactionResult::WrongAnswer;
 }
 
-bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta) {
-    return richiesta.size() >= 2 && risposta.size() == 5 && risposta[0] == richiesta[0] &&
-           risposta[1] == (richiesta[1] | 0x80) && crcMatches(risposta);
+bool ExceptionAnswer(const Bytes& request, const Bytes& answer) {
+    return request.size() >= 2 && answer.size() == 5 && answer[0] == request[0] &&
+           answer[1] == (request[1] | 0x80) && crcMatches(answer);
 }
 
-Bytes TramaTcp(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione) {
+Bytes TcpFrame(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione) {
     const auto lunghezza = static_cast<std::uint16_t>(pdu.size() + 1);
     Bytes frame;
     frame.reserve(7 + pdu.size());
-    for (std::uint8_t b : {alto(transazione), basso(transazione), std::uint8_t{0}, std::uint8_t{0},
-                           alto(lunghezza), basso(lunghezza), unita})
+    for (std::uint8_t b : {high(transazione), low(transazione), std::uint8_t{0}, std::uint8_t{0},
+                           high(lunghezza), low(lunghezza), unita})
         frame.push_back(b);
     frame.insert(frame.end(), pdu.begin(), pdu.end());
     return frame;
@@ -99,26 +99,26 @@ Bytes TramaTcp(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione) 
 namespace {
 // Header fields that an answer shares with its request; `seguono` is the
 // length the answer's header must give.
-bool stessaIntestazione(const Bytes& richiesta, const Bytes& risposta, int seguono) {
-    return richiesta.size() >= 12 && risposta.size() >= 9 &&
-           parola(risposta, 0) == parola(richiesta, 0) && parola(risposta, 2) == 0 &&
-           parola(risposta, 4) == seguono && risposta[6] == richiesta[6];
+bool sameHeader(const Bytes& request, const Bytes& answer, int seguono) {
+    return request.size() >= 12 && answer.size() >= 9 &&
+           word(answer, 0) == word(request, 0) && word(answer, 2) == 0 &&
+           word(answer, 4) == seguono && answer[6] == request[6];
 }
 }  // namespace
 
-TransactionResult ControllaRispostaTcp(const Bytes& richiesta, const Bytes& risposta) {
-    if (richiesta.size() < 12) return TransactionResult::WrongAnswer;
+TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
+    if (request.size() < 12) return TransactionResult::WrongAnswer;
     // The same data as the RTU answer, between the header and no CRC.
-    const int dati = LunghezzaRisposta(richiesta[7], parola(richiesta, 10)) - 5;
-    if (dati < 0 || !stessaIntestazione(richiesta, risposta, dati + 3) ||
-        risposta[7] != richiesta[7] || risposta[8] != dati)
+    const int dati = AnswerLength(request[7], word(request, 10)) - 5;
+    if (dati < 0 || !sameHeader(request, answer, dati + 3) ||
+        answer[7] != request[7] || answer[8] != dati)
         return TransactionResult::WrongAnswer;
     return TransactionResult::Complete;
 }
 
-bool RispostaEccezioneTcp(const Bytes& richiesta, const Bytes& risposta) {
-    return risposta.size() == 9 && stessaIntestazione(richiesta, risposta, 3) &&
-           risposta[7] == (richiesta[7] | 0x80);
+bool TcpExceptionAnswer(const Bytes& request, const Bytes& answer) {
+    return answer.size() == 9 && sameHeader(request, answer, 3) &&
+           answer[7] == (request[7] | 0x80);
 }
 
 FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
@@ -142,8 +142,8 @@ FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
 
 FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
     if (bytes.size() < 6) return {};
-    const std::size_t follows = parola(bytes, 4);
-    if (parola(bytes, 2) != 0 || follows < 2 || follows > 254) return {FrameAtFront::NotAFrame, 0};
+    const std::size_t follows = word(bytes, 4);
+    if (word(bytes, 2) != 0 || follows < 2 || follows > 254) return {FrameAtFront::NotAFrame, 0};
     return {bytes.size() < 6 + follows ? FrameAtFront::Incomplete : FrameAtFront::Whole,
             6 + follows};
 }
@@ -151,14 +151,14 @@ FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
 bool RtuAnswers(const Bytes& request, const Bytes& frame) {
     if (request.size() < 2 || frame.size() < 2 || frame[0] != request[0]) return false;
     if (frame[1] == (request[1] | 0x80)) return true;
-    return frame[1] == request[1] && static_cast<int>(frame.size()) == LunghezzaRispostaA(request);
+    return frame[1] == request[1] && static_cast<int>(frame.size()) == AnswerLengthFor(request);
 }
 
 bool TcpAnswers(const Bytes& request, const Bytes& frame) {
-    return request.size() >= 2 && frame.size() >= 2 && parola(frame, 0) == parola(request, 0);
+    return request.size() >= 2 && frame.size() >= 2 && word(frame, 0) == word(request, 0);
 }
 
-std::chrono::microseconds SilenzioTraTrame(int baud) {
+std::chrono::microseconds InterFrameSilence(int baud) {
     if (baud <= 0) return std::chrono::microseconds(0);
     return std::chrono::microseconds(baud > 19200 ? 1750 : (38'500'000 + baud - 1) / baud);
 }

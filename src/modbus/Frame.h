@@ -16,7 +16,7 @@ std::uint16_t CalcolaCRC(const Bytes& bytes);
 
 // The silence that ends an RTU frame at `baud`: three and a half
 // characters of 11 bits, 1750 microseconds above 19200 baud; 0 for no baud.
-std::chrono::microseconds SilenzioTraTrame(int baud);
+std::chrono::microseconds InterFrameSilence(int baud);
 
 // How the bytes at the front of what came stand: a whole frame of `length`
 // bytes; the start of one (`length` once its header tells it, else 0); or
@@ -39,38 +39,38 @@ bool RtuAnswers(const Bytes& request, const Bytes& frame);
 bool TcpAnswers(const Bytes& request, const Bytes& frame);
 
 // node, function, data[0 .. length-5], CRC low, CRC high.
-Bytes CostruisciTrama(int lunghezza, std::uint8_t nodo, std::uint8_t funzione, const Bytes& dati);
+Bytes CostruisciTrama(int lunghezza, std::uint8_t node, std::uint8_t function, const Bytes& dati);
 
 // The protocol data unit of a read request: function, address, quantity.
-Bytes PduLettura(std::uint8_t funzione, std::uint16_t indirizzo, std::uint16_t quantita);
+Bytes ReadPdu(std::uint8_t function, std::uint16_t indirizzo, std::uint16_t quantity);
 
-// The RTU read request for `quantita` items from a 16-bit address.
-Bytes TramaLettura(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
-                   std::uint16_t quantita = 1);
+// The RTU read request for `quantity` items from a 16-bit address.
+Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t indirizzo,
+                   std::uint16_t quantity = 1);
 
-// Length of the answer to a read of `quantita` items: 5 bytes around the
+// Length of the answer to a read of `quantity` items: 5 bytes around the
 // data, one data byte per 8 bits (functions 1 and 2) or two per register (3
 // and 4); 0 for any other code. One item: 6 and 7.
-int LunghezzaRisposta(int funzione, int quantita = 1);
+int AnswerLength(int function, int quantity = 1);
 // Length of the answer the read request asks for; 0 when it is not one.
-int LunghezzaRispostaA(const Bytes& richiesta);
+int AnswerLengthFor(const Bytes& request);
 
 // Checks a complete-length answer against its request: CRC, node, function
 // code and byte count. Complete, CrcError or WrongAnswer.
-TransactionResult ControllaRisposta(const Bytes& richiesta, const Bytes& risposta);
+TransactionResult CheckAnswer(const Bytes& request, const Bytes& answer);
 
 // True for a complete exception answer to the request: node, function code
 // + 0x80, exception code, valid CRC.
-bool RispostaEccezione(const Bytes& richiesta, const Bytes& risposta);
+bool ExceptionAnswer(const Bytes& request, const Bytes& answer);
 
 // Modbus TCP: transaction identifier, protocol 0, the length of what
 // follows, the unit identifier (the node), then the PDU; no CRC.
-Bytes TramaTcp(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione);
+Bytes TcpFrame(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione);
 // Checks a complete-length answer against its MBAP read request:
 // transaction, protocol, length, unit, function code and byte count.
 // Complete or WrongAnswer.
-TransactionResult ControllaRispostaTcp(const Bytes& richiesta, const Bytes& risposta);
+TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer);
 // True for a complete MBAP exception answer to the request.
-bool RispostaEccezioneTcp(const Bytes& richiesta, const Bytes& risposta);
+bool TcpExceptionAnswer(const Bytes& request, const Bytes& answer);
 
 }  // namespace tarvel

@@ -5,10 +5,10 @@
 namespace tarvel {
 namespace {
 
-Bytes richiestaRtu(std::uint8_t nodo, const Bytes& pdu, std::uint16_t) {
+Bytes rtuRequest(std::uint8_t node, const Bytes& pdu, std::uint16_t) {
     Bytes frame;
     frame.reserve(pdu.size() + 3);
-    frame.push_back(nodo);
+    frame.push_back(node);
     frame.insert(frame.end(), pdu.begin(), pdu.end());
     const std::uint16_t crc = CalcolaCRC(frame);
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
@@ -19,17 +19,17 @@ Bytes richiestaRtu(std::uint8_t nodo, const Bytes& pdu, std::uint16_t) {
 }  // namespace
 
 const Framing FramingRtu{
-    1, 2, richiestaRtu, ControllaRisposta, RispostaEccezione, RtuFrameAtFront, RtuAnswers};
+    1, 2, rtuRequest, CheckAnswer, ExceptionAnswer, RtuFrameAtFront, RtuAnswers};
 const Framing FramingTcp{
-    7, 0, TramaTcp, ControllaRispostaTcp, RispostaEccezioneTcp, TcpFrameAtFront, TcpAnswers};
+    7, 0, TcpFrame, CheckTcpAnswer, TcpExceptionAnswer, TcpFrameAtFront, TcpAnswers};
 
-int Framing::lunghezzaRisposta(int funzione, int quantita) const {
+int Framing::answerLength(int function, int quantity) const {
     // The RTU answer has one byte of node and two of CRC around the rest.
-    const int rtu = LunghezzaRisposta(funzione, quantita);
-    return rtu == 0 ? 0 : rtu - 3 + static_cast<int>(intestazione + coda);
+    const int rtu = AnswerLength(function, quantity);
+    return rtu == 0 ? 0 : rtu - 3 + static_cast<int>(header + trailer);
 }
 
-const Framing& FramingDi(LinkKind link) {
+const Framing& FramingOf(LinkKind link) {
     return link == LinkKind::ModbusTcp ? FramingTcp : FramingRtu;
 }
 

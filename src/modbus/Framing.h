@@ -14,30 +14,30 @@
 namespace tarvel {
 
 struct Framing {
-    std::size_t intestazione;  // bytes in front of the function code
-    std::size_t coda;          // bytes after the data: the CRC
-    Bytes (*richiesta)(std::uint8_t nodo, const Bytes& pdu, std::uint16_t transazione);
+    std::size_t header;  // bytes in front of the function code
+    std::size_t trailer;          // bytes after the data: the CRC
+    Bytes (*request)(std::uint8_t node, const Bytes& pdu, std::uint16_t transazione);
     // A complete-length answer to the request: Complete, or what is wrong.
-    TransactionResult (*controlla)(const Bytes& richiesta, const Bytes& risposta);
+    TransactionResult (*check)(const Bytes& request, const Bytes& answer);
     // True for a complete exception answer to the request.
-    bool (*eccezione)(const Bytes& richiesta, const Bytes& risposta);
+    bool (*isException)(const Bytes& request, const Bytes& answer);
     // How the bytes received stand: a whole frame at their front, or not.
     FrameAtFront (*frameAtFront)(const Bytes& bytes);
     // True when a whole frame is the answer to the request, not a late one.
-    bool (*answers)(const Bytes& richiesta, const Bytes& frame);
+    bool (*answers)(const Bytes& request, const Bytes& frame);
 
-    // Length of the answer to a read of `quantita` items; 0 when the
+    // Length of the answer to a read of `quantity` items; 0 when the
     // function code reads nothing.
-    int lunghezzaRisposta(int funzione, int quantita) const;
+    int answerLength(int function, int quantity) const;
     // Where the exception code, or the first data byte, stands in an answer.
-    std::size_t codice() const { return intestazione + 1; }
-    std::size_t dati() const { return intestazione + 2; }
+    std::size_t codice() const { return header + 1; }
+    std::size_t dati() const { return header + 2; }
 };
 
 extern const Framing FramingRtu;
 extern const Framing FramingTcp;
 
 // The framing of what carries the line.
-const Framing& FramingDi(LinkKind link);
+const Framing& FramingOf(LinkKind link);
 
 }  // namespace tarvel

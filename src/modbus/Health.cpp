@@ -6,28 +6,28 @@
 
 namespace tarvel {
 
-std::optional<std::chrono::microseconds> NodeHealth::tempoMediano() const {
-    if (quantiTempi == 0) return std::nullopt;
-    std::vector<std::chrono::microseconds> ordinati(tempi.begin(),
-                                                    tempi.begin() + static_cast<long>(quantiTempi));
-    const auto meta = ordinati.begin() + static_cast<long>(quantiTempi / 2);
+std::optional<std::chrono::microseconds> NodeHealth::medianTime() const {
+    if (timeCount == 0) return std::nullopt;
+    std::vector<std::chrono::microseconds> ordinati(times.begin(),
+                                                    times.begin() + static_cast<long>(timeCount));
+    const auto meta = ordinati.begin() + static_cast<long>(timeCount / 2);
     std::nth_element(ordinati.begin(), meta, ordinati.end());
-    if (quantiTempi % 2 == 1) return *meta;
+    if (timeCount % 2 == 1) return *meta;
     const auto sotto = *std::max_element(ordinati.begin(), meta);
     return (sotto + *meta) / 2;
 }
 
-void Health::registra(const Transaction& t, TimePoint adesso) {
+void Health::record(const Transaction& t, TimePoint adesso) {
     if (t.node == 0) return;
-    NodeHealth& n = nodi_[t.node];
-    ++n.richieste;
+    NodeHealth& n = nodes_[t.node];
+    ++n.requests;
     switch (t.outcome) {
         case TransactionResult::Complete:
-            ++n.buone;
-            n.ultimaBuona = adesso;
-            n.tempi[n.prossimoTempo] = t.duration;
-            n.prossimoTempo = (n.prossimoTempo + 1) % NodeHealth::Campioni;
-            n.quantiTempi = std::min(n.quantiTempi + 1, NodeHealth::Campioni);
+            ++n.good;
+            n.lastGood = adesso;
+            n.times[n.nextTime] = t.duration;
+            n.nextTime = (n.nextTime + 1) % NodeHealth::Samples;
+            n.timeCount = std::min(n.timeCount + 1, NodeHealth::Samples);
             break;
         case TransactionResult::TimeOut:
         case TransactionResult::Partial:
@@ -35,47 +35,47 @@ void Health::registra(const Transaction& t, TimePoint adesso) {
             ++n.timeOut;
             break;
         case TransactionResult::CrcError:
-            ++n.erroriCRC;
+            ++n.crcErrors;
             break;
         case TransactionResult::WrongAnswer:
-            ++n.risposteErrate;
+            ++n.wrongAnswers;
             break;
         case TransactionResult::Exception:
-            ++n.eccezioni[t.exceptionCode];
+            ++n.exceptions[t.exceptionCode];
             break;
         case TransactionResult::Broadcast:
             break;
     }
 }
 
-void Health::saltata(std::uint8_t nodo) {
-    if (nodo != 0) ++nodi_[nodo].saltate;
+void Health::skipped(std::uint8_t node) {
+    if (node != 0) ++nodes_[node].skipped;
 }
 
-std::vector<std::string> CampiSalute(std::uint8_t nodo, const NodeHealth& salute) {
-    std::string eccezioni;
-    for (const auto& [codice, quante] : salute.eccezioni) {
-        if (!eccezioni.empty()) eccezioni += ' ';
-        eccezioni += std::to_string(codice) + ':' + std::to_string(quante);
+std::vector<std::string> HealthFields(std::uint8_t node, const NodeHealth& health) {
+    std::string exceptions;
+    for (const auto& [codice, quante] : health.exceptions) {
+        if (!exceptions.empty()) exceptions += ' ';
+        exceptions += std::to_string(codice) + ':' + std::to_string(quante);
     }
     std::string mediano = "-";
-    if (const auto t = salute.tempoMediano()) {
-        char testo[32];
-        std::snprintf(testo, sizeof testo, "%.1f", static_cast<double>(t->count()) / 1000.0);
-        mediano = testo;
+    if (const auto t = health.medianTime()) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", static_cast<double>(t->count()) / 1000.0);
+        mediano = text;
     }
-    return {std::to_string(nodo),
-            std::to_string(salute.richieste),
-            std::to_string(salute.buone),
-            std::to_string(salute.timeOut),
-            std::to_string(salute.erroriCRC),
-            std::to_string(salute.risposteErrate),
-            eccezioni.empty() ? std::string("-") : eccezioni,
-            std::to_string(salute.saltate),
+    return {std::to_string(node),
+            std::to_string(health.requests),
+            std::to_string(health.good),
+            std::to_string(health.timeOut),
+            std::to_string(health.crcErrors),
+            std::to_string(health.wrongAnswers),
+            exceptions.empty() ? std::string("-") : exceptions,
+            std::to_string(health.skipped),
             mediano};
 }
 
-const std::vector<std::string>& IntestazioniSalute() {
+const std::vector<std::string>& HealthHeaders() {
     static const std::vector<std::string> intestazioni{
         "Nodo",      "Richieste", "Buone",   "Time-out",          "Errori CRC",
         "Risposte errate", "Eccezioni", "Saltate", "Tempo mediano (ms)"};

@@ -27,7 +27,7 @@ std::optional<int> wholeNumber(std::string_view text) {
 
 }  // namespace
 
-std::optional<LineSettings> LeggiImpostazioniLinea(std::string_view text) {
+std::optional<LineSettings> ParseLineSettings(std::string_view text) {
     auto parts = splitCommas(text);
     if (parts.size() != 4) return std::nullopt;
     LineSettings linea;
@@ -79,7 +79,7 @@ std::optional<LineSettings> LeggiImpostazioniLinea(std::string_view text) {
     return linea;
 }
 
-std::string TestoImpostazioniLinea(const LineSettings& linea) {
+std::string LineSettingsText(const LineSettings& linea) {
     static const char letters[] = {'n', 'e', 'o', 'm', 's'};
     static const char* stops[] = {"1", "1.5", "2"};
     return std::to_string(linea.baud) + "," + letters[static_cast<int>(linea.parity)] + "," +

@@ -15,9 +15,9 @@ using LineSettings = LineSettings;
 // case, data bits 5 to 8, stop bits 1, 1.5 or 2, separated by commas. A
 // UART has 1.5 stop bits only with 5 data bits, and 5 data bits never with
 // 2: those texts are refused too.
-std::optional<LineSettings> LeggiImpostazioniLinea(std::string_view text);
+std::optional<LineSettings> ParseLineSettings(std::string_view text);
 
 // The port's own form, parity in lower case: "9600,n,8,1".
-std::string TestoImpostazioniLinea(const LineSettings& linea);
+std::string LineSettingsText(const LineSettings& linea);
 
 }  // namespace tarvel

@@ -11,7 +11,7 @@
 namespace tarvel {
 namespace {
 
-constexpr Millis IntervalloRiapertura{1000};
+constexpr Millis ReopenInterval{1000};
 std::uint8_t lowByte(std::int32_t value) {
     return static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) & 0xFF);
 }
@@ -34,13 +34,13 @@ std::string joinBytes(const Bytes& bytes, const char* format) {
 }
 
 // An exchange of the read request, before anything is sent.
-Transaction Request(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
-                    std::uint16_t quantita) {
+Transaction Request(std::uint8_t node, std::uint8_t function, std::uint16_t indirizzo,
+                    std::uint16_t quantity) {
     Transaction t;
-    t.node = nodo;
-    t.function = funzione;
+    t.node = node;
+    t.function = function;
     t.address = indirizzo;
-    t.quantity = quantita;
+    t.quantity = quantity;
     return t;
 }
 
@@ -54,18 +54,18 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
                           bool nullDiscard, bool dtr, bool rts) {
     // The port number is the last two characters of the text.
     std::string digits = com.size() > 2 ? com.substr(com.size() - 2) : com;
-    numeroRifiutato_ = true;
+    numberRefused_ = true;
     if (digits.empty()) return false;
     for (char c : digits)
         if (c < '0' || c > '9') return false;
     // A new configuration starts afresh: a device lost under the old one is
     // no longer waited for.
-    portaPersa_ = false;
+    portLost_ = false;
     if (!port_.setPortNumber(std::stoi(digits))) return false;
-    numeroRifiutato_ = false;
+    numberRefused_ = false;
     const LinkKind link = port_.linkKind();
-    framing_ = &FramingDi(link);
-    auto linea = LeggiImpostazioniLinea(settings);
+    framing_ = &FramingOf(link);
+    auto linea = ParseLineSettings(settings);
     if (!linea || !port_.setSettings(*linea)) return false;
     port_.discardInput();
     // Flow control, the zero-byte filter and the modem lines belong to a
@@ -82,7 +82,7 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
 
 bool MBus::ApriPorta(bool apri) {
     if (!apri) {
-        portaPersa_ = false;
+        portLost_ = false;
         port_.close();
         return true;
     }
@@ -91,7 +91,7 @@ bool MBus::ApriPorta(bool apri) {
 }
 
 bool MBus::ImpostaTimeOut(std::int32_t millisecondi) {
-    if (millisecondi < 0 || millisecondi > TimeOutMassimo) return false;
+    if (millisecondi < 0 || millisecondi > MaxTimeOut) return false;
     timeOutMs_ = millisecondi;
     // A network port is reached within the same time as an answer.
     port_.setConnectTimeout(Millis(millisecondi));
@@ -105,15 +105,15 @@ bool MBus::ImpostaRetry(std::int32_t tentativi) {
 
 void MBus::PredefinitiModbus() {
     retry_ = 1;
-    ImpostaTimeOut(TimeOutPredefinito);
-    silenzio_ = std::chrono::microseconds(0);
+    ImpostaTimeOut(DefaultTimeOut);
+    silence_ = std::chrono::microseconds(0);
     echo_ = false;
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }
-std::string MBus::LeggiSettings() const { return TestoImpostazioniLinea(port_.settings()); }
+std::string MBus::LeggiSettings() const { return LineSettingsText(port_.settings()); }
 
-std::string MBus::LeggiRete() const {
+std::string MBus::NetworkText() const {
     switch (port_.linkKind()) {
         case LinkKind::Serial:
             break;
@@ -130,56 +130,56 @@ std::string MBus::LeggiRete() const {
 std::string MBus::TestoHex(const Bytes& bytes) { return joinBytes(bytes, "%02X"); }
 std::string MBus::TestoDec(const Bytes& bytes) { return joinBytes(bytes, "%03u"); }
 
-void MBus::ImpostaNotazione(std::int16_t indice) {
-    if (indice == 0 || indice == 1) notazione_ = static_cast<Notation>(indice);
+void MBus::ImpostaNotazione(std::int16_t index) {
+    if (index == 0 || index == 1) notation_ = static_cast<Notation>(index);
 }
 
-std::string MBus::testoBytes(const Bytes& bytes) const {
-    return notazione_ == Notation::Hexadecimal ? TestoHex(bytes) : TestoDec(bytes);
+std::string MBus::bytesText(const Bytes& bytes) const {
+    return notation_ == Notation::Hexadecimal ? TestoHex(bytes) : TestoDec(bytes);
 }
 
-void MBus::registraRichiesta(const Bytes& trama) {
+void MBus::logRequest(const Bytes& trama) {
     if (!monitorAttivo_) return;
-    monitor_.aggiungiRichiesta(testoBytes(trama));
+    monitor_.addRequest(bytesText(trama));
     if (monitorChanged_) monitorChanged_();
 }
 
-void MBus::registraRisposta(const Bytes& bytes, TransactionResult esito) {
+void MBus::logAnswer(const Bytes& bytes, TransactionResult esito) {
     if (!monitorAttivo_) return;
-    monitor_.aggiungiRisposta(std::string(Trim(testoBytes(bytes) + TestoEsito(esito))));
+    monitor_.addAnswer(std::string(Trim(bytesText(bytes) + ResultText(esito))));
     if (monitorChanged_) monitorChanged_();
 }
 
 // --- The exchange -----------------------------------------------------------
 
-void MBus::segnaPerso() {
+void MBus::markLost() {
     // The device went away under the open port: close it, so that it can be
     // opened again when the device is back.
     port_.close();
-    portaPersa_ = true;
-    ultimoTentativo_.reset();
+    portLost_ = true;
+    lastAttempt_.reset();
 }
 
 // A device or a connection that went away is opened again at once, before
 // the next frame goes out; an opening that fails is tried again at most
 // once a second.
-void MBus::riapriSePerso() {
-    if (port_.deviceLost()) segnaPerso();
-    if (!portaPersa_ ||
-        (ultimoTentativo_ && clock_.now() - *ultimoTentativo_ < IntervalloRiapertura))
+void MBus::reopenIfLost() {
+    if (port_.deviceLost()) markLost();
+    if (!portLost_ ||
+        (lastAttempt_ && clock_.now() - *lastAttempt_ < ReopenInterval))
         return;
-    ultimoTentativo_ = clock_.now();
-    ++contatori_.riaperture;
-    if (port_.open()) portaPersa_ = false;
+    lastAttempt_ = clock_.now();
+    ++counters_.reopens;
+    if (port_.open()) portLost_ = false;
 }
 
-bool MBus::inOrder(std::uint8_t nodo) const { return framing_ == &FramingRtu && nodo != 0; }
+bool MBus::inOrder(std::uint8_t node) const { return framing_ == &FramingRtu && node != 0; }
 
 void MBus::registerLateFrames() {
     if (lateFrames_.empty()) return;
     for (const Bytes& frame : lateFrames_) {
-        monitor_.aggiungiRichiesta("");
-        monitor_.aggiungiRisposta(testoBytes(frame) + " (Late answer)");
+        monitor_.addRequest("");
+        monitor_.addAnswer(bytesText(frame) + " (Late answer)");
     }
     lateFrames_.clear();
     if (monitorChanged_) monitorChanged_();
@@ -188,7 +188,7 @@ void MBus::registerLateFrames() {
 void MBus::noteLateFrame(const Bytes& frame) {
     if (framing_ == &FramingRtu) {
         order().frameDropped(frame[0], frame);
-        silenziosi_[frame[0]] = false;
+        silentNodes_[frame[0]] = false;
     }
     if (monitorAttivo_) lateFrames_.push_back(frame);
 }
@@ -214,15 +214,15 @@ bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
 // answers, the rest is dropped. A device that went away is opened again
 // first. With Echo, `ricevuti` gets what came after the frame's echo.
 MBus::Sent MBus::sendFrame(const Bytes& trama, Bytes& ricevuti) {
-    if (silenzio_.count() > 0 && fineUltimoScambio_) {
-        const TimePoint libera = *fineUltimoScambio_ + silenzio_;
+    if (silence_.count() > 0 && lastExchangeEnd_) {
+        const TimePoint libera = *lastExchangeEnd_ + silence_;
         if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
     }
     // Reading what came also notices a connection that the other end
     // closed meanwhile: a request never goes out on it.
     Bytes vecchi = port_.readAll();
     dropLateFrames(vecchi, [](const Bytes&) { return false; });
-    riapriSePerso();
+    reopenIfLost();
     registerLateFrames();
     if (!port_.write(trama)) return Sent::NotWritten;
     if (!echo_ || framing_ != &FramingRtu) return Sent::Written;
@@ -243,7 +243,7 @@ bool MBus::readEcho(const Bytes& trama, Bytes& ricevuti) {
         ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
         if (!uguali()) return false;
         if (ricevuti.size() >= trama.size()) break;
-        if (clock_.now() >= scadenza || interrotta_ || port_.deviceLost()) return false;
+        if (clock_.now() >= scadenza || interrupted_ || port_.deviceLost()) return false;
         port_.waitForInput(scadenza);
     }
     ricevuti.erase(ricevuti.begin(), ricevuti.begin() + static_cast<std::ptrdiff_t>(trama.size()));
@@ -255,43 +255,43 @@ bool MBus::readEcho(const Bytes& trama, Bytes& ricevuti) {
 // through its fence in this cycle gets no other: its requests go out
 // behind the fence still out, and nothing of it is taken that could be an
 // earlier answer.
-void MBus::prepareNode(std::uint8_t nodo, const Bytes& pdu) {
-    attendiGuardia(nodo, pdu);
-    if (inOrder(nodo) && order().needsFence(nodo, pdu) && !silenziosi_[nodo]) sendFence(nodo);
+void MBus::prepareNode(std::uint8_t node, const Bytes& pdu) {
+    awaitGuard(node, pdu);
+    if (inOrder(node) && order().needsFence(node, pdu) && !silentNodes_[node]) sendFence(node);
 }
 
 // The fence's own exchange: not a read, so neither counted in the health
 // nor retried; a device without diagnostics answers it with exception 1.
 // It ends at its answer or its time-out, whichever comes first.
-void MBus::sendFence(std::uint8_t nodo) {
-    const Bytes trama = framing_->richiesta(nodo, AnswerOrder::FencePdu(++fenceToken_), 0);
+void MBus::sendFence(std::uint8_t node) {
+    const Bytes trama = framing_->request(node, AnswerOrder::FencePdu(++fenceToken_), 0);
     Bytes ricevuti;
     // A fence given back wrong may not have reached the node: not counted.
     const bool scritta = sendFrame(trama, ricevuti) == Sent::Written;
-    registraRichiesta(trama);
-    if (scritta) order().fenceSent(nodo, fenceToken_);
+    logRequest(trama);
+    if (scritta) order().fenceSent(node, fenceToken_);
     const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    bool sentito = !ricevuti.empty(), risposta = false;
-    while (scritta && !risposta) {
+    bool sentito = !ricevuti.empty(), answer = false;
+    while (scritta && !answer) {
         Bytes nuovi = port_.readAll();
         sentito = sentito || !nuovi.empty();
         ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
-        risposta = dropLateFrames(ricevuti, [&](const Bytes& frame) {
-            return frame[0] == nodo && order().answersFence(nodo, frame);
+        answer = dropLateFrames(ricevuti, [&](const Bytes& frame) {
+            return frame[0] == node && order().answersFence(node, frame);
         });
-        if (risposta || clock_.now() >= scadenza || interrotta_) break;
-        if (port_.deviceLost()) segnaPerso();
+        if (answer || clock_.now() >= scadenza || interrupted_) break;
+        if (port_.deviceLost()) markLost();
         port_.waitForInput(scadenza);
     }
-    fineUltimoScambio_ = clock_.now();
-    if (risposta) {
+    lastExchangeEnd_ = clock_.now();
+    if (answer) {
         const auto fine = static_cast<std::ptrdiff_t>(framing_->frameAtFront(ricevuti).length);
         const Bytes frame(ricevuti.begin(), ricevuti.begin() + fine);
-        order().frameDropped(nodo, frame);
-        registraRisposta(frame, TransactionResult::Complete);
+        order().frameDropped(node, frame);
+        logAnswer(frame, TransactionResult::Complete);
     } else {
-        if (scritta && !sentito && !interrotta_) silenziosi_[nodo] = true;
-        registraRisposta({}, scritta ? TransactionResult::TimeOut : TransactionResult::PortFailure);
+        if (scritta && !sentito && !interrupted_) silentNodes_[node] = true;
+        logAnswer({}, scritta ? TransactionResult::TimeOut : TransactionResult::PortFailure);
     }
     registerLateFrames();
 }
@@ -299,12 +299,12 @@ void MBus::sendFence(std::uint8_t nodo) {
 // Takes in bytes until the answer to `trama`: whole frames that answer
 // something else are late and dropped, and the wait goes on to its
 // time-out. Bytes that start no frame are judged as they come, as always.
-MBus::WaitEnd MBus::attendiRisposta(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
+MBus::WaitEnd MBus::awaitAnswer(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
                                     Bytes& ricevuti) {
     const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    const std::uint8_t nodo = trama[framing_->intestazione - 1];
+    const std::uint8_t node = trama[framing_->header - 1];
     const auto isAnswer = [&](const Bytes& frame) {
-        return framing_->answers(trama, frame) && (!inOrder(nodo) || order().mayTake(nodo, pdu));
+        return framing_->answers(trama, frame) && (!inOrder(node) || order().mayTake(node, pdu));
     };
     // Pending events run inside each wait: the loop never spins.
     for (;;) {
@@ -314,15 +314,15 @@ MBus::WaitEnd MBus::attendiRisposta(const Bytes& trama, const Bytes& pdu, int lu
         if (framing_->frameAtFront(ricevuti).kind == FrameAtFront::NotAFrame &&
             static_cast<int>(ricevuti.size()) >= lunghezzaAttesa)
             return WaitEnd::NoFrame;
-        if (clock_.now() >= scadenza || interrotta_) return WaitEnd::Nothing;
-        if (port_.deviceLost()) segnaPerso();
+        if (clock_.now() >= scadenza || interrupted_) return WaitEnd::Nothing;
+        if (port_.deviceLost()) markLost();
         port_.waitForInput(scadenza);
     }
 }
 
 // How the exchange ended, from the bytes received: `t.received` keeps
 // those taken as its answer, whole or in part.
-void MBus::giudica(Transaction& t, int lunghezzaAttesa, WaitEnd fine) {
+void MBus::judge(Transaction& t, int lunghezzaAttesa, WaitEnd fine) {
     Bytes& ricevuti = t.received;
     const std::size_t lunghezza = fine == WaitEnd::Answer
                                       ? framing_->frameAtFront(ricevuti).length
@@ -332,11 +332,11 @@ void MBus::giudica(Transaction& t, int lunghezzaAttesa, WaitEnd fine) {
         // which one belongs to this request cannot be told.
         if (fine == WaitEnd::Answer && ricevuti.size() > lunghezza) {
             t.outcome = TransactionResult::WrongAnswer;
-        } else if (fine == WaitEnd::Answer && framing_->eccezione(t.sent, ricevuti)) {
+        } else if (fine == WaitEnd::Answer && framing_->isException(t.sent, ricevuti)) {
             t.exceptionCode = ricevuti[framing_->codice()];
             t.outcome = TransactionResult::Exception;
         } else {
-            t.outcome = framing_->controlla(t.sent, ricevuti);
+            t.outcome = framing_->check(t.sent, ricevuti);
             if (t.ok() && ricevuti.size() > lunghezza) t.outcome = TransactionResult::WrongAnswer;
         }
         return;
@@ -354,68 +354,68 @@ void MBus::giudica(Transaction& t, int lunghezzaAttesa, WaitEnd fine) {
 // of the bits.
 void MBus::takeData(Transaction& t, int lunghezzaAttesa) const {
     if (!t.ok()) return;
-    const auto inizio = t.received.begin() + static_cast<std::ptrdiff_t>(framing_->dati());
-    const auto fine = t.received.begin() + lunghezzaAttesa - static_cast<int>(framing_->coda);
+    const auto start = t.received.begin() + static_cast<std::ptrdiff_t>(framing_->dati());
+    const auto fine = t.received.begin() + lunghezzaAttesa - static_cast<int>(framing_->trailer);
     if (t.function <= 2) {
-        t.bits.assign(inizio, fine);
+        t.bits.assign(start, fine);
         return;
     }
-    for (auto b = inizio; b + 1 < fine; b += 2)
+    for (auto b = start; b + 1 < fine; b += 2)
         t.registers.push_back(static_cast<std::uint16_t>(b[0] << 8 | b[1]));
 }
 
 // A request whose answer did not come whole may still be answered: the
 // node owes it until a fence's answer comes.
 void MBus::afterAnswer(const Transaction& t, const Bytes& pdu, bool scritta, WaitEnd fine) {
-    const std::uint8_t nodo = t.node;
-    if (!scritta || !inOrder(nodo)) return;
+    const std::uint8_t node = t.node;
+    if (!scritta || !inOrder(node)) return;
     if (fine == WaitEnd::Answer) {
-        order().answerTaken(nodo);
-        silenziosi_[nodo] = false;
+        order().answerTaken(node);
+        silentNodes_[node] = false;
     }
-    if (!t.ok() && t.outcome != TransactionResult::Exception) order().answerMissing(nodo, pdu);
-    if (t.outcome == TransactionResult::TimeOut && order().timedGuard(nodo)) armaGuardia(nodo, pdu);
+    if (!t.ok() && t.outcome != TransactionResult::Exception) order().answerMissing(node, pdu);
+    if (t.outcome == TransactionResult::TimeOut && order().timedGuard(node)) armGuard(node, pdu);
 }
 
-void MBus::NuovoCiclo() { silenziosi_.fill(false); }
+void MBus::NewCycle() { silentNodes_.fill(false); }
 
-void MBus::RegistraSaltata(std::uint8_t nodo) {
-    salute_.saltata(nodo);
+void MBus::RecordSkipped(std::uint8_t node) {
+    health_.skipped(node);
     if (!monitorAttivo_) return;
-    monitor_.aggiungiRichiesta("");
-    monitor_.aggiungiRisposta("Skipped");
+    monitor_.addRequest("");
+    monitor_.addAnswer("Skipped");
     if (monitorChanged_) monitorChanged_();
 }
 
-void MBus::armaGuardia(std::uint8_t nodo, const Bytes& pdu) {
-    if (nodo == 0 || silenziosi_[nodo]) return;
-    guardia_ = {true, nodo, pdu, clock_.now() + Millis(timeOutMs_)};
+void MBus::armGuard(std::uint8_t node, const Bytes& pdu) {
+    if (node == 0 || silentNodes_[node]) return;
+    guard_ = {true, node, pdu, clock_.now() + Millis(timeOutMs_)};
 }
 
-void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& pdu) {
-    if (!guardia_.attiva) return;
+void MBus::awaitGuard(std::uint8_t node, const Bytes& pdu) {
+    if (!guard_.armed) return;
     // Another node, or the same request again: a late answer cannot be
     // taken for a different request of the node.
-    if (guardia_.nodo != nodo || guardia_.pdu == pdu) {
-        if (guardia_.nodo != nodo) guardia_.attiva = false;
+    if (guard_.node != node || guard_.pdu == pdu) {
+        if (guard_.node != node) guard_.armed = false;
         return;
     }
-    guardia_.attiva = false;
+    guard_.armed = false;
     Bytes tardivi = port_.readAll();
-    while (clock_.now() < guardia_.fine && !port_.deviceLost() && !interrotta_) {
-        port_.waitForInput(guardia_.fine);
+    while (clock_.now() < guard_.fine && !port_.deviceLost() && !interrupted_) {
+        port_.waitForInput(guard_.fine);
         Bytes nuovi = port_.readAll();
         tardivi.insert(tardivi.end(), nuovi.begin(), nuovi.end());
     }
     Bytes nuovi = port_.readAll();
     tardivi.insert(tardivi.end(), nuovi.begin(), nuovi.end());
     if (tardivi.empty()) {
-        silenziosi_[nodo] = true;
+        silentNodes_[node] = true;
         return;
     }
     if (!monitorAttivo_) return;
-    monitor_.aggiungiRichiesta("");
-    monitor_.aggiungiRisposta(testoBytes(tardivi) + " (Late answer)");
+    monitor_.addRequest("");
+    monitor_.addAnswer(bytesText(tardivi) + " (Late answer)");
     if (monitorChanged_) monitorChanged_();
 }
 
@@ -424,10 +424,10 @@ void MBus::attendiGuardia(std::uint8_t nodo, const Bytes& pdu) {
 // this one: a whole answer is taken only after the silence that ends a
 // frame (3.5 characters of 11 bits, 1.75 ms above 19200 baud), so that an
 // answer with another right behind it is seen as two.
-void MBus::attendiCoda(Bytes& ricevuti) {
+void MBus::awaitTrailer(Bytes& ricevuti) {
     const TimePoint fine =
-        clock_.now() + std::chrono::ceil<Millis>(SilenzioTraTrame(port_.settings().baud));
-    while (clock_.now() < fine && !interrotta_ && !port_.deviceLost()) {
+        clock_.now() + std::chrono::ceil<Millis>(InterFrameSilence(port_.settings().baud));
+    while (clock_.now() < fine && !interrupted_ && !port_.deviceLost()) {
         port_.waitForInput(fine);
         Bytes nuovi = port_.readAll();
         ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
@@ -437,26 +437,26 @@ void MBus::attendiCoda(Bytes& ricevuti) {
 // What the exchange gave, to the node's health (unless a stop cut its wait
 // short, which says nothing about the node) and the monitor.
 void MBus::observe(const Transaction& t) {
-    if (!interrotta_) salute_.registra(t, clock_.now());
-    registraRisposta(t.received, t.outcome);
-    if (!t.ok()) ++contatori_.fallite;
+    if (!interrupted_) health_.record(t, clock_.now());
+    logAnswer(t.received, t.outcome);
+    if (!t.ok()) ++counters_.failed;
 }
 
-Transaction MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione,
-                                    std::uint16_t indirizzo, std::uint16_t quantita) {
-    Transaction t = Request(nodo, funzione, indirizzo, quantita);
-    if (interrotta_) return t;
-    ++contatori_.transazioni;
-    const Bytes pdu = PduLettura(funzione, indirizzo, quantita);
-    prepareNode(nodo, pdu);
-    if (interrotta_) return t;  // a stop during the fence: nothing more goes out
-    const int lunghezzaAttesa = framing_->lunghezzaRisposta(funzione, quantita);
-    t.sent = framing_->richiesta(nodo, pdu, ++transazione_);
+Transaction MBus::EseguiTransazione(std::uint8_t node, std::uint8_t function,
+                                    std::uint16_t indirizzo, std::uint16_t quantity) {
+    Transaction t = Request(node, function, indirizzo, quantity);
+    if (interrupted_) return t;
+    ++counters_.transactions;
+    const Bytes pdu = ReadPdu(function, indirizzo, quantity);
+    prepareNode(node, pdu);
+    if (interrupted_) return t;  // a stop during the fence: nothing more goes out
+    const int lunghezzaAttesa = framing_->answerLength(function, quantity);
+    t.sent = framing_->request(node, pdu, ++transaction_);
     const Sent invio = sendFrame(t.sent, t.received);
     const bool scritta = invio != Sent::NotWritten;
     const TimePoint inviata = clock_.now();
-    registraRichiesta(t.sent);
-    if (scritta && inOrder(nodo)) order().requestSent(nodo);
+    logRequest(t.sent);
+    if (scritta && inOrder(node)) order().requestSent(node);
 
     // A request that could not be written still waits out its time-out, so
     // that the cycle keeps the pace of a silent device. A device known to
@@ -465,13 +465,13 @@ Transaction MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione,
     // error.
     const WaitEnd fine = invio == Sent::EchoWrong
                              ? WaitEnd::Nothing
-                             : attendiRisposta(t.sent, pdu, lunghezzaAttesa, t.received);
-    if (fine == WaitEnd::Answer && inOrder(nodo) && silenziosi_[nodo] && order().timedGuard(nodo))
-        attendiCoda(t.received);
-    fineUltimoScambio_ = clock_.now();
+                             : awaitAnswer(t.sent, pdu, lunghezzaAttesa, t.received);
+    if (fine == WaitEnd::Answer && inOrder(node) && silentNodes_[node] && order().timedGuard(node))
+        awaitTrailer(t.received);
+    lastExchangeEnd_ = clock_.now();
     t.duration = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata);
-    giudica(t, lunghezzaAttesa, fine);
-    if ((!scritta && !portaPersa_ && !t.ok()) || invio == Sent::EchoWrong)
+    judge(t, lunghezzaAttesa, fine);
+    if ((!scritta && !portLost_ && !t.ok()) || invio == Sent::EchoWrong)
         t.outcome = TransactionResult::PortFailure;
     takeData(t, lunghezzaAttesa);
     observe(t);
@@ -482,32 +482,32 @@ Transaction MBus::EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione,
 
 // --- Value reads ------------------------------------------------------------
 
-std::optional<std::string> MBus::LeggiHex(std::int16_t funzione, std::int32_t alto,
-                                          std::int32_t basso, std::int16_t nodo) {
-    if (LunghezzaRisposta(funzione) == 0) return std::nullopt;
-    const auto indirizzo = static_cast<std::uint16_t>(lowByte(alto) << 8 | lowByte(basso));
-    const Transaction t = EseguiTransazione(static_cast<std::uint8_t>(nodo),
-                                            static_cast<std::uint8_t>(funzione), indirizzo, 1);
+std::optional<std::string> MBus::LeggiHex(std::int16_t function, std::int32_t high,
+                                          std::int32_t low, std::int16_t node) {
+    if (AnswerLength(function) == 0) return std::nullopt;
+    const auto indirizzo = static_cast<std::uint16_t>(lowByte(high) << 8 | lowByte(low));
+    const Transaction t = EseguiTransazione(static_cast<std::uint8_t>(node),
+                                            static_cast<std::uint8_t>(function), indirizzo, 1);
     if (!t.ok()) return std::nullopt;
     const std::uint16_t dato = t.single();
-    if (funzione <= 2) return hexByte(static_cast<std::uint8_t>(dato), false);
+    if (function <= 2) return hexByte(static_cast<std::uint8_t>(dato), false);
     return hexByte(static_cast<std::uint8_t>(dato >> 8), true) +
            hexByte(static_cast<std::uint8_t>(dato), true);
 }
 
-MBus::ItemsRead MBus::LeggiElementi(std::int16_t funzione,
+MBus::ItemsRead MBus::ReadItems(std::int16_t function,
                                     const std::vector<std::uint16_t>& indirizzi,
-                                    std::int16_t nodo) {
-    ItemsRead letti{std::nullopt, Request(static_cast<std::uint8_t>(nodo),
-                                          static_cast<std::uint8_t>(funzione), 0, 1)};
-    if (LunghezzaRisposta(funzione) == 0) return letti;
+                                    std::int16_t node) {
+    ItemsRead letti{std::nullopt, Request(static_cast<std::uint8_t>(node),
+                                          static_cast<std::uint8_t>(function), 0, 1)};
+    if (AnswerLength(function) == 0) return letti;
     std::vector<std::uint16_t> elementi(indirizzi.size());
     bool tutti = false;
     for (int tentativo = 0; tentativo < retry_ && !tutti; ++tentativo) {
         tutti = true;
         for (std::size_t i = 0; i < indirizzi.size(); ++i) {
-            Transaction t = EseguiTransazione(static_cast<std::uint8_t>(nodo),
-                                              static_cast<std::uint8_t>(funzione), indirizzi[i], 1);
+            Transaction t = EseguiTransazione(static_cast<std::uint8_t>(node),
+                                              static_cast<std::uint8_t>(function), indirizzi[i], 1);
             if (t.ok()) elementi[i] = t.single();
             if (tutti || !t.ok()) letti.last = std::move(t);
             tutti = tutti && letti.last.ok();
@@ -517,22 +517,22 @@ MBus::ItemsRead MBus::LeggiElementi(std::int16_t funzione,
     return letti;
 }
 
-std::optional<double> MBus::LeggiValore16(std::int16_t funzione, std::int16_t registro,
-                                          std::int16_t nodo, std::int16_t decimali,
-                                          bool senzaSegno) {
-    const ItemsRead letti = LeggiElementi(funzione, {static_cast<std::uint16_t>(registro)}, nodo);
+std::optional<double> MBus::LeggiValore16(std::int16_t function, std::int16_t address,
+                                          std::int16_t node, std::int16_t decimals,
+                                          bool isUnsigned) {
+    const ItemsRead letti = ReadItems(function, {static_cast<std::uint16_t>(address)}, node);
     if (!letti.items) return std::nullopt;
-    const auto numero =
-        DecodificaValore(*letti.items, funzione >= 3, {ValueType::Int16, senzaSegno});
-    return Scala(numero->valore, decimali);
+    const auto number =
+        DecodeValue(*letti.items, function >= 3, {ValueType::Int16, isUnsigned});
+    return Scale(number->value, decimals);
 }
 
-Transaction MBus::LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio, std::uint16_t quantita,
-                              std::uint8_t nodo) {
-    Transaction t = Request(nodo, funzione, inizio, quantita);
-    if (framing_->lunghezzaRisposta(funzione, quantita) == 0 || quantita == 0) return t;
+Transaction MBus::ReadBlock(std::uint8_t function, std::uint16_t start, std::uint16_t quantity,
+                              std::uint8_t node) {
+    Transaction t = Request(node, function, start, quantity);
+    if (framing_->answerLength(function, quantity) == 0 || quantity == 0) return t;
     for (int tentativo = 0; tentativo < retry_ && !t.ok(); ++tentativo)
-        t = EseguiTransazione(nodo, funzione, inizio, quantita);
+        t = EseguiTransazione(node, function, start, quantity);
     return t;
 }
 

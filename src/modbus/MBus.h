@@ -29,8 +29,8 @@ enum class Notation : std::uint8_t { Decimal = 0, Hexadecimal = 1 };
 
 class MBus {
   public:
-    static constexpr std::int32_t TimeOutPredefinito = 800;
-    static constexpr std::int32_t TimeOutMassimo = 10000;
+    static constexpr std::int32_t DefaultTimeOut = 800;
+    static constexpr std::int32_t MaxTimeOut = 10000;
 
     MBus(SerialPort& port, Clock& clock);
 
@@ -39,9 +39,9 @@ class MBus {
                         bool nullDiscard, bool dtr, bool rts);
     // After a refused ConfiguraPorta: true when the port number (or the
     // device it names) was refused, false when the line settings were.
-    bool numeroRifiutato() const { return numeroRifiutato_; }
+    bool numberRefused() const { return numberRefused_; }
     bool ApriPorta(bool apri);
-    // Whole milliseconds 0 to TimeOutMassimo; false (nothing changes) otherwise.
+    // Whole milliseconds 0 to MaxTimeOut; false (nothing changes) otherwise.
     bool ImpostaTimeOut(std::int32_t millisecondi);
     std::int32_t LeggiTimeOut() const { return timeOutMs_; }
     // At least 1; a smaller count sets 1 and gives false.
@@ -49,7 +49,7 @@ class MBus {
     std::int32_t LeggiRetry() const { return retry_; }
     // The least time from the end of one exchange to the next request; 0
     // (the default) sends at once.
-    void ImpostaSilenzio(std::chrono::microseconds silenzio) { silenzio_ = silenzio; }
+    void SetSilence(std::chrono::microseconds silenzio) { silence_ = silenzio; }
     // An adapter that gives back each frame it sends (RS-485 without echo
     // suppression): the frame's own bytes are read back and checked before
     // the answer is awaited; a wrong or missing echo is a port error. Not
@@ -61,21 +61,21 @@ class MBus {
     std::string LeggiSettings() const;
     // "tcp host:port" or "mbtcp host:port" for a network port; empty for a
     // serial line.
-    std::string LeggiRete() const;
+    std::string NetworkText() const;
     // Text of the port's last error, for messages.
-    std::string errorePorta() const { return port_.errorText(); }
-    PortError erroreApertura() const { return port_.openError(); }
+    std::string portErrorText() const { return port_.errorText(); }
+    PortError openError() const { return port_.openError(); }
 
-    // One exchange of the read request for `quantita` items from
+    // One exchange of the read request for `quantity` items from
     // `indirizzo`, and what became of it. The monitor and the health
     // counters are given the same value.
-    Transaction EseguiTransazione(std::uint8_t nodo, std::uint8_t funzione, std::uint16_t indirizzo,
-                                  std::uint16_t quantita);
+    Transaction EseguiTransazione(std::uint8_t node, std::uint8_t function, std::uint16_t indirizzo,
+                                  std::uint16_t quantity);
 
-    // The data of one item at address alto * 256 + basso as hexadecimal text;
+    // The data of one item at address high * 256 + low as hexadecimal text;
     // nothing when the exchange failed or the function code is not 1 to 4.
-    std::optional<std::string> LeggiHex(std::int16_t funzione, std::int32_t alto,
-                                        std::int32_t basso, std::int16_t nodo);
+    std::optional<std::string> LeggiHex(std::int16_t function, std::int32_t high,
+                                        std::int32_t low, std::int16_t node);
 
     // What a read with its Retry attempts gave: the items when an attempt
     // read them all, and the last exchange that failed (the last one made
@@ -86,42 +86,42 @@ class MBus {
     };
     // The items at `indirizzi`, one request each and all of them in every
     // attempt: a register each, or a coil's or input's whole data byte.
-    ItemsRead LeggiElementi(std::int16_t funzione, const std::vector<std::uint16_t>& indirizzi,
-                            std::int16_t nodo);
+    ItemsRead ReadItems(std::int16_t function, const std::vector<std::uint16_t>& indirizzi,
+                            std::int16_t node);
     // The scaled value of one item; nothing after Retry failed attempts.
-    std::optional<double> LeggiValore16(std::int16_t funzione, std::int16_t registro,
-                                        std::int16_t nodo, std::int16_t decimali, bool senzaSegno);
+    std::optional<double> LeggiValore16(std::int16_t function, std::int16_t address,
+                                        std::int16_t node, std::int16_t decimals, bool isUnsigned);
 
-    // One request for `quantita` items from `inizio`, with the Retry
+    // One request for `quantity` items from `start`, with the Retry
     // attempts: the one that succeeded, or the last one (nothing sent when
     // the function code is not 1 to 4 or the quantity 0).
-    Transaction LeggiBlocco(std::uint8_t funzione, std::uint16_t inizio, std::uint16_t quantita,
-                            std::uint8_t nodo);
+    Transaction ReadBlock(std::uint8_t function, std::uint16_t start, std::uint16_t quantity,
+                            std::uint8_t node);
 
     // A new cycle: every node counts as able to answer again.
-    void NuovoCiclo();
+    void NewCycle();
     // Ends the running wait for an answer at once and sends nothing more
-    // until Riprendi: every exchange fails as a time-out meanwhile. For a
+    // until Resume: every exchange fails as a time-out meanwhile. For a
     // stop that must not wait for a long request.
-    void Interrompi() { interrotta_ = true; }
-    void Riprendi() { interrotta_ = false; }
-    bool interrotta() const { return interrotta_; }
+    void Interrupt() { interrupted_ = true; }
+    void Resume() { interrupted_ = false; }
+    bool interrupted() const { return interrupted_; }
     // A read that is not sent because its node is skipped: the monitor
     // shows it, the node's health counts it.
-    void RegistraSaltata(std::uint8_t nodo);
+    void RecordSkipped(std::uint8_t node);
 
-    // Each node's health since start-up or the last AzzeraSalute.
-    const Health& salute() const { return salute_; }
-    void AzzeraSalute() { salute_.azzera(); }
+    // Each node's health since start-up or the last ResetHealth.
+    const Health& health() const { return health_; }
+    void ResetHealth() { health_.reset(); }
 
     static std::string TestoHex(const Bytes& bytes);
     static std::string TestoDec(const Bytes& bytes);
     // 0: decimal, 1: hexadecimal; any other index changes nothing.
-    void ImpostaNotazione(std::int16_t indice);
-    Notation notazione() const { return notazione_; }
+    void ImpostaNotazione(std::int16_t index);
+    Notation notation() const { return notation_; }
 
     // While on, every request and answer goes into the monitor's lists.
-    void ImpostaMonitorAttivo(bool attivo) { monitorAttivo_ = attivo; }
+    void ImpostaMonitorAttivo(bool enabled) { monitorAttivo_ = enabled; }
     bool monitorAttivo() const { return monitorAttivo_; }
     MonitorLog& monitor() { return monitor_; }
     const MonitorLog& monitor() const { return monitor_; }
@@ -130,11 +130,11 @@ class MBus {
 
     // Counters that only grow, for reports.
     struct Counters {
-        std::uint64_t transazioni = 0;
-        std::uint64_t fallite = 0;
-        std::uint64_t riaperture = 0;
+        std::uint64_t transactions = 0;
+        std::uint64_t failed = 0;
+        std::uint64_t reopens = 0;
     };
-    const Counters& contatori() const { return contatori_; }
+    const Counters& counters() const { return counters_; }
 
   private:
     // How a wait for an answer ended: with a whole frame that answers the
@@ -145,48 +145,48 @@ class MBus {
     // written, or given back other than it was sent.
     enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
 
-    std::string testoBytes(const Bytes& bytes) const;
-    void registraRichiesta(const Bytes& trama);
-    void registraRisposta(const Bytes& bytes, TransactionResult esito);
+    std::string bytesText(const Bytes& bytes) const;
+    void logRequest(const Bytes& trama);
+    void logAnswer(const Bytes& bytes, TransactionResult esito);
     void observe(const Transaction& t);
     void registerLateFrames();
-    void segnaPerso();
-    void riapriSePerso();
-    bool inOrder(std::uint8_t nodo) const;
+    void markLost();
+    void reopenIfLost();
+    bool inOrder(std::uint8_t node) const;
     AnswerOrder& order() { return orders_[port_.portNumber()]; }
     void noteLateFrame(const Bytes& frame);
     template <typename IsAnswer>
     bool dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer);
     Sent sendFrame(const Bytes& trama, Bytes& ricevuti);
     bool readEcho(const Bytes& trama, Bytes& ricevuti);
-    void prepareNode(std::uint8_t nodo, const Bytes& pdu);
-    void sendFence(std::uint8_t nodo);
-    WaitEnd attendiRisposta(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
+    void prepareNode(std::uint8_t node, const Bytes& pdu);
+    void sendFence(std::uint8_t node);
+    WaitEnd awaitAnswer(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
                             Bytes& ricevuti);
-    void giudica(Transaction& t, int lunghezzaAttesa, WaitEnd fine);
+    void judge(Transaction& t, int lunghezzaAttesa, WaitEnd fine);
     void takeData(Transaction& t, int lunghezzaAttesa) const;
     void afterAnswer(const Transaction& t, const Bytes& pdu, bool scritta, WaitEnd fine);
-    void attendiGuardia(std::uint8_t nodo, const Bytes& pdu);
-    void attendiCoda(Bytes& ricevuti);
-    void armaGuardia(std::uint8_t nodo, const Bytes& pdu);
+    void awaitGuard(std::uint8_t node, const Bytes& pdu);
+    void awaitTrailer(Bytes& ricevuti);
+    void armGuard(std::uint8_t node, const Bytes& pdu);
 
     SerialPort& port_;
     Clock& clock_;
     const Framing* framing_ = &FramingRtu;
-    std::uint16_t transazione_ = 0;  // Modbus TCP: of the last request
+    std::uint16_t transaction_ = 0;  // Modbus TCP: of the last request
     std::int32_t retry_ = 1;
-    std::int32_t timeOutMs_ = TimeOutPredefinito;
-    Notation notazione_ = Notation::Hexadecimal;
+    std::int32_t timeOutMs_ = DefaultTimeOut;
+    Notation notation_ = Notation::Hexadecimal;
     bool monitorAttivo_ = false;
-    bool numeroRifiutato_ = false;
-    std::atomic<bool> interrotta_ = false;  // set from any thread
-    std::chrono::microseconds silenzio_{0};
+    bool numberRefused_ = false;
+    std::atomic<bool> interrupted_ = false;  // set from any thread
+    std::chrono::microseconds silence_{0};
     bool echo_ = false;
-    std::optional<TimePoint> fineUltimoScambio_;
+    std::optional<TimePoint> lastExchangeEnd_;
     MonitorLog monitor_;
     std::function<void()> monitorChanged_;
-    Counters contatori_;
-    Health salute_;
+    Counters counters_;
+    Health health_;
     // What each node of an RTU line may still owe, by port number: the
     // fences and the late answers.
     std::map<int, AnswerOrder> orders_;
@@ -196,19 +196,19 @@ class MBus {
     // request to it waits until one more time-out has passed, and what
     // arrives meanwhile is dropped as a late answer.
     struct Guard {
-        bool attiva = false;
-        std::uint8_t nodo = 0;
+        bool armed = false;
+        std::uint8_t node = 0;
         Bytes pdu;
         TimePoint fine{};
     };
-    Guard guardia_;
+    Guard guard_;
     // Nodes whose fence or guard saw nothing in this cycle: silent, not slow.
-    std::array<bool, 256> silenziosi_{};
+    std::array<bool, 256> silentNodes_{};
     // A device that went away while open, or a connection that dropped:
     // opened again at once, and after a failed opening at most once a
     // second.
-    bool portaPersa_ = false;
-    std::optional<TimePoint> ultimoTentativo_;
+    bool portLost_ = false;
+    std::optional<TimePoint> lastAttempt_;
 };
 
 }  // namespace tarvel

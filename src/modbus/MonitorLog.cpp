@@ -2,29 +2,29 @@
 
 namespace tarvel {
 
-void MonitorLog::aggiungiRichiesta(std::string line) {
-    if (richieste_.size() >= Capacita) pulisci();
-    richieste_.push_back(std::move(line));
-    ++versione_;
+void MonitorLog::addRequest(std::string line) {
+    if (requests_.size() >= Capacity) pulisci();
+    requests_.push_back(std::move(line));
+    ++version_;
 }
 
-void MonitorLog::aggiungiRisposta(std::string line) {
-    risposte_.push_back(std::move(line));
-    ++versione_;
+void MonitorLog::addAnswer(std::string line) {
+    answers_.push_back(std::move(line));
+    ++version_;
 }
 
 void MonitorLog::pulisci() {
-    richieste_.clear();
-    risposte_.clear();
-    ++versione_;
-    ++azzeramento_;
+    requests_.clear();
+    answers_.clear();
+    ++version_;
+    ++resets_;
 }
 
-void MonitorLog::rimuoviCoppia(std::size_t index) {
-    if (index < richieste_.size()) richieste_.erase(richieste_.begin() + static_cast<long>(index));
-    if (index < risposte_.size()) risposte_.erase(risposte_.begin() + static_cast<long>(index));
-    ++versione_;
-    ++azzeramento_;
+void MonitorLog::removePair(std::size_t index) {
+    if (index < requests_.size()) requests_.erase(requests_.begin() + static_cast<long>(index));
+    if (index < answers_.size()) answers_.erase(answers_.begin() + static_cast<long>(index));
+    ++version_;
+    ++resets_;
 }
 
 }  // namespace tarvel

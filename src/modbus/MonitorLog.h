@@ -12,28 +12,28 @@ namespace tarvel {
 
 class MonitorLog {
   public:
-    static constexpr std::size_t Capacita = 10000;
+    static constexpr std::size_t Capacity = 10000;
 
-    const std::vector<std::string>& richieste() const { return richieste_; }
-    const std::vector<std::string>& risposte() const { return risposte_; }
+    const std::vector<std::string>& requests() const { return requests_; }
+    const std::vector<std::string>& answers() const { return answers_; }
 
-    // Empties both lists first when the requests hold Capacita lines.
-    void aggiungiRichiesta(std::string line);
-    void aggiungiRisposta(std::string line);
+    // Empties both lists first when the requests hold Capacity lines.
+    void addRequest(std::string line);
+    void addAnswer(std::string line);
     void pulisci();
     // Removes line index of both lists (where the list has it).
-    void rimuoviCoppia(std::size_t index);
+    void removePair(std::size_t index);
 
     // Grows with every change; a view compares it to know what to redraw.
-    std::uint64_t versione() const { return versione_; }
+    std::uint64_t versione() const { return version_; }
     // Grows when the lists were emptied or lines removed, not appended.
-    std::uint64_t versioneAzzeramento() const { return azzeramento_; }
+    std::uint64_t resetVersion() const { return resets_; }
 
   private:
-    std::vector<std::string> richieste_;
-    std::vector<std::string> risposte_;
-    std::uint64_t versione_ = 0;
-    std::uint64_t azzeramento_ = 0;
+    std::vector<std::string> requests_;
+    std::vector<std::string> answers_;
+    std::uint64_t version_ = 0;
+    std::uint64_t resets_ = 0;
 };
 
 }  // namespace tarvel

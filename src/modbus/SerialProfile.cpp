@@ -10,20 +10,20 @@
 namespace tarvel {
 namespace {
 
-const char* const TestiHandshaking[] = {"None", "XonXoff", "RTS", "RTSXonXoff"};
+const char* const HandshakingTexts[] = {"None", "XonXoff", "RTS", "RTSXonXoff"};
 const char* OnOff(bool on) { return on ? "On" : "Off"; }
 
-ProfileError errore(ProfileErrorCause causa, std::string chiave = {}, std::string valore = {}) {
-    return {causa, std::move(chiave), std::move(valore), {}, {}};
+ProfileError error(ProfileErrorCause cause, std::string key = {}, std::string value = {}) {
+    return {cause, std::move(key), std::move(value), {}, {}};
 }
 
 // A whole number from minimo to massimo, as the text's leading number.
-std::optional<std::int32_t> intero(const std::string& testo, std::int32_t minimo,
+std::optional<std::int32_t> integer(const std::string& text, std::int32_t minimo,
                                    std::int32_t massimo) {
-    const double numero = NumeroIniziale(testo);
-    auto intero = ArrotondaInt32(numero);
-    if (!intero || *intero != numero || *intero < minimo || *intero > massimo) return std::nullopt;
-    return intero;
+    const double number = LeadingNumber(text);
+    auto integer = RoundToInt32(number);
+    if (!integer || *integer != number || *integer < minimo || *integer > massimo) return std::nullopt;
+    return integer;
 }
 
 // A key that a profile may leave out: empty or missing keeps the profile's
@@ -39,24 +39,24 @@ struct OptionalKey {
 constexpr OptionalKey OptionalKeys[] = {
     {"Pause", 0, 60000,
      [](SerialProfile& p, std::int32_t v) {
-         p.pausaMs = v;
-         p.pausaImpostata = true;
+         p.pauseMs = v;
+         p.pauseSet = true;
          return true;
      }},
     {"Skip", 0, INT32_MAX,
      [](SerialProfile& p, std::int32_t v) {
-         p.saltaDopo = v;
+         p.skipAfter = v;
          return true;
      }},
     // One item is no block.
-    {"Block", 0, MassimoBloccoBit,
+    {"Block", 0, MaxBlockBits,
      [](SerialProfile& p, std::int32_t v) {
-         p.blocco = v;
+         p.block = v;
          return v != 1;
      }},
-    {"Gap", 0, MassimoBloccoBit - 2,
+    {"Gap", 0, MaxBlockBits - 2,
      [](SerialProfile& p, std::int32_t v) {
-         p.lacuna = v;
+         p.gap = v;
          return true;
      }},
     // An adapter that hears its own requests.
@@ -69,85 +69,85 @@ constexpr OptionalKey OptionalKeys[] = {
 
 }  // namespace
 
-ProfileRead LeggiProfilo(const KeyReader& leggi) {
-    auto valore = [&](const char* chiave, const char* predefinito) {
-        return Maiuscolo(Trim(leggi(chiave, predefinito)));
+ProfileRead ReadProfile(const KeyReader& read) {
+    auto value = [&](const char* key, const char* predefinito) {
+        return ToUpper(Trim(read(key, predefinito)));
     };
     auto fallita = [](ProfileError e) { return ProfileRead{std::nullopt, std::move(e)}; };
     SerialProfile p;
-    p.com = valore("COM", "*");
-    if (p.com == "*" || p.com.empty()) return fallita(errore(ProfileErrorCause::MissingKey, "COM"));
-    p.settings = valore("Settings", "*");
+    p.com = value("COM", "*");
+    if (p.com == "*" || p.com.empty()) return fallita(error(ProfileErrorCause::MissingKey, "COM"));
+    p.settings = value("Settings", "*");
     if (p.settings == "*" || p.settings.empty())
-        return fallita(errore(ProfileErrorCause::MissingKey, "Settings"));
-    const std::string handshaking = valore("Handshaking", "0");
-    auto h = ArrotondaInt16(NumeroIniziale(handshaking));
-    if (!h) return fallita(errore(ProfileErrorCause::InvalidValue, "Handshaking", handshaking));
+        return fallita(error(ProfileErrorCause::MissingKey, "Settings"));
+    const std::string handshaking = value("Handshaking", "0");
+    auto h = RoundToInt16(LeadingNumber(handshaking));
+    if (!h) return fallita(error(ProfileErrorCause::InvalidValue, "Handshaking", handshaking));
     // A number outside 0 to 3 means no flow control.
     p.handshaking = *h >= 0 && *h <= 3 ? *h : 0;
-    p.nullDiscard = valore("NullDiscard", "0") == "1";
-    p.dtr = valore("DTR", "0") == "1";
-    p.rts = valore("RTS", "0") == "1";
+    p.nullDiscard = value("NullDiscard", "0") == "1";
+    p.dtr = value("DTR", "0") == "1";
+    p.rts = value("RTS", "0") == "1";
 
-    std::string timeout = valore("TimeOut", "");
+    std::string timeout = value("TimeOut", "");
     if (timeout.empty()) timeout = "800";
-    auto t = intero(timeout, 0, MBus::TimeOutMassimo);
-    if (!t) return fallita(errore(ProfileErrorCause::InvalidValue, "TimeOut", timeout));
+    auto t = integer(timeout, 0, MBus::MaxTimeOut);
+    if (!t) return fallita(error(ProfileErrorCause::InvalidValue, "TimeOut", timeout));
     p.timeOutMs = *t;
 
-    std::string retry = valore("Retry", "1");
-    if (retry.empty() || NumeroIniziale(retry) <= 0) retry = "1";
-    auto r = intero(retry, 1, INT32_MAX);
-    if (!r) return fallita(errore(ProfileErrorCause::InvalidValue, "Retry", retry));
+    std::string retry = value("Retry", "1");
+    if (retry.empty() || LeadingNumber(retry) <= 0) retry = "1";
+    auto r = integer(retry, 1, INT32_MAX);
+    if (!r) return fallita(error(ProfileErrorCause::InvalidValue, "Retry", retry));
     p.retry = *r;
 
     for (const OptionalKey& k : OptionalKeys) {
         // Digits have no case: the value is named as written.
-        const std::string testo(Trim(leggi(k.key, "")));
-        if (testo.empty()) continue;
-        const auto n = WholeNumberIn(testo, k.min, k.max);
+        const std::string text(Trim(read(k.key, "")));
+        if (text.empty()) continue;
+        const auto n = WholeNumberIn(text, k.min, k.max);
         if (!n || !k.apply(p, static_cast<std::int32_t>(*n)))
-            return fallita(errore(ProfileErrorCause::InvalidValue, k.key, testo));
+            return fallita(error(ProfileErrorCause::InvalidValue, k.key, text));
     }
     return {p, {}};
 }
 
-ProfileError ConfiguraProfilo(MBus& mbus, const SerialProfile& p) {
-    auto rifiutata = [&](const char* chiave, const std::string& valore) {
-        ProfileError e = errore(ProfileErrorCause::PortRefused, chiave, valore);
-        e.dettaglio = mbus.errorePorta();
+ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& p) {
+    auto rifiutata = [&](const char* key, const std::string& value) {
+        ProfileError e = error(ProfileErrorCause::PortRefused, key, value);
+        e.detail = mbus.portErrorText();
         return e;
     };
     // Settings the line cannot take are refused before the port is asked:
     // its last reason would belong to an earlier request.
-    const std::optional<LineSettings> linea = LeggiImpostazioniLinea(p.settings);
-    if (!linea) return errore(ProfileErrorCause::PortRefused, "Settings", p.settings);
+    const std::optional<LineSettings> linea = ParseLineSettings(p.settings);
+    if (!linea) return error(ProfileErrorCause::PortRefused, "Settings", p.settings);
     if (!mbus.ConfiguraPorta(p.com, p.settings, p.handshaking, p.nullDiscard, p.dtr, p.rts)) {
-        const bool numero = mbus.numeroRifiutato() || mbus.LeggiCommPort() != p.com;
-        return rifiutata(numero ? "COM" : "Settings", numero ? p.com : p.settings);
+        const bool number = mbus.numberRefused() || mbus.LeggiCommPort() != p.com;
+        return rifiutata(number ? "COM" : "Settings", number ? p.com : p.settings);
     }
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
-    mbus.ImpostaSilenzio(p.pausaImpostata ? SilenzioTraTrame(linea->baud)
+    mbus.SetSilence(p.pauseSet ? InterFrameSilence(linea->baud)
                                           : std::chrono::microseconds(0));
     mbus.setEcho(p.echo);
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
-    if (Maiuscolo(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);
+    if (ToUpper(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);
     return {};
 }
 
-std::array<std::string, 6> PannelliProfilo(const SerialProfile& p, const std::string& rete) {
+std::array<std::string, 6> ProfilePanels(const SerialProfile& p, const std::string& rete) {
     if (!rete.empty()) return {"COM " + p.com, rete, "", "", "", ""};
     return {"COM " + p.com,
             p.settings,
-            std::string("Handshaking: ") + TestiHandshaking[p.handshaking],
+            std::string("Handshaking: ") + HandshakingTexts[p.handshaking],
             std::string("Null Discard: ") + OnOff(p.nullDiscard),
             std::string("DTR: ") + OnOff(p.dtr),
             std::string("RTS: ") + OnOff(p.rts)};
 }
 
-std::string DescriviErrorePorta(const PortError& e) {
+std::string DescribePortError(const PortError& e) {
     const std::string& d = e.device;
     const std::string sistema = e.systemError.empty() ? "" : " (" + e.systemError + ")";
     switch (e.fault) {
@@ -173,28 +173,28 @@ std::string DescriviErrorePorta(const PortError& e) {
     return "impossibile aprire " + (d.empty() ? std::string("la porta") : d) + sistema;
 }
 
-std::string DescriviErroreProfilo(const std::string& sezione, const ProfileError& e) {
-    std::string dove = "[" + sezione + "]" + (e.chiave.empty() ? "" : " " + e.chiave);
-    std::string testo;
-    switch (e.causa) {
+std::string DescribeProfileError(const std::string& section, const ProfileError& e) {
+    std::string dove = "[" + section + "]" + (e.key.empty() ? "" : " " + e.key);
+    std::string text;
+    switch (e.cause) {
         case ProfileErrorCause::None:
             return {};
         case ProfileErrorCause::MissingKey:
-            testo = dove + ": chiave mancante o vuota";
+            text = dove + ": chiave mancante o vuota";
             break;
         case ProfileErrorCause::InvalidValue:
-            testo = dove + ": valore non valido \"" + e.valore + "\"";
+            text = dove + ": valore non valido \"" + e.value + "\"";
             break;
         case ProfileErrorCause::PortRefused:
-            testo = dove + ": valore non accettato dalla porta \"" + e.valore + "\"";
+            text = dove + ": valore non accettato dalla porta \"" + e.value + "\"";
             break;
         case ProfileErrorCause::PortNotOpened:
-            return dove + " " + e.valore + ": " + DescriviErrorePorta(e.porta);
+            return dove + " " + e.value + ": " + DescribePortError(e.port);
         case ProfileErrorCause::OutOfRange:
-            return "riga \"" + e.valore + "\": numero di profilo fuori dall'intervallo";
+            return "riga \"" + e.value + "\": numero di profilo fuori dall'intervallo";
     }
-    if (!e.dettaglio.empty()) testo += " (" + e.dettaglio + ")";
-    return testo;
+    if (!e.detail.empty()) text += " (" + e.detail + ")";
+    return text;
 }
 
 }  // namespace tarvel

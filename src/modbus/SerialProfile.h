@@ -24,18 +24,18 @@ struct SerialProfile {
     std::int32_t timeOutMs = 800;
     std::int32_t retry = 1;
     // Pause between two lines of a cycle, 0 to 60000 ms.
-    std::int32_t pausaMs = 200;
+    std::int32_t pauseMs = 200;
     // The profile sets its own pause: every request then follows the line's
     // last activity only after the silence that ends an RTU frame.
-    bool pausaImpostata = false;
+    bool pauseSet = false;
     // Failed reads of one node in a row after which its other lines of the
     // cycle are skipped; 0: never.
-    std::int32_t saltaDopo = 0;
+    std::int32_t skipAfter = 0;
     // The most items one request may read for several lines (registers
     // capped at 125); 0: every line its own request.
-    std::int32_t blocco = 0;
+    std::int32_t block = 0;
     // The most addresses in a row that no line asks for inside a block.
-    std::int32_t lacuna = 0;
+    std::int32_t gap = 0;
     // An RS-485 adapter that gives back what it sends: each request's own
     // bytes are read back before its answer.
     bool echo = false;
@@ -52,38 +52,38 @@ enum class ProfileErrorCause : std::uint8_t {
 };
 
 struct ProfileError {
-    ProfileErrorCause causa = ProfileErrorCause::None;
-    std::string chiave;     // the key at fault, when one is
-    std::string valore;     // its value as written
-    std::string dettaglio;  // the port's own reason, when it gave one
-    PortError porta;        // PortNotOpened: why
+    ProfileErrorCause cause = ProfileErrorCause::None;
+    std::string key;     // the key at fault, when one is
+    std::string value;     // its value as written
+    std::string detail;  // the port's own reason, when it gave one
+    PortError port;        // PortNotOpened: why
 };
 
 // Reads one key of the section: key, default -> the value as written.
-using KeyReader = std::function<std::string(const char* chiave, const char* predefinito)>;
+using KeyReader = std::function<std::string(const char* key, const char* predefinito)>;
 
 struct ProfileRead {
-    std::optional<SerialProfile> profilo;
-    ProfileError errore;  // when there is no profile
+    std::optional<SerialProfile> profile;
+    ProfileError error;  // when there is no profile
 };
 
 // Reads and checks every key; touches nothing.
-ProfileRead LeggiProfilo(const KeyReader& leggi);
+ProfileRead ReadProfile(const KeyReader& read);
 
 // Configures the closed port and the master from the profile and checks
 // that the port took each value as written. Does not open the port.
-ProfileError ConfiguraProfilo(MBus& mbus, const SerialProfile& profilo);
+ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& profile);
 
 // The six status-bar panels that show an applied profile; on a network
 // port (`rete`, "tcp host:port") it stands for the line settings, which do
 // not apply, nor do the handshaking and the modem lines.
-std::array<std::string, 6> PannelliProfilo(const SerialProfile& profilo,
+std::array<std::string, 6> ProfilePanels(const SerialProfile& profile,
                                            const std::string& rete = {});
 
 // Why a device could not be opened, in Italian.
-std::string DescriviErrorePorta(const PortError& errore);
+std::string DescribePortError(const PortError& error);
 
 // The cause in Italian, naming the section and the key: for messages.
-std::string DescriviErroreProfilo(const std::string& sezione, const ProfileError& errore);
+std::string DescribeProfileError(const std::string& section, const ProfileError& error);
 
 }  // namespace tarvel

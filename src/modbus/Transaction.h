@@ -13,8 +13,8 @@
 namespace tarvel {
 
 // The most coils or inputs, and registers, one read request may ask for.
-inline constexpr int MassimoBloccoBit = 2000;
-inline constexpr int MassimoBloccoRegistri = 125;
+inline constexpr int MaxBlockBits = 2000;
+inline constexpr int MaxBlockRegisters = 125;
 
 struct Transaction {
     std::uint8_t node = 0;

@@ -2,7 +2,7 @@
 
 namespace tarvel {
 
-const char* TestoEsito(TransactionResult esito) {
+const char* ResultText(TransactionResult esito) {
     switch (esito) {
         case TransactionResult::Complete:
             return "";

@@ -12,21 +12,21 @@ namespace tarvel {
 enum class ValueType : std::uint8_t { Int16, Int32, Int64, Float32, Float64 };
 
 // The registers (or items) a value takes: 1, 2 or 4.
-int ParoleDi(ValueType tipo);
+int WordsOf(ValueType kind);
 
 struct ValueFormat {
-    ValueType tipo = ValueType::Int16;
-    bool senzaSegno = false;    // integers: unsigned
-    bool scambiaByte = false;   // the two bytes of each register swapped
-    bool nessunValore = false;  // the integer's "no value" pattern gives nothing
+    ValueType kind = ValueType::Int16;
+    bool isUnsigned = false;    // integers: unsigned
+    bool swapBytes = false;   // the two bytes of each register swapped
+    bool noValue = false;  // the integer's "no value" pattern gives nothing
 };
 
 // The number of a value before its decimals: an integer exactly, as its
 // sign and magnitude (which 15 significant digits, and beyond 2^53 a
 // double, would round), a float as its double.
 struct ParsedNumber {
-    double valore = 0;
-    bool intero = false;
+    double value = 0;
+    bool integer = false;
     bool negativo = false;
     std::uint64_t modulo = 0;
 };
@@ -36,12 +36,12 @@ struct ParsedNumber {
 // block, a read of one item's whole data byte). The items of coils and
 // inputs join as their hexadecimal digits would, one digit below 16 and
 // two from it, and never have a sign. Nothing for a "no value" pattern
-// (with nessunValore), a NaN or an infinity.
-std::optional<ParsedNumber> DecodificaValore(const std::vector<std::uint16_t>& elementi,
-                                            bool registri, const ValueFormat& formato);
+// (with noValue), a NaN or an infinity.
+std::optional<ParsedNumber> DecodeValue(const std::vector<std::uint16_t>& elementi,
+                                            bool registri, const ValueFormat& format);
 
 // The value divided by ten to the decimals; NaN for decimals a double cannot
 // scale by, never a plausible 0 or an infinity.
-double Scala(double valore, std::int16_t decimali);
+double Scale(double value, std::int16_t decimals);
 
 }  // namespace tarvel

@@ -13,33 +13,33 @@ namespace tarvel {
 namespace {
 
 // A list follows its last line unless the user scrolled away from it.
-bool InFondo(const QListWidget* lista) {
+bool AtBottom(const QListWidget* lista) {
     const QScrollBar* barra = lista->verticalScrollBar();
     return barra->value() >= barra->maximum();
 }
 
-QStringList Testi(const std::vector<std::string>& righe, std::size_t da) {
+QStringList Texts(const std::vector<std::string>& lines, std::size_t from) {
     QStringList testi;
-    if (righe.size() > da) testi.reserve(static_cast<qsizetype>(righe.size() - da));
-    for (std::size_t i = da; i < righe.size(); ++i) testi << QString::fromStdString(righe[i]);
+    if (lines.size() > from) testi.reserve(static_cast<qsizetype>(lines.size() - from));
+    for (std::size_t i = from; i < lines.size(); ++i) testi << QString::fromStdString(lines[i]);
     return testi;
 }
 
 }  // namespace
 
 MonitorForm::MonitorForm(MBus& mbus, Clock& clock, AcquisitionHost* host)
-    : mbus_(mbus), host_(host), tmrAggiorna_(clock.createTimer()) {
+    : mbus_(mbus), host_(host), refreshTimer_(clock.createTimer()) {
     setObjectName(QStringLiteral("Monitor"));
     setWindowTitle(QStringLiteral("Monitor RS232"));
-    setWindowIcon(IconaProgramma());
-    setFont(FontFinestre());
+    setWindowIcon(ProgramIcon());
+    setFont(WindowFont());
     setFixedSize(Px(9015), Px(7170));
-    creaControlli();
-    AdattaTesti(*this);
-    tmrAggiorna_->setInterval(IntervalloAggiornamento);
-    tmrAggiorna_->onTimeout([this] {
-        tmrAggiorna_->setEnabled(false);
-        aggiorna();
+    createControls();
+    FitTexts(*this);
+    refreshTimer_->setInterval(RefreshInterval);
+    refreshTimer_->onTimeout([this] {
+        refreshTimer_->setEnabled(false);
+        refresh();
     });
     sullaLogica([this](MBus& mbus) { mbus.onMonitorChanged([this] { inviaNovita(); }); });
 }
@@ -55,23 +55,23 @@ void MonitorForm::sullaLogica(std::function<void(MBus&)> comando) {
 MonitorForm::Novita MonitorForm::prendiNovita() {
     const MonitorLog& log = mbus_.monitor();
     Novita novita;
-    novita.tutto = log.versioneAzzeramento() != azzeramentoInviato_;
+    novita.tutto = log.resetVersion() != azzeramentoInviato_;
     if (novita.tutto) richiesteInviate_ = risposteInviate_ = 0;
-    novita.richieste.assign(
-        log.richieste().begin() + static_cast<std::ptrdiff_t>(richiesteInviate_),
-        log.richieste().end());
-    novita.risposte.assign(log.risposte().begin() + static_cast<std::ptrdiff_t>(risposteInviate_),
-                           log.risposte().end());
-    richiesteInviate_ = log.richieste().size();
-    risposteInviate_ = log.risposte().size();
-    azzeramentoInviato_ = log.versioneAzzeramento();
+    novita.requests.assign(
+        log.requests().begin() + static_cast<std::ptrdiff_t>(richiesteInviate_),
+        log.requests().end());
+    novita.answers.assign(log.answers().begin() + static_cast<std::ptrdiff_t>(risposteInviate_),
+                           log.answers().end());
+    richiesteInviate_ = log.requests().size();
+    risposteInviate_ = log.answers().size();
+    azzeramentoInviato_ = log.resetVersion();
     return novita;
 }
 
 void MonitorForm::inviaNovita() {
     const auto ricevi = [this](const Novita& novita) {
         applica(novita);
-        if (!tmrAggiorna_->enabled()) tmrAggiorna_->setEnabled(true);
+        if (!refreshTimer_->enabled()) refreshTimer_->setEnabled(true);
     };
     if (!host_) {
         ricevi(prendiNovita());
@@ -82,11 +82,11 @@ void MonitorForm::inviaNovita() {
 
 void MonitorForm::applica(const Novita& novita) {
     if (novita.tutto) copia_.pulisci();
-    for (const std::string& riga : novita.richieste) copia_.aggiungiRichiesta(riga);
-    for (const std::string& riga : novita.risposte) copia_.aggiungiRisposta(riga);
+    for (const std::string& line : novita.requests) copia_.addRequest(line);
+    for (const std::string& line : novita.answers) copia_.addAnswer(line);
 }
 
-void MonitorForm::creaControlli() {
+void MonitorForm::createControls() {
     static const char* const titoli[] = {"TX (Comunicazioni da PC a Inverter)",
                                          "RX (Comunicazioni da Inverter a PC)"};
     static const char* const suggerimenti[] = {"Data sent from PC to device",
@@ -95,35 +95,35 @@ void MonitorForm::creaControlli() {
     const QRect postiListe[] = {Twips(120, 480, 4335, 5910), Twips(4560, 480, 4335, 5910)};
     for (int i = 0; i < 2; ++i) {
         const QByteArray nomeTitolo = "Lbl_Attivita" + QByteArray::number(i);
-        QLabel* titolo =
-            Etichetta(this, nomeTitolo.constData(), QString::fromLatin1(titoli[i]), postiTitoli[i]);
-        QFont grassetto = titolo->font();
+        QLabel* title =
+            Label(this, nomeTitolo.constData(), QString::fromLatin1(titoli[i]), postiTitoli[i]);
+        QFont grassetto = title->font();
         grassetto.setBold(true);
-        titolo->setFont(grassetto);
+        title->setFont(grassetto);
         const QByteArray nomeLista = "LstAttivita" + QByteArray::number(i);
-        liste_[i] = Lista(this, nomeLista.constData(), postiListe[i]);
-        liste_[i]->setToolTip(QString::fromLatin1(suggerimenti[i]));
-        connect(liste_[i], &QListWidget::currentRowChanged, this, [this, i] {
-            if (!aggiornando_) LstAttivita_Click(i);
+        lists_[i] = List(this, nomeLista.constData(), postiListe[i]);
+        lists_[i]->setToolTip(QString::fromLatin1(suggerimenti[i]));
+        connect(lists_[i], &QListWidget::currentRowChanged, this, [this, i] {
+            if (!updating_) LstAttivita_Click(i);
         });
-        connect(liste_[i], &QListWidget::itemDoubleClicked, this,
+        connect(lists_[i], &QListWidget::itemDoubleClicked, this,
                 [this, i] { LstAttivita_DblClick(i); });
     }
     auto* linea = new DoubleLine(this);
     linea->setObjectName(QStringLiteral("Lin_Monitor"));
     linea->setGeometry(Px(120), Px(6600), Px(8880) - Px(120), 2);
 
-    Etichetta(this, "Lab_Monitor", QStringLiteral("Formato dati:"), Twips(120, 6720, 975, 255));
+    Label(this, "Lab_Monitor", QStringLiteral("Formato dati:"), Twips(120, 6720, 975, 255));
     static const char* const notazioni[] = {"DEC", "HEX"};
     static const char* const suggerimentiNotazione[] = {"Add data in decimal notation",
                                                         "Add data in hexadecimal notation"};
     const QRect postiNotazioni[] = {Twips(1200, 6720, 735, 255), Twips(2040, 6720, 735, 255)};
     for (int i = 0; i < 2; ++i) {
-        opzioni_[i] = new QRadioButton(QString::fromLatin1(notazioni[i]), this);
-        opzioni_[i]->setObjectName(QStringLiteral("Opt_Notazione%1").arg(i));
-        opzioni_[i]->setToolTip(QString::fromLatin1(suggerimentiNotazione[i]));
-        opzioni_[i]->setGeometry(postiNotazioni[i]);
-        connect(opzioni_[i], &QRadioButton::clicked, this, [this, i] { Opt_Notazione_Click(i); });
+        options_[i] = new QRadioButton(QString::fromLatin1(notazioni[i]), this);
+        options_[i]->setObjectName(QStringLiteral("Opt_Notazione%1").arg(i));
+        options_[i]->setToolTip(QString::fromLatin1(suggerimentiNotazione[i]));
+        options_[i]->setGeometry(postiNotazioni[i]);
+        connect(options_[i], &QRadioButton::clicked, this, [this, i] { Opt_Notazione_Click(i); });
     }
     cmdClear_ = new QPushButton(QStringLiteral("Pulisci"), this);
     cmdClear_->setObjectName(QStringLiteral("Cmd_Clear"));
@@ -137,7 +137,7 @@ void MonitorForm::PreparaMonitor() {
         mbus.ImpostaMonitorAttivo(false);
         mbus.ImpostaNotazione(static_cast<std::int16_t>(Notation::Hexadecimal));
     });
-    opzioni_[1]->setChecked(true);
+    options_[1]->setChecked(true);
     Opt_Notazione_Click(1);
     setWindowTitle(QStringLiteral("Monitor RS232"));
     hide();
@@ -154,7 +154,7 @@ void MonitorForm::MenuMonitor_Click() {
             mbus.monitor().pulisci();
             inviaNovita();
         });
-        aggiorna();
+        refresh();
         show();
         raise();
         activateWindow();
@@ -162,8 +162,8 @@ void MonitorForm::MenuMonitor_Click() {
     update();
 }
 
-void MonitorForm::impostaDidascalia(const std::string& didascalia) {
-    setWindowTitle(QString::fromStdString(didascalia));
+void MonitorForm::setCaption(const std::string& caption) {
+    setWindowTitle(QString::fromStdString(caption));
 }
 
 void MonitorForm::Cmd_Clear_Click() {
@@ -172,85 +172,85 @@ void MonitorForm::Cmd_Clear_Click() {
         mbus.monitor().pulisci();
         inviaNovita();
     });
-    aggiorna();
+    refresh();
 }
 
-void MonitorForm::Opt_Notazione_Click(int indice) {
-    sullaLogica([indice](MBus& mbus) { mbus.ImpostaNotazione(static_cast<std::int16_t>(indice)); });
+void MonitorForm::Opt_Notazione_Click(int index) {
+    sullaLogica([index](MBus& mbus) { mbus.ImpostaNotazione(static_cast<std::int16_t>(index)); });
 }
 
-void MonitorForm::LstAttivita_Click(int indice) {
-    const int riga = liste_[indice]->currentRow();
-    QListWidget* altra = liste_[1 - indice];
-    if (riga < 0 || riga >= altra->count()) return;
-    aggiornando_ = true;
-    altra->setCurrentRow(riga);
-    aggiornando_ = false;
+void MonitorForm::LstAttivita_Click(int index) {
+    const int line = lists_[index]->currentRow();
+    QListWidget* altra = lists_[1 - index];
+    if (line < 0 || line >= altra->count()) return;
+    updating_ = true;
+    altra->setCurrentRow(line);
+    updating_ = false;
 }
 
-void MonitorForm::LstAttivita_DblClick(int indice) {
-    if (copia_.richieste().empty()) return;
-    const int riga = liste_[indice]->currentRow();
-    if (riga < 0) return;
-    copia_.rimuoviCoppia(static_cast<std::size_t>(riga));
-    sullaLogica([this, riga](MBus& mbus) {
-        mbus.monitor().rimuoviCoppia(static_cast<std::size_t>(riga));
+void MonitorForm::LstAttivita_DblClick(int index) {
+    if (copia_.requests().empty()) return;
+    const int line = lists_[index]->currentRow();
+    if (line < 0) return;
+    copia_.removePair(static_cast<std::size_t>(line));
+    sullaLogica([this, line](MBus& mbus) {
+        mbus.monitor().removePair(static_cast<std::size_t>(line));
         inviaNovita();
     });
-    aggiorna();
+    refresh();
 }
 
-void MonitorForm::aggiorna() {
+void MonitorForm::refresh() {
     // On one thread the log is read where it is.
     if (!host_) applica(prendiNovita());
     const MonitorLog& log = copia_;
-    if (log.versioneAzzeramento() != azzeramentoVisto_) {
-        ricarica();
-    } else if (log.versione() != versioneVista_) {
-        appendi(0, log.richieste());
-        appendi(1, log.risposte());
+    if (log.resetVersion() != resetSeen_) {
+        reload();
+    } else if (log.versione() != versionSeen_) {
+        append(0, log.requests());
+        append(1, log.answers());
     }
-    versioneVista_ = log.versione();
-    azzeramentoVisto_ = log.versioneAzzeramento();
+    versionSeen_ = log.versione();
+    resetSeen_ = log.resetVersion();
 }
 
-void MonitorForm::ricarica() {
+void MonitorForm::reload() {
     // Lines went away: both lists are drawn again, at the place the user was
     // looking at, or at the end when the list was following it.
     const MonitorLog& log = copia_;
-    const std::vector<std::string>* righe[] = {&log.richieste(), &log.risposte()};
-    aggiornando_ = true;
+    const std::vector<std::string>* lines[] = {&log.requests(), &log.answers()};
+    updating_ = true;
     for (int i = 0; i < 2; ++i) {
-        QListWidget* lista = liste_[i];
-        const bool segui = InFondo(lista);
+        QListWidget* lista = lists_[i];
+        const bool segui = AtBottom(lista);
         const int posizione = lista->verticalScrollBar()->value();
         const int corrente = lista->currentRow();
         lista->clear();
-        lista->addItems(Testi(*righe[i], 0));
+        lista->addItems(Texts(*lines[i], 0));
         if (segui) {
-            mostraUltima(lista);
+            showLast(lista);
         } else {
             if (corrente >= 0 && corrente < lista->count()) lista->setCurrentRow(corrente);
             lista->doItemsLayout();  // the scroll range of the new lines
             lista->verticalScrollBar()->setValue(posizione);
         }
     }
-    aggiornando_ = false;
+    updating_ = false;
 }
 
-void MonitorForm::appendi(int indice, const std::vector<std::string>& righe) {
-    QListWidget* lista = liste_[indice];
+void MonitorForm::append(int index, const std::vector<std::string>& lines) {
+    QListWidget* lista = lists_[index];
     const auto mostrate = static_cast<std::size_t>(lista->count());
-    if (righe.size() <= mostrate) return;
-    const bool segui = InFondo(lista);
-    const bool prima = aggiornando_;
-    aggiornando_ = true;
-    lista->addItems(Testi(righe, mostrate));
-    if (segui) mostraUltima(lista);
-    aggiornando_ = prima;
+    if (lines.size() <= mostrate) return;
+    const bool segui = AtBottom(lista);
+    const bool prima = updating_;
+    updating_ = true;
+    lista->addItems(Texts(lines, mostrate));
+    if (segui) showLast(lista);
+    updating_ = prima;
 }
 
-void MonitorForm::mostraUltima(QListWidget* lista) {
+void MonitorForm::showLast(QListWidget* lista) {
     lista->setCurrentRow(lista->count() - 1);
     lista->scrollToBottom();
 }

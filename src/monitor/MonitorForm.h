@@ -26,7 +26,7 @@ class MonitorForm : public QWidget {
     Q_OBJECT
 
   public:
-    static constexpr Millis IntervalloAggiornamento{50};
+    static constexpr Millis RefreshInterval{50};
 
     // Without a host the Modbus layer is on the window's thread.
     MonitorForm(MBus& mbus, Clock& clock, AcquisitionHost* host = nullptr);
@@ -35,14 +35,14 @@ class MonitorForm : public QWidget {
     void PreparaMonitor();
     // Shows the monitor with empty lists, or hides it.
     void MenuMonitor_Click();
-    void impostaDidascalia(const std::string& didascalia);
+    void setCaption(const std::string& caption);
 
     void Cmd_Clear_Click();
-    void Opt_Notazione_Click(int indice);
-    void LstAttivita_Click(int indice);
-    void LstAttivita_DblClick(int indice);
+    void Opt_Notazione_Click(int index);
+    void LstAttivita_Click(int index);
+    void LstAttivita_DblClick(int index);
     // Brings both lists up to date with the log.
-    void aggiorna();
+    void refresh();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -53,7 +53,7 @@ class MonitorForm : public QWidget {
     // emptying or a removal, else the new lines.
     struct Novita {
         bool tutto = false;
-        std::vector<std::string> richieste, risposte;
+        std::vector<std::string> requests, answers;
     };
     // On the logic's thread.
     Novita prendiNovita();
@@ -61,10 +61,10 @@ class MonitorForm : public QWidget {
     void sullaLogica(std::function<void(MBus&)> comando);
     // On the window's thread.
     void applica(const Novita& novita);
-    void creaControlli();
-    void ricarica();
-    void appendi(int indice, const std::vector<std::string>& righe);
-    void mostraUltima(QListWidget* lista);
+    void createControls();
+    void reload();
+    void append(int index, const std::vector<std::string>& lines);
+    void showLast(QListWidget* lista);
 
     MBus& mbus_;
     AcquisitionHost* host_;
@@ -73,13 +73,13 @@ class MonitorForm : public QWidget {
     std::uint64_t azzeramentoInviato_ = 0;
     // The window's side: the copy it shows.
     MonitorLog copia_;
-    std::unique_ptr<Timer> tmrAggiorna_;
-    std::array<QListWidget*, 2> liste_{};
-    std::array<QRadioButton*, 2> opzioni_{};
+    std::unique_ptr<Timer> refreshTimer_;
+    std::array<QListWidget*, 2> lists_{};
+    std::array<QRadioButton*, 2> options_{};
     QPushButton* cmdClear_ = nullptr;
-    std::uint64_t versioneVista_ = 0;
-    std::uint64_t azzeramentoVisto_ = 0;
-    bool aggiornando_ = false;
+    std::uint64_t versionSeen_ = 0;
+    std::uint64_t resetSeen_ = 0;
+    bool updating_ = false;
 };
 
 }  // namespace tarvel

@@ -36,10 +36,10 @@ std::optional<std::uint32_t> CodePoint(std::string_view s, std::size_t& i) {
     return code;
 }
 
-std::string StringaJson(std::string_view testo) {
-    const bool utf8 = Utf8(testo);
+std::string JsonString(std::string_view text) {
+    const bool utf8 = Utf8(text);
     std::string out = "\"";
-    for (const char ch : testo) {
+    for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\') {
             out += '\\';

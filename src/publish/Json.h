@@ -14,6 +14,6 @@ std::optional<std::uint32_t> CodePoint(std::string_view s, std::size_t& i);
 
 // The text as a JSON string, quotes included. Text that is not UTF-8 is
 // taken as Latin-1, the 8-bit text of the settings file.
-std::string StringaJson(std::string_view testo);
+std::string JsonString(std::string_view text);
 
 }  // namespace tarvel

@@ -10,9 +10,9 @@ namespace tarvel {
 namespace {
 
 // FNV-1a: a short, stable name for a folder.
-std::string Impronta(const std::string& testo) {
+std::string Fingerprint(const std::string& text) {
     std::uint32_t h = 2166136261u;
-    for (const char c : testo) {
+    for (const char c : text) {
         h ^= static_cast<unsigned char>(c);
         h *= 16777619u;
     }
@@ -50,54 +50,54 @@ constexpr TextKey TextKeys[] = {
     {"User", &MqttSettings::user, true},
 };
 
-void ReadKeys(const MqttKeyReader& leggi, MqttSettings& imp, std::vector<std::string>& problemi) {
+void ReadKeys(const MqttKeyReader& read, MqttSettings& imp, std::vector<std::string>& problems) {
     for (const NumberKey& k : NumberKeys) {
-        const std::string testo = leggi(k.key);
-        if (testo.empty()) continue;
-        if (const auto valore = WholeNumberIn(testo, k.min, k.max))
-            k.set(imp, *valore);
+        const std::string text = read(k.key);
+        if (text.empty()) continue;
+        if (const auto value = WholeNumberIn(text, k.min, k.max))
+            k.set(imp, *value);
         else
-            problemi.push_back(BadValueText("MQTT", k.key, testo, RangeText(k.min, k.max)));
+            problems.push_back(BadValueText("MQTT", k.key, text, RangeText(k.min, k.max)));
     }
     for (const TextKey& k : TextKeys) {
-        const std::string testo = leggi(k.key);
-        imp.*k.field = testo;
-        if (!TestoMqtt(testo))
-            problemi.push_back(
-                BadValueText("MQTT", k.key, testo, "testo UTF-8 senza caratteri di controllo"));
-        else if (!k.wildcards && testo.find_first_of("#+") != std::string::npos)
-            problemi.push_back(BadValueText("MQTT", k.key, testo, "senza # né +"));
+        const std::string text = read(k.key);
+        imp.*k.field = text;
+        if (!MqttText(text))
+            problems.push_back(
+                BadValueText("MQTT", k.key, text, "testo UTF-8 senza caratteri di controllo"));
+        else if (!k.wildcards && text.find_first_of("#+") != std::string::npos)
+            problems.push_back(BadValueText("MQTT", k.key, text, "senza # né +"));
     }
 }
 
 }  // namespace
 
-bool TestoMqtt(std::string_view testo) {
-    for (std::size_t i = 0; i < testo.size();) {
-        const std::optional<std::uint32_t> c = CodePoint(testo, i);
+bool MqttText(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::optional<std::uint32_t> c = CodePoint(text, i);
         if (!c || *c <= 0x1F || (*c >= 0x7F && *c <= 0x9F)) return false;
         if ((*c >= 0xFDD0 && *c <= 0xFDEF) || (*c & 0xFFFE) == 0xFFFE) return false;
     }
     return true;
 }
 
-MqttSettings LeggiImpostazioniMqtt(const MqttKeyReader& leggi, const std::string& nomeHost,
-                                       const std::string& cartellaProgramma,
-                                       std::vector<std::string>& problemi) {
+MqttSettings ReadMqttSettings(const MqttKeyReader& read, const std::string& nomeHost,
+                                       const std::string& programFolder,
+                                       std::vector<std::string>& problems) {
     MqttSettings imp;
-    imp.host = leggi("Host");
+    imp.host = read("Host");
     if (imp.host.empty()) return imp;
-    imp.caFile = leggi("CAFile");
+    imp.caFile = read("CAFile");
     imp.port = imp.caFile.empty() ? 1883 : 8883;
-    ReadKeys(leggi, imp, problemi);
+    ReadKeys(read, imp, problems);
     if (imp.topic.empty()) imp.topic = "tarvel/" + nomeHost;
     while (imp.topic.ends_with('/')) imp.topic.pop_back();
     if (imp.clientId.empty())
-        imp.clientId = "tarvel-" + nomeHost + "-" + Impronta(cartellaProgramma);
-    imp.password = leggi("Password");
-    imp.journal = leggi("Journal");
+        imp.clientId = "tarvel-" + nomeHost + "-" + Fingerprint(programFolder);
+    imp.password = read("Password");
+    imp.journal = read("Journal");
     if (imp.journal.empty()) imp.journal = "Tarvel-journal.db";
-    if (!imp.journal.starts_with('/')) imp.journal = cartellaProgramma + "/" + imp.journal;
+    if (!imp.journal.starts_with('/')) imp.journal = programFolder + "/" + imp.journal;
     return imp;
 }
 

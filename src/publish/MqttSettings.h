@@ -28,20 +28,20 @@ struct MqttSettings {
 };
 
 // Reads a key of [MQTT]; empty when missing.
-using MqttKeyReader = std::function<std::string(const std::string& chiave)>;
+using MqttKeyReader = std::function<std::string(const std::string& key)>;
 
 // The section with its defaults: the topic "tarvel/" and the host name,
 // the client identifier "tarvel-", the host name and a hash of the program
 // folder, the journal Tarvel-journal.db in the program folder. Without a
 // Host nothing else is read. Each key with a bad value adds a line to
-// `problemi` naming it and its value: the section is then refused.
-MqttSettings LeggiImpostazioniMqtt(const MqttKeyReader& leggi, const std::string& nomeHost,
-                                       const std::string& cartellaProgramma,
-                                       std::vector<std::string>& problemi);
+// `problems` naming it and its value: the section is then refused.
+MqttSettings ReadMqttSettings(const MqttKeyReader& read, const std::string& nomeHost,
+                                       const std::string& programFolder,
+                                       std::vector<std::string>& problems);
 
 // Text that MQTT takes for a topic, a client identifier or a user name:
 // well-formed UTF-8 without NUL, control characters (U+0001 to U+001F,
 // U+007F to U+009F) or non-characters (U+FDD0 to U+FDEF, U+xFFFE, U+xFFFF).
-bool TestoMqtt(std::string_view testo);
+bool MqttText(std::string_view text);
 
 }  // namespace tarvel

@@ -11,102 +11,102 @@
 
 namespace tarvel {
 
-std::vector<MqttMessage> MessaggiCiclo(const MqttSettings& imp, const std::string& tempo,
+std::vector<MqttMessage> CycleMessages(const MqttSettings& imp, const std::string& tempo,
                                        long ciclo, const std::vector<Reading>& letture) {
     std::vector<MqttMessage> messaggi;
-    int dispositivo = 0;
+    int device = 0;
     std::string valoriJson;
-    const auto chiudi = [&] {
-        if (dispositivo == 0) return;
-        messaggi.push_back({imp.topic + "/" + std::to_string(dispositivo),
-                            "{\"time\": " + StringaJson(tempo) + ", \"cycle\": " +
+    const auto close = [&] {
+        if (device == 0) return;
+        messaggi.push_back({imp.topic + "/" + std::to_string(device),
+                            "{\"time\": " + JsonString(tempo) + ", \"cycle\": " +
                                 std::to_string(ciclo) + ", \"values\": {" + valoriJson + "}}",
                             imp.qos, imp.retain});
         valoriJson.clear();
     };
     for (const Reading& r : letture) {
-        if (r.device != dispositivo) {
-            chiudi();
-            dispositivo = r.device;
+        if (r.device != device) {
+            close();
+            device = r.device;
         }
         if (!valoriJson.empty()) valoriJson += ", ";
-        valoriJson += StringaJson(r.name) + ": ";
+        valoriJson += JsonString(r.name) + ": ";
         // A number in JSON's own notation (0.5, not .5); a constant as a string.
-        if (const std::optional<std::string> numero = JsonNumber(r))
-            valoriJson += *numero;
-        else if (const std::optional<std::string> testo = ValueText(r))
-            valoriJson += StringaJson(*testo);
+        if (const std::optional<std::string> number = JsonNumber(r))
+            valoriJson += *number;
+        else if (const std::optional<std::string> text = ValueText(r))
+            valoriJson += JsonString(*text);
         else
             valoriJson += "null";
     }
-    chiudi();
+    close();
     return messaggi;
 }
 
-std::vector<MqttMessage> MessaggiScoperta(const MqttSettings& imp,
-                                          const std::vector<RequestLine>& righe,
+std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
+                                          const std::vector<RequestLine>& lines,
                                           const std::vector<int>& dispositivi) {
     // Topic levels and identifiers keep to letters, digits, "_" and "-".
-    const auto pulito = [](std::string testo) {
-        for (char& c : testo)
+    const auto pulito = [](std::string text) {
+        for (char& c : text)
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
-        return testo;
+        return text;
     };
     const std::string cliente = pulito(imp.clientId);
     std::vector<MqttMessage> messaggi;
     std::vector<std::string> visti;
-    for (std::size_t i = 0; i < righe.size() && i < dispositivi.size(); ++i) {
-        const RequestLine& riga = righe[i];
-        if (riga.tipo != LineKind::Read && riga.tipo != LineKind::Constant) continue;
-        const int dispositivo = dispositivi[i];
-        const std::string& nome = riga.campiEseguiti.Descrizione;
-        const std::string oggetto = std::to_string(dispositivo) + "_" + pulito(nome);
+    for (std::size_t i = 0; i < lines.size() && i < dispositivi.size(); ++i) {
+        const RequestLine& line = lines[i];
+        if (line.kind != LineKind::Read && line.kind != LineKind::Constant) continue;
+        const int device = dispositivi[i];
+        const std::string& name = line.shownFields.Descrizione;
+        const std::string oggetto = std::to_string(device) + "_" + pulito(name);
         if (std::find(visti.begin(), visti.end(), oggetto) != visti.end()) continue;
         visti.push_back(oggetto);
-        const std::string n = std::to_string(dispositivo);
+        const std::string n = std::to_string(device);
         messaggi.push_back(
             {"homeassistant/sensor/" + cliente + "/" + oggetto + "/config",
-             "{\"name\": " + StringaJson(nome) +
-                 ", \"unique_id\": " + StringaJson(cliente + "_" + oggetto) +
-                 ", \"state_topic\": " + StringaJson(imp.topic + "/" + n) +
+             "{\"name\": " + JsonString(name) +
+                 ", \"unique_id\": " + JsonString(cliente + "_" + oggetto) +
+                 ", \"state_topic\": " + JsonString(imp.topic + "/" + n) +
                  ", \"value_template\": " +
-                 StringaJson("{{ value_json['values'][" + StringaJson(nome) + "] }}") +
-                 ", \"availability_topic\": " + StringaJson(imp.topic + "/state") +
-                 ", \"device\": {\"identifiers\": [" + StringaJson(cliente + "_" + n) +
-                 "], \"name\": " + StringaJson(imp.topic + "/" + n) + ", \"model\": \"Tarvel\"}}",
+                 JsonString("{{ value_json['values'][" + JsonString(name) + "] }}") +
+                 ", \"availability_topic\": " + JsonString(imp.topic + "/state") +
+                 ", \"device\": {\"identifiers\": [" + JsonString(cliente + "_" + n) +
+                 "], \"name\": " + JsonString(imp.topic + "/" + n) + ", \"model\": \"Tarvel\"}}",
              1, true});
     }
     return messaggi;
 }
 
-std::vector<MqttMessage> MessaggiStato(const MqttSettings& imp, const Health& salute,
+std::vector<MqttMessage> StatusMessages(const MqttSettings& imp, const Health& health,
                                        TimePoint adesso, WallTime ora) {
     std::vector<MqttMessage> messaggi;
-    for (const auto& [nodo, s] : salute.nodi()) {
-        std::string eccezioni;
-        for (const auto& [codice, volte] : s.eccezioni)
-            eccezioni += (eccezioni.empty() ? "\"" : ", \"") + std::to_string(codice) +
+    for (const auto& [node, s] : health.nodes()) {
+        std::string exceptions;
+        for (const auto& [codice, volte] : s.exceptions)
+            exceptions += (exceptions.empty() ? "\"" : ", \"") + std::to_string(codice) +
                          "\": " + std::to_string(volte);
         std::string mediano = "null";
-        if (const auto t = s.tempoMediano()) {
-            char testo[32];
-            std::snprintf(testo, sizeof testo, "%.1f", static_cast<double>(t->count()) / 1000.0);
-            mediano = testo;
+        if (const auto t = s.medianTime()) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f", static_cast<double>(t->count()) / 1000.0);
+            mediano = text;
         }
         const std::string ultima =
-            s.ultimaBuona
-                ? StringaJson(TestoUTC(ora - std::chrono::duration_cast<WallTime::duration>(
-                                                 adesso - *s.ultimaBuona)))
+            s.lastGood
+                ? JsonString(UtcText(ora - std::chrono::duration_cast<WallTime::duration>(
+                                                 adesso - *s.lastGood)))
                 : "null";
-        messaggi.push_back({imp.topic + "/status/" + std::to_string(nodo),
-                            "{\"time\": " + StringaJson(TestoUTC(ora)) +
-                                ", \"requests\": " + std::to_string(s.richieste) +
-                                ", \"good\": " + std::to_string(s.buone) +
+        messaggi.push_back({imp.topic + "/status/" + std::to_string(node),
+                            "{\"time\": " + JsonString(UtcText(ora)) +
+                                ", \"requests\": " + std::to_string(s.requests) +
+                                ", \"good\": " + std::to_string(s.good) +
                                 ", \"timeouts\": " + std::to_string(s.timeOut) +
-                                ", \"crc_errors\": " + std::to_string(s.erroriCRC) +
-                                ", \"wrong_answers\": " + std::to_string(s.risposteErrate) +
-                                ", \"exceptions\": {" + eccezioni +
-                                "}, \"skipped\": " + std::to_string(s.saltate) +
+                                ", \"crc_errors\": " + std::to_string(s.crcErrors) +
+                                ", \"wrong_answers\": " + std::to_string(s.wrongAnswers) +
+                                ", \"exceptions\": {" + exceptions +
+                                "}, \"skipped\": " + std::to_string(s.skipped) +
                                 ", \"median_ms\": " + mediano + ", \"last_good\": " + ultima + "}",
                             imp.qos, true});
     }
@@ -121,13 +121,13 @@ Publisher::~Publisher() {
     client_.onEvent(nullptr);
 }
 
-bool Publisher::Avvia(const MqttSettings& imp, std::string& errore, bool filo) {
-    imp_ = imp;
-    riapriGiornale();
+bool Publisher::Start(const MqttSettings& imp, std::string& error, bool threadMain) {
+    settings_ = imp;
+    reopenJournal();
     {
         // Told once: a journal moved aside, or why there is none.
         std::lock_guard lock(mutex_);
-        erroreGiornale_ = causaGiornale_;
+        journalError_ = journalCause_;
     }
     MqttConnection c;
     c.host = imp.host;
@@ -138,173 +138,173 @@ bool Publisher::Avvia(const MqttSettings& imp, std::string& errore, bool filo) {
     c.caFile = imp.caFile;
     c.will = MqttMessage{imp.topic + "/state", "offline", 1, true};
     c.greeting = MqttMessage{imp.topic + "/state", "online", 1, true};
-    client_.onEvent([this] { sveglia(); });
-    if (!client_.start(c, errore)) return false;
-    attiva_ = true;
+    client_.onEvent([this] { wake(); });
+    if (!client_.start(c, error)) return false;
+    active_ = true;
     // Also once a second without news: a lost connection comes back.
-    if (filo) consegne_.start([this] { Passo(); }, std::chrono::seconds(1));
+    if (threadMain) consegne_.start([this] { Step(); }, std::chrono::seconds(1));
     return true;
 }
 
 // At the start, and again now and then while there is none.
-void Publisher::riapriGiornale() {
-    if (giornaleAperto_ || clock_.now() < prossimaProva_) return;
-    causaGiornale_.clear();
-    giornaleAperto_ = journal_.open(imp_.journal, imp_.journalMB * 1024 * 1024, causaGiornale_);
-    if (!giornaleAperto_) prossimaProva_ = clock_.now() + RiprovaGiornale;
+void Publisher::reopenJournal() {
+    if (journalOpen_ || clock_.now() < nextRetry_) return;
+    journalCause_.clear();
+    journalOpen_ = journal_.open(settings_.journal, settings_.journalMB * 1024 * 1024, journalCause_);
+    if (!journalOpen_) nextRetry_ = clock_.now() + JournalRetry;
 }
 
-bool Publisher::Accoda(const std::vector<MqttMessage>& messaggi, std::string& errore) {
-    if (!attiva_ || messaggi.empty()) return true;
-    riapriGiornale();
+bool Publisher::Enqueue(const std::vector<MqttMessage>& messaggi, std::string& error) {
+    if (!active_ || messaggi.empty()) return true;
+    reopenJournal();
     bool fatto = false;
     {
         std::lock_guard lock(mutex_);
-        if (!giornaleAperto_) {
-            errore = causaGiornale_;
-        } else if (clock_.now() < prossimaProva_) {
-            errore = erroreGiornale_;
+        if (!journalOpen_) {
+            error = journalCause_;
+        } else if (clock_.now() < nextRetry_) {
+            error = journalError_;
         } else if (memoria_.empty()) {
-            fatto = journal_.append(messaggi, errore);
+            fatto = journal_.append(messaggi, error);
         } else {
             // What waits in memory goes back to the journal first.
             std::vector<MqttMessage> tutti;
-            for (const auto& voce : memoria_) tutti.push_back(voce.second);
+            for (const auto& menuItem : memoria_) tutti.push_back(menuItem.second);
             tutti.insert(tutti.end(), messaggi.begin(), messaggi.end());
-            fatto = journal_.append(tutti, errore);
+            fatto = journal_.append(tutti, error);
             if (fatto) memoria_.clear();
         }
-        if (!fatto && giornaleAperto_ && clock_.now() >= prossimaProva_)
-            prossimaProva_ = clock_.now() + RiprovaGiornale;
+        if (!fatto && journalOpen_ && clock_.now() >= nextRetry_)
+            nextRetry_ = clock_.now() + JournalRetry;
         if (!fatto) inMemoria(messaggi);
-        erroreGiornale_ = fatto ? std::string() : errore;
+        journalError_ = fatto ? std::string() : error;
     }
-    sveglia();
+    wake();
     return fatto;
 }
 
 // By mutex_. Past the bound the oldest go, counted.
 void Publisher::inMemoria(const std::vector<MqttMessage>& messaggi) {
-    for (const MqttMessage& m : messaggi) memoria_.emplace_back(++numeroInMemoria_, m);
-    while (memoria_.size() > MassimoInMemoria) {
+    for (const MqttMessage& m : messaggi) memoria_.emplace_back(++memoryNumber_, m);
+    while (memoria_.size() > MaxInMemory) {
         memoria_.pop_front();
-        ++scartatiInMemoria_;
+        ++droppedInMemory_;
     }
 }
 
-void Publisher::PubblicaStato(const std::vector<MqttMessage>& messaggi) {
-    if (!attiva_) return;
+void Publisher::PublishStatus(const std::vector<MqttMessage>& messaggi) {
+    if (!active_) return;
     {
         std::lock_guard lock(mutex_);
         for (const MqttMessage& m : messaggi) {
-            const auto stesso = std::find_if(stati_.begin(), stati_.end(),
+            const auto stesso = std::find_if(statusMessages_.begin(), statusMessages_.end(),
                                              [&](const auto& s) { return s.topic == m.topic; });
-            if (stesso != stati_.end())
+            if (stesso != statusMessages_.end())
                 *stesso = m;
             else
-                stati_.push_back(m);
+                statusMessages_.push_back(m);
         }
     }
-    sveglia();
+    wake();
 }
 
-void Publisher::sveglia() { consegne_.wake(); }
+void Publisher::wake() { consegne_.wake(); }
 
-void Publisher::Passo() {
+void Publisher::Step() {
     std::vector<std::int64_t> presi;
-    for (const int numero : client_.takeDelivered()) {
-        const auto it = inViaggio_.find(numero);
-        if (it == inViaggio_.end()) continue;
+    for (const int number : client_.takeDelivered()) {
+        const auto it = inFlight_.find(number);
+        if (it == inFlight_.end()) continue;
         if (it->second.inMemoria) {
             std::lock_guard lock(mutex_);
-            std::erase_if(memoria_, [&](const auto& voce) { return voce.first == it->second.id; });
+            std::erase_if(memoria_, [&](const auto& menuItem) { return menuItem.first == it->second.id; });
         } else {
             presi.push_back(it->second.id);
         }
-        inViaggio_.erase(it);
+        inFlight_.erase(it);
     }
     if (!presi.empty()) journal_.remove(presi);
     if (client_.status().state != MqttState::Connected) return;
     {
         std::lock_guard lock(mutex_);
-        while (!stati_.empty() && client_.publish(stati_.front())) stati_.erase(stati_.begin());
+        while (!statusMessages_.empty() && client_.publish(statusMessages_.front())) statusMessages_.erase(statusMessages_.begin());
     }
     const TimePoint adesso = clock_.now();
     // A message the broker never acknowledged, though connected all along:
     // everything still waiting is handed over again, in order.
-    for (const auto& [numero, voce] : inViaggio_) {
-        if (adesso - voce.quando < AttesaConferma) continue;
-        inViaggio_.clear();
-        ultimoConsegnato_ = ultimoInMemoria_ = 0;
+    for (const auto& [number, menuItem] : inFlight_) {
+        if (adesso - menuItem.when < AckTimeout) continue;
+        inFlight_.clear();
+        lastDelivered_ = lastInMemory_ = 0;
         break;
     }
-    consegna(adesso);
+    deliver(adesso);
 }
 
 // The journal's messages first, then memory's, which are newer; no more
 // than the window unacknowledged.
-void Publisher::consegna(TimePoint adesso) {
-    if (inViaggio_.size() >= Finestra) return;
-    const std::size_t posto = Finestra - inViaggio_.size();
-    const std::vector<JournalEntry> voci = journal_.next(ultimoConsegnato_, posto);
+void Publisher::deliver(TimePoint adesso) {
+    if (inFlight_.size() >= Finestra) return;
+    const std::size_t posto = Finestra - inFlight_.size();
+    const std::vector<JournalEntry> voci = journal_.next(lastDelivered_, posto);
     for (const JournalEntry& e : voci) {
-        const std::optional<int> numero = client_.publish(e.message);
-        if (!numero) return;
-        inViaggio_[*numero] = {false, e.id, adesso};
-        ultimoConsegnato_ = e.id;
+        const std::optional<int> number = client_.publish(e.message);
+        if (!number) return;
+        inFlight_[*number] = {false, e.id, adesso};
+        lastDelivered_ = e.id;
     }
     if (voci.size() == posto) return;
     std::lock_guard lock(mutex_);
     for (const auto& [n, m] : memoria_) {
-        if (n <= ultimoInMemoria_) continue;
-        if (inViaggio_.size() >= Finestra) return;
-        const std::optional<int> numero = client_.publish(m);
-        if (!numero) return;
-        inViaggio_[*numero] = {true, n, adesso};
-        ultimoInMemoria_ = n;
+        if (n <= lastInMemory_) continue;
+        if (inFlight_.size() >= Finestra) return;
+        const std::optional<int> number = client_.publish(m);
+        if (!number) return;
+        inFlight_[*number] = {true, n, adesso};
+        lastInMemory_ = n;
     }
 }
 
-bool Publisher::tuttoConsegnato() {
-    if (!inViaggio_.empty() || !journal_.next(ultimoConsegnato_, 1).empty()) return false;
+bool Publisher::allDelivered() {
+    if (!inFlight_.empty() || !journal_.next(lastDelivered_, 1).empty()) return false;
     std::lock_guard lock(mutex_);
-    return memoria_.empty() || memoria_.back().first <= ultimoInMemoria_;
+    return memoria_.empty() || memoria_.back().first <= lastInMemory_;
 }
 
-void Publisher::Ferma(int attesaMs) {
-    if (!attiva_) return;
+void Publisher::Stop(int attesaMs) {
+    if (!active_) return;
     consegne_.stop();
     const auto connesso = [this] { return client_.status().state == MqttState::Connected; };
     // A first attempt under way gets a moment; a broker that cannot be
     // reached holds nothing up.
-    const TimePoint inizio = clock_.now();
-    const Millis grazia = std::min(Millis(attesaMs), AttesaConnessione);
-    while (!connesso() && client_.status().error.empty() && clock_.now() - inizio < grazia)
+    const TimePoint start = clock_.now();
+    const Millis grazia = std::min(Millis(attesaMs), ConnectWait);
+    while (!connesso() && client_.status().error.empty() && clock_.now() - start < grazia)
         clock_.sleep(Millis(10));
     Millis resto{0};
     if (connesso()) {
         const TimePoint limite = clock_.now() + Millis(attesaMs);
         for (;;) {
-            Passo();
-            if (tuttoConsegnato() || !connesso() || clock_.now() >= limite) break;
+            Step();
+            if (allDelivered() || !connesso() || clock_.now() >= limite) break;
             clock_.sleep(Millis(5));
         }
         resto = std::max(Millis(0), std::chrono::duration_cast<Millis>(limite - clock_.now()));
     }
-    client_.stop(MqttMessage{imp_.topic + "/state", "offline", 1, true},
+    client_.stop(MqttMessage{settings_.topic + "/state", "offline", 1, true},
                  static_cast<int>(resto.count()));
-    attiva_ = false;
+    active_ = false;
 }
 
-PublisherStatus Publisher::stato() {
+PublisherStatus Publisher::status() {
     PublisherStatus s;
-    s.connessione = client_.status();
-    s.inAttesa = journal_.size();
+    s.connection = client_.status();
+    s.waiting = journal_.size();
     s.scartati = journal_.dropped();
     std::lock_guard lock(mutex_);
-    s.inAttesa += static_cast<std::int64_t>(memoria_.size());
-    s.scartatiInMemoria = scartatiInMemoria_;
-    s.erroreGiornale = erroreGiornale_;
+    s.waiting += static_cast<std::int64_t>(memoria_.size());
+    s.droppedInMemory = droppedInMemory_;
+    s.journalError = journalError_;
     return s;
 }
 

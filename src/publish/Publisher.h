@@ -30,33 +30,33 @@ namespace tarvel {
 
 // The messages of one cycle: one per device on <Topic>/<n>, in device
 // order, `tempo` being the cycle's start in UTC.
-std::vector<MqttMessage> MessaggiCiclo(const MqttSettings& imp, const std::string& tempo,
+std::vector<MqttMessage> CycleMessages(const MqttSettings& imp, const std::string& tempo,
                                        long ciclo, const std::vector<Reading>& letture);
 
 // With Discovery on: one retained Home Assistant discovery config per value
 // of each device, on homeassistant/sensor/<ClientId>/<device>_<name>/config,
 // pointing at the device's topic and the state topic; `dispositivi` holds
-// the device of each line (DispositiviRighe).
-std::vector<MqttMessage> MessaggiScoperta(const MqttSettings& imp,
-                                          const std::vector<RequestLine>& righe,
+// the device of each line (DevicesOfLines).
+std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
+                                          const std::vector<RequestLine>& lines,
                                           const std::vector<int>& dispositivi);
 
 // One retained message per node on <Topic>/status/<node> with its health
 // counters; `adesso` and `ora` are the same moment on the monotonic clock
 // and the calendar.
-std::vector<MqttMessage> MessaggiStato(const MqttSettings& imp, const Health& salute,
+std::vector<MqttMessage> StatusMessages(const MqttSettings& imp, const Health& health,
                                        TimePoint adesso, WallTime ora);
 
 // What the publishing is doing.
 struct PublisherStatus {
-    MqttStatus connessione;
-    std::int64_t inAttesa = 0;  // messages in the journal and in memory
+    MqttStatus connection;
+    std::int64_t waiting = 0;  // messages in the journal and in memory
     std::int64_t scartati = 0;  // dropped to keep the journal under its cap
     // Dropped from memory, full while the journal could not take them.
-    std::int64_t scartatiInMemoria = 0;
+    std::int64_t droppedInMemory = 0;
     // Why the journal could not take the last cycle, or what was done with
     // a journal that could not be opened.
-    std::string erroreGiornale;
+    std::string journalError;
 };
 
 class Publisher {
@@ -65,15 +65,15 @@ class Publisher {
     static constexpr std::size_t Finestra = 100;
     // A handed message still unacknowledged after this long, while
     // connected, is handed again.
-    static constexpr Millis AttesaConferma{60000};
+    static constexpr Millis AckTimeout{60000};
     // Messages the journal could not take wait in memory, this many at
     // most; past it the oldest make room.
-    static constexpr std::size_t MassimoInMemoria = 10000;
+    static constexpr std::size_t MaxInMemory = 10000;
     // At a stop, a connection being made is waited for this long at most.
-    static constexpr Millis AttesaConnessione{500};
+    static constexpr Millis ConnectWait{500};
     // A journal that could not be opened, or could not take a cycle, is
     // tried again after this long; meanwhile the cycles go to memory.
-    static constexpr Millis RiprovaGiornale{10000};
+    static constexpr Millis JournalRetry{10000};
 
     Publisher(Journal& journal, MqttClient& client, Clock& clock);
     ~Publisher();
@@ -83,26 +83,26 @@ class Publisher {
     // Opens the journal and starts the connection; false, with the cause,
     // when the connection cannot even be tried. A journal that cannot be
     // opened is no reason: what it would hold waits in memory, and the
-    // cause is in stato(). `filo`: hand the messages over on a thread of
-    // its own (tests call Passo instead).
-    bool Avvia(const MqttSettings& imp, std::string& errore, bool filo = true);
+    // cause is in status(). `threadMain`: hand the messages over on a thread of
+    // its own (tests call Step instead).
+    bool Start(const MqttSettings& imp, std::string& error, bool threadMain = true);
 
     // A cycle's messages to the journal, after what waits in memory; false,
     // with the cause, when the journal could not take them: they wait in
     // memory then.
-    bool Accoda(const std::vector<MqttMessage>& messaggi, std::string& errore);
+    bool Enqueue(const std::vector<MqttMessage>& messaggi, std::string& error);
     // One round: forgets what the broker took, hands over what waits.
-    void Passo();
+    void Step();
     // What only tells the present state: not journaled, each replacing the
     // one before it, sent at the next round with a connection.
-    void PubblicaStato(const std::vector<MqttMessage>& messaggi);
+    void PublishStatus(const std::vector<MqttMessage>& messaggi);
     // A clean end. Only a broker connected at the stop, or within
-    // AttesaConnessione while a first attempt is under way, is given up to
+    // ConnectWait while a first attempt is under way, is given up to
     // `attesaMs` to take what waits; then "offline" and the connection
     // closes. What is left in the journal stays for the next start.
-    void Ferma(int attesaMs);
+    void Stop(int attesaMs);
 
-    PublisherStatus stato();
+    PublisherStatus status();
 
   private:
     // A message handed over and not yet acknowledged: its journal id or its
@@ -110,36 +110,36 @@ class Publisher {
     struct Delivery {
         bool inMemoria = false;
         std::int64_t id = 0;
-        TimePoint quando;
+        TimePoint when;
     };
-    void sveglia();
-    void riapriGiornale();
+    void wake();
+    void reopenJournal();
     void inMemoria(const std::vector<MqttMessage>& messaggi);
-    void consegna(TimePoint adesso);
-    bool tuttoConsegnato();
+    void deliver(TimePoint adesso);
+    bool allDelivered();
 
     Journal& journal_;
     MqttClient& client_;
     Clock& clock_;
-    MqttSettings imp_;
-    bool attiva_ = false;
-    bool giornaleAperto_ = false;
-    TimePoint prossimaProva_{};
-    std::string causaGiornale_;  // why the journal could not be opened
+    MqttSettings settings_;
+    bool active_ = false;
+    bool journalOpen_ = false;
+    TimePoint nextRetry_{};
+    std::string journalCause_;  // why the journal could not be opened
     // Handed over and not acknowledged, by the connection's message number.
-    std::map<int, Delivery> inViaggio_;
-    std::int64_t ultimoConsegnato_ = 0;  // the last journal id handed over
-    std::int64_t ultimoInMemoria_ = 0;   // the last number in memory handed
+    std::map<int, Delivery> inFlight_;
+    std::int64_t lastDelivered_ = 0;  // the last journal id handed over
+    std::int64_t lastInMemory_ = 0;   // the last number in memory handed
     // By mutex_: what the journal could not take, numbered in order, all
     // newer than what the journal holds; what waits for a connection.
     std::deque<std::pair<std::int64_t, MqttMessage>> memoria_;
-    std::int64_t numeroInMemoria_ = 0;
-    std::int64_t scartatiInMemoria_ = 0;
-    std::string erroreGiornale_;
-    std::vector<MqttMessage> stati_;
+    std::int64_t memoryNumber_ = 0;
+    std::int64_t droppedInMemory_ = 0;
+    std::string journalError_;
+    std::vector<MqttMessage> statusMessages_;
 
     std::mutex mutex_;
-    // Runs Passo from Avvia to Ferma, when woken and once a second.
+    // Runs Step from Start to Stop, when woken and once a second.
     RoundThread consegne_;
 };
 

@@ -70,24 +70,24 @@ IniFileStore::FileState IniFileStore::load(const std::string& file) {
     return loadedState_;
 }
 
-SettingsError IniFileStore::problemaFile(const std::string& file) {
+SettingsError IniFileStore::fileProblem(const std::string& file) {
     SettingsError e;
-    e.percorso = file;
+    e.path = file;
     switch (refresh(file)) {
         case FileState::Loaded:
             break;
         case FileState::Missing:
-            e.causa = SettingsErrorCause::FileMissing;
+            e.cause = SettingsErrorCause::FileMissing;
             break;
         case FileState::Folder:
-            e.causa = SettingsErrorCause::Folder;
+            e.cause = SettingsErrorCause::Folder;
             break;
         case FileState::Unreadable:
-            e.causa = SettingsErrorCause::Unreadable;
-            e.motivo = reason_;
+            e.cause = SettingsErrorCause::Unreadable;
+            e.reason = reason_;
             break;
         case FileState::Utf16:
-            e.causa = SettingsErrorCause::Utf16;
+            e.cause = SettingsErrorCause::Utf16;
             break;
     }
     return e;
@@ -102,9 +102,9 @@ std::string IniFileStore::read(const std::string& file, const std::string& secti
 std::vector<std::string> IniFileStore::keys(const std::string& file, const std::string& section) {
     std::vector<std::string> names;
     if (refresh(file) != FileState::Loaded) return names;
-    const std::string wanted = Maiuscolo(section);
+    const std::string wanted = ToUpper(section);
     document_.forEach([&](std::string_view s, std::string_view key, std::string_view) {
-        if (Maiuscolo(s) == wanted) names.emplace_back(key);
+        if (ToUpper(s) == wanted) names.emplace_back(key);
     });
     return names;
 }

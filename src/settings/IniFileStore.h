@@ -24,7 +24,7 @@ class IniFileStore : public ProfileStore {
                const std::string& value) override;
     std::vector<std::string> keys(const std::string& file, const std::string& section) override;
     void holdVersion(bool hold) override;
-    SettingsError problemaFile(const std::string& file) override;
+    SettingsError fileProblem(const std::string& file) override;
 
   private:
     // Utf16: read, but a UTF-16 text, which gives no key and is never

@@ -44,7 +44,7 @@ double readHex(Cursor& in) {
 
 }  // namespace
 
-double NumeroIniziale(std::string_view text) {
+double LeadingNumber(std::string_view text) {
     Cursor in(text);
     if (in.peek() == '&') {
         in.next();
@@ -113,8 +113,8 @@ std::optional<Int> roundTo(double value) {
 }
 }  // namespace
 
-std::optional<std::int16_t> ArrotondaInt16(double value) { return roundTo<std::int16_t>(value); }
-std::optional<std::int32_t> ArrotondaInt32(double value) { return roundTo<std::int32_t>(value); }
+std::optional<std::int16_t> RoundToInt16(double value) { return roundTo<std::int16_t>(value); }
+std::optional<std::int32_t> RoundToInt32(double value) { return roundTo<std::int32_t>(value); }
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
@@ -126,7 +126,7 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-std::string Maiuscolo(std::string_view text) {
+std::string ToUpper(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return out;

@@ -31,9 +31,9 @@ class ProfileStore {
     // found instead of checking the file again: one load of many keys reads
     // one version of the file, even when an editor saves it meanwhile.
     virtual void holdVersion(bool hold) { (void)hold; }
-    // Why the file gives no keys at all (causa None when it can be read),
+    // Why the file gives no keys at all (cause None when it can be read),
     // for the message that comes with a settings file that cannot be used.
-    virtual SettingsError problemaFile(const std::string& file) {
+    virtual SettingsError fileProblem(const std::string& file) {
         (void)file;
         return {};
     }

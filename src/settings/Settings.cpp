@@ -4,92 +4,92 @@
 
 namespace tarvel {
 namespace {
-const char* const SiNo[] = {"0", "1"};
-const char* const SuggerimentoChiocciola =
+const char* const YesNo[] = {"0", "1"};
+const char* const AtSignHint =
     "Inserire il carattere @ per lasciare indefinito questo campo";
 }  // namespace
 
-Settings::Settings(ProfileStore& store, Dialogs& dialogs, std::string cartellaProgramma)
-    : store_(store), dialogs_(dialogs), cartella_(std::move(cartellaProgramma)) {}
+Settings::Settings(ProfileStore& store, Dialogs& dialogs, std::string programFolder)
+    : store_(store), dialogs_(dialogs), folder_(std::move(programFolder)) {}
 
-std::string Settings::PercorsoIni() const { return cartella_ + "/" + NomeFileIni; }
+std::string Settings::IniPath() const { return folder_ + "/" + IniFileName; }
 
-std::string Settings::LeggiIni(const std::string& sezione, const std::string& chiave,
+std::string Settings::LeggiIni(const std::string& section, const std::string& key,
                                    const std::string& predefinito) const {
-    return store_.read(PercorsoIni(), sezione, chiave, predefinito);
+    return store_.read(IniPath(), section, key, predefinito);
 }
 
-bool Settings::ScriviIni(const std::string& sezione, const std::string& chiave,
-                             const std::string& valore) {
-    return store_.write(PercorsoIni(), sezione, chiave, valore);
+bool Settings::ScriviIni(const std::string& section, const std::string& key,
+                             const std::string& value) {
+    return store_.write(IniPath(), section, key, value);
 }
 
 void Settings::LeggiAcquisizioneAutomatica() {
-    opzioni_.acquisisciAuto = LeggiIni("Start", "Auto", "0") == "1";
+    options_.automaticAcquisition = LeggiIni("Start", "Auto", "0") == "1";
 }
 void Settings::LeggiAvvioRidotto() {
-    opzioni_.minimizzaPartenza = LeggiIni("Start", "Min", "0") == "1";
+    options_.startMinimised = LeggiIni("Start", "Min", "0") == "1";
 }
 void Settings::LeggiCancellaFileUscita() {
-    opzioni_.killFileOut = LeggiIni("Export", "Kill", "0") == "1";
+    options_.killFileOut = LeggiIni("Export", "Kill", "0") == "1";
 }
 
 void Settings::SalvaAcquisizioneAutomatica() {
-    ScriviIni("Start", "Auto", SiNo[opzioni_.acquisisciAuto]);
+    ScriviIni("Start", "Auto", YesNo[options_.automaticAcquisition]);
 }
 void Settings::SalvaAvvioRidotto() {
-    ScriviIni("Start", "Min", SiNo[opzioni_.minimizzaPartenza]);
+    ScriviIni("Start", "Min", YesNo[options_.startMinimised]);
 }
 void Settings::SalvaCancellaFileUscita() {
-    ScriviIni("Export", "Kill", SiNo[opzioni_.killFileOut]);
+    ScriviIni("Export", "Kill", YesNo[options_.killFileOut]);
 }
 
-bool Settings::CommutaAcquisizioneAutomatica() {
-    opzioni_.acquisisciAuto = !opzioni_.acquisisciAuto;
+bool Settings::ToggleAutomaticAcquisition() {
+    options_.automaticAcquisition = !options_.automaticAcquisition;
     SalvaAcquisizioneAutomatica();
-    return opzioni_.acquisisciAuto;
+    return options_.automaticAcquisition;
 }
-bool Settings::CommutaAvvioRidotto() {
-    opzioni_.minimizzaPartenza = !opzioni_.minimizzaPartenza;
+bool Settings::ToggleStartMinimised() {
+    options_.startMinimised = !options_.startMinimised;
     SalvaAvvioRidotto();
-    return opzioni_.minimizzaPartenza;
+    return options_.startMinimised;
 }
-bool Settings::CommutaCancellaFileUscita() {
-    opzioni_.killFileOut = !opzioni_.killFileOut;
+bool Settings::ToggleDeleteOutputFiles() {
+    options_.killFileOut = !options_.killFileOut;
     SalvaCancellaFileUscita();
-    return opzioni_.killFileOut;
+    return options_.killFileOut;
 }
 
-bool Settings::chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
-                               const char* suggerimento, const char* titolo, bool chiocciolaAzzera,
+bool Settings::askText(const char* section, const char* key, const char* primaRiga,
+                               const char* suggerimento, const char* title, bool chiocciolaAzzera,
                                TextCheck problema) {
-    std::string attuale = LeggiIni(sezione, chiave, "");
+    std::string attuale = LeggiIni(section, key, "");
     // The first line, one empty line, then the hint.
     std::string prompt = std::string(primaRiga) + "\n\n" + suggerimento;
-    std::string risposta = dialogs_.inputBox(prompt, titolo, attuale);
-    if (risposta.empty()) return false;
-    if (chiocciolaAzzera && risposta == "@") risposta.clear();
-    if (const auto p = problema ? problema(risposta) : std::nullopt) {
-        dialogs_.messageBox(NomeProdotto, std::string("Valore non accettato: ") + titolo + ".",
+    std::string answer = dialogs_.inputBox(prompt, title, attuale);
+    if (answer.empty()) return false;
+    if (chiocciolaAzzera && answer == "@") answer.clear();
+    if (const auto p = problema ? problema(answer) : std::nullopt) {
+        dialogs_.messageBox(ProductName, std::string("Valore non accettato: ") + title + ".",
                             Icon::Exclamation, Buttons::Ok, Answer::Ok, *p);
         return false;
     }
-    ScriviIni(sezione, chiave, risposta);
+    ScriviIni(section, key, answer);
     return true;
 }
 
 bool Settings::MenuNomeFileOut_Click() {
-    return chiediTesto("Export", "Out", "File di uscita generale:", SuggerimentoChiocciola,
+    return askText("Export", "Out", "File di uscita generale:", AtSignHint,
                        "Definizione file di uscita", true);
 }
 
 bool Settings::MenuTitoloGenerale_Click() {
-    return chiediTesto("General", "Title", "Titolo generale:", SuggerimentoChiocciola,
+    return askText("General", "Title", "Titolo generale:", AtSignHint,
                        "Definizione titolo generale", true);
 }
 
 bool Settings::MenuEncodingXML_Click() {
-    return chiediTesto("XML", "Encoding", "Encoding XML:", "Valore predefinito: UTF-8",
+    return askText("XML", "Encoding", "Encoding XML:", "Valore predefinito: UTF-8",
                        "Definizione encoding XML", false, EncodingProblem);
 }
 

@@ -16,22 +16,22 @@ namespace tarvel {
 class Settings {
   public:
     struct Options {
-        bool acquisisciAuto = false;     // "Automatica"
-        bool minimizzaPartenza = false;  // "Startup ridotto ad icona"
+        bool automaticAcquisition = false;     // "Automatica"
+        bool startMinimised = false;  // "Startup ridotto ad icon"
         bool killFileOut = false;        // "Cancella i file di uscita prima di aggiornare"
     };
 
-    Settings(ProfileStore& store, Dialogs& dialogs, std::string cartellaProgramma);
+    Settings(ProfileStore& store, Dialogs& dialogs, std::string programFolder);
 
-    const std::string& cartellaProgramma() const { return cartella_; }
-    std::string PercorsoIni() const;
-    std::string LeggiIni(const std::string& sezione, const std::string& chiave,
+    const std::string& programFolder() const { return folder_; }
+    std::string IniPath() const;
+    std::string LeggiIni(const std::string& section, const std::string& key,
                          const std::string& predefinito) const;
-    bool ScriviIni(const std::string& sezione, const std::string& chiave,
-                   const std::string& valore);
+    bool ScriviIni(const std::string& section, const std::string& key,
+                   const std::string& value);
     ProfileStore& store() const { return store_; }
 
-    const Options& opzioni() const { return opzioni_; }
+    const Options& options() const { return options_; }
     // The three check marks from the file.
     void LeggiAcquisizioneAutomatica();
     void LeggiAvvioRidotto();
@@ -40,9 +40,9 @@ class Settings {
     void SalvaAvvioRidotto();
     void SalvaCancellaFileUscita();
     // Switches one check mark and writes it; gives the new state.
-    bool CommutaAcquisizioneAutomatica();
-    bool CommutaAvvioRidotto();
-    bool CommutaCancellaFileUscita();
+    bool ToggleAutomaticAcquisition();
+    bool ToggleStartMinimised();
+    bool ToggleDeleteOutputFiles();
 
     // The input-box options; each true when a text was written. An encoding
     // that is no encoding name is refused with a message that names it.
@@ -54,14 +54,14 @@ class Settings {
     // What is wrong with an answer, for its message; nothing when it is good.
     using TextCheck = std::optional<std::string> (*)(std::string_view);
     // Asks, and writes the answer unless problema refuses it (with a message).
-    bool chiediTesto(const char* sezione, const char* chiave, const char* primaRiga,
-                     const char* suggerimento, const char* titolo, bool chiocciolaAzzera,
+    bool askText(const char* section, const char* key, const char* primaRiga,
+                     const char* suggerimento, const char* title, bool chiocciolaAzzera,
                      TextCheck problema = nullptr);
 
     ProfileStore& store_;
     Dialogs& dialogs_;
-    std::string cartella_;
-    Options opzioni_;
+    std::string folder_;
+    Options options_;
 };
 
 }  // namespace tarvel

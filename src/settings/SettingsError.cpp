@@ -2,10 +2,10 @@
 
 namespace tarvel {
 
-std::string DescriviErroreImpostazioni(const SettingsError& e) {
-    const std::string& file = e.percorso;
-    const std::string chiave = file + ": [" + e.sezione + "] " + e.chiave;
-    switch (e.causa) {
+std::string DescribeSettingsError(const SettingsError& e) {
+    const std::string& file = e.path;
+    const std::string key = file + ": [" + e.section + "] " + e.key;
+    switch (e.cause) {
         case SettingsErrorCause::None:
             break;
         case SettingsErrorCause::FileMissing:
@@ -14,13 +14,13 @@ std::string DescriviErroreImpostazioni(const SettingsError& e) {
             return file + " è una cartella, non un file";
         case SettingsErrorCause::Unreadable:
             return "impossibile leggere il file " + file +
-                   (e.motivo.empty() ? std::string() : " (" + e.motivo + ")");
+                   (e.reason.empty() ? std::string() : " (" + e.reason + ")");
         case SettingsErrorCause::Utf16:
             return "il file " + file + " è in UTF-16: salvarlo come UTF-8 o ANSI";
         case SettingsErrorCause::MissingKey:
-            return chiave + ": chiave mancante o vuota, nessun intervallo di richieste";
+            return key + ": chiave mancante o vuota, nessun intervallo di richieste";
         case SettingsErrorCause::InvalidValue:
-            return chiave + ": valore non valido \"" + e.valore +
+            return key + ": valore non valido \"" + e.value +
                    "\", nessun intervallo di richieste (numero di riga da 1 a 32767)";
     }
     return {};

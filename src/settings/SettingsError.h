@@ -11,22 +11,22 @@ enum class SettingsErrorCause : std::uint8_t {
     None,
     FileMissing,     // nothing at the path
     Folder,         // the path names a folder
-    Unreadable,      // there, but it cannot be read (motivo: the system's reason)
+    Unreadable,      // there, but it cannot be read (reason: the system's reason)
     Utf16,            // a UTF-16 text: no key can be read from it
     MissingKey,   // a key that must be there is absent or empty
     InvalidValue,  // a key whose value is out of its range
 };
 
 struct SettingsError {
-    SettingsErrorCause causa = SettingsErrorCause::None;
-    std::string percorso;  // the settings file's full path
-    std::string sezione;   // the key at fault, when one is
-    std::string chiave;
-    std::string valore;    // its value as written
-    std::string motivo;    // the system's reason, when it gave one
+    SettingsErrorCause cause = SettingsErrorCause::None;
+    std::string path;  // the settings file's full path
+    std::string section;   // the key at fault, when one is
+    std::string key;
+    std::string value;    // its value as written
+    std::string reason;    // the system's reason, when it gave one
 };
 
 // One line naming the file, the key when there is one, and the cause.
-std::string DescriviErroreImpostazioni(const SettingsError& errore);
+std::string DescribeSettingsError(const SettingsError& error);
 
 }  // namespace tarvel

@@ -21,25 +21,25 @@ void TrayIcona::PreparaTray() {
 void TrayIcona::CreaMenuTray() {
     menu_ = std::make_unique<QMenu>();
     menu_->setObjectName(QStringLiteral("MenuTray"));
-    QAction* apri = menu_->addAction(QString::fromStdString(TestoApriTray()));
+    QAction* apri = menu_->addAction(QString::fromStdString(OpenTrayText()));
     apri->setObjectName(QStringLiteral("MenuTray70"));
     connect(apri, &QAction::triggered, this, &TrayIcona::apriRichiesto);
     menu_->addSeparator()->setObjectName(QStringLiteral("MenuTray71"));
-    QAction* fine = menu_->addAction(QString::fromLatin1(TestoFineTray));
+    QAction* fine = menu_->addAction(QString::fromLatin1(QuitTrayText));
     fine->setObjectName(QStringLiteral("MenuTray72"));
-    connect(fine, &QAction::triggered, this, &TrayIcona::fineRichiesta);
+    connect(fine, &QAction::triggered, this, &TrayIcona::quitRequested);
 }
 
 void TrayIcona::AggiungiIconaTray() {
-    icona_ = std::make_unique<QSystemTrayIcon>(IconaProgramma());
-    icona_->setToolTip(QString::fromStdString(TestoSuggerimentoTray(identity_)));
-    connect(icona_.get(), &QSystemTrayIcon::activated, this, &TrayIcona::notifica);
-    icona_->show();
+    icon_ = std::make_unique<QSystemTrayIcon>(ProgramIcon());
+    icon_->setToolTip(QString::fromStdString(TrayTipText(identity_)));
+    connect(icon_.get(), &QSystemTrayIcon::activated, this, &TrayIcona::notify);
+    icon_->show();
 }
 
 void TrayIcona::RimuoviIconaTray() {
-    if (icona_) icona_->hide();
-    icona_.reset();
+    if (icon_) icon_->hide();
+    icon_.reset();
     menu_.reset();
 }
 
@@ -47,18 +47,18 @@ void TrayIcona::MostraMenuTray(const QPoint& posizione) {
     if (menu_) menu_->popup(posizione);
 }
 
-void TrayIcona::notifica(QSystemTrayIcon::ActivationReason motivo) {
-    if (motivo == QSystemTrayIcon::Trigger) emit apriRichiesto();
-    if (motivo == QSystemTrayIcon::Context) MostraMenuTray(QCursor::pos());
-    emit notificaRicevuta();
+void TrayIcona::notify(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger) emit apriRichiesto();
+    if (reason == QSystemTrayIcon::Context) MostraMenuTray(QCursor::pos());
+    emit activated();
 }
 
-bool TrayIcona::disponibile() const {
-    return disponibile_.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+bool TrayIcona::available() const {
+    return available_.value_or(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
 void TrayIcona::RiduciInTray(QWidget* finestra, bool riduci) {
-    if (riduci && disponibile()) {
+    if (riduci && available()) {
         // Hidden first, then marked minimised: a window manager asked to
         // iconify a window that is being unmapped may finish after a later
         // show, and leave the window minimised and unmapped.

@@ -1,6 +1,6 @@
 #pragma once
 // The icon in the notification area with its two-line tip and its menu
-// "Apri Tarvel" / "Fine programma", and the hiding of the main window into
+// "Apri Tarvel" / "Fine program", and the hiding of the main window into
 // it. Where the desktop has no notification area, hiding minimises the
 // window to the task bar instead, so it can always be brought back.
 
@@ -32,26 +32,26 @@ class TrayIcona : public QObject {
     void RiduciInTray(QWidget* finestra, bool riduci);
 
     // A left press shows the window, a right click opens the menu.
-    void notifica(QSystemTrayIcon::ActivationReason motivo);
+    void notify(QSystemTrayIcon::ActivationReason reason);
 
     // Asked each time: at log-on the notification area may come after us.
-    bool disponibile() const;
+    bool available() const;
     // Fixes the answer, for tests.
-    void setDisponibile(bool disponibile) { disponibile_ = disponibile; }
-    QSystemTrayIcon* icona() const { return icona_.get(); }
+    void setAvailable(bool available) { available_ = available; }
+    QSystemTrayIcon* icon() const { return icon_.get(); }
     QMenu* menu() const { return menu_.get(); }
 
   signals:
     void apriRichiesto();
-    void fineRichiesta();
+    void quitRequested();
     // After any notification: the main window activates itself.
-    void notificaRicevuta();
+    void activated();
 
   private:
     const ProgramIdentity& identity_;
-    std::unique_ptr<QSystemTrayIcon> icona_;
+    std::unique_ptr<QSystemTrayIcon> icon_;
     std::unique_ptr<QMenu> menu_;
-    std::optional<bool> disponibile_;
+    std::optional<bool> available_;
 };
 
 }  // namespace tarvel

@@ -5,11 +5,11 @@
 
 namespace tarvel {
 
-std::string TestoSuggerimentoTray(const ProgramIdentity& identity) {
-    return std::string(NomeProdotto) + " " + NumeroVersione(identity) + "\n" +
-           Titolare(identity.copyright());
+std::string TrayTipText(const ProgramIdentity& identity) {
+    return std::string(ProductName) + " " + VersionNumber(identity) + "\n" +
+           CopyrightHolder(identity.copyright());
 }
 
-std::string TestoApriTray() { return std::string("Apri ") + NomeProdotto; }
+std::string OpenTrayText() { return std::string("Apri ") + ProductName; }
 
 }  // namespace tarvel

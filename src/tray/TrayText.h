@@ -9,10 +9,10 @@ namespace tarvel {
 
 // Two lines: the product name and the version number ("Tarvel 1.00"), then
 // the copyright holder. A copyright without "-" gives an empty second line.
-std::string TestoSuggerimentoTray(const ProgramIdentity& identity);
+std::string TrayTipText(const ProgramIdentity& identity);
 
 // "Apri " followed by the product name.
-std::string TestoApriTray();
-inline constexpr const char* TestoFineTray = "Fine programma";
+std::string OpenTrayText();
+inline constexpr const char* QuitTrayText = "Fine programma";
 
 }  // namespace tarvel

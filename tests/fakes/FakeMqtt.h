@@ -17,35 +17,35 @@ namespace tarvel::fakes {
 // increasing numbers and wait to be acknowledged by the test.
 struct ClientFinto : MqttClient {
     bool start(const MqttConnection& c, std::string&) override {
-        connessione = c;
+        connection = c;
         return true;
     }
     std::optional<int> publish(const MqttMessage& m) override {
         if (su) consegnati.push_back(m);
-        return su ? std::optional(++numero) : std::nullopt;
+        return su ? std::optional(++number) : std::nullopt;
     }
     std::vector<int> takeDelivered() override { return std::exchange(confermati, {}); }
     MqttStatus status() const override {
-        return {su ? MqttState::Connected : MqttState::Connecting, errore};
+        return {su ? MqttState::Connected : MqttState::Connecting, error};
     }
     void onEvent(std::function<void()>) override {}
-    void stop(const std::optional<MqttMessage>& last, int attesa) override {
+    void stop(const std::optional<MqttMessage>& last, int wait) override {
         ultimo = last;
-        attesaFinale = attesa;
+        attesaFinale = wait;
     }
     // Acknowledges every message handed over so far.
     void confermaTutti() {
-        while (confermato < numero) confermati.push_back(++confermato);
+        while (confermato < number) confermati.push_back(++confermato);
     }
 
     bool su = false;
-    std::string errore;  // why the broker cannot be reached
-    int numero = 0, confermato = 0;
+    std::string error;  // why the broker cannot be reached
+    int number = 0, confermato = 0;
     std::vector<int> confermati;
     std::vector<MqttMessage> consegnati;
     std::optional<MqttMessage> ultimo;
     int attesaFinale = -1;  // what the stop gave the last message
-    MqttConnection connessione;
+    MqttConnection connection;
     // The payloads handed over, in order.
     std::string payloads() const {
         std::string out;

@@ -36,11 +36,11 @@ class FakeProfileStore : public ProfileStore {
         return true;
     }
     void set(const std::string& section, const std::string& key, const std::string& value) {
-        values_[{Maiuscolo(section), Maiuscolo(key)}] = value;
+        values_[{ToUpper(section), ToUpper(key)}] = value;
     }
     // The value as stored, or nothing.
     std::optional<std::string> get(const std::string& section, const std::string& key) const {
-        auto it = values_.find({Maiuscolo(section), Maiuscolo(key)});
+        auto it = values_.find({ToUpper(section), ToUpper(key)});
         return it == values_.end() ? std::nullopt : std::optional(it->second);
     }
     int reads = 0;
@@ -161,7 +161,7 @@ struct FakePlatform {
     FakeShell shell;
     FakeOutputFiles files;
     // With the publishing and the history when given.
-    Platform piattaforma(MqttClient* mqtt = nullptr, Journal* journal = nullptr,
+    Platform platform(MqttClient* mqtt = nullptr, Journal* journal = nullptr,
                             HistoryStore* history = nullptr, const WallClock* wall = nullptr) {
         return {ini, clock, dialogs, identity, port, files, mqtt, journal, history, wall};
     }

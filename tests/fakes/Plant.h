@@ -29,27 +29,27 @@ struct Impianto {
         }
     }
     // A request list in "Parameters", lines 001.. in order.
-    void richieste(const std::vector<std::string>& righe, const char* intervallo = "1000") {
+    void requests(const std::vector<std::string>& lines, const char* interval = "1000") {
         fp.ini.set("Parameters", "Firt", "1");
-        fp.ini.set("Parameters", "Last", std::to_string(righe.size()));
-        fp.ini.set("Parameters", "Interval", intervallo);
-        for (std::size_t i = 0; i < righe.size(); ++i) {
+        fp.ini.set("Parameters", "Last", std::to_string(lines.size()));
+        fp.ini.set("Parameters", "Interval", interval);
+        for (std::size_t i = 0; i < lines.size(); ++i) {
             char key[24];
             std::snprintf(key, sizeof key, "%03zu", i + 1);
-            fp.ini.set("Parameters", key, righe[i]);
+            fp.ini.set("Parameters", key, lines[i]);
         }
     }
     // Profile n on COM 1 at 9600,N,8,1, with one more key if given.
-    void profilo(int n, const char* chiave = nullptr, const char* valore = nullptr) {
+    void profile(int n, const char* key = nullptr, const char* value = nullptr) {
         const std::string s = "Serial_" + std::to_string(n);
         fp.ini.set(s, "COM", "1");
         fp.ini.set(s, "Settings", "9600,N,8,1");
-        if (chiave) fp.ini.set(s, chiave, valore);
+        if (key) fp.ini.set(s, key, value);
     }
     // The desktop's plant: two request lines on profile 0, both answered.
     void dueRighe() {
-        richieste({"1,3,0,0;Valore", "1,4,1,1;Tensione"});
-        profilo(0);
+        requests({"1,3,0,0;Valore", "1,4,1,1;Tensione"});
+        profile(0);
         device.values[{3, 0}] = 42;
         device.values[{4, 1}] = 2301;
     }

@@ -27,13 +27,13 @@ using ::testing::ElementsAre;
 
 TEST(AutostartTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
     fakes::FakePlatform p;
-    Autostart autoAvvio(p.shell, p.dialogs, p.identity);
-    autoAvvio.MenuAvvioAuto_Click(true);  // during the start-up: ignored
+    Autostart autostart(p.shell, p.dialogs, p.identity);
+    autostart.MenuAvvioAuto_Click(true);  // during the start-up: ignored
     EXPECT_TRUE(p.shell.calls.empty());
-    autoAvvio.MenuAvvioAuto_Click(false);
-    EXPECT_TRUE(autoAvvio.spunta() && p.shell.autostart["Tarvel"] == "/opt/tarvel/Tarvel");
-    autoAvvio.MenuAvvioAuto_Click(false);
-    EXPECT_FALSE(autoAvvio.spunta() || p.shell.autostart.count("Tarvel"));
+    autostart.MenuAvvioAuto_Click(false);
+    EXPECT_TRUE(autostart.checked() && p.shell.autostart["Tarvel"] == "/opt/tarvel/Tarvel");
+    autostart.MenuAvvioAuto_Click(false);
+    EXPECT_FALSE(autostart.checked() || p.shell.autostart.count("Tarvel"));
 
     // Failures show their messages and keep the mark; an entry that starts
     // nothing counts as off; shortcut failures show nothing. The shortcut
@@ -42,21 +42,21 @@ TEST(AutostartTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
     p.shell.works = false;
     p.shell.calls.clear();
     p.shell.autostart["Tarvel"] = "/opt/tarvel/Tarvel";
-    autoAvvio.LeggiAvvioAutomatico();
-    autoAvvio.MenuAvvioAuto_Click(false);
-    EXPECT_TRUE(autoAvvio.spunta());
+    autostart.ReadAutostart();
+    autostart.MenuAvvioAuto_Click(false);
+    EXPECT_TRUE(autostart.checked());
     p.shell.autostart["Tarvel"] = "";
-    autoAvvio.LeggiAvvioAutomatico();
-    autoAvvio.MenuAvvioAuto_Click(false);
-    autoAvvio.MenuCreaCollegamento_Click();
-    autoAvvio.MenuEliminaCollegamento_Click();
+    autostart.ReadAutostart();
+    autostart.MenuAvvioAuto_Click(false);
+    autostart.MenuCreaCollegamento_Click();
+    autostart.MenuEliminaCollegamento_Click();
     EXPECT_EQ(p.dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel", "Attenzione: Il programma è già stato inserito nella tray bar.",
                    Icon::Critical, Buttons::Ok},
                   {"Tarvel", "Attenzione: Il programma non può essere inserito nella tray bar.",
                    Icon::Exclamation, Buttons::Ok}}));
-    EXPECT_FALSE(autoAvvio.spunta());
+    EXPECT_FALSE(autostart.checked());
     EXPECT_THAT(p.shell.calls, ElementsAre("removeAutostart Tarvel", "writeAutostart Tarvel",
                                            "createDesktopShortcut Tarvel /opt/tarvel/Tarvel "
                                            "/home/ada/.config/tarvel/",
@@ -86,15 +86,15 @@ class TemporaryHome : public ::testing::Test {
 // shortcut is an executable launcher, rewritten in place.
 TEST_F(TemporaryHome, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
     QtDesktopShell shell;
-    const QString voce = casa.path() + "/config/autostart/Tarvel.desktop";
+    const QString menuItem = casa.path() + "/config/autostart/Tarvel.desktop";
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "");
     ASSERT_TRUE(shell.writeAutostart("Tarvel", "/opt/my tools/Tarvel"));
-    std::string testo = test::ReadFile(voce.toStdString());
-    EXPECT_TRUE(testo.starts_with("[Desktop Entry]\n")) << testo;
-    EXPECT_NE(testo.find("\nExec=\"/opt/my tools/Tarvel\"\n"), std::string::npos) << testo;
+    std::string text = test::ReadFile(menuItem.toStdString());
+    EXPECT_TRUE(text.starts_with("[Desktop Entry]\n")) << text;
+    EXPECT_NE(text.find("\nExec=\"/opt/my tools/Tarvel\"\n"), std::string::npos) << text;
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "\"/opt/my tools/Tarvel\"");
     ASSERT_TRUE(shell.removeAutostart("Tarvel"));
-    EXPECT_FALSE(QFileInfo::exists(voce));
+    EXPECT_FALSE(QFileInfo::exists(menuItem));
     EXPECT_TRUE(shell.removeAutostart("Tarvel")) << "nothing to remove is no failure";
 
     EXPECT_FALSE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"))
@@ -104,11 +104,11 @@ TEST_F(TemporaryHome, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/old/Tarvel", "/opt/old/"));
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"));
     EXPECT_EQ(QDir(casa.path() + "/Desktop").entryList(QDir::Files).size(), 1);
-    testo = test::ReadFile(collegamento.toStdString());
-    for (const char* riga : {"\nName=Tarvel\n", "\nComment=Tarvel\n",
+    text = test::ReadFile(collegamento.toStdString());
+    for (const char* line : {"\nName=Tarvel\n", "\nComment=Tarvel\n",
                              "\nExec=\"/opt/tarvel/Tarvel\"\n", "\nPath=/opt/tarvel/\n"})
-        EXPECT_NE(testo.find(riga), std::string::npos) << riga << " in " << testo;
-    EXPECT_EQ(testo.find("old"), std::string::npos);
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in " << text;
+    EXPECT_EQ(text.find("old"), std::string::npos);
     EXPECT_TRUE(QFile::permissions(collegamento) & QFileDevice::ExeOwner);
     EXPECT_TRUE(shell.deleteDesktopShortcut("Tarvel"));
     EXPECT_FALSE(QFileInfo::exists(collegamento));
@@ -118,34 +118,34 @@ TEST_F(TemporaryHome, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
 // A lock file whose program is gone (a held lock refuses:
 // SecondInstanceTest).
 TEST(InstanceLockTest, ALockLeftBehindIsTakenOver) {
-    QTemporaryDir cartella;
-    const QString percorso = cartella.filePath("Tarvel.lock");
-    test::WriteFile(percorso.toStdString(),
+    QTemporaryDir folder;
+    const QString path = folder.filePath("Tarvel.lock");
+    test::WriteFile(path.toStdString(),
                     "999999999\nTarvel\n" + QSysInfo::machineHostName().toStdString() + "\n");
-    EXPECT_TRUE(InstanceLock(percorso).acquisisci());
+    EXPECT_TRUE(InstanceLock(path).acquire());
 }
 
 TEST(SecondInstanceTest, EndsSilentlyWhileTheFirstRunsOn) {
     // The program lives in a folder of its own (also its runtime folder)
     // with an empty settings file, so the first instance stops at its error
     // message and stays there, holding the single-instance lock.
-    QTemporaryDir cartella;
-    const QString programma = cartella.filePath("Tarvel");
-    ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), programma));
-    test::WriteFile(cartella.filePath("Tarvel.INI").toStdString(), "");
+    QTemporaryDir folder;
+    const QString program = folder.filePath("Tarvel");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TARVEL_EXE), program));
+    test::WriteFile(folder.filePath("Tarvel.INI").toStdString(), "");
     QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
-    ambiente.insert("XDG_RUNTIME_DIR", cartella.path());
+    ambiente.insert("XDG_RUNTIME_DIR", folder.path());
     ambiente.insert("QT_QPA_PLATFORM", "offscreen");
 
     QProcess prima, seconda;
     for (QProcess* istanza : {&prima, &seconda}) istanza->setProcessEnvironment(ambiente);
-    prima.start(programma, {});
+    prima.start(program, {});
     ASSERT_TRUE(prima.waitForStarted());
-    const QString lock = cartella.filePath("Tarvel.lock");
+    const QString lock = folder.filePath("Tarvel.lock");
     for (int i = 0; i < 200 && !QFileInfo::exists(lock); ++i) QThread::msleep(50);
     ASSERT_TRUE(QFileInfo::exists(lock)) << "the first instance took the lock";
 
-    seconda.start(programma, {});
+    seconda.start(program, {});
     ASSERT_TRUE(seconda.waitForFinished(20000)) << "the second instance ended by itself";
     EXPECT_TRUE(seconda.exitStatus() == QProcess::NormalExit && seconda.exitCode() == 0);
     EXPECT_TRUE(prima.state() == QProcess::Running && QFileInfo::exists(lock));
@@ -159,19 +159,19 @@ TEST(SecondInstanceTest, EndsSilentlyWhileTheFirstRunsOn) {
 // runner without windows, instead of Qt's abort. (The offscreen platform:
 // every test above.)
 TEST(NoDisplayTest, SaysSoAndNamesTheRunnerWithoutWindows) {
-    for (const char* piattaforma : {"", "xcb"}) {
-        SCOPED_TRACE(piattaforma);
+    for (const char* platform : {"", "xcb"}) {
+        SCOPED_TRACE(platform);
         QProcessEnvironment ambiente = QProcessEnvironment::systemEnvironment();
-        for (const char* nome : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            ambiente.remove(nome);
-        if (*piattaforma) ambiente.insert("QT_QPA_PLATFORM", piattaforma);
-        QProcess programma;
-        programma.setProcessEnvironment(ambiente);
-        programma.start(QStringLiteral(TARVEL_EXE), {});
-        ASSERT_TRUE(programma.waitForFinished(20000));
-        EXPECT_EQ(programma.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(programma.exitCode(), 2);
-        EXPECT_EQ(programma.readAllStandardError().toStdString(),
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            ambiente.remove(name);
+        if (*platform) ambiente.insert("QT_QPA_PLATFORM", platform);
+        QProcess program;
+        program.setProcessEnvironment(ambiente);
+        program.start(QStringLiteral(TARVEL_EXE), {});
+        ASSERT_TRUE(program.waitForFinished(20000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 2);
+        EXPECT_EQ(program.readAllStandardError().toStdString(),
                   "Tarvel: nessun display (DISPLAY e WAYLAND_DISPLAY non sono impostate): il "
                   "programma con le finestre non può partire; senza finestre usare "
                   "tarvel-headless\n");

@@ -60,37 +60,37 @@ using ::testing::Le;
 using ::testing::Pair;
 
 struct IstanzaLibera : ProgramInstance {
-    bool acquisisci() override { return true; }
+    bool acquire() override { return true; }
 };
 
 class Postazione : public ::testing::Test {
   protected:
-    explicit Postazione(bool storico = false) : storico_(storico) { impianto.dueRighe(); }
+    explicit Postazione(bool storico = false) : history_(storico) { impianto.dueRighe(); }
 
     fakes::FakePlatform& p() { return impianto.fp; }
     MainForm& main() { return app.mainForm(); }
     template <typename T = QLabel>
-    T* controllo(const char* nome, QWidget* finestra = nullptr) {
-        auto* c = (finestra ? finestra : &main())->findChild<T*>(QString::fromLatin1(nome));
-        EXPECT_NE(c, nullptr) << nome;
+    T* controllo(const char* name, QWidget* finestra = nullptr) {
+        auto* c = (finestra ? finestra : &main())->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(c, nullptr) << name;
         return c;
     }
-    QAction* azione(const char* nome) { return controllo<QAction>(nome); }
+    QAction* azione(const char* name) { return controllo<QAction>(name); }
     // The splash, then its timer, then the start-up.
-    void avvia() {
-        app.avvia();
-        p().clock.advance(SplashForm::IntervalloTimer1);
+    void start() {
+        app.start();
+        p().clock.advance(SplashForm::Timer1Interval);
         ASSERT_TRUE(main().isVisible());
     }
 
   private:
     // The program folder is taken when the program is made.
-    Platform piattaforma() {
-        if (!storico_) return impianto.fp.piattaforma();
+    Platform platform() {
+        if (!history_) return impianto.fp.platform();
         impianto.fp.identity.folder = folder.path().string();
-        return impianto.fp.piattaforma(nullptr, nullptr, &store, &wall);
+        return impianto.fp.platform(nullptr, nullptr, &store, &wall);
     }
-    bool storico_;
+    bool history_;
 
   protected:
     TempFolder folder;
@@ -99,7 +99,7 @@ class Postazione : public ::testing::Test {
     fakes::Impianto impianto;
     IstanzaLibera istanza;
     std::vector<int> fine;  // the program's exit codes
-    DesktopApp app{piattaforma(), impianto.fp.shell, istanza,
+    DesktopApp app{platform(), impianto.fp.shell, istanza,
                      [this](int codice) { fine.push_back(codice); }};
 };
 
@@ -107,12 +107,12 @@ using WindowsTest = Postazione;
 
 void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
 
-// The splash until a key (for its time: avvia()), once; the About box
+// The splash until a key (for its time: start()), once; the About box
 // disables the main window until it closes (its close box acts as OK); then
 // a line read by hand, the menus during a cycle, the editor, and the trend's
 // menu item off without a history.
 TEST_F(WindowsTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
-    app.avvia();
+    app.start();
     p().clock.advance(Millis(1499));
     EXPECT_TRUE(app.splash().isVisible() && !main().isVisible());
     QTest::keyClick(&app.splash(), Qt::Key_Space);
@@ -137,16 +137,16 @@ TEST_F(WindowsTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
 
     // File, Options, Automatica and Leggi.
     const auto abilitati = [&] {
-        std::string stato;
+        std::string status;
         for (const char* menu : {"MenuFile", "MenuOpzioni"})
-            stato += controllo<QMenu>(menu)->menuAction()->isEnabled() ? '1' : '0';
-        return stato + (azione("MenuAcquisisciAuto")->isEnabled() ? '1' : '0') +
+            status += controllo<QMenu>(menu)->menuAction()->isEnabled() ? '1' : '0';
+        return status + (azione("MenuAcquisisciAuto")->isEnabled() ? '1' : '0') +
                (controllo<QPushButton>("Cmd_Leggi")->isEnabled() ? '1' : '0');
     };
     std::string duranteCiclo;
-    p().port.setDevice([&](const Bytes& richiesta) {
+    p().port.setDevice([&](const Bytes& request) {
         duranteCiclo = abilitati();
-        return impianto.device(richiesta);
+        return impianto.device(request);
     });
     azione("MenuAvvio")->trigger();
     EXPECT_EQ(duranteCiclo, "0000");
@@ -168,14 +168,14 @@ TEST_F(WindowsTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
 // (what the core writes: SettingsTest).
 TEST_F(WindowsTest, OptionMenusForwardAndShowTheirCheckMarks) {
     p().ini.set("Export", "Kill", "1");
-    app.tray().setDisponibile(true);
-    avvia();
+    app.tray().setAvailable(true);
+    start();
     EXPECT_TRUE(azione("MenuKillfileOut")->isChecked());
-    for (const auto& [voce, spunta] : {std::pair{"MenuKillfileOut", false},
+    for (const auto& [menuItem, checked] : {std::pair{"MenuKillfileOut", false},
                                        {"MenuMinimizzaPartenza", true},
                                        {"MenuAcquisisciAuto", true}}) {
-        azione(voce)->trigger();
-        EXPECT_EQ(azione(voce)->isChecked(), spunta) << voce;
+        azione(menuItem)->trigger();
+        EXPECT_EQ(azione(menuItem)->isChecked(), checked) << menuItem;
     }
     EXPECT_FALSE(main().isVisible()) << "started hidden";
     p().dialogs.typed = "Tetto";
@@ -186,7 +186,7 @@ TEST_F(WindowsTest, OptionMenusForwardAndShowTheirCheckMarks) {
 // A close request while acquiring hides the window and the monitor without
 // asking; while idle it asks, and the tray menu ends the program.
 TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
-    avvia();
+    start();
     azione("MenuMonitor")->trigger();
     ASSERT_TRUE(app.monitor().isVisible());
     azione("MenuAvvio")->trigger();
@@ -196,7 +196,7 @@ TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     EXPECT_TRUE(p().dialogs.messages.empty() && fine.empty());
 
     // Back from the tray by a left click on the icon.
-    app.tray().notifica(QSystemTrayIcon::Trigger);
+    app.tray().notify(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(main().isVisible() && !main().isMinimized());
     azione("MenuFerma")->trigger();
 
@@ -209,19 +209,19 @@ TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     EXPECT_EQ(p().dialogs.messages.size(), 1u) << "the exit question (its text: StartupTest)";
     EXPECT_TRUE(main().isVisible());
 
-    app.tray().notifica(QSystemTrayIcon::Context);  // right click: the menu
+    app.tray().notify(QSystemTrayIcon::Context);  // right click: the menu
     EXPECT_TRUE(app.tray().menu()->isVisible());
     app.tray().menu()->hide();
 
-    app.tray().setDisponibile(true);
+    app.tray().setAvailable(true);
     app.RiduciInTray(true);
     EXPECT_FALSE(main().isVisible());
-    app.tray().notifica(QSystemTrayIcon::DoubleClick);
+    app.tray().notify(QSystemTrayIcon::DoubleClick);
     EXPECT_FALSE(main().isVisible()) << "a double-click acts through its first press only";
     voci[0]->trigger();  // "Apri Tarvel"
     EXPECT_TRUE(main().isVisible());
 
-    voci[2]->trigger();  // "Fine programma", No
+    voci[2]->trigger();  // "Fine program", No
     EXPECT_TRUE(fine.empty());
     p().dialogs.answer = Answer::Yes;
     voci[2]->trigger();
@@ -235,13 +235,13 @@ TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
 TEST_F(WindowsTest, TheTrayGivesTheWindowBackEveryTime) {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         GTEST_SKIP() << "needs an X server with a window manager";
-    app.tray().setDisponibile(true);
-    avvia();
+    app.tray().setAvailable(true);
+    start();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main()));
     for (int volta = 0; volta < 10; ++volta) {
         app.RiduciInTray(true);
         QTest::qWait(100);
-        app.tray().notifica(QSystemTrayIcon::Trigger);
+        app.tray().notify(QSystemTrayIcon::Trigger);
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&main(), 3000)) << "click " << volta;
         QTest::qWait(100);
         EXPECT_TRUE(main().windowHandle()->isExposed() && !main().isMinimized()) << volta;
@@ -249,11 +249,11 @@ TEST_F(WindowsTest, TheTrayGivesTheWindowBackEveryTime) {
 }
 
 TEST_F(WindowsTest, WithoutANotificationAreaTheWindowGoesToTheTaskBar) {
-    app.tray().setDisponibile(false);
+    app.tray().setAvailable(false);
     p().ini.set("Start", "Min", "1");
-    avvia();
+    start();
     EXPECT_TRUE(main().isMinimized());
-    app.tray().notifica(QSystemTrayIcon::Trigger);
+    app.tray().notify(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(main().isMinimized());
 }
 
@@ -273,8 +273,8 @@ struct BoxesSeen : fakes::FakeDialogs {
 class CoreOnItsThread : public ::testing::Test {
   protected:
     CoreOnItsThread() {
-        impianto.richieste({"1,3,0,0;Valore", "SLEEP 10000", "1,3,0,0;Valore"});
-        impianto.profilo(0);
+        impianto.requests({"1,3,0,0;Valore", "SLEEP 10000", "1,3,0,0;Valore"});
+        impianto.profile(0);
         impianto.device.values[{3, 0}] = 42;
         clock.watch(wakeUp.fd(), [this] {
             wakeUp.drain();
@@ -282,13 +282,13 @@ class CoreOnItsThread : public ::testing::Test {
         });
     }
     MainForm& main() { return app.mainForm(); }
-    const MainState& stato() { return main().stato(); }
+    const MainState& status() { return main().status(); }
     static bool aspetta(const std::function<bool()>& condizione) {
         return QTest::qWaitFor(condizione, 30000);
     }
     void avviaCiclo() {
         main().findChild<QAction*>("MenuAvvio")->trigger();
-        ASSERT_TRUE(aspetta([&] { return stato().lampada == Lamp::Yellow; }))
+        ASSERT_TRUE(aspetta([&] { return status().lamp == Lamp::Yellow; }))
             << "inside the wait line";
     }
 
@@ -299,14 +299,14 @@ class CoreOnItsThread : public ::testing::Test {
     WorkerThread worker;
     IstanzaLibera istanza;
     std::vector<int> fine;
-    Platform p = impianto.fp.piattaforma();
+    Platform p = impianto.fp.platform();
     DesktopApp app{{p.ini, clock, boxes, p.identity, p.port, p.files},
                      impianto.fp.shell,
                      istanza,
                      [this](int codice) { fine.push_back(codice); },
                      &worker,
                      [this] {
-                         app.programma().InterrompiAttesa();
+                         app.program().InterrompiAttesa();
                          wakeUp.signal();
                      }};
 };
@@ -315,11 +315,11 @@ class CoreOnItsThread : public ::testing::Test {
 // and the output is written with the answers so far, which the monitor
 // showed; exit ends the next wait at once.
 TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules) {
-    app.avvia();
+    app.start();
     QTest::keyClick(&app.splash(), Qt::Key_Space);
     ASSERT_TRUE(aspetta([&] { return main().isVisible(); }));
     // The window learns that the start-up is over: "Startup Automatico" acts.
-    ASSERT_TRUE(aspetta([&] { return !stato().avvioInCorso; }));
+    ASSERT_TRUE(aspetta([&] { return !status().avvioInCorso; }));
     main().findChild<QAction*>("MenuAvvioAuto")->trigger();
     EXPECT_EQ(impianto.fp.shell.autostart.count("Tarvel"), 1u);
     main().findChild<QAction*>("MenuMonitor")->trigger();
@@ -333,21 +333,21 @@ TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules)
     menu->popup(main().mapToGlobal(QPoint(0, 0)));
     EXPECT_TRUE(menu->isVisible());
     menu->hide();
-    EXPECT_EQ(stato().lampada, Lamp::Yellow) << "all of it while the core waits";
+    EXPECT_EQ(status().lamp, Lamp::Yellow) << "all of it while the core waits";
 
     main().findChild<QAction*>("MenuFerma")->trigger();
-    ASSERT_TRUE(aspetta([&] { return !stato().cicloInCorso; }));
-    EXPECT_THAT(stato().risposte, ElementsAre("<Valore>42</Valore>", "#Sleep 10000"));
+    ASSERT_TRUE(aspetta([&] { return !status().cycleRunning; }));
+    EXPECT_THAT(status().answers, ElementsAre("<Valore>42</Valore>", "#Sleep 10000"));
     EXPECT_NE(impianto.fp.files.files["/opt/tarvel/NoName.xml"].find("<Valore>42</Valore>"),
               std::string::npos);
     EXPECT_EQ(main().findChild<QListWidget*>("Lst_Risposte")->count(), 2);
-    const auto riga = [&](int lista) {
+    const auto line = [&](int lista) {
         auto* l = app.monitor().findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(lista));
         return l->count() == 1 ? l->item(0)->text().toStdString() : std::string();
     };
-    ASSERT_TRUE(aspetta([&] { return !riga(1).empty(); }));
-    EXPECT_EQ(riga(0), "01 03 00 00 00 01 84 0A");
-    EXPECT_EQ(riga(1), "01 03 02 00 2A 39 9B");
+    ASSERT_TRUE(aspetta([&] { return !line(1).empty(); }));
+    EXPECT_EQ(line(0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(line(1), "01 03 02 00 2A 39 9B");
 
     avviaCiclo();
     boxes.answer = Answer::Yes;
@@ -360,7 +360,7 @@ TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules)
 // on only once it is answered: here a port that cannot open ends the start.
 TEST_F(CoreOnItsThread, TheCoresBoxesAreShownByTheWindowsThread) {
     impianto.fp.port.missingPorts = {1};
-    app.avvia();
+    app.start();
     QTest::keyClick(&app.splash(), Qt::Key_Space);
     ASSERT_TRUE(aspetta([&] { return !fine.empty(); }));
     EXPECT_THAT(fine, ElementsAre(1));
@@ -378,7 +378,7 @@ TEST(WidgetsTest, EveryTextFitsItsControl) {
     auto* accanto = new QPushButton(QStringLiteral("OK"), &padre);
     stretta->setGeometry(0, 0, 20, 20);
     accanto->setGeometry(30, 0, 40, 20);
-    AdattaTesti(padre);
+    FitTexts(padre);
     EXPECT_GE(stretta->width(), stretta->fontMetrics().horizontalAdvance(stretta->text()));
     EXPECT_GT(accanto->x(), stretta->geometry().right());
 }
@@ -386,7 +386,7 @@ TEST(WidgetsTest, EveryTextFitsItsControl) {
 // The real boxes: Qt's own buttons read as on an Italian desktop, and the
 // cause of a failure is the box's detailed text, behind "Mostra dettagli...".
 TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
-    ASSERT_TRUE(CaricaTraduzioneQt()) << "Qt's Italian translation is not installed";
+    ASSERT_TRUE(LoadQtTranslation()) << "Qt's Italian translation is not installed";
     QString dettagli, si;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -409,23 +409,23 @@ TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
 class MonitorTest : public ::testing::Test {
   protected:
     MonitorTest() {
-        dispositivo.values[{3, 0}] = 10;
-        p.port.setDevice([this](const Bytes& richiesta) { return dispositivo(richiesta); });
+        device.values[{3, 0}] = 10;
+        p.port.setDevice([this](const Bytes& request) { return device(request); });
         p.port.open();
         monitor.PreparaMonitor();
     }
     QListWidget* lista(int i) {
         return monitor.findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(i));
     }
-    QString riga(int i, int r) { return lista(i)->item(r)->text(); }
+    QString line(int i, int r) { return lista(i)->item(r)->text(); }
     // One read of holding register 0 of node 1, then the monitor's refresh.
-    void leggi() {
+    void read() {
         mbus.LeggiValore16(3, 0, 1, 0, false);
-        p.clock.advance(MonitorForm::IntervalloAggiornamento);
+        p.clock.advance(MonitorForm::RefreshInterval);
     }
 
     fakes::FakePlatform p;
-    fakes::ScriptedDevice dispositivo;
+    fakes::ScriptedDevice device;
     MBus mbus{p.port, p.clock};
     MonitorForm monitor{mbus, p.clock};
 };
@@ -433,41 +433,41 @@ class MonitorTest : public ::testing::Test {
 TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
     monitor.MenuMonitor_Click();
     ASSERT_TRUE(monitor.isVisible() && mbus.monitorAttivo());
-    leggi();
+    read();
     ASSERT_EQ(lista(0)->count(), 1);
-    EXPECT_EQ(riga(0, 0), "01 03 00 00 00 01 84 0A");
-    EXPECT_EQ(riga(1, 0), "01 03 02 00 0A 38 43");
+    EXPECT_EQ(line(0, 0), "01 03 00 00 00 01 84 0A");
+    EXPECT_EQ(line(1, 0), "01 03 02 00 0A 38 43");
 
     QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione0"), Qt::LeftButton);
-    leggi();
-    EXPECT_EQ(riga(0, 1), "001 003 000 000 000 001 132 010");
+    read();
+    EXPECT_EQ(line(0, 1), "001 003 000 000 000 001 132 010");
 
     monitor.close();
     EXPECT_FALSE(monitor.isVisible() || mbus.monitorAttivo());
     monitor.MenuMonitor_Click();
     EXPECT_EQ(lista(0)->count() + lista(1)->count(), 0) << "it opens empty";
 
-    leggi();
+    read();
     QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);
-    EXPECT_TRUE(mbus.monitor().risposte().empty());
+    EXPECT_TRUE(mbus.monitor().answers().empty());
 
     // The selection is paired (the same code for either list) and a
     // double-click removes the pair, but not without request lines.
     QTest::mouseClick(monitor.findChild<QRadioButton*>("Opt_Notazione1"), Qt::LeftButton);
-    for (int i = 0; i < 3; ++i) leggi();
-    dispositivo.silent = true;
-    leggi();
+    for (int i = 0; i < 3; ++i) read();
+    device.silent = true;
+    read();
     ASSERT_EQ(lista(1)->count(), 4);
-    EXPECT_EQ(riga(1, 3), "Time out");
+    EXPECT_EQ(line(1, 3), "Time out");
     lista(0)->setCurrentRow(3);
     EXPECT_EQ(lista(1)->currentRow(), 3);
     monitor.LstAttivita_DblClick(1);
     ASSERT_EQ(lista(0)->count() + lista(1)->count(), 6);
-    EXPECT_EQ(riga(1, 2), "01 03 02 00 0A 38 43");
+    EXPECT_EQ(line(1, 2), "01 03 02 00 0A 38 43");
 
     mbus.monitor().pulisci();
-    mbus.monitor().aggiungiRisposta("Time out");
-    monitor.aggiorna();
+    mbus.monitor().addAnswer("Time out");
+    monitor.refresh();
     lista(1)->setCurrentRow(0);
     monitor.LstAttivita_DblClick(1);
     EXPECT_EQ(lista(1)->count(), 1);
@@ -484,25 +484,25 @@ class DeviceStatusWindowTest : public Postazione {
         // Node 1 answers its two lines after 5 ms; node 2 never answers.
         p().ini.set("Parameters", "Last", "3");
         p().ini.set("Parameters", "003", "2,3,0,0;Muto");
-        avvia();
+        start();
     }
     void ciclo() {
-        for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+        for (const char* menuItem : {"MenuAvvio", "MenuFerma"}) azione(menuItem)->trigger();
     }
     DeviceStatusWindow* finestra() { return main().findChild<DeviceStatusWindow*>(); }
     QTableWidget* tabella() { return finestra()->findChild<QTableWidget*>(); }
     // The texts of row r.
-    std::vector<std::string> riga(int r) {
+    std::vector<std::string> line(int r) {
         std::vector<std::string> testi;
         for (int c = 0; c < tabella()->columnCount(); ++c)
             testi.push_back(tabella()->item(r, c)->text().toStdString());
         return testi;
     }
-    // What "Ultima buona" of node 1 must read now, by the wall clock at `quando`.
-    std::string oraUltimaBuona(const QDateTime& quando) {
-        const TimePoint ultima = *app.programma().mbus().salute().nodi().at(1).ultimaBuona;
+    // What "Ultima buona" of node 1 must read now, by the wall clock at `when`.
+    std::string oraUltimaBuona(const QDateTime& when) {
+        const TimePoint ultima = *app.program().mbus().health().nodes().at(1).lastGood;
         const auto fa = std::chrono::duration_cast<Millis>(p().clock.now() - ultima);
-        return quando.addMSecs(-fa.count()).toString("hh:mm:ss").toStdString();
+        return when.addMSecs(-fa.count()).toString("hh:mm:ss").toStdString();
     }
 };
 
@@ -513,7 +513,7 @@ TEST_F(DeviceStatusWindowTest, OneWindowShowsEachNodeAfterEveryCycle) {
     // Open while the cycle runs: the rows follow its end.
     ciclo();
     ASSERT_EQ(tabella()->rowCount(), 2);
-    EXPECT_THAT(riga(1), ElementsAre("2", "1", "0", "1", "0", "0", "-", "0", "-", "-"));
+    EXPECT_THAT(line(1), ElementsAre("2", "1", "0", "1", "0", "0", "-", "0", "-", "-"));
 
     // Hidden during the next cycle: asked for again, the same window
     // catches up. Two hours later by the program's clock the last good
@@ -525,7 +525,7 @@ TEST_F(DeviceStatusWindowTest, OneWindowShowsEachNodeAfterEveryCycle) {
     azione("MenuStatoDispositivi")->trigger();
     const QDateTime dopo = QDateTime::currentDateTime();
     EXPECT_EQ(app.mainForm().findChildren<DeviceStatusWindow*>().size(), 1);
-    EXPECT_THAT(riga(0), ElementsAre("1", "4", "4", "0", "0", "0", "-", "0", "5.0",
+    EXPECT_THAT(line(0), ElementsAre("1", "4", "4", "0", "0", "0", "-", "0", "5.0",
                                      AnyOf(oraUltimaBuona(prima), oraUltimaBuona(dopo))));
 
     // A reload of the settings empties the table.
@@ -537,7 +537,7 @@ TEST_F(DeviceStatusWindowTest, OneWindowShowsEachNodeAfterEveryCycle) {
 // the present time: the curve of one name per span with its gaps, the time
 // axis and the next cycle's point. The menu item without a history is in
 // the main window's test.
-using Curva = std::vector<std::vector<std::pair<qint64, double>>>;
+using Trend = std::vector<std::vector<std::pair<qint64, double>>>;
 
 class TrendWindowTest : public Postazione {
   protected:
@@ -553,20 +553,20 @@ class TrendWindowTest : public Postazione {
                              "'Valore', 42));"),
                   "");
         // The times in ms since 1970, read back by the tool.
-        std::istringstream tempi(Sqlite(folder / "storico.db",
+        std::istringstream times(Sqlite(folder / "storico.db",
                                         "SELECT strftime('%s', time) * 1000 + substr(time, 21, 3) "
                                         "FROM history WHERE name = 'Tensione' ORDER BY time"));
-        for (qint64 t; tempi >> t;) ms.push_back(t);
+        for (qint64 t; times >> t;) ms.push_back(t);
         EXPECT_EQ(ms.size(), 4u);
 
         p().ini.set("History", "File", "storico.db");
-        avvia();
+        start();
     }
     TrendWindow* finestra() { return app.mainForm().findChild<TrendWindow*>(); }
-    QComboBox* scelta(const char* nome) { return controllo<QComboBox>(nome, finestra()); }
+    QComboBox* scelta(const char* name) { return controllo<QComboBox>(name, finestra()); }
     QChart* grafico() { return finestra()->findChild<QChartView*>()->chart(); }
-    Curva curva() {
-        Curva linee;
+    Trend curva() {
+        Trend linee;
         for (QAbstractSeries* serie : grafico()->series()) {
             linee.emplace_back();
             for (const QPointF& punto : static_cast<QLineSeries*>(serie)->points())
@@ -587,16 +587,16 @@ TEST_F(TrendWindowTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
     EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);
     scelta("Cmb_Valore")->setCurrentIndex(scelta("Cmb_Valore")->findText("Tensione"));
     // 24 hours, then 7 days.
-    for (const Curva& attesa :
-         {Curva{{{ms[1], 1}}, {{ms[3], 3}}}, Curva{{{ms[0], 7}, {ms[1], 1}}, {{ms[3], 3}}}}) {
+    for (const Trend& wait :
+         {Trend{{{ms[1], 1}}, {{ms[3], 3}}}, Trend{{{ms[0], 7}, {ms[1], 1}}, {{ms[3], 3}}}}) {
         scelta("Cmb_Intervallo")->setCurrentIndex(scelta("Cmb_Intervallo")->currentIndex() + 1);
-        EXPECT_EQ(curva(), attesa);
+        EXPECT_EQ(curva(), wait);
         auto* tempo = static_cast<QDateTimeAxis*>(grafico()->axes(Qt::Horizontal).at(0));
         EXPECT_LE(std::abs(tempo->max().msecsTo(QDateTime::currentDateTime())), 5000);
     }
 
     const qint64 prima = QDateTime::currentMSecsSinceEpoch();
-    for (const char* voce : {"MenuAvvio", "MenuFerma"}) azione(voce)->trigger();
+    for (const char* menuItem : {"MenuAvvio", "MenuFerma"}) azione(menuItem)->trigger();
     EXPECT_THAT(curva(),
                 ElementsAre(_, ElementsAre(Pair(ms[3], 3.0),
                                            Pair(AllOf(Ge(prima), Le(prima + 5000)), 230.1))));

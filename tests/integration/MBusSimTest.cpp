@@ -30,14 +30,14 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
     SimMaster m;
     ASSERT_TRUE(m.start(plant)) << m.port.errorText();
     // Coils 3, 6, ... 18 on: from the lowest bit of each byte.
-    EXPECT_EQ(m.bus.LeggiBlocco(1, 3, 17, 1).bits, Bytes({0x49, 0x92, 0x00}));
+    EXPECT_EQ(m.bus.ReadBlock(1, 3, 17, 1).bits, Bytes({0x49, 0x92, 0x00}));
     EXPECT_EQ(m.answer(), "01 01 03 49 92 00 80 F8");
     // From 3, so that the bits do not start on a byte boundary: the first
     // and the last item (holding 1021 and 1133).
     const std::uint16_t items[][2] = {{1, 0}, {1, 1}, {1021, 1133}, {0xF003, 0xF013}};
     for (std::uint8_t function = 1; function <= 4; ++function) {
         SCOPED_TRACE(function);
-        const Transaction block = m.bus.LeggiBlocco(function, 3, 17, 1);
+        const Transaction block = m.bus.ReadBlock(function, 3, 17, 1);
         ASSERT_TRUE(block.ok());
         EXPECT_EQ(block.item(3), items[function - 1][0]);
         EXPECT_EQ(block.item(19), items[function - 1][1]);
@@ -46,8 +46,8 @@ TEST(BlockSim, BlocksOfEveryTableMatchReadsOfOneItem) {
     EXPECT_EQ(m.bus.LeggiHex(4, 0, 19, 1), "F013");
     EXPECT_EQ(m.answer(), "01 04 02 F0 13 BC FD");  // input 19 read alone
     // The largest requests the protocol allows.
-    EXPECT_TRUE(m.bus.LeggiBlocco(3, 41, MassimoBloccoRegistri, 1).ok());
-    EXPECT_TRUE(m.bus.LeggiBlocco(1, 0, MassimoBloccoBit, 1).ok());
+    EXPECT_TRUE(m.bus.ReadBlock(3, 41, MaxBlockRegisters, 1).ok());
+    EXPECT_TRUE(m.bus.ReadBlock(1, 0, MaxBlockBits, 1).ok());
 }
 
 // An answer that comes after the time-out never becomes another read's

@@ -31,11 +31,11 @@ class BothFramings : public ::testing::TestWithParam<const char*>, public SimMas
 // answer: that read fails, and the next one makes the connection again.
 TEST_P(BothFramings, AReadAndADroppedConnectionMadeAgain) {
     const bool modbusTcp = std::string(GetParam()) == "tcp";
-    EXPECT_EQ(bus.LeggiRete(), (modbusTcp ? "mbtcp " : "tcp ") + address);
+    EXPECT_EQ(bus.NetworkText(), (modbusTcp ? "mbtcp " : "tcp ") + address);
     ASSERT_EQ(read16(3, 40000), 0x1234);
     // The bytes on the wire: struct.pack('>HHHBBHH', 1, 0, 6, 1, 3, 40000, 1)
     // and libmodbus's answer, or the RTU frame.
-    EXPECT_EQ(bus.monitor().richieste()[0],
+    EXPECT_EQ(bus.monitor().requests()[0],
               modbusTcp ? "00 01 00 00 00 06 01 03 9C 40 00 01" : "01 03 9C 40 00 01 AB 8E");
     QTimer::singleShot(50, [this] { sim.control("drop"); });
     EXPECT_EQ(read16(3, 30), std::nullopt);
@@ -59,7 +59,7 @@ TEST_P(BothFramings, AConnectionTheGatewayClosedIsMadeAgainBeforeTheNextRequest)
                 std::chrono::seconds(5), closed, &closed));
             ++closed;
         }
-        EXPECT_EQ(m.bus.contatori().riaperture, 3u);
+        EXPECT_EQ(m.bus.counters().reopens, 3u);
     }
 }
 
@@ -90,7 +90,7 @@ TEST(NetworkPort, ARefusedConnectionAndANameOfSeveralAddresses) {
     m.device = "mbtcp://127.0.0.1:" + std::to_string(closed);
     m.bus.ImpostaTimeOut(200);
     EXPECT_FALSE(m.open(false));
-    EXPECT_EQ(DescriviErrorePorta(m.bus.erroreApertura()),
+    EXPECT_EQ(DescribePortError(m.bus.openError()),
               "nessuna connessione con " + m.device + " (127.0.0.1:" + std::to_string(closed) +
                   ": Connection refused)");
 

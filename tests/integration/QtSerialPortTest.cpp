@@ -51,11 +51,11 @@ TEST(SerialPortPty, SettingsApplyAtOpeningAndAFailedOpeningNamesItsCause) {
     QtSerialPort port([&](int com) { return com == 7 ? pty.slavePath() : "/nonexistent/tty"; });
     for (auto [number, ok] : {std::pair{0, false}, {256, false}, {255, true}, {7, true}})
         EXPECT_EQ(port.setPortNumber(number), ok) << number;
-    EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("1200,m,5,1.5")));
-    EXPECT_TRUE(port.setSettings(*LeggiImpostazioniLinea("19200,E,7,2")));
+    EXPECT_TRUE(port.setSettings(*ParseLineSettings("1200,m,5,1.5")));
+    EXPECT_TRUE(port.setSettings(*ParseLineSettings("19200,E,7,2")));
     for (const char* bad :
          {"", "9600,X,8,1", "9600,N,9,1", "9600,N,8,3", "0,N,8,1", "9600,N,8,1.5", "9600,N,5,2"})
-        EXPECT_FALSE(LeggiImpostazioniLinea(bad)) << bad;
+        EXPECT_FALSE(ParseLineSettings(bad)) << bad;
     for (LineSettings bad : {LineSettings{9600, Parity::None, 8, StopBits::OneAndHalf},
                              LineSettings{9600, Parity::None, 5, StopBits::Two},
                              LineSettings{0, Parity::None, 8, StopBits::One}})
@@ -76,10 +76,10 @@ TEST(SerialPortPty, SettingsApplyAtOpeningAndAFailedOpeningNamesItsCause) {
         EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
         EXPECT_EQ(tio.c_cflag & CRTSCTS, rtsCts);
         EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), xonXoff);
-        EXPECT_EQ(TestoImpostazioniLinea(port.settings()), "19200,e,7,2");
+        EXPECT_EQ(LineSettingsText(port.settings()), "19200,e,7,2");
         port.close();
     }
-    ASSERT_TRUE(port.setSettings(*LeggiImpostazioniLinea("250000,N,8,1")));
+    ASSERT_TRUE(port.setSettings(*ParseLineSettings("250000,N,8,1")));
     ASSERT_TRUE(port.open()) << port.errorText();
 
     // COM n is the key "COMn" of the section Ports, or /dev/ttyS(n-1).
@@ -105,7 +105,7 @@ TEST(SerialPortPty, SettingsApplyAtOpeningAndAFailedOpeningNamesItsCause) {
          }) {
         QtSerialPort other(always(path));
         EXPECT_FALSE(other.open());
-        EXPECT_EQ(DescriviErrorePorta(other.openError()), cause);
+        EXPECT_EQ(DescribePortError(other.openError()), cause);
     }
     port.close();
     // The exclusive mode lives on in a terminal whose other side stays open,
@@ -125,7 +125,7 @@ TEST(SerialPortPty, SettingsApplyAtOpeningAndAFailedOpeningNamesItsCause) {
     const std::string name = owner ? owner->gr_name : std::to_string(st.st_gid);
     QtSerialPort denied(always(pty.slavePath()));
     EXPECT_FALSE(denied.open());
-    EXPECT_EQ(DescriviErrorePorta(denied.openError()),
+    EXPECT_EQ(DescribePortError(denied.openError()),
               "accesso negato a " + pty.slavePath() + " (" + std::strerror(EACCES) +
                   "): l'utente deve appartenere al gruppo " + name + " (sudo usermod -aG " + name +
                   " $USER, poi un nuovo accesso)");

@@ -60,11 +60,11 @@ struct SimMaster {
     }
     // What a read of one register met: Complete, or its failed exchange's outcome.
     TransactionResult outcome(std::int16_t function, std::int32_t reg, std::int16_t node = 1) {
-        return bus.LeggiElementi(function, {static_cast<std::uint16_t>(reg)}, node).last.outcome;
+        return bus.ReadItems(function, {static_cast<std::uint16_t>(reg)}, node).last.outcome;
     }
     // The monitor's answer lines, the last one first.
     std::string answer(std::size_t back = 0) const {
-        const auto& lines = bus.monitor().risposte();
+        const auto& lines = bus.monitor().answers();
         return back < lines.size() ? lines[lines.size() - 1 - back] : "";
     }
 

@@ -10,8 +10,8 @@ namespace {
 // The execution and the cycle alone over two profiles, and a device whose
 // registers the lines below read.
 struct Registri : CycleBench {
-    explicit Registri(const std::vector<std::string>& righe = {}) : CycleBench(righe) {
-        profilo(1);
+    explicit Registri(const std::vector<std::string>& lines = {}) : CycleBench(lines) {
+        profile(1);
         device.values = {{{1, 0}, 1},   {{4, 12}, 0x08FD}, {{3, 100}, 1},
                          {{3, 101}, 0}, {{3, 40}, 0xFFFF}, {{3, 41}, 0xFFFE},
                          {{3, 5}, 5},   {{3, 6}, 0xFFFB},  {{3, 0xFFFF}, 3}};
@@ -27,8 +27,8 @@ struct Registri : CycleBench {
 // serial line applies its profile.
 TEST(Execution, AnswersEveryKindOfLineAndValueTypesFromTheirBytes) {
     Registri b;
-    EXPECT_EQ(b.esegui("SLEEP 1500"), "#Sleep 1500");
-    EXPECT_EQ(b.esegui("SLEEP -300"), "#Sleep -300");
+    EXPECT_EQ(b.run("SLEEP 1500"), "#Sleep 1500");
+    EXPECT_EQ(b.run("SLEEP -300"), "#Sleep -300");
     // Blocked, not waited; 100 ms of it were the port's opening.
     EXPECT_EQ(b.fp.clock.totalSlept() - Millis(100), Millis(1500));
 
@@ -45,12 +45,12 @@ TEST(Execution, AnswersEveryKindOfLineAndValueTypesFromTheirBytes) {
         // Decimals a double cannot scale by give no number.
         {"1,3,5,309;A", "<A></A>"}, {"1,3,100+&,0;Energia", "<Energia>65536</Energia>"}};
     // clang-format on
-    for (const auto& [line, answer] : cases) EXPECT_EQ(b.esegui(line), answer) << line;
+    for (const auto& [line, answer] : cases) EXPECT_EQ(b.run(line), answer) << line;
     // A node beyond one byte is not read: 256 would reach every node as 0.
     const std::vector<Bytes>& w = b.fp.port.written();
     const auto sent = w.size();
-    EXPECT_EQ(b.esegui("256,3,5,0;A"), "<A></A>");
-    EXPECT_EQ(b.esegui("-255,3,5,0;A"), "<A></A>");
+    EXPECT_EQ(b.run("256,3,5,0;A"), "<A></A>");
+    EXPECT_EQ(b.run("-255,3,5,0;A"), "<A></A>");
     EXPECT_EQ(w.size(), sent);
 
     // Values of every type and order from the bytes Python's struct module
@@ -91,7 +91,7 @@ TEST(Execution, AnswersEveryKindOfLineAndValueTypesFromTheirBytes) {
                 static_cast<std::uint16_t>(std::stoul(hex.substr(4 * i, 4), nullptr, 16));
         const std::string line =
             "1,3," + std::to_string(base + named) + markers + "," + decimals + ";A";
-        EXPECT_EQ(b.esegui(line), std::string("<A>") + value + "</A>") << line;
+        EXPECT_EQ(b.run(line), std::string("<A>") + value + "</A>") << line;
         base += 100;
     }
     // One request for the whole value, from its lowest register (CRC of an
@@ -101,46 +101,46 @@ TEST(Execution, AnswersEveryKindOfLineAndValueTypesFromTheirBytes) {
         EXPECT_NE(std::find(w.begin(), w.end(), frame), w.end()) << MBus::TestoHex(frame);
     // Floats and 64-bit values are registers: on coils nothing is sent.
     const auto onCoils = w.size();
-    EXPECT_EQ(b.esegui("1,1,0F,0;A"), "<A></A>");
+    EXPECT_EQ(b.run("1,1,0F,0;A"), "<A></A>");
     EXPECT_EQ(w.size(), onCoils);
     // A failed read of any type leaves the element empty.
     b.device.silent = true;
-    EXPECT_EQ(b.esegui("1,3,1000Q,0;A"), "<A></A>");
+    EXPECT_EQ(b.run("1,3,1000Q,0;A"), "<A></A>");
 
     // A serial line applies its profile.
-    EXPECT_EQ(b.esegui("SERIAL_1"), "Serial_1");
-    EXPECT_EQ(b.esegui("SERIAL"), "Serial_SERIAL");  // profile 0
+    EXPECT_EQ(b.run("SERIAL_1"), "Serial_1");
+    EXPECT_EQ(b.run("SERIAL"), "Serial_SERIAL");  // profile 0
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
 }
 
 TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     Registri b({"1,4,12,1;Vac", "NEXT", "SLEEP 500"});
-    b.cycle.impostaIntervallo(Millis(5000));
+    b.cycle.setInterval(Millis(5000));
     const Millis start = b.fp.clock.elapsed();
     b.cycle.MenuAvvio_Click();
-    EXPECT_EQ(b.risposte,
+    EXPECT_EQ(b.answers,
               (std::vector<std::string>{"<Vac>230.1</Vac>", "%Next device", "#Sleep 500"}));
     // Two pauses of 200 ms and the wait line; no pause after the last line.
     EXPECT_EQ(b.fp.clock.elapsed() - start, Millis(900));
     EXPECT_EQ(b.lampade, (std::vector<Lamp>{Lamp::Green, Lamp::Yellow, Lamp::Green,
                                                Lamp::Red}));
-    EXPECT_EQ(b.cicli.at(0).fileScritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+    EXPECT_EQ(b.cycles.at(0).filesWritten, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
 
     // The next cycle starts the interval after the end of this one.
     b.fp.clock.advance(Millis(4999));
-    EXPECT_EQ(b.cicli.size(), 1u);
+    EXPECT_EQ(b.cycles.size(), 1u);
     b.fp.clock.advance(Millis(1));
-    EXPECT_EQ(b.cicli.size(), 2u);
+    EXPECT_EQ(b.cycles.size(), 2u);
 
     // Starting again while on does nothing; stopping while waiting ends it.
     b.cycle.MenuAvvio_Click();
-    EXPECT_EQ(b.cicli.size(), 2u);
+    EXPECT_EQ(b.cycles.size(), 2u);
     b.cycle.MenuFerma_Click();
     b.fp.clock.advance(Millis(60000));
-    EXPECT_EQ(b.cicli.size(), 2u);
+    EXPECT_EQ(b.cycles.size(), 2u);
 
     // An empty list still writes the output.
-    b.righe.clear();
+    b.lines.clear();
     b.cycle.MenuAvvio_Click();
     EXPECT_EQ(b.file("/opt/tarvel/NoName.xml"), Documento({{}}));
 }
@@ -152,25 +152,25 @@ TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
     using R = std::vector<std::string>;
     // The first read ends at 10 ms, the pause at 210 ms; at 215 ms the
     // second request waits for its answer.
-    for (const auto& [stop, risposte] : {std::pair{Millis(200), R{"<Vac>230.1</Vac>"}},
+    for (const auto& [stop, answers] : {std::pair{Millis(200), R{"<Vac>230.1</Vac>"}},
                                          {Millis(215), R{"<Vac>230.1</Vac>", "<B>5</B>"}}}) {
         SCOPED_TRACE(stop.count());
         Registri b({"1,4,12,1;Vac", "1,3,5,0;B", "1,3,6,0;C"});
         b.device.delay = Millis(10);
         b.fp.clock.after(stop, [&] { b.cycle.MenuFerma_Click(); });
         b.cycle.MenuAvvio_Click();
-        EXPECT_EQ(b.risposte, risposte);
-        EXPECT_NE(b.file("/opt/tarvel/NoName.xml").find(risposte.back()), std::string::npos);
+        EXPECT_EQ(b.answers, answers);
+        EXPECT_NE(b.file("/opt/tarvel/NoName.xml").find(answers.back()), std::string::npos);
         b.fp.clock.advance(Millis(10000));
-        ASSERT_EQ(b.cicli.size(), 1u);
-        EXPECT_EQ(b.cicli[0].righeEseguite, static_cast<int>(risposte.size()));
-        EXPECT_EQ(b.cicli[0].letture.back().name, risposte.size() == 1 ? "Vac" : "B");
+        ASSERT_EQ(b.cycles.size(), 1u);
+        EXPECT_EQ(b.cycles[0].linesRun, static_cast<int>(answers.size()));
+        EXPECT_EQ(b.cycles[0].letture.back().name, answers.size() == 1 ? "Vac" : "B");
         EXPECT_EQ(b.lampade.back(), Lamp::Off);
     }
-    for (const char* riga : {"SERIAL_9", "SERIAL_40000"}) {
-        CycleBench b({riga, "1,4,12,1;Vac"});
+    for (const char* line : {"SERIAL_9", "SERIAL_40000"}) {
+        CycleBench b({line, "1,4,12,1;Vac"});
         b.cycle.MenuAvvio_Click();
-        EXPECT_EQ(b.risposte, std::vector<std::string>{"Serial__0"}) << riga;
+        EXPECT_EQ(b.answers, std::vector<std::string>{"Serial__0"}) << line;
         EXPECT_FALSE(b.cycle.acquisizioneAttiva());
         EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
     }

@@ -14,7 +14,7 @@ using Cycle = CycleBench;
 
 TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
     Cycle c({"1,4,12,1;A", "SERIAL_1", "1,4,12,1;B", "1,4,12,1;C"}, {{"Pause", "0"}});
-    c.profilo(1, "Pause", "150");
+    c.profile(1, "Pause", "150");
     // No pause after A (profile 0), 150 ms after the switch and after B, and
     // 100 ms for opening the port of profile 1.
     EXPECT_EQ(c.ciclo(), Millis(0 + 100 + 150 + 150));
@@ -35,14 +35,14 @@ TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
 }
 
 TEST(FastCycle, ADeadNodeCostsOneReadPerCycleAndIsTriedAgainNextCycle) {
-    std::vector<std::string> righe(30, "1,3,0,0;V");
-    righe.push_back("2,3,0,0;Altro");
-    Cycle c(righe, {{"Skip", "1"}, {"Retry", "2"}, {"TimeOut", "300"}});
+    std::vector<std::string> lines(30, "1,3,0,0;V");
+    lines.push_back("2,3,0,0;Altro");
+    Cycle c(lines, {{"Skip", "1"}, {"Retry", "2"}, {"TimeOut", "300"}});
     c.device.silent = true;
     // One read's two attempts, then 29 lines that send nothing; node 2 is
     // still asked (and is silent too: another 2 x 300 ms); 30 pauses.
     EXPECT_EQ(c.ciclo(), Millis(600 + 600 + 30 * 200));
-    const std::vector<std::string>& r = c.risposte;
+    const std::vector<std::string>& r = c.answers;
     EXPECT_EQ(std::count(r.begin(), r.end(), "<V></V>"), 30);
 
     // The device is back: the next cycle reads every line again.
@@ -68,22 +68,22 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
         c.device.wrongNode = indirizzo == 3;
         return c.device(r);
     });
-    const auto campi = [&](std::uint8_t nodo) {
-        return CampiSalute(nodo, c.mbus.salute().nodi().at(nodo));
+    const auto fields = [&](std::uint8_t node) {
+        return HealthFields(node, c.mbus.health().nodes().at(node));
     };
     using Campi = std::vector<std::string>;
     c.device.delay = Millis(5);
     c.ciclo();
-    EXPECT_EQ(campi(1), (Campi{"1", "8", "4", "1", "1", "0", "2:1 4:1", "0", "5.0"}));
-    EXPECT_EQ(campi(2), (Campi{"2", "2", "0", "2", "0", "0", "-", "1", "-"}));
+    EXPECT_EQ(fields(1), (Campi{"1", "8", "4", "1", "1", "0", "2:1 4:1", "0", "5.0"}));
+    EXPECT_EQ(fields(2), (Campi{"2", "2", "0", "2", "0", "0", "-", "1", "-"}));
 
     // The median of the last answer times, four a cycle of 5 and four of
     // 9 ms; the last good answer is of this cycle.
     c.device.delay = Millis(9);
     const TimePoint prima = c.fp.clock.now();
     c.ciclo();
-    EXPECT_EQ(campi(1)[8], "7.0");
-    EXPECT_GT(c.mbus.salute().nodi().at(1).ultimaBuona.value_or(TimePoint{}), prima);
+    EXPECT_EQ(fields(1)[8], "7.0");
+    EXPECT_GT(c.mbus.health().nodes().at(1).lastGood.value_or(TimePoint{}), prima);
 }
 
 TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
@@ -91,23 +91,23 @@ TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
     // The stop comes while the device has not answered A's first attempt:
     // A fails at once, B is not run, the output is written.
     c.fp.port.setDevice([&](const Bytes&) {
-        c.cycle.FermaSubito();
+        c.cycle.StopNow();
         return std::vector<fakes::Delivery>{};
     });
     EXPECT_EQ(c.ciclo(), Millis(0));
     EXPECT_EQ(c.fp.port.written().size(), 1u);
-    EXPECT_EQ(c.risposte, std::vector<std::string>{"<A></A>"});
-    EXPECT_EQ(c.cicli.size(), 1u);
+    EXPECT_EQ(c.answers, std::vector<std::string>{"<A></A>"});
+    EXPECT_EQ(c.cycles.size(), 1u);
 
     // A stop while the fence before B waits: B does not go out.
     Cycle f({"1,3,0,0;A", "1,3,1,0;B"}, {{"TimeOut", "300"}});
     f.fp.port.setDevice([&](const Bytes& r) {
-        if (r[1] == 8) f.cycle.FermaSubito();
+        if (r[1] == 8) f.cycle.StopNow();
         return std::vector<fakes::Delivery>{};
     });
     f.ciclo();
     EXPECT_EQ(f.fp.port.written().size(), 2u);
-    EXPECT_EQ(f.risposte, (std::vector<std::string>{"<A></A>", "<B></B>"}));
+    EXPECT_EQ(f.answers, (std::vector<std::string>{"<A></A>", "<B></B>"}));
 }
 
 TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
@@ -123,7 +123,7 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
         return answers;
     });
     doppie.ciclo();
-    EXPECT_EQ(doppie.risposte, std::vector<std::string>{"<A>8</A>"});
+    EXPECT_EQ(doppie.answers, std::vector<std::string>{"<A>8</A>"});
 
     // A silent node costs one time-out for a fence once a cycle: three
     // time-outs and the fence's before B, which the silent node does not
@@ -146,13 +146,13 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
                     {{"Pause", "0"}, {"Block", block}, {"TimeOut", "300"}});
             c.device.values = {{{3, 0}, 111}, {{3, 1}, 222}};
             c.fp.port.setDevice([&](const Bytes& request) {
-                auto risposta = c.device(request);
+                auto answer = c.device(request);
                 const bool dallaA = request[1] == 3 && request[3] == 0;
-                risposta.front().delay = Millis(dallaA ? 300 + ritardo : 5);
-                return risposta;
+                answer.front().delay = Millis(dallaA ? 300 + ritardo : 5);
+                return answer;
             });
             c.ciclo();
-            EXPECT_EQ(c.risposte, (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
+            EXPECT_EQ(c.answers, (std::vector<std::string>{"<A></A>", "<B>222</B>"}));
         }
     }
 }
@@ -175,25 +175,25 @@ TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
 
     int letture = 0;
     c.fp.port.setDevice([&](const Bytes& request) {
-        auto risposte = c.device(request);
+        auto answers = c.device(request);
         const bool tardi = request[1] == 3 && ++letture % 2 == 0;
-        for (auto& r : risposte) r.delay = Millis(tardi ? 690 : 20);
-        return risposte;
+        for (auto& r : answers) r.delay = Millis(tardi ? 690 : 20);
+        return answers;
     });
     const std::vector<std::string> proprie = {"<A>111</A>", "<B>222</B>", "<C>333</C>"};
     std::uint64_t valori = 6;
     for (int ciclo = 0; ciclo < 12; ++ciclo) {
         c.ciclo();
-        const auto& risposte = c.risposte;
-        ASSERT_EQ(risposte.size(), 3u);
+        const auto& answers = c.answers;
+        ASSERT_EQ(answers.size(), 3u);
         for (std::size_t i = 0; i < 3; ++i) {
-            if (risposte[i] == proprie[i])
+            if (answers[i] == proprie[i])
                 ++valori;
             else
-                EXPECT_EQ(risposte[i], proprie[i].substr(0, 3) + proprie[i].substr(6)) << ciclo;
+                EXPECT_EQ(answers[i], proprie[i].substr(0, 3) + proprie[i].substr(6)) << ciclo;
         }
     }
-    EXPECT_EQ(c.mbus.salute().nodi().at(1).buone, valori);
+    EXPECT_EQ(c.mbus.health().nodes().at(1).good, valori);
 }
 
 // An RS-485 adapter that gives back what it sends: with Echo=1 each
@@ -206,42 +206,42 @@ TEST(FastCycle, WithEchoEachRequestIsReadBackBeforeItsAnswer) {
     // Echo, what the adapter gives back, the line's answer, the monitor's,
     // and how long the line took.
     using C = std::tuple<const char*, Eco, const char*, const char*, int>;
-    for (const auto& [chiave, eco, risposta, monitor, ms] :
+    for (const auto& [key, eco, answer, monitor, ms] :
          {C{"1", Giusta, "<A>7</A>", "01 03 02 00 07 F9 86", 5},
           C{"0", Giusta, "<A></A>", "01 03 00 00 00 01 84 0A (CRC error)", 0},
           C{"1", Sbagliata, "<A></A>", "01 03 00 00 00 01 84 0B (Port error)", 0},
           C{"1", None, "<A></A>", "(Port error)", 300}}) {
         SCOPED_TRACE(monitor);
-        Cycle c({"1,3,0,0;A"}, {{"Echo", chiave}, {"TimeOut", "300"}});
+        Cycle c({"1,3,0,0;A"}, {{"Echo", key}, {"TimeOut", "300"}});
         c.mbus.ImpostaMonitorAttivo(true);
         c.device.values[{3, 0}] = 7;
         c.fp.port.setDevice([&](const Bytes& r) {
             if (eco == None) return std::vector<fakes::Delivery>{};
-            auto risposte = c.device(r);
-            risposte.front().delay = Millis(5);
+            auto answers = c.device(r);
+            answers.front().delay = Millis(5);
             Bytes indietro = r;
             if (eco == Sbagliata) indietro.back() ^= 1;
-            risposte.insert(risposte.begin(), {Millis(0), indietro});
-            return risposte;
+            answers.insert(answers.begin(), {Millis(0), indietro});
+            return answers;
         });
         EXPECT_EQ(c.ciclo(), Millis(ms));
-        EXPECT_EQ(c.risposte, std::vector<std::string>{risposta});
-        EXPECT_EQ(c.mbus.monitor().risposte().back(), monitor);
+        EXPECT_EQ(c.answers, std::vector<std::string>{answer});
+        EXPECT_EQ(c.mbus.monitor().answers().back(), monitor);
         EXPECT_EQ(c.fp.port.written(), std::vector<Bytes>{FromHex("01 03 00 00 00 01 84 0A")});
     }
 }
 
 // Reads of any number of items from every node.
 struct Blocchi : Cycle {
-    explicit Blocchi(std::vector<std::string> righe, const char* block, const char* gap = "")
-        : Cycle(std::move(righe), {{"Block", block}, {"Gap", gap}}) {
-        profilo(1);
+    explicit Blocchi(std::vector<std::string> lines, const char* block, const char* gap = "")
+        : Cycle(std::move(lines), {{"Block", block}, {"Gap", gap}}) {
+        profile(1);
         device.node = 0;
         int v = 1;
-        for (int funzione = 1; funzione <= 4; ++funzione)
+        for (int function = 1; function <= 4; ++function)
             for (int indirizzo = 0; indirizzo < 40; ++indirizzo)
-                device.values[{funzione, indirizzo}] =
-                    static_cast<std::uint16_t>(funzione <= 2 ? indirizzo % 3 == 0 : 1000 + v++);
+                device.values[{function, indirizzo}] =
+                    static_cast<std::uint16_t>(function <= 2 ? indirizzo % 3 == 0 : 1000 + v++);
     }
     // "function:address:count" of every request sent so far.
     std::string richiesteInviate() const {
@@ -274,12 +274,12 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
         // A window of two: B's pair would reach past it, so A reads alone.
         {"2", "5", "3:10:1 3:11:2 3:14:1 4:14:2 4:16:1 1:3:1 1:9:1 2:0:2 3:10:1 3:20:1 3:21:1"},
     };
-    for (const auto& [block, gap, richieste] : casi) {
+    for (const auto& [block, gap, requests] : casi) {
         SCOPED_TRACE(std::string("Block=") + block + " Gap=" + gap);
         Blocchi b(RigheMiste, block, gap);
         b.ciclo();
-        EXPECT_EQ(b.richiesteInviate(), richieste);
-        EXPECT_EQ(b.risposte, singole.risposte);
+        EXPECT_EQ(b.richiesteInviate(), requests);
+        EXPECT_EQ(b.answers, singole.answers);
     }
     // Floats and 64-bit values join with all their registers as the 32-bit
     // pairs do; that each alone is one request from its lowest register:
@@ -293,7 +293,7 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
     b.device.refuseBlocks = true;
     b.ciclo();
     EXPECT_EQ(b.richiesteInviate(), "3:0:5 3:0:1 3:1:1 3:3:1 3:4:1");
-    EXPECT_EQ(b.risposte,
+    EXPECT_EQ(b.answers,
               (std::vector<std::string>{"<A>1001</A>", "<B>1002</B>", "<C>65799149</C>"}));
 }
 
@@ -302,31 +302,31 @@ TEST(FastCycle, BlockReadsGroupLinesAndGiveTheOutputOfSingleReads) {
 // block of the values; a failed or "no value" (0x8000) scale read leaves
 // the element empty.
 TEST(FastCycle, ScaleFactorsScaleTheValuesOfTheirNodeAloneAndInBlocks) {
-    const std::vector<std::string> righe = {"1,3,40072,@40084;Vac", "1,3,40073,@40084;Vbc",
+    const std::vector<std::string> lines = {"1,3,40072,@40084;Vac", "1,3,40073,@40084;Vbc",
                                             "1,4,40072,@40084;Iac", "1,4,40073,@40085;Nv",
                                             "2,3,40072,@40084;Altro"};
     for (const char* block : {"", "20"}) {
         SCOPED_TRACE(block);
-        Blocchi b(righe, block, "20");
+        Blocchi b(lines, block, "20");
         b.device.node = 1;  // node 2 is silent
         b.device.values = {{{3, 40072}, 2301}, {{3, 40073}, 4}, {{3, 40084}, 0xFFFF},
                            {{4, 40072}, 5},    {{4, 40084}, 2}, {{4, 40085}, 0x8000},
                            {{4, 40073}, 7}};
         b.ciclo();
-        EXPECT_EQ(b.risposte,
+        EXPECT_EQ(b.answers,
                   (std::vector<std::string>{"<Vac>230.1</Vac>", "<Vbc>.4</Vbc>", "<Iac>500</Iac>",
                                             "<Nv></Nv>", "<Altro></Altro>"}));
         // The silent node's read failed; the scale register's 0x8000 is no value.
-        EXPECT_EQ(b.cicli.back().lettureFallite, 1);
-        EXPECT_EQ(b.cicli.back().senzaValore, 1);
+        EXPECT_EQ(b.cycles.back().failedReads, 1);
+        EXPECT_EQ(b.cycles.back().noValue, 1);
         // A line run by hand reads its scale register again, whatever the
         // cycle read.
         b.device.values[{3, 40084}] = 1;
         b.cycle.Cmd_Leggi_Click(0);
-        EXPECT_EQ(b.risultato, "<Vac>23010</Vac>");
+        EXPECT_EQ(b.result, "<Vac>23010</Vac>");
         b.device.values[{3, 40084}] = 2;  // and so does each cycle
         b.ciclo();
-        EXPECT_EQ(b.risposte[0], "<Vac>230100</Vac>");
+        EXPECT_EQ(b.answers[0], "<Vac>230100</Vac>");
     }
 }
 

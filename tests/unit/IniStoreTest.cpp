@@ -97,7 +97,7 @@ TEST(IniFileStore, WritesChangeOnlyWhatTheyMust) {
     EXPECT_EQ(ReadFile(fresh), "[Start]\r\nMin=1\r\n");
     EXPECT_EQ(ModeOf(fresh), 0600u);
     fakes::FakeDialogs dialogs;
-    Settings(store, dialogs, program.path().string()).CommutaAcquisizioneAutomatica();
+    Settings(store, dialogs, program.path().string()).ToggleAutomaticAcquisition();
     EXPECT_EQ(ModeOf(fresh), 0600u);
 
     // Names that could not be read back are refused, and so is a folder

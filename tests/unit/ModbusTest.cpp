@@ -25,48 +25,48 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
         {0, 3, 0, "00 03 00 00 00 01 85 DB"},
     };
     for (const auto& [node, function, address, frame] : cases)
-        EXPECT_EQ(TramaLettura(node, function, address), FromHex(frame)) << frame;
+        EXPECT_EQ(ReadFrame(node, function, address), FromHex(frame)) << frame;
     // Addresses held as negative 16-bit numbers go out as two's complement
     // (these CRCs and the ones below worked out with a separate bit-wise
     // CRC-16 in Python).
-    EXPECT_EQ(TramaLettura(1, 3, static_cast<std::uint16_t>(-1)),
+    EXPECT_EQ(ReadFrame(1, 3, static_cast<std::uint16_t>(-1)),
               FromHex("01 03 FF FF 00 01 84 2E"));
-    EXPECT_EQ(TramaLettura(1, 3, static_cast<std::uint16_t>(-25535)),
+    EXPECT_EQ(ReadFrame(1, 3, static_cast<std::uint16_t>(-25535)),
               FromHex("01 03 9C 41 00 01 FA 4E"));
 
     // Answers are checked before use.
-    Bytes request = TramaLettura(1, 3, 0);
+    Bytes request = ReadFrame(1, 3, 0);
     Bytes good = FromHex("01 03 02 FF FF B9 F4");
-    EXPECT_EQ(ControllaRisposta(request, good), TransactionResult::Complete);
+    EXPECT_EQ(CheckAnswer(request, good), TransactionResult::Complete);
     // Trailing noise after a complete answer does not spoil it.
-    EXPECT_EQ(ControllaRisposta(request, FromHex("01 03 02 FF FF B9 F4 00")),
+    EXPECT_EQ(CheckAnswer(request, FromHex("01 03 02 FF FF B9 F4 00")),
               TransactionResult::Complete);
 
     // Right CRC, but from node 2, for function 4, or with a wrong byte count.
     for (const char* foreign :
          {"02 03 02 00 01 3D 84", "01 04 02 00 01 78 F0", "01 03 03 00 01 28 44"})
-        EXPECT_EQ(ControllaRisposta(request, FromHex(foreign)), TransactionResult::WrongAnswer);
+        EXPECT_EQ(CheckAnswer(request, FromHex(foreign)), TransactionResult::WrongAnswer);
 
-    EXPECT_TRUE(RispostaEccezione(request, FromHex("01 83 02 C0 F1")));
-    EXPECT_FALSE(RispostaEccezione(request, FromHex("01 83 02 C0 F0")));
-    EXPECT_FALSE(RispostaEccezione(TramaLettura(2, 3, 0), FromHex("01 83 02 C0 F1")));
+    EXPECT_TRUE(ExceptionAnswer(request, FromHex("01 83 02 C0 F1")));
+    EXPECT_FALSE(ExceptionAnswer(request, FromHex("01 83 02 C0 F0")));
+    EXPECT_FALSE(ExceptionAnswer(ReadFrame(2, 3, 0), FromHex("01 83 02 C0 F1")));
 
     // What the monitor writes after an answer line that failed.
     using E = TransactionResult;
-    for (const auto& [esito, testo] : {std::pair{E::TimeOut, " Time out"},
+    for (const auto& [esito, text] : {std::pair{E::TimeOut, " Time out"},
                                        {E::Broadcast, " Broadcast"},
                                        {E::Partial, " (Exception)"},
                                        {E::Exception, " (Exception)"},
                                        {E::WrongAnswer, " (Wrong answer)"},
                                        {E::PortFailure, " (Port error)"}})
-        EXPECT_STREQ(TestoEsito(esito), testo);
+        EXPECT_STREQ(ResultText(esito), text);
 }
 
 // The master on a fake port with a scripted device; the monitor is shown.
 struct Linea : Banco {
     MBus& m = prog.mbus();
     Linea() {
-        profilo(0);
+        profile(0);
         EXPECT_TRUE(prog.ImpostaPortaSeriale(0));
         m.ImpostaMonitorAttivo(true);
     }
@@ -98,7 +98,7 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     l.fp.port.refuseWrites = false;
     l.device.values[{3, 0}] = 42;
     ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
-    const auto tentativi = [&] { return l.m.contatori().riaperture; };
+    const auto tentativi = [&] { return l.m.counters().reopens; };
     l.fp.port.unplug();
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
     EXPECT_EQ(tentativi(), 1u);
@@ -111,10 +111,10 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     EXPECT_TRUE(l.fp.port.isOpen());
 
     // At its capacity the monitor empties both lists; hidden, it logs nothing.
-    const auto& tx = l.m.monitor().richieste();
-    const auto& rx = l.m.monitor().risposte();
-    while (tx.size() < MonitorLog::Capacita) l.m.LeggiHex(3, 0, 0, 1);
-    EXPECT_EQ(rx.size(), MonitorLog::Capacita);
+    const auto& tx = l.m.monitor().requests();
+    const auto& rx = l.m.monitor().answers();
+    while (tx.size() < MonitorLog::Capacity) l.m.LeggiHex(3, 0, 0, 1);
+    EXPECT_EQ(rx.size(), MonitorLog::Capacity);
     l.m.LeggiHex(3, 0, 0, 1);
     EXPECT_EQ(tx.size() + rx.size(), 2u);
     l.m.ImpostaMonitorAttivo(false);
@@ -137,7 +137,7 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
         k.device = device;
         k.device.values[{3, 0}] = 7;
         const TimePoint start = k.fp.clock.now();
-        const MBus::ItemsRead letti = k.m.LeggiElementi(3, {0}, 1);
+        const MBus::ItemsRead letti = k.m.ReadItems(3, {0}, 1);
         EXPECT_EQ(letti.items, std::nullopt);
         EXPECT_EQ(k.device.requests, 2) << "every failure is retried";
         EXPECT_EQ(letti.last.outcome, esito);
@@ -145,7 +145,7 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
         // An exception answer ends the wait as soon as it is complete.
         EXPECT_LT(k.fp.clock.now() - start, Millis(50));
         EXPECT_EQ(letti.last.exceptionCode, 2);
-        EXPECT_EQ(k.m.salute().nodi().at(1).eccezioni.at(2), 2u);
+        EXPECT_EQ(k.m.health().nodes().at(1).exceptions.at(2), 2u);
     }
 }
 
@@ -183,7 +183,7 @@ TEST(Modbus, AFenceGoesBeforeADifferentRequestAfterATimeOut) {
         });
         EXPECT_EQ(l.m.LeggiValore16(3, 20, 1, 0, false), std::nullopt);
         const std::optional<double> dodici = l.m.LeggiValore16(3, 12, 1, 0, false);
-        const auto& rx = l.m.monitor().risposte();
+        const auto& rx = l.m.monitor().answers();
         if (risposteFunzione8 >= 0) {
             EXPECT_EQ(dodici, 0x08FD);
             EXPECT_EQ(l.fp.port.written(), scritte({r20, "01 08 00 00 00 01 21 CB", r12}));
@@ -246,32 +246,32 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
     // An exception answer is complete at its nine bytes; the transaction
     // identifier grows with every request.
     g.answer = FromHex("00 00 00 00 00 03 07 83 02");
-    const Transaction eccezione = g.m.EseguiTransazione(7, 3, 0, 1);
-    EXPECT_EQ(eccezione.outcome, TransactionResult::Exception);
-    EXPECT_EQ(eccezione.exceptionCode, 2);
-    EXPECT_EQ(eccezione.received, FromHex("00 02 00 00 00 03 07 83 02"));
+    const Transaction isException = g.m.EseguiTransazione(7, 3, 0, 1);
+    EXPECT_EQ(isException.outcome, TransactionResult::Exception);
+    EXPECT_EQ(isException.exceptionCode, 2);
+    EXPECT_EQ(isException.received, FromHex("00 02 00 00 00 03 07 83 02"));
     EXPECT_EQ(g.port.written().back()[1], 2);
     EXPECT_LT(g.clock.elapsed(), Millis(20));
 
     // Coils and a block of input registers.
     g.answer = FromHex("00 00 00 00 00 05 07 01 02 A5 03");
-    EXPECT_EQ(g.m.LeggiBlocco(1, 5, 10, 7).bits, FromHex("A5 03"));
+    EXPECT_EQ(g.m.ReadBlock(1, 5, 10, 7).bits, FromHex("A5 03"));
     EXPECT_EQ(g.port.written().back(), FromHex("00 03 00 00 00 06 07 01 00 05 00 0A"));
     g.answer = FromHex("00 00 00 00 00 09 07 04 06 00 01 00 02 FF FF");
-    const Transaction blocco = g.m.LeggiBlocco(4, 100, 3, 7);
-    EXPECT_EQ(blocco.registers, (std::vector<std::uint16_t>{1, 2, 0xFFFF}));
+    const Transaction block = g.m.ReadBlock(4, 100, 3, 7);
+    EXPECT_EQ(block.registers, (std::vector<std::uint16_t>{1, 2, 0xFFFF}));
     EXPECT_EQ(g.port.written().back(), FromHex("00 04 00 00 00 06 07 04 00 64 00 03"));
 
     // An answer is used only when every header field matches: not with
     // length 6, protocol 1, unit 8, function 4, byte count 3, nor as two
     // answers.
-    for (const char* risposta :
+    for (const char* answer :
          {"00 00 00 00 00 06 07 03 02 12 34", "00 00 00 01 00 05 07 03 02 12 34",
           "00 00 00 00 00 05 08 03 02 12 34", "00 00 00 00 00 05 07 04 02 12 34",
           "00 00 00 00 00 05 07 03 03 12 34", "00 00 00 00 00 05 07 03 02 12 34 00 00"}) {
-        SCOPED_TRACE(risposta);
+        SCOPED_TRACE(answer);
         Gateway altro;
-        altro.answer = FromHex(risposta);
+        altro.answer = FromHex(answer);
         EXPECT_EQ(altro.m.EseguiTransazione(7, 3, 0, 1).outcome, TransactionResult::WrongAnswer);
     }
 
@@ -288,7 +288,7 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
         return std::vector<fakes::Delivery>{{Millis(3), vecchia}, {Millis(5), propria}};
     });
     EXPECT_EQ(tardi.m.LeggiValore16(3, 0, 7, 0, false), 0x1234);
-    EXPECT_EQ(tardi.m.monitor().risposte(),
+    EXPECT_EQ(tardi.m.monitor().answers(),
               (std::vector<std::string>{"00 01 00 00 00 05 07 03 02 12 34",
                                         "00 00 00 00 00 05 07 03 02 00 01 (Late answer)"}));
     tardi.port.setDevice([](const Bytes&) {
@@ -316,20 +316,20 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
         {"mbtcp://[::1]:1502", LinkKind::ModbusTcp, "[::1]:1502"},
         {"mbtcp://[fe80::1]", LinkKind::ModbusTcp, "[fe80::1]:502"},
     };
-    std::string errore;
-    for (const auto& [testo, tipo, indirizzo] : casi) {
-        const auto a = ParseNetworkAddress(testo, errore);
-        ASSERT_TRUE(a) << testo;
-        EXPECT_EQ(std::pair(a->kind, a->text()), std::pair(tipo, std::string(indirizzo)));
+    std::string error;
+    for (const auto& [text, kind, indirizzo] : casi) {
+        const auto a = ParseNetworkAddress(text, error);
+        ASSERT_TRUE(a) << text;
+        EXPECT_EQ(std::pair(a->kind, a->text()), std::pair(kind, std::string(indirizzo)));
     }
     // A refusal names the device text. A gateway's port has no default;
     // IPv6 goes in brackets.
-    for (const std::string testo :
+    for (const std::string text :
          {"tcp://host", "tcp://host:0", "tcp://host:65536", "tcp://a b:1",
           "mbtcp://host:", "tcp://host:1;rm", "mbtcp://:502", "mbtcp://::1:502", "tcp://[[7]:150",
           "tcp://a]b:1", "/dev/ttyUSB0"}) {
-        EXPECT_FALSE(ParseNetworkAddress(testo, errore)) << testo;
-        EXPECT_TRUE(errore.starts_with(testo + ": ")) << errore;
+        EXPECT_FALSE(ParseNetworkAddress(text, error)) << text;
+        EXPECT_TRUE(error.starts_with(text + ": ")) << error;
     }
     // A name that is not resolved in time is given up.
     LookupThread lookups;

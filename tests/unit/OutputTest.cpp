@@ -16,23 +16,23 @@ namespace {
 
 // A cycle's lines as their answer lines show them; a value element holds a
 // constant, or is empty for a read that failed.
-std::vector<Risposta> Righe(const std::vector<std::string>& righe) {
-    std::vector<Risposta> risposte;
-    for (const std::string& r : righe) {
-        Risposta risposta{LineKind::Wait, r, std::nullopt};
-        if (r.starts_with("Serial")) risposta.tipo = LineKind::Serial;
-        if (r.starts_with("%")) risposta.tipo = LineKind::Next;
+std::vector<Risposta> Righe(const std::vector<std::string>& lines) {
+    std::vector<Risposta> answers;
+    for (const std::string& r : lines) {
+        Risposta answer{LineKind::Wait, r, std::nullopt};
+        if (r.starts_with("Serial")) answer.kind = LineKind::Serial;
+        if (r.starts_with("%")) answer.kind = LineKind::Next;
         if (r.starts_with("<")) {
-            Reading& l = risposta.lettura.emplace();
+            Reading& l = answer.reading.emplace();
             l.name = r.substr(1, r.find('>') - 1);
-            const std::string valore =
+            const std::string value =
                 r.substr(l.name.size() + 2, r.size() - 2 * l.name.size() - 5);
-            l.quality = valore.empty() ? Quality::Failed : Quality::Good;
-            if (!valore.empty()) l.constant = valore;
+            l.quality = value.empty() ? Quality::Failed : Quality::Good;
+            if (!value.empty()) l.constant = value;
         }
-        risposte.push_back(std::move(risposta));
+        answers.push_back(std::move(answer));
     }
-    return risposte;
+    return answers;
 }
 
 struct Uscita {
@@ -41,20 +41,20 @@ struct Uscita {
     fakes::FakeClock clock;
     ExportContext ctx{files, clock, "/opt/tarvel"};
     // The output with the settings as they are now.
-    ExportResult esporta(const std::vector<std::string>& righe) {
-        const IniReader leggi = [this](const std::string& s, const std::string& k,
+    ExportResult exportOutput(const std::vector<std::string>& lines) {
+        const IniReader read = [this](const std::string& s, const std::string& k,
                                         const std::string& d) { return ini.read("", s, k, d); };
-        const std::vector<Risposta> risposte = Righe(righe);
-        return EsportaXML(risposte, ReadOutputSettings(risposte, leggi, ctx.cartellaProgramma),
+        const std::vector<Risposta> answers = Righe(lines);
+        return EsportaXML(answers, ReadOutputSettings(answers, read, ctx.programFolder),
                           ctx);
     }
 };
 
 TEST(Export, SingleFileWorkedExample) {
     Uscita u;
-    auto esito = u.esporta({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
+    auto esito = u.exportOutput({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
                             "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"});
-    EXPECT_EQ(esito.scritti, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+    EXPECT_EQ(esito.written, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
     EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
               "    <Dispositivo>\r\n      <Vac>230.1</Vac>\r\n      <Pac>1520</Pac>\r\n"
@@ -69,7 +69,7 @@ TEST(Export, SingleFileWorkedExample) {
 TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita u;
     u.ini.set("Serial_1", "Out", "/data/linea1.xml");
-    u.esporta({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>", "Serial_2",
+    u.exportOutput({"Serial_1", "<Vac>230.1</Vac>", "%Next device", "<Vac>229.8</Vac>", "Serial_2",
                "<Vac>231.0</Vac>"});
     EXPECT_EQ(u.files.files,
               (std::map<std::string, std::string>{
@@ -79,7 +79,7 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita v;
     v.ini.set("Serial_1", "Out", "linee/../linea1.xml");
     v.ini.set("Export", "Out", "generale.xml");
-    v.esporta({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
+    v.exportOutput({"<Impianto>Roof A</Impianto>", "Serial_1", "<Parte>prima</Parte>", "Serial_2",
                "<Vac>231.0</Vac>", "Serial_1", "<Parte>seconda</Parte>"});
     EXPECT_EQ(v.files.files,
               (std::map<std::string, std::string>{
@@ -92,7 +92,7 @@ TEST(Export, OneFilePerProfileWorkedExample) {
     Uscita w;
     w.ini.set("XML", "Encoding", "ISO-8859-1");
     w.ini.set("Export", "Out", "");
-    w.esporta({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"});
+    w.exportOutput({"#Sleep 5", "Serial_1", "Serial_2", "<V>\xE8</V>"});
     EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"],
               Documento({{}, {}, {"<V>\xE8</V>"}}, "ISO-8859-1"));
     // A value that is no encoding name never reaches the markup.
@@ -100,7 +100,7 @@ TEST(Export, OneFilePerProfileWorkedExample) {
          {"UTF-8\"?><!DOCTYPE d [<!ENTITY e SYSTEM \"file:///etc/passwd\">]><?x \"", "X@Y",
           "UTF 8"}) {
         w.ini.set("XML", "Encoding", hostile);
-        w.esporta({"<V>1</V>"});
+        w.exportOutput({"<V>1</V>"});
         EXPECT_EQ(w.files.files["/opt/tarvel/NoName.xml"], Documento({{"<V>1</V>"}})) << hostile;
     }
 }
@@ -112,7 +112,7 @@ TEST(Export, KillDeletesFirstAndPauses) {
         Uscita u;
         u.ini.set("Export", "Kill", kill);
         u.files.files["/opt/tarvel/NoName.xml"] = "old";
-        u.esporta({"<A>1</A>"});
+        u.exportOutput({"<A>1</A>"});
         std::vector<std::string> log{"write /opt/tarvel/NoName.xml"};
         if (kills) log.insert(log.begin(), "remove /opt/tarvel/NoName.xml");
         EXPECT_EQ(u.files.log, log);
@@ -125,9 +125,9 @@ TEST(Export, AFailedFileKeepsItsOldContentAndTheOthersAreWritten) {
     u.ini.set("Serial_1", "Out", "/missing/one.xml");
     u.ini.set("Serial_2", "Out", "/data/two.xml");
     u.files.failing = {"/missing/one.xml"};
-    auto esito = u.esporta({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"});
-    EXPECT_EQ(esito.scritti, std::vector<std::string>{"/data/two.xml"});
-    EXPECT_EQ(esito.errori, std::vector<std::string>{"/missing/one.xml: Permission denied"});
+    auto esito = u.exportOutput({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"});
+    EXPECT_EQ(esito.written, std::vector<std::string>{"/data/two.xml"});
+    EXPECT_EQ(esito.errors, std::vector<std::string>{"/missing/one.xml: Permission denied"});
 }
 
 using namespace std::chrono;
@@ -148,15 +148,15 @@ struct Storia : fakes::Impianto {
         : wall(fp.clock, start) {
         fp.identity.folder = folder.path().string();
         ini({{"History/File", file.c_str()}, {"History/Days", days}});
-        profilo(0);
+        profile(0);
         device.values[{4, 12}] = 2301;
-        prog = std::make_unique<Program>(fp.piattaforma(nullptr, nullptr, &store, &wall));
+        prog = std::make_unique<Program>(fp.platform(nullptr, nullptr, &store, &wall));
         prog->setView(&view);
     }
-    void avvia(const char* intervallo = "1000") {
-        richieste({"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "REM no line", "SLEEP 10", "NEXT",
+    void start(const char* interval = "1000") {
+        requests({"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "REM no line", "SLEEP 10", "NEXT",
                    "2,4,12,1;Vac", "1,3,70000,0;Alto"},
-                  intervallo);
+                  interval);
         ASSERT_TRUE(prog->CaricaImpostazioni());
         ASSERT_TRUE(prog->ImpostaPortaSeriale(0));
         prog->MenuAvvio_Click();
@@ -164,7 +164,7 @@ struct Storia : fakes::Impianto {
     // Runs the cycles until `n` have ended, each written (or failed)
     // before the next begins.
     void finoAlCiclo(std::size_t n) {
-        for (; view.cicli.size() < n; fp.clock.advance(Millis(100)))
+        for (; view.cycles.size() < n; fp.clock.advance(Millis(100)))
             ASSERT_TRUE(store.waitIdle(seconds(5)));
         ASSERT_TRUE(store.waitIdle(seconds(5)));
     }
@@ -179,7 +179,7 @@ struct Storia : fakes::Impianto {
 // jump of two days keeps them within the hour, an hour later they are gone.
 TEST(History, OneRowPerValueOfEachCycle) {
     Storia s("storico.db");
-    s.avvia("60000");
+    s.start("60000");
     s.finoAlCiclo(3);
     EXPECT_EQ(Sqlite(s.db(),
                      "SELECT time, cycle, device, name, quote(value), typeof(value), line FROM "
@@ -219,7 +219,7 @@ TEST(History, RetentionKeepsEveryRowNewerThanDays) {
                                      std::to_string(d + 1) + " days'), 0, 1, 'old', 1, 0), (" + t +
                                      "'-" + std::to_string(d - 1) + " days'), 0, 1, 'new', 1, 0);"),
                   "");
-        s.avvia();
+        s.start();
         s.finoAlCiclo(1);
         EXPECT_EQ(Sqlite(s.db(),
                          "SELECT group_concat(name) FROM (SELECT name FROM history WHERE cycle < 2 "
@@ -235,7 +235,7 @@ TEST(History, RetentionKeepsEveryRowNewerThanDays) {
 TEST(History, AnUnwritableFileIsToldOnceAndWritingResumes) {
     Storia s("sub/storico.db");
     WriteFile(s.folder / "sub", "x");
-    s.avvia();
+    s.start();
     s.finoAlCiclo(3);
     ASSERT_EQ(s.fp.dialogs.messages.size(), 1u);
     EXPECT_EQ(s.fp.dialogs.messages[0].text,
@@ -269,21 +269,21 @@ TEST(History, AManyPointCurveIsThinnedKeepingItsGaps) {
     SystemWallClock wall;
     fakes::FakePlatform fp;
     History storico(&store, &wall, fp.clock, fp.dialogs);
-    storico.Configura({"storico.db"}, folder.path().string());
-    const auto punti = storico.Curva("Vac", hours(1));
-    EXPECT_GE(punti.size(), 960u);
-    EXPECT_LE(punti.size(), History::MassimoPunti);
+    storico.Configure({"storico.db"}, folder.path().string());
+    const auto points = storico.Trend("Vac", hours(1));
+    EXPECT_GE(points.size(), 960u);
+    EXPECT_LE(points.size(), History::MaxPoints);
     std::string forma;  // one letter a run: V values, G gap
-    for (std::size_t i = 0; i < punti.size(); ++i) {
-        const char lettera = punti[i].valore ? 'V' : 'G';
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const char lettera = points[i].value ? 'V' : 'G';
         if (forma.empty() || forma.back() != lettera) forma += lettera;
-        EXPECT_NEAR(punti[i].valore.value_or(6), 6, 0.5) << i;
+        EXPECT_NEAR(points[i].value.value_or(6), 6, 0.5) << i;
         if (i > 0) {
-            EXPECT_NEAR(duration<double>(punti[i].quando - punti[i - 1].quando).count(), 3.6, 0.01);
+            EXPECT_NEAR(duration<double>(points[i].when - points[i - 1].when).count(), 3.6, 0.01);
         }
     }
     EXPECT_EQ(forma, "VGV");
-    EXPECT_NEAR(std::count_if(punti.begin(), punti.end(), [](auto& p) { return !p.valore; }), 50,
+    EXPECT_NEAR(std::count_if(points.begin(), points.end(), [](auto& p) { return !p.value; }), 50,
                 1);
 }
 

@@ -25,13 +25,13 @@ class Publish : public ::testing::Test {
     void SetUp() override {
         imp.host = "b";
         imp.topic = "t";
-        ASSERT_TRUE(p.Avvia(imp, errore, false));
+        ASSERT_TRUE(p.Start(imp, error, false));
     }
     // One message a cycle, its payload the number.
-    void cicli(Publisher& pub, int da, int a) {
-        for (int i = da; i <= a; ++i) {
-            pub.Accoda({{"t/1", std::to_string(i), 1, false}}, errore);
-            pub.Passo();
+    void cycles(Publisher& pub, int from, int a) {
+        for (int i = from; i <= a; ++i) {
+            pub.Enqueue({{"t/1", std::to_string(i), 1, false}}, error);
+            pub.Step();
         }
     }
 
@@ -40,7 +40,7 @@ class Publish : public ::testing::Test {
     GiornaleFinto giornale;
     Publisher p{giornale, client, clock};
     MqttSettings imp;
-    std::string errore;
+    std::string error;
 };
 
 // A read's number in the output, as a JSON number and as the history's
@@ -77,10 +77,10 @@ TEST(ReadingNumber, OutputJsonAndHistoryTakeTheSameDigits) {
         {{0x7FEF, 0xFFFF, 0xFFFF, 0xFFFF}, T::Float64, false, 0, "1.79769313486232E+308", nullptr,
          {}}};
     // clang-format on
-    for (const auto& [registers, type, senzaSegno, decimals, xml, json, history] : cases) {
+    for (const auto& [registers, type, isUnsigned, decimals, xml, json, history] : cases) {
         Reading r;
         r.quality = Quality::Good;
-        r.number = DecodificaValore(registers, true, {type, senzaSegno});
+        r.number = DecodeValue(registers, true, {type, isUnsigned});
         r.decimals = static_cast<std::int16_t>(decimals);
         EXPECT_EQ(ValueText(r), xml);
         EXPECT_EQ(JsonNumber(r), json ? json : xml);
@@ -91,10 +91,10 @@ TEST(ReadingNumber, OutputJsonAndHistoryTakeTheSameDigits) {
 // JSON texts as Python's json.dumps gives them (ensure_ascii=False): the
 // message of a cycle, and the discovery configs.
 TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
-    EXPECT_EQ(StringaJson("Roof \"A\"\\\x01\x1f"), "\"Roof \\\"A\\\"\\\\\\u0001\\u001f\"");
-    EXPECT_EQ(StringaJson("Citt\xc3\xa0"), "\"Citt\xc3\xa0\"") << "UTF-8 stays";
-    EXPECT_EQ(StringaJson("Citt\xe0 \xe8"), "\"Citt\xc3\xa0 \xc3\xa8\"") << "Latin-1 becomes UTF-8";
-    EXPECT_EQ(StringaJson("\xc0\xaf"), "\"\xc3\x80\xc2\xaf\"") << "an overlong form is no UTF-8";
+    EXPECT_EQ(JsonString("Roof \"A\"\\\x01\x1f"), "\"Roof \\\"A\\\"\\\\\\u0001\\u001f\"");
+    EXPECT_EQ(JsonString("Citt\xc3\xa0"), "\"Citt\xc3\xa0\"") << "UTF-8 stays";
+    EXPECT_EQ(JsonString("Citt\xe0 \xe8"), "\"Citt\xc3\xa0 \xc3\xa8\"") << "Latin-1 becomes UTF-8";
+    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\xc3\x80\xc2\xaf\"") << "an overlong form is no UTF-8";
 
     imp.topic = "tarvel/roof";
     // Readings: a number with its decimals, a failed read, a constant.
@@ -109,7 +109,7 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
         return r;
     };
     const auto messaggi =
-        MessaggiCiclo(imp, "2026-12-06T21:45:03.120Z", 12,
+        CycleMessages(imp, "2026-12-06T21:45:03.120Z", 12,
                       {letto(1, "Vac", Quality::Good, 2301), letto(1, "Pac", Quality::Failed),
                        letto(1, "Impianto", Quality::Good), letto(2, "Vac", Quality::Good, 5)});
     EXPECT_EQ(messaggi, (std::vector<MqttMessage>{
@@ -126,14 +126,14 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
     // device, pointing at the device's topic; a name twice in a device once.
     imp.topic = "plant/7";
     imp.clientId = "tarvel-roof-1a2b";
-    std::vector<RequestLine> righe;
-    for (const char* testo : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
+    std::vector<RequestLine> lines;
+    for (const char* text : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
                               "NEXT", "2,3,0,0;Pac.L1"})
-        righe.push_back(CaricaRiga(testo));
+        lines.push_back(LoadLine(text));
     const auto senzaUscite = [](const std::string&, const std::string&, const std::string&) {
         return std::string();
     };
-    const auto configs = MessaggiScoperta(imp, righe, DispositiviRighe(righe, senzaUscite));
+    const auto configs = DiscoveryMessages(imp, lines, DevicesOfLines(lines, senzaUscite));
     ASSERT_EQ(configs.size(), 3u);
     EXPECT_EQ(configs[0],
               (MqttMessage{"homeassistant/sensor/tarvel-roof-1a2b/1_Vac/config",
@@ -149,13 +149,13 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
 
 TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     std::map<std::string, std::string> ini;
-    const auto leggi = [&](const std::string& k) { return ini.count(k) ? ini[k] : ""; };
-    std::vector<std::string> problemi;
-    const auto letto = [&](const char* cartella = "/srv/a") {
-        return LeggiImpostazioniMqtt(leggi, "roof", cartella, problemi);
+    const auto read = [&](const std::string& k) { return ini.count(k) ? ini[k] : ""; };
+    std::vector<std::string> problems;
+    const auto letto = [&](const char* folder = "/srv/a") {
+        return ReadMqttSettings(read, "roof", folder, problems);
     };
     // Host, port, topic, CA file, QoS, retain, discovery, journal and its cap.
-    const auto campi = [&] {
+    const auto fields = [&] {
         const MqttSettings m = letto();
         std::ostringstream out;
         out << m.host << " " << m.port << " " << m.topic << " " << m.caFile << " " << m.qos << " "
@@ -163,7 +163,7 @@ TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
         return out.str();
     };
     ini = {{"Host", "broker.lan"}};
-    EXPECT_EQ(campi(), "broker.lan 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
+    EXPECT_EQ(fields(), "broker.lan 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
     const std::string id = letto().clientId;
     EXPECT_TRUE(id.starts_with("tarvel-roof-"));
     EXPECT_EQ(letto().clientId, id) << "the same at every start";
@@ -172,13 +172,13 @@ TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     // The TLS port, a topic without its last slash, a journal in the folder.
     ini = {{"Host", "b"},   {"CAFile", "/etc/ca.crt"}, {"Topic", "plant/7/"}, {"QoS", "2"},
            {"Retain", "1"}, {"Journal", "j.db"},       {"Discovery", "1"}};
-    EXPECT_EQ(campi(), "b 8883 plant/7 /etc/ca.crt 2 1 1 /srv/a/j.db 100");
+    EXPECT_EQ(fields(), "b 8883 plant/7 /etc/ca.crt 2 1 1 /srv/a/j.db 100");
 
     // Each bad key is named; the section is then refused
     // (Headless.SettingsRefusedInTheRunAsInTheCheck).
     ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}, {"User", "a\x7F"}};
     letto();
-    EXPECT_EQ(problemi, (std::vector<std::string>{
+    EXPECT_EQ(problems, (std::vector<std::string>{
                             "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
                             "[MQTT] Topic: valore non valido \"a/#\" (senza # né +)",
                             "[MQTT] User: valore non valido \"a\x7F\" (testo UTF-8 senza "
@@ -190,49 +190,49 @@ TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
 // broker acknowledged leaves the journal; what it never acknowledges goes
 // again after a minute; a clean end sends what it can, then "offline".
 TEST_F(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
-    EXPECT_EQ(client.connessione.will, (MqttMessage{"t/state", "offline", 1, true}));
-    EXPECT_EQ(client.connessione.greeting, (MqttMessage{"t/state", "online", 1, true}));
+    EXPECT_EQ(client.connection.will, (MqttMessage{"t/state", "offline", 1, true}));
+    EXPECT_EQ(client.connection.greeting, (MqttMessage{"t/state", "online", 1, true}));
 
-    cicli(p, 1, 150);
+    cycles(p, 1, 150);
     EXPECT_EQ(giornale.size(), 150);
     EXPECT_TRUE(client.consegnati.empty());
 
     client.su = true;
-    p.Passo();
+    p.Step();
     ASSERT_EQ(client.consegnati.size(), Publisher::Finestra);
-    p.Passo();
+    p.Step();
     EXPECT_EQ(client.consegnati.size(), Publisher::Finestra) << "the window is full";
     client.confermaTutti();
-    p.Passo();
+    p.Step();
     EXPECT_EQ(giornale.size(), 50);
     for (int i = 0; i < 150; ++i) EXPECT_EQ(client.consegnati[i].payload, std::to_string(i + 1));
 
     // Never acknowledged: handed again after a minute, from the oldest.
-    clock.advance(Publisher::AttesaConferma);
-    p.Passo();
+    clock.advance(Publisher::AckTimeout);
+    p.Step();
     EXPECT_EQ(client.consegnati.size(), 200u);
     EXPECT_EQ(client.consegnati[150].payload, "101");
     client.confermaTutti();
-    p.Passo();
+    p.Step();
     EXPECT_EQ(giornale.size(), 0);
 
     // A clean end: a broker away is not waited for (a connection being made
     // would be, for a moment); what is left stays for the next start.
-    ASSERT_TRUE(p.Accoda({{"t/1", "last", 1, false}}, errore));
+    ASSERT_TRUE(p.Enqueue({{"t/1", "last", 1, false}}, error));
     client.su = false;
     const TimePoint fine = clock.now();
-    p.Ferma(5000);
-    EXPECT_LE(clock.now() - fine, Publisher::AttesaConnessione);
+    p.Stop(5000);
+    EXPECT_LE(clock.now() - fine, Publisher::ConnectWait);
     EXPECT_EQ(client.attesaFinale, 0);
     EXPECT_EQ(giornale.size(), 1) << "kept for the next start";
     EXPECT_EQ(client.ultimo, (MqttMessage{"t/state", "offline", 1, true}));
 
     // A broker connected at the end gets the whole time for what waits.
     Publisher q(giornale, client, clock);
-    ASSERT_TRUE(q.Avvia(imp, errore, false));
+    ASSERT_TRUE(q.Start(imp, error, false));
     client.su = true;
     const TimePoint fine2 = clock.now();
-    q.Ferma(5000);
+    q.Stop(5000);
     EXPECT_EQ(clock.now() - fine2, Millis(5000)) << "\"last\" never acknowledged";
 }
 
@@ -242,48 +242,48 @@ TEST_F(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
 // the oldest in memory make room, counted. Without any journal (it cannot
 // even be opened) memory alone carries the cycles, the cause told.
 TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
-    cicli(p, 1, 2);
+    cycles(p, 1, 2);
     giornale.pieno = true;
-    cicli(p, 3, 4);
-    EXPECT_EQ(p.stato().inAttesa, 4);
-    EXPECT_EQ(p.stato().erroreGiornale, "database or disk is full");
+    cycles(p, 3, 4);
+    EXPECT_EQ(p.status().waiting, 4);
+    EXPECT_EQ(p.status().journalError, "database or disk is full");
     client.su = true;
-    cicli(p, 5, 5);
+    cycles(p, 5, 5);
     EXPECT_EQ(client.payloads(), "1 2 3 4 5");
     client.confermaTutti();
-    p.Passo();
-    EXPECT_EQ(p.stato().inAttesa, 0);
+    p.Step();
+    EXPECT_EQ(p.status().waiting, 0);
 
     client.su = false;
-    cicli(p, 6, 7);
+    cycles(p, 6, 7);
     giornale.pieno = false;
-    cicli(p, 8, 8);
+    cycles(p, 8, 8);
     EXPECT_EQ(giornale.size(), 0) << "not tried again so soon";
-    clock.advance(Publisher::RiprovaGiornale);
-    cicli(p, 9, 9);
+    clock.advance(Publisher::JournalRetry);
+    cycles(p, 9, 9);
     EXPECT_EQ(giornale.size(), 4) << "6 to 9 in the journal";
-    EXPECT_EQ(p.stato().erroreGiornale, "");
+    EXPECT_EQ(p.status().journalError, "");
     client.su = true;
-    p.Passo();
+    p.Step();
     EXPECT_EQ(client.payloads(), "1 2 3 4 5 6 7 8 9");
     client.confermaTutti();
-    p.Passo();
+    p.Step();
 
     client.su = false;
     giornale.pieno = true;
-    cicli(p, 1, static_cast<int>(Publisher::MassimoInMemoria) + 3);
-    EXPECT_EQ(p.stato().scartatiInMemoria, 3);
+    cycles(p, 1, static_cast<int>(Publisher::MaxInMemory) + 3);
+    EXPECT_EQ(p.status().droppedInMemory, 3);
     client.su = true;
-    p.Passo();
+    p.Step();
     EXPECT_EQ(client.consegnati.at(9).payload, "4") << "the oldest went";
 
     GiornaleFinto guasto;
     guasto.guasto = "j.db: unable to open database file";
     Publisher senza(guasto, client, clock);
-    ASSERT_TRUE(senza.Avvia(imp, errore, false));
-    EXPECT_EQ(senza.stato().erroreGiornale, guasto.guasto);
+    ASSERT_TRUE(senza.Start(imp, error, false));
+    EXPECT_EQ(senza.status().journalError, guasto.guasto);
     client.consegnati.clear();
-    cicli(senza, 1, 2);
+    cycles(senza, 1, 2);
     EXPECT_EQ(client.payloads(), "1 2");
 }
 
@@ -297,12 +297,12 @@ TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
 TEST_F(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     fakes::Impianto plant;
     fakes::FakeWallClock wall{plant.fp.clock, WallTime{}};
-    plant.profilo(0);
-    plant.richieste({"1,4,12,1;Vac", "1,3,70000,0;Alto", "NEXT", "0,0,Roof,0;K"});
+    plant.profile(0);
+    plant.requests({"1,4,12,1;Vac", "1,3,70000,0;Alto", "NEXT", "0,0,Roof,0;K"});
     plant.ini({{"MQTT/Host", "b"}, {"MQTT/Topic", "t"}, {"MQTT/Password", "s3cret"}});
     plant.device.values[{4, 12}] = 2301;
-    client.errore = "Connection Refused: not authorised.";
-    Program prog(plant.fp.piattaforma(&client, &giornale, nullptr, &wall));
+    client.error = "Connection Refused: not authorised.";
+    Program prog(plant.fp.platform(&client, &giornale, nullptr, &wall));
     ASSERT_TRUE(prog.CaricaImpostazioni());
     ASSERT_TRUE(prog.ImpostaPortaSeriale(0));
     prog.MenuAvvio_Click();
@@ -312,12 +312,12 @@ TEST_F(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
               "{\"Vac\": 230.1, \"Alto\": null}}");
     giornale.scartati = 1;
     prog.TmrLettura_Timer();
-    client.errore.clear();
+    client.error.clear();
     giornale.scartati = 2;
     prog.TmrLettura_Timer();
     giornale.pieno = true;
     // Two messages a cycle wait in memory, until it is full.
-    for (std::size_t i = 0; i <= Publisher::MassimoInMemoria / 2; ++i) prog.TmrLettura_Timer();
+    for (std::size_t i = 0; i <= Publisher::MaxInMemory / 2; ++i) prog.TmrLettura_Timer();
     EXPECT_EQ(plant.fp.dialogs.details,
               (std::vector<std::string>{
                   "b:1883: broker: Connection Refused: not authorised.",

@@ -17,32 +17,32 @@ namespace {
 // and the boxes' titles in SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.
 TEST(Settings, LoadsIntervalAndRequestList) {
     Banco b;
-    b.richieste({"  SERIAL_1  ", "1,4,12,1;Vac", "", "rem off", "Remote", "NEXT"}, "60000");
+    b.requests({"  SERIAL_1  ", "1,4,12,1;Vac", "", "rem off", "Remote", "NEXT"}, "60000");
     b.ini({{"Parameters/Firt", "-1"}, {"Serial_0/COM", "1"}, {"Serial_0/Settings", "9600,N,8,1"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    const MainState& s = b.prog.stato();
-    EXPECT_EQ(s.intervallo, Millis(60000));
+    const MainState& s = b.prog.status();
+    EXPECT_EQ(s.interval, Millis(60000));
     // 003 is an empty line; 004 and 005 start with "REM".
-    EXPECT_EQ(s.chiamate, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
+    EXPECT_EQ(s.requests, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
     // The same load read Serial_0 and the list's Serial_1, which has no COM.
     const std::vector<LoadedProfile>& profili = b.prog.impostazioniCaricate().profiles;
     ASSERT_EQ(profili.size(), 2u);
-    EXPECT_TRUE(profili[0].reading.profilo);
+    EXPECT_TRUE(profili[0].reading.profile);
     EXPECT_EQ(profili[1].number, 1);
-    EXPECT_EQ(profili[1].reading.errore.chiave, "COM");
+    EXPECT_EQ(profili[1].reading.error.key, "COM");
     // An interval beyond 60000, below 1 or beyond 32 bits is one second.
     using I = std::pair<const char*, int>;
     for (const auto& [value, interval] :
          {I{"60001", 1000}, I{"0", 1000}, I{"99999999999", 1000}, I{"1", 1}}) {
         b.ini({{"Parameters/Interval", value}});
         ASSERT_TRUE(b.prog.CaricaParametri());
-        EXPECT_EQ(s.intervallo, Millis(interval)) << value;
+        EXPECT_EQ(s.interval, Millis(interval)) << value;
     }
 }
 
 TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
     Banco b;
-    b.richieste({"NEXT", "SLEEP 1"});
+    b.requests({"NEXT", "SLEEP 1"});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
     b.ini({{"Parameters/Firt", "40000"}});
     EXPECT_FALSE(b.prog.MenuRicarica_Click());
@@ -51,21 +51,21 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
         (std::vector<fakes::ShownMessage>{
             {"Tarvel", "Impostazioni errate nel file Tarvel.INI", Icon::Critical, Buttons::Ok}}));
     // The list stays as it was.
-    EXPECT_EQ(b.prog.stato().chiamate.size(), 2u);
+    EXPECT_EQ(b.prog.status().requests.size(), 2u);
     EXPECT_EQ(b.view.ricaricate, 0);
     b.ini({{"Parameters/Firt", "2"}});
     EXPECT_TRUE(b.prog.MenuRicarica_Click());
     EXPECT_EQ(b.view.ricaricate, 1);
-    EXPECT_EQ(b.prog.stato().chiamate, (std::vector<std::string>{"SLEEP 1"}));
+    EXPECT_EQ(b.prog.status().requests, (std::vector<std::string>{"SLEEP 1"}));
 }
 
 TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) {
     Banco b;
-    b.richieste({"NEXT"});
+    b.requests({"NEXT"});
     b.ini({{"Start/Auto", "true"}, {"Start/Min", "1"}, {"Export/Kill", "2"}});
     ASSERT_TRUE(b.prog.CaricaImpostazioni());
-    const MainState& s = b.prog.stato();
-    EXPECT_EQ(std::tuple(s.acquisisciAuto, s.minimizzaPartenza, s.killFileOut),
+    const MainState& s = b.prog.status();
+    EXPECT_EQ(std::tuple(s.automaticAcquisition, s.startMinimised, s.killFileOut),
               std::tuple(false, true, false));
 
     // Toggling writes "1" or "0" back.
@@ -76,12 +76,12 @@ TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) 
     // Switching the automatic acquisition on starts it.
     b.prog.MenuAcquisisciAuto_Click();
     EXPECT_EQ(b.fp.ini.get("Start", "Auto"), "1");
-    EXPECT_TRUE(b.prog.stato().acquisizioneAttiva);
+    EXPECT_TRUE(b.prog.status().acquisizioneAttiva);
 
     // A failed load leaves the marks as they were.
     b.ini({{"Start/Min", "1"}, {"Parameters/Last", "0"}, {"General/Title", "Old"}});
     EXPECT_FALSE(b.prog.CaricaImpostazioni());
-    EXPECT_FALSE(b.prog.stato().minimizzaPartenza);
+    EXPECT_FALSE(b.prog.status().startMinimised);
 
     // The text commands ask, store and clear.
     b.ini({{"Export/Out", "old.xml"}, {"Parameters/Last", "1"}});
@@ -133,24 +133,24 @@ TEST(SerialSetup, AppliesAProfileAndTheDefaultsAndLimitsOfTimeOutAndRetry) {
                          b.prog.mbus().LeggiRetry()),
               std::tuple(true, 3, LineSettings{19200, Parity::Even, 8, StopBits::One},
                          Handshake::None, false, true, 1500, 3));
-    EXPECT_EQ(b.prog.stato().statusBar,
+    EXPECT_EQ(b.prog.status().statusBar,
               (std::array<std::string, 6>{"COM 3", "19200,E,8,1", "Handshaking: None",
                                           "Null Discard: Off", "DTR: On", "RTS: Off"}));
-    EXPECT_EQ(b.prog.stato().didascaliaMonitor, "Monitor RS232 [Porta COM3 attiva]");
+    EXPECT_EQ(b.prog.status().monitorCaption, "Monitor RS232 [Porta COM3 attiva]");
     EXPECT_EQ(b.fp.clock.elapsed() - before, Millis(100));
     EXPECT_TRUE(b.fp.dialogs.messages.empty());
     // A reload puts the time-out and the tries back to their defaults, and
     // the devices' health starts again from nothing.
-    b.richieste({"1,3,0,0;A"});
+    b.requests({"1,3,0,0;A"});
     b.prog.CaricaParametri();
-    b.prog.SelezionaChiamata(0);
+    b.prog.SelectRequest(0);
     b.prog.Cmd_Leggi_Click();
-    ASSERT_FALSE(b.prog.mbus().salute().nodi().empty());
-    b.richieste({"NEXT"});
+    ASSERT_FALSE(b.prog.mbus().health().nodes().empty());
+    b.requests({"NEXT"});
     ASSERT_TRUE(b.prog.MenuRicarica_Click());
     EXPECT_EQ(std::pair(b.prog.mbus().LeggiTimeOut(), b.prog.mbus().LeggiRetry()),
               std::pair(800, 1));
-    EXPECT_TRUE(b.prog.mbus().salute().nodi().empty());
+    EXPECT_TRUE(b.prog.mbus().health().nodes().empty());
     // Time-out: whole milliseconds up to ten seconds, empty for 800, a text
     // without a number for 0. Retry: less than one or empty for one. Each
     // row changes both from the row before.
@@ -183,16 +183,16 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
         Banco b;
         b.fp.port.missingPorts = {7};
         b.ini({{"General/Title", "Roof"}});
-        b.richieste({"NEXT"});
+        b.requests({"NEXT"});
         b.prog.CaricaParametri();
-        b.profilo(4, key, value);
+        b.profile(4, key, value);
         EXPECT_FALSE(b.prog.ImpostaPortaSeriale(4)) << key << "=" << value;
         EXPECT_FALSE(b.fp.port.isOpen());
         EXPECT_EQ(b.fp.dialogs.messages,
                   (std::vector<fakes::ShownMessage>{
                       {"Tarvel [Roof]", "Errore nell'impostazione della porta seriale.",
                        Icon::Exclamation, Buttons::Ok, Answer::Ok}}));
-        EXPECT_EQ(std::pair(b.prog.erroreProfilo().causa, b.prog.erroreProfilo().chiave),
+        EXPECT_EQ(std::pair(b.prog.profileError().cause, b.prog.profileError().key),
                   std::pair(cause, std::string(key)))
             << key << "=" << value;
     }
@@ -205,36 +205,36 @@ TEST(LeadingNumber, ReadsTheNumberATextStartsWithAndRoundsIt) {
          {N{"  -2", -2}, N{"1 2 3", 123}, N{"12.5abc", 12.5}, N{".5", 0.5}, N{"1.5E3", 1500},
           N{"&H1F", 31}, N{"&hffff", 65535}, N{"100+&", 100}, N{"abc", 0}, N{"", 0}, N{"1e999", 0},
           N{"&H" + std::string(300, 'F'), 0}})
-        EXPECT_EQ(NumeroIniziale(text), value) << text;
+        EXPECT_EQ(LeadingNumber(text), value) << text;
     // Rounded, halves to even; out of width is no number.
     using R = std::pair<double, std::optional<std::int16_t>>;
     for (const auto& [value, rounded] :
          {R{2.5, 2}, R{3.5, 4}, R{32767.4, 32767}, R{-32768, -32768}, R{32767.5, std::nullopt}})
-        EXPECT_EQ(ArrotondaInt16(value), rounded) << value;
-    EXPECT_EQ(ArrotondaInt32(2147483647.0), 2147483647);
-    EXPECT_FALSE(ArrotondaInt32(2147483648.0));
+        EXPECT_EQ(RoundToInt16(value), rounded) << value;
+    EXPECT_EQ(RoundToInt32(2147483647.0), 2147483647);
+    EXPECT_FALSE(RoundToInt32(2147483648.0));
 }
 
 TEST(RequestLine, CutsEveryKindOfLine) {
-    EXPECT_EQ(TagliaRiga("1 , 3 ,40,0; Pout"), (Chiamata{"1 ", "3 ", "40", "0", "Pout"}));
-    EXPECT_EQ(TagliaRiga("1,3,40,2;Temp, inverter;b").Descrizione, "Temp, inverter;b");
-    EXPECT_EQ(TagliaRiga("SERIAL").Codice, "SERIAL");
-    EXPECT_EQ(TagliaRiga("  SLEEP  250   "), (Chiamata{"#", "250", "*", "*", "Wait"}));
+    EXPECT_EQ(CutLine("1 , 3 ,40,0; Pout"), (Chiamata{"1 ", "3 ", "40", "0", "Pout"}));
+    EXPECT_EQ(CutLine("1,3,40,2;Temp, inverter;b").Descrizione, "Temp, inverter;b");
+    EXPECT_EQ(CutLine("SERIAL").Codice, "SERIAL");
+    EXPECT_EQ(CutLine("  SLEEP  250   "), (Chiamata{"#", "250", "*", "*", "Wait"}));
     // A read line without all of its separators is cut as far as it goes.
-    EXPECT_EQ(TagliaRiga("1,3,40"), (Chiamata{"1", "3", "40", "", ""}));
+    EXPECT_EQ(CutLine("1,3,40"), (Chiamata{"1", "3", "40", "", ""}));
     // The detail fields show the line as written; its execution uses them
     // without the markers.
-    const RequestLine r = CaricaRiga("1,3,100+&,2;Energia");
-    EXPECT_EQ(r.campi.Registro, "100+&");
-    EXPECT_EQ(r.campiEseguiti.Registro, "100");
+    const RequestLine r = LoadLine("1,3,100+&,2;Energia");
+    EXPECT_EQ(r.fields.Registro, "100+&");
+    EXPECT_EQ(r.shownFields.Registro, "100");
 }
 
 // The warnings of --check are tested through tarvel-headless.
 TEST(Check, ElementNames) {
     for (const char* good : {"Vac", "_a", "a.b-c", "Pot1", "\xC3\xA8nergia"})
-        EXPECT_TRUE(NomeElementoValido(good)) << good;
+        EXPECT_TRUE(IsValidElementName(good)) << good;
     for (const char* bad : {"", "1a", "a b", "<a>", "xmlData"})
-        EXPECT_FALSE(NomeElementoValido(bad)) << bad;
+        EXPECT_FALSE(IsValidElementName(bad)) << bad;
 }
 
 }  // namespace

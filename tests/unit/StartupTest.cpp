@@ -27,23 +27,23 @@ using ::testing::ElementsAre;
 
 struct IstanzaFinta : ProgramInstance {
     bool libera = true;
-    bool acquisisci() override { return libera; }
+    bool acquire() override { return libera; }
 };
 
 // Records what the start-up asks of the windows.
 struct FinestreRegistrate : StartupWindows {
-    std::vector<std::string> chiamate;
+    std::vector<std::string> requests;
 
-    void PreparaMonitor() override { chiamate.push_back("PreparaMonitor"); }
-    void PreparaTray() override { chiamate.push_back("PreparaTray"); }
-    void RimuoviIconaTray() override { chiamate.push_back("RimuoviIconaTray"); }
+    void PreparaMonitor() override { requests.push_back("PreparaMonitor"); }
+    void PreparaTray() override { requests.push_back("PreparaTray"); }
+    void RimuoviIconaTray() override { requests.push_back("RimuoviIconaTray"); }
     void RiduciInTray(bool riduci) override {
-        chiamate.push_back(riduci ? "RiduciInTray 1" : "RiduciInTray 0");
+        requests.push_back(riduci ? "RiduciInTray 1" : "RiduciInTray 0");
     }
-    bool monitorVisibile() const override { return false; }
-    void MenuMonitor_Click() override { chiamate.push_back("MenuMonitor_Click"); }
-    void mostraAvvisoRicarica(bool v) override { chiamate.push_back(v ? "avviso 1" : "avviso 0"); }
-    void termina(int codice) override { chiamate.push_back("termina " + std::to_string(codice)); }
+    bool monitorVisible() const override { return false; }
+    void MenuMonitor_Click() override { requests.push_back("MenuMonitor_Click"); }
+    void showReloadNotice(bool v) override { requests.push_back(v ? "avviso 1" : "avviso 0"); }
+    void quit(int codice) override { requests.push_back("termina " + std::to_string(codice)); }
 };
 
 // The start-up over the plant, its windows recorded; the platform can
@@ -54,38 +54,38 @@ struct Vita : fakes::Impianto {
     fakes::GiornaleFinto giornale;
     SqliteHistoryStore storico;
     fakes::FakeWallClock wall{fp.clock, WallTime{}};
-    Program prog{fp.piattaforma(&mqtt, &giornale, &storico, &wall)};
+    Program prog{fp.platform(&mqtt, &giornale, &storico, &wall)};
     FinestreRegistrate finestre;
     IstanzaFinta istanza;
-    Autostart autoAvvio{fp.shell, fp.dialogs, fp.identity};
-    Startup avvio{prog, fp.clock, fp.dialogs, finestre, &istanza, &autoAvvio};
+    Autostart autostart{fp.shell, fp.dialogs, fp.identity};
+    Startup startup{prog, fp.clock, fp.dialogs, finestre, &istanza, &autostart};
 };
 
 TEST(StartupTest, StartsInOrderThenTheFirstTimerStartsTheAcquisitionAndAFailedReloadAsksToEnd) {
     Vita v;
     v.fp.ini.set("Start", "Auto", "1");
     v.fp.shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
-    v.avvio.Form_Load();
+    v.startup.Form_Load();
 
-    EXPECT_THAT(v.finestre.chiamate,
+    EXPECT_THAT(v.finestre.requests,
                 ElementsAre("avviso 0", "PreparaMonitor", "PreparaTray", "RiduciInTray 0"));
-    EXPECT_FALSE(v.prog.stato().avvioInCorso);
-    EXPECT_TRUE(v.autoAvvio.spunta()) << "the check mark follows the autostart entry";
+    EXPECT_FALSE(v.prog.status().avvioInCorso);
+    EXPECT_TRUE(v.autostart.checked()) << "the check mark follows the autostart entry";
 
     // Two seconds after the start-up, not before.
     v.fp.clock.advance(Millis(1999));
     EXPECT_TRUE(v.fp.port.written().empty());
     v.fp.clock.advance(Millis(1));
-    EXPECT_TRUE(v.prog.stato().acquisizioneAttiva);
+    EXPECT_TRUE(v.prog.status().acquisizioneAttiva);
     EXPECT_FALSE(v.fp.port.written().empty());
-    EXPECT_FALSE(v.avvio.primaVoltaAttivo());
+    EXPECT_FALSE(v.startup.firstStartPending());
 
     // A failed reload asks whether to end (its message the only one before).
     v.fp.ini.set("Parameters", "Last", "0");
     v.fp.dialogs.answer = Answer::No;
-    v.avvio.MenuRicarica_Click();
+    v.startup.MenuRicarica_Click();
     EXPECT_THAT(v.testiMessaggi(), ElementsAre(_, "Uscire dal programma ?"));
-    EXPECT_FALSE(v.avvio.terminato());
+    EXPECT_FALSE(v.startup.finished());
 }
 
 // Unusable settings and a profile that cannot be set up end the start-up
@@ -110,11 +110,11 @@ TEST(StartupTest, FailedStartUpsEndTheProgram) {
         v.fp.ini.set("Start", "Auto", "1");
         v.fp.ini.set(section, key, value);
         v.istanza.libera = libera;
-        v.avvio.Form_Load();
+        v.startup.Form_Load();
         EXPECT_EQ(v.fp.dialogs.details, dettagli);
-        EXPECT_THAT(v.finestre.chiamate, ElementsAre(fine));
-        EXPECT_TRUE(v.avvio.terminato());
-        EXPECT_FALSE(v.avvio.primaVoltaAttivo());
+        EXPECT_THAT(v.finestre.requests, ElementsAre(fine));
+        EXPECT_TRUE(v.startup.finished());
+        EXPECT_FALSE(v.startup.firstStartPending());
         EXPECT_EQ(v.fp.port.openCount(), 0);
     }
 }
@@ -142,11 +142,11 @@ TEST(StartupTest, ARefusedSectionIsOffAndTheProgramRuns) {
                {"MQTT/Host", "127.0.0.1"},
                {"MQTT/Journal", (folder / "giornale.db").c_str()}});
         v.fp.ini.set(section, key, value);
-        v.avvio.Form_Load();
-        EXPECT_THAT(v.finestre.chiamate, ElementsAre(_, "PreparaMonitor", "PreparaTray", _));
+        v.startup.Form_Load();
+        EXPECT_THAT(v.finestre.requests, ElementsAre(_, "PreparaMonitor", "PreparaTray", _));
         const bool refused = !cause.empty();
-        EXPECT_EQ(v.prog.stato().storicoAttivo, !(refused && section == "History"));
-        EXPECT_EQ(v.prog.pubblicazione() != nullptr, !(refused && section == "MQTT"));
+        EXPECT_EQ(v.prog.status().historyOn, !(refused && section == "History"));
+        EXPECT_EQ(v.prog.publisher() != nullptr, !(refused && section == "MQTT"));
         if (!refused) {
             EXPECT_TRUE(v.fp.dialogs.messages.empty());
             continue;
@@ -184,17 +184,17 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     fakes::FakeDialogs dialogs;
     fakes::FakeShell shell;
     // What a start found, where, and whether it goes on.
-    auto avvia = [&](const std::string& esempioUsato) {
+    auto start = [&](const std::string& esempioUsato) {
         dialogs = {};
         shell = {};
-        const auto trovata = CercaCartellaProgramma(files, cartelle, bin, esempioUsato, true);
-        return std::tuple(trovata.esito, trovata.cartella,
-                          AnnunciaCartella(trovata, dialogs, &shell));
+        const auto trovata = FindProgramFolder(files, cartelle, bin, esempioUsato, true);
+        return std::tuple(trovata.esito, trovata.folder,
+                          AnnounceFolder(trovata, dialogs, &shell));
     };
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     const std::string utente = t / "home/.config/tarvel";
-    EXPECT_EQ(avvia(t / "no-example"), std::tuple(Esito::Error, utente, false));
+    EXPECT_EQ(start(t / "no-example"), std::tuple(Esito::Error, utente, false));
     EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel", "Impossibile preparare la cartella delle impostazioni " + utente + ".",
@@ -203,7 +203,7 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
               std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "home"));
 
-    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Created, utente, false));
+    EXPECT_EQ(start(esempio), std::tuple(Esito::Created, utente, false));
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
     EXPECT_EQ(test::ModeOf(utente + "/Tarvel.INI"), 0600u) << "for its owner only";
     EXPECT_EQ(dialogs.messages,
@@ -216,22 +216,22 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     EXPECT_THAT(shell.calls, ElementsAre("openInEditor " + utente + "/Tarvel.INI"));
 
     test::WriteFile(utente + "/Tarvel.INI", "[General]\nTitle=mio\n");
-    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Found, utente, true));
+    EXPECT_EQ(start(esempio), std::tuple(Esito::Found, utente, true));
     EXPECT_TRUE(dialogs.messages.empty() && shell.calls.empty());
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), "[General]\nTitle=mio\n");
 
     // XDG_CONFIG_HOME names a file: no folder can be made under it.
     test::WriteFile(t / "config", "");
     setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
-    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Error, t / "config/tarvel", false));
+    EXPECT_EQ(start(esempio), std::tuple(Esito::Error, t / "config/tarvel", false));
     EXPECT_NE(dialogs.details[0].find(t / "config/tarvel"), std::string::npos);
 
     // A Tarvel.INI beside the executable wins, with nothing made elsewhere.
     test::WriteFile(bin + "/Tarvel.INI", "");
-    EXPECT_EQ(avvia(esempio), std::tuple(Esito::Found, bin, true));
+    EXPECT_EQ(start(esempio), std::tuple(Esito::Found, bin, true));
 
-    for (const auto& [nome, valore] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}})
-        valore.empty() ? unsetenv(nome) : setenv(nome, valore.c_str(), 1);
+    for (const auto& [name, value] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}})
+        value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
 }
 
 }  // namespace

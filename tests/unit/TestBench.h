@@ -37,14 +37,14 @@ inline std::string Documento(const std::vector<std::vector<std::string>>& dispos
 }
 
 struct ViewSpy : MainView {
-    std::vector<CycleReport> cicli;
+    std::vector<CycleReport> cycles;
     int ricaricate = 0;
-    void cicloTerminato(const CycleReport& r) override { cicli.push_back(r); }
-    void impostazioniRicaricate() override { ++ricaricate; }
+    void cycleFinished(const CycleReport& r) override { cycles.push_back(r); }
+    void settingsReloaded() override { ++ricaricate; }
 };
 
 struct Banco : fakes::Impianto {
-    Program prog{fp.piattaforma()};
+    Program prog{fp.platform()};
     ViewSpy view;
 
     Banco() { prog.setView(&view); }
@@ -55,29 +55,29 @@ struct Banco : fakes::Impianto {
 // no test waits for; the observer keeps what the window would show.
 struct CycleBench : fakes::Impianto, CycleObserver {
     using Keys = std::vector<std::pair<std::string, std::string>>;
-    std::vector<RequestLine> righe;
-    std::vector<std::string> risposte;
-    std::string risultato;
+    std::vector<RequestLine> lines;
+    std::vector<std::string> answers;
+    std::string result;
     std::vector<Lamp> lampade;
-    std::vector<CycleReport> cicli;
-    IniReader leggi = std::bind_front(&fakes::FakeProfileStore::read, &fp.ini, std::string());
+    std::vector<CycleReport> cycles;
+    IniReader read = std::bind_front(&fakes::FakeProfileStore::read, &fp.ini, std::string());
     MBus mbus{fp.port, fp.clock};
-    SerialLine linea{mbus, fp.clock, fp.dialogs, leggi, *this};
-    Cycle cycle{fp.clock, linea, righe, *this, {fp.files, "/opt/tarvel"}, leggi};
+    SerialLine linea{mbus, fp.clock, fp.dialogs, read, *this};
+    Cycle cycle{fp.clock, linea, lines, *this, {fp.files, "/opt/tarvel"}, read};
 
     explicit CycleBench(const std::vector<std::string>& testi, const Keys& chiavi = {}) {
-        profilo(0);
-        for (const auto& [chiave, valore] : chiavi) fp.ini.set("Serial_0", chiave, valore);
-        for (const std::string& t : testi) righe.push_back(CaricaRiga(t));
+        profile(0);
+        for (const auto& [key, value] : chiavi) fp.ini.set("Serial_0", key, value);
+        for (const std::string& t : testi) lines.push_back(LoadLine(t));
         device.delay = Millis(0);
-        cycle.impostaIntervallo(Millis(60000));
+        cycle.setInterval(Millis(60000));
         EXPECT_TRUE(linea.ImpostaPortaSeriale(0));
     }
     // Executes one line as the button does; its answer.
-    std::string esegui(const std::string& riga) {
-        righe = {CaricaRiga(riga)};
+    std::string run(const std::string& line) {
+        lines = {LoadLine(line)};
         cycle.Cmd_Leggi_Click(0);
-        return risultato;
+        return result;
     }
     // Runs one cycle; its duration.
     Millis ciclo() {
@@ -85,11 +85,11 @@ struct CycleBench : fakes::Impianto, CycleObserver {
         cycle.acquisizioneAttiva() ? cycle.TmrLettura_Timer() : cycle.MenuAvvio_Click();
         return fp.clock.elapsed() - start;
     }
-    void answersCleared() override { risposte.clear(); }
-    void answerAdded(const std::string& r) override { risposte.push_back(r); }
-    void resultShown(const std::string& r) override { risultato = r; }
+    void answersCleared() override { answers.clear(); }
+    void answerAdded(const std::string& r) override { answers.push_back(r); }
+    void resultShown(const std::string& r) override { result = r; }
     void lampChanged(Lamp l) override { lampade.push_back(l); }
-    void cycleEnded(const CycleReport& r) override { cicli.push_back(r); }
+    void cycleEnded(const CycleReport& r) override { cycles.push_back(r); }
 };
 
 }  // namespace tarvel::test

@@ -12,48 +12,48 @@
 namespace tarvel {
 
 struct RunnerOptions {
-    long cicli = 0;  // 0: until stopped
+    long cycles = 0;  // 0: until stopped
     bool monitor = false;
     bool stats = false;  // one line per node after each cycle
 };
 
 class Runner : public MainView {
   public:
-    Runner(Program& programma, RunnerOptions opzioni);
+    Runner(Program& program, RunnerOptions options);
     ~Runner() override;
 
     // Loads the settings, sets up profile 0 and starts the acquisition;
     // returns the exit code when it cannot start, 0 when it runs.
-    int avvia();
+    int start();
     // The exit code once the event loop ended.
-    int codiceUscita() const { return codice_; }
+    int exitCode() const { return exitCode_; }
 
     // Routes SIGTERM, SIGINT and SIGHUP into the event loop; ignores SIGPIPE.
-    static bool installaSegnali();
+    static bool installSignals();
 
-    void cicloTerminato(const CycleReport& rapporto) override;
+    void cycleFinished(const CycleReport& rapporto) override;
 
     // Takes the signals that came: a stop stops the acquisition (the
     // running request ends first), a reload waits for the end of the cycle.
     // True once a stop came.
-    bool segnale();
+    bool onSignal();
 
   private:
     // Lines on standard output; once a write fails (the reader went away),
     // nothing more is printed.
-    void stampa(const std::string& riga);
-    void svuota();
-    void stampaMonitor();
-    void stampaSalute();
+    void print(const std::string& line);
+    void flush();
+    void printMonitor();
+    void printHealth();
     void fine(int codice);
 
-    Program& prog_;
-    RunnerOptions opzioni_;
+    Program& program_;
+    RunnerOptions options_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    bool fermata_ = false;
-    bool ricaricaRichiesta_ = false;
-    bool uscitaChiusa_ = false;
-    int codice_ = 0;
+    bool stopped_ = false;
+    bool reloadRequested_ = false;
+    bool outputClosed_ = false;
+    int exitCode_ = 0;
     std::size_t tx_ = 0, rx_ = 0;
 };
 

@@ -10,13 +10,13 @@
 namespace tarvel {
 
 // Exit codes of the check.
-inline constexpr int VerificaSenzaAvvisi = 0;
-inline constexpr int VerificaConAvvisi = 1;
-inline constexpr int VerificaImpostazioniErrate = 2;
-inline constexpr int VerificaProfiloZeroErrato = 3;
+inline constexpr int ExitCheckClean = 0;
+inline constexpr int ExitCheckWarnings = 1;
+inline constexpr int ExitCheckBadSettings = 2;
+inline constexpr int ExitCheckBadProfileZero = 3;
 
 // The header line that names the columns of each record.
-inline constexpr const char* IntestazioneVerifica =
+inline constexpr const char* CheckHeader =
     "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER DECIMALS "
     "DESCRIPTION | warning TEXT";
 
@@ -25,6 +25,6 @@ inline constexpr const char* IntestazioneVerifica =
 // message says why. A section that the load refused is told as the
 // warnings of its keys, and the code is that of unusable settings: the
 // runner would not start.
-int VerificaImpostazioni(Program& programma, std::FILE* out);
+int CheckSettings(Program& program, std::FILE* out);
 
 }  // namespace tarvel

@@ -75,102 +75,102 @@ const char* const Usage =
     "request list switches to).\n";
 
 struct Arguments {
-    std::string cartella;
-    long cicli = 0;
+    std::string folder;
+    long cycles = 0;
     bool monitor = false;
     bool stats = false;
-    bool verifica = false;
-    bool stampaCartella = false;
-    bool aiuto = false;
+    bool check = false;
+    bool printFolder = false;
+    bool help = false;
     bool versione = false;
-    std::vector<std::string> esporta;  // names for the CSV export
-    std::string da, a;
+    std::vector<std::string> exportOutput;  // names for the CSV export
+    std::string from, a;
 };
 
 // "A,B,C" into its names; false when one is empty.
-bool leggiNomi(const std::string& testo, std::vector<std::string>& nomi) {
-    std::size_t inizio = 0;
+bool readNames(const std::string& text, std::vector<std::string>& nomi) {
+    std::size_t start = 0;
     for (;;) {
-        const std::size_t virgola = testo.find(',', inizio);
-        nomi.push_back(testo.substr(inizio, virgola - inizio));
+        const std::size_t virgola = text.find(',', start);
+        nomi.push_back(text.substr(start, virgola - start));
         if (nomi.back().empty()) return false;
         if (virgola == std::string::npos) return true;
-        inizio = virgola + 1;
+        start = virgola + 1;
     }
 }
 
-bool leggiTempo(const char* testo, std::string& tempo) {
-    const std::optional<std::string> t = tarvel::TempoUTC(testo);
+bool readTime(const char* text, std::string& tempo) {
+    const std::optional<std::string> t = tarvel::UtcTime(text);
     if (t) tempo = *t;
     return t.has_value();
 }
 
 // Empty when the arguments are good; otherwise what is wrong with them.
-std::string leggiArgomenti(int argc, char** argv, Arguments& a) {
+std::string parseArguments(int argc, char** argv, Arguments& a) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool valore = i + 1 < argc;
+        const bool value = i + 1 < argc;
         if ((arg == "--folder" || arg == "--cycles" || arg == "--export-csv" || arg == "--from" ||
              arg == "--to") &&
-            !valore)
+            !value)
             return "valore mancante per " + arg;
         if (arg == "--folder") {
             // Absolute, so that every message names the file in full.
             std::error_code e;
-            std::filesystem::path cartella = std::filesystem::absolute(argv[++i], e);
-            cartella = cartella.lexically_normal();
-            if (e || cartella.empty()) return "cartella non valida: " + std::string(argv[i]);
-            a.cartella = cartella.string();
-            while (a.cartella.size() > 1 && a.cartella.back() == '/') a.cartella.pop_back();
+            std::filesystem::path folder = std::filesystem::absolute(argv[++i], e);
+            folder = folder.lexically_normal();
+            if (e || folder.empty()) return "cartella non valida: " + std::string(argv[i]);
+            a.folder = folder.string();
+            while (a.folder.size() > 1 && a.folder.back() == '/') a.folder.pop_back();
         } else if (arg == "--cycles") {
             char* end = nullptr;
-            a.cicli = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || a.cicli < 1)
+            a.cycles = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || a.cycles < 1)
                 return "valore non valido per --cycles: " + std::string(argv[i]);
         } else if (arg == "--monitor") {
             a.monitor = true;
         } else if (arg == "--stats") {
             a.stats = true;
         } else if (arg == "--check") {
-            a.verifica = true;
+            a.check = true;
         } else if (arg == "--export-csv") {
-            if (!leggiNomi(argv[++i], a.esporta))
+            if (!readNames(argv[++i], a.exportOutput))
                 return "nomi non validi per --export-csv: " + std::string(argv[i]);
         } else if (arg == "--from" || arg == "--to") {
-            if (!leggiTempo(argv[++i], arg == "--from" ? a.da : a.a))
+            if (!readTime(argv[++i], arg == "--from" ? a.from : a.a))
                 return "tempo non valido per " + arg + ": " + std::string(argv[i]);
         } else if (arg == "--print-folder") {
-            a.stampaCartella = true;
+            a.printFolder = true;
         } else if (arg == "--help" || arg == "-h") {
-            a.aiuto = true;
+            a.help = true;
         } else if (arg == "--version") {
             a.versione = true;
         } else {
             return "opzione sconosciuta: " + arg;
         }
     }
-    if (a.esporta.empty() && !(a.da.empty() && a.a.empty()))
+    if (a.exportOutput.empty() && !(a.from.empty() && a.a.empty()))
         return "--from e --to valgono solo con --export-csv";
-    if (!a.esporta.empty() && a.verifica) return "--export-csv e --check non vanno insieme";
+    if (!a.exportOutput.empty() && a.check) return "--export-csv e --check non vanno insieme";
     return {};
 }
 
 // The history of the names as CSV on stdout; 2 when there is none to read.
-int esportaCSV(const Arguments& args, tarvel::ProfileStore& ini,
+int exportCsv(const Arguments& args, tarvel::ProfileStore& ini,
                const tarvel::ProgramIdentity& identity, tarvel::Clock& clock,
                tarvel::Dialogs& dialogs) {
     using namespace tarvel;
-    const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
+    const std::string iniPath = identity.programFolder() + "/" + IniFileName;
     SqliteHistoryStore history;
     SystemWallClock wall;
     History storico(&history, &wall, clock, dialogs);
-    const HistorySettingsRead lettura = LeggiImpostazioniStorico(
-        [&](const std::string& chiave) { return ini.read(percorsoIni, "History", chiave, ""); });
+    const HistorySettingsRead reading = ReadHistorySettings(
+        [&](const std::string& key) { return ini.read(iniPath, "History", key, ""); });
     // A refused [History] is no history to read, as for the run.
-    std::string csv, errore = lettura.problemi.empty() ? "" : lettura.problemi.front();
-    if (errore.empty()) storico.Configura(lettura.impostazioni, identity.programFolder());
-    if (!errore.empty() || !storico.EsportaCSV(args.esporta, args.da, args.a, csv, errore)) {
-        std::fprintf(stderr, "Tarvel: Impossibile leggere lo storico\n%s\n", errore.c_str());
+    std::string csv, error = reading.problems.empty() ? "" : reading.problems.front();
+    if (error.empty()) storico.Configure(reading.settings, identity.programFolder());
+    if (!error.empty() || !storico.ExportCsv(args.exportOutput, args.from, args.a, csv, error)) {
+        std::fprintf(stderr, "Tarvel: Impossibile leggere lo storico\n%s\n", error.c_str());
         return 2;
     }
     return std::fwrite(csv.data(), 1, csv.size(), stdout) == csv.size() && std::fflush(stdout) == 0
@@ -179,33 +179,33 @@ int esportaCSV(const Arguments& args, tarvel::ProfileStore& ini,
 }
 
 // --check: what the settings would do, without opening the port.
-int verifica(tarvel::IniFileStore& ini, const std::string& percorsoIni, tarvel::Clock& clock,
+int check(tarvel::IniFileStore& ini, const std::string& iniPath, tarvel::Clock& clock,
              tarvel::ConsoleDialogs& dialogs, tarvel::ProgramIdentity& identity,
              tarvel::OutputFiles& files) {
     using namespace tarvel;
-    DryRunPort dry(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
+    DryRunPort dry(ComDeviceFromSettings(ini, iniPath, DefaultComDevice));
     dialogs.quiet = true;
     Program prog({ini, clock, dialogs, identity, dry, files});
-    const int code = VerificaImpostazioni(prog, stdout);
+    const int code = CheckSettings(prog, stdout);
     // Unusable settings give no records: their message goes to standard
     // error. Profile 0's failure is told once, in its warning.
-    if (code == VerificaImpostazioniErrate && !dialogs.messages.empty())
+    if (code == ExitCheckBadSettings && !dialogs.messages.empty())
         ConsoleDialogs::print(dialogs.messages.front());
     return code;
 }
 
 // How long a clean end waits for the broker to take the last cycles.
-constexpr int AttesaFinePubblicazione = 5000;
+constexpr int PublishingStopWait = 5000;
 
 // The logger until a stop signal or its last cycle; the exit code.
-int acquisisci(const Arguments& args, tarvel::IniFileStore& ini, const std::string& percorsoIni,
+int acquire(const Arguments& args, tarvel::IniFileStore& ini, const std::string& iniPath,
                tarvel::ConsoleClock& clock, tarvel::ConsoleDialogs& dialogs,
                tarvel::ProgramIdentity& identity, tarvel::OutputFiles& files,
                QCoreApplication& app) {
     using namespace tarvel;
     // No window must stay responsive: a wait blocks on the port and the
     // signal pipe together, and no event loop runs inside a cycle.
-    PosixSerialPort port(ComDeviceFromSettings(ini, percorsoIni, DefaultComDevice));
+    PosixSerialPort port(ComDeviceFromSettings(ini, iniPath, DefaultComDevice));
     MosquittoClient mqtt;
     SqliteJournal journal;
     // Written off the cycle; what is left at the end is written before exit.
@@ -214,20 +214,20 @@ int acquisisci(const Arguments& args, tarvel::IniFileStore& ini, const std::stri
     Program prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall});
     // A clean end hands the last cycles to a reachable broker first.
     const auto fine = [&prog](int code) {
-        prog.FinePubblicazione(AttesaFinePubblicazione);
+        prog.StopPublishing(PublishingStopWait);
         return code;
     };
-    Runner::installaSegnali();
-    Runner runner(prog, {args.cicli, args.monitor, args.stats});
-    clock.watch(SignalPipe::fd(), [&runner] { return runner.segnale(); });
-    port.watchAlso(SignalPipe::fd(), [&runner] { runner.segnale(); });
-    if (int code = runner.avvia(); code != 0) return fine(code);
-    if (!prog.stato().acquisizioneAttiva) {
+    Runner::installSignals();
+    Runner runner(prog, {args.cycles, args.monitor, args.stats});
+    clock.watch(SignalPipe::fd(), [&runner] { return runner.onSignal(); });
+    port.watchAlso(SignalPipe::fd(), [&runner] { runner.onSignal(); });
+    if (int code = runner.start(); code != 0) return fine(code);
+    if (!prog.status().acquisizioneAttiva) {
         // The first cycle already ended the run (a stop, or --cycles 1).
-        return fine(runner.codiceUscita());
+        return fine(runner.exitCode());
     }
     app.exec();
-    return fine(runner.codiceUscita());
+    return fine(runner.exitCode());
 }
 
 }  // namespace
@@ -236,16 +236,16 @@ int main(int argc, char** argv) {
     using namespace tarvel;
     IgnoreFileSizeSignal();
     Arguments args;
-    if (const std::string errore = leggiArgomenti(argc, argv, args); !errore.empty()) {
-        std::fprintf(stderr, "tarvel-headless: %s\n\n%s", errore.c_str(), Usage);
+    if (const std::string error = parseArguments(argc, argv, args); !error.empty()) {
+        std::fprintf(stderr, "tarvel-headless: %s\n\n%s", error.c_str(), Usage);
         return 2;
     }
-    if (args.aiuto) {
+    if (args.help) {
         std::fputs(Usage, stdout);
         return 0;
     }
     if (args.versione) {
-        std::printf("tarvel-headless %s\n", VersioneProdotto().c_str());
+        std::printf("tarvel-headless %s\n", ProductVersion().c_str());
         return 0;
     }
     QCoreApplication app(argc, argv);
@@ -254,25 +254,25 @@ int main(int argc, char** argv) {
     IniFileStore ini(textFiles);
     ConsoleClock clock;
     ConsoleDialogs dialogs;
-    if (args.cartella.empty()) {
+    if (args.folder.empty()) {
         PosixUserFolders cartelle;
         const ProgramFolder trovata =
-            CercaCartellaProgramma(textFiles, cartelle, QtProgramIdentity::executableFolder(),
-                                   QtProgramIdentity::exampleSettings(), !args.stampaCartella);
-        if (!AnnunciaCartella(trovata, dialogs, nullptr)) return 2;
-        args.cartella = trovata.cartella;
+            FindProgramFolder(textFiles, cartelle, QtProgramIdentity::executableFolder(),
+                                   QtProgramIdentity::exampleSettings(), !args.printFolder);
+        if (!AnnounceFolder(trovata, dialogs, nullptr)) return 2;
+        args.folder = trovata.folder;
     }
-    if (args.stampaCartella) {
-        std::printf("%s\n", args.cartella.c_str());
+    if (args.printFolder) {
+        std::printf("%s\n", args.folder.c_str());
         return 0;
     }
-    QtProgramIdentity identity(args.cartella);
+    QtProgramIdentity identity(args.folder);
     PosixOutputFiles files;
     // An output path that names the settings file would destroy the list.
-    files.protect(identity.programFolder() + "/" + NomeFileIni);
+    files.protect(identity.programFolder() + "/" + IniFileName);
 
-    const std::string percorsoIni = identity.programFolder() + "/" + NomeFileIni;
-    if (!args.esporta.empty()) return esportaCSV(args, ini, identity, clock, dialogs);
-    if (args.verifica) return verifica(ini, percorsoIni, clock, dialogs, identity, files);
-    return acquisisci(args, ini, percorsoIni, clock, dialogs, identity, files, app);
+    const std::string iniPath = identity.programFolder() + "/" + IniFileName;
+    if (!args.exportOutput.empty()) return exportCsv(args, ini, identity, clock, dialogs);
+    if (args.check) return check(ini, iniPath, clock, dialogs, identity, files);
+    return acquire(args, ini, iniPath, clock, dialogs, identity, files, app);
 }

@@ -19,13 +19,13 @@
 
 namespace {
 
-void Foto(const char* nome, const QWidget& finestra) {
+void Snapshot(const char* name, const QWidget& finestra) {
     const QRect g = finestra.frameGeometry();
-    std::printf("SHOT %s %d %d %d %d\n", nome, g.x(), g.y(), g.width(), g.height());
+    std::printf("SHOT %s %d %d %d %d\n", name, g.x(), g.y(), g.width(), g.height());
     std::fflush(stdout);
 }
 
-void Esegui(tarvel::DesktopApp& app, const char* azione) {
+void Run(tarvel::DesktopApp& app, const char* azione) {
     app.mainForm().findChild<QAction*>(QString::fromLatin1(azione))->trigger();
 }
 
@@ -34,30 +34,30 @@ void Esegui(tarvel::DesktopApp& app, const char* azione) {
 int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     // Run from a copy beside its settings, as scripts/screenshots.sh does.
-    tarvel::DesktopProgram programma(tarvel::QtProgramIdentity::executableFolder());
-    tarvel::DesktopApp& app = programma.applicazione();
-    app.avvia();
+    tarvel::DesktopProgram program(tarvel::QtProgramIdentity::executableFolder());
+    tarvel::DesktopApp& app = program.app();
+    app.start();
 
     // Splash 1.5 s, automatic start 2 s later: the monitor opens during the
     // acquisition and fills for a few cycles.
     QTimer::singleShot(4500, &app, [&app] {
-        Esegui(app, "MenuMonitor");
+        Run(app, "MenuMonitor");
         app.monitor().move(app.mainForm().frameGeometry().right() + 12, 0);
     });
-    QTimer::singleShot(8000, &app, [&app] { Foto("monitor", app.monitor()); });
+    QTimer::singleShot(8000, &app, [&app] { Snapshot("monitor", app.monitor()); });
     QTimer::singleShot(10000, &app, [&app] {
-        Esegui(app, "MenuMonitor");
-        Esegui(app, "MenuGrafico");
+        Run(app, "MenuMonitor");
+        Run(app, "MenuGrafico");
         app.mainForm().findChild<tarvel::TrendWindow*>()->move(60, 60);
     });
     QTimer::singleShot(12000, &app,
-                       [&app] { Foto("grafico", *app.mainForm().findChild<tarvel::TrendWindow*>()); });
+                       [&app] { Snapshot("grafico", *app.mainForm().findChild<tarvel::TrendWindow*>()); });
     QTimer::singleShot(14000, &app, [&app] {
         app.mainForm().findChild<tarvel::TrendWindow*>()->hide();
-        Esegui(app, "MenuAbout");
+        Run(app, "MenuAbout");
         app.about().move(60, 60);
     });
-    QTimer::singleShot(15000, &app, [&app] { Foto("about", app.about()); });
-    QTimer::singleShot(17000, &app, [&programma] { programma.termina(0); });
+    QTimer::singleShot(15000, &app, [&app] { Snapshot("about", app.about()); });
+    QTimer::singleShot(17000, &app, [&program] { program.quit(0); });
     return QApplication::exec();
 }

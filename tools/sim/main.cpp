@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.version) {
-        std::printf("tarvel-sim %s\n", tarvel::VersioneProdotto().c_str());
+        std::printf("tarvel-sim %s\n", tarvel::ProductVersion().c_str());
         return 0;
     }
     tarvel::sim::Simulator simulator(std::move(options));

@@ -21,7 +21,7 @@ std::string QtProgramIdentity::executableFolder() {
 std::string QtProgramIdentity::exampleSettings() {
     const QString data = QCoreApplication::applicationDirPath() + QStringLiteral("/") +
                          QStringLiteral(TARVEL_DATA_FROM_BIN);
-    return (QDir::cleanPath(data) + QStringLiteral("/") + QString::fromUtf8(NomeFileIni))
+    return (QDir::cleanPath(data) + QStringLiteral("/") + QString::fromUtf8(IniFileName))
         .toStdString();
 }
 

@@ -17,9 +17,9 @@ class QtProgramIdentity : public ProgramIdentity {
     std::string programFolder() const override;
     std::string executableName() const override;
     std::string executablePath() const override;
-    int versionMajor() const override { return VersioneMaggiore; }
-    int versionMinor() const override { return VersioneMinore; }
-    int versionRevision() const override { return VersioneRevisione; }
+    int versionMajor() const override { return VersionMajor; }
+    int versionMinor() const override { return VersionMinor; }
+    int versionRevision() const override { return VersionRevision; }
     std::string copyright() const override;
     std::string hostName() const override;
 

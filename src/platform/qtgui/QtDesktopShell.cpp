@@ -11,22 +11,22 @@
 namespace tarvel {
 namespace {
 
-QString percorso(const std::string& folder, const std::string& name) {
+QString desktopFile(const std::string& folder, const std::string& name) {
     return QDir(QString::fromStdString(folder)).filePath(QString::fromStdString(name) + ".desktop");
 }
 
-bool scriviFile(const QString& path, const std::string& content) {
+bool writeFile(const QString& path, const std::string& content) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
-    const auto scritti = file.write(content.data(), static_cast<qint64>(content.size()));
-    if (scritti != static_cast<qint64>(content.size())) {
+    const auto written = file.write(content.data(), static_cast<qint64>(content.size()));
+    if (written != static_cast<qint64>(content.size())) {
         file.cancelWriting();
         return false;
     }
     return file.commit();
 }
 
-bool eliminaSeEsiste(const QString& path) {
+bool deleteIfExists(const QString& path) {
     if (!QFileInfo::exists(path)) return true;
     return QFile::remove(path);
 }
@@ -106,7 +106,7 @@ bool QtDesktopShell::openInEditor(const std::string& path) {
 }
 
 std::string QtDesktopShell::autostartCommand(const std::string& name) {
-    QFile file(percorso(autostartFolder(), name));
+    QFile file(desktopFile(autostartFolder(), name));
     if (!file.open(QIODevice::ReadOnly)) return {};
     return DesktopEntryValue(file.readAll().toStdString(), "Exec");
 }
@@ -118,11 +118,11 @@ bool QtDesktopShell::writeAutostart(const std::string& name, const std::string& 
         "[Desktop Entry]\nType=Application\nName=" + DesktopStringValue(name) +
         "\nExec=" + DesktopExecValue(executable) +
         "\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    return scriviFile(percorso(autostartFolder(), name), content);
+    return writeFile(desktopFile(autostartFolder(), name), content);
 }
 
 bool QtDesktopShell::removeAutostart(const std::string& name) {
-    return eliminaSeEsiste(percorso(autostartFolder(), name));
+    return deleteIfExists(desktopFile(autostartFolder(), name));
 }
 
 bool QtDesktopShell::createDesktopShortcut(const std::string& name, const std::string& executable,
@@ -133,8 +133,8 @@ bool QtDesktopShell::createDesktopShortcut(const std::string& name, const std::s
         "[Desktop Entry]\nType=Application\nVersion=1.0\nName=" + DesktopStringValue(name) +
         "\nComment=" + DesktopStringValue(name) + "\nExec=" + DesktopExecValue(executable) +
         "\nPath=" + DesktopStringValue(workingFolder) + "\nTerminal=false\n";
-    const QString path = percorso(folder, name);
-    if (!scriviFile(path, content)) return false;
+    const QString path = desktopFile(folder, name);
+    if (!writeFile(path, content)) return false;
     // Desktops offer to start only launcher files that may be executed.
     return QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner |
                                            QFileDevice::ExeGroup | QFileDevice::ExeOther);
@@ -143,7 +143,7 @@ bool QtDesktopShell::createDesktopShortcut(const std::string& name, const std::s
 bool QtDesktopShell::deleteDesktopShortcut(const std::string& name) {
     const std::string folder = desktopFolder();
     if (folder.empty()) return false;
-    return eliminaSeEsiste(percorso(folder, name));
+    return deleteIfExists(desktopFile(folder, name));
 }
 
 bool QtDesktopShell::openMailLink(const std::string& link) {

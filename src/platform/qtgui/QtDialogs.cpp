@@ -6,15 +6,15 @@
 namespace tarvel {
 namespace {
 
-QString testo(const std::string& text) {
+QString qtText(const std::string& text) {
     // Carriage returns end lines, as in the texts the program builds.
-    QString risultato = QString::fromStdString(text);
-    risultato.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    risultato.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return risultato;
+    QString result = QString::fromStdString(text);
+    result.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    result.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return result;
 }
 
-QMessageBox::Icon iconaQt(Icon icon) {
+QMessageBox::Icon qtIcon(Icon icon) {
     switch (icon) {
         case Icon::Critical:
             return QMessageBox::Critical;
@@ -30,7 +30,7 @@ QMessageBox::Icon iconaQt(Icon icon) {
     return QMessageBox::NoIcon;
 }
 
-void inPrimoPiano(QWidget& finestra) {
+void toFront(QWidget& finestra) {
     finestra.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     finestra.setWindowModality(Qt::ApplicationModal);
 }
@@ -39,9 +39,9 @@ void inPrimoPiano(QWidget& finestra) {
 
 Answer QtDialogs::messageBox(const std::string& title, const std::string& text, Icon icon,
                              Buttons buttons, Answer defaultButton, const std::string& details) {
-    QMessageBox box(iconaQt(icon), testo(title), testo(text));
-    inPrimoPiano(box);
-    if (!details.empty()) box.setDetailedText(testo(details));
+    QMessageBox box(qtIcon(icon), qtText(title), qtText(text));
+    toFront(box);
+    if (!details.empty()) box.setDetailedText(qtText(details));
     if (buttons == Buttons::YesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(defaultButton == Answer::Yes ? QMessageBox::Yes : QMessageBox::No);
@@ -61,10 +61,10 @@ Answer QtDialogs::messageBox(const std::string& title, const std::string& text, 
 std::string QtDialogs::inputBox(const std::string& prompt, const std::string& title,
                                 const std::string& proposed) {
     QInputDialog dialog;
-    inPrimoPiano(dialog);
+    toFront(dialog);
     dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setWindowTitle(testo(title));
-    dialog.setLabelText(testo(prompt));
+    dialog.setWindowTitle(qtText(title));
+    dialog.setLabelText(qtText(prompt));
     dialog.setTextValue(QString::fromStdString(proposed));
     dialog.show();
     dialog.raise();

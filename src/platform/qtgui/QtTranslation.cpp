@@ -6,7 +6,7 @@
 
 namespace tarvel {
 
-bool CaricaTraduzioneQt() {
+bool LoadQtTranslation() {
     // Lives as long as the application, as the translator must.
     static QTranslator traduzione;
     if (traduzione.isEmpty() &&

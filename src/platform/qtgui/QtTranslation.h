@@ -7,6 +7,6 @@ namespace tarvel {
 
 // Installs Qt's Italian translation on the running application. False when
 // the translation is not installed: the boxes then show Qt's English texts.
-bool CaricaTraduzioneQt();
+bool LoadQtTranslation();
 
 }  // namespace tarvel
