@@ -306,7 +306,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     imp.topic = lines[0];
     imp.clientId = lines[1];
     std::vector<tarvel::Reading> letture;
-    std::vector<tarvel::RequestLine> lines;
+    std::vector<tarvel::RequestLine> requestLines;
     std::vector<int> dispositivi;  // the device of each line
     int device = 1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
@@ -319,7 +319,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++device;
             tarvel::RequestLine next;
             next.kind = tarvel::LineKind::Next;
-            lines.push_back(next);
+            requestLines.push_back(next);
             dispositivi.push_back(device);
         }
         v.device = device;
@@ -330,12 +330,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tarvel::RequestLine line;
         line.kind = tarvel::LineKind::Read;
         line.shownFields.Descrizione = v.name;
-        lines.push_back(line);
+        requestLines.push_back(line);
         dispositivi.push_back(device);
     }
     CheckCycle(imp, letture);
     // A config per value: JSON, naming the value as it was given.
-    for (const tarvel::MqttMessage& m : tarvel::DiscoveryMessages(imp, lines, dispositivi)) {
+    for (const tarvel::MqttMessage& m : tarvel::DiscoveryMessages(imp, requestLines, dispositivi)) {
         const std::optional<Value> doc = Reader(m.payload).document();
         require(doc && doc->kind == Value::Object);
         const Value* name = Member(*doc, "name");

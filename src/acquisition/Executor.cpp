@@ -55,9 +55,9 @@ std::optional<TransactionResult> EsitoDi(const Transaction& t) {
 
 // The window of a block being grouped: the items asked for, inside at most
 // `massimo` items with no run of more than `gap` items nobody asks for.
-class Finestra {
+class BlockWindow {
   public:
-    Finestra(int massimo, int gap) : max_(massimo), gap_(gap) {}
+    BlockWindow(int massimo, int gap) : max_(massimo), gap_(gap) {}
 
     // Takes the line's items in when the window still holds; false (and
     // nothing changes) otherwise. A value that would wrap around the
@@ -295,15 +295,15 @@ void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t i
     if (profile.block == 0 || p.function < 1 || p.function > 4) return;
     const int massimo =
         p.function <= 2 ? profile.block : std::min(profile.block, MaxBlockRegisters);
-    Finestra finestra(massimo, profile.gap);
+    BlockWindow window(massimo, profile.gap);
     auto add = [&](const ReadParameters& q) {
         const std::vector<std::uint32_t> elementi = ElementsOf(q);
         if (q.scaleRegister && !scale_.contains(scaleKey(q))) {
             std::vector<std::uint32_t> conScala = elementi;
             conScala.push_back(*q.scaleRegister);
-            if (finestra.add(conScala)) return true;
+            if (window.add(conScala)) return true;
         }
-        return finestra.add(elementi);
+        return window.add(elementi);
     };
     std::vector<std::size_t> gruppo;
     for (std::size_t i = index; i < lines.size(); ++i) {
@@ -314,9 +314,9 @@ void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t i
             break;
         gruppo.push_back(i);
     }
-    if (gruppo.empty() || finestra.quantity() < 2) return;
-    Transaction block = mbus_.ReadBlock(static_cast<std::uint8_t>(p.function), finestra.start(),
-                                           finestra.quantity(), static_cast<std::uint8_t>(p.node));
+    if (gruppo.empty() || window.quantity() < 2) return;
+    Transaction block = mbus_.ReadBlock(static_cast<std::uint8_t>(p.function), window.start(),
+                                           window.quantity(), static_cast<std::uint8_t>(p.node));
     blocco_.reset();
     if (block.ok()) blocco_ = std::move(block);
     (blocco_ ? servedByBlock_ : readAlone_) = std::move(gruppo);

@@ -9,15 +9,15 @@ std::string ProgramFolder::iniPath() const { return folder + "/" + IniFileName; 
 ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& cartelle,
                                          const std::string& cartellaEseguibile,
                                          const std::string& esempio, bool crea) {
-    using Esito = ProgramFolder::Esito;
+    using Result = ProgramFolder::Result;
     if (files.identify(cartellaEseguibile + "/" + IniFileName).kind != FileKind::Missing)
-        return {Esito::Found, cartellaEseguibile, {}};
+        return {Result::Found, cartellaEseguibile, {}};
     const std::string casa = cartelle.configHome();
-    if (casa.empty()) return {Esito::Error, "~/.config/tarvel", "HOME is not set"};
-    ProgramFolder trovata{Esito::Found, casa + "/tarvel", {}};
+    if (casa.empty()) return {Result::Error, "~/.config/tarvel", "HOME is not set"};
+    ProgramFolder trovata{Result::Found, casa + "/tarvel", {}};
     if (!crea || files.identify(trovata.iniPath()).kind != FileKind::Missing) return trovata;
 
-    trovata.esito = Esito::Error;
+    trovata.result = Result::Error;
     std::string text;
     if (FileLookup letto = files.read(esempio, text); letto.kind != FileKind::Present) {
         trovata.error = letto.reason.empty() ? esempio + ": not a file" : letto.reason;
@@ -28,15 +28,15 @@ ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& cartelle,
         trovata.error = scritto.error;
         return trovata;
     }
-    trovata.esito = Esito::Created;
+    trovata.result = Result::Created;
     return trovata;
 }
 
 bool AnnounceFolder(const ProgramFolder& c, Dialogs& dialogs, DesktopShell* shell) {
-    switch (c.esito) {
-        case ProgramFolder::Esito::Found:
+    switch (c.result) {
+        case ProgramFolder::Result::Found:
             return true;
-        case ProgramFolder::Esito::Created:
+        case ProgramFolder::Result::Created:
             dialogs.messageBox(ProductName,
                                "Creato il file delle impostazioni " + c.iniPath() +
                                    " dall'esempio installato.\nImpostare la porta seriale "
@@ -45,7 +45,7 @@ bool AnnounceFolder(const ProgramFolder& c, Dialogs& dialogs, DesktopShell* shel
                                Icon::Information, Buttons::Ok, Answer::Ok, {});
             if (shell) shell->openInEditor(c.iniPath());
             return false;
-        case ProgramFolder::Esito::Error:
+        case ProgramFolder::Result::Error:
             dialogs.messageBox(
                 ProductName,
                 "Impossibile preparare la cartella delle impostazioni " + c.folder + ".",

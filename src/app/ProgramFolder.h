@@ -16,12 +16,12 @@
 namespace tarvel {
 
 struct ProgramFolder {
-    enum class Esito {
+    enum class Result {
         Found,  // the program folder, with or without its file
         Created,   // the example was copied in at this start
         Error,   // no usable folder: see error
     };
-    Esito esito = Esito::Found;
+    Result result = Result::Found;
     std::string folder;  // the program folder (for an error, where it would be)
     std::string error;    // the system's words, for an error
     std::string iniPath() const;

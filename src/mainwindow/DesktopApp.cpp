@@ -20,9 +20,9 @@ Platform ConDialoghi(const Platform& p, Dialogs& dialogs) {
 
 // The start-up's requests to the windows, from the core's thread: each runs
 // on the window's thread, in order.
-class FinestreInCoda : public StartupWindows {
+class QueuedStartupWindows : public StartupWindows {
   public:
-    FinestreInCoda(AcquisitionHost& host, StartupWindows& finestre) : host_(host), f_(finestre) {}
+    QueuedStartupWindows(AcquisitionHost& host, StartupWindows& finestre) : host_(host), f_(finestre) {}
     void PreparaMonitor() override {
         host_.toWindow([this] { f_.PreparaMonitor(); });
     }
@@ -57,9 +57,9 @@ class FinestreInCoda : public StartupWindows {
 
 // The core's notifications, from its thread: the main window is sent a copy
 // of the state with each one.
-class VistaInCoda : public MainView {
+class QueuedView : public MainView {
   public:
-    VistaInCoda(AcquisitionHost& host, Program& program, MainForm& form)
+    QueuedView(AcquisitionHost& host, Program& program, MainForm& form)
         : host_(host), p_(program), form_(form) {}
     void captionChanged() override { invia(&MainView::captionChanged); }
     // A new list brings the names of its reads.
@@ -121,7 +121,7 @@ DesktopApp::DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& 
       shell_(shell),
       dialogs_(platform.dialogs),
       host_(std::make_unique<AcquisitionHost>(worker, platform.dialogs, std::move(interrompi))),
-      windows_(std::make_unique<FinestreInCoda>(*host_, *this)),
+      windows_(std::make_unique<QueuedStartupWindows>(*host_, *this)),
       autostart_(std::make_unique<Autostart>(shell, host_->dialogs(), platform.identity)) {
     // The core's timers belong to its thread: it is made there.
     host_->call([&] {
@@ -135,7 +135,7 @@ DesktopApp::DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& 
     about_ = std::make_unique<AboutForm>(platform.identity, shell);
     splash_ = std::make_unique<SplashForm>(platform.identity, platform.clock);
     tray_ = std::make_unique<TrayIcona>(platform.identity);
-    vista_ = std::make_unique<VistaInCoda>(*host_, *program_, *mainForm_);
+    vista_ = std::make_unique<QueuedView>(*host_, *program_, *mainForm_);
     host_->call([this] { program_->setView(vista_.get()); });
     connectMainForm();
     connectOthers();

@@ -105,11 +105,11 @@ int main(int argc, char** argv) {
     const ProgramFolder trovata =
         FindProgramFolder(files, cartelle, QtProgramIdentity::executableFolder(),
                                QtProgramIdentity::exampleSettings(), true);
-    if (trovata.esito != ProgramFolder::Esito::Found) {
+    if (trovata.result != ProgramFolder::Result::Found) {
         QtDialogs dialogs;
         QtDesktopShell shell;
         AnnounceFolder(trovata, dialogs, &shell);
-        return trovata.esito == ProgramFolder::Esito::Created ? ExitNormal
+        return trovata.result == ProgramFolder::Result::Created ? ExitNormal
                                                                  : ExitStartupFailed;
     }
     DesktopProgram program(trovata.folder);

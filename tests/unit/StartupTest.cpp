@@ -180,7 +180,7 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     setenv("HOME", (t / "home").c_str(), 1);
     PosixTextFiles files;
     PosixUserFolders cartelle;
-    using Esito = ProgramFolder::Esito;
+    using Result = ProgramFolder::Result;
     fakes::FakeDialogs dialogs;
     fakes::FakeShell shell;
     // What a start found, where, and whether it goes on.
@@ -188,13 +188,13 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
         dialogs = {};
         shell = {};
         const auto trovata = FindProgramFolder(files, cartelle, bin, esempioUsato, true);
-        return std::tuple(trovata.esito, trovata.folder,
+        return std::tuple(trovata.result, trovata.folder,
                           AnnounceFolder(trovata, dialogs, &shell));
     };
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     const std::string utente = t / "home/.config/tarvel";
-    EXPECT_EQ(start(t / "no-example"), std::tuple(Esito::Error, utente, false));
+    EXPECT_EQ(start(t / "no-example"), std::tuple(Result::Error, utente, false));
     EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
                   {"Tarvel", "Impossibile preparare la cartella delle impostazioni " + utente + ".",
@@ -203,7 +203,7 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
               std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "home"));
 
-    EXPECT_EQ(start(esempio), std::tuple(Esito::Created, utente, false));
+    EXPECT_EQ(start(esempio), std::tuple(Result::Created, utente, false));
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
     EXPECT_EQ(test::ModeOf(utente + "/Tarvel.INI"), 0600u) << "for its owner only";
     EXPECT_EQ(dialogs.messages,
@@ -216,19 +216,19 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     EXPECT_THAT(shell.calls, ElementsAre("openInEditor " + utente + "/Tarvel.INI"));
 
     test::WriteFile(utente + "/Tarvel.INI", "[General]\nTitle=mio\n");
-    EXPECT_EQ(start(esempio), std::tuple(Esito::Found, utente, true));
+    EXPECT_EQ(start(esempio), std::tuple(Result::Found, utente, true));
     EXPECT_TRUE(dialogs.messages.empty() && shell.calls.empty());
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), "[General]\nTitle=mio\n");
 
     // XDG_CONFIG_HOME names a file: no folder can be made under it.
     test::WriteFile(t / "config", "");
     setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
-    EXPECT_EQ(start(esempio), std::tuple(Esito::Error, t / "config/tarvel", false));
+    EXPECT_EQ(start(esempio), std::tuple(Result::Error, t / "config/tarvel", false));
     EXPECT_NE(dialogs.details[0].find(t / "config/tarvel"), std::string::npos);
 
     // A Tarvel.INI beside the executable wins, with nothing made elsewhere.
     test::WriteFile(bin + "/Tarvel.INI", "");
-    EXPECT_EQ(start(esempio), std::tuple(Esito::Found, bin, true));
+    EXPECT_EQ(start(esempio), std::tuple(Result::Found, bin, true));
 
     for (const auto& [name, value] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}})
         value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);
