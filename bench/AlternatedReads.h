@@ -2,7 +2,7 @@
 // What the read benchmarks share: clocks, reads measured in alternating
 // blocks, their median and mean, libmodbus's master reading register 0 of
 // node 1, which holds 1234 on the benchmarks' simulators, and a main with
-// the application object that the Qt port's event loop needs.
+// an application object, as the programs have.
 
 #include <benchmark/benchmark.h>
 #include <modbus.h>

@@ -1,4 +1,4 @@
-// The Modbus master over the Qt port on a network link, against the device
+// The Modbus master over the POSIX port on a network link, against the device
 // simulator on the loopback address: Modbus TCP (libmodbus's server) and
 // RTU frames over TCP. A read, a connection that the server drops or
 // closes, a refused connection and a name whose first addresses take no
@@ -11,6 +11,8 @@
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "Broker.h"
 #include "Support.h"
@@ -37,8 +39,12 @@ TEST_P(BothFramings, AReadAndADroppedConnectionMadeAgain) {
     // and libmodbus's answer, or the RTU frame.
     EXPECT_EQ(bus.monitor().requests()[0],
               modbusTcp ? "00 01 00 00 00 06 01 03 9C 40 00 01" : "01 03 9C 40 00 01 AB 8E");
-    QTimer::singleShot(50, [this] { sim.control("drop"); });
+    std::thread server([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        sim.control("drop");
+    });
     EXPECT_EQ(read16(3, 30), std::nullopt);
+    server.join();
     EXPECT_EQ(read16(3, 40000), 0x1234);
 }
 

@@ -1,19 +1,16 @@
 #pragma once
 // Helpers of the real-port tests: the pseudo-terminal pair of SimProcess.h,
-// the master on the simulator, a stopwatch for wall and CPU time, and
-// event-loop waits.
+// the master on the simulator and a stopwatch for wall and CPU time.
 
 #include <gtest/gtest.h>
 
-#include <QEventLoop>
-#include <QTimer>
 #include <chrono>
 #include <ctime>
 
 #include "SimProcess.h"
 #include "modbus/MBus.h"
-#include "platform/qt/QtClock.h"
-#include "platform/qt/QtSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
+#include "platform/qt/ConsoleClock.h"
 
 namespace tarvel::integration {
 
@@ -70,16 +67,9 @@ struct SimMaster {
 
     test::SimProcess sim;
     std::string address, device;
-    QtSerialPort port{[this](int) { return device; }};
-    QtClock clock;
+    PosixSerialPort port{[this](int) { return device; }};
+    ConsoleClock clock;
     MBus bus{port, clock};
 };
-
-// Lets the event loop run for a while, as the program does between cycles.
-inline void runEventLoopFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 }  // namespace tarvel::integration

@@ -335,7 +335,6 @@ void PosixSerialPort::close() {
 
 void PosixSerialPort::release() {
     if (fd_ < 0) return;
-    descriptorClosing();
     // A terminal whose other side stays open (a pseudo-terminal) would keep
     // the exclusive mode, and only root could open it again.
     ::ioctl(fd_, TIOCNXCL);

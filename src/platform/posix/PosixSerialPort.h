@@ -71,18 +71,11 @@ class PosixSerialPort : public SerialPort {
     // wait returns. -1 watches nothing more.
     void watchAlso(int fd, std::function<void()> onReadable);
 
-  protected:
-    // The open device's descriptor; -1 when closed or lost.
-    int descriptor() const { return fd_; }
+  private:
     // True when the device holds bytes not yet taken in.
     bool inputPending() const;
     // Takes in every byte the device holds; notices a device that went away.
     void takeIn();
-    // Called just before the descriptor is closed, for a subclass that
-    // watches it.
-    virtual void descriptorClosing() {}
-
-  private:
     bool openNetwork(const std::string& device);
     bool configure();
     void applyModemLines();
