@@ -12,14 +12,14 @@
 namespace tarvel::bench {
 
 struct HistoryOnFile {
-    HistoryOnFile() { storico.Configure({"storico.db"}, folder.path().string()); }
+    HistoryOnFile() { historyLog.Configure({"storico.db"}, folder.path().string()); }
 
     test::TempFolder folder;
     SqliteHistoryStore store;
     SystemWallClock wall;
     fakes::FakeClock clock;
     fakes::FakeDialogs dialogs;
-    History storico{&store, &wall, clock, dialogs};
+    History historyLog{&store, &wall, clock, dialogs};
 };
 
 // One reading of a cycle: a constant, a failed read, or a read of 230.x.

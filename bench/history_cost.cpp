@@ -31,22 +31,22 @@ double percentile(std::vector<double> v, double p) {
 
 void BM_HistoryPerCycle(benchmark::State& state) {
     bench::HistoryOnFile history;
-    auto& [folder, store, wall, clock, dialogs, storico] = history;
+    auto& [folder, store, wall, clock, dialogs, historyLog] = history;
 
-    std::vector<Reading> letture;
+    std::vector<Reading> readings;
     for (int i = 0; i < kValues; ++i) {
         const std::string name = "V" + std::to_string(i);
         const bool costante = i % 20 == 19;
-        const bool fallita = i % 20 == 9;
-        letture.push_back(bench::Letta(static_cast<std::size_t>(i), 1, name, costante, fallita));
+        const bool failed = i % 20 == 9;
+        readings.push_back(bench::Letta(static_cast<std::size_t>(i), 1, name, costante, failed));
     }
 
     std::vector<double> cycleUs, writeMs;
     long cycle = 0;
     for (auto _ : state) {
         const auto start = Steady::now();
-        storico.CycleStart();
-        storico.RecordCycle(++cycle, letture);
+        historyLog.CycleStart();
+        historyLog.RecordCycle(++cycle, readings);
         const auto handed = Steady::now();
         state.PauseTiming();
         store.waitIdle(std::chrono::seconds(10));

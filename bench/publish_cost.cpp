@@ -90,17 +90,17 @@ BENCHMARK(PublishCycle)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAg
 
 void CycleOutputs(benchmark::State& state) {
     bench::HistoryOnFile history;
-    auto& [folder, store, wall, clock, dialogs, storico] = history;
+    auto& [folder, store, wall, clock, dialogs, historyLog] = history;
     OfflinePublishing offline(folder.path(), clock, state);
     auto& [journal, client, publishing, settings, error] = offline;
 
     // 100 values over 4 devices: reads, a failed one in ten, a constant.
-    std::vector<Reading> letture;
+    std::vector<Reading> readings;
     for (int i = 0; i < 100; ++i) {
         const std::string name = "V" + std::to_string(i);
-        const bool costante = i % 20 == 19, fallita = i % 10 == 9 && !costante;
-        letture.push_back(
-            bench::Letta(static_cast<std::size_t>(i), i / 25 + 1, name, costante, fallita));
+        const bool costante = i % 20 == 19, failed = i % 10 == 9 && !costante;
+        readings.push_back(
+            bench::Letta(static_cast<std::size_t>(i), i / 25 + 1, name, costante, failed));
     }
     Health health;
     for (std::uint8_t n = 1; n <= 4; ++n) {
@@ -115,10 +115,10 @@ void CycleOutputs(benchmark::State& state) {
     long cycle = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        storico.CycleStart();
-        const std::vector<Reading>& valori = letture;
-        storico.RecordCycle(++cycle, valori);
-        publishing.Enqueue(CycleMessages(settings, UtcText(wall.now()), cycle, valori), error);
+        historyLog.CycleStart();
+        const std::vector<Reading>& valueList = readings;
+        historyLog.RecordCycle(++cycle, valueList);
+        publishing.Enqueue(CycleMessages(settings, UtcText(wall.now()), cycle, valueList), error);
         publishing.PublishStatus(StatusMessages(settings, health, clock.now(), wall.now()));
         cycleUs.push_back(
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
@@ -190,7 +190,7 @@ void Replay(benchmark::State& state) {
             mosquitto_connect(m, "127.0.0.1", broker.port(), 30);
             mosquitto_loop_start(m);
             for (int i = 0; i < Messages; ++i) {
-                while (i - acknowledged.load() >= static_cast<int>(Publisher::Finestra))
+                while (i - acknowledged.load() >= static_cast<int>(Publisher::InFlightWindow))
                     std::this_thread::sleep_for(50us);
                 const MqttMessage msg = Message(i);
                 mosquitto_publish(m, nullptr, msg.topic.c_str(),

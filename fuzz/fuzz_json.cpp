@@ -245,17 +245,17 @@ std::vector<std::string_view> Lines(std::string_view text) {
 }
 
 // Each device's message: its values, in order, as they were given.
-void CheckCycle(const tarvel::MqttSettings& imp, const std::vector<tarvel::Reading>& letture) {
-    const auto messaggi = tarvel::CycleMessages(imp, "2026-12-06T21:45:03.120Z", 12, letture);
+void CheckCycle(const tarvel::MqttSettings& imp, const std::vector<tarvel::Reading>& readings) {
+    const auto messages = tarvel::CycleMessages(imp, "2026-12-06T21:45:03.120Z", 12, readings);
     std::size_t next = 0;
-    for (const tarvel::MqttMessage& m : messaggi) {
+    for (const tarvel::MqttMessage& m : messages) {
         const std::optional<Value> doc = Reader(m.payload).document();
         require(doc && doc->kind == Value::Object);
         const Value* values = Member(*doc, "values");
         require(values && values->kind == Value::Object);
         for (const auto& [name, value] : values->members) {
-            require(next < letture.size());
-            const tarvel::Reading& r = letture[next++];
+            require(next < readings.size());
+            const tarvel::Reading& r = readings[next++];
             require(name == Expected(r.name));
             const std::optional<std::string> text = tarvel::ValueText(r);
             if (!text) {
@@ -273,7 +273,7 @@ void CheckCycle(const tarvel::MqttSettings& imp, const std::vector<tarvel::Readi
             }
         }
     }
-    require(next == letture.size());
+    require(next == readings.size());
 }
 
 // A number read (a finite double; with kind 3 an integer, its decimals
@@ -285,10 +285,10 @@ void SetValue(tarvel::Reading& v, unsigned kind, const std::string& text) {
     if ((kind & 3) % 3 == 0 && std::isfinite(number)) v.number = tarvel::ParsedNumber{number};
     if ((kind & 3) == 3 && v.number) {
         const bool meno = !text.empty() && text[0] == '-';
-        const std::uint64_t modulo = std::strtoull(text.c_str() + meno, nullptr, 10);
-        const bool negativo = meno && modulo != 0;
-        const double value = static_cast<double>(modulo);
-        v.number = tarvel::ParsedNumber{negativo ? -value : value, true, negativo, modulo};
+        const std::uint64_t magnitude = std::strtoull(text.c_str() + meno, nullptr, 10);
+        const bool negative = meno && magnitude != 0;
+        const double value = static_cast<double>(magnitude);
+        v.number = tarvel::ParsedNumber{negative ? -value : value, true, negative, magnitude};
         v.decimals = static_cast<std::int16_t>((kind >> 3) - 16);
     }
     if (v.number && !std::isfinite(tarvel::Scale(v.number->value, v.decimals)))
@@ -305,9 +305,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tarvel::MqttSettings imp;
     imp.topic = lines[0];
     imp.clientId = lines[1];
-    std::vector<tarvel::Reading> letture;
+    std::vector<tarvel::Reading> readings;
     std::vector<tarvel::RequestLine> requestLines;
-    std::vector<int> dispositivi;  // the device of each line
+    std::vector<int> devices;  // the device of each line
     int device = 1;
     for (std::size_t i = 2; i < lines.size(); ++i) {
         if (lines[i].empty()) continue;
@@ -320,22 +320,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             tarvel::RequestLine next;
             next.kind = tarvel::LineKind::Next;
             requestLines.push_back(next);
-            dispositivi.push_back(device);
+            devices.push_back(device);
         }
         v.device = device;
         v.name = rest.substr(0, equal);
         SetValue(v, kind,
                  std::string(equal != std::string_view::npos ? rest.substr(equal + 1) : ""));
-        letture.push_back(v);
+        readings.push_back(v);
         tarvel::RequestLine line;
         line.kind = tarvel::LineKind::Read;
         line.shownFields.Descrizione = v.name;
         requestLines.push_back(line);
-        dispositivi.push_back(device);
+        devices.push_back(device);
     }
-    CheckCycle(imp, letture);
+    CheckCycle(imp, readings);
     // A config per value: JSON, naming the value as it was given.
-    for (const tarvel::MqttMessage& m : tarvel::DiscoveryMessages(imp, requestLines, dispositivi)) {
+    for (const tarvel::MqttMessage& m : tarvel::DiscoveryMessages(imp, requestLines, devices)) {
         const std::optional<Value> doc = Reader(m.payload).document();
         require(doc && doc->kind == Value::Object);
         const Value* name = Member(*doc, "name");

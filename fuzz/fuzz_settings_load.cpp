@@ -66,9 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const tarvel::RequestList& list = *s.list.list;
-    require(list.prima >= 1 && list.ultima >= 1);
+    require(list.first >= 1 && list.last >= 1);
     require(list.lines.size() <=
-            static_cast<std::size_t>(std::max(0, list.ultima - list.prima + 1)));
+            static_cast<std::size_t>(std::max(0, list.last - list.first + 1)));
     require(list.interval.count() >= 1 && list.interval.count() <= 60000);
     require(s.profile(0) != nullptr);
     for (const tarvel::RequestLine& line : list.lines)

@@ -113,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             reading.name = line.substr(1);
             reading.quality = tarvel::Quality::Good;
             reading.constant = "";
-            line = tarvel::ElementoXML(reading);
+            line = tarvel::XmlElement(reading);
         }
         answers.push_back(std::move(r));
     }

@@ -34,19 +34,19 @@ void AboutForm::createControls(const ProgramIdentity& identity) {
     logo->setPixmap(DrawIcon(48));
     QLabel* name = Label(this, "lblProductName", QString::fromLatin1(ProductName),
                              QRect(80, 12, 300, 30));
-    QFont grande = name->font();
-    grande.setPointSize(grande.pointSize() + 6);
-    grande.setBold(true);
-    name->setFont(grande);
+    QFont bigFont = name->font();
+    bigFont.setPointSize(bigFont.pointSize() + 6);
+    bigFont.setBold(true);
+    name->setFont(bigFont);
     Label(this, "lblVersion", QString::fromStdString(VersionText(identity)),
               QRect(80, 44, 300, 17));
     Label(this, "Lab_copy", QString::fromStdString(identity.copyright()),
               QRect(80, 64, 300, 17));
     (new DoubleLine(this))->setGeometry(16, 92, 368, 2);
-    QLabel* avvertenza =
+    QLabel* warningText =
         Label(this, "Lab_Warning", QString::fromUtf8(LegalWarning), QRect(16, 102, 368, 80));
-    avvertenza->setWordWrap(true);
-    avvertenza->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    warningText->setWordWrap(true);
+    warningText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     (new DoubleLine(this))->setGeometry(16, 190, 368, 2);
 
     imgEMail_ = Label(this, "Img_EMail", QString(), QRect(16, 206, 20, 14));
@@ -71,7 +71,7 @@ void AboutForm::createControls(const ProgramIdentity& identity) {
 
 void AboutForm::cmdOK_Click() {
     hide();
-    emit chiuso();
+    emit closed();
 }
 
 void AboutForm::Lab_EMail_Click() {
@@ -93,11 +93,11 @@ void AboutForm::closeEvent(QCloseEvent* event) {
     cmdOK_Click();
 }
 
-bool AboutForm::eventFilter(QObject* oggetto, QEvent* evento) {
-    const auto kind = evento->type();
-    if (kind == QEvent::MouseMove || kind == QEvent::Enter) underline(oggetto == labEMail_);
-    if (oggetto == labEMail_ && kind == QEvent::MouseButtonRelease) Lab_EMail_Click();
-    return QWidget::eventFilter(oggetto, evento);
+bool AboutForm::eventFilter(QObject* subject, QEvent* ev) {
+    const auto kind = ev->type();
+    if (kind == QEvent::MouseMove || kind == QEvent::Enter) underline(subject == labEMail_);
+    if (subject == labEMail_ && kind == QEvent::MouseButtonRelease) Lab_EMail_Click();
+    return QWidget::eventFilter(subject, ev);
 }
 
 }  // namespace tarvel

@@ -28,11 +28,11 @@ class AboutForm : public QWidget {
 
   signals:
     // The window was hidden: the main window takes input again.
-    void chiuso();
+    void closed();
 
   protected:
     void closeEvent(QCloseEvent* event) override;
-    bool eventFilter(QObject* oggetto, QEvent* evento) override;
+    bool eventFilter(QObject* subject, QEvent* ev) override;
 
   private:
     void createControls(const ProgramIdentity& identity);

@@ -45,10 +45,10 @@ void SplashForm::createControls() {
     Label(frame, "ImgSplash0", QString(), QRect(18, 22, 64, 64))->setPixmap(DrawIcon(64));
     Label(frame, "ImgSplash1", QString(), QRect(10, 120, 84, 24))->setPixmap(ThreeLamps());
     QLabel* name = Label(frame, "lblProductName", QString(), QRect(104, 18, 290, 48));
-    QFont grande = name->font();
-    grande.setPointSize(grande.pointSize() + 14);
-    grande.setBold(true);
-    name->setFont(grande);
+    QFont bigFont = name->font();
+    bigFont.setPointSize(bigFont.pointSize() + 14);
+    bigFont.setBold(true);
+    name->setFont(bigFont);
     Label(frame, "lblVersion", QStringLiteral("Versione X.XX"), QRect(106, 70, 290, 20));
     Label(frame, "Lab_copy", QString(), QRect(106, 150, 290, 20));
 }
@@ -60,8 +60,8 @@ void SplashForm::Form_Load() {
         ->setText(QString::fromStdString(VersionText(identity_)));
     findChild<QLabel*>(QStringLiteral("Lab_copy"))
         ->setText(QString::fromStdString(identity_.copyright()));
-    if (const QScreen* schermo = screen())
-        move(schermo->availableGeometry().center() - rect().center());
+    if (const QScreen* display = screen())
+        move(display->availableGeometry().center() - rect().center());
     show();
     raise();
     activateWindow();
@@ -75,7 +75,7 @@ void SplashForm::Close() {
     if (closed_) return;
     closed_ = true;
     timer1_->setEnabled(false);
-    emit chiusura();
+    emit closing();
     hide();
 }
 

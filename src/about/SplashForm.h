@@ -27,7 +27,7 @@ class SplashForm : public QWidget {
 
   signals:
     // The main window loads now; the splash unloads when this returns.
-    void chiusura();
+    void closing();
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -14,9 +14,9 @@ std::string VersionText(const ProgramIdentity& identity) {
 }
 
 std::string CopyrightHolder(const std::string& copyright) {
-    const std::size_t trattino = copyright.find('-');
-    if (trattino == std::string::npos) return {};
-    return std::string(Trim(std::string_view(copyright).substr(0, trattino)));
+    const std::size_t dash = copyright.find('-');
+    if (dash == std::string::npos) return {};
+    return std::string(Trim(std::string_view(copyright).substr(0, dash)));
 }
 
 }  // namespace tarvel

@@ -87,23 +87,23 @@ void cutValueFields(RequestLine& line) {
     // A constant keeps its register field, "&" taken out, as its value.
     if (line.kind == LineKind::Constant) return;
     // "+" wins over "-", which is then a sign.
-    const bool su = takeMarker(c.Registro, '+');
-    const bool giu = !su && takeMarker(c.Registro, '-');
-    if (su || giu) p.format.kind = ValueType::Int32;
-    p.lowWordNext = su;
-    const std::pair<char, ValueType> tipi[] = {
+    const bool up = takeMarker(c.Registro, '+');
+    const bool down = !up && takeMarker(c.Registro, '-');
+    if (up || down) p.format.kind = ValueType::Int32;
+    p.lowWordNext = up;
+    const std::pair<char, ValueType> kinds[] = {
         {'F', ValueType::Float32}, {'D', ValueType::Float64}, {'Q', ValueType::Int64}};
-    int scelti = 0;
-    for (const auto& [lettera, kind] : tipi) {
-        if (!takeLetter(c.Registro, lettera)) continue;
+    int chosen = 0;
+    for (const auto& [letter, kind] : kinds) {
+        if (!takeLetter(c.Registro, letter)) continue;
         p.format.kind = kind;
-        p.lowWordNext = !giu;
-        ++scelti;
+        p.lowWordNext = !down;
+        ++chosen;
     }
     p.format.swapBytes = takeLetter(c.Registro, 'S');
     p.format.noValue = takeLetter(c.Registro, 'N');
     // Two types at once: which one was meant cannot be told.
-    if (scelti > 1) return;
+    if (chosen > 1) return;
     const std::string_view decimals = Trim(c.Decimali);
     if (decimals.starts_with('@')) {
         p.scaleRegister = RegisterAddress(decimals.substr(1));

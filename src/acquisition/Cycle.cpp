@@ -5,7 +5,7 @@ namespace tarvel {
 Cycle::Cycle(Clock& clock, SerialLine& linea, const std::vector<RequestLine>& lines,
              CycleObserver& observer, Output output, IniReader readIni)
     : clock_(clock),
-      linea_(linea),
+      serialLine_(linea),
       lines_(lines),
       observer_(observer),
       output_(std::move(output)),
@@ -25,13 +25,13 @@ void Cycle::AggiornaMenu() {
     observer_.stateChanged();
 }
 
-void Cycle::AbilitaListe(bool abilita) {
-    listeAbilitate_ = abilita;
+void Cycle::AbilitaListe(bool enabled) {
+    listsEnabled_ = enabled;
     observer_.stateChanged();
 }
 
 void Cycle::MenuAvvio_Click() {
-    linea_.mbus().Resume();
+    serialLine_.mbus().Resume();
     // Starting while acquisition is on would nest a cycle inside the
     // running one: the command does nothing then.
     if (active_) return;
@@ -48,13 +48,13 @@ void Cycle::MenuFerma_Click() {
     AggiornaMenu();
 }
 
-void Cycle::InterrompiAttesa() {
-    linea_.mbus().Interrupt();
-    FermaCiclo();
+void Cycle::InterruptWait() {
+    serialLine_.mbus().Interrupt();
+    StopCycle();
 }
 
 void Cycle::StopNow() {
-    linea_.mbus().Interrupt();
+    serialLine_.mbus().Interrupt();
     MenuFerma_Click();
 }
 
@@ -62,7 +62,7 @@ void Cycle::StopNow() {
 Risposta Cycle::execute(std::size_t index, bool alone) {
     Risposta answer =
         alone ? executor_.Run(lines_[index]) : executor_.Run(lines_, index);
-    if (answer.kind == LineKind::Serial && linea_.refused()) MenuFerma_Click();
+    if (answer.kind == LineKind::Serial && serialLine_.refused()) MenuFerma_Click();
     return answer;
 }
 
@@ -81,7 +81,7 @@ void Cycle::begin() {
     observer_.lampChanged(Lamp::Green);
     observer_.answersCleared();
     executor_.NewCycle();
-    linea_.mbus().NewCycle();
+    serialLine_.mbus().NewCycle();
     observer_.cycleStarted();
 }
 
@@ -94,9 +94,9 @@ void Cycle::TmrLettura_Timer() {
         observer_.lineSelected(static_cast<int>(i));
         if (!active_) break;
         answers.push_back(execute(i, false));
-        observer_.answerAdded(TestoRisposta(answers.back()));
+        observer_.answerAdded(AnswerText(answers.back()));
         if (!active_) break;
-        if (i + 1 < lines_.size()) clock_.sleep(Millis(linea_.profileInUse().pauseMs));
+        if (i + 1 < lines_.size()) clock_.sleep(Millis(serialLine_.profileInUse().pauseMs));
     }
     finish(start, std::move(answers));
 }
@@ -106,30 +106,30 @@ void Cycle::TmrLettura_Timer() {
 void Cycle::finish(TimePoint start, std::vector<Risposta> answers) {
     const OutputSettings settings = ReadOutputSettings(answers, leggiIni_, output_.programFolder);
     ExportContext ctx{output_.files, clock_, output_.programFolder};
-    ExportResult uscita = EsportaXML(answers, settings, ctx);
+    ExportResult exported = EsportaXML(answers, settings, ctx);
     AbilitaListe(true);
     observer_.lineSelected(-1);
     observer_.lampChanged(active_ ? Lamp::Red : Lamp::Off);
     if (active_) tmrLettura_->setEnabled(true);
     running_ = false;
     observer_.stateChanged();
-    observer_.cycleEnded(report(answers, std::move(uscita), start));
+    observer_.cycleEnded(report(answers, std::move(exported), start));
 }
 
-CycleReport Cycle::report(const std::vector<Risposta>& answers, ExportResult uscita,
+CycleReport Cycle::report(const std::vector<Risposta>& answers, ExportResult exported,
                             TimePoint start) {
-    CycleReport rapporto;
-    rapporto.number = ++cycles_;
-    rapporto.linesRun = static_cast<int>(answers.size());
-    rapporto.letture = LettureCiclo(answers, leggiIni_);
-    for (const Reading& r : rapporto.letture) {
-        rapporto.failedReads += r.failed() ? 1 : 0;
-        rapporto.noValue += r.withoutValue() ? 1 : 0;
+    CycleReport cycleReport;
+    cycleReport.number = ++cycles_;
+    cycleReport.linesRun = static_cast<int>(answers.size());
+    cycleReport.readings = CycleReadings(answers, leggiIni_);
+    for (const Reading& r : cycleReport.readings) {
+        cycleReport.failedReads += r.failed() ? 1 : 0;
+        cycleReport.noValue += r.withoutValue() ? 1 : 0;
     }
-    rapporto.filesWritten = std::move(uscita.written);
-    rapporto.outputErrors = std::move(uscita.errors);
-    rapporto.duration = std::chrono::duration_cast<Millis>(clock_.now() - start);
-    return rapporto;
+    cycleReport.filesWritten = std::move(exported.written);
+    cycleReport.outputErrors = std::move(exported.errors);
+    cycleReport.duration = std::chrono::duration_cast<Millis>(clock_.now() - start);
+    return cycleReport;
 }
 
 }  // namespace tarvel

@@ -41,20 +41,20 @@ class Cycle {
     void Cmd_Leggi_Click(int index);
     // Switches the lamp off when acquisition is off; the menus follow.
     void AggiornaMenu();
-    void AbilitaListe(bool abilita);
+    void AbilitaListe(bool enabled);
 
     void setInterval(Millis interval);
     bool acquisizioneAttiva() const { return active_; }
     bool running() const { return running_; }
-    bool listsEnabled() const { return listeAbilitate_; }
+    bool listsEnabled() const { return listsEnabled_; }
     // The stop test's flag alone, from any thread: the running cycle ends
     // at its next stop test; MenuFerma_Click does the rest on the cycle's
     // own thread.
-    void FermaCiclo() { active_ = false; }
+    void StopCycle() { active_ = false; }
     // From any thread, at the end of the program: the running wait ends at
     // once (with the wake-up of the port and the clock) and the cycle at
     // its next stop test.
-    void InterrompiAttesa();
+    void InterruptWait();
     // A stop that does not wait for the running request: its wait ends at
     // once and the line answers as a failed read; the cycle then ends at its
     // stop test and writes the output.
@@ -64,11 +64,11 @@ class Cycle {
     void begin();
     Risposta execute(std::size_t index, bool alone);
     void finish(TimePoint start, std::vector<Risposta> answers);
-    CycleReport report(const std::vector<Risposta>& answers, ExportResult uscita,
+    CycleReport report(const std::vector<Risposta>& answers, ExportResult exported,
                          TimePoint start);
 
     Clock& clock_;
-    SerialLine& linea_;
+    SerialLine& serialLine_;
     const std::vector<RequestLine>& lines_;
     CycleObserver& observer_;
     Output output_;
@@ -77,7 +77,7 @@ class Cycle {
     Executor executor_;
     std::unique_ptr<Timer> tmrLettura_;
     bool running_ = false;
-    bool listeAbilitate_ = true;
+    bool listsEnabled_ = true;
     long cycles_ = 0;
 };
 

@@ -21,7 +21,7 @@ struct CycleReport {
     int failedReads = 0;  // reads the devices did not give
     int noValue = 0;     // reads answered with "no value"
     // The readings of the lines that ran, in their order.
-    std::vector<Reading> letture;
+    std::vector<Reading> readings;
     std::vector<std::string> filesWritten;
     std::vector<std::string> outputErrors;
     Millis duration{0};

@@ -13,10 +13,10 @@ namespace {
 // value that would run past either end of the address space come out
 // beyond 0xFFFF.
 std::vector<std::uint32_t> ElementsOf(const ReadParameters& p) {
-    std::vector<std::uint32_t> elementi;
+    std::vector<std::uint32_t> addresses;
     for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(WordsOf(p.format.kind)); ++i)
-        elementi.push_back(p.lowWordNext ? p.address + i : p.address - i);
-    return elementi;
+        addresses.push_back(p.lowWordNext ? p.address + i : p.address - i);
+    return addresses;
 }
 
 // Floats and 64-bit integers are read with one request for the whole value.
@@ -33,9 +33,9 @@ Executor::ScaleKey scaleKey(const ReadParameters& p) {
 // Such a value needs registers (functions 3 and 4), inside the address space.
 bool Readable(const ReadParameters& p) {
     if (!OneRequest(p.format.kind)) return true;
-    const auto elementi = ElementsOf(p);
+    const auto addresses = ElementsOf(p);
     return (p.function == 3 || p.function == 4) &&
-           std::all_of(elementi.begin(), elementi.end(),
+           std::all_of(addresses.begin(), addresses.end(),
                        [](std::uint32_t a) { return a <= 0xFFFF; });
 }
 
@@ -48,33 +48,33 @@ std::optional<std::int16_t> DecimalsFromScale(std::uint16_t element, bool addres
 }
 
 // What a failed read met; nothing when no request was sent.
-std::optional<TransactionResult> EsitoDi(const Transaction& t) {
+std::optional<TransactionResult> ResultOf(const Transaction& t) {
     if (t.sent.empty()) return std::nullopt;
     return t.outcome;
 }
 
 // The window of a block being grouped: the items asked for, inside at most
-// `massimo` items with no run of more than `gap` items nobody asks for.
+// `highest` items with no run of more than `gap` items nobody asks for.
 class BlockWindow {
   public:
-    BlockWindow(int massimo, int gap) : max_(massimo), gap_(gap) {}
+    BlockWindow(int highest, int gap) : max_(highest), gap_(gap) {}
 
     // Takes the line's items in when the window still holds; false (and
     // nothing changes) otherwise. A value that would wrap around the
     // address space never joins.
-    bool add(const std::vector<std::uint32_t>& elementi) {
-        std::vector<std::uint32_t> chiesti = requested_;
-        for (std::uint32_t a : elementi) {
+    bool add(const std::vector<std::uint32_t>& addresses) {
+        std::vector<std::uint32_t> requested = requested_;
+        for (std::uint32_t a : addresses) {
             if (a > 0xFFFF) return false;
-            chiesti.push_back(a);
+            requested.push_back(a);
         }
-        std::sort(chiesti.begin(), chiesti.end());
-        chiesti.erase(std::unique(chiesti.begin(), chiesti.end()), chiesti.end());
-        if (chiesti.back() - chiesti.front() + 1 > static_cast<std::uint32_t>(max_))
+        std::sort(requested.begin(), requested.end());
+        requested.erase(std::unique(requested.begin(), requested.end()), requested.end());
+        if (requested.back() - requested.front() + 1 > static_cast<std::uint32_t>(max_))
             return false;
-        for (std::size_t i = 1; i < chiesti.size(); ++i)
-            if (chiesti[i] - chiesti[i - 1] - 1 > static_cast<std::uint32_t>(gap_)) return false;
-        requested_ = std::move(chiesti);
+        for (std::size_t i = 1; i < requested.size(); ++i)
+            if (requested[i] - requested[i - 1] - 1 > static_cast<std::uint32_t>(gap_)) return false;
+        requested_ = std::move(requested);
         return true;
     }
     std::uint16_t start() const { return static_cast<std::uint16_t>(requested_.front()); }
@@ -104,7 +104,7 @@ void Executor::showResult(const std::string& result) {
 
 void Executor::NewCycle() {
     failedInARow_.fill(0);
-    blocco_.reset();
+    block_.reset();
     servedByBlock_.clear();
     readAlone_.clear();
     scale_.clear();
@@ -144,7 +144,7 @@ Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* 
             answer.reading = runRead(line, lines, index);
             break;
     }
-    showResult(TestoRisposta(answer));
+    showResult(AnswerText(answer));
     return answer;
 }
 
@@ -168,19 +168,19 @@ Reading Executor::runRead(const RequestLine& line, const std::vector<RequestLine
         reading.quality = Quality::Good;
         reading.constant = c.Registro;
     } else if (line.reading) {
-        leggiRiga(*line.reading, lines, index, reading);
+        readRow(*line.reading, lines, index, reading);
     }
     return reading;
 }
 
-void Executor::leggiRiga(const ReadParameters& p, const std::vector<RequestLine>* lines,
+void Executor::readRow(const ReadParameters& p, const std::vector<RequestLine>* lines,
                            std::size_t index, Reading& reading) {
     reading.quality = Quality::Failed;
     // A node beyond one byte would go on the line as another node.
     if (p.node < 0 || p.node > 255) return;
     int& failed = failedInARow_[static_cast<std::uint8_t>(p.node)];
-    const int salta = context_.profileInUse().skipAfter;
-    if (salta > 0 && failed >= salta) {
+    const int skip = context_.profileInUse().skipAfter;
+    if (skip > 0 && failed >= skip) {
         mbus_.RecordSkipped(static_cast<std::uint8_t>(p.node));
         reading.quality = Quality::Skipped;
         return;
@@ -198,24 +198,24 @@ void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lin
     if (lines && !serve(servedByBlock_, index) && !serve(readAlone_, index))
         prepareBlock(*lines, index);
     std::int16_t decimals = p.decimals;
-    const bool registri = p.function >= 3;
+    const bool registers = p.function >= 3;
     if (p.scaleRegister) {
-        const std::optional<std::uint16_t> scala = readScale(p, lines != nullptr, reading);
-        if (!scala) return;
-        const std::optional<std::int16_t> d = DecimalsFromScale(*scala, registri);
+        const std::optional<std::uint16_t> scale = readScale(p, lines != nullptr, reading);
+        if (!scale) return;
+        const std::optional<std::int16_t> d = DecimalsFromScale(*scale, registers);
         reading.quality = Quality::NoValue;
         if (!d) return;
         decimals = *d;
     }
     reading.quality = Quality::Failed;
-    const auto elementi =
-        readElements(p, blocco_ && lines && serve(servedByBlock_, index), reading);
-    if (!elementi) return;
-    reading.number = DecodeValue(*elementi, registri, p.format);
-    const bool reale =
+    const auto addresses =
+        readElements(p, block_ && lines && serve(servedByBlock_, index), reading);
+    if (!addresses) return;
+    reading.number = DecodeValue(*addresses, registers, p.format);
+    const bool isReal =
         p.format.kind == ValueType::Float32 || p.format.kind == ValueType::Float64;
     if (!reading.number) {
-        reading.quality = reale ? Quality::NotFinite : Quality::NoValue;
+        reading.quality = isReal ? Quality::NotFinite : Quality::NoValue;
         return;
     }
     reading.decimals = decimals;
@@ -227,33 +227,33 @@ void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lin
 // the whole value, or one request an item; on a failure, what it met goes
 // into the reading.
 std::optional<std::vector<std::uint16_t>> Executor::readElements(const ReadParameters& p,
-                                                                    bool dalBlocco,
+                                                                    bool fromBlock,
                                                                     Reading& reading) {
-    const std::vector<std::uint32_t> elementi = ElementsOf(p);
-    Transaction unica;
-    if (!dalBlocco && OneRequest(p.format.kind)) {
-        const std::uint32_t start = *std::min_element(elementi.begin(), elementi.end());
-        unica = mbus_.ReadBlock(
+    const std::vector<std::uint32_t> addresses = ElementsOf(p);
+    Transaction single;
+    if (!fromBlock && OneRequest(p.format.kind)) {
+        const std::uint32_t start = *std::min_element(addresses.begin(), addresses.end());
+        single = mbus_.ReadBlock(
             static_cast<std::uint8_t>(p.function), static_cast<std::uint16_t>(start),
-            static_cast<std::uint16_t>(elementi.size()), static_cast<std::uint8_t>(p.node));
-        if (!unica.ok()) {
-            reading.outcome = EsitoDi(unica);
+            static_cast<std::uint16_t>(addresses.size()), static_cast<std::uint8_t>(p.node));
+        if (!single.ok()) {
+            reading.outcome = ResultOf(single);
             return std::nullopt;
         }
-    } else if (!dalBlocco) {
+    } else if (!fromBlock) {
         // One request an item, the addresses wrapping at 16 bits.
-        std::vector<std::uint16_t> indirizzi;
-        indirizzi.reserve(elementi.size());
-        for (std::uint32_t a : elementi) indirizzi.push_back(static_cast<std::uint16_t>(a));
-        MBus::ItemsRead letti = mbus_.ReadItems(p.function, indirizzi, p.node);
-        if (!letti.items) reading.outcome = EsitoDi(letti.last);
-        return std::move(letti.items);
+        std::vector<std::uint16_t> addrs;
+        addrs.reserve(addresses.size());
+        for (std::uint32_t a : addresses) addrs.push_back(static_cast<std::uint16_t>(a));
+        MBus::ItemsRead readResult = mbus_.ReadItems(p.function, addrs, p.node);
+        if (!readResult.items) reading.outcome = ResultOf(readResult.last);
+        return std::move(readResult.items);
     }
-    const Transaction& block = dalBlocco ? *blocco_ : unica;
-    std::vector<std::uint16_t> valori;
-    valori.reserve(elementi.size());
-    for (std::uint32_t a : elementi) valori.push_back(*block.item(a));
-    return valori;
+    const Transaction& block = fromBlock ? *block_ : single;
+    std::vector<std::uint16_t> valueList;
+    valueList.reserve(addresses.size());
+    for (std::uint32_t a : addresses) valueList.push_back(*block.item(a));
+    return valueList;
 }
 
 // The scale register of the line: once a cycle and node, from the block
@@ -261,24 +261,24 @@ std::optional<std::vector<std::uint16_t>> Executor::readElements(const ReadParam
 std::optional<std::uint16_t> Executor::readScale(const ReadParameters& p, bool ciclo,
                                                     Reading& reading) {
     const auto key = scaleKey(p);
-    ScaleRead letta;
+    ScaleRead scaleRead;
     if (auto it = scale_.find(key); ciclo && it != scale_.end()) {
-        letta = it->second;
+        scaleRead = it->second;
     } else {
-        if (ciclo && blocco_ && blocco_->node == p.node && blocco_->function == p.function)
-            letta.item = blocco_->item(*p.scaleRegister);
-        if (!letta.item) {
-            const MBus::ItemsRead letti =
+        if (ciclo && block_ && block_->node == p.node && block_->function == p.function)
+            scaleRead.item = block_->item(*p.scaleRegister);
+        if (!scaleRead.item) {
+            const MBus::ItemsRead readResult =
                 mbus_.ReadItems(p.function, {*p.scaleRegister}, p.node);
-            if (letti.items)
-                letta.item = letti.items->front();
+            if (readResult.items)
+                scaleRead.item = readResult.items->front();
             else
-                letta.outcome = EsitoDi(letti.last);
+                scaleRead.outcome = ResultOf(readResult.last);
         }
-        if (ciclo) scale_[key] = letta;
+        if (ciclo) scale_[key] = scaleRead;
     }
-    if (!letta.item) reading.outcome = letta.outcome;
-    return letta.item;
+    if (!scaleRead.item) reading.outcome = scaleRead.outcome;
+    return scaleRead.item;
 }
 
 // The group of the read line at `index`: the read lines after it of the
@@ -293,33 +293,33 @@ void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t i
     const SerialProfile& profile = context_.profileInUse();
     const ReadParameters& p = *lines[index].reading;
     if (profile.block == 0 || p.function < 1 || p.function > 4) return;
-    const int massimo =
+    const int highest =
         p.function <= 2 ? profile.block : std::min(profile.block, MaxBlockRegisters);
-    BlockWindow window(massimo, profile.gap);
+    BlockWindow window(highest, profile.gap);
     auto add = [&](const ReadParameters& q) {
-        const std::vector<std::uint32_t> elementi = ElementsOf(q);
+        const std::vector<std::uint32_t> addresses = ElementsOf(q);
         if (q.scaleRegister && !scale_.contains(scaleKey(q))) {
-            std::vector<std::uint32_t> conScala = elementi;
-            conScala.push_back(*q.scaleRegister);
-            if (window.add(conScala)) return true;
+            std::vector<std::uint32_t> withScale = addresses;
+            withScale.push_back(*q.scaleRegister);
+            if (window.add(withScale)) return true;
         }
-        return window.add(elementi);
+        return window.add(addresses);
     };
-    std::vector<std::size_t> gruppo;
+    std::vector<std::size_t> group;
     for (std::size_t i = index; i < lines.size(); ++i) {
         const RequestLine& r = lines[i];
         if (r.kind == LineKind::Next || r.kind == LineKind::Constant) continue;
         if (r.kind != LineKind::Read || !r.reading || r.reading->node != p.node ||
             r.reading->function != p.function || !Readable(*r.reading) || !add(*r.reading))
             break;
-        gruppo.push_back(i);
+        group.push_back(i);
     }
-    if (gruppo.empty() || window.quantity() < 2) return;
+    if (group.empty() || window.quantity() < 2) return;
     Transaction block = mbus_.ReadBlock(static_cast<std::uint8_t>(p.function), window.start(),
                                            window.quantity(), static_cast<std::uint8_t>(p.node));
-    blocco_.reset();
-    if (block.ok()) blocco_ = std::move(block);
-    (blocco_ ? servedByBlock_ : readAlone_) = std::move(gruppo);
+    block_.reset();
+    if (block.ok()) block_ = std::move(block);
+    (block_ ? servedByBlock_ : readAlone_) = std::move(group);
 }
 
 }  // namespace tarvel

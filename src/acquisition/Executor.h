@@ -42,12 +42,12 @@ class Executor {
   private:
     Risposta run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);
     Reading runRead(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);
-    void leggiRiga(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,
+    void readRow(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,
                    Reading& reading);
     void read(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,
                Reading& reading);
     std::optional<std::vector<std::uint16_t>> readElements(const ReadParameters& p,
-                                                            bool dalBlocco, Reading& reading);
+                                                            bool fromBlock, Reading& reading);
     std::optional<std::uint16_t> readScale(const ReadParameters& p, bool ciclo,
                                             Reading& reading);
     void prepareBlock(const std::vector<RequestLine>& lines, std::size_t index);
@@ -65,7 +65,7 @@ class Executor {
     std::array<int, 256> failedInARow_{};
     // The last block read in this cycle and the lines it serves; lines of
     // a block that failed read on their own.
-    std::optional<Transaction> blocco_;
+    std::optional<Transaction> block_;
     std::vector<std::size_t> servedByBlock_;
     std::vector<std::size_t> readAlone_;
     // The scale registers read in this cycle: the item, or how its read

@@ -6,8 +6,8 @@
 
 namespace tarvel {
 
-Lamp LampFromColour(std::string_view colore) {
-    const std::string c = ToUpper(Trim(colore));
+Lamp LampFromColour(std::string_view colour) {
+    const std::string c = ToUpper(Trim(colour));
     return c == "VERDE"    ? Lamp::Green
            : c == "GIALLO" ? Lamp::Yellow
            : c == "ROSSO"  ? Lamp::Red

@@ -61,55 +61,55 @@ std::vector<std::string> LineProblems(const RequestLine& line) {
     // The register is an address: up to 65535.
     // Decimals given as "@" and a register are that register's address.
     const std::string_view decimals = Trim(c.Decimali);
-    const bool scala = decimals.starts_with('@');
-    const bool entro[] = {RoundToInt16(LeadingNumber(c.Nodo)).has_value(),
+    const bool scale = decimals.starts_with('@');
+    const bool within[] = {RoundToInt16(LeadingNumber(c.Nodo)).has_value(),
                           RoundToInt16(LeadingNumber(c.Codice)).has_value(),
                           RegisterAddress(withoutMarkers(c.Registro)).has_value(),
-                          scala ? RegisterAddress(decimals.substr(1)).has_value()
+                          scale ? RegisterAddress(decimals.substr(1)).has_value()
                                 : RoundToInt16(LeadingNumber(c.Decimali)).has_value()};
-    const char* const nomi[] = {"nodo", "codice", "registro",
-                                scala ? "registro di scala" : "decimali"};
+    const char* const names[] = {"nodo", "codice", "registro",
+                                scale ? "registro di scala" : "decimali"};
     for (std::size_t i = 0; i < 4; ++i)
-        if (!entro[i]) problems.push_back(std::string(nomi[i]) + " fuori dall'intervallo a 16 bit");
+        if (!within[i]) problems.push_back(std::string(names[i]) + " fuori dall'intervallo a 16 bit");
     if (auto node = RoundToInt16(LeadingNumber(c.Nodo))) {
         if (*node < 0 || *node > 255)
             problems.emplace_back("nodo fuori dall'intervallo 0-255: la riga non viene letta");
         else if (*node > 247)
             problems.emplace_back("nodo " + std::to_string(*node) + " riservato (1-247)");
     }
-    if (auto d = RoundToInt16(LeadingNumber(c.Decimali)); !scala && d && (*d < -15 || *d > 15))
+    if (auto d = RoundToInt16(LeadingNumber(c.Decimali)); !scale && d && (*d < -15 || *d > 15))
         problems.emplace_back("decimali fuori dall'intervallo -15..15");
     auto function = RoundToInt16(LeadingNumber(c.Codice));
     if (function && (*function < 1 || *function > 4))
         problems.push_back("codice funzione " + std::string(Trim(c.Codice)) +
                            " non supportato (1-4)");
-    const int tipi = typeLetters(c.Registro);
-    if (tipi > 1)
+    const int kinds = typeLetters(c.Registro);
+    if (kinds > 1)
         problems.emplace_back("più di un tipo tra F, D e Q: la riga non viene letta");
-    else if (tipi == 1 && function && *function >= 1 && *function <= 2)
+    else if (kinds == 1 && function && *function >= 1 && *function <= 2)
         problems.emplace_back("F, D e Q leggono registri (codice 3 o 4): la riga non viene letta");
     // Their registers are read with one request, which cannot wrap around.
-    if (const auto& r = line.reading; tipi == 1 && r) {
-        const int ultimo = WordsOf(r->format.kind) - 1;
-        if (r->lowWordNext ? r->address + ultimo > 65535 : r->address < ultimo)
+    if (const auto& r = line.reading; kinds == 1 && r) {
+        const int latest = WordsOf(r->format.kind) - 1;
+        if (r->lowWordNext ? r->address + latest > 65535 : r->address < latest)
             problems.emplace_back("il valore esce dai registri 0-65535: la riga non viene letta");
     }
     return problems;
 }
 
 std::vector<ListProblem> ListProblems(const std::vector<RequestLine>& lines,
-                                           const std::vector<int>& dispositivi) {
+                                           const std::vector<int>& devices) {
     std::vector<ListProblem> problems;
     // (device, description) -> first line
-    std::map<std::pair<int, std::string>, std::size_t> viste;
-    for (std::size_t i = 0; i < lines.size() && i < dispositivi.size(); ++i) {
+    std::map<std::pair<int, std::string>, std::size_t> views;
+    for (std::size_t i = 0; i < lines.size() && i < devices.size(); ++i) {
         const RequestLine& line = lines[i];
         if (line.kind != LineKind::Read && line.kind != LineKind::Constant) continue;
-        const auto [prima, nuova] =
-            viste.emplace(std::pair(dispositivi[i], line.fields.Descrizione), i);
-        if (!nuova)
+        const auto [first, fresh] =
+            views.emplace(std::pair(devices[i], line.fields.Descrizione), i);
+        if (!fresh)
             problems.push_back({i, "descrizione \"" + line.fields.Descrizione +
-                                       "\" già usata dalla riga " + std::to_string(prima->second) +
+                                       "\" già usata dalla riga " + std::to_string(first->second) +
                                        " dello stesso dispositivo"});
     }
     return problems;

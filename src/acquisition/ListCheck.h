@@ -22,10 +22,10 @@ struct ListProblem {
     std::string text;
 };
 
-// The problems between lines: two values of one device (`dispositivi`: the
+// The problems between lines: two values of one device (`devices`: the
 // device of each line, DevicesOfLines) with the same description, whose
 // second element hides the first for most readers of the output.
 std::vector<ListProblem> ListProblems(const std::vector<RequestLine>& lines,
-                                           const std::vector<int>& dispositivi);
+                                           const std::vector<int>& devices);
 
 }  // namespace tarvel

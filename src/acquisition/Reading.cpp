@@ -22,10 +22,10 @@ std::optional<std::string> JsonNumber(const Reading& reading) {
 std::optional<double> ValueNumber(const Reading& reading) {
     if (reading.quality != Quality::Good || !reading.number) return std::nullopt;
     const ParsedNumber& n = *reading.number;
-    const double scalato = Scale(n.value, reading.decimals);
-    if (!std::isfinite(scalato)) return std::nullopt;
-    const double value = n.integer ? NearestDouble({n.negativo, n.modulo, -reading.decimals})
-                                   : NearestDouble(RoundToDigits(scalato, 15));
+    const double scaled = Scale(n.value, reading.decimals);
+    if (!std::isfinite(scaled)) return std::nullopt;
+    const double value = n.integer ? NearestDouble({n.negative, n.magnitude, -reading.decimals})
+                                   : NearestDouble(RoundToDigits(scaled, 15));
     // Rounded to its digits, the largest double is beyond the doubles.
     if (!std::isfinite(value)) return std::nullopt;
     return value;

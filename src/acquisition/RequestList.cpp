@@ -47,20 +47,20 @@ std::string CaptionForTitle(const std::string& title) {
 
 RequestListRead ReadRequestList(const Settings& imp, std::string& title) {
     title = imp.LeggiIni("General", "Title", "");
-    const std::string primaTesto = imp.LeggiIni("Parameters", "Firt", "");
-    const std::string ultimaTesto = imp.LeggiIni("Parameters", "Last", "");
-    const int prima = lineNumber(primaTesto);
-    const int ultima = lineNumber(ultimaTesto);
-    if (prima == 0) return {std::nullopt, withoutInterval(imp, "Firt", primaTesto)};
-    if (ultima == 0) return {std::nullopt, withoutInterval(imp, "Last", ultimaTesto)};
+    const std::string firstText = imp.LeggiIni("Parameters", "Firt", "");
+    const std::string lastText = imp.LeggiIni("Parameters", "Last", "");
+    const int first = lineNumber(firstText);
+    const int last = lineNumber(lastText);
+    if (first == 0) return {std::nullopt, withoutInterval(imp, "Firt", firstText)};
+    if (last == 0) return {std::nullopt, withoutInterval(imp, "Last", lastText)};
 
     RequestList list;
-    list.prima = prima;
-    list.ultima = ultima;
+    list.first = first;
+    list.last = last;
     auto interval = RoundToInt32(LeadingNumber(imp.LeggiIni("Parameters", "Interval", "0")));
     list.interval =
         Millis(interval && *interval >= 1 && *interval <= 60000 ? *interval : 1000);
-    for (int n = prima; n <= ultima; ++n) {
+    for (int n = first; n <= last; ++n) {
         std::string line(Trim(imp.LeggiIni("Parameters", lineKey(n), "")));
         if (ToUpper(line.substr(0, 3)) == "REM") continue;
         list.lines.push_back(LoadLine(line));
@@ -69,23 +69,23 @@ RequestListRead ReadRequestList(const Settings& imp, std::string& title) {
     return {std::move(list), {}};
 }
 
-std::vector<std::string> UnreadLines(const std::vector<std::string>& chiavi,
+std::vector<std::string> UnreadLines(const std::vector<std::string>& keyList,
                                        const RequestList& list) {
-    const int prima = list.prima;
-    const int ultima = list.ultima;
-    std::vector<std::string> avvisi;
-    for (const std::string& key : chiavi) {
+    const int first = list.first;
+    const int last = list.last;
+    std::vector<std::string> warnings;
+    for (const std::string& key : keyList) {
         if (key.empty() || key.find_first_not_of("0123456789") != std::string::npos) continue;
         const std::string start = "[Parameters] " + key + ": ";
         const std::optional<std::int16_t> n = RoundToInt16(LeadingNumber(key));
-        if (!n || *n < prima || *n > ultima)
-            avvisi.push_back(start + "riga fuori da Firt-Last (" + std::to_string(prima) + "-" +
-                             std::to_string(ultima) + "): non viene eseguita");
+        if (!n || *n < first || *n > last)
+            warnings.push_back(start + "riga fuori da Firt-Last (" + std::to_string(first) + "-" +
+                             std::to_string(last) + "): non viene eseguita");
         else if (lineKey(*n) != key)
-            avvisi.push_back(start + "la riga " + std::to_string(*n) + " si scrive " +
+            warnings.push_back(start + "la riga " + std::to_string(*n) + " si scrive " +
                              lineKey(*n) + ": non viene eseguita");
     }
-    return avvisi;
+    return warnings;
 }
 
 }  // namespace tarvel

@@ -17,8 +17,8 @@ class Settings;
 struct RequestList {
     std::vector<RequestLine> lines;  // REM lines left out
     Millis interval{1000};  // "Parameters"/"Interval", 1 to 60000
-    int prima = 0;            // "Firt" and "Last" as line numbers
-    int ultima = 0;
+    int first = 0;            // "Firt" and "Last" as line numbers
+    int last = 0;
 };
 
 // The caption of the main window for a title: "Tarvel [title]".
@@ -38,7 +38,7 @@ RequestListRead ReadRequestList(const Settings& settings, std::string& title);
 // only) but that the list does not read: outside "Firt" to "Last", or
 // spelled otherwise than the list reads them (line 5 is "005"). One warning
 // text each, naming the key.
-std::vector<std::string> UnreadLines(const std::vector<std::string>& chiavi,
+std::vector<std::string> UnreadLines(const std::vector<std::string>& keyList,
                                        const RequestList& list);
 
 }  // namespace tarvel

@@ -28,8 +28,8 @@ bool SerialLine::refuse(const std::string& section, ProfileError error) {
 bool SerialLine::ImpostaPortaSeriale(std::int16_t n) {
     const std::string section = "Serial_" + std::to_string(n);
     mbus_.ApriPorta(false);
-    ProfileRead reading = ReadProfile([&](const char* key, const char* predefinito) {
-        return leggiIni_(section, key, predefinito);
+    ProfileRead reading = ReadProfile([&](const char* key, const char* fallback) {
+        return leggiIni_(section, key, fallback);
     });
     if (!reading.profile) return refuse(section, std::move(reading.error));
     const SerialProfile& profile = *reading.profile;

@@ -30,8 +30,8 @@ std::string fifteenDigits(double value) {
 // The digits of an integer divided by ten to the decimals, exactly: a point
 // moved left or zeros appended, no trailing zeros.
 std::string scaledDigits(std::string digits, std::int16_t decimals) {
-    const bool negativo = digits.front() == '-';
-    if (negativo) digits.erase(0, 1);
+    const bool negative = digits.front() == '-';
+    if (negative) digits.erase(0, 1);
     if (decimals < 0) {
         digits.append(static_cast<std::size_t>(-decimals), '0');
     } else if (decimals > 0) {
@@ -41,7 +41,7 @@ std::string scaledDigits(std::string digits, std::int16_t decimals) {
         digits.erase(digits.find_last_not_of('0') + 1);
         if (digits.back() == '.') digits.pop_back();
     }
-    return negativo ? "-" + digits : digits;
+    return negative ? "-" + digits : digits;
 }
 
 }  // namespace
@@ -50,14 +50,14 @@ std::string ValueText(double value) { return withoutLeadingZero(fifteenDigits(va
 
 std::optional<std::string> NumberText(const ParsedNumber& number, std::int16_t decimals,
                                        bool leadingZero) {
-    const double scalato = Scale(number.value, decimals);
-    if (!std::isfinite(scalato)) return std::nullopt;
+    const double scaled = Scale(number.value, decimals);
+    if (!std::isfinite(scaled)) return std::nullopt;
     // From 16 digits on an integer keeps every digit.
-    constexpr std::uint64_t Sedici = 1'000'000'000'000'000;
+    constexpr std::uint64_t SixteenDigits = 1'000'000'000'000'000;
     std::string text =
-        number.integer && number.modulo >= Sedici
-            ? scaledDigits((number.negativo ? "-" : "") + std::to_string(number.modulo), decimals)
-            : fifteenDigits(scalato);
+        number.integer && number.magnitude >= SixteenDigits
+            ? scaledDigits((number.negative ? "-" : "") + std::to_string(number.magnitude), decimals)
+            : fifteenDigits(scaled);
     return leadingZero ? text : withoutLeadingZero(std::move(text));
 }
 

@@ -46,9 +46,9 @@ void Autostart::MenuAvvioAuto_Click(bool avvioInCorso) {
 
 void Autostart::ReadAutostart() { setChecked(AutoAvvioAttivo()); }
 
-bool Autostart::CreaCollegamento(const std::string& name, const std::string& eseguibile,
+bool Autostart::CreaCollegamento(const std::string& name, const std::string& exePath,
                                        const std::string& folder) {
-    return shell_.createDesktopShortcut(name, eseguibile, folder);
+    return shell_.createDesktopShortcut(name, exePath, folder);
 }
 
 bool Autostart::EliminaCollegamento(const std::string& name) {

@@ -27,7 +27,7 @@ class Autostart {
 
     // The shortcut called name starts the executable (a full path) in the
     // working folder folder.
-    bool CreaCollegamento(const std::string& name, const std::string& eseguibile,
+    bool CreaCollegamento(const std::string& name, const std::string& exePath,
                           const std::string& folder);
     bool EliminaCollegamento(const std::string& name);
     void MenuCreaCollegamento_Click();

@@ -74,7 +74,7 @@ LoadedSettings LoadSettings(const Settings& imp, const std::string& hostName) {
     s.unreadLines = UnreadLines(parameterKeys(imp), *s.list.list);
     s.profiles = loadProfiles(imp, lines);
     s.output = ReadOutputSettings(
-        RisposteRighe(lines),
+        AnswersOfLines(lines),
         [&imp](const std::string& section, const std::string& key, const std::string& fallback) {
             return imp.LeggiIni(section, key, fallback);
         },

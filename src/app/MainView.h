@@ -23,7 +23,7 @@ struct MainState {
     std::string result;              // LabRisultato
     bool automaticAcquisition = false;        // "Automatica"
     bool startMinimised = false;     // "Startup ridotto ad icon"
-    bool killFileOut = false;           // "Cancella i file di uscita prima di aggiornare"
+    bool killFileOut = false;           // "Cancella i file di exported first di aggiornare"
     Millis interval{1000};            // interval of the acquisition timer
     Lamp lamp = Lamp::Off;
     bool acquisizioneAttiva = false;  // AcquisizioneAttiva
@@ -50,10 +50,10 @@ class MainView {
     virtual void monitorCaptionChanged() {}
     virtual void hideSplash() {}
     // The start-in-tray option was switched: hide into the tray or show.
-    virtual void riduciInTray(bool /*riduci*/) {}
+    virtual void riduciInTray(bool /*minimise*/) {}
     // Settings were reloaded: show the notice for two seconds.
     virtual void settingsReloaded() {}
-    virtual void cycleFinished(const CycleReport& /*rapporto*/) {}
+    virtual void cycleFinished(const CycleReport& /*cycleReport*/) {}
 };
 
 }  // namespace tarvel

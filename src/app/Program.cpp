@@ -12,23 +12,23 @@ Program::Program(Platform platform)
     : p_(platform),
       settings_(platform.ini, platform.dialogs, platform.identity.programFolder()),
       mbus_(platform.port, platform.clock),
-      linea_(mbus_, platform.clock, platform.dialogs, lettoreIni(), *this),
-      cycle_(platform.clock, linea_, lines_, *this,
-             {platform.files, settings_.programFolder()}, lettoreIni()),
+      serialLine_(mbus_, platform.clock, platform.dialogs, iniReader(), *this),
+      cycle_(platform.clock, serialLine_, lines_, *this,
+             {platform.files, settings_.programFolder()}, iniReader()),
       history_(platform.history, platform.wallClock, platform.clock, platform.dialogs) {
 }
 
 Program::~Program() = default;
 
-void Program::notify(void (MainView::*evento)()) {
-    if (view_) (view_->*evento)();
+void Program::notify(void (MainView::*ev)()) {
+    if (view_) (view_->*ev)();
 }
 
 // --- Settings ---------------------------------------------------------------
 
 std::string Program::LeggiIni(const std::string& section, const std::string& key,
-                                const std::string& predefinito) const {
-    return settings_.LeggiIni(section, key, predefinito);
+                                const std::string& fallback) const {
+    return settings_.LeggiIni(section, key, fallback);
 }
 
 bool Program::ScriviIni(const std::string& section, const std::string& key,
@@ -36,7 +36,7 @@ bool Program::ScriviIni(const std::string& section, const std::string& key,
     return settings_.ScriviIni(section, key, value);
 }
 
-IniReader Program::lettoreIni() const {
+IniReader Program::iniReader() const {
     return [this](const std::string& s, const std::string& k, const std::string& d) {
         return LeggiIni(s, k, d);
     };
@@ -66,7 +66,7 @@ bool Program::CaricaImpostazioni() {
     ConfigureHistory();
     ConfigurePublisher();
     // The output itself never takes such a value (EsportaXML).
-    if (const auto& p = caricate_.encodingProblem)
+    if (const auto& p = loaded_.encodingProblem)
         refuseSection("XML", {*p}, "le uscite dichiarano l'encoding UTF-8");
     updateOptions();
     // The devices' health counts from the settings in use.
@@ -87,9 +87,9 @@ void Program::MenuAcquisisciAuto_Click() {
 }
 
 void Program::MenuMinimizzaPartenza_Click() {
-    const bool riduci = settings_.ToggleStartMinimised();
+    const bool minimise = settings_.ToggleStartMinimised();
     updateOptions();
-    if (view_) view_->riduciInTray(riduci);
+    if (view_) view_->riduciInTray(minimise);
 }
 
 void Program::MenuKillfileOut_Click() {
@@ -104,14 +104,14 @@ void Program::MenuTitoloGenerale_Click() {
 // --- Request list -------------------------------------------------------------
 
 bool Program::CaricaParametri() {
-    LoadedSettings lette = LoadSettings(settings_, p_.identity.hostName());
-    status_.caption = CaptionForTitle(lette.title);
-    linea_.setCaption(status_.caption);
+    LoadedSettings readCount = LoadSettings(settings_, p_.identity.hostName());
+    status_.caption = CaptionForTitle(readCount.title);
+    serialLine_.setCaption(status_.caption);
     notify(&MainView::captionChanged);
-    settingsError_ = lette.list.error;
-    if (!lette.list.list) return false;
-    caricate_ = std::move(lette);
-    const RequestList& list = *caricate_.list.list;
+    settingsError_ = readCount.list.error;
+    if (!readCount.list.list) return false;
+    loaded_ = std::move(readCount);
+    const RequestList& list = *loaded_.list.list;
 
     status_.interval = list.interval;
     cycle_.setInterval(list.interval);
@@ -126,18 +126,18 @@ bool Program::CaricaParametri() {
 }
 
 std::vector<std::string> Program::ReadNames() const {
-    std::vector<std::string> nomi;
+    std::vector<std::string> names;
     for (const RequestLine& line : lines_) {
         const std::string& name = line.shownFields.Descrizione;
         if (line.kind == LineKind::Read &&
-            std::find(nomi.begin(), nomi.end(), name) == nomi.end())
-            nomi.push_back(name);
+            std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
     }
-    return nomi;
+    return names;
 }
 
 std::vector<int> Program::DevicesOfList() const {
-    return DevicesOfLines(lines_, caricate_.outputReader());
+    return DevicesOfLines(lines_, loaded_.outputReader());
 }
 
 void Program::SelectRequest(int index) {
@@ -220,27 +220,27 @@ void Program::stateChanged() {
 
 // The history and the broker get the cycle after the output, from the same
 // answers.
-void Program::cycleEnded(const CycleReport& rapporto) {
-    history_.RecordCycle(rapporto.number, rapporto.letture);
-    PublishCycle(rapporto.number, rapporto.letture);
-    if (view_) view_->cycleFinished(rapporto);
+void Program::cycleEnded(const CycleReport& cycleReport) {
+    history_.RecordCycle(cycleReport.number, cycleReport.readings);
+    PublishCycle(cycleReport.number, cycleReport.readings);
+    if (view_) view_->cycleFinished(cycleReport);
 }
 
 void Program::refuseSection(const std::string& section, std::vector<std::string> problems,
-                               const std::string& effetto) {
-    std::string dettagli;
-    for (const std::string& p : problems) dettagli += (dettagli.empty() ? "" : "\n") + p;
+                               const std::string& effect) {
+    std::string detailText;
+    for (const std::string& p : problems) detailText += (detailText.empty() ? "" : "\n") + p;
     refusedSections_.push_back({section, std::move(problems)});
     p_.dialogs.messageBox(
         ProductName,
-        "Sezione [" + section + "] del file " + IniFileName + " non valida: " + effetto + ".",
-        Icon::Exclamation, Buttons::Ok, Answer::Ok, dettagli);
+        "Sezione [" + section + "] del file " + IniFileName + " non valida: " + effect + ".",
+        Icon::Exclamation, Buttons::Ok, Answer::Ok, detailText);
 }
 
 // --- History ------------------------------------------------------------------
 
 void Program::ConfigureHistory() {
-    HistorySettingsRead reading = caricate_.history;
+    HistorySettingsRead reading = loaded_.history;
     if (!reading.problems.empty()) {
         reading.settings = {};
         refuseSection("History", std::move(reading.problems), "storico non attivo");
@@ -252,24 +252,24 @@ void Program::ConfigureHistory() {
 // --- Publishing ---------------------------------------------------------------
 
 void Program::ConfigurePublisher() {
-    std::vector<std::string> problems = caricate_.mqttProblems;
-    MqttSettings nuove = caricate_.mqtt;
+    std::vector<std::string> problems = loaded_.mqttProblems;
+    MqttSettings fresh = loaded_.mqtt;
     if (!problems.empty()) {
-        nuove = {};
+        fresh = {};
         refuseSection("MQTT", std::move(problems), "pubblicazione MQTT non attiva");
     }
     if (!p_.mqtt || !p_.journal || !p_.wallClock) {
-        mqtt_ = std::move(nuove);
+        mqtt_ = std::move(fresh);
         return;
     }
-    if (publisher_ && nuove == mqtt_) {
+    if (publisher_ && fresh == mqtt_) {
         if (mqtt_.discovery)
             publisher_->PublishStatus(DiscoveryMessages(mqtt_, lines_, DevicesOfList()));
         return;
     }
     if (publisher_) publisher_->Stop(0);
     publisher_.reset();
-    mqtt_ = std::move(nuove);
+    mqtt_ = std::move(fresh);
     publishingNotice_.clear();
     droppedInMemorySeen_ = 0;
     if (mqtt_.host.empty()) return;
@@ -287,10 +287,10 @@ void Program::ConfigurePublisher() {
     reportPublishing();  // a journal that could not be opened as it was
 }
 
-void Program::PublishCycle(long number, const std::vector<Reading>& letture) {
+void Program::PublishCycle(long number, const std::vector<Reading>& readings) {
     if (!publisher_) return;
     std::string error;
-    publisher_->Enqueue(CycleMessages(mqtt_, UtcText(cycleStart_), number, letture), error);
+    publisher_->Enqueue(CycleMessages(mqtt_, UtcText(cycleStart_), number, readings), error);
     publisher_->PublishStatus(
         StatusMessages(mqtt_, mbus_.health(), p_.clock.now(), p_.wallClock->now()));
     reportPublishing();
@@ -302,36 +302,36 @@ void Program::reportPublishing() {
     const PublisherStatus s = publisher_->status();
     // The journal at its cap, or memory full while the journal cannot take
     // the cycles: told when it begins to drop, with the count.
-    const bool scarta = s.scartati > droppedSeen_;
-    const bool scartaInMemoria = s.droppedInMemory > droppedInMemorySeen_;
-    droppedSeen_ = s.scartati;
+    const bool newlyDropped = s.droppedCount > droppedSeen_;
+    const bool newlyDroppedInMemory = s.droppedInMemory > droppedInMemorySeen_;
+    droppedSeen_ = s.droppedCount;
     droppedInMemorySeen_ = s.droppedInMemory;
-    std::string guaio;
-    if (scartaInMemoria)
-        guaio = "giornale: " + s.journalError + "; in memoria " +
+    std::string trouble;
+    if (newlyDroppedInMemory)
+        trouble = "giornale: " + s.journalError + "; in memoria " +
                 std::to_string(Publisher::MaxInMemory) +
                 " messaggi al più: i più vecchi vengono scartati";
     else if (!s.journalError.empty())
-        guaio = "giornale: " + s.journalError;
-    else if (scarta)
-        guaio = "giornale pieno (JournalMB " + std::to_string(mqtt_.journalMB) +
+        trouble = "giornale: " + s.journalError;
+    else if (newlyDropped)
+        trouble = "giornale pieno (JournalMB " + std::to_string(mqtt_.journalMB) +
                 "): i messaggi più vecchi vengono scartati";
     else if (!s.connection.error.empty())
-        guaio = "broker: " + s.connection.error;
-    if (guaio == publishingNotice_) return;
-    publishingNotice_ = guaio;
-    if (guaio.empty()) return;
+        trouble = "broker: " + s.connection.error;
+    if (trouble == publishingNotice_) return;
+    publishingNotice_ = trouble;
+    if (trouble.empty()) return;
     p_.dialogs.messageBox(
         ProductName, "Problema nella pubblicazione MQTT.", Icon::Exclamation, Buttons::Ok,
         Answer::Ok,
-        mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + guaio +
-            (scartaInMemoria ? " (" + std::to_string(s.droppedInMemory) + " finora)"
-             : scarta        ? " (" + std::to_string(s.scartati) + " finora)"
+        mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + trouble +
+            (newlyDroppedInMemory ? " (" + std::to_string(s.droppedInMemory) + " finora)"
+             : newlyDropped        ? " (" + std::to_string(s.droppedCount) + " finora)"
                              : ""));
 }
 
-void Program::StopPublishing(int attesaMs) {
-    if (publisher_) publisher_->Stop(attesaMs);
+void Program::StopPublishing(int waitMs) {
+    if (publisher_) publisher_->Stop(waitMs);
     publisher_.reset();
 }
 

@@ -66,16 +66,16 @@ class Program : private CycleObserver {
     const std::vector<RequestLine>& lines() const { return lines_; }
     // What the last good load read: the list, the profiles it uses, the
     // sections with their problems.
-    const LoadedSettings& impostazioniCaricate() const { return caricate_; }
+    const LoadedSettings& loadedSettings() const { return loaded_; }
 
     // Settings file.
     std::string IniPath() const { return settings_.IniPath(); }
     std::string LeggiIni(const std::string& section, const std::string& key,
-                         const std::string& predefinito) const;
+                         const std::string& fallback) const;
     bool ScriviIni(const std::string& section, const std::string& key,
                    const std::string& value);
     bool CaricaImpostazioni();
-    void PredefinitiModbus() { linea_.PredefinitiModbus(); }
+    void PredefinitiModbus() { serialLine_.PredefinitiModbus(); }
     // True when the settings were reloaded; false means they are unusable
     // and the caller asks whether to end the program.
     bool MenuRicarica_Click();
@@ -92,8 +92,8 @@ class Program : private CycleObserver {
     const Publisher* publisher() const { return publisher_.get(); }
     const MqttSettings& mqttSettings() const { return mqtt_; }
     // A clean end of the publishing: what waits goes to a reachable broker
-    // for at most `attesaMs`, the rest stays in the journal.
-    void StopPublishing(int attesaMs);
+    // for at most `waitMs`, the rest stays in the journal.
+    void StopPublishing(int waitMs);
 
     // A section of the settings that the last load refused: a key with a
     // bad value turns the whole section off ([MQTT], [History]; [XML] keeps
@@ -106,7 +106,7 @@ class Program : private CycleObserver {
     const std::vector<RefusedSection>& refusedSections() const { return refusedSections_; }
 
     // The history database ([History]): written after every cycle.
-    const History& storico() const { return history_; }
+    const History& historyLog() const { return history_; }
     // The names of the read lines, each once, in the order of the list.
     std::vector<std::string> ReadNames() const;
     // The device of each request line, as the output files group them.
@@ -122,16 +122,16 @@ class Program : private CycleObserver {
     void AzzeraDettagli();
 
     // Serial line: applies profile n, or shows the message and gives false.
-    bool ImpostaPortaSeriale(std::int16_t profile) { return linea_.ImpostaPortaSeriale(profile); }
+    bool ImpostaPortaSeriale(std::int16_t profile) { return serialLine_.ImpostaPortaSeriale(profile); }
     // Why the last profile failed (cause None after a success).
-    const ProfileError& profileError() const { return linea_.error(); }
+    const ProfileError& profileError() const { return serialLine_.error(); }
     // The section of the last profile tried ("Serial_0").
-    const std::string& profileSection() const { return linea_.section(); }
+    const std::string& profileSection() const { return serialLine_.section(); }
     // Why the last load found the settings unusable (cause None after a
     // good load).
     const SettingsError& settingsError() const { return settingsError_; }
     // Closes the port, for the end of the program.
-    void ClosePort() { linea_.close(); }
+    void ClosePort() { serialLine_.close(); }
 
     // Request execution and the acquisition cycle.
     void Cmd_Leggi_Click() { cycle_.Cmd_Leggi_Click(status_.selection); }
@@ -139,15 +139,15 @@ class Program : private CycleObserver {
     void MenuFerma_Click() { cycle_.MenuFerma_Click(); }
     // From any thread, ahead of MenuFerma_Click on the cycle's own: the
     // running cycle ends at its next stop test.
-    void FermaCiclo() { cycle_.FermaCiclo(); }
-    // From any thread, at the end of the program (Cycle::InterrompiAttesa).
-    void InterrompiAttesa() { cycle_.InterrompiAttesa(); }
+    void StopCycle() { cycle_.StopCycle(); }
+    // From any thread, at the end of the program (Cycle::InterruptWait).
+    void InterruptWait() { cycle_.InterruptWait(); }
     // A stop that does not wait for the running request (Cycle::StopNow).
     void StopNow() { cycle_.StopNow(); }
     void TmrLettura_Timer() { cycle_.TmrLettura_Timer(); }
-    void ImpostaLampada(const std::string& colore) { lampChanged(LampFromColour(colore)); }
+    void ImpostaLampada(const std::string& colour) { lampChanged(LampFromColour(colour)); }
     void AggiornaMenu() { cycle_.AggiornaMenu(); }
-    void AbilitaListe(bool abilita) { cycle_.AbilitaListe(abilita); }
+    void AbilitaListe(bool enabled) { cycle_.AbilitaListe(enabled); }
 
     // Marks the start-up as running or finished; a view that keeps a copy of
     // the state learns of it with the menus.
@@ -157,10 +157,10 @@ class Program : private CycleObserver {
     }
 
   private:
-    void notify(void (MainView::*evento)());
+    void notify(void (MainView::*ev)());
     void updateOptions();
     // LeggiIni as a value, for the parts that read the settings.
-    IniReader lettoreIni() const;
+    IniReader iniReader() const;
 
     // What the acquisition shows, kept in the state and told to the view.
     void lampChanged(Lamp lamp) override;
@@ -171,7 +171,7 @@ class Program : private CycleObserver {
     void answerAdded(const std::string& answer) override;
     void stateChanged() override;
     void cycleStarted() override;
-    void cycleEnded(const CycleReport& rapporto) override;
+    void cycleEnded(const CycleReport& cycleReport) override;
     void lineShown(const std::string& monitorCaption,
                    const std::array<std::string, 6>& panels) override;
     void lineRefused() override { notify(&MainView::hideSplash); }
@@ -180,21 +180,21 @@ class Program : private CycleObserver {
     void ConfigureHistory();
     // Shows why the section is refused and what is off meanwhile.
     void refuseSection(const std::string& section, std::vector<std::string> problems,
-                        const std::string& effetto);
+                        const std::string& effect);
     // [MQTT]: started, or started again when the section changed; off
     // when the section is refused.
     void ConfigurePublisher();
-    void PublishCycle(long number, const std::vector<Reading>& letture);
+    void PublishCycle(long number, const std::vector<Reading>& readings);
     void reportPublishing();
 
     Platform p_;
     Settings settings_;
     MBus mbus_;
-    SerialLine linea_;
+    SerialLine serialLine_;
     std::vector<RequestLine> lines_;
     Cycle cycle_;
     History history_;
-    LoadedSettings caricate_;
+    LoadedSettings loaded_;
     SettingsError settingsError_;
     MainState status_;
     MainView* view_ = nullptr;

@@ -6,30 +6,30 @@ namespace tarvel {
 
 std::string ProgramFolder::iniPath() const { return folder + "/" + IniFileName; }
 
-ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& cartelle,
-                                         const std::string& cartellaEseguibile,
-                                         const std::string& esempio, bool crea) {
+ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& folders,
+                                         const std::string& exeFolder,
+                                         const std::string& example, bool createIfMissing) {
     using Result = ProgramFolder::Result;
-    if (files.identify(cartellaEseguibile + "/" + IniFileName).kind != FileKind::Missing)
-        return {Result::Found, cartellaEseguibile, {}};
-    const std::string casa = cartelle.configHome();
-    if (casa.empty()) return {Result::Error, "~/.config/tarvel", "HOME is not set"};
-    ProgramFolder trovata{Result::Found, casa + "/tarvel", {}};
-    if (!crea || files.identify(trovata.iniPath()).kind != FileKind::Missing) return trovata;
+    if (files.identify(exeFolder + "/" + IniFileName).kind != FileKind::Missing)
+        return {Result::Found, exeFolder, {}};
+    const std::string homeDir = folders.configHome();
+    if (homeDir.empty()) return {Result::Error, "~/.config/tarvel", "HOME is not set"};
+    ProgramFolder found{Result::Found, homeDir + "/tarvel", {}};
+    if (!createIfMissing || files.identify(found.iniPath()).kind != FileKind::Missing) return found;
 
-    trovata.result = Result::Error;
+    found.result = Result::Error;
     std::string text;
-    if (FileLookup letto = files.read(esempio, text); letto.kind != FileKind::Present) {
-        trovata.error = letto.reason.empty() ? esempio + ": not a file" : letto.reason;
-        return trovata;
+    if (FileLookup readValue = files.read(example, text); readValue.kind != FileKind::Present) {
+        found.error = readValue.reason.empty() ? example + ": not a file" : readValue.reason;
+        return found;
     }
-    if (!cartelle.createFolder(trovata.folder, trovata.error)) return trovata;
-    if (FileWrite scritto = files.write(trovata.iniPath(), text); !scritto.written) {
-        trovata.error = scritto.error;
-        return trovata;
+    if (!folders.createFolder(found.folder, found.error)) return found;
+    if (FileWrite writeResult = files.write(found.iniPath(), text); !writeResult.written) {
+        found.error = writeResult.error;
+        return found;
     }
-    trovata.result = Result::Created;
-    return trovata;
+    found.result = Result::Created;
+    return found;
 }
 
 bool AnnounceFolder(const ProgramFolder& c, Dialogs& dialogs, DesktopShell* shell) {

@@ -27,12 +27,12 @@ struct ProgramFolder {
     std::string iniPath() const;
 };
 
-// The program folder for an executable in cartellaEseguibile; esempio is
-// the installed example settings file. With crea false nothing is made:
+// The program folder for an executable in exeFolder; example is
+// the installed example settings file. With createIfMissing false nothing is made:
 // the folder is only named.
-ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& cartelle,
-                                         const std::string& cartellaEseguibile,
-                                         const std::string& esempio, bool crea);
+ProgramFolder FindProgramFolder(TextFiles& files, UserFolders& folders,
+                                         const std::string& exeFolder,
+                                         const std::string& example, bool createIfMissing);
 
 // Shows the message of a first start or of a failure; at a first start,
 // also opens the new file in the editor when a shell is given. True when

@@ -2,22 +2,22 @@
 
 namespace tarvel {
 
-StartupResult PrepareAcquisition(Program& program, bool sezioniIntere) {
+StartupResult PrepareAcquisition(Program& program, bool wholeSections) {
     program.setAvvioInCorso(true);
     if (!program.CaricaImpostazioni()) return StartupResult::BadSettings;
-    if (sezioniIntere && !program.refusedSections().empty())
+    if (wholeSections && !program.refusedSections().empty())
         return StartupResult::BadSettings;
     if (!program.ImpostaPortaSeriale(0)) return StartupResult::PortNotSet;
     program.AggiornaMenu();
     return StartupResult::Ready;
 }
 
-Startup::Startup(Program& program, Clock& clock, Dialogs& dialogs, StartupWindows& finestre,
-             ProgramInstance* istanza, Autostart* autostart)
+Startup::Startup(Program& program, Clock& clock, Dialogs& dialogs, StartupWindows& windowSet,
+             ProgramInstance* programInstance, Autostart* autostart)
     : program_(program),
       dialogs_(dialogs),
-      windows_(finestre),
-      instance_(istanza),
+      windows_(windowSet),
+      instance_(programInstance),
       autostart_(autostart),
       tmrPrimaVolta_(clock.createTimer()),
       tmrRimuoviMessaggi_(clock.createTimer()) {
@@ -97,11 +97,11 @@ void Startup::Form_QueryUnload() {
     ConfermaUscita();
 }
 
-void Startup::quit(int codice) {
+void Startup::quit(int code) {
     finished_ = true;
     tmrPrimaVolta_->setEnabled(false);
     tmrRimuoviMessaggi_->setEnabled(false);
-    windows_.quit(codice);
+    windows_.quit(code);
 }
 
 }  // namespace tarvel

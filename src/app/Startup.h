@@ -32,13 +32,13 @@ class StartupWindows {
     virtual void PreparaTray() = 0;
     virtual void RimuoviIconaTray() = 0;
     // True: the main window goes into the tray; false: it is shown.
-    virtual void RiduciInTray(bool riduci) = 0;
+    virtual void RiduciInTray(bool minimise) = 0;
     virtual bool monitorVisible() const = 0;
     // Shows the monitor when hidden, hides it when shown.
     virtual void MenuMonitor_Click() = 0;
-    virtual void showReloadNotice(bool visibile) = 0;
+    virtual void showReloadNotice(bool visibleNow) = 0;
     // Ends the program at once: no further event runs, nothing is saved.
-    virtual void quit(int codice) = 0;
+    virtual void quit(int code) = 0;
 };
 
 // How the start-up steps that need no window ended.
@@ -46,10 +46,10 @@ enum class StartupResult { Ready, BadSettings, PortNotSet };
 
 // Marks the start-up as running, loads the settings, sets up serial profile
 // 0 and updates the menus. The start-up stays marked as running: the caller
-// ends it once its own steps are done. With `sezioniIntere`, a section the
+// ends it once its own steps are done. With `wholeSections`, a section the
 // load refused (Program::refusedSections) makes the settings unusable;
 // without, the program runs without that section.
-StartupResult PrepareAcquisition(Program& program, bool sezioniIntere = false);
+StartupResult PrepareAcquisition(Program& program, bool wholeSections = false);
 
 // Exit codes: 0 for a confirmed exit and a second instance, 1 for a start-up
 // that failed.
@@ -63,8 +63,8 @@ class Startup {
 
     // Without an instance mark every start runs; without autostart the
     // check mark is not read.
-    Startup(Program& program, Clock& clock, Dialogs& dialogs, StartupWindows& finestre,
-          ProgramInstance* istanza, Autostart* autostart);
+    Startup(Program& program, Clock& clock, Dialogs& dialogs, StartupWindows& windowSet,
+          ProgramInstance* programInstance, Autostart* autostart);
 
     // The load handler of the main window: the whole start-up.
     void Form_Load();
@@ -85,7 +85,7 @@ class Startup {
     bool noticeShown() const { return tmrRimuoviMessaggi_->enabled(); }
 
   private:
-    void quit(int codice);
+    void quit(int code);
 
     Program& program_;
     Dialogs& dialogs_;

@@ -29,21 +29,21 @@ class OutputFile {
         line("");
         line("    <Dispositivo>");
     }
-    void value(const Reading& reading) { line("      " + ElementoXML(reading)); }
+    void value(const Reading& reading) { line("      " + XmlElement(reading)); }
     void next() {
         line("    </Dispositivo>");
         line("");
         line("    <Dispositivo>");
     }
-    void close(ExportContext& ctx, ExportResult& esito) {
+    void close(ExportContext& ctx, ExportResult& verdict) {
         line("    </Dispositivo>");
         line("");
         line("  </Dispositivi>");
         std::string error;
         if (ctx.files.replace(path_, text_, error))
-            esito.written.push_back(path_);
+            verdict.written.push_back(path_);
         else
-            esito.errors.push_back(path_ + ": " + error);
+            verdict.errors.push_back(path_ + ": " + error);
     }
 
   private:
@@ -79,7 +79,7 @@ bool oneFilePerProfile(const OutputSettings& settings) {
 
 }  // namespace
 
-std::string ElementoXML(const Reading& reading) {
+std::string XmlElement(const Reading& reading) {
     std::string value;
     if (reading.quality == Quality::NotRead)
         value = "-99999";
@@ -88,30 +88,30 @@ std::string ElementoXML(const Reading& reading) {
     return "<" + reading.name + ">" + value + "</" + reading.name + ">";
 }
 
-std::string TestoRisposta(const Risposta& answer) {
-    return answer.reading ? ElementoXML(*answer.reading) : answer.text;
+std::string AnswerText(const Risposta& answer) {
+    return answer.reading ? XmlElement(*answer.reading) : answer.text;
 }
 
-std::vector<Reading> LettureCiclo(const std::vector<Risposta>& answers,
+std::vector<Reading> CycleReadings(const std::vector<Risposta>& answers,
                                   const IniReader& readIni) {
-    const std::vector<int> dispositivi = DevicesOfAnswers(answers, readIni);
-    std::vector<Reading> letture;
+    const std::vector<int> devices = DevicesOfAnswers(answers, readIni);
+    std::vector<Reading> readings;
     std::string profile;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         if (answers[i].kind == LineKind::Serial) profile = answers[i].text;
         if (!answers[i].reading) continue;
-        letture.push_back(*answers[i].reading);
-        letture.back().device = dispositivi[i];
-        letture.back().profile = profile;
+        readings.push_back(*answers[i].reading);
+        readings.back().device = devices[i];
+        readings.back().profile = profile;
     }
-    return letture;
+    return readings;
 }
 
 std::vector<int> DevicesOfLines(const std::vector<RequestLine>& lines, const IniReader& readIni) {
-    return DevicesOfAnswers(RisposteRighe(lines), readIni);
+    return DevicesOfAnswers(AnswersOfLines(lines), readIni);
 }
 
-std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& lines) {
+std::vector<Risposta> AnswersOfLines(const std::vector<RequestLine>& lines) {
     std::vector<Risposta> answers;
     answers.reserve(lines.size());
     for (const RequestLine& line : lines) {
@@ -125,20 +125,20 @@ std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& lines) {
 
 std::vector<int> DevicesOfAnswers(const std::vector<Risposta>& answers,
                                      const IniReader& readIni) {
-    const bool perProfilo = oneFilePerProfile(answers, readIni);
-    std::vector<int> dispositivi;
-    dispositivi.reserve(answers.size());
+    const bool perProfile = oneFilePerProfile(answers, readIni);
+    std::vector<int> devices;
+    devices.reserve(answers.size());
     int device = 1;
-    bool fileAperto = false;  // as EsportaXML opens them, below
+    bool fileOpen = false;  // as EsportaXML opens them, below
     for (const auto& line : answers) {
         const AnswerKind kind = answerKind(line);
         if (kind == AnswerKind::Next ||
-            (kind == AnswerKind::Profile && perProfilo && fileAperto))
+            (kind == AnswerKind::Profile && perProfile && fileOpen))
             ++device;
-        if (kind != AnswerKind::Other) fileAperto = true;
-        dispositivi.push_back(device);
+        if (kind != AnswerKind::Other) fileOpen = true;
+        devices.push_back(device);
     }
-    return dispositivi;
+    return devices;
 }
 
 void CancellaFile(const std::string& path, ExportContext& ctx) {
@@ -157,8 +157,8 @@ OutputSettings ReadOutputSettings(const std::vector<Risposta>& answers,
     // A value that is no encoding name would put its text into the markup
     // of every file (the load says so once).
     if (encoding.empty() || EncodingProblem(encoding)) encoding = "UTF-8";
-    std::string modello = R"(<?xml version="1.0" encoding="@"?>)";
-    for (char c : modello) imp.declaration += c == '@' ? encoding : std::string(1, c);
+    std::string pattern = R"(<?xml version="1.0" encoding="@"?>)";
+    for (char c : pattern) imp.declaration += c == '@' ? encoding : std::string(1, c);
     imp.generalFile = readIni("Export", "Out", "");
     if (imp.generalFile.empty()) imp.generalFile = "NoName.xml";
     imp.generalFile = inFolder(imp.generalFile, folder);
@@ -170,14 +170,14 @@ OutputSettings ReadOutputSettings(const std::vector<Risposta>& answers,
 
 ExportResult EsportaXML(const std::vector<Risposta>& answers, const OutputSettings& imp,
                              ExportContext& ctx) {
-    ExportResult esito;
-    auto apri = [&](const std::string& path) {
+    ExportResult verdict;
+    auto openOutput = [&](const std::string& path) {
         if (imp.kill) CancellaFile(path, ctx);
         return OutputFile(path, imp.declaration);
     };
 
     if (!oneFilePerProfile(imp)) {
-        OutputFile file = apri(imp.generalFile);
+        OutputFile file = openOutput(imp.generalFile);
         for (std::size_t i = 0; i < answers.size(); ++i) {
             switch (answerKind(answers[i])) {
                 case AnswerKind::Value:
@@ -193,8 +193,8 @@ ExportResult EsportaXML(const std::vector<Risposta>& answers, const OutputSettin
                     break;
             }
         }
-        file.close(ctx, esito);
-        return esito;
+        file.close(ctx, verdict);
+        return verdict;
     }
 
     // One file per serial profile. Answers that come before the first
@@ -204,21 +204,21 @@ ExportResult EsportaXML(const std::vector<Risposta>& answers, const OutputSettin
         AnswerKind kind = answerKind(r);
         if (kind == AnswerKind::Other) continue;
         if (kind == AnswerKind::Profile) {
-            if (file) file->close(ctx, esito);
+            if (file) file->close(ctx, verdict);
             const auto out = imp.profileFiles.find(r.text);
             const std::string path = out == imp.profileFiles.end() ? "" : out->second;
             file.emplace(
-                apri(inFolder(path.empty() ? "NoName.xml" : path, ctx.programFolder)));
+                openOutput(inFolder(path.empty() ? "NoName.xml" : path, ctx.programFolder)));
             continue;
         }
-        if (!file) file.emplace(apri(imp.generalFile));
+        if (!file) file.emplace(openOutput(imp.generalFile));
         if (kind == AnswerKind::Value)
             file->value(*r.reading);
         else
             file->next();
     }
-    if (file) file->close(ctx, esito);
-    return esito;
+    if (file) file->close(ctx, verdict);
+    return verdict;
 }
 
 }  // namespace tarvel

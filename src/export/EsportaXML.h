@@ -29,10 +29,10 @@ struct ExportContext {
 
 // A reading's element: "<name>value</name>"; empty for a read that failed
 // or gave no value, -99999 for a read that was never made.
-std::string ElementoXML(const Reading& reading);
+std::string XmlElement(const Reading& reading);
 // The answer line of an executed line: a reading's element, or the text of
 // any other line.
-std::string TestoRisposta(const Risposta& answer);
+std::string AnswerText(const Risposta& answer);
 
 // The output's own settings: [Export] Kill and Out, [XML] Encoding, and the
 // Out of each serial profile that the answers name. Read afresh for every
@@ -64,11 +64,11 @@ std::vector<int> DevicesOfAnswers(const std::vector<Risposta>& answers,
                                      const IniReader& readIni);
 // The readings of a cycle's lines, each with its device and the profile
 // in force.
-std::vector<Reading> LettureCiclo(const std::vector<Risposta>& answers,
+std::vector<Reading> CycleReadings(const std::vector<Risposta>& answers,
                                   const IniReader& readIni);
 // What each request line gives when it runs, as far as the output tells
 // the answers apart: for the output's settings of a list before any cycle.
-std::vector<Risposta> RisposteRighe(const std::vector<RequestLine>& lines);
+std::vector<Risposta> AnswersOfLines(const std::vector<RequestLine>& lines);
 // The device of each request line, as a cycle over the whole list would
 // give it: for the topics and discovery configs that name the devices
 // before any cycle ran.

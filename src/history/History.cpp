@@ -14,9 +14,9 @@ namespace {
 // A CSV cell: quoted when it holds a comma, a quote or a line end.
 std::string Cell(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string cella = "\"";
-    for (char c : text) cella += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return cella + "\"";
+    std::string cell = "\"";
+    for (char c : text) cell += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return cell + "\"";
 }
 
 std::string Cell(const HistoryValue& value) {
@@ -60,7 +60,7 @@ void History::Configure(const HistorySettings& settings,
         warned_ = false;
     }
     path_ = std::move(path);
-    memoria_ = {};
+    memory_ = {};
     days_ = settings.days;
     if (store_) store_->open(path_);
 }
@@ -70,24 +70,24 @@ void History::CycleStart() {
 }
 
 std::vector<HistoryRow> History::cycleRows(long number,
-                                               const std::vector<Reading>& letture) const {
-    std::vector<HistoryRow> righeStorico;
+                                               const std::vector<Reading>& readings) const {
+    std::vector<HistoryRow> historyRows;
     const std::string tempo = UtcText(start_);
-    for (const Reading& r : letture) {
+    for (const Reading& r : readings) {
         HistoryRow h{tempo, number, r.device, r.name, {}, static_cast<int>(r.line)};
         if (r.quality == Quality::Good && r.constant)
             h.value = *r.constant;
         else if (const std::optional<double> value = ValueNumber(r))
             h.value = *value;
-        righeStorico.push_back(std::move(h));
+        historyRows.push_back(std::move(h));
     }
-    return righeStorico;
+    return historyRows;
 }
 
-void History::RecordCycle(long number, const std::vector<Reading>& letture) {
+void History::RecordCycle(long number, const std::vector<Reading>& readings) {
     if (!enabled()) return;
-    store_->append(cycleRows(number, letture));
-    pulisci();
+    store_->append(cycleRows(number, readings));
+    wipe();
     // Last: a message box lets the next cycles run before it returns.
     checkWrites();
 }
@@ -108,15 +108,15 @@ void History::checkWrites() {
                         Icon::Exclamation, Buttons::Ok, Answer::Ok, status.error);
 }
 
-void History::pulisci() {
-    const TimePoint adesso = clock_.now();
-    if (lastCleanup_ && adesso - *lastCleanup_ < CleanupInterval) return;
-    lastCleanup_ = adesso;
+void History::wipe() {
+    const TimePoint nowTime = clock_.now();
+    if (lastCleanup_ && nowTime - *lastCleanup_ < CleanupInterval) return;
+    lastCleanup_ = nowTime;
     // In milliseconds, whose range holds any number of days from any time
     // of the clock: the bound is never later than now.
     const int days = std::clamp(days_, 1, HistorySettings::MaxDays);
-    const TimeMs adessoMs = std::chrono::floor<std::chrono::milliseconds>(wall_->now());
-    store_->deleteBefore(UtcText(adessoMs - std::chrono::days(days)));
+    const TimeMs nowMs = std::chrono::floor<std::chrono::milliseconds>(wall_->now());
+    store_->deleteBefore(UtcText(nowMs - std::chrono::days(days)));
 }
 
 std::vector<HistoryPoint> History::Trend(const std::string& name,
@@ -124,21 +124,21 @@ std::vector<HistoryPoint> History::Trend(const std::string& name,
     if (!enabled()) return {};
     // The curve drawn last is kept: only the rows from its last time on are
     // read again, so a week of one-second cycles is read once.
-    LastTrend& m = memoria_;
+    LastTrend& m = memory_;
     if (m.name != name || m.duration != duration) m = {name, duration, {}, {}};
     const WallTime from = wall_->now() - duration;
-    while (!m.points.empty() && m.points.back().when == FromUtcText(m.ultimo)) m.points.pop_back();
+    while (!m.points.empty() && m.points.back().when == FromUtcText(m.latest)) m.points.pop_back();
     std::string error;
-    const auto lines = store_->read({name}, m.ultimo.empty() ? UtcText(from) : m.ultimo, {}, error);
+    const auto lines = store_->read({name}, m.latest.empty() ? UtcText(from) : m.latest, {}, error);
     for (const HistoryRow& r : lines) {
-        m.ultimo = r.time;
+        m.latest = r.time;
         if (std::holds_alternative<std::string>(r.value)) continue;
         const double* value = std::get_if<double>(&r.value);
         m.points.push_back({FromUtcText(r.time), value ? std::optional(*value) : std::nullopt});
     }
-    const auto primo = std::find_if(m.points.begin(), m.points.end(),
+    const auto firstOne = std::find_if(m.points.begin(), m.points.end(),
                                     [from](const HistoryPoint& p) { return p.when >= from; });
-    m.points.erase(m.points.begin(), primo);
+    m.points.erase(m.points.begin(), firstOne);
     return m.points.size() > MaxPoints ? Thin(m.points, from, duration) : m.points;
 }
 
@@ -147,46 +147,46 @@ std::vector<HistoryPoint> History::Trend(const std::string& name,
 // reads; a slice without rows gives nothing.
 std::vector<HistoryPoint> History::Thin(const std::vector<HistoryPoint>& points, WallTime from,
                                           std::chrono::seconds duration) {
-    const auto fetta =
+    const auto slice =
         std::chrono::duration_cast<WallTime::duration>(duration) / static_cast<long>(MaxPoints);
-    std::vector<HistoryPoint> ridotti;
+    std::vector<HistoryPoint> reduced;
     for (std::size_t i = 0; i < points.size();) {
-        const auto n = std::max<long>(0, (points[i].when - from) / fetta);
-        const WallTime fine = from + (n + 1) * fetta;
-        double somma = 0;
-        int quanti = 0;
+        const auto n = std::max<long>(0, (points[i].when - from) / slice);
+        const WallTime fine = from + (n + 1) * slice;
+        double sum = 0;
+        int howMany = 0;
         for (; i < points.size() && points[i].when < fine; ++i)
             if (points[i].value) {
-                somma += *points[i].value;
-                ++quanti;
+                sum += *points[i].value;
+                ++howMany;
             }
-        ridotti.push_back(
-            {fine - fetta / 2, quanti ? std::optional(somma / quanti) : std::nullopt});
+        reduced.push_back(
+            {fine - slice / 2, howMany ? std::optional(sum / howMany) : std::nullopt});
     }
-    return ridotti;
+    return reduced;
 }
 
-bool History::ExportCsv(const std::vector<std::string>& nomi, const std::string& from,
+bool History::ExportCsv(const std::vector<std::string>& names, const std::string& from,
                          const std::string& a, std::string& csv, std::string& error) const {
     if (!enabled()) {
         error = "[History] File: chiave mancante o vuota";
         return false;
     }
     error.clear();
-    const auto lines = store_->read(nomi, from, a, error);
+    const auto lines = store_->read(names, from, a, error);
     if (!error.empty()) return false;
     csv = "time";
-    for (const auto& name : nomi) csv += "," + Cell(name);
+    for (const auto& name : names) csv += "," + Cell(name);
     csv += "\n";
     // One line per cycle start; a name twice in a cycle gives its first.
     for (std::size_t i = 0; i < lines.size();) {
-        std::vector<std::optional<std::string>> celle(nomi.size());
+        std::vector<std::optional<std::string>> cells(names.size());
         std::size_t j = i;
         for (; j < lines.size() && lines[j].time == lines[i].time; ++j)
-            for (std::size_t k = 0; k < nomi.size(); ++k)
-                if (nomi[k] == lines[j].name && !celle[k]) celle[k] = Cell(lines[j].value);
+            for (std::size_t k = 0; k < names.size(); ++k)
+                if (names[k] == lines[j].name && !cells[k]) cells[k] = Cell(lines[j].value);
         csv += lines[i].time;
-        for (const auto& cella : celle) csv += "," + cella.value_or("");
+        for (const auto& cell : cells) csv += "," + cell.value_or("");
         csv += "\n";
         i = j;
     }

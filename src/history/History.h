@@ -66,7 +66,7 @@ class History {
     void CycleStart();
     // The cycle's rows to the database; a history that stopped writing is
     // told once, until it writes again.
-    void RecordCycle(long number, const std::vector<Reading>& letture);
+    void RecordCycle(long number, const std::vector<Reading>& readings);
 
     // The values of one name over the last `duration`, in time order; more
     // than MaxPoints are thinned to as many means of equal slices.
@@ -75,14 +75,14 @@ class History {
     // The names as columns, one row per cycle start in [from, a) (empty: no
     // bound), comma-separated with a header line; false with error when the
     // database cannot be read.
-    bool ExportCsv(const std::vector<std::string>& nomi, const std::string& from,
+    bool ExportCsv(const std::vector<std::string>& names, const std::string& from,
                     const std::string& a, std::string& csv, std::string& error) const;
 
   private:
-    std::vector<HistoryRow> cycleRows(long number, const std::vector<Reading>& letture) const;
+    std::vector<HistoryRow> cycleRows(long number, const std::vector<Reading>& readings) const;
     static std::vector<HistoryPoint> Thin(const std::vector<HistoryPoint>& points, WallTime from,
                                             std::chrono::seconds duration);
-    void pulisci();
+    void wipe();
     void checkWrites();
 
     HistoryStore* store_;
@@ -99,9 +99,9 @@ class History {
         std::string name;
         std::chrono::seconds duration{0};
         std::vector<HistoryPoint> points;
-        std::string ultimo;
+        std::string latest;
     };
-    mutable LastTrend memoria_;
+    mutable LastTrend memory_;
 };
 
 }  // namespace tarvel

@@ -13,7 +13,7 @@ namespace tarvel {
 namespace {
 
 // The core's platform with the boxes shown by the window's thread.
-Platform ConDialoghi(const Platform& p, Dialogs& dialogs) {
+Platform WithDialogs(const Platform& p, Dialogs& dialogs) {
     return {p.ini,   p.clock, dialogs,   p.identity, p.port,
             p.files, p.mqtt,  p.journal, p.history,  p.wallClock};
 }
@@ -22,7 +22,7 @@ Platform ConDialoghi(const Platform& p, Dialogs& dialogs) {
 // on the window's thread, in order.
 class QueuedStartupWindows : public StartupWindows {
   public:
-    QueuedStartupWindows(AcquisitionHost& host, StartupWindows& finestre) : host_(host), f_(finestre) {}
+    QueuedStartupWindows(AcquisitionHost& host, StartupWindows& windowSet) : host_(host), f_(windowSet) {}
     void PreparaMonitor() override {
         host_.toWindow([this] { f_.PreparaMonitor(); });
     }
@@ -32,22 +32,22 @@ class QueuedStartupWindows : public StartupWindows {
     void RimuoviIconaTray() override {
         host_.toWindow([this] { f_.RimuoviIconaTray(); });
     }
-    void RiduciInTray(bool riduci) override {
-        host_.toWindow([this, riduci] { f_.RiduciInTray(riduci); });
+    void RiduciInTray(bool minimise) override {
+        host_.toWindow([this, minimise] { f_.RiduciInTray(minimise); });
     }
     bool monitorVisible() const override {
-        bool visibile = false;
-        host_.onWindow([&] { visibile = f_.monitorVisible(); });
-        return visibile;
+        bool visibleNow = false;
+        host_.onWindow([&] { visibleNow = f_.monitorVisible(); });
+        return visibleNow;
     }
     void MenuMonitor_Click() override {
         host_.toWindow([this] { f_.MenuMonitor_Click(); });
     }
-    void showReloadNotice(bool visibile) override {
-        host_.toWindow([this, visibile] { f_.showReloadNotice(visibile); });
+    void showReloadNotice(bool visibleNow) override {
+        host_.toWindow([this, visibleNow] { f_.showReloadNotice(visibleNow); });
     }
-    void quit(int codice) override {
-        host_.toWindow([this, codice] { f_.quit(codice); });
+    void quit(int code) override {
+        host_.toWindow([this, code] { f_.quit(code); });
     }
 
   private:
@@ -61,49 +61,49 @@ class QueuedView : public MainView {
   public:
     QueuedView(AcquisitionHost& host, Program& program, MainForm& form)
         : host_(host), p_(program), form_(form) {}
-    void captionChanged() override { invia(&MainView::captionChanged); }
+    void captionChanged() override { forward(&MainView::captionChanged); }
     // A new list brings the names of its reads.
     void requestsChanged() override {
-        inviaSalute();
-        invia(&MainView::requestsChanged);
+        sendHealth();
+        forward(&MainView::requestsChanged);
     }
-    void answersChanged() override { invia(&MainView::answersChanged); }
-    void selectionChanged() override { invia(&MainView::selectionChanged); }
-    void detailsChanged() override { invia(&MainView::detailsChanged); }
-    void optionsChanged() override { invia(&MainView::optionsChanged); }
-    void lampChanged() override { invia(&MainView::lampChanged); }
-    void acquisitionChanged() override { invia(&MainView::acquisitionChanged); }
-    void statusBarChanged() override { invia(&MainView::statusBarChanged); }
-    void monitorCaptionChanged() override { invia(&MainView::monitorCaptionChanged); }
-    void hideSplash() override { invia(&MainView::hideSplash); }
-    void riduciInTray(bool riduci) override {
-        host_.toWindow([f = &form_, s = p_.status(), riduci] {
+    void answersChanged() override { forward(&MainView::answersChanged); }
+    void selectionChanged() override { forward(&MainView::selectionChanged); }
+    void detailsChanged() override { forward(&MainView::detailsChanged); }
+    void optionsChanged() override { forward(&MainView::optionsChanged); }
+    void lampChanged() override { forward(&MainView::lampChanged); }
+    void acquisitionChanged() override { forward(&MainView::acquisitionChanged); }
+    void statusBarChanged() override { forward(&MainView::statusBarChanged); }
+    void monitorCaptionChanged() override { forward(&MainView::monitorCaptionChanged); }
+    void hideSplash() override { forward(&MainView::hideSplash); }
+    void riduciInTray(bool minimise) override {
+        host_.toWindow([f = &form_, s = p_.status(), minimise] {
             f->showWindow(s);
-            f->riduciInTray(riduci);
+            f->riduciInTray(minimise);
         });
     }
     void settingsReloaded() override {
-        inviaSalute();
-        invia(&MainView::settingsReloaded);
+        sendHealth();
+        forward(&MainView::settingsReloaded);
     }
-    void cycleFinished(const CycleReport& rapporto) override {
-        inviaSalute();
-        host_.toWindow([f = &form_, s = p_.status(), rapporto] {
+    void cycleFinished(const CycleReport& cycleReport) override {
+        sendHealth();
+        host_.toWindow([f = &form_, s = p_.status(), cycleReport] {
             f->showWindow(s);
-            f->cycleFinished(rapporto);
+            f->cycleFinished(cycleReport);
         });
     }
 
   private:
-    void invia(void (MainView::*evento)()) {
-        host_.toWindow([f = &form_, s = p_.status(), evento] {
+    void forward(void (MainView::*ev)()) {
+        host_.toWindow([f = &form_, s = p_.status(), ev] {
             f->showWindow(s);
-            (f->*evento)();
+            (f->*ev)();
         });
     }
-    void inviaSalute() {
-        host_.toWindow([f = &form_, health = p_.mbus().health(), nomi = p_.ReadNames()] {
-            f->mostraSalute(health, nomi);
+    void sendHealth() {
+        host_.toWindow([f = &form_, health = p_.mbus().health(), names = p_.ReadNames()] {
+            f->showHealth(health, names);
         });
     }
 
@@ -114,29 +114,29 @@ class QueuedView : public MainView {
 
 }  // namespace
 
-DesktopApp::DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& istanza,
+DesktopApp::DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& programInstance,
                            std::function<void(int)> quit, WorkerThread* worker,
-                           std::function<void()> interrompi)
+                           std::function<void()> interrupt)
     : quit_(std::move(quit)),
       shell_(shell),
       dialogs_(platform.dialogs),
-      host_(std::make_unique<AcquisitionHost>(worker, platform.dialogs, std::move(interrompi))),
+      host_(std::make_unique<AcquisitionHost>(worker, platform.dialogs, std::move(interrupt))),
       windows_(std::make_unique<QueuedStartupWindows>(*host_, *this)),
       autostart_(std::make_unique<Autostart>(shell, host_->dialogs(), platform.identity)) {
     // The core's timers belong to its thread: it is made there.
     host_->call([&] {
-        program_ = std::make_unique<Program>(ConDialoghi(platform, host_->dialogs()));
+        program_ = std::make_unique<Program>(WithDialogs(platform, host_->dialogs()));
         startup_ = std::make_unique<Startup>(*program_, platform.clock, host_->dialogs(),
-                                         *windows_, &istanza, autostart_.get());
-        percorsoIni_ = program_->IniPath();
+                                         *windows_, &programInstance, autostart_.get());
+        iniPath_ = program_->IniPath();
     });
     mainForm_ = std::make_unique<MainForm>(*program_, platform.clock, host_.get());
     monitor_ = std::make_unique<MonitorForm>(program_->mbus(), platform.clock, host_.get());
     about_ = std::make_unique<AboutForm>(platform.identity, shell);
     splash_ = std::make_unique<SplashForm>(platform.identity, platform.clock);
     tray_ = std::make_unique<TrayIcona>(platform.identity);
-    vista_ = std::make_unique<QueuedView>(*host_, *program_, *mainForm_);
-    host_->call([this] { program_->setView(vista_.get()); });
+    mainView_ = std::make_unique<QueuedView>(*host_, *program_, *mainForm_);
+    host_->call([this] { program_->setView(mainView_.get()); });
     connectMainForm();
     connectOthers();
 }
@@ -153,8 +153,8 @@ DesktopApp::~DesktopApp() {
 void DesktopApp::connectMainForm() {
     MainForm* m = mainForm_.get();
     // The editor runs on its own; a failure to start it shows nothing.
-    connect(m, &MainForm::modificaIniRichiesta, this,
-            [this] { shell_.openInEditor(percorsoIni_); });
+    connect(m, &MainForm::iniEditRequested, this,
+            [this] { shell_.openInEditor(iniPath_); });
     connect(m, &MainForm::reloadRequested, this,
             [this] { host_->post([this] { startup_->MenuRicarica_Click(); }); });
     connect(m, &MainForm::quitRequested, this, [this] { ConfermaUscita(); });
@@ -167,7 +167,7 @@ void DesktopApp::connectMainForm() {
             [this] { autostart_->MenuCreaCollegamento_Click(); });
     connect(m, &MainForm::deleteShortcutRequested, this,
             [this] { autostart_->MenuEliminaCollegamento_Click(); });
-    connect(m, &MainForm::minimiseRequested, this, [this](bool riduci) { RiduciInTray(riduci); });
+    connect(m, &MainForm::minimiseRequested, this, [this](bool minimise) { RiduciInTray(minimise); });
     connect(m, &MainForm::splashToHide, this, [this] { splash_->hide(); });
     connect(m, &MainForm::monitorCaptionDue, this,
             [this] { monitor_->setCaption(mainForm_->status().monitorCaption); });
@@ -178,9 +178,9 @@ void DesktopApp::connectOthers() {
     autostart_->onCheckChanged([this] {
         host_->toWindow([this] { mainForm_->setAutostartChecked(autostart_->checked()); });
     });
-    connect(splash_.get(), &SplashForm::chiusura, this, [this] { closeSplash(); });
-    connect(about_.get(), &AboutForm::chiuso, this, [this] { closeAbout(); });
-    connect(tray_.get(), &TrayIcona::apriRichiesto, this, [this] { RiduciInTray(false); });
+    connect(splash_.get(), &SplashForm::closing, this, [this] { closeSplash(); });
+    connect(about_.get(), &AboutForm::closed, this, [this] { closeAbout(); });
+    connect(tray_.get(), &TrayIcona::openRequested, this, [this] { RiduciInTray(false); });
     connect(tray_.get(), &TrayIcona::quitRequested, this, [this] { ConfermaUscita(); });
     connect(tray_.get(), &TrayIcona::activated, this, [this] {
         if (mainForm_->isVisible()) mainForm_->activateWindow();
@@ -236,18 +236,18 @@ void DesktopApp::closeAbout() {
 void DesktopApp::PreparaMonitor() { monitor_->PreparaMonitor(); }
 void DesktopApp::PreparaTray() { tray_->PreparaTray(); }
 void DesktopApp::RimuoviIconaTray() { tray_->RimuoviIconaTray(); }
-void DesktopApp::RiduciInTray(bool riduci) { tray_->RiduciInTray(mainForm_.get(), riduci); }
+void DesktopApp::RiduciInTray(bool minimise) { tray_->RiduciInTray(mainForm_.get(), minimise); }
 bool DesktopApp::monitorVisible() const { return monitor_->isVisible(); }
 void DesktopApp::MenuMonitor_Click() { monitor_->MenuMonitor_Click(); }
-void DesktopApp::showReloadNotice(bool visibile) {
-    mainForm_->showReloadNotice(visibile);
+void DesktopApp::showReloadNotice(bool visibleNow) {
+    mainForm_->showReloadNotice(visibleNow);
 }
 
 // The core's thread is joined first: what ends the program then reads the
 // core from this thread.
-void DesktopApp::quit(int codice) {
+void DesktopApp::quit(int code) {
     host_->stop();
-    if (quit_) quit_(codice);
+    if (quit_) quit_(code);
 }
 
 }  // namespace tarvel

@@ -29,11 +29,11 @@ class DesktopApp : public QObject, public StartupWindows {
 
   public:
     // quit ends the process at once with the given code.
-    // `interrompi` ends the core's running wait at once (the end of the
+    // `interrupt` ends the core's running wait at once (the end of the
     // program), from the window's thread.
-    DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& istanza,
+    DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& programInstance,
                  std::function<void(int)> quit, WorkerThread* worker = nullptr,
-                 std::function<void()> interrompi = {});
+                 std::function<void()> interrupt = {});
     ~DesktopApp() override;
 
     // Shows the splash; the start-up runs when the splash closes.
@@ -44,11 +44,11 @@ class DesktopApp : public QObject, public StartupWindows {
     void PreparaMonitor() override;
     void PreparaTray() override;
     void RimuoviIconaTray() override;
-    void RiduciInTray(bool riduci) override;
+    void RiduciInTray(bool minimise) override;
     bool monitorVisible() const override;
     void MenuMonitor_Click() override;
-    void showReloadNotice(bool visibile) override;
-    void quit(int codice) override;
+    void showReloadNotice(bool visibleNow) override;
+    void quit(int code) override;
 
     // The exit question and the close request, asked by the window's thread
     // from the state it was sent, so that they answer during a wait of the
@@ -78,8 +78,8 @@ class DesktopApp : public QObject, public StartupWindows {
     Dialogs& dialogs_;
     std::unique_ptr<AcquisitionHost> host_;
     std::unique_ptr<StartupWindows> windows_;  // the start-up's requests, to this thread
-    std::unique_ptr<MainView> vista_;     // the core's notifications, to the main window
-    std::string percorsoIni_;
+    std::unique_ptr<MainView> mainView_;     // the core's notifications, to the main window
+    std::string iniPath_;
     std::unique_ptr<Program> program_;
     std::unique_ptr<Autostart> autostart_;
     std::unique_ptr<MainForm> mainForm_;

@@ -12,10 +12,10 @@ namespace tarvel {
 DesktopProgram::DesktopProgram(const std::string& programFolder)
     : platform_(programFolder),
       app_(
-          platform_.platform(), platform_.shell, blocco_,
-          [this](int codice) { quit(codice); }, &worker_,
+          platform_.platform(), platform_.shell, block_,
+          [this](int code) { quit(code); }, &worker_,
           [this] {
-              app_.program().InterrompiAttesa();
+              app_.program().InterruptWait();
               platform_.wakeUp.signal();
           }) {
     // Hiding the last window into the tray must not end the program.
@@ -23,7 +23,7 @@ DesktopProgram::DesktopProgram(const std::string& programFolder)
     QApplication::setWindowIcon(ProgramIcon());
 }
 
-void DesktopProgram::quit(int codice) {
+void DesktopProgram::quit(int code) {
     // What follows reads the core from this thread: its own is joined first.
     app_.host().stop();
     // The last cycle's rows, written within two seconds at most.
@@ -31,9 +31,9 @@ void DesktopProgram::quit(int codice) {
     // The broker learns of the end; what it has not taken stays in the
     // journal for the next start.
     app_.program().StopPublishing(PublishingStopWait);
-    blocco_.release();
+    block_.release();
     std::fflush(nullptr);
-    std::_Exit(codice);
+    std::_Exit(code);
 }
 
 }  // namespace tarvel

@@ -16,13 +16,13 @@ class DesktopProgram {
     explicit DesktopProgram(const std::string& programFolder);
     DesktopApp& app() { return app_; }
     // Ends the program at once: no window event runs any more.
-    void quit(int codice);
+    void quit(int code);
     // How long the end waits for the broker, at most.
     static constexpr int PublishingStopWait = 1000;
 
   private:
     DesktopPlatform platform_;
-    InstanceLock blocco_;
+    InstanceLock block_;
     WorkerThread worker_;
     DesktopApp app_;
 };

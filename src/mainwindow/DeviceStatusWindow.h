@@ -1,5 +1,5 @@
 #pragma once
-// The window "Stato dispositivi": one row per node on the line with the
+// The window "Stato devices": one row per node on the line with the
 // health the Modbus layer counted for it, and the wall-clock time of its
 // last good answer. It only shows the counters; the counting is elsewhere.
 
@@ -17,7 +17,7 @@ class DeviceStatusWindow : public QWidget {
 
   public:
     // The clock is the one the counters were stamped with.
-    DeviceStatusWindow(const Health& health, const Clock& clock, QWidget* padre = nullptr);
+    DeviceStatusWindow(const Health& health, const Clock& clock, QWidget* owner = nullptr);
 
     // Shows the window, or raises it when it is open already, with the
     // counters as they are now.

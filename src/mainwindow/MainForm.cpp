@@ -22,8 +22,8 @@ constexpr int StatusBarHeight = 17;
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 // A field: a label on white background in a sunken frame.
-QLabel* Field(QWidget* area, const char* name, const QRect& posto) {
-    QLabel* label = Label(area, name, QString(), posto);
+QLabel* Field(QWidget* area, const char* name, const QRect& box) {
+    QLabel* label = Label(area, name, QString(), box);
     label->setAutoFillBackground(true);
     QPalette palette = label->palette();
     palette.setColor(QPalette::Window, Qt::white);
@@ -34,12 +34,12 @@ QLabel* Field(QWidget* area, const char* name, const QRect& posto) {
     return label;
 }
 
-void Replace(QListWidget* lista, const std::vector<std::string>& lines) {
-    QStringList testi;
-    testi.reserve(static_cast<qsizetype>(lines.size()));
-    for (const auto& line : lines) testi << Text(line);
-    lista->clear();
-    lista->addItems(testi);
+void Replace(QListWidget* listWidget, const std::vector<std::string>& lines) {
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(lines.size()));
+    for (const auto& line : lines) texts << Text(line);
+    listWidget->clear();
+    listWidget->addItems(texts);
 }
 
 }  // namespace
@@ -100,13 +100,13 @@ void MainForm::createDetails(QWidget* area) {
         const char* field;
         int left, width;
     };
-    static constexpr Column colonne[] = {{"Nodo", "LabNodo", 120, 735},
+    static constexpr Column cols[] = {{"Nodo", "LabNodo", 120, 735},
                                           {"Codice", "LabCodice", 960, 735},
                                           {"Registro", "LabParametro", 1800, 975},
                                           {"Decimali", "LabDecimali", 2880, 975},
                                           {"Descrizione", "LabDescrizione", 3960, 2760}};
     for (int i = 0; i < 5; ++i) {
-        const Column& c = colonne[i];
+        const Column& c = cols[i];
         const QByteArray name = "Lab_Lista" + QByteArray::number(i + 2);
         Label(area, name.constData(), QString::fromLatin1(c.title),
                   Twips(c.left, 4080, c.width, 255));
@@ -116,38 +116,38 @@ void MainForm::createDetails(QWidget* area) {
     cmdLeggi_->setObjectName(QStringLiteral("Cmd_Leggi"));
     cmdLeggi_->setGeometry(Twips(6840, 4440, 400, 255));
     connect(cmdLeggi_, &QPushButton::clicked, this,
-            [this] { comando([](Program& p) { p.Cmd_Leggi_Click(); }); });
+            [this] { command([](Program& p) { p.Cmd_Leggi_Click(); }); });
 
     Label(area, "Lab_Lista7", QStringLiteral("Risultato"), Twips(120, 4920, 1095, 255));
     labRisultato_ = Field(area, "LabRisultato", Twips(120, 5160, 7095, 255));
 }
 
 void MainForm::createStatusBar(QWidget* area) {
-    static constexpr int larghezze[6] = {46, 84, 134, 96, 65, 65};
-    auto* barra = new QWidget(area);
-    barra->setObjectName(QStringLiteral("StatusBar"));
-    barra->setGeometry(0, Height - StatusBarHeight, Width, StatusBarHeight);
+    static constexpr int widths[6] = {46, 84, 134, 96, 65, 65};
+    auto* bar = new QWidget(area);
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setGeometry(0, Height - StatusBarHeight, Width, StatusBarHeight);
     int x = 0;
     for (int i = 0; i < 6; ++i) {
-        panels_[i] = new QLabel(barra);
+        panels_[i] = new QLabel(bar);
         panels_[i]->setObjectName(QStringLiteral("Panel%1").arg(i + 1));
         panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panels_[i]->setIndent(2);
-        panels_[i]->setGeometry(x, 0, larghezze[i] - 1, StatusBarHeight);
-        x += larghezze[i];
+        panels_[i]->setGeometry(x, 0, widths[i] - 1, StatusBarHeight);
+        x += widths[i];
     }
 }
 
 QAction* MainForm::menuItem(QMenu* menu, const char* name, const QString& text,
-                        std::function<void()> comando, bool checked) {
-    QAction* azione = menu->addAction(text);
-    azione->setObjectName(QString::fromLatin1(name));
-    azione->setCheckable(checked);
-    connect(azione, &QAction::triggered, this, [this, comando = std::move(comando)] {
-        comando();
+                        std::function<void()> command, bool checked) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setCheckable(checked);
+    connect(action, &QAction::triggered, this, [this, command = std::move(command)] {
+        command();
         optionsChanged();  // the core decides the check marks, not the click
     });
-    return azione;
+    return action;
 }
 
 void MainForm::createMenus() {
@@ -164,7 +164,7 @@ void MainForm::createFileMenu() {
     menuFile_ = menuBar()->addMenu(QStringLiteral("&File"));
     menuFile_->setObjectName(QStringLiteral("MenuFile"));
     menuItem(menuFile_, "MenuEdita", QStringLiteral("Edita impostazioni"),
-         [this] { emit modificaIniRichiesta(); });
+         [this] { emit iniEditRequested(); });
     menuItem(menuFile_, "MenuRicarica", QStringLiteral("Ricarica impostazioni"),
          [this] { emit reloadRequested(); });
     menuFile_->addSeparator()->setObjectName(QStringLiteral("MenuNull"));
@@ -177,22 +177,22 @@ void MainForm::createAcquisitionMenu() {
     QMenu* m = menuAcquisisci_;
     menuAcquisisciAuto_ = menuItem(
         m, "MenuAcquisisciAuto", QStringLiteral("Automatica"),
-        [this] { comando([](Program& p) { p.MenuAcquisisciAuto_Click(); }); }, true);
+        [this] { command([](Program& p) { p.MenuAcquisisciAuto_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull0"));
     menuItem(m, "MenuAvvio", QStringLiteral("Avvia acquisizione"),
-         [this] { comando([](Program& p) { p.MenuAvvio_Click(); }); });
+         [this] { command([](Program& p) { p.MenuAvvio_Click(); }); });
     // The running cycle sees the stop at its next test, while its request
     // runs on; the rest of the command follows on the core's thread.
     menuItem(m, "MenuFerma", QStringLiteral("Ferma acquisizione"), [this] {
-        program_.FermaCiclo();
-        comando([](Program& p) { p.MenuFerma_Click(); });
+        program_.StopCycle();
+        command([](Program& p) { p.MenuFerma_Click(); });
     });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull1"));
     menuItem(m, "MenuNomeFileOut", QStringLiteral("Definizione file di uscita (generale) ..."),
-         [this] { comando([](Program& p) { p.MenuNomeFileOut_Click(); }); });
+         [this] { command([](Program& p) { p.MenuNomeFileOut_Click(); }); });
     menuKillfileOut_ = menuItem(
         m, "MenuKillfileOut", QStringLiteral("Cancella i file di uscita prima di aggiornare"),
-        [this] { comando([](Program& p) { p.MenuKillfileOut_Click(); }); }, true);
+        [this] { command([](Program& p) { p.MenuKillfileOut_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNull2"));
     menuItem(m, "MenuMonitor", QStringLiteral("Monitor RS232"), [this] { emit monitorRequested(); });
     menuItem(m, "MenuStatoDispositivi", QStringLiteral("Stato dispositivi"),
@@ -211,7 +211,7 @@ void MainForm::createOptionsMenu() {
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt0"));
     menuMinimizzaPartenza_ = menuItem(
         m, "MenuMinimizzaPartenza", QStringLiteral("Avvio ridotto ad icona"),
-        [this] { comando([](Program& p) { p.MenuMinimizzaPartenza_Click(); }); }, true);
+        [this] { command([](Program& p) { p.MenuMinimizzaPartenza_Click(); }); }, true);
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt1"));
     menuItem(m, "MenuCreaCollegamento", QStringLiteral("Crea collegamento sul desktop"),
          [this] { emit createShortcutRequested(); });
@@ -219,9 +219,9 @@ void MainForm::createOptionsMenu() {
          [this] { emit deleteShortcutRequested(); });
     m->addSeparator()->setObjectName(QStringLiteral("MenuNullOpt2"));
     menuItem(m, "MenuTitoloGenerale", QStringLiteral("Titolo generale"),
-         [this] { comando([](Program& p) { p.MenuTitoloGenerale_Click(); }); });
+         [this] { command([](Program& p) { p.MenuTitoloGenerale_Click(); }); });
     menuItem(m, "MenuEncodingXML", QStringLiteral("Encoding XML"),
-         [this] { comando([](Program& p) { p.MenuEncodingXML_Click(); }); });
+         [this] { command([](Program& p) { p.MenuEncodingXML_Click(); }); });
 }
 
 void MainForm::refreshAll() {
@@ -235,24 +235,24 @@ void MainForm::refreshAll() {
     statusBarChanged();
 }
 
-void MainForm::comando(std::function<void(Program&)> azione) {
+void MainForm::command(std::function<void(Program&)> action) {
     if (!host_) {
-        azione(program_);
+        action(program_);
         return;
     }
-    host_->post([this, azione = std::move(azione)] { azione(program_); });
+    host_->post([this, action = std::move(action)] { action(program_); });
 }
 
-void MainForm::sullaFinestra(std::function<void()> azione) {
+void MainForm::onWindowThread(std::function<void()> action) {
     if (host_)
-        host_->toWindow(std::move(azione));
+        host_->toWindow(std::move(action));
     else
-        azione();
+        action();
 }
 
-void MainForm::mostraSalute(const Health& health, std::vector<std::string> nomi) {
+void MainForm::showHealth(const Health& health, std::vector<std::string> names) {
     health_ = health;
-    nomi_ = std::move(nomi);
+    names_ = std::move(names);
 }
 
 void MainForm::captionChanged() { setWindowTitle(Text(status_.caption)); }
@@ -269,15 +269,15 @@ void MainForm::answersChanged() { showAnswers(); }
 void MainForm::showAnswers() {
     // The cycle appends one line at a time; anything else redraws the list.
     const auto& answers = status_.answers;
-    const int mostrate = lstRisposte_->count();
-    const bool soloAggiunte = static_cast<int>(answers.size()) >= mostrate &&
-                              (mostrate == 0 || lstRisposte_->item(mostrate - 1)->text() ==
-                                                    Text(answers[mostrate - 1]));
-    if (!soloAggiunte) {
+    const int shown = lstRisposte_->count();
+    const bool onlyAdded = static_cast<int>(answers.size()) >= shown &&
+                              (shown == 0 || lstRisposte_->item(shown - 1)->text() ==
+                                                    Text(answers[shown - 1]));
+    if (!onlyAdded) {
         Replace(lstRisposte_, answers);
         return;
     }
-    for (std::size_t i = static_cast<std::size_t>(mostrate); i < answers.size(); ++i)
+    for (std::size_t i = static_cast<std::size_t>(shown); i < answers.size(); ++i)
         lstRisposte_->addItem(Text(answers[i]));
 }
 
@@ -291,7 +291,7 @@ void MainForm::selectionChanged() {
 
 void MainForm::Lst_Chiamate_Click(int line) {
     if (updating_) return;
-    comando([line](Program& p) { p.SelectRequest(line); });
+    command([line](Program& p) { p.SelectRequest(line); });
 }
 
 void MainForm::detailsChanged() {
@@ -336,7 +336,7 @@ void MainForm::statusBarChanged() {
 
 void MainForm::monitorCaptionChanged() { emit monitorCaptionDue(); }
 void MainForm::hideSplash() { emit splashToHide(); }
-void MainForm::riduciInTray(bool riduci) { emit minimiseRequested(riduci); }
+void MainForm::riduciInTray(bool minimise) { emit minimiseRequested(minimise); }
 
 // One window, made when first asked for; asking again raises it.
 void MainForm::MenuDeviceStatus_Click() {
@@ -355,28 +355,28 @@ void MainForm::MenuTrend_Click() {
         trendWindow_ = new TrendWindow(
             [this](const std::string& name, std::chrono::seconds duration,
                    std::function<void(const std::vector<HistoryPoint>&)> answer) {
-                comando([this, name, duration, answer = std::move(answer)](Program& p) {
-                    sullaFinestra(
-                        [answer, points = p.storico().Trend(name, duration)] { answer(points); });
+                command([this, name, duration, answer = std::move(answer)](Program& p) {
+                    onWindowThread(
+                        [answer, points = p.historyLog().Trend(name, duration)] { answer(points); });
                 });
             },
             this);
-    trendWindow_->setNames(nomi_);
+    trendWindow_->setNames(names_);
     trendWindow_->showWindow();
 }
 
 void MainForm::settingsReloaded() {
     refreshDeviceStatus();
-    if (trendWindow_) trendWindow_->setNames(nomi_);
+    if (trendWindow_) trendWindow_->setNames(names_);
 }
 
-void MainForm::cycleFinished(const CycleReport& /*rapporto*/) {
+void MainForm::cycleFinished(const CycleReport& /*cycleReport*/) {
     refreshDeviceStatus();
     if (trendWindow_ && trendWindow_->isVisible()) trendWindow_->refresh();
 }
 
-void MainForm::showReloadNotice(bool visibile) {
-    reloadNotice_->setVisible(visibile);
+void MainForm::showReloadNotice(bool visibleNow) {
+    reloadNotice_->setVisible(visibleNow);
     reloadNotice_->repaint();
 }
 

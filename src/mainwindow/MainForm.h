@@ -36,7 +36,7 @@ class MainForm : public QMainWindow, public MainView {
 
     // The copies the core sends before each notification.
     void showWindow(const MainState& status) { status_ = status; }
-    void mostraSalute(const Health& health, std::vector<std::string> nomi);
+    void showHealth(const Health& health, std::vector<std::string> names);
     const MainState& status() const { return status_; }
 
     // What the core reports.
@@ -51,17 +51,17 @@ class MainForm : public QMainWindow, public MainView {
     void statusBarChanged() override;
     void monitorCaptionChanged() override;
     void hideSplash() override;
-    void riduciInTray(bool riduci) override;
+    void riduciInTray(bool minimise) override;
     void settingsReloaded() override;
-    void cycleFinished(const CycleReport& rapporto) override;
+    void cycleFinished(const CycleReport& cycleReport) override;
 
     void setAutostartChecked(bool checked);
-    void showReloadNotice(bool visibile);
+    void showReloadNotice(bool visibleNow);
     // Shows the whole state at once.
     void refreshAll();
 
   signals:
-    void modificaIniRichiesta();
+    void iniEditRequested();
     void reloadRequested();
     void quitRequested();
     void monitorRequested();
@@ -70,7 +70,7 @@ class MainForm : public QMainWindow, public MainView {
     void deleteShortcutRequested();
     void aboutRequested();
     void closeRequested();
-    void minimiseRequested(bool riduci);
+    void minimiseRequested(bool minimise);
     void splashToHide();
     void monitorCaptionDue();
 
@@ -87,22 +87,22 @@ class MainForm : public QMainWindow, public MainView {
     void createAcquisitionMenu();
     void createOptionsMenu();
     QAction* menuItem(QMenu* menu, const char* name, const QString& text,
-                  std::function<void()> comando, bool checked = false);
+                  std::function<void()> command, bool checked = false);
     void Lst_Chiamate_Click(int line);
     void showAnswers();
     void MenuDeviceStatus_Click();
     void refreshDeviceStatus();
     void MenuTrend_Click();
     // Runs a command on the core, on its thread.
-    void comando(std::function<void(Program&)> azione);
+    void command(std::function<void(Program&)> action);
     // Runs on the window's thread, from the core's.
-    void sullaFinestra(std::function<void()> azione);
+    void onWindowThread(std::function<void()> action);
 
     Program& program_;
     AcquisitionHost* host_;
     MainState status_;
     Health health_;
-    std::vector<std::string> nomi_;
+    std::vector<std::string> names_;
     const Clock& clock_;
     QListWidget* lstChiamate_ = nullptr;
     QListWidget* lstRisposte_ = nullptr;

@@ -22,24 +22,24 @@ qint64 Milliseconds(WallTime when) {
 }
 
 QComboBox* Choice(QWidget* area, const char* name) {
-    auto* scelta = new QComboBox(area);
-    scelta->setObjectName(QString::fromLatin1(name));
-    scelta->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    return scelta;
+    auto* choice = new QComboBox(area);
+    choice->setObjectName(QString::fromLatin1(name));
+    choice->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    return choice;
 }
 
 }  // namespace
 
 const std::vector<std::pair<QString, std::chrono::seconds>>& TrendWindow::Spans() {
-    static const std::vector<std::pair<QString, std::chrono::seconds>> intervalli{
+    static const std::vector<std::pair<QString, std::chrono::seconds>> intervals{
         {QStringLiteral("1 ora"), std::chrono::hours(1)},
         {QStringLiteral("24 ore"), std::chrono::hours(24)},
         {QStringLiteral("7 giorni"), std::chrono::days(7)}};
-    return intervalli;
+    return intervals;
 }
 
-TrendWindow::TrendWindow(LettoreCurva lettore, QWidget* padre)
-    : QWidget(padre, Qt::Window), lettore_(std::move(lettore)) {
+TrendWindow::TrendWindow(TrendReader reader, QWidget* owner)
+    : QWidget(owner, Qt::Window), reader_(std::move(reader)) {
     setObjectName(QStringLiteral("Frm_Grafico"));
     setWindowTitle(QStringLiteral("Grafico"));
     setWindowIcon(ProgramIcon());
@@ -49,34 +49,34 @@ TrendWindow::TrendWindow(LettoreCurva lettore, QWidget* padre)
     valueBox_ = Choice(this, "Cmb_Valore");
     span_ = Choice(this, "Cmb_Intervallo");
     for (const auto& [text, duration] : Spans()) span_->addItem(text);
-    auto* scelte = new QHBoxLayout;
-    scelte->addWidget(new QLabel(QStringLiteral("Valore"), this));
-    scelte->addWidget(valueBox_);
-    scelte->addSpacing(Px(240));
-    scelte->addWidget(new QLabel(QStringLiteral("Intervallo"), this));
-    scelte->addWidget(span_);
-    scelte->addStretch();
+    auto* choices = new QHBoxLayout;
+    choices->addWidget(new QLabel(QStringLiteral("Valore"), this));
+    choices->addWidget(valueBox_);
+    choices->addSpacing(Px(240));
+    choices->addWidget(new QLabel(QStringLiteral("Intervallo"), this));
+    choices->addWidget(span_);
+    choices->addStretch();
 
     trendWindow_ = new QChart;
     trendWindow_->legend()->hide();
-    auto* vista = new QChartView(trendWindow_, this);
-    vista->setObjectName(QStringLiteral("Grf_Curva"));
-    vista->setRenderHint(QPainter::Antialiasing);
+    auto* chartView = new QChartView(trendWindow_, this);
+    chartView->setObjectName(QStringLiteral("Grf_Curva"));
+    chartView->setRenderHint(QPainter::Antialiasing);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(Px(120), Px(120), Px(120), Px(120));
-    layout->addLayout(scelte);
-    layout->addWidget(vista);
+    layout->addLayout(choices);
+    layout->addWidget(chartView);
     connect(valueBox_, &QComboBox::currentIndexChanged, this, [this] { refresh(); });
     connect(span_, &QComboBox::currentIndexChanged, this, [this] { refresh(); });
 }
 
-void TrendWindow::setNames(const std::vector<std::string>& nomi) {
-    const QString scelto = valueBox_->currentText();
+void TrendWindow::setNames(const std::vector<std::string>& names) {
+    const QString chosen = valueBox_->currentText();
     const QSignalBlocker block(valueBox_);
     valueBox_->clear();
-    for (const auto& name : nomi) valueBox_->addItem(QString::fromStdString(name));
-    valueBox_->setCurrentIndex(std::max(0, valueBox_->findText(scelto)));
+    for (const auto& name : names) valueBox_->addItem(QString::fromStdString(name));
+    valueBox_->setCurrentIndex(std::max(0, valueBox_->findText(chosen)));
 }
 
 void TrendWindow::showWindow() { ShowInFront(*this, [this] { refresh(); }); }
@@ -90,33 +90,33 @@ void TrendWindow::refresh() {
     const auto duration =
         Spans()[static_cast<std::size_t>(std::max(0, span_->currentIndex()))].second;
     if (!valueBox_->count()) {
-        disegna(duration, {});
+        plot(duration, {});
         return;
     }
-    lettore_(valueBox_->currentText().toStdString(), duration,
-             [this, duration](const std::vector<HistoryPoint>& points) { disegna(duration, points); });
+    reader_(valueBox_->currentText().toStdString(), duration,
+             [this, duration](const std::vector<HistoryPoint>& points) { plot(duration, points); });
 }
 
 // One line per run of values between two gaps, all in one colour.
-void TrendWindow::disegna(std::chrono::seconds duration, const std::vector<HistoryPoint>& points) {
+void TrendWindow::plot(std::chrono::seconds duration, const std::vector<HistoryPoint>& points) {
     trendWindow_->removeAllSeries();
     // The chart gives a removed axis back to its caller.
-    for (QAbstractAxis* asse : trendWindow_->axes()) {
-        trendWindow_->removeAxis(asse);
-        delete asse;
+    for (QAbstractAxis* axis : trendWindow_->axes()) {
+        trendWindow_->removeAxis(axis);
+        delete axis;
     }
-    const QDateTime adesso = QDateTime::currentDateTime();
+    const QDateTime nowTime = QDateTime::currentDateTime();
     auto* tempo = new QDateTimeAxis;
     tempo->setFormat(duration > std::chrono::hours(24) ? QStringLiteral("dd/MM HH:mm")
                                                      : QStringLiteral("HH:mm"));
-    tempo->setRange(adesso.addSecs(-duration.count()), adesso);
-    auto* valori = new QValueAxis;
+    tempo->setRange(nowTime.addSecs(-duration.count()), nowTime);
+    auto* valueList = new QValueAxis;
     trendWindow_->addAxis(tempo, Qt::AlignBottom);
-    trendWindow_->addAxis(valori, Qt::AlignLeft);
+    trendWindow_->addAxis(valueList, Qt::AlignLeft);
 
     QLineSeries* linea = nullptr;
-    double minimo = 0, massimo = 0;
-    bool primo = true;
+    double lowest = 0, highest = 0;
+    bool firstOne = true;
     for (const HistoryPoint& p : points) {
         if (!p.value) {
             linea = nullptr;
@@ -128,15 +128,15 @@ void TrendWindow::disegna(std::chrono::seconds duration, const std::vector<Histo
             linea->setColor(QColor(0, 0, 160));
             trendWindow_->addSeries(linea);
             linea->attachAxis(tempo);
-            linea->attachAxis(valori);
+            linea->attachAxis(valueList);
         }
         linea->append(static_cast<qreal>(Milliseconds(p.when)), *p.value);
-        minimo = primo ? *p.value : std::min(minimo, *p.value);
-        massimo = primo ? *p.value : std::max(massimo, *p.value);
-        primo = false;
+        lowest = firstOne ? *p.value : std::min(lowest, *p.value);
+        highest = firstOne ? *p.value : std::max(highest, *p.value);
+        firstOne = false;
     }
-    const double margine = massimo > minimo ? (massimo - minimo) / 10 : 1;
-    valori->setRange(minimo - margine, massimo + margine);
+    const double gap = highest > lowest ? (highest - lowest) / 10 : 1;
+    valueList->setRange(lowest - gap, highest + gap);
 }
 
 }  // namespace tarvel

@@ -19,7 +19,7 @@ namespace tarvel {
 
 // Reads the points of a name over a span and hands them to `answer`, at
 // once or later, on the window's thread.
-using LettoreCurva =
+using TrendReader =
     std::function<void(const std::string& name, std::chrono::seconds duration,
                        std::function<void(const std::vector<HistoryPoint>&)> answer)>;
 
@@ -27,10 +27,10 @@ class TrendWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit TrendWindow(LettoreCurva lettore, QWidget* padre = nullptr);
+    explicit TrendWindow(TrendReader reader, QWidget* owner = nullptr);
 
     // The names to choose from, in the order of the list.
-    void setNames(const std::vector<std::string>& nomi);
+    void setNames(const std::vector<std::string>& names);
     // Shows the window, or raises it, with the history as it is now.
     void showWindow();
     // Draws the curve again from the history.
@@ -43,9 +43,9 @@ class TrendWindow : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
-    void disegna(std::chrono::seconds duration, const std::vector<HistoryPoint>& points);
+    void plot(std::chrono::seconds duration, const std::vector<HistoryPoint>& points);
 
-    LettoreCurva lettore_;
+    TrendReader reader_;
     QComboBox* valueBox_ = nullptr;
     QComboBox* span_ = nullptr;
     QChart* trendWindow_ = nullptr;

@@ -28,28 +28,28 @@ QFont WindowFont() {
     return font;
 }
 
-QPixmap DrawIcon(int lato) {
-    QPixmap pixmap(lato, lato);
+QPixmap DrawIcon(int side) {
+    QPixmap pixmap(side, side);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    const qreal s = lato / 64.0;
+    const qreal s = side / 64.0;
     // A dark blue plate with a signal trace and a green lamp.
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(20, 60, 120));
     p.drawRoundedRect(QRectF(2 * s, 2 * s, 60 * s, 60 * s), 12 * s, 12 * s);
-    QPainterPath traccia;
-    traccia.moveTo(8 * s, 40 * s);
-    traccia.lineTo(18 * s, 40 * s);
-    traccia.lineTo(18 * s, 24 * s);
-    traccia.lineTo(30 * s, 24 * s);
-    traccia.lineTo(30 * s, 40 * s);
-    traccia.lineTo(42 * s, 40 * s);
-    traccia.lineTo(42 * s, 24 * s);
-    traccia.lineTo(50 * s, 24 * s);
+    QPainterPath stroke;
+    stroke.moveTo(8 * s, 40 * s);
+    stroke.lineTo(18 * s, 40 * s);
+    stroke.lineTo(18 * s, 24 * s);
+    stroke.lineTo(30 * s, 24 * s);
+    stroke.lineTo(30 * s, 40 * s);
+    stroke.lineTo(42 * s, 40 * s);
+    stroke.lineTo(42 * s, 24 * s);
+    stroke.lineTo(50 * s, 24 * s);
     p.setPen(QPen(Qt::white, 4.5 * s, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::NoBrush);
-    p.drawPath(traccia);
+    p.drawPath(stroke);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(60, 210, 80));
     p.drawEllipse(QPointF(49 * s, 48 * s), 7 * s, 7 * s);
@@ -58,7 +58,7 @@ QPixmap DrawIcon(int lato) {
 
 QIcon ProgramIcon() {
     QIcon icon;
-    for (int lato : {16, 22, 24, 32, 48, 64, 128, 256}) icon.addPixmap(DrawIcon(lato));
+    for (int side : {16, 22, 24, 32, 48, 64, 128, 256}) icon.addPixmap(DrawIcon(side));
     return icon;
 }
 
@@ -76,62 +76,62 @@ QColor LampColour(Lamp lamp) {
     return QColor(128, 128, 128);
 }
 
-QPixmap DrawLamp(const QColor& colore, int lato) {
-    QPixmap pixmap(lato, lato);
+QPixmap DrawLamp(const QColor& colour, int side) {
+    QPixmap pixmap(side, side);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF cerchio(1.5, 1.5, lato - 3.0, lato - 3.0);
-    QRadialGradient luce(cerchio.center() - QPointF(lato / 6.0, lato / 6.0), lato / 1.6);
-    luce.setColorAt(0.0, colore.lighter(190));
-    luce.setColorAt(0.45, colore);
-    luce.setColorAt(1.0, colore.darker(220));
+    const QRectF circle(1.5, 1.5, side - 3.0, side - 3.0);
+    QRadialGradient light(circle.center() - QPointF(side / 6.0, side / 6.0), side / 1.6);
+    light.setColorAt(0.0, colour.lighter(190));
+    light.setColorAt(0.45, colour);
+    light.setColorAt(1.0, colour.darker(220));
     p.setPen(QPen(QColor(60, 60, 60), 1.2));
-    p.setBrush(luce);
-    p.drawEllipse(cerchio);
+    p.setBrush(light);
+    p.drawEllipse(circle);
     return pixmap;
 }
 
-QPixmap DrawEnvelope(int larghezza, int altezza) {
-    QPixmap pixmap(larghezza, altezza);
+QPixmap DrawEnvelope(int boxWidth, int boxHeight) {
+    QPixmap pixmap(boxWidth, boxHeight);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF busta(0.5, 0.5, larghezza - 1.0, altezza - 1.0);
+    const QRectF envelope(0.5, 0.5, boxWidth - 1.0, boxHeight - 1.0);
     p.setPen(QPen(QColor(90, 90, 90), 1));
     p.setBrush(QColor(250, 245, 225));
-    p.drawRect(busta);
-    p.drawLine(busta.topLeft(), QPointF(busta.center().x(), busta.center().y() + 1));
-    p.drawLine(busta.topRight(), QPointF(busta.center().x(), busta.center().y() + 1));
+    p.drawRect(envelope);
+    p.drawLine(envelope.topLeft(), QPointF(envelope.center().x(), envelope.center().y() + 1));
+    p.drawLine(envelope.topRight(), QPointF(envelope.center().x(), envelope.center().y() + 1));
     return pixmap;
 }
 
-QLabel* Label(QWidget* padre, const char* name, const QString& text, const QRect& posto) {
-    auto* label = new QLabel(text, padre);
+QLabel* Label(QWidget* owner, const char* name, const QString& text, const QRect& box) {
+    auto* label = new QLabel(text, owner);
     label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(posto);
+    label->setGeometry(box);
     return label;
 }
 
-int NeededWidth(const QWidget& controllo) {
-    const QFontMetrics metriche = controllo.fontMetrics();
-    if (const auto* label = qobject_cast<const QLabel*>(&controllo)) {
+int NeededWidth(const QWidget& control) {
+    const QFontMetrics metrics = control.fontMetrics();
+    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
         if (label->wordWrap() || label->textFormat() == Qt::RichText) return 0;
-        int larghezza = 0;
+        int boxWidth = 0;
         for (const QString& line : label->text().split(QLatin1Char('\n')))
-            larghezza = std::max(larghezza, metriche.horizontalAdvance(line));
-        return larghezza == 0 ? 0 : larghezza + 2 * (label->margin() + label->frameWidth());
+            boxWidth = std::max(boxWidth, metrics.horizontalAdvance(line));
+        return boxWidth == 0 ? 0 : boxWidth + 2 * (label->margin() + label->frameWidth());
     }
-    if (const auto* pulsante = qobject_cast<const QPushButton*>(&controllo)) {
+    if (const auto* button = qobject_cast<const QPushButton*>(&control)) {
         // The style's least width of a push button is no part of its text.
-        if (pulsante->text().isEmpty()) return 0;
-        const QStyle* stile = pulsante->style();
-        return metriche.horizontalAdvance(QString(pulsante->text()).remove(QLatin1Char('&'))) +
-               2 * (stile->pixelMetric(QStyle::PM_ButtonMargin, nullptr, pulsante) +
-                    stile->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, pulsante));
+        if (button->text().isEmpty()) return 0;
+        const QStyle* look = button->style();
+        return metrics.horizontalAdvance(QString(button->text()).remove(QLatin1Char('&'))) +
+               2 * (look->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+                    look->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button));
     }
-    if (const auto* pulsante = qobject_cast<const QAbstractButton*>(&controllo))
-        return pulsante->text().isEmpty() ? 0 : pulsante->sizeHint().width();
+    if (const auto* button = qobject_cast<const QAbstractButton*>(&control))
+        return button->text().isEmpty() ? 0 : button->sizeHint().width();
     return 0;
 }
 
@@ -139,19 +139,19 @@ namespace {
 
 // The controls beside one on its right (overlapping its height), from left
 // to right.
-std::vector<QWidget*> AlignRight(const QWidget& controllo) {
-    const QRect posto = controllo.geometry();
-    std::vector<QWidget*> accanto;
-    for (QObject* figlio : controllo.parentWidget()->children()) {
-        auto* altro = qobject_cast<QWidget*>(figlio);
-        if (!altro || altro == &controllo || altro->isWindow()) continue;
-        const QRect r = altro->geometry();
-        if (r.left() > posto.right() && r.top() <= posto.bottom() && r.bottom() >= posto.top())
-            accanto.push_back(altro);
+std::vector<QWidget*> AlignRight(const QWidget& control) {
+    const QRect box = control.geometry();
+    std::vector<QWidget*> beside;
+    for (QObject* child : control.parentWidget()->children()) {
+        auto* otherWidget = qobject_cast<QWidget*>(child);
+        if (!otherWidget || otherWidget == &control || otherWidget->isWindow()) continue;
+        const QRect r = otherWidget->geometry();
+        if (r.left() > box.right() && r.top() <= box.bottom() && r.bottom() >= box.top())
+            beside.push_back(otherWidget);
     }
-    std::sort(accanto.begin(), accanto.end(),
+    std::sort(beside.begin(), beside.end(),
               [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
-    return accanto;
+    return beside;
 }
 
 // Widens the control to its text, moving the controls beside it to the right
@@ -159,47 +159,47 @@ std::vector<QWidget*> AlignRight(const QWidget& controllo) {
 // to at most this, never to nothing.
 constexpr int MaxGap = 6;
 
-void Widen(QWidget& controllo, int serve) {
-    const std::vector<QWidget*> accanto = AlignRight(controllo);
-    const int bordo = controllo.parentWidget()->width();
+void Widen(QWidget& control, int serve) {
+    const std::vector<QWidget*> beside = AlignRight(control);
+    const int border = control.parentWidget()->width();
     // Where each one would go: the first that need not move ends the push.
-    std::vector<int> sinistre;
-    int destra = controllo.x() + serve, destraPrima = controllo.geometry().right() + 1;
-    for (const QWidget* altro : accanto) {
-        if (altro->x() >= destra + std::min(MaxGap, altro->x() - destraPrima)) break;
-        const int sinistra = destra + std::min(MaxGap, altro->x() - destraPrima);
-        destraPrima = altro->geometry().right() + 1;
-        destra = sinistra + altro->width();
-        sinistre.push_back(sinistra);
+    std::vector<int> leftSides;
+    int rightSide = control.x() + serve, rightFirst = control.geometry().right() + 1;
+    for (const QWidget* otherWidget : beside) {
+        if (otherWidget->x() >= rightSide + std::min(MaxGap, otherWidget->x() - rightFirst)) break;
+        const int leftSide = rightSide + std::min(MaxGap, otherWidget->x() - rightFirst);
+        rightFirst = otherWidget->geometry().right() + 1;
+        rightSide = leftSide + otherWidget->width();
+        leftSides.push_back(leftSide);
     }
-    if (destra > bordo) {
+    if (rightSide > border) {
         // No room for the push: as wide as the space up to the next control.
-        const int limite = accanto.empty() ? bordo : accanto.front()->x();
-        controllo.resize(std::max(controllo.width(), std::min(serve, limite - controllo.x())),
-                         controllo.height());
+        const int limit = beside.empty() ? border : beside.front()->x();
+        control.resize(std::max(control.width(), std::min(serve, limit - control.x())),
+                         control.height());
         return;
     }
-    for (std::size_t i = 0; i < sinistre.size(); ++i)
-        accanto[i]->move(sinistre[i], accanto[i]->y());
-    controllo.resize(serve, controllo.height());
+    for (std::size_t i = 0; i < leftSides.size(); ++i)
+        beside[i]->move(leftSides[i], beside[i]->y());
+    control.resize(serve, control.height());
 }
 
 }  // namespace
 
-void FitTexts(QWidget& finestra) {
-    for (QWidget* controllo : finestra.findChildren<QWidget*>()) {
-        const int serve = NeededWidth(*controllo);
-        if (serve > controllo->width() && controllo->parentWidget()) Widen(*controllo, serve);
+void FitTexts(QWidget& win) {
+    for (QWidget* control : win.findChildren<QWidget*>()) {
+        const int serve = NeededWidth(*control);
+        if (serve > control->width() && control->parentWidget()) Widen(*control, serve);
     }
 }
 
-QListWidget* List(QWidget* padre, const char* name, const QRect& posto) {
-    auto* lista = new QListWidget(padre);
-    lista->setObjectName(QString::fromLatin1(name));
-    lista->setGeometry(posto);
-    lista->setSelectionMode(QAbstractItemView::SingleSelection);
-    lista->setUniformItemSizes(true);
-    return lista;
+QListWidget* List(QWidget* owner, const char* name, const QRect& box) {
+    auto* listWidget = new QListWidget(owner);
+    listWidget->setObjectName(QString::fromLatin1(name));
+    listWidget->setGeometry(box);
+    listWidget->setSelectionMode(QAbstractItemView::SingleSelection);
+    listWidget->setUniformItemSizes(true);
+    return listWidget;
 }
 
 void DoubleLine::paintEvent(QPaintEvent*) {
@@ -210,13 +210,13 @@ void DoubleLine::paintEvent(QPaintEvent*) {
     p.drawLine(0, 1, width() - 1, 1);
 }
 
-void ShowInFront(QWidget& finestra, const std::function<void()>& refresh) {
-    if (finestra.isVisible())
+void ShowInFront(QWidget& win, const std::function<void()>& refresh) {
+    if (win.isVisible())
         refresh();
     else
-        finestra.show();
-    finestra.raise();
-    finestra.activateWindow();
+        win.show();
+    win.raise();
+    win.activateWindow();
 }
 
 }  // namespace tarvel

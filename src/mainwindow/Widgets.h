@@ -30,7 +30,7 @@ QRect Twips(int left, int top, int width, int height);
 QFont WindowFont();
 
 QIcon ProgramIcon();
-QPixmap DrawIcon(int lato);
+QPixmap DrawIcon(int side);
 
 // The lit lamps of the status lamp, in the order of their pictures, and
 // the colour each one shines in.
@@ -38,24 +38,24 @@ inline constexpr std::array<Lamp, 3> LampsLit = {Lamp::Green, Lamp::Yellow,
                                                          Lamp::Red};
 QColor LampColour(Lamp lamp);
 // A lamp of the given colour, lit, side by side pixels.
-QPixmap DrawLamp(const QColor& colore, int lato = 32);
-QPixmap DrawEnvelope(int larghezza, int altezza);
+QPixmap DrawLamp(const QColor& colour, int side = 32);
+QPixmap DrawEnvelope(int boxWidth, int boxHeight);
 
 // A label with its object name, text and place.
-QLabel* Label(QWidget* padre, const char* name, const QString& text, const QRect& posto);
+QLabel* Label(QWidget* owner, const char* name, const QString& text, const QRect& box);
 // A list with its object name and place, one line selected at a time.
-QListWidget* List(QWidget* padre, const char* name, const QRect& posto);
+QListWidget* List(QWidget* owner, const char* name, const QRect& box);
 
 // The width a label's or button's text needs in its font, with the
 // control's own margins; 0 for other controls and for labels that wrap.
-int NeededWidth(const QWidget& controllo);
+int NeededWidth(const QWidget& control);
 // Widens each label and button of the window whose text does not fit, into
 // the free space to its right, up to the next control or the edge of its
 // parent; the window keeps its size. Called once the window is built.
-void FitTexts(QWidget& finestra);
+void FitTexts(QWidget& win);
 // A window asked for from the menu: refreshed when already open, shown
 // otherwise (showing refreshes it), then brought to the front.
-void ShowInFront(QWidget& finestra, const std::function<void()>& refresh);
+void ShowInFront(QWidget& win, const std::function<void()>& refresh);
 
 // A separator drawn as two lines: the upper one in the frame's shadow
 // colour, the lower one white.

@@ -58,14 +58,14 @@ bool noDisplay(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]) == "-platform" || std::string(argv[i]) == "-display") return false;
     const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const std::string prima =
+    const std::string first =
         platform ? std::string(platform).substr(0, std::string(platform).find(';')) : "";
-    const auto impostata = [](const char* name) {
+    const auto isSet = [](const char* name) {
         const char* value = std::getenv(name);
         return value && *value;
     };
-    return (prima.empty() || prima == "xcb") && !impostata("DISPLAY") &&
-           !impostata("WAYLAND_DISPLAY");
+    return (first.empty() || first == "xcb") && !isSet("DISPLAY") &&
+           !isSet("WAYLAND_DISPLAY");
 }
 
 }  // namespace
@@ -101,18 +101,18 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     LoadQtTranslation();
     PosixTextFiles files;
-    PosixUserFolders cartelle;
-    const ProgramFolder trovata =
-        FindProgramFolder(files, cartelle, QtProgramIdentity::executableFolder(),
+    PosixUserFolders folders;
+    const ProgramFolder found =
+        FindProgramFolder(files, folders, QtProgramIdentity::executableFolder(),
                                QtProgramIdentity::exampleSettings(), true);
-    if (trovata.result != ProgramFolder::Result::Found) {
+    if (found.result != ProgramFolder::Result::Found) {
         QtDialogs dialogs;
         QtDesktopShell shell;
-        AnnounceFolder(trovata, dialogs, &shell);
-        return trovata.result == ProgramFolder::Result::Created ? ExitNormal
+        AnnounceFolder(found, dialogs, &shell);
+        return found.result == ProgramFolder::Result::Created ? ExitNormal
                                                                  : ExitStartupFailed;
     }
-    DesktopProgram program(trovata.folder);
+    DesktopProgram program(found.folder);
     program.app().start();
     return QApplication::exec();
 }

@@ -22,10 +22,10 @@ bool crcMatches(const Bytes& frame) { return crcMatches(frame, frame.size()); }
 
 std::uint16_t CalcolaCRC(const Bytes& bytes) { return crcOf(bytes.data(), bytes.size()); }
 
-Bytes CostruisciTrama(int lunghezza, std::uint8_t node, std::uint8_t function, const Bytes& dati) {
+Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function, const Bytes& payload) {
     Bytes frame{node, function};
-    for (int i = 0; i < lunghezza - 4 && i < static_cast<int>(dati.size()); ++i)
-        frame.push_back(dati[i]);
+    for (int i = 0; i < frameLength - 4 && i < static_cast<int>(payload.size()); ++i)
+        frame.push_back(payload[i]);
     std::uint16_t crc = CalcolaCRC(frame);
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
@@ -40,8 +40,8 @@ std::uint16_t word(const Bytes& b, std::size_t i) {
 }
 }  // namespace
 
-Bytes ReadPdu(std::uint8_t function, std::uint16_t indirizzo, std::uint16_t quantity) {
-    return {function, high(indirizzo), low(indirizzo), high(quantity), low(quantity)};
+Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity) {
+    return {function, high(addr), low(addr), high(quantity), low(quantity)};
 }
 
 Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t address,
@@ -68,12 +68,12 @@ int AnswerLengthFor(const Bytes& request) {
     return AnswerLength(request[1], request[4] << 8 | request[5]);
 }
 
-TransactionResult CheckAnswer(const Bytes& request, const Bytes& ricevuti) {
+TransactionResult CheckAnswer(const Bytes& request, const Bytes& incoming) {
     const int expected = AnswerLengthFor(request);
-    if (expected == 0 || static_cast<int>(ricevuti.size()) < expected)
+    if (expected == 0 || static_cast<int>(incoming.size()) < expected)
         return TransactionResult::WrongAnswer;
     // Bytes after the expected length are not part of the answer.
-    Bytes answer(ricevuti.begin(), ricevuti.begin() + expected);
+    Bytes answer(incoming.begin(), incoming.begin() + expected);
     if (!crcMatches(answer)) return TransactionResult::CrcError;
     bool same =
         answer[0] == request[0] && answer[1] == request[1] && answer[2] == expected - 5;
@@ -85,33 +85,33 @@ bool ExceptionAnswer(const Bytes& request, const Bytes& answer) {
            answer[1] == (request[1] | 0x80) && crcMatches(answer);
 }
 
-Bytes TcpFrame(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione) {
-    const auto lunghezza = static_cast<std::uint16_t>(pdu.size() + 1);
+Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione) {
+    const auto frameLength = static_cast<std::uint16_t>(pdu.size() + 1);
     Bytes frame;
     frame.reserve(7 + pdu.size());
     for (std::uint8_t b : {high(transazione), low(transazione), std::uint8_t{0}, std::uint8_t{0},
-                           high(lunghezza), low(lunghezza), unita})
+                           high(frameLength), low(frameLength), unit})
         frame.push_back(b);
     frame.insert(frame.end(), pdu.begin(), pdu.end());
     return frame;
 }
 
 namespace {
-// Header fields that an answer shares with its request; `seguono` is the
+// Header fields that an answer shares with its request; `following` is the
 // length the answer's header must give.
-bool sameHeader(const Bytes& request, const Bytes& answer, int seguono) {
+bool sameHeader(const Bytes& request, const Bytes& answer, int following) {
     return request.size() >= 12 && answer.size() >= 9 &&
            word(answer, 0) == word(request, 0) && word(answer, 2) == 0 &&
-           word(answer, 4) == seguono && answer[6] == request[6];
+           word(answer, 4) == following && answer[6] == request[6];
 }
 }  // namespace
 
 TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
     if (request.size() < 12) return TransactionResult::WrongAnswer;
     // The same data as the RTU answer, between the header and no CRC.
-    const int dati = AnswerLength(request[7], word(request, 10)) - 5;
-    if (dati < 0 || !sameHeader(request, answer, dati + 3) ||
-        answer[7] != request[7] || answer[8] != dati)
+    const int payload = AnswerLength(request[7], word(request, 10)) - 5;
+    if (payload < 0 || !sameHeader(request, answer, payload + 3) ||
+        answer[7] != request[7] || answer[8] != payload)
         return TransactionResult::WrongAnswer;
     return TransactionResult::Complete;
 }

@@ -39,13 +39,13 @@ bool RtuAnswers(const Bytes& request, const Bytes& frame);
 bool TcpAnswers(const Bytes& request, const Bytes& frame);
 
 // node, function, data[0 .. length-5], CRC low, CRC high.
-Bytes CostruisciTrama(int lunghezza, std::uint8_t node, std::uint8_t function, const Bytes& dati);
+Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function, const Bytes& payload);
 
 // The protocol data unit of a read request: function, address, quantity.
-Bytes ReadPdu(std::uint8_t function, std::uint16_t indirizzo, std::uint16_t quantity);
+Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity);
 
 // The RTU read request for `quantity` items from a 16-bit address.
-Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t indirizzo,
+Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t addr,
                    std::uint16_t quantity = 1);
 
 // Length of the answer to a read of `quantity` items: 5 bytes around the
@@ -65,7 +65,7 @@ bool ExceptionAnswer(const Bytes& request, const Bytes& answer);
 
 // Modbus TCP: transaction identifier, protocol 0, the length of what
 // follows, the unit identifier (the node), then the PDU; no CRC.
-Bytes TcpFrame(std::uint8_t unita, const Bytes& pdu, std::uint16_t transazione);
+Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione);
 // Checks a complete-length answer against its MBAP read request:
 // transaction, protocol, length, unit, function code and byte count.
 // Complete or WrongAnswer.

@@ -30,8 +30,8 @@ struct Framing {
     // function code reads nothing.
     int answerLength(int function, int quantity) const;
     // Where the exception code, or the first data byte, stands in an answer.
-    std::size_t codice() const { return header + 1; }
-    std::size_t dati() const { return header + 2; }
+    std::size_t code() const { return header + 1; }
+    std::size_t payload() const { return header + 2; }
 };
 
 extern const Framing FramingRtu;

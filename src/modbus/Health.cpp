@@ -8,23 +8,23 @@ namespace tarvel {
 
 std::optional<std::chrono::microseconds> NodeHealth::medianTime() const {
     if (timeCount == 0) return std::nullopt;
-    std::vector<std::chrono::microseconds> ordinati(times.begin(),
+    std::vector<std::chrono::microseconds> sorted(times.begin(),
                                                     times.begin() + static_cast<long>(timeCount));
-    const auto meta = ordinati.begin() + static_cast<long>(timeCount / 2);
-    std::nth_element(ordinati.begin(), meta, ordinati.end());
+    const auto meta = sorted.begin() + static_cast<long>(timeCount / 2);
+    std::nth_element(sorted.begin(), meta, sorted.end());
     if (timeCount % 2 == 1) return *meta;
-    const auto sotto = *std::max_element(ordinati.begin(), meta);
-    return (sotto + *meta) / 2;
+    const auto below = *std::max_element(sorted.begin(), meta);
+    return (below + *meta) / 2;
 }
 
-void Health::record(const Transaction& t, TimePoint adesso) {
+void Health::record(const Transaction& t, TimePoint nowTime) {
     if (t.node == 0) return;
     NodeHealth& n = nodes_[t.node];
     ++n.requests;
     switch (t.outcome) {
         case TransactionResult::Complete:
             ++n.good;
-            n.lastGood = adesso;
+            n.lastGood = nowTime;
             n.times[n.nextTime] = t.duration;
             n.nextTime = (n.nextTime + 1) % NodeHealth::Samples;
             n.timeCount = std::min(n.timeCount + 1, NodeHealth::Samples);
@@ -54,15 +54,15 @@ void Health::skipped(std::uint8_t node) {
 
 std::vector<std::string> HealthFields(std::uint8_t node, const NodeHealth& health) {
     std::string exceptions;
-    for (const auto& [codice, quante] : health.exceptions) {
+    for (const auto& [code, howMany] : health.exceptions) {
         if (!exceptions.empty()) exceptions += ' ';
-        exceptions += std::to_string(codice) + ':' + std::to_string(quante);
+        exceptions += std::to_string(code) + ':' + std::to_string(howMany);
     }
-    std::string mediano = "-";
+    std::string median = "-";
     if (const auto t = health.medianTime()) {
         char text[32];
         std::snprintf(text, sizeof text, "%.1f", static_cast<double>(t->count()) / 1000.0);
-        mediano = text;
+        median = text;
     }
     return {std::to_string(node),
             std::to_string(health.requests),
@@ -72,14 +72,14 @@ std::vector<std::string> HealthFields(std::uint8_t node, const NodeHealth& healt
             std::to_string(health.wrongAnswers),
             exceptions.empty() ? std::string("-") : exceptions,
             std::to_string(health.skipped),
-            mediano};
+            median};
 }
 
 const std::vector<std::string>& HealthHeaders() {
-    static const std::vector<std::string> intestazioni{
+    static const std::vector<std::string> headers{
         "Nodo",      "Richieste", "Buone",   "Time-out",          "Errori CRC",
         "Risposte errate", "Eccezioni", "Saltate", "Tempo mediano (ms)"};
-    return intestazioni;
+    return headers;
 }
 
 }  // namespace tarvel

@@ -41,8 +41,8 @@ struct NodeHealth {
 class Health {
   public:
     // One exchange with its node (1 to 255; broadcasts are not counted),
-    // ended `adesso`.
-    void record(const Transaction& t, TimePoint adesso);
+    // ended `nowTime`.
+    void record(const Transaction& t, TimePoint nowTime);
     void skipped(std::uint8_t node);
     void reset() { nodes_.clear(); }
     // The nodes asked so far, in number order.

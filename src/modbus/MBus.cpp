@@ -34,12 +34,12 @@ std::string joinBytes(const Bytes& bytes, const char* format) {
 }
 
 // An exchange of the read request, before anything is sent.
-Transaction Request(std::uint8_t node, std::uint8_t function, std::uint16_t indirizzo,
+Transaction Request(std::uint8_t node, std::uint8_t function, std::uint16_t addr,
                     std::uint16_t quantity) {
     Transaction t;
     t.node = node;
     t.function = function;
-    t.address = indirizzo;
+    t.address = addr;
     t.quantity = quantity;
     return t;
 }
@@ -70,18 +70,18 @@ bool MBus::ConfiguraPorta(const std::string& com, const std::string& settings, i
     port_.discardInput();
     // Flow control, the zero-byte filter and the modem lines belong to a
     // serial line; on a network port zero bytes are data.
-    const bool seriale = link == LinkKind::Serial;
-    port_.setHandshake(seriale && handshaking >= 0 && handshaking <= 3
+    const bool isSerial = link == LinkKind::Serial;
+    port_.setHandshake(isSerial && handshaking >= 0 && handshaking <= 3
                            ? static_cast<Handshake>(handshaking)
                            : Handshake::None);
-    port_.setNullDiscard(seriale && nullDiscard);
-    port_.setDtr(seriale && dtr);
-    port_.setRts(seriale && rts);
+    port_.setNullDiscard(isSerial && nullDiscard);
+    port_.setDtr(isSerial && dtr);
+    port_.setRts(isSerial && rts);
     return true;
 }
 
-bool MBus::ApriPorta(bool apri) {
-    if (!apri) {
+bool MBus::ApriPorta(bool openOutput) {
+    if (!openOutput) {
         portLost_ = false;
         port_.close();
         return true;
@@ -90,17 +90,17 @@ bool MBus::ApriPorta(bool apri) {
     return port_.open();
 }
 
-bool MBus::ImpostaTimeOut(std::int32_t millisecondi) {
-    if (millisecondi < 0 || millisecondi > MaxTimeOut) return false;
-    timeOutMs_ = millisecondi;
+bool MBus::ImpostaTimeOut(std::int32_t millis) {
+    if (millis < 0 || millis > MaxTimeOut) return false;
+    timeOutMs_ = millis;
     // A network port is reached within the same time as an answer.
-    port_.setConnectTimeout(Millis(millisecondi));
+    port_.setConnectTimeout(Millis(millis));
     return true;
 }
 
-bool MBus::ImpostaRetry(std::int32_t tentativi) {
-    retry_ = tentativi < 1 ? 1 : tentativi;
-    return tentativi >= 1;
+bool MBus::ImpostaRetry(std::int32_t attempts) {
+    retry_ = attempts < 1 ? 1 : attempts;
+    return attempts >= 1;
 }
 
 void MBus::PredefinitiModbus() {
@@ -138,15 +138,15 @@ std::string MBus::bytesText(const Bytes& bytes) const {
     return notation_ == Notation::Hexadecimal ? TestoHex(bytes) : TestoDec(bytes);
 }
 
-void MBus::logRequest(const Bytes& trama) {
+void MBus::logRequest(const Bytes& frameBytes) {
     if (!monitorAttivo_) return;
-    monitor_.addRequest(bytesText(trama));
+    monitor_.addRequest(bytesText(frameBytes));
     if (monitorChanged_) monitorChanged_();
 }
 
-void MBus::logAnswer(const Bytes& bytes, TransactionResult esito) {
+void MBus::logAnswer(const Bytes& bytes, TransactionResult verdict) {
     if (!monitorAttivo_) return;
-    monitor_.addAnswer(std::string(Trim(bytesText(bytes) + ResultText(esito))));
+    monitor_.addAnswer(std::string(Trim(bytesText(bytes) + ResultText(verdict))));
     if (monitorChanged_) monitorChanged_();
 }
 
@@ -212,41 +212,41 @@ bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
 // Sends one frame after the silence that follows the last exchange. What
 // came since answers nothing that is out now: whole frames in it are late
 // answers, the rest is dropped. A device that went away is opened again
-// first. With Echo, `ricevuti` gets what came after the frame's echo.
-MBus::Sent MBus::sendFrame(const Bytes& trama, Bytes& ricevuti) {
+// first. With Echo, `incoming` gets what came after the frame's echo.
+MBus::Sent MBus::sendFrame(const Bytes& frameBytes, Bytes& incoming) {
     if (silence_.count() > 0 && lastExchangeEnd_) {
         const TimePoint libera = *lastExchangeEnd_ + silence_;
         if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
     }
     // Reading what came also notices a connection that the other end
     // closed meanwhile: a request never goes out on it.
-    Bytes vecchi = port_.readAll();
-    dropLateFrames(vecchi, [](const Bytes&) { return false; });
+    Bytes stale = port_.readAll();
+    dropLateFrames(stale, [](const Bytes&) { return false; });
     reopenIfLost();
     registerLateFrames();
-    if (!port_.write(trama)) return Sent::NotWritten;
+    if (!port_.write(frameBytes)) return Sent::NotWritten;
     if (!echo_ || framing_ != &FramingRtu) return Sent::Written;
-    return readEcho(trama, ricevuti) ? Sent::Written : Sent::EchoWrong;
+    return readEcho(frameBytes, incoming) ? Sent::Written : Sent::EchoWrong;
 }
 
 // The frame's own bytes come back first, within the time-out; a byte that
 // differs ends the wait at once.
-bool MBus::readEcho(const Bytes& trama, Bytes& ricevuti) {
-    const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    const auto uguali = [&] {
-        const std::size_t n = std::min(ricevuti.size(), trama.size());
-        return std::equal(trama.begin(), trama.begin() + static_cast<std::ptrdiff_t>(n),
-                          ricevuti.begin());
+bool MBus::readEcho(const Bytes& frameBytes, Bytes& incoming) {
+    const TimePoint dueAt = clock_.now() + Millis(timeOutMs_);
+    const auto sameBytes = [&] {
+        const std::size_t n = std::min(incoming.size(), frameBytes.size());
+        return std::equal(frameBytes.begin(), frameBytes.begin() + static_cast<std::ptrdiff_t>(n),
+                          incoming.begin());
     };
     for (;;) {
-        Bytes nuovi = port_.readAll();
-        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
-        if (!uguali()) return false;
-        if (ricevuti.size() >= trama.size()) break;
-        if (clock_.now() >= scadenza || interrupted_ || port_.deviceLost()) return false;
-        port_.waitForInput(scadenza);
+        Bytes fresh = port_.readAll();
+        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+        if (!sameBytes()) return false;
+        if (incoming.size() >= frameBytes.size()) break;
+        if (clock_.now() >= dueAt || interrupted_ || port_.deviceLost()) return false;
+        port_.waitForInput(dueAt);
     }
-    ricevuti.erase(ricevuti.begin(), ricevuti.begin() + static_cast<std::ptrdiff_t>(trama.size()));
+    incoming.erase(incoming.begin(), incoming.begin() + static_cast<std::ptrdiff_t>(frameBytes.size()));
     return true;
 }
 
@@ -264,98 +264,98 @@ void MBus::prepareNode(std::uint8_t node, const Bytes& pdu) {
 // nor retried; a device without diagnostics answers it with exception 1.
 // It ends at its answer or its time-out, whichever comes first.
 void MBus::sendFence(std::uint8_t node) {
-    const Bytes trama = framing_->request(node, AnswerOrder::FencePdu(++fenceToken_), 0);
-    Bytes ricevuti;
+    const Bytes frameBytes = framing_->request(node, AnswerOrder::FencePdu(++fenceToken_), 0);
+    Bytes incoming;
     // A fence given back wrong may not have reached the node: not counted.
-    const bool scritta = sendFrame(trama, ricevuti) == Sent::Written;
-    logRequest(trama);
-    if (scritta) order().fenceSent(node, fenceToken_);
-    const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    bool sentito = !ricevuti.empty(), answer = false;
-    while (scritta && !answer) {
-        Bytes nuovi = port_.readAll();
-        sentito = sentito || !nuovi.empty();
-        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
-        answer = dropLateFrames(ricevuti, [&](const Bytes& frame) {
+    const bool written = sendFrame(frameBytes, incoming) == Sent::Written;
+    logRequest(frameBytes);
+    if (written) order().fenceSent(node, fenceToken_);
+    const TimePoint dueAt = clock_.now() + Millis(timeOutMs_);
+    bool heard = !incoming.empty(), answer = false;
+    while (written && !answer) {
+        Bytes fresh = port_.readAll();
+        heard = heard || !fresh.empty();
+        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+        answer = dropLateFrames(incoming, [&](const Bytes& frame) {
             return frame[0] == node && order().answersFence(node, frame);
         });
-        if (answer || clock_.now() >= scadenza || interrupted_) break;
+        if (answer || clock_.now() >= dueAt || interrupted_) break;
         if (port_.deviceLost()) markLost();
-        port_.waitForInput(scadenza);
+        port_.waitForInput(dueAt);
     }
     lastExchangeEnd_ = clock_.now();
     if (answer) {
-        const auto fine = static_cast<std::ptrdiff_t>(framing_->frameAtFront(ricevuti).length);
-        const Bytes frame(ricevuti.begin(), ricevuti.begin() + fine);
+        const auto fine = static_cast<std::ptrdiff_t>(framing_->frameAtFront(incoming).length);
+        const Bytes frame(incoming.begin(), incoming.begin() + fine);
         order().frameDropped(node, frame);
         logAnswer(frame, TransactionResult::Complete);
     } else {
-        if (scritta && !sentito && !interrupted_) silentNodes_[node] = true;
-        logAnswer({}, scritta ? TransactionResult::TimeOut : TransactionResult::PortFailure);
+        if (written && !heard && !interrupted_) silentNodes_[node] = true;
+        logAnswer({}, written ? TransactionResult::TimeOut : TransactionResult::PortFailure);
     }
     registerLateFrames();
 }
 
-// Takes in bytes until the answer to `trama`: whole frames that answer
+// Takes in bytes until the answer to `frameBytes`: whole frames that answer
 // something else are late and dropped, and the wait goes on to its
 // time-out. Bytes that start no frame are judged as they come, as always.
-MBus::WaitEnd MBus::awaitAnswer(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
-                                    Bytes& ricevuti) {
-    const TimePoint scadenza = clock_.now() + Millis(timeOutMs_);
-    const std::uint8_t node = trama[framing_->header - 1];
+MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int expectedLength,
+                                    Bytes& incoming) {
+    const TimePoint dueAt = clock_.now() + Millis(timeOutMs_);
+    const std::uint8_t node = frameBytes[framing_->header - 1];
     const auto isAnswer = [&](const Bytes& frame) {
-        return framing_->answers(trama, frame) && (!inOrder(node) || order().mayTake(node, pdu));
+        return framing_->answers(frameBytes, frame) && (!inOrder(node) || order().mayTake(node, pdu));
     };
     // Pending events run inside each wait: the loop never spins.
     for (;;) {
-        Bytes nuovi = port_.readAll();
-        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
-        if (dropLateFrames(ricevuti, isAnswer)) return WaitEnd::Answer;
-        if (framing_->frameAtFront(ricevuti).kind == FrameAtFront::NotAFrame &&
-            static_cast<int>(ricevuti.size()) >= lunghezzaAttesa)
+        Bytes fresh = port_.readAll();
+        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+        if (dropLateFrames(incoming, isAnswer)) return WaitEnd::Answer;
+        if (framing_->frameAtFront(incoming).kind == FrameAtFront::NotAFrame &&
+            static_cast<int>(incoming.size()) >= expectedLength)
             return WaitEnd::NoFrame;
-        if (clock_.now() >= scadenza || interrupted_) return WaitEnd::Nothing;
+        if (clock_.now() >= dueAt || interrupted_) return WaitEnd::Nothing;
         if (port_.deviceLost()) markLost();
-        port_.waitForInput(scadenza);
+        port_.waitForInput(dueAt);
     }
 }
 
 // How the exchange ended, from the bytes received: `t.received` keeps
 // those taken as its answer, whole or in part.
-void MBus::judge(Transaction& t, int lunghezzaAttesa, WaitEnd fine) {
-    Bytes& ricevuti = t.received;
-    const std::size_t lunghezza = fine == WaitEnd::Answer
-                                      ? framing_->frameAtFront(ricevuti).length
-                                      : static_cast<std::size_t>(lunghezzaAttesa);
-    if (fine != WaitEnd::Nothing || ricevuti.size() >= lunghezza) {
+void MBus::judge(Transaction& t, int expectedLength, WaitEnd fine) {
+    Bytes& incoming = t.received;
+    const std::size_t frameLength = fine == WaitEnd::Answer
+                                      ? framing_->frameAtFront(incoming).length
+                                      : static_cast<std::size_t>(expectedLength);
+    if (fine != WaitEnd::Nothing || incoming.size() >= frameLength) {
         // More bytes behind a whole answer: two answers back to back, and
         // which one belongs to this request cannot be told.
-        if (fine == WaitEnd::Answer && ricevuti.size() > lunghezza) {
+        if (fine == WaitEnd::Answer && incoming.size() > frameLength) {
             t.outcome = TransactionResult::WrongAnswer;
-        } else if (fine == WaitEnd::Answer && framing_->isException(t.sent, ricevuti)) {
-            t.exceptionCode = ricevuti[framing_->codice()];
+        } else if (fine == WaitEnd::Answer && framing_->isException(t.sent, incoming)) {
+            t.exceptionCode = incoming[framing_->code()];
             t.outcome = TransactionResult::Exception;
         } else {
-            t.outcome = framing_->check(t.sent, ricevuti);
-            if (t.ok() && ricevuti.size() > lunghezza) t.outcome = TransactionResult::WrongAnswer;
+            t.outcome = framing_->check(t.sent, incoming);
+            if (t.ok() && incoming.size() > frameLength) t.outcome = TransactionResult::WrongAnswer;
         }
         return;
     }
-    if (ricevuti.size() >= 2) {
+    if (incoming.size() >= 2) {
         t.outcome = TransactionResult::Partial;
         return;
     }
     // Nothing, or one stray byte: nothing came.
-    ricevuti.clear();
+    incoming.clear();
     t.outcome = t.node == 0 ? TransactionResult::Broadcast : TransactionResult::TimeOut;
 }
 
 // The data of a complete answer: registers, high byte first, or the bytes
 // of the bits.
-void MBus::takeData(Transaction& t, int lunghezzaAttesa) const {
+void MBus::takeData(Transaction& t, int expectedLength) const {
     if (!t.ok()) return;
-    const auto start = t.received.begin() + static_cast<std::ptrdiff_t>(framing_->dati());
-    const auto fine = t.received.begin() + lunghezzaAttesa - static_cast<int>(framing_->trailer);
+    const auto start = t.received.begin() + static_cast<std::ptrdiff_t>(framing_->payload());
+    const auto fine = t.received.begin() + expectedLength - static_cast<int>(framing_->trailer);
     if (t.function <= 2) {
         t.bits.assign(start, fine);
         return;
@@ -366,9 +366,9 @@ void MBus::takeData(Transaction& t, int lunghezzaAttesa) const {
 
 // A request whose answer did not come whole may still be answered: the
 // node owes it until a fence's answer comes.
-void MBus::afterAnswer(const Transaction& t, const Bytes& pdu, bool scritta, WaitEnd fine) {
+void MBus::afterAnswer(const Transaction& t, const Bytes& pdu, bool written, WaitEnd fine) {
     const std::uint8_t node = t.node;
-    if (!scritta || !inOrder(node)) return;
+    if (!written || !inOrder(node)) return;
     if (fine == WaitEnd::Answer) {
         order().answerTaken(node);
         silentNodes_[node] = false;
@@ -401,21 +401,21 @@ void MBus::awaitGuard(std::uint8_t node, const Bytes& pdu) {
         return;
     }
     guard_.armed = false;
-    Bytes tardivi = port_.readAll();
+    Bytes lateOnes = port_.readAll();
     while (clock_.now() < guard_.fine && !port_.deviceLost() && !interrupted_) {
         port_.waitForInput(guard_.fine);
-        Bytes nuovi = port_.readAll();
-        tardivi.insert(tardivi.end(), nuovi.begin(), nuovi.end());
+        Bytes fresh = port_.readAll();
+        lateOnes.insert(lateOnes.end(), fresh.begin(), fresh.end());
     }
-    Bytes nuovi = port_.readAll();
-    tardivi.insert(tardivi.end(), nuovi.begin(), nuovi.end());
-    if (tardivi.empty()) {
+    Bytes fresh = port_.readAll();
+    lateOnes.insert(lateOnes.end(), fresh.begin(), fresh.end());
+    if (lateOnes.empty()) {
         silentNodes_[node] = true;
         return;
     }
     if (!monitorAttivo_) return;
     monitor_.addRequest("");
-    monitor_.addAnswer(bytesText(tardivi) + " (Late answer)");
+    monitor_.addAnswer(bytesText(lateOnes) + " (Late answer)");
     if (monitorChanged_) monitorChanged_();
 }
 
@@ -424,13 +424,13 @@ void MBus::awaitGuard(std::uint8_t node, const Bytes& pdu) {
 // this one: a whole answer is taken only after the silence that ends a
 // frame (3.5 characters of 11 bits, 1.75 ms above 19200 baud), so that an
 // answer with another right behind it is seen as two.
-void MBus::awaitTrailer(Bytes& ricevuti) {
+void MBus::awaitTrailer(Bytes& incoming) {
     const TimePoint fine =
         clock_.now() + std::chrono::ceil<Millis>(InterFrameSilence(port_.settings().baud));
     while (clock_.now() < fine && !interrupted_ && !port_.deviceLost()) {
         port_.waitForInput(fine);
-        Bytes nuovi = port_.readAll();
-        ricevuti.insert(ricevuti.end(), nuovi.begin(), nuovi.end());
+        Bytes fresh = port_.readAll();
+        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
     }
 }
 
@@ -443,40 +443,40 @@ void MBus::observe(const Transaction& t) {
 }
 
 Transaction MBus::EseguiTransazione(std::uint8_t node, std::uint8_t function,
-                                    std::uint16_t indirizzo, std::uint16_t quantity) {
-    Transaction t = Request(node, function, indirizzo, quantity);
+                                    std::uint16_t addr, std::uint16_t quantity) {
+    Transaction t = Request(node, function, addr, quantity);
     if (interrupted_) return t;
     ++counters_.transactions;
-    const Bytes pdu = ReadPdu(function, indirizzo, quantity);
+    const Bytes pdu = ReadPdu(function, addr, quantity);
     prepareNode(node, pdu);
     if (interrupted_) return t;  // a stop during the fence: nothing more goes out
-    const int lunghezzaAttesa = framing_->answerLength(function, quantity);
+    const int expectedLength = framing_->answerLength(function, quantity);
     t.sent = framing_->request(node, pdu, ++transaction_);
-    const Sent invio = sendFrame(t.sent, t.received);
-    const bool scritta = invio != Sent::NotWritten;
-    const TimePoint inviata = clock_.now();
+    const Sent sending = sendFrame(t.sent, t.received);
+    const bool written = sending != Sent::NotWritten;
+    const TimePoint wasSent = clock_.now();
     logRequest(t.sent);
-    if (scritta && inOrder(node)) order().requestSent(node);
+    if (written && inOrder(node)) order().requestSent(node);
 
     // A request that could not be written still waits out its time-out, so
     // that the cycle keeps the pace of a silent device. A device known to
     // be away ends as a time-out, as a silent one does; a write that an
     // open port refuses, or an echo that is not the request, is a port
     // error.
-    const WaitEnd fine = invio == Sent::EchoWrong
+    const WaitEnd fine = sending == Sent::EchoWrong
                              ? WaitEnd::Nothing
-                             : awaitAnswer(t.sent, pdu, lunghezzaAttesa, t.received);
+                             : awaitAnswer(t.sent, pdu, expectedLength, t.received);
     if (fine == WaitEnd::Answer && inOrder(node) && silentNodes_[node] && order().timedGuard(node))
         awaitTrailer(t.received);
     lastExchangeEnd_ = clock_.now();
-    t.duration = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - inviata);
-    judge(t, lunghezzaAttesa, fine);
-    if ((!scritta && !portLost_ && !t.ok()) || invio == Sent::EchoWrong)
+    t.duration = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - wasSent);
+    judge(t, expectedLength, fine);
+    if ((!written && !portLost_ && !t.ok()) || sending == Sent::EchoWrong)
         t.outcome = TransactionResult::PortFailure;
-    takeData(t, lunghezzaAttesa);
+    takeData(t, expectedLength);
     observe(t);
     registerLateFrames();
-    afterAnswer(t, pdu, scritta, fine);
+    afterAnswer(t, pdu, written, fine);
     return t;
 }
 
@@ -485,45 +485,45 @@ Transaction MBus::EseguiTransazione(std::uint8_t node, std::uint8_t function,
 std::optional<std::string> MBus::LeggiHex(std::int16_t function, std::int32_t high,
                                           std::int32_t low, std::int16_t node) {
     if (AnswerLength(function) == 0) return std::nullopt;
-    const auto indirizzo = static_cast<std::uint16_t>(lowByte(high) << 8 | lowByte(low));
+    const auto addr = static_cast<std::uint16_t>(lowByte(high) << 8 | lowByte(low));
     const Transaction t = EseguiTransazione(static_cast<std::uint8_t>(node),
-                                            static_cast<std::uint8_t>(function), indirizzo, 1);
+                                            static_cast<std::uint8_t>(function), addr, 1);
     if (!t.ok()) return std::nullopt;
-    const std::uint16_t dato = t.single();
-    if (function <= 2) return hexByte(static_cast<std::uint8_t>(dato), false);
-    return hexByte(static_cast<std::uint8_t>(dato >> 8), true) +
-           hexByte(static_cast<std::uint8_t>(dato), true);
+    const std::uint16_t word = t.single();
+    if (function <= 2) return hexByte(static_cast<std::uint8_t>(word), false);
+    return hexByte(static_cast<std::uint8_t>(word >> 8), true) +
+           hexByte(static_cast<std::uint8_t>(word), true);
 }
 
 MBus::ItemsRead MBus::ReadItems(std::int16_t function,
-                                    const std::vector<std::uint16_t>& indirizzi,
+                                    const std::vector<std::uint16_t>& addrs,
                                     std::int16_t node) {
-    ItemsRead letti{std::nullopt, Request(static_cast<std::uint8_t>(node),
+    ItemsRead readResult{std::nullopt, Request(static_cast<std::uint8_t>(node),
                                           static_cast<std::uint8_t>(function), 0, 1)};
-    if (AnswerLength(function) == 0) return letti;
-    std::vector<std::uint16_t> elementi(indirizzi.size());
-    bool tutti = false;
-    for (int tentativo = 0; tentativo < retry_ && !tutti; ++tentativo) {
-        tutti = true;
-        for (std::size_t i = 0; i < indirizzi.size(); ++i) {
+    if (AnswerLength(function) == 0) return readResult;
+    std::vector<std::uint16_t> addresses(addrs.size());
+    bool everything = false;
+    for (int attempt = 0; attempt < retry_ && !everything; ++attempt) {
+        everything = true;
+        for (std::size_t i = 0; i < addrs.size(); ++i) {
             Transaction t = EseguiTransazione(static_cast<std::uint8_t>(node),
-                                              static_cast<std::uint8_t>(function), indirizzi[i], 1);
-            if (t.ok()) elementi[i] = t.single();
-            if (tutti || !t.ok()) letti.last = std::move(t);
-            tutti = tutti && letti.last.ok();
+                                              static_cast<std::uint8_t>(function), addrs[i], 1);
+            if (t.ok()) addresses[i] = t.single();
+            if (everything || !t.ok()) readResult.last = std::move(t);
+            everything = everything && readResult.last.ok();
         }
     }
-    if (tutti) letti.items = std::move(elementi);
-    return letti;
+    if (everything) readResult.items = std::move(addresses);
+    return readResult;
 }
 
 std::optional<double> MBus::LeggiValore16(std::int16_t function, std::int16_t address,
                                           std::int16_t node, std::int16_t decimals,
                                           bool isUnsigned) {
-    const ItemsRead letti = ReadItems(function, {static_cast<std::uint16_t>(address)}, node);
-    if (!letti.items) return std::nullopt;
+    const ItemsRead readResult = ReadItems(function, {static_cast<std::uint16_t>(address)}, node);
+    if (!readResult.items) return std::nullopt;
     const auto number =
-        DecodeValue(*letti.items, function >= 3, {ValueType::Int16, isUnsigned});
+        DecodeValue(*readResult.items, function >= 3, {ValueType::Int16, isUnsigned});
     return Scale(number->value, decimals);
 }
 
@@ -531,7 +531,7 @@ Transaction MBus::ReadBlock(std::uint8_t function, std::uint16_t start, std::uin
                               std::uint8_t node) {
     Transaction t = Request(node, function, start, quantity);
     if (framing_->answerLength(function, quantity) == 0 || quantity == 0) return t;
-    for (int tentativo = 0; tentativo < retry_ && !t.ok(); ++tentativo)
+    for (int attempt = 0; attempt < retry_ && !t.ok(); ++attempt)
         t = EseguiTransazione(node, function, start, quantity);
     return t;
 }

@@ -40,16 +40,16 @@ class MBus {
     // After a refused ConfiguraPorta: true when the port number (or the
     // device it names) was refused, false when the line settings were.
     bool numberRefused() const { return numberRefused_; }
-    bool ApriPorta(bool apri);
+    bool ApriPorta(bool openOutput);
     // Whole milliseconds 0 to MaxTimeOut; false (nothing changes) otherwise.
-    bool ImpostaTimeOut(std::int32_t millisecondi);
+    bool ImpostaTimeOut(std::int32_t millis);
     std::int32_t LeggiTimeOut() const { return timeOutMs_; }
     // At least 1; a smaller count sets 1 and gives false.
-    bool ImpostaRetry(std::int32_t tentativi);
+    bool ImpostaRetry(std::int32_t attempts);
     std::int32_t LeggiRetry() const { return retry_; }
     // The least time from the end of one exchange to the next request; 0
     // (the default) sends at once.
-    void SetSilence(std::chrono::microseconds silenzio) { silence_ = silenzio; }
+    void SetSilence(std::chrono::microseconds silence) { silence_ = silence; }
     // An adapter that gives back each frame it sends (RS-485 without echo
     // suppression): the frame's own bytes are read back and checked before
     // the answer is awaited; a wrong or missing echo is a port error. Not
@@ -67,9 +67,9 @@ class MBus {
     PortError openError() const { return port_.openError(); }
 
     // One exchange of the read request for `quantity` items from
-    // `indirizzo`, and what became of it. The monitor and the health
+    // `addr`, and what became of it. The monitor and the health
     // counters are given the same value.
-    Transaction EseguiTransazione(std::uint8_t node, std::uint8_t function, std::uint16_t indirizzo,
+    Transaction EseguiTransazione(std::uint8_t node, std::uint8_t function, std::uint16_t addr,
                                   std::uint16_t quantity);
 
     // The data of one item at address high * 256 + low as hexadecimal text;
@@ -84,9 +84,9 @@ class MBus {
         std::optional<std::vector<std::uint16_t>> items;
         Transaction last;
     };
-    // The items at `indirizzi`, one request each and all of them in every
+    // The items at `addrs`, one request each and all of them in every
     // attempt: a register each, or a coil's or input's whole data byte.
-    ItemsRead ReadItems(std::int16_t function, const std::vector<std::uint16_t>& indirizzi,
+    ItemsRead ReadItems(std::int16_t function, const std::vector<std::uint16_t>& addrs,
                             std::int16_t node);
     // The scaled value of one item; nothing after Retry failed attempts.
     std::optional<double> LeggiValore16(std::int16_t function, std::int16_t address,
@@ -146,8 +146,8 @@ class MBus {
     enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
 
     std::string bytesText(const Bytes& bytes) const;
-    void logRequest(const Bytes& trama);
-    void logAnswer(const Bytes& bytes, TransactionResult esito);
+    void logRequest(const Bytes& frameBytes);
+    void logAnswer(const Bytes& bytes, TransactionResult verdict);
     void observe(const Transaction& t);
     void registerLateFrames();
     void markLost();
@@ -157,17 +157,17 @@ class MBus {
     void noteLateFrame(const Bytes& frame);
     template <typename IsAnswer>
     bool dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer);
-    Sent sendFrame(const Bytes& trama, Bytes& ricevuti);
-    bool readEcho(const Bytes& trama, Bytes& ricevuti);
+    Sent sendFrame(const Bytes& frameBytes, Bytes& incoming);
+    bool readEcho(const Bytes& frameBytes, Bytes& incoming);
     void prepareNode(std::uint8_t node, const Bytes& pdu);
     void sendFence(std::uint8_t node);
-    WaitEnd awaitAnswer(const Bytes& trama, const Bytes& pdu, int lunghezzaAttesa,
-                            Bytes& ricevuti);
-    void judge(Transaction& t, int lunghezzaAttesa, WaitEnd fine);
-    void takeData(Transaction& t, int lunghezzaAttesa) const;
-    void afterAnswer(const Transaction& t, const Bytes& pdu, bool scritta, WaitEnd fine);
+    WaitEnd awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int expectedLength,
+                            Bytes& incoming);
+    void judge(Transaction& t, int expectedLength, WaitEnd fine);
+    void takeData(Transaction& t, int expectedLength) const;
+    void afterAnswer(const Transaction& t, const Bytes& pdu, bool written, WaitEnd fine);
     void awaitGuard(std::uint8_t node, const Bytes& pdu);
-    void awaitTrailer(Bytes& ricevuti);
+    void awaitTrailer(Bytes& incoming);
     void armGuard(std::uint8_t node, const Bytes& pdu);
 
     SerialPort& port_;

@@ -3,7 +3,7 @@
 namespace tarvel {
 
 void MonitorLog::addRequest(std::string line) {
-    if (requests_.size() >= Capacity) pulisci();
+    if (requests_.size() >= Capacity) wipe();
     requests_.push_back(std::move(line));
     ++version_;
 }
@@ -13,7 +13,7 @@ void MonitorLog::addAnswer(std::string line) {
     ++version_;
 }
 
-void MonitorLog::pulisci() {
+void MonitorLog::wipe() {
     requests_.clear();
     answers_.clear();
     ++version_;

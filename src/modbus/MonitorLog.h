@@ -20,12 +20,12 @@ class MonitorLog {
     // Empties both lists first when the requests hold Capacity lines.
     void addRequest(std::string line);
     void addAnswer(std::string line);
-    void pulisci();
+    void wipe();
     // Removes line index of both lists (where the list has it).
     void removePair(std::size_t index);
 
     // Grows with every change; a view compares it to know what to redraw.
-    std::uint64_t versione() const { return version_; }
+    std::uint64_t version() const { return version_; }
     // Grows when the lists were emptied or lines removed, not appended.
     std::uint64_t resetVersion() const { return resets_; }
 

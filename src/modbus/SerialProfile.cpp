@@ -17,12 +17,12 @@ ProfileError error(ProfileErrorCause cause, std::string key = {}, std::string va
     return {cause, std::move(key), std::move(value), {}, {}};
 }
 
-// A whole number from minimo to massimo, as the text's leading number.
-std::optional<std::int32_t> integer(const std::string& text, std::int32_t minimo,
-                                   std::int32_t massimo) {
+// A whole number from lowest to highest, as the text's leading number.
+std::optional<std::int32_t> integer(const std::string& text, std::int32_t lowest,
+                                   std::int32_t highest) {
     const double number = LeadingNumber(text);
     auto integer = RoundToInt32(number);
-    if (!integer || *integer != number || *integer < minimo || *integer > massimo) return std::nullopt;
+    if (!integer || *integer != number || *integer < lowest || *integer > highest) return std::nullopt;
     return integer;
 }
 
@@ -70,19 +70,19 @@ constexpr OptionalKey OptionalKeys[] = {
 }  // namespace
 
 ProfileRead ReadProfile(const KeyReader& read) {
-    auto value = [&](const char* key, const char* predefinito) {
-        return ToUpper(Trim(read(key, predefinito)));
+    auto value = [&](const char* key, const char* fallback) {
+        return ToUpper(Trim(read(key, fallback)));
     };
-    auto fallita = [](ProfileError e) { return ProfileRead{std::nullopt, std::move(e)}; };
+    auto failed = [](ProfileError e) { return ProfileRead{std::nullopt, std::move(e)}; };
     SerialProfile p;
     p.com = value("COM", "*");
-    if (p.com == "*" || p.com.empty()) return fallita(error(ProfileErrorCause::MissingKey, "COM"));
+    if (p.com == "*" || p.com.empty()) return failed(error(ProfileErrorCause::MissingKey, "COM"));
     p.settings = value("Settings", "*");
     if (p.settings == "*" || p.settings.empty())
-        return fallita(error(ProfileErrorCause::MissingKey, "Settings"));
+        return failed(error(ProfileErrorCause::MissingKey, "Settings"));
     const std::string handshaking = value("Handshaking", "0");
     auto h = RoundToInt16(LeadingNumber(handshaking));
-    if (!h) return fallita(error(ProfileErrorCause::InvalidValue, "Handshaking", handshaking));
+    if (!h) return failed(error(ProfileErrorCause::InvalidValue, "Handshaking", handshaking));
     // A number outside 0 to 3 means no flow control.
     p.handshaking = *h >= 0 && *h <= 3 ? *h : 0;
     p.nullDiscard = value("NullDiscard", "0") == "1";
@@ -92,13 +92,13 @@ ProfileRead ReadProfile(const KeyReader& read) {
     std::string timeout = value("TimeOut", "");
     if (timeout.empty()) timeout = "800";
     auto t = integer(timeout, 0, MBus::MaxTimeOut);
-    if (!t) return fallita(error(ProfileErrorCause::InvalidValue, "TimeOut", timeout));
+    if (!t) return failed(error(ProfileErrorCause::InvalidValue, "TimeOut", timeout));
     p.timeOutMs = *t;
 
     std::string retry = value("Retry", "1");
     if (retry.empty() || LeadingNumber(retry) <= 0) retry = "1";
     auto r = integer(retry, 1, INT32_MAX);
-    if (!r) return fallita(error(ProfileErrorCause::InvalidValue, "Retry", retry));
+    if (!r) return failed(error(ProfileErrorCause::InvalidValue, "Retry", retry));
     p.retry = *r;
 
     for (const OptionalKey& k : OptionalKeys) {
@@ -107,13 +107,13 @@ ProfileRead ReadProfile(const KeyReader& read) {
         if (text.empty()) continue;
         const auto n = WholeNumberIn(text, k.min, k.max);
         if (!n || !k.apply(p, static_cast<std::int32_t>(*n)))
-            return fallita(error(ProfileErrorCause::InvalidValue, k.key, text));
+            return failed(error(ProfileErrorCause::InvalidValue, k.key, text));
     }
     return {p, {}};
 }
 
 ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& p) {
-    auto rifiutata = [&](const char* key, const std::string& value) {
+    auto refused = [&](const char* key, const std::string& value) {
         ProfileError e = error(ProfileErrorCause::PortRefused, key, value);
         e.detail = mbus.portErrorText();
         return e;
@@ -124,7 +124,7 @@ ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& p) {
     if (!linea) return error(ProfileErrorCause::PortRefused, "Settings", p.settings);
     if (!mbus.ConfiguraPorta(p.com, p.settings, p.handshaking, p.nullDiscard, p.dtr, p.rts)) {
         const bool number = mbus.numberRefused() || mbus.LeggiCommPort() != p.com;
-        return rifiutata(number ? "COM" : "Settings", number ? p.com : p.settings);
+        return refused(number ? "COM" : "Settings", number ? p.com : p.settings);
     }
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
@@ -132,13 +132,13 @@ ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& p) {
                                           : std::chrono::microseconds(0));
     mbus.setEcho(p.echo);
     // The port keeps the number of the text's last two characters.
-    if (mbus.LeggiCommPort() != p.com) return rifiutata("COM", p.com);
-    if (ToUpper(mbus.LeggiSettings()) != p.settings) return rifiutata("Settings", p.settings);
+    if (mbus.LeggiCommPort() != p.com) return refused("COM", p.com);
+    if (ToUpper(mbus.LeggiSettings()) != p.settings) return refused("Settings", p.settings);
     return {};
 }
 
-std::array<std::string, 6> ProfilePanels(const SerialProfile& p, const std::string& rete) {
-    if (!rete.empty()) return {"COM " + p.com, rete, "", "", "", ""};
+std::array<std::string, 6> ProfilePanels(const SerialProfile& p, const std::string& network) {
+    if (!network.empty()) return {"COM " + p.com, network, "", "", "", ""};
     return {"COM " + p.com,
             p.settings,
             std::string("Handshaking: ") + HandshakingTexts[p.handshaking],
@@ -149,15 +149,15 @@ std::array<std::string, 6> ProfilePanels(const SerialProfile& p, const std::stri
 
 std::string DescribePortError(const PortError& e) {
     const std::string& d = e.device;
-    const std::string sistema = e.systemError.empty() ? "" : " (" + e.systemError + ")";
+    const std::string systemName = e.systemError.empty() ? "" : " (" + e.systemError + ")";
     switch (e.fault) {
         case PortFault::NoDevice:
             return d.empty() ? "nessun dispositivo per questo numero di porta"
                              : "il dispositivo " + d + " non esiste";
         case PortFault::NotCharDevice:
-            return d + " non è un dispositivo seriale" + sistema;
+            return d + " non è un dispositivo seriale" + systemName;
         case PortFault::AccessDenied:
-            return "accesso negato a " + d + sistema +
+            return "accesso negato a " + d + systemName +
                    (e.group.empty()
                         ? std::string()
                         : ": l'utente deve appartenere al gruppo " + e.group +
@@ -165,31 +165,31 @@ std::string DescribePortError(const PortError& e) {
         case PortFault::InUse:
             return d + " è già in uso da un altro programma";
         case PortFault::NoConnection:
-            return "nessuna connessione con " + d + sistema;
+            return "nessuna connessione con " + d + systemName;
         case PortFault::None:
         case PortFault::Other:
             break;
     }
-    return "impossibile aprire " + (d.empty() ? std::string("la porta") : d) + sistema;
+    return "impossibile aprire " + (d.empty() ? std::string("la porta") : d) + systemName;
 }
 
 std::string DescribeProfileError(const std::string& section, const ProfileError& e) {
-    std::string dove = "[" + section + "]" + (e.key.empty() ? "" : " " + e.key);
+    std::string location = "[" + section + "]" + (e.key.empty() ? "" : " " + e.key);
     std::string text;
     switch (e.cause) {
         case ProfileErrorCause::None:
             return {};
         case ProfileErrorCause::MissingKey:
-            text = dove + ": chiave mancante o vuota";
+            text = location + ": chiave mancante o vuota";
             break;
         case ProfileErrorCause::InvalidValue:
-            text = dove + ": valore non valido \"" + e.value + "\"";
+            text = location + ": valore non valido \"" + e.value + "\"";
             break;
         case ProfileErrorCause::PortRefused:
-            text = dove + ": valore non accettato dalla porta \"" + e.value + "\"";
+            text = location + ": valore non accettato dalla porta \"" + e.value + "\"";
             break;
         case ProfileErrorCause::PortNotOpened:
-            return dove + " " + e.value + ": " + DescribePortError(e.port);
+            return location + " " + e.value + ": " + DescribePortError(e.port);
         case ProfileErrorCause::OutOfRange:
             return "riga \"" + e.value + "\": numero di profilo fuori dall'intervallo";
     }

@@ -60,7 +60,7 @@ struct ProfileError {
 };
 
 // Reads one key of the section: key, default -> the value as written.
-using KeyReader = std::function<std::string(const char* key, const char* predefinito)>;
+using KeyReader = std::function<std::string(const char* key, const char* fallback)>;
 
 struct ProfileRead {
     std::optional<SerialProfile> profile;
@@ -75,10 +75,10 @@ ProfileRead ReadProfile(const KeyReader& read);
 ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& profile);
 
 // The six status-bar panels that show an applied profile; on a network
-// port (`rete`, "tcp host:port") it stands for the line settings, which do
+// port (`network`, "tcp host:port") it stands for the line settings, which do
 // not apply, nor do the handshaking and the modem lines.
 std::array<std::string, 6> ProfilePanels(const SerialProfile& profile,
-                                           const std::string& rete = {});
+                                           const std::string& network = {});
 
 // Why a device could not be opened, in Italian.
 std::string DescribePortError(const PortError& error);

@@ -2,16 +2,16 @@
 
 namespace tarvel {
 
-std::optional<std::uint16_t> Transaction::item(std::uint32_t indirizzo) const {
-    if (!ok() || indirizzo < address || indirizzo >= address + std::uint32_t{quantity})
+std::optional<std::uint16_t> Transaction::item(std::uint32_t addr) const {
+    if (!ok() || addr < address || addr >= address + std::uint32_t{quantity})
         return std::nullopt;
-    const std::size_t posto = indirizzo - address;
+    const std::size_t box = addr - address;
     if (function <= 2) {
-        if (posto / 8 >= bits.size()) return std::nullopt;
-        return static_cast<std::uint16_t>((bits[posto / 8] >> (posto % 8)) & 1u);
+        if (box / 8 >= bits.size()) return std::nullopt;
+        return static_cast<std::uint16_t>((bits[box / 8] >> (box % 8)) & 1u);
     }
-    if (posto >= registers.size()) return std::nullopt;
-    return registers[posto];
+    if (box >= registers.size()) return std::nullopt;
+    return registers[box];
 }
 
 }  // namespace tarvel

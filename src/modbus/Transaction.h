@@ -36,9 +36,9 @@ struct Transaction {
     std::chrono::microseconds duration{0};
 
     bool ok() const { return outcome == TransactionResult::Complete; }
-    // The item at `indirizzo` of a complete answer: its register, or its
+    // The item at `addr` of a complete answer: its register, or its
     // coil or input as 0 or 1; nothing when the answer does not hold it.
-    std::optional<std::uint16_t> item(std::uint32_t indirizzo) const;
+    std::optional<std::uint16_t> item(std::uint32_t addr) const;
     // The first item as a read of one item takes it: the register, or the
     // whole data byte of a coil or input.
     std::uint16_t single() const { return registers.empty() ? bits.at(0) : registers.front(); }

@@ -2,8 +2,8 @@
 
 namespace tarvel {
 
-const char* ResultText(TransactionResult esito) {
-    switch (esito) {
+const char* ResultText(TransactionResult verdict) {
+    switch (verdict) {
         case TransactionResult::Complete:
             return "";
         case TransactionResult::TimeOut:

@@ -18,6 +18,6 @@ enum class TransactionResult : std::uint8_t {
 };
 
 // The status text the monitor appends to the answer line.
-const char* ResultText(TransactionResult esito);
+const char* ResultText(TransactionResult verdict);
 
 }  // namespace tarvel

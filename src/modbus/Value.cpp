@@ -10,10 +10,10 @@ namespace {
 
 // The items one after the other, most significant first, bytes swapped in
 // each register when asked.
-std::uint64_t join(const std::vector<std::uint16_t>& elementi, bool registri, bool swapBytes) {
+std::uint64_t join(const std::vector<std::uint16_t>& addresses, bool registers, bool swapBytes) {
     std::uint64_t value = 0;
-    for (const std::uint16_t e : elementi) {
-        if (registri)
+    for (const std::uint16_t e : addresses) {
+        if (registers)
             value = value << 16 | (swapBytes ? (e & 0xFFu) << 8 | e >> 8 : e);
         else
             value = value << (e < 16 ? 4 : 8) | e;
@@ -25,9 +25,9 @@ std::uint64_t join(const std::vector<std::uint16_t>& elementi, bool registri, bo
 double decimalOf(float value) {
     char text[32];
     auto [fine, error] = std::to_chars(text, text + sizeof text, value);
-    double letto = 0;
-    if (error == std::errc()) std::from_chars(text, fine, letto);
-    return letto;
+    double readValue = 0;
+    if (error == std::errc()) std::from_chars(text, fine, readValue);
+    return readValue;
 }
 
 // The integer's value exactly, and as a double.
@@ -36,9 +36,9 @@ ParsedNumber integer(Int value) {
     ParsedNumber number{static_cast<double>(value), true, false,
                        static_cast<std::uint64_t>(value)};
     if constexpr (std::is_signed_v<Int>) {
-        number.negativo = value < 0;
+        number.negative = value < 0;
         // The magnitude in unsigned arithmetic: -2^63 has no positive twin.
-        if (number.negativo) number.modulo = ~number.modulo + 1;
+        if (number.negative) number.magnitude = ~number.magnitude + 1;
     }
     return number;
 }
@@ -60,39 +60,39 @@ int WordsOf(ValueType kind) {
 }
 
 double Scale(double value, std::int16_t decimals) {
-    const double divisore = std::pow(10.0, decimals);
-    if (!std::isfinite(divisore) || divisore == 0) return std::nan("");
-    return value / divisore;
+    const double divisor = std::pow(10.0, decimals);
+    if (!std::isfinite(divisor) || divisor == 0) return std::nan("");
+    return value / divisor;
 }
 
-std::optional<ParsedNumber> DecodeValue(const std::vector<std::uint16_t>& elementi,
-                                            bool registri, const ValueFormat& f) {
-    const std::uint64_t grezzo = join(elementi, registri, f.swapBytes);
+std::optional<ParsedNumber> DecodeValue(const std::vector<std::uint16_t>& addresses,
+                                            bool registers, const ValueFormat& f) {
+    const std::uint64_t raw = join(addresses, registers, f.swapBytes);
     const bool u = f.isUnsigned;
     ParsedNumber number;
     switch (f.kind) {
         case ValueType::Int16: {
-            if (f.noValue && grezzo == (u ? 0xFFFFu : 0x8000u)) return std::nullopt;
-            if (!u && registri) return integer(static_cast<std::int16_t>(grezzo));
-            return integer(grezzo);
+            if (f.noValue && raw == (u ? 0xFFFFu : 0x8000u)) return std::nullopt;
+            if (!u && registers) return integer(static_cast<std::int16_t>(raw));
+            return integer(raw);
         }
         case ValueType::Int32: {
-            const auto bits = static_cast<std::uint32_t>(grezzo);
+            const auto bits = static_cast<std::uint32_t>(raw);
             if (f.noValue && bits == (u ? 0xFFFFFFFFu : 0x80000000u)) return std::nullopt;
             return u ? integer(bits) : integer(static_cast<std::int32_t>(bits));
         }
         case ValueType::Int64:
-            if (f.noValue && grezzo == (u ? ~std::uint64_t{0} : std::uint64_t{1} << 63))
+            if (f.noValue && raw == (u ? ~std::uint64_t{0} : std::uint64_t{1} << 63))
                 return std::nullopt;
-            return u ? integer(grezzo) : integer(static_cast<std::int64_t>(grezzo));
+            return u ? integer(raw) : integer(static_cast<std::int64_t>(raw));
         case ValueType::Float32: {
-            const auto value = std::bit_cast<float>(static_cast<std::uint32_t>(grezzo));
+            const auto value = std::bit_cast<float>(static_cast<std::uint32_t>(raw));
             if (!std::isfinite(value)) return std::nullopt;
             number.value = decimalOf(value);
             break;
         }
         case ValueType::Float64:
-            number.value = std::bit_cast<double>(grezzo);
+            number.value = std::bit_cast<double>(raw);
             if (!std::isfinite(number.value)) return std::nullopt;
             break;
     }

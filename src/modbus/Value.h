@@ -27,18 +27,18 @@ struct ValueFormat {
 struct ParsedNumber {
     double value = 0;
     bool integer = false;
-    bool negativo = false;
-    std::uint64_t modulo = 0;
+    bool negative = false;
+    std::uint64_t magnitude = 0;
 };
 
 // The number from the value's items, most significant first: registers
-// (`registri`), or coils and inputs as their read gives them (a bit of a
+// (`registers`), or coils and inputs as their read gives them (a bit of a
 // block, a read of one item's whole data byte). The items of coils and
 // inputs join as their hexadecimal digits would, one digit below 16 and
 // two from it, and never have a sign. Nothing for a "no value" pattern
 // (with noValue), a NaN or an infinity.
-std::optional<ParsedNumber> DecodeValue(const std::vector<std::uint16_t>& elementi,
-                                            bool registri, const ValueFormat& format);
+std::optional<ParsedNumber> DecodeValue(const std::vector<std::uint16_t>& addresses,
+                                            bool registers, const ValueFormat& format);
 
 // The value divided by ten to the decimals; NaN for decimals a double cannot
 // scale by, never a plausible 0 or an infinity.

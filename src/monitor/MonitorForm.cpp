@@ -13,16 +13,16 @@ namespace tarvel {
 namespace {
 
 // A list follows its last line unless the user scrolled away from it.
-bool AtBottom(const QListWidget* lista) {
-    const QScrollBar* barra = lista->verticalScrollBar();
-    return barra->value() >= barra->maximum();
+bool AtBottom(const QListWidget* listWidget) {
+    const QScrollBar* bar = listWidget->verticalScrollBar();
+    return bar->value() >= bar->maximum();
 }
 
 QStringList Texts(const std::vector<std::string>& lines, std::size_t from) {
-    QStringList testi;
-    if (lines.size() > from) testi.reserve(static_cast<qsizetype>(lines.size() - from));
-    for (std::size_t i = from; i < lines.size(); ++i) testi << QString::fromStdString(lines[i]);
-    return testi;
+    QStringList texts;
+    if (lines.size() > from) texts.reserve(static_cast<qsizetype>(lines.size() - from));
+    for (std::size_t i = from; i < lines.size(); ++i) texts << QString::fromStdString(lines[i]);
+    return texts;
 }
 
 }  // namespace
@@ -41,68 +41,68 @@ MonitorForm::MonitorForm(MBus& mbus, Clock& clock, AcquisitionHost* host)
         refreshTimer_->setEnabled(false);
         refresh();
     });
-    sullaLogica([this](MBus& mbus) { mbus.onMonitorChanged([this] { inviaNovita(); }); });
+    onLogicThread([this](MBus& mbus) { mbus.onMonitorChanged([this] { sendChanges(); }); });
 }
 
-void MonitorForm::sullaLogica(std::function<void(MBus&)> comando) {
+void MonitorForm::onLogicThread(std::function<void(MBus&)> command) {
     if (!host_) {
-        comando(mbus_);
+        command(mbus_);
         return;
     }
-    host_->post([this, comando = std::move(comando)] { comando(mbus_); });
+    host_->post([this, command = std::move(command)] { command(mbus_); });
 }
 
-MonitorForm::Novita MonitorForm::prendiNovita() {
+MonitorForm::Changes MonitorForm::takeChanges() {
     const MonitorLog& log = mbus_.monitor();
-    Novita novita;
-    novita.tutto = log.resetVersion() != azzeramentoInviato_;
-    if (novita.tutto) richiesteInviate_ = risposteInviate_ = 0;
-    novita.requests.assign(
-        log.requests().begin() + static_cast<std::ptrdiff_t>(richiesteInviate_),
+    Changes changes;
+    changes.fullReset = log.resetVersion() != resetSent_;
+    if (changes.fullReset) requestsSent_ = answersSent_ = 0;
+    changes.requests.assign(
+        log.requests().begin() + static_cast<std::ptrdiff_t>(requestsSent_),
         log.requests().end());
-    novita.answers.assign(log.answers().begin() + static_cast<std::ptrdiff_t>(risposteInviate_),
+    changes.answers.assign(log.answers().begin() + static_cast<std::ptrdiff_t>(answersSent_),
                            log.answers().end());
-    richiesteInviate_ = log.requests().size();
-    risposteInviate_ = log.answers().size();
-    azzeramentoInviato_ = log.resetVersion();
-    return novita;
+    requestsSent_ = log.requests().size();
+    answersSent_ = log.answers().size();
+    resetSent_ = log.resetVersion();
+    return changes;
 }
 
-void MonitorForm::inviaNovita() {
-    const auto ricevi = [this](const Novita& novita) {
-        applica(novita);
+void MonitorForm::sendChanges() {
+    const auto deliver = [this](const Changes& changes) {
+        applica(changes);
         if (!refreshTimer_->enabled()) refreshTimer_->setEnabled(true);
     };
     if (!host_) {
-        ricevi(prendiNovita());
+        deliver(takeChanges());
         return;
     }
-    host_->toWindow([ricevi, novita = prendiNovita()] { ricevi(novita); });
+    host_->toWindow([deliver, changes = takeChanges()] { deliver(changes); });
 }
 
-void MonitorForm::applica(const Novita& novita) {
-    if (novita.tutto) copia_.pulisci();
-    for (const std::string& line : novita.requests) copia_.addRequest(line);
-    for (const std::string& line : novita.answers) copia_.addAnswer(line);
+void MonitorForm::applica(const Changes& changes) {
+    if (changes.fullReset) copy_.wipe();
+    for (const std::string& line : changes.requests) copy_.addRequest(line);
+    for (const std::string& line : changes.answers) copy_.addAnswer(line);
 }
 
 void MonitorForm::createControls() {
-    static const char* const titoli[] = {"TX (Comunicazioni da PC a Inverter)",
+    static const char* const titles[] = {"TX (Comunicazioni da PC a Inverter)",
                                          "RX (Comunicazioni da Inverter a PC)"};
-    static const char* const suggerimenti[] = {"Data sent from PC to device",
+    static const char* const hints[] = {"Data sent from PC to device",
                                                "Data sent from device to PC"};
-    const QRect postiTitoli[] = {Twips(120, 120, 3105, 195), Twips(4560, 120, 3120, 195)};
-    const QRect postiListe[] = {Twips(120, 480, 4335, 5910), Twips(4560, 480, 4335, 5910)};
+    const QRect titleRects[] = {Twips(120, 120, 3105, 195), Twips(4560, 120, 3120, 195)};
+    const QRect listRects[] = {Twips(120, 480, 4335, 5910), Twips(4560, 480, 4335, 5910)};
     for (int i = 0; i < 2; ++i) {
-        const QByteArray nomeTitolo = "Lbl_Attivita" + QByteArray::number(i);
+        const QByteArray titleName = "Lbl_Attivita" + QByteArray::number(i);
         QLabel* title =
-            Label(this, nomeTitolo.constData(), QString::fromLatin1(titoli[i]), postiTitoli[i]);
-        QFont grassetto = title->font();
-        grassetto.setBold(true);
-        title->setFont(grassetto);
-        const QByteArray nomeLista = "LstAttivita" + QByteArray::number(i);
-        lists_[i] = List(this, nomeLista.constData(), postiListe[i]);
-        lists_[i]->setToolTip(QString::fromLatin1(suggerimenti[i]));
+            Label(this, titleName.constData(), QString::fromLatin1(titles[i]), titleRects[i]);
+        QFont boldFont = title->font();
+        boldFont.setBold(true);
+        title->setFont(boldFont);
+        const QByteArray listName = "LstAttivita" + QByteArray::number(i);
+        lists_[i] = List(this, listName.constData(), listRects[i]);
+        lists_[i]->setToolTip(QString::fromLatin1(hints[i]));
         connect(lists_[i], &QListWidget::currentRowChanged, this, [this, i] {
             if (!updating_) LstAttivita_Click(i);
         });
@@ -114,15 +114,15 @@ void MonitorForm::createControls() {
     linea->setGeometry(Px(120), Px(6600), Px(8880) - Px(120), 2);
 
     Label(this, "Lab_Monitor", QStringLiteral("Formato dati:"), Twips(120, 6720, 975, 255));
-    static const char* const notazioni[] = {"DEC", "HEX"};
-    static const char* const suggerimentiNotazione[] = {"Add data in decimal notation",
+    static const char* const notations[] = {"DEC", "HEX"};
+    static const char* const notationHints[] = {"Add data in decimal notation",
                                                         "Add data in hexadecimal notation"};
-    const QRect postiNotazioni[] = {Twips(1200, 6720, 735, 255), Twips(2040, 6720, 735, 255)};
+    const QRect notationRects[] = {Twips(1200, 6720, 735, 255), Twips(2040, 6720, 735, 255)};
     for (int i = 0; i < 2; ++i) {
-        options_[i] = new QRadioButton(QString::fromLatin1(notazioni[i]), this);
+        options_[i] = new QRadioButton(QString::fromLatin1(notations[i]), this);
         options_[i]->setObjectName(QStringLiteral("Opt_Notazione%1").arg(i));
-        options_[i]->setToolTip(QString::fromLatin1(suggerimentiNotazione[i]));
-        options_[i]->setGeometry(postiNotazioni[i]);
+        options_[i]->setToolTip(QString::fromLatin1(notationHints[i]));
+        options_[i]->setGeometry(notationRects[i]);
         connect(options_[i], &QRadioButton::clicked, this, [this, i] { Opt_Notazione_Click(i); });
     }
     cmdClear_ = new QPushButton(QStringLiteral("Pulisci"), this);
@@ -133,7 +133,7 @@ void MonitorForm::createControls() {
 
 void MonitorForm::PreparaMonitor() {
     Cmd_Clear_Click();
-    sullaLogica([](MBus& mbus) {
+    onLogicThread([](MBus& mbus) {
         mbus.ImpostaMonitorAttivo(false);
         mbus.ImpostaNotazione(static_cast<std::int16_t>(Notation::Hexadecimal));
     });
@@ -145,14 +145,14 @@ void MonitorForm::PreparaMonitor() {
 
 void MonitorForm::MenuMonitor_Click() {
     if (isVisible()) {
-        sullaLogica([](MBus& mbus) { mbus.ImpostaMonitorAttivo(false); });
+        onLogicThread([](MBus& mbus) { mbus.ImpostaMonitorAttivo(false); });
         hide();
     } else {
-        copia_.pulisci();
-        sullaLogica([this](MBus& mbus) {
+        copy_.wipe();
+        onLogicThread([this](MBus& mbus) {
             mbus.ImpostaMonitorAttivo(true);
-            mbus.monitor().pulisci();
-            inviaNovita();
+            mbus.monitor().wipe();
+            sendChanges();
         });
         refresh();
         show();
@@ -167,96 +167,96 @@ void MonitorForm::setCaption(const std::string& caption) {
 }
 
 void MonitorForm::Cmd_Clear_Click() {
-    copia_.pulisci();
-    sullaLogica([this](MBus& mbus) {
-        mbus.monitor().pulisci();
-        inviaNovita();
+    copy_.wipe();
+    onLogicThread([this](MBus& mbus) {
+        mbus.monitor().wipe();
+        sendChanges();
     });
     refresh();
 }
 
 void MonitorForm::Opt_Notazione_Click(int index) {
-    sullaLogica([index](MBus& mbus) { mbus.ImpostaNotazione(static_cast<std::int16_t>(index)); });
+    onLogicThread([index](MBus& mbus) { mbus.ImpostaNotazione(static_cast<std::int16_t>(index)); });
 }
 
 void MonitorForm::LstAttivita_Click(int index) {
     const int line = lists_[index]->currentRow();
-    QListWidget* altra = lists_[1 - index];
-    if (line < 0 || line >= altra->count()) return;
+    QListWidget* otherOne = lists_[1 - index];
+    if (line < 0 || line >= otherOne->count()) return;
     updating_ = true;
-    altra->setCurrentRow(line);
+    otherOne->setCurrentRow(line);
     updating_ = false;
 }
 
 void MonitorForm::LstAttivita_DblClick(int index) {
-    if (copia_.requests().empty()) return;
+    if (copy_.requests().empty()) return;
     const int line = lists_[index]->currentRow();
     if (line < 0) return;
-    copia_.removePair(static_cast<std::size_t>(line));
-    sullaLogica([this, line](MBus& mbus) {
+    copy_.removePair(static_cast<std::size_t>(line));
+    onLogicThread([this, line](MBus& mbus) {
         mbus.monitor().removePair(static_cast<std::size_t>(line));
-        inviaNovita();
+        sendChanges();
     });
     refresh();
 }
 
 void MonitorForm::refresh() {
     // On one thread the log is read where it is.
-    if (!host_) applica(prendiNovita());
-    const MonitorLog& log = copia_;
+    if (!host_) applica(takeChanges());
+    const MonitorLog& log = copy_;
     if (log.resetVersion() != resetSeen_) {
         reload();
-    } else if (log.versione() != versionSeen_) {
+    } else if (log.version() != versionSeen_) {
         append(0, log.requests());
         append(1, log.answers());
     }
-    versionSeen_ = log.versione();
+    versionSeen_ = log.version();
     resetSeen_ = log.resetVersion();
 }
 
 void MonitorForm::reload() {
     // Lines went away: both lists are drawn again, at the place the user was
     // looking at, or at the end when the list was following it.
-    const MonitorLog& log = copia_;
+    const MonitorLog& log = copy_;
     const std::vector<std::string>* lines[] = {&log.requests(), &log.answers()};
     updating_ = true;
     for (int i = 0; i < 2; ++i) {
-        QListWidget* lista = lists_[i];
-        const bool segui = AtBottom(lista);
-        const int posizione = lista->verticalScrollBar()->value();
-        const int corrente = lista->currentRow();
-        lista->clear();
-        lista->addItems(Texts(*lines[i], 0));
-        if (segui) {
-            showLast(lista);
+        QListWidget* listWidget = lists_[i];
+        const bool follow = AtBottom(listWidget);
+        const int place = listWidget->verticalScrollBar()->value();
+        const int current = listWidget->currentRow();
+        listWidget->clear();
+        listWidget->addItems(Texts(*lines[i], 0));
+        if (follow) {
+            showLast(listWidget);
         } else {
-            if (corrente >= 0 && corrente < lista->count()) lista->setCurrentRow(corrente);
-            lista->doItemsLayout();  // the scroll range of the new lines
-            lista->verticalScrollBar()->setValue(posizione);
+            if (current >= 0 && current < listWidget->count()) listWidget->setCurrentRow(current);
+            listWidget->doItemsLayout();  // the scroll range of the new lines
+            listWidget->verticalScrollBar()->setValue(place);
         }
     }
     updating_ = false;
 }
 
 void MonitorForm::append(int index, const std::vector<std::string>& lines) {
-    QListWidget* lista = lists_[index];
-    const auto mostrate = static_cast<std::size_t>(lista->count());
-    if (lines.size() <= mostrate) return;
-    const bool segui = AtBottom(lista);
-    const bool prima = updating_;
+    QListWidget* listWidget = lists_[index];
+    const auto shown = static_cast<std::size_t>(listWidget->count());
+    if (lines.size() <= shown) return;
+    const bool follow = AtBottom(listWidget);
+    const bool first = updating_;
     updating_ = true;
-    lista->addItems(Texts(lines, mostrate));
-    if (segui) showLast(lista);
-    updating_ = prima;
+    listWidget->addItems(Texts(lines, shown));
+    if (follow) showLast(listWidget);
+    updating_ = first;
 }
 
-void MonitorForm::showLast(QListWidget* lista) {
-    lista->setCurrentRow(lista->count() - 1);
-    lista->scrollToBottom();
+void MonitorForm::showLast(QListWidget* listWidget) {
+    listWidget->setCurrentRow(listWidget->count() - 1);
+    listWidget->scrollToBottom();
 }
 
 void MonitorForm::closeEvent(QCloseEvent* event) {
-    sullaLogica([](MBus& mbus) { mbus.ImpostaMonitorAttivo(false); });
+    onLogicThread([](MBus& mbus) { mbus.ImpostaMonitorAttivo(false); });
     event->ignore();
     hide();
 }

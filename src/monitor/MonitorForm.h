@@ -51,28 +51,28 @@ class MonitorForm : public QWidget {
   private:
     // What changed in the log since the last copy: all of it after an
     // emptying or a removal, else the new lines.
-    struct Novita {
-        bool tutto = false;
+    struct Changes {
+        bool fullReset = false;
         std::vector<std::string> requests, answers;
     };
     // On the logic's thread.
-    Novita prendiNovita();
-    void inviaNovita();
-    void sullaLogica(std::function<void(MBus&)> comando);
+    Changes takeChanges();
+    void sendChanges();
+    void onLogicThread(std::function<void(MBus&)> command);
     // On the window's thread.
-    void applica(const Novita& novita);
+    void applica(const Changes& changes);
     void createControls();
     void reload();
     void append(int index, const std::vector<std::string>& lines);
-    void showLast(QListWidget* lista);
+    void showLast(QListWidget* listWidget);
 
     MBus& mbus_;
     AcquisitionHost* host_;
     // The logic's side: how much of the log was copied.
-    std::size_t richiesteInviate_ = 0, risposteInviate_ = 0;
-    std::uint64_t azzeramentoInviato_ = 0;
+    std::size_t requestsSent_ = 0, answersSent_ = 0;
+    std::uint64_t resetSent_ = 0;
     // The window's side: the copy it shows.
-    MonitorLog copia_;
+    MonitorLog copy_;
     std::unique_ptr<Timer> refreshTimer_;
     std::array<QListWidget*, 2> lists_{};
     std::array<QRadioButton*, 2> options_{};

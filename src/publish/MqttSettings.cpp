@@ -81,7 +81,7 @@ bool MqttText(std::string_view text) {
     return true;
 }
 
-MqttSettings ReadMqttSettings(const MqttKeyReader& read, const std::string& nomeHost,
+MqttSettings ReadMqttSettings(const MqttKeyReader& read, const std::string& machineName,
                                        const std::string& programFolder,
                                        std::vector<std::string>& problems) {
     MqttSettings imp;
@@ -90,10 +90,10 @@ MqttSettings ReadMqttSettings(const MqttKeyReader& read, const std::string& nome
     imp.caFile = read("CAFile");
     imp.port = imp.caFile.empty() ? 1883 : 8883;
     ReadKeys(read, imp, problems);
-    if (imp.topic.empty()) imp.topic = "tarvel/" + nomeHost;
+    if (imp.topic.empty()) imp.topic = "tarvel/" + machineName;
     while (imp.topic.ends_with('/')) imp.topic.pop_back();
     if (imp.clientId.empty())
-        imp.clientId = "tarvel-" + nomeHost + "-" + Fingerprint(programFolder);
+        imp.clientId = "tarvel-" + machineName + "-" + Fingerprint(programFolder);
     imp.password = read("Password");
     imp.journal = read("Journal");
     if (imp.journal.empty()) imp.journal = "Tarvel-journal.db";

@@ -35,7 +35,7 @@ using MqttKeyReader = std::function<std::string(const std::string& key)>;
 // folder, the journal Tarvel-journal.db in the program folder. Without a
 // Host nothing else is read. Each key with a bad value adds a line to
 // `problems` naming it and its value: the section is then refused.
-MqttSettings ReadMqttSettings(const MqttKeyReader& read, const std::string& nomeHost,
+MqttSettings ReadMqttSettings(const MqttKeyReader& read, const std::string& machineName,
                                        const std::string& programFolder,
                                        std::vector<std::string>& problems);
 

@@ -12,94 +12,94 @@
 namespace tarvel {
 
 std::vector<MqttMessage> CycleMessages(const MqttSettings& imp, const std::string& tempo,
-                                       long ciclo, const std::vector<Reading>& letture) {
-    std::vector<MqttMessage> messaggi;
+                                       long ciclo, const std::vector<Reading>& readings) {
+    std::vector<MqttMessage> messages;
     int device = 0;
-    std::string valoriJson;
+    std::string valuesJson;
     const auto close = [&] {
         if (device == 0) return;
-        messaggi.push_back({imp.topic + "/" + std::to_string(device),
+        messages.push_back({imp.topic + "/" + std::to_string(device),
                             "{\"time\": " + JsonString(tempo) + ", \"cycle\": " +
-                                std::to_string(ciclo) + ", \"values\": {" + valoriJson + "}}",
+                                std::to_string(ciclo) + ", \"values\": {" + valuesJson + "}}",
                             imp.qos, imp.retain});
-        valoriJson.clear();
+        valuesJson.clear();
     };
-    for (const Reading& r : letture) {
+    for (const Reading& r : readings) {
         if (r.device != device) {
             close();
             device = r.device;
         }
-        if (!valoriJson.empty()) valoriJson += ", ";
-        valoriJson += JsonString(r.name) + ": ";
+        if (!valuesJson.empty()) valuesJson += ", ";
+        valuesJson += JsonString(r.name) + ": ";
         // A number in JSON's own notation (0.5, not .5); a constant as a string.
         if (const std::optional<std::string> number = JsonNumber(r))
-            valoriJson += *number;
+            valuesJson += *number;
         else if (const std::optional<std::string> text = ValueText(r))
-            valoriJson += JsonString(*text);
+            valuesJson += JsonString(*text);
         else
-            valoriJson += "null";
+            valuesJson += "null";
     }
     close();
-    return messaggi;
+    return messages;
 }
 
 std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
                                           const std::vector<RequestLine>& lines,
-                                          const std::vector<int>& dispositivi) {
+                                          const std::vector<int>& devices) {
     // Topic levels and identifiers keep to letters, digits, "_" and "-".
-    const auto pulito = [](std::string text) {
+    const auto sanitised = [](std::string text) {
         for (char& c : text)
             if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
         return text;
     };
-    const std::string cliente = pulito(imp.clientId);
-    std::vector<MqttMessage> messaggi;
-    std::vector<std::string> visti;
-    for (std::size_t i = 0; i < lines.size() && i < dispositivi.size(); ++i) {
+    const std::string clientName = sanitised(imp.clientId);
+    std::vector<MqttMessage> messages;
+    std::vector<std::string> seen;
+    for (std::size_t i = 0; i < lines.size() && i < devices.size(); ++i) {
         const RequestLine& line = lines[i];
         if (line.kind != LineKind::Read && line.kind != LineKind::Constant) continue;
-        const int device = dispositivi[i];
+        const int device = devices[i];
         const std::string& name = line.shownFields.Descrizione;
-        const std::string oggetto = std::to_string(device) + "_" + pulito(name);
-        if (std::find(visti.begin(), visti.end(), oggetto) != visti.end()) continue;
-        visti.push_back(oggetto);
+        const std::string subject = std::to_string(device) + "_" + sanitised(name);
+        if (std::find(seen.begin(), seen.end(), subject) != seen.end()) continue;
+        seen.push_back(subject);
         const std::string n = std::to_string(device);
-        messaggi.push_back(
-            {"homeassistant/sensor/" + cliente + "/" + oggetto + "/config",
+        messages.push_back(
+            {"homeassistant/sensor/" + clientName + "/" + subject + "/config",
              "{\"name\": " + JsonString(name) +
-                 ", \"unique_id\": " + JsonString(cliente + "_" + oggetto) +
+                 ", \"unique_id\": " + JsonString(clientName + "_" + subject) +
                  ", \"state_topic\": " + JsonString(imp.topic + "/" + n) +
                  ", \"value_template\": " +
                  JsonString("{{ value_json['values'][" + JsonString(name) + "] }}") +
                  ", \"availability_topic\": " + JsonString(imp.topic + "/state") +
-                 ", \"device\": {\"identifiers\": [" + JsonString(cliente + "_" + n) +
+                 ", \"device\": {\"identifiers\": [" + JsonString(clientName + "_" + n) +
                  "], \"name\": " + JsonString(imp.topic + "/" + n) + ", \"model\": \"Tarvel\"}}",
              1, true});
     }
-    return messaggi;
+    return messages;
 }
 
 std::vector<MqttMessage> StatusMessages(const MqttSettings& imp, const Health& health,
-                                       TimePoint adesso, WallTime ora) {
-    std::vector<MqttMessage> messaggi;
+                                       TimePoint nowTime, WallTime timeOfDay) {
+    std::vector<MqttMessage> messages;
     for (const auto& [node, s] : health.nodes()) {
         std::string exceptions;
-        for (const auto& [codice, volte] : s.exceptions)
-            exceptions += (exceptions.empty() ? "\"" : ", \"") + std::to_string(codice) +
-                         "\": " + std::to_string(volte);
-        std::string mediano = "null";
+        for (const auto& [code, times] : s.exceptions)
+            exceptions += (exceptions.empty() ? "\"" : ", \"") + std::to_string(code) +
+                         "\": " + std::to_string(times);
+        std::string median = "null";
         if (const auto t = s.medianTime()) {
             char text[32];
             std::snprintf(text, sizeof text, "%.1f", static_cast<double>(t->count()) / 1000.0);
-            mediano = text;
+            median = text;
         }
-        const std::string ultima =
+        const std::string last =
             s.lastGood
-                ? JsonString(UtcText(ora - std::chrono::duration_cast<WallTime::duration>(
-                                                 adesso - *s.lastGood)))
+                ? JsonString(UtcText(timeOfDay - std::chrono::duration_cast<WallTime::duration>(
+                                                 nowTime - *s.lastGood)))
                 : "null";
-        messaggi.push_back({imp.topic + "/status/" + std::to_string(node),
-                            "{\"time\": " + JsonString(UtcText(ora)) +
+        messages.push_back({imp.topic + "/status/" + std::to_string(node),
+                            "{\"time\": " + JsonString(UtcText(timeOfDay)) +
                                 ", \"requests\": " + std::to_string(s.requests) +
                                 ", \"good\": " + std::to_string(s.good) +
                                 ", \"timeouts\": " + std::to_string(s.timeOut) +
@@ -107,17 +107,17 @@ std::vector<MqttMessage> StatusMessages(const MqttSettings& imp, const Health& h
                                 ", \"wrong_answers\": " + std::to_string(s.wrongAnswers) +
                                 ", \"exceptions\": {" + exceptions +
                                 "}, \"skipped\": " + std::to_string(s.skipped) +
-                                ", \"median_ms\": " + mediano + ", \"last_good\": " + ultima + "}",
+                                ", \"median_ms\": " + median + ", \"last_good\": " + last + "}",
                             imp.qos, true});
     }
-    return messaggi;
+    return messages;
 }
 
 Publisher::Publisher(Journal& journal, MqttClient& client, Clock& clock)
     : journal_(journal), client_(client), clock_(clock) {}
 
 Publisher::~Publisher() {
-    consegne_.stop();
+    deliveries_.stop();
     client_.onEvent(nullptr);
 }
 
@@ -142,7 +142,7 @@ bool Publisher::Start(const MqttSettings& imp, std::string& error, bool threadMa
     if (!client_.start(c, error)) return false;
     active_ = true;
     // Also once a second without news: a lost connection comes back.
-    if (threadMain) consegne_.start([this] { Step(); }, std::chrono::seconds(1));
+    if (threadMain) deliveries_.start([this] { Step(); }, std::chrono::seconds(1));
     return true;
 }
 
@@ -154,53 +154,53 @@ void Publisher::reopenJournal() {
     if (!journalOpen_) nextRetry_ = clock_.now() + JournalRetry;
 }
 
-bool Publisher::Enqueue(const std::vector<MqttMessage>& messaggi, std::string& error) {
-    if (!active_ || messaggi.empty()) return true;
+bool Publisher::Enqueue(const std::vector<MqttMessage>& messages, std::string& error) {
+    if (!active_ || messages.empty()) return true;
     reopenJournal();
-    bool fatto = false;
+    bool done = false;
     {
         std::lock_guard lock(mutex_);
         if (!journalOpen_) {
             error = journalCause_;
         } else if (clock_.now() < nextRetry_) {
             error = journalError_;
-        } else if (memoria_.empty()) {
-            fatto = journal_.append(messaggi, error);
+        } else if (memory_.empty()) {
+            done = journal_.append(messages, error);
         } else {
             // What waits in memory goes back to the journal first.
-            std::vector<MqttMessage> tutti;
-            for (const auto& menuItem : memoria_) tutti.push_back(menuItem.second);
-            tutti.insert(tutti.end(), messaggi.begin(), messaggi.end());
-            fatto = journal_.append(tutti, error);
-            if (fatto) memoria_.clear();
+            std::vector<MqttMessage> everything;
+            for (const auto& menuItem : memory_) everything.push_back(menuItem.second);
+            everything.insert(everything.end(), messages.begin(), messages.end());
+            done = journal_.append(everything, error);
+            if (done) memory_.clear();
         }
-        if (!fatto && journalOpen_ && clock_.now() >= nextRetry_)
+        if (!done && journalOpen_ && clock_.now() >= nextRetry_)
             nextRetry_ = clock_.now() + JournalRetry;
-        if (!fatto) inMemoria(messaggi);
-        journalError_ = fatto ? std::string() : error;
+        if (!done) inMemory(messages);
+        journalError_ = done ? std::string() : error;
     }
     wake();
-    return fatto;
+    return done;
 }
 
 // By mutex_. Past the bound the oldest go, counted.
-void Publisher::inMemoria(const std::vector<MqttMessage>& messaggi) {
-    for (const MqttMessage& m : messaggi) memoria_.emplace_back(++memoryNumber_, m);
-    while (memoria_.size() > MaxInMemory) {
-        memoria_.pop_front();
+void Publisher::inMemory(const std::vector<MqttMessage>& messages) {
+    for (const MqttMessage& m : messages) memory_.emplace_back(++memoryNumber_, m);
+    while (memory_.size() > MaxInMemory) {
+        memory_.pop_front();
         ++droppedInMemory_;
     }
 }
 
-void Publisher::PublishStatus(const std::vector<MqttMessage>& messaggi) {
+void Publisher::PublishStatus(const std::vector<MqttMessage>& messages) {
     if (!active_) return;
     {
         std::lock_guard lock(mutex_);
-        for (const MqttMessage& m : messaggi) {
-            const auto stesso = std::find_if(statusMessages_.begin(), statusMessages_.end(),
+        for (const MqttMessage& m : messages) {
+            const auto same = std::find_if(statusMessages_.begin(), statusMessages_.end(),
                                              [&](const auto& s) { return s.topic == m.topic; });
-            if (stesso != statusMessages_.end())
-                *stesso = m;
+            if (same != statusMessages_.end())
+                *same = m;
             else
                 statusMessages_.push_back(m);
         }
@@ -208,59 +208,59 @@ void Publisher::PublishStatus(const std::vector<MqttMessage>& messaggi) {
     wake();
 }
 
-void Publisher::wake() { consegne_.wake(); }
+void Publisher::wake() { deliveries_.wake(); }
 
 void Publisher::Step() {
-    std::vector<std::int64_t> presi;
+    std::vector<std::int64_t> taken;
     for (const int number : client_.takeDelivered()) {
         const auto it = inFlight_.find(number);
         if (it == inFlight_.end()) continue;
-        if (it->second.inMemoria) {
+        if (it->second.inMemory) {
             std::lock_guard lock(mutex_);
-            std::erase_if(memoria_, [&](const auto& menuItem) { return menuItem.first == it->second.id; });
+            std::erase_if(memory_, [&](const auto& menuItem) { return menuItem.first == it->second.id; });
         } else {
-            presi.push_back(it->second.id);
+            taken.push_back(it->second.id);
         }
         inFlight_.erase(it);
     }
-    if (!presi.empty()) journal_.remove(presi);
+    if (!taken.empty()) journal_.remove(taken);
     if (client_.status().state != MqttState::Connected) return;
     {
         std::lock_guard lock(mutex_);
         while (!statusMessages_.empty() && client_.publish(statusMessages_.front())) statusMessages_.erase(statusMessages_.begin());
     }
-    const TimePoint adesso = clock_.now();
+    const TimePoint nowTime = clock_.now();
     // A message the broker never acknowledged, though connected all along:
     // everything still waiting is handed over again, in order.
     for (const auto& [number, menuItem] : inFlight_) {
-        if (adesso - menuItem.when < AckTimeout) continue;
+        if (nowTime - menuItem.when < AckTimeout) continue;
         inFlight_.clear();
         lastDelivered_ = lastInMemory_ = 0;
         break;
     }
-    deliver(adesso);
+    deliver(nowTime);
 }
 
 // The journal's messages first, then memory's, which are newer; no more
 // than the window unacknowledged.
-void Publisher::deliver(TimePoint adesso) {
-    if (inFlight_.size() >= Finestra) return;
-    const std::size_t posto = Finestra - inFlight_.size();
-    const std::vector<JournalEntry> voci = journal_.next(lastDelivered_, posto);
-    for (const JournalEntry& e : voci) {
+void Publisher::deliver(TimePoint nowTime) {
+    if (inFlight_.size() >= InFlightWindow) return;
+    const std::size_t box = InFlightWindow - inFlight_.size();
+    const std::vector<JournalEntry> entries = journal_.next(lastDelivered_, box);
+    for (const JournalEntry& e : entries) {
         const std::optional<int> number = client_.publish(e.message);
         if (!number) return;
-        inFlight_[*number] = {false, e.id, adesso};
+        inFlight_[*number] = {false, e.id, nowTime};
         lastDelivered_ = e.id;
     }
-    if (voci.size() == posto) return;
+    if (entries.size() == box) return;
     std::lock_guard lock(mutex_);
-    for (const auto& [n, m] : memoria_) {
+    for (const auto& [n, m] : memory_) {
         if (n <= lastInMemory_) continue;
-        if (inFlight_.size() >= Finestra) return;
+        if (inFlight_.size() >= InFlightWindow) return;
         const std::optional<int> number = client_.publish(m);
         if (!number) return;
-        inFlight_[*number] = {true, n, adesso};
+        inFlight_[*number] = {true, n, nowTime};
         lastInMemory_ = n;
     }
 }
@@ -268,28 +268,28 @@ void Publisher::deliver(TimePoint adesso) {
 bool Publisher::allDelivered() {
     if (!inFlight_.empty() || !journal_.next(lastDelivered_, 1).empty()) return false;
     std::lock_guard lock(mutex_);
-    return memoria_.empty() || memoria_.back().first <= lastInMemory_;
+    return memory_.empty() || memory_.back().first <= lastInMemory_;
 }
 
-void Publisher::Stop(int attesaMs) {
+void Publisher::Stop(int waitMs) {
     if (!active_) return;
-    consegne_.stop();
-    const auto connesso = [this] { return client_.status().state == MqttState::Connected; };
+    deliveries_.stop();
+    const auto isConnected = [this] { return client_.status().state == MqttState::Connected; };
     // A first attempt under way gets a moment; a broker that cannot be
     // reached holds nothing up.
     const TimePoint start = clock_.now();
-    const Millis grazia = std::min(Millis(attesaMs), ConnectWait);
-    while (!connesso() && client_.status().error.empty() && clock_.now() - start < grazia)
+    const Millis grace = std::min(Millis(waitMs), ConnectWait);
+    while (!isConnected() && client_.status().error.empty() && clock_.now() - start < grace)
         clock_.sleep(Millis(10));
     Millis resto{0};
-    if (connesso()) {
-        const TimePoint limite = clock_.now() + Millis(attesaMs);
+    if (isConnected()) {
+        const TimePoint limit = clock_.now() + Millis(waitMs);
         for (;;) {
             Step();
-            if (allDelivered() || !connesso() || clock_.now() >= limite) break;
+            if (allDelivered() || !isConnected() || clock_.now() >= limit) break;
             clock_.sleep(Millis(5));
         }
-        resto = std::max(Millis(0), std::chrono::duration_cast<Millis>(limite - clock_.now()));
+        resto = std::max(Millis(0), std::chrono::duration_cast<Millis>(limit - clock_.now()));
     }
     client_.stop(MqttMessage{settings_.topic + "/state", "offline", 1, true},
                  static_cast<int>(resto.count()));
@@ -300,9 +300,9 @@ PublisherStatus Publisher::status() {
     PublisherStatus s;
     s.connection = client_.status();
     s.waiting = journal_.size();
-    s.scartati = journal_.dropped();
+    s.droppedCount = journal_.dropped();
     std::lock_guard lock(mutex_);
-    s.waiting += static_cast<std::int64_t>(memoria_.size());
+    s.waiting += static_cast<std::int64_t>(memory_.size());
     s.droppedInMemory = droppedInMemory_;
     s.journalError = journalError_;
     return s;

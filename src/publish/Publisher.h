@@ -31,27 +31,27 @@ namespace tarvel {
 // The messages of one cycle: one per device on <Topic>/<n>, in device
 // order, `tempo` being the cycle's start in UTC.
 std::vector<MqttMessage> CycleMessages(const MqttSettings& imp, const std::string& tempo,
-                                       long ciclo, const std::vector<Reading>& letture);
+                                       long ciclo, const std::vector<Reading>& readings);
 
 // With Discovery on: one retained Home Assistant discovery config per value
 // of each device, on homeassistant/sensor/<ClientId>/<device>_<name>/config,
-// pointing at the device's topic and the state topic; `dispositivi` holds
+// pointing at the device's topic and the state topic; `devices` holds
 // the device of each line (DevicesOfLines).
 std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
                                           const std::vector<RequestLine>& lines,
-                                          const std::vector<int>& dispositivi);
+                                          const std::vector<int>& devices);
 
 // One retained message per node on <Topic>/status/<node> with its health
-// counters; `adesso` and `ora` are the same moment on the monotonic clock
+// counters; `nowTime` and `timeOfDay` are the same moment on the monotonic clock
 // and the calendar.
 std::vector<MqttMessage> StatusMessages(const MqttSettings& imp, const Health& health,
-                                       TimePoint adesso, WallTime ora);
+                                       TimePoint nowTime, WallTime timeOfDay);
 
 // What the publishing is doing.
 struct PublisherStatus {
     MqttStatus connection;
     std::int64_t waiting = 0;  // messages in the journal and in memory
-    std::int64_t scartati = 0;  // dropped to keep the journal under its cap
+    std::int64_t droppedCount = 0;  // dropped to keep the journal under its cap
     // Dropped from memory, full while the journal could not take them.
     std::int64_t droppedInMemory = 0;
     // Why the journal could not take the last cycle, or what was done with
@@ -62,7 +62,7 @@ struct PublisherStatus {
 class Publisher {
   public:
     // Messages handed to the connection and not yet acknowledged, at most.
-    static constexpr std::size_t Finestra = 100;
+    static constexpr std::size_t InFlightWindow = 100;
     // A handed message still unacknowledged after this long, while
     // connected, is handed again.
     static constexpr Millis AckTimeout{60000};
@@ -90,17 +90,17 @@ class Publisher {
     // A cycle's messages to the journal, after what waits in memory; false,
     // with the cause, when the journal could not take them: they wait in
     // memory then.
-    bool Enqueue(const std::vector<MqttMessage>& messaggi, std::string& error);
+    bool Enqueue(const std::vector<MqttMessage>& messages, std::string& error);
     // One round: forgets what the broker took, hands over what waits.
     void Step();
     // What only tells the present state: not journaled, each replacing the
     // one before it, sent at the next round with a connection.
-    void PublishStatus(const std::vector<MqttMessage>& messaggi);
+    void PublishStatus(const std::vector<MqttMessage>& messages);
     // A clean end. Only a broker connected at the stop, or within
     // ConnectWait while a first attempt is under way, is given up to
-    // `attesaMs` to take what waits; then "offline" and the connection
+    // `waitMs` to take what waits; then "offline" and the connection
     // closes. What is left in the journal stays for the next start.
-    void Stop(int attesaMs);
+    void Stop(int waitMs);
 
     PublisherStatus status();
 
@@ -108,14 +108,14 @@ class Publisher {
     // A message handed over and not yet acknowledged: its journal id or its
     // number in memory, and when it was handed.
     struct Delivery {
-        bool inMemoria = false;
+        bool inMemory = false;
         std::int64_t id = 0;
         TimePoint when;
     };
     void wake();
     void reopenJournal();
-    void inMemoria(const std::vector<MqttMessage>& messaggi);
-    void deliver(TimePoint adesso);
+    void inMemory(const std::vector<MqttMessage>& messages);
+    void deliver(TimePoint nowTime);
     bool allDelivered();
 
     Journal& journal_;
@@ -132,7 +132,7 @@ class Publisher {
     std::int64_t lastInMemory_ = 0;   // the last number in memory handed
     // By mutex_: what the journal could not take, numbered in order, all
     // newer than what the journal holds; what waits for a connection.
-    std::deque<std::pair<std::int64_t, MqttMessage>> memoria_;
+    std::deque<std::pair<std::int64_t, MqttMessage>> memory_;
     std::int64_t memoryNumber_ = 0;
     std::int64_t droppedInMemory_ = 0;
     std::string journalError_;
@@ -140,7 +140,7 @@ class Publisher {
 
     std::mutex mutex_;
     // Runs Step from Start to Stop, when woken and once a second.
-    RoundThread consegne_;
+    RoundThread deliveries_;
 };
 
 }  // namespace tarvel

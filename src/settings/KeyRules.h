@@ -22,7 +22,7 @@ std::optional<std::int64_t> WholeNumberIn(std::string_view text, std::int64_t mi
 // What a key with a range takes: "from 1 a 65535".
 std::string RangeText(std::int64_t min, std::int64_t max);
 
-// `[section] key: value non valido "value"`, then what the key takes in
+// `[section] key: value non valid "value"`, then what the key takes in
 // parentheses when it is given.
 std::string BadValueText(std::string_view section, std::string_view key, std::string_view value,
                          std::string_view takes = {});

@@ -15,8 +15,8 @@ Settings::Settings(ProfileStore& store, Dialogs& dialogs, std::string programFol
 std::string Settings::IniPath() const { return folder_ + "/" + IniFileName; }
 
 std::string Settings::LeggiIni(const std::string& section, const std::string& key,
-                                   const std::string& predefinito) const {
-    return store_.read(IniPath(), section, key, predefinito);
+                                   const std::string& fallback) const {
+    return store_.read(IniPath(), section, key, fallback);
 }
 
 bool Settings::ScriviIni(const std::string& section, const std::string& key,
@@ -60,16 +60,16 @@ bool Settings::ToggleDeleteOutputFiles() {
     return options_.killFileOut;
 }
 
-bool Settings::askText(const char* section, const char* key, const char* primaRiga,
-                               const char* suggerimento, const char* title, bool chiocciolaAzzera,
-                               TextCheck problema) {
-    std::string attuale = LeggiIni(section, key, "");
+bool Settings::askText(const char* section, const char* key, const char* firstRow,
+                               const char* hint, const char* title, bool atSignResets,
+                               TextCheck problem) {
+    std::string current = LeggiIni(section, key, "");
     // The first line, one empty line, then the hint.
-    std::string prompt = std::string(primaRiga) + "\n\n" + suggerimento;
-    std::string answer = dialogs_.inputBox(prompt, title, attuale);
+    std::string prompt = std::string(firstRow) + "\n\n" + hint;
+    std::string answer = dialogs_.inputBox(prompt, title, current);
     if (answer.empty()) return false;
-    if (chiocciolaAzzera && answer == "@") answer.clear();
-    if (const auto p = problema ? problema(answer) : std::nullopt) {
+    if (atSignResets && answer == "@") answer.clear();
+    if (const auto p = problem ? problem(answer) : std::nullopt) {
         dialogs_.messageBox(ProductName, std::string("Valore non accettato: ") + title + ".",
                             Icon::Exclamation, Buttons::Ok, Answer::Ok, *p);
         return false;

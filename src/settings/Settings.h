@@ -18,7 +18,7 @@ class Settings {
     struct Options {
         bool automaticAcquisition = false;     // "Automatica"
         bool startMinimised = false;  // "Startup ridotto ad icon"
-        bool killFileOut = false;        // "Cancella i file di uscita prima di aggiornare"
+        bool killFileOut = false;        // "Cancella i file di exported first di aggiornare"
     };
 
     Settings(ProfileStore& store, Dialogs& dialogs, std::string programFolder);
@@ -26,7 +26,7 @@ class Settings {
     const std::string& programFolder() const { return folder_; }
     std::string IniPath() const;
     std::string LeggiIni(const std::string& section, const std::string& key,
-                         const std::string& predefinito) const;
+                         const std::string& fallback) const;
     bool ScriviIni(const std::string& section, const std::string& key,
                    const std::string& value);
     ProfileStore& store() const { return store_; }
@@ -53,10 +53,10 @@ class Settings {
   private:
     // What is wrong with an answer, for its message; nothing when it is good.
     using TextCheck = std::optional<std::string> (*)(std::string_view);
-    // Asks, and writes the answer unless problema refuses it (with a message).
-    bool askText(const char* section, const char* key, const char* primaRiga,
-                     const char* suggerimento, const char* title, bool chiocciolaAzzera,
-                     TextCheck problema = nullptr);
+    // Asks, and writes the answer unless problem refuses it (with a message).
+    bool askText(const char* section, const char* key, const char* firstRow,
+                     const char* hint, const char* title, bool atSignResets,
+                     TextCheck problem = nullptr);
 
     ProfileStore& store_;
     Dialogs& dialogs_;

@@ -21,9 +21,9 @@ void TrayIcona::PreparaTray() {
 void TrayIcona::CreaMenuTray() {
     menu_ = std::make_unique<QMenu>();
     menu_->setObjectName(QStringLiteral("MenuTray"));
-    QAction* apri = menu_->addAction(QString::fromStdString(OpenTrayText()));
-    apri->setObjectName(QStringLiteral("MenuTray70"));
-    connect(apri, &QAction::triggered, this, &TrayIcona::apriRichiesto);
+    QAction* openOutput = menu_->addAction(QString::fromStdString(OpenTrayText()));
+    openOutput->setObjectName(QStringLiteral("MenuTray70"));
+    connect(openOutput, &QAction::triggered, this, &TrayIcona::openRequested);
     menu_->addSeparator()->setObjectName(QStringLiteral("MenuTray71"));
     QAction* fine = menu_->addAction(QString::fromLatin1(QuitTrayText));
     fine->setObjectName(QStringLiteral("MenuTray72"));
@@ -43,12 +43,12 @@ void TrayIcona::RimuoviIconaTray() {
     menu_.reset();
 }
 
-void TrayIcona::MostraMenuTray(const QPoint& posizione) {
-    if (menu_) menu_->popup(posizione);
+void TrayIcona::MostraMenuTray(const QPoint& place) {
+    if (menu_) menu_->popup(place);
 }
 
 void TrayIcona::notify(QSystemTrayIcon::ActivationReason reason) {
-    if (reason == QSystemTrayIcon::Trigger) emit apriRichiesto();
+    if (reason == QSystemTrayIcon::Trigger) emit openRequested();
     if (reason == QSystemTrayIcon::Context) MostraMenuTray(QCursor::pos());
     emit activated();
 }
@@ -57,22 +57,22 @@ bool TrayIcona::available() const {
     return available_.value_or(QSystemTrayIcon::isSystemTrayAvailable());
 }
 
-void TrayIcona::RiduciInTray(QWidget* finestra, bool riduci) {
-    if (riduci && available()) {
+void TrayIcona::RiduciInTray(QWidget* win, bool minimise) {
+    if (minimise && available()) {
         // Hidden first, then marked minimised: a window manager asked to
         // iconify a window that is being unmapped may finish after a later
         // show, and leave the window minimised and unmapped.
-        finestra->hide();
-        finestra->setWindowState(finestra->windowState() | Qt::WindowMinimized);
-    } else if (riduci) {
-        finestra->showMinimized();
+        win->hide();
+        win->setWindowState(win->windowState() | Qt::WindowMinimized);
+    } else if (minimise) {
+        win->showMinimized();
     } else {
-        finestra->setWindowState(finestra->windowState() & ~Qt::WindowMinimized);
-        finestra->show();
-        finestra->raise();
-        finestra->activateWindow();
+        win->setWindowState(win->windowState() & ~Qt::WindowMinimized);
+        win->show();
+        win->raise();
+        win->activateWindow();
     }
-    finestra->update();
+    win->update();
 }
 
 }  // namespace tarvel

@@ -28,8 +28,8 @@ class TrayIcona : public QObject {
     void CreaMenuTray();
     void AggiungiIconaTray();
     void RimuoviIconaTray();
-    void MostraMenuTray(const QPoint& posizione);
-    void RiduciInTray(QWidget* finestra, bool riduci);
+    void MostraMenuTray(const QPoint& place);
+    void RiduciInTray(QWidget* win, bool minimise);
 
     // A left press shows the window, a right click opens the menu.
     void notify(QSystemTrayIcon::ActivationReason reason);
@@ -42,7 +42,7 @@ class TrayIcona : public QObject {
     QMenu* menu() const { return menu_.get(); }
 
   signals:
-    void apriRichiesto();
+    void openRequested();
     void quitRequested();
     // After any notification: the main window activates itself.
     void activated();

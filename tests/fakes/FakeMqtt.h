@@ -21,16 +21,16 @@ struct ClientFinto : MqttClient {
         return true;
     }
     std::optional<int> publish(const MqttMessage& m) override {
-        if (su) consegnati.push_back(m);
-        return su ? std::optional(++number) : std::nullopt;
+        if (up) consegnati.push_back(m);
+        return up ? std::optional(++number) : std::nullopt;
     }
     std::vector<int> takeDelivered() override { return std::exchange(confermati, {}); }
     MqttStatus status() const override {
-        return {su ? MqttState::Connected : MqttState::Connecting, error};
+        return {up ? MqttState::Connected : MqttState::Connecting, error};
     }
     void onEvent(std::function<void()>) override {}
     void stop(const std::optional<MqttMessage>& last, int wait) override {
-        ultimo = last;
+        latest = last;
         attesaFinale = wait;
     }
     // Acknowledges every message handed over so far.
@@ -38,12 +38,12 @@ struct ClientFinto : MqttClient {
         while (confermato < number) confermati.push_back(++confermato);
     }
 
-    bool su = false;
+    bool up = false;
     std::string error;  // why the broker cannot be reached
     int number = 0, confermato = 0;
     std::vector<int> confermati;
     std::vector<MqttMessage> consegnati;
-    std::optional<MqttMessage> ultimo;
+    std::optional<MqttMessage> latest;
     int attesaFinale = -1;  // what the stop gave the last message
     MqttConnection connection;
     // The payloads handed over, in order.
@@ -65,23 +65,23 @@ struct GiornaleFinto : Journal {
         if (pieno)
             error = "database or disk is full";
         else
-            for (const auto& m : ms) voci[++ultimo] = m;
+            for (const auto& m : ms) entries[++latest] = m;
         return !pieno;
     }
     std::vector<JournalEntry> next(std::int64_t dopo, std::size_t n) override {
         std::vector<JournalEntry> out;
-        for (auto v = voci.upper_bound(dopo); v != voci.end() && out.size() < n; ++v)
+        for (auto v = entries.upper_bound(dopo); v != entries.end() && out.size() < n; ++v)
             out.push_back({v->first, v->second});
         return out;
     }
     void remove(const std::vector<std::int64_t>& ids) override {
-        for (const std::int64_t id : ids) voci.erase(id);
+        for (const std::int64_t id : ids) entries.erase(id);
     }
-    std::int64_t size() override { return static_cast<std::int64_t>(voci.size()); }
-    std::int64_t dropped() override { return scartati; }
+    std::int64_t size() override { return static_cast<std::int64_t>(entries.size()); }
+    std::int64_t dropped() override { return droppedCount; }
 
-    std::map<std::int64_t, MqttMessage> voci;  // by id
-    std::int64_t ultimo = 0, scartati = 0;
+    std::map<std::int64_t, MqttMessage> entries;  // by id
+    std::int64_t latest = 0, droppedCount = 0;
     bool pieno = false;
     std::string guasto;  // why the journal cannot be opened
 };

@@ -55,9 +55,9 @@ struct Impianto {
     }
     const std::string& file(const std::string& path) { return fp.files.files[path]; }
     std::vector<std::string> testiMessaggi() const {
-        std::vector<std::string> testi;
-        for (const auto& m : fp.dialogs.messages) testi.push_back(m.text);
-        return testi;
+        std::vector<std::string> texts;
+        for (const auto& m : fp.dialogs.messages) texts.push_back(m.text);
+        return texts;
     }
 };
 

@@ -68,9 +68,9 @@ TEST(AutostartTest, SwitchesTheEntryAndMarksOnlyWhatWasReadBack) {
 class TemporaryHome : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(casa.isValid());
-        qputenv("HOME", casa.path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (casa.path() + "/config").toUtf8());
+        ASSERT_TRUE(homeDir.isValid());
+        qputenv("HOME", homeDir.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", (homeDir.path() + "/config").toUtf8());
     }
     void TearDown() override {
         qputenv("HOME", vecchiaCasa);
@@ -78,7 +78,7 @@ class TemporaryHome : public ::testing::Test {
         if (vecchiaConfig.isEmpty()) qunsetenv("XDG_CONFIG_HOME");
     }
 
-    QTemporaryDir casa;
+    QTemporaryDir homeDir;
     QByteArray vecchiaCasa = qgetenv("HOME"), vecchiaConfig = qgetenv("XDG_CONFIG_HOME");
 };
 
@@ -86,7 +86,7 @@ class TemporaryHome : public ::testing::Test {
 // shortcut is an executable launcher, rewritten in place.
 TEST_F(TemporaryHome, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
     QtDesktopShell shell;
-    const QString menuItem = casa.path() + "/config/autostart/Tarvel.desktop";
+    const QString menuItem = homeDir.path() + "/config/autostart/Tarvel.desktop";
     EXPECT_EQ(shell.autostartCommand("Tarvel"), "");
     ASSERT_TRUE(shell.writeAutostart("Tarvel", "/opt/my tools/Tarvel"));
     std::string text = test::ReadFile(menuItem.toStdString());
@@ -99,11 +99,11 @@ TEST_F(TemporaryHome, AutostartEntryAndDesktopShortcutAreFreedesktopFiles) {
 
     EXPECT_FALSE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"))
         << "no desktop folder";
-    ASSERT_TRUE(QDir(casa.path()).mkdir("Desktop"));
-    const QString collegamento = casa.path() + "/Desktop/Tarvel.desktop";
+    ASSERT_TRUE(QDir(homeDir.path()).mkdir("Desktop"));
+    const QString collegamento = homeDir.path() + "/Desktop/Tarvel.desktop";
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/old/Tarvel", "/opt/old/"));
     ASSERT_TRUE(shell.createDesktopShortcut("Tarvel", "/opt/tarvel/Tarvel", "/opt/tarvel/"));
-    EXPECT_EQ(QDir(casa.path() + "/Desktop").entryList(QDir::Files).size(), 1);
+    EXPECT_EQ(QDir(homeDir.path() + "/Desktop").entryList(QDir::Files).size(), 1);
     text = test::ReadFile(collegamento.toStdString());
     for (const char* line : {"\nName=Tarvel\n", "\nComment=Tarvel\n",
                              "\nExec=\"/opt/tarvel/Tarvel\"\n", "\nPath=/opt/tarvel/\n"})
@@ -137,10 +137,10 @@ TEST(SecondInstanceTest, EndsSilentlyWhileTheFirstRunsOn) {
     ambiente.insert("XDG_RUNTIME_DIR", folder.path());
     ambiente.insert("QT_QPA_PLATFORM", "offscreen");
 
-    QProcess prima, seconda;
-    for (QProcess* istanza : {&prima, &seconda}) istanza->setProcessEnvironment(ambiente);
-    prima.start(program, {});
-    ASSERT_TRUE(prima.waitForStarted());
+    QProcess first, seconda;
+    for (QProcess* programInstance : {&first, &seconda}) programInstance->setProcessEnvironment(ambiente);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted());
     const QString lock = folder.filePath("Tarvel.lock");
     for (int i = 0; i < 200 && !QFileInfo::exists(lock); ++i) QThread::msleep(50);
     ASSERT_TRUE(QFileInfo::exists(lock)) << "the first instance took the lock";
@@ -148,10 +148,10 @@ TEST(SecondInstanceTest, EndsSilentlyWhileTheFirstRunsOn) {
     seconda.start(program, {});
     ASSERT_TRUE(seconda.waitForFinished(20000)) << "the second instance ended by itself";
     EXPECT_TRUE(seconda.exitStatus() == QProcess::NormalExit && seconda.exitCode() == 0);
-    EXPECT_TRUE(prima.state() == QProcess::Running && QFileInfo::exists(lock));
+    EXPECT_TRUE(first.state() == QProcess::Running && QFileInfo::exists(lock));
 
-    prima.kill();
-    prima.waitForFinished();
+    first.kill();
+    first.waitForFinished();
 }
 
 // Without a display to reach (no DISPLAY nor WAYLAND_DISPLAY, Qt's

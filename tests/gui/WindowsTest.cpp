@@ -65,17 +65,17 @@ struct IstanzaLibera : ProgramInstance {
 
 class Postazione : public ::testing::Test {
   protected:
-    explicit Postazione(bool storico = false) : history_(storico) { impianto.dueRighe(); }
+    explicit Postazione(bool historyLog = false) : history_(historyLog) { impianto.dueRighe(); }
 
     fakes::FakePlatform& p() { return impianto.fp; }
     MainForm& main() { return app.mainForm(); }
     template <typename T = QLabel>
-    T* controllo(const char* name, QWidget* finestra = nullptr) {
-        auto* c = (finestra ? finestra : &main())->findChild<T*>(QString::fromLatin1(name));
+    T* control(const char* name, QWidget* win = nullptr) {
+        auto* c = (win ? win : &main())->findChild<T*>(QString::fromLatin1(name));
         EXPECT_NE(c, nullptr) << name;
         return c;
     }
-    QAction* azione(const char* name) { return controllo<QAction>(name); }
+    QAction* action(const char* name) { return control<QAction>(name); }
     // The splash, then its timer, then the start-up.
     void start() {
         app.start();
@@ -97,15 +97,15 @@ class Postazione : public ::testing::Test {
     SqliteHistoryStore store;
     SystemWallClock wall;
     fakes::Impianto impianto;
-    IstanzaLibera istanza;
+    IstanzaLibera programInstance;
     std::vector<int> fine;  // the program's exit codes
-    DesktopApp app{platform(), impianto.fp.shell, istanza,
-                     [this](int codice) { fine.push_back(codice); }};
+    DesktopApp app{platform(), impianto.fp.shell, programInstance,
+                     [this](int code) { fine.push_back(code); }};
 };
 
 using WindowsTest = Postazione;
 
-void Clic(QWidget* controllo) { QTest::mouseClick(controllo, Qt::LeftButton); }
+void Clic(QWidget* control) { QTest::mouseClick(control, Qt::LeftButton); }
 
 // The splash until a key (for its time: start()), once; the About box
 // disables the main window until it closes (its close box acts as OK); then
@@ -117,51 +117,51 @@ TEST_F(WindowsTest, TheMainWindowShowsTheCoreAndForwardsItsCommands) {
     EXPECT_TRUE(app.splash().isVisible() && !main().isVisible());
     QTest::keyClick(&app.splash(), Qt::Key_Space);
     EXPECT_TRUE(!app.splash().isVisible() && main().isVisible());
-    const auto letture = p().ini.reads;
+    const auto readings = p().ini.reads;
     p().clock.advance(Millis(5000));
-    EXPECT_EQ(p().ini.reads, letture) << "the splash's timer never fires after the key";
+    EXPECT_EQ(p().ini.reads, readings) << "the splash's timer never fires after the key";
 
-    azione("MenuAbout")->trigger();
+    action("MenuAbout")->trigger();
     EXPECT_TRUE(app.about().isVisible() && !main().isEnabled());
-    Clic(controllo("Lab_EMail", &app.about()));  // checked below
+    Clic(control("Lab_EMail", &app.about()));  // checked below
     app.about().close();
     EXPECT_TRUE(!app.about().isVisible() && main().isEnabled());
-    azione("MenuAbout")->trigger();
-    Clic(controllo<QPushButton>("cmdOK", &app.about()));
+    action("MenuAbout")->trigger();
+    Clic(control<QPushButton>("cmdOK", &app.about()));
     EXPECT_TRUE(!app.about().isVisible() && main().isEnabled());
 
-    controllo<QListWidget>("Lst_Chiamate")->setCurrentRow(1);
-    EXPECT_EQ(controllo("LabDescrizione")->text(), "Tensione");
-    Clic(controllo<QPushButton>("Cmd_Leggi"));
-    EXPECT_EQ(controllo("LabRisultato")->text(), "<Tensione>230.1</Tensione>");
+    control<QListWidget>("Lst_Chiamate")->setCurrentRow(1);
+    EXPECT_EQ(control("LabDescrizione")->text(), "Tensione");
+    Clic(control<QPushButton>("Cmd_Leggi"));
+    EXPECT_EQ(control("LabRisultato")->text(), "<Tensione>230.1</Tensione>");
 
     // File, Options, Automatica and Leggi.
     const auto abilitati = [&] {
         std::string status;
         for (const char* menu : {"MenuFile", "MenuOpzioni"})
-            status += controllo<QMenu>(menu)->menuAction()->isEnabled() ? '1' : '0';
-        return status + (azione("MenuAcquisisciAuto")->isEnabled() ? '1' : '0') +
-               (controllo<QPushButton>("Cmd_Leggi")->isEnabled() ? '1' : '0');
+            status += control<QMenu>(menu)->menuAction()->isEnabled() ? '1' : '0';
+        return status + (action("MenuAcquisisciAuto")->isEnabled() ? '1' : '0') +
+               (control<QPushButton>("Cmd_Leggi")->isEnabled() ? '1' : '0');
     };
     std::string duranteCiclo;
     p().port.setDevice([&](const Bytes& request) {
         duranteCiclo = abilitati();
         return impianto.device(request);
     });
-    azione("MenuAvvio")->trigger();
+    action("MenuAvvio")->trigger();
     EXPECT_EQ(duranteCiclo, "0000");
-    EXPECT_EQ(controllo<QListWidget>("Lst_Risposte")->count(), 2);
-    azione("MenuFerma")->trigger();
+    EXPECT_EQ(control<QListWidget>("Lst_Risposte")->count(), 2);
+    action("MenuFerma")->trigger();
     EXPECT_EQ(abilitati(), "1111");
 
     p().shell.works = false;
-    azione("MenuEdita")->trigger();
+    action("MenuEdita")->trigger();
     EXPECT_THAT(
         p().shell.calls,
         ElementsAre("openMailLink mailto:info@tarvel.example?subject=Richiesta informazioni",
                     "openInEditor /opt/tarvel/Tarvel.INI"));
     EXPECT_TRUE(p().dialogs.messages.empty()) << "a failed editor shows nothing";
-    EXPECT_FALSE(azione("MenuGrafico")->isEnabled());
+    EXPECT_FALSE(action("MenuGrafico")->isEnabled());
 }
 
 // Each option menu reaches the core, and its check mark follows the core
@@ -170,16 +170,16 @@ TEST_F(WindowsTest, OptionMenusForwardAndShowTheirCheckMarks) {
     p().ini.set("Export", "Kill", "1");
     app.tray().setAvailable(true);
     start();
-    EXPECT_TRUE(azione("MenuKillfileOut")->isChecked());
+    EXPECT_TRUE(action("MenuKillfileOut")->isChecked());
     for (const auto& [menuItem, checked] : {std::pair{"MenuKillfileOut", false},
                                        {"MenuMinimizzaPartenza", true},
                                        {"MenuAcquisisciAuto", true}}) {
-        azione(menuItem)->trigger();
-        EXPECT_EQ(azione(menuItem)->isChecked(), checked) << menuItem;
+        action(menuItem)->trigger();
+        EXPECT_EQ(action(menuItem)->isChecked(), checked) << menuItem;
     }
     EXPECT_FALSE(main().isVisible()) << "started hidden";
     p().dialogs.typed = "Tetto";
-    azione("MenuTitoloGenerale")->trigger();
+    action("MenuTitoloGenerale")->trigger();
     EXPECT_EQ(main().windowTitle(), "Tarvel [Tetto]");
 }
 
@@ -187,9 +187,9 @@ TEST_F(WindowsTest, OptionMenusForwardAndShowTheirCheckMarks) {
 // asking; while idle it asks, and the tray menu ends the program.
 TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     start();
-    azione("MenuMonitor")->trigger();
+    action("MenuMonitor")->trigger();
     ASSERT_TRUE(app.monitor().isVisible());
-    azione("MenuAvvio")->trigger();
+    action("MenuAvvio")->trigger();
     main().close();
     EXPECT_TRUE(!main().isVisible() || main().isMinimized());
     EXPECT_FALSE(app.monitor().isVisible());
@@ -198,11 +198,11 @@ TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     // Back from the tray by a left click on the icon.
     app.tray().notify(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(main().isVisible() && !main().isMinimized());
-    azione("MenuFerma")->trigger();
+    action("MenuFerma")->trigger();
 
     ASSERT_NE(app.tray().menu(), nullptr);
-    const auto voci = app.tray().menu()->actions();
-    ASSERT_EQ(voci.size(), 3);
+    const auto entries = app.tray().menu()->actions();
+    ASSERT_EQ(entries.size(), 3);
 
     p().dialogs.answer = Answer::No;
     main().close();
@@ -218,13 +218,13 @@ TEST_F(WindowsTest, CloseRequestHidesWhileAcquiringAndAsksWhileIdle) {
     EXPECT_FALSE(main().isVisible());
     app.tray().notify(QSystemTrayIcon::DoubleClick);
     EXPECT_FALSE(main().isVisible()) << "a double-click acts through its first press only";
-    voci[0]->trigger();  // "Apri Tarvel"
+    entries[0]->trigger();  // "Apri Tarvel"
     EXPECT_TRUE(main().isVisible());
 
-    voci[2]->trigger();  // "Fine program", No
+    entries[2]->trigger();  // "Fine program", No
     EXPECT_TRUE(fine.empty());
     p().dialogs.answer = Answer::Yes;
-    voci[2]->trigger();
+    entries[2]->trigger();
     EXPECT_THAT(fine, ElementsAre(0));
     EXPECT_FALSE(p().port.isOpen());
 }
@@ -297,16 +297,16 @@ class CoreOnItsThread : public ::testing::Test {
     WakeUp wakeUp;
     ConsoleClock clock;
     WorkerThread worker;
-    IstanzaLibera istanza;
+    IstanzaLibera programInstance;
     std::vector<int> fine;
     Platform p = impianto.fp.platform();
     DesktopApp app{{p.ini, clock, boxes, p.identity, p.port, p.files},
                      impianto.fp.shell,
-                     istanza,
-                     [this](int codice) { fine.push_back(codice); },
+                     programInstance,
+                     [this](int code) { fine.push_back(code); },
                      &worker,
                      [this] {
-                         app.program().InterrompiAttesa();
+                         app.program().InterruptWait();
                          wakeUp.signal();
                      }};
 };
@@ -341,8 +341,8 @@ TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules)
     EXPECT_NE(impianto.fp.files.files["/opt/tarvel/NoName.xml"].find("<Valore>42</Valore>"),
               std::string::npos);
     EXPECT_EQ(main().findChild<QListWidget*>("Lst_Risposte")->count(), 2);
-    const auto line = [&](int lista) {
-        auto* l = app.monitor().findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(lista));
+    const auto line = [&](int listWidget) {
+        auto* l = app.monitor().findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(listWidget));
         return l->count() == 1 ? l->item(0)->text().toStdString() : std::string();
     };
     ASSERT_TRUE(aspetta([&] { return !line(1).empty(); }));
@@ -372,26 +372,26 @@ TEST_F(CoreOnItsThread, TheCoresBoxesAreShownByTheWindowsThread) {
 // A text that does not fit its control widens it into the free space to its
 // right, pushing the control beside it along.
 TEST(WidgetsTest, EveryTextFitsItsControl) {
-    QWidget padre;
-    padre.resize(400, 40);
-    auto* stretta = new QLabel(QStringLiteral("Impostazioni ricaricate"), &padre);
-    auto* accanto = new QPushButton(QStringLiteral("OK"), &padre);
+    QWidget owner;
+    owner.resize(400, 40);
+    auto* stretta = new QLabel(QStringLiteral("Impostazioni ricaricate"), &owner);
+    auto* beside = new QPushButton(QStringLiteral("OK"), &owner);
     stretta->setGeometry(0, 0, 20, 20);
-    accanto->setGeometry(30, 0, 40, 20);
-    FitTexts(padre);
+    beside->setGeometry(30, 0, 40, 20);
+    FitTexts(owner);
     EXPECT_GE(stretta->width(), stretta->fontMetrics().horizontalAdvance(stretta->text()));
-    EXPECT_GT(accanto->x(), stretta->geometry().right());
+    EXPECT_GT(beside->x(), stretta->geometry().right());
 }
 
 // The real boxes: Qt's own buttons read as on an Italian desktop, and the
-// cause of a failure is the box's detailed text, behind "Mostra dettagli...".
+// cause of a failure is the box's detailed text, behind "Mostra detailText...".
 TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
     ASSERT_TRUE(LoadQtTranslation()) << "Qt's Italian translation is not installed";
-    QString dettagli, si;
+    QString detailText, si;
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
-        dettagli = box->detailedText();
+        detailText = box->detailedText();
         si = box->button(QMessageBox::Yes)->text().remove(QLatin1Char('&'));
         box->button(QMessageBox::No)->click();
     });
@@ -400,7 +400,7 @@ TEST(QtDialogsTest, BoxesSpeakItalianAndCarryTheCauseAsDetails) {
         dialogs.messageBox("Tarvel", "Impostazioni errate nel file Tarvel.INI", Icon::Critical,
                            Buttons::YesNo, Answer::Yes, "il file /tmp/x/Tarvel.INI non esiste"),
         Answer::No);
-    EXPECT_EQ(dettagli, QStringLiteral("il file /tmp/x/Tarvel.INI non esiste"));
+    EXPECT_EQ(detailText, QStringLiteral("il file /tmp/x/Tarvel.INI non esiste"));
     EXPECT_EQ(si, QStringLiteral("Sì"));
 }
 
@@ -414,10 +414,10 @@ class MonitorTest : public ::testing::Test {
         p.port.open();
         monitor.PreparaMonitor();
     }
-    QListWidget* lista(int i) {
+    QListWidget* listWidget(int i) {
         return monitor.findChild<QListWidget*>(QStringLiteral("LstAttivita%1").arg(i));
     }
-    QString line(int i, int r) { return lista(i)->item(r)->text(); }
+    QString line(int i, int r) { return listWidget(i)->item(r)->text(); }
     // One read of holding register 0 of node 1, then the monitor's refresh.
     void read() {
         mbus.LeggiValore16(3, 0, 1, 0, false);
@@ -434,7 +434,7 @@ TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
     monitor.MenuMonitor_Click();
     ASSERT_TRUE(monitor.isVisible() && mbus.monitorAttivo());
     read();
-    ASSERT_EQ(lista(0)->count(), 1);
+    ASSERT_EQ(listWidget(0)->count(), 1);
     EXPECT_EQ(line(0, 0), "01 03 00 00 00 01 84 0A");
     EXPECT_EQ(line(1, 0), "01 03 02 00 0A 38 43");
 
@@ -445,7 +445,7 @@ TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
     monitor.close();
     EXPECT_FALSE(monitor.isVisible() || mbus.monitorAttivo());
     monitor.MenuMonitor_Click();
-    EXPECT_EQ(lista(0)->count() + lista(1)->count(), 0) << "it opens empty";
+    EXPECT_EQ(listWidget(0)->count() + listWidget(1)->count(), 0) << "it opens empty";
 
     read();
     QTest::mouseClick(monitor.findChild<QPushButton*>("Cmd_Clear"), Qt::LeftButton);
@@ -457,23 +457,23 @@ TEST_F(MonitorTest, ShowsTheFramesAndForwardsNotationClearCloseAndThePairs) {
     for (int i = 0; i < 3; ++i) read();
     device.silent = true;
     read();
-    ASSERT_EQ(lista(1)->count(), 4);
+    ASSERT_EQ(listWidget(1)->count(), 4);
     EXPECT_EQ(line(1, 3), "Time out");
-    lista(0)->setCurrentRow(3);
-    EXPECT_EQ(lista(1)->currentRow(), 3);
+    listWidget(0)->setCurrentRow(3);
+    EXPECT_EQ(listWidget(1)->currentRow(), 3);
     monitor.LstAttivita_DblClick(1);
-    ASSERT_EQ(lista(0)->count() + lista(1)->count(), 6);
+    ASSERT_EQ(listWidget(0)->count() + listWidget(1)->count(), 6);
     EXPECT_EQ(line(1, 2), "01 03 02 00 0A 38 43");
 
-    mbus.monitor().pulisci();
+    mbus.monitor().wipe();
     mbus.monitor().addAnswer("Time out");
     monitor.refresh();
-    lista(1)->setCurrentRow(0);
+    listWidget(1)->setCurrentRow(0);
     monitor.LstAttivita_DblClick(1);
-    EXPECT_EQ(lista(1)->count(), 1);
+    EXPECT_EQ(listWidget(1)->count(), 1);
 }
 
-// The window "Stato dispositivi": one node that answers and one that stays
+// The window "Stato devices": one node that answers and one that stays
 // silent, the rows after a cycle with the window open and after one with it
 // hidden, the wall-clock time of the last good answer, and the empty table
 // after a reload of the settings. What the counts are is tested on the core
@@ -487,28 +487,28 @@ class DeviceStatusWindowTest : public Postazione {
         start();
     }
     void ciclo() {
-        for (const char* menuItem : {"MenuAvvio", "MenuFerma"}) azione(menuItem)->trigger();
+        for (const char* menuItem : {"MenuAvvio", "MenuFerma"}) action(menuItem)->trigger();
     }
-    DeviceStatusWindow* finestra() { return main().findChild<DeviceStatusWindow*>(); }
-    QTableWidget* tabella() { return finestra()->findChild<QTableWidget*>(); }
+    DeviceStatusWindow* win() { return main().findChild<DeviceStatusWindow*>(); }
+    QTableWidget* tabella() { return win()->findChild<QTableWidget*>(); }
     // The texts of row r.
     std::vector<std::string> line(int r) {
-        std::vector<std::string> testi;
+        std::vector<std::string> texts;
         for (int c = 0; c < tabella()->columnCount(); ++c)
-            testi.push_back(tabella()->item(r, c)->text().toStdString());
-        return testi;
+            texts.push_back(tabella()->item(r, c)->text().toStdString());
+        return texts;
     }
     // What "Ultima buona" of node 1 must read now, by the wall clock at `when`.
     std::string oraUltimaBuona(const QDateTime& when) {
-        const TimePoint ultima = *app.program().mbus().health().nodes().at(1).lastGood;
-        const auto fa = std::chrono::duration_cast<Millis>(p().clock.now() - ultima);
+        const TimePoint last = *app.program().mbus().health().nodes().at(1).lastGood;
+        const auto fa = std::chrono::duration_cast<Millis>(p().clock.now() - last);
         return when.addMSecs(-fa.count()).toString("hh:mm:ss").toStdString();
     }
 };
 
 TEST_F(DeviceStatusWindowTest, OneWindowShowsEachNodeAfterEveryCycle) {
-    azione("MenuStatoDispositivi")->trigger();
-    ASSERT_TRUE(finestra() && finestra()->isVisible());
+    action("MenuStatoDispositivi")->trigger();
+    ASSERT_TRUE(win() && win()->isVisible());
 
     // Open while the cycle runs: the rows follow its end.
     ciclo();
@@ -518,18 +518,18 @@ TEST_F(DeviceStatusWindowTest, OneWindowShowsEachNodeAfterEveryCycle) {
     // Hidden during the next cycle: asked for again, the same window
     // catches up. Two hours later by the program's clock the last good
     // answer is two hours ago.
-    finestra()->close();
+    win()->close();
     ciclo();
     p().clock.advance(std::chrono::hours(2));
-    const QDateTime prima = QDateTime::currentDateTime();
-    azione("MenuStatoDispositivi")->trigger();
+    const QDateTime first = QDateTime::currentDateTime();
+    action("MenuStatoDispositivi")->trigger();
     const QDateTime dopo = QDateTime::currentDateTime();
     EXPECT_EQ(app.mainForm().findChildren<DeviceStatusWindow*>().size(), 1);
     EXPECT_THAT(line(0), ElementsAre("1", "4", "4", "0", "0", "0", "-", "0", "5.0",
-                                     AnyOf(oraUltimaBuona(prima), oraUltimaBuona(dopo))));
+                                     AnyOf(oraUltimaBuona(first), oraUltimaBuona(dopo))));
 
     // A reload of the settings empties the table.
-    azione("MenuRicarica")->trigger();
+    action("MenuRicarica")->trigger();
     EXPECT_EQ(tabella()->rowCount(), 0);
 }
 
@@ -562,9 +562,9 @@ class TrendWindowTest : public Postazione {
         p().ini.set("History", "File", "storico.db");
         start();
     }
-    TrendWindow* finestra() { return app.mainForm().findChild<TrendWindow*>(); }
-    QComboBox* scelta(const char* name) { return controllo<QComboBox>(name, finestra()); }
-    QChart* grafico() { return finestra()->findChild<QChartView*>()->chart(); }
+    TrendWindow* win() { return app.mainForm().findChild<TrendWindow*>(); }
+    QComboBox* choice(const char* name) { return control<QComboBox>(name, win()); }
+    QChart* grafico() { return win()->findChild<QChartView*>()->chart(); }
     Trend curva() {
         Trend linee;
         for (QAbstractSeries* serie : grafico()->series()) {
@@ -582,24 +582,24 @@ class TrendWindowTest : public Postazione {
 // on a time axis that ends now; the open window draws the point of the cycle
 // that just ended.
 TEST_F(TrendWindowTest, EachSpanShowsItsCurveWithGapsAndEveryCycleItsPoint) {
-    azione("MenuGrafico")->trigger();
-    ASSERT_NE(finestra(), nullptr) << "the menu item is on with a history";
-    EXPECT_EQ(scelta("Cmb_Valore")->count(), 2);
-    scelta("Cmb_Valore")->setCurrentIndex(scelta("Cmb_Valore")->findText("Tensione"));
+    action("MenuGrafico")->trigger();
+    ASSERT_NE(win(), nullptr) << "the menu item is on with a history";
+    EXPECT_EQ(choice("Cmb_Valore")->count(), 2);
+    choice("Cmb_Valore")->setCurrentIndex(choice("Cmb_Valore")->findText("Tensione"));
     // 24 hours, then 7 days.
     for (const Trend& wait :
          {Trend{{{ms[1], 1}}, {{ms[3], 3}}}, Trend{{{ms[0], 7}, {ms[1], 1}}, {{ms[3], 3}}}}) {
-        scelta("Cmb_Intervallo")->setCurrentIndex(scelta("Cmb_Intervallo")->currentIndex() + 1);
+        choice("Cmb_Intervallo")->setCurrentIndex(choice("Cmb_Intervallo")->currentIndex() + 1);
         EXPECT_EQ(curva(), wait);
         auto* tempo = static_cast<QDateTimeAxis*>(grafico()->axes(Qt::Horizontal).at(0));
         EXPECT_LE(std::abs(tempo->max().msecsTo(QDateTime::currentDateTime())), 5000);
     }
 
-    const qint64 prima = QDateTime::currentMSecsSinceEpoch();
-    for (const char* menuItem : {"MenuAvvio", "MenuFerma"}) azione(menuItem)->trigger();
+    const qint64 first = QDateTime::currentMSecsSinceEpoch();
+    for (const char* menuItem : {"MenuAvvio", "MenuFerma"}) action(menuItem)->trigger();
     EXPECT_THAT(curva(),
                 ElementsAre(_, ElementsAre(Pair(ms[3], 3.0),
-                                           Pair(AllOf(Ge(prima), Le(prima + 5000)), 230.1))));
+                                           Pair(AllOf(Ge(first), Le(first + 5000)), 230.1))));
 }
 
 }  // namespace

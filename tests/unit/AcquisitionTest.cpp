@@ -164,7 +164,7 @@ TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
         b.fp.clock.advance(Millis(10000));
         ASSERT_EQ(b.cycles.size(), 1u);
         EXPECT_EQ(b.cycles[0].linesRun, static_cast<int>(answers.size()));
-        EXPECT_EQ(b.cycles[0].letture.back().name, answers.size() == 1 ? "Vac" : "B");
+        EXPECT_EQ(b.cycles[0].readings.back().name, answers.size() == 1 ? "Vac" : "B");
         EXPECT_EQ(b.lampade.back(), Lamp::Off);
     }
     for (const char* line : {"SERIAL_9", "SERIAL_40000"}) {

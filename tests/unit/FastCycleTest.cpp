@@ -61,11 +61,11 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
              "1,3,0,0;G", "1,3,4,0;H", "2,3,0,0;I", "2,3,1,0;J", "2,3,2,0;K"},
             {{"Skip", "2"}});
     c.fp.port.setDevice([&](const Bytes& r) {
-        const int indirizzo = r[3];
+        const int addr = r[3];
         c.device.exception.reset();
-        if (indirizzo == 1 || indirizzo == 4) c.device.exception = indirizzo == 1 ? 2 : 4;
-        c.device.badCrc = indirizzo == 2;
-        c.device.wrongNode = indirizzo == 3;
+        if (addr == 1 || addr == 4) c.device.exception = addr == 1 ? 2 : 4;
+        c.device.badCrc = addr == 2;
+        c.device.wrongNode = addr == 3;
         return c.device(r);
     });
     const auto fields = [&](std::uint8_t node) {
@@ -80,10 +80,10 @@ TEST(FastCycle, HealthCountsWhatEachNodesRequestsGave) {
     // The median of the last answer times, four a cycle of 5 and four of
     // 9 ms; the last good answer is of this cycle.
     c.device.delay = Millis(9);
-    const TimePoint prima = c.fp.clock.now();
+    const TimePoint first = c.fp.clock.now();
     c.ciclo();
     EXPECT_EQ(fields(1)[8], "7.0");
-    EXPECT_GT(c.mbus.health().nodes().at(1).lastGood.value_or(TimePoint{}), prima);
+    EXPECT_GT(c.mbus.health().nodes().at(1).lastGood.value_or(TimePoint{}), first);
 }
 
 TEST(FastCycle, AStopThatMustNotWaitEndsTheRunningRequestAtOnce) {
@@ -173,27 +173,27 @@ TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
                 d = FromHex("01 03 00 66 00 01 64 15");
     EXPECT_EQ(c.fp.port.written(), (std::vector<Bytes>{a, b, d, a, b, d}));
 
-    int letture = 0;
+    int readings = 0;
     c.fp.port.setDevice([&](const Bytes& request) {
         auto answers = c.device(request);
-        const bool tardi = request[1] == 3 && ++letture % 2 == 0;
+        const bool tardi = request[1] == 3 && ++readings % 2 == 0;
         for (auto& r : answers) r.delay = Millis(tardi ? 690 : 20);
         return answers;
     });
     const std::vector<std::string> proprie = {"<A>111</A>", "<B>222</B>", "<C>333</C>"};
-    std::uint64_t valori = 6;
+    std::uint64_t valueList = 6;
     for (int ciclo = 0; ciclo < 12; ++ciclo) {
         c.ciclo();
         const auto& answers = c.answers;
         ASSERT_EQ(answers.size(), 3u);
         for (std::size_t i = 0; i < 3; ++i) {
             if (answers[i] == proprie[i])
-                ++valori;
+                ++valueList;
             else
                 EXPECT_EQ(answers[i], proprie[i].substr(0, 3) + proprie[i].substr(6)) << ciclo;
         }
     }
-    EXPECT_EQ(c.mbus.health().nodes().at(1).good, valori);
+    EXPECT_EQ(c.mbus.health().nodes().at(1).good, valueList);
 }
 
 // An RS-485 adapter that gives back what it sends: with Echo=1 each
@@ -239,9 +239,9 @@ struct Blocchi : Cycle {
         device.node = 0;
         int v = 1;
         for (int function = 1; function <= 4; ++function)
-            for (int indirizzo = 0; indirizzo < 40; ++indirizzo)
-                device.values[{function, indirizzo}] =
-                    static_cast<std::uint16_t>(function <= 2 ? indirizzo % 3 == 0 : 1000 + v++);
+            for (int addr = 0; addr < 40; ++addr)
+                device.values[{function, addr}] =
+                    static_cast<std::uint16_t>(function <= 2 ? addr % 3 == 0 : 1000 + v++);
     }
     // "function:address:count" of every request sent so far.
     std::string richiesteInviate() const {

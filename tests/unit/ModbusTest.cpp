@@ -53,13 +53,13 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
 
     // What the monitor writes after an answer line that failed.
     using E = TransactionResult;
-    for (const auto& [esito, text] : {std::pair{E::TimeOut, " Time out"},
+    for (const auto& [verdict, text] : {std::pair{E::TimeOut, " Time out"},
                                        {E::Broadcast, " Broadcast"},
                                        {E::Partial, " (Exception)"},
                                        {E::Exception, " (Exception)"},
                                        {E::WrongAnswer, " (Wrong answer)"},
                                        {E::PortFailure, " (Port error)"}})
-        EXPECT_STREQ(ResultText(esito), text);
+        EXPECT_STREQ(ResultText(verdict), text);
 }
 
 // The master on a fake port with a scripted device; the monitor is shown.
@@ -87,9 +87,9 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     // A write that the open port refuses is a port error; the attempt still
     // takes its time-out, so the cycle keeps its pace.
     l.fp.port.refuseWrites = true;
-    const Millis prima = l.fp.clock.elapsed();
+    const Millis first = l.fp.clock.elapsed();
     EXPECT_EQ(l.m.EseguiTransazione(1, 3, 0, 1).outcome, TransactionResult::PortFailure);
-    EXPECT_EQ(l.fp.clock.elapsed() - prima, Millis(800));
+    EXPECT_EQ(l.fp.clock.elapsed() - first, Millis(800));
 
     // An unplugged device fails the reads until it is back. It is opened
     // again at once, and after a failed opening at most once a second (a
@@ -98,16 +98,16 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
     l.fp.port.refuseWrites = false;
     l.device.values[{3, 0}] = 42;
     ASSERT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
-    const auto tentativi = [&] { return l.m.counters().reopens; };
+    const auto attempts = [&] { return l.m.counters().reopens; };
     l.fp.port.unplug();
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);
-    EXPECT_EQ(tentativi(), 1u);
+    EXPECT_EQ(attempts(), 1u);
     EXPECT_FALSE(l.fp.port.isOpen());
     l.fp.port.plug();
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), std::nullopt);  // 800 ms after it
-    EXPECT_EQ(tentativi(), 1u);
+    EXPECT_EQ(attempts(), 1u);
     EXPECT_EQ(l.m.LeggiValore16(3, 0, 1, 0, false), 42);
-    EXPECT_EQ(tentativi(), 2u);
+    EXPECT_EQ(attempts(), 2u);
     EXPECT_TRUE(l.fp.port.isOpen());
 
     // At its capacity the monitor empties both lists; hidden, it logs nothing.
@@ -130,21 +130,21 @@ TEST(Modbus, FailedExchangesAndAnswersCheckedBeforeTheyBecomeValues) {
         {{.partialBytes = 1}, TransactionResult::TimeOut, "one byte"},
         {{.badCrc = true}, TransactionResult::CrcError, "bad CRC"},
     };
-    for (const auto& [device, esito, what] : answers) {
+    for (const auto& [device, verdict, what] : answers) {
         SCOPED_TRACE(what);
         Linea k;
         k.m.ImpostaRetry(2);
         k.device = device;
         k.device.values[{3, 0}] = 7;
         const TimePoint start = k.fp.clock.now();
-        const MBus::ItemsRead letti = k.m.ReadItems(3, {0}, 1);
-        EXPECT_EQ(letti.items, std::nullopt);
+        const MBus::ItemsRead readResult = k.m.ReadItems(3, {0}, 1);
+        EXPECT_EQ(readResult.items, std::nullopt);
         EXPECT_EQ(k.device.requests, 2) << "every failure is retried";
-        EXPECT_EQ(letti.last.outcome, esito);
-        if (esito != TransactionResult::Exception) continue;
+        EXPECT_EQ(readResult.last.outcome, verdict);
+        if (verdict != TransactionResult::Exception) continue;
         // An exception answer ends the wait as soon as it is complete.
         EXPECT_LT(k.fp.clock.now() - start, Millis(50));
-        EXPECT_EQ(letti.last.exceptionCode, 2);
+        EXPECT_EQ(readResult.last.exceptionCode, 2);
         EXPECT_EQ(k.m.health().nodes().at(1).exceptions.at(2), 2u);
     }
 }
@@ -204,9 +204,9 @@ TEST(Modbus, AFenceGoesBeforeADifferentRequestAfterATimeOut) {
         // answer: 5 ms at 9600 baud).
         EXPECT_EQ(dodici, std::nullopt);
         EXPECT_EQ(rx.back(), "01 03 02 08 FD 7E 05 (Late answer)");
-        const Millis prima = l.fp.clock.elapsed();
+        const Millis first = l.fp.clock.elapsed();
         EXPECT_EQ(l.m.LeggiValore16(3, 13, 1, 0, false), 7);
-        EXPECT_EQ(l.fp.clock.elapsed() - prima, Millis(300 + 5 + 5));
+        EXPECT_EQ(l.fp.clock.elapsed() - first, Millis(300 + 5 + 5));
         EXPECT_EQ(l.m.LeggiValore16(3, 20, 1, 0, false), std::nullopt);
         EXPECT_EQ(l.m.LeggiValore16(3, 12, 1, 0, false), 0x08FD);
         EXPECT_EQ(l.fp.port.written(),
@@ -270,9 +270,9 @@ TEST(ModbusTcp, RequestsAndAnswersTravelInTheMbapFramingWhoseHeaderIsChecked) {
           "00 00 00 00 00 05 08 03 02 12 34", "00 00 00 00 00 05 07 04 02 12 34",
           "00 00 00 00 00 05 07 03 03 12 34", "00 00 00 00 00 05 07 03 02 12 34 00 00"}) {
         SCOPED_TRACE(answer);
-        Gateway altro;
-        altro.answer = FromHex(answer);
-        EXPECT_EQ(altro.m.EseguiTransazione(7, 3, 0, 1).outcome, TransactionResult::WrongAnswer);
+        Gateway otherWidget;
+        otherWidget.answer = FromHex(answer);
+        EXPECT_EQ(otherWidget.m.EseguiTransazione(7, 3, 0, 1).outcome, TransactionResult::WrongAnswer);
     }
 
     // An answer with another transaction identifier is a late one: dropped,
@@ -317,10 +317,10 @@ TEST(NetworkAddress, DeviceTextsNameTheKindHostAndPortAndASlowNameIsGivenUp) {
         {"mbtcp://[fe80::1]", LinkKind::ModbusTcp, "[fe80::1]:502"},
     };
     std::string error;
-    for (const auto& [text, kind, indirizzo] : casi) {
+    for (const auto& [text, kind, addr] : casi) {
         const auto a = ParseNetworkAddress(text, error);
         ASSERT_TRUE(a) << text;
-        EXPECT_EQ(std::pair(a->kind, a->text()), std::pair(kind, std::string(indirizzo)));
+        EXPECT_EQ(std::pair(a->kind, a->text()), std::pair(kind, std::string(addr)));
     }
     // A refusal names the device text. A gateway's port has no default;
     // IPv6 goes in brackets.

@@ -52,9 +52,9 @@ struct Uscita {
 
 TEST(Export, SingleFileWorkedExample) {
     Uscita u;
-    auto esito = u.exportOutput({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
+    auto verdict = u.exportOutput({"Serial_1", "<Vac>230.1</Vac>", "<Pac>1520</Pac>", "%Next device",
                             "#Sleep 500", "<Vac>229.8</Vac>", "<Pac></Pac>"});
-    EXPECT_EQ(esito.written, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
+    EXPECT_EQ(verdict.written, std::vector<std::string>{"/opt/tarvel/NoName.xml"});
     EXPECT_EQ(u.files.files["/opt/tarvel/NoName.xml"],
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
               "    <Dispositivo>\r\n      <Vac>230.1</Vac>\r\n      <Pac>1520</Pac>\r\n"
@@ -125,9 +125,9 @@ TEST(Export, AFailedFileKeepsItsOldContentAndTheOthersAreWritten) {
     u.ini.set("Serial_1", "Out", "/missing/one.xml");
     u.ini.set("Serial_2", "Out", "/data/two.xml");
     u.files.failing = {"/missing/one.xml"};
-    auto esito = u.exportOutput({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"});
-    EXPECT_EQ(esito.written, std::vector<std::string>{"/data/two.xml"});
-    EXPECT_EQ(esito.errors, std::vector<std::string>{"/missing/one.xml: Permission denied"});
+    auto verdict = u.exportOutput({"Serial_1", "<A>1</A>", "Serial_2", "<B>2</B>"});
+    EXPECT_EQ(verdict.written, std::vector<std::string>{"/data/two.xml"});
+    EXPECT_EQ(verdict.errors, std::vector<std::string>{"/missing/one.xml: Permission denied"});
 }
 
 using namespace std::chrono;
@@ -268,15 +268,15 @@ TEST(History, AManyPointCurveIsThinnedKeepingItsGaps) {
     SqliteHistoryStore store;
     SystemWallClock wall;
     fakes::FakePlatform fp;
-    History storico(&store, &wall, fp.clock, fp.dialogs);
-    storico.Configure({"storico.db"}, folder.path().string());
-    const auto points = storico.Trend("Vac", hours(1));
+    History historyLog(&store, &wall, fp.clock, fp.dialogs);
+    historyLog.Configure({"storico.db"}, folder.path().string());
+    const auto points = historyLog.Trend("Vac", hours(1));
     EXPECT_GE(points.size(), 960u);
     EXPECT_LE(points.size(), History::MaxPoints);
     std::string forma;  // one letter a run: V values, G gap
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const char lettera = points[i].value ? 'V' : 'G';
-        if (forma.empty() || forma.back() != lettera) forma += lettera;
+        const char letter = points[i].value ? 'V' : 'G';
+        if (forma.empty() || forma.back() != letter) forma += letter;
         EXPECT_NEAR(points[i].value.value_or(6), 6, 0.5) << i;
         if (i > 0) {
             EXPECT_NEAR(duration<double>(points[i].when - points[i - 1].when).count(), 3.6, 0.01);

@@ -98,7 +98,7 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
 
     imp.topic = "tarvel/roof";
     // Readings: a number with its decimals, a failed read, a constant.
-    const auto letto = [](int device, const char* name, Quality q, std::uint64_t value = 0) {
+    const auto readValue = [](int device, const char* name, Quality q, std::uint64_t value = 0) {
         Reading r;
         r.device = device;
         r.name = name;
@@ -108,11 +108,11 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
         r.decimals = 1;
         return r;
     };
-    const auto messaggi =
+    const auto messages =
         CycleMessages(imp, "2026-12-06T21:45:03.120Z", 12,
-                      {letto(1, "Vac", Quality::Good, 2301), letto(1, "Pac", Quality::Failed),
-                       letto(1, "Impianto", Quality::Good), letto(2, "Vac", Quality::Good, 5)});
-    EXPECT_EQ(messaggi, (std::vector<MqttMessage>{
+                      {readValue(1, "Vac", Quality::Good, 2301), readValue(1, "Pac", Quality::Failed),
+                       readValue(1, "Impianto", Quality::Good), readValue(2, "Vac", Quality::Good, 5)});
+    EXPECT_EQ(messages, (std::vector<MqttMessage>{
                             {"tarvel/roof/1",
                              "{\"time\": \"2026-12-06T21:45:03.120Z\", \"cycle\": 12, \"values\": "
                              "{\"Vac\": 230.1, \"Pac\": null, \"Impianto\": \"Roof A\"}}",
@@ -151,12 +151,12 @@ TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     std::map<std::string, std::string> ini;
     const auto read = [&](const std::string& k) { return ini.count(k) ? ini[k] : ""; };
     std::vector<std::string> problems;
-    const auto letto = [&](const char* folder = "/srv/a") {
+    const auto readValue = [&](const char* folder = "/srv/a") {
         return ReadMqttSettings(read, "roof", folder, problems);
     };
     // Host, port, topic, CA file, QoS, retain, discovery, journal and its cap.
     const auto fields = [&] {
-        const MqttSettings m = letto();
+        const MqttSettings m = readValue();
         std::ostringstream out;
         out << m.host << " " << m.port << " " << m.topic << " " << m.caFile << " " << m.qos << " "
             << m.retain << " " << m.discovery << " " << m.journal << " " << m.journalMB;
@@ -164,10 +164,10 @@ TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     };
     ini = {{"Host", "broker.lan"}};
     EXPECT_EQ(fields(), "broker.lan 1883 tarvel/roof  1 0 0 /srv/a/Tarvel-journal.db 100");
-    const std::string id = letto().clientId;
+    const std::string id = readValue().clientId;
     EXPECT_TRUE(id.starts_with("tarvel-roof-"));
-    EXPECT_EQ(letto().clientId, id) << "the same at every start";
-    EXPECT_NE(letto("/srv/b").clientId, id);
+    EXPECT_EQ(readValue().clientId, id) << "the same at every start";
+    EXPECT_NE(readValue("/srv/b").clientId, id);
 
     // The TLS port, a topic without its last slash, a journal in the folder.
     ini = {{"Host", "b"},   {"CAFile", "/etc/ca.crt"}, {"Topic", "plant/7/"}, {"QoS", "2"},
@@ -177,7 +177,7 @@ TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {
     // Each bad key is named; the section is then refused
     // (Headless.SettingsRefusedInTheRunAsInTheCheck).
     ini = {{"Host", "b"}, {"Port", "70000"}, {"Topic", "a/#"}, {"User", "a\x7F"}};
-    letto();
+    readValue();
     EXPECT_EQ(problems, (std::vector<std::string>{
                             "[MQTT] Port: valore non valido \"70000\" (da 1 a 65535)",
                             "[MQTT] Topic: valore non valido \"a/#\" (senza # né +)",
@@ -197,11 +197,11 @@ TEST_F(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
     EXPECT_EQ(giornale.size(), 150);
     EXPECT_TRUE(client.consegnati.empty());
 
-    client.su = true;
+    client.up = true;
     p.Step();
-    ASSERT_EQ(client.consegnati.size(), Publisher::Finestra);
+    ASSERT_EQ(client.consegnati.size(), Publisher::InFlightWindow);
     p.Step();
-    EXPECT_EQ(client.consegnati.size(), Publisher::Finestra) << "the window is full";
+    EXPECT_EQ(client.consegnati.size(), Publisher::InFlightWindow) << "the window is full";
     client.confermaTutti();
     p.Step();
     EXPECT_EQ(giornale.size(), 50);
@@ -219,18 +219,18 @@ TEST_F(Publish, NothingLeavesTheJournalBeforeTheBrokerHasIt) {
     // A clean end: a broker away is not waited for (a connection being made
     // would be, for a moment); what is left stays for the next start.
     ASSERT_TRUE(p.Enqueue({{"t/1", "last", 1, false}}, error));
-    client.su = false;
+    client.up = false;
     const TimePoint fine = clock.now();
     p.Stop(5000);
     EXPECT_LE(clock.now() - fine, Publisher::ConnectWait);
     EXPECT_EQ(client.attesaFinale, 0);
     EXPECT_EQ(giornale.size(), 1) << "kept for the next start";
-    EXPECT_EQ(client.ultimo, (MqttMessage{"t/state", "offline", 1, true}));
+    EXPECT_EQ(client.latest, (MqttMessage{"t/state", "offline", 1, true}));
 
     // A broker connected at the end gets the whole time for what waits.
     Publisher q(giornale, client, clock);
     ASSERT_TRUE(q.Start(imp, error, false));
-    client.su = true;
+    client.up = true;
     const TimePoint fine2 = clock.now();
     q.Stop(5000);
     EXPECT_EQ(clock.now() - fine2, Millis(5000)) << "\"last\" never acknowledged";
@@ -247,14 +247,14 @@ TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
     cycles(p, 3, 4);
     EXPECT_EQ(p.status().waiting, 4);
     EXPECT_EQ(p.status().journalError, "database or disk is full");
-    client.su = true;
+    client.up = true;
     cycles(p, 5, 5);
     EXPECT_EQ(client.payloads(), "1 2 3 4 5");
     client.confermaTutti();
     p.Step();
     EXPECT_EQ(p.status().waiting, 0);
 
-    client.su = false;
+    client.up = false;
     cycles(p, 6, 7);
     giornale.pieno = false;
     cycles(p, 8, 8);
@@ -263,17 +263,17 @@ TEST_F(Publish, WhatTheJournalCannotTakeWaitsInMemoryInOrder) {
     cycles(p, 9, 9);
     EXPECT_EQ(giornale.size(), 4) << "6 to 9 in the journal";
     EXPECT_EQ(p.status().journalError, "");
-    client.su = true;
+    client.up = true;
     p.Step();
     EXPECT_EQ(client.payloads(), "1 2 3 4 5 6 7 8 9");
     client.confermaTutti();
     p.Step();
 
-    client.su = false;
+    client.up = false;
     giornale.pieno = true;
     cycles(p, 1, static_cast<int>(Publisher::MaxInMemory) + 3);
     EXPECT_EQ(p.status().droppedInMemory, 3);
-    client.su = true;
+    client.up = true;
     p.Step();
     EXPECT_EQ(client.consegnati.at(9).payload, "4") << "the oldest went";
 
@@ -307,13 +307,13 @@ TEST_F(Publish, TheProgramTellsEachTroubleOnceAndGoesOn) {
     ASSERT_TRUE(prog.ImpostaPortaSeriale(0));
     prog.MenuAvvio_Click();
     // The cycle's start by the wall clock (the layout: the JSON test above).
-    EXPECT_EQ(giornale.voci.at(1).payload,
+    EXPECT_EQ(giornale.entries.at(1).payload,
               "{\"time\": \"1970-01-01T00:00:00.100Z\", \"cycle\": 1, \"values\": "
               "{\"Vac\": 230.1, \"Alto\": null}}");
-    giornale.scartati = 1;
+    giornale.droppedCount = 1;
     prog.TmrLettura_Timer();
     client.error.clear();
-    giornale.scartati = 2;
+    giornale.droppedCount = 2;
     prog.TmrLettura_Timer();
     giornale.pieno = true;
     // Two messages a cycle wait in memory, until it is full.

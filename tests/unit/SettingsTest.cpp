@@ -25,7 +25,7 @@ TEST(Settings, LoadsIntervalAndRequestList) {
     // 003 is an empty line; 004 and 005 start with "REM".
     EXPECT_EQ(s.requests, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
     // The same load read Serial_0 and the list's Serial_1, which has no COM.
-    const std::vector<LoadedProfile>& profili = b.prog.impostazioniCaricate().profiles;
+    const std::vector<LoadedProfile>& profili = b.prog.loadedSettings().profiles;
     ASSERT_EQ(profili.size(), 2u);
     EXPECT_TRUE(profili[0].reading.profile);
     EXPECT_EQ(profili[1].number, 1);

@@ -37,13 +37,13 @@ struct FinestreRegistrate : StartupWindows {
     void PreparaMonitor() override { requests.push_back("PreparaMonitor"); }
     void PreparaTray() override { requests.push_back("PreparaTray"); }
     void RimuoviIconaTray() override { requests.push_back("RimuoviIconaTray"); }
-    void RiduciInTray(bool riduci) override {
-        requests.push_back(riduci ? "RiduciInTray 1" : "RiduciInTray 0");
+    void RiduciInTray(bool minimise) override {
+        requests.push_back(minimise ? "RiduciInTray 1" : "RiduciInTray 0");
     }
     bool monitorVisible() const override { return false; }
     void MenuMonitor_Click() override { requests.push_back("MenuMonitor_Click"); }
     void showReloadNotice(bool v) override { requests.push_back(v ? "avviso 1" : "avviso 0"); }
-    void quit(int codice) override { requests.push_back("termina " + std::to_string(codice)); }
+    void quit(int code) override { requests.push_back("termina " + std::to_string(code)); }
 };
 
 // The start-up over the plant, its windows recorded; the platform can
@@ -52,13 +52,13 @@ struct Vita : fakes::Impianto {
     Vita() { dueRighe(); }
     fakes::ClientFinto mqtt;
     fakes::GiornaleFinto giornale;
-    SqliteHistoryStore storico;
+    SqliteHistoryStore historyLog;
     fakes::FakeWallClock wall{fp.clock, WallTime{}};
-    Program prog{fp.platform(&mqtt, &giornale, &storico, &wall)};
-    FinestreRegistrate finestre;
-    IstanzaFinta istanza;
+    Program prog{fp.platform(&mqtt, &giornale, &historyLog, &wall)};
+    FinestreRegistrate windowSet;
+    IstanzaFinta programInstance;
     Autostart autostart{fp.shell, fp.dialogs, fp.identity};
-    Startup startup{prog, fp.clock, fp.dialogs, finestre, &istanza, &autostart};
+    Startup startup{prog, fp.clock, fp.dialogs, windowSet, &programInstance, &autostart};
 };
 
 TEST(StartupTest, StartsInOrderThenTheFirstTimerStartsTheAcquisitionAndAFailedReloadAsksToEnd) {
@@ -67,7 +67,7 @@ TEST(StartupTest, StartsInOrderThenTheFirstTimerStartsTheAcquisitionAndAFailedRe
     v.fp.shell.autostart["Tarvel"] = "\"/opt/tarvel/Tarvel\"";
     v.startup.Form_Load();
 
-    EXPECT_THAT(v.finestre.requests,
+    EXPECT_THAT(v.windowSet.requests,
                 ElementsAre("avviso 0", "PreparaMonitor", "PreparaTray", "RiduciInTray 0"));
     EXPECT_FALSE(v.prog.status().avvioInCorso);
     EXPECT_TRUE(v.autostart.checked()) << "the check mark follows the autostart entry";
@@ -99,7 +99,7 @@ TEST(StartupTest, FailedStartUpsEndTheProgram) {
     using C = std::tuple<const char*, const char*, const char*, bool, const char*,
                          std::vector<std::string>>;
     // clang-format off
-    for (const auto& [section, key, value, libera, fine, dettagli] :
+    for (const auto& [section, key, value, libera, fine, detailText] :
          {C{"Parameters", "Firt", "0", true, "termina 1", {"/opt/tarvel/Tarvel.INI: [Parameters] "
             "Firt: valore non valido \"0\", nessun intervallo di richieste (numero di riga da 1 "
             "a 32767)"}},
@@ -109,10 +109,10 @@ TEST(StartupTest, FailedStartUpsEndTheProgram) {
         Vita v;
         v.fp.ini.set("Start", "Auto", "1");
         v.fp.ini.set(section, key, value);
-        v.istanza.libera = libera;
+        v.programInstance.libera = libera;
         v.startup.Form_Load();
-        EXPECT_EQ(v.fp.dialogs.details, dettagli);
-        EXPECT_THAT(v.finestre.requests, ElementsAre(fine));
+        EXPECT_EQ(v.fp.dialogs.details, detailText);
+        EXPECT_THAT(v.windowSet.requests, ElementsAre(fine));
         EXPECT_TRUE(v.startup.finished());
         EXPECT_FALSE(v.startup.firstStartPending());
         EXPECT_EQ(v.fp.port.openCount(), 0);
@@ -143,7 +143,7 @@ TEST(StartupTest, ARefusedSectionIsOffAndTheProgramRuns) {
                {"MQTT/Journal", (folder / "giornale.db").c_str()}});
         v.fp.ini.set(section, key, value);
         v.startup.Form_Load();
-        EXPECT_THAT(v.finestre.requests, ElementsAre(_, "PreparaMonitor", "PreparaTray", _));
+        EXPECT_THAT(v.windowSet.requests, ElementsAre(_, "PreparaMonitor", "PreparaTray", _));
         const bool refused = !cause.empty();
         EXPECT_EQ(v.prog.status().historyOn, !(refused && section == "History"));
         EXPECT_EQ(v.prog.publisher() != nullptr, !(refused && section == "MQTT"));
@@ -172,14 +172,14 @@ TEST(StartupTest, ARefusedSectionIsOffAndTheProgramRuns) {
 // names its cause, and leaves nothing behind.
 TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     test::TempFolder t;
-    const std::string bin = t / "bin", esempio = t / "Tarvel.example";
+    const std::string bin = t / "bin", example = t / "Tarvel.example";
     std::filesystem::create_directory(bin);
-    test::WriteFile(esempio, "; esempio\n[Ports]\nCOM1=/dev/ttyUSB0\n");
+    test::WriteFile(example, "; esempio\n[Ports]\nCOM1=/dev/ttyUSB0\n");
     const std::string home = getenv("HOME") ? getenv("HOME") : "";
     const std::string xdg = getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : "";
     setenv("HOME", (t / "home").c_str(), 1);
     PosixTextFiles files;
-    PosixUserFolders cartelle;
+    PosixUserFolders folders;
     using Result = ProgramFolder::Result;
     fakes::FakeDialogs dialogs;
     fakes::FakeShell shell;
@@ -187,9 +187,9 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     auto start = [&](const std::string& esempioUsato) {
         dialogs = {};
         shell = {};
-        const auto trovata = FindProgramFolder(files, cartelle, bin, esempioUsato, true);
-        return std::tuple(trovata.result, trovata.folder,
-                          AnnounceFolder(trovata, dialogs, &shell));
+        const auto found = FindProgramFolder(files, folders, bin, esempioUsato, true);
+        return std::tuple(found.result, found.folder,
+                          AnnounceFolder(found, dialogs, &shell));
     };
 
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
@@ -203,8 +203,8 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
               std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(t / "home"));
 
-    EXPECT_EQ(start(esempio), std::tuple(Result::Created, utente, false));
-    EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(esempio));
+    EXPECT_EQ(start(example), std::tuple(Result::Created, utente, false));
+    EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), test::ReadFile(example));
     EXPECT_EQ(test::ModeOf(utente + "/Tarvel.INI"), 0600u) << "for its owner only";
     EXPECT_EQ(dialogs.messages,
               (std::vector<fakes::ShownMessage>{
@@ -216,19 +216,19 @@ TEST(ProgramFolderTest, PortableCopyUserFolderAndFirstStart) {
     EXPECT_THAT(shell.calls, ElementsAre("openInEditor " + utente + "/Tarvel.INI"));
 
     test::WriteFile(utente + "/Tarvel.INI", "[General]\nTitle=mio\n");
-    EXPECT_EQ(start(esempio), std::tuple(Result::Found, utente, true));
+    EXPECT_EQ(start(example), std::tuple(Result::Found, utente, true));
     EXPECT_TRUE(dialogs.messages.empty() && shell.calls.empty());
     EXPECT_EQ(test::ReadFile(utente + "/Tarvel.INI"), "[General]\nTitle=mio\n");
 
     // XDG_CONFIG_HOME names a file: no folder can be made under it.
     test::WriteFile(t / "config", "");
     setenv("XDG_CONFIG_HOME", (t / "config").c_str(), 1);
-    EXPECT_EQ(start(esempio), std::tuple(Result::Error, t / "config/tarvel", false));
+    EXPECT_EQ(start(example), std::tuple(Result::Error, t / "config/tarvel", false));
     EXPECT_NE(dialogs.details[0].find(t / "config/tarvel"), std::string::npos);
 
     // A Tarvel.INI beside the executable wins, with nothing made elsewhere.
     test::WriteFile(bin + "/Tarvel.INI", "");
-    EXPECT_EQ(start(esempio), std::tuple(Result::Found, bin, true));
+    EXPECT_EQ(start(example), std::tuple(Result::Found, bin, true));
 
     for (const auto& [name, value] : {std::pair{"HOME", home}, {"XDG_CONFIG_HOME", xdg}})
         value.empty() ? unsetenv(name) : setenv(name, value.c_str(), 1);

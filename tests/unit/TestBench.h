@@ -24,13 +24,13 @@ inline Bytes FromHex(const std::string& text) {
 }
 
 // A whole output file: one device for each list of elements.
-inline std::string Documento(const std::vector<std::vector<std::string>>& dispositivi,
+inline std::string Documento(const std::vector<std::vector<std::string>>& devices,
                              const std::string& encoding = "UTF-8") {
     std::string text =
         "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\r\n  <Dispositivi>\r\n";
-    for (const auto& elementi : dispositivi) {
+    for (const auto& addresses : devices) {
         text += "\r\n    <Dispositivo>\r\n";
-        for (const auto& e : elementi) text += "      " + e + "\r\n";
+        for (const auto& e : addresses) text += "      " + e + "\r\n";
         text += "    </Dispositivo>\r\n";
     }
     return text + "\r\n  </Dispositivi>\r\n";
@@ -65,10 +65,10 @@ struct CycleBench : fakes::Impianto, CycleObserver {
     SerialLine linea{mbus, fp.clock, fp.dialogs, read, *this};
     Cycle cycle{fp.clock, linea, lines, *this, {fp.files, "/opt/tarvel"}, read};
 
-    explicit CycleBench(const std::vector<std::string>& testi, const Keys& chiavi = {}) {
+    explicit CycleBench(const std::vector<std::string>& texts, const Keys& keyList = {}) {
         profile(0);
-        for (const auto& [key, value] : chiavi) fp.ini.set("Serial_0", key, value);
-        for (const std::string& t : testi) lines.push_back(LoadLine(t));
+        for (const auto& [key, value] : keyList) fp.ini.set("Serial_0", key, value);
+        for (const std::string& t : texts) lines.push_back(LoadLine(t));
         device.delay = Millis(0);
         cycle.setInterval(Millis(60000));
         EXPECT_TRUE(linea.ImpostaPortaSeriale(0));

@@ -126,10 +126,10 @@ void Runner::printMonitor() {
 namespace {
 
 // The wall-clock time of a monotonic instant, local, to the second.
-std::string localTime(TimePoint istante) {
+std::string localTime(TimePoint startedAt) {
     using namespace std::chrono;
-    const auto eta = duration_cast<system_clock::duration>(steady_clock::now() - istante);
-    const std::time_t t = system_clock::to_time_t(system_clock::now() - eta);
+    const auto age = duration_cast<system_clock::duration>(steady_clock::now() - startedAt);
+    const std::time_t t = system_clock::to_time_t(system_clock::now() - age);
     std::tm tm{};
     localtime_r(&t, &tm);
     char text[32];
@@ -148,10 +148,10 @@ void Runner::printHealth() {
     }
 }
 
-void Runner::fine(int codice) {
+void Runner::fine(int code) {
     program_.ClosePort();
-    exitCode_ = codice;
-    QCoreApplication::exit(codice);
+    exitCode_ = code;
+    QCoreApplication::exit(code);
 }
 
 }  // namespace tarvel

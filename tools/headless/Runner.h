@@ -31,7 +31,7 @@ class Runner : public MainView {
     // Routes SIGTERM, SIGINT and SIGHUP into the event loop; ignores SIGPIPE.
     static bool installSignals();
 
-    void cycleFinished(const CycleReport& rapporto) override;
+    void cycleFinished(const CycleReport& cycleReport) override;
 
     // Takes the signals that came: a stop stops the acquisition (the
     // running request ends first), a reload waits for the end of the cycle.
@@ -45,7 +45,7 @@ class Runner : public MainView {
     void flush();
     void printMonitor();
     void printHealth();
-    void fine(int codice);
+    void fine(int code);
 
     Program& program_;
     RunnerOptions options_;

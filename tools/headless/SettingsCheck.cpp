@@ -18,20 +18,20 @@ namespace {
 // The topics a run would publish on: each device's, the state, and each
 // node's health.
 std::vector<std::string> MqttArguments(const MqttSettings& mqtt, const std::vector<RequestLine>& lines,
-                                       const std::vector<int>& dispositiviRighe) {
-    std::set<int> dispositivi, nodes;
+                                       const std::vector<int>& deviceRows) {
+    std::set<int> devices, nodes;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const RequestLine& line = lines[i];
         if (line.kind == LineKind::Read || line.kind == LineKind::Constant)
-            dispositivi.insert(dispositiviRighe[i]);
+            devices.insert(deviceRows[i]);
         if (line.reading && line.reading->node >= 1 && line.reading->node <= 255)
             nodes.insert(line.reading->node);
     }
-    std::vector<std::string> argomenti;
-    for (const int d : dispositivi) argomenti.push_back(mqtt.topic + "/" + std::to_string(d));
-    argomenti.push_back(mqtt.topic + "/state");
-    for (const int n : nodes) argomenti.push_back(mqtt.topic + "/status/" + std::to_string(n));
-    return argomenti;
+    std::vector<std::string> args;
+    for (const int d : devices) args.push_back(mqtt.topic + "/" + std::to_string(d));
+    args.push_back(mqtt.topic + "/state");
+    for (const int n : nodes) args.push_back(mqtt.topic + "/status/" + std::to_string(n));
+    return args;
 }
 
 // The files that others must not read: the settings when they hold the
@@ -39,42 +39,42 @@ std::vector<std::string> MqttArguments(const MqttSettings& mqtt, const std::vect
 // group or others may read, with how to mend it.
 std::vector<std::string> ReadableByOthers(Program& prog, const MqttSettings& mqtt) {
     std::vector<std::pair<std::string, std::string>> file;
-    if (prog.impostazioniCaricate().mqttPassword)
+    if (prog.loadedSettings().mqttPassword)
         file.emplace_back("il file " + prog.IniPath() + " contiene [MQTT] Password ed è",
                           prog.IniPath());
     if (!mqtt.host.empty()) file.emplace_back("il giornale " + mqtt.journal + " è", mqtt.journal);
-    std::vector<std::string> avvisi;
-    for (const auto& [cosa, path] : file) {
+    std::vector<std::string> warnings;
+    for (const auto& [fileRole, path] : file) {
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0)
-            avvisi.push_back(cosa + " leggibile da altri utenti: chmod 600 " + path);
+            warnings.push_back(fileRole + " leggibile da altri utenti: chmod 600 " + path);
     }
-    return avvisi;
+    return warnings;
 }
 
 // Each profile once: as the load read it, then through the same set-up as
 // a run; false, with a warning, when it fails.
-struct ControlloProfili {
+struct ProfileCheck {
     Program& prog;
-    std::vector<std::string>& avvisi;
-    std::set<int> controllati;
+    std::vector<std::string>& warnings;
+    std::set<int> checkedCount;
 
     bool operator()(std::int16_t n) {
-        if (!controllati.insert(n).second) return true;
-        const LoadedProfile* letto = prog.impostazioniCaricate().profile(n);
-        const bool valido = !letto || letto->reading.profile;
-        if (valido && prog.ImpostaPortaSeriale(n)) return true;
+        if (!checkedCount.insert(n).second) return true;
+        const LoadedProfile* readValue = prog.loadedSettings().profile(n);
+        const bool valid = !readValue || readValue->reading.profile;
+        if (valid && prog.ImpostaPortaSeriale(n)) return true;
         const std::string section = "Serial_" + std::to_string(n);
-        const ProfileError& error = valido ? prog.profileError() : letto->reading.error;
-        avvisi.push_back("profilo " + section +
+        const ProfileError& error = valid ? prog.profileError() : readValue->reading.error;
+        warnings.push_back("profilo " + section +
                          ": Errore nell'impostazione della porta seriale. (" +
                          DescribeProfileError(section, error) + ")");
         return false;
     }
 };
 
-std::string count(std::size_t n, const char* uno, const char* molti) {
-    return std::to_string(n) + " " + (n == 1 ? uno : molti);
+std::string count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
@@ -87,10 +87,10 @@ int CheckSettings(Program& prog, std::FILE* out) {
     std::fprintf(out, "%s%s\n", CheckHeader, mqtt.host.empty() ? "" : " | topic TEXT");
     std::fprintf(out, "caption\t%s\n", s.caption.c_str());
     std::fprintf(out, "interval\t%lld\n", static_cast<long long>(s.interval.count()));
-    const LoadedSettings& caricate = prog.impostazioniCaricate();
-    std::vector<std::string> avvisi;
-    ControlloProfili profile{prog, avvisi, {}};
-    const bool profiloZero = profile(0);
+    const LoadedSettings& loaded = prog.loadedSettings();
+    std::vector<std::string> warnings;
+    ProfileCheck profile{prog, warnings, {}};
+    const bool profileZero = profile(0);
     const std::vector<RequestLine>& lines = prog.lines();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const RequestLine& line = lines[i];
@@ -102,32 +102,32 @@ int CheckSettings(Program& prog, std::FILE* out) {
             if (line.profile)
                 profile(*line.profile);
             else
-                avvisi.push_back("riga " + std::to_string(i) + ": profilo fuori intervallo");
+                warnings.push_back("riga " + std::to_string(i) + ": profilo fuori intervallo");
         }
         for (const auto& p : line.problems)
-            avvisi.push_back("riga " + std::to_string(i) + ": " + p);
+            warnings.push_back("riga " + std::to_string(i) + ": " + p);
     }
-    avvisi.insert(avvisi.end(), caricate.unreadLines.begin(), caricate.unreadLines.end());
-    const std::vector<int> dispositivi = prog.DevicesOfList();
-    for (const auto& p : ListProblems(lines, dispositivi))
-        avvisi.push_back("riga " + std::to_string(p.line) + ": " + p.text);
+    warnings.insert(warnings.end(), loaded.unreadLines.begin(), loaded.unreadLines.end());
+    const std::vector<int> devices = prog.DevicesOfList();
+    for (const auto& p : ListProblems(lines, devices))
+        warnings.push_back("riga " + std::to_string(p.line) + ": " + p.text);
     for (const auto& section : prog.refusedSections())
-        avvisi.insert(avvisi.end(), section.problems.begin(), section.problems.end());
-    for (auto& a : ReadableByOthers(prog, mqtt)) avvisi.push_back(std::move(a));
+        warnings.insert(warnings.end(), section.problems.begin(), section.problems.end());
+    for (auto& a : ReadableByOthers(prog, mqtt)) warnings.push_back(std::move(a));
     if (!mqtt.host.empty()) {
-        for (const auto& t : MqttArguments(mqtt, lines, dispositivi))
+        for (const auto& t : MqttArguments(mqtt, lines, devices))
             std::fprintf(out, "topic\t%s\n", t.c_str());
         if (!mqtt.caFile.empty() && ::access(mqtt.caFile.c_str(), R_OK) != 0)
-            avvisi.push_back("[MQTT] CAFile: impossibile leggere il file " + mqtt.caFile + " (" +
+            warnings.push_back("[MQTT] CAFile: impossibile leggere il file " + mqtt.caFile + " (" +
                              std::strerror(errno) + ")");
     }
-    for (const auto& a : avvisi) std::fprintf(out, "warning\t%s\n", a.c_str());
+    for (const auto& a : warnings) std::fprintf(out, "warning\t%s\n", a.c_str());
     std::fprintf(out, "%s, %s\n", count(lines.size(), "riga", "righe").c_str(),
-                 count(avvisi.size(), "avviso", "avvisi").c_str());
+                 count(warnings.size(), "avviso", "avvisi").c_str());
     // The runner would not start.
     if (!prog.refusedSections().empty()) return ExitCheckBadSettings;
-    if (!profiloZero) return ExitCheckBadProfileZero;
-    return avvisi.empty() ? ExitCheckClean : ExitCheckWarnings;
+    if (!profileZero) return ExitCheckBadProfileZero;
+    return warnings.empty() ? ExitCheckClean : ExitCheckWarnings;
 }
 
 }  // namespace tarvel

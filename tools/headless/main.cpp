@@ -82,20 +82,20 @@ struct Arguments {
     bool check = false;
     bool printFolder = false;
     bool help = false;
-    bool versione = false;
+    bool version = false;
     std::vector<std::string> exportOutput;  // names for the CSV export
     std::string from, a;
 };
 
 // "A,B,C" into its names; false when one is empty.
-bool readNames(const std::string& text, std::vector<std::string>& nomi) {
+bool readNames(const std::string& text, std::vector<std::string>& names) {
     std::size_t start = 0;
     for (;;) {
-        const std::size_t virgola = text.find(',', start);
-        nomi.push_back(text.substr(start, virgola - start));
-        if (nomi.back().empty()) return false;
-        if (virgola == std::string::npos) return true;
-        start = virgola + 1;
+        const std::size_t comma = text.find(',', start);
+        names.push_back(text.substr(start, comma - start));
+        if (names.back().empty()) return false;
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
     }
 }
 
@@ -144,7 +144,7 @@ std::string parseArguments(int argc, char** argv, Arguments& a) {
         } else if (arg == "--help" || arg == "-h") {
             a.help = true;
         } else if (arg == "--version") {
-            a.versione = true;
+            a.version = true;
         } else {
             return "opzione sconosciuta: " + arg;
         }
@@ -163,13 +163,13 @@ int exportCsv(const Arguments& args, tarvel::ProfileStore& ini,
     const std::string iniPath = identity.programFolder() + "/" + IniFileName;
     SqliteHistoryStore history;
     SystemWallClock wall;
-    History storico(&history, &wall, clock, dialogs);
+    History historyLog(&history, &wall, clock, dialogs);
     const HistorySettingsRead reading = ReadHistorySettings(
         [&](const std::string& key) { return ini.read(iniPath, "History", key, ""); });
     // A refused [History] is no history to read, as for the run.
     std::string csv, error = reading.problems.empty() ? "" : reading.problems.front();
-    if (error.empty()) storico.Configure(reading.settings, identity.programFolder());
-    if (!error.empty() || !storico.ExportCsv(args.exportOutput, args.from, args.a, csv, error)) {
+    if (error.empty()) historyLog.Configure(reading.settings, identity.programFolder());
+    if (!error.empty() || !historyLog.ExportCsv(args.exportOutput, args.from, args.a, csv, error)) {
         std::fprintf(stderr, "Tarvel: Impossibile leggere lo storico\n%s\n", error.c_str());
         return 2;
     }
@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
         std::fputs(Usage, stdout);
         return 0;
     }
-    if (args.versione) {
+    if (args.version) {
         std::printf("tarvel-headless %s\n", ProductVersion().c_str());
         return 0;
     }
@@ -255,12 +255,12 @@ int main(int argc, char** argv) {
     ConsoleClock clock;
     ConsoleDialogs dialogs;
     if (args.folder.empty()) {
-        PosixUserFolders cartelle;
-        const ProgramFolder trovata =
-            FindProgramFolder(textFiles, cartelle, QtProgramIdentity::executableFolder(),
+        PosixUserFolders folders;
+        const ProgramFolder found =
+            FindProgramFolder(textFiles, folders, QtProgramIdentity::executableFolder(),
                                    QtProgramIdentity::exampleSettings(), !args.printFolder);
-        if (!AnnounceFolder(trovata, dialogs, nullptr)) return 2;
-        args.folder = trovata.folder;
+        if (!AnnounceFolder(found, dialogs, nullptr)) return 2;
+        args.folder = found.folder;
     }
     if (args.printFolder) {
         std::printf("%s\n", args.folder.c_str());

@@ -19,14 +19,14 @@
 
 namespace {
 
-void Snapshot(const char* name, const QWidget& finestra) {
-    const QRect g = finestra.frameGeometry();
+void Snapshot(const char* name, const QWidget& win) {
+    const QRect g = win.frameGeometry();
     std::printf("SHOT %s %d %d %d %d\n", name, g.x(), g.y(), g.width(), g.height());
     std::fflush(stdout);
 }
 
-void Run(tarvel::DesktopApp& app, const char* azione) {
-    app.mainForm().findChild<QAction*>(QString::fromLatin1(azione))->trigger();
+void Run(tarvel::DesktopApp& app, const char* action) {
+    app.mainForm().findChild<QAction*>(QString::fromLatin1(action))->trigger();
 }
 
 }  // namespace

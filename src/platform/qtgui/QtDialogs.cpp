@@ -30,9 +30,9 @@ QMessageBox::Icon qtIcon(Icon icon) {
     return QMessageBox::NoIcon;
 }
 
-void toFront(QWidget& finestra) {
-    finestra.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    finestra.setWindowModality(Qt::ApplicationModal);
+void toFront(QWidget& win) {
+    win.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    win.setWindowModality(Qt::ApplicationModal);
 }
 
 }  // namespace
@@ -53,9 +53,9 @@ Answer QtDialogs::messageBox(const std::string& title, const std::string& text, 
     box.show();
     box.raise();
     box.activateWindow();
-    const int scelta = box.exec();
+    const int choice = box.exec();
     if (buttons == Buttons::Ok) return Answer::Ok;
-    return scelta == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    return choice == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
 std::string QtDialogs::inputBox(const std::string& prompt, const std::string& title,

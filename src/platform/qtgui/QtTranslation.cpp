@@ -8,12 +8,12 @@ namespace tarvel {
 
 bool LoadQtTranslation() {
     // Lives as long as the application, as the translator must.
-    static QTranslator traduzione;
-    if (traduzione.isEmpty() &&
-        !traduzione.load(QStringLiteral("qtbase_it"),
+    static QTranslator translator;
+    if (translator.isEmpty() &&
+        !translator.load(QStringLiteral("qtbase_it"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         return false;
-    return QCoreApplication::installTranslator(&traduzione);
+    return QCoreApplication::installTranslator(&translator);
 }
 
 }  // namespace tarvel

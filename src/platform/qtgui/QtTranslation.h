@@ -1,6 +1,6 @@
 #pragma once
 // Qt's own texts in Italian, as the rest of the program: the standard buttons
-// of the message and input boxes ("Sì", "Annulla") and "Mostra dettagli...",
+// of the message and input boxes ("Sì", "Annulla") and "Mostra detailText...",
 // whatever the user's locale.
 
 namespace tarvel {
