@@ -270,14 +270,13 @@ void Program::ConfigurePublisher() {
     if (publisher_) publisher_->Stop(0);
     publisher_.reset();
     mqtt_ = std::move(fresh);
-    publishingNotice_.clear();
-    droppedInMemorySeen_ = 0;
+    publishingNotice_.restart();
     if (mqtt_.host.empty()) return;
     publisher_ = std::make_unique<Publisher>(*p_.journal, *p_.mqtt, p_.clock);
     std::string error;
     if (!publisher_->Start(mqtt_, error)) {
         publisher_.reset();
-        publishingNotice_ = error;
+        publishingNotice_.restart(error);
         p_.dialogs.messageBox(ProductName, "Pubblicazione MQTT non avviata.", Icon::Exclamation,
                               Buttons::Ok, Answer::Ok, error);
         return;
@@ -299,35 +298,9 @@ void Program::PublishCycle(long number, const std::vector<Reading>& readings) {
 // A trouble of the publishing is told once, until it changes; acquisition
 // goes on meanwhile.
 void Program::reportPublishing() {
-    const PublisherStatus s = publisher_->status();
-    // The journal at its cap, or memory full while the journal cannot take
-    // the cycles: told when it begins to drop, with the count.
-    const bool newlyDropped = s.droppedCount > droppedSeen_;
-    const bool newlyDroppedInMemory = s.droppedInMemory > droppedInMemorySeen_;
-    droppedSeen_ = s.droppedCount;
-    droppedInMemorySeen_ = s.droppedInMemory;
-    std::string trouble;
-    if (newlyDroppedInMemory)
-        trouble = "giornale: " + s.journalError + "; in memoria " +
-                std::to_string(Publisher::MaxInMemory) +
-                " messaggi al più: i più vecchi vengono scartati";
-    else if (!s.journalError.empty())
-        trouble = "giornale: " + s.journalError;
-    else if (newlyDropped)
-        trouble = "giornale pieno (JournalMB " + std::to_string(mqtt_.journalMB) +
-                "): i messaggi più vecchi vengono scartati";
-    else if (!s.connection.error.empty())
-        trouble = "broker: " + s.connection.error;
-    if (trouble == publishingNotice_) return;
-    publishingNotice_ = trouble;
-    if (trouble.empty()) return;
-    p_.dialogs.messageBox(
-        ProductName, "Problema nella pubblicazione MQTT.", Icon::Exclamation, Buttons::Ok,
-        Answer::Ok,
-        mqtt_.host + ":" + std::to_string(mqtt_.port) + ": " + trouble +
-            (newlyDroppedInMemory ? " (" + std::to_string(s.droppedInMemory) + " finora)"
-             : newlyDropped        ? " (" + std::to_string(s.droppedCount) + " finora)"
-                             : ""));
+    if (auto text = publishingNotice_.next(publisher_->status(), mqtt_))
+        p_.dialogs.messageBox(ProductName, "Problema nella pubblicazione MQTT.",
+                              Icon::Exclamation, Buttons::Ok, Answer::Ok, *text);
 }
 
 void Program::StopPublishing(int waitMs) {

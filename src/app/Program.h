@@ -28,6 +28,7 @@
 #include "platform/SerialPort.h"
 #include "platform/WallClock.h"
 #include "publish/Publisher.h"
+#include "publish/PublishingNotice.h"
 #include "settings/Settings.h"
 #include "settings/ProfileStore.h"
 
@@ -203,9 +204,7 @@ class Program : private CycleObserver {
     std::vector<RefusedSection> refusedSections_;
     WallTime cycleStart_{};
     // The last trouble of the publishing told to the user.
-    std::string publishingNotice_;
-    std::int64_t droppedSeen_ = 0;
-    std::int64_t droppedInMemorySeen_ = 0;
+    PublishingNotice publishingNotice_;
 };
 
 }  // namespace tarvel
