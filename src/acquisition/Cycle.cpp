@@ -113,15 +113,15 @@ void Cycle::finish(TimePoint start, std::vector<Risposta> answers) {
     if (active_) tmrLettura_->setEnabled(true);
     running_ = false;
     observer_.stateChanged();
-    observer_.cycleEnded(report(answers, std::move(exported), start));
+    observer_.cycleEnded(report(answers, settings, std::move(exported), start));
 }
 
-CycleReport Cycle::report(const std::vector<Risposta>& answers, ExportResult exported,
-                            TimePoint start) {
+CycleReport Cycle::report(const std::vector<Risposta>& answers, const OutputSettings& settings,
+                          ExportResult exported, TimePoint start) {
     CycleReport cycleReport;
     cycleReport.number = ++cycles_;
     cycleReport.linesRun = static_cast<int>(answers.size());
-    cycleReport.readings = CycleReadings(answers, leggiIni_);
+    cycleReport.readings = CycleReadings(answers, settings);
     for (const Reading& r : cycleReport.readings) {
         cycleReport.failedReads += r.failed() ? 1 : 0;
         cycleReport.noValue += r.withoutValue() ? 1 : 0;

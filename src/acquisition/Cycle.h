@@ -64,8 +64,8 @@ class Cycle {
     void begin();
     Risposta execute(std::size_t index, bool alone);
     void finish(TimePoint start, std::vector<Risposta> answers);
-    CycleReport report(const std::vector<Risposta>& answers, ExportResult exported,
-                         TimePoint start);
+    CycleReport report(const std::vector<Risposta>& answers, const OutputSettings& settings,
+                       ExportResult exported, TimePoint start);
 
     Clock& clock_;
     SerialLine& serialLine_;

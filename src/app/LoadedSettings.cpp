@@ -50,13 +50,6 @@ const LoadedProfile* LoadedSettings::profile(std::int16_t number) const {
     return it == profiles.end() ? nullptr : &*it;
 }
 
-IniReader LoadedSettings::outputReader() const {
-    return [this](const std::string& section, const std::string& key, const std::string& fallback) {
-        const auto it = output.profileFiles.find(section);
-        return key == "Out" && it != output.profileFiles.end() ? it->second : fallback;
-    };
-}
-
 ProfileRead LoadProfile(const Settings& imp, std::int16_t number) {
     const std::string section = "Serial_" + std::to_string(number);
     return ReadProfile([&](const char* key, const char* fallback) {

@@ -43,9 +43,6 @@ struct LoadedSettings {
 
     // The profile with that number, when the load read it.
     const LoadedProfile* profile(std::int16_t number) const;
-    // Reads what `output` holds of the settings, as IniReader does; for
-    // as long as this value lives.
-    IniReader outputReader() const;
 };
 
 // Reads the section Serial_<number>.

@@ -137,7 +137,7 @@ std::vector<std::string> Program::ReadNames() const {
 }
 
 std::vector<int> Program::DevicesOfList() const {
-    return DevicesOfLines(lines_, loaded_.outputReader());
+    return DevicesOfLines(lines_, loaded_.output);
 }
 
 void Program::SelectRequest(int index) {

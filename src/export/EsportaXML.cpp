@@ -64,13 +64,6 @@ std::string inFolder(const std::string& path, const std::string& folder) {
 
 // The profiles write files of their own as soon as one profile line of
 // the answers names a section with an output file.
-bool oneFilePerProfile(const std::vector<Risposta>& answers, const IniReader& readIni) {
-    for (const auto& r : answers)
-        if (answerKind(r) == AnswerKind::Profile && !readIni(r.text, "Out", "").empty())
-            return true;
-    return false;
-}
-
 bool oneFilePerProfile(const OutputSettings& settings) {
     for (const auto& [line, file] : settings.profileFiles)
         if (!file.empty()) return true;
@@ -93,8 +86,8 @@ std::string AnswerText(const Risposta& answer) {
 }
 
 std::vector<Reading> CycleReadings(const std::vector<Risposta>& answers,
-                                  const IniReader& readIni) {
-    const std::vector<int> devices = DevicesOfAnswers(answers, readIni);
+                                   const OutputSettings& output) {
+    const std::vector<int> devices = DevicesOfAnswers(answers, output);
     std::vector<Reading> readings;
     std::string profile;
     for (std::size_t i = 0; i < answers.size(); ++i) {
@@ -107,8 +100,9 @@ std::vector<Reading> CycleReadings(const std::vector<Risposta>& answers,
     return readings;
 }
 
-std::vector<int> DevicesOfLines(const std::vector<RequestLine>& lines, const IniReader& readIni) {
-    return DevicesOfAnswers(AnswersOfLines(lines), readIni);
+std::vector<int> DevicesOfLines(const std::vector<RequestLine>& lines,
+                                const OutputSettings& output) {
+    return DevicesOfAnswers(AnswersOfLines(lines), output);
 }
 
 std::vector<Risposta> AnswersOfLines(const std::vector<RequestLine>& lines) {
@@ -124,8 +118,8 @@ std::vector<Risposta> AnswersOfLines(const std::vector<RequestLine>& lines) {
 }
 
 std::vector<int> DevicesOfAnswers(const std::vector<Risposta>& answers,
-                                     const IniReader& readIni) {
-    const bool perProfile = oneFilePerProfile(answers, readIni);
+                                  const OutputSettings& output) {
+    const bool perProfile = oneFilePerProfile(output);
     std::vector<int> devices;
     devices.reserve(answers.size());
     int device = 1;

@@ -61,18 +61,19 @@ ExportResult EsportaXML(const std::vector<Risposta>& answers, const OutputSettin
 // that one starts no device here, so lists that write one file keep the
 // devices they always had.)
 std::vector<int> DevicesOfAnswers(const std::vector<Risposta>& answers,
-                                     const IniReader& readIni);
+                                  const OutputSettings& output);
 // The readings of a cycle's lines, each with its device and the profile
 // in force.
 std::vector<Reading> CycleReadings(const std::vector<Risposta>& answers,
-                                  const IniReader& readIni);
+                                   const OutputSettings& output);
 // What each request line gives when it runs, as far as the output tells
 // the answers apart: for the output's settings of a list before any cycle.
 std::vector<Risposta> AnswersOfLines(const std::vector<RequestLine>& lines);
 // The device of each request line, as a cycle over the whole list would
 // give it: for the topics and discovery configs that name the devices
 // before any cycle ran.
-std::vector<int> DevicesOfLines(const std::vector<RequestLine>& lines, const IniReader& readIni);
+std::vector<int> DevicesOfLines(const std::vector<RequestLine>& lines,
+                                const OutputSettings& output);
 
 // Deletes the file if it exists, then pauses 100 ms and lets events run.
 void CancellaFile(const std::string& path, ExportContext& ctx);

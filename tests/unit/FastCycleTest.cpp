@@ -157,12 +157,10 @@ TEST(FastCycle, AStaleOrLateAnswerNeverBecomesAValue) {
     }
 }
 
-// A device that answers every second read 2.3 time-outs late and the other
-// requests after 20 ms, each in its turn, as one in the field did. No line
-// ever gets another's value, and the health counts as good exactly the
-// values given. While it behaves, the wire carries the reads and nothing
-// else, at their old pace.
-TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
+// While a device behaves, the wire carries the reads and nothing else, at
+// their old pace. (A device that answers every second read late:
+// Headless.ALateAnswerNeverBecomesAnotherLinesValue.)
+TEST(FastCycle, TheWireCarriesTheReadsAndNothingElse) {
     Cycle c({"1,3,100,0;A", "1,3,101,0;B", "1,3,102,0;C"}, {{"TimeOut", "300"}});
     c.device.values = {{{3, 100}, 111}, {{3, 101}, 222}, {{3, 102}, 333}};
     c.device.delay = Millis(20);
@@ -172,28 +170,7 @@ TEST(FastCycle, AnAnswerHoweverLateNeverBecomesAnotherLinesValue) {
     const Bytes a = FromHex("01 03 00 64 00 01 C5 D5"), b = FromHex("01 03 00 65 00 01 94 15"),
                 d = FromHex("01 03 00 66 00 01 64 15");
     EXPECT_EQ(c.fp.port.written(), (std::vector<Bytes>{a, b, d, a, b, d}));
-
-    int readings = 0;
-    c.fp.port.setDevice([&](const Bytes& request) {
-        auto answers = c.device(request);
-        const bool tardi = request[1] == 3 && ++readings % 2 == 0;
-        for (auto& r : answers) r.delay = Millis(tardi ? 690 : 20);
-        return answers;
-    });
-    const std::vector<std::string> proprie = {"<A>111</A>", "<B>222</B>", "<C>333</C>"};
-    std::uint64_t valueList = 6;
-    for (int ciclo = 0; ciclo < 12; ++ciclo) {
-        c.ciclo();
-        const auto& answers = c.answers;
-        ASSERT_EQ(answers.size(), 3u);
-        for (std::size_t i = 0; i < 3; ++i) {
-            if (answers[i] == proprie[i])
-                ++valueList;
-            else
-                EXPECT_EQ(answers[i], proprie[i].substr(0, 3) + proprie[i].substr(6)) << ciclo;
-        }
-    }
-    EXPECT_EQ(c.mbus.health().nodes().at(1).good, valueList);
+    EXPECT_EQ(c.answers, (std::vector<std::string>{"<A>111</A>", "<B>222</B>", "<C>333</C>"}));
 }
 
 // An RS-485 adapter that gives back what it sends: with Echo=1 each

@@ -130,10 +130,7 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
     for (const char* text : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
                               "NEXT", "2,3,0,0;Pac.L1"})
         lines.push_back(LoadLine(text));
-    const auto senzaUscite = [](const std::string&, const std::string&, const std::string&) {
-        return std::string();
-    };
-    const auto configs = DiscoveryMessages(imp, lines, DevicesOfLines(lines, senzaUscite));
+    const auto configs = DiscoveryMessages(imp, lines, DevicesOfLines(lines, OutputSettings{}));
     ASSERT_EQ(configs.size(), 3u);
     EXPECT_EQ(configs[0],
               (MqttMessage{"homeassistant/sensor/tarvel-roof-1a2b/1_Vac/config",
