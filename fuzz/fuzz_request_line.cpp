@@ -18,7 +18,7 @@ void require(bool holds) {
 }
 
 bool isFixedWord(const std::string& field) {
-    for (const char* word : {"*", "#", "%", "Serial settings", "Wait", "Next device"}) {
+    for (const char* word : {"*", "#", "%", "~", "Serial settings", "Wait", "Next device", "Every"}) {
         if (field == word) return true;
     }
     return false;
@@ -45,9 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require((kind == LineKind::Wait) == (record.Nodo == "#"));
     require((kind == LineKind::Next) == (record.Nodo == "%"));
     // The check of a line as the load keeps it: control lines have nothing
-    // to find, a line cut short has that one problem.
-    const std::vector<std::string> problems = tarvel::LineProblems(tarvel::LoadLine(line));
-    if (kind != LineKind::Read && kind != LineKind::Constant)
+    // to find, a line cut short has that one problem, an EVERY line one
+    // exactly when its period is unusable.
+    const tarvel::RequestLine loaded = tarvel::LoadLine(line);
+    const std::vector<std::string> problems = tarvel::LineProblems(loaded);
+    if (kind == LineKind::Every)
+        require(record.Nodo == "~" && problems.size() == (loaded.period ? 0u : 1u));
+    else if (kind != LineKind::Read && kind != LineKind::Constant)
         require(problems.size() == (kind == LineKind::Invalid ? 1u : 0u));
     return 0;
 }

@@ -22,7 +22,25 @@ std::string afterLast(std::string_view line, char separator) {
 struct Cut {
     Chiamata record;
     bool complete = false;
+    bool every = false;  // an EVERY line
 };
+
+// "EVERY" alone or followed by a blank: a constant such as "EVERYONE,..."
+// stays one.
+bool isEveryLine(std::string_view line) {
+    return startsWithWord(line, "EVERY") &&
+           (line.size() == 5 || line[5] == ' ' || line[5] == '\t');
+}
+
+// The milliseconds of an EVERY line: digits only, 0 to MaxGroupPeriodMs.
+std::optional<std::chrono::milliseconds> periodOf(std::string_view text) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const std::int64_t ms = std::stoll(std::string(text));
+    if (ms > MaxGroupPeriodMs) return std::nullopt;
+    return std::chrono::milliseconds(ms);
+}
 
 Cut cutReadLine(std::string_view line) {
     Cut cut;
@@ -123,8 +141,9 @@ void cutValueFields(RequestLine& line) {
     line.reading = p;
 }
 
-LineKind kindOf(std::string_view line, const Chiamata& c, bool complete) {
+LineKind kindOf(std::string_view line, const Chiamata& c, bool complete, bool every) {
     if (line.empty()) return LineKind::Empty;
+    if (every) return LineKind::Every;
     if (c.Nodo == "*") return LineKind::Serial;
     if (c.Nodo == "#") return LineKind::Wait;
     if (c.Nodo == "%") return LineKind::Next;
@@ -137,6 +156,8 @@ Cut cut(std::string_view line) {
         return {{"*", afterLast(line, '_'), "*", "*", "Serial settings"}, true};
     if (startsWithWord(line, "SLEEP")) return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true};
     if (startsWithWord(line, "NEXT")) return {{"%", "*", "*", "*", "Next device"}, true};
+    if (isEveryLine(line))
+        return {{"~", std::string(Trim(line.substr(5))), "*", "*", "Every"}, true, true};
     return cutReadLine(line);
 }
 
@@ -152,7 +173,7 @@ RequestLine LoadLine(std::string_view text) {
     const std::string_view trimmed = Trim(text);
     Cut c = cut(trimmed);
     line.fields = std::move(c.record);
-    line.kind = kindOf(trimmed, line.fields, c.complete);
+    line.kind = kindOf(trimmed, line.fields, c.complete, c.every);
     switch (line.kind) {
         case LineKind::Read:
         case LineKind::Constant:
@@ -164,6 +185,9 @@ RequestLine LoadLine(std::string_view text) {
         case LineKind::Wait:
             line.wait = std::chrono::milliseconds(
                 RoundToInt32(std::max(LeadingNumber(line.fields.Codice), 0.0)).value_or(0));
+            break;
+        case LineKind::Every:
+            line.period = periodOf(line.fields.Codice);
             break;
         default:
             break;
@@ -187,6 +211,8 @@ const char* LineKindName(LineKind kind) {
             return "empty";
         case LineKind::Invalid:
             return "invalid";
+        case LineKind::Every:
+            return "every";
     }
     return "invalid";
 }

@@ -23,7 +23,10 @@ struct Chiamata {
     bool operator==(const Chiamata&) const = default;
 };
 
-enum class LineKind { Read, Constant, Serial, Wait, Next, Empty, Invalid };
+enum class LineKind { Read, Constant, Serial, Wait, Next, Empty, Invalid, Every };
+
+// The longest period an EVERY line may give, in milliseconds: a day.
+inline constexpr std::int64_t MaxGroupPeriodMs = 86'400'000;
 
 // Cuts a request line into its record. A read line that lacks one of its
 // separators (three commas, then a semicolon) is cut as far as it goes, the
@@ -67,6 +70,10 @@ struct RequestLine {
     std::optional<std::int16_t> profile;
     // Wait lines: how long; a negative wait counts as none.
     std::chrono::milliseconds wait{0};
+    // EVERY lines: the period of the read lines after it, up to the next
+    // EVERY line (0: every cycle); nothing when the value is no whole number
+    // from 0 to MaxGroupPeriodMs (the lines are then read every cycle).
+    std::optional<std::chrono::milliseconds> period;
     // What the load of the list found wrong with the line (LineProblems).
     std::vector<std::string> problems;
 };

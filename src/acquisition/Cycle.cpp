@@ -1,5 +1,9 @@
 #include "acquisition/Cycle.h"
 
+#include <algorithm>
+
+#include "modbus/LineSettingsText.h"
+
 namespace tarvel {
 
 Cycle::Cycle(Clock& clock, SerialLine& linea, const std::vector<RequestLine>& lines,
@@ -20,6 +24,11 @@ Cycle::~Cycle() = default;
 
 void Cycle::setInterval(Millis interval) { tmrLettura_->setInterval(interval); }
 
+void Cycle::ListLoaded() {
+    groups_.load(lines_);
+    kept_.assign(lines_.size(), std::nullopt);
+}
+
 void Cycle::AggiornaMenu() {
     if (!active_) observer_.lampChanged(Lamp::Off);
     observer_.stateChanged();
@@ -38,6 +47,8 @@ void Cycle::MenuAvvio_Click() {
     observer_.answersCleared();
     observer_.lineSelected(-1);
     active_ = true;
+    // The first cycle of an acquisition reads every group.
+    ListLoaded();
     AggiornaMenu();
     TmrLettura_Timer();
 }
@@ -89,21 +100,68 @@ void Cycle::TmrLettura_Timer() {
     if (running_) return;
     const TimePoint start = clock_.now();
     begin();
+    if (kept_.size() != lines_.size()) ListLoaded();
+    groups_.startCycle(start);
+    lineRan_ = false;
+    ports_.clear();
     std::vector<Risposta> answers;
+    std::vector<bool> fresh;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        observer_.lineSelected(static_cast<int>(i));
-        if (!active_) break;
-        answers.push_back(execute(i, false));
-        observer_.answerAdded(AnswerText(answers.back()));
-        if (!active_) break;
-        if (i + 1 < lines_.size()) clock_.sleep(Millis(serialLine_.profileInUse().pauseMs));
+        if (!groups_.due(i) && kept_[i]) {
+            // A group that is not due sends nothing; the answer list and the
+            // output keep its last values.
+            answers.push_back(*kept_[i]);
+            fresh.push_back(false);
+            observer_.answerAdded(AnswerText(answers.back()));
+            continue;
+        }
+        const std::size_t before = answers.size();
+        const bool goOn = runLine(i, answers);
+        if (answers.size() > before) fresh.push_back(true);
+        if (!goOn) break;
     }
-    finish(start, std::move(answers));
+    finish(start, std::move(answers), fresh);
+}
+
+// False when the acquisition was stopped: the cycle ends here.
+bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
+    const TimePoint from = clock_.now();
+    const std::uint64_t bytes = serialLine_.mbus().counters().bytesOnLine;
+    // An EVERY line only marks: no pause before it.
+    const bool marks = lines_[i].kind == LineKind::Every;
+    if (lineRan_ && !marks) clock_.sleep(Millis(serialLine_.profileInUse().pauseMs));
+    observer_.lineSelected(static_cast<int>(i));
+    if (!active_) return false;
+    answers.push_back(execute(i, false));
+    observer_.answerAdded(AnswerText(answers.back()));
+    kept_[i] = answers.back();
+    groups_.read(i);
+    lineRan_ = lineRan_ || !marks;
+    measure(from, bytes);
+    return active_;
+}
+
+void Cycle::measure(TimePoint from, std::uint64_t bytesBefore) {
+    const SerialProfile& profile = serialLine_.profileInUse();
+    auto part = std::find_if(ports_.begin(), ports_.end(),
+                             [&](const PortPart& p) { return p.com == profile.com; });
+    if (part == ports_.end()) {
+        PortPart fresh;
+        fresh.com = profile.com;
+        fresh.network = !serialLine_.mbus().NetworkText().empty();
+        if (const auto settings = ParseLineSettings(profile.settings)) {
+            fresh.bitsPerByte = BitsPerByte(*settings);
+            fresh.baud = settings->baud;
+        }
+        part = ports_.insert(ports_.end(), fresh);
+    }
+    part->time += std::chrono::duration_cast<Millis>(clock_.now() - from);
+    part->bytes += serialLine_.mbus().counters().bytesOnLine - bytesBefore;
 }
 
 // The output's settings are read at every output, not at the load: a
 // change from the menus or the editor counts from the next output.
-void Cycle::finish(TimePoint start, std::vector<Risposta> answers) {
+void Cycle::finish(TimePoint start, std::vector<Risposta> answers, const std::vector<bool>& fresh) {
     const OutputSettings settings = ReadOutputSettings(answers, leggiIni_, output_.programFolder);
     ExportContext ctx{output_.files, clock_, output_.programFolder};
     ExportResult exported = EsportaXML(answers, settings, ctx);
@@ -113,15 +171,20 @@ void Cycle::finish(TimePoint start, std::vector<Risposta> answers) {
     if (active_) tmrLettura_->setEnabled(true);
     running_ = false;
     observer_.stateChanged();
-    observer_.cycleEnded(report(answers, settings, std::move(exported), start));
+    observer_.cycleEnded(report(answers, fresh, settings, std::move(exported), start));
 }
 
-CycleReport Cycle::report(const std::vector<Risposta>& answers, const OutputSettings& settings,
-                          ExportResult exported, TimePoint start) {
+// The readings and counts of the lines that ran in this cycle; the kept
+// answers of groups that were not due are left out.
+CycleReport Cycle::report(const std::vector<Risposta>& answers, const std::vector<bool>& fresh,
+                          const OutputSettings& settings, ExportResult exported,
+                          TimePoint start) {
     CycleReport cycleReport;
     cycleReport.number = ++cycles_;
-    cycleReport.linesRun = static_cast<int>(answers.size());
-    cycleReport.readings = CycleReadings(answers, settings);
+    cycleReport.linesRun = static_cast<int>(std::count(fresh.begin(), fresh.end(), true));
+    // Answer k is that of line k.
+    for (Reading& r : CycleReadings(answers, settings))
+        if (r.line < fresh.size() && fresh[r.line]) cycleReport.readings.push_back(std::move(r));
     for (const Reading& r : cycleReport.readings) {
         cycleReport.failedReads += r.failed() ? 1 : 0;
         cycleReport.noValue += r.withoutValue() ? 1 : 0;
@@ -129,6 +192,7 @@ CycleReport Cycle::report(const std::vector<Risposta>& answers, const OutputSett
     cycleReport.filesWritten = std::move(exported.written);
     cycleReport.outputErrors = std::move(exported.errors);
     cycleReport.duration = std::chrono::duration_cast<Millis>(clock_.now() - start);
+    cycleReport.ports = ports_;
     return cycleReport;
 }
 

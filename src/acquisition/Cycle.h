@@ -11,6 +11,7 @@
 
 #include "acquisition/CycleObserver.h"
 #include "acquisition/Executor.h"
+#include "acquisition/Groups.h"
 #include "acquisition/SerialLine.h"
 #include "export/EsportaXML.h"
 #include "platform/Clock.h"
@@ -44,6 +45,8 @@ class Cycle {
     void AbilitaListe(bool enabled);
 
     void setInterval(Millis interval);
+    // The list was loaded again: its groups are all due, no answer is kept.
+    void ListLoaded();
     bool acquisizioneAttiva() const { return active_; }
     bool running() const { return running_; }
     bool listsEnabled() const { return listsEnabled_; }
@@ -63,9 +66,13 @@ class Cycle {
   private:
     void begin();
     Risposta execute(std::size_t index, bool alone);
-    void finish(TimePoint start, std::vector<Risposta> answers);
-    CycleReport report(const std::vector<Risposta>& answers, const OutputSettings& settings,
-                       ExportResult exported, TimePoint start);
+    // Runs line i of the cycle, the pause before it included, and measures
+    // it for its port; false when a stop ends the cycle.
+    bool runLine(std::size_t i, std::vector<Risposta>& answers);
+    void measure(TimePoint from, std::uint64_t bytesBefore);
+    void finish(TimePoint start, std::vector<Risposta> answers, const std::vector<bool>& fresh);
+    CycleReport report(const std::vector<Risposta>& answers, const std::vector<bool>& fresh,
+                       const OutputSettings& settings, ExportResult exported, TimePoint start);
 
     Clock& clock_;
     SerialLine& serialLine_;
@@ -79,6 +86,12 @@ class Cycle {
     bool running_ = false;
     bool listsEnabled_ = true;
     long cycles_ = 0;
+    GroupSchedule groups_;
+    // The last answer of each line, for the lines of a group not due.
+    std::vector<std::optional<Risposta>> kept_;
+    // A line that sends or waits ran in this cycle: a pause precedes the next.
+    bool lineRan_ = false;
+    std::vector<PortPart> ports_;
 };
 
 }  // namespace tarvel

@@ -4,6 +4,7 @@
 // state. Every notification has an empty default.
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,18 @@
 #include "platform/Clock.h"
 
 namespace tarvel {
+
+// One port's part of a cycle as measured: the time of the lines that ran
+// with its profile in force (each with the pause before it; a serial line
+// counts for the port it opens) and the bytes that went either way.
+struct PortPart {
+    std::string com;       // the profile's COM number as written
+    bool network = false;  // a gateway: no baud rate applies
+    double bitsPerByte = 0;
+    int baud = 0;
+    Millis time{0};
+    std::uint64_t bytes = 0;
+};
 
 // One finished acquisition cycle.
 struct CycleReport {
@@ -25,6 +38,8 @@ struct CycleReport {
     std::vector<std::string> filesWritten;
     std::vector<std::string> outputErrors;
     Millis duration{0};
+    // Each port the cycle used, in the order it first used them.
+    std::vector<PortPart> ports;
 };
 
 class CycleObserver {

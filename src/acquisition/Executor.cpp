@@ -25,7 +25,7 @@ bool OneRequest(ValueType kind) {
            kind == ValueType::Int64;
 }
 
-Executor::ScaleKey scaleKey(const ReadParameters& p) {
+ScaleKey scaleKey(const ReadParameters& p) {
     return {static_cast<std::uint8_t>(p.node), static_cast<std::uint8_t>(p.function),
             *p.scaleRegister};
 }
@@ -138,6 +138,9 @@ Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* 
             break;
         case LineKind::Invalid:
             answer.text = "#Invalid line";
+            break;
+        case LineKind::Every:
+            answer.text = "#Every " + line.fields.Codice;
             break;
         case LineKind::Read:
         case LineKind::Constant:
@@ -285,41 +288,55 @@ std::optional<std::uint16_t> Executor::readScale(const ReadParameters& p, bool c
 // same node and function whose items, with it, fit one window of at most
 // Block items with no run of more than Gap items that no line asks for.
 // Next-device and constant lines may stand between them; any other line
-// ends the group. A line's scale register joins the window when it fits
-// and was not read yet in this cycle. A group of two items or more (a
-// 32-bit line alone is one) is read with one request; when that fails, its
-// lines read on their own.
-void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t index) {
-    const SerialProfile& profile = context_.profileInUse();
+// (an EVERY line too: a block never spans two groups) ends the group. A
+// line's scale register joins the window when it fits and was not read yet
+// in this cycle. A group of two items or more (a 32-bit line alone is one)
+// is read with one request.
+std::optional<PlannedBlock> PlanBlock(const std::vector<RequestLine>& lines, std::size_t index,
+                                      const SerialProfile& profile,
+                                      const std::function<bool(const ScaleKey&)>& scaleRead) {
     const ReadParameters& p = *lines[index].reading;
-    if (profile.block == 0 || p.function < 1 || p.function > 4) return;
+    if (profile.block == 0 || p.function < 1 || p.function > 4) return std::nullopt;
     const int highest =
         p.function <= 2 ? profile.block : std::min(profile.block, MaxBlockRegisters);
     BlockWindow window(highest, profile.gap);
     auto add = [&](const ReadParameters& q) {
         const std::vector<std::uint32_t> addresses = ElementsOf(q);
-        if (q.scaleRegister && !scale_.contains(scaleKey(q))) {
+        if (q.scaleRegister && !scaleRead(scaleKey(q))) {
             std::vector<std::uint32_t> withScale = addresses;
             withScale.push_back(*q.scaleRegister);
             if (window.add(withScale)) return true;
         }
         return window.add(addresses);
     };
-    std::vector<std::size_t> group;
+    PlannedBlock block;
     for (std::size_t i = index; i < lines.size(); ++i) {
         const RequestLine& r = lines[i];
         if (r.kind == LineKind::Next || r.kind == LineKind::Constant) continue;
         if (r.kind != LineKind::Read || !r.reading || r.reading->node != p.node ||
             r.reading->function != p.function || !Readable(*r.reading) || !add(*r.reading))
             break;
-        group.push_back(i);
+        block.lines.push_back(i);
     }
-    if (group.empty() || window.quantity() < 2) return;
-    Transaction block = mbus_.ReadBlock(static_cast<std::uint8_t>(p.function), window.start(),
-                                           window.quantity(), static_cast<std::uint8_t>(p.node));
+    if (block.lines.empty() || window.quantity() < 2) return std::nullopt;
+    block.start = window.start();
+    block.quantity = window.quantity();
+    return block;
+}
+
+// The block of the line, read with its attempts; when it fails, its lines
+// read on their own.
+void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t index) {
+    const ReadParameters& p = *lines[index].reading;
+    std::optional<PlannedBlock> planned =
+        PlanBlock(lines, index, context_.profileInUse(),
+                  [this](const ScaleKey& key) { return scale_.contains(key); });
+    if (!planned) return;
+    Transaction block = mbus_.ReadBlock(static_cast<std::uint8_t>(p.function), planned->start,
+                                           planned->quantity, static_cast<std::uint8_t>(p.node));
     block_.reset();
     if (block.ok()) block_ = std::move(block);
-    (block_ ? servedByBlock_ : readAlone_) = std::move(group);
+    (block_ ? servedByBlock_ : readAlone_) = std::move(planned->lines);
 }
 
 }  // namespace tarvel

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -21,6 +22,23 @@
 
 namespace tarvel {
 
+// A scale register: node, function, address.
+using ScaleKey = std::tuple<std::uint8_t, std::uint8_t, std::uint16_t>;
+
+// One request that serves several read lines.
+struct PlannedBlock {
+    std::uint16_t start = 0;
+    std::uint16_t quantity = 0;
+    std::vector<std::size_t> lines;  // the lines it serves, from `index` on
+};
+
+// The block of the read line at `index` with the profile's Block and Gap;
+// nothing when the line reads alone. `scaleRead`: a scale register read
+// already in this cycle, which no block reads again.
+std::optional<PlannedBlock> PlanBlock(const std::vector<RequestLine>& lines, std::size_t index,
+                                      const SerialProfile& profile,
+                                      const std::function<bool(const ScaleKey&)>& scaleRead);
+
 class Executor {
   public:
     // `acquiring`: timed acquisition is on (a wait line shows its lamp then).
@@ -36,8 +54,7 @@ class Executor {
     // registers are read afresh.
     void NewCycle();
 
-    // A scale register: node, function, address.
-    using ScaleKey = std::tuple<std::uint8_t, std::uint8_t, std::uint16_t>;
+    using ScaleKey = tarvel::ScaleKey;
 
   private:
     Risposta run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);

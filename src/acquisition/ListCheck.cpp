@@ -48,6 +48,10 @@ std::vector<std::string> LineProblems(const RequestLine& line) {
         problems.emplace_back("riga incompleta: servono tre virgole e un punto e virgola");
         return problems;
     }
+    if (kind == LineKind::Every && !line.period)
+        problems.push_back("EVERY: valore non valido \"" + line.fields.Codice + "\" (da 0 a " +
+                           std::to_string(MaxGroupPeriodMs) +
+                           " ms): le righe che seguono si leggono a ogni ciclo");
     if (kind != LineKind::Read && kind != LineKind::Constant) return problems;
     const Chiamata& c = line.fields;
     if (!IsValidElementName(c.Descrizione))

@@ -116,6 +116,7 @@ bool Program::CaricaParametri() {
     status_.interval = list.interval;
     cycle_.setInterval(list.interval);
     lines_ = list.lines;
+    cycle_.ListLoaded();
     status_.requests.clear();
     for (const RequestLine& line : lines_) status_.requests.push_back(line.text);
     status_.answers.clear();

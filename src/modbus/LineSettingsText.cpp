@@ -86,4 +86,11 @@ std::string LineSettingsText(const LineSettings& linea) {
            std::to_string(linea.dataBits) + "," + stops[static_cast<int>(linea.stopBits)];
 }
 
+double BitsPerByte(const LineSettings& linea) {
+    const double stop = linea.stopBits == StopBits::One          ? 1.0
+                        : linea.stopBits == StopBits::OneAndHalf ? 1.5
+                                                                 : 2.0;
+    return 1.0 + linea.dataBits + (linea.parity == Parity::None ? 0.0 : 1.0) + stop;
+}
+
 }  // namespace tarvel

@@ -17,6 +17,10 @@ using LineSettings = LineSettings;
 // 2: those texts are refused too.
 std::optional<LineSettings> ParseLineSettings(std::string_view text);
 
+// The bits of one character on the line: a start bit, the data bits, the
+// parity bit when there is one, the stop bits (9600,N,8,1: 10).
+double BitsPerByte(const LineSettings& linea);
+
 // The port's own form, parity in lower case: "9600,n,8,1".
 std::string LineSettingsText(const LineSettings& linea);
 

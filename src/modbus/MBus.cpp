@@ -209,6 +209,12 @@ bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
     }
 }
 
+Bytes MBus::readPort() {
+    Bytes bytes = port_.readAll();
+    counters_.bytesOnLine += bytes.size();
+    return bytes;
+}
+
 // Sends one frame after the silence that follows the last exchange. What
 // came since answers nothing that is out now: whole frames in it are late
 // answers, the rest is dropped. A device that went away is opened again
@@ -220,11 +226,12 @@ MBus::Sent MBus::sendFrame(const Bytes& frameBytes, Bytes& incoming) {
     }
     // Reading what came also notices a connection that the other end
     // closed meanwhile: a request never goes out on it.
-    Bytes stale = port_.readAll();
+    Bytes stale = readPort();
     dropLateFrames(stale, [](const Bytes&) { return false; });
     reopenIfLost();
     registerLateFrames();
     if (!port_.write(frameBytes)) return Sent::NotWritten;
+    counters_.bytesOnLine += frameBytes.size();
     if (!echo_ || framing_ != &FramingRtu) return Sent::Written;
     return readEcho(frameBytes, incoming) ? Sent::Written : Sent::EchoWrong;
 }
@@ -239,7 +246,7 @@ bool MBus::readEcho(const Bytes& frameBytes, Bytes& incoming) {
                           incoming.begin());
     };
     for (;;) {
-        Bytes fresh = port_.readAll();
+        Bytes fresh = readPort();
         incoming.insert(incoming.end(), fresh.begin(), fresh.end());
         if (!sameBytes()) return false;
         if (incoming.size() >= frameBytes.size()) break;
@@ -273,7 +280,7 @@ void MBus::sendFence(std::uint8_t node) {
     const TimePoint dueAt = clock_.now() + Millis(timeOutMs_);
     bool heard = !incoming.empty(), answer = false;
     while (written && !answer) {
-        Bytes fresh = port_.readAll();
+        Bytes fresh = readPort();
         heard = heard || !fresh.empty();
         incoming.insert(incoming.end(), fresh.begin(), fresh.end());
         answer = dropLateFrames(incoming, [&](const Bytes& frame) {
@@ -308,7 +315,7 @@ MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int e
     };
     // Pending events run inside each wait: the loop never spins.
     for (;;) {
-        Bytes fresh = port_.readAll();
+        Bytes fresh = readPort();
         incoming.insert(incoming.end(), fresh.begin(), fresh.end());
         if (dropLateFrames(incoming, isAnswer)) return WaitEnd::Answer;
         if (framing_->frameAtFront(incoming).kind == FrameAtFront::NotAFrame &&
@@ -401,13 +408,13 @@ void MBus::awaitGuard(std::uint8_t node, const Bytes& pdu) {
         return;
     }
     guard_.armed = false;
-    Bytes lateOnes = port_.readAll();
+    Bytes lateOnes = readPort();
     while (clock_.now() < guard_.fine && !port_.deviceLost() && !interrupted_) {
         port_.waitForInput(guard_.fine);
-        Bytes fresh = port_.readAll();
+        Bytes fresh = readPort();
         lateOnes.insert(lateOnes.end(), fresh.begin(), fresh.end());
     }
-    Bytes fresh = port_.readAll();
+    Bytes fresh = readPort();
     lateOnes.insert(lateOnes.end(), fresh.begin(), fresh.end());
     if (lateOnes.empty()) {
         silentNodes_[node] = true;
@@ -429,7 +436,7 @@ void MBus::awaitTrailer(Bytes& incoming) {
         clock_.now() + std::chrono::ceil<Millis>(InterFrameSilence(port_.settings().baud));
     while (clock_.now() < fine && !interrupted_ && !port_.deviceLost()) {
         port_.waitForInput(fine);
-        Bytes fresh = port_.readAll();
+        Bytes fresh = readPort();
         incoming.insert(incoming.end(), fresh.begin(), fresh.end());
     }
 }

@@ -133,6 +133,8 @@ class MBus {
         std::uint64_t transactions = 0;
         std::uint64_t failed = 0;
         std::uint64_t reopens = 0;
+        // Bytes written to the port and read from it.
+        std::uint64_t bytesOnLine = 0;
     };
     const Counters& counters() const { return counters_; }
 
@@ -146,6 +148,8 @@ class MBus {
     enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
 
     std::string bytesText(const Bytes& bytes) const;
+    // What came on the port, counted.
+    Bytes readPort();
     void logRequest(const Bytes& frameBytes);
     void logAnswer(const Bytes& bytes, TransactionResult verdict);
     void observe(const Transaction& t);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 
@@ -68,6 +69,57 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     EXPECT_EQ(headless.process.waitExit(10s), 0);
     EXPECT_EQ(working.entries(), 0u);
     EXPECT_GT(fs::file_size(folder / "storico.db"), 0u);
+}
+
+// Fast and slow groups: the group of EVERY 3600000 is read in the first
+// cycle only (its request, CRC by hand, goes out once), the group of EVERY 1
+// in every cycle, and the lines after a bad EVERY too, which the run and
+// --check report alike. The XML keeps the slow value; the history of the
+// second cycle lacks it. --stats gives the port's part of each cycle and
+// the share of it that its bytes took: 4 and then 3 reads of 8 + 7 bytes at
+// 10 bits a character, 62.5 and 46.875 ms at 9600 baud.
+TEST(Headless, ASlowGroupIsReadInTheFirstCycleAndKeptInTheOutput) {
+    TempFolder folder;
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\ninput 13 7\ninput 14 9\n"));
+    WriteSettings(folder, Settings(sim.link(),
+                                   {"1,4,12,1;Vac", "EVERY 3600000", "1,4,13,0;Slow", "EVERY 1",
+                                    "1,4,14,0;Fast", "every 1e3", "1,4,14,0;Fast2"},
+                                   "[History]\nFile=storico.db\n", 50));
+    Headless headless;
+    EXPECT_EQ(headless.run(folder, {"--cycles", "2", "--monitor", "--stats"}), 0);
+    const auto ports = headless.lines(Stream::Out, "port\t");
+    ASSERT_EQ(ports.size(), 2u);
+    for (std::size_t c = 0; c < 2; ++c) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(ports[c], m, std::regex("port\tCOM1\t([0-9]+)\t([0-9.]+)")));
+        const double onLine = c == 0 ? 62.5 : 46.875;
+        EXPECT_NEAR(std::stod(m[2]), 100 * onLine / std::stod(m[1]), 0.051) << ports[c];
+    }
+    const auto tx = headless.lines(Stream::Out, "TX ");
+    EXPECT_EQ(std::count(tx.begin(), tx.end(), "TX 01 04 00 0D 00 01 A0 09"), 1);
+    EXPECT_EQ(tx.size(), 7u);
+    EXPECT_EQ(headless.cycles(),
+              (std::vector<std::string>{
+                  "Ciclo 1: righe eseguite 7, letture fallite 0, senza valore 0, durata N ms, "
+                  "file scritti: " + folder / "NoName.xml",
+                  "Ciclo 2: righe eseguite 6, letture fallite 0, senza valore 0, durata N ms, "
+                  "file scritti: " + folder / "NoName.xml"}));
+    EXPECT_EQ(ReadFile(folder / "NoName.xml"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n  <Dispositivi>\r\n\r\n"
+              "    <Dispositivo>\r\n      <Vac>230.1</Vac>\r\n      <Slow>7</Slow>\r\n"
+              "      <Fast>9</Fast>\r\n      <Fast2>9</Fast2>\r\n    </Dispositivo>\r\n\r\n"
+              "  </Dispositivi>\r\n");
+    EXPECT_EQ(Sqlite(folder / "storico.db",
+                     "SELECT cycle, name FROM history ORDER BY cycle, line;"),
+              "1|Vac\n1|Slow\n1|Fast\n1|Fast2\n2|Vac\n2|Fast\n2|Fast2\n");
+    const std::string problem =
+        "riga 5: EVERY: valore non valido \"1e3\" (da 0 a 86400000 ms): le righe che seguono "
+        "si leggono a ogni ciclo";
+    EXPECT_EQ(headless.lines(Stream::Err, "Avviso: "), std::vector<std::string>{"Avviso: " + problem});
+    Headless check;
+    EXPECT_EQ(check.run(folder, {"--check"}), 1);
+    EXPECT_EQ(check.lines(Stream::Out, "warning"), std::vector<std::string>{"warning\t" + problem});
 }
 
 // 99999 is a number like any other: a true reading of it, of any type and
@@ -254,7 +306,12 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
 // port, and leaves the settings usable: exit code 1. A warning of each
 // kind: a profile, a field of one line, request lines the list does not
 // read (before Firt, after Last, a key spelled otherwise), a name two lines
-// share (the names an element may have: Check.ElementNames).
+// share (the names an element may have: Check.ElementNames). The cycle
+// record, by hand: Serial_1 cannot be applied, profile 0 stays; 7 pauses of
+// 200 ms and the wait of 250; 4 requests (the 32-bit value takes two) of 8
+// bytes with 7-byte answers at 10 bits a character and 9600 baud, 15.625 ms
+// each: 1712.5 ms, 62.5 of them on the line (3.6 %); silent, each request
+// 8.333 ms and its 300 ms time-out: 2883.3 ms.
 TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
     // Profile 0 on a character device anyone may open; profile 1 with line
@@ -275,12 +332,13 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
               (std::vector<std::string>{
                   "# " + (folder / "Tarvel.INI"),
                   "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
-                  "DECIMALS DESCRIPTION | warning TEXT",
+                  "DECIMALS DESCRIPTION | cycle COM BEST_MS WORST_MS BUSY_PERCENT | warning TEXT",
                   "caption\tTarvel [Impianto]", "interval\t2000",
                   "line\t0\tserial\t*\t1\t*\t*\tSerial settings", "line\t1\tread\t1\t4\t12\t1\tVac",
                   "line\t2\twait\t#\t250\t*\t*\tWait", "line\t3\tnext\t%\t*\t*\t*\tNext device",
                   "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto", "line\t5\tread\t1\t5\t0\t0\tBobina",
                   "line\t6\tread\t1\t3\t&100+\t0\tEnergia", "line\t7\tread\t1\t4\t13\t1\tEnergia",
+                  "cycle\tCOM1\t1712.5\t2883.3\t3.6",
                   "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
                   "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
                   "warning\triga 5: codice funzione 5 non supportato (1-4)",

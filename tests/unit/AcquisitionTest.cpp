@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "TestBench.h"
+#include "acquisition/CyclePrediction.h"
 
 namespace tarvel::test {
 namespace {
@@ -10,7 +11,8 @@ namespace {
 // The execution and the cycle alone over two profiles, and a device whose
 // registers the lines below read.
 struct Registri : CycleBench {
-    explicit Registri(const std::vector<std::string>& lines = {}) : CycleBench(lines) {
+    explicit Registri(const std::vector<std::string>& lines = {}, const Keys& keys = {})
+        : CycleBench(lines, keys) {
         profile(1);
         device.values = {{{1, 0}, 1},   {{4, 12}, 0x08FD}, {{3, 100}, 1},
                          {{3, 101}, 0}, {{3, 40}, 0xFFFF}, {{3, 41}, 0xFFFE},
@@ -143,6 +145,83 @@ TEST(Cycle, RunsTheListPausingOnlyBetweenLines) {
     b.lines.clear();
     b.cycle.MenuAvvio_Click();
     EXPECT_EQ(b.file("/opt/tarvel/NoName.xml"), Documento({{}}));
+}
+
+// A group is read in the first cycle, then in the first cycle that starts
+// at least its period after the start of the cycle that last read it. Not
+// due, its lines send nothing and cost no pause; the answer list keeps
+// their last answer and the report leaves them out. An EVERY line costs no
+// pause; a block never reaches across one.
+TEST(Cycle, AGroupIsReadOnceItsPeriodHasPassedSinceItsLastRead) {
+    Registri b({"1,4,12,1;Vac", "EVERY 5401", "1,4,12,0;Slow", "EVERY 0", "1,4,12,0;Fast"});
+    b.cycle.setInterval(Millis(5000));
+    const auto names = [&b](std::size_t cycle) {
+        std::string text;
+        for (const Reading& r : b.cycles.at(cycle).readings) text += r.name + " ";
+        return text;
+    };
+    b.cycle.MenuAvvio_Click();  // starts at 0, two pauses: ends at 400
+    EXPECT_EQ(b.fp.port.written().size(), 3u);
+    EXPECT_EQ(names(0), "Vac Slow Fast ");
+    b.fp.clock.advance(Millis(5000));  // starts at 5400, before 5401: one pause
+    EXPECT_EQ(b.fp.port.written().size(), 5u);
+    EXPECT_EQ(names(1), "Vac Fast ");
+    EXPECT_EQ(b.cycles.at(1).linesRun, 4);
+    EXPECT_EQ(b.answers, (std::vector<std::string>{"<Vac>230.1</Vac>", "#Every 5401",
+                                                   "<Slow>2301</Slow>", "#Every 0",
+                                                   "<Fast>2301</Fast>"}));
+    b.fp.clock.advance(Millis(5200));  // starts at 10600
+    EXPECT_EQ(names(2), "Vac Slow Fast ");
+    // The period counts from the start of the cycle that read the group:
+    // 5400 after a start at 0 is due.
+    b.lines[1] = LoadLine("EVERY 5400");
+    b.cycle.MenuFerma_Click();
+    b.cycle.MenuAvvio_Click();
+    b.fp.clock.advance(Millis(5000));
+    EXPECT_EQ(names(4), "Vac Slow Fast ");
+
+    Registri block({"1,4,12,0;A", "EVERY 60000", "1,4,13,0;B"}, {{"Block", "10"}});
+    block.cycle.MenuAvvio_Click();
+    EXPECT_EQ(block.fp.port.written().size(), 2u);
+}
+
+// The cycle predicted from the settings, worked by hand. 9600,E,8,1 is 11
+// bits a character: a read of one register, an 8-byte request and a 7-byte
+// answer, takes 15 x 11 / 9600 s = 17.1875 ms; with Pause set (to 0) a
+// request first waits what the time since the last exchange leaves of the
+// end-of-frame silence, 3.5 x 11 / 9600 s = 4.011 ms, in whole ms: 5. A
+// silent device costs each attempt its 8-byte request (9.1667 ms) and the
+// time-out. COM2 is a gateway: its bytes cost nothing.
+TEST(Prediction, BestWorstAndBusyOfAListWorkedByHand) {
+    std::vector<RequestLine> lines;
+    for (const char* t : {"1,3,0,0;A", "1,3,1+,0;B", "SLEEP 20", "EVERY 10000", "2,4,5,0;C",
+                          "EVERY 0", "SERIAL_1", "1,3,0,0;D"})
+        lines.push_back(LoadLine(t));
+    SerialProfile serial{.com = "1", .settings = "9600,E,8,1", .timeOutMs = 100, .retry = 2,
+                         .pauseMs = 0, .pauseSet = true, .skipAfter = 1};
+    SerialProfile gateway{.com = "2", .settings = "9600,N,8,1"};
+    const auto forecasts = PredictCycle(
+        {lines, [&](std::int16_t n) { return n == 0 ? &serial : n == 1 ? &gateway : nullptr; },
+         [](const std::string& com) { return com == "2"; }, Millis(1000)});
+    ASSERT_EQ(forecasts.size(), 2u);
+    const PortForecast& com1 = forecasts[0];
+    const PortForecast& com2 = forecasts[1];
+    EXPECT_EQ(com1.com + com2.com, "12");
+    // COM2: the serial line's 100 ms after opening the port, D's pause of
+    // 200 ms; when silent D also waits its 800 ms.
+    EXPECT_DOUBLE_EQ(com2.bestMs, 300);
+    EXPECT_DOUBLE_EQ(com2.worstMs, 1100);
+    EXPECT_DOUBLE_EQ(com2.busyPercent, 0);
+    // BEST on COM1: A 17.1875; B two requests after 5 ms each, 44.375; the
+    // wait 20; C after the wait, no silence: 17.1875, read in one cycle of
+    // ceil(10000 / (81.5625 + 300 + 1000)) = 8.
+    EXPECT_DOUBLE_EQ(com1.bestMs, 81.5625 + 17.1875 / 8);
+    EXPECT_DOUBLE_EQ(com1.busyPercent, 100 * (3 * 17.1875 + 17.1875 / 8) / (81.5625 + 17.1875 / 8));
+    // WORST on COM1: A two attempts, the second after the silence:
+    // 2 x 109.1667 + 5 = 223.3333; B nothing (Skip=1 after A failed); the
+    // wait 20; C as A, in one cycle of ceil(10000 / (243.3333 + 1100 +
+    // 1000)) = 5: 243.3333 + 44.6667.
+    EXPECT_NEAR(com1.worstMs, 288.0, 1e-9);
 }
 
 // The loop tests for a stop right after it selects a line, and after each

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "acquisition/CyclePrediction.h"
 #include "app/Startup.h"
 #include "modbus/SerialProfile.h"
 #include "platform/posix/SignalPipe.h"
@@ -54,8 +55,19 @@ int Runner::start() {
             break;
     }
     program_.setAvvioInCorso(false);
+    warnOfGroups();
     program_.MenuAvvio_Click();
     return 0;
+}
+
+// An EVERY line whose period cannot be used is told as --check tells it:
+// its lines are read every cycle meanwhile.
+void Runner::warnOfGroups() {
+    const std::vector<RequestLine>& lines = program_.lines();
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].kind == LineKind::Every)
+            for (const std::string& p : lines[i].problems)
+                std::fprintf(stderr, "Avviso: riga %zu: %s\n", i, p.c_str());
 }
 
 bool Runner::onSignal() {
@@ -77,7 +89,10 @@ bool Runner::onSignal() {
         reloadRequested_ = false;
         // A failed reload keeps the list it had, as answering No to the
         // exit question does.
-        if (program_.MenuRicarica_Click()) std::fprintf(stderr, "Impostazioni ricaricate\n");
+        if (program_.MenuRicarica_Click()) {
+            std::fprintf(stderr, "Impostazioni ricaricate\n");
+            warnOfGroups();
+        }
     }
     return false;
 }
@@ -90,7 +105,10 @@ void Runner::cycleFinished(const CycleReport& r) {
            std::to_string(r.failedReads) + ", senza valore " + std::to_string(r.noValue) +
            ", durata " + std::to_string(r.duration.count()) +
            " ms, file scritti: " + (files.empty() ? "-" : files));
-    if (options_.stats) printHealth();
+    if (options_.stats) {
+        printHealth();
+        printPorts(r.ports);
+    }
     flush();
     for (const auto& e : r.outputErrors)
         std::fprintf(stderr, "Errore di scrittura: %s\n", e.c_str());
@@ -111,7 +129,10 @@ void Runner::cycleFinished(const CycleReport& r) {
     }
     if (reloadRequested_) {
         reloadRequested_ = false;
-        if (program_.MenuRicarica_Click()) std::fprintf(stderr, "Impostazioni ricaricate\n");
+        if (program_.MenuRicarica_Click()) {
+            std::fprintf(stderr, "Impostazioni ricaricate\n");
+            warnOfGroups();
+        }
     }
 }
 
@@ -145,6 +166,21 @@ void Runner::printHealth() {
         for (const auto& field : HealthFields(node, health)) line += '\t' + field;
         line += '\t' + (health.lastGood ? localTime(*health.lastGood) : std::string("-"));
         print(line);
+    }
+}
+
+// Each port's part of the cycle: its milliseconds, and the share of them
+// in which the line carried bytes at its bits per character ("-" for a
+// gateway, which has no baud rate).
+void Runner::printPorts(const std::vector<PortPart>& ports) {
+    for (const PortPart& p : ports) {
+        std::string busy = "-";
+        if (!p.network && p.baud > 0) {
+            const double lineMs = static_cast<double>(p.bytes) * p.bitsPerByte * 1000.0 / p.baud;
+            const double ms = static_cast<double>(p.time.count());
+            busy = FormatTenths(ms > 0 ? 100.0 * lineMs / ms : 0.0);
+        }
+        print("port\tCOM" + p.com + "\t" + std::to_string(p.time.count()) + "\t" + busy);
     }
 }
 

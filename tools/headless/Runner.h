@@ -45,6 +45,8 @@ class Runner : public MainView {
     void flush();
     void printMonitor();
     void printHealth();
+    void printPorts(const std::vector<PortPart>& ports);
+    void warnOfGroups();
     void fine(int code);
 
     Program& program_;

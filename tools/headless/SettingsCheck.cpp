@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/CyclePrediction.h"
 #include "acquisition/ListCheck.h"
 #include "modbus/SerialProfile.h"
 
@@ -73,6 +74,26 @@ struct ProfileCheck {
     }
 };
 
+// The cycle each port should take (PredictCycle), one record a port.
+void PrintCycle(Program& prog, std::FILE* out) {
+    const LoadedSettings& loaded = prog.loadedSettings();
+    const CycleSettings settings{
+        prog.lines(),
+        [&loaded](std::int16_t n) -> const SerialProfile* {
+            const LoadedProfile* p = loaded.profile(n);
+            return p && p->reading.profile ? &*p->reading.profile : nullptr;
+        },
+        [&prog](const std::string& com) {
+            const std::string device = prog.LeggiIni("Ports", "COM" + com, "");
+            return device.starts_with("tcp://") || device.starts_with("mbtcp://");
+        },
+        prog.status().interval};
+    for (const PortForecast& f : PredictCycle(settings))
+        std::fprintf(out, "cycle\tCOM%s\t%s\t%s\t%s\n", f.com.c_str(),
+                     FormatTenths(f.bestMs).c_str(), FormatTenths(f.worstMs).c_str(),
+                     FormatTenths(f.busyPercent).c_str());
+}
+
 std::string count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -107,6 +128,7 @@ int CheckSettings(Program& prog, std::FILE* out) {
         for (const auto& p : line.problems)
             warnings.push_back("riga " + std::to_string(i) + ": " + p);
     }
+    PrintCycle(prog, out);
     warnings.insert(warnings.end(), loaded.unreadLines.begin(), loaded.unreadLines.end());
     const std::vector<int> devices = prog.DevicesOfList();
     for (const auto& p : ListProblems(lines, devices))

@@ -18,7 +18,7 @@ inline constexpr int ExitCheckBadProfileZero = 3;
 // The header line that names the columns of each record.
 inline constexpr const char* CheckHeader =
     "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER DECIMALS "
-    "DESCRIPTION | warning TEXT";
+    "DESCRIPTION | cycle COM BEST_MS WORST_MS BUSY_PERCENT | warning TEXT";
 
 // Prints the check on out; returns its exit code. The first line names the
 // settings file; settings that cannot be used print nothing more: the
