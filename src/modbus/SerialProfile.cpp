@@ -128,8 +128,12 @@ ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& p) {
     }
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
-    mbus.SetSilence(p.pauseSet ? InterFrameSilence(linea->baud)
-                                          : std::chrono::microseconds(0));
+    // The silence that ends an RTU frame belongs to the serial line: a
+    // network port sends at once, and a gateway keeps the serial timing on
+    // its own side.
+    const bool serialLine = mbus.NetworkText().empty();
+    mbus.SetSilence(p.pauseSet && serialLine ? InterFrameSilence(linea->baud)
+                                             : std::chrono::microseconds(0));
     mbus.setEcho(p.echo);
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return refused("COM", p.com);
