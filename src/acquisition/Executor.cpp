@@ -53,6 +53,36 @@ std::optional<TransactionResult> ResultOf(const Transaction& t) {
     return t.outcome;
 }
 
+// The one request that reads the line's value by itself; nothing for a
+// value of several requests, a line with a scale register, or one that
+// cannot be read.
+std::optional<MBus::ReadRequest> OwnRequest(const ReadParameters& p) {
+    if (p.scaleRegister || p.node < 0 || p.node > 255 || p.function < 1 || p.function > 4 ||
+        !Readable(p))
+        return std::nullopt;
+    const std::vector<std::uint32_t> addresses = ElementsOf(p);
+    if (!OneRequest(p.format.kind) && addresses.size() != 1) return std::nullopt;
+    return MBus::ReadRequest{static_cast<std::uint8_t>(p.node),
+                             static_cast<std::uint8_t>(p.function),
+                             static_cast<std::uint16_t>(
+                                 *std::min_element(addresses.begin(), addresses.end())),
+                             static_cast<std::uint16_t>(addresses.size())};
+}
+
+// The items of a line from its own request, as a read of the line alone
+// takes them; on a failure, what it met goes into the reading.
+std::optional<std::vector<std::uint16_t>> ItemsOf(const ReadParameters& p, const Transaction& t,
+                                                  Reading& reading) {
+    if (!t.ok()) {
+        reading.outcome = ResultOf(t);
+        return std::nullopt;
+    }
+    if (!OneRequest(p.format.kind)) return std::vector<std::uint16_t>{t.single()};
+    std::vector<std::uint16_t> items;
+    for (std::uint32_t a : ElementsOf(p)) items.push_back(*t.item(a));
+    return items;
+}
+
 // The window of a block being grouped: the items asked for, inside at most
 // `highest` items with no run of more than `gap` items nobody asks for.
 class BlockWindow {
@@ -107,6 +137,7 @@ void Executor::NewCycle() {
     block_.reset();
     servedByBlock_.clear();
     readAlone_.clear();
+    inFlight_.clear();
     scale_.clear();
 }
 
@@ -200,6 +231,8 @@ void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lin
     };
     if (lines && !serve(servedByBlock_, index) && !serve(readAlone_, index))
         prepareBlock(*lines, index);
+    if (lines && !inFlight_.contains(index)) prepareInFlight(*lines, index);
+    const auto own = lines ? inFlight_.find(index) : inFlight_.end();
     std::int16_t decimals = p.decimals;
     const bool registers = p.function >= 3;
     if (p.scaleRegister) {
@@ -212,7 +245,9 @@ void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lin
     }
     reading.quality = Quality::Failed;
     const auto addresses =
-        readElements(p, block_ && lines && serve(servedByBlock_, index), reading);
+        own != inFlight_.end()
+            ? ItemsOf(p, own->second, reading)
+            : readElements(p, block_ && lines && serve(servedByBlock_, index), reading);
     if (!addresses) return;
     reading.number = DecodeValue(*addresses, registers, p.format);
     const bool isReal =
@@ -337,6 +372,31 @@ void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t i
     block_.reset();
     if (block.ok()) block_ = std::move(block);
     (block_ ? servedByBlock_ : readAlone_) = std::move(planned->lines);
+}
+
+// The read lines from `index` on that take one request each, up to the
+// first other line (next-device and constant lines may stand between
+// them), when the line at `index` is one: their requests go out together,
+// up to the profile's Window at once, on Modbus TCP without block reads.
+// Lines of a node skipped by now are left out, as they send nothing.
+void Executor::prepareInFlight(const std::vector<RequestLine>& lines, std::size_t index) {
+    const SerialProfile& profile = context_.profileInUse();
+    if (mbus_.window() <= 1 || profile.block != 0) return;
+    std::vector<std::size_t> group;
+    std::vector<MBus::ReadRequest> requests;
+    for (std::size_t i = index; i < lines.size(); ++i) {
+        const RequestLine& r = lines[i];
+        if (r.kind == LineKind::Next || r.kind == LineKind::Constant) continue;
+        const auto request = r.kind == LineKind::Read && r.reading ? OwnRequest(*r.reading)
+                                                                   : std::nullopt;
+        if (!request) break;
+        if (profile.skipAfter > 0 && failedInARow_[request->node] >= profile.skipAfter) continue;
+        group.push_back(i);
+        requests.push_back(*request);
+    }
+    if (group.size() < 2 || group.front() != index) return;
+    std::vector<Transaction> results = mbus_.ReadInFlight(requests);
+    for (std::size_t k = 0; k < group.size(); ++k) inFlight_[group[k]] = std::move(results[k]);
 }
 
 }  // namespace tarvel

@@ -68,6 +68,7 @@ class Executor {
     std::optional<std::uint16_t> readScale(const ReadParameters& p, bool ciclo,
                                             Reading& reading);
     void prepareBlock(const std::vector<RequestLine>& lines, std::size_t index);
+    void prepareInFlight(const std::vector<RequestLine>& lines, std::size_t index);
     std::string runWait(const RequestLine& line);
     void showResult(const std::string& result);
 
@@ -85,6 +86,9 @@ class Executor {
     std::optional<Transaction> block_;
     std::vector<std::size_t> servedByBlock_;
     std::vector<std::size_t> readAlone_;
+    // The exchanges of the lines whose requests went out together in this
+    // cycle (Window), by line.
+    std::map<std::size_t, Transaction> inFlight_;
     // The scale registers read in this cycle: the item, or how its read
     // failed.
     struct ScaleRead {

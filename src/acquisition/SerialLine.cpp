@@ -44,7 +44,9 @@ bool SerialLine::ImpostaPortaSeriale(std::int16_t n) {
     error_ = {};
     section_ = section;
     active_ = profile;
-    clock_.sleep(Millis(100));
+    // A serial line settles after opening; a network connection is made
+    // and ready when the opening returns.
+    if (mbus_.NetworkText().empty()) clock_.sleep(Millis(100));
     return true;
 }
 

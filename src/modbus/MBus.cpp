@@ -108,6 +108,7 @@ void MBus::PredefinitiModbus() {
     ImpostaTimeOut(DefaultTimeOut);
     silence_ = std::chrono::microseconds(0);
     echo_ = false;
+    window_ = 1;
 }
 
 std::string MBus::LeggiCommPort() const { return std::to_string(port_.portNumber()); }

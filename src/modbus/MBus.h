@@ -98,6 +98,29 @@ class MBus {
     Transaction ReadBlock(std::uint8_t function, std::uint16_t start, std::uint16_t quantity,
                             std::uint8_t node);
 
+    // One read request of several sent together: `quantity` items from
+    // `address`.
+    struct ReadRequest {
+        std::uint8_t node = 0;
+        std::uint8_t function = 0;
+        std::uint16_t address = 0;
+        std::uint16_t quantity = 1;
+    };
+    // The requests with up to window() of them out at once, each with its
+    // Retry attempts and its own time-out: on Modbus TCP an answer is
+    // matched to its request by the transaction identifier (every other
+    // check stays), in whatever order the answers come. For each request,
+    // what ReadBlock gives: the attempt that succeeded, or the last one. The
+    // monitor gets the exchanges in the order of the requests, as one
+    // request after the other gives them. With a window of 1, one after the
+    // other.
+    std::vector<Transaction> ReadInFlight(const std::vector<ReadRequest>& requests);
+    // How many requests may be out at once: the profile's Window on Modbus
+    // TCP, 1 on any other line.
+    int window() const { return framing_ == &FramingTcp ? window_ : 1; }
+    void setWindow(int requests) { window_ = requests < 1 ? 1 : requests; }
+    LinkKind linkKind() const { return port_.linkKind(); }
+
     // A new cycle: every node counts as able to answer again.
     void NewCycle();
     // Ends the running wait for an answer at once and sends nothing more
@@ -174,8 +197,17 @@ class MBus {
     void awaitTrailer(Bytes& incoming);
     void armGuard(std::uint8_t node, const Bytes& pdu);
 
+    // Requests in flight: ReadInFlight's state, and its steps.
+    struct Batch;
+    void sendInFlight(Batch& b);
+    bool collectInFlight(Batch& b);
+    void matchInFlight(Batch& b, bool& ended);
+    void endInFlight(Batch& b, std::size_t k, WaitEnd fine);
+    void logInFlight(Batch& b);
+
     SerialPort& port_;
     Clock& clock_;
+    int window_ = 1;
     const Framing* framing_ = &FramingRtu;
     std::uint16_t transaction_ = 0;  // Modbus TCP: of the last request
     std::int32_t retry_ = 1;

@@ -65,6 +65,11 @@ constexpr OptionalKey OptionalKeys[] = {
          p.echo = v == 1;
          return true;
      }},
+    {"Window", 1, 16,
+     [](SerialProfile& p, std::int32_t v) {
+         p.window = v;
+         return true;
+     }},
 };
 
 }  // namespace
@@ -128,9 +133,21 @@ ProfileError ConfigureProfile(MBus& mbus, const SerialProfile& p) {
     }
     mbus.ImpostaTimeOut(p.timeOutMs);
     mbus.ImpostaRetry(p.retry);
-    mbus.SetSilence(p.pauseSet ? InterFrameSilence(linea->baud)
-                                          : std::chrono::microseconds(0));
+    // The silence that ends an RTU frame belongs to the serial line: a
+    // network port sends at once, and a gateway keeps the serial timing on
+    // its own side.
+    const bool serialLine = mbus.NetworkText().empty();
+    mbus.SetSilence(p.pauseSet && serialLine ? InterFrameSilence(linea->baud)
+                                             : std::chrono::microseconds(0));
     mbus.setEcho(p.echo);
+    // Only a Modbus TCP answer names its request: elsewhere one request at
+    // a time.
+    if (p.window > 1 && mbus.linkKind() != LinkKind::ModbusTcp) {
+        ProfileError e = error(ProfileErrorCause::PortRefused, "Window", std::to_string(p.window));
+        e.detail = "più richieste in attesa solo su mbtcp://";
+        return e;
+    }
+    mbus.setWindow(p.window);
     // The port keeps the number of the text's last two characters.
     if (mbus.LeggiCommPort() != p.com) return refused("COM", p.com);
     if (ToUpper(mbus.LeggiSettings()) != p.settings) return refused("Settings", p.settings);

@@ -39,6 +39,8 @@ struct SerialProfile {
     // An RS-485 adapter that gives back what it sends: each request's own
     // bytes are read back before its answer.
     bool echo = false;
+    // Modbus TCP: how many read requests may be out at once, 1 to 16.
+    std::int32_t window = 1;
 };
 
 // Why a profile cannot be used.

@@ -243,6 +243,49 @@ TEST(Headless, ALateAnswerNeverBecomesAnotherLinesValue) {
     }
 }
 
+// Window=4 on Modbus TCP writes the output, the cycle lines and the
+// monitor of Window=1 byte for byte: values of several kinds, a line the
+// device refuses, a constant and a device between them, a 32-bit value (two
+// requests: it ends a run of lines in flight). The simulator's trace shows
+// requests out together only with the key (node 1 answers 20 ms late).
+TEST(Headless, RequestsInFlightGiveTheOutputOfOneRequestAtATime) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\nholding 30 7\ncoil 5 1\nholding 200 0x4366\n"
+                          "holding 201 0x8000\nholding 100 0x0001\nholding 101 0x0000\n"
+                          "fault 1 holding 30 exception 2\nfault 1 delay 20\n"
+                          "node 2\ninput 12 0x0900\n",
+                          {"--tcp", "0", "--verbose"}));
+    const std::string device = "mbtcp://" + sim.address("tcp");
+    const std::vector<std::string> lines{
+        "1,4,12,1;Vac", "1,3,30,0;Rifiutato", "1,1,5,0;Stato",    "1,3,200F,0;Freq",
+        "0,0,Roof A,0;Impianto", "NEXT",     "2,4,12,1;Vac",      "1,3,100+&,0;Energia",
+        "2,4,12,0;Grezzo"};
+    TempFolder folder;
+    std::string xml[2], together[2];
+    std::vector<std::string> out[2];
+    for (int run : {0, 1}) {
+        WriteSettings(folder, Settings(device, lines, run ? "Pause=0\nWindow=4\n" : "Pause=0\n"));
+        const std::size_t traced = sim.process().lines(Stream::Err).size();
+        Headless headless;
+        ASSERT_EQ(headless.run(folder, {"--cycles", "2", "--monitor"}), 0);
+        xml[run] = ReadFile(folder / "NoName.xml");
+        out[run] = headless.lines(Stream::Out);
+        // Requests (r) and answers (t) in the order the simulator met them.
+        const auto trace = sim.process().lines(Stream::Err);
+        for (std::size_t i = traced; i < trace.size(); ++i)
+            if (trace[i].find(" rx ") != std::string::npos || trace[i].find(" tx ") != std::string::npos)
+                together[run] += trace[i].find(" rx ") != std::string::npos ? 'r' : 't';
+    }
+    EXPECT_EQ(xml[1], xml[0]);
+    EXPECT_EQ(out[1], out[0]);
+    EXPECT_EQ(together[0].find("rr"), std::string::npos) << together[0];
+    EXPECT_NE(together[1].find("rrr"), std::string::npos) << together[1];
+    for (const char* value : {"<Vac>230.1</Vac>", "<Rifiutato></Rifiutato>", "<Stato>1</Stato>",
+                              "<Freq>230.5</Freq>", "<Vac>230.4</Vac>", "<Energia>65536</Energia>",
+                              "<Grezzo>2304</Grezzo>"})
+        EXPECT_NE(xml[0].find(value), std::string::npos) << value << "\n" << xml[0];
+}
+
 // The CSV export of a database made with the sqlite3 tool: rows in time
 // order whatever their order in the table, an empty cell for a failed read
 // or a name the cycle lacks, texts quoted when they hold a comma or a
@@ -507,6 +550,10 @@ TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
           ". _ - :)"}},
         {"Block=abc\n", 3, {portError, "[Serial_0] Block: valore non valido \"abc\""}},
         {"Pause=20ms\n", 3, {portError, "[Serial_0] Pause: valore non valido \"20ms\""}},
+        {"Window=17\n", 3, {portError, "[Serial_0] Window: valore non valido \"17\""}},
+        // Only a Modbus TCP answer names its request.
+        {"Window=2\n", 3, {portError, "[Serial_0] Window: valore non accettato dalla porta \"2\" "
+                                     "(più richieste in attesa solo su mbtcp://)"}},
     };
     // clang-format on
     for (const auto& [more, code, message] : rows) {

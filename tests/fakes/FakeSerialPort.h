@@ -35,6 +35,9 @@ class FakeSerialPort : public SerialPort {
         return true;
     }
     int portNumber() const override { return port_; }
+    // What carries the line: a serial device unless a test says otherwise.
+    LinkKind link = LinkKind::Serial;
+    LinkKind linkKind() const override { return link; }
     bool setSettings(const LineSettings& line) override {
         line_ = line;
         return true;

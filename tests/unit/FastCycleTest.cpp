@@ -30,6 +30,16 @@ TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
         Cycle d({"1,4,12,1;A", "1,4,12,1;B"}, {{"Pause", "0"}, {"Settings", settings}});
         EXPECT_EQ(d.ciclo(), ciclo) << settings;
     }
+    // A network port keeps neither that silence nor the 100 ms after
+    // opening that a serial line gets (5 ms at 9600 baud, then 100 ms): the
+    // reads and a switch to the same profile cost only the device's time,
+    // none here.
+    for (LinkKind link : {LinkKind::Serial, LinkKind::RtuOverTcp}) {
+        Cycle n({"1,4,12,1;A", "1,4,12,1;B", "SERIAL_0", "1,4,12,1;C"}, {{"Pause", "0"}});
+        n.fp.port.link = link;
+        ASSERT_TRUE(n.linea.ImpostaPortaSeriale(0));
+        EXPECT_EQ(n.ciclo(), link == LinkKind::Serial ? Millis(5 + 100) : Millis(0));
+    }
     // Bad pauses fail the profile, naming the key: in the table of
     // SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.
 }

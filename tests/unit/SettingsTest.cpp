@@ -179,6 +179,8 @@ TEST(SerialSetup, EveryFailureCauseShowsOneMessageAndLeavesThePortClosed) {
           C{"Block", "1", InvalidValue}, C{"Block", "abc", InvalidValue},
           C{"Gap", "-1", InvalidValue}, C{"Gap", "1e3", InvalidValue},
           C{"Skip", "abc", InvalidValue}, C{"Echo", "2", InvalidValue},
+          C{"Window", "0", InvalidValue}, C{"Window", "17", InvalidValue},
+          C{"Window", "4", PortRefused},
           C{"COM", "7", PortNotOpened}}) {
         Banco b;
         b.fp.port.missingPorts = {7};

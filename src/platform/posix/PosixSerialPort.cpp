@@ -331,6 +331,7 @@ void PosixSerialPort::close() {
     lost_ = false;
     socket_ = false;
     buffer_.clear();
+    tookInByWait_ = false;
 }
 
 void PosixSerialPort::release() {
@@ -370,6 +371,9 @@ void PosixSerialPort::takeIn() {
                 const std::uint8_t b = chunk[static_cast<std::size_t>(i)];
                 if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
             }
+            // A socket that gave less than asked has nothing more now: the
+            // next wait sees what comes later, and the next read its end.
+            if (socket_ && static_cast<std::size_t>(n) < chunk.size()) return;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -433,7 +437,8 @@ bool PosixSerialPort::write(const Bytes& bytes) {
 }
 
 Bytes PosixSerialPort::readAll() {
-    takeIn();
+    // Right after a wait that took bytes in, another read finds nothing.
+    if (!std::exchange(tookInByWait_, false)) takeIn();
     Bytes out;
     out.swap(buffer_);
     return out;
@@ -460,7 +465,11 @@ void PosixSerialPort::waitForInput(TimePoint deadline) {
     } while (n < 0 && errno == EINTR);
     if (n <= 0) return;
     if (count == 2 && p[1].revents != 0 && onAlsoReadable_) onAlsoReadable_();
-    if (fd_ >= 0 && p[0].revents != 0) takeIn();
+    if (fd_ >= 0 && p[0].revents != 0) {
+        const std::size_t before = buffer_.size();
+        takeIn();
+        tookInByWait_ = socket_ && buffer_.size() > before;
+    }
 }
 
 }  // namespace tarvel
