@@ -371,9 +371,9 @@ void PosixSerialPort::takeIn() {
                 const std::uint8_t b = chunk[static_cast<std::size_t>(i)];
                 if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
             }
-            // A socket that gave less than asked has nothing more now: the
+            // A device that gave less than asked has nothing more now: the
             // next wait sees what comes later, and the next read its end.
-            if (socket_ && static_cast<std::size_t>(n) < chunk.size()) return;
+            if (static_cast<std::size_t>(n) < chunk.size()) return;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -468,7 +468,7 @@ void PosixSerialPort::waitForInput(TimePoint deadline) {
     if (fd_ >= 0 && p[0].revents != 0) {
         const std::size_t before = buffer_.size();
         takeIn();
-        tookInByWait_ = socket_ && buffer_.size() > before;
+        tookInByWait_ = buffer_.size() > before;
     }
 }
 

@@ -101,7 +101,7 @@ class PosixSerialPort : public SerialPort {
     // A network device's name is looked up here; joined when the port goes.
     LookupThread lookups_;
     Bytes buffer_;
-    bool tookInByWait_ = false;  // the last wait read a socket's bytes in
+    bool tookInByWait_ = false;  // the last wait read the device's bytes in
     std::string error_;
     PortError openError_;
     int alsoFd_ = -1;
