@@ -22,6 +22,7 @@ std::string afterLast(std::string_view line, char separator) {
 struct Cut {
     Chiamata record;
     bool complete = false;
+    std::string unit;  // after a second ";", trimmed
 };
 
 Cut cutReadLine(std::string_view line) {
@@ -44,7 +45,10 @@ Cut cutReadLine(std::string_view line) {
         *step.field = std::string(rest.substr(0, pos));
         rest = Trim(rest.substr(pos + 1));
     }
-    c.Descrizione = std::string(rest);
+    // A second ";" ends the description; the rest is the unit.
+    const auto unit = rest.find(';');
+    c.Descrizione = std::string(unit == std::string_view::npos ? rest : Trim(rest.substr(0, unit)));
+    if (unit != std::string_view::npos) cut.unit = std::string(Trim(rest.substr(unit + 1)));
     cut.complete = true;
     return cut;
 }
@@ -134,9 +138,9 @@ LineKind kindOf(std::string_view line, const Chiamata& c, bool complete) {
 
 Cut cut(std::string_view line) {
     if (startsWithWord(line, "SERIAL"))
-        return {{"*", afterLast(line, '_'), "*", "*", "Serial settings"}, true};
-    if (startsWithWord(line, "SLEEP")) return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true};
-    if (startsWithWord(line, "NEXT")) return {{"%", "*", "*", "*", "Next device"}, true};
+        return {{"*", afterLast(line, '_'), "*", "*", "Serial settings"}, true, {}};
+    if (startsWithWord(line, "SLEEP")) return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true, {}};
+    if (startsWithWord(line, "NEXT")) return {{"%", "*", "*", "*", "Next device"}, true, {}};
     return cutReadLine(line);
 }
 
@@ -153,6 +157,7 @@ RequestLine LoadLine(std::string_view text) {
     Cut c = cut(trimmed);
     line.fields = std::move(c.record);
     line.kind = kindOf(trimmed, line.fields, c.complete);
+    if (line.kind == LineKind::Read || line.kind == LineKind::Constant) line.unit = std::move(c.unit);
     switch (line.kind) {
         case LineKind::Read:
         case LineKind::Constant:

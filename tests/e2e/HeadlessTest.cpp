@@ -254,14 +254,15 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
 // port, and leaves the settings usable: exit code 1. A warning of each
 // kind: a profile, a field of one line, request lines the list does not
 // read (before Firt, after Last, a key spelled otherwise), a name two lines
-// share (the names an element may have: Check.ElementNames).
+// share (the names an element may have: Check.ElementNames); a line's unit
+// at the end of its record, one with a control character refused.
 TEST(Headless, CheckPrintsRecordsThenWarnings) {
     TempFolder folder;
     // Profile 0 on a character device anyone may open; profile 1 with line
     // settings that read well but no port takes.
     WriteSettings(folder, Settings("/dev/null",
-                                   {"serial_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line",
-                                    "Next", "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina",
+                                   {"serial_1", "1,4,12,1;Vac;V", "SLEEP 250", "REM not a line",
+                                    "Next", "0,0,Roof A,0;Impianto;m\x01", "1,5,0,0;Bobina",
                                     "1,3,&100+,0;Energia", "1,4,13,1;Energia"},
                                    "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
                                    "Settings=9600,N,8,1.5\n",
@@ -275,21 +276,23 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
               (std::vector<std::string>{
                   "# " + (folder / "Tarvel.INI"),
                   "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
-                  "DECIMALS DESCRIPTION | warning TEXT",
+                  "DECIMALS DESCRIPTION [UNIT] | warning TEXT",
                   "caption\tTarvel [Impianto]", "interval\t2000",
-                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings", "line\t1\tread\t1\t4\t12\t1\tVac",
+                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings", "line\t1\tread\t1\t4\t12\t1\tVac\tV",
                   "line\t2\twait\t#\t250\t*\t*\tWait", "line\t3\tnext\t%\t*\t*\t*\tNext device",
                   "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto", "line\t5\tread\t1\t5\t0\t0\tBobina",
                   "line\t6\tread\t1\t3\t&100+\t0\tEnergia", "line\t7\tread\t1\t4\t13\t1\tEnergia",
                   "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
                   "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
+                  "warning\triga 4: unità \"m\\x01\" non valida (caratteri di controllo o \";\"): "
+                  "il valore resta senza unità",
                   "warning\triga 5: codice funzione 5 non supportato (1-4)",
                   "warning\t[Parameters] 000: riga fuori da Firt-Last (1-9): non viene eseguita",
                   "warning\t[Parameters] 010: riga fuori da Firt-Last (1-9): non viene eseguita",
                   "warning\t[Parameters] 0005: la riga 5 si scrive 005: non viene eseguita",
                   "warning\triga 7: descrizione \"Energia\" già usata dalla riga 6 dello stesso "
                   "dispositivo",
-                  "8 righe, 6 avvisi",
+                  "8 righe, 7 avvisi",
               }));
     // clang-format on
 }
