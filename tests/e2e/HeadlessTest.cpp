@@ -35,10 +35,16 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     ASSERT_TRUE(
         sim.start("node 1\ninput 12 0x08FD\ninput 13 novalue:int16\nholding 100 0x0001\n"
                   "holding 101 0x0000\nfault 2 silent\n"));
-    const std::vector<std::string> lines{"1,4,12,1;Vac",  "1,3,100+&,0;Energia",
-                                         "1,4,13N,0;Pac", "0,0,Roof A,0;Impianto",
+    // Units change neither the output nor the cycle line.
+    const std::vector<std::string> lines{"1,4,12,1;Vac;V",  "1,3,100+&,0;Energia;kWh",
+                                         "1,4,13N,0;Pac", "0,0,Roof A,0;Impianto;",
                                          "NEXT",          "2,4,12,1;Vac"};
     const std::string history = "[History]\nFile=storico.db\n";
+    // A history made before units had a column of their own.
+    ASSERT_EQ(Sqlite(folder / "storico.db",
+                     HistoryTable + "INSERT INTO history VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', "
+                                    "'now'), 1, 1, 'Vac', 229.8, 0);"),
+              "");
     WriteSettings(folder, Settings(sim.link(), lines, history + "[XML]\nEncoding=\n", 200));
     Headless headless;
     ASSERT_TRUE(headless.start(folder, {}, working.path().string()));
@@ -67,7 +73,17 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     ASSERT_TRUE(headless.process.signal(SIGTERM));
     EXPECT_EQ(headless.process.waitExit(10s), 0);
     EXPECT_EQ(working.entries(), 0u);
-    EXPECT_GT(fs::file_size(folder / "storico.db"), 0u);
+    // The old file took the unit column: its row has none, each new row its
+    // line's unit, and the export names the unit in the header.
+    EXPECT_EQ(Sqlite(folder / "storico.db",
+                     "SELECT rowid = 1, line, name, quote(unit) FROM history WHERE cycle = 1 "
+                     "ORDER BY rowid > 1, line;"),
+              "1|0|Vac|NULL\n0|0|Vac|'V'\n0|1|Energia|'kWh'\n0|2|Pac|NULL\n0|3|Impianto|NULL\n"
+              "0|5|Vac|NULL\n");
+    Headless exporter;
+    EXPECT_EQ(exporter.run(folder, {"--export-csv", "Vac,Pac,Energia,Impianto"}), 0);
+    const auto csv = exporter.process.lines(Stream::Out);
+    EXPECT_EQ(csv.empty() ? "" : csv[0], "time,Vac [V],Pac,Energia [kWh],Impianto");
 }
 
 // 99999 is a number like any other: a true reading of it, of any type and
