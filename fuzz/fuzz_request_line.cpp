@@ -46,7 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require((kind == LineKind::Next) == (record.Nodo == "%"));
     // The check of a line as the load keeps it: control lines have nothing
     // to find, a line cut short has that one problem.
-    const std::vector<std::string> problems = tarvel::LineProblems(tarvel::LoadLine(line));
+    const tarvel::RequestLine loaded = tarvel::LoadLine(line);
+    const std::vector<std::string> problems = tarvel::LineProblems(loaded);
+    // A value's description ends at a second ";", after which is its unit.
+    require(line.find(loaded.unit) != std::string_view::npos);
+    if (kind == LineKind::Read || kind == LineKind::Constant)
+        require(record.Descrizione.find(';') == std::string::npos);
     if (kind != LineKind::Read && kind != LineKind::Constant)
         require(problems.size() == (kind == LineKind::Invalid ? 1u : 0u));
     return 0;
