@@ -1,7 +1,7 @@
 // The whole load of the settings, from any text: it never fails visibly,
 // the list holds no more lines than Firt to Last, every serial line's
-// profile was read once, every unit kept is a safe one, and every problem of [MQTT] and [History] names
-// its section.
+// profile was read once, every unit kept is a safe one, and every problem of [MQTT] and [History]
+// names its section.
 
 #include <algorithm>
 #include <cstdint>
@@ -10,9 +10,9 @@
 
 #include "acquisition/ListCheck.h"
 #include "app/LoadedSettings.h"
-#include "settings/Settings.h"
 #include "settings/IniDocument.h"
 #include "settings/Number.h"
+#include "settings/Settings.h"
 
 namespace {
 

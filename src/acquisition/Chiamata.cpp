@@ -139,7 +139,8 @@ LineKind kindOf(std::string_view line, const Chiamata& c, bool complete) {
 Cut cut(std::string_view line) {
     if (startsWithWord(line, "SERIAL"))
         return {{"*", afterLast(line, '_'), "*", "*", "Serial settings"}, true, {}};
-    if (startsWithWord(line, "SLEEP")) return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true, {}};
+    if (startsWithWord(line, "SLEEP"))
+        return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true, {}};
     if (startsWithWord(line, "NEXT")) return {{"%", "*", "*", "*", "Next device"}, true, {}};
     return cutReadLine(line);
 }
@@ -157,7 +158,8 @@ RequestLine LoadLine(std::string_view text) {
     Cut c = cut(trimmed);
     line.fields = std::move(c.record);
     line.kind = kindOf(trimmed, line.fields, c.complete);
-    if (line.kind == LineKind::Read || line.kind == LineKind::Constant) line.unit = std::move(c.unit);
+    if (line.kind == LineKind::Read || line.kind == LineKind::Constant)
+        line.unit = std::move(c.unit);
     switch (line.kind) {
         case LineKind::Read:
         case LineKind::Constant:

@@ -77,8 +77,9 @@ std::vector<std::string> LineProblems(const RequestLine& line) {
     if (!IsValidElementName(c.Descrizione))
         problems.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
     if (!IsSafeUnit(line.unit))
-        problems.push_back("unità \"" + visible(line.unit) +
-                           "\" non valida (caratteri di controllo o \";\"): il valore resta senza unità");
+        problems.push_back(
+            "unità \"" + visible(line.unit) +
+            "\" non valida (caratteri di controllo o \";\"): il valore resta senza unità");
     if (kind == LineKind::Constant) {
         // The constant goes into the output as it stands.
         if (c.Registro.find_first_of(std::string_view("<\0", 2)) != std::string::npos)

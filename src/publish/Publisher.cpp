@@ -62,8 +62,7 @@ std::string unitFields(const std::string& unit) {
     if (unit.empty()) return {};
     std::string fields = ", \"unit_of_measurement\": " + JsonString(unit);
     const UnitClasses classes = ClassesOfUnit(unit);
-    if (classes.deviceClass)
-        fields += ", \"device_class\": " + JsonString(classes.deviceClass);
+    if (classes.deviceClass) fields += ", \"device_class\": " + JsonString(classes.deviceClass);
     if (classes.stateClass) fields += ", \"state_class\": " + JsonString(classes.stateClass);
     return fields;
 }
@@ -102,14 +101,18 @@ UnitClasses ClassesOfUnit(const std::string& unit) {
         const char* unit;
         UnitClasses classes;
     };
-    static const Known known[] = {
-        {"W", {"power", "measurement"}},        {"kW", {"power", "measurement"}},
-        {"Wh", {"energy", "total_increasing"}}, {"kWh", {"energy", "total_increasing"}},
-        {"MWh", {"energy", "total_increasing"}}, {"V", {"voltage", "measurement"}},
-        {"A", {"current", "measurement"}},      {"Hz", {"frequency", "measurement"}},
-        {"\u00b0C", {"temperature", "measurement"}},
-        {"VA", {"apparent_power", "measurement"}},
-        {"var", {"reactive_power", "measurement"}}, {"%", {nullptr, "measurement"}}};
+    static const Known known[] = {{"W", {"power", "measurement"}},
+                                  {"kW", {"power", "measurement"}},
+                                  {"Wh", {"energy", "total_increasing"}},
+                                  {"kWh", {"energy", "total_increasing"}},
+                                  {"MWh", {"energy", "total_increasing"}},
+                                  {"V", {"voltage", "measurement"}},
+                                  {"A", {"current", "measurement"}},
+                                  {"Hz", {"frequency", "measurement"}},
+                                  {"\u00b0C", {"temperature", "measurement"}},
+                                  {"VA", {"apparent_power", "measurement"}},
+                                  {"var", {"reactive_power", "measurement"}},
+                                  {"%", {nullptr, "measurement"}}};
     // Compared as JSON text, where a Latin-1 and a UTF-8 "°C" are one.
     const std::string text = JsonString(unit);
     for (const Known& k : known)
@@ -118,8 +121,8 @@ UnitClasses ClassesOfUnit(const std::string& unit) {
 }
 
 std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
-                                          const std::vector<RequestLine>& lines,
-                                          const std::vector<int>& devices) {
+                                           const std::vector<RequestLine>& lines,
+                                           const std::vector<int>& devices) {
     const std::string clientName = sanitised(imp.clientId);
     const std::vector<DiscoverySubject> subjects = DiscoverySubjects(lines, devices);
     std::vector<MqttMessage> messages;

@@ -36,9 +36,9 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
         sim.start("node 1\ninput 12 0x08FD\ninput 13 novalue:int16\nholding 100 0x0001\n"
                   "holding 101 0x0000\nfault 2 silent\n"));
     // Units change neither the output nor the cycle line.
-    const std::vector<std::string> lines{"1,4,12,1;Vac;V",  "1,3,100+&,0;Energia;kWh",
-                                         "1,4,13N,0;Pac", "0,0,Roof A,0;Impianto;",
-                                         "NEXT",          "2,4,12,1;Vac"};
+    const std::vector<std::string> lines{"1,4,12,1;Vac;V", "1,3,100+&,0;Energia;kWh",
+                                         "1,4,13N,0;Pac",  "0,0,Roof A,0;Impianto;",
+                                         "NEXT",           "2,4,12,1;Vac"};
     const std::string history = "[History]\nFile=storico.db\n";
     // A history made before units had a column of their own.
     ASSERT_EQ(Sqlite(folder / "storico.db",

@@ -129,7 +129,10 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
     imp.clientId = "tarvel-roof-1a2b";
     std::vector<RequestLine> lines;
     for (const char* text : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
-                              "NEXT", "2,3,0,0;Pac.L1", "2,3,1,0;T;\xB0" "C", "2,3,2,0;C;%"})
+                             "NEXT", "2,3,0,0;Pac.L1",
+                             "2,3,1,0;T;\xB0"
+                             "C",
+                             "2,3,2,0;C;%"})
         lines.push_back(LoadLine(text));
     const auto senzaUscite = [](const std::string&, const std::string&, const std::string&) {
         return std::string();
@@ -148,7 +151,8 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
     EXPECT_EQ(configs[2].topic, "homeassistant/sensor/tarvel-roof-1a2b/2_Pac_L1/config");
     // A Latin-1 unit is Home Assistant's UTF-8 one; a percentage has no
     // class (the units with one: Publishing.DiscoveryConfigsCarryUnitsAndTellNamesApart).
-    EXPECT_NE(configs[3].payload.find(", \"unit_of_measurement\": \"\xC2\xB0" "C\", "
+    EXPECT_NE(configs[3].payload.find(", \"unit_of_measurement\": \"\xC2\xB0"
+                                      "C\", "
                                       "\"device_class\": \"temperature\", \"state_class\": "
                                       "\"measurement\", "),
               std::string::npos)

@@ -85,8 +85,7 @@ std::vector<std::string> DiscoveryClashes(const std::vector<RequestLine>& lines,
         if (!subjects[i].clashesWith) continue;
         const std::size_t first = *subjects[i].clashesWith;
         warnings.push_back("riga " + std::to_string(i) + ": descrizione \"" +
-                           lines[i].shownFields.Descrizione +
-                           "\" con lo stesso nome MQTT di \"" +
+                           lines[i].shownFields.Descrizione + "\" con lo stesso nome MQTT di \"" +
                            lines[first].shownFields.Descrizione + "\" della riga " +
                            std::to_string(first) + " (" + subjects[first].subject +
                            "): il discovery la pubblica come " + subjects[i].subject);
