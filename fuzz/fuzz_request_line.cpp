@@ -49,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // exactly when its period is unusable.
     const tarvel::RequestLine loaded = tarvel::LoadLine(line);
     const std::vector<std::string> problems = tarvel::LineProblems(loaded);
+    // A value's description ends at a second ";", after which is its unit.
+    require(line.find(loaded.unit) != std::string_view::npos);
+    if (kind == LineKind::Read || kind == LineKind::Constant)
+        require(record.Descrizione.find(';') == std::string::npos);
     if (kind == LineKind::Every)
         require(record.Nodo == "~" && problems.size() == (loaded.period ? 0u : 1u));
     else if (kind != LineKind::Read && kind != LineKind::Constant)

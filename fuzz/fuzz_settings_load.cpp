@@ -1,17 +1,18 @@
 // The whole load of the settings, from any text: it never fails visibly,
 // the list holds no more lines than Firt to Last, every serial line's
-// profile was read once, and every problem of [MQTT] and [History] names
-// its section.
+// profile was read once, every unit kept is a safe one, and every problem of [MQTT] and [History]
+// names its section.
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "acquisition/ListCheck.h"
 #include "app/LoadedSettings.h"
-#include "settings/Settings.h"
 #include "settings/IniDocument.h"
 #include "settings/Number.h"
+#include "settings/Settings.h"
 
 namespace {
 
@@ -71,9 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             static_cast<std::size_t>(std::max(0, list.last - list.first + 1)));
     require(list.interval.count() >= 1 && list.interval.count() <= 60000);
     require(s.profile(0) != nullptr);
-    for (const tarvel::RequestLine& line : list.lines)
+    for (const tarvel::RequestLine& line : list.lines) {
         if (line.kind == tarvel::LineKind::Serial && line.profile)
             require(s.profile(*line.profile) != nullptr);
+        // A unit kept is one that can go anywhere, on a value's line only.
+        require(tarvel::IsSafeUnit(line.unit) && tarvel::Trim(line.unit) == line.unit);
+        require(line.unit.empty() || line.kind == tarvel::LineKind::Read ||
+                line.kind == tarvel::LineKind::Constant);
+    }
     for (const std::string& p : s.mqttProblems) require(p.starts_with("[MQTT] "));
     for (const std::string& p : s.history.problems) require(p.starts_with("[History] "));
     for (const std::string& p : s.unreadLines) require(p.starts_with("[Parameters] "));

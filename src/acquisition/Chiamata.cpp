@@ -23,6 +23,7 @@ struct Cut {
     Chiamata record;
     bool complete = false;
     bool every = false;  // an EVERY line
+    std::string unit;    // after a second ";", trimmed
 };
 
 // "EVERY" alone or followed by a blank: a constant such as "EVERYONE,..."
@@ -62,7 +63,10 @@ Cut cutReadLine(std::string_view line) {
         *step.field = std::string(rest.substr(0, pos));
         rest = Trim(rest.substr(pos + 1));
     }
-    c.Descrizione = std::string(rest);
+    // A second ";" ends the description; the rest is the unit.
+    const auto unit = rest.find(';');
+    c.Descrizione = std::string(unit == std::string_view::npos ? rest : Trim(rest.substr(0, unit)));
+    if (unit != std::string_view::npos) cut.unit = std::string(Trim(rest.substr(unit + 1)));
     cut.complete = true;
     return cut;
 }
@@ -153,11 +157,12 @@ LineKind kindOf(std::string_view line, const Chiamata& c, bool complete, bool ev
 
 Cut cut(std::string_view line) {
     if (startsWithWord(line, "SERIAL"))
-        return {{"*", afterLast(line, '_'), "*", "*", "Serial settings"}, true};
-    if (startsWithWord(line, "SLEEP")) return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true};
-    if (startsWithWord(line, "NEXT")) return {{"%", "*", "*", "*", "Next device"}, true};
+        return {{"*", afterLast(line, '_'), "*", "*", "Serial settings"}, true, false, {}};
+    if (startsWithWord(line, "SLEEP"))
+        return {{"#", afterLast(line, ' '), "*", "*", "Wait"}, true, false, {}};
+    if (startsWithWord(line, "NEXT")) return {{"%", "*", "*", "*", "Next device"}, true, false, {}};
     if (isEveryLine(line))
-        return {{"~", std::string(Trim(line.substr(5))), "*", "*", "Every"}, true, true};
+        return {{"~", std::string(Trim(line.substr(5))), "*", "*", "Every"}, true, true, {}};
     return cutReadLine(line);
 }
 
@@ -174,6 +179,8 @@ RequestLine LoadLine(std::string_view text) {
     Cut c = cut(trimmed);
     line.fields = std::move(c.record);
     line.kind = kindOf(trimmed, line.fields, c.complete, c.every);
+    if (line.kind == LineKind::Read || line.kind == LineKind::Constant)
+        line.unit = std::move(c.unit);
     switch (line.kind) {
         case LineKind::Read:
         case LineKind::Constant:

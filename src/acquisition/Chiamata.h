@@ -30,7 +30,8 @@ inline constexpr std::int64_t MaxGroupPeriodMs = 86'400'000;
 
 // Cuts a request line into its record. A read line that lacks one of its
 // separators (three commas, then a semicolon) is cut as far as it goes, the
-// rest of the fields stay empty.
+// rest of the fields stay empty. A second semicolon ends the description:
+// what follows it is the value's unit, not part of the record.
 Chiamata CutLine(std::string_view line);
 
 // What executing the record does. Blank lines and read lines that miss a
@@ -60,6 +61,9 @@ struct RequestLine {
     std::string text;  // the line as the list shows it
     LineKind kind = LineKind::Empty;
     Chiamata fields;  // the five fields as cut
+    // Reads and constants: the unit after a second ";" ("1,4,12,1;Vac;V"),
+    // trimmed; empty for none, and for one refused (LineProblems).
+    std::string unit;
     // Reads and constants: the fields with the register markers taken out,
     // as the detail fields show them while the line runs.
     Chiamata shownFields;

@@ -198,6 +198,7 @@ Reading Executor::runRead(const RequestLine& line, const std::vector<RequestLine
     Reading reading;
     reading.line = index;
     reading.name = c.Descrizione;
+    reading.unit = line.unit;
     if (line.kind == LineKind::Constant) {
         reading.quality = Quality::Good;
         reading.constant = c.Registro;

@@ -32,7 +32,31 @@ int typeLetters(std::string_view text) {
     return count;
 }
 
+// The text with each control character written as \xNN.
+std::string visible(std::string_view text) {
+    std::string shown;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7F) {
+            shown += ch;
+            continue;
+        }
+        static const char hex[] = "0123456789ABCDEF";
+        shown += "\\x";
+        shown += hex[c >> 4];
+        shown += hex[c & 0xF];
+    }
+    return shown;
+}
+
 }  // namespace
+
+bool IsSafeUnit(std::string_view unit) {
+    return std::none_of(unit.begin(), unit.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c < 0x20 || c == 0x7F || c == ';';
+    });
+}
 
 bool IsValidElementName(std::string_view name) {
     if (name.empty() || !nameStart(static_cast<unsigned char>(name[0]))) return false;
@@ -56,6 +80,10 @@ std::vector<std::string> LineProblems(const RequestLine& line) {
     const Chiamata& c = line.fields;
     if (!IsValidElementName(c.Descrizione))
         problems.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
+    if (!IsSafeUnit(line.unit))
+        problems.push_back(
+            "unità \"" + visible(line.unit) +
+            "\" non valida (caratteri di controllo o \";\"): il valore resta senza unità");
     if (kind == LineKind::Constant) {
         // The constant goes into the output as it stands.
         if (c.Registro.find_first_of(std::string_view("<\0", 2)) != std::string::npos)

@@ -13,6 +13,11 @@ namespace tarvel {
 // True when the text can stand as an XML element name.
 bool IsValidElementName(std::string_view name);
 
+// True when a unit can go as it is into the JSON of the discovery configs
+// (escaped there), the history, the CSV header and the records of the
+// check: no control character and no ";".
+bool IsSafeUnit(std::string_view unit);
+
 // The problems of one request line as cut, one text each (empty: none
 // found); the load of the list keeps them with the line (RequestLine::problems).
 std::vector<std::string> LineProblems(const RequestLine& line);

@@ -28,6 +28,7 @@ struct Reading {
     int device = 1;        // the groups of the output, from 1 (set by the cycle)
     std::string profile;   // the section of the serial profile in force
     std::string name;      // the line's description
+    std::string unit;      // the line's unit; empty for none
     Quality quality = Quality::NotRead;
     // Failed: what the last exchange met; nothing when no request was sent.
     std::optional<TransactionResult> outcome;

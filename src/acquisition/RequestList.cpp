@@ -64,7 +64,10 @@ RequestListRead ReadRequestList(const Settings& imp, std::string& title) {
         std::string line(Trim(imp.LeggiIni("Parameters", lineKey(n), "")));
         if (ToUpper(line.substr(0, 3)) == "REM") continue;
         list.lines.push_back(LoadLine(line));
-        list.lines.back().problems = LineProblems(list.lines.back());
+        RequestLine& loaded = list.lines.back();
+        loaded.problems = LineProblems(loaded);
+        // A unit that is refused goes nowhere.
+        if (!IsSafeUnit(loaded.unit)) loaded.unit.clear();
     }
     return {std::move(list), {}};
 }

@@ -74,7 +74,7 @@ std::vector<HistoryRow> History::cycleRows(long number,
     std::vector<HistoryRow> historyRows;
     const std::string tempo = UtcText(start_);
     for (const Reading& r : readings) {
-        HistoryRow h{tempo, number, r.device, r.name, {}, static_cast<int>(r.line)};
+        HistoryRow h{tempo, number, r.device, r.name, {}, static_cast<int>(r.line), r.unit};
         if (r.quality == Quality::Good && r.constant)
             h.value = *r.constant;
         else if (const std::optional<double> value = ValueNumber(r))
@@ -175,8 +175,14 @@ bool History::ExportCsv(const std::vector<std::string>& names, const std::string
     error.clear();
     const auto lines = store_->read(names, from, a, error);
     if (!error.empty()) return false;
+    // A name with the newest unit its rows of the span have: "Vac [V]".
+    std::vector<std::string> units(names.size());
+    for (const HistoryRow& row : lines)
+        for (std::size_t k = 0; k < names.size(); ++k)
+            if (names[k] == row.name && !row.unit.empty()) units[k] = row.unit;
     csv = "time";
-    for (const auto& name : names) csv += "," + Cell(name);
+    for (std::size_t k = 0; k < names.size(); ++k)
+        csv += "," + Cell(units[k].empty() ? names[k] : names[k] + " [" + units[k] + "]");
     csv += "\n";
     // One line per cycle start; a name twice in a cycle gives its first.
     for (std::size_t i = 0; i < lines.size();) {

@@ -73,7 +73,8 @@ class History {
     std::vector<HistoryPoint> Trend(const std::string& name, std::chrono::seconds duration) const;
     static constexpr std::size_t MaxPoints = 1000;
     // The names as columns, one row per cycle start in [from, a) (empty: no
-    // bound), comma-separated with a header line; false with error when the
+    // bound), comma-separated with a header line that gives each name the
+    // newest unit its rows have ("Vac [V]"); false with error when the
     // database cannot be read.
     bool ExportCsv(const std::vector<std::string>& names, const std::string& from,
                     const std::string& a, std::string& csv, std::string& error) const;

@@ -21,6 +21,7 @@ struct HistoryRow {
     std::string name;
     HistoryValue value;
     int line = 0;  // the request line's index, from 0
+    std::string unit;  // the line's unit; empty (NULL in the file) for none
 };
 
 struct HistoryState {

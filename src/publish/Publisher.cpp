@@ -5,6 +5,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <set>
 
 #include "history/History.h"
 #include "publish/Json.h"
@@ -43,27 +44,93 @@ std::vector<MqttMessage> CycleMessages(const MqttSettings& imp, const std::strin
     return messages;
 }
 
-std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
-                                          const std::vector<RequestLine>& lines,
-                                          const std::vector<int>& devices) {
-    // Topic levels and identifiers keep to letters, digits, "_" and "-".
-    const auto sanitised = [](std::string text) {
-        for (char& c : text)
-            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
-        return text;
-    };
-    const std::string clientName = sanitised(imp.clientId);
-    std::vector<MqttMessage> messages;
-    std::vector<std::string> seen;
+namespace {
+
+// Topic levels and identifiers keep to letters, digits, "_" and "-".
+std::string sanitised(std::string text) {
+    for (char& c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') c = '_';
+    return text;
+}
+
+bool isValue(const RequestLine& line) {
+    return line.kind == LineKind::Read || line.kind == LineKind::Constant;
+}
+
+// The unit's fields of a discovery config, each after ", ".
+std::string unitFields(const std::string& unit) {
+    if (unit.empty()) return {};
+    std::string fields = ", \"unit_of_measurement\": " + JsonString(unit);
+    const UnitClasses classes = ClassesOfUnit(unit);
+    if (classes.deviceClass) fields += ", \"device_class\": " + JsonString(classes.deviceClass);
+    if (classes.stateClass) fields += ", \"state_class\": " + JsonString(classes.stateClass);
+    return fields;
+}
+
+}  // namespace
+
+std::vector<DiscoverySubject> DiscoverySubjects(const std::vector<RequestLine>& lines,
+                                                const std::vector<int>& devices) {
+    std::vector<DiscoverySubject> subjects(lines.size());
+    std::map<std::string, std::size_t> taken;  // subject -> line
+    std::set<std::pair<int, std::string>> names;
+    std::vector<std::size_t> later;
+    // Each subject to the first line that gives it, then the later ones.
     for (std::size_t i = 0; i < lines.size() && i < devices.size(); ++i) {
-        const RequestLine& line = lines[i];
-        if (line.kind != LineKind::Read && line.kind != LineKind::Constant) continue;
-        const int device = devices[i];
-        const std::string& name = line.shownFields.Descrizione;
-        const std::string subject = std::to_string(device) + "_" + sanitised(name);
-        if (std::find(seen.begin(), seen.end(), subject) != seen.end()) continue;
-        seen.push_back(subject);
-        const std::string n = std::to_string(device);
+        const std::string& name = lines[i].shownFields.Descrizione;
+        if (!isValue(lines[i]) || !names.emplace(devices[i], name).second) continue;
+        const std::string subject = std::to_string(devices[i]) + "_" + sanitised(name);
+        if (const auto [first, fresh] = taken.emplace(subject, i); fresh)
+            subjects[i].subject = subject;
+        else
+            subjects[i].clashesWith = first->second;
+    }
+    for (std::size_t i = 0; i < subjects.size(); ++i) {
+        if (!subjects[i].clashesWith) continue;
+        const std::string base = subjects[*subjects[i].clashesWith].subject + "_";
+        int n = 2;
+        while (taken.count(base + std::to_string(n))) ++n;
+        subjects[i].subject = base + std::to_string(n);
+        taken.emplace(subjects[i].subject, i);
+    }
+    return subjects;
+}
+
+UnitClasses ClassesOfUnit(const std::string& unit) {
+    struct Known {
+        const char* unit;
+        UnitClasses classes;
+    };
+    static const Known known[] = {{"W", {"power", "measurement"}},
+                                  {"kW", {"power", "measurement"}},
+                                  {"Wh", {"energy", "total_increasing"}},
+                                  {"kWh", {"energy", "total_increasing"}},
+                                  {"MWh", {"energy", "total_increasing"}},
+                                  {"V", {"voltage", "measurement"}},
+                                  {"A", {"current", "measurement"}},
+                                  {"Hz", {"frequency", "measurement"}},
+                                  {"\u00b0C", {"temperature", "measurement"}},
+                                  {"VA", {"apparent_power", "measurement"}},
+                                  {"var", {"reactive_power", "measurement"}},
+                                  {"%", {nullptr, "measurement"}}};
+    // Compared as JSON text, where a Latin-1 and a UTF-8 "°C" are one.
+    const std::string text = JsonString(unit);
+    for (const Known& k : known)
+        if (text == JsonString(k.unit)) return k.classes;
+    return {};
+}
+
+std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
+                                           const std::vector<RequestLine>& lines,
+                                           const std::vector<int>& devices) {
+    const std::string clientName = sanitised(imp.clientId);
+    const std::vector<DiscoverySubject> subjects = DiscoverySubjects(lines, devices);
+    std::vector<MqttMessage> messages;
+    for (std::size_t i = 0; i < subjects.size(); ++i) {
+        const std::string& subject = subjects[i].subject;
+        if (subject.empty()) continue;
+        const std::string& name = lines[i].shownFields.Descrizione;
+        const std::string n = std::to_string(devices[i]);
         messages.push_back(
             {"homeassistant/sensor/" + clientName + "/" + subject + "/config",
              "{\"name\": " + JsonString(name) +
@@ -71,6 +138,7 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
                  ", \"state_topic\": " + JsonString(imp.topic + "/" + n) +
                  ", \"value_template\": " +
                  JsonString("{{ value_json['values'][" + JsonString(name) + "] }}") +
+                 unitFields(lines[i].unit) +
                  ", \"availability_topic\": " + JsonString(imp.topic + "/state") +
                  ", \"device\": {\"identifiers\": [" + JsonString(clientName + "_" + n) +
                  "], \"name\": " + JsonString(imp.topic + "/" + n) + ", \"model\": \"Tarvel\"}}",

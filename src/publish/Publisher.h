@@ -33,10 +33,36 @@ namespace tarvel {
 std::vector<MqttMessage> CycleMessages(const MqttSettings& imp, const std::string& tempo,
                                        long ciclo, const std::vector<Reading>& readings);
 
+// Where each line's discovery config goes: its subject, <device>_<name>
+// with the name's characters outside [A-Za-z0-9_-] as "_"; empty for a line
+// that has none (not a value, or a name its device had before). Two names
+// of a device that give one subject ("Energia.Tot", "Energia_Tot") are told
+// apart: the first in list order keeps it, the later one takes the first
+// free of "_2", "_3", ... after it, and `clashesWith` names the line that
+// kept it.
+struct DiscoverySubject {
+    std::string subject;
+    std::optional<std::size_t> clashesWith;
+};
+std::vector<DiscoverySubject> DiscoverySubjects(const std::vector<RequestLine>& lines,
+                                                const std::vector<int>& devices);
+
+// Home Assistant's device and state classes of the units it knows: W and
+// kW power; Wh, kWh and MWh energy (total_increasing); V voltage; A
+// current; Hz frequency; °C temperature; VA apparent_power; var
+// reactive_power (all measurement but energy); % no class, measurement.
+// Other units, and none: no class.
+struct UnitClasses {
+    const char* deviceClass = nullptr;
+    const char* stateClass = nullptr;
+};
+UnitClasses ClassesOfUnit(const std::string& unit);
+
 // With Discovery on: one retained Home Assistant discovery config per value
 // of each device, on homeassistant/sensor/<ClientId>/<device>_<name>/config,
-// pointing at the device's topic and the state topic; `devices` holds
-// the device of each line (DevicesOfLines).
+// pointing at the device's topic and the state topic, with the value's unit
+// and its classes when it has one; `devices` holds the device of each line
+// (DevicesOfLines).
 std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
                                           const std::vector<RequestLine>& lines,
                                           const std::vector<int>& devices);

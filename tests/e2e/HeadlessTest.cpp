@@ -36,10 +36,16 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     ASSERT_TRUE(
         sim.start("node 1\ninput 12 0x08FD\ninput 13 novalue:int16\nholding 100 0x0001\n"
                   "holding 101 0x0000\nfault 2 silent\n"));
-    const std::vector<std::string> lines{"1,4,12,1;Vac",  "1,3,100+&,0;Energia",
-                                         "1,4,13N,0;Pac", "0,0,Roof A,0;Impianto",
-                                         "NEXT",          "2,4,12,1;Vac"};
+    // Units change neither the output nor the cycle line.
+    const std::vector<std::string> lines{"1,4,12,1;Vac;V", "1,3,100+&,0;Energia;kWh",
+                                         "1,4,13N,0;Pac",  "0,0,Roof A,0;Impianto;",
+                                         "NEXT",           "2,4,12,1;Vac"};
     const std::string history = "[History]\nFile=storico.db\n";
+    // A history made before units had a column of their own.
+    ASSERT_EQ(Sqlite(folder / "storico.db",
+                     HistoryTable + "INSERT INTO history VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', "
+                                    "'now'), 1, 1, 'Vac', 229.8, 0);"),
+              "");
     WriteSettings(folder, Settings(sim.link(), lines, history + "[XML]\nEncoding=\n", 200));
     Headless headless;
     ASSERT_TRUE(headless.start(folder, {}, working.path().string()));
@@ -68,7 +74,17 @@ TEST(Headless, WorkedExampleThenTheSettingsOfEachCycle) {
     ASSERT_TRUE(headless.process.signal(SIGTERM));
     EXPECT_EQ(headless.process.waitExit(10s), 0);
     EXPECT_EQ(working.entries(), 0u);
-    EXPECT_GT(fs::file_size(folder / "storico.db"), 0u);
+    // The old file took the unit column: its row has none, each new row its
+    // line's unit, and the export names the unit in the header.
+    EXPECT_EQ(Sqlite(folder / "storico.db",
+                     "SELECT rowid = 1, line, name, quote(unit) FROM history WHERE cycle = 1 "
+                     "ORDER BY rowid > 1, line;"),
+              "1|0|Vac|NULL\n0|0|Vac|'V'\n0|1|Energia|'kWh'\n0|2|Pac|NULL\n0|3|Impianto|NULL\n"
+              "0|5|Vac|NULL\n");
+    Headless exporter;
+    EXPECT_EQ(exporter.run(folder, {"--export-csv", "Vac,Pac,Energia,Impianto"}), 0);
+    const auto csv = exporter.process.lines(Stream::Out);
+    EXPECT_EQ(csv.empty() ? "" : csv[0], "time,Vac [V],Pac,Energia [kWh],Impianto");
 }
 
 // Fast and slow groups: the group of EVERY 3600000 is read in the first
@@ -349,7 +365,8 @@ TEST(Headless, CsvExportOfAPreparedHistory) {
 // port, and leaves the settings usable: exit code 1. A warning of each
 // kind: a profile, a field of one line, request lines the list does not
 // read (before Firt, after Last, a key spelled otherwise), a name two lines
-// share (the names an element may have: Check.ElementNames). The cycle
+// share (the names an element may have: Check.ElementNames); a line's unit
+// at the end of its record, one with a control character refused. The cycle
 // record, by hand: Serial_1 cannot be applied, profile 0 stays; 7 pauses of
 // 200 ms and the wait of 250; 4 requests (the 32-bit value takes two) of 8
 // bytes with 7-byte answers at 10 bits a character and 9600 baud, 15.625 ms
@@ -360,8 +377,8 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
     // Profile 0 on a character device anyone may open; profile 1 with line
     // settings that read well but no port takes.
     WriteSettings(folder, Settings("/dev/null",
-                                   {"serial_1", "1,4,12,1;Vac", "SLEEP 250", "REM not a line",
-                                    "Next", "0,0,Roof A,0;Impianto", "1,5,0,0;Bobina",
+                                   {"serial_1", "1,4,12,1;Vac;V", "SLEEP 250", "REM not a line",
+                                    "Next", "0,0,Roof A,0;Impianto;m\x01", "1,5,0,0;Bobina",
                                     "1,3,&100+,0;Energia", "1,4,13,1;Energia"},
                                    "[General]\nTitle=Impianto\n[Serial_1]\nCOM=1\n"
                                    "Settings=9600,N,8,1.5\n",
@@ -375,22 +392,25 @@ TEST(Headless, CheckPrintsRecordsThenWarnings) {
               (std::vector<std::string>{
                   "# " + (folder / "Tarvel.INI"),
                   "# caption TEXT | interval MS | line INDEX KIND NODE FUNCTION REGISTER "
-                  "DECIMALS DESCRIPTION | cycle COM BEST_MS WORST_MS BUSY_PERCENT | warning TEXT",
+                  "DECIMALS DESCRIPTION [UNIT] | cycle COM BEST_MS WORST_MS BUSY_PERCENT | "
+                  "warning TEXT",
                   "caption\tTarvel [Impianto]", "interval\t2000",
-                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings", "line\t1\tread\t1\t4\t12\t1\tVac",
+                  "line\t0\tserial\t*\t1\t*\t*\tSerial settings", "line\t1\tread\t1\t4\t12\t1\tVac\tV",
                   "line\t2\twait\t#\t250\t*\t*\tWait", "line\t3\tnext\t%\t*\t*\t*\tNext device",
                   "line\t4\tconstant\t0\t0\tRoof A\t0\tImpianto", "line\t5\tread\t1\t5\t0\t0\tBobina",
                   "line\t6\tread\t1\t3\t&100+\t0\tEnergia", "line\t7\tread\t1\t4\t13\t1\tEnergia",
                   "cycle\tCOM1\t1712.5\t2883.3\t3.6",
                   "warning\tprofilo Serial_1: Errore nell'impostazione della porta seriale. "
                   "([Serial_1] Settings: valore non accettato dalla porta \"9600,N,8,1.5\")",
+                  "warning\triga 4: unità \"m\\x01\" non valida (caratteri di controllo o \";\"): "
+                  "il valore resta senza unità",
                   "warning\triga 5: codice funzione 5 non supportato (1-4)",
                   "warning\t[Parameters] 000: riga fuori da Firt-Last (1-9): non viene eseguita",
                   "warning\t[Parameters] 010: riga fuori da Firt-Last (1-9): non viene eseguita",
                   "warning\t[Parameters] 0005: la riga 5 si scrive 005: non viene eseguita",
                   "warning\triga 7: descrizione \"Energia\" già usata dalla riga 6 dello stesso "
                   "dispositivo",
-                  "8 righe, 6 avvisi",
+                  "8 righe, 7 avvisi",
               }));
     // clang-format on
 }

@@ -125,6 +125,62 @@ TEST_F(Publishing, EachCycleGivesOneMessagePerDevice) {
                                        "/nonexistent/ca (No such file or directory)"});
 }
 
+// A value's unit goes into its discovery config with the classes Home
+// Assistant's MQTT sensor documents for it (unit_of_measurement,
+// device_class, state_class); a value without a unit has none of them. The
+// XML and the device message are those of the same lines without units.
+// Two names that give one discovery name ("Energia.Tot", "Energia_Tot")
+// get two configs, the later one numbered, and --check names the pair.
+TEST_F(Publishing, DiscoveryConfigsCarryUnitsAndTellNamesApart) {
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(sim.start("node 1\ninput 12 0x08FD\n"));
+    WriteFile(folder / "Tarvel.INI",
+              Settings(sim.link(),
+                       {"1,4,12,1;Vac;V", "1,4,12,0;Energia.Tot; kWh ", "1,4,12,0;Energia_Tot;"},
+                       Mqtt(broker.port(), "ClientId=roof\nDiscovery=1\n"), 200, 200));
+    Headless logger;
+    EXPECT_EQ(logger.run(folder, {"--cycles", "1"}), 0);
+    EXPECT_NE(ReadFile(folder / "NoName.xml")
+                  .find("<Vac>230.1</Vac>\r\n      <Energia.Tot>2301</Energia.Tot>\r\n      "
+                        "<Energia_Tot>2301</Energia_Tot>"),
+              std::string::npos)
+        << ReadFile(folder / "NoName.xml");
+    Subscriber configs;
+    ASSERT_TRUE(configs.start(broker.port(), "homeassistant/#"));
+    ASSERT_TRUE(configs.waitFor(3, 5s)) << testing::PrintToString(configs.lines());
+    auto lines = configs.lines();
+    std::sort(lines.begin(), lines.end());
+    const auto config = [](const std::string& subject, const std::string& name,
+                           const std::string& unit) {
+        return "homeassistant/sensor/roof/" + subject + "/config {\"name\": \"" + name +
+               "\", \"unique_id\": \"roof_" + subject +
+               "\", \"state_topic\": \"plant/7/1\", \"value_template\": \"{{ "
+               "value_json['values'][\\\"" +
+               name + "\\\"] }}\"" + unit +
+               ", \"availability_topic\": \"plant/7/state\", \"device\": {\"identifiers\": "
+               "[\"roof_1\"], \"name\": \"plant/7/1\", \"model\": \"Tarvel\"}}";
+    };
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         config("1_Energia_Tot", "Energia.Tot",
+                                ", \"unit_of_measurement\": \"kWh\", \"device_class\": "
+                                "\"energy\", \"state_class\": \"total_increasing\""),
+                         config("1_Energia_Tot_2", "Energia_Tot", ""),
+                         config("1_Vac", "Vac",
+                                ", \"unit_of_measurement\": \"V\", \"device_class\": "
+                                "\"voltage\", \"state_class\": \"measurement\"")}));
+    Headless checker;
+    EXPECT_EQ(checker.run(folder, {"--check"}), 1);
+    EXPECT_EQ(checker.lines(Stream::Out, "line\t"),
+              (std::vector<std::string>{"line\t0\tread\t1\t4\t12\t1\tVac\tV",
+                                        "line\t1\tread\t1\t4\t12\t0\tEnergia.Tot\tkWh",
+                                        "line\t2\tread\t1\t4\t12\t0\tEnergia_Tot"}));
+    EXPECT_EQ(checker.lines(Stream::Out, "warning\t"),
+              std::vector<std::string>{
+                  "warning\triga 2: descrizione \"Energia_Tot\" con lo stesso nome MQTT di "
+                  "\"Energia.Tot\" della riga 1 (1_Energia_Tot): il discovery la pubblica come "
+                  "1_Energia_Tot_2"});
+}
+
 // The cycle numbers of the device messages in arrival order, what was sent
 // again (a cycle's number and time seen before) left out.
 std::vector<long> Cycles(const std::vector<std::string>& lines) {

@@ -123,15 +123,19 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
                              1, false}}));
 
     // Home Assistant's discovery: one retained config per value of each
-    // device, pointing at the device's topic; a name twice in a device once.
+    // device, pointing at the device's topic; a name twice in a device once;
+    // a unit with its classes.
     imp.topic = "plant/7";
     imp.clientId = "tarvel-roof-1a2b";
     std::vector<RequestLine> lines;
     for (const char* text : {"1,4,12,1;Vac", "0,0,Roof A,0;Impianto", "SLEEP 5", "1,4,12,1;Vac",
-                              "NEXT", "2,3,0,0;Pac.L1"})
+                             "NEXT", "2,3,0,0;Pac.L1",
+                             "2,3,1,0;T;\xB0"
+                             "C",
+                             "2,3,2,0;C;%"})
         lines.push_back(LoadLine(text));
     const auto configs = DiscoveryMessages(imp, lines, DevicesOfLines(lines, OutputSettings{}));
-    ASSERT_EQ(configs.size(), 3u);
+    ASSERT_EQ(configs.size(), 5u);
     EXPECT_EQ(configs[0],
               (MqttMessage{"homeassistant/sensor/tarvel-roof-1a2b/1_Vac/config",
                            "{\"name\": \"Vac\", \"unique_id\": \"tarvel-roof-1a2b_1_Vac\", "
@@ -142,6 +146,18 @@ TEST_F(Publish, MessagesAreJsonWithTheValuesDigits) {
                            "\"Tarvel\"}}",
                            1, true}));
     EXPECT_EQ(configs[2].topic, "homeassistant/sensor/tarvel-roof-1a2b/2_Pac_L1/config");
+    // A Latin-1 unit is Home Assistant's UTF-8 one; a percentage has no
+    // class (the units with one: Publishing.DiscoveryConfigsCarryUnitsAndTellNamesApart).
+    EXPECT_NE(configs[3].payload.find(", \"unit_of_measurement\": \"\xC2\xB0"
+                                      "C\", "
+                                      "\"device_class\": \"temperature\", \"state_class\": "
+                                      "\"measurement\", "),
+              std::string::npos)
+        << configs[3].payload;
+    EXPECT_NE(configs[4].payload.find(
+                  ", \"unit_of_measurement\": \"%\", \"state_class\": \"measurement\", "),
+              std::string::npos)
+        << configs[4].payload;
 }
 
 TEST_F(Publish, SettingsHaveTheirDefaultsAndNameEachBadValue) {

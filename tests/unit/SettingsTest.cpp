@@ -219,7 +219,21 @@ TEST(LeadingNumber, ReadsTheNumberATextStartsWithAndRoundsIt) {
 
 TEST(RequestLine, CutsEveryKindOfLine) {
     EXPECT_EQ(CutLine("1 , 3 ,40,0; Pout"), (Chiamata{"1 ", "3 ", "40", "0", "Pout"}));
-    EXPECT_EQ(CutLine("1,3,40,2;Temp, inverter;b").Descrizione, "Temp, inverter;b");
+    // A second semicolon ends the description: the rest, trimmed, is the
+    // unit of a read or a constant (a refused one: Headless.CheckPrintsRecordsThenWarnings).
+    EXPECT_EQ(CutLine("1,3,40,2;Temp, inverter ; \xB0"
+                      "C ")
+                  .Descrizione,
+              "Temp, inverter");
+    using U = std::pair<const char*, const char*>;
+    for (const auto& [text, unit] :
+         {U{"1,3,40,2;Temp ; \xB0"
+            "C ",
+            "\xB0"
+            "C"},
+          U{"0,0,a,0;K;V;A", "V;A"}, U{"1,3,40,2;Temp;", ""}, U{"1,3,40,2;Temp", ""},
+          U{"NEXT;x;V", ""}, U{"1,3,40;Temp;V", ""}})
+        EXPECT_EQ(LoadLine(text).unit, unit) << text;
     EXPECT_EQ(CutLine("SERIAL").Codice, "SERIAL");
     EXPECT_EQ(CutLine("  SLEEP  250   "), (Chiamata{"#", "250", "*", "*", "Wait"}));
     // A read line without all of its separators is cut as far as it goes.

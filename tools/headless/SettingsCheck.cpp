@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -12,6 +13,7 @@
 #include "acquisition/CyclePrediction.h"
 #include "acquisition/ListCheck.h"
 #include "modbus/SerialProfile.h"
+#include "publish/Publisher.h"
 
 namespace tarvel {
 namespace {
@@ -94,6 +96,24 @@ void PrintCycle(Program& prog, std::FILE* out) {
                      FormatTenths(f.busyPercent).c_str());
 }
 
+// Two names of a device that would share a discovery config, each told
+// with the line that keeps the plain name.
+std::vector<std::string> DiscoveryClashes(const std::vector<RequestLine>& lines,
+                                          const std::vector<int>& devices) {
+    std::vector<std::string> warnings;
+    const std::vector<DiscoverySubject> subjects = DiscoverySubjects(lines, devices);
+    for (std::size_t i = 0; i < subjects.size(); ++i) {
+        if (!subjects[i].clashesWith) continue;
+        const std::size_t first = *subjects[i].clashesWith;
+        warnings.push_back("riga " + std::to_string(i) + ": descrizione \"" +
+                           lines[i].shownFields.Descrizione + "\" con lo stesso nome MQTT di \"" +
+                           lines[first].shownFields.Descrizione + "\" della riga " +
+                           std::to_string(first) + " (" + subjects[first].subject +
+                           "): il discovery la pubblica come " + subjects[i].subject);
+    }
+    return warnings;
+}
+
 std::string count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -105,20 +125,23 @@ int CheckSettings(Program& prog, std::FILE* out) {
     if (!prog.CaricaImpostazioni()) return ExitCheckBadSettings;
     const MainState& s = prog.status();
     const MqttSettings& mqtt = prog.mqttSettings();
-    std::fprintf(out, "%s%s\n", CheckHeader, mqtt.host.empty() ? "" : " | topic TEXT");
+    const std::vector<RequestLine>& lines = prog.lines();
+    const bool units = std::any_of(lines.begin(), lines.end(),
+                                   [](const RequestLine& l) { return !l.unit.empty(); });
+    std::fprintf(out, "%s%s\n", units ? CheckHeaderWithUnits : CheckHeader,
+                 mqtt.host.empty() ? "" : " | topic TEXT");
     std::fprintf(out, "caption\t%s\n", s.caption.c_str());
     std::fprintf(out, "interval\t%lld\n", static_cast<long long>(s.interval.count()));
     const LoadedSettings& loaded = prog.loadedSettings();
     std::vector<std::string> warnings;
     ProfileCheck profile{prog, warnings, {}};
     const bool profileZero = profile(0);
-    const std::vector<RequestLine>& lines = prog.lines();
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const RequestLine& line = lines[i];
         const Chiamata& c = line.fields;
-        std::fprintf(out, "line\t%zu\t%s\t%s\t%s\t%s\t%s\t%s\n", i, LineKindName(line.kind),
+        std::fprintf(out, "line\t%zu\t%s\t%s\t%s\t%s\t%s\t%s%s%s\n", i, LineKindName(line.kind),
                      c.Nodo.c_str(), c.Codice.c_str(), c.Registro.c_str(), c.Decimali.c_str(),
-                     c.Descrizione.c_str());
+                     c.Descrizione.c_str(), line.unit.empty() ? "" : "\t", line.unit.c_str());
         if (line.kind == LineKind::Serial) {
             if (line.profile)
                 profile(*line.profile);
@@ -136,6 +159,8 @@ int CheckSettings(Program& prog, std::FILE* out) {
     for (const auto& section : prog.refusedSections())
         warnings.insert(warnings.end(), section.problems.begin(), section.problems.end());
     for (auto& a : ReadableByOthers(prog, mqtt)) warnings.push_back(std::move(a));
+    if (!mqtt.host.empty() && mqtt.discovery)
+        for (auto& a : DiscoveryClashes(lines, devices)) warnings.push_back(std::move(a));
     if (!mqtt.host.empty()) {
         for (const auto& t : MqttArguments(mqtt, lines, devices))
             std::fprintf(out, "topic\t%s\n", t.c_str());

@@ -11,12 +11,32 @@ constexpr const char* Schema =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=NORMAL;"
     "CREATE TABLE IF NOT EXISTS history(time TEXT NOT NULL, cycle INTEGER NOT NULL,"
-    " device INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL);"
+    " device INTEGER NOT NULL, name TEXT NOT NULL, value, line INTEGER NOT NULL, unit TEXT);"
     "CREATE INDEX IF NOT EXISTS history_name_time ON history(name, time);"
     "CREATE INDEX IF NOT EXISTS history_time ON history(time);";
 
 constexpr const char* Insert =
-    "INSERT INTO history(time, cycle, device, name, value, line) VALUES(?, ?, ?, ?, ?, ?)";
+    "INSERT INTO history(time, cycle, device, name, value, line, unit)"
+    " VALUES(?, ?, ?, ?, ?, ?, ?)";
+
+// True when the history table has the unit column; a file made before the
+// column was added has none.
+bool HasUnitColumn(sqlite3* db) {
+    sqlite3_stmt* s = nullptr;
+    const bool has =
+        sqlite3_prepare_v2(db, "SELECT unit FROM history LIMIT 0", -1, &s, nullptr) == SQLITE_OK;
+    sqlite3_finalize(s);
+    return has;
+}
+
+// Adds the unit column to a file made without it; its rows have none. Another
+// program may have added it meanwhile.
+bool AddUnitColumn(sqlite3* db) {
+    return HasUnitColumn(db) ||
+           sqlite3_exec(db, "ALTER TABLE history ADD COLUMN unit TEXT", nullptr, nullptr,
+                        nullptr) == SQLITE_OK ||
+           HasUnitColumn(db);
+}
 
 // SQLite's reason, with the system's when there is one.
 std::string Reason(sqlite3* db, const std::string& path) {
@@ -38,6 +58,10 @@ void Bind(sqlite3_stmt* s, const HistoryRow& r) {
     else
         sqlite3_bind_null(s, 5);
     sqlite3_bind_int(s, 6, r.line);
+    if (r.unit.empty())
+        sqlite3_bind_null(s, 7);
+    else
+        sqlite3_bind_text(s, 7, r.unit.c_str(), static_cast<int>(r.unit.size()), SQLITE_STATIC);
 }
 
 std::string Text(sqlite3_stmt* s, int column) {
@@ -64,6 +88,7 @@ HistoryRow Row(sqlite3_stmt* s) {
             r.value = Text(s, 4);
     }
     r.line = sqlite3_column_int(s, 5);
+    r.unit = Text(s, 6);
     return r;
 }
 
@@ -190,7 +215,8 @@ bool SqliteHistoryStore::ensureOpen() {
     if (db_) return true;
     const int rc = sqlite3_open_v2(openPath_.c_str(), &db_,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc != SQLITE_OK || sqlite3_exec(db_, Schema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (rc != SQLITE_OK || sqlite3_exec(db_, Schema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        !AddUnitColumn(db_)) {
         fail(Reason(db_, openPath_));
         return false;
     }
@@ -255,18 +281,21 @@ std::vector<HistoryRow> SqliteHistoryStore::read(const std::vector<std::string>&
         return {};
     }
     waitIdle(std::chrono::seconds(2));
-    std::string sql = "SELECT time, cycle, device, name, value, line FROM history WHERE name IN (";
-    for (std::size_t i = 0; i < names.size(); ++i) sql += i ? ",?" : "?";
-    sql += ")";
-    if (!from.empty()) sql += " AND time >= ?";
-    if (!to.empty()) sql += " AND time < ?";
-    sql += " ORDER BY time, line";
+    std::string where = " FROM history WHERE name IN (";
+    for (std::size_t i = 0; i < names.size(); ++i) where += i ? ",?" : "?";
+    where += ")";
+    if (!from.empty()) where += " AND time >= ?";
+    if (!to.empty()) where += " AND time < ?";
+    where += " ORDER BY time, line";
 
     sqlite3* db = nullptr;
     sqlite3_stmt* s = nullptr;
     std::vector<HistoryRow> rows;
-    bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-              sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK;
+    bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+    // Read-only: a file made before the unit column is read as it is.
+    const std::string sql = std::string("SELECT time, cycle, device, name, value, line, ") +
+                            (ok && !HasUnitColumn(db) ? "NULL" : "unit") + where;
+    ok = ok && sqlite3_prepare_v2(db, sql.c_str(), -1, &s, nullptr) == SQLITE_OK;
     if (ok) {
         sqlite3_busy_timeout(db, 1000);
         int n = 0;
