@@ -97,8 +97,8 @@ TransactionResult checkDeviceId(const Bytes& request, const Bytes& incoming) {
 }  // namespace
 
 TransactionResult CheckAnswer(const Bytes& request, const Bytes& incoming) {
-    if (request.size() >= 2 && request[1] == DeviceIdFunction && incoming.size() >= 2 &&
-        incoming[1] == DeviceIdFunction)
+    if (request.size() >= 3 && request[1] == DeviceIdFunction && request[2] == DeviceIdMei &&
+        incoming.size() >= 2 && incoming[1] == DeviceIdFunction)
         return checkDeviceId(request, incoming);
     const int expected = AnswerLengthFor(request);
     if (expected == 0 || static_cast<int>(incoming.size()) < expected)
@@ -138,9 +138,10 @@ bool sameHeader(const Bytes& request, const Bytes& answer, int following) {
 }  // namespace
 
 TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
-    if (request.size() >= 8 && request[7] == DeviceIdFunction) {
+    if (request.size() >= 9 && request[7] == DeviceIdFunction && request[8] == DeviceIdMei) {
         const std::optional<std::size_t> length = DeviceIdLength(answer, 7);
-        const bool same = length && *length == answer.size() && word(answer, 0) == word(request, 0) &&
+        const bool same = length && *length > 0 && *length == answer.size() &&
+                          word(answer, 0) == word(request, 0) &&
                           word(answer, 2) == 0 && word(answer, 4) == answer.size() - 6 &&
                           answer[6] == request[6] && answer[7] == DeviceIdFunction;
         return same ? TransactionResult::Complete : TransactionResult::WrongAnswer;
@@ -195,7 +196,8 @@ FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
 bool RtuAnswers(const Bytes& request, const Bytes& frame) {
     if (request.size() < 2 || frame.size() < 2 || frame[0] != request[0]) return false;
     if (frame[1] == (request[1] | 0x80)) return true;
-    if (request[1] == DeviceIdFunction) return frame[1] == DeviceIdFunction;
+    if (request[1] == DeviceIdFunction && request.size() >= 3 && request[2] == DeviceIdMei)
+        return frame[1] == DeviceIdFunction;
     return frame[1] == request[1] && static_cast<int>(frame.size()) == AnswerLengthFor(request);
 }
 
