@@ -27,7 +27,7 @@ demo_packages=(
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  mosquitto mosquitto-clients sqlite3 openssl
+  mosquitto mosquitto-clients sqlite3 openssl python3-pymodbus
   clang libclang-rt-14-dev
   xvfb openbox icewm
 )

@@ -44,6 +44,24 @@ Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity)
     return {function, high(addr), low(addr), high(quantity), low(quantity)};
 }
 
+Bytes DeviceIdPdu(std::uint8_t firstObject) {
+    return {DeviceIdFunction, DeviceIdMei, 0x01, firstObject};
+}
+
+std::optional<std::size_t> DeviceIdLength(const Bytes& bytes, std::size_t function) {
+    // Function, MEI type, read code, conformity, more follows, next object,
+    // number of objects; then each object's id, length and bytes.
+    std::size_t at = function + 7;
+    if (bytes.size() > function + 1 && bytes[function + 1] != DeviceIdMei) return std::nullopt;
+    if (bytes.size() < at) return 0;
+    const int objects = bytes[at - 1];
+    for (int object = 0; object < objects; ++object) {
+        if (bytes.size() < at + 2) return 0;
+        at += 2u + bytes[at + 1];
+    }
+    return at;
+}
+
 Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t address,
                    std::uint16_t quantity) {
     const Bytes pdu = ReadPdu(function, address, quantity);
@@ -68,7 +86,20 @@ int AnswerLengthFor(const Bytes& request) {
     return AnswerLength(request[1], request[4] << 8 | request[5]);
 }
 
+namespace {
+// A device identification answer is as long as its objects say.
+TransactionResult checkDeviceId(const Bytes& request, const Bytes& incoming) {
+    const std::optional<std::size_t> length = DeviceIdLength(incoming, 1);
+    if (!length || *length == 0 || incoming.size() < *length + 2) return TransactionResult::WrongAnswer;
+    if (!crcMatches(incoming, *length + 2)) return TransactionResult::CrcError;
+    return incoming[0] == request[0] ? TransactionResult::Complete : TransactionResult::WrongAnswer;
+}
+}  // namespace
+
 TransactionResult CheckAnswer(const Bytes& request, const Bytes& incoming) {
+    if (request.size() >= 3 && request[1] == DeviceIdFunction && request[2] == DeviceIdMei &&
+        incoming.size() >= 2 && incoming[1] == DeviceIdFunction)
+        return checkDeviceId(request, incoming);
     const int expected = AnswerLengthFor(request);
     if (expected == 0 || static_cast<int>(incoming.size()) < expected)
         return TransactionResult::WrongAnswer;
@@ -100,13 +131,21 @@ namespace {
 // Header fields that an answer shares with its request; `following` is the
 // length the answer's header must give.
 bool sameHeader(const Bytes& request, const Bytes& answer, int following) {
-    return request.size() >= 12 && answer.size() >= 9 &&
+    return request.size() >= 8 && answer.size() >= 9 &&
            word(answer, 0) == word(request, 0) && word(answer, 2) == 0 &&
            word(answer, 4) == following && answer[6] == request[6];
 }
 }  // namespace
 
 TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
+    if (request.size() >= 9 && request[7] == DeviceIdFunction && request[8] == DeviceIdMei) {
+        const std::optional<std::size_t> length = DeviceIdLength(answer, 7);
+        const bool same = length && *length > 0 && *length == answer.size() &&
+                          word(answer, 0) == word(request, 0) &&
+                          word(answer, 2) == 0 && word(answer, 4) == answer.size() - 6 &&
+                          answer[6] == request[6] && answer[7] == DeviceIdFunction;
+        return same ? TransactionResult::Complete : TransactionResult::WrongAnswer;
+    }
     if (request.size() < 12) return TransactionResult::WrongAnswer;
     // The same data as the RTU answer, between the header and no CRC.
     const int payload = AnswerLength(request[7], word(request, 10)) - 5;
@@ -129,6 +168,12 @@ FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
         length = 5;
     else if (function == 8)
         length = 8;
+    else if (function == DeviceIdFunction) {
+        const std::optional<std::size_t> objects = DeviceIdLength(bytes, 1);
+        if (!objects || *objects + 2 > 256) return {FrameAtFront::NotAFrame, 0};
+        if (*objects == 0) return {};
+        length = *objects + 2;
+    }
     else if (function >= 1 && function <= 4 && bytes.size() < 3)
         return {};
     else if (function >= 1 && function <= 4)
@@ -151,6 +196,8 @@ FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
 bool RtuAnswers(const Bytes& request, const Bytes& frame) {
     if (request.size() < 2 || frame.size() < 2 || frame[0] != request[0]) return false;
     if (frame[1] == (request[1] | 0x80)) return true;
+    if (request[1] == DeviceIdFunction && request.size() >= 3 && request[2] == DeviceIdMei)
+        return frame[1] == DeviceIdFunction;
     return frame[1] == request[1] && static_cast<int>(frame.size()) == AnswerLengthFor(request);
 }
 

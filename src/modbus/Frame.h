@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "modbus/TransactionResult.h"
@@ -26,8 +27,9 @@ struct FrameAtFront {
     Kind kind = Incomplete;
     std::size_t length = 0;
 };
-// RTU: an answer to a read (functions 1 to 4), an exception answer or a
-// fence's echo (function 8); whole only with its CRC right.
+// RTU: an answer to a read (functions 1 to 4), an exception answer, a
+// fence's echo (function 8) or a device identification (function 43);
+// whole only with its CRC right.
 FrameAtFront RtuFrameAtFront(const Bytes& bytes);
 // Modbus TCP: an MBAP header of protocol 0 and a length of 2 to 254, and
 // the bytes it counts.
@@ -43,6 +45,16 @@ Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function,
 
 // The protocol data unit of a read request: function, address, quantity.
 Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity);
+
+// Read Device Identification (function 43, MEI type 14), basic objects
+// (read code 1) from `firstObject` on.
+inline constexpr std::uint8_t DeviceIdFunction = 0x2B;
+inline constexpr std::uint8_t DeviceIdMei = 0x0E;
+Bytes DeviceIdPdu(std::uint8_t firstObject);
+// The length of the identification answer whose function code stands at
+// `function` in `bytes`, up to the end of its objects (no CRC): 0 while it
+// is incomplete; nothing when it cannot be one.
+std::optional<std::size_t> DeviceIdLength(const Bytes& bytes, std::size_t function);
 
 // The RTU read request for `quantity` items from a 16-bit address.
 Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t addr,

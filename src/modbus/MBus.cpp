@@ -362,6 +362,12 @@ void MBus::judge(Transaction& t, int expectedLength, WaitEnd fine) {
 // of the bits.
 void MBus::takeData(Transaction& t, int expectedLength) const {
     if (!t.ok()) return;
+    if (t.function == DeviceIdFunction) {
+        // From the MEI type to the last object.
+        t.bits.assign(t.received.begin() + static_cast<std::ptrdiff_t>(framing_->code()),
+                      t.received.end() - static_cast<std::ptrdiff_t>(framing_->trailer));
+        return;
+    }
     const auto start = t.received.begin() + static_cast<std::ptrdiff_t>(framing_->payload());
     const auto fine = t.received.begin() + expectedLength - static_cast<int>(framing_->trailer);
     if (t.function <= 2) {
@@ -452,13 +458,23 @@ void MBus::observe(const Transaction& t) {
 
 Transaction MBus::EseguiTransazione(std::uint8_t node, std::uint8_t function,
                                     std::uint16_t addr, std::uint16_t quantity) {
-    Transaction t = Request(node, function, addr, quantity);
+    return exchange(Request(node, function, addr, quantity), ReadPdu(function, addr, quantity),
+                    framing_->answerLength(function, quantity));
+}
+
+Transaction MBus::ReadDeviceId(std::uint8_t node, std::uint8_t firstObject) {
+    // The shortest answer: no object, and the header around it.
+    const int shortest = static_cast<int>(framing_->header + 7 + framing_->trailer);
+    return exchange(Request(node, DeviceIdFunction, firstObject, 0), DeviceIdPdu(firstObject),
+                    shortest);
+}
+
+Transaction MBus::exchange(Transaction t, const Bytes& pdu, int expectedLength) {
+    const std::uint8_t node = t.node;
     if (interrupted_) return t;
     ++counters_.transactions;
-    const Bytes pdu = ReadPdu(function, addr, quantity);
     prepareNode(node, pdu);
     if (interrupted_) return t;  // a stop during the fence: nothing more goes out
-    const int expectedLength = framing_->answerLength(function, quantity);
     t.sent = framing_->request(node, pdu, ++transaction_);
     const Sent sending = sendFrame(t.sent, t.received);
     const bool written = sending != Sent::NotWritten;

@@ -72,6 +72,11 @@ class MBus {
     Transaction EseguiTransazione(std::uint8_t node, std::uint8_t function, std::uint16_t addr,
                                   std::uint16_t quantity);
 
+    // One Read Device Identification exchange (function 43, MEI 14, basic
+    // objects from `firstObject`): with outcome Complete, `bits` holds the
+    // answer from its MEI type to its last object. Never retried.
+    Transaction ReadDeviceId(std::uint8_t node, std::uint8_t firstObject);
+
     // The data of one item at address high * 256 + low as hexadecimal text;
     // nothing when the exchange failed or the function code is not 1 to 4.
     std::optional<std::string> LeggiHex(std::int16_t function, std::int32_t high,
@@ -170,6 +175,7 @@ class MBus {
     // written, or given back other than it was sent.
     enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
 
+    Transaction exchange(Transaction t, const Bytes& pdu, int expectedLength);
     std::string bytesText(const Bytes& bytes) const;
     // What came on the port, counted.
     Bytes readPort();

@@ -605,6 +605,54 @@ TEST(Headless, SettingsRefusedInTheRunAsInTheCheck) {
 // first start copies the installed example there, for the user only, says so and exits 2 (the
 // next start takes that file: ProgramFolderTest.*). The units start the
 // installed runner; the simulator finds the demo plant by its name.
+// The scan of nodes 1 to 9 on the simulator: a device without SunSpec that
+// answers its registers, one that answers the first request with an
+// exception, the SunSpec inverter and meter, and a device whose
+// identification names a template; four silent nodes, each asked once (one
+// request, one time-out in the counters). The fragment, pasted into a list
+// (its units taken out, which this list's parser does not take yet), reads
+// the simulator's values in one cycle.
+TEST(Headless, ScanFindsTheDevicesAndItsFragmentReadsThem) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.start("node 1\ninput 0 2301\nnode 2\nfault 2 holding 40000 exception 2\n"
+                          "node 5\nsunspec inverter\nident Tarvel Sim | SIM-INV-103 | 1.0.3\n"
+                          "node 6\nsunspec meter\nnode 8\ninput 0 float32:230.1\n"
+                          "ident Eastron | SDM120-Modbus | 2.1\n"));
+    TempFolder folder;
+    WriteSettings(folder, Settings(sim.link(), {}, "[Export]\nOut=out.xml\n"));
+    Headless scan;
+    ASSERT_EQ(scan.run(folder, {"--scan", "--nodes", "1-9", "--stats"}), 0);
+    EXPECT_EQ(scan.lines(Stream::Err, "9/9 nodo 9: "), std::vector<std::string>{"9/9 nodo 9: Time out"});
+    std::vector<std::string> silent;
+    for (const auto& line : scan.lines(Stream::Err, "stats\t"))
+        if (line.find("\t1\t0\t1\t0\t0\t-\t") != std::string::npos) silent.push_back(line.substr(6, 1));
+    EXPECT_EQ(silent, (std::vector<std::string>{"3", "4", "7", "9"}));
+    std::string comments;
+    for (const auto& line : scan.lines(Stream::Out, "; nodo ")) comments += line.substr(0, 79) + "\n";
+    EXPECT_EQ(comments,
+              "; nodo 1: identificazione non disponibile; nessuna mappa SunSpec\n"
+              "; nodo 2: identificazione non disponibile; nessuna mappa SunSpec\n"
+              "; nodo 5: Tarvel Sim SIM-INV-103 1.0.3; SunSpec a 40000: 1 common, 103 inverter\n"
+              "; nodo 6: identificazione non disponibile; SunSpec a 40000: 1 common, 203 meter\n"
+              "; nodo 8: Eastron SDM120-Modbus 2.1; nessuna mappa SunSpec; modello eastron-sdm\n");
+    std::vector<std::string> lines;
+    for (const auto& line : scan.process.lines(Stream::Out))
+        if (std::isdigit(static_cast<unsigned char>(line[0])))
+            lines.push_back(std::regex_replace(line, std::regex("^[0-9]+=([^;]*;[^;]*).*$"), "$1"));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "8,4,0F,0;Tensione"), lines.end());
+    WriteSettings(folder, Settings(sim.link(), lines, "[Export]\nOut=out.xml\n"));
+
+    Headless cycle;
+    ASSERT_EQ(cycle.run(folder, {"--cycles", "1"}), 0);
+    const std::string xml = ReadFile(folder / "out.xml");
+    for (const char* value : {"<Md>SIM-INV-103</Md>", "<A>12.34</A>", "<PhVphA>230.1</PhVphA>",
+                              "<Hz>50.02</Hz>", "<WH>12345678</WH>", "<TmpCab>41.2</TmpCab>",
+                              "<Md>SIM-MTR-203</Md>", "<W>-1234</W>", "<TotWhImp>98765</TotWhImp>",
+                              "<Tensione>230.1</Tensione>"})
+        EXPECT_NE(xml.find(value), std::string::npos) << value << "\n" << xml;
+    EXPECT_NE(cycle.cycles().at(0).find("letture fallite 0,"), std::string::npos) << cycle.cycles()[0];
+}
+
 TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
     TempFolder root, home;
     ChildProcess install;
@@ -643,10 +691,15 @@ TEST(Installed, FirstStartMakesTheUserFolderFromTheExample) {
         ASSERT_TRUE(plant.start(sim, {"--map", "demo-plant", "--link", home / "tty"}, home.path()));
         EXPECT_TRUE(plant.waitForLine(
             Stream::Err,
-            [](const std::string& l) { return l.starts_with("tarvel-sim: map loaded: 5 node"); },
+            [](const std::string& l) { return l.starts_with("tarvel-sim: map loaded: 6 node"); },
             10s))
             << sim << testing::PrintToString(plant.lines(Stream::Err));
     }
+    // The templates are installed under the data folder and found there.
+    ChildProcess templates;
+    ASSERT_TRUE(templates.start(headless, {"--template", "eastron-sdm120", "--node", "4"}));
+    EXPECT_EQ(templates.waitExit(10s), 0);
+    EXPECT_EQ(templates.lines(Stream::Out).at(2), "001=4,4,0F,0;Tensione;V");
     ChildProcess nowhere;
     ASSERT_TRUE(nowhere.start(root / "usr/bin/tarvel-sim", {"--map", "nosuch"}, home.path()));
     EXPECT_EQ(nowhere.waitExit(10s), 2);

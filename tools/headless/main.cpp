@@ -4,11 +4,13 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Commissioning.h"
 #include "ConsolePlatform.h"
 #include "Runner.h"
 #include "SettingsCheck.h"
@@ -85,7 +87,65 @@ struct Arguments {
     bool version = false;
     std::vector<std::string> exportOutput;  // names for the CSV export
     std::string from, a;
+    bool scan = false;
+    int first = 1, last = 247;  // --nodes
+    bool templates = false;
+    std::string templateName;
+    int node = 0;  // --node
+    std::optional<std::array<int, 3>> decode;
 };
+
+// "A-B", "N,F,R", "N" as integers within their limits; false otherwise.
+bool readIntegers(const std::string& text, char separator, std::vector<int> lows,
+                  std::vector<int> highs, std::vector<int>& values) {
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < lows.size(); ++i) {
+        const std::size_t end = i + 1 < lows.size() ? text.find(separator, start) : text.size();
+        if (end == std::string::npos || end == start) return false;
+        const std::string part = text.substr(start, end - start);
+        char* stop = nullptr;
+        const long value = std::strtol(part.c_str(), &stop, 10);
+        if (*stop != '\0' || value < lows[i] || value > highs[i]) return false;
+        values.push_back(static_cast<int>(value));
+        start = end + 1;
+    }
+    return true;
+}
+
+// The options of the commissioning commands: true when `arg` is one of
+// them, with `error` set when its value is not good.
+bool parseCommissioning(const std::string& arg, const char* value, int& i, Arguments& a,
+                        std::string& error) {
+    std::vector<int> v;
+    const auto bad = [&] { error = "valore non valido per " + arg + ": " + value; };
+    if (arg == "--scan") {
+        a.scan = true;
+    } else if (arg == "--templates") {
+        a.templates = true;
+    } else if (!value && (arg == "--nodes" || arg == "--template" || arg == "--node" ||
+                          arg == "--decode")) {
+        error = "valore mancante per " + arg;
+    } else if (arg == "--nodes") {
+        ++i;
+        if (!readIntegers(value, '-', {1, 1}, {247, 247}, v) || v[0] > v[1]) return bad(), true;
+        a.first = v[0];
+        a.last = v[1];
+    } else if (arg == "--node") {
+        ++i;
+        if (!readIntegers(value, ',', {1}, {247}, v)) return bad(), true;
+        a.node = v[0];
+    } else if (arg == "--template") {
+        ++i;
+        a.templateName = value;
+    } else if (arg == "--decode") {
+        ++i;
+        if (!readIntegers(value, ',', {1, 3, 0}, {247, 4, 65532}, v)) return bad(), true;
+        a.decode = std::array<int, 3>{v[0], v[1], v[2]};
+    } else {
+        return false;
+    }
+    return true;
+}
 
 // "A,B,C" into its names; false when one is empty.
 bool readNames(const std::string& text, std::vector<std::string>& names) {
@@ -110,6 +170,11 @@ std::string parseArguments(int argc, char** argv, Arguments& a) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool value = i + 1 < argc;
+        std::string error;
+        if (parseCommissioning(arg, value ? argv[i + 1] : nullptr, i, a, error)) {
+            if (!error.empty()) return error;
+            continue;
+        }
         if ((arg == "--folder" || arg == "--cycles" || arg == "--export-csv" || arg == "--from" ||
              arg == "--to") &&
             !value)
@@ -152,6 +217,11 @@ std::string parseArguments(int argc, char** argv, Arguments& a) {
     if (a.exportOutput.empty() && !(a.from.empty() && a.a.empty()))
         return "--from e --to valgono solo con --export-csv";
     if (!a.exportOutput.empty() && a.check) return "--export-csv e --check non vanno insieme";
+    const int commands = a.scan + a.templates + !a.templateName.empty() + a.decode.has_value() +
+                         a.check + !a.exportOutput.empty();
+    if (commands > 1)
+        return "--scan, --decode, --templates, --template, --check e --export-csv vanno da soli";
+    if (!a.templateName.empty() != (a.node != 0)) return "--template e --node vanno insieme";
     return {};
 }
 
@@ -230,6 +300,16 @@ int acquire(const Arguments& args, tarvel::IniFileStore& ini, const std::string&
     return fine(runner.exitCode());
 }
 
+// The templates beside the executable (a build tree), else the installed ones.
+std::string TemplateFolder() {
+    namespace fs = std::filesystem;
+    const fs::path beside = fs::path(tarvel::QtProgramIdentity::executableFolder()) / "templates";
+    std::error_code e;
+    if (fs::is_directory(beside, e)) return beside.string();
+    return (fs::path(tarvel::QtProgramIdentity::exampleSettings()).parent_path() / "templates")
+        .string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,6 +329,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     QCoreApplication app(argc, argv);
+    const std::string templateFolder = TemplateFolder();
+    if (args.templates) return ListTemplates(templateFolder);
+    if (!args.templateName.empty()) return PrintTemplate(templateFolder, args.templateName, args.node);
 
     PosixTextFiles textFiles;
     IniFileStore ini(textFiles);
@@ -274,5 +357,8 @@ int main(int argc, char** argv) {
     const std::string iniPath = identity.programFolder() + "/" + IniFileName;
     if (!args.exportOutput.empty()) return exportCsv(args, ini, identity, clock, dialogs);
     if (args.check) return check(ini, iniPath, clock, dialogs, identity, files);
+    const LineAccess line{ini, iniPath, clock, dialogs, args.monitor, args.stats};
+    if (args.scan) return ScanLine(line, args.first, args.last, templateFolder);
+    if (args.decode) return DecodeLine(line, (*args.decode)[0], (*args.decode)[1], (*args.decode)[2]);
     return acquire(args, ini, iniPath, clock, dialogs, identity, files, app);
 }

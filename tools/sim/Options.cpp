@@ -63,8 +63,10 @@ Requests with a bad CRC, for nodes not served, or broadcast (node 0) get no
 answer. Modbus TCP requests are delimited by the length in their header
 (several in one packet are each answered); a length below 2 or above 254
 closes the connection. Function codes 1, 2, 3, 4, 5, 6, 15 and 16 are served from the map,
-function 8 sub-function 0 (Return Query Data) with the request's echo;
-writes change the value until the next reload (live values ignore them).
+function 8 sub-function 0 (Return Query Data) with the request's echo,
+function 43 (Read Device Identification, MEI 14) from the node's ident line
+(exception 1 without one); writes change the value until the next reload
+(live values ignore them).
 
 Map file: one statement per line; '#' starts a comment; numbers are decimal
 or 0x hex.
@@ -102,6 +104,18 @@ or 0x hex.
                                       (0x8000), uint16 (0xFFFF), int32 or
                                       uint32 (2 registers), int64 or uint64
                                       (4 registers)
+  sunspec inverter       a SunSpec map from holding 40000: "SunS", common
+                         model 1 (maker "Tarvel Sim", model SIM-INV-103,
+                         serial INV-0001), inverter model 103 at 40069 (12.34
+                         A, 230.1/229.9/230.2 V, live power at 40083, 50.02
+                         Hz, 12345678 Wh, 41.2 C, state 4), nameplate model
+                         120 at 40121 (5000 W), end at 40149; points not set
+                         hold their type's "not implemented" pattern
+  sunspec meter          the same with meter model 203 at 40069 (5.50 A,
+                         231.5 V, 49.98 Hz, -1234 W, 4321 Wh exported, 98765
+                         Wh imported), end at 40176
+  ident VENDOR | PRODUCT | REVISION
+                         the node's device identification (basic objects)
   fault N [TABLE ADDR] [every K] KIND [ARG]
       Fault of node N; with TABLE (coil, discrete, holding, input) and ADDR
       only for requests whose range covers that item; with "every K" only

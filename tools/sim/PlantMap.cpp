@@ -30,6 +30,10 @@
 //       novalue:TYPE                    the "no value" pattern of int16
 //                                       (0x8000), uint16 (0xFFFF), int32,
 //                                       uint32, int64 or uint64
+//   sunspec inverter|meter  a SunSpec map in the holding registers from
+//                           40000 (SunSpecDevice.h tells what is in it)
+//   ident VENDOR | PRODUCT | REVISION
+//                           the answer to Read Device Identification
 //   fault N [TABLE ADDR] [every K] KIND [ARG]   TABLE is coil, discrete,
 //       holding or input; with it the fault applies only to requests whose
 //       range covers ADDR in that table; with "every K" only to every K-th
@@ -41,6 +45,8 @@
 // Every node has all 65536 items of each table; items not listed read 0.
 
 #include "PlantMap.h"
+
+#include "SunSpecDevice.h"
 
 #include <algorithm>
 #include <bit>
@@ -311,6 +317,25 @@ bool ParseFaultLine(const Tokens& tokens, PlantMap& map, std::string& error) {
     return true;
 }
 
+// "ident A | B | C": the words between the bars, joined by one blank.
+bool ParseIdent(const Tokens& tokens, NodeMap& node, std::string& error) {
+    std::vector<std::string> objects{""};
+    for (std::size_t i = 1; i < tokens.size(); ++i) {
+        if (tokens[i] == "|") {
+            objects.emplace_back();
+            continue;
+        }
+        objects.back() += (objects.back().empty() ? "" : " ") + tokens[i];
+    }
+    if (objects.size() != 3 || objects[0].empty() || objects[1].empty() || objects[2].empty() ||
+        objects[0].size() + objects[1].size() + objects[2].size() > 200) {
+        error = "expected: ident VENDOR | PRODUCT | REVISION";
+        return false;
+    }
+    node.identity = std::move(objects);
+    return true;
+}
+
 bool ParseStatement(const Tokens& tokens, PlantMap& map, NodeMap*& current, std::string& error) {
     if (tokens[0] == "node") {
         long node = 0;
@@ -323,7 +348,7 @@ bool ParseStatement(const Tokens& tokens, PlantMap& map, NodeMap*& current, std:
     }
     if (tokens[0] == "fault") return ParseFaultLine(tokens, map, error);
     auto table = ParseTable(tokens[0]);
-    if (!table) {
+    if (!table && tokens[0] != "sunspec" && tokens[0] != "ident") {
         error = "unknown statement '" + tokens[0] + "'";
         return false;
     }
@@ -331,6 +356,12 @@ bool ParseStatement(const Tokens& tokens, PlantMap& map, NodeMap*& current, std:
         error = "a 'node' line must come first";
         return false;
     }
+    if (tokens[0] == "sunspec") {
+        if (tokens.size() == 2 && AddSunSpecDevice(tokens[1], *current)) return true;
+        error = "expected: sunspec inverter|meter";
+        return false;
+    }
+    if (tokens[0] == "ident") return ParseIdent(tokens, *current, error);
     return ParseTableLine(tokens, *table, *current, error);
 }
 

@@ -46,6 +46,9 @@ struct NodeMap {
     std::vector<LiveRegister> live;
     double peakPower = 3000;  // W, for live:power, live:status and a solar counter
     CounterSpec counter;
+    // Device identification objects 0 (vendor), 1 (product), 2 (revision);
+    // empty: the node does not know function 43.
+    std::vector<std::string> identity;
 };
 
 enum class FaultKind {

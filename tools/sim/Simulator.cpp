@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "Answers.h"
+#include "SunSpecDevice.h"
 #include "platform/posix/SignalPipe.h"
 
 namespace tarvel::sim {
@@ -49,6 +50,36 @@ constexpr std::size_t kDiagnosticsLength = 8;
 bool IsDiagnostics(const Bytes& frame) {
     return frame.size() >= kDiagnosticsLength && frame[1] == 8 &&
            ModbusCrc(std::span(frame.data(), kDiagnosticsLength)) == 0;
+}
+
+// Read Device Identification: node, 43, MEI type, read code, object, CRC.
+constexpr std::size_t kDeviceIdLength = 7;
+
+bool IsDeviceId(const Bytes& frame) {
+    return frame.size() >= kDeviceIdLength && frame[1] == 0x2B &&
+           ModbusCrc(std::span(frame.data(), kDeviceIdLength)) == 0;
+}
+
+// The answer to Read Device Identification in the request's framing.
+Bytes DeviceIdFrame(const NodeMap& node, const Bytes& request, std::size_t pdu, Framing framing) {
+    std::uint8_t code = 0;
+    const Bytes body = DeviceIdAnswer(
+        node.identity, Bytes(request.begin() + static_cast<std::ptrdiff_t>(pdu), request.end() - (framing == Framing::Rtu ? 2 : 0)),
+        code);
+    if (body.empty())
+        return framing == Framing::Rtu ? ExceptionAnswer(request[0], 0x2B, code)
+                                       : MbapExceptionAnswer(request, code);
+    Bytes answer;
+    if (framing == Framing::Rtu) {
+        answer.push_back(request[0]);
+    } else {
+        const auto length = static_cast<std::uint16_t>(body.size() + 1);
+        answer = {request[0], request[1], 0, 0, static_cast<std::uint8_t>(length >> 8),
+                  static_cast<std::uint8_t>(length & 0xFF), request[6]};
+    }
+    answer.insert(answer.end(), body.begin(), body.end());
+    if (framing == Framing::Rtu) AppendCrc(answer);
+    return answer;
 }
 
 Bytes TakeFront(const Bytes& bytes, std::size_t length, Bytes& rest) {
@@ -419,9 +450,9 @@ void Simulator::handleFrame(int line, const Bytes& frame, SteadyTime arrived) {
         std::string error;
         const Bytes taken = std::move(rest);
         const Bytes request =
-            IsDiagnostics(taken)
-                ? TakeFront(taken, kDiagnosticsLength, rest)
-                : bridge_.receive(static_cast<std::uint8_t>(node), taken, rest, error);
+            IsDiagnostics(taken)  ? TakeFront(taken, kDiagnosticsLength, rest)
+            : IsDeviceId(taken) ? TakeFront(taken, kDeviceIdLength, rest)
+                                  : bridge_.receive(static_cast<std::uint8_t>(node), taken, rest, error);
         if (request.empty()) {
             trace("   no answer: " + error);
             continue;
@@ -450,7 +481,10 @@ void Simulator::handleTcpRequest(int line, const Bytes& request, SteadyTime arri
     }
     std::string error;
     Bytes rest;
-    const Bytes taken = tcpBridge_.receive(static_cast<std::uint8_t>(node), request, rest, error);
+    // libmodbus does not take function 43 off the line: its MBAP length delimits it.
+    const Bytes taken = request.size() >= 8 && request[7] == 0x2B
+                            ? request
+                            : tcpBridge_.receive(static_cast<std::uint8_t>(node), request, rest, error);
     if (taken.empty()) {
         trace("   no answer: " + error);
         return;
@@ -484,6 +518,8 @@ bool Simulator::answerFor(int node, const Bytes& request, Framing framing, Bytes
                      ? ExceptionAnswer(static_cast<std::uint8_t>(node),
                                        static_cast<std::uint8_t>(function), code)
                      : MbapExceptionAnswer(request, code);
+    } else if (function == 0x2B) {
+        answer = DeviceIdFrame(plant_.nodes.at(node), request, pdu, framing);
     } else if (function == 8 && !faults.noDiagnostics && request.size() >= pdu + 3 &&
                request[pdu + 1] == 0 && request[pdu + 2] == 0) {
         answer = request;  // Return Query Data: the echo
