@@ -20,6 +20,18 @@ Cycle::~Cycle() = default;
 
 void Cycle::setInterval(Millis interval) { tmrLettura_->setInterval(interval); }
 
+void Cycle::setPortWorkers(PortWorkers* workers) {
+    parallel_.reset();
+    if (workers)
+        parallel_ = std::make_unique<ParallelPorts>(*workers, serialLine_, observer_, leggiIni_,
+                                                    active_);
+}
+
+void Cycle::ClosePorts() {
+    serialLine_.close();
+    if (parallel_) parallel_->Close();
+}
+
 void Cycle::AggiornaMenu() {
     if (!active_) observer_.lampChanged(Lamp::Off);
     observer_.stateChanged();
@@ -32,6 +44,7 @@ void Cycle::AbilitaListe(bool enabled) {
 
 void Cycle::MenuAvvio_Click() {
     serialLine_.mbus().Resume();
+    if (parallel_) parallel_->Resume();
     // Starting while acquisition is on would nest a cycle inside the
     // running one: the command does nothing then.
     if (active_) return;
@@ -50,11 +63,13 @@ void Cycle::MenuFerma_Click() {
 
 void Cycle::InterruptWait() {
     serialLine_.mbus().Interrupt();
+    if (parallel_) parallel_->Interrupt();
     StopCycle();
 }
 
 void Cycle::StopNow() {
     serialLine_.mbus().Interrupt();
+    if (parallel_) parallel_->Interrupt();
     MenuFerma_Click();
 }
 
@@ -67,6 +82,9 @@ Risposta Cycle::execute(std::size_t index, bool alone) {
 }
 
 void Cycle::Cmd_Leggi_Click(int index) {
+    // A line run by hand runs on the program's line: the workers let go of
+    // their ports.
+    if (parallel_) parallel_->Close();
     if (index < 0 || static_cast<std::size_t>(index) >= lines_.size())
         executor_.Run(RequestLine{});
     else
@@ -89,6 +107,10 @@ void Cycle::TmrLettura_Timer() {
     if (running_) return;
     const TimePoint start = clock_.now();
     begin();
+    finish(start, parallel_ ? runInParallel() : runInTurn());
+}
+
+std::vector<Risposta> Cycle::runInTurn() {
     std::vector<Risposta> answers;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         observer_.lineSelected(static_cast<int>(i));
@@ -98,7 +120,16 @@ void Cycle::TmrLettura_Timer() {
         if (!active_) break;
         if (i + 1 < lines_.size()) clock_.sleep(Millis(serialLine_.profileInUse().pauseMs));
     }
-    finish(start, std::move(answers));
+    return answers;
+}
+
+// The answers come in list order once every port is done; a profile that
+// failed stops the acquisition, as in turn.
+std::vector<Risposta> Cycle::runInParallel() {
+    ParallelPorts::Result result = parallel_->RunCycle(lines_);
+    for (const Risposta& answer : result.answers) observer_.answerAdded(AnswerText(answer));
+    if (result.refused) MenuFerma_Click();
+    return std::move(result.answers);
 }
 
 // The output's settings are read at every output, not at the load: a

@@ -11,10 +11,12 @@
 
 #include "acquisition/CycleObserver.h"
 #include "acquisition/Executor.h"
+#include "acquisition/ParallelPorts.h"
 #include "acquisition/SerialLine.h"
 #include "export/EsportaXML.h"
 #include "platform/Clock.h"
 #include "platform/OutputFiles.h"
+#include "platform/PortWorkers.h"
 
 namespace tarvel {
 
@@ -44,6 +46,12 @@ class Cycle {
     void AbilitaListe(bool enabled);
 
     void setInterval(Millis interval);
+    // With workers, the parts of the list on different ports run at the
+    // same time (ParallelPorts); without (nullptr), the lines in turn on
+    // the program's line. Between cycles only.
+    void setPortWorkers(PortWorkers* workers);
+    // Closes the program's port and the workers'.
+    void ClosePorts();
     bool acquisizioneAttiva() const { return active_; }
     bool running() const { return running_; }
     bool listsEnabled() const { return listsEnabled_; }
@@ -62,6 +70,8 @@ class Cycle {
 
   private:
     void begin();
+    std::vector<Risposta> runInTurn();
+    std::vector<Risposta> runInParallel();
     Risposta execute(std::size_t index, bool alone);
     void finish(TimePoint start, std::vector<Risposta> answers);
     CycleReport report(const std::vector<Risposta>& answers, ExportResult exported,
@@ -76,6 +86,7 @@ class Cycle {
     std::atomic<bool> active_ = false;
     Executor executor_;
     std::unique_ptr<Timer> tmrLettura_;
+    std::unique_ptr<ParallelPorts> parallel_;
     bool running_ = false;
     bool listsEnabled_ = true;
     long cycles_ = 0;

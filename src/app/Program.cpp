@@ -115,6 +115,7 @@ bool Program::CaricaParametri() {
 
     status_.interval = list.interval;
     cycle_.setInterval(list.interval);
+    cycle_.setPortWorkers(list.parallel ? p_.workers : nullptr);
     lines_ = list.lines;
     status_.requests.clear();
     for (const RequestLine& line : lines_) status_.requests.push_back(line.text);

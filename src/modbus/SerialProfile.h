@@ -39,6 +39,8 @@ struct SerialProfile {
     // An RS-485 adapter that gives back what it sends: each request's own
     // bytes are read back before its answer.
     bool echo = false;
+
+    bool operator==(const SerialProfile&) const = default;
 };
 
 // Why a profile cannot be used.
