@@ -381,6 +381,11 @@ TEST(Headless, ExitCodesAndMessages) {
          {portError, "[Serial_7] COM: chiave mancante o vuota",
           "Acquisizione fermata: profilo seriale non applicabile"},
          {"Ciclo 1: righe eseguite 2" + cycle + "DIR/NoName.xml"}},
+        // The same with the ports in parallel.
+        {Settings(sim.link(), {"0,0,1,0;A", "SERIAL_7", "0,0,2,0;B"}) + "Parallel=1\n", {}, 3,
+         {portError, "[Serial_7] COM: chiave mancante o vuota",
+          "Acquisizione fermata: profilo seriale non applicabile"},
+         {"Ciclo 1: righe eseguite 2" + cycle + "DIR/NoName.xml"}},
         {Settings(sim.link(), {"0,0,1,0;A"}) + "Parallel=yes\n", {}, 2, {bad, parallel}, {}},
         {Settings(sim.link(), {"0,0,1,0;A"}) + "Parallel=2\n", {"--check"}, 2,
          {bad, "DIR/Tarvel.INI: [Parameters] Parallel: valore non valido \"2\" (0 o 1)"},

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 
 #include <algorithm>
 
@@ -145,9 +146,11 @@ TEST(Parallel, TheOutputsAreThoseOfTheListInTurnAndEachPortStaysOpen) {
 // Three Modbus TCP gateways: the first is this test, which answers its
 // request only once the third, a simulator, has been asked; the second
 // never answers. In turn the first would be waited for until its time-out
-// before the third is asked; in parallel its answer is in, the silent
-// one's values are empty and cost the others nothing.
-TEST(Parallel, AGatewayThatKeepsItsAnswerHoldsUpNoOther) {
+// before the third is asked; in parallel its answer is in, and the silent
+// one's values are empty and cost the others nothing. A stop then ends the
+// third's wait line at once: the line after it is not run, the output is
+// written and the run ends with 0.
+TEST(Parallel, AGatewayThatKeepsItsAnswerHoldsUpNoOtherAndAStopEndsEachPort) {
     SilentPeer silent;
     auto [listener, address] = Loopback(0);
     socklen_t length = sizeof address;
@@ -160,10 +163,11 @@ TEST(Parallel, AGatewayThatKeepsItsAnswerHoldsUpNoOther) {
         "mbtcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
         "mbtcp://127.0.0.1:" + std::to_string(silent.port()), "mbtcp://" + sim.address("tcp")};
     TempFolder folder;
-    WriteSettings(folder, Gateways(urls, {10000, 300, 300},
-                                   {"SERIAL_1", "1,4,12,1;Va", "SERIAL_2", "1,4,12,1;Vs",
-                                    "1,4,13,1;Vt", "SERIAL_3", "1,4,12,1;Vc"},
-                                   "", "Parallel=1\n"));
+    WriteSettings(folder,
+                  Gateways(urls, {10000, 100, 300},
+                           {"SERIAL_1", "1,4,12,1;Va", "SERIAL_2", "1,4,12,1;Vs", "1,4,13,1;Vt",
+                            "SERIAL_3", "1,4,12,1;Vc", "SLEEP 30000", "1,4,12,1;Vd"},
+                           "", "Parallel=1\n"));
     Headless logger;
     ASSERT_TRUE(logger.start(folder, {"--cycles", "1"}));
     // The connection of profile 0 at the start, closed; then the worker's.
@@ -189,16 +193,19 @@ TEST(Parallel, AGatewayThatKeepsItsAnswerHoldsUpNoOther) {
     // 2301 in input register 12, the transaction identifier given back.
     const std::uint8_t answer[] = {request[0], request[1], 0, 0, 0, 5, 1, 4, 2, 0x08, 0xFD};
     ASSERT_EQ(::send(connection, answer, sizeof answer, MSG_NOSIGNAL), ssize_t(sizeof answer));
-    EXPECT_EQ(logger.process.waitExit(30s), 0);
+    std::this_thread::sleep_for(1s);  // the silent gateway's time-outs over, well inside the wait
+    ASSERT_TRUE(logger.process.signal(SIGTERM));
+    EXPECT_EQ(logger.process.waitExit(10s), 0);  // well inside the wait of 30 s
     ::close(connection);
     ::close(listener);
     EXPECT_EQ(logger.cycles(),
-              std::vector<std::string>{"Ciclo 1: righe eseguite 7, letture fallite 2, senza "
+              std::vector<std::string>{"Ciclo 1: righe eseguite 8, letture fallite 2, senza "
                                        "valore 0, durata N ms, file scritti: " +
                                        (folder / "NoName.xml")});
     const std::string xml = ReadFile(folder / "NoName.xml");
     for (const char* value : {"<Va>230.1</Va>", "<Vs></Vs>", "<Vt></Vt>", "<Vc>230.2</Vc>"})
         EXPECT_NE(xml.find(value), std::string::npos) << value << "\n" << xml;
+    EXPECT_EQ(xml.find("<Vd>"), std::string::npos) << xml;
 }
 
 }  // namespace
