@@ -29,6 +29,18 @@ void Cycle::ListLoaded() {
     kept_.assign(lines_.size(), std::nullopt);
 }
 
+void Cycle::setPortWorkers(PortWorkers* workers) {
+    parallel_.reset();
+    if (workers)
+        parallel_ = std::make_unique<ParallelPorts>(*workers, serialLine_, observer_, leggiIni_,
+                                                    active_);
+}
+
+void Cycle::ClosePorts() {
+    serialLine_.close();
+    if (parallel_) parallel_->Close();
+}
+
 void Cycle::AggiornaMenu() {
     if (!active_) observer_.lampChanged(Lamp::Off);
     observer_.stateChanged();
@@ -41,6 +53,7 @@ void Cycle::AbilitaListe(bool enabled) {
 
 void Cycle::MenuAvvio_Click() {
     serialLine_.mbus().Resume();
+    if (parallel_) parallel_->Resume();
     // Starting while acquisition is on would nest a cycle inside the
     // running one: the command does nothing then.
     if (active_) return;
@@ -59,14 +72,18 @@ void Cycle::MenuFerma_Click() {
     AggiornaMenu();
 }
 
+// The stop comes first, the waits end after it: a port's worker whose
+// wait ends must find the cycle stopped, or it would go on to its next line.
 void Cycle::InterruptWait() {
-    serialLine_.mbus().Interrupt();
     StopCycle();
+    serialLine_.mbus().Interrupt();
+    if (parallel_) parallel_->Interrupt();
 }
 
 void Cycle::StopNow() {
-    serialLine_.mbus().Interrupt();
     MenuFerma_Click();
+    serialLine_.mbus().Interrupt();
+    if (parallel_) parallel_->Interrupt();
 }
 
 // A serial profile that cannot be applied stops the acquisition.
@@ -78,6 +95,9 @@ Risposta Cycle::execute(std::size_t index, bool alone) {
 }
 
 void Cycle::Cmd_Leggi_Click(int index) {
+    // A line run by hand runs on the program's line: the workers let go of
+    // their ports.
+    if (parallel_) parallel_->Close();
     if (index < 0 || static_cast<std::size_t>(index) >= lines_.size())
         executor_.Run(RequestLine{});
     else
@@ -104,8 +124,15 @@ void Cycle::TmrLettura_Timer() {
     groups_.startCycle(start);
     lineRan_ = false;
     ports_.clear();
-    std::vector<Risposta> answers;
     std::vector<bool> fresh;
+    std::vector<Risposta> answers = parallel_ ? runInParallel(fresh) : runInTurn(fresh);
+    finish(start, std::move(answers), fresh);
+}
+
+// The lines one after another on the program's line. `fresh`: whether each
+// answer is of this cycle, or kept from a group that was not due.
+std::vector<Risposta> Cycle::runInTurn(std::vector<bool>& fresh) {
+    std::vector<Risposta> answers;
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         if (!groups_.due(i) && kept_[i]) {
             // A group that is not due sends nothing; the answer list and the
@@ -120,7 +147,7 @@ void Cycle::TmrLettura_Timer() {
         if (answers.size() > before) fresh.push_back(true);
         if (!goOn) break;
     }
-    finish(start, std::move(answers), fresh);
+    return answers;
 }
 
 // False when the acquisition was stopped: the cycle ends here.
@@ -144,9 +171,9 @@ bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
 void Cycle::measure(TimePoint from, std::uint64_t bytesBefore) {
     const SerialProfile& profile = serialLine_.profileInUse();
     auto part = std::find_if(ports_.begin(), ports_.end(),
-                             [&](const PortPart& p) { return p.com == profile.com; });
+                             [&](const PortActivity& p) { return p.com == profile.com; });
     if (part == ports_.end()) {
-        PortPart fresh;
+        PortActivity fresh;
         fresh.com = profile.com;
         fresh.network = !serialLine_.mbus().NetworkText().empty();
         if (const auto settings = ParseLineSettings(profile.settings)) {
@@ -157,6 +184,27 @@ void Cycle::measure(TimePoint from, std::uint64_t bytesBefore) {
     }
     part->time += std::chrono::duration_cast<Millis>(clock_.now() - from);
     part->bytes += serialLine_.mbus().counters().bytesOnLine - bytesBefore;
+}
+
+// The answers come in list order once every port is done; a group that is
+// not due runs on no port and keeps its answers; a profile that failed
+// stops the acquisition, as in turn.
+std::vector<Risposta> Cycle::runInParallel(std::vector<bool>& fresh) {
+    std::vector<std::optional<Risposta>> keep(lines_.size());
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        if (!groups_.due(i) && kept_[i]) keep[i] = kept_[i];
+    ParallelPorts::Result result = parallel_->RunCycle(lines_, keep);
+    for (std::size_t i = 0; i < result.answers.size(); ++i) {
+        fresh.push_back(!keep[i]);
+        if (!keep[i]) {
+            kept_[i] = result.answers[i];
+            groups_.read(i);
+        }
+        observer_.answerAdded(AnswerText(result.answers[i]));
+    }
+    ports_ = std::move(result.ports);
+    if (result.refused) MenuFerma_Click();
+    return std::move(result.answers);
 }
 
 // The output's settings are read at every output, not at the load: a

@@ -12,10 +12,12 @@
 #include "acquisition/CycleObserver.h"
 #include "acquisition/Executor.h"
 #include "acquisition/Groups.h"
+#include "acquisition/ParallelPorts.h"
 #include "acquisition/SerialLine.h"
 #include "export/EsportaXML.h"
 #include "platform/Clock.h"
 #include "platform/OutputFiles.h"
+#include "platform/PortWorkers.h"
 
 namespace tarvel {
 
@@ -47,6 +49,12 @@ class Cycle {
     void setInterval(Millis interval);
     // The list was loaded again: its groups are all due, no answer is kept.
     void ListLoaded();
+    // With workers, the parts of the list on different ports run at the
+    // same time (ParallelPorts); without (nullptr), the lines in turn on
+    // the program's line. Between cycles only.
+    void setPortWorkers(PortWorkers* workers);
+    // Closes the program's port and the workers'.
+    void ClosePorts();
     bool acquisizioneAttiva() const { return active_; }
     bool running() const { return running_; }
     bool listsEnabled() const { return listsEnabled_; }
@@ -65,6 +73,8 @@ class Cycle {
 
   private:
     void begin();
+    std::vector<Risposta> runInTurn(std::vector<bool>& fresh);
+    std::vector<Risposta> runInParallel(std::vector<bool>& fresh);
     Risposta execute(std::size_t index, bool alone);
     // Runs line i of the cycle, the pause before it included, and measures
     // it for its port; false when a stop ends the cycle.
@@ -83,6 +93,7 @@ class Cycle {
     std::atomic<bool> active_ = false;
     Executor executor_;
     std::unique_ptr<Timer> tmrLettura_;
+    std::unique_ptr<ParallelPorts> parallel_;
     bool running_ = false;
     bool listsEnabled_ = true;
     long cycles_ = 0;
@@ -91,7 +102,7 @@ class Cycle {
     std::vector<std::optional<Risposta>> kept_;
     // A line that sends or waits ran in this cycle: a pause precedes the next.
     bool lineRan_ = false;
-    std::vector<PortPart> ports_;
+    std::vector<PortActivity> ports_;
 };
 
 }  // namespace tarvel

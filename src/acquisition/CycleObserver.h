@@ -18,7 +18,7 @@ namespace tarvel {
 // One port's part of a cycle as measured: the time of the lines that ran
 // with its profile in force (each with the pause before it; a serial line
 // counts for the port it opens) and the bytes that went either way.
-struct PortPart {
+struct PortActivity {
     std::string com;       // the profile's COM number as written
     bool network = false;  // a gateway: no baud rate applies
     double bitsPerByte = 0;
@@ -39,7 +39,7 @@ struct CycleReport {
     std::vector<std::string> outputErrors;
     Millis duration{0};
     // Each port the cycle used, in the order it first used them.
-    std::vector<PortPart> ports;
+    std::vector<PortActivity> ports;
 };
 
 class CycleObserver {

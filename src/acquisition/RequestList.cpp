@@ -39,6 +39,14 @@ SettingsError withoutInterval(const Settings& imp, const char* key,
     return e;
 }
 
+// "Parallel": 0 or 1, empty or absent as 0; anything else refused.
+std::optional<bool> parallelKey(const std::string& text) {
+    const std::string value(Trim(text));
+    if (value.empty() || value == "0") return false;
+    if (value == "1") return true;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string CaptionForTitle(const std::string& title) {
@@ -60,6 +68,14 @@ RequestListRead ReadRequestList(const Settings& imp, std::string& title) {
     auto interval = RoundToInt32(LeadingNumber(imp.LeggiIni("Parameters", "Interval", "0")));
     list.interval =
         Millis(interval && *interval >= 1 && *interval <= 60000 ? *interval : 1000);
+    const std::string parallelText = imp.LeggiIni("Parameters", "Parallel", "");
+    const std::optional<bool> parallel = parallelKey(parallelText);
+    if (!parallel) {
+        SettingsError e{SettingsErrorCause::InvalidValue, imp.IniPath(), "Parameters", "Parallel",
+                        parallelText, "0 o 1"};
+        return {std::nullopt, std::move(e)};
+    }
+    list.parallel = *parallel;
     for (int n = first; n <= last; ++n) {
         std::string line(Trim(imp.LeggiIni("Parameters", lineKey(n), "")));
         if (ToUpper(line.substr(0, 3)) == "REM") continue;

@@ -17,6 +17,9 @@ class Settings;
 struct RequestList {
     std::vector<RequestLine> lines;  // REM lines left out
     Millis interval{1000};  // "Parameters"/"Interval", 1 to 60000
+    // "Parameters"/"Parallel" = 1: the parts of the list on different ports
+    // are polled at the same time.
+    bool parallel = false;
     int first = 0;            // "Firt" and "Last" as line numbers
     int last = 0;
 };

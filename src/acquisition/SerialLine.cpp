@@ -27,11 +27,15 @@ bool SerialLine::refuse(const std::string& section, ProfileError error) {
 
 bool SerialLine::ImpostaPortaSeriale(std::int16_t n) {
     const std::string section = "Serial_" + std::to_string(n);
-    mbus_.ApriPorta(false);
-    ProfileRead reading = ReadProfile([&](const char* key, const char* fallback) {
+    return apply(n, ReadProfile([&](const char* key, const char* fallback) {
         return leggiIni_(section, key, fallback);
-    });
-    if (!reading.profile) return refuse(section, std::move(reading.error));
+    }));
+}
+
+bool SerialLine::apply(std::int16_t n, const ProfileRead& reading) {
+    const std::string section = "Serial_" + std::to_string(n);
+    mbus_.ApriPorta(false);
+    if (!reading.profile) return refuse(section, reading.error);
     const SerialProfile& profile = *reading.profile;
     if (ProfileError e = ConfigureProfile(mbus_, profile); e.cause != ProfileErrorCause::None)
         return refuse(section, std::move(e));

@@ -23,6 +23,14 @@ class SerialLine {
 
     // Applies profile n, or shows the message and gives false.
     bool ImpostaPortaSeriale(std::int16_t profile);
+    // Applies profile n as read already (ReadProfile), or shows the message
+    // and gives false.
+    bool apply(std::int16_t profile, const ProfileRead& reading);
+    // A profile that failed elsewhere (on a port polled in parallel): its
+    // message, as if it had failed here.
+    bool reportRefusal(const std::string& section, ProfileError error) {
+        return refuse(section, std::move(error));
+    }
     // A serial line of the request list: its profile, or nothing when the
     // line names no profile number (the message then names `lineText`).
     bool applyLine(std::optional<std::int16_t> profile, const std::string& lineText);

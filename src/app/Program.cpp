@@ -115,6 +115,7 @@ bool Program::CaricaParametri() {
 
     status_.interval = list.interval;
     cycle_.setInterval(list.interval);
+    cycle_.setPortWorkers(list.parallel ? p_.workers : nullptr);
     lines_ = list.lines;
     cycle_.ListLoaded();
     status_.requests.clear();

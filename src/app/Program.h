@@ -24,6 +24,7 @@
 #include "platform/Dialogs.h"
 #include "platform/HistoryStore.h"
 #include "platform/OutputFiles.h"
+#include "platform/PortWorkers.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
 #include "platform/WallClock.h"
@@ -50,6 +51,9 @@ struct Platform {
     // without them there is no history, whatever the settings say.
     HistoryStore* history = nullptr;
     const WallClock* wallClock = nullptr;
+    // Ports polled at the same time ([Parameters] Parallel=1); without
+    // them the list runs in turn, whatever the settings say.
+    PortWorkers* workers = nullptr;
 };
 
 class Program : private CycleObserver {
@@ -131,8 +135,9 @@ class Program : private CycleObserver {
     // Why the last load found the settings unusable (cause None after a
     // good load).
     const SettingsError& settingsError() const { return settingsError_; }
-    // Closes the port, for the end of the program.
-    void ClosePort() { serialLine_.close(); }
+    // Closes the port (and those polled in parallel), for the end of the
+    // program.
+    void ClosePort() { cycle_.ClosePorts(); }
 
     // Request execution and the acquisition cycle.
     void Cmd_Leggi_Click() { cycle_.Cmd_Leggi_Click(status_.selection); }

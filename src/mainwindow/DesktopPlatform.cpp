@@ -6,7 +6,10 @@ namespace tarvel {
 DesktopPlatform::DesktopPlatform(const std::string& programFolder)
     : identity(programFolder),
       port(ComDeviceFromSettings(ini, identity.programFolder() + "/" + IniFileName,
-                                 DefaultComDevice)) {
+                                 DefaultComDevice)),
+      workers(ComDeviceFromSettings(ini, identity.programFolder() + "/" + IniFileName,
+                                    DefaultComDevice),
+              clock) {
     // An output path that names the settings file would destroy the list.
     files.protect(identity.programFolder() + "/" + IniFileName);
     // The wake-up comes only at the end: a sleep then ends too.

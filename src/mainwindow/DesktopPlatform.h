@@ -11,6 +11,7 @@
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/PosixSerialPort.h"
+#include "platform/posix/PortThreads.h"
 #include "platform/posix/SystemWallClock.h"
 #include "platform/posix/WakeUp.h"
 #include "platform/qt/ConsoleClock.h"
@@ -28,8 +29,8 @@ struct DesktopPlatform {
     // folder (FindProgramFolder).
     explicit DesktopPlatform(const std::string& programFolder);
     Platform platform() {
-        return {ini,   clock,    dialogs,  identity, port,
-                files, &mqtt,    &journal, &history, &wall};
+        return {ini,   clock, dialogs,  identity, port,    files,
+                &mqtt, &journal, &history, &wall,    &workers};
     }
 
     QtProgramIdentity identity;
@@ -38,6 +39,8 @@ struct DesktopPlatform {
     WakeUp wakeUp;
     ConsoleClock clock;
     PosixSerialPort port;
+    // The ports of a list polled in parallel.
+    PortThreads workers;
     PosixOutputFiles files;
     QtDialogs dialogs;
     QtDesktopShell shell;

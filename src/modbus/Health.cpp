@@ -48,6 +48,27 @@ void Health::record(const Transaction& t, TimePoint nowTime) {
     }
 }
 
+void Health::add(const Health& other) {
+    for (const auto& [node, o] : other.nodes_) {
+        NodeHealth& n = nodes_[node];
+        n.requests += o.requests;
+        n.good += o.good;
+        n.timeOut += o.timeOut;
+        n.crcErrors += o.crcErrors;
+        n.wrongAnswers += o.wrongAnswers;
+        for (const auto& [code, count] : o.exceptions) n.exceptions[code] += count;
+        n.skipped += o.skipped;
+        if (o.lastGood && (!n.lastGood || *o.lastGood > *n.lastGood)) n.lastGood = o.lastGood;
+        // The other's samples from its oldest on.
+        const std::size_t oldest = o.timeCount < NodeHealth::Samples ? 0 : o.nextTime;
+        for (std::size_t i = 0; i < o.timeCount; ++i) {
+            n.times[n.nextTime] = o.times[(oldest + i) % NodeHealth::Samples];
+            n.nextTime = (n.nextTime + 1) % NodeHealth::Samples;
+            n.timeCount = std::min(n.timeCount + 1, NodeHealth::Samples);
+        }
+    }
+}
+
 void Health::skipped(std::uint8_t node) {
     if (node != 0) ++nodes_[node].skipped;
 }

@@ -45,6 +45,9 @@ class Health {
     void record(const Transaction& t, TimePoint nowTime);
     void skipped(std::uint8_t node);
     void reset() { nodes_.clear(); }
+    // Adds what another count holds (a port polled on its own): its
+    // counters, its answer times after these, the later last good answer.
+    void add(const Health& other);
     // The nodes asked so far, in number order.
     const std::map<std::uint8_t, NodeHealth>& nodes() const { return nodes_; }
 

@@ -151,6 +151,13 @@ void MBus::logAnswer(const Bytes& bytes, TransactionResult verdict) {
     if (monitorChanged_) monitorChanged_();
 }
 
+void MBus::addMonitorPair(std::string request, std::string answer) {
+    monitor_.addRequest(std::move(request));
+    if (monitorChanged_) monitorChanged_();
+    monitor_.addAnswer(std::move(answer));
+    if (monitorChanged_) monitorChanged_();
+}
+
 // --- The exchange -----------------------------------------------------------
 
 void MBus::markLost() {

@@ -141,6 +141,12 @@ class MBus {
     // Each node's health since start-up or the last ResetHealth.
     const Health& health() const { return health_; }
     void ResetHealth() { health_.reset(); }
+    // Takes in the health another master counted (a port polled on its
+    // own), which then counts from nothing.
+    void takeHealth(MBus& other) {
+        health_.add(other.health_);
+        other.health_.reset();
+    }
 
     static std::string TestoHex(const Bytes& bytes);
     static std::string TestoDec(const Bytes& bytes);
@@ -153,6 +159,9 @@ class MBus {
     bool monitorAttivo() const { return monitorAttivo_; }
     MonitorLog& monitor() { return monitor_; }
     const MonitorLog& monitor() const { return monitor_; }
+    // One request and its answer from another master (a port polled on its
+    // own), in the monitor's lists as if logged here.
+    void addMonitorPair(std::string request, std::string answer);
     // Called after every change of the monitor's lists.
     void onMonitorChanged(std::function<void()> handler) { monitorChanged_ = std::move(handler); }
 

@@ -41,6 +41,8 @@ struct SerialProfile {
     bool echo = false;
     // Modbus TCP: how many read requests may be out at once, 1 to 16.
     std::int32_t window = 1;
+
+    bool operator==(const SerialProfile&) const = default;
 };
 
 // Why a profile cannot be used.

@@ -20,6 +20,8 @@ std::string DescribeSettingsError(const SettingsError& e) {
         case SettingsErrorCause::MissingKey:
             return key + ": chiave mancante o vuota, nessun intervallo di richieste";
         case SettingsErrorCause::InvalidValue:
+            if (!e.reason.empty())
+                return key + ": valore non valido \"" + e.value + "\" (" + e.reason + ")";
             return key + ": valore non valido \"" + e.value +
                    "\", nessun intervallo di richieste (numero di riga da 1 a 32767)";
     }

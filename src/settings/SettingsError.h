@@ -23,7 +23,9 @@ struct SettingsError {
     std::string section;   // the key at fault, when one is
     std::string key;
     std::string value;    // its value as written
-    std::string reason;    // the system's reason, when it gave one
+    // The system's reason, when it gave one; for InvalidValue, the values
+    // the key takes, when they are other than a line number's.
+    std::string reason;
 };
 
 // One line naming the file, the key when there is one, and the cause.

@@ -473,6 +473,8 @@ TEST(Headless, ExitCodesAndMessages) {
     for (const char byte : Settings(sim.link(), {"0,0,1,0;A"})) utf16 += std::string{byte, '\0'};
     const std::string portError = "Tarvel: Errore nell'impostazione della porta seriale.";
     const std::string cycle = ", letture fallite 0, senza valore 0, durata N ms, file scritti: ";
+    const std::string parallel =
+        "DIR/Tarvel.INI: [Parameters] Parallel: valore non valido \"yes\" (0 o 1)";
     // The settings (empty: no settings file; "/": a folder; "@": a loop of
     // links), the arguments, the exit code, the first lines of standard
     // error and the lines of standard output.
@@ -500,6 +502,15 @@ TEST(Headless, ExitCodesAndMessages) {
          {portError, "[Serial_7] COM: chiave mancante o vuota",
           "Acquisizione fermata: profilo seriale non applicabile"},
          {"Ciclo 1: righe eseguite 2" + cycle + "DIR/NoName.xml"}},
+        // The same with the ports in parallel.
+        {Settings(sim.link(), {"0,0,1,0;A", "SERIAL_7", "0,0,2,0;B"}) + "Parallel=1\n", {}, 3,
+         {portError, "[Serial_7] COM: chiave mancante o vuota",
+          "Acquisizione fermata: profilo seriale non applicabile"},
+         {"Ciclo 1: righe eseguite 2" + cycle + "DIR/NoName.xml"}},
+        {Settings(sim.link(), {"0,0,1,0;A"}) + "Parallel=yes\n", {}, 2, {bad, parallel}, {}},
+        {Settings(sim.link(), {"0,0,1,0;A"}) + "Parallel=2\n", {"--check"}, 2,
+         {bad, "DIR/Tarvel.INI: [Parameters] Parallel: valore non valido \"2\" (0 o 1)"},
+         {"# DIR/Tarvel.INI"}},
         {"[History]\nFile=\n", {"--export-csv", "Vac"}, 2,
          {"Tarvel: Impossibile leggere lo storico", "[History] File: chiave mancante o vuota"}, {}}};
     // clang-format on

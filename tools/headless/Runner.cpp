@@ -172,8 +172,8 @@ void Runner::printHealth() {
 // Each port's part of the cycle: its milliseconds, and the share of them
 // in which the line carried bytes at its bits per character ("-" for a
 // gateway, which has no baud rate).
-void Runner::printPorts(const std::vector<PortPart>& ports) {
-    for (const PortPart& p : ports) {
+void Runner::printPorts(const std::vector<PortActivity>& ports) {
+    for (const PortActivity& p : ports) {
         std::string busy = "-";
         if (!p.network && p.baud > 0) {
             const double lineMs = static_cast<double>(p.bytes) * p.bitsPerByte * 1000.0 / p.baud;

@@ -45,7 +45,7 @@ class Runner : public MainView {
     void flush();
     void printMonitor();
     void printHealth();
-    void printPorts(const std::vector<PortPart>& ports);
+    void printPorts(const std::vector<PortActivity>& ports);
     void warnOfGroups();
     void fine(int code);
 

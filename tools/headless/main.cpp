@@ -22,6 +22,7 @@
 #include "platform/posix/PosixSerialPort.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/PosixUserFolders.h"
+#include "platform/posix/PortThreads.h"
 #include "platform/posix/SignalPipe.h"
 #include "platform/posix/SystemWallClock.h"
 #include "platform/qt/ConsoleClock.h"
@@ -276,12 +277,15 @@ int acquire(const Arguments& args, tarvel::IniFileStore& ini, const std::string&
     // No window must stay responsive: a wait blocks on the port and the
     // signal pipe together, and no event loop runs inside a cycle.
     PosixSerialPort port(ComDeviceFromSettings(ini, iniPath, DefaultComDevice));
+    // The ports of a list polled in parallel: their waits end at a stop too.
+    PortThreads workers(ComDeviceFromSettings(ini, iniPath, DefaultComDevice), clock);
     MosquittoClient mqtt;
     SqliteJournal journal;
     // Written off the cycle; what is left at the end is written before exit.
     SqliteHistoryStore history;
     SystemWallClock wall;
-    Program prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall});
+    Program prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall,
+                  &workers});
     // A clean end hands the last cycles to a reachable broker first.
     const auto fine = [&prog](int code) {
         prog.StopPublishing(PublishingStopWait);
@@ -291,6 +295,7 @@ int acquire(const Arguments& args, tarvel::IniFileStore& ini, const std::string&
     Runner runner(prog, {args.cycles, args.monitor, args.stats});
     clock.watch(SignalPipe::fd(), [&runner] { return runner.onSignal(); });
     port.watchAlso(SignalPipe::fd(), [&runner] { runner.onSignal(); });
+    workers.watchAlso(SignalPipe::fd(), [&runner] { runner.onSignal(); });
     if (int code = runner.start(); code != 0) return fine(code);
     if (!prog.status().acquisizioneAttiva) {
         // The first cycle already ended the run (a stop, or --cycles 1).
