@@ -65,31 +65,11 @@ bool IsValidElementName(std::string_view name) {
                        [](char c) { return nameChar(static_cast<unsigned char>(c)); });
 }
 
-std::vector<std::string> LineProblems(const RequestLine& line) {
-    std::vector<std::string> problems;
-    const LineKind kind = line.kind;
-    if (kind == LineKind::Invalid) {
-        problems.emplace_back("riga incompleta: servono tre virgole e un punto e virgola");
-        return problems;
-    }
-    if (kind == LineKind::Every && !line.period)
-        problems.push_back("EVERY: valore non valido \"" + line.fields.Codice + "\" (da 0 a " +
-                           std::to_string(MaxGroupPeriodMs) +
-                           " ms): le righe che seguono si leggono a ogni ciclo");
-    if (kind != LineKind::Read && kind != LineKind::Constant) return problems;
+namespace {
+
+// The problems of a read line's fields.
+void readProblems(const RequestLine& line, std::vector<std::string>& problems) {
     const Chiamata& c = line.fields;
-    if (!IsValidElementName(c.Descrizione))
-        problems.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
-    if (!IsSafeUnit(line.unit))
-        problems.push_back(
-            "unità \"" + visible(line.unit) +
-            "\" non valida (caratteri di controllo o \";\"): il valore resta senza unità");
-    if (kind == LineKind::Constant) {
-        // The constant goes into the output as it stands.
-        if (c.Registro.find_first_of(std::string_view("<\0", 2)) != std::string::npos)
-            problems.emplace_back("costante con un carattere che rende l'XML non valido (< o NUL)");
-        return problems;
-    }
     // The register is an address: up to 65535.
     // Decimals given as "@" and a register are that register's address.
     const std::string_view decimals = Trim(c.Decimali);
@@ -126,6 +106,36 @@ std::vector<std::string> LineProblems(const RequestLine& line) {
         if (r->lowWordNext ? r->address + latest > 65535 : r->address < latest)
             problems.emplace_back("il valore esce dai registri 0-65535: la riga non viene letta");
     }
+}
+
+}  // namespace
+
+std::vector<std::string> LineProblems(const RequestLine& line) {
+    std::vector<std::string> problems;
+    const LineKind kind = line.kind;
+    if (kind == LineKind::Invalid) {
+        problems.emplace_back("riga incompleta: servono tre virgole e un punto e virgola");
+        return problems;
+    }
+    if (kind == LineKind::Every && !line.period)
+        problems.push_back("EVERY: valore non valido \"" + line.fields.Codice + "\" (da 0 a " +
+                           std::to_string(MaxGroupPeriodMs) +
+                           " ms): le righe che seguono si leggono a ogni ciclo");
+    if (kind != LineKind::Read && kind != LineKind::Constant) return problems;
+    const Chiamata& c = line.fields;
+    if (!IsValidElementName(c.Descrizione))
+        problems.push_back("descrizione \"" + c.Descrizione + "\" non valida come nome XML");
+    if (!IsSafeUnit(line.unit))
+        problems.push_back(
+            "unità \"" + visible(line.unit) +
+            "\" non valida (caratteri di controllo o \";\"): il valore resta senza unità");
+    if (kind == LineKind::Constant) {
+        // The constant goes into the output as it stands.
+        if (c.Registro.find_first_of(std::string_view("<\0", 2)) != std::string::npos)
+            problems.emplace_back("costante con un carattere che rende l'XML non valido (< o NUL)");
+        return problems;
+    }
+    readProblems(line, problems);
     return problems;
 }
 
