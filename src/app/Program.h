@@ -26,10 +26,13 @@
 #include "platform/OutputFiles.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
+#include "platform/WebServer.h"
 #include "platform/WallClock.h"
 #include "publish/Publisher.h"
 #include "settings/Settings.h"
 #include "settings/ProfileStore.h"
+#include "web/WebFeed.h"
+#include "web/WebSite.h"
 
 namespace tarvel {
 
@@ -49,6 +52,9 @@ struct Platform {
     // without them there is no history, whatever the settings say.
     HistoryStore* history = nullptr;
     const WallClock* wallClock = nullptr;
+    // The web page, the API and the metrics ([Web]): without a server
+    // nothing listens, whatever the settings say.
+    WebServer* web = nullptr;
 };
 
 class Program : private CycleObserver {
@@ -102,8 +108,17 @@ class Program : private CycleObserver {
     struct RefusedSection {
         std::string section;
         std::vector<std::string> problems;
+        // A run without windows refuses to start; false for [Web], whose
+        // page is only not served.
+        bool stopsRun = true;
     };
     const std::vector<RefusedSection>& refusedSections() const { return refusedSections_; }
+
+    // The web page ([Web]): the settings in force and whether it is served.
+    const WebSettings& webSettings() const { return web_; }
+    bool webServing() const { return webServing_; }
+    // What the page shows, swapped in at the end of every cycle.
+    const WebFeed& webFeed() const { return webFeed_; }
 
     // The history database ([History]): written after every cycle.
     const History& historyLog() const { return history_; }
@@ -180,11 +195,16 @@ class Program : private CycleObserver {
     void ConfigureHistory();
     // Shows why the section is refused and what is off meanwhile.
     void refuseSection(const std::string& section, std::vector<std::string> problems,
-                        const std::string& effect);
+                        const std::string& effect, bool stopsRun = true);
     // [MQTT]: started, or started again when the section changed; off
     // when the section is refused.
     void ConfigurePublisher();
     void PublishCycle(long number, const std::vector<Reading>& readings);
+    // [Web]: served, served again when the section changed, or stopped.
+    void ConfigureWeb();
+    void StopWeb();
+    std::vector<HistoryPoint> WebTrend(const std::string& name, std::chrono::seconds span) const;
+    void FeedWeb(const CycleReport& cycleReport);
     void reportPublishing();
 
     Platform p_;
@@ -206,6 +226,10 @@ class Program : private CycleObserver {
     std::string publishingNotice_;
     std::int64_t droppedSeen_ = 0;
     std::int64_t droppedInMemorySeen_ = 0;
+    WebSettings web_;
+    bool webServing_ = false;
+    WebFeed webFeed_;
+    WebSite webSite_;
 };
 
 }  // namespace tarvel

@@ -127,6 +127,10 @@ class MBus {
     const MonitorLog& monitor() const { return monitor_; }
     // Called after every change of the monitor's lists.
     void onMonitorChanged(std::function<void()> handler) { monitorChanged_ = std::move(handler); }
+    // While kept, every request and answer also goes into a copy in
+    // hexadecimal, whatever the monitor does (the web page's).
+    void KeepHexCopy(bool kept) { hexCopyKept_ = kept; }
+    const MonitorLog& hexCopy() const { return hexCopy_; }
 
     // Counters that only grow, for reports.
     struct Counters {
@@ -145,7 +149,8 @@ class MBus {
     // written, or given back other than it was sent.
     enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
 
-    std::string bytesText(const Bytes& bytes) const;
+    void monitorLines(const Bytes* request, const Bytes* answer, const std::string& note);
+    void monitorPair(const Bytes& answer, const std::string& note);
     void logRequest(const Bytes& frameBytes);
     void logAnswer(const Bytes& bytes, TransactionResult verdict);
     void observe(const Transaction& t);
@@ -184,6 +189,8 @@ class MBus {
     bool echo_ = false;
     std::optional<TimePoint> lastExchangeEnd_;
     MonitorLog monitor_;
+    bool hexCopyKept_ = false;
+    MonitorLog hexCopy_;
     std::function<void()> monitorChanged_;
     Counters counters_;
     Health health_;
