@@ -1,6 +1,6 @@
 // The whole load of the settings, from any text: it never fails visibly,
 // the list holds no more lines than Firt to Last, every serial line's
-// profile was read once, and every problem of [MQTT] and [History] names
+// profile was read once, and every problem of [MQTT], [History] and [Web] names
 // its section.
 
 #include <algorithm>
@@ -76,6 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             require(s.profile(*line.profile) != nullptr);
     for (const std::string& p : s.mqttProblems) require(p.starts_with("[MQTT] "));
     for (const std::string& p : s.history.problems) require(p.starts_with("[History] "));
+    // A page served beyond loopback always asks for credentials.
+    for (const std::string& p : s.webProblems) require(p.starts_with("[Web] "));
+    if (s.web.on() && s.webProblems.empty() && !tarvel::LoopbackAddress(s.web.bind))
+        require(!s.web.user.empty() && !s.web.password.empty());
     for (const std::string& p : s.unreadLines) require(p.starts_with("[Parameters] "));
     return 0;
 }

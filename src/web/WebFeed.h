@@ -34,7 +34,7 @@ struct CycleFacts {
     std::int64_t journalDropped = 0;
     bool historyOn = false;
     bool historyFailing = false;
-    std::vector<std::string> trendNames;
+    std::vector<std::string> trendNames{};
 };
 
 class WebFeed {
