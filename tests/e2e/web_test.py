@@ -302,6 +302,8 @@ def screenshot(path):
     browser = Browser()
     try:
         eventually("three cycles", lambda: plant.cycles() >= 3)
+        browser.page("Emulation.setDeviceMetricsOverride",
+                     {"width": 412, "height": 915, "deviceScaleFactor": 1, "mobile": True})
         browser.page("Page.navigate", {"url": plant.url("/")})
         eventually("the values", lambda: browser.value(CELL % ("Vac", "value")))
         time.sleep(2)
