@@ -92,12 +92,13 @@ def phase(clients, paths):
 
 time.sleep(3)  # the first cycles
 none, _ = phase(0, [])
-twenty, _ = phase(20, ["/metrics", "/api/values"])
+twenty, busy = phase(20, ["/metrics", "/api/values"])
 _, cpu = phase(1, ["/metrics"])
 for name, d in (("no client", none), ("20 clients", twenty)):
     print("%-11s cycles %3d  duration median %.0f ms, mean %.1f ms, stdev %.1f ms" %
           (name, len(d), statistics.median(d), statistics.mean(d), statistics.pstdev(d)))
-print("server CPU at 1 request/s: %.3f %% of a core" % (cpu * 100))
+print("server CPU at 40 requests/s: %.3f %% of a core" % (busy * 100))
+print("server CPU at 1 request/s: %.3f %% of a core (clock ticks of %.0f ms)" % (cpu * 100, 1000 / TICK))
 run.terminate()
 sim.terminate()
 run.wait()
