@@ -42,8 +42,15 @@ class BoundedTaskQueue : public httplib::TaskQueue {
             freed_.notify_one();
         });
     }
+    ~BoundedTaskQueue() override { shutdown(); }
+    BoundedTaskQueue(const BoundedTaskQueue&) = delete;
+    BoundedTaskQueue& operator=(const BoundedTaskQueue&) = delete;
+
+    // Lets the running connections end and joins their threads; once.
     void shutdown() override {
         release();
+        if (joined_) return;
+        joined_ = true;
         pool_.shutdown();
     }
     // The listening thread no longer waits for a free place.
@@ -60,9 +67,21 @@ class BoundedTaskQueue : public httplib::TaskQueue {
     int open_ = 0;
     const int limit_;
     bool stopping_ = false;
+    bool joined_ = false;  // by the listening thread's end, then by stop()
 };
 
 namespace {
+
+// What the server owns of the queue: a handle.
+class QueueHandle : public httplib::TaskQueue {
+  public:
+    explicit QueueHandle(BoundedTaskQueue& queue) : queue_(queue) {}
+    void enqueue(std::function<void()> fn) override { queue_.enqueue(std::move(fn)); }
+    void shutdown() override { queue_.shutdown(); }
+
+  private:
+    BoundedTaskQueue& queue_;
+};
 
 // Between two events, how long a stream waits before it looks whether the
 // server stops; a comment line every so many waits finds a client gone.
@@ -109,13 +128,13 @@ bool HttplibWebServer::start(const WebListen& listen, HttpSite& site, std::strin
     if (!server_->is_valid()) {
         error = certificateProblem(listen);
         server_.reset();
+        queue_.reset();
         return false;
     }
-    server_->new_task_queue = [this] {
-        auto* queue = new BoundedTaskQueue(Threads, Waiting);
-        queue_ = queue;
-        return queue;
-    };
+    // The server deletes the queue it is handed when it stops listening;
+    // the threads and their bound live here until stop() has joined them.
+    queue_ = std::make_unique<BoundedTaskQueue>(Threads, Waiting);
+    server_->new_task_queue = [queue = queue_.get()] { return new QueueHandle(*queue); };
     server_->set_payload_max_length(MaxBody)
         .set_read_timeout(IdleSeconds, 0)
         .set_write_timeout(IdleSeconds, 0)
@@ -131,6 +150,7 @@ bool HttplibWebServer::start(const WebListen& listen, HttpSite& site, std::strin
         error = "impossibile ascoltare su " + addressText(listen) +
                 (cause ? std::string(" (") + std::strerror(cause) + ")" : "");
         server_.reset();
+        queue_.reset();
         return false;
     }
     port_ = listen.port;
@@ -177,11 +197,12 @@ void HttplibWebServer::route(HttpSite& site) {
 
 void HttplibWebServer::stop() {
     if (!server_) return;
-    if (BoundedTaskQueue* queue = queue_.load()) queue->release();
+    queue_->release();
     server_->stop();
     if (thread_.joinable()) thread_.join();
+    queue_->shutdown();
     server_.reset();
-    queue_ = nullptr;
+    queue_.reset();
     port_ = 0;
 }
 

@@ -40,7 +40,7 @@ class HttplibWebServer : public WebServer {
     void route(HttpSite& site);
 
     std::unique_ptr<httplib::Server> server_;
-    std::atomic<BoundedTaskQueue*> queue_ = nullptr;  // owned by server_, made on its thread
+    std::unique_ptr<BoundedTaskQueue> queue_;  // the connection threads
     std::thread thread_;
     std::atomic<int> streams_ = 0;
     int port_ = 0;
