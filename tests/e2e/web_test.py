@@ -175,8 +175,10 @@ def test_page():
     try:
         # Rows of an hour ago in the history file, as the program writes
         # them: the trend's lowest point is one of these.
-        eventually("a cycle", lambda: plant.cycles() >= 1)
-        history = sqlite3.connect(os.path.join(plant.folder, "history.db"), timeout=10)
+        history_file = os.path.join(plant.folder, "history.db")
+        eventually("the history's table", lambda: os.path.exists(history_file) and sqlite3.connect(
+            history_file, timeout=10).execute("SELECT count(*) FROM sqlite_master WHERE name = 'history'").fetchone()[0])
+        history = sqlite3.connect(history_file, timeout=10)
         stamp = time.time() - 1800
         old = [(time.strftime("%Y-%m-%dT%H:%M:%S.000Z", time.gmtime(stamp + 60 * i)), 0, 1, "Vac", 100.0 + i, 0)
                for i in range(10)]

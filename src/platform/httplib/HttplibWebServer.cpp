@@ -67,17 +67,18 @@ class BoundedTaskQueue : public httplib::TaskQueue {
     int open_ = 0;
     const int limit_;
     bool stopping_ = false;
-    bool joined_ = false;  // by the listening thread's end, then by stop()
+    bool joined_ = false;
 };
 
 namespace {
 
-// What the server owns of the queue: a handle.
+// What the server owns of the queue: a handle. The threads are joined by
+// stop() alone, once the listening thread has ended.
 class QueueHandle : public httplib::TaskQueue {
   public:
     explicit QueueHandle(BoundedTaskQueue& queue) : queue_(queue) {}
     void enqueue(std::function<void()> fn) override { queue_.enqueue(std::move(fn)); }
-    void shutdown() override { queue_.shutdown(); }
+    void shutdown() override { queue_.release(); }
 
   private:
     BoundedTaskQueue& queue_;
