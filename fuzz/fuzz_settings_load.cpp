@@ -1,7 +1,7 @@
 // The whole load of the settings, from any text: it never fails visibly,
 // the list holds no more lines than Firt to Last, every serial line's
-// profile was read once, every unit kept is a safe one, and every problem of [MQTT] and [History]
-// names its section.
+// profile was read once, every unit kept is a safe one, and every problem of [MQTT], [History]
+// and [Web] names its section.
 
 #include <algorithm>
 #include <cstdint>
@@ -82,6 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     for (const std::string& p : s.mqttProblems) require(p.starts_with("[MQTT] "));
     for (const std::string& p : s.history.problems) require(p.starts_with("[History] "));
+    // A page served beyond loopback always asks for credentials.
+    for (const std::string& p : s.webProblems) require(p.starts_with("[Web] "));
+    if (s.web.on() && s.webProblems.empty() && !tarvel::LoopbackAddress(s.web.bind))
+        require(!s.web.user.empty() && !s.web.password.empty());
     for (const std::string& p : s.unreadLines) require(p.starts_with("[Parameters] "));
     return 0;
 }

@@ -16,7 +16,8 @@ cmake --build "$build" -j2
 mkdir -p "$build/artifacts"
 status=0
 for harness in fuzz_ini fuzz_request_line fuzz_number fuzz_answer fuzz_line_settings \
-    fuzz_xml fuzz_time fuzz_mqtt fuzz_json fuzz_port_url fuzz_tcp_answer fuzz_settings_load fuzz_sunspec fuzz_device_id; do
+    fuzz_xml fuzz_time fuzz_mqtt fuzz_json fuzz_port_url fuzz_tcp_answer fuzz_settings_load fuzz_sunspec \
+    fuzz_device_id fuzz_web_request; do
     corpus="$build/corpus/$harness"
     mkdir -p "$corpus"
     echo "== $harness: $seconds s"

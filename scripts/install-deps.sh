@@ -22,7 +22,7 @@ demo_packages=(
   build-essential cmake ninja-build pkg-config
   file  # the Debian package's dependencies are found from its binaries
   qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev qt6-translations-l10n
-  libmodbus-dev libmosquitto-dev libssl-dev libsqlite3-dev
+  libmodbus-dev libmosquitto-dev libssl-dev libsqlite3-dev libcpp-httplib-dev
   fonts-dejavu-core
 )
 test_packages=(
@@ -30,6 +30,7 @@ test_packages=(
   mosquitto mosquitto-clients sqlite3 openssl python3-pymodbus
   clang libclang-rt-14-dev
   xvfb openbox icewm
+  chromium python3-prometheus-client  # the web page's and the metrics' tests
 )
 
 which=test check=0

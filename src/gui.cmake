@@ -24,7 +24,7 @@ set(TARVEL_GUI_SOURCES
   tray/TrayIcona.cpp)
 list(TRANSFORM TARVEL_GUI_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
 add_library(tarvel_gui STATIC ${TARVEL_GUI_SOURCES})
-target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform tarvel_sqlite tarvel_mosquitto Qt6::Gui
+target_link_libraries(tarvel_gui PUBLIC tarvel_qtplatform tarvel_sqlite tarvel_mosquitto tarvel_httplib Qt6::Gui
                       Qt6::Widgets Qt6::Charts)
 set_target_properties(tarvel_gui PROPERTIES AUTOMOC ON)
 

@@ -40,6 +40,7 @@ void loadSections(LoadedSettings& s, const Settings& imp, const std::string& hos
         ReadMqttSettings(reader("MQTT"), hostName, imp.programFolder(), s.mqttProblems);
     s.mqttPassword = !imp.LeggiIni("MQTT", "Password", "").empty();
     s.encodingProblem = EncodingProblem(imp.LeggiIni("XML", "Encoding", ""));
+    s.web = ReadWebSettings(reader("Web"), imp.programFolder(), s.webProblems);
 }
 
 }  // namespace

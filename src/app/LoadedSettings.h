@@ -1,8 +1,8 @@
 #pragma once
 // The settings as one load reads them, from one version of the file, each
 // key parsed once: the request list with the problems of its lines, the
-// serial profiles the list uses, the output's settings, [MQTT] and
-// [History] with the problems of their keys. A run applies this value and
+// serial profiles the list uses, the output's settings, [MQTT],
+// [History] and [Web] with the problems of their keys. A run applies this value and
 // the settings check prints it.
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "history/History.h"
 #include "modbus/SerialProfile.h"
 #include "publish/MqttSettings.h"
+#include "web/WebSettings.h"
 
 namespace tarvel {
 
@@ -40,6 +41,8 @@ struct LoadedSettings {
     std::vector<std::string> mqttProblems;  // the section is refused with any
     bool mqttPassword = false;              // [MQTT] Password is set, Host or not
     HistorySettingsRead history;
+    WebSettings web;
+    std::vector<std::string> webProblems;  // the page is not served with any
 
     // The profile with that number, when the load read it.
     const LoadedProfile* profile(std::int16_t number) const;

@@ -15,10 +15,13 @@ Program::Program(Platform platform)
       serialLine_(mbus_, platform.clock, platform.dialogs, iniReader(), *this),
       cycle_(platform.clock, serialLine_, lines_, *this,
              {platform.files, settings_.programFolder()}, iniReader()),
-      history_(platform.history, platform.wallClock, platform.clock, platform.dialogs) {
-}
+      history_(platform.history, platform.wallClock, platform.clock, platform.dialogs),
+      webSite_(webFeed_, [this](const std::string& name, std::chrono::seconds span) {
+          return WebTrend(name, span);
+      }) {}
 
-Program::~Program() = default;
+// The server calls into the site and the feed: it ends first.
+Program::~Program() { StopWeb(); }
 
 void Program::notify(void (MainView::*ev)()) {
     if (view_) (view_->*ev)();
@@ -65,6 +68,7 @@ bool Program::CaricaImpostazioni() {
     refusedSections_.clear();
     ConfigureHistory();
     ConfigurePublisher();
+    ConfigureWeb();
     // The output itself never takes such a value (EsportaXML).
     if (const auto& p = loaded_.encodingProblem)
         refuseSection("XML", {*p}, "le uscite dichiarano l'encoding UTF-8");
@@ -225,14 +229,15 @@ void Program::stateChanged() {
 void Program::cycleEnded(const CycleReport& cycleReport) {
     history_.RecordCycle(cycleReport.number, cycleReport.readings);
     PublishCycle(cycleReport.number, cycleReport.readings);
+    FeedWeb(cycleReport);
     if (view_) view_->cycleFinished(cycleReport);
 }
 
 void Program::refuseSection(const std::string& section, std::vector<std::string> problems,
-                               const std::string& effect) {
+                               const std::string& effect, bool stopsRun) {
     std::string detailText;
     for (const std::string& p : problems) detailText += (detailText.empty() ? "" : "\n") + p;
-    refusedSections_.push_back({section, std::move(problems)});
+    refusedSections_.push_back({section, std::move(problems), stopsRun});
     p_.dialogs.messageBox(
         ProductName,
         "Sezione [" + section + "] del file " + IniFileName + " non valida: " + effect + ".",
@@ -303,6 +308,54 @@ void Program::reportPublishing() {
     if (auto text = publishingNotice_.next(publisher_->status(), mqtt_))
         p_.dialogs.messageBox(ProductName, "Problema nella pubblicazione MQTT.",
                               Icon::Exclamation, Buttons::Ok, Answer::Ok, *text);
+}
+
+// --- Web page -------------------------------------------------------------------
+
+void Program::ConfigureWeb() {
+    WebSettings fresh = loaded_.web;
+    if (!loaded_.webProblems.empty()) {
+        fresh = {};
+        refuseSection("Web", loaded_.webProblems, "pagina web non servita", false);
+    }
+    if (!p_.web || (fresh == web_ && webServing_ == fresh.on())) {
+        web_ = std::move(fresh);
+        return;
+    }
+    StopWeb();
+    web_ = std::move(fresh);
+    if (!web_.on()) return;
+    webSite_.setCredentials(web_.user, web_.password);
+    std::string error;
+    webServing_ = p_.web->start({web_.bind, web_.port, web_.certFile, web_.keyFile}, webSite_, error);
+    // The page's monitor, in hexadecimal whatever the window shows.
+    mbus_.KeepHexCopy(webServing_);
+    if (!webServing_)
+        p_.dialogs.messageBox(ProductName, "Pagina web non avviata.", Icon::Exclamation,
+                              Buttons::Ok, Answer::Ok, "[Web] " + error);
+}
+
+void Program::StopWeb() {
+    if (p_.web) p_.web->stop();
+    webServing_ = false;
+    mbus_.KeepHexCopy(false);
+}
+
+std::vector<HistoryPoint> Program::WebTrend(const std::string& name,
+                                            std::chrono::seconds span) const {
+    if (!p_.history || !p_.wallClock) return {};
+    return History::ReadTrend(*p_.history, name, p_.wallClock->now(), span);
+}
+
+void Program::FeedWeb(const CycleReport& cycleReport) {
+    if (!webServing_) return;
+    const PublisherStatus journal = publisher_ ? publisher_->status() : PublisherStatus{};
+    const WallTime wallNow = p_.wallClock ? p_.wallClock->now() : WallTime{};
+    const bool historyFailing = history_.enabled() && p_.history && p_.history->state().failing;
+    webFeed_.publish({cycleReport, mbus_.health(), mbus_.hexCopy(), p_.clock.now(), wallNow,
+                      cycleStart_, publisher_ != nullptr, journal.waiting, journal.droppedCount,
+                      history_.enabled(), historyFailing, history_.enabled() ? ReadNames()
+                                                                              : std::vector<std::string>{}});
 }
 
 void Program::StopPublishing(int waitMs) {

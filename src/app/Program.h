@@ -27,11 +27,14 @@
 #include "platform/PortWorkers.h"
 #include "platform/ProgramIdentity.h"
 #include "platform/SerialPort.h"
+#include "platform/WebServer.h"
 #include "platform/WallClock.h"
 #include "publish/Publisher.h"
 #include "publish/PublishingNotice.h"
 #include "settings/Settings.h"
 #include "settings/ProfileStore.h"
+#include "web/WebFeed.h"
+#include "web/WebSite.h"
 
 namespace tarvel {
 
@@ -54,6 +57,9 @@ struct Platform {
     // Ports polled at the same time ([Parameters] Parallel=1); without
     // them the list runs in turn, whatever the settings say.
     PortWorkers* workers = nullptr;
+    // The web page, the API and the metrics ([Web]): without a server
+    // nothing listens, whatever the settings say.
+    WebServer* web = nullptr;
 };
 
 class Program : private CycleObserver {
@@ -107,8 +113,17 @@ class Program : private CycleObserver {
     struct RefusedSection {
         std::string section;
         std::vector<std::string> problems;
+        // A run without windows refuses to start; false for [Web], whose
+        // page is only not served.
+        bool stopsRun = true;
     };
     const std::vector<RefusedSection>& refusedSections() const { return refusedSections_; }
+
+    // The web page ([Web]): the settings in force and whether it is served.
+    const WebSettings& webSettings() const { return web_; }
+    bool webServing() const { return webServing_; }
+    // What the page shows, swapped in at the end of every cycle.
+    const WebFeed& webFeed() const { return webFeed_; }
 
     // The history database ([History]): written after every cycle.
     const History& historyLog() const { return history_; }
@@ -186,11 +201,16 @@ class Program : private CycleObserver {
     void ConfigureHistory();
     // Shows why the section is refused and what is off meanwhile.
     void refuseSection(const std::string& section, std::vector<std::string> problems,
-                        const std::string& effect);
+                        const std::string& effect, bool stopsRun = true);
     // [MQTT]: started, or started again when the section changed; off
     // when the section is refused.
     void ConfigurePublisher();
     void PublishCycle(long number, const std::vector<Reading>& readings);
+    // [Web]: served, served again when the section changed, or stopped.
+    void ConfigureWeb();
+    void StopWeb();
+    std::vector<HistoryPoint> WebTrend(const std::string& name, std::chrono::seconds span) const;
+    void FeedWeb(const CycleReport& cycleReport);
     void reportPublishing();
 
     Platform p_;
@@ -210,6 +230,10 @@ class Program : private CycleObserver {
     WallTime cycleStart_{};
     // The last trouble of the publishing told to the user.
     PublishingNotice publishingNotice_;
+    WebSettings web_;
+    bool webServing_ = false;
+    WebFeed webFeed_;
+    WebSite webSite_;
 };
 
 }  // namespace tarvel

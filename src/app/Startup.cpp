@@ -1,11 +1,15 @@
 #include "app/Startup.h"
 
+#include <algorithm>
+
 namespace tarvel {
 
 StartupResult PrepareAcquisition(Program& program, bool wholeSections) {
     program.setAvvioInCorso(true);
     if (!program.CaricaImpostazioni()) return StartupResult::BadSettings;
-    if (wholeSections && !program.refusedSections().empty())
+    const auto& refused = program.refusedSections();
+    if (wholeSections && std::any_of(refused.begin(), refused.end(),
+                                     [](const auto& section) { return section.stopsRun; }))
         return StartupResult::BadSettings;
     if (!program.ImpostaPortaSeriale(0)) return StartupResult::PortNotSet;
     program.AggiornaMenu();

@@ -47,8 +47,9 @@ enum class StartupResult { Ready, BadSettings, PortNotSet };
 // Marks the start-up as running, loads the settings, sets up serial profile
 // 0 and updates the menus. The start-up stays marked as running: the caller
 // ends it once its own steps are done. With `wholeSections`, a section the
-// load refused (Program::refusedSections) makes the settings unusable;
-// without, the program runs without that section.
+// load refused (Program::refusedSections) makes the settings unusable,
+// unless it only stops the web page; without, the program runs without
+// that section.
 StartupResult PrepareAcquisition(Program& program, bool wholeSections = false);
 
 // Exit codes: 0 for a confirmed exit and a second instance, 1 for a start-up

@@ -142,6 +142,19 @@ std::vector<HistoryPoint> History::Trend(const std::string& name,
     return m.points.size() > MaxPoints ? Thin(m.points, from, duration) : m.points;
 }
 
+std::vector<HistoryPoint> History::ReadTrend(HistoryStore& store, const std::string& name,
+                                             WallTime now, std::chrono::seconds duration) {
+    const WallTime from = now - duration;
+    std::string error;
+    std::vector<HistoryPoint> points;
+    for (const HistoryRow& r : store.read({name}, UtcText(from), {}, error)) {
+        if (std::holds_alternative<std::string>(r.value)) continue;
+        const double* value = std::get_if<double>(&r.value);
+        points.push_back({FromUtcText(r.time), value ? std::optional(*value) : std::nullopt});
+    }
+    return points.size() > MaxPoints ? Thin(points, from, duration) : points;
+}
+
 // At most MaxPoints points: one per equal slice of the span, the mean of
 // its values at the slice's middle, a gap where the slice holds only failed
 // reads; a slice without rows gives nothing.

@@ -72,6 +72,10 @@ class History {
     // than MaxPoints are thinned to as many means of equal slices.
     std::vector<HistoryPoint> Trend(const std::string& name, std::chrono::seconds duration) const;
     static constexpr std::size_t MaxPoints = 1000;
+    // The same curve read whole from the store, keeping nothing: for a
+    // thread other than the cycle's.
+    static std::vector<HistoryPoint> ReadTrend(HistoryStore& store, const std::string& name,
+                                               WallTime now, std::chrono::seconds duration);
     // The names as columns, one row per cycle start in [from, a) (empty: no
     // bound), comma-separated with a header line that gives each name the
     // newest unit its rows have ("Vac [V]"); false with error when the

@@ -1,6 +1,7 @@
 #pragma once
 // The platform services of the desktop program, owned together: the real
-// clock, serial port, settings file, output files, dialogs and desktop. The
+// clock, serial port, settings file, output files, dialogs, desktop and
+// web server. The
 // core runs them on its own thread: the port and the clock wait in poll(2),
 // as the headless runner's do, on one more descriptor, the wake-up that
 // ends a wait at once at the end of the program.
@@ -8,6 +9,7 @@
 #include "app/Program.h"
 #include "modbus/ComPorts.h"
 #include "platform/posix/PosixOutputFiles.h"
+#include "platform/httplib/HttplibWebServer.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixTextFiles.h"
 #include "platform/posix/PosixSerialPort.h"
@@ -29,8 +31,8 @@ struct DesktopPlatform {
     // folder (FindProgramFolder).
     explicit DesktopPlatform(const std::string& programFolder);
     Platform platform() {
-        return {ini,   clock, dialogs,  identity, port,    files,
-                &mqtt, &journal, &history, &wall,    &workers};
+        return {ini,   clock,    dialogs,  identity, port,     files,
+                &mqtt, &journal, &history, &wall,    &workers, &web};
     }
 
     QtProgramIdentity identity;
@@ -48,6 +50,7 @@ struct DesktopPlatform {
     SqliteJournal journal;
     SystemWallClock wall;
     SqliteHistoryStore history;
+    HttplibWebServer web;
 };
 
 }  // namespace tarvel

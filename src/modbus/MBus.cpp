@@ -135,20 +135,29 @@ void MBus::ImpostaNotazione(std::int16_t index) {
     if (index == 0 || index == 1) notation_ = static_cast<Notation>(index);
 }
 
-std::string MBus::bytesText(const Bytes& bytes) const {
-    return notation_ == Notation::Hexadecimal ? TestoHex(bytes) : TestoDec(bytes);
-}
-
-void MBus::logRequest(const Bytes& frameBytes) {
+// Into the monitor while it is on, and into the hexadecimal copy while it
+// is kept: a request line (an empty one for an empty frame) when `request`
+// is given, an answer line with its note when `answer` is.
+void MBus::monitorLines(const Bytes* request, const Bytes* answer, const std::string& note) {
+    const auto add = [&](MonitorLog& log, std::string (*text)(const Bytes&)) {
+        if (request) log.addRequest(text(*request));
+        if (answer) log.addAnswer(std::string(Trim(text(*answer) + note)));
+    };
+    if (hexCopyKept_) add(hexCopy_, TestoHex);
     if (!monitorAttivo_) return;
-    monitor_.addRequest(bytesText(frameBytes));
+    add(monitor_, notation_ == Notation::Hexadecimal ? TestoHex : TestoDec);
     if (monitorChanged_) monitorChanged_();
 }
+
+void MBus::monitorPair(const Bytes& answer, const std::string& note) {
+    const Bytes none;
+    monitorLines(&none, &answer, note);
+}
+
+void MBus::logRequest(const Bytes& frameBytes) { monitorLines(&frameBytes, nullptr, ""); }
 
 void MBus::logAnswer(const Bytes& bytes, TransactionResult verdict) {
-    if (!monitorAttivo_) return;
-    monitor_.addAnswer(std::string(Trim(bytesText(bytes) + ResultText(verdict))));
-    if (monitorChanged_) monitorChanged_();
+    monitorLines(nullptr, &bytes, ResultText(verdict));
 }
 
 void MBus::addMonitorPair(std::string request, std::string answer) {
@@ -185,12 +194,8 @@ bool MBus::inOrder(std::uint8_t node) const { return framing_ == &FramingRtu && 
 
 void MBus::registerLateFrames() {
     if (lateFrames_.empty()) return;
-    for (const Bytes& frame : lateFrames_) {
-        monitor_.addRequest("");
-        monitor_.addAnswer(bytesText(frame) + " (Late answer)");
-    }
+    for (const Bytes& frame : lateFrames_) monitorPair(frame, " (Late answer)");
     lateFrames_.clear();
-    if (monitorChanged_) monitorChanged_();
 }
 
 void MBus::noteLateFrame(const Bytes& frame) {
@@ -198,7 +203,7 @@ void MBus::noteLateFrame(const Bytes& frame) {
         order().frameDropped(frame[0], frame);
         silentNodes_[frame[0]] = false;
     }
-    if (monitorAttivo_) lateFrames_.push_back(frame);
+    if (monitorAttivo_ || hexCopyKept_) lateFrames_.push_back(frame);
 }
 
 // The whole frames at the front of `bytes` that `isAnswer` does not take
@@ -402,10 +407,7 @@ void MBus::NewCycle() { silentNodes_.fill(false); }
 
 void MBus::RecordSkipped(std::uint8_t node) {
     health_.skipped(node);
-    if (!monitorAttivo_) return;
-    monitor_.addRequest("");
-    monitor_.addAnswer("Skipped");
-    if (monitorChanged_) monitorChanged_();
+    monitorPair({}, "Skipped");
 }
 
 void MBus::armGuard(std::uint8_t node, const Bytes& pdu) {
@@ -434,10 +436,7 @@ void MBus::awaitGuard(std::uint8_t node, const Bytes& pdu) {
         silentNodes_[node] = true;
         return;
     }
-    if (!monitorAttivo_) return;
-    monitor_.addRequest("");
-    monitor_.addAnswer(bytesText(lateOnes) + " (Late answer)");
-    if (monitorChanged_) monitorChanged_();
+    monitorPair(lateOnes, " (Late answer)");
 }
 
 // With the timed guard, a node that timed out this cycle and stayed silent

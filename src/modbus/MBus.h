@@ -164,6 +164,10 @@ class MBus {
     void addMonitorPair(std::string request, std::string answer);
     // Called after every change of the monitor's lists.
     void onMonitorChanged(std::function<void()> handler) { monitorChanged_ = std::move(handler); }
+    // While kept, every request and answer also goes into a copy in
+    // hexadecimal, whatever the monitor does (the web page's).
+    void KeepHexCopy(bool kept) { hexCopyKept_ = kept; }
+    const MonitorLog& hexCopy() const { return hexCopy_; }
 
     // Counters that only grow, for reports.
     struct Counters {
@@ -188,6 +192,8 @@ class MBus {
     std::string bytesText(const Bytes& bytes) const;
     // What came on the port, counted.
     Bytes readPort();
+    void monitorLines(const Bytes* request, const Bytes* answer, const std::string& note);
+    void monitorPair(const Bytes& answer, const std::string& note);
     void logRequest(const Bytes& frameBytes);
     void logAnswer(const Bytes& bytes, TransactionResult verdict);
     void observe(const Transaction& t);
@@ -235,6 +241,8 @@ class MBus {
     bool echo_ = false;
     std::optional<TimePoint> lastExchangeEnd_;
     MonitorLog monitor_;
+    bool hexCopyKept_ = false;
+    MonitorLog hexCopy_;
     std::function<void()> monitorChanged_;
     Counters counters_;
     Health health_;

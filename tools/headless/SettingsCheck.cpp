@@ -114,6 +114,16 @@ std::vector<std::string> DiscoveryClashes(const std::vector<RequestLine>& lines,
     return warnings;
 }
 
+// The address the page will be served on; a warning for a certificate or
+// key that cannot be read.
+void webCheck(const WebSettings& web, std::FILE* out, std::vector<std::string>& warnings) {
+    std::fprintf(out, "web\t%s\n", web.address().c_str());
+    for (const auto& [key, file] : {std::pair("CertFile", &web.certFile), std::pair("KeyFile", &web.keyFile)})
+        if (!file->empty() && ::access(file->c_str(), R_OK) != 0)
+            warnings.push_back("[Web] " + std::string(key) + ": impossibile leggere il file " + *file +
+                               " (" + std::strerror(errno) + ")");
+}
+
 std::string count(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -128,11 +138,12 @@ int CheckSettings(Program& prog, std::FILE* out) {
     const std::vector<RequestLine>& lines = prog.lines();
     const bool units = std::any_of(lines.begin(), lines.end(),
                                    [](const RequestLine& l) { return !l.unit.empty(); });
-    std::fprintf(out, "%s%s\n", units ? CheckHeaderWithUnits : CheckHeader,
-                 mqtt.host.empty() ? "" : " | topic TEXT");
+    const LoadedSettings& loaded = prog.loadedSettings();
+    const bool serves = loaded.web.on() && loaded.webProblems.empty();
+    std::fprintf(out, "%s%s%s\n", units ? CheckHeaderWithUnits : CheckHeader,
+                 mqtt.host.empty() ? "" : " | topic TEXT", serves ? " | web ADDRESS" : "");
     std::fprintf(out, "caption\t%s\n", s.caption.c_str());
     std::fprintf(out, "interval\t%lld\n", static_cast<long long>(s.interval.count()));
-    const LoadedSettings& loaded = prog.loadedSettings();
     std::vector<std::string> warnings;
     ProfileCheck profile{prog, warnings, {}};
     const bool profileZero = profile(0);
@@ -168,11 +179,13 @@ int CheckSettings(Program& prog, std::FILE* out) {
             warnings.push_back("[MQTT] CAFile: impossibile leggere il file " + mqtt.caFile + " (" +
                              std::strerror(errno) + ")");
     }
+    if (serves) webCheck(loaded.web, out, warnings);
     for (const auto& a : warnings) std::fprintf(out, "warning\t%s\n", a.c_str());
     std::fprintf(out, "%s, %s\n", count(lines.size(), "riga", "righe").c_str(),
                  count(warnings.size(), "avviso", "avvisi").c_str());
     // The runner would not start.
-    if (!prog.refusedSections().empty()) return ExitCheckBadSettings;
+    for (const auto& section : prog.refusedSections())
+        if (section.stopsRun) return ExitCheckBadSettings;
     if (!profileZero) return ExitCheckBadProfileZero;
     return warnings.empty() ? ExitCheckClean : ExitCheckWarnings;
 }

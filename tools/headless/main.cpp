@@ -17,6 +17,7 @@
 #include "app/ProgramFolder.h"
 #include "history/History.h"
 #include "modbus/ComPorts.h"
+#include "platform/httplib/HttplibWebServer.h"
 #include "platform/mosquitto/MosquittoClient.h"
 #include "platform/posix/PosixOutputFiles.h"
 #include "platform/posix/PosixSerialPort.h"
@@ -284,8 +285,10 @@ int acquire(const Arguments& args, tarvel::IniFileStore& ini, const std::string&
     // Written off the cycle; what is left at the end is written before exit.
     SqliteHistoryStore history;
     SystemWallClock wall;
+    // The page, the API and the metrics, on threads of their own.
+    HttplibWebServer web;
     Program prog({ini, clock, dialogs, identity, port, files, &mqtt, &journal, &history, &wall,
-                  &workers});
+                  &workers, &web});
     // A clean end hands the last cycles to a reachable broker first.
     const auto fine = [&prog](int code) {
         prog.StopPublishing(PublishingStopWait);

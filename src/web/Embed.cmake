@@ -1,0 +1,16 @@
+# Writes OUT, a C++ source with the bytes of each of FILES (a ;-list of
+# paths) as the text PageText gives for the file's name.
+set(body "// Made at build time from src/web/page/: edit those files.\n#include \"web/PageFiles.h\"\n\nnamespace tarvel {\nnamespace {\n")
+set(lookup "")
+set(index 0)
+foreach(file IN LISTS FILES)
+  get_filename_component(name ${file} NAME)
+  file(READ ${file} hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "const unsigned char file${index}[] = {\n${bytes}0};\n")
+  string(APPEND lookup "    if (name == \"${name}\") return std::string_view(reinterpret_cast<const char*>(file${index}), sizeof file${index} - 1);\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "}  // namespace\n\nstd::optional<std::string_view> PageText(std::string_view name) {\n${lookup}    return std::nullopt;\n}\n\n}  // namespace tarvel\n")
+file(WRITE ${OUT}.new "${body}")
+execute_process(COMMAND ${CMAKE_COMMAND} -E copy_if_different ${OUT}.new ${OUT})
