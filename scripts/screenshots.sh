@@ -128,7 +128,7 @@ kill "$tarvel"
 wait "$tarvel" 2>/dev/null || true
 
 # The same program driven through its menus: the monitor, the trend window,
-# then the About box.
+# the About box, then the scan in "Cerca dispositivi".
 "$scratch/programma/tarvel_screenshot_driver" 2>"$scratch/driver.err" |
     while read -r word name; do  # name and the window's place
         [[ "$word" == SHOT ]] && shot $name

@@ -16,6 +16,7 @@ set(TARVEL_GUI_SOURCES
   mainwindow/DesktopPlatform.cpp
   mainwindow/DesktopProgram.cpp
   mainwindow/DeviceStatusWindow.cpp
+  mainwindow/DeviceSearchWindow.cpp
   monitor/MonitorForm.cpp
   platform/qtgui/QtDesktopShell.cpp
   platform/qtgui/QtDialogs.cpp

@@ -10,20 +10,6 @@
 namespace tarvel {
 namespace {
 
-// "Firt" and "Last": the absolute value of the leading number as a 16-bit
-// integer; 0 when empty or out of range.
-int lineNumber(const std::string& text) {
-    if (text.empty()) return 0;
-    return RoundToInt16(std::fabs(LeadingNumber(text))).value_or(0);
-}
-
-// The key of line n: at least three digits, with leading zeros.
-std::string lineKey(int n) {
-    std::string key = std::to_string(n);
-    if (key.size() < 3) key.insert(0, 3 - key.size(), '0');
-    return key;
-}
-
 // Why "Firt" or "Last" gives no line number: the file gives no key at
 // all, or the key is absent, or its value is out of range.
 SettingsError withoutInterval(const Settings& imp, const char* key,
@@ -49,6 +35,17 @@ std::optional<bool> parallelKey(const std::string& text) {
 
 }  // namespace
 
+int ListLineNumber(const std::string& text) {
+    if (text.empty()) return 0;
+    return RoundToInt16(std::fabs(LeadingNumber(text))).value_or(0);
+}
+
+std::string ListLineKey(int n) {
+    std::string key = std::to_string(n);
+    if (key.size() < 3) key.insert(0, 3 - key.size(), '0');
+    return key;
+}
+
 std::string CaptionForTitle(const std::string& title) {
     return std::string(ProductName) + (title.empty() ? "" : " [" + title + "]");
 }
@@ -57,8 +54,8 @@ RequestListRead ReadRequestList(const Settings& imp, std::string& title) {
     title = imp.LeggiIni("General", "Title", "");
     const std::string firstText = imp.LeggiIni("Parameters", "Firt", "");
     const std::string lastText = imp.LeggiIni("Parameters", "Last", "");
-    const int first = lineNumber(firstText);
-    const int last = lineNumber(lastText);
+    const int first = ListLineNumber(firstText);
+    const int last = ListLineNumber(lastText);
     if (first == 0) return {std::nullopt, withoutInterval(imp, "Firt", firstText)};
     if (last == 0) return {std::nullopt, withoutInterval(imp, "Last", lastText)};
 
@@ -77,7 +74,7 @@ RequestListRead ReadRequestList(const Settings& imp, std::string& title) {
     }
     list.parallel = *parallel;
     for (int n = first; n <= last; ++n) {
-        std::string line(Trim(imp.LeggiIni("Parameters", lineKey(n), "")));
+        std::string line(Trim(imp.LeggiIni("Parameters", ListLineKey(n), "")));
         if (ToUpper(line.substr(0, 3)) == "REM") continue;
         list.lines.push_back(LoadLine(line));
         RequestLine& loaded = list.lines.back();
@@ -100,9 +97,9 @@ std::vector<std::string> UnreadLines(const std::vector<std::string>& keyList,
         if (!n || *n < first || *n > last)
             warnings.push_back(start + "riga fuori da Firt-Last (" + std::to_string(first) + "-" +
                              std::to_string(last) + "): non viene eseguita");
-        else if (lineKey(*n) != key)
+        else if (ListLineKey(*n) != key)
             warnings.push_back(start + "la riga " + std::to_string(*n) + " si scrive " +
-                             lineKey(*n) + ": non viene eseguita");
+                               ListLineKey(*n) + ": non viene eseguita");
     }
     return warnings;
 }

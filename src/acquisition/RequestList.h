@@ -24,6 +24,12 @@ struct RequestList {
     int last = 0;
 };
 
+// "Firt" and "Last": the absolute value of the leading number as a 16-bit
+// integer; 0 when empty or out of range.
+int ListLineNumber(const std::string& text);
+// The key of line n: at least three digits, with leading zeros.
+std::string ListLineKey(int n);
+
 // The caption of the main window for a title: "Tarvel [title]".
 std::string CaptionForTitle(const std::string& title);
 

@@ -41,22 +41,6 @@ std::string uniqueName(const std::string& name, std::set<std::string>& used) {
     return candidate;
 }
 
-std::vector<std::string> deviceLines(const ScannedDevice& d) {
-    if (d.matched) return TemplateLines(*d.matched, d.node);
-    std::vector<std::string> lines;
-    std::set<std::string> used;
-    for (const auto& p : d.points) {
-        const std::string name = uniqueName(p.name, used);
-        const std::string unit = p.unit.empty() ? "" : ";" + p.unit;
-        if (p.constant)
-            lines.push_back("0,0," + *p.constant + ",0;" + name + unit);
-        else
-            lines.push_back(std::to_string(d.node) + ",3," + p.registerField + "," + p.decimals +
-                            ";" + name + unit);
-    }
-    return lines;
-}
-
 }  // namespace
 
 Scanner::Scanner(MBus& mbus, const std::atomic<bool>& stop, Observer observer,
@@ -151,6 +135,22 @@ std::string Scanner::describe(const ScannedDevice& d) const {
     return text;
 }
 
+std::vector<std::string> DeviceLines(const ScannedDevice& d) {
+    if (d.matched) return TemplateLines(*d.matched, d.node);
+    std::vector<std::string> lines;
+    std::set<std::string> used;
+    for (const auto& p : d.points) {
+        const std::string name = uniqueName(p.name, used);
+        const std::string unit = p.unit.empty() ? "" : ";" + p.unit;
+        if (p.constant)
+            lines.push_back("0,0," + *p.constant + ",0;" + name + unit);
+        else
+            lines.push_back(std::to_string(d.node) + ",3," + p.registerField + "," + p.decimals +
+                            ";" + name + unit);
+    }
+    return lines;
+}
+
 std::string DeviceComment(const ScannedDevice& d) {
     std::string text = "nodo " + std::to_string(d.node) + ":";
     std::string identity;
@@ -173,7 +173,7 @@ std::string FragmentText(const std::vector<ScannedDevice>& devices, const std::s
         body += key + line + "\n";
     };
     for (const auto& d : devices) {
-        const std::vector<std::string> own = deviceLines(d);
+        const std::vector<std::string> own = DeviceLines(d);
         if (!own.empty() && number > 0) add("NEXT");
         body += "; " + DeviceComment(d) + "\n";
         if (own.empty()) body += "; (nessuna riga: --decode o --template per leggerlo)\n";

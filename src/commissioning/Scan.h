@@ -69,6 +69,10 @@ class Scanner {
 // device, its numbered lines, one NEXT between devices that have lines.
 std::string FragmentText(const std::vector<ScannedDevice>& devices, const std::string& header);
 
+// The request lines that read the device: its template's, else one per
+// SunSpec point with a value; none for a device known by neither.
+std::vector<std::string> DeviceLines(const ScannedDevice& device);
+
 // The device's comment: node, identification, SunSpec models, template.
 std::string DeviceComment(const ScannedDevice& device);
 

@@ -6,11 +6,15 @@
 #include <QLayout>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 
-#include "mainwindow/TrendWindow.h"
+#include "app/DeviceSearch.h"
+#include "mainwindow/DeviceSearchWindow.h"
 #include "mainwindow/DeviceStatusWindow.h"
+#include "mainwindow/TrendWindow.h"
 #include "mainwindow/Widgets.h"
+#include "platform/qt/QtProgramIdentity.h"
 
 namespace tarvel {
 namespace {
@@ -199,6 +203,11 @@ void MainForm::createAcquisitionMenu() {
          [this] { MenuDeviceStatus_Click(); });
     menuTrend_ =
         menuItem(m, "MenuGrafico", QStringLiteral("Grafico"), [this] { MenuTrend_Click(); });
+    m->addSeparator()->setObjectName(QStringLiteral("MenuNull3"));
+    menuCercaDispositivi_ =
+        menuItem(m, "MenuCercaDispositivi", QStringLiteral("Cerca dispositivi..."),
+                 [this] { MenuCercaDispositivi_Click(); });
+    m->setToolTipsVisible(true);
 }
 
 void MainForm::createOptionsMenu() {
@@ -328,6 +337,12 @@ void MainForm::acquisitionChanged() {
     lstChiamate_->setEnabled(s.listsEnabled);
     lstRisposte_->setEnabled(s.listsEnabled);
     cmdLeggi_->setEnabled(!s.cycleRunning);
+    // The scan needs the line: not while the acquisition has it.
+    menuCercaDispositivi_->setEnabled(!s.acquisizioneAttiva);
+    menuCercaDispositivi_->setToolTip(
+        s.acquisizioneAttiva ? QStringLiteral("Ferma l'acquisizione per cercare i dispositivi")
+                             : QString());
+    if (deviceSearchWindow_) deviceSearchWindow_->setAcquiring(s.acquisizioneAttiva);
 }
 
 void MainForm::statusBarChanged() {
@@ -363,6 +378,49 @@ void MainForm::MenuTrend_Click() {
             this);
     trendWindow_->setNames(names_);
     trendWindow_->showWindow();
+}
+
+// One window, made when first asked for; the scan and the list's new
+// lines run on the core's thread, what they report comes back here.
+void MainForm::MenuCercaDispositivi_Click() {
+    if (!deviceSearchWindow_) {
+        DeviceSearchWindow::Commands commands{
+            [this](int first, int last) { startSearch(first, last); },
+            [this] {
+                if (searchStop_) *searchStop_ = true;
+            },
+            [this](const std::vector<std::vector<std::string>>& lines) { appendFound(lines); }};
+        deviceSearchWindow_ = new DeviceSearchWindow(std::move(commands), this);
+    }
+    deviceSearchWindow_->setAcquiring(status_.acquisizioneAttiva);
+    deviceSearchWindow_->showWindow();
+}
+
+void MainForm::startSearch(int first, int last) {
+    searchStop_ = std::make_shared<std::atomic<bool>>(false);
+    command([this, first, last, stop = searchStop_,
+             window = QPointer<DeviceSearchWindow>(deviceSearchWindow_)](Program& p) {
+        const auto progress = [this, window](const ScanProgress& step) {
+            onWindowThread([window, step] {
+                if (window) window->showProgress(step);
+            });
+        };
+        DeviceSearch found =
+            SearchDevices(p, first, last, *stop, progress, QtProgramIdentity::templateFolder());
+        onWindowThread([window, found = std::move(found)] {
+            if (window) window->showResult(found);
+        });
+    });
+}
+
+void MainForm::appendFound(const std::vector<std::vector<std::string>>& linesByDevice) {
+    command([this, linesByDevice,
+             window = QPointer<DeviceSearchWindow>(deviceSearchWindow_)](Program& p) {
+        const ListAppend outcome = AppendToRequestList(p, linesByDevice);
+        onWindowThread([window, outcome] {
+            if (window) window->showAppended(outcome);
+        });
+    });
 }
 
 void MainForm::settingsReloaded() {

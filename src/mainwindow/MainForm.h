@@ -8,7 +8,9 @@
 
 #include <QMainWindow>
 #include <array>
+#include <atomic>
 #include <functional>
+#include <memory>
 
 #include "app/MainView.h"
 #include "app/Program.h"
@@ -24,6 +26,7 @@ namespace tarvel {
 
 class TrendWindow;
 class DeviceStatusWindow;
+class DeviceSearchWindow;
 
 class MainForm : public QMainWindow, public MainView {
     Q_OBJECT
@@ -93,6 +96,9 @@ class MainForm : public QMainWindow, public MainView {
     void MenuDeviceStatus_Click();
     void refreshDeviceStatus();
     void MenuTrend_Click();
+    void MenuCercaDispositivi_Click();
+    void startSearch(int first, int last);
+    void appendFound(const std::vector<std::vector<std::string>>& linesByDevice);
     // Runs a command on the core, on its thread.
     void command(std::function<void(Program&)> action);
     // Runs on the window's thread, from the core's.
@@ -120,8 +126,12 @@ class MainForm : public QMainWindow, public MainView {
     QAction* menuAvvioAuto_ = nullptr;
     QAction* menuMinimizzaPartenza_ = nullptr;
     QAction* menuTrend_ = nullptr;
+    QAction* menuCercaDispositivi_ = nullptr;
     DeviceStatusWindow* deviceStatusWindow_ = nullptr;  // made when first opened
     TrendWindow* trendWindow_ = nullptr;                    // made when first opened
+    DeviceSearchWindow* deviceSearchWindow_ = nullptr;      // made when first opened
+    // The running scan's stop, shared with the logic's thread.
+    std::shared_ptr<std::atomic<bool>> searchStop_;
     bool autostartChecked_ = false;
     bool updating_ = false;
 };

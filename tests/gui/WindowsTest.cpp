@@ -17,24 +17,29 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWindow>
 #include <sstream>
 
 #include "Plant.h"
+#include "SimProcess.h"
 #include "SqliteTool.h"
 #include "TempFolder.h"
 #include "about/AboutForm.h"
 #include "about/SplashForm.h"
 #include "mainwindow/DesktopApp.h"
-#include "mainwindow/TrendWindow.h"
-#include "mainwindow/MainForm.h"
+#include "mainwindow/DesktopPlatform.h"
 #include "mainwindow/DeviceStatusWindow.h"
+#include "mainwindow/MainForm.h"
+#include "mainwindow/TrendWindow.h"
 #include "mainwindow/Widgets.h"
 #include "monitor/MonitorForm.h"
 #include "platform/posix/SystemWallClock.h"
@@ -367,6 +372,125 @@ TEST_F(CoreOnItsThread, TheCoresBoxesAreShownByTheWindowsThread) {
     ASSERT_EQ(boxes.messages.size(), 1u);
     EXPECT_EQ(boxes.messages[0].text, "Errore nell'impostazione della porta seriale.");
     EXPECT_THAT(boxes.onWindowThread, ElementsAre(true));
+}
+
+// "Cerca dispositivi" on the desktop program as it runs (the core on its
+// thread, the real port, clock and settings file) against the simulator on
+// a pseudo-terminal: a device without lines and a SunSpec inverter.
+class SearchOnTheSimulator : public ::testing::Test {
+  protected:
+    SearchOnTheSimulator() {
+        EXPECT_TRUE(
+            sim.start("node 1\ninput 0 2301\nnode 5\nsunspec inverter\n"
+                      "ident Tarvel Sim | SIM-INV-103 | 1.0.3\n"));
+    }
+    QWidget& search() { return *app.mainForm().findChild<QWidget*>("Frm_CercaDispositivi"); }
+    template <typename T>
+    T* control(const char* name) {
+        return search().findChild<T*>(QString::fromLatin1(name));
+    }
+    std::string state() { return control<QLabel>("Lab_Stato")->text().toStdString(); }
+    // Scans nodes first to last from the window; `during` runs once the
+    // scan has asked `nodes` of them.
+    void scan(int first, int last, int nodes = 0, const std::function<void()>& during = {}) {
+        control<QSpinBox>("Spn_Da")->setValue(first);
+        control<QSpinBox>("Spn_A")->setValue(last);
+        Clic(control<QPushButton>("Cmd_Avvia"));
+        EXPECT_TRUE(control<QPushButton>("Cmd_Ferma")->isEnabled());
+        EXPECT_FALSE(control<QPushButton>("Cmd_Avvia")->isEnabled());
+        if (during) {
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return control<QProgressBar>("Prb_Avanzamento")->value() >= nodes; }, 30000));
+            during();
+        }
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return control<QPushButton>("Cmd_Avvia")->isEnabled(); }, 60000))
+            << state();
+    }
+
+    test::SimProcess sim;
+    TempFolder folder;
+    const std::string iniText =
+        "[Ports]\nCOM1=" + sim.link() +
+        "\n[Serial_0]\nCOM=1\nSettings=9600,N,8,1\nRetry=1\nTimeOut=100\n"
+        "[Parameters]\nFirt=1\nLast=2\nInterval=1000\n001=1,4,0,1;Tensione\n002=REM dopo\n"
+        "[Export]\nOut=out.xml\n";
+    // The file is there before the program is made.
+    const bool written = (test::WriteFile(folder / "Tarvel.INI", iniText), true);
+    DesktopPlatform dp{folder.path().string()};
+    BoxesSeen boxes;
+    WorkerThread worker;
+    IstanzaLibera programInstance;
+    DesktopApp app{{dp.ini, dp.clock, boxes, dp.identity, dp.port, dp.files},
+                   dp.shell,
+                   programInstance,
+                   [](int) {},
+                   &worker,
+                   [this] {
+                       app.program().InterruptWait();
+                       dp.wakeUp.signal();
+                   }};
+};
+
+// The scan reaches its last node and lists the devices, a row per line,
+// checked; one row unchecked, the others become new keys after the list's
+// last line (NEXT first, as the list ends with a read), Last moves, every
+// other byte stays, and the list reloads. A stop ends a wide scan early;
+// while acquiring, the menu item is off.
+TEST_F(SearchOnTheSimulator, FindsAppendsTheCheckedLinesAndStops) {
+    app.start();
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !app.mainForm().status().avvioInCorso; }, 10000));
+    app.mainForm().findChild<QAction*>("MenuCercaDispositivi")->trigger();
+    ASSERT_TRUE(search().isVisible());
+    scan(1, 6);
+    EXPECT_EQ(state(), "Ricerca finita: 2 dispositivi");
+    auto* bar = control<QProgressBar>("Prb_Avanzamento");
+    EXPECT_EQ(bar->value(), 6);
+    EXPECT_EQ(bar->maximum(), 6);
+    auto* tree = control<QTreeWidget>("Tre_Dispositivi");
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0).toStdString(),
+              "Nodo 1: identificazione non disponibile; nessuna mappa SunSpec");
+    EXPECT_EQ(tree->topLevelItem(0)->child(0)->text(0), "(nessuna riga)");
+    QTreeWidgetItem* inverter = tree->topLevelItem(1);
+    EXPECT_EQ(inverter->text(0).toStdString(),
+              "Nodo 5: Tarvel Sim SIM-INV-103 1.0.3; "
+              "SunSpec a 40000: 1 common, 103 inverter, three phase, 120 nameplate");
+    ASSERT_GT(inverter->childCount(), 10);
+    std::string added = "003=NEXT\r\n";
+    int number = 3;
+    for (int r = 0; r < inverter->childCount(); ++r) {
+        EXPECT_EQ(inverter->child(r)->checkState(0), Qt::Checked);
+        if (r == 1) continue;
+        added += QStringLiteral("%1=").arg(++number, 3, 10, QLatin1Char('0')).toStdString() +
+                 inverter->child(r)->text(0).toStdString() + "\r\n";
+    }
+    inverter->child(1)->setCheckState(0, Qt::Unchecked);
+    Clic(control<QPushButton>("Cmd_Aggiungi"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return state().starts_with("Aggiunte"); }, 10000)) << state();
+    std::string expected = iniText;
+    expected.replace(expected.find("Last=2\n"), 7, "Last=" + std::to_string(number) + "\n");
+    expected.insert(expected.find("[Export]"), added);
+    EXPECT_EQ(test::ReadFile(folder / "Tarvel.INI"), expected);
+    auto* list = app.mainForm().findChild<QListWidget*>("Lst_Chiamate");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() == number - 1; }, 10000));
+    EXPECT_EQ(list->item(1)->text(), "NEXT");
+    EXPECT_EQ(list->item(2)->text(), inverter->child(0)->text(0));
+    EXPECT_FALSE(control<QPushButton>("Cmd_Aggiungi")->isEnabled()) << "added once";
+
+    scan(1, 247, 7, [&] { Clic(control<QPushButton>("Cmd_Ferma")); });
+    EXPECT_EQ(state(), "Ricerca interrotta: 2 dispositivi");
+    EXPECT_LT(bar->value(), 247);
+
+    search().close();
+    app.mainForm().findChild<QAction*>("MenuAvvio")->trigger();
+    auto* item = app.mainForm().findChild<QAction*>("MenuCercaDispositivi");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !item->isEnabled(); }, 10000));
+    EXPECT_EQ(item->toolTip(), "Ferma l'acquisizione per cercare i dispositivi");
+    app.mainForm().findChild<QAction*>("MenuFerma")->trigger();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return item->isEnabled(); }, 10000));
+    EXPECT_TRUE(boxes.messages.empty());
 }
 
 // A text that does not fit its control widens it into the free space to its

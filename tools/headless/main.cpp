@@ -308,16 +308,6 @@ int acquire(const Arguments& args, tarvel::IniFileStore& ini, const std::string&
     return fine(runner.exitCode());
 }
 
-// The templates beside the executable (a build tree), else the installed ones.
-std::string TemplateFolder() {
-    namespace fs = std::filesystem;
-    const fs::path beside = fs::path(tarvel::QtProgramIdentity::executableFolder()) / "templates";
-    std::error_code e;
-    if (fs::is_directory(beside, e)) return beside.string();
-    return (fs::path(tarvel::QtProgramIdentity::exampleSettings()).parent_path() / "templates")
-        .string();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -337,7 +327,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     QCoreApplication app(argc, argv);
-    const std::string templateFolder = TemplateFolder();
+    const std::string templateFolder = QtProgramIdentity::templateFolder();
     if (args.templates) return ListTemplates(templateFolder);
     if (!args.templateName.empty()) return PrintTemplate(templateFolder, args.templateName, args.node);
 

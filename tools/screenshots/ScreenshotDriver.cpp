@@ -1,19 +1,22 @@
 // The desktop program as it runs from its own folder, driven through its
 // menus for screenshots: after the automatic start it opens the serial
-// monitor, the trend window of the first value, then the About box. Before
+// monitor, the trend window of the first value, the About box, then stops
+// the acquisition and scans nodes 1 to 6 in "Cerca dispositivi". Before
 // each picture it prints "SHOT name x y width height" (the window on the
 // screen) and holds still for two seconds.
 
 #include <QAction>
 #include <QApplication>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTimer>
 #include <cstdio>
 
 #include "about/AboutForm.h"
 #include "mainwindow/DesktopApp.h"
-#include "mainwindow/TrendWindow.h"
-#include "mainwindow/MainForm.h"
 #include "mainwindow/DesktopProgram.h"
+#include "mainwindow/MainForm.h"
+#include "mainwindow/TrendWindow.h"
 #include "monitor/MonitorForm.h"
 #include "platform/qt/QtProgramIdentity.h"
 
@@ -58,6 +61,22 @@ int main(int argc, char** argv) {
         app.about().move(60, 60);
     });
     QTimer::singleShot(15000, &app, [&app] { Snapshot("about", app.about()); });
-    QTimer::singleShot(17000, &app, [&program] { program.quit(0); });
+    QTimer::singleShot(16000, &app, [&app] {
+        app.about().close();
+        Run(app, "MenuFerma");
+    });
+    // The item is on once the running cycle has ended.
+    QTimer::singleShot(18000, &app, [&app] {
+        Run(app, "MenuCercaDispositivi");
+        auto* search = app.mainForm().findChild<QWidget*>(QStringLiteral("Frm_CercaDispositivi"));
+        search->move(60, 60);
+        search->findChild<QSpinBox*>(QStringLiteral("Spn_A"))->setValue(6);
+        search->findChild<QPushButton*>(QStringLiteral("Cmd_Avvia"))->click();
+    });
+    QTimer::singleShot(24000, &app, [&app] {
+        Snapshot("cerca",
+                 *app.mainForm().findChild<QWidget*>(QStringLiteral("Frm_CercaDispositivi")));
+    });
+    QTimer::singleShot(26000, &app, [&program] { program.quit(0); });
     return QApplication::exec();
 }

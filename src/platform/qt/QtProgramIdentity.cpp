@@ -25,6 +25,14 @@ std::string QtProgramIdentity::exampleSettings() {
         .toStdString();
 }
 
+std::string QtProgramIdentity::templateFolder() {
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/templates");
+    if (QFileInfo(beside).isDir()) return beside.toStdString();
+    return (QFileInfo(QString::fromStdString(exampleSettings())).path() +
+            QStringLiteral("/templates"))
+        .toStdString();
+}
+
 std::string QtProgramIdentity::executableName() const {
     return QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString();
 }

@@ -28,6 +28,9 @@ class QtProgramIdentity : public ProgramIdentity {
     // The example settings file of the installation the executable belongs
     // to (share/tarvel/Tarvel.INI beside its bin folder).
     static std::string exampleSettings();
+    // The device templates: beside the executable (a build tree), else the
+    // installed ones under the data folder.
+    static std::string templateFolder();
 
   private:
     std::string folder_;
