@@ -326,14 +326,18 @@ MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int e
     const auto isAnswer = [&](const Bytes& frame) {
         return framing_->answers(frameBytes, frame) && (!inOrder(node) || order().mayTake(node, pdu));
     };
-    // Pending events run inside each wait: the loop never spins.
-    for (;;) {
-        Bytes fresh = readPort();
-        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
-        if (dropLateFrames(incoming, isAnswer)) return WaitEnd::Answer;
-        if (framing_->frameAtFront(incoming).kind == FrameAtFront::NotAFrame &&
-            static_cast<int>(incoming.size()) >= expectedLength)
-            return WaitEnd::NoFrame;
+    // Pending events run inside each wait: the loop never spins. Right
+    // after the request nothing has come that the wait would not see: it
+    // comes first, and a read ahead of it would find nothing.
+    for (bool waitFirst = incoming.empty();; waitFirst = false) {
+        if (!waitFirst) {
+            Bytes fresh = readPort();
+            incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+            if (dropLateFrames(incoming, isAnswer)) return WaitEnd::Answer;
+            if (framing_->frameAtFront(incoming).kind == FrameAtFront::NotAFrame &&
+                static_cast<int>(incoming.size()) >= expectedLength)
+                return WaitEnd::NoFrame;
+        }
         if (clock_.now() >= dueAt || interrupted_) return WaitEnd::Nothing;
         if (port_.deviceLost()) markLost();
         port_.waitForInput(dueAt);

@@ -1,5 +1,6 @@
 #include "modbus/Value.h"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -59,8 +60,16 @@ int WordsOf(ValueType kind) {
     return 1;
 }
 
+// The powers of ten that a double holds exactly, as pow() gives them, without
+// its cost on every read.
+constexpr std::array<double, 23> ExactPowersOfTen{
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 double Scale(double value, std::int16_t decimals) {
-    const double divisor = std::pow(10.0, decimals);
+    const double divisor = decimals >= 0 && decimals < std::ssize(ExactPowersOfTen)
+                               ? ExactPowersOfTen[static_cast<std::size_t>(decimals)]
+                               : std::pow(10.0, decimals);
     if (!std::isfinite(divisor) || divisor == 0) return std::nan("");
     return value / divisor;
 }

@@ -55,21 +55,24 @@ struct Written {
 
 // Three simulators as RTU-over-TCP gateways, node 1 on each with its own
 // values; a scaled value, a 32-bit value, a node nobody serves, a constant,
-// a second device and a wait line spread over them.
+// a second device, a wait line and a group read once a minute spread over
+// them.
 TEST(Parallel, TheOutputsAreThoseOfTheListInTurnAndEachPortStaysOpen) {
     SimProcess sims[3];
     std::vector<std::string> urls;
     for (int i = 0; i < 3; ++i) {
         const int raw = 2301 + i;
         ASSERT_TRUE(sims[i].start("node 1\ninput 12 " + std::to_string(raw) +
-                                      "\nholding 100 1\nholding 101 " + std::to_string(i) + "\n",
+                                      "\nholding 100 1\nholding 101 " + std::to_string(i) +
+                                      "\nholding 102 9\n",
                                   {"--rtu-tcp", "0"}));
         urls.push_back("tcp://" + sims[i].address("rtu-tcp"));
     }
     const std::vector<std::string> list{"SERIAL_1",      "1,4,12,1;Va", "1,3,100+&,0;Ea",
                                         "3,3,0,0;Muto",  "SERIAL_2",    "0,0,Roof,0;Sito",
                                         "1,4,12,1;Vb",   "NEXT",        "SLEEP 20",
-                                        "1,3,100+,0;Eb", "SERIAL_3",    "1,4,12,2;Vc"};
+                                        "1,3,100+,0;Eb", "SERIAL_3",    "1,4,12,2;Vc",
+                                        "EVERY 60000",   "1,3,102,0;Gc"};
     Broker broker;
     const bool mqtt = Broker::available() && broker.start();
     std::size_t connectionsBefore[3] = {};
@@ -120,7 +123,11 @@ TEST(Parallel, TheOutputsAreThoseOfTheListInTurnAndEachPortStaysOpen) {
     EXPECT_NE(inTurn.xml.find("<Vc>23.03</Vc>"), std::string::npos) << inTurn.xml;
     EXPECT_NE(inTurn.xml.find("<Eb>65537</Eb>"), std::string::npos) << inTurn.xml;
     EXPECT_EQ(parallel.history, inTurn.history);
-    EXPECT_EQ(inTurn.history.size(), 14u);
+    EXPECT_EQ(inTurn.history.size(), 15u);
+    // The group goes out in the first cycle only; its value stays in the file.
+    EXPECT_NE(inTurn.xml.find("<Gc>9</Gc>"), std::string::npos) << inTurn.xml;
+    EXPECT_EQ(std::count(inTurn.frames.begin(), inTurn.frames.end(), "TX 01 03 00 66 00 01 64 15"),
+              1);
     EXPECT_EQ(parallel.messages, inTurn.messages);
     // Each frame marked with its port; without the marks, the same frames.
     for (auto& frame : parallel.frames) {
