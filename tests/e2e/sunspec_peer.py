@@ -3,8 +3,7 @@
 (pymodbus 3.0): a SunSpec map whose registers are packed by Python's struct
 (models 1, 103, 113 and 122, every type the scan writes a line for) and a
 device identification. The fragment of the scan, pasted into a request list
-(its units taken out, which this list's parser does not take yet), must read
-in one cycle the values struct packed; the decoder must show the values
+with its units, must read in one cycle the values struct packed; the decoder must show the values
 struct packed in each word order under the register field that reads them.
 
     sunspec_peer.py BIN_DIR"""
@@ -148,8 +147,7 @@ def main():
         check("comment", re.findall(r"^; nodo 7: .*$", scan.stdout, re.M),
               ["; nodo 7: PeerMaker PM-3 1.2; SunSpec a 40000: 1 common, "
                "103 inverter, three phase, 113 inverter, three phase, float, 122 status"])
-        lines = [re.sub(r"^(\d+=[^;]*;[^;]*);.*$", r"\1", l) for l in scan.stdout.splitlines()]
-        Path(folder, "Tarvel.INI").write_text(profile + "\n".join(lines) + "\n")
+        Path(folder, "Tarvel.INI").write_text(profile + scan.stdout)
         cycle = run(folder, "--cycles", "1")
         check("cycle", re.sub(r"durata \d+", "durata N", cycle.stdout.split(",  file")[0]).split(
             ", durata")[0], "Ciclo 1: righe eseguite %d, letture fallite 0, senza valore 0"
