@@ -147,20 +147,28 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
     return messages;
 }
 
+std::string ExceptionCountsJson(const NodeHealth& health) {
+    std::string members;
+    for (const auto& [code, times] : health.exceptions)
+        members += (members.empty() ? "\"" : ", \"") + std::to_string(code) +
+                   "\": " + std::to_string(times);
+    return members;
+}
+
+std::string MedianMsJson(const NodeHealth& health) {
+    const auto t = health.medianTime();
+    if (!t) return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(t->count()) / 1000.0);
+    return text;
+}
+
 std::vector<MqttMessage> StatusMessages(const MqttSettings& imp, const Health& health,
                                        TimePoint nowTime, WallTime timeOfDay) {
     std::vector<MqttMessage> messages;
     for (const auto& [node, s] : health.nodes()) {
-        std::string exceptions;
-        for (const auto& [code, times] : s.exceptions)
-            exceptions += (exceptions.empty() ? "\"" : ", \"") + std::to_string(code) +
-                         "\": " + std::to_string(times);
-        std::string median = "null";
-        if (const auto t = s.medianTime()) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%.1f", static_cast<double>(t->count()) / 1000.0);
-            median = text;
-        }
+        const std::string exceptions = ExceptionCountsJson(s);
+        const std::string median = MedianMsJson(s);
         const std::string last =
             s.lastGood
                 ? JsonString(UtcText(timeOfDay - std::chrono::duration_cast<WallTime::duration>(

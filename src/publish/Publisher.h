@@ -67,6 +67,12 @@ std::vector<MqttMessage> DiscoveryMessages(const MqttSettings& imp,
                                           const std::vector<RequestLine>& lines,
                                           const std::vector<int>& devices);
 
+// A node's exception counts as the members of a JSON object ("2": 1, ...),
+// and its median answer time in milliseconds with one decimal or null: as
+// the status messages and the web's health give them.
+std::string ExceptionCountsJson(const NodeHealth& health);
+std::string MedianMsJson(const NodeHealth& health);
+
 // One retained message per node on <Topic>/status/<node> with its health
 // counters; `nowTime` and `timeOfDay` are the same moment on the monotonic clock
 // and the calendar.

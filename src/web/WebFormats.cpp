@@ -4,6 +4,7 @@
 
 #include "history/UtcTime.h"
 #include "publish/Json.h"
+#include "publish/Publisher.h"
 
 namespace tarvel {
 namespace {
@@ -185,16 +186,8 @@ std::string HealthJson(const Snapshot& s) {
     std::string nodes;
     for (const WebNode& n : s.nodes) {
         const NodeHealth& h = n.health;
-        std::string exceptions;
-        for (const auto& [code, count] : h.exceptions)
-            exceptions += (exceptions.empty() ? "\"" : ", \"") + std::to_string(code) +
-                          "\": " + std::to_string(count);
-        std::string median = "null";
-        if (const auto t = h.medianTime()) {
-            char text[32];
-            std::snprintf(text, sizeof text, "%.1f", static_cast<double>(t->count()) / 1000.0);
-            median = text;
-        }
+        const std::string exceptions = ExceptionCountsJson(h);
+        const std::string median = MedianMsJson(h);
         nodes += std::string(nodes.empty() ? "" : ", ") + "{\"node\": " + std::to_string(n.node) +
                  ", \"requests\": " + std::to_string(h.requests) + ", \"good\": " +
                  std::to_string(h.good) + ", \"timeouts\": " + std::to_string(h.timeOut) +
