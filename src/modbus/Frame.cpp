@@ -87,10 +87,17 @@ int AnswerLengthFor(const Bytes& request) {
 }
 
 namespace {
-// A device identification answer is as long as its objects say.
+// The longest frames the protocol allows: 256 bytes on a serial line, an
+// MBAP header's length of 254 (260 bytes) on Modbus TCP.
+constexpr std::size_t LongestRtuFrame = 256;
+constexpr std::size_t LongestTcpFollows = 254;
+
+// A device identification answer is as long as its objects say, and no
+// longer than a frame can be.
 TransactionResult checkDeviceId(const Bytes& request, const Bytes& incoming) {
     const std::optional<std::size_t> length = DeviceIdLength(incoming, 1);
-    if (!length || *length == 0 || incoming.size() < *length + 2) return TransactionResult::WrongAnswer;
+    if (!length || *length == 0 || *length + 2 > LongestRtuFrame || incoming.size() < *length + 2)
+        return TransactionResult::WrongAnswer;
     if (!crcMatches(incoming, *length + 2)) return TransactionResult::CrcError;
     return incoming[0] == request[0] ? TransactionResult::Complete : TransactionResult::WrongAnswer;
 }
@@ -141,6 +148,7 @@ TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
     if (request.size() >= 9 && request[7] == DeviceIdFunction && request[8] == DeviceIdMei) {
         const std::optional<std::size_t> length = DeviceIdLength(answer, 7);
         const bool same = length && *length > 0 && *length == answer.size() &&
+                          answer.size() <= 6 + LongestTcpFollows &&
                           word(answer, 0) == word(request, 0) &&
                           word(answer, 2) == 0 && word(answer, 4) == answer.size() - 6 &&
                           answer[6] == request[6] && answer[7] == DeviceIdFunction;
@@ -170,7 +178,7 @@ FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
         length = 8;
     else if (function == DeviceIdFunction) {
         const std::optional<std::size_t> objects = DeviceIdLength(bytes, 1);
-        if (!objects || *objects + 2 > 256) return {FrameAtFront::NotAFrame, 0};
+        if (!objects || *objects + 2 > LongestRtuFrame) return {FrameAtFront::NotAFrame, 0};
         if (*objects == 0) return {};
         length = *objects + 2;
     }
@@ -188,7 +196,7 @@ FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
 FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
     if (bytes.size() < 6) return {};
     const std::size_t follows = word(bytes, 4);
-    if (word(bytes, 2) != 0 || follows < 2 || follows > 254) return {FrameAtFront::NotAFrame, 0};
+    if (word(bytes, 2) != 0 || follows < 2 || follows > LongestTcpFollows) return {FrameAtFront::NotAFrame, 0};
     return {bytes.size() < 6 + follows ? FrameAtFront::Incomplete : FrameAtFront::Whole,
             6 + follows};
 }

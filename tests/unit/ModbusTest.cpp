@@ -62,6 +62,32 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
         EXPECT_STREQ(ResultText(verdict), text);
 }
 
+// An identification answer is as long as its objects say, and is refused
+// when that is longer than the protocol lets a frame be (256 bytes on a
+// serial line, 260 on Modbus TCP). CRCs from a separate CRC-16 in Python.
+TEST(Frame, AnIdentificationAnswerIsAsLongAsItsObjectsAndNoLongerThanAFrame) {
+    Bytes rtuRequest{0x05};
+    const Bytes pdu = DeviceIdPdu(0);
+    rtuRequest.insert(rtuRequest.end(), pdu.begin(), pdu.end());
+    EXPECT_EQ(CheckAnswer(rtuRequest, FromHex("05 2B 0E 01 01 00 00 01 00 03 41 42 43 23 E7")),
+              TransactionResult::Complete);
+    // Two objects of 250 and 1 bytes: 265 bytes with a right CRC.
+    Bytes tooLong = FromHex("05 2B 0E 01 01 00 00 02 00 FA");
+    tooLong.insert(tooLong.end(), 250, 'A');
+    for (const std::uint8_t b : FromHex("01 01 42 C2 85")) tooLong.push_back(b);
+    EXPECT_EQ(CheckAnswer(rtuRequest, tooLong), TransactionResult::WrongAnswer);
+    EXPECT_EQ(RtuFrameAtFront(tooLong).kind, FrameAtFront::NotAFrame);
+
+    const Bytes tcpRequest = TcpFrame(0x05, pdu, 0x1234);
+    EXPECT_EQ(CheckTcpAnswer(tcpRequest, FromHex("12 34 00 00 00 0D 05 2B 0E 01 01 00 00 01 00 03 "
+                                                 "41 42 43")),
+              TransactionResult::Complete);
+    // The same two objects behind an MBAP header that counts them: 269 bytes.
+    Bytes tcpTooLong = FromHex("12 34 00 00 01 07");
+    tcpTooLong.insert(tcpTooLong.end(), tooLong.begin(), tooLong.end() - 2);
+    EXPECT_EQ(CheckTcpAnswer(tcpRequest, tcpTooLong), TransactionResult::WrongAnswer);
+}
+
 // The master on a fake port with a scripted device; the monitor is shown.
 struct Linea : Banco {
     MBus& m = prog.mbus();
