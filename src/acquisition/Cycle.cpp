@@ -139,7 +139,7 @@ std::vector<Risposta> Cycle::runInTurn(std::vector<bool>& fresh) {
             // output keep its last values.
             answers.push_back(*kept_[i]);
             fresh.push_back(false);
-            observer_.answerAdded(AnswerText(answers.back()));
+            observer_.answerAdded(answers.back());
             continue;
         }
         const std::size_t before = answers.size();
@@ -160,7 +160,7 @@ bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
     observer_.lineSelected(static_cast<int>(i));
     if (!active_) return false;
     answers.push_back(execute(i, false));
-    observer_.answerAdded(AnswerText(answers.back()));
+    observer_.answerAdded(answers.back());
     kept_[i] = answers.back();
     groups_.read(i);
     lineRan_ = lineRan_ || !marks;
@@ -200,7 +200,7 @@ std::vector<Risposta> Cycle::runInParallel(std::vector<bool>& fresh) {
             kept_[i] = result.answers[i];
             groups_.read(i);
         }
-        observer_.answerAdded(AnswerText(result.answers[i]));
+        observer_.answerAdded(result.answers[i]);
     }
     ports_ = std::move(result.ports);
     if (result.refused) MenuFerma_Click();

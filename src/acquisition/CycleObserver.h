@@ -49,11 +49,14 @@ class CycleObserver {
     // Line `index` of the list is selected and cut into the detail fields;
     // -1: no line, the detail fields empty.
     virtual void lineSelected(int /*index*/) {}
-    // The detail fields and the answer field show what runs.
+    // The detail fields and the answer field show what runs: an empty
+    // answer while a line starts, a wait's answer while it waits, then the
+    // line's answer. The answers go as values; whoever shows them makes
+    // their text.
     virtual void fieldsShown(const Chiamata& /*fields*/) {}
-    virtual void resultShown(const std::string& /*result*/) {}
+    virtual void resultShown(const Risposta& /*result*/) {}
     virtual void answersCleared() {}
-    virtual void answerAdded(const std::string& /*answer*/) {}
+    virtual void answerAdded(const Risposta& /*answer*/) {}
     // Acquisition was switched on or off, a cycle began or ended, or the
     // lists were enabled or disabled.
     virtual void stateChanged() {}

@@ -128,7 +128,7 @@ Executor::Executor(SerialLine& linea, Clock& clock, CycleObserver& observer,
       observer_(observer),
       acquiring_(acquiring) {}
 
-void Executor::showResult(const std::string& result) {
+void Executor::showResult(const Risposta& result) {
     observer_.resultShown(result);
 }
 
@@ -148,7 +148,7 @@ Risposta Executor::Run(const std::vector<RequestLine>& lines, std::size_t index)
 }
 
 Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index) {
-    showResult("");
+    showResult(Risposta{});
     Risposta answer{line.kind, {}, std::nullopt};
     switch (line.kind) {
         case LineKind::Serial: {
@@ -178,14 +178,14 @@ Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* 
             answer.reading = runRead(line, lines, index);
             break;
     }
-    showResult(AnswerText(answer));
+    showResult(answer);
     return answer;
 }
 
 std::string Executor::runWait(const RequestLine& line) {
     std::string text = "#Sleep " + line.fields.Codice;
     if (acquiring_) observer_.lampChanged(Lamp::Yellow);
-    showResult(text);
+    showResult(Risposta{LineKind::Wait, text, std::nullopt});
     clock_.sleep(line.wait);
     if (acquiring_) observer_.lampChanged(Lamp::Green);
     return text;

@@ -70,7 +70,7 @@ class Executor {
     void prepareBlock(const std::vector<RequestLine>& lines, std::size_t index);
     void prepareInFlight(const std::vector<RequestLine>& lines, std::size_t index);
     std::string runWait(const RequestLine& line);
-    void showResult(const std::string& result);
+    void showResult(const Risposta& result);
 
     MBus& mbus_;
     Clock& clock_;

@@ -54,6 +54,10 @@ class MainView {
     // Settings were reloaded: show the notice for two seconds.
     virtual void settingsReloaded() {}
     virtual void cycleFinished(const CycleReport& /*cycleReport*/) {}
+    // Whether the view follows each line as it runs: its selection, its
+    // fields, its answer and the answer list. A view of whole cycles says
+    // no, and nothing of a line is copied or formatted for it.
+    virtual bool followsLines() const { return true; }
 };
 
 }  // namespace tarvel

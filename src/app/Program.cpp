@@ -180,7 +180,10 @@ void Program::lineShown(const std::string& monitorCaption,
     notify(&MainView::statusBarChanged);
 }
 
+bool Program::linesFollowed() const { return view_ && view_->followsLines(); }
+
 void Program::lineSelected(int index) {
+    if (!linesFollowed()) return;
     if (index < 0)
         AzzeraDettagli();
     else
@@ -188,12 +191,14 @@ void Program::lineSelected(int index) {
 }
 
 void Program::fieldsShown(const Chiamata& fields) {
+    if (!linesFollowed()) return;
     status_.request = fields;
     notify(&MainView::detailsChanged);
 }
 
-void Program::resultShown(const std::string& result) {
-    status_.result = result;
+void Program::resultShown(const Risposta& result) {
+    if (!linesFollowed()) return;
+    status_.result = AnswerText(result);
     notify(&MainView::detailsChanged);
 }
 
@@ -212,8 +217,9 @@ void Program::answersCleared() {
     notify(&MainView::answersChanged);
 }
 
-void Program::answerAdded(const std::string& answer) {
-    status_.answers.push_back(answer);
+void Program::answerAdded(const Risposta& answer) {
+    if (!linesFollowed()) return;
+    status_.answers.push_back(AnswerText(answer));
     notify(&MainView::answersChanged);
 }
 

@@ -179,6 +179,8 @@ class Program : private CycleObserver {
 
   private:
     void notify(void (MainView::*ev)());
+    // A view follows the lines as they run (the headless runner does not).
+    bool linesFollowed() const;
     void updateOptions();
     // LeggiIni as a value, for the parts that read the settings.
     IniReader iniReader() const;
@@ -187,9 +189,9 @@ class Program : private CycleObserver {
     void lampChanged(Lamp lamp) override;
     void lineSelected(int index) override;
     void fieldsShown(const Chiamata& fields) override;
-    void resultShown(const std::string& result) override;
+    void resultShown(const Risposta& result) override;
     void answersCleared() override;
-    void answerAdded(const std::string& answer) override;
+    void answerAdded(const Risposta& answer) override;
     void stateChanged() override;
     void cycleStarted() override;
     void cycleEnded(const CycleReport& cycleReport) override;

@@ -86,8 +86,8 @@ struct CycleBench : fakes::Impianto, CycleObserver {
         return fp.clock.elapsed() - start;
     }
     void answersCleared() override { answers.clear(); }
-    void answerAdded(const std::string& r) override { answers.push_back(r); }
-    void resultShown(const std::string& r) override { result = r; }
+    void answerAdded(const Risposta& r) override { answers.push_back(AnswerText(r)); }
+    void resultShown(const Risposta& r) override { result = AnswerText(r); }
     void lampChanged(Lamp l) override { lampade.push_back(l); }
     void cycleEnded(const CycleReport& r) override { cycles.push_back(r); }
 };

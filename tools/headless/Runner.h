@@ -32,6 +32,8 @@ class Runner : public MainView {
     static bool installSignals();
 
     void cycleFinished(const CycleReport& cycleReport) override;
+    // One line a cycle: the lines that run are not followed.
+    bool followsLines() const override { return false; }
 
     // Takes the signals that came: a stop stops the acquisition (the
     // running request ends first), a reload waits for the end of the cycle.
