@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -85,6 +87,27 @@ TEST(ReadingNumber, OutputJsonAndHistoryTakeTheSameDigits) {
         EXPECT_EQ(ValueText(r), xml);
         EXPECT_EQ(JsonNumber(r), json ? json : xml);
         EXPECT_EQ(ValueNumber(r), history) << xml;
+    }
+    // Integers of up to 15 digits over powers of ten, both signs, against
+    // C's printf("%.15G") of the quotient.
+    std::uint64_t seed = 88172645463325252u;  // xorshift64
+    for (int i = 0; i < 20000; ++i) {
+        seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+        const std::uint64_t magnitude = (seed >> 8) % [&] {
+            std::uint64_t limit = 1;
+            for (int d = 0; d <= static_cast<int>(seed % 15); ++d) limit *= 10;
+            return limit;
+        }();
+        const auto decimals = static_cast<std::int16_t>((seed >> 4) % 24);
+        const bool negative = (seed >> 2) & 1;
+        const double value = negative ? -static_cast<double>(magnitude) : static_cast<double>(magnitude);
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "%.15G", value / std::pow(10.0, decimals));
+        Reading r;
+        r.quality = Quality::Good;
+        r.number = ParsedNumber{value, true, negative, magnitude};
+        r.decimals = decimals;
+        ASSERT_EQ(JsonNumber(r), expected) << magnitude << " over 10^" << decimals;
     }
 }
 
