@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -363,14 +364,16 @@ bool PosixSerialPort::inputPending() const {
 }
 
 void PosixSerialPort::takeIn() {
-    std::array<std::uint8_t, 512> chunk{};
+    std::array<std::uint8_t, 512> chunk;
     while (fd_ >= 0) {
         const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
         if (n > 0) {
-            for (ssize_t i = 0; i < n; ++i) {
-                const std::uint8_t b = chunk[static_cast<std::size_t>(i)];
-                if (!(nullDiscard_ && b == 0)) buffer_.push_back(b);
-            }
+            const auto end = chunk.begin() + n;
+            if (nullDiscard_)
+                std::copy_if(chunk.begin(), end, std::back_inserter(buffer_),
+                             [](std::uint8_t b) { return b != 0; });
+            else
+                buffer_.insert(buffer_.end(), chunk.begin(), end);
             // A device that gave less than asked has nothing more now: the
             // next wait sees what comes later, and the next read its end.
             if (static_cast<std::size_t>(n) < chunk.size()) return;
