@@ -133,6 +133,7 @@ void Cycle::TmrLettura_Timer() {
 // answer is of this cycle, or kept from a group that was not due.
 std::vector<Risposta> Cycle::runInTurn(std::vector<bool>& fresh) {
     std::vector<Risposta> answers;
+    answers.reserve(lines_.size());
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         if (!groups_.due(i) && kept_[i]) {
             // A group that is not due sends nothing; the answer list and the

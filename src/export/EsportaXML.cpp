@@ -29,7 +29,11 @@ class OutputFile {
         line("");
         line("    <Dispositivo>");
     }
-    void value(const Reading& reading) { line("      " + XmlElement(reading)); }
+    void value(const Reading& reading) {
+        text_ += "      ";
+        AppendXmlElement(reading, text_);
+        text_ += LineEnd;
+    }
     void next() {
         line("    </Dispositivo>");
         line("");
@@ -72,13 +76,23 @@ bool oneFilePerProfile(const OutputSettings& settings) {
 
 }  // namespace
 
-std::string XmlElement(const Reading& reading) {
-    std::string value;
+void AppendXmlElement(const Reading& reading, std::string& out) {
+    out += '<';
+    out += reading.name;
+    out += '>';
     if (reading.quality == Quality::NotRead)
-        value = "-99999";
-    else
-        value = ValueText(reading).value_or("");
-    return "<" + reading.name + ">" + value + "</" + reading.name + ">";
+        out += "-99999";
+    else if (const std::optional<std::string> value = ValueText(reading))
+        out += *value;
+    out += "</";
+    out += reading.name;
+    out += '>';
+}
+
+std::string XmlElement(const Reading& reading) {
+    std::string element;
+    AppendXmlElement(reading, element);
+    return element;
 }
 
 std::string AnswerText(const Risposta& answer) {

@@ -30,6 +30,8 @@ struct ExportContext {
 // A reading's element: "<name>value</name>"; empty for a read that failed
 // or gave no value, -99999 for a read that was never made.
 std::string XmlElement(const Reading& reading);
+// The same at the end of `out`.
+void AppendXmlElement(const Reading& reading, std::string& out);
 // The answer line of an executed line: a reading's element, or the text of
 // any other line.
 std::string AnswerText(const Risposta& answer);
