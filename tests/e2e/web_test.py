@@ -7,6 +7,8 @@
     web_test.py BIN_DIR metrics     /metrics through prometheus_client's parser
     web_test.py BIN_DIR abuse       1,000 bad requests and 50 idle connections
     web_test.py BIN_DIR access      credentials, a wrong password, a refused Bind
+    web_test.py BIN_DIR stop        a reload that turns the page off and a stop,
+                                    each with an idle, a slow and a streaming client
     web_test.py BIN_DIR screenshot PNG   a picture of the page (for the README)
 
 Exit code 0 passed, 1 failed, 77 skipped (no Chromium). Everything listens
@@ -17,11 +19,13 @@ import fcntl
 import json
 import os
 import shutil
+import signal
 import socket
 import sqlite3
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -299,6 +303,86 @@ def test_access():
         plant.close()
 
 
+class HeldConnections:
+    """What a stop must not wait for: a keep-alive connection idle after its
+    answer, the event stream, and a request sent a byte every 0.1 s (each
+    byte comes well within the server's idle time, so only a stop ends it)."""
+
+    def __init__(self, port):
+        connect = lambda: socket.create_connection(("127.0.0.1", port), timeout=LIMIT)
+        self.idle, self.events, self.slow = connect(), connect(), connect()
+        self.idle.sendall(b"GET /api/health HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.events.sendall(b"GET /api/events HTTP/1.1\r\nHost: x\r\n\r\n")
+        for s, what in ((self.idle, b'"nodes"'), (self.events, b"data: ")):
+            seen = b""
+            while what not in seen:
+                chunk = s.recv(4096)
+                assert chunk, "the connection closed before " + what.decode()
+                seen += chunk
+        self.slow.sendall(b"GET /api/values HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+        self.sending = True
+        self.thread = threading.Thread(target=self.trickle, daemon=True)
+        self.thread.start()
+
+    def trickle(self):
+        try:
+            while self.sending:
+                self.slow.send(b"a")
+                time.sleep(0.1)
+        except OSError:
+            pass  # the server closed it
+
+    def assert_closed(self):
+        """Each connection ends from the server's side, with no answer to the slow request."""
+        for name, s in (("idle", self.idle), ("events", self.events), ("slow", self.slow)):
+            rest = b""
+            try:
+                while chunk := s.recv(65536):
+                    rest += chunk
+            except ConnectionResetError:
+                pass
+            except socket.timeout:
+                raise AssertionError("the %s connection was left open" % name)
+            assert name != "slow" or not rest, rest
+
+    def close(self):
+        self.sending = False
+        for s in (self.idle, self.events, self.slow):
+            s.close()
+
+
+def test_stop():
+    plant = Plant("Port={port}")
+    held = None
+    try:
+        eventually("a cycle", lambda: plant.cycles() >= 1)
+        # A reload that turns the page off: every connection ends, the
+        # acquisition goes on.
+        held = HeldConnections(plant.port)
+        plant.write_settings("")
+        plant.run.send_signal(signal.SIGHUP)
+        held.assert_closed()
+        held.close()
+        assert plant.get("/api/values") is None
+        output = os.path.join(plant.folder, "NoName.xml")
+        written = os.stat(output).st_mtime_ns
+        eventually("another cycle", lambda: os.stat(output).st_mtime_ns > written)
+        # Served again, then a stop: the runner ends as it always does.
+        plant.write_settings("Port=%d" % plant.port)
+        plant.run.send_signal(signal.SIGHUP)
+        eventually("the page again", lambda: plant.cycles() >= 1)
+        held = HeldConnections(plant.port)
+        plant.run.terminate()
+        out, err = plant.run.communicate(timeout=LIMIT)
+        assert plant.run.returncode == 0, err
+        assert out.splitlines()[-1].startswith("Ciclo ") and err.count("Impostazioni ricaricate") == 2, (out, err)
+        held.assert_closed()
+    finally:
+        if held:
+            held.close()
+        plant.close()
+
+
 def screenshot(path):
     plant = Plant("Port={port}")
     browser = Browser()
@@ -325,5 +409,6 @@ if __name__ == "__main__":
     if what == "screenshot":
         screenshot(sys.argv[3])
     else:
-        {"page": test_page, "metrics": test_metrics, "abuse": test_abuse, "access": test_access}[what]()
+        {"page": test_page, "metrics": test_metrics, "abuse": test_abuse, "access": test_access,
+         "stop": test_stop}[what]()
     print("web %s: 1 passed, 0 failed" % what)
