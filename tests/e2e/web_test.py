@@ -4,7 +4,8 @@
     web_test.py BIN_DIR page        the page in headless Chromium: values,
                                     a change without reload, the monitor,
                                     the trend from the history file
-    web_test.py BIN_DIR metrics     /metrics through prometheus_client's parser
+    web_test.py BIN_DIR metrics     /metrics through prometheus_client's parser,
+                                    over HTTPS with a certificate made by openssl
     web_test.py BIN_DIR abuse       1,000 bad requests and 50 idle connections
     web_test.py BIN_DIR access      credentials, a wrong password, a refused Bind
     web_test.py BIN_DIR stop        a reload that turns the page off and a stop,
@@ -22,6 +23,7 @@ import shutil
 import signal
 import socket
 import sqlite3
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -56,9 +58,19 @@ def eventually(what, check):
 class Plant:
     """tarvel-sim and tarvel-headless on a folder of their own."""
 
-    def __init__(self, web_keys, extra=""):
+    def __init__(self, web_keys, extra="", tls=False):
         self.folder = tempfile.mkdtemp(prefix="tarvel-web-")
         self.port = free_port()
+        self.tls = None
+        if tls:
+            # A self-signed certificate for this address, which the client
+            # takes as its only authority.
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                            "-nodes", "-days", "2", "-keyout", "key.pem", "-out", "cert.pem", "-subj",
+                            "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"],
+                           cwd=self.folder, check=True, capture_output=True)
+            self.tls = ssl.create_default_context(cafile=os.path.join(self.folder, "cert.pem"))
+            web_keys += "\nCertFile=cert.pem\nKeyFile=key.pem"
         self.map = os.path.join(self.folder, "plant.map")
         self.set_voltage(2301)
         self.fifo = os.path.join(self.folder, "control")
@@ -88,13 +100,13 @@ class Plant:
             f.write("reload\n")
 
     def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+        return "%s://127.0.0.1:%d%s" % ("https" if self.tls else "http", self.port, path)
 
     def get(self, path, headers=None):
         """The status and body; None while nothing answers."""
         try:
             with urllib.request.urlopen(urllib.request.Request(self.url(path), headers=headers or {}),
-                                        timeout=10) as r:
+                                        timeout=10, context=self.tls) as r:
                 return r.status, r.read().decode()
         except urllib.error.HTTPError as e:
             return e.code, e.read().decode()
@@ -213,9 +225,18 @@ def test_page():
 
 def test_metrics():
     from prometheus_client.parser import text_string_to_metric_families
-    plant = Plant("Port={port}")
+    plant = Plant("Port={port}", tls=True)
     try:
         eventually("two cycles", lambda: plant.cycles() >= 2)
+        values = json.loads(plant.get("/api/values")[1])["devices"][0]["values"]
+        assert values["Vac"] == 230.1 and values["Freq"] == 50, values
+        # Plain HTTP to that port gets no HTTP answer.
+        with socket.create_connection(("127.0.0.1", plant.port), timeout=LIMIT) as s:
+            s.sendall(b"GET /api/values HTTP/1.1\r\nHost: x\r\n\r\n")
+            reply = b""
+            while chunk := s.recv(4096):
+                reply += chunk
+        assert b"HTTP" not in reply, reply
         status, text = plant.get("/metrics")
         assert status == 200
         samples = {}
