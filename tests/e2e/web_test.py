@@ -317,9 +317,23 @@ def test_access():
         output = os.path.join(plant.folder, "NoName.xml")
         written = os.stat(output).st_mtime_ns
         eventually("another cycle", lambda: os.stat(output).st_mtime_ns > written)
+        # A port another program listens on, even one that lets the port be
+        # shared (SO_REUSEPORT): not served, and said why.
+        other = socket.socket()
+        for option in (socket.SO_REUSEADDR, socket.SO_REUSEPORT):
+            other.setsockopt(socket.SOL_SOCKET, option, 1)
+        other.bind(("127.0.0.1", plant.port))
+        other.listen()
+        plant.write_settings("Port=%d" % plant.port)
+        plant.run.send_signal(1)
+        for _ in range(2):  # the reload comes before the second cycle's end
+            written = os.stat(output).st_mtime_ns
+            eventually("another cycle", lambda: os.stat(output).st_mtime_ns > written)
         plant.run.terminate()
         out, err = plant.run.communicate(timeout=LIMIT)
+        other.close()
         assert plant.run.returncode == 0 and "[Web] Bind" in err and "servono User e Password" in err, err
+        assert "[Web] impossibile ascoltare su 127.0.0.1:%d (Address already in use)" % plant.port in err, err
     finally:
         plant.close()
 

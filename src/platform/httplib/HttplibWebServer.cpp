@@ -192,10 +192,14 @@ bool HttplibWebServer::start(const WebListen& listen, HttpSite& site, std::strin
         // Without it a reply in two writes waits for the client's delayed
         // acknowledgement (40 ms on Linux).
         .set_tcp_nodelay(true)
-        // The listening socket as the library makes it, and a copy of it
-        // kept (the last one made is the one bound).
+        // The listening socket bound again at once after a stop, though the
+        // connections it closed wait out their time; but by one program
+        // only (the library's SO_REUSEPORT would let a second program of
+        // the same user share the port unnoticed). A copy of it is kept
+        // (the last one made is the one bound).
         .set_socket_options([this](int sock) {
-            httplib::default_socket_options(sock);
+            const int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
             if (listenCopy_ >= 0) ::close(listenCopy_);
             listenCopy_ = ::fcntl(sock, F_DUPFD_CLOEXEC, 0);
         });
