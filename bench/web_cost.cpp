@@ -6,9 +6,18 @@
 // server and a keep-alive client, end to end (target at most 5 ms).
 // Publish: what the end of a cycle costs the cycle's thread: the snapshot
 // made and swapped in.
+// Stop/0: the server's stop with no client; Stop/1: with three clients held
+// open (a keep-alive connection idle after its answer, a request sent in
+// part, the event stream), each already served.
 
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "platform/httplib/HttplibWebServer.h"
 #include "web/WebFormats.h"
@@ -86,6 +95,64 @@ void PublishCycle(benchmark::State& state) {
     for (auto _ : state) Publish(feed, report, health, log);
 }
 BENCHMARK(PublishCycle)->Unit(benchmark::kMicrosecond);
+
+// A loopback connection that has sent `request` and, when `awaited` is
+// not empty, read until it came; -1 when it failed.
+int HeldClient(int port, const std::string& request, const std::string& awaited) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(request.size())) {
+        ::close(fd);
+        return -1;
+    }
+    std::string seen;
+    char buffer[4096];
+    while (!awaited.empty() && seen.find(awaited) == std::string::npos) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            ::close(fd);
+            return -1;
+        }
+        seen.append(buffer, static_cast<std::size_t>(n));
+    }
+    return fd;
+}
+
+void Stop(benchmark::State& state) {
+    WebFeed feed;
+    MonitorLog log;
+    Publish(feed, Thousand(), Nodes(), log);
+    WebSite site(feed, {});
+    HttplibWebServer server;
+    constexpr int port = 18474;
+    for (auto _ : state) {
+        std::string error;
+        if (!server.start({"127.0.0.1", port, {}, {}}, site, error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        std::vector<int> clients;
+        if (state.range(0)) {
+            clients = {HeldClient(port, "GET /api/health HTTP/1.1\r\nHost: x\r\n\r\n", "\"nodes\""),
+                       HeldClient(port, "GET /api/events HTTP/1.1\r\nHost: x\r\n\r\n", "data: "),
+                       HeldClient(port, "GET /api/values HTTP/1.1\r\nHost: x\r\nX-Slow: a", "")};
+        }
+        const auto start = std::chrono::steady_clock::now();
+        server.stop();
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        for (const int fd : clients) {
+            if (fd < 0) state.SkipWithError("a client was not served");
+            ::close(fd);
+        }
+    }
+}
+BENCHMARK(Stop)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

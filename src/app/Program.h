@@ -124,6 +124,10 @@ class Program : private CycleObserver {
     bool webServing() const { return webServing_; }
     // What the page shows, swapped in at the end of every cycle.
     const WebFeed& webFeed() const { return webFeed_; }
+    // The server stopped, its connections closed and its threads joined:
+    // after it nothing calls into the program from the web. The end of the
+    // program calls it while the program is whole; so does the destructor.
+    void StopWeb();
 
     // The history database ([History]): written after every cycle.
     const History& historyLog() const { return history_; }
@@ -210,7 +214,6 @@ class Program : private CycleObserver {
     void PublishCycle(long number, const std::vector<Reading>& readings);
     // [Web]: served, served again when the section changed, or stopped.
     void ConfigureWeb();
-    void StopWeb();
     std::vector<HistoryPoint> WebTrend(const std::string& name, std::chrono::seconds span) const;
     void FeedWeb(const CycleReport& cycleReport);
     void reportPublishing();

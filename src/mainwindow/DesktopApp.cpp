@@ -14,8 +14,8 @@ namespace {
 
 // The core's platform with the boxes shown by the window's thread.
 Platform WithDialogs(const Platform& p, Dialogs& dialogs) {
-    return {p.ini,   p.clock, dialogs,   p.identity, p.port,
-            p.files, p.mqtt,  p.journal, p.history,  p.wallClock};
+    return {p.ini,  p.clock,   dialogs,   p.identity,  p.port,  p.files,
+            p.mqtt, p.journal, p.history, p.wallClock, nullptr, p.web};
 }
 
 // The start-up's requests to the windows, from the core's thread: each runs
@@ -141,9 +141,9 @@ DesktopApp::DesktopApp(Platform platform, DesktopShell& shell, ProgramInstance& 
     connectOthers();
 }
 
-// The core's thread is joined first; the core then goes from this thread.
+// The core ends first; it then goes from this thread.
 DesktopApp::~DesktopApp() {
-    host_->stop();
+    endCore();
     program_->setView(nullptr);
     program_->mbus().onMonitorChanged(nullptr);
     startup_.reset();
@@ -243,11 +243,19 @@ void DesktopApp::showReloadNotice(bool visibleNow) {
     mainForm_->showReloadNotice(visibleNow);
 }
 
-// The core's thread is joined first: what ends the program then reads the
-// core from this thread.
+// The core ends first: what ends the program then reads the core from this
+// thread.
 void DesktopApp::quit(int code) {
-    host_->stop();
+    endCore();
     if (quit_) quit_(code);
+}
+
+// The web server's threads read the core's snapshots and the history: they
+// are joined before anything of the core goes, and before an end that
+// leaves at once (std::_Exit) closes the clients' connections unanswered.
+void DesktopApp::endCore() {
+    host_->stop();
+    program_->StopWeb();
 }
 
 }  // namespace tarvel

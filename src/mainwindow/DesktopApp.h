@@ -68,6 +68,9 @@ class DesktopApp : public QObject, public StartupWindows {
     TrayIcona& tray() { return *tray_; }
 
   private:
+    // The core's thread joined and the web server stopped: what the end
+    // does first, whichever way the program ends.
+    void endCore();
     void connectMainForm();
     void connectOthers();
     void closeSplash();

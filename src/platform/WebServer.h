@@ -1,8 +1,8 @@
 #pragma once
 // An HTTP server on a thread of its own: it takes requests and asks the
 // site for each answer. The site is the program's; the server only carries
-// bytes, keeps the connections within their bounds and ends within about a
-// second of a stop.
+// bytes, keeps the connections within their bounds and, at a stop, ends
+// every connection at once, whatever its client does.
 
 #include <chrono>
 #include <cstdint>
@@ -49,6 +49,10 @@ class HttpSite {
     // moved on; nothing when none came within `wait`.
     virtual std::optional<std::string> nextEvent(std::uint64_t& seen,
                                                  std::chrono::milliseconds wait) = 0;
+    // While ended, nextEvent returns nothing at once, and the waits under
+    // way end: the server ends them when it stops and lets them wait again
+    // when it starts.
+    virtual void endWaits(bool ended) = 0;
 };
 
 struct WebListen {

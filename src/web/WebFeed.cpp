@@ -79,9 +79,18 @@ std::uint64_t WebFeed::version() const {
 
 bool WebFeed::waitNewer(std::uint64_t& seen, std::chrono::milliseconds wait) const {
     std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, wait, [&] { return version_ > seen; })) return false;
+    changed_.wait_for(lock, wait, [&] { return version_ > seen || waitsEnded_; });
+    if (version_ <= seen) return false;
     seen = version_;
     return true;
+}
+
+void WebFeed::endWaits(bool ended) const {
+    {
+        std::lock_guard lock(mutex_);
+        waitsEnded_ = ended;
+    }
+    changed_.notify_all();
 }
 
 }  // namespace tarvel

@@ -54,6 +54,8 @@ class WebFeed {
     // Waits at most `wait` for a snapshot later than `seen`; true, with
     // `seen` moved to it, when one came.
     bool waitNewer(std::uint64_t& seen, std::chrono::milliseconds wait) const;
+    // While ended, waitNewer waits no more; the waits under way end.
+    void endWaits(bool ended) const;
 
   private:
     void takeMonitor(const MonitorLog& monitor);
@@ -70,6 +72,7 @@ class WebFeed {
     mutable std::condition_variable changed_;
     std::shared_ptr<const Snapshot> current_;
     std::uint64_t version_ = 0;
+    mutable bool waitsEnded_ = false;
 };
 
 }  // namespace tarvel

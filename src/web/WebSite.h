@@ -29,6 +29,7 @@ class WebSite : public HttpSite {
 
     HttpReply answer(const HttpRequest& request) override;
     std::optional<std::string> nextEvent(std::uint64_t& seen, std::chrono::milliseconds wait) override;
+    void endWaits(bool ended) override { feed_.endWaits(ended); }
 
   private:
     HttpReply api(const HttpRequest& request, const Snapshot& s) const;

@@ -4,9 +4,12 @@
     web_test.py BIN_DIR page        the page in headless Chromium: values,
                                     a change without reload, the monitor,
                                     the trend from the history file
-    web_test.py BIN_DIR metrics     /metrics through prometheus_client's parser
+    web_test.py BIN_DIR metrics     /metrics through prometheus_client's parser,
+                                    over HTTPS with a certificate made by openssl
     web_test.py BIN_DIR abuse       1,000 bad requests and 50 idle connections
     web_test.py BIN_DIR access      credentials, a wrong password, a refused Bind
+    web_test.py BIN_DIR stop        a reload that turns the page off and a stop,
+                                    each with an idle, a slow and a streaming client
     web_test.py BIN_DIR screenshot PNG   a picture of the page (for the README)
 
 Exit code 0 passed, 1 failed, 77 skipped (no Chromium). Everything listens
@@ -17,11 +20,14 @@ import fcntl
 import json
 import os
 import shutil
+import signal
 import socket
 import sqlite3
+import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import urllib.error
 import urllib.request
@@ -52,9 +58,19 @@ def eventually(what, check):
 class Plant:
     """tarvel-sim and tarvel-headless on a folder of their own."""
 
-    def __init__(self, web_keys, extra=""):
+    def __init__(self, web_keys, extra="", tls=False):
         self.folder = tempfile.mkdtemp(prefix="tarvel-web-")
         self.port = free_port()
+        self.tls = None
+        if tls:
+            # A self-signed certificate for this address, which the client
+            # takes as its only authority.
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                            "-nodes", "-days", "2", "-keyout", "key.pem", "-out", "cert.pem", "-subj",
+                            "/CN=localhost", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"],
+                           cwd=self.folder, check=True, capture_output=True)
+            self.tls = ssl.create_default_context(cafile=os.path.join(self.folder, "cert.pem"))
+            web_keys += "\nCertFile=cert.pem\nKeyFile=key.pem"
         self.map = os.path.join(self.folder, "plant.map")
         self.set_voltage(2301)
         self.fifo = os.path.join(self.folder, "control")
@@ -84,13 +100,13 @@ class Plant:
             f.write("reload\n")
 
     def url(self, path):
-        return "http://127.0.0.1:%d%s" % (self.port, path)
+        return "%s://127.0.0.1:%d%s" % ("https" if self.tls else "http", self.port, path)
 
     def get(self, path, headers=None):
         """The status and body; None while nothing answers."""
         try:
             with urllib.request.urlopen(urllib.request.Request(self.url(path), headers=headers or {}),
-                                        timeout=10) as r:
+                                        timeout=10, context=self.tls) as r:
                 return r.status, r.read().decode()
         except urllib.error.HTTPError as e:
             return e.code, e.read().decode()
@@ -209,9 +225,18 @@ def test_page():
 
 def test_metrics():
     from prometheus_client.parser import text_string_to_metric_families
-    plant = Plant("Port={port}")
+    plant = Plant("Port={port}", tls=True)
     try:
         eventually("two cycles", lambda: plant.cycles() >= 2)
+        values = json.loads(plant.get("/api/values")[1])["devices"][0]["values"]
+        assert values["Vac"] == 230.1 and values["Freq"] == 50, values
+        # Plain HTTP to that port gets no HTTP answer.
+        with socket.create_connection(("127.0.0.1", plant.port), timeout=LIMIT) as s:
+            s.sendall(b"GET /api/values HTTP/1.1\r\nHost: x\r\n\r\n")
+            reply = b""
+            while chunk := s.recv(4096):
+                reply += chunk
+        assert b"HTTP" not in reply, reply
         status, text = plant.get("/metrics")
         assert status == 200
         samples = {}
@@ -292,10 +317,104 @@ def test_access():
         output = os.path.join(plant.folder, "NoName.xml")
         written = os.stat(output).st_mtime_ns
         eventually("another cycle", lambda: os.stat(output).st_mtime_ns > written)
+        # A port another program listens on, even one that lets the port be
+        # shared (SO_REUSEPORT): not served, and said why.
+        other = socket.socket()
+        for option in (socket.SO_REUSEADDR, socket.SO_REUSEPORT):
+            other.setsockopt(socket.SOL_SOCKET, option, 1)
+        other.bind(("127.0.0.1", plant.port))
+        other.listen()
+        plant.write_settings("Port=%d" % plant.port)
+        plant.run.send_signal(1)
+        for _ in range(2):  # the reload comes before the second cycle's end
+            written = os.stat(output).st_mtime_ns
+            eventually("another cycle", lambda: os.stat(output).st_mtime_ns > written)
         plant.run.terminate()
         out, err = plant.run.communicate(timeout=LIMIT)
+        other.close()
         assert plant.run.returncode == 0 and "[Web] Bind" in err and "servono User e Password" in err, err
+        assert "[Web] impossibile ascoltare su 127.0.0.1:%d (Address already in use)" % plant.port in err, err
     finally:
+        plant.close()
+
+
+class HeldConnections:
+    """What a stop must not wait for: a keep-alive connection idle after its
+    answer, the event stream, and a request sent a byte every 0.1 s (each
+    byte comes well within the server's idle time, so only a stop ends it)."""
+
+    def __init__(self, port):
+        connect = lambda: socket.create_connection(("127.0.0.1", port), timeout=LIMIT)
+        self.idle, self.events, self.slow = connect(), connect(), connect()
+        self.idle.sendall(b"GET /api/health HTTP/1.1\r\nHost: x\r\n\r\n")
+        self.events.sendall(b"GET /api/events HTTP/1.1\r\nHost: x\r\n\r\n")
+        for s, what in ((self.idle, b'"nodes"'), (self.events, b"data: ")):
+            seen = b""
+            while what not in seen:
+                chunk = s.recv(4096)
+                assert chunk, "the connection closed before " + what.decode()
+                seen += chunk
+        self.slow.sendall(b"GET /api/values HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+        self.sending = True
+        self.thread = threading.Thread(target=self.trickle, daemon=True)
+        self.thread.start()
+
+    def trickle(self):
+        try:
+            while self.sending:
+                self.slow.send(b"a")
+                time.sleep(0.1)
+        except OSError:
+            pass  # the server closed it
+
+    def assert_closed(self):
+        """Each connection ends from the server's side, with no answer to the slow request."""
+        for name, s in (("idle", self.idle), ("events", self.events), ("slow", self.slow)):
+            rest = b""
+            try:
+                while chunk := s.recv(65536):
+                    rest += chunk
+            except ConnectionResetError:
+                pass
+            except socket.timeout:
+                raise AssertionError("the %s connection was left open" % name)
+            assert name != "slow" or not rest, rest
+
+    def close(self):
+        self.sending = False
+        for s in (self.idle, self.events, self.slow):
+            s.close()
+
+
+def test_stop():
+    plant = Plant("Port={port}")
+    held = None
+    try:
+        eventually("a cycle", lambda: plant.cycles() >= 1)
+        # A reload that turns the page off: every connection ends, the
+        # acquisition goes on.
+        held = HeldConnections(plant.port)
+        plant.write_settings("")
+        plant.run.send_signal(signal.SIGHUP)
+        held.assert_closed()
+        held.close()
+        assert plant.get("/api/values") is None
+        output = os.path.join(plant.folder, "NoName.xml")
+        written = os.stat(output).st_mtime_ns
+        eventually("another cycle", lambda: os.stat(output).st_mtime_ns > written)
+        # Served again, then a stop: the runner ends as it always does.
+        plant.write_settings("Port=%d" % plant.port)
+        plant.run.send_signal(signal.SIGHUP)
+        eventually("the page again", lambda: plant.cycles() >= 1)
+        held = HeldConnections(plant.port)
+        plant.run.terminate()
+        out, err = plant.run.communicate(timeout=LIMIT)
+        assert plant.run.returncode == 0, err
+        assert out.splitlines()[-1].startswith("Ciclo ") and err.count("Impostazioni ricaricate") == 2, (out, err)
+        held.assert_closed()
+    finally:
+        if held:
+            held.close()
         plant.close()
 
 
@@ -325,5 +444,6 @@ if __name__ == "__main__":
     if what == "screenshot":
         screenshot(sys.argv[3])
     else:
-        {"page": test_page, "metrics": test_metrics, "abuse": test_abuse, "access": test_access}[what]()
+        {"page": test_page, "metrics": test_metrics, "abuse": test_abuse, "access": test_access,
+         "stop": test_stop}[what]()
     print("web %s: 1 passed, 0 failed" % what)

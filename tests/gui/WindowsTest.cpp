@@ -29,6 +29,7 @@
 #include <QWindow>
 #include <sstream>
 
+#include "Broker.h"
 #include "Plant.h"
 #include "SimProcess.h"
 #include "SqliteTool.h"
@@ -421,10 +422,12 @@ class SearchOnTheSimulator : public ::testing::Test {
     BoxesSeen boxes;
     WorkerThread worker;
     IstanzaLibera programInstance;
-    DesktopApp app{{dp.ini, dp.clock, boxes, dp.identity, dp.port, dp.files},
+    std::vector<int> fine;
+    DesktopApp app{{dp.ini, dp.clock, boxes, dp.identity, dp.port, dp.files, nullptr, nullptr,
+                    nullptr, &dp.wall, nullptr, &dp.web},
                    dp.shell,
                    programInstance,
-                   [](int) {},
+                   [this](int code) { fine.push_back(code); },
                    &worker,
                    [this] {
                        app.program().InterruptWait();
@@ -491,6 +494,66 @@ TEST_F(SearchOnTheSimulator, FindsAppendsTheCheckedLinesAndStops) {
     app.mainForm().findChild<QAction*>("MenuFerma")->trigger();
     ASSERT_TRUE(QTest::qWaitFor([&] { return item->isEnabled(); }, 10000));
     EXPECT_TRUE(boxes.messages.empty());
+}
+
+// A loopback connection to the port that has sent `request` and read until
+// `awaited` came; -1 when it could not.
+int HeldHttp(int port, const std::string& request, const std::string& awaited) {
+    auto [fd, address] = test::Loopback(port);
+    std::string seen;
+    char buffer[4096];
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()))
+        while (seen.find(awaited) == std::string::npos) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            seen.append(buffer, std::size_t(n));
+        }
+    if (seen.find(awaited) != std::string::npos) return fd;
+    ::close(fd);
+    return -1;
+}
+
+// The desktop program serves [Web] too, and its end (here Esci) stops the
+// server before the core goes: the clients' connections are closed and the
+// port is free for a new listener at once.
+TEST_F(SearchOnTheSimulator, TheWebPageIsServedAndTheEndClosesIt) {
+    const int port = test::FreePort();
+    test::WriteFile(folder / "Tarvel.INI", iniText + "[Web]\nPort=" + std::to_string(port) + "\n");
+    app.start();
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !app.mainForm().status().avvioInCorso; }, 10000));
+    app.mainForm().findChild<QAction*>("MenuAvvio")->trigger();
+    const std::string get = " HTTP/1.1\r\nHost: x\r\n\r\n";
+    int idle = -1;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return (idle = HeldHttp(port, "GET /api/values" + get, "\"Tensione\": 230.1")) >= 0;
+        },
+        30000));
+    const int events = HeldHttp(port, "GET /api/events" + get, "data: ");
+    EXPECT_GE(events, 0);
+    boxes.answer = Answer::Yes;
+    app.ConfermaUscita();
+    EXPECT_THAT(fine, ElementsAre(0));
+    char buffer[4096];
+    for (const int fd : {idle, events}) {
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                return n == 0 || (n < 0 && errno == ECONNRESET);
+            },
+            30000))
+            << "closed by the server";
+        ::close(fd);
+    }
+    EXPECT_FALSE(test::Accepts(port));
+    auto [listener, address] = test::Loopback(port);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+        << std::strerror(errno);
+    ::close(listener);
 }
 
 // A text that does not fit its control widens it into the free space to its

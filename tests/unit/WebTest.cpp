@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <thread>
 
 #include "web/WebFeed.h"
 #include "web/WebFormats.h"
@@ -71,6 +72,26 @@ TEST(WebFeed, MonitorFramesAreNumberedOnceAcrossAnEmptiedLog) {
     EXPECT_EQ(cycle(), "{\"last\": 3, \"frames\": [{\"n\": 2, \"tx\": \"02 03\", \"rx\": \"Time-out\"}, "
                        "{\"n\": 3, \"tx\": \"\", \"rx\": \"Skipped\"}]}");
     EXPECT_EQ(cycle(), MonitorJson(*feed.current(), 1)) << "nothing new, nothing twice";
+}
+
+// A stream's wait for the next cycle ends as soon as the server ends the
+// waits (without it, this test waits an hour), and no wait starts while they
+// are ended; a cycle that came is still told.
+TEST(WebFeed, EndedWaitsReturnAtOnce) {
+    WebFeed feed;
+    std::uint64_t seen = 0;
+    bool told = true;
+    std::thread stream([&] { told = feed.waitNewer(seen, std::chrono::hours(1)); });
+    feed.endWaits(true);
+    stream.join();
+    EXPECT_FALSE(told);
+    EXPECT_FALSE(feed.waitNewer(seen, std::chrono::hours(1)));
+    MonitorLog log;
+    Health health;
+    CycleReport report;
+    feed.publish({report, health, log, {}, {}, {}});
+    EXPECT_TRUE(feed.waitNewer(seen, std::chrono::hours(1)));
+    EXPECT_EQ(seen, 1u);
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
 #include "platform/httplib/HttplibWebServer.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -113,6 +118,49 @@ std::string certificateProblem(const WebListen& listen) {
            " non validi (PEM, la chiave del certificato)";
 }
 
+// Whether the socket is a TCP connection whose own end is the port (not a
+// listening socket).
+bool acceptedOn(int sock, int port) {
+    int type = 0, listening = 1;
+    socklen_t size = sizeof type;
+    if (::getsockopt(sock, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || type != SOCK_STREAM)
+        return false;
+    size = sizeof listening;
+    if (::getsockopt(sock, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening)
+        return false;
+    sockaddr_storage own{};
+    socklen_t length = sizeof own;
+    if (::getsockname(sock, reinterpret_cast<sockaddr*>(&own), &length) != 0) return false;
+    if (own.ss_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in&>(own).sin_port) == port;
+    if (own.ss_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(own).sin6_port) == port;
+    return false;
+}
+
+// Shuts down every connection accepted on the port, so that each thread
+// serving one, whatever it waits for (the next request, the rest of one, the
+// client's reading, a handshake), finds its socket ended at once. The
+// library hands out no accepted socket: the process's descriptors are
+// looked through. Each is looked at and shut down through a duplicate of
+// its own, so a descriptor closed and reused meanwhile is judged as what it
+// now is. No other TCP socket takes the port as its own end while the
+// listening socket's copy holds it (see listenCopy_).
+void shutDownConnections(int port) {
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (!folder) return;  // then each connection ends within the idle time
+    while (const dirent* entry = ::readdir(folder)) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || fd == ::dirfd(folder)) continue;
+        const int copy = ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+        if (copy < 0) continue;
+        if (acceptedOn(copy, port)) ::shutdown(copy, SHUT_RDWR);
+        ::close(copy);
+    }
+    ::closedir(folder);
+}
+
 }  // namespace
 
 HttplibWebServer::HttplibWebServer() = default;
@@ -143,7 +191,20 @@ bool HttplibWebServer::start(const WebListen& listen, HttpSite& site, std::strin
         .set_keep_alive_max_count(RequestsPerConnection)
         // Without it a reply in two writes waits for the client's delayed
         // acknowledgement (40 ms on Linux).
-        .set_tcp_nodelay(true);
+        .set_tcp_nodelay(true)
+        // The listening socket bound again at once after a stop, though the
+        // connections it closed wait out their time; but by one program
+        // only (the library's SO_REUSEPORT would let a second program of
+        // the same user share the port unnoticed). A copy of it is kept
+        // (the last one made is the one bound).
+        .set_socket_options([this](int sock) {
+            const int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            if (listenCopy_ >= 0) ::close(listenCopy_);
+            listenCopy_ = ::fcntl(sock, F_DUPFD_CLOEXEC, 0);
+        });
+    site_ = &site;
+    site.endWaits(false);
     route(site);
     errno = 0;
     if (!server_->bind_to_port(listen.bind, listen.port)) {
@@ -152,6 +213,7 @@ bool HttplibWebServer::start(const WebListen& listen, HttpSite& site, std::strin
                 (cause ? std::string(" (") + std::strerror(cause) + ")" : "");
         server_.reset();
         queue_.reset();
+        closeListenCopy();
         return false;
     }
     port_ = listen.port;
@@ -196,15 +258,26 @@ void HttplibWebServer::route(HttpSite& site) {
     });
 }
 
+// Nothing is accepted once the listening thread has ended; then every
+// connection is cut, and each thread leaves its wait at once.
 void HttplibWebServer::stop() {
     if (!server_) return;
     queue_->release();
     server_->stop();
     if (thread_.joinable()) thread_.join();
+    site_->endWaits(true);
+    shutDownConnections(port_);
     queue_->shutdown();
+    closeListenCopy();
     server_.reset();
     queue_.reset();
+    site_ = nullptr;
     port_ = 0;
+}
+
+void HttplibWebServer::closeListenCopy() {
+    if (listenCopy_ >= 0) ::close(listenCopy_);
+    listenCopy_ = -1;
 }
 
 }  // namespace tarvel

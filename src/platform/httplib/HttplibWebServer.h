@@ -38,12 +38,19 @@ class HttplibWebServer : public WebServer {
 
   private:
     void route(HttpSite& site);
+    void closeListenCopy();
 
     std::unique_ptr<httplib::Server> server_;
     std::unique_ptr<BoundedTaskQueue> queue_;  // the connection threads
     std::thread thread_;
     std::atomic<int> streams_ = 0;
+    HttpSite* site_ = nullptr;
     int port_ = 0;
+    // A copy of the listening socket: the library's stop shuts it down and
+    // closes its own descriptor; this one keeps a port given in the
+    // settings bound (no connect takes it as its own end) until the
+    // connections accepted on it are cut.
+    int listenCopy_ = -1;
 };
 
 }  // namespace tarvel
