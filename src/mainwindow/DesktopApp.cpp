@@ -14,8 +14,8 @@ namespace {
 
 // The core's platform with the boxes shown by the window's thread.
 Platform WithDialogs(const Platform& p, Dialogs& dialogs) {
-    return {p.ini,  p.clock,   dialogs,   p.identity,  p.port,  p.files,
-            p.mqtt, p.journal, p.history, p.wallClock, nullptr, p.web};
+    return {p.ini,  p.clock,   dialogs,   p.identity,  p.port,    p.files,
+            p.mqtt, p.journal, p.history, p.wallClock, p.workers, p.web};
 }
 
 // The start-up's requests to the windows, from the core's thread: each runs

@@ -424,7 +424,7 @@ class SearchOnTheSimulator : public ::testing::Test {
     IstanzaLibera programInstance;
     std::vector<int> fine;
     DesktopApp app{{dp.ini, dp.clock, boxes, dp.identity, dp.port, dp.files, nullptr, nullptr,
-                    nullptr, &dp.wall, nullptr, &dp.web},
+                    nullptr, &dp.wall, &dp.workers, &dp.web},
                    dp.shell,
                    programInstance,
                    [this](int code) { fine.push_back(code); },
@@ -554,6 +554,40 @@ TEST_F(SearchOnTheSimulator, TheWebPageIsServedAndTheEndClosesIt) {
     EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
         << std::strerror(errno);
     ::close(listener);
+}
+
+// With Parallel=1 the desktop program polls each port on a worker of its
+// own: the monitor marks every frame with its port.
+TEST_F(SearchOnTheSimulator, PortsArePolledInParallelWhenTheListSaysSo) {
+    test::SimProcess gateway;
+    ASSERT_TRUE(gateway.start("node 1\ninput 0 500\n", {"--tcp", "0"}));
+    test::WriteFile(folder / "Tarvel.INI",
+                    "[Ports]\nCOM1=" + sim.link() + "\nCOM2=mbtcp://" + gateway.address("tcp") +
+                        "\n[Serial_0]\nCOM=1\nSettings=9600,N,8,1\nTimeOut=100\n"
+                        "[Serial_1]\nCOM=2\nSettings=9600,N,8,1\nTimeOut=100\n"
+                        "[Parameters]\nFirt=1\nLast=3\nInterval=1000\nParallel=1\n"
+                        "001=1,4,0,1;Tensione\n002=SERIAL_1\n003=1,4,0,0;Potenza\n");
+    app.start();
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    QTest::keyClick(&app.splash(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return app.mainForm().isVisible() && !app.mainForm().status().avvioInCorso; }, 10000));
+    app.mainForm().findChild<QAction*>("MenuMonitor")->trigger();
+    app.mainForm().findChild<QAction*>("MenuAvvio")->trigger();
+    auto* requests = app.monitor().findChild<QListWidget*>("LstAttivita0");
+    const auto sent = [&](const char* pattern) {
+        return !requests->findItems(QString::fromLatin1(pattern), Qt::MatchRegularExpression).isEmpty();
+    };
+    // The serial frame, and the Modbus TCP one after its transaction number.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return sent("^COM1 01 04 00 00 00 01 31 CA$") &&
+                   sent("^COM2 .. .. 00 00 00 06 01 04 00 00 00 01$");
+        },
+        30000));
+    boxes.answer = Answer::Yes;
+    app.ConfermaUscita();
+    EXPECT_THAT(fine, ElementsAre(0));
 }
 
 // A text that does not fit its control widens it into the free space to its
