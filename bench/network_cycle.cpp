@@ -17,6 +17,11 @@
 // same bytes by the benchmark after the loop, per read, and
 // time_ratio_with_file and cpu_ratio_with_file compare the cycle with the
 // loop and the write together.
+// What a cycle costs once, whatever its length (the output, the cycle's
+// line), is measured too, with a list of one line in the same run:
+// tarvel_read_us and tarvel_read_cpu_us are what each further line adds
+// (the difference of the two cycles over the difference of their lines),
+// read_time_ratio and read_cpu_ratio compare that with libmodbus's read.
 //
 // BM_Window/W: a Modbus TCP server of libmodbus's that sends each answer
 // 5 ms after its request, however many wait; the cycle with Window=W, and
@@ -227,19 +232,28 @@ void BM_NetworkCycle(benchmark::State& state) {
     }
     const std::string address = sim.address(kind);
     LibmodbusMaster master(address, rtu);
-    std::vector<Round> rounds;
+    const std::string link = (rtu ? "tcp://" : "mbtcp://") + address;
+    const int intervalMs = rtu ? 1000 : 300;
+    std::vector<Round> rounds, oneLine;
     for (auto _ : state) {
-        const auto more = master.ok ? interleaved((rtu ? "tcp://" : "mbtcp://") + address, lines,
-                                                  "", rtu ? 1000 : 300, master.ctx)
+        const auto more = master.ok ? interleaved(link, lines, "", intervalMs, master.ctx)
                                     : std::nullopt;
-        if (!more) {
+        const auto single = more ? interleaved(link, 1, "", intervalMs, master.ctx) : std::nullopt;
+        if (!more || !single) {
             state.SkipWithError("a cycle or a read failed");
             return;
         }
         state.SetIterationTime(median(*more, &Round::tarvelUs) * lines * 1e-6);
         rounds.insert(rounds.end(), more->begin(), more->end());
+        oneLine.insert(oneLine.end(), single->begin(), single->end());
     }
     auto& c = state.counters;
+    // Per read figures of the one-line cycles are those of the whole cycle.
+    const auto added = [&](double Round::*field) {
+        return (median(rounds, field) * lines - median(oneLine, field)) / (lines - 1);
+    };
+    c["tarvel_read_us"] = added(&Round::tarvelUs);
+    c["tarvel_read_cpu_us"] = added(&Round::tarvelCpuUs);
     c["tarvel_us"] = median(rounds, &Round::tarvelUs);
     c["libmodbus_us"] = median(rounds, &Round::libmodbusUs);
     c["time_ratio"] = c["tarvel_us"] / c["libmodbus_us"];
@@ -250,6 +264,8 @@ void BM_NetworkCycle(benchmark::State& state) {
     c["file_cpu_us"] = median(rounds, &Round::fileCpuUs);
     c["time_ratio_with_file"] = c["tarvel_us"] / (c["libmodbus_us"] + c["file_us"]);
     c["cpu_ratio_with_file"] = c["tarvel_cpu_us"] / (c["libmodbus_cpu_us"] + c["file_cpu_us"]);
+    c["read_time_ratio"] = c["tarvel_read_us"] / c["libmodbus_us"];
+    c["read_cpu_ratio"] = c["tarvel_read_cpu_us"] / c["libmodbus_cpu_us"];
 }
 
 // A Modbus TCP server that answers every request DelayMs after it came, on
