@@ -119,7 +119,7 @@ void BM_CaricaParametri(benchmark::State& state) {
             settings.touch();
             state.ResumeTiming();
         }
-        if (!program.CaricaParametri() || program.status().requests.size() != expected) {
+        if (!program.CaricaParametri() || program.status().requests->size() != expected) {
             state.SkipWithError("the request list was not loaded");
             return;
         }

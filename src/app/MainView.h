@@ -4,6 +4,7 @@
 // each implement the view; every notification has an empty default.
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,16 @@
 
 namespace tarvel {
 
+// Lines that every copy of the state shares (the window is sent a copy with
+// each notification): a change makes a new list, a copy costs a pointer.
+using SharedLines = std::shared_ptr<const std::vector<std::string>>;
+
+inline SharedLines NoLines() { return std::make_shared<const std::vector<std::string>>(); }
+
 struct MainState {
     std::string caption = "Tarvel";  // window caption
-    std::vector<std::string> requests;  // request lines (Lst_Chiamate)
-    std::vector<std::string> answers;  // answer lines of the cycle (Lst_Risposte)
+    SharedLines requests = NoLines();  // request lines (Lst_Chiamate)
+    SharedLines answers = NoLines();   // answer lines of the cycle (Lst_Risposte)
     int selection = -1;                 // selected request line, -1 for none
     Chiamata request;                  // the five detail fields
     std::string result;              // LabRisultato

@@ -122,9 +122,10 @@ bool Program::CaricaParametri() {
     cycle_.setPortWorkers(list.parallel ? p_.workers : nullptr);
     lines_ = list.lines;
     cycle_.ListLoaded();
-    status_.requests.clear();
-    for (const RequestLine& line : lines_) status_.requests.push_back(line.text);
-    status_.answers.clear();
+    auto requests = std::make_shared<std::vector<std::string>>();
+    for (const RequestLine& line : lines_) requests->push_back(line.text);
+    status_.requests = std::move(requests);
+    status_.answers = NoLines();
     AzzeraDettagli();
     notify(&MainView::requestsChanged);
     notify(&MainView::answersChanged);
@@ -161,7 +162,7 @@ void Program::Lst_Chiamate_Click() {
 }
 
 void Program::AzzeraDettagli() {
-    if (!status_.requests.empty()) {
+    if (!status_.requests->empty()) {
         status_.selection = -1;
         notify(&MainView::selectionChanged);
     }
@@ -213,13 +214,17 @@ void Program::cycleStarted() {
 }
 
 void Program::answersCleared() {
-    status_.answers.clear();
+    status_.answers = NoLines();
     notify(&MainView::answersChanged);
 }
 
 void Program::answerAdded(const Risposta& answer) {
     if (!linesFollowed()) return;
-    status_.answers.push_back(AnswerText(answer));
+    auto answers = std::make_shared<std::vector<std::string>>();
+    answers->reserve(status_.answers->size() + 1);
+    *answers = *status_.answers;
+    answers->push_back(AnswerText(answer));
+    status_.answers = std::move(answers);
     notify(&MainView::answersChanged);
 }
 

@@ -268,7 +268,7 @@ void MainForm::captionChanged() { setWindowTitle(Text(status_.caption)); }
 
 void MainForm::requestsChanged() {
     updating_ = true;
-    Replace(lstChiamate_, status_.requests);
+    Replace(lstChiamate_, *status_.requests);
     updating_ = false;
     selectionChanged();
 }
@@ -277,7 +277,7 @@ void MainForm::answersChanged() { showAnswers(); }
 
 void MainForm::showAnswers() {
     // The cycle appends one line at a time; anything else redraws the list.
-    const auto& answers = status_.answers;
+    const auto& answers = *status_.answers;
     const int shown = lstRisposte_->count();
     const bool onlyAdded = static_cast<int>(answers.size()) >= shown &&
                               (shown == 0 || lstRisposte_->item(shown - 1)->text() ==

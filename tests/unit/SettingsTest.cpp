@@ -23,7 +23,7 @@ TEST(Settings, LoadsIntervalAndRequestList) {
     const MainState& s = b.prog.status();
     EXPECT_EQ(s.interval, Millis(60000));
     // 003 is an empty line; 004 and 005 start with "REM".
-    EXPECT_EQ(s.requests, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
+    EXPECT_EQ(*s.requests, (std::vector<std::string>{"SERIAL_1", "1,4,12,1;Vac", "", "NEXT"}));
     // The same load read Serial_0 and the list's Serial_1, which has no COM.
     const std::vector<LoadedProfile>& profili = b.prog.loadedSettings().profiles;
     ASSERT_EQ(profili.size(), 2u);
@@ -51,12 +51,12 @@ TEST(Settings, UnusableRangeShowsTheMessageAndKeepsTheList) {
         (std::vector<fakes::ShownMessage>{
             {"Tarvel", "Impostazioni errate nel file Tarvel.INI", Icon::Critical, Buttons::Ok}}));
     // The list stays as it was.
-    EXPECT_EQ(b.prog.status().requests.size(), 2u);
+    EXPECT_EQ(b.prog.status().requests->size(), 2u);
     EXPECT_EQ(b.view.ricaricate, 0);
     b.ini({{"Parameters/Firt", "2"}});
     EXPECT_TRUE(b.prog.MenuRicarica_Click());
     EXPECT_EQ(b.view.ricaricate, 1);
-    EXPECT_EQ(b.prog.status().requests, (std::vector<std::string>{"SLEEP 1"}));
+    EXPECT_EQ(*b.prog.status().requests, (std::vector<std::string>{"SLEEP 1"}));
 }
 
 TEST(Settings, CheckMarksAreOnOnlyForExactlyOneAndTextCommandsAskStoreAndClear) {
