@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "export/EsportaXML.h"
 #include "modbus/Value.h"
 
 namespace tarvel {

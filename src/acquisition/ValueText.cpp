@@ -44,22 +44,14 @@ std::string scaledDigits(std::string digits, std::int16_t decimals) {
     return negative ? "-" + digits : digits;
 }
 
-// An integer of at most 15 digits over a power of ten from 1 to 10^22 is
-// its own digits with the point moved: the text 15 significant digits of
-// the quotient give, made without formatting a double (the quotient is the
-// double nearest to those digits, and they come back from it). Nothing
-// where that text takes an exponent: below 0.0001.
-std::optional<std::string> shortIntegerText(const ParsedNumber& number, std::int16_t decimals) {
-    constexpr std::uint64_t FifteenDigits = 1'000'000'000'000'000;
-    if (!number.integer || number.magnitude >= FifteenDigits || decimals < 0 || decimals > 22)
-        return std::nullopt;
-    char digits[24];
-    char* end = digits;
-    if (number.negative) *end++ = '-';
-    end = std::to_chars(end, digits + sizeof digits, number.magnitude).ptr;
-    const auto count = end - digits - (number.negative ? 1 : 0);
-    if (number.magnitude != 0 && count - 1 - decimals < -4) return std::nullopt;
-    return scaledDigits(std::string(digits, end), decimals);
+// Whether an integer's own digits (`count` of them) with the point moved
+// are the text 15 significant digits of its quotient give: so it is for 15
+// digits at most over a power of ten from 1 to 10^22 (the quotient is then
+// the double nearest to them, and they come back from it), unless that text
+// takes an exponent (below 0.0001).
+bool digitsAreFifteenDigitText(const ParsedNumber& number, std::int16_t decimals, std::size_t count) {
+    if (count > 15 || decimals < 0 || decimals > 22) return false;
+    return number.magnitude == 0 || static_cast<int>(count) - 1 - decimals >= -4;
 }
 
 }  // namespace
@@ -71,14 +63,11 @@ std::optional<std::string> NumberText(const ParsedNumber& number, std::int16_t d
     const double scaled = Scale(number.value, decimals);
     if (!std::isfinite(scaled)) return std::nullopt;
     // From 16 digits on an integer keeps every digit.
-    constexpr std::uint64_t SixteenDigits = 1'000'000'000'000'000;
-    std::string text;
-    if (number.integer && number.magnitude >= SixteenDigits)
-        text = scaledDigits((number.negative ? "-" : "") + std::to_string(number.magnitude), decimals);
-    else if (auto shortText = shortIntegerText(number, decimals))
-        text = std::move(*shortText);
-    else
-        text = fifteenDigits(scaled);
+    const std::string digits = number.integer ? std::to_string(number.magnitude) : std::string();
+    std::string text =
+        number.integer && (digits.size() >= 16 || digitsAreFifteenDigitText(number, decimals, digits.size()))
+            ? scaledDigits((number.negative ? "-" : "") + digits, decimals)
+            : fifteenDigits(scaled);
     return leadingZero ? text : withoutLeadingZero(std::move(text));
 }
 
