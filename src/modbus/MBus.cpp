@@ -332,7 +332,10 @@ MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int e
     for (bool waitFirst = incoming.empty();; waitFirst = false) {
         if (!waitFirst) {
             Bytes fresh = readPort();
-            incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+            if (incoming.empty())
+                incoming.swap(fresh);
+            else
+                incoming.insert(incoming.end(), fresh.begin(), fresh.end());
             if (dropLateFrames(incoming, isAnswer)) return WaitEnd::Answer;
             if (framing_->frameAtFront(incoming).kind == FrameAtFront::NotAFrame &&
                 static_cast<int>(incoming.size()) >= expectedLength)

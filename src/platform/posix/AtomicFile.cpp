@@ -155,11 +155,11 @@ void syncFolder(const std::string& folder) {
 }  // namespace
 
 bool ReplaceFile(const std::string& path, std::string_view content, std::string& error,
-                 ino_t* writtenInode, mode_t newFileMode) {
+                 const ReplaceOptions& options) {
     const std::string target = resolveTarget(path);
-    removeStaleTemporaries(target);
+    if (options.removeStale) removeStaleTemporaries(target);
     TemporaryFile temp;
-    if (!temp.create(target, newFileMode)) {
+    if (!temp.create(target, options.newFileMode)) {
         const int e = errno;
         error = reason("cannot create a temporary file in " + folderOf(target), e);
         return false;
@@ -177,8 +177,8 @@ bool ReplaceFile(const std::string& path, std::string_view content, std::string&
         return false;
     }
     struct stat written {};
-    if (writtenInode != nullptr && ::fstat(temp.fd(), &written) == 0)
-        *writtenInode = written.st_ino;
+    if (options.writtenInode != nullptr && ::fstat(temp.fd(), &written) == 0)
+        *options.writtenInode = written.st_ino;
     if (!temp.close()) {
         const int e = errno;
         error = reason("cannot close " + temp.name(), e);

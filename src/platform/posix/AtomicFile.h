@@ -10,17 +10,23 @@
 
 namespace tarvel::posix {
 
+struct ReplaceOptions {
+    // Receives the inode of the new file.
+    ino_t* writtenInode = nullptr;
+    // A new file, and the temporary file before it takes the old file's
+    // permissions, get this mode less the umask.
+    mode_t newFileMode = 0666;
+    // Temporary files of the same target that a killed process left behind
+    // are removed first.
+    bool removeStale = true;
+};
+
 // Puts content at path. An existing file keeps its permissions (and, where
-// the process may set it, its owner); a new file, and the temporary file
-// before it takes the old file's permissions, get newFileMode less the
-// umask. A
-// symbolic link is followed, dangling or not: the file it points to is
-// written and the link stays a link. Temporary files of the same target that
-// a killed process left behind are removed first. On failure
-// the old file is untouched, the temporary file is removed and error says
-// which step failed and why. writtenInode, when given, receives the inode of
-// the new file.
+// the process may set it, its owner). A symbolic link is followed, dangling
+// or not: the file it points to is written and the link stays a link. On
+// failure the old file is untouched, the temporary file is removed and
+// error says which step failed and why.
 bool ReplaceFile(const std::string& path, std::string_view content, std::string& error,
-                 ino_t* writtenInode = nullptr, mode_t newFileMode = 0666);
+                 const ReplaceOptions& options = {});
 
 }  // namespace tarvel::posix

@@ -69,7 +69,11 @@ bool PosixOutputFiles::replace(const std::string& path, const std::string& conte
         }
         if (isSpecial(target)) return writeInPlace(path, content, error);
     }
-    return posix::ReplaceFile(path, content, error);
+    // A killed writer's temporary files can only be older than this
+    // process's first write of the target: they are looked for once.
+    posix::ReplaceOptions options;
+    options.removeStale = cleaned_.insert(path).second;
+    return posix::ReplaceFile(path, content, error, options);
 }
 
 }  // namespace tarvel

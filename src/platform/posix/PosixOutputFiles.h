@@ -4,8 +4,11 @@
 // target that is no plain file (a character device, a named pipe, a socket)
 // is written into in place and never replaced or deleted; a named pipe
 // without a reader makes the write fail instead of waiting. A protected file
-// (the settings file) is never written, whatever path names it.
+// (the settings file) is never written, whatever path names it. Temporary
+// files that a killed writer left beside a target are removed at this
+// object's first write of it.
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,7 @@ class PosixOutputFiles : public OutputFiles {
 
   private:
     std::vector<std::string> protected_;
+    std::set<std::string> cleaned_;  // targets whose stale temporaries are gone
 };
 
 }  // namespace tarvel

@@ -88,7 +88,7 @@ FileWrite PosixTextFiles::write(const std::string& path, std::string_view bytes)
     ino_t inode = 0;
     // Settings may hold a password: a new file, and every temporary file,
     // is for its owner only.
-    if (!posix::ReplaceFile(path, bytes, outcome.error, &inode, 0600)) return outcome;
+    if (!posix::ReplaceFile(path, bytes, outcome.error, {&inode, 0600})) return outcome;
     outcome.written = true;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_ino == inode &&
