@@ -12,8 +12,8 @@
 // line to the next; libmodbus: the thread of its loop); time_ratio and
 // cpu_ratio, tarvel over libmodbus.
 // A cycle also writes its XML file so that a power cut leaves the old one or
-// the new one (written beside, flushed, renamed, the folder flushed), which
-// libmodbus's loop does not: file_us and file_cpu_us are that write of the
+// the new one (written beside, flushed, renamed), which libmodbus's loop
+// does not: file_us and file_cpu_us are that write of the
 // same bytes by the benchmark after the loop, per read, and
 // time_ratio_with_file and cpu_ratio_with_file compare the cycle with the
 // loop and the write together.
@@ -113,9 +113,6 @@ bool writeAsTheCycle(const std::filesystem::path& folder, int lines, Round& roun
               ::fsync(fd) == 0;
     if (fd >= 0) ::close(fd);
     ok = ok && ::rename(temporary.c_str(), (folder / "reference.xml").c_str()) == 0;
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ok = ok && dir >= 0 && ::fsync(dir) == 0;
-    if (dir >= 0) ::close(dir);
     const std::chrono::duration<double, std::micro> took = Steady::now() - start;
     round.fileUs = took.count() / lines;
     round.fileCpuUs = (threadCpuSeconds() - cpu) * 1e6 / lines;

@@ -190,7 +190,7 @@ bool ReplaceFile(const std::string& path, std::string_view content, std::string&
         return false;
     }
     temp.release();
-    syncFolder(folderOf(target));
+    if (options.flushFolder) syncFolder(folderOf(target));
     return true;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Replacing a file in one step on POSIX systems: the new content goes into a
 // temporary file in the same folder, is flushed to the disk and renamed over
-// the old file, so that readers see the old file or the whole new one.
+// the old file, so that readers, and the disk after a power cut, have the
+// old file or the whole new one.
 
 #include <sys/types.h>
 
@@ -19,6 +20,11 @@ struct ReplaceOptions {
     // Temporary files of the same target that a killed process left behind
     // are removed first.
     bool removeStale = true;
+    // The folder is flushed after the rename, so that the new name itself
+    // survives a power cut. Without it a power cut right after the write
+    // may still show the old file, whole: enough for a file written again
+    // every cycle.
+    bool flushFolder = true;
 };
 
 // Puts content at path. An existing file keeps its permissions (and, where

@@ -70,9 +70,12 @@ bool PosixOutputFiles::replace(const std::string& path, const std::string& conte
         if (isSpecial(target)) return writeInPlace(path, content, error);
     }
     // A killed writer's temporary files can only be older than this
-    // process's first write of the target: they are looked for once.
+    // process's first write of the target: they are looked for once. An
+    // output is written again at the next cycle: its new name need not be
+    // flushed at once.
     posix::ReplaceOptions options;
     options.removeStale = cleaned_.insert(path).second;
+    options.flushFolder = false;
     return posix::ReplaceFile(path, content, error, options);
 }
 
