@@ -119,11 +119,14 @@ bool writeAsTheCycle(const std::filesystem::path& folder, int lines, Round& roun
     return ok && !bytes.empty();
 }
 
-// libmodbus's master reading the registers of the lines once, in a loop:
-// time and CPU per read into the round; false when a read fails.
-bool libmodbusLoop(modbus_t* ctx, int lines, Round& round) {
+// libmodbus's master reading the registers of the lines once, in a loop,
+// after an idle time as a cycle comes after its interval: time and CPU per
+// read into the round, the CPU with the wake-up from the idle time as the
+// cycle's is; false when a read fails.
+bool libmodbusLoop(modbus_t* ctx, int lines, std::chrono::milliseconds idle, Round& round) {
     std::uint16_t value = 0;
     const double cpu = threadCpuSeconds();
+    std::this_thread::sleep_for(idle);
     const auto start = Steady::now();
     for (int i = 0; i < lines; ++i)
         if (modbus_read_registers(ctx, i, 1, &value) != 1 || value != 7) return false;
@@ -136,7 +139,9 @@ bool libmodbusLoop(modbus_t* ctx, int lines, Round& round) {
 // tarvel-headless's cycles, and after each of them (while the runner waits
 // its interval) libmodbus's loop over the same registers, so that both
 // meet the same load of the machine: a round for each cycle but the first,
-// which makes the connection. Nothing after an error or a failed read.
+// which makes the connection. The loop starts half the interval after the
+// cycle's line, so that it too comes out of an idle time, with the server
+// idle as long. Nothing after an error or a failed read.
 std::optional<std::vector<Round>> interleaved(const std::string& link, int lines,
                                               const std::string& profile, int intervalMs,
                                               modbus_t* ctx) {
@@ -162,7 +167,8 @@ std::optional<std::vector<Round>> interleaved(const std::string& link, int lines
         round.tarvelUs = std::stod(found[2]) * 1000 / lines;
         round.tarvelCpuUs = (cpu - cpuBefore) * 1e6 / lines;
         cpuBefore = cpu;
-        if (!libmodbusLoop(ctx, lines, round) || !writeAsTheCycle(folder.path(), lines, round))
+        const auto idle = std::chrono::milliseconds(intervalMs / 2);
+        if (!libmodbusLoop(ctx, lines, idle, round) || !writeAsTheCycle(folder.path(), lines, round))
             return std::nullopt;
         if (cycle > 0) rounds.push_back(round);
     }
