@@ -1,14 +1,27 @@
 #include "modbus/Frame.h"
 
+#include <array>
+
 namespace tarvel {
 
 namespace {
+// The CRC-16 of each byte value (polynomial 0xA001, reflected): a byte at a
+// time instead of a bit at a time.
+constexpr std::array<std::uint16_t, 256> CrcTable = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        auto crc = static_cast<std::uint16_t>(value);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = static_cast<std::uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
+        table[value] = crc;
+    }
+    return table;
+}();
+
 std::uint16_t crcOf(const std::uint8_t* bytes, std::size_t size) {
     std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
+    for (std::size_t i = 0; i < size; ++i)
+        crc = static_cast<std::uint16_t>((crc >> 8) ^ CrcTable[(crc ^ bytes[i]) & 0xFF]);
     return crc;
 }
 // The first `length` bytes end in the CRC of those before it.
@@ -111,10 +124,10 @@ TransactionResult CheckAnswer(const Bytes& request, const Bytes& incoming) {
     if (expected == 0 || static_cast<int>(incoming.size()) < expected)
         return TransactionResult::WrongAnswer;
     // Bytes after the expected length are not part of the answer.
-    Bytes answer(incoming.begin(), incoming.begin() + expected);
-    if (!crcMatches(answer)) return TransactionResult::CrcError;
-    bool same =
-        answer[0] == request[0] && answer[1] == request[1] && answer[2] == expected - 5;
+    if (!crcMatches(incoming, static_cast<std::size_t>(expected)))
+        return TransactionResult::CrcError;
+    bool same = incoming[0] == request[0] && incoming[1] == request[1] &&
+                incoming[2] == expected - 5;
     return same ? TransactionResult::Complete : TransactionResult::WrongAnswer;
 }
 

@@ -33,6 +33,11 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
               FromHex("01 03 FF FF 00 01 84 2E"));
     EXPECT_EQ(ReadFrame(1, 3, static_cast<std::uint16_t>(-25535)),
               FromHex("01 03 9C 41 00 01 FA 4E"));
+    // The CRC-16/MODBUS catalogue's check value, and every byte value once.
+    EXPECT_EQ(CalcolaCRC(Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}), 0x4B37);
+    Bytes everyByte(256);
+    for (int i = 0; i < 256; ++i) everyByte[i] = static_cast<std::uint8_t>(i);
+    EXPECT_EQ(CalcolaCRC(everyByte), 0xDE6C);
 
     // Answers are checked before use.
     Bytes request = ReadFrame(1, 3, 0);
