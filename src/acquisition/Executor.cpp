@@ -1,18 +1,33 @@
 #include "acquisition/Executor.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <span>
 
 #include "modbus/Value.h"
 
 namespace tarvel {
 namespace {
 
+// A value's items, and room for its scale register, kept in place.
+class Elements {
+  public:
+    void push_back(std::uint32_t address) { at_[count_++] = address; }
+    const std::uint32_t* begin() const { return at_.data(); }
+    const std::uint32_t* end() const { return at_.data() + count_; }
+    std::size_t size() const { return count_; }
+
+  private:
+    std::array<std::uint32_t, 5> at_{};  // the widest value has 4 items
+    std::size_t count_ = 0;
+};
+
 // The items a read line asks for, the most significant first. Those of a
 // value that would run past either end of the address space come out
 // beyond 0xFFFF.
-std::vector<std::uint32_t> ElementsOf(const ReadParameters& p) {
-    std::vector<std::uint32_t> addresses;
+Elements ElementsOf(const ReadParameters& p) {
+    Elements addresses;
     for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(WordsOf(p.format.kind)); ++i)
         addresses.push_back(p.lowWordNext ? p.address + i : p.address - i);
     return addresses;
@@ -59,7 +74,7 @@ std::optional<MBus::ReadRequest> OwnRequest(const ReadParameters& p) {
     if (p.scaleRegister || p.node < 0 || p.node > 255 || p.function < 1 || p.function > 4 ||
         !Readable(p))
         return std::nullopt;
-    const std::vector<std::uint32_t> addresses = ElementsOf(p);
+    const Elements addresses = ElementsOf(p);
     if (!OneRequest(p.format.kind) && addresses.size() != 1) return std::nullopt;
     return MBus::ReadRequest{static_cast<std::uint8_t>(p.node),
                              static_cast<std::uint8_t>(p.function),
@@ -91,7 +106,7 @@ class BlockWindow {
     // Takes the line's items in when the window still holds; false (and
     // nothing changes) otherwise. A value that would wrap around the
     // address space never joins.
-    bool add(const std::vector<std::uint32_t>& addresses) {
+    bool add(const Elements& addresses) {
         std::vector<std::uint32_t> requested = requested_;
         for (std::uint32_t a : addresses) {
             if (a > 0xFFFF) return false;
@@ -267,7 +282,7 @@ void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lin
 std::optional<std::vector<std::uint16_t>> Executor::readElements(const ReadParameters& p,
                                                                     bool fromBlock,
                                                                     Reading& reading) {
-    const std::vector<std::uint32_t> addresses = ElementsOf(p);
+    const Elements addresses = ElementsOf(p);
     Transaction single;
     if (!fromBlock && OneRequest(p.format.kind)) {
         const std::uint32_t start = *std::min_element(addresses.begin(), addresses.end());
@@ -280,10 +295,11 @@ std::optional<std::vector<std::uint16_t>> Executor::readElements(const ReadParam
         }
     } else if (!fromBlock) {
         // One request an item, the addresses wrapping at 16 bits.
-        std::vector<std::uint16_t> addrs;
-        addrs.reserve(addresses.size());
-        for (std::uint32_t a : addresses) addrs.push_back(static_cast<std::uint16_t>(a));
-        MBus::ItemsRead readResult = mbus_.ReadItems(p.function, addrs, p.node);
+        std::array<std::uint16_t, 4> addrs{};
+        std::size_t count = 0;
+        for (std::uint32_t a : addresses) addrs[count++] = static_cast<std::uint16_t>(a);
+        MBus::ItemsRead readResult =
+            mbus_.ReadItems(p.function, std::span(addrs.data(), count), p.node);
         if (!readResult.items) reading.outcome = ResultOf(readResult.last);
         return std::move(readResult.items);
     }
@@ -336,9 +352,9 @@ std::optional<PlannedBlock> PlanBlock(const std::vector<RequestLine>& lines, std
         p.function <= 2 ? profile.block : std::min(profile.block, MaxBlockRegisters);
     BlockWindow window(highest, profile.gap);
     auto add = [&](const ReadParameters& q) {
-        const std::vector<std::uint32_t> addresses = ElementsOf(q);
+        const Elements addresses = ElementsOf(q);
         if (q.scaleRegister && !scaleRead(scaleKey(q))) {
-            std::vector<std::uint32_t> withScale = addresses;
+            Elements withScale = addresses;
             withScale.push_back(*q.scaleRegister);
             if (window.add(withScale)) return true;
         }

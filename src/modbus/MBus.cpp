@@ -532,9 +532,8 @@ std::optional<std::string> MBus::LeggiHex(std::int16_t function, std::int32_t hi
            hexByte(static_cast<std::uint8_t>(word), true);
 }
 
-MBus::ItemsRead MBus::ReadItems(std::int16_t function,
-                                    const std::vector<std::uint16_t>& addrs,
-                                    std::int16_t node) {
+MBus::ItemsRead MBus::ReadItems(std::int16_t function, std::span<const std::uint16_t> addrs,
+                                std::int16_t node) {
     ItemsRead readResult{std::nullopt, Request(static_cast<std::uint8_t>(node),
                                           static_cast<std::uint8_t>(function), 0, 1)};
     if (AnswerLength(function) == 0) return readResult;

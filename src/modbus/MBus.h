@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -91,8 +92,12 @@ class MBus {
     };
     // The items at `addrs`, one request each and all of them in every
     // attempt: a register each, or a coil's or input's whole data byte.
+    ItemsRead ReadItems(std::int16_t function, std::span<const std::uint16_t> addrs,
+                        std::int16_t node);
     ItemsRead ReadItems(std::int16_t function, const std::vector<std::uint16_t>& addrs,
-                            std::int16_t node);
+                        std::int16_t node) {
+        return ReadItems(function, std::span<const std::uint16_t>(addrs), node);
+    }
     // The scaled value of one item; nothing after Retry failed attempts.
     std::optional<double> LeggiValore16(std::int16_t function, std::int16_t address,
                                         std::int16_t node, std::int16_t decimals, bool isUnsigned);
