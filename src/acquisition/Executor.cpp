@@ -85,15 +85,17 @@ std::optional<MBus::ReadRequest> OwnRequest(const ReadParameters& p) {
 
 // The items of a line from its own request, as a read of the line alone
 // takes them; on a failure, what it met goes into the reading.
-std::optional<std::vector<std::uint16_t>> ItemsOf(const ReadParameters& p, const Transaction& t,
-                                                  Reading& reading) {
+std::optional<ValueItems> ItemsOf(const ReadParameters& p, const Transaction& t,
+                                  Reading& reading) {
     if (!t.ok()) {
         reading.outcome = ResultOf(t);
         return std::nullopt;
     }
-    if (!OneRequest(p.format.kind)) return std::vector<std::uint16_t>{t.single()};
-    std::vector<std::uint16_t> items;
-    for (std::uint32_t a : ElementsOf(p)) items.push_back(*t.item(a));
+    ValueItems items;
+    if (!OneRequest(p.format.kind))
+        items.push_back(t.single());
+    else
+        for (std::uint32_t a : ElementsOf(p)) items.push_back(*t.item(a));
     return items;
 }
 
@@ -279,9 +281,8 @@ void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lin
 // The items of the line, from the block that holds them, one request for
 // the whole value, or one request an item; on a failure, what it met goes
 // into the reading.
-std::optional<std::vector<std::uint16_t>> Executor::readElements(const ReadParameters& p,
-                                                                    bool fromBlock,
-                                                                    Reading& reading) {
+std::optional<ValueItems> Executor::readElements(const ReadParameters& p, bool fromBlock,
+                                                 Reading& reading) {
     const Elements addresses = ElementsOf(p);
     Transaction single;
     if (!fromBlock && OneRequest(p.format.kind)) {
@@ -295,19 +296,18 @@ std::optional<std::vector<std::uint16_t>> Executor::readElements(const ReadParam
         }
     } else if (!fromBlock) {
         // One request an item, the addresses wrapping at 16 bits.
-        std::array<std::uint16_t, 4> addrs{};
+        std::array<std::uint16_t, ValueItems::Capacity> addrs{};
         std::size_t count = 0;
         for (std::uint32_t a : addresses) addrs[count++] = static_cast<std::uint16_t>(a);
         MBus::ItemsRead readResult =
             mbus_.ReadItems(p.function, std::span(addrs.data(), count), p.node);
         if (!readResult.items) reading.outcome = ResultOf(readResult.last);
-        return std::move(readResult.items);
+        return readResult.items;
     }
     const Transaction& block = fromBlock ? *block_ : single;
-    std::vector<std::uint16_t> valueList;
-    valueList.reserve(addresses.size());
-    for (std::uint32_t a : addresses) valueList.push_back(*block.item(a));
-    return valueList;
+    ValueItems items;
+    for (std::uint32_t a : addresses) items.push_back(*block.item(a));
+    return items;
 }
 
 // The scale register of the line: once a cycle and node, from the block
@@ -378,9 +378,11 @@ std::optional<PlannedBlock> PlanBlock(const std::vector<RequestLine>& lines, std
 // The block of the line, read with its attempts; when it fails, its lines
 // read on their own.
 void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t index) {
+    const SerialProfile& profile = context_.profileInUse();
+    if (profile.block == 0) return;
     const ReadParameters& p = *lines[index].reading;
     std::optional<PlannedBlock> planned =
-        PlanBlock(lines, index, context_.profileInUse(),
+        PlanBlock(lines, index, profile,
                   [this](const ScaleKey& key) { return scale_.contains(key); });
     if (!planned) return;
     Transaction block = mbus_.ReadBlock(static_cast<std::uint8_t>(p.function), planned->start,

@@ -63,8 +63,8 @@ class Executor {
                    Reading& reading);
     void read(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,
                Reading& reading);
-    std::optional<std::vector<std::uint16_t>> readElements(const ReadParameters& p,
-                                                            bool fromBlock, Reading& reading);
+    std::optional<ValueItems> readElements(const ReadParameters& p, bool fromBlock,
+                                           Reading& reading);
     std::optional<std::uint16_t> readScale(const ReadParameters& p, bool ciclo,
                                             Reading& reading);
     void prepareBlock(const std::vector<RequestLine>& lines, std::size_t index);

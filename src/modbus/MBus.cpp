@@ -536,20 +536,20 @@ MBus::ItemsRead MBus::ReadItems(std::int16_t function, std::span<const std::uint
                                 std::int16_t node) {
     ItemsRead readResult{std::nullopt, Request(static_cast<std::uint8_t>(node),
                                           static_cast<std::uint8_t>(function), 0, 1)};
-    if (AnswerLength(function) == 0) return readResult;
-    std::vector<std::uint16_t> addresses(addrs.size());
+    if (AnswerLength(function) == 0 || addrs.size() > ValueItems::Capacity) return readResult;
+    ValueItems items(addrs.size());
     bool everything = false;
     for (int attempt = 0; attempt < retry_ && !everything; ++attempt) {
         everything = true;
         for (std::size_t i = 0; i < addrs.size(); ++i) {
             Transaction t = EseguiTransazione(static_cast<std::uint8_t>(node),
                                               static_cast<std::uint8_t>(function), addrs[i], 1);
-            if (t.ok()) addresses[i] = t.single();
+            if (t.ok()) items[i] = t.single();
             if (everything || !t.ok()) readResult.last = std::move(t);
             everything = everything && readResult.last.ok();
         }
     }
-    if (everything) readResult.items = std::move(addresses);
+    if (everything) readResult.items = items;
     return readResult;
 }
 

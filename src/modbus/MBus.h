@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <span>
@@ -20,6 +21,7 @@
 #include "modbus/MonitorLog.h"
 #include "modbus/Health.h"
 #include "modbus/Transaction.h"
+#include "modbus/Value.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
 
@@ -87,16 +89,18 @@ class MBus {
     // read them all, and the last exchange that failed (the last one made
     // when none did; nothing sent when the function code is not 1 to 4).
     struct ItemsRead {
-        std::optional<std::vector<std::uint16_t>> items;
+        std::optional<ValueItems> items;
         Transaction last;
     };
-    // The items at `addrs`, one request each and all of them in every
-    // attempt: a register each, or a coil's or input's whole data byte.
+    // The items at `addrs` (a value's: at most ValueItems::Capacity, else
+    // nothing is sent), one request each and all of them in every attempt:
+    // a register each, or a coil's or input's whole data byte.
     ItemsRead ReadItems(std::int16_t function, std::span<const std::uint16_t> addrs,
                         std::int16_t node);
-    ItemsRead ReadItems(std::int16_t function, const std::vector<std::uint16_t>& addrs,
+    ItemsRead ReadItems(std::int16_t function, std::initializer_list<std::uint16_t> addrs,
                         std::int16_t node) {
-        return ReadItems(function, std::span<const std::uint16_t>(addrs), node);
+        return ReadItems(function, std::span<const std::uint16_t>(addrs.begin(), addrs.size()),
+                         node);
     }
     // The scaled value of one item; nothing after Retry failed attempts.
     std::optional<double> LeggiValore16(std::int16_t function, std::int16_t address,

@@ -11,7 +11,7 @@ namespace {
 
 // The items one after the other, most significant first, bytes swapped in
 // each register when asked.
-std::uint64_t join(const std::vector<std::uint16_t>& addresses, bool registers, bool swapBytes) {
+std::uint64_t join(std::span<const std::uint16_t> addresses, bool registers, bool swapBytes) {
     std::uint64_t value = 0;
     for (const std::uint16_t e : addresses) {
         if (registers)
@@ -74,7 +74,7 @@ double Scale(double value, std::int16_t decimals) {
     return value / divisor;
 }
 
-std::optional<ParsedNumber> DecodeValue(const std::vector<std::uint16_t>& addresses,
+std::optional<ParsedNumber> DecodeValue(std::span<const std::uint16_t> addresses,
                                             bool registers, const ValueFormat& f) {
     const std::uint64_t raw = join(addresses, registers, f.swapBytes);
     const bool u = f.isUnsigned;

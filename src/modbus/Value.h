@@ -3,8 +3,11 @@
 // IEEE-754 floats of 32 and 64 bits, bytes swapped in each register, and the
 // patterns devices send for "no value".
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tarvel {
@@ -31,13 +34,32 @@ struct ParsedNumber {
     std::uint64_t magnitude = 0;
 };
 
+// The items of one value as read, most significant first: up to four
+// registers, or the data bytes of coils or inputs; kept in place.
+class ValueItems {
+  public:
+    static constexpr std::size_t Capacity = 4;
+
+    // `count` items of 0; at most Capacity.
+    explicit ValueItems(std::size_t count = 0) : count_(count < Capacity ? count : Capacity) {}
+    void push_back(std::uint16_t item) { at_[count_++] = item; }
+    std::uint16_t& operator[](std::size_t i) { return at_[i]; }
+    std::uint16_t front() const { return at_[0]; }
+    std::size_t size() const { return count_; }
+    operator std::span<const std::uint16_t>() const { return {at_.data(), count_}; }
+
+  private:
+    std::array<std::uint16_t, Capacity> at_{};
+    std::size_t count_ = 0;
+};
+
 // The number from the value's items, most significant first: registers
 // (`registers`), or coils and inputs as their read gives them (a bit of a
 // block, a read of one item's whole data byte). The items of coils and
 // inputs join as their hexadecimal digits would, one digit below 16 and
 // two from it, and never have a sign. Nothing for a "no value" pattern
 // (with noValue), a NaN or an infinity.
-std::optional<ParsedNumber> DecodeValue(const std::vector<std::uint16_t>& addresses,
+std::optional<ParsedNumber> DecodeValue(std::span<const std::uint16_t> addresses,
                                             bool registers, const ValueFormat& format);
 
 // The value divided by ten to the decimals; NaN for decimals a double cannot
