@@ -124,6 +124,7 @@ void Cycle::TmrLettura_Timer() {
     groups_.startCycle(start);
     lineRan_ = false;
     ports_.clear();
+    portInUse_ = 0;
     std::vector<bool> fresh;
     std::vector<Risposta> answers = parallel_ ? runInParallel(fresh) : runInTurn(fresh);
     finish(start, std::move(answers), fresh);
@@ -162,7 +163,6 @@ bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
     if (!active_) return false;
     answers.push_back(execute(i, false));
     observer_.answerAdded(answers.back());
-    kept_[i] = answers.back();
     groups_.read(i);
     lineRan_ = lineRan_ || !marks;
     measure(from, bytes);
@@ -171,20 +171,28 @@ bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
 
 void Cycle::measure(TimePoint from, std::uint64_t bytesBefore) {
     const SerialProfile& profile = serialLine_.profileInUse();
-    auto part = std::find_if(ports_.begin(), ports_.end(),
-                             [&](const PortActivity& p) { return p.com == profile.com; });
-    if (part == ports_.end()) {
-        PortActivity fresh;
-        fresh.com = profile.com;
-        fresh.network = !serialLine_.mbus().NetworkText().empty();
-        if (const auto settings = ParseLineSettings(profile.settings)) {
-            fresh.bitsPerByte = BitsPerByte(*settings);
-            fresh.baud = settings->baud;
-        }
-        part = ports_.insert(ports_.end(), fresh);
+    if (portInUse_ >= ports_.size() || ports_[portInUse_].com != profile.com)
+        portInUse_ = portOf(profile);
+    PortActivity& part = ports_[portInUse_];
+    part.time += std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - from);
+    part.bytes += serialLine_.mbus().counters().bytesOnLine - bytesBefore;
+}
+
+// The index of the profile's port among those of the cycle: a port seen
+// for the first time joins them.
+std::size_t Cycle::portOf(const SerialProfile& profile) {
+    const auto part = std::find_if(ports_.begin(), ports_.end(),
+                                   [&](const PortActivity& p) { return p.com == profile.com; });
+    if (part != ports_.end()) return static_cast<std::size_t>(part - ports_.begin());
+    PortActivity fresh;
+    fresh.com = profile.com;
+    fresh.network = !serialLine_.mbus().NetworkText().empty();
+    if (const auto settings = ParseLineSettings(profile.settings)) {
+        fresh.bitsPerByte = BitsPerByte(*settings);
+        fresh.baud = settings->baud;
     }
-    part->time += std::chrono::duration_cast<Millis>(clock_.now() - from);
-    part->bytes += serialLine_.mbus().counters().bytesOnLine - bytesBefore;
+    ports_.push_back(std::move(fresh));
+    return ports_.size() - 1;
 }
 
 // The answers come in list order once every port is done; a group that is
@@ -197,10 +205,7 @@ std::vector<Risposta> Cycle::runInParallel(std::vector<bool>& fresh) {
     ParallelPorts::Result result = parallel_->RunCycle(lines_, keep);
     for (std::size_t i = 0; i < result.answers.size(); ++i) {
         fresh.push_back(!keep[i]);
-        if (!keep[i]) {
-            kept_[i] = result.answers[i];
-            groups_.read(i);
-        }
+        if (!keep[i]) groups_.read(i);
         observer_.answerAdded(result.answers[i]);
     }
     ports_ = std::move(result.ports);
@@ -214,13 +219,22 @@ void Cycle::finish(TimePoint start, std::vector<Risposta> answers, const std::ve
     const OutputSettings settings = ReadOutputSettings(answers, leggiIni_, output_.programFolder);
     ExportContext ctx{output_.files, clock_, output_.programFolder};
     ExportResult exported = EsportaXML(answers, settings, ctx);
+    const CycleReport cycleReport = report(answers, fresh, settings, std::move(exported), start);
+    keep(std::move(answers), fresh);
     AbilitaListe(true);
     observer_.lineSelected(-1);
     observer_.lampChanged(active_ ? Lamp::Red : Lamp::Off);
     if (active_) tmrLettura_->setEnabled(true);
     running_ = false;
     observer_.stateChanged();
-    observer_.cycleEnded(report(answers, fresh, settings, std::move(exported), start));
+    observer_.cycleEnded(cycleReport);
+}
+
+// Each line's answer of this cycle is kept for the cycles in which its
+// group is not due.
+void Cycle::keep(std::vector<Risposta> answers, const std::vector<bool>& fresh) {
+    for (std::size_t i = 0; i < answers.size() && i < kept_.size(); ++i)
+        if (fresh[i]) kept_[i] = std::move(answers[i]);
 }
 
 // The readings and counts of the lines that ran in this cycle; the kept

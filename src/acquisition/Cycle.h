@@ -80,7 +80,9 @@ class Cycle {
     // it for its port; false when a stop ends the cycle.
     bool runLine(std::size_t i, std::vector<Risposta>& answers);
     void measure(TimePoint from, std::uint64_t bytesBefore);
+    std::size_t portOf(const SerialProfile& profile);
     void finish(TimePoint start, std::vector<Risposta> answers, const std::vector<bool>& fresh);
+    void keep(std::vector<Risposta> answers, const std::vector<bool>& fresh);
     CycleReport report(const std::vector<Risposta>& answers, const std::vector<bool>& fresh,
                        const OutputSettings& settings, ExportResult exported, TimePoint start);
 
@@ -103,6 +105,7 @@ class Cycle {
     // A line that sends or waits ran in this cycle: a pause precedes the next.
     bool lineRan_ = false;
     std::vector<PortActivity> ports_;
+    std::size_t portInUse_ = 0;  // in ports_: the port of the last line
 };
 
 }  // namespace tarvel

@@ -23,7 +23,7 @@ struct PortActivity {
     bool network = false;  // a gateway: no baud rate applies
     double bitsPerByte = 0;
     int baud = 0;
-    Millis time{0};
+    std::chrono::microseconds time{0};
     std::uint64_t bytes = 0;
 };
 

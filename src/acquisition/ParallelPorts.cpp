@@ -157,7 +157,7 @@ void ParallelPorts::measure(Worker& w, TimePoint from, std::uint64_t bytesBefore
         w.activity.bitsPerByte = BitsPerByte(*settings);
         w.activity.baud = settings->baud;
     }
-    w.activity.time = std::chrono::duration_cast<Millis>(w.clock.now() - from);
+    w.activity.time = std::chrono::duration_cast<std::chrono::microseconds>(w.clock.now() - from);
     w.activity.bytes = w.mbus.counters().bytesOnLine - bytesBefore;
 }
 

@@ -18,7 +18,7 @@ namespace tarvel::fakes {
 // Bytes the device sends back, some time after the request was written (or
 // after the device's answers to earlier requests, when they are later).
 struct Delivery {
-    Millis delay{5};
+    std::chrono::microseconds delay{5000};
     Bytes bytes;
 };
 
@@ -143,7 +143,7 @@ class FakeSerialPort : public SerialPort {
 struct ScriptedDevice {
     std::uint8_t node = 1;                                  // 0: answers every node
     std::map<std::pair<int, int>, std::uint16_t> values{};  // (function, address) -> value
-    Millis delay{5};
+    std::chrono::microseconds delay{5000};
     bool silent = false;
     std::optional<std::uint8_t> exception{};
     bool badCrc = false;

@@ -40,6 +40,15 @@ TEST(FastCycle, ThePauseIsTheOneOfTheProfileInForce) {
         ASSERT_TRUE(n.linea.ImpostaPortaSeriale(0));
         EXPECT_EQ(n.ciclo(), link == LinkKind::Serial ? Millis(5 + 100) : Millis(0));
     }
+    // The port's part of the cycle is the sum of its reads' times, not of
+    // their whole milliseconds: three reads of 0.6 ms on a gateway.
+    Cycle g({"1,4,12,1;A", "1,4,12,1;B", "1,4,12,1;C"}, {{"Pause", "0"}});
+    g.fp.port.link = LinkKind::RtuOverTcp;
+    ASSERT_TRUE(g.linea.ImpostaPortaSeriale(0));
+    g.device.delay = std::chrono::microseconds(600);
+    g.ciclo();
+    ASSERT_EQ(g.cycles.back().ports.size(), 1u);
+    EXPECT_EQ(g.cycles.back().ports[0].time, std::chrono::microseconds(3 * 600));
     // Bad pauses fail the profile, naming the key: in the table of
     // SerialSetup.EveryFailureCauseShowsOneMessageAndLeavesThePortClosed.
 }

@@ -177,10 +177,11 @@ void Runner::printPorts(const std::vector<PortActivity>& ports) {
         std::string busy = "-";
         if (!p.network && p.baud > 0) {
             const double lineMs = static_cast<double>(p.bytes) * p.bitsPerByte * 1000.0 / p.baud;
-            const double ms = static_cast<double>(p.time.count());
+            const double ms = static_cast<double>(p.time.count()) / 1000.0;
             busy = FormatTenths(ms > 0 ? 100.0 * lineMs / ms : 0.0);
         }
-        print("port\tCOM" + p.com + "\t" + std::to_string(p.time.count()) + "\t" + busy);
+        const auto ms = std::chrono::duration_cast<Millis>(p.time).count();
+        print("port\tCOM" + p.com + "\t" + std::to_string(ms) + "\t" + busy);
     }
 }
 
