@@ -164,7 +164,8 @@ Risposta Executor::Run(const std::vector<RequestLine>& lines, std::size_t index)
 }
 
 Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index) {
-    showResult(Risposta{});
+    static const Risposta nothingYet;
+    showResult(nothingYet);
     Risposta answer{line.kind, {}, std::nullopt};
     switch (line.kind) {
         case LineKind::Serial: {
@@ -191,7 +192,7 @@ Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* 
             break;
         case LineKind::Read:
         case LineKind::Constant:
-            answer.reading = runRead(line, lines, index);
+            runRead(line, lines, index, answer.reading.emplace());
             break;
     }
     showResult(answer);
@@ -207,11 +208,10 @@ std::string Executor::runWait(const RequestLine& line) {
     return text;
 }
 
-Reading Executor::runRead(const RequestLine& line, const std::vector<RequestLine>* lines,
-                                  std::size_t index) {
+void Executor::runRead(const RequestLine& line, const std::vector<RequestLine>* lines,
+                       std::size_t index, Reading& reading) {
     const Chiamata& c = line.shownFields;
     observer_.fieldsShown(c);
-    Reading reading;
     reading.line = index;
     reading.name = c.Descrizione;
     reading.unit = line.unit;
@@ -221,7 +221,6 @@ Reading Executor::runRead(const RequestLine& line, const std::vector<RequestLine
     } else if (line.reading) {
         readRow(*line.reading, lines, index, reading);
     }
-    return reading;
 }
 
 void Executor::readRow(const ReadParameters& p, const std::vector<RequestLine>* lines,

@@ -58,7 +58,9 @@ class Executor {
 
   private:
     Risposta run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);
-    Reading runRead(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);
+    // Fills `reading`, a new one.
+    void runRead(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index,
+                 Reading& reading);
     void readRow(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,
                    Reading& reading);
     void read(const ReadParameters& p, const std::vector<RequestLine>* lines, std::size_t index,

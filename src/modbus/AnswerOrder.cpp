@@ -6,11 +6,11 @@ namespace tarvel {
 namespace {
 
 // node, 08, 00 00, token, CRC: the echo of a fence.
-bool IsFenceEcho(const Bytes& frame) {
+bool IsFenceEcho(ByteView frame) {
     return frame.size() == 8 && frame[1] == 8 && frame[2] == 0 && frame[3] == 0;
 }
 // node, 88, code, CRC: a fence refused by a device without diagnostics.
-bool IsFenceRefusal(const Bytes& frame) { return frame.size() == 5 && frame[1] == 0x88; }
+bool IsFenceRefusal(ByteView frame) { return frame.size() == 5 && frame[1] == 0x88; }
 
 }  // namespace
 
@@ -38,13 +38,13 @@ void AnswerOrder::fenceSent(std::uint8_t node, std::uint16_t token) {
 
 // The echo carries the token; a refusal carries none, so it settles only
 // when no earlier fence's refusal may still come.
-bool AnswerOrder::settles(const Node& n, const Bytes& frame) const {
+bool AnswerOrder::settles(const Node& n, ByteView frame) const {
     if (!n.fence) return false;
     if (IsFenceEcho(frame)) return (frame[4] << 8 | frame[5]) == *n.fence;
     return IsFenceRefusal(frame) && n.fencesOut == 1;
 }
 
-bool AnswerOrder::answersFence(std::uint8_t node, const Bytes& frame) const {
+bool AnswerOrder::answersFence(std::uint8_t node, ByteView frame) const {
     return settles(nodes_[node], frame);
 }
 
@@ -70,7 +70,7 @@ void AnswerOrder::answerMissing(std::uint8_t node, const Bytes& pdu) {
     }
 }
 
-void AnswerOrder::frameDropped(std::uint8_t node, const Bytes& frame) {
+void AnswerOrder::frameDropped(std::uint8_t node, ByteView frame) {
     Node& n = nodes_[node];
     if (!n.fence) {
         n.unanswered = std::max(n.unanswered - 1, 0);

@@ -30,7 +30,7 @@ class AnswerOrder {
     bool needsFence(std::uint8_t node, const Bytes& pdu) const;
     void fenceSent(std::uint8_t node, std::uint16_t token);
     // True when the whole frame from `node` is the answer to its fence out.
-    bool answersFence(std::uint8_t node, const Bytes& frame) const;
+    bool answersFence(std::uint8_t node, ByteView frame) const;
 
     void requestSent(std::uint8_t node);
     // A whole answer from `node` to `pdu` may be taken as the answer.
@@ -40,7 +40,7 @@ class AnswerOrder {
     void answerMissing(std::uint8_t node, const Bytes& pdu);
     // A whole frame from `node` that is not taken: a late answer, or the
     // answer to a fence, which settles the node when it is the last fence's.
-    void frameDropped(std::uint8_t node, const Bytes& frame);
+    void frameDropped(std::uint8_t node, ByteView frame);
 
     // The node answers reads but not its fences: the timed guard instead.
     bool timedGuard(std::uint8_t node) const { return nodes_[node].timedGuard; }
@@ -55,7 +55,7 @@ class AnswerOrder {
         int unanswered = 0;                  // requests since then without an answer
         bool timedGuard = false;
     };
-    bool settles(const Node& n, const Bytes& frame) const;
+    bool settles(const Node& n, ByteView frame) const;
     std::array<Node, 256> nodes_{};
 };
 

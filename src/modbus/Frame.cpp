@@ -48,7 +48,7 @@ Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function,
 namespace {
 std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
 std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
-std::uint16_t word(const Bytes& b, std::size_t i) {
+std::uint16_t word(ByteView b, std::size_t i) {
     return static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]);
 }
 }  // namespace
@@ -214,7 +214,7 @@ FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
             6 + follows};
 }
 
-bool RtuAnswers(const Bytes& request, const Bytes& frame) {
+bool RtuAnswers(const Bytes& request, ByteView frame) {
     if (request.size() < 2 || frame.size() < 2 || frame[0] != request[0]) return false;
     if (frame[1] == (request[1] | 0x80)) return true;
     if (request[1] == DeviceIdFunction && request.size() >= 3 && request[2] == DeviceIdMei)
@@ -222,7 +222,7 @@ bool RtuAnswers(const Bytes& request, const Bytes& frame) {
     return frame[1] == request[1] && static_cast<int>(frame.size()) == AnswerLengthFor(request);
 }
 
-bool TcpAnswers(const Bytes& request, const Bytes& frame) {
+bool TcpAnswers(const Bytes& request, ByteView frame) {
     return request.size() >= 2 && frame.size() >= 2 && word(frame, 0) == word(request, 0);
 }
 

@@ -37,8 +37,8 @@ FrameAtFront TcpFrameAtFront(const Bytes& bytes);
 // True when a whole frame is the answer to the request: RTU, from its node
 // with its function and the length that a read of it gives, or its
 // exception answer; Modbus TCP, with its transaction identifier.
-bool RtuAnswers(const Bytes& request, const Bytes& frame);
-bool TcpAnswers(const Bytes& request, const Bytes& frame);
+bool RtuAnswers(const Bytes& request, ByteView frame);
+bool TcpAnswers(const Bytes& request, ByteView frame);
 
 // node, function, data[0 .. length-5], CRC low, CRC high.
 Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function, const Bytes& payload);

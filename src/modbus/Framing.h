@@ -24,7 +24,7 @@ struct Framing {
     // How the bytes received stand: a whole frame at their front, or not.
     FrameAtFront (*frameAtFront)(const Bytes& bytes);
     // True when a whole frame is the answer to the request, not a late one.
-    bool (*answers)(const Bytes& request, const Bytes& frame);
+    bool (*answers)(const Bytes& request, ByteView frame);
 
     // Length of the answer to a read of `quantity` items; 0 when the
     // function code reads nothing.

@@ -154,10 +154,12 @@ void MBus::monitorPair(const Bytes& answer, const std::string& note) {
     monitorLines(&none, &answer, note);
 }
 
-void MBus::logRequest(const Bytes& frameBytes) { monitorLines(&frameBytes, nullptr, ""); }
+void MBus::logRequest(const Bytes& frameBytes) {
+    if (logging()) monitorLines(&frameBytes, nullptr, "");
+}
 
 void MBus::logAnswer(const Bytes& bytes, TransactionResult verdict) {
-    monitorLines(nullptr, &bytes, ResultText(verdict));
+    if (logging()) monitorLines(nullptr, &bytes, ResultText(verdict));
 }
 
 void MBus::addMonitorPair(std::string request, std::string answer) {
@@ -190,6 +192,15 @@ void MBus::reopenIfLost() {
     if (port_.open()) portLost_ = false;
 }
 
+AnswerOrder& MBus::order() {
+    const int number = port_.portNumber();
+    if (!orderInUse_ || orderPort_ != number) {
+        orderInUse_ = &orders_[number];
+        orderPort_ = number;
+    }
+    return *orderInUse_;
+}
+
 bool MBus::inOrder(std::uint8_t node) const { return framing_ == &FramingRtu && node != 0; }
 
 void MBus::registerLateFrames() {
@@ -198,12 +209,12 @@ void MBus::registerLateFrames() {
     lateFrames_.clear();
 }
 
-void MBus::noteLateFrame(const Bytes& frame) {
+void MBus::noteLateFrame(ByteView frame) {
     if (framing_ == &FramingRtu) {
         order().frameDropped(frame[0], frame);
         silentNodes_[frame[0]] = false;
     }
-    if (monitorAttivo_ || hexCopyKept_) lateFrames_.push_back(frame);
+    if (logging()) lateFrames_.emplace_back(frame.begin(), frame.end());
 }
 
 // The whole frames at the front of `bytes` that `isAnswer` does not take
@@ -214,11 +225,10 @@ bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
     for (;;) {
         const FrameAtFront front = framing_->frameAtFront(bytes);
         if (front.kind != FrameAtFront::Whole) return false;
-        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(front.length);
-        const Bytes frame(bytes.begin(), end);
+        const ByteView frame(bytes.data(), front.length);
         if (isAnswer(frame)) return true;
         noteLateFrame(frame);
-        bytes.erase(bytes.begin(), end);
+        bytes.erase(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(front.length));
     }
 }
 
@@ -240,7 +250,7 @@ MBus::Sent MBus::sendFrame(const Bytes& frameBytes, Bytes& incoming) {
     // Reading what came also notices a connection that the other end
     // closed meanwhile: a request never goes out on it.
     Bytes stale = readPort();
-    dropLateFrames(stale, [](const Bytes&) { return false; });
+    dropLateFrames(stale, [](ByteView) { return false; });
     reopenIfLost();
     registerLateFrames();
     if (!port_.write(frameBytes)) return Sent::NotWritten;
@@ -296,7 +306,7 @@ void MBus::sendFence(std::uint8_t node) {
         Bytes fresh = readPort();
         heard = heard || !fresh.empty();
         incoming.insert(incoming.end(), fresh.begin(), fresh.end());
-        answer = dropLateFrames(incoming, [&](const Bytes& frame) {
+        answer = dropLateFrames(incoming, [&](ByteView frame) {
             return frame[0] == node && order().answersFence(node, frame);
         });
         if (answer || clock_.now() >= dueAt || interrupted_) break;
@@ -323,7 +333,7 @@ MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int e
                                     Bytes& incoming) {
     const TimePoint dueAt = clock_.now() + Millis(timeOutMs_);
     const std::uint8_t node = frameBytes[framing_->header - 1];
-    const auto isAnswer = [&](const Bytes& frame) {
+    const auto isAnswer = [&](ByteView frame) {
         return framing_->answers(frameBytes, frame) && (!inOrder(node) || order().mayTake(node, pdu));
     };
     // Pending events run inside each wait: the loop never spins. Right

@@ -210,8 +210,10 @@ class MBus {
     void markLost();
     void reopenIfLost();
     bool inOrder(std::uint8_t node) const;
-    AnswerOrder& order() { return orders_[port_.portNumber()]; }
-    void noteLateFrame(const Bytes& frame);
+    AnswerOrder& order();
+    // The monitor or the hexadecimal copy takes the exchanges.
+    bool logging() const { return monitorAttivo_ || hexCopyKept_; }
+    void noteLateFrame(ByteView frame);
     template <typename IsAnswer>
     bool dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer);
     Sent sendFrame(const Bytes& frameBytes, Bytes& incoming);
@@ -258,6 +260,8 @@ class MBus {
     // What each node of an RTU line may still owe, by port number: the
     // fences and the late answers.
     std::map<int, AnswerOrder> orders_;
+    AnswerOrder* orderInUse_ = nullptr;  // that of orderPort_
+    int orderPort_ = 0;
     std::uint16_t fenceToken_ = 0;
     std::vector<Bytes> lateFrames_;  // for the monitor, until the exchange's lines are in
     // A node that never answers a fence: after a time-out, a different

@@ -5,6 +5,7 @@
 // gateway); the line settings do not apply to it.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 namespace tarvel {
 
 using Bytes = std::vector<std::uint8_t>;
+// Bytes looked at where they stand.
+using ByteView = std::span<const std::uint8_t>;
 
 // Line settings as the port applies them; the settings text is read by the
 // logic.
