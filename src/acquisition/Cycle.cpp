@@ -87,7 +87,7 @@ void Cycle::StopNow() {
 }
 
 // A serial profile that cannot be applied stops the acquisition.
-Risposta Cycle::execute(std::size_t index, bool alone) {
+[[gnu::hot]] Risposta Cycle::execute(std::size_t index, bool alone) {
     Risposta answer =
         alone ? executor_.Run(lines_[index]) : executor_.Run(lines_, index);
     if (answer.kind == LineKind::Serial && serialLine_.refused()) MenuFerma_Click();
@@ -132,7 +132,7 @@ void Cycle::TmrLettura_Timer() {
 
 // The lines one after another on the program's line. `fresh`: whether each
 // answer is of this cycle, or kept from a group that was not due.
-std::vector<Risposta> Cycle::runInTurn(std::vector<bool>& fresh) {
+[[gnu::hot]] std::vector<Risposta> Cycle::runInTurn(std::vector<bool>& fresh) {
     std::vector<Risposta> answers;
     answers.reserve(lines_.size());
     for (std::size_t i = 0; i < lines_.size(); ++i) {
@@ -153,7 +153,7 @@ std::vector<Risposta> Cycle::runInTurn(std::vector<bool>& fresh) {
 }
 
 // False when the acquisition was stopped: the cycle ends here.
-bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
+[[gnu::hot]] bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
     const TimePoint from = clock_.now();
     const std::uint64_t bytes = serialLine_.mbus().counters().bytesOnLine;
     // An EVERY line only marks: no pause before it.
@@ -169,7 +169,7 @@ bool Cycle::runLine(std::size_t i, std::vector<Risposta>& answers) {
     return active_;
 }
 
-void Cycle::measure(TimePoint from, std::uint64_t bytesBefore) {
+[[gnu::hot]] void Cycle::measure(TimePoint from, std::uint64_t bytesBefore) {
     const SerialProfile& profile = serialLine_.profileInUse();
     if (portInUse_ >= ports_.size() || ports_[portInUse_].com != profile.com)
         portInUse_ = portOf(profile);

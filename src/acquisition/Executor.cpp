@@ -26,7 +26,7 @@ class Elements {
 // The items a read line asks for, the most significant first. Those of a
 // value that would run past either end of the address space come out
 // beyond 0xFFFF.
-Elements ElementsOf(const ReadParameters& p) {
+[[gnu::hot]] Elements ElementsOf(const ReadParameters& p) {
     Elements addresses;
     for (std::uint32_t i = 0; i < static_cast<std::uint32_t>(WordsOf(p.format.kind)); ++i)
         addresses.push_back(p.lowWordNext ? p.address + i : p.address - i);
@@ -34,7 +34,7 @@ Elements ElementsOf(const ReadParameters& p) {
 }
 
 // Floats and 64-bit integers are read with one request for the whole value.
-bool OneRequest(ValueType kind) {
+[[gnu::hot]] bool OneRequest(ValueType kind) {
     return kind == ValueType::Float32 || kind == ValueType::Float64 ||
            kind == ValueType::Int64;
 }
@@ -45,7 +45,7 @@ ScaleKey scaleKey(const ReadParameters& p) {
 }
 
 // Such a value needs registers (functions 3 and 4), inside the address space.
-bool Readable(const ReadParameters& p) {
+[[gnu::hot]] bool Readable(const ReadParameters& p) {
     if (!OneRequest(p.format.kind)) return true;
     const auto addresses = ElementsOf(p);
     return (p.function == 3 || p.function == 4) &&
@@ -62,7 +62,7 @@ std::optional<std::int16_t> DecimalsFromScale(std::uint16_t element, bool addres
 }
 
 // What a failed read met; nothing when no request was sent.
-std::optional<TransactionResult> ResultOf(const Transaction& t) {
+[[gnu::hot]] std::optional<TransactionResult> ResultOf(const Transaction& t) {
     if (t.sent.empty()) return std::nullopt;
     return t.outcome;
 }
@@ -144,9 +144,7 @@ Executor::Executor(SerialLine& linea, Clock& clock, CycleObserver& observer,
       observer_(observer),
       acquiring_(acquiring) {}
 
-void Executor::showResult(const Risposta& result) {
-    observer_.resultShown(result);
-}
+[[gnu::hot]] void Executor::showResult(const Risposta& result) { observer_.resultShown(result); }
 
 void Executor::NewCycle() {
     failedInARow_.fill(0);
@@ -157,13 +155,14 @@ void Executor::NewCycle() {
     scale_.clear();
 }
 
-Risposta Executor::Run(const RequestLine& line) { return run(line, nullptr, 0); }
+[[gnu::hot]] Risposta Executor::Run(const RequestLine& line) { return run(line, nullptr, 0); }
 
-Risposta Executor::Run(const std::vector<RequestLine>& lines, std::size_t index) {
+[[gnu::hot]] Risposta Executor::Run(const std::vector<RequestLine>& lines, std::size_t index) {
     return run(lines[index], &lines, index);
 }
 
-Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index) {
+[[gnu::hot]] Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* lines,
+                                    std::size_t index) {
     static const Risposta nothingYet;
     showResult(nothingYet);
     Risposta answer{line.kind, {}, std::nullopt};
@@ -208,8 +207,8 @@ std::string Executor::runWait(const RequestLine& line) {
     return text;
 }
 
-void Executor::runRead(const RequestLine& line, const std::vector<RequestLine>* lines,
-                       std::size_t index, Reading& reading) {
+[[gnu::hot]] void Executor::runRead(const RequestLine& line, const std::vector<RequestLine>* lines,
+                                    std::size_t index, Reading& reading) {
     const Chiamata& c = line.shownFields;
     observer_.fieldsShown(c);
     reading.line = index;
@@ -223,8 +222,8 @@ void Executor::runRead(const RequestLine& line, const std::vector<RequestLine>* 
     }
 }
 
-void Executor::readRow(const ReadParameters& p, const std::vector<RequestLine>* lines,
-                           std::size_t index, Reading& reading) {
+[[gnu::hot]] void Executor::readRow(const ReadParameters& p, const std::vector<RequestLine>* lines,
+                                    std::size_t index, Reading& reading) {
     reading.quality = Quality::Failed;
     // A node beyond one byte would go on the line as another node.
     if (p.node < 0 || p.node > 255) return;
@@ -239,8 +238,8 @@ void Executor::readRow(const ReadParameters& p, const std::vector<RequestLine>* 
     failed = reading.quality == Quality::Failed ? failed + 1 : 0;
 }
 
-void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lines,
-                       std::size_t index, Reading& reading) {
+[[gnu::hot]] void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lines,
+                                 std::size_t index, Reading& reading) {
     if (!Readable(p)) return;
     auto serve = [](const std::vector<std::size_t>& list, std::size_t i) {
         return std::find(list.begin(), list.end(), i) != list.end();
@@ -280,8 +279,8 @@ void Executor::read(const ReadParameters& p, const std::vector<RequestLine>* lin
 // The items of the line, from the block that holds them, one request for
 // the whole value, or one request an item; on a failure, what it met goes
 // into the reading.
-std::optional<ValueItems> Executor::readElements(const ReadParameters& p, bool fromBlock,
-                                                 Reading& reading) {
+[[gnu::hot]] std::optional<ValueItems> Executor::readElements(const ReadParameters& p,
+                                                              bool fromBlock, Reading& reading) {
     const Elements addresses = ElementsOf(p);
     Transaction single;
     if (!fromBlock && OneRequest(p.format.kind)) {
@@ -376,7 +375,7 @@ std::optional<PlannedBlock> PlanBlock(const std::vector<RequestLine>& lines, std
 
 // The block of the line, read with its attempts; when it fails, its lines
 // read on their own.
-void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t index) {
+[[gnu::hot]] void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t index) {
     const SerialProfile& profile = context_.profileInUse();
     if (profile.block == 0) return;
     const ReadParameters& p = *lines[index].reading;
@@ -396,7 +395,8 @@ void Executor::prepareBlock(const std::vector<RequestLine>& lines, std::size_t i
 // them), when the line at `index` is one: their requests go out together,
 // up to the profile's Window at once, on Modbus TCP without block reads.
 // Lines of a node skipped by now are left out, as they send nothing.
-void Executor::prepareInFlight(const std::vector<RequestLine>& lines, std::size_t index) {
+[[gnu::hot]] void Executor::prepareInFlight(const std::vector<RequestLine>& lines,
+                                            std::size_t index) {
     const SerialProfile& profile = context_.profileInUse();
     if (mbus_.window() <= 1 || profile.block != 0) return;
     std::vector<std::size_t> group;

@@ -47,11 +47,11 @@ void GroupSchedule::startCycle(TimePoint start) {
     }
 }
 
-bool GroupSchedule::due(std::size_t index) const {
+[[gnu::hot]] bool GroupSchedule::due(std::size_t index) const {
     return index >= groupOf_.size() || !groupOf_[index] || due_[*groupOf_[index]];
 }
 
-void GroupSchedule::read(std::size_t index) {
+[[gnu::hot]] void GroupSchedule::read(std::size_t index) {
     if (index < groupOf_.size() && groupOf_[index]) lastRead_[*groupOf_[index]] = start_;
 }
 

@@ -181,9 +181,9 @@ void Program::lineShown(const std::string& monitorCaption,
     notify(&MainView::statusBarChanged);
 }
 
-bool Program::linesFollowed() const { return view_ && view_->followsLines(); }
+[[gnu::hot]] bool Program::linesFollowed() const { return view_ && view_->followsLines(); }
 
-void Program::lineSelected(int index) {
+[[gnu::hot]] void Program::lineSelected(int index) {
     if (!linesFollowed()) return;
     if (index < 0)
         AzzeraDettagli();
@@ -191,13 +191,13 @@ void Program::lineSelected(int index) {
         SelectRequest(index);
 }
 
-void Program::fieldsShown(const Chiamata& fields) {
+[[gnu::hot]] void Program::fieldsShown(const Chiamata& fields) {
     if (!linesFollowed()) return;
     status_.request = fields;
     notify(&MainView::detailsChanged);
 }
 
-void Program::resultShown(const Risposta& result) {
+[[gnu::hot]] void Program::resultShown(const Risposta& result) {
     if (!linesFollowed()) return;
     status_.result = AnswerText(result);
     notify(&MainView::detailsChanged);
@@ -218,7 +218,7 @@ void Program::answersCleared() {
     notify(&MainView::answersChanged);
 }
 
-void Program::answerAdded(const Risposta& answer) {
+[[gnu::hot]] void Program::answerAdded(const Risposta& answer) {
     if (!linesFollowed()) return;
     auto answers = std::make_shared<std::vector<std::string>>();
     answers->reserve(status_.answers->size() + 1);

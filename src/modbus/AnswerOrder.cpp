@@ -19,7 +19,7 @@ Bytes AnswerOrder::FencePdu(std::uint16_t token) {
             static_cast<std::uint8_t>(token & 0xFF)};
 }
 
-bool AnswerOrder::needsFence(std::uint8_t node, const Bytes& pdu) const {
+[[gnu::hot]] bool AnswerOrder::needsFence(std::uint8_t node, const Bytes& pdu) const {
     const Node& n = nodes_[node];
     return !n.timedGuard && n.doubt && n.doubtPdu != pdu;
 }
@@ -48,19 +48,19 @@ bool AnswerOrder::answersFence(std::uint8_t node, ByteView frame) const {
     return settles(nodes_[node], frame);
 }
 
-void AnswerOrder::requestSent(std::uint8_t node) { ++nodes_[node].unanswered; }
+[[gnu::hot]] void AnswerOrder::requestSent(std::uint8_t node) { ++nodes_[node].unanswered; }
 
-bool AnswerOrder::mayTake(std::uint8_t node, const Bytes& pdu) const {
+[[gnu::hot]] bool AnswerOrder::mayTake(std::uint8_t node, const Bytes& pdu) const {
     const Node& n = nodes_[node];
     return n.timedGuard || (!n.fence && (!n.doubt || n.doubtPdu == pdu));
 }
 
-void AnswerOrder::answerTaken(std::uint8_t node) {
+[[gnu::hot]] void AnswerOrder::answerTaken(std::uint8_t node) {
     Node& n = nodes_[node];
     n.unanswered = std::max(n.unanswered - 1, 0);
 }
 
-void AnswerOrder::answerMissing(std::uint8_t node, const Bytes& pdu) {
+[[gnu::hot]] void AnswerOrder::answerMissing(std::uint8_t node, const Bytes& pdu) {
     Node& n = nodes_[node];
     if (!n.doubt) {
         n.doubt = true;

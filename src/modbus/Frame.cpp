@@ -18,19 +18,19 @@ constexpr std::array<std::uint16_t, 256> CrcTable = [] {
     return table;
 }();
 
-std::uint16_t crcOf(const std::uint8_t* bytes, std::size_t size) {
+[[gnu::hot]] std::uint16_t crcOf(const std::uint8_t* bytes, std::size_t size) {
     std::uint16_t crc = 0xFFFF;
     for (std::size_t i = 0; i < size; ++i)
         crc = static_cast<std::uint16_t>((crc >> 8) ^ CrcTable[(crc ^ bytes[i]) & 0xFF]);
     return crc;
 }
 // The first `length` bytes end in the CRC of those before it.
-bool crcMatches(const Bytes& frame, std::size_t length) {
+[[gnu::hot]] bool crcMatches(const Bytes& frame, std::size_t length) {
     if (length < 3 || frame.size() < length) return false;
     const std::uint16_t crc = crcOf(frame.data(), length - 2);
     return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == (crc >> 8);
 }
-bool crcMatches(const Bytes& frame) { return crcMatches(frame, frame.size()); }
+[[gnu::hot]] bool crcMatches(const Bytes& frame) { return crcMatches(frame, frame.size()); }
 }  // namespace
 
 std::uint16_t CalcolaCRC(const Bytes& bytes) { return crcOf(bytes.data(), bytes.size()); }
@@ -46,14 +46,14 @@ Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function,
 }
 
 namespace {
-std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
-std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
-std::uint16_t word(ByteView b, std::size_t i) {
+[[gnu::hot]] std::uint8_t high(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
+[[gnu::hot]] std::uint8_t low(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+[[gnu::hot]] std::uint16_t word(ByteView b, std::size_t i) {
     return static_cast<std::uint16_t>(b[i] << 8 | b[i + 1]);
 }
 }  // namespace
 
-Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity) {
+[[gnu::hot]] Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity) {
     return {function, high(addr), low(addr), high(quantity), low(quantity)};
 }
 
@@ -81,7 +81,7 @@ Bytes ReadFrame(std::uint8_t node, std::uint8_t function, std::uint16_t address,
     return CostruisciTrama(8, node, function, Bytes(pdu.begin() + 1, pdu.end()));
 }
 
-int AnswerLength(int function, int quantity) {
+[[gnu::hot]] int AnswerLength(int function, int quantity) {
     switch (function) {
         case 1:
         case 2:
@@ -94,7 +94,7 @@ int AnswerLength(int function, int quantity) {
     }
 }
 
-int AnswerLengthFor(const Bytes& request) {
+[[gnu::hot]] int AnswerLengthFor(const Bytes& request) {
     if (request.size() < 8) return 0;
     return AnswerLength(request[1], request[4] << 8 | request[5]);
 }
@@ -116,7 +116,7 @@ TransactionResult checkDeviceId(const Bytes& request, const Bytes& incoming) {
 }
 }  // namespace
 
-TransactionResult CheckAnswer(const Bytes& request, const Bytes& incoming) {
+[[gnu::hot]] TransactionResult CheckAnswer(const Bytes& request, const Bytes& incoming) {
     if (request.size() >= 3 && request[1] == DeviceIdFunction && request[2] == DeviceIdMei &&
         incoming.size() >= 2 && incoming[1] == DeviceIdFunction)
         return checkDeviceId(request, incoming);
@@ -131,12 +131,12 @@ TransactionResult CheckAnswer(const Bytes& request, const Bytes& incoming) {
     return same ? TransactionResult::Complete : TransactionResult::WrongAnswer;
 }
 
-bool ExceptionAnswer(const Bytes& request, const Bytes& answer) {
+[[gnu::hot]] bool ExceptionAnswer(const Bytes& request, const Bytes& answer) {
     return request.size() >= 2 && answer.size() == 5 && answer[0] == request[0] &&
            answer[1] == (request[1] | 0x80) && crcMatches(answer);
 }
 
-Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione) {
+[[gnu::hot]] Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione) {
     const auto frameLength = static_cast<std::uint16_t>(pdu.size() + 1);
     Bytes frame;
     frame.reserve(7 + pdu.size());
@@ -150,14 +150,14 @@ Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione) {
 namespace {
 // Header fields that an answer shares with its request; `following` is the
 // length the answer's header must give.
-bool sameHeader(const Bytes& request, const Bytes& answer, int following) {
+[[gnu::hot]] bool sameHeader(const Bytes& request, const Bytes& answer, int following) {
     return request.size() >= 8 && answer.size() >= 9 &&
            word(answer, 0) == word(request, 0) && word(answer, 2) == 0 &&
            word(answer, 4) == following && answer[6] == request[6];
 }
 }  // namespace
 
-TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
+[[gnu::hot]] TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
     if (request.size() >= 9 && request[7] == DeviceIdFunction && request[8] == DeviceIdMei) {
         const std::optional<std::size_t> length = DeviceIdLength(answer, 7);
         const bool same = length && *length > 0 && *length == answer.size() &&
@@ -176,12 +176,12 @@ TransactionResult CheckTcpAnswer(const Bytes& request, const Bytes& answer) {
     return TransactionResult::Complete;
 }
 
-bool TcpExceptionAnswer(const Bytes& request, const Bytes& answer) {
+[[gnu::hot]] bool TcpExceptionAnswer(const Bytes& request, const Bytes& answer) {
     return answer.size() == 9 && sameHeader(request, answer, 3) &&
            answer[7] == (request[7] | 0x80);
 }
 
-FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
+[[gnu::hot]] FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
     if (bytes.size() < 2) return {};
     const std::uint8_t function = bytes[1];
     std::size_t length = 0;
@@ -206,7 +206,7 @@ FrameAtFront RtuFrameAtFront(const Bytes& bytes) {
     return {FrameAtFront::Whole, length};
 }
 
-FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
+[[gnu::hot]] FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
     if (bytes.size() < 6) return {};
     const std::size_t follows = word(bytes, 4);
     if (word(bytes, 2) != 0 || follows < 2 || follows > LongestTcpFollows) return {FrameAtFront::NotAFrame, 0};
@@ -214,7 +214,7 @@ FrameAtFront TcpFrameAtFront(const Bytes& bytes) {
             6 + follows};
 }
 
-bool RtuAnswers(const Bytes& request, ByteView frame) {
+[[gnu::hot]] bool RtuAnswers(const Bytes& request, ByteView frame) {
     if (request.size() < 2 || frame.size() < 2 || frame[0] != request[0]) return false;
     if (frame[1] == (request[1] | 0x80)) return true;
     if (request[1] == DeviceIdFunction && request.size() >= 3 && request[2] == DeviceIdMei)
@@ -222,7 +222,7 @@ bool RtuAnswers(const Bytes& request, ByteView frame) {
     return frame[1] == request[1] && static_cast<int>(frame.size()) == AnswerLengthFor(request);
 }
 
-bool TcpAnswers(const Bytes& request, ByteView frame) {
+[[gnu::hot]] bool TcpAnswers(const Bytes& request, ByteView frame) {
     return request.size() >= 2 && frame.size() >= 2 && word(frame, 0) == word(request, 0);
 }
 

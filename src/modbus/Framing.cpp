@@ -5,7 +5,7 @@
 namespace tarvel {
 namespace {
 
-Bytes rtuRequest(std::uint8_t node, const Bytes& pdu, std::uint16_t) {
+[[gnu::hot]] Bytes rtuRequest(std::uint8_t node, const Bytes& pdu, std::uint16_t) {
     Bytes frame;
     frame.reserve(pdu.size() + 3);
     frame.push_back(node);
@@ -23,7 +23,7 @@ const Framing FramingRtu{
 const Framing FramingTcp{
     7, 0, TcpFrame, CheckTcpAnswer, TcpExceptionAnswer, TcpFrameAtFront, TcpAnswers};
 
-int Framing::answerLength(int function, int quantity) const {
+[[gnu::hot]] int Framing::answerLength(int function, int quantity) const {
     // The RTU answer has one byte of node and two of CRC around the rest.
     const int rtu = AnswerLength(function, quantity);
     return rtu == 0 ? 0 : rtu - 3 + static_cast<int>(header + trailer);

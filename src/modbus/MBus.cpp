@@ -34,8 +34,8 @@ std::string joinBytes(const Bytes& bytes, const char* format) {
 }
 
 // An exchange of the read request, before anything is sent.
-Transaction Request(std::uint8_t node, std::uint8_t function, std::uint16_t addr,
-                    std::uint16_t quantity) {
+[[gnu::hot]] Transaction Request(std::uint8_t node, std::uint8_t function, std::uint16_t addr,
+                                 std::uint16_t quantity) {
     Transaction t;
     t.node = node;
     t.function = function;
@@ -154,11 +154,11 @@ void MBus::monitorPair(const Bytes& answer, const std::string& note) {
     monitorLines(&none, &answer, note);
 }
 
-void MBus::logRequest(const Bytes& frameBytes) {
+[[gnu::hot]] void MBus::logRequest(const Bytes& frameBytes) {
     if (logging()) monitorLines(&frameBytes, nullptr, "");
 }
 
-void MBus::logAnswer(const Bytes& bytes, TransactionResult verdict) {
+[[gnu::hot]] void MBus::logAnswer(const Bytes& bytes, TransactionResult verdict) {
     if (logging()) monitorLines(nullptr, &bytes, ResultText(verdict));
 }
 
@@ -182,7 +182,7 @@ void MBus::markLost() {
 // A device or a connection that went away is opened again at once, before
 // the next frame goes out; an opening that fails is tried again at most
 // once a second.
-void MBus::reopenIfLost() {
+[[gnu::hot]] void MBus::reopenIfLost() {
     if (port_.deviceLost()) markLost();
     if (!portLost_ ||
         (lastAttempt_ && clock_.now() - *lastAttempt_ < ReopenInterval))
@@ -192,7 +192,7 @@ void MBus::reopenIfLost() {
     if (port_.open()) portLost_ = false;
 }
 
-AnswerOrder& MBus::order() {
+[[gnu::hot]] AnswerOrder& MBus::order() {
     const int number = port_.portNumber();
     if (!orderInUse_ || orderPort_ != number) {
         orderInUse_ = &orders_[number];
@@ -201,9 +201,11 @@ AnswerOrder& MBus::order() {
     return *orderInUse_;
 }
 
-bool MBus::inOrder(std::uint8_t node) const { return framing_ == &FramingRtu && node != 0; }
+[[gnu::hot]] bool MBus::inOrder(std::uint8_t node) const {
+    return framing_ == &FramingRtu && node != 0;
+}
 
-void MBus::registerLateFrames() {
+[[gnu::hot]] void MBus::registerLateFrames() {
     if (lateFrames_.empty()) return;
     for (const Bytes& frame : lateFrames_) monitorPair(frame, " (Late answer)");
     lateFrames_.clear();
@@ -221,7 +223,7 @@ void MBus::noteLateFrame(ByteView frame) {
 // are late answers: noted and taken out. True when the frame now at the
 // front is taken.
 template <typename IsAnswer>
-bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
+[[gnu::hot]] bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
     for (;;) {
         const FrameAtFront front = framing_->frameAtFront(bytes);
         if (front.kind != FrameAtFront::Whole) return false;
@@ -232,7 +234,7 @@ bool MBus::dropLateFrames(Bytes& bytes, const IsAnswer& isAnswer) {
     }
 }
 
-Bytes MBus::readPort() {
+[[gnu::hot]] Bytes MBus::readPort() {
     Bytes bytes = port_.readAll();
     counters_.bytesOnLine += bytes.size();
     return bytes;
@@ -242,7 +244,7 @@ Bytes MBus::readPort() {
 // came since answers nothing that is out now: whole frames in it are late
 // answers, the rest is dropped. A device that went away is opened again
 // first. With Echo, `incoming` gets what came after the frame's echo.
-MBus::Sent MBus::sendFrame(const Bytes& frameBytes, Bytes& incoming) {
+[[gnu::hot]] MBus::Sent MBus::sendFrame(const Bytes& frameBytes, Bytes& incoming) {
     if (silence_.count() > 0 && lastExchangeEnd_) {
         const TimePoint libera = *lastExchangeEnd_ + silence_;
         if (clock_.now() < libera) clock_.sleep(std::chrono::ceil<Millis>(libera - clock_.now()));
@@ -285,7 +287,7 @@ bool MBus::readEcho(const Bytes& frameBytes, Bytes& incoming) {
 // through its fence in this cycle gets no other: its requests go out
 // behind the fence still out, and nothing of it is taken that could be an
 // earlier answer.
-void MBus::prepareNode(std::uint8_t node, const Bytes& pdu) {
+[[gnu::hot]] void MBus::prepareNode(std::uint8_t node, const Bytes& pdu) {
     awaitGuard(node, pdu);
     if (inOrder(node) && order().needsFence(node, pdu) && !silentNodes_[node]) sendFence(node);
 }
@@ -329,8 +331,8 @@ void MBus::sendFence(std::uint8_t node) {
 // Takes in bytes until the answer to `frameBytes`: whole frames that answer
 // something else are late and dropped, and the wait goes on to its
 // time-out. Bytes that start no frame are judged as they come, as always.
-MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int expectedLength,
-                                    Bytes& incoming) {
+[[gnu::hot]] MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu,
+                                             int expectedLength, Bytes& incoming) {
     const TimePoint dueAt = clock_.now() + Millis(timeOutMs_);
     const std::uint8_t node = frameBytes[framing_->header - 1];
     const auto isAnswer = [&](ByteView frame) {
@@ -359,7 +361,7 @@ MBus::WaitEnd MBus::awaitAnswer(const Bytes& frameBytes, const Bytes& pdu, int e
 
 // How the exchange ended, from the bytes received: `t.received` keeps
 // those taken as its answer, whole or in part.
-void MBus::judge(Transaction& t, int expectedLength, WaitEnd fine) {
+[[gnu::hot]] void MBus::judge(Transaction& t, int expectedLength, WaitEnd fine) {
     Bytes& incoming = t.received;
     const std::size_t frameLength = fine == WaitEnd::Answer
                                       ? framing_->frameAtFront(incoming).length
@@ -389,7 +391,7 @@ void MBus::judge(Transaction& t, int expectedLength, WaitEnd fine) {
 
 // The data of a complete answer: registers, high byte first, or the bytes
 // of the bits.
-void MBus::takeData(Transaction& t, int expectedLength) const {
+[[gnu::hot]] void MBus::takeData(Transaction& t, int expectedLength) const {
     if (!t.ok()) return;
     if (t.function == DeviceIdFunction) {
         // From the MEI type to the last object.
@@ -409,7 +411,8 @@ void MBus::takeData(Transaction& t, int expectedLength) const {
 
 // A request whose answer did not come whole may still be answered: the
 // node owes it until a fence's answer comes.
-void MBus::afterAnswer(const Transaction& t, const Bytes& pdu, bool written, WaitEnd fine) {
+[[gnu::hot]] void MBus::afterAnswer(const Transaction& t, const Bytes& pdu, bool written,
+                                    WaitEnd fine) {
     const std::uint8_t node = t.node;
     if (!written || !inOrder(node)) return;
     if (fine == WaitEnd::Answer) {
@@ -432,7 +435,7 @@ void MBus::armGuard(std::uint8_t node, const Bytes& pdu) {
     guard_ = {true, node, pdu, clock_.now() + Millis(timeOutMs_)};
 }
 
-void MBus::awaitGuard(std::uint8_t node, const Bytes& pdu) {
+[[gnu::hot]] void MBus::awaitGuard(std::uint8_t node, const Bytes& pdu) {
     if (!guard_.armed) return;
     // Another node, or the same request again: a late answer cannot be
     // taken for a different request of the node.
@@ -473,14 +476,14 @@ void MBus::awaitTrailer(Bytes& incoming) {
 
 // What the exchange gave, to the node's health (unless a stop cut its wait
 // short, which says nothing about the node) and the monitor.
-void MBus::observe(const Transaction& t) {
+[[gnu::hot]] void MBus::observe(const Transaction& t) {
     if (!interrupted_) health_.record(t, clock_.now());
     logAnswer(t.received, t.outcome);
     if (!t.ok()) ++counters_.failed;
 }
 
-Transaction MBus::EseguiTransazione(std::uint8_t node, std::uint8_t function,
-                                    std::uint16_t addr, std::uint16_t quantity) {
+[[gnu::hot]] Transaction MBus::EseguiTransazione(std::uint8_t node, std::uint8_t function,
+                                                 std::uint16_t addr, std::uint16_t quantity) {
     return exchange(Request(node, function, addr, quantity), ReadPdu(function, addr, quantity),
                     framing_->answerLength(function, quantity));
 }
@@ -492,7 +495,7 @@ Transaction MBus::ReadDeviceId(std::uint8_t node, std::uint8_t firstObject) {
                     shortest);
 }
 
-Transaction MBus::exchange(Transaction t, const Bytes& pdu, int expectedLength) {
+[[gnu::hot]] Transaction MBus::exchange(Transaction t, const Bytes& pdu, int expectedLength) {
     const std::uint8_t node = t.node;
     if (interrupted_) return t;
     ++counters_.transactions;
@@ -542,8 +545,9 @@ std::optional<std::string> MBus::LeggiHex(std::int16_t function, std::int32_t hi
            hexByte(static_cast<std::uint8_t>(word), true);
 }
 
-MBus::ItemsRead MBus::ReadItems(std::int16_t function, std::span<const std::uint16_t> addrs,
-                                std::int16_t node) {
+[[gnu::hot]] MBus::ItemsRead MBus::ReadItems(std::int16_t function,
+                                             std::span<const std::uint16_t> addrs,
+                                             std::int16_t node) {
     ItemsRead readResult{std::nullopt, Request(static_cast<std::uint8_t>(node),
                                           static_cast<std::uint8_t>(function), 0, 1)};
     if (AnswerLength(function) == 0 || addrs.size() > ValueItems::Capacity) return readResult;

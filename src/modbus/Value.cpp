@@ -11,7 +11,8 @@ namespace {
 
 // The items one after the other, most significant first, bytes swapped in
 // each register when asked.
-std::uint64_t join(std::span<const std::uint16_t> addresses, bool registers, bool swapBytes) {
+[[gnu::hot]] std::uint64_t join(std::span<const std::uint16_t> addresses, bool registers,
+                                bool swapBytes) {
     std::uint64_t value = 0;
     for (const std::uint16_t e : addresses) {
         if (registers)
@@ -33,7 +34,7 @@ double decimalOf(float value) {
 
 // The integer's value exactly, and as a double.
 template <typename Int>
-ParsedNumber integer(Int value) {
+[[gnu::hot]] ParsedNumber integer(Int value) {
     ParsedNumber number{static_cast<double>(value), true, false,
                        static_cast<std::uint64_t>(value)};
     if constexpr (std::is_signed_v<Int>) {
@@ -46,7 +47,7 @@ ParsedNumber integer(Int value) {
 
 }  // namespace
 
-int WordsOf(ValueType kind) {
+[[gnu::hot]] int WordsOf(ValueType kind) {
     switch (kind) {
         case ValueType::Int16:
             return 1;
@@ -66,7 +67,7 @@ constexpr std::array<double, 23> ExactPowersOfTen{
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-double Scale(double value, std::int16_t decimals) {
+[[gnu::hot]] double Scale(double value, std::int16_t decimals) {
     const double divisor = decimals >= 0 && decimals < std::ssize(ExactPowersOfTen)
                                ? ExactPowersOfTen[static_cast<std::size_t>(decimals)]
                                : std::pow(10.0, decimals);
@@ -74,8 +75,8 @@ double Scale(double value, std::int16_t decimals) {
     return value / divisor;
 }
 
-std::optional<ParsedNumber> DecodeValue(std::span<const std::uint16_t> addresses,
-                                            bool registers, const ValueFormat& f) {
+[[gnu::hot]] std::optional<ParsedNumber> DecodeValue(std::span<const std::uint16_t> addresses,
+                                                     bool registers, const ValueFormat& f) {
     const std::uint64_t raw = join(addresses, registers, f.swapBytes);
     const bool u = f.isUnsigned;
     ParsedNumber number;

@@ -363,7 +363,7 @@ bool PosixSerialPort::inputPending() const {
     return fd_ >= 0 && ::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
-void PosixSerialPort::takeIn() {
+[[gnu::hot]] void PosixSerialPort::takeIn() {
     std::array<std::uint8_t, 512> chunk;
     while (fd_ >= 0) {
         const ssize_t n = ::read(fd_, chunk.data(), chunk.size());
@@ -405,7 +405,7 @@ std::size_t PosixSerialPort::bytesWaiting() {
     return buffer_.size();
 }
 
-bool PosixSerialPort::write(const Bytes& bytes) {
+[[gnu::hot]] bool PosixSerialPort::write(const Bytes& bytes) {
     if (!open_ || fd_ < 0) {
         if (!open_) fail("Port not open");
         return false;
@@ -439,7 +439,7 @@ bool PosixSerialPort::write(const Bytes& bytes) {
     return true;
 }
 
-Bytes PosixSerialPort::readAll() {
+[[gnu::hot]] Bytes PosixSerialPort::readAll() {
     // Right after a wait that took bytes in, another read finds nothing.
     if (!std::exchange(tookInByWait_, false)) takeIn();
     Bytes out;
@@ -454,7 +454,7 @@ void PosixSerialPort::watchAlso(int fd, std::function<void()> onReadable) {
     onAlsoReadable_ = std::move(onReadable);
 }
 
-void PosixSerialPort::waitForInput(TimePoint deadline) {
+[[gnu::hot]] void PosixSerialPort::waitForInput(TimePoint deadline) {
     if (fd_ < 0 && alsoFd_ < 0) {
         std::this_thread::sleep_until(deadline);
         return;

@@ -14,7 +14,7 @@ void ConsoleClock::watch(int fd, std::function<bool()> onReadable) {
     onReadable_ = std::move(onReadable);
 }
 
-bool ConsoleClock::waitUntil(TimePoint deadline) {
+[[gnu::hot]] bool ConsoleClock::waitUntil(TimePoint deadline) {
     for (;;) {
         const auto left = std::chrono::ceil<Millis>(deadline - now()).count();
         pollfd p{fd_, POLLIN, 0};
@@ -26,7 +26,7 @@ bool ConsoleClock::waitUntil(TimePoint deadline) {
     }
 }
 
-void ConsoleClock::sleep(Millis duration) {
+[[gnu::hot]] void ConsoleClock::sleep(Millis duration) {
     // No pause: what is watched is seen at the next wait.
     if (duration.count() <= 0) return;
     if (fd_ < 0) {
