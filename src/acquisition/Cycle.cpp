@@ -87,21 +87,23 @@ void Cycle::StopNow() {
 }
 
 // A serial profile that cannot be applied stops the acquisition.
-[[gnu::hot]] Risposta Cycle::execute(std::size_t index, bool alone) {
-    Risposta answer =
-        alone ? executor_.Run(lines_[index]) : executor_.Run(lines_, index);
+[[gnu::hot]] void Cycle::execute(std::size_t index, bool alone, Risposta& answer) {
+    if (alone)
+        answer = executor_.Run(lines_[index]);
+    else
+        executor_.Run(lines_, index, answer);
     if (answer.kind == LineKind::Serial && serialLine_.refused()) MenuFerma_Click();
-    return answer;
 }
 
 void Cycle::Cmd_Leggi_Click(int index) {
     // A line run by hand runs on the program's line: the workers let go of
     // their ports.
     if (parallel_) parallel_->Close();
+    Risposta answer;
     if (index < 0 || static_cast<std::size_t>(index) >= lines_.size())
         executor_.Run(RequestLine{});
     else
-        execute(static_cast<std::size_t>(index), true);
+        execute(static_cast<std::size_t>(index), true, answer);
 }
 
 void Cycle::begin() {
@@ -161,7 +163,7 @@ void Cycle::TmrLettura_Timer() {
     if (lineRan_ && !marks) clock_.sleep(Millis(serialLine_.profileInUse().pauseMs));
     observer_.lineSelected(static_cast<int>(i));
     if (!active_) return false;
-    answers.push_back(execute(i, false));
+    execute(i, false, answers.emplace_back());
     observer_.answerAdded(answers.back());
     groups_.read(i);
     lineRan_ = lineRan_ || !marks;

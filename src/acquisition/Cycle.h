@@ -75,7 +75,8 @@ class Cycle {
     void begin();
     std::vector<Risposta> runInTurn(std::vector<bool>& fresh);
     std::vector<Risposta> runInParallel(std::vector<bool>& fresh);
-    Risposta execute(std::size_t index, bool alone);
+    // Line `index` into `answer`, a new one; alone: as the button runs it.
+    void execute(std::size_t index, bool alone, Risposta& answer);
     // Runs line i of the cycle, the pause before it included, and measures
     // it for its port; false when a stop ends the cycle.
     bool runLine(std::size_t i, std::vector<Risposta>& answers);

@@ -155,17 +155,28 @@ void Executor::NewCycle() {
     scale_.clear();
 }
 
-[[gnu::hot]] Risposta Executor::Run(const RequestLine& line) { return run(line, nullptr, 0); }
-
-[[gnu::hot]] Risposta Executor::Run(const std::vector<RequestLine>& lines, std::size_t index) {
-    return run(lines[index], &lines, index);
+Risposta Executor::Run(const RequestLine& line) {
+    Risposta answer;
+    run(line, nullptr, 0, answer);
+    return answer;
 }
 
-[[gnu::hot]] Risposta Executor::run(const RequestLine& line, const std::vector<RequestLine>* lines,
-                                    std::size_t index) {
+Risposta Executor::Run(const std::vector<RequestLine>& lines, std::size_t index) {
+    Risposta answer;
+    run(lines[index], &lines, index, answer);
+    return answer;
+}
+
+[[gnu::hot]] void Executor::Run(const std::vector<RequestLine>& lines, std::size_t index,
+                                Risposta& answer) {
+    run(lines[index], &lines, index, answer);
+}
+
+[[gnu::hot]] void Executor::run(const RequestLine& line, const std::vector<RequestLine>* lines,
+                                std::size_t index, Risposta& answer) {
     static const Risposta nothingYet;
     showResult(nothingYet);
-    Risposta answer{line.kind, {}, std::nullopt};
+    answer.kind = line.kind;
     switch (line.kind) {
         case LineKind::Serial: {
             // A profile that cannot be applied stops the acquisition: the
@@ -195,7 +206,6 @@ void Executor::NewCycle() {
             break;
     }
     showResult(answer);
-    return answer;
 }
 
 std::string Executor::runWait(const RequestLine& line) {

@@ -50,6 +50,8 @@ class Executor {
     // Line `index` of a cycle over `lines`: with block reads on, a read
     // line may be served by one request for it and the lines after it.
     Risposta Run(const std::vector<RequestLine>& lines, std::size_t index);
+    // The same into `answer`, a new one.
+    void Run(const std::vector<RequestLine>& lines, std::size_t index, Risposta& answer);
     // A new cycle: skipped nodes are tried again, blocks and scale
     // registers are read afresh.
     void NewCycle();
@@ -57,7 +59,8 @@ class Executor {
     using ScaleKey = tarvel::ScaleKey;
 
   private:
-    Risposta run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index);
+    void run(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index,
+             Risposta& answer);
     // Fills `reading`, a new one.
     void runRead(const RequestLine& line, const std::vector<RequestLine>* lines, std::size_t index,
                  Reading& reading);
