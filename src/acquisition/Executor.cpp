@@ -300,6 +300,7 @@ std::string Executor::runWait(const RequestLine& line) {
             static_cast<std::uint16_t>(addresses.size()), static_cast<std::uint8_t>(p.node));
         if (!single.ok()) {
             reading.outcome = ResultOf(single);
+            mbus_.Recycle(std::move(single));
             return std::nullopt;
         }
     } else if (!fromBlock) {
@@ -310,11 +311,13 @@ std::string Executor::runWait(const RequestLine& line) {
         MBus::ItemsRead readResult =
             mbus_.ReadItems(p.function, std::span(addrs.data(), count), p.node);
         if (!readResult.items) reading.outcome = ResultOf(readResult.last);
+        mbus_.Recycle(std::move(readResult.last));
         return readResult.items;
     }
     const Transaction& block = fromBlock ? *block_ : single;
     ValueItems items;
     for (std::uint32_t a : addresses) items.push_back(*block.item(a));
+    if (!fromBlock) mbus_.Recycle(std::move(single));
     return items;
 }
 

@@ -64,7 +64,7 @@ class MainView {
     // Whether the view follows each line as it runs: its selection, its
     // fields, its answer and the answer list. A view of whole cycles says
     // no, and nothing of a line is copied or formatted for it.
-    virtual bool followsLines() const { return true; }
+    [[gnu::hot]] virtual bool followsLines() const { return true; }
 };
 
 }  // namespace tarvel

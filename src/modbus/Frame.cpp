@@ -33,7 +33,9 @@ constexpr std::array<std::uint16_t, 256> CrcTable = [] {
 [[gnu::hot]] bool crcMatches(const Bytes& frame) { return crcMatches(frame, frame.size()); }
 }  // namespace
 
-std::uint16_t CalcolaCRC(const Bytes& bytes) { return crcOf(bytes.data(), bytes.size()); }
+[[gnu::hot]] std::uint16_t CalcolaCRC(const Bytes& bytes) {
+    return crcOf(bytes.data(), bytes.size());
+}
 
 Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function, const Bytes& payload) {
     Bytes frame{node, function};
@@ -53,8 +55,15 @@ namespace {
 }
 }  // namespace
 
-[[gnu::hot]] Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity) {
-    return {function, high(addr), low(addr), high(quantity), low(quantity)};
+Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity) {
+    Bytes pdu;
+    SetReadPdu(pdu, function, addr, quantity);
+    return pdu;
+}
+
+[[gnu::hot]] void SetReadPdu(Bytes& pdu, std::uint8_t function, std::uint16_t addr,
+                             std::uint16_t quantity) {
+    pdu.assign({function, high(addr), low(addr), high(quantity), low(quantity)});
 }
 
 Bytes DeviceIdPdu(std::uint8_t firstObject) {
@@ -136,15 +145,18 @@ TransactionResult checkDeviceId(const Bytes& request, const Bytes& incoming) {
            answer[1] == (request[1] | 0x80) && crcMatches(answer);
 }
 
-[[gnu::hot]] Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione) {
-    const auto frameLength = static_cast<std::uint16_t>(pdu.size() + 1);
+Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione) {
     Bytes frame;
-    frame.reserve(7 + pdu.size());
-    for (std::uint8_t b : {high(transazione), low(transazione), std::uint8_t{0}, std::uint8_t{0},
-                           high(frameLength), low(frameLength), unit})
-        frame.push_back(b);
-    frame.insert(frame.end(), pdu.begin(), pdu.end());
+    SetTcpFrame(frame, unit, pdu, transazione);
     return frame;
+}
+
+[[gnu::hot]] void SetTcpFrame(Bytes& frame, std::uint8_t unit, const Bytes& pdu,
+                              std::uint16_t transazione) {
+    const auto frameLength = static_cast<std::uint16_t>(pdu.size() + 1);
+    frame.assign({high(transazione), low(transazione), std::uint8_t{0}, std::uint8_t{0},
+                  high(frameLength), low(frameLength), unit});
+    frame.insert(frame.end(), pdu.begin(), pdu.end());
 }
 
 namespace {

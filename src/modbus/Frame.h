@@ -45,6 +45,8 @@ Bytes CostruisciTrama(int frameLength, std::uint8_t node, std::uint8_t function,
 
 // The protocol data unit of a read request: function, address, quantity.
 Bytes ReadPdu(std::uint8_t function, std::uint16_t addr, std::uint16_t quantity);
+// The same into `pdu`, in the room it has.
+void SetReadPdu(Bytes& pdu, std::uint8_t function, std::uint16_t addr, std::uint16_t quantity);
 
 // Read Device Identification (function 43, MEI type 14), basic objects
 // (read code 1) from `firstObject` on.
@@ -78,6 +80,8 @@ bool ExceptionAnswer(const Bytes& request, const Bytes& answer);
 // Modbus TCP: transaction identifier, protocol 0, the length of what
 // follows, the unit identifier (the node), then the PDU; no CRC.
 Bytes TcpFrame(std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione);
+// The same into `frame`, in the room it has.
+void SetTcpFrame(Bytes& frame, std::uint8_t unit, const Bytes& pdu, std::uint16_t transazione);
 // Checks a complete-length answer against its MBAP read request:
 // transaction, protocol, length, unit, function code and byte count.
 // Complete or WrongAnswer.

@@ -5,15 +5,12 @@
 namespace tarvel {
 namespace {
 
-[[gnu::hot]] Bytes rtuRequest(std::uint8_t node, const Bytes& pdu, std::uint16_t) {
-    Bytes frame;
-    frame.reserve(pdu.size() + 3);
-    frame.push_back(node);
+[[gnu::hot]] void rtuRequest(Bytes& frame, std::uint8_t node, const Bytes& pdu, std::uint16_t) {
+    frame.assign(1, node);
     frame.insert(frame.end(), pdu.begin(), pdu.end());
     const std::uint16_t crc = CalcolaCRC(frame);
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
-    return frame;
 }
 
 }  // namespace
@@ -21,7 +18,7 @@ namespace {
 const Framing FramingRtu{
     1, 2, rtuRequest, CheckAnswer, ExceptionAnswer, RtuFrameAtFront, RtuAnswers};
 const Framing FramingTcp{
-    7, 0, TcpFrame, CheckTcpAnswer, TcpExceptionAnswer, TcpFrameAtFront, TcpAnswers};
+    7, 0, SetTcpFrame, CheckTcpAnswer, TcpExceptionAnswer, TcpFrameAtFront, TcpAnswers};
 
 [[gnu::hot]] int Framing::answerLength(int function, int quantity) const {
     // The RTU answer has one byte of node and two of CRC around the rest.

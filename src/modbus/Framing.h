@@ -16,7 +16,8 @@ namespace tarvel {
 struct Framing {
     std::size_t header;  // bytes in front of the function code
     std::size_t trailer;          // bytes after the data: the CRC
-    Bytes (*request)(std::uint8_t node, const Bytes& pdu, std::uint16_t transazione);
+    // The request frame into `frame`, in the room it has.
+    void (*request)(Bytes& frame, std::uint8_t node, const Bytes& pdu, std::uint16_t transazione);
     // A complete-length answer to the request: Complete, or what is wrong.
     TransactionResult (*check)(const Bytes& request, const Bytes& answer);
     // True for a complete exception answer to the request.

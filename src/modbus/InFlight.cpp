@@ -101,8 +101,8 @@ void MBus::sendInFlight(Batch& b) {
         Outstanding o{i, Unsent(r), framing_->answerLength(r.function, r.quantity), false, {}, {}};
         ++counters_.transactions;
         ++b.tries[i];
-        o.t.sent = framing_->request(r.node, ReadPdu(r.function, r.address, r.quantity),
-                                     ++transaction_);
+        framing_->request(o.t.sent, r.node, ReadPdu(r.function, r.address, r.quantity),
+                          ++transaction_);
         if (b.outstanding.empty()) {
             b.incoming.clear();
             Bytes none;

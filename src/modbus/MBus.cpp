@@ -234,10 +234,10 @@ template <typename IsAnswer>
     }
 }
 
-[[gnu::hot]] Bytes MBus::readPort() {
-    Bytes bytes = port_.readAll();
-    counters_.bytesOnLine += bytes.size();
-    return bytes;
+[[gnu::hot]] void MBus::readPort(Bytes& bytes) {
+    const std::size_t before = bytes.size();
+    port_.readAllInto(bytes);
+    counters_.bytesOnLine += bytes.size() - before;
 }
 
 // Sends one frame after the silence that follows the last exchange. What
@@ -251,7 +251,8 @@ template <typename IsAnswer>
     }
     // Reading what came also notices a connection that the other end
     // closed meanwhile: a request never goes out on it.
-    Bytes stale = readPort();
+    Bytes stale;
+    readPort(stale);
     dropLateFrames(stale, [](ByteView) { return false; });
     reopenIfLost();
     registerLateFrames();
@@ -271,8 +272,7 @@ bool MBus::readEcho(const Bytes& frameBytes, Bytes& incoming) {
                           incoming.begin());
     };
     for (;;) {
-        Bytes fresh = readPort();
-        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+        readPort(incoming);
         if (!sameBytes()) return false;
         if (incoming.size() >= frameBytes.size()) break;
         if (clock_.now() >= dueAt || interrupted_ || port_.deviceLost()) return false;
@@ -296,7 +296,8 @@ bool MBus::readEcho(const Bytes& frameBytes, Bytes& incoming) {
 // nor retried; a device without diagnostics answers it with exception 1.
 // It ends at its answer or its time-out, whichever comes first.
 void MBus::sendFence(std::uint8_t node) {
-    const Bytes frameBytes = framing_->request(node, AnswerOrder::FencePdu(++fenceToken_), 0);
+    Bytes frameBytes;
+    framing_->request(frameBytes, node, AnswerOrder::FencePdu(++fenceToken_), 0);
     Bytes incoming;
     // A fence given back wrong may not have reached the node: not counted.
     const bool written = sendFrame(frameBytes, incoming) == Sent::Written;
@@ -305,9 +306,9 @@ void MBus::sendFence(std::uint8_t node) {
     const TimePoint dueAt = clock_.now() + Millis(timeOutMs_);
     bool heard = !incoming.empty(), answer = false;
     while (written && !answer) {
-        Bytes fresh = readPort();
-        heard = heard || !fresh.empty();
-        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+        const std::size_t before = incoming.size();
+        readPort(incoming);
+        heard = heard || incoming.size() > before;
         answer = dropLateFrames(incoming, [&](ByteView frame) {
             return frame[0] == node && order().answersFence(node, frame);
         });
@@ -343,11 +344,7 @@ void MBus::sendFence(std::uint8_t node) {
     // comes first, and a read ahead of it would find nothing.
     for (bool waitFirst = incoming.empty();; waitFirst = false) {
         if (!waitFirst) {
-            Bytes fresh = readPort();
-            if (incoming.empty())
-                incoming.swap(fresh);
-            else
-                incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+            readPort(incoming);
             if (dropLateFrames(incoming, isAnswer)) return WaitEnd::Answer;
             if (framing_->frameAtFront(incoming).kind == FrameAtFront::NotAFrame &&
                 static_cast<int>(incoming.size()) >= expectedLength)
@@ -444,14 +441,13 @@ void MBus::armGuard(std::uint8_t node, const Bytes& pdu) {
         return;
     }
     guard_.armed = false;
-    Bytes lateOnes = readPort();
+    Bytes lateOnes;
+    readPort(lateOnes);
     while (clock_.now() < guard_.fine && !port_.deviceLost() && !interrupted_) {
         port_.waitForInput(guard_.fine);
-        Bytes fresh = readPort();
-        lateOnes.insert(lateOnes.end(), fresh.begin(), fresh.end());
+        readPort(lateOnes);
     }
-    Bytes fresh = readPort();
-    lateOnes.insert(lateOnes.end(), fresh.begin(), fresh.end());
+    readPort(lateOnes);
     if (lateOnes.empty()) {
         silentNodes_[node] = true;
         return;
@@ -469,8 +465,7 @@ void MBus::awaitTrailer(Bytes& incoming) {
         clock_.now() + std::chrono::ceil<Millis>(InterFrameSilence(port_.settings().baud));
     while (clock_.now() < fine && !interrupted_ && !port_.deviceLost()) {
         port_.waitForInput(fine);
-        Bytes fresh = readPort();
-        incoming.insert(incoming.end(), fresh.begin(), fresh.end());
+        readPort(incoming);
     }
 }
 
@@ -484,8 +479,22 @@ void MBus::awaitTrailer(Bytes& incoming) {
 
 [[gnu::hot]] Transaction MBus::EseguiTransazione(std::uint8_t node, std::uint8_t function,
                                                  std::uint16_t addr, std::uint16_t quantity) {
-    return exchange(Request(node, function, addr, quantity), ReadPdu(function, addr, quantity),
+    SetReadPdu(readPdu_, function, addr, quantity);
+    return exchange(withSpareRoom(Request(node, function, addr, quantity)), readPdu_,
                     framing_->answerLength(function, quantity));
+}
+
+// The transaction in the room of the last one given back, emptied.
+[[gnu::hot]] Transaction MBus::withSpareRoom(Transaction t) {
+    const auto take = [](auto& into, auto& from) {
+        into.swap(from);
+        into.clear();
+    };
+    take(t.sent, spare_.sent);
+    take(t.received, spare_.received);
+    take(t.registers, spare_.registers);
+    take(t.bits, spare_.bits);
+    return t;
 }
 
 Transaction MBus::ReadDeviceId(std::uint8_t node, std::uint8_t firstObject) {
@@ -501,7 +510,7 @@ Transaction MBus::ReadDeviceId(std::uint8_t node, std::uint8_t firstObject) {
     ++counters_.transactions;
     prepareNode(node, pdu);
     if (interrupted_) return t;  // a stop during the fence: nothing more goes out
-    t.sent = framing_->request(node, pdu, ++transaction_);
+    framing_->request(t.sent, node, pdu, ++transaction_);
     const Sent sending = sendFrame(t.sent, t.received);
     const bool written = sending != Sent::NotWritten;
     const TimePoint wasSent = clock_.now();

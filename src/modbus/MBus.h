@@ -75,6 +75,11 @@ class MBus {
     Transaction EseguiTransazione(std::uint8_t node, std::uint8_t function, std::uint16_t addr,
                                   std::uint16_t quantity);
 
+    // Gives a transaction back when its caller is done with it: the next
+    // exchange writes its frames and data into its room instead of
+    // allocating anew.
+    void Recycle(Transaction&& t) { spare_ = std::move(t); }
+
     // One Read Device Identification exchange (function 43, MEI 14, basic
     // objects from `firstObject`): with outcome Complete, `bits` holds the
     // answer from its MEI type to its last object. Never retried.
@@ -198,9 +203,10 @@ class MBus {
     enum class Sent : std::uint8_t { Written, NotWritten, EchoWrong };
 
     Transaction exchange(Transaction t, const Bytes& pdu, int expectedLength);
+    Transaction withSpareRoom(Transaction t);
     std::string bytesText(const Bytes& bytes) const;
-    // What came on the port, counted.
-    Bytes readPort();
+    // What came on the port, counted, at the end of `bytes`.
+    void readPort(Bytes& bytes);
     void monitorLines(const Bytes* request, const Bytes* answer, const std::string& note);
     void monitorPair(const Bytes& answer, const std::string& note);
     void logRequest(const Bytes& frameBytes);
@@ -251,6 +257,8 @@ class MBus {
     std::chrono::microseconds silence_{0};
     bool echo_ = false;
     std::optional<TimePoint> lastExchangeEnd_;
+    Transaction spare_;  // given back, for its room
+    Bytes readPdu_;      // the read request of the running exchange
     MonitorLog monitor_;
     bool hexCopyKept_ = false;
     MonitorLog hexCopy_;

@@ -91,6 +91,12 @@ class SerialPort {
     virtual bool write(const Bytes& bytes) = 0;
     // Every byte waiting, removed from the buffer; nothing when none wait.
     virtual Bytes readAll() = 0;
+    // The same at the end of `bytes`. A port may hand its buffer over to an
+    // empty `bytes` and keep the room `bytes` had: no allocation per read.
+    virtual void readAllInto(Bytes& bytes) {
+        const Bytes fresh = readAll();
+        bytes.insert(bytes.end(), fresh.begin(), fresh.end());
+    }
     // Lets events run while it waits, without spinning, until new bytes
     // arrive, the device is lost, or the deadline passes.
     virtual void waitForInput(TimePoint deadline) = 0;

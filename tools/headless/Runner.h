@@ -33,7 +33,7 @@ class Runner : public MainView {
 
     void cycleFinished(const CycleReport& cycleReport) override;
     // One line a cycle: the lines that run are not followed.
-    bool followsLines() const override { return false; }
+    [[gnu::hot]] bool followsLines() const override { return false; }
 
     // Takes the signals that came: a stop stops the acquisition (the
     // running request ends first), a reload waits for the end of the cycle.

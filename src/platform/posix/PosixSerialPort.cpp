@@ -447,6 +447,16 @@ std::size_t PosixSerialPort::bytesWaiting() {
     return out;
 }
 
+[[gnu::hot]] void PosixSerialPort::readAllInto(Bytes& bytes) {
+    if (!std::exchange(tookInByWait_, false)) takeIn();
+    if (buffer_.empty()) return;
+    if (bytes.empty())
+        bytes.swap(buffer_);
+    else
+        bytes.insert(bytes.end(), buffer_.begin(), buffer_.end());
+    buffer_.clear();
+}
+
 // Blocks until the device has bytes, goes away, or the deadline passes; a
 // closed or lost port just sleeps until the deadline.
 void PosixSerialPort::watchAlso(int fd, std::function<void()> onReadable) {

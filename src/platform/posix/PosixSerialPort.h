@@ -46,13 +46,14 @@ class PosixSerialPort : public SerialPort {
 
     bool open() override;
     void close() override;
-    bool isOpen() const override { return open_; }
+    [[gnu::hot]] bool isOpen() const override { return open_; }
     bool deviceLost() const override { return open_ && lost_; }
 
     void discardInput() override;
     std::size_t bytesWaiting() override;
     bool write(const Bytes& bytes) override;
     Bytes readAll() override;
+    void readAllInto(Bytes& bytes) override;
     void waitForInput(TimePoint deadline) override;
 
     std::string errorText() const override { return error_; }

@@ -47,7 +47,7 @@ class QtTimer : public Timer {
 
 }  // namespace
 
-TimePoint QtClock::now() const { return std::chrono::steady_clock::now(); }
+[[gnu::hot]] TimePoint QtClock::now() const { return std::chrono::steady_clock::now(); }
 
 void QtClock::sleep(Millis duration) {
     if (duration.count() > 0) std::this_thread::sleep_for(duration);
