@@ -248,6 +248,7 @@ CycleReport Cycle::report(const std::vector<Risposta>& answers, const std::vecto
     cycleReport.number = ++cycles_;
     cycleReport.linesRun = static_cast<int>(std::count(fresh.begin(), fresh.end(), true));
     // Answer k is that of line k.
+    cycleReport.readings.reserve(answers.size());
     for (Reading& r : CycleReadings(answers, settings))
         if (r.line < fresh.size() && fresh[r.line]) cycleReport.readings.push_back(std::move(r));
     for (const Reading& r : cycleReport.readings) {

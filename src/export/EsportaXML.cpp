@@ -103,6 +103,7 @@ std::vector<Reading> CycleReadings(const std::vector<Risposta>& answers,
                                    const OutputSettings& output) {
     const std::vector<int> devices = DevicesOfAnswers(answers, output);
     std::vector<Reading> readings;
+    readings.reserve(answers.size());
     std::string profile;
     for (std::size_t i = 0; i < answers.size(); ++i) {
         if (answers[i].kind == LineKind::Serial) profile = answers[i].text;
