@@ -85,8 +85,7 @@ std::optional<MBus::ReadRequest> OwnRequest(const ReadParameters& p) {
 
 // The items of a line from its own request, as a read of the line alone
 // takes them; on a failure, what it met goes into the reading.
-std::optional<ValueItems> ItemsOf(const ReadParameters& p, const Transaction& t,
-                                  Reading& reading) {
+std::optional<ValueItems> ItemsOf(const ReadParameters& p, const Transaction& t, Reading& reading) {
     if (!t.ok()) {
         reading.outcome = ResultOf(t);
         return std::nullopt;
@@ -392,9 +391,8 @@ std::optional<PlannedBlock> PlanBlock(const std::vector<RequestLine>& lines, std
     const SerialProfile& profile = context_.profileInUse();
     if (profile.block == 0) return;
     const ReadParameters& p = *lines[index].reading;
-    std::optional<PlannedBlock> planned =
-        PlanBlock(lines, index, profile,
-                  [this](const ScaleKey& key) { return scale_.contains(key); });
+    std::optional<PlannedBlock> planned = PlanBlock(
+        lines, index, profile, [this](const ScaleKey& key) { return scale_.contains(key); });
     if (!planned) return;
     Transaction block = mbus_.ReadBlock(static_cast<std::uint8_t>(p.function), planned->start,
                                            planned->quantity, static_cast<std::uint8_t>(p.node));

@@ -4,8 +4,8 @@
 // and the value reads with their retries and scaling.
 
 #include <array>
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "modbus/AnswerOrder.h"
-#include "modbus/TransactionResult.h"
 #include "modbus/Framing.h"
-#include "modbus/MonitorLog.h"
 #include "modbus/Health.h"
+#include "modbus/MonitorLog.h"
 #include "modbus/Transaction.h"
+#include "modbus/TransactionResult.h"
 #include "modbus/Value.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"

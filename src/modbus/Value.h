@@ -59,8 +59,8 @@ class ValueItems {
 // inputs join as their hexadecimal digits would, one digit below 16 and
 // two from it, and never have a sign. Nothing for a "no value" pattern
 // (with noValue), a NaN or an infinity.
-std::optional<ParsedNumber> DecodeValue(std::span<const std::uint16_t> addresses,
-                                            bool registers, const ValueFormat& format);
+std::optional<ParsedNumber> DecodeValue(std::span<const std::uint16_t> addresses, bool registers,
+                                        const ValueFormat& format);
 
 // The value divided by ten to the decimals; NaN for decimals a double cannot
 // scale by, never a plausible 0 or an infinity.
