@@ -162,7 +162,7 @@ Risposta Executor::Run(const RequestLine& line) {
 
 Risposta Executor::Run(const std::vector<RequestLine>& lines, std::size_t index) {
     Risposta answer;
-    run(lines[index], &lines, index, answer);
+    Run(lines, index, answer);
     return answer;
 }
 

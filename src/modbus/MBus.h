@@ -77,8 +77,11 @@ class MBus {
 
     // Gives a transaction back when its caller is done with it: the next
     // exchange writes its frames and data into its room instead of
-    // allocating anew.
-    void Recycle(Transaction&& t) { spare_ = std::move(t); }
+    // allocating anew. One that never went out has no room, and the spare
+    // stays.
+    void Recycle(Transaction&& t) {
+        if (t.sent.capacity() >= spare_.sent.capacity()) spare_ = std::move(t);
+    }
 
     // One Read Device Identification exchange (function 43, MEI 14, basic
     // objects from `firstObject`): with outcome Complete, `bits` holds the
