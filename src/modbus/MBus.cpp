@@ -528,7 +528,7 @@ Transaction MBus::ReadDeviceId(std::uint8_t node, std::uint8_t firstObject) {
     if (fine == WaitEnd::Answer && inOrder(node) && silentNodes_[node] && order().timedGuard(node))
         awaitTrailer(t.received);
     lastExchangeEnd_ = clock_.now();
-    t.duration = std::chrono::duration_cast<std::chrono::microseconds>(clock_.now() - wasSent);
+    t.duration = std::chrono::duration_cast<std::chrono::microseconds>(*lastExchangeEnd_ - wasSent);
     judge(t, expectedLength, fine);
     if ((!written && !portLost_ && !t.ok()) || sending == Sent::EchoWrong)
         t.outcome = TransactionResult::PortFailure;

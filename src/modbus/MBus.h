@@ -80,7 +80,11 @@ class MBus {
     // allocating anew. One that never went out has no room, and the spare
     // stays.
     void Recycle(Transaction&& t) {
-        if (t.sent.capacity() >= spare_.sent.capacity()) spare_ = std::move(t);
+        if (t.sent.capacity() < spare_.sent.capacity()) return;
+        spare_.sent.swap(t.sent);
+        spare_.received.swap(t.received);
+        spare_.registers.swap(t.registers);
+        spare_.bits.swap(t.bits);
     }
 
     // One Read Device Identification exchange (function 43, MEI 14, basic
