@@ -233,10 +233,10 @@ void Cycle::finish(TimePoint start, std::vector<Risposta> answers, const std::ve
 }
 
 // Each line's answer of this cycle is kept for the cycles in which its
-// group is not due.
+// group is not due; a line of no group is due in every cycle.
 void Cycle::keep(std::vector<Risposta> answers, const std::vector<bool>& fresh) {
     for (std::size_t i = 0; i < answers.size() && i < kept_.size(); ++i)
-        if (fresh[i]) kept_[i] = std::move(answers[i]);
+        if (fresh[i] && groups_.grouped(i)) kept_[i] = std::move(answers[i]);
 }
 
 // The readings and counts of the lines that ran in this cycle; the kept
@@ -248,9 +248,9 @@ CycleReport Cycle::report(const std::vector<Risposta>& answers, const std::vecto
     cycleReport.number = ++cycles_;
     cycleReport.linesRun = static_cast<int>(std::count(fresh.begin(), fresh.end(), true));
     // Answer k is that of line k.
-    cycleReport.readings.reserve(answers.size());
-    for (Reading& r : CycleReadings(answers, settings))
-        if (r.line < fresh.size() && fresh[r.line]) cycleReport.readings.push_back(std::move(r));
+    cycleReport.readings = CycleReadings(answers, settings);
+    std::erase_if(cycleReport.readings,
+                  [&](const Reading& r) { return r.line >= fresh.size() || !fresh[r.line]; });
     for (const Reading& r : cycleReport.readings) {
         cycleReport.failedReads += r.failed() ? 1 : 0;
         cycleReport.noValue += r.withoutValue() ? 1 : 0;

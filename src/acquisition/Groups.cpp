@@ -51,6 +51,10 @@ void GroupSchedule::startCycle(TimePoint start) {
     return index >= groupOf_.size() || !groupOf_[index] || due_[*groupOf_[index]];
 }
 
+bool GroupSchedule::grouped(std::size_t index) const {
+    return index < groupOf_.size() && groupOf_[index].has_value();
+}
+
 [[gnu::hot]] void GroupSchedule::read(std::size_t index) {
     if (index < groupOf_.size() && groupOf_[index]) lastRead_[*groupOf_[index]] = start_;
 }

@@ -26,6 +26,8 @@ class GroupSchedule {
     void startCycle(TimePoint start);
     // Line `index` belongs to no group or to one that is due.
     bool due(std::size_t index) const;
+    // Line `index` belongs to a group with a period: some cycles skip it.
+    bool grouped(std::size_t index) const;
     // Line `index` was read in this cycle: its group counts from this
     // cycle's start.
     void read(std::size_t index);
