@@ -213,6 +213,9 @@ namespace {
         length = 5u + bytes[2];
     else
         return {FrameAtFront::NotAFrame, 0};
+    // A byte count beyond 251 would make the frame longer than the line
+    // lets one be, whatever its CRC.
+    if (length > LongestRtuFrame) return {FrameAtFront::NotAFrame, 0};
     if (bytes.size() < length) return {FrameAtFront::Incomplete, length};
     if (!crcMatches(bytes, length)) return {FrameAtFront::NotAFrame, 0};
     return {FrameAtFront::Whole, length};

@@ -29,7 +29,7 @@ struct FrameAtFront {
 };
 // RTU: an answer to a read (functions 1 to 4), an exception answer, a
 // fence's echo (function 8) or a device identification (function 43);
-// whole only with its CRC right.
+// whole only with its CRC right and within the 256 bytes a frame may have.
 FrameAtFront RtuFrameAtFront(const Bytes& bytes);
 // Modbus TCP: an MBAP header of protocol 0 and a length of 2 to 254, and
 // the bytes it counts.

@@ -69,8 +69,22 @@ TEST(Frame, ReadRequestsMatchReferenceFramesAndAnswersAreChecked) {
 
 // An identification answer is as long as its objects say, and is refused
 // when that is longer than the protocol lets a frame be (256 bytes on a
-// serial line, 260 on Modbus TCP). CRCs from a separate CRC-16 in Python.
-TEST(Frame, AnIdentificationAnswerIsAsLongAsItsObjectsAndNoLongerThanAFrame) {
+// serial line, 260 on Modbus TCP); so is a read answer whose byte count
+// says so. CRCs from a separate CRC-16 in Python.
+TEST(Frame, AnAnswerIsAsLongAsItsHeaderSaysAndNoLongerThanAFrame) {
+    Bytes longest = FromHex("01 03 FA");
+    longest.insert(longest.end(), 250, 0);
+    for (const std::uint8_t b : FromHex("08 E8")) longest.push_back(b);
+    EXPECT_EQ(RtuFrameAtFront(longest).kind, FrameAtFront::Whole);
+    EXPECT_EQ(RtuFrameAtFront(longest).length, 255u);
+    // A byte count of 253: 258 bytes, with a right CRC, refused from its
+    // header on.
+    Bytes beyond = FromHex("01 03 FD");
+    EXPECT_EQ(RtuFrameAtFront(beyond).kind, FrameAtFront::NotAFrame);
+    beyond.insert(beyond.end(), 253, 0);
+    for (const std::uint8_t b : FromHex("CC 35")) beyond.push_back(b);
+    EXPECT_EQ(RtuFrameAtFront(beyond).kind, FrameAtFront::NotAFrame);
+
     Bytes rtuRequest{0x05};
     const Bytes pdu = DeviceIdPdu(0);
     rtuRequest.insert(rtuRequest.end(), pdu.begin(), pdu.end());
