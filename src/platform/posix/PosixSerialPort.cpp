@@ -440,14 +440,13 @@ std::size_t PosixSerialPort::bytesWaiting() {
 }
 
 [[gnu::hot]] Bytes PosixSerialPort::readAll() {
-    // Right after a wait that took bytes in, another read finds nothing.
-    if (!std::exchange(tookInByWait_, false)) takeIn();
     Bytes out;
-    out.swap(buffer_);
+    readAllInto(out);
     return out;
 }
 
 [[gnu::hot]] void PosixSerialPort::readAllInto(Bytes& bytes) {
+    // Right after a wait that took bytes in, another read finds nothing.
     if (!std::exchange(tookInByWait_, false)) takeIn();
     if (buffer_.empty()) return;
     if (bytes.empty())
