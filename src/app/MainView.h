@@ -11,6 +11,7 @@
 #include "acquisition/Chiamata.h"
 #include "acquisition/CycleObserver.h"
 #include "acquisition/Lamp.h"
+#include "app/AnswerLines.h"
 #include "platform/Clock.h"
 
 namespace tarvel {
@@ -24,7 +25,7 @@ inline SharedLines NoLines() { return std::make_shared<const std::vector<std::st
 struct MainState {
     std::string caption = "Tarvel";  // window caption
     SharedLines requests = NoLines();  // request lines (Lst_Chiamate)
-    SharedLines answers = NoLines();   // answer lines of the cycle (Lst_Risposte)
+    AnswerLines answers;               // answer lines of the cycle (Lst_Risposte)
     int selection = -1;                 // selected request line, -1 for none
     Chiamata request;                  // the five detail fields
     std::string result;              // LabRisultato

@@ -125,7 +125,7 @@ bool Program::CaricaParametri() {
     auto requests = std::make_shared<std::vector<std::string>>();
     for (const RequestLine& line : lines_) requests->push_back(line.text);
     status_.requests = std::move(requests);
-    status_.answers = NoLines();
+    status_.answers = {};
     AzzeraDettagli();
     notify(&MainView::requestsChanged);
     notify(&MainView::answersChanged);
@@ -214,17 +214,13 @@ void Program::cycleStarted() {
 }
 
 void Program::answersCleared() {
-    status_.answers = NoLines();
+    status_.answers = {};
     notify(&MainView::answersChanged);
 }
 
 [[gnu::hot]] void Program::answerAdded(const Risposta& answer) {
     if (!linesFollowed()) return;
-    auto answers = std::make_shared<std::vector<std::string>>();
-    answers->reserve(status_.answers->size() + 1);
-    *answers = *status_.answers;
-    answers->push_back(AnswerText(answer));
-    status_.answers = std::move(answers);
+    status_.answers = status_.answers.with(AnswerText(answer));
     notify(&MainView::answersChanged);
 }
 

@@ -38,7 +38,8 @@ QLabel* Field(QWidget* area, const char* name, const QRect& box) {
     return label;
 }
 
-void Replace(QListWidget* listWidget, const std::vector<std::string>& lines) {
+template <typename Lines>
+void Replace(QListWidget* listWidget, const Lines& lines) {
     QStringList texts;
     texts.reserve(static_cast<qsizetype>(lines.size()));
     for (const auto& line : lines) texts << Text(line);
@@ -277,7 +278,7 @@ void MainForm::answersChanged() { showAnswers(); }
 
 void MainForm::showAnswers() {
     // The cycle appends one line at a time; anything else redraws the list.
-    const auto& answers = *status_.answers;
+    const AnswerLines& answers = status_.answers;
     const int shown = lstRisposte_->count();
     const bool onlyAdded = static_cast<int>(answers.size()) >= shown &&
                               (shown == 0 || lstRisposte_->item(shown - 1)->text() ==

@@ -343,7 +343,7 @@ TEST_F(CoreOnItsThread, TheWindowAnswersDuringAWaitAndStopAndExitKeepTheirRules)
 
     main().findChild<QAction*>("MenuFerma")->trigger();
     ASSERT_TRUE(aspetta([&] { return !status().cycleRunning; }));
-    EXPECT_THAT(*status().answers, ElementsAre("<Valore>42</Valore>", "#Sleep 10000"));
+    EXPECT_THAT(status().answers, ElementsAre("<Valore>42</Valore>", "#Sleep 10000"));
     EXPECT_NE(impianto.fp.files.files["/opt/tarvel/NoName.xml"].find("<Valore>42</Valore>"),
               std::string::npos);
     EXPECT_EQ(main().findChild<QListWidget*>("Lst_Risposte")->count(), 2);

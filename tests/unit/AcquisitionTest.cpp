@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "TestBench.h"
 #include "acquisition/CyclePrediction.h"
+#include "app/AnswerLines.h"
 
 namespace tarvel::test {
 namespace {
@@ -253,6 +255,43 @@ TEST(Cycle, AStopEndsTheLoopAtItsNextTestAndTheOutputIsStillWritten) {
         EXPECT_FALSE(b.cycle.acquisizioneAttiva());
         EXPECT_EQ(b.fp.dialogs.messages.size(), 1u);
     }
+}
+
+// The window is sent a copy of the answer list after each line of a cycle:
+// every copy keeps the lines it had, whatever is added to a later one or
+// to itself again, and a line added to the last copy leaves the lines
+// before it where they are instead of copying them (a cycle of n lines
+// would copy n * n / 2 lines otherwise).
+TEST(AnswerList, EveryCopyKeepsItsLinesAndAnAddedLineCopiesNoOther) {
+    const auto lines = [](const AnswerLines& a) { return std::vector<std::string>(a.begin(), a.end()); };
+    std::vector<AnswerLines> copies{AnswerLines{}};
+    std::vector<std::string> expected;
+    for (int i = 0; i < 70; ++i) {
+        expected.push_back("<V" + std::to_string(i) + ">" + std::to_string(i) + "</V" + std::to_string(i) + ">");
+        copies.push_back(copies.back().with(expected.back()));
+    }
+    for (std::size_t n = 0; n < copies.size(); ++n)
+        ASSERT_EQ(lines(copies[n]), std::vector<std::string>(expected.begin(), expected.begin() + n))
+            << "the copy of " << n << " lines";
+    EXPECT_TRUE(copies.front().empty());
+    // Lines are copied only when the room runs out, and the room doubles.
+    std::set<const std::string*> storages;
+    for (std::size_t n = 1; n < copies.size(); ++n) storages.insert(&copies[n][0]);
+    EXPECT_LE(storages.size(), 4u) << "70 lines added one by one";
+
+    // A line added to a copy that is not the last one goes after its own
+    // lines, and the later copy keeps its own.
+    for (const std::size_t n : {2, 66}) {
+        const AnswerLines other = copies[n].with("#Sleep 10");
+        std::vector<std::string> own(expected.begin(), expected.begin() + static_cast<long>(n));
+        own.push_back("#Sleep 10");
+        EXPECT_EQ(lines(other), own);
+        EXPECT_EQ(copies[n + 1][n], expected[n]) << n;
+    }
+    const AnswerLines longer = copies[70].with("last");
+    EXPECT_EQ(longer.size(), 71u);
+    EXPECT_EQ(longer[70], "last");
+    EXPECT_EQ(lines(copies[70]), expected);
 }
 
 }  // namespace
