@@ -27,7 +27,8 @@ demo_packages=(
 )
 test_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
-  mosquitto mosquitto-clients sqlite3 openssl python3-pymodbus
+  mosquitto mosquitto-clients sqlite3 openssl
+  python3-pymodbus python3-serial-asyncio  # its server imports this; pymodbus only recommends it
   clang libclang-rt-14-dev
   xvfb openbox icewm
   chromium python3-prometheus-client  # the web page's and the metrics' tests
