@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -266,7 +265,8 @@ void Simulator::serve() {
             polled.emplace_back(number, line.fd);
         }
 
-        if (::poll(fds.data(), fds.size(), pollTimeout(std::chrono::steady_clock::now())) < 0 &&
+        const std::optional<timespec> timeout = pollTimeout(std::chrono::steady_clock::now());
+        if (::ppoll(fds.data(), fds.size(), timeout ? &*timeout : nullptr, nullptr) < 0 &&
             errno != EINTR) {
             log(std::string("poll: ") + std::strerror(errno));
             return;
@@ -299,7 +299,9 @@ void Simulator::serve() {
     }
 }
 
-int Simulator::pollTimeout(SteadyTime now) const {
+// To the microsecond: an answer timed by whole milliseconds would leave up
+// to one late, a third of a character at 9600 baud.
+std::optional<timespec> Simulator::pollTimeout(SteadyTime now) const {
     std::optional<SteadyTime> next;
     const auto consider = [&next](SteadyTime when) { next = next ? std::min(*next, when) : when; };
     for (const auto& [number, line] : lines_) {
@@ -311,9 +313,9 @@ int Simulator::pollTimeout(SteadyTime now) const {
     for (const auto& [number, line] : lines_)
         if (mayCloseIdle(number, line))
             consider(line.lastActivity + milliseconds(*options_.idleCloseMs));
-    if (!next) return -1;
-    const auto wait = std::chrono::ceil<milliseconds>(*next - now).count();
-    return static_cast<int>(std::clamp<long long>(wait, 0, INT_MAX));
+    if (!next) return std::nullopt;
+    const long long wait = std::max<long long>(0, std::chrono::ceil<microseconds>(*next - now).count());
+    return timespec{static_cast<time_t>(wait / 1'000'000), static_cast<long>(wait % 1'000'000 * 1000)};
 }
 
 void Simulator::readLine(int number, SteadyTime now) {

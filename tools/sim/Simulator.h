@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,7 +65,7 @@ class Simulator {
     void drop();
 
     void serve();
-    int pollTimeout(SteadyTime now) const;
+    std::optional<timespec> pollTimeout(SteadyTime now) const;
     void readLine(int line, SteadyTime now);
     void takeTcpRequests(int line, SteadyTime now);
     void readSignals();
