@@ -300,7 +300,7 @@ void Simulator::serve() {
 }
 
 // To the microsecond: an answer timed by whole milliseconds would leave up
-// to one late, a third of a character at 9600 baud.
+// to one late, about a character at 9600 baud.
 std::optional<timespec> Simulator::pollTimeout(SteadyTime now) const {
     std::optional<SteadyTime> next;
     const auto consider = [&next](SteadyTime when) { next = next ? std::min(*next, when) : when; };
@@ -314,8 +314,9 @@ std::optional<timespec> Simulator::pollTimeout(SteadyTime now) const {
         if (mayCloseIdle(number, line))
             consider(line.lastActivity + milliseconds(*options_.idleCloseMs));
     if (!next) return std::nullopt;
-    const long long wait = std::max<long long>(0, std::chrono::ceil<microseconds>(*next - now).count());
-    return timespec{static_cast<time_t>(wait / 1'000'000), static_cast<long>(wait % 1'000'000 * 1000)};
+    const long long us = std::max<long long>(
+        0, std::chrono::ceil<microseconds>(*next - now).count());
+    return timespec{static_cast<time_t>(us / 1'000'000), static_cast<long>(us % 1'000'000 * 1000)};
 }
 
 void Simulator::readLine(int number, SteadyTime now) {
